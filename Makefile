@@ -1,0 +1,45 @@
+# Front door for the two set-up commands (`make run`, `make test`) and the usual chores.
+# Every target installs what it needs first, so each works on a fresh Debian machine.
+
+JOBS ?= $(shell nproc)
+DEMO_DIR ?= out/demo
+CLI := build/release/src/cli/korvan-cli
+
+.PHONY: all deps configure build run demo test test-release test-asan bench format clean
+
+all: build
+
+deps:
+	bash scripts/install-deps.sh
+
+configure: deps
+	cmake --preset release >/dev/null
+
+build: configure
+	cmake --build --preset release -j $(JOBS)
+
+# Until the desktop program exists, running Korvan means running the built-in demo.
+run: demo
+
+demo: build
+	mkdir -p $(DEMO_DIR)
+	cd $(DEMO_DIR) && $(CURDIR)/$(CLI) demo
+
+test-release: build
+	ctest --preset release -j $(JOBS)
+
+test-asan: deps
+	cmake --preset asan >/dev/null
+	cmake --build --preset asan -j $(JOBS)
+	ctest --preset asan -j $(JOBS)
+
+test: test-release test-asan
+
+bench: build
+	@for b in build/release/bench/bench_*; do echo "== $$b"; $$b; done
+
+format:
+	git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+clean:
+	rm -rf build out

@@ -1,0 +1,32 @@
+// korvan-cli: the Boolean engine without a window.
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+
+#include "cli/commands.h"
+
+int main(int argc, char** argv) {
+    CLI::App app{"Korvan: unija, presjek i razlika zatvorenih mreza trokuta"};
+    app.require_subcommand(1);
+    app.set_version_flag("--version", "korvan-cli 0.1.0");
+
+    int exitCode = 0;
+    korvan::cli::registerInfoCommand(app, exitCode);
+    korvan::cli::registerConvertCommand(app, exitCode);
+    korvan::cli::registerDemoCommand(app, exitCode);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        app.exit(e);
+        return 2;
+    }
+    std::fflush(stdout);
+    return exitCode;
+}

@@ -1,0 +1,100 @@
+#include "geometry/solid.h"
+
+#include <utility>
+
+#include "octree/octree.h"
+
+namespace korvan {
+
+Solid::Solid() = default;
+Solid::~Solid() = default;
+Solid::Solid(Solid&&) noexcept = default;
+Solid& Solid::operator=(Solid&&) noexcept = default;
+
+void Solid::allocate(int32_t vertexCount, int32_t triangleCount) {
+    std::vector<Vector4> newVertices(static_cast<size_t>(vertexCount));
+    std::vector<Triangle> newTriangles(static_cast<size_t>(triangleCount));
+    vertices = std::move(newVertices);
+    triangles = std::move(newTriangles);
+    loaded = 1;
+}
+
+void Solid::clear() {
+    loaded = 0;
+    triangles = {};
+    vertices = {};
+    displayList = -1;
+    root.reset();
+    centre = Vector4();
+    maxCorner = centre;
+    minCorner = maxCorner;
+}
+
+void Solid::translate(const Vector4& d) {
+    for (Vector4& v : vertices) {
+        v = v + d;
+    }
+    for (Triangle& t : triangles) {
+        t.centroid = t.centroid + d;
+    }
+    maxCorner = maxCorner + d;
+    minCorner = minCorner + d;
+    centre = centre + d;
+    displayList = -1;
+}
+
+void Solid::normalizeToUnitBox() {
+    const Vector4 c = (maxCorner + minCorner) / 2.0f;
+    centre = c;
+    float s = maxCorner.x - c.x;
+    if (maxCorner.y - c.y > s) {
+        s = maxCorner.y - c.y;
+    }
+    if (maxCorner.z - c.z > s) {
+        s = maxCorner.z - c.z;
+    }
+    for (Vector4& v : vertices) {
+        v = (v - c) / s;
+    }
+    maxCorner = (maxCorner - c) / s;
+    minCorner = (minCorner - c) / s;
+    centre = Vector4(0.0f, 0.0f, 0.0f);
+}
+
+void Solid::computeTriangleData() {
+    const Vector4* v = vertices.data();
+    for (Triangle& t : triangles) {
+        const Vector4& a = v[t.i0];
+        const Vector4& b = v[t.i1];
+        const Vector4& c = v[t.i2];
+        Vector4 n = cross(b - a, c - a);
+        n.normalize();
+        t.normal = n;
+        t.centroid = ((a + b) + c) / 3.0f;
+    }
+}
+
+void Solid::computeBoundingBox() {
+    if (vertices.empty()) {
+        minCorner = maxCorner = Vector4();
+        return;
+    }
+    Vector4 lo = vertices.front();
+    Vector4 hi = lo;
+    for (const Vector4& p : vertices) {
+        if (p.x > hi.x) hi.x = p.x;
+        if (p.x < lo.x) lo.x = p.x;
+        if (p.y > hi.y) hi.y = p.y;
+        if (p.y < lo.y) lo.y = p.y;
+        if (p.z > hi.z) hi.z = p.z;
+        if (p.z < lo.z) lo.z = p.z;
+    }
+    minCorner = lo;
+    maxCorner = hi;
+}
+
+void Solid::swap(Solid& other) noexcept {
+    std::swap(*this, other);
+}
+
+}  // namespace korvan

@@ -1,0 +1,77 @@
+// The indexed triangle mesh every subsystem works on.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "geometry/triangle.h"
+#include "geometry/vector4.h"
+
+namespace korvan {
+
+struct OctreeNode;
+
+// An indexed mesh with its bounding box, its octree and the edge limit left by sampling.
+//
+// The box is set by whoever fills the vertices (reader, generators, Boolean driver) and moved
+// by translate(); the operations here never recompute it from the vertices. Vertex positions
+// may repeat (sampling creates coincident midpoints); nothing merges them.
+//
+// `displayList` is the name of the GL list that draws the current geometry, or -1. The core
+// only ever resets it to -1 when the geometry changes; the drawing layer owns the GL names.
+class Solid {
+public:
+    std::unique_ptr<OctreeNode> root;
+    std::vector<Triangle> triangles;
+    std::vector<Vector4> vertices;
+    Vector4 minCorner;
+    Vector4 maxCorner;
+    Vector4 centre;
+    int32_t loaded = 0;
+    int32_t wireframe = 0;
+    int32_t displayList = -1;
+    // Longest edge left by sampling; the Boolean engine's distance tolerance. Set only by
+    // sampleEdges with a factor strictly between 0 and 1.
+    float edgeLimit = 0.0f;
+
+    Solid();
+    ~Solid();
+    Solid(Solid&&) noexcept;
+    Solid& operator=(Solid&&) noexcept;
+    Solid(const Solid&) = delete;
+    Solid& operator=(const Solid&) = delete;
+
+    int32_t vertexCount() const { return static_cast<int32_t>(vertices.size()); }
+    int32_t triangleCount() const { return static_cast<int32_t>(triangles.size()); }
+
+    // Replaces the arrays with `vertexCount` zero vectors and `triangleCount` default
+    // triangles and marks the solid loaded. May throw std::bad_alloc; the solid is then
+    // left unchanged.
+    void allocate(int32_t vertexCount, int32_t triangleCount);
+
+    // Releases arrays, octree and display list and resets the box; keeps `wireframe` and
+    // `edgeLimit`. Safe on an empty solid.
+    void clear();
+
+    // Moves vertices, centroids and box by d (all four components). Normals, labels and the
+    // octree stay as they are: a caller that uses the octree afterwards must rebuild it.
+    void translate(const Vector4& d);
+
+    // Centres the box on the origin and scales so that the largest half-extent is 1. A box
+    // with zero extent is only shifted. Centroids are not updated.
+    void normalizeToUnitBox();
+
+    // Recomputes every triangle's unit normal and centroid from the current vertices; a
+    // degenerate triangle gets the zero normal.
+    void computeTriangleData();
+
+    // Sets the box to the bounds of the vertices (all four components); an empty solid gets
+    // the zero box. Used where a mesh is assembled from pieces rather than read or generated.
+    void computeBoundingBox();
+
+    // Exchanges everything, including `wireframe` and `edgeLimit`.
+    void swap(Solid& other) noexcept;
+};
+
+}  // namespace korvan

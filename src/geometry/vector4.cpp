@@ -1,0 +1,24 @@
+#include "geometry/vector4.h"
+
+#include <cmath>
+
+namespace korvan {
+
+Precise length(const Vector4& a) {
+    const Precise x = a.x;
+    const Precise y = a.y;
+    const Precise z = a.z;
+    return std::sqrt((x * x + y * y) + z * z);
+}
+
+Precise Vector4::length() const { return korvan::length(*this); }
+
+void Vector4::normalize() {
+    const auto len = static_cast<float>(length());
+    if (len == 0.0f) {
+        return;
+    }
+    *this = *this / len;
+}
+
+}  // namespace korvan

@@ -1,0 +1,255 @@
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "meshio/obj.h"
+
+namespace korvan {
+namespace {
+
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+
+bool isSpace(char c) { return isBlank(c) || c == '\n'; }
+
+bool readWholeFile(const std::string& path, std::string& text) {
+    std::FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) {
+        return false;
+    }
+    bool ok = std::fseek(f, 0, SEEK_END) == 0;
+    const long size = ok ? std::ftell(f) : -1;
+    ok = ok && size >= 0 && std::fseek(f, 0, SEEK_SET) == 0;
+    if (ok) {
+        text.resize(static_cast<size_t>(size));
+        ok = std::fread(text.data(), 1, text.size(), f) == text.size();
+    }
+    std::fclose(f);
+    return ok;
+}
+
+// Parses one line of the file; `p` starts after the line's first character.
+class LineParser {
+public:
+    LineParser(const char* p, const char* end) : m_p(p), m_end(end) {}
+
+    void skipBlanks() {
+        while (m_p < m_end && isBlank(*m_p)) {
+            ++m_p;
+        }
+    }
+    bool atEnd() const { return m_p >= m_end; }
+    char peek() const { return atEnd() ? '\0' : *m_p; }
+
+    // A float in the C locale's notation. Values that overflow a float, and nan or inf, are
+    // refused; values too small for a float become 0 or a subnormal.
+    enum class Number { Ok, Unreadable, NotFinite };
+    Number readFloat(float& out) {
+        skipBlanks();
+        skipPlus();
+        float value = 0.0f;
+        auto [next, ec] = std::from_chars(m_p, m_end, value);
+        if (ec == std::errc::result_out_of_range) {
+            double wide = 0.0;
+            auto [wnext, wec] = std::from_chars(m_p, m_end, wide);
+            if (wec != std::errc() || std::fabs(wide) > std::numeric_limits<float>::max()) {
+                return Number::NotFinite;
+            }
+            value = static_cast<float>(wide);
+            next = wnext;
+        } else if (ec != std::errc()) {
+            return Number::Unreadable;
+        }
+        if (!std::isfinite(value)) {
+            return Number::NotFinite;
+        }
+        m_p = next;
+        out = value;
+        return Number::Ok;
+    }
+
+    // A corner "a", "a/b", "a/b/c" or "a//c"; gives a. False when no integer starts here.
+    bool readCorner(int64_t& out) {
+        skipBlanks();
+        skipPlus();
+        auto [next, ec] = std::from_chars(m_p, m_end, out);
+        if (ec == std::errc::result_out_of_range) {
+            out = std::numeric_limits<int64_t>::max();
+        } else if (ec != std::errc()) {
+            return false;
+        }
+        m_p = next;
+        while (m_p < m_end && !isBlank(*m_p)) {
+            ++m_p;
+        }
+        return true;
+    }
+
+private:
+    void skipPlus() {
+        if (m_p + 1 < m_end && *m_p == '+' && *(m_p + 1) != '-') {
+            ++m_p;
+        }
+    }
+
+    const char* m_p;
+    const char* m_end;
+};
+
+struct Parsed {
+    std::vector<Vector4> vertices;
+    std::vector<Triangle> triangles;
+    Vector4 minCorner;
+    Vector4 maxCorner;
+};
+
+std::string lineError(const std::string& path, int64_t line, const std::string& what) {
+    return "Greska u datoteci " + path + ", redak " + std::to_string(line) + ": " + what;
+}
+
+Status parse(const std::string& path, const std::string& text, Parsed& out) {
+    const char* p = text.data();
+    const char* const end = p + text.size();
+    int64_t line = 1;
+    // The largest 1-based vertex number named by a face, and where, so that numbers past
+    // the end of the file's vertices can be told once all vertices are known.
+    int64_t largestIndex = 0;
+    int64_t largestIndexLine = 0;
+    std::vector<int32_t> corners;
+
+    while (p < end) {
+        // Blank lines and leading white space are skipped; only line numbers are counted.
+        if (isSpace(*p)) {
+            line += *p == '\n';
+            ++p;
+            continue;
+        }
+        const char* lineEnd = p;
+        while (lineEnd < end && *lineEnd != '\n') {
+            ++lineEnd;
+        }
+        const char kind = *p;
+        LineParser lp(p + 1, lineEnd);
+
+        if (kind == 'v' || kind == 'V') {
+            const char second = lp.peek();
+            const bool attribute = second == 't' || second == 'n' || second == 'p' ||
+                                   second == 'T' || second == 'N' || second == 'P';
+            if (!attribute) {
+                float xyz[3];
+                for (float& c : xyz) {
+                    const auto r = lp.readFloat(c);
+                    if (r == LineParser::Number::NotFinite) {
+                        return Status::failure(
+                            lineError(path, line, "koordinata vrha nije konacan broj"));
+                    }
+                    if (r != LineParser::Number::Ok) {
+                        return Status::failure(
+                            lineError(path, line, "koordinate vrha nisu ispravni brojevi"));
+                    }
+                }
+                if (out.vertices.size() >= static_cast<size_t>(INT32_MAX)) {
+                    return Status::failure(lineError(path, line, "previse vrhova"));
+                }
+                const Vector4 v(xyz[0], xyz[1], xyz[2]);
+                if (out.vertices.empty()) {
+                    out.maxCorner = v;
+                    out.minCorner = v;
+                } else {
+                    Vector4& hi = out.maxCorner;
+                    Vector4& lo = out.minCorner;
+                    if (v.x > hi.x) hi.x = v.x;
+                    if (v.x < lo.x) lo.x = v.x;
+                    if (v.y > hi.y) hi.y = v.y;
+                    if (v.y < lo.y) lo.y = v.y;
+                    if (v.z > hi.z) hi.z = v.z;
+                    if (v.z < lo.z) lo.z = v.z;
+                }
+                out.vertices.push_back(v);
+            }
+        } else if (kind == 'f' || kind == 'F') {
+            corners.clear();
+            int64_t number = 0;
+            while (lp.readCorner(number)) {
+                int64_t index = 0;  // 0-based
+                if (number < 0) {
+                    index = static_cast<int64_t>(out.vertices.size()) + number;
+                    if (index < 0) {
+                        return Status::failure(lineError(
+                            path, line,
+                            "relativni broj vrha " + std::to_string(number) +
+                                " seze ispred prvog vrha"));
+                    }
+                } else if (number == 0) {
+                    return Status::failure(
+                        lineError(path, line, "broj vrha 0 nije dozvoljen (vrhovi se broje od 1)"));
+                } else {
+                    if (number > largestIndex) {
+                        largestIndex = number;
+                        largestIndexLine = line;
+                    }
+                    index = number > INT32_MAX ? INT32_MAX : number - 1;
+                }
+                corners.push_back(static_cast<int32_t>(index));
+            }
+            if (corners.size() < 3) {
+                return Status::failure(
+                    lineError(path, line, "ploha nema tri ispravna broja vrhova"));
+            }
+            if (out.triangles.size() + corners.size() - 2 > static_cast<size_t>(INT32_MAX)) {
+                return Status::failure(lineError(path, line, "previse trokuta"));
+            }
+            for (size_t k = 2; k < corners.size(); ++k) {
+                Triangle t;
+                t.setIndices(corners[0], corners[k - 1], corners[k]);
+                out.triangles.push_back(t);
+            }
+        }
+        p = lineEnd;
+    }
+
+    if (largestIndex > static_cast<int64_t>(out.vertices.size())) {
+        return Status::failure(lineError(
+            path, largestIndexLine,
+            "broj vrha " + std::to_string(largestIndex) + " je izvan raspona 1.." +
+                std::to_string(out.vertices.size())));
+    }
+    return {};
+}
+
+}  // namespace
+
+Status readObj(const std::string& path, Solid& target) {
+    try {
+        std::string text;
+        if (!readWholeFile(path, text)) {
+            return Status::failure("Datoteka " + path + " se ne moze procitati");
+        }
+        Parsed parsed;
+        if (Status s = parse(path, text, parsed); !s) {
+            return s;
+        }
+        text = {};
+
+        Solid fresh;
+        fresh.vertices = std::move(parsed.vertices);
+        fresh.triangles = std::move(parsed.triangles);
+        fresh.maxCorner = parsed.maxCorner;
+        fresh.minCorner = parsed.minCorner;
+        fresh.loaded = 1;
+        fresh.normalizeToUnitBox();
+        fresh.wireframe = target.wireframe;
+        fresh.edgeLimit = target.edgeLimit;
+        target.clear();
+        target.swap(fresh);
+    } catch (const std::bad_alloc&) {
+        return Status::failure(kOutOfMemoryMessage);
+    }
+    return {};
+}
+
+}  // namespace korvan
