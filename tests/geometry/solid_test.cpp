@@ -1,0 +1,120 @@
+#include <gtest/gtest.h>
+
+#include "geometry/solid.h"
+#include "geometry/statistics.h"
+#include "support/mesh_checks.h"
+
+namespace korvan {
+namespace {
+
+TEST(Solid, StartsEmptyWithoutEdgeLimit) {
+    const Solid s;
+    EXPECT_EQ(s.loaded, 0);
+    EXPECT_EQ(s.vertexCount(), 0);
+    EXPECT_EQ(s.triangleCount(), 0);
+    EXPECT_EQ(s.displayList, -1);
+    EXPECT_EQ(s.edgeLimit, 0.0f);
+    EXPECT_EQ(s.root, nullptr);
+}
+
+TEST(Solid, ClearReleasesMeshButKeepsWireframeAndEdgeLimit) {
+    Solid s = test::makeSolid({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {0, 1, 2});
+    s.wireframe = 1;
+    s.edgeLimit = 0.25f;
+    s.displayList = 7;
+    s.centre = Vector4(1, 1, 1);
+    s.clear();
+    EXPECT_EQ(s.loaded, 0);
+    EXPECT_EQ(s.vertexCount(), 0);
+    EXPECT_EQ(s.triangleCount(), 0);
+    EXPECT_EQ(s.displayList, -1);
+    EXPECT_EQ(s.minCorner, Vector4());
+    EXPECT_EQ(s.maxCorner, Vector4());
+    EXPECT_EQ(s.centre, Vector4());
+    EXPECT_EQ(s.wireframe, 1);
+    EXPECT_EQ(s.edgeLimit, 0.25f);
+    s.clear();  // safe when already empty
+    EXPECT_EQ(s.loaded, 0);
+}
+
+TEST(Solid, TranslateMovesVerticesCentroidsAndBoxOnly) {
+    Solid s = test::makeSolid({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {0, 1, 2});
+    s.computeTriangleData();
+    s.triangles[0].label = kLabelInside;
+    s.displayList = 3;
+    const Vector4 d(1, 2, 3);
+    s.translate(d);
+
+    const Vector4 moved = s.triangles[0].centroid;
+    s.computeTriangleData();
+    EXPECT_NEAR(moved.x, s.triangles[0].centroid.x, 1e-6);
+    EXPECT_NEAR(moved.y, s.triangles[0].centroid.y, 1e-6);
+    EXPECT_NEAR(moved.z, s.triangles[0].centroid.z, 1e-6);
+    EXPECT_EQ(s.triangles[0].normal, Vector4(0, 0, 1));
+    EXPECT_EQ(s.triangles[0].label, kLabelInside);
+    EXPECT_EQ(s.vertices[1], Vector4(2, 2, 3));
+    EXPECT_EQ(s.minCorner, Vector4(1, 2, 3));
+    EXPECT_EQ(s.maxCorner, Vector4(2, 3, 3));
+    EXPECT_EQ(s.displayList, -1);
+}
+
+TEST(Solid, TranslateOfEmptySolidMovesOnlyTheBox) {
+    Solid s;
+    s.translate(Vector4(1, 1, 1));
+    EXPECT_EQ(s.centre, Vector4(1, 1, 1));
+    EXPECT_EQ(s.minCorner, Vector4(1, 1, 1));
+    EXPECT_EQ(s.vertexCount(), 0);
+}
+
+TEST(Solid, NormalizeMapsTheBoxIntoTheUnitCube) {
+    Solid s = test::makeSolid({{-2, 0, 0}, {2, 1, 1}, {0, 0, 1}}, {0, 1, 2});
+    s.normalizeToUnitBox();
+    EXPECT_EQ(s.minCorner, Vector4(-1, -0.25f, -0.25f));
+    EXPECT_EQ(s.maxCorner, Vector4(1, 0.25f, 0.25f));
+    EXPECT_EQ(s.centre, Vector4());
+    EXPECT_EQ(s.vertices[2], Vector4(0, -0.25f, 0.25f));
+}
+
+TEST(Solid, NormalizeOfAPointOnlyShifts) {
+    Solid s = test::makeSolid({{3, 4, 5}, {3, 4, 5}, {3, 4, 5}}, {0, 1, 2});
+    s.normalizeToUnitBox();
+    for (const Vector4& v : s.vertices) {
+        EXPECT_EQ(v, Vector4());
+    }
+}
+
+TEST(Solid, TriangleDataGivesUnitNormalAndCentroid) {
+    Solid s = test::makeSolid({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {2, 0, 0}}, {0, 1, 2, 0, 1, 3});
+    s.computeTriangleData();
+    EXPECT_EQ(s.triangles[0].normal, Vector4(0, 0, 1, 0));
+    EXPECT_FLOAT_EQ(s.triangles[0].centroid.x, 1.0f / 3.0f);
+    EXPECT_FLOAT_EQ(s.triangles[0].centroid.y, 1.0f / 3.0f);
+    EXPECT_EQ(s.triangles[0].centroid.w, 0.0f);
+    // Collinear corners: the zero normal.
+    EXPECT_EQ(s.triangles[1].normal, Vector4());
+}
+
+TEST(Solid, SwapExchangesEverything) {
+    Solid a = test::makeSolid({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {0, 1, 2});
+    Solid b;
+    a.edgeLimit = 0.5f;
+    a.swap(b);
+    EXPECT_EQ(a.loaded, 0);
+    EXPECT_EQ(b.triangleCount(), 1);
+    EXPECT_EQ(b.edgeLimit, 0.5f);
+}
+
+TEST(Statistics, TextNamesOnlyLoadedObjects) {
+    Solid none;
+    EXPECT_EQ(objectStatistics(none, none), "Ne postoje nikakvi objekti!");
+    Solid cube;
+    cube.allocate(8, 12);
+    EXPECT_EQ(objectStatistics(cube, none),
+              "[Objekt 1]\r\nBroj vrhova: 8\r\nBroj trokuta: 12\r\n\r\n");
+    const std::string only2 = objectStatistics(none, cube);
+    EXPECT_EQ(only2.rfind("[Objekt 2]\r\n", 0), 0u);
+    EXPECT_EQ(only2.find("[Objekt 1]"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace korvan

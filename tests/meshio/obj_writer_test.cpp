@@ -1,0 +1,140 @@
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <clocale>
+#include <csignal>
+#include <filesystem>
+
+#include "generator/generators.h"
+#include "meshio/load.h"
+#include "meshio/obj.h"
+#include "support/mesh_checks.h"
+
+namespace korvan {
+namespace {
+
+TEST(ObjWriter, WritesTheWorkedExample) {
+    test::TempDir dir;
+    const Solid s = test::makeSolid({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {0, 1, 2});
+    ASSERT_TRUE(writeObj(s, dir.path("t.obj")).ok());
+    EXPECT_EQ(test::readFile(dir.path("t.obj")),
+              "# 3d tijelo u .obj formatu\n"
+              "v 0.000000 0.000000 0.000000\n"
+              "v 1.000000 0.000000 0.000000\n"
+              "v 0.000000 1.000000 0.000000\n"
+              "f 1 2 3\n");
+}
+
+TEST(ObjWriter, FormatsLikePrintfFixedInTheCLocale) {
+    test::TempDir dir;
+    const char* old = std::setlocale(LC_NUMERIC, nullptr);
+    const std::string saved = old ? old : "C";
+    std::setlocale(LC_NUMERIC, "de_DE.UTF-8");
+    const Solid s =
+        test::makeSolid({{-0.5f, 1e-7f, 123456.789f}, {-1e-7f, 3e38f, 0.0000005f}}, {0, 1, 1});
+    const Status status = writeObj(s, dir.path("n.obj"));
+    std::setlocale(LC_NUMERIC, saved.c_str());
+    ASSERT_TRUE(status.ok());
+    char expected[512];
+    std::snprintf(expected, sizeof expected,
+                  "# 3d tijelo u .obj formatu\nv %f %f %f\nv %f %f %f\nf 1 2 2\n", -0.5, 1e-7,
+                  static_cast<double>(123456.789f), static_cast<double>(-1e-7f),
+                  static_cast<double>(3e38f), static_cast<double>(0.0000005f));
+    EXPECT_EQ(test::readFile(dir.path("n.obj")), expected);
+    EXPECT_NE(test::readFile(dir.path("n.obj")).find("v -0.500000 0.000000 123456.789062"),
+              std::string::npos);
+}
+
+TEST(ObjWriter, RoundTripKeepsTrianglesAndVertices) {
+    test::TempDir dir;
+    Solid sphere;
+    MakeSphere(sphere, 12, 16, 1.0f);
+    ASSERT_TRUE(writeObj(sphere, dir.path("s.obj")).ok());
+    Solid back;
+    ASSERT_TRUE(readObj(dir.path("s.obj"), back).ok());
+    ASSERT_EQ(back.vertexCount(), sphere.vertexCount());
+    ASSERT_EQ(back.triangleCount(), sphere.triangleCount());
+    for (int i = 0; i < sphere.triangleCount(); ++i) {
+        EXPECT_EQ(back.triangles[i].i0, sphere.triangles[i].i0);
+        EXPECT_EQ(back.triangles[i].i2, sphere.triangles[i].i2);
+    }
+    for (int i = 0; i < sphere.vertexCount(); ++i) {
+        EXPECT_NEAR(back.vertices[i].x, sphere.vertices[i].x, 2e-6);
+        EXPECT_NEAR(back.vertices[i].y, sphere.vertices[i].y, 2e-6);
+        EXPECT_NEAR(back.vertices[i].z, sphere.vertices[i].z, 2e-6);
+    }
+}
+
+TEST(ObjWriter, OutputIsDeterministic) {
+    test::TempDir dir;
+    Solid cube;
+    PrimitiveParameters p;
+    p.shape = Shape::Cube;
+    p.a = 1.0f;
+    ASSERT_TRUE(generateObject(p, 0.05f, cube).ok());
+    ASSERT_TRUE(writeObj(cube, dir.path("a.obj")).ok());
+    ASSERT_TRUE(writeObj(cube, dir.path("b.obj")).ok());
+    EXPECT_EQ(test::readFile(dir.path("a.obj")), test::readFile(dir.path("b.obj")));
+}
+
+TEST(ObjWriter, ReplacesAnExistingFileAndKeepsItsPermissions) {
+    test::TempDir dir;
+    const std::string path = dir.path("old.obj");
+    test::writeFile(path, "old content\n");
+    ASSERT_EQ(::chmod(path.c_str(), 0640), 0);
+    const Solid s = test::makeSolid({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {0, 1, 2});
+    ASSERT_TRUE(writeObj(s, path).ok());
+    EXPECT_EQ(test::readFile(path).rfind("# 3d tijelo", 0), 0u);
+    struct stat st {};
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0640u);
+    // No temporary file is left behind.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.dir()), {}), 1);
+}
+
+TEST(ObjWriter, FailureLeavesTheExistingFileUntouched) {
+    test::TempDir dir;
+    const Solid s = test::makeSolid({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {0, 1, 2});
+
+    // The target is a directory: the rename fails after the data was written.
+    std::filesystem::create_directory(dir.path("folder.obj"));
+    test::writeFile(dir.path("folder.obj/keep"), "x");
+    Status status = writeObj(s, dir.path("folder.obj"));
+    EXPECT_FALSE(status.ok());
+    EXPECT_EQ(status.message(), "Greska kod spremanja!");
+    EXPECT_EQ(test::readFile(dir.path("folder.obj/keep")), "x");
+
+    // A folder that does not exist.
+    status = writeObj(s, dir.path("no/such/folder/x.obj"));
+    EXPECT_EQ(status.message(), "Greska kod spremanja!");
+
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.dir()), {}), 1);
+}
+
+TEST(ObjWriter, WriteErrorIsReportedAndTheOldFileSurvives) {
+    // A file-size limit makes write() fail part way, as a full disk would.
+    test::TempDir dir;
+    const std::string path = dir.path("keep.obj");
+    test::writeFile(path, "precious\n");
+    Solid big;
+    MakeSphere(big, 200, 200, 1.0f);
+
+    struct rlimit old {};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    struct rlimit small = old;
+    small.rlim_cur = 64 * 1024;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const Status status = writeObj(big, path);
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_EQ(status.message(), "Greska kod spremanja!");
+    EXPECT_EQ(test::readFile(path), "precious\n");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.dir()), {}), 1);
+}
+
+}  // namespace
+}  // namespace korvan

@@ -1,0 +1,129 @@
+#include "support/mesh_checks.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <tuple>
+#include <unordered_map>
+
+namespace korvan::test {
+
+std::vector<int32_t> weldedCorners(const Solid& solid) {
+    std::map<std::tuple<float, float, float>, int32_t> ids;
+    std::vector<int32_t> idOf(solid.vertices.size());
+    for (size_t i = 0; i < solid.vertices.size(); ++i) {
+        const Vector4& v = solid.vertices[i];
+        // +0.0f folds -0 and +0 together.
+        const auto key = std::make_tuple(v.x + 0.0f, v.y + 0.0f, v.z + 0.0f);
+        idOf[i] = ids.emplace(key, static_cast<int32_t>(ids.size())).first->second;
+    }
+    std::vector<int32_t> corners;
+    corners.reserve(solid.triangles.size() * 3);
+    for (const Triangle& t : solid.triangles) {
+        corners.push_back(idOf[t.i0]);
+        corners.push_back(idOf[t.i1]);
+        corners.push_back(idOf[t.i2]);
+    }
+    return corners;
+}
+
+int64_t openEdgeCount(const Solid& solid) {
+    const std::vector<int32_t> c = weldedCorners(solid);
+    std::unordered_map<uint64_t, int32_t> directed;
+    auto key = [](int32_t a, int32_t b) {
+        return (static_cast<uint64_t>(static_cast<uint32_t>(a)) << 32) | static_cast<uint32_t>(b);
+    };
+    for (size_t t = 0; t + 2 < c.size(); t += 3) {
+        for (int e = 0; e < 3; ++e) {
+            const int32_t a = c[t + e];
+            const int32_t b = c[t + (e + 1) % 3];
+            if (a != b) {
+                ++directed[key(a, b)];
+            }
+        }
+    }
+    int64_t bad = 0;
+    for (const auto& [k, count] : directed) {
+        const auto a = static_cast<int32_t>(k >> 32);
+        const auto b = static_cast<int32_t>(k & 0xffffffffu);
+        const auto back = directed.find(key(b, a));
+        if (count > 1) {
+            bad += count - 1;
+        }
+        if (back == directed.end()) {
+            bad += 1;
+        }
+    }
+    return bad;
+}
+
+double signedVolume(const Solid& solid) {
+    double sum = 0.0;
+    for (const Triangle& t : solid.triangles) {
+        const Vector4& a = solid.vertices[t.i0];
+        const Vector4& b = solid.vertices[t.i1];
+        const Vector4& c = solid.vertices[t.i2];
+        const double ax = a.x, ay = a.y, az = a.z;
+        const double bx = b.x, by = b.y, bz = b.z;
+        const double cx = c.x, cy = c.y, cz = c.z;
+        sum += ax * (by * cz - bz * cy) - ay * (bx * cz - bz * cx) + az * (bx * cy - by * cx);
+    }
+    return sum / 6.0;
+}
+
+double longestEdge(const Solid& solid) {
+    double longest = 0.0;
+    for (const Triangle& t : solid.triangles) {
+        const Vector4& a = solid.vertices[t.i0];
+        const Vector4& b = solid.vertices[t.i1];
+        const Vector4& c = solid.vertices[t.i2];
+        longest = std::max({longest, length(b - a), length(c - b), length(a - c)});
+    }
+    return longest;
+}
+
+Solid makeSolid(const std::vector<Vector4>& vertices, const std::vector<int32_t>& corners) {
+    Solid s;
+    s.allocate(static_cast<int32_t>(vertices.size()), static_cast<int32_t>(corners.size() / 3));
+    std::copy(vertices.begin(), vertices.end(), s.vertices.begin());
+    for (size_t t = 0; t < corners.size() / 3; ++t) {
+        s.triangles[t].setIndices(corners[3 * t], corners[3 * t + 1], corners[3 * t + 2]);
+    }
+    s.computeBoundingBox();
+    return s;
+}
+
+std::string dataFile(const std::string& name) {
+    return std::string(KORVAN_DATA_DIR) + "/" + name;
+}
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "korvan-test-XXXXXX").string();
+    if (::mkdtemp(pattern.data()) == nullptr) {
+        std::abort();
+    }
+    m_dir = pattern;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(m_dir, ec);
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void writeFile(const std::string& path, const std::string& content) {
+    std::ofstream out(path, std::ios::binary);
+    out << content;
+}
+
+}  // namespace korvan::test

@@ -1,0 +1,50 @@
+// Geometric checks shared by the tests: closedness, orientation, volume, edge lengths.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "geometry/solid.h"
+
+namespace korvan::test {
+
+// Vertex indices after merging vertices with exactly equal positions (sampling leaves
+// coincident midpoints unshared), in the solid's triangle order, three per triangle.
+std::vector<int32_t> weldedCorners(const Solid& solid);
+
+// Number of directed edges (after welding) that have no partner running the other way, plus
+// the number of directed edges used more than once. 0 for a closed, consistently oriented,
+// edge-manifold mesh.
+int64_t openEdgeCount(const Solid& solid);
+
+// Signed volume by the divergence theorem; positive when normals point outward.
+double signedVolume(const Solid& solid);
+
+// Longest edge of any triangle.
+double longestEdge(const Solid& solid);
+
+// A solid holding the given triangles over the given vertices, box from the vertices.
+Solid makeSolid(const std::vector<Vector4>& vertices, const std::vector<int32_t>& corners);
+
+// Absolute path of a mesh in the shared data folder.
+std::string dataFile(const std::string& name);
+
+// A fresh, empty folder for one test's files; removed with its content by the destructor.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    std::string path(const std::string& name) const { return m_dir + "/" + name; }
+    const std::string& dir() const { return m_dir; }
+
+private:
+    std::string m_dir;
+};
+
+std::string readFile(const std::string& path);
+void writeFile(const std::string& path, const std::string& content);
+
+}  // namespace korvan::test
