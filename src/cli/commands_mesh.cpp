@@ -83,7 +83,9 @@ int runDemo() {
 
 }  // namespace
 
-void printError(const std::string& message) { std::fprintf(stderr, "%s\n", message.c_str()); }
+void printError(const std::string& message) {
+    std::fprintf(stderr, "%s\n", message.c_str());
+}
 
 void addSamplingOption(CLI::App& command) {
     command
@@ -104,8 +106,7 @@ void registerInfoCommand(CLI::App& app, int& exitCode) {
     auto* cmd = app.add_subcommand("info", "Statistika objekta 1 nakon pripreme");
     auto source = std::make_shared<std::string>();
     auto json = std::make_shared<bool>(false);
-    cmd->add_option("SRC", *source, "OBJ datoteka ili primitiv (npr. sphere:20,20,1)")
-        ->required();
+    cmd->add_option("SRC", *source, "OBJ datoteka ili primitiv (npr. sphere:20,20,1)")->required();
     addSamplingOption(*cmd);
     cmd->add_flag("--json", *json, "Ispis kao jedan JSON objekt");
     cmd->callback([source, json, &exitCode] { exitCode = runInfo(*source, *json); });

@@ -56,7 +56,9 @@ void MakeSphere(Solid& solid, int32_t m, int32_t n, float r) {
     solid.minCorner = Vector4(-r, -r, -r);
 }
 
-void MakeCube(Solid& solid, float a) { MakeBox(solid, a, a, a); }
+void MakeCube(Solid& solid, float a) {
+    MakeBox(solid, a, a, a);
+}
 
 void MakeBox(Solid& solid, float a, float b, float c) {
     solid.allocate(8, 12);
@@ -134,31 +136,45 @@ void MakeCone(Solid& solid, int32_t n, float r, float h) {
     solid.minCorner = Vector4(-r, bottom, -r);
 }
 
-bool isValidCount(int32_t value) { return value >= 3 && value <= 1000; }
+bool isValidCount(int32_t value) {
+    return value >= 3 && value <= 1000;
+}
 
-bool isValidLength(float value) { return value <= 10000.0f && static_cast<double>(value) >= 0.0001; }
+bool isValidLength(float value) {
+    return value <= 10000.0f && static_cast<double>(value) >= 0.0001;
+}
 
 std::optional<ParameterField> firstInvalidField(const PrimitiveParameters& p) {
     using F = ParameterField;
     switch (p.shape) {
         case Shape::Sphere:
-            if (!isValidCount(p.m)) return F::M;
-            if (!isValidCount(p.n)) return F::N;
-            if (!isValidLength(p.a)) return F::A;
+            if (!isValidCount(p.m))
+                return F::M;
+            if (!isValidCount(p.n))
+                return F::N;
+            if (!isValidLength(p.a))
+                return F::A;
             return std::nullopt;
         case Shape::Cube:
-            if (!isValidLength(p.a)) return F::A;
+            if (!isValidLength(p.a))
+                return F::A;
             return std::nullopt;
         case Shape::Box:
-            if (!isValidLength(p.a)) return F::A;
-            if (!isValidLength(p.b)) return F::B;
-            if (!isValidLength(p.c)) return F::C;
+            if (!isValidLength(p.a))
+                return F::A;
+            if (!isValidLength(p.b))
+                return F::B;
+            if (!isValidLength(p.c))
+                return F::C;
             return std::nullopt;
         case Shape::Cylinder:
         case Shape::Cone:
-            if (!isValidCount(p.m)) return F::M;
-            if (!isValidLength(p.a)) return F::A;
-            if (!isValidLength(p.b)) return F::B;
+            if (!isValidCount(p.m))
+                return F::M;
+            if (!isValidLength(p.a))
+                return F::A;
+            if (!isValidLength(p.b))
+                return F::B;
             return std::nullopt;
     }
     return std::nullopt;
@@ -166,11 +182,21 @@ std::optional<ParameterField> firstInvalidField(const PrimitiveParameters& p) {
 
 void generateShape(Solid& solid, const PrimitiveParameters& p) {
     switch (p.shape) {
-        case Shape::Sphere: MakeSphere(solid, p.m, p.n, p.a); break;
-        case Shape::Cube: MakeCube(solid, p.a); break;
-        case Shape::Box: MakeBox(solid, p.a, p.b, p.c); break;
-        case Shape::Cylinder: MakeCylinder(solid, p.m, p.a, p.b); break;
-        case Shape::Cone: MakeCone(solid, p.m, p.a, p.b); break;
+        case Shape::Sphere:
+            MakeSphere(solid, p.m, p.n, p.a);
+            break;
+        case Shape::Cube:
+            MakeCube(solid, p.a);
+            break;
+        case Shape::Box:
+            MakeBox(solid, p.a, p.b, p.c);
+            break;
+        case Shape::Cylinder:
+            MakeCylinder(solid, p.m, p.a, p.b);
+            break;
+        case Shape::Cone:
+            MakeCone(solid, p.m, p.a, p.b);
+            break;
     }
 }
 

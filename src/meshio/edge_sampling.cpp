@@ -44,8 +44,7 @@ double estimateTriangles(const Solid& solid, float limit) {
         const Vector4& a = solid.vertices[t.i0];
         const Vector4& b = solid.vertices[t.i1];
         const Vector4& c = solid.vertices[t.i2];
-        const float longest =
-            std::max({edgeLength(a, b), edgeLength(b, c), edgeLength(c, a)});
+        const float longest = std::max({edgeLength(a, b), edgeLength(b, c), edgeLength(c, a)});
         if (!(longest > limit)) {
             count += 1.0;
             continue;
@@ -75,8 +74,8 @@ Status sampleEdges(Solid& solid, float factor) {
         // whole (copy construction keeps the label that assignment would drop).
         std::vector<Vector4> v;
         std::vector<Triangle> t;
-        const auto reserve = static_cast<size_t>(std::min(
-            1.25 * estimate + 16.0, static_cast<double>(maxTriangles)));
+        const auto reserve = static_cast<size_t>(
+            std::min(1.25 * estimate + 16.0, static_cast<double>(maxTriangles)));
         v.reserve(solid.vertices.size() + (reserve - std::min(reserve, solid.triangles.size())));
         t.reserve(reserve);
         v.assign(solid.vertices.begin(), solid.vertices.end());

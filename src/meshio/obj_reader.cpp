@@ -12,9 +12,13 @@
 namespace korvan {
 namespace {
 
-bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
+bool isBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
 
-bool isSpace(char c) { return isBlank(c) || c == '\n'; }
+bool isSpace(char c) {
+    return isBlank(c) || c == '\n';
+}
 
 bool readWholeFile(const std::string& path, std::string& text) {
     std::FILE* f = std::fopen(path.c_str(), "rb");
@@ -162,12 +166,18 @@ Status parse(const std::string& path, const std::string& text, Parsed& out) {
                 } else {
                     Vector4& hi = out.maxCorner;
                     Vector4& lo = out.minCorner;
-                    if (v.x > hi.x) hi.x = v.x;
-                    if (v.x < lo.x) lo.x = v.x;
-                    if (v.y > hi.y) hi.y = v.y;
-                    if (v.y < lo.y) lo.y = v.y;
-                    if (v.z > hi.z) hi.z = v.z;
-                    if (v.z < lo.z) lo.z = v.z;
+                    if (v.x > hi.x)
+                        hi.x = v.x;
+                    if (v.x < lo.x)
+                        lo.x = v.x;
+                    if (v.y > hi.y)
+                        hi.y = v.y;
+                    if (v.y < lo.y)
+                        lo.y = v.y;
+                    if (v.z > hi.z)
+                        hi.z = v.z;
+                    if (v.z < lo.z)
+                        lo.z = v.z;
                 }
                 out.vertices.push_back(v);
             }
@@ -179,10 +189,10 @@ Status parse(const std::string& path, const std::string& text, Parsed& out) {
                 if (number < 0) {
                     index = static_cast<int64_t>(out.vertices.size()) + number;
                     if (index < 0) {
-                        return Status::failure(lineError(
-                            path, line,
-                            "relativni broj vrha " + std::to_string(number) +
-                                " seze ispred prvog vrha"));
+                        return Status::failure(lineError(path, line,
+                                                         "relativni broj vrha " +
+                                                             std::to_string(number) +
+                                                             " seze ispred prvog vrha"));
                     }
                 } else if (number == 0) {
                     return Status::failure(
@@ -213,10 +223,10 @@ Status parse(const std::string& path, const std::string& text, Parsed& out) {
     }
 
     if (largestIndex > static_cast<int64_t>(out.vertices.size())) {
-        return Status::failure(lineError(
-            path, largestIndexLine,
-            "broj vrha " + std::to_string(largestIndex) + " je izvan raspona 1.." +
-                std::to_string(out.vertices.size())));
+        return Status::failure(lineError(path, largestIndexLine,
+                                         "broj vrha " + std::to_string(largestIndex) +
+                                             " je izvan raspona 1.." +
+                                             std::to_string(out.vertices.size())));
     }
     return {};
 }

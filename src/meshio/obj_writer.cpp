@@ -38,7 +38,8 @@ public:
         while (m_ok && left > 0) {
             const ssize_t n = ::write(m_fd, p, left);
             if (n < 0) {
-                if (errno == EINTR) continue;
+                if (errno == EINTR)
+                    continue;
                 m_ok = false;
                 break;
             }
@@ -61,7 +62,9 @@ char* putFixed(char* p, char* end, float value) {
     return std::to_chars(p, end, static_cast<double>(value), std::chars_format::fixed, 6).ptr;
 }
 
-char* putInt(char* p, char* end, int64_t value) { return std::to_chars(p, end, value).ptr; }
+char* putInt(char* p, char* end, int64_t value) {
+    return std::to_chars(p, end, value).ptr;
+}
 
 void writeBody(const Solid& solid, FileSink& sink) {
     static constexpr char kHeader[] = "# 3d tijelo u .obj formatu\n";
