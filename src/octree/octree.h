@@ -1,8 +1,125 @@
-// Octree over a solid's triangle centroids.
+// Octree over a solid's triangle centroids: construction, classification of the empty cells
+// and the inside-out test between two trees.
 #pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "geometry/solid.h"
+#include "geometry/triangle.h"
+#include "geometry/vector4.h"
 
 namespace korvan {
 
-struct OctreeNode {};
+// Deepest level of every tree; the root is level 0.
+inline constexpr int32_t octreeLevels = 4;
+// Copied into each node's `serial` at construction, then incremented; never reset.
+inline int32_t octreeNodeCounter = 0;
+
+// Cell type codes; 5 and 6 are also the triangle labels inside and outside.
+enum : int32_t {
+    kCellUnsorted = 0,
+    kCellUndecided = 2,
+    kCellSubdivided = 3,
+    kCellBoundary = 4,
+    kCellInner = 5,
+    kCellOuter = 6,
+};
+
+class NearestIndex;
+
+// One cell. A node of level >= 1 lists, in ascending order, every triangle whose centroid lies
+// in its closed box (so a centroid on a shared face is listed by both cells); the root lists
+// none. Boundary cells (deepest level, at least one triangle) also carry the mean normal of
+// their triangles, the extreme triangles along it and the range of the centroids' projections.
+struct OctreeNode {
+    Vector4 maxCorner;
+    Vector4 minCorner;
+    Vector4 centre;
+    Vector4 meanNormal;
+    int32_t type = kCellUnsorted;
+    Solid* solid = nullptr;
+    // Bit 0 of the index selects the upper half in x, bit 1 in z, bit 2 in y.
+    std::array<std::unique_ptr<OctreeNode>, 8> children;
+    // The three siblings that differ from this cell in exactly one axis; null in the root.
+    std::array<OctreeNode*, 3> neighbours{};
+    Triangle topTriangle;
+    Triangle bottomTriangle;
+    float maxProjection = 0.0f;
+    float minProjection = 0.0f;
+    std::vector<int32_t> triangleIndices;
+    int32_t triangleCount = 0;
+    int32_t level = 0;
+    int32_t serial = 0;
+
+    OctreeNode();
+    ~OctreeNode();
+    OctreeNode(const OctreeNode&) = delete;
+    OctreeNode& operator=(const OctreeNode&) = delete;
+
+    // Fills this node and its subtree. The root is called with a null parent and level 0 and
+    // takes 1.1 times the solid's bounding box; a child is built by its parent, which sets its
+    // corners and neighbours first. Reads the solid's box and the triangles' centroids and
+    // normals, which must be current; changes nothing in the solid.
+    void build(Solid& solid, OctreeNode* parent, int32_t level);
+
+    bool isLeaf() const { return !children[0]; }
+
+private:
+    friend Triangle nearestTriangle(OctreeNode& node, const Triangle& probe);
+    friend const Triangle* nearestListedTriangle(OctreeNode& node, const Vector4& point);
+    void subdivide();
+
+    // Built on the first nearest-triangle query of a large cell.
+    std::unique_ptr<NearestIndex> m_nearestIndex;
+};
+
+// Copy of the listed triangle whose centroid is nearest to the probe's centroid (ties keep the
+// earlier one in the list). The node must list at least one triangle.
+Triangle nearestTriangle(OctreeNode& node, const Triangle& probe);
+// The same triangle, by reference into the node's solid; null when the node lists none.
+const Triangle* nearestListedTriangle(OctreeNode& node, const Vector4& point);
+// The triangle of any boundary cell under `root` whose centroid is nearest to `point` (ties
+// keep the lower triangle index); null when the tree has no boundary cell.
+const Triangle* nearestSurfaceTriangle(OctreeNode& root, const Vector4& point);
+
+// Classifies the empty leaves at level m of the subtree (and those the propagation reaches
+// through sibling links) as inner 5, outer 6 or undecided 2.
+void classify(OctreeNode& node, int32_t m);
+
+// Replaces the solid's tree with a new one built over its current triangles; not classified.
+void buildOctree(Solid& solid);
+// classify(root, m) for m = octreeLevels down to 1.
+void classifyOctree(OctreeNode& root);
+// buildOctree then classifyOctree: what every caller does after a mesh changes.
+void prepareOctree(Solid& solid);
+// True when the solid's tree exists and was built for this solid object.
+bool hasOctree(const Solid& solid);
+
+// Decides the side of one triangle against the reference tree; implemented by the Boolean
+// engine, which may also cut the triangle.
+class TriangleTest {
+public:
+    // Returns 0 when t's centroid lies outside A's box; otherwise writes t's label (5, 6, or 1
+    // when cut) and returns it.
+    virtual int32_t testTriangle(OctreeNode& A, Triangle& t) = 0;
+
+protected:
+    ~TriangleTest() = default;
+};
+
+// 0 when no classified cell of A's subtree overlaps B's box; the common code 2, 5 or 6 when
+// every overlapping leaf has it; 4 when a boundary cell overlaps or the leaves disagree.
+int32_t boxRelation(const OctreeNode& A, const OctreeNode& B);
+
+// Writes `label` into the triangles the node lists (every triangle of the solid for a root).
+// A triangle already cut in this operation (label 1) keeps its label.
+void labelTriangles(OctreeNode& node, int32_t label);
+
+// Labels the triangles of B's subtree inside (5) or outside (6) A's solid: whole regions by
+// the classes of A's cells, the rest triangle by triangle through `test`. A stays the root.
+void insideOut(OctreeNode& A, OctreeNode& B, TriangleTest& test);
 
 }  // namespace korvan

@@ -1,0 +1,69 @@
+// The Boolean engine: the triangle-level test and cut, and the assembly of the result.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "geometry/solid.h"
+#include "geometry/triangle.h"
+#include "geometry/vector4.h"
+#include "octree/octree.h"
+
+namespace korvan {
+
+// One piece of a cut triangle, with its own corner positions. `normal` is the cut triangle's;
+// `label` 5 behind the cutting plane (inside the other solid), 6 in front of it; `owner` 1 or
+// 2 names the operand; `index` is the 1-based position in the operation's piece list.
+struct SplitTriangle {
+    Vector4 p0;
+    Vector4 p1;
+    Vector4 p2;
+    Vector4 normal;
+    int32_t label = kLabelNone;
+    int32_t owner = 0;
+    int32_t index = 0;
+};
+
+// The pieces of one operation, in the order they were made.
+using SplitList = std::vector<SplitTriangle>;
+
+// Appends a piece and numbers it (its index is the list's new length).
+void appendPiece(SplitList& pieces, SplitTriangle piece);
+
+// Cuts t by the plane of q (through q's centroid, normal q.normal): when t's corners (taken
+// from S's vertices) lie strictly on both sides, sets t.label = 1 and appends two or three
+// pieces, each turning the same way as t. Otherwise changes nothing.
+void cutTriangle(const Triangle& q, Triangle& t, const Solid& S, int32_t owner, SplitList& pieces);
+
+// The triangle-level test of one operation between object 1 and object 2: labels a triangle
+// of one operand against the other's classified tree, and cuts it along the nearest surface
+// triangle when edge sampling is on and the two are closer than the sum of the edge limits.
+class TriangleCutter final : public TriangleTest {
+public:
+    TriangleCutter(const Solid& object1, const Solid& object2, int32_t edgeSampling,
+                   SplitList& pieces);
+
+    // A is the root of the tree of one operand; t a triangle of the other.
+    int32_t testTriangle(OctreeNode& A, Triangle& t) override;
+
+private:
+    int32_t descend(OctreeNode& root, OctreeNode& A, Triangle& t);
+    int32_t sideAndCut(const Triangle& q, OctreeNode& A, Triangle& t);
+
+    const Solid& m_object1;
+    const Solid& m_object2;
+    int32_t m_edgeSampling;
+    SplitList& m_pieces;
+};
+
+// Replaces object 1's mesh by the triangles of object 1 labelled keep1, those of object 2
+// labelled keep2 (for keep2 = 5 only those whose centroid lies in object 1's box) and the
+// pieces whose owner's keep label they carry, in that order. Object 2's triangles and pieces
+// are turned inside out when keep1 != keep2. Operand vertices keep one copy each, numbered in
+// order of first use; pieces get their own. The box becomes that of the result's vertices;
+// centroids, normals and the octree must be recomputed by the caller. Returns the number of
+// pieces taken. While `animationRunning`, object 2's pieces pass the same box filter.
+int32_t assembleResult(Solid& object1, const Solid& object2, const SplitList& pieces, int32_t keep1,
+                       int32_t keep2, bool animationRunning);
+
+}  // namespace korvan

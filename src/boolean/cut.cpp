@@ -1,0 +1,147 @@
+// The triangle-level test and the plane cut of one triangle.
+#include <utility>
+
+#include "boolean/boolean.h"
+
+namespace korvan {
+
+void appendPiece(SplitList& pieces, SplitTriangle piece) {
+    piece.index = static_cast<int32_t>(pieces.size()) + 1;
+    pieces.push_back(piece);
+}
+
+void cutTriangle(const Triangle& q, Triangle& t, const Solid& S, int32_t owner, SplitList& pieces) {
+    const Vector4 P = q.centroid;
+    const Vector4 n = q.normal;
+    Vector4 K[3] = {S.vertices[static_cast<size_t>(t.i0)], S.vertices[static_cast<size_t>(t.i1)],
+                    S.vertices[static_cast<size_t>(t.i2)]};
+    // Signed depth behind the plane: positive inside the other solid.
+    float s[3];
+    for (int k = 0; k < 3; ++k) {
+        s[k] = static_cast<float>(dot(n, P - K[k]));
+    }
+    if ((s[0] <= 0 && s[1] <= 0 && s[2] <= 0) || (s[0] >= 0 && s[1] >= 0 && s[2] >= 0)) {
+        return;
+    }
+    t.label = kLabelCut;
+
+    // Sort the corners by depth with three compare-and-swaps; equal depths stay in place.
+    int o[3] = {0, 1, 2};
+    const auto order = [&](int a, int b) {
+        if (s[o[a]] > s[o[b]]) {
+            std::swap(o[a], o[b]);
+        }
+    };
+    order(0, 1);
+    order(0, 2);
+    order(1, 2);
+    const Vector4 W0 = K[o[0]];
+    const Vector4 W1 = K[o[1]];
+    const Vector4 W2 = K[o[2]];
+    const float middle = s[o[1]];
+
+    const auto cutPoint = [&](const Vector4& a, const Vector4& b) {
+        const auto numerator = static_cast<float>(-dot(n, a - P));
+        const auto u = static_cast<float>(numerator / dot(n, b - a));
+        return a + (b - a) * u;
+    };
+    const auto emit = [&](Vector4 a, Vector4 b, Vector4 c, int32_t label) {
+        const Vector4 m = cross(b - a, c - a);
+        if (dot(m, t.normal) < 0) {
+            std::swap(b, c);
+        }
+        SplitTriangle piece;
+        piece.p0 = a;
+        piece.p1 = b;
+        piece.p2 = c;
+        piece.normal = t.normal;
+        piece.label = label;
+        piece.owner = owner;
+        appendPiece(pieces, piece);
+    };
+
+    if (middle == 0) {
+        const Vector4 X = cutPoint(W0, W2);
+        emit(W0, W1, X, kLabelOutside);
+        emit(W1, W2, X, kLabelInside);
+    } else if (middle < 0) {
+        const Vector4 X = cutPoint(W0, W2);
+        const Vector4 Y = cutPoint(W1, W2);
+        emit(W0, W1, X, kLabelOutside);
+        emit(W1, Y, X, kLabelOutside);
+        emit(W2, X, Y, kLabelInside);
+    } else {
+        const Vector4 X = cutPoint(W0, W1);
+        const Vector4 Y = cutPoint(W0, W2);
+        emit(W0, X, Y, kLabelOutside);
+        emit(W2, Y, X, kLabelInside);
+        emit(W2, X, W1, kLabelInside);
+    }
+}
+
+TriangleCutter::TriangleCutter(const Solid& object1, const Solid& object2, int32_t edgeSampling,
+                               SplitList& pieces)
+    : m_object1(object1), m_object2(object2), m_edgeSampling(edgeSampling), m_pieces(pieces) {}
+
+int32_t TriangleCutter::testTriangle(OctreeNode& A, Triangle& t) {
+    return descend(A, A, t);
+}
+
+int32_t TriangleCutter::descend(OctreeNode& root, OctreeNode& A, Triangle& t) {
+    const Vector4& c = t.centroid;
+    if (A.maxCorner.x < c.x || A.minCorner.x > c.x || A.maxCorner.y < c.y || A.minCorner.y > c.y ||
+        A.maxCorner.z < c.z || A.minCorner.z > c.z) {
+        return 0;
+    }
+    if (A.type == kCellSubdivided) {
+        for (auto& child : A.children) {
+            if (const int32_t r = descend(root, *child, t); r != 0) {
+                return r;
+            }
+        }
+        return 0;
+    }
+    if (A.type == kCellInner || A.type == kCellOuter) {
+        t.label = A.type;
+        return t.label;
+    }
+    if (A.type != kCellBoundary) {
+        // An undecided or unsorted leaf lists no triangle and has no class of its own. Calling
+        // it outside would drop triangles deep inside the other solid when the flood failed to
+        // reach them; instead the side is that of the nearest surface triangle of the whole
+        // tree, as for a boundary cell, and the same cut rule applies.
+        const Triangle* q = nearestSurfaceTriangle(root, c);
+        if (q == nullptr) {
+            t.label = kLabelOutside;
+            return t.label;
+        }
+        return sideAndCut(*q, A, t);
+    }
+    const Precise L = A.solid->edgeLimit;
+    const Precise d = dot(A.meanNormal, c);
+    if (d > A.maxProjection + L) {
+        t.label = kLabelOutside;
+        return t.label;
+    }
+    if (d + L < A.minProjection) {
+        t.label = kLabelInside;
+        return t.label;
+    }
+    return sideAndCut(*nearestListedTriangle(A, c), A, t);
+}
+
+int32_t TriangleCutter::sideAndCut(const Triangle& nearest, OctreeNode& A, Triangle& t) {
+    const Triangle q(nearest);
+    const Vector4& c = t.centroid;
+    const Precise s = dot(q.normal, q.centroid - c);
+    t.label = s >= 0 ? kLabelInside : kLabelOutside;
+    if (m_edgeSampling != 0 &&
+        length(q.centroid - c) <
+            static_cast<Precise>(m_object2.edgeLimit) + static_cast<Precise>(m_object1.edgeLimit)) {
+        const bool ownedBy1 = A.solid != &m_object1;
+        cutTriangle(q, t, ownedBy1 ? m_object1 : m_object2, ownedBy1 ? 1 : 2, m_pieces);
+    }
+    return t.label;
+}
+
+}  // namespace korvan

@@ -1,0 +1,86 @@
+// The scene without a window: the two operands, the piece list and the engine's commands.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "boolean/boolean.h"
+#include "generator/generators.h"
+#include "geometry/solid.h"
+#include "geometry/status.h"
+#include "geometry/vector4.h"
+#include "scene/progress.h"
+
+namespace korvan {
+
+// Translation by which object 2 is currently shown; applied to its vertices and reset by
+// every Boolean operation.
+inline Vector4 g_object2Offset;
+// Rotation of object 2 in the view, in degrees; reset (not applied) by every operation.
+inline Vector4 g_object2Rotation;
+// Nonzero while the milling animation runs: no time message, and object 2's pieces pass the
+// box filter of the difference.
+inline int32_t g_animationRunning = 0;
+
+inline constexpr const char* kTimeMessageFormat = "Vrijeme obavljanja operacije: %6.3lf s";
+
+// What the last Boolean operation did, for reports and benchmarks. Times are seconds.
+struct OperationReport {
+    int32_t object1Triangles = 0;  // operands as they entered
+    int32_t object2Triangles = 0;
+    int32_t pieces = 0;  // pieces made by the cuts
+    int32_t piecesInResult = 0;
+    double seconds = 0;       // the whole operation, as the time message shows it
+    double buildSeconds = 0;  // object 2's tree
+    double classifySeconds = 0;
+    double insideOut2Seconds = 0;  // object 2's triangles against object 1
+    double insideOut1Seconds = 0;  // object 1's triangles against object 2
+    double assemblySeconds = 0;
+    double rebuildSeconds = 0;  // triangle data and classified tree of the result
+};
+
+// Owns object 1 (with its classified tree), object 2, the piece list of an operation and the
+// edge-sampling switch; reports through the reporter given at construction (or nothing).
+class Scene {
+public:
+    Solid m_object1;
+    Solid m_object2;
+    SplitList m_splitTriangles;
+    // 1: triangles crossing the other surface are cut; 0: only labelled.
+    int32_t m_edgeSampling = 1;
+
+    explicit Scene(ProgressReporter* reporter = nullptr);
+    Scene(const Scene&) = delete;
+    Scene& operator=(const Scene&) = delete;
+
+    // The open-object flow: reads the OBJ file into object 1 or 2, normalises, samples with
+    // g_samplingFactor, computes triangle data, and for object 1 builds and classifies its
+    // tree. On failure the object keeps its previous state.
+    Status LoadObject(int32_t objectNumber, const std::string& path);
+    // The generate command: the primitive into object 1 or 2 with the same preparation.
+    Status GenerateObject(int32_t objectNumber, const PrimitiveParameters& parameters);
+
+    // Each does nothing unless both objects are loaded.
+    Status OnUnion();
+    Status OnIntersection();
+    Status OnDifference();
+
+    // Object 1 becomes the triangles of object 1 labelled keep1, those of object 2 labelled
+    // keep2 and the matching pieces (object 2's turned inside out when keep1 != keep2).
+    // Object 2 stays moved by the former g_object2Offset, with its new tree and labels.
+    // Fails only for lack of memory; object 1 then keeps its mesh.
+    Status BooleanOperation(int32_t keep1, int32_t keep2);
+
+    const OperationReport& lastOperation() const { return m_lastOperation; }
+
+private:
+    Solid& object(int32_t objectNumber) { return objectNumber == 1 ? m_object1 : m_object2; }
+    Status prepare(int32_t objectNumber);
+    ProgressReporter& reporter() { return m_reporter != nullptr ? *m_reporter : m_silent; }
+
+    ProgressReporter* m_reporter;
+    ProgressReporter m_silent;
+    OperationReport m_lastOperation;
+};
+
+}  // namespace korvan
