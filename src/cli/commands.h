@@ -13,6 +13,8 @@ namespace korvan::cli {
 void registerInfoCommand(CLI::App& app, int& exitCode);
 void registerConvertCommand(CLI::App& app, int& exitCode);
 void registerDemoCommand(CLI::App& app, int& exitCode);
+// union, intersection and difference.
+void registerBooleanCommands(CLI::App& app, int& exitCode);
 
 // Adds --sampling F (default 0.01), parsed in the C locale, stored in g_samplingFactor.
 void addSamplingOption(CLI::App& command);

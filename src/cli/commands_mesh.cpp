@@ -12,9 +12,20 @@
 #include "meshio/edge_sampling.h"
 #include "meshio/load.h"
 #include "meshio/obj.h"
+#include "scene/scene.h"
 
 namespace korvan::cli {
 namespace {
+
+// Phases and messages of the scene as lines: phases on stderr, messages on stdout.
+class StderrReporter final : public ProgressReporter {
+public:
+    void ShowProgressPopup(const std::string& text) override { SetProgressText(text); }
+    void SetProgressText(const std::string& text) override {
+        std::fprintf(stderr, "%s\n", text.c_str());
+    }
+    void ShowMessage(const std::string& text) override { std::printf("%s\n", text.c_str()); }
+};
 
 int runInfo(const std::string& source, bool json) {
     Solid object1;
@@ -59,6 +70,41 @@ int runConvert(const std::string& source, const std::string& output) {
     return 0;
 }
 
+// A cube minus a sphere moved onto one of its corners, as a user would do it in the view.
+int runDemoDifference() {
+    const char* kOutput = "demo-razlika.obj";
+    PrimitiveParameters cube;
+    cube.shape = Shape::Cube;
+    cube.a = 1.5f;
+    PrimitiveParameters sphere;
+    sphere.shape = Shape::Sphere;
+    sphere.m = 24;
+    sphere.n = 32;
+    sphere.a = 0.7f;
+    StderrReporter reporter;
+    Scene scene(&reporter);
+    if (Status s = scene.GenerateObject(1, cube); !s) {
+        printError(s.message());
+        return 1;
+    }
+    if (Status s = scene.GenerateObject(2, sphere); !s) {
+        printError(s.message());
+        return 1;
+    }
+    g_object2Offset = Vector4(0.5f, 0.4f, 0.3f);
+    Status s = scene.OnDifference();
+    if (s) {
+        s = writeObj(scene.m_object1, kOutput);
+    }
+    if (!s) {
+        printError(s.message());
+        return 1;
+    }
+    std::printf("Razlika kocke i kugle: %d tokuta,  %d vrhova\nSpremljeno u %s\n",
+                scene.m_object1.triangleCount(), scene.m_object1.vertexCount(), kOutput);
+    return 0;
+}
+
 int runDemo() {
     const char* kOutput = "demo-kugla.obj";
     PrimitiveParameters sphere;
@@ -78,7 +124,7 @@ int runDemo() {
     }
     printReport(true, object1);
     std::printf("Spremljeno u %s\n", kOutput);
-    return 0;
+    return runDemoDifference();
 }
 
 }  // namespace

@@ -14,6 +14,7 @@ int main(int argc, char** argv) {
     korvan::cli::registerInfoCommand(app, exitCode);
     korvan::cli::registerConvertCommand(app, exitCode);
     korvan::cli::registerDemoCommand(app, exitCode);
+    korvan::cli::registerBooleanCommands(app, exitCode);
 
     try {
         app.parse(argc, argv);
