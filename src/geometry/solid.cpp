@@ -82,18 +82,7 @@ void Solid::computeBoundingBox() {
     Vector4 lo = vertices.front();
     Vector4 hi = lo;
     for (const Vector4& p : vertices) {
-        if (p.x > hi.x)
-            hi.x = p.x;
-        if (p.x < lo.x)
-            lo.x = p.x;
-        if (p.y > hi.y)
-            hi.y = p.y;
-        if (p.y < lo.y)
-            lo.y = p.y;
-        if (p.z > hi.z)
-            hi.z = p.z;
-        if (p.z < lo.z)
-            lo.z = p.z;
+        includeInBox(lo, hi, p);
     }
     minCorner = lo;
     maxCorner = hi;

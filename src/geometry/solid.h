@@ -74,4 +74,20 @@ public:
     void swap(Solid& other) noexcept;
 };
 
+// Widens the box [lo, hi] per axis so that it holds p.
+inline void includeInBox(Vector4& lo, Vector4& hi, const Vector4& p) {
+    if (p.x > hi.x)
+        hi.x = p.x;
+    if (p.x < lo.x)
+        lo.x = p.x;
+    if (p.y > hi.y)
+        hi.y = p.y;
+    if (p.y < lo.y)
+        lo.y = p.y;
+    if (p.z > hi.z)
+        hi.z = p.z;
+    if (p.z < lo.z)
+        lo.z = p.z;
+}
+
 }  // namespace korvan

@@ -164,20 +164,7 @@ Status parse(const std::string& path, const std::string& text, Parsed& out) {
                     out.maxCorner = v;
                     out.minCorner = v;
                 } else {
-                    Vector4& hi = out.maxCorner;
-                    Vector4& lo = out.minCorner;
-                    if (v.x > hi.x)
-                        hi.x = v.x;
-                    if (v.x < lo.x)
-                        lo.x = v.x;
-                    if (v.y > hi.y)
-                        hi.y = v.y;
-                    if (v.y < lo.y)
-                        lo.y = v.y;
-                    if (v.z > hi.z)
-                        hi.z = v.z;
-                    if (v.z < lo.z)
-                        lo.z = v.z;
+                    includeInBox(out.minCorner, out.maxCorner, v);
                 }
                 out.vertices.push_back(v);
             }
