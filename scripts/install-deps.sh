@@ -7,6 +7,9 @@ packages=(
     g++ cmake ninja-build make
     libcli11-dev
     libgtest-dev libbenchmark-dev
+    libgl-dev libglu1-mesa-dev libegl-dev libgl1-mesa-dri
+    qt6-base-dev
+    xvfb xauth
 )
 
 missing=()

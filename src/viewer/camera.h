@@ -1,0 +1,76 @@
+// Camera maths of the view: viewport, projection planes, wheel and key steps, frame rate.
+// Nothing here touches OpenGL.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <optional>
+
+#include "geometry/solid.h"
+#include "viewer/view_state.h"
+
+namespace korvan {
+
+// Records the client size. A zero height keeps the previous aspect ratio instead of dividing
+// by zero.
+void setViewportSize(ViewState& view, int32_t width, int32_t height);
+
+// Puts the eye on +z at the distance of the solid's box diagonal d, looking at the origin,
+// and sets the planes to (min(nearPlane, d / 10), 50 d). A zero, tiny or non-finite diagonal
+// counts as 1, so the planes stay ordered and finite.
+void placeCameraForObject(ViewState& view, const Solid& object1, double nearPlane);
+
+// Scales m_eye.z by `factor`, keeping it finite and its magnitude inside [1e-3, 1e6].
+void scaleEyeDistance(ViewState& view, double factor);
+
+// The wheel: n = |zDelta| / 120 whole notches; away from the user (positive) multiplies the
+// distance by 1.1^n, towards the user by 0.9^n.
+void applyWheel(ViewState& view, int32_t zDelta);
+
+// Windows virtual-key codes of the keys the view acts on.
+enum : int32_t {
+    kVkPageUp = 33,
+    kVkPageDown = 34,
+    kVk1 = 49,
+    kVk2 = 50,
+    kVkF = 70,
+    kVkY = 89,
+};
+
+// Keys pressed and not yet acted on, by virtual-key code.
+struct KeyTable {
+    std::array<int32_t, 300> m_keyDown{};
+    void press(int32_t code);
+    void release(int32_t code);
+};
+
+// Runs the actions of the latched keys in the order Y, 1, 2, Page Up, Page Down, F, clearing
+// each entry it acts on. Returns true when the picture changed.
+bool runKeyActions(KeyTable& keys, ViewState& view, Solid& object1, Solid& object2);
+
+// Mouse input; each returns true when the picture must be redrawn.
+void onLeftButtonDown(int32_t x, int32_t y);
+void onLeftButtonUp();
+bool onMouseMove(int32_t x, int32_t y, bool shift);
+// True when the popup menu is to open (the view was idle); otherwise the mode just ends.
+bool onRightButtonDown(int32_t x, int32_t y);
+// Commands "move object 2" and "rotate object 2" from the cursor position (x, y).
+void enterObject2Mode(int32_t mode, int32_t x, int32_t y);
+
+// Mean frame rate over every fifth frame.
+class FrameRateCounter {
+public:
+    using Clock = std::chrono::steady_clock;
+    FrameRateCounter() : m_fpsStart(Clock::now()) {}
+    // Counts one drawn frame; on every fifth returns frames per second since the previous
+    // measurement. When no time elapsed the window is extended instead of dividing by zero.
+    std::optional<double> frameDrawn(Clock::time_point now = Clock::now());
+
+private:
+    Clock::time_point m_fpsStart;
+    int32_t m_frameCount = 0;
+    int32_t m_pendingFrames = 0;
+};
+
+}  // namespace korvan

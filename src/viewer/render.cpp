@@ -1,0 +1,234 @@
+#include "viewer/render.h"
+
+#include <GL/gl.h>
+#include <GL/glu.h>
+
+#include <algorithm>
+
+namespace korvan {
+
+void setupFixedState() {
+    glEnable(GL_LIGHTING);
+    glEnable(GL_LIGHT0);
+    const GLfloat ambient[4] = {0.3f, 0.3f, 0.3f, 0.0f};
+    glLightfv(GL_LIGHT0, GL_AMBIENT, ambient);
+    glClearColor(1.0f, 1.0f, 1.0f, 0.0f);
+    glClearDepth(1.0);
+    glEnable(GL_DEPTH_TEST);
+}
+
+bool applyViewport(const ViewState& view) {
+    // Drain older errors so that only the viewport's own is reported.
+    while (glGetError() != GL_NO_ERROR) {
+    }
+    glViewport(0, 0, view.m_width, view.m_height);
+    const bool ok = glGetError() == GL_NO_ERROR;
+    glMatrixMode(GL_PROJECTION);
+    glLoadIdentity();
+    gluPerspective(45.0, view.m_aspect, view.m_near, view.m_far);
+    glMatrixMode(GL_MODELVIEW);
+    glLoadIdentity();
+    return ok;
+}
+
+namespace {
+
+void setCellColour(const OctreeNode& leaf) {
+    switch (leaf.type) {
+        case kCellInner:
+            glColor3f(0.0f, 1.0f, 0.0f);
+            break;
+        case kCellOuter:
+            glColor3f(0.0f, 0.0f, 1.0f);
+            break;
+        case kCellBoundary:
+            glColor3f(0.0f, 0.0f, 0.0f);
+            break;
+        case kCellUnsorted:
+            glColor3f(0.5f, 0.0f, 0.0f);
+            break;
+        default:
+            glColor3f(0.3f, 0.0f, 0.0f);
+            break;
+    }
+}
+
+// The cell type each single-type mode shows; -1 for the modes that filter nothing.
+int32_t typeOfMode(int32_t mode) {
+    switch (mode) {
+        case 1:
+            return kCellInner;
+        case 2:
+            return kCellOuter;
+        case 3:
+            return kCellBoundary;
+        case 4:
+            return kCellUnsorted;
+        default:
+            return -1;
+    }
+}
+
+void drawCellBox(const OctreeNode& leaf) {
+    const float x = leaf.minCorner.x, y = leaf.minCorner.y, z = leaf.minCorner.z;
+    const float X = leaf.maxCorner.x, Y = leaf.maxCorner.y, Z = leaf.maxCorner.z;
+    // Four faces drawn as lines give all twelve edges.
+    glBegin(GL_QUADS);
+    glVertex3f(x, y, z);
+    glVertex3f(x, Y, z);
+    glVertex3f(X, Y, z);
+    glVertex3f(X, y, z);
+
+    glVertex3f(x, y, Z);
+    glVertex3f(x, Y, Z);
+    glVertex3f(X, Y, Z);
+    glVertex3f(X, y, Z);
+
+    glVertex3f(x, y, z);
+    glVertex3f(x, Y, z);
+    glVertex3f(x, Y, Z);
+    glVertex3f(x, y, Z);
+
+    glVertex3f(X, y, z);
+    glVertex3f(X, Y, z);
+    glVertex3f(X, Y, Z);
+    glVertex3f(X, y, Z);
+    glEnd();
+}
+
+}  // namespace
+
+void drawOctreeCells(const OctreeNode& node) {
+    if (!node.isLeaf()) {
+        for (const auto& child : node.children) {
+            if (child) {
+                drawOctreeCells(*child);
+            }
+        }
+        return;
+    }
+    const int32_t mode = g_cellDisplayMode;
+    if (mode <= 0 || mode > 5) {
+        return;
+    }
+    if (mode == 5) {
+        setCellColour(node);
+    } else if (node.type != typeOfMode(mode)) {
+        return;
+    } else {
+        setCellColour(node);
+    }
+    glPushAttrib(GL_ALL_ATTRIB_BITS);
+    glDisable(GL_LIGHTING);
+    glPolygonMode(GL_FRONT_AND_BACK, GL_LINE);
+    drawCellBox(node);
+    if (node.type == kCellBoundary) {
+        const Vector4 tip = node.centre + node.meanNormal * 0.1f;
+        glBegin(GL_LINES);
+        glColor3f(1.0f, 1.0f, 1.0f);
+        glVertex3f(node.centre.x, node.centre.y, node.centre.z);
+        glColor3f(1.0f, 0.0f, 0.0f);
+        glVertex3f(tip.x, tip.y, tip.z);
+        glEnd();
+    }
+    glPopAttrib();
+}
+
+void SceneRenderer::drawSolid(Solid& solid) {
+    if (solid.vertexCount() < 1) {
+        return;
+    }
+    glPolygonMode(GL_FRONT_AND_BACK, solid.wireframe == 1 ? GL_LINE : GL_FILL);
+
+    auto entry = std::find_if(m_lists.begin(), m_lists.end(),
+                              [&](const auto& e) { return e.first == &solid; });
+    const bool current = entry != m_lists.end() && solid.displayList >= 0 &&
+                         static_cast<uint32_t>(solid.displayList) == entry->second;
+    if (current) {
+        glCallList(entry->second);
+    } else {
+        if (entry != m_lists.end()) {
+            glDeleteLists(entry->second, 1);
+            m_lists.erase(entry);
+        }
+        const GLuint list = glGenLists(1);
+        const auto& v = solid.vertices;
+        const auto vertexOk = [&](int32_t i) {
+            return i >= 0 && i < static_cast<int32_t>(v.size());
+        };
+        if (list != 0) {
+            glNewList(list, GL_COMPILE_AND_EXECUTE);
+        }
+        glBegin(GL_TRIANGLES);
+        for (const Triangle& t : solid.triangles) {
+            if (!vertexOk(t.i0) || !vertexOk(t.i1) || !vertexOk(t.i2)) {
+                continue;
+            }
+            glNormal3f(t.normal.x, t.normal.y, t.normal.z);
+            glVertex3f(v[t.i0].x, v[t.i0].y, v[t.i0].z);
+            glVertex3f(v[t.i1].x, v[t.i1].y, v[t.i1].z);
+            glVertex3f(v[t.i2].x, v[t.i2].y, v[t.i2].z);
+        }
+        glEnd();
+        if (list != 0) {
+            glEndList();
+            solid.displayList = static_cast<int32_t>(list);
+            m_lists.emplace_back(&solid, list);
+        }
+    }
+
+    if (solid.root && g_cellDisplayMode != 0) {
+        drawOctreeCells(*solid.root);
+    }
+}
+
+void SceneRenderer::drawScene(Scene& scene, const ViewState& view) {
+    glMatrixMode(GL_MODELVIEW);
+    glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
+    glLoadIdentity();
+    gluLookAt(view.m_eye.x, view.m_eye.y, view.m_eye.z, view.m_target.x, view.m_target.y,
+              view.m_target.z, 0.0, 1.0, 0.0);
+    if (g_coloredMaterials != 0) {
+        glEnable(GL_COLOR_MATERIAL);
+    }
+    glColor3f(0.5f, 0.0f, 0.0f);
+    glRotatef(g_rotY, 0.0f, 1.0f, 0.0f);
+    glRotatef(g_rotX, 1.0f, 0.0f, 0.0f);
+    if (scene.m_object1.loaded != 0 && g_showObject1 != 0) {
+        drawSolid(scene.m_object1);
+    }
+    glColor3f(0.0f, 0.0f, 0.5f);
+    if (scene.m_object2.loaded != 0 && g_showObject2 != 0) {
+        // No push or pop: object 2 follows the scene rotation.
+        glTranslatef(g_object2Offset.x, g_object2Offset.y, g_object2Offset.z);
+        glRotatef(g_object2Rotation.x, 1.0f, 0.0f, 0.0f);
+        glRotatef(g_object2Rotation.y, 0.0f, 1.0f, 0.0f);
+        glRotatef(g_object2Rotation.z, 0.0f, 0.0f, 1.0f);
+        drawSolid(scene.m_object2);
+    }
+    if (g_coloredMaterials != 0) {
+        glDisable(GL_COLOR_MATERIAL);
+    }
+}
+
+void SceneRenderer::releaseLists() {
+    for (const auto& [solid, list] : m_lists) {
+        glDeleteLists(list, 1);
+        if (solid->displayList == static_cast<int32_t>(list)) {
+            solid->displayList = -1;
+        }
+    }
+    m_lists.clear();
+}
+
+void drawFrame(Scene& scene, ViewState& view, int32_t width, int32_t height) {
+    setupFixedState();
+    setViewportSize(view, width, height);
+    applyViewport(view);
+    SceneRenderer renderer;
+    renderer.drawScene(scene, view);
+    glFinish();
+    renderer.releaseLists();
+}
+
+}  // namespace korvan
