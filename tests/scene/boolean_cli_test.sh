@@ -1,0 +1,72 @@
+#!/usr/bin/env bash
+# korvan-cli union, intersection and difference as a user runs them.
+set -u
+CLI=$1
+WORK=$(mktemp -d)
+trap 'rm -rf "$WORK"' EXIT
+cd "$WORK"
+
+passed=0
+failed=0
+check() {  # check NAME CONDITION...
+    local name=$1
+    shift
+    if "$@"; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+        echo "FAILED: $name" >&2
+    fi
+}
+run() {  # run ARGS...: sets rc
+    "$CLI" "$@" >out.txt 2>err.txt
+    rc=$?
+}
+
+run difference cube:2 sphere:12,16,0.6 --offset 0,0,1 --sampling 0.03 -o diff.obj
+check "difference exits 0" test "$rc" -eq 0
+check "difference writes the result" test -s diff.obj
+check "the time line goes to stdout" grep -qE '^Vrijeme obavljanja operacije: +[0-9]+\.[0-9]{3} s$' out.txt
+phases=$(grep -v Generiranje err.txt | tr '\n' '|')
+check "phases go to stderr in order" test "$phases" = \
+    "Gradnja oktalnog stabla|Klasifikacija oktalnog stabla|Inside-out test|Kopiranje objekta|Izgradnja novog oktalnog stabla|"
+
+run difference cube:2 sphere:12,16,0.6 --offset 0,0,1 --sampling 0.03 -o again.obj
+check "the same run writes the same file" cmp -s diff.obj again.obj
+
+run union cube:1 cube:1 --offset 3,0,0 --sampling 0 --json -o union.obj
+check "json union exits 0" test "$rc" -eq 0
+for key in '"operation": "union"' '"triangles": 24' '"vertices": 16' '"object1_triangles": 12' \
+    '"object2_triangles": 12' '"pieces": 0' '"seconds": '; do
+    check "json has $key" grep -qF "$key" out.txt
+done
+check "json is the only line on stdout" test "$(wc -l <out.txt)" -eq 1
+check "union writes 16 vertices" test "$(grep -c '^v ' union.obj)" -eq 16
+
+run intersection cube:1 cube:1 --offset 3,0,0 --sampling 0 -o empty.obj
+check "an empty intersection is written" test "$rc" -eq 0 -a -f empty.obj
+check "the empty result has no faces" test "$(grep -c '^f ' empty.obj)" -eq 0
+
+run intersection cube:2 sphere:12,16,0.6 --sampling 0.05 --no-edge-sampling --json -o nocut.obj
+check "--no-edge-sampling cuts nothing" grep -qF '"pieces": 0' out.txt
+
+printf 'v 0 0 0\nv 1 0 0\nf 1 2 7\n' >bad.obj
+run union cube:1 bad.obj -o refused.obj
+check "a bad file exits 1" test "$rc" -eq 1
+check "nothing is written for a bad file" test ! -e refused.obj
+check "the reason is on stderr" test -s err.txt
+
+echo keep >kept.obj
+run difference sphere:2,8,1 cube:1 -o kept.obj
+check "a bad parameter exits 1" test "$rc" -eq 1
+check "it names the parameter rule" grep -qF "Nedozvoljena vrijednost parametra" err.txt
+check "an existing output is left alone" test "$(cat kept.obj)" = keep
+
+run union cube:1 cube:1 --offset 1,2 -o x.obj
+check "a malformed offset is a usage error" test "$rc" -eq 2
+run union cube:1 -o x.obj
+check "a missing operand is a usage error" test "$rc" -eq 2
+check "no file after usage errors" test ! -e x.obj
+
+echo "$passed passed, $failed failed"
+test "$failed" -eq 0

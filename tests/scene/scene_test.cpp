@@ -1,0 +1,281 @@
+// Whole operations through the scene: volumes against exact polyhedral results, what the
+// operands look like afterwards, determinism, progress reports, repeated operations.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+#include <numbers>
+#include <regex>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "boolean_cases.h"
+#include "meshio/obj.h"
+
+namespace korvan {
+namespace {
+
+using test::cubeParameters;
+using test::cylinderParameters;
+using test::Operation;
+using test::runCase;
+using test::signedVolume;
+using test::sphereParameters;
+
+constexpr float kFactor = 0.03f;
+
+// Keeps every text it is given.
+struct Recorder final : ProgressReporter {
+    std::vector<std::string> texts;
+    std::vector<std::string> messages;
+    void ShowProgressPopup(const std::string& t) override { texts.push_back("show:" + t); }
+    void SetProgressText(const std::string& t) override { texts.push_back(t); }
+    void CloseProgressPopup() override { texts.push_back("close"); }
+    void ShowMessage(const std::string& t) override { messages.push_back(t); }
+};
+
+struct SceneTest : ::testing::Test {
+    void SetUp() override {
+        g_object2Offset = Vector4();
+        g_object2Rotation = Vector4();
+        g_animationRunning = 0;
+    }
+    // Volume of a sampled primitive: the polyhedral operand itself.
+    static double volumeOf(const PrimitiveParameters& p, float factor = kFactor) {
+        Solid s;
+        EXPECT_TRUE(generateObject(p, factor, s).ok());
+        return signedVolume(s);
+    }
+};
+
+double relative(double value, double exact) {
+    return std::abs(value - exact) / exact;
+}
+
+TEST_F(SceneTest, CubeMinusSphereCentredOnAFace) {
+    // The sphere mesh is symmetric about its equator plane z = 0, so half of it lies in the
+    // cube: the exact polyhedral result is the cube minus half the sphere mesh.
+    const auto sphere = sphereParameters(24, 32, 0.6f);
+    Scene scene;
+    runCase(scene, cubeParameters(2), sphere, Vector4(0, 0, 1), Operation::Difference, kFactor);
+    const double exact = 8 - volumeOf(sphere) / 2;
+    EXPECT_LT(relative(signedVolume(scene.m_object1), exact), 2e-4);
+    EXPECT_GT(scene.lastOperation().pieces, 0);
+}
+
+TEST_F(SceneTest, CylinderIntersectCube) {
+    // The part of a 32-gon prism between the cube's faces y = -1 and y = 1.
+    const int32_t n = 32;
+    const double r = 0.5;
+    Scene scene;
+    runCase(scene, cubeParameters(2), cylinderParameters(n, 0.5f, 3), Vector4(0.1f, 0, -0.05f),
+            Operation::Intersection, kFactor);
+    const double exact = n / 2.0 * r * r * std::sin(2 * std::numbers::pi / n) * 2;
+    EXPECT_LT(relative(signedVolume(scene.m_object1), exact), 2e-3);
+}
+
+TEST_F(SceneTest, UnionAndIntersectionOfSpheresAddUpToBothOperands) {
+    // vol(A u B) + vol(A n B) = vol(A) + vol(B), and vol(A - B) + vol(A n B) = vol(A): a
+    // dropped or doubled triangle or piece breaks these identities at once.
+    const auto sphere = sphereParameters(16, 24, 0.8f);
+    const Vector4 offset(0.7f, 0.1f, 0.05f);
+    double v[3];
+    for (Operation op : {Operation::Union, Operation::Intersection, Operation::Difference}) {
+        Scene scene;
+        runCase(scene, sphere, sphere, offset, op, kFactor);
+        v[static_cast<int>(op)] = signedVolume(scene.m_object1);
+    }
+    const double vs = volumeOf(sphere);
+    EXPECT_NEAR(v[0] + v[1], 2 * vs, 1e-6 * vs);
+    EXPECT_NEAR(v[2] + v[1], vs, 1e-6 * vs);
+    // Against the ideal balls: a lens of two radius-0.8 balls at distance |offset|.
+    const double d = length(offset), R = 0.8;
+    const double lens = std::numbers::pi * (4 * R + d) * (2 * R - d) * (2 * R - d) / 12;
+    EXPECT_LT(relative(v[1], lens), 0.06) << "more than the tessellation costs";
+}
+
+TEST_F(SceneTest, DisjointUnionKeepsBothMeshesSideBySide) {
+    const auto sphere = sphereParameters(8, 12, 0.5f);
+    Scene scene;
+    runCase(scene, cubeParameters(1), sphere, Vector4(4, 0, 0), Operation::Union, kFactor);
+    const Solid& r = scene.m_object1;
+    const OperationReport& report = scene.lastOperation();
+    EXPECT_EQ(r.triangleCount(), report.object1Triangles + report.object2Triangles);
+    EXPECT_EQ(report.pieces, 0);
+    EXPECT_EQ(test::openEdgeCount(r), 0);
+    // Moving the sphere rounds its vertices to float.
+    EXPECT_NEAR(signedVolume(r), 1 + volumeOf(sphere), 1e-7);
+    // Object 2's vertices follow object 1's.
+    EXPECT_LT(r.vertices[r.triangles.front().i0].x, 1.0f);
+    EXPECT_GT(r.vertices[r.triangles.back().i0].x, 3.0f);
+}
+
+TEST_F(SceneTest, EmptyResultsAreValidOperands) {
+    Scene scene;
+    runCase(scene, cubeParameters(1), sphereParameters(8, 12, 0.5f), Vector4(4, 0, 0),
+            Operation::Intersection, kFactor);
+    EXPECT_EQ(scene.m_object1.loaded, 1);
+    EXPECT_EQ(scene.m_object1.triangleCount(), 0);
+    EXPECT_EQ(scene.m_object1.maxCorner, Vector4());
+    EXPECT_EQ(scene.m_object1.minCorner, Vector4());
+
+    ASSERT_TRUE(scene.OnDifference().ok());
+    EXPECT_EQ(scene.m_object1.triangleCount(), 0);
+    ASSERT_TRUE(scene.OnUnion().ok());
+    EXPECT_EQ(scene.m_object1.triangleCount(), scene.m_object2.triangleCount());
+    EXPECT_NEAR(signedVolume(scene.m_object1), signedVolume(scene.m_object2), 1e-9);
+}
+
+TEST_F(SceneTest, NestedDifferenceLeavesAClosedCavity) {
+    const auto sphere = sphereParameters(12, 16, 0.5f);
+    Scene scene;
+    runCase(scene, cubeParameters(2), sphere, Vector4(0.1f, -0.2f, 0.05f), Operation::Difference,
+            kFactor);
+    EXPECT_EQ(scene.lastOperation().pieces, 0);
+    EXPECT_EQ(test::openEdgeCount(scene.m_object1), 0);
+    EXPECT_NEAR(signedVolume(scene.m_object1), 8 - volumeOf(sphere), 1e-6);
+}
+
+TEST_F(SceneTest, DifferenceWithADistantToolKeepsObject1) {
+    Scene scene;
+    runCase(scene, cubeParameters(2), sphereParameters(8, 12, 0.5f), Vector4(0, 5, 0),
+            Operation::Difference, kFactor);
+    Solid cube;
+    ASSERT_TRUE(generateObject(cubeParameters(2), kFactor, cube).ok());
+    EXPECT_EQ(scene.m_object1.triangleCount(), cube.triangleCount());
+    EXPECT_NEAR(signedVolume(scene.m_object1), 8, 1e-9);
+}
+
+// Open edges (after welding) may only lie along the seam, within the cut tolerance of the
+// other surface: anywhere else they would be holes.
+TEST_F(SceneTest, OpenEdgesLieOnlyAlongTheSeam) {
+    const Vector4 at(0.3f, 0.2f, 1);
+    Scene scene;
+    runCase(scene, cubeParameters(2), sphereParameters(24, 32, 0.6f), at, Operation::Difference,
+            kFactor);
+    const Solid& r = scene.m_object1;
+    const double tolerance = 2.0 * (scene.m_object2.edgeLimit + 0.03 * 2 * std::sqrt(3.0));
+    const std::vector<int32_t> c = test::weldedCorners(r);
+    std::map<std::pair<int32_t, int32_t>, int> directed;
+    std::map<int32_t, Vector4> position;
+    for (size_t t = 0; t < c.size(); t += 3) {
+        for (int e = 0; e < 3; ++e) {
+            ++directed[{c[t + e], c[t + (e + 1) % 3]}];
+            position[c[t + e]] = r.vertices[(&r.triangles[t / 3].i0)[e]];
+        }
+    }
+    int open = 0;
+    for (const auto& [edge, count] : directed) {
+        if (directed.count({edge.second, edge.first}) == 0) {
+            ++open;
+            const Vector4 mid = (position[edge.first] + position[edge.second]) / 2.0f;
+            const double toSphere = std::abs(length(mid - at) - 0.6);
+            const double toFace = std::abs(mid.z - 1.0);
+            ASSERT_LT(std::min(toSphere, toFace), tolerance);
+            ASSERT_LT(toSphere, tolerance) << "open edge away from the sphere";
+        }
+    }
+    EXPECT_GT(open, 0);
+}
+
+TEST_F(SceneTest, SameRunGivesByteIdenticalFiles) {
+    test::TempDir dir;
+    for (const char* name : {"a.obj", "b.obj"}) {
+        Scene scene;
+        runCase(scene, sphereParameters(16, 24, 0.8f), cubeParameters(1.2f),
+                Vector4(0.5f, 0.3f, 0.1f), Operation::Difference, kFactor);
+        ASSERT_TRUE(writeObj(scene.m_object1, dir.path(name)).ok());
+    }
+    const std::string a = test::readFile(dir.path("a.obj"));
+    EXPECT_GT(a.size(), 1000u);
+    EXPECT_EQ(a, test::readFile(dir.path("b.obj")));
+}
+
+TEST_F(SceneTest, Object2KeepsItsMovedPositionAndLabels) {
+    const auto sphere = sphereParameters(12, 16, 0.6f);
+    const Vector4 offset(0.5f, 0.25f, -0.125f);
+    Recorder recorder;
+    Scene scene(&recorder);
+    g_object2Rotation = Vector4(10, 20, 0);
+    runCase(scene, cubeParameters(2), sphere, offset, Operation::Difference, kFactor);
+
+    Solid moved;
+    ASSERT_TRUE(generateObject(sphere, kFactor, moved).ok());
+    moved.translate(offset);
+    EXPECT_EQ(scene.m_object2.vertices, moved.vertices);
+    EXPECT_EQ(scene.m_object2.maxCorner, moved.maxCorner);
+    EXPECT_EQ(g_object2Offset, Vector4());
+    EXPECT_EQ(g_object2Rotation, Vector4());
+    ASSERT_TRUE(hasOctree(scene.m_object2));
+    ASSERT_TRUE(hasOctree(scene.m_object1));
+    int cut = 0;
+    for (const Triangle& t : scene.m_object2.triangles) {
+        ASSERT_TRUE(t.label == kLabelCut || t.label == kLabelInside || t.label == kLabelOutside);
+        cut += t.label == kLabelCut;
+    }
+    EXPECT_GT(cut, 0);
+    for (const Triangle& t : scene.m_object1.triangles) {
+        ASSERT_EQ(t.label, kLabelNone);
+    }
+    EXPECT_TRUE(scene.m_splitTriangles.empty());
+
+    const std::vector<std::string> expected = {"show:Generiranje novog trijela",
+                                               "close",
+                                               "show:Generiranje novog trijela",
+                                               "close",
+                                               "show:Gradnja oktalnog stabla",
+                                               "Klasifikacija oktalnog stabla",
+                                               "Inside-out test",
+                                               "Kopiranje objekta",
+                                               "Izgradnja novog oktalnog stabla",
+                                               "close"};
+    EXPECT_EQ(recorder.texts, expected);
+    ASSERT_EQ(recorder.messages.size(), 1u);
+    EXPECT_TRUE(
+        std::regex_match(recorder.messages[0],
+                         std::regex(R"(Vrijeme obavljanja operacije: [ 0-9]{2,}\.[0-9]{3} s)")))
+        << recorder.messages[0];
+}
+
+TEST_F(SceneTest, WithoutEdgeSamplingNothingIsCut) {
+    Scene scene;
+    scene.m_edgeSampling = 0;
+    runCase(scene, cubeParameters(2), sphereParameters(12, 16, 0.6f), Vector4(0, 0, 1),
+            Operation::Difference, kFactor);
+    EXPECT_EQ(scene.lastOperation().pieces, 0);
+    for (const Triangle& t : scene.m_object2.triangles) {
+        ASSERT_NE(t.label, kLabelCut);
+    }
+}
+
+// Milling: the tool is subtracted again and again along a path. The work piece may only lose
+// volume, and after each step the volume matches a one-shot difference with the same tool
+// position to within the cut tolerance.
+TEST_F(SceneTest, RepeatedDifferencesOnlyRemoveMaterial) {
+    Recorder recorder;
+    Scene scene(&recorder);
+    g_samplingFactor = kFactor;
+    ASSERT_TRUE(scene.GenerateObject(1, cubeParameters(2)).ok());
+    ASSERT_TRUE(scene.GenerateObject(2, sphereParameters(12, 16, 0.3f)).ok());
+    g_samplingFactor = 0.01f;
+    g_animationRunning = 1;
+    g_object2Offset = Vector4(-1.2f, 0, 1);
+    double previous = signedVolume(scene.m_object1);
+    for (int step = 0; step < 12; ++step) {
+        ASSERT_TRUE(scene.OnDifference().ok());
+        const double v = signedVolume(scene.m_object1);
+        EXPECT_LE(v, previous + 1e-4) << "step " << step;
+        previous = v;
+        g_object2Offset = Vector4(0.2f, 0, 0);
+    }
+    EXPECT_TRUE(recorder.messages.empty());
+    // The steps carve a scalloped groove inside the continuous sweep of the half ball, a half
+    // cylinder across the whole cube, and most of it.
+    const double sweep = std::numbers::pi * 0.09 / 2 * 2;
+    EXPECT_LT(8 - previous, sweep);
+    EXPECT_GT(8 - previous, 0.85 * sweep);
+}
+
+}  // namespace
+}  // namespace korvan
