@@ -10,6 +10,7 @@ packages=(
     libgl-dev libglu1-mesa-dev libegl-dev libgl1-mesa-dri
     qt6-base-dev
     xvfb xauth
+    libjpeg62-turbo-dev libgif-dev libpng-dev
 )
 
 missing=()
