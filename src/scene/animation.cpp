@@ -1,0 +1,86 @@
+#include "scene/animation.h"
+
+#include <cmath>
+
+#include "octree/octree.h"
+
+namespace korvan {
+
+namespace {
+
+double sineDisplacement(const AxisMotion& motion, int32_t frame) {
+    const int64_t angle = int64_t{motion.startAngle} + int64_t{frame} * motion.angleStep;
+    return std::sin(static_cast<double>(angle) * kAnimationDegreesToRadians) * motion.amplitude;
+}
+
+// The sine is added in double and rounded once, as the frame's offset is stored.
+float offsetOnAxis(float start, const AxisMotion& motion, int32_t frame) {
+    if (motion.sinus != 0) {
+        return static_cast<float>(start + sineDisplacement(motion, frame));
+    }
+    return start + static_cast<float>(frame) * motion.step;
+}
+
+// Puts the globals back however the run ends.
+class RunGuard {
+public:
+    explicit RunGuard(Vector4 start) : m_start(start) { g_animationRunning = 1; }
+    ~RunGuard() {
+        g_animationRunning = 0;
+        g_object2Offset = m_start;
+    }
+    RunGuard(const RunGuard&) = delete;
+    RunGuard& operator=(const RunGuard&) = delete;
+
+private:
+    Vector4 m_start;
+};
+
+}  // namespace
+
+float axisDisplacement(const AxisMotion& motion, int32_t frame) {
+    if (motion.sinus != 0) {
+        return static_cast<float>(sineDisplacement(motion, frame));
+    }
+    return static_cast<float>(frame) * motion.step;
+}
+
+Vector4 animationOffset(const Vector4& start, const AnimationSettings& settings, int32_t frame) {
+    return {offsetOnAxis(start.x, settings.x, frame), offsetOnAxis(start.y, settings.y, frame),
+            offsetOnAxis(start.z, settings.z, frame), start.w};
+}
+
+AnimationResult RunAnimation(Scene& scene, const AnimationSettings& settings, FrameSink& sink) {
+    AnimationResult result;
+    if (scene.m_object1.loaded == 0 || scene.m_object2.loaded == 0) {
+        return result;
+    }
+    const Vector4 start = g_object2Offset;
+    const RunGuard guard(start);
+    for (int32_t i = 0; i < settings.frameCount; ++i) {
+        g_object2Offset = animationOffset(start, settings, i);
+        if (settings.preview == 0) {
+            const Vector4 back = g_object2Offset * -1.0f;
+            result.status = scene.BooleanOperation(kLabelOutside, kLabelInside);
+            // Out of sight, so that the frame shows the machined workpiece alone.
+            g_object2Offset = Vector4(1000.0f, 1000.0f, 1000.0f, 0.0f);
+            scene.m_object2.translate(back);
+            // The tree was built at the tool's position in this frame.
+            scene.m_object2.root.reset();
+            if (!result.status) {
+                break;
+            }
+        }
+        if (!sink.DrawAndSaveFrame(scene, i, settings.outputFile, settings.format)) {
+            ++result.framesNotWritten;
+        }
+        ++result.framesDone;
+        if (i + 1 < settings.frameCount && sink.StopRequested()) {
+            result.stopped = true;
+            break;
+        }
+    }
+    return result;
+}
+
+}  // namespace korvan

@@ -1,0 +1,74 @@
+// The milling animation without a window: object 2, the tool, moves along a path and is
+// subtracted from object 1 at every frame; a frame sink draws and writes each frame. The
+// desktop dialog, the command line and the tests share this loop.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "geometry/status.h"
+#include "geometry/vector4.h"
+#include "scene/scene.h"
+
+namespace korvan {
+
+// Degrees to radians as the animation has always converted them: 3.14159 / 180, not pi / 180.
+inline constexpr double kAnimationDegreesToRadians = 0.01745327777777778;
+
+// Motion along one axis: linear (`step` per frame) or sinusoidal (`amplitude` times the sine of
+// an angle that starts at `startAngle` and grows by `angleStep` degrees per frame).
+struct AxisMotion {
+    int32_t sinus = 0;
+    float step = 0.0f;
+    float amplitude = 0.0f;
+    int32_t startAngle = 0;
+    int32_t angleStep = 0;
+};
+
+struct AnimationSettings {
+    int32_t preview = 0;  // 1: move and draw only, object 1 stays as it is
+    AxisMotion x;
+    AxisMotion y;
+    AxisMotion z;
+    std::string outputFile;  // base name of the frames, may hold a directory
+    std::string format;      // file extension, "BMP", "GIF", "JPG" or "PNG"
+    int32_t frameCount = 1;
+};
+
+// The displacement of one axis at frame `frame` (counted from 0). The angle is kept in 64 bits
+// and never reduced modulo 360: the constant is not exactly pi/180, so a reduction would move
+// the tool.
+float axisDisplacement(const AxisMotion& motion, int32_t frame);
+
+// Object 2's offset at `frame` for a run that started at offset `start` (w unchanged).
+Vector4 animationOffset(const Vector4& start, const AnimationSettings& settings, int32_t frame);
+
+// Draws the scene as it stands and writes the frame named from `number`, the base name and
+// the extension (SaveViewImage); implemented by the desktop view, the headless renderer and
+// the tests.
+class FrameSink {
+public:
+    virtual ~FrameSink() = default;
+    // False when the frame could not be written; the run goes on.
+    virtual bool DrawAndSaveFrame(Scene& scene, int32_t number, const std::string& baseName,
+                                  const std::string& extension) = 0;
+    // Asked after every frame; true ends the run there (Escape, Ctrl+C).
+    virtual bool StopRequested() { return false; }
+};
+
+struct AnimationResult {
+    int32_t framesDone = 0;        // frames computed and drawn
+    int32_t framesNotWritten = 0;  // of those, frames whose file could not be written
+    bool stopped = false;          // ended early on request
+    Status status;                 // a Boolean operation that ran out of memory
+};
+
+// Runs the animation over `scene`: frame by frame, object 2 is shown at its path offset, and
+// unless previewing, subtracted from object 1 there and moved back, then the sink draws and
+// saves the frame with object 2 out of sight. Does nothing unless both objects are loaded.
+// g_animationRunning is 1 during the run. Afterwards g_object2Offset is the offset before the
+// run, object 2's vertices are where they were and its tree (built at the last position) is
+// released; object 1 holds the result of the last finished frame.
+AnimationResult RunAnimation(Scene& scene, const AnimationSettings& settings, FrameSink& sink);
+
+}  // namespace korvan

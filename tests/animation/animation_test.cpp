@@ -1,0 +1,228 @@
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "generator/generators.h"
+#include "meshio/edge_sampling.h"
+#include "scene/animation.h"
+#include "scene/scene.h"
+
+namespace korvan {
+namespace {
+
+struct RecordedFrame {
+    int32_t number;
+    std::string baseName;
+    std::string extension;
+    Vector4 offset;  // g_object2Offset while the frame is drawn
+    int32_t running;
+    int32_t object1Triangles;
+};
+
+// Records what each frame would show; can fail chosen frames and ask to stop after one.
+class RecordingSink : public FrameSink {
+public:
+    bool DrawAndSaveFrame(Scene& scene, int32_t number, const std::string& baseName,
+                          const std::string& extension) override {
+        frames.push_back({number, baseName, extension, g_object2Offset, g_animationRunning,
+                          scene.m_object1.triangleCount()});
+        return number % failEvery != failEvery - 1;
+    }
+    bool StopRequested() override { return static_cast<int32_t>(frames.size()) == stopAfter; }
+
+    std::vector<RecordedFrame> frames;
+    int32_t failEvery = INT32_MAX;
+    int32_t stopAfter = -1;
+};
+
+// Moving there and back again rounds each coordinate at most twice.
+void expectSameWithinRounding(const std::vector<Vector4>& a, const std::vector<Vector4>& b) {
+    ASSERT_EQ(a.size(), b.size());
+    for (size_t i = 0; i < a.size(); ++i) {
+        EXPECT_NEAR(a[i].x, b[i].x, 1e-6) << i;
+        EXPECT_NEAR(a[i].y, b[i].y, 1e-6) << i;
+        EXPECT_NEAR(a[i].z, b[i].z, 1e-6) << i;
+    }
+}
+
+PrimitiveParameters cube(float a) {
+    PrimitiveParameters p;
+    p.shape = Shape::Cube;
+    p.a = a;
+    return p;
+}
+
+PrimitiveParameters sphere(float r) {
+    PrimitiveParameters p;
+    p.shape = Shape::Sphere;
+    p.m = 8;
+    p.n = 12;
+    p.a = r;
+    return p;
+}
+
+// A coarse cube (edge 2) as workpiece and a small sphere as tool, quick to mill.
+class AnimationTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        g_samplingFactor = 0.08f;
+        ASSERT_TRUE(scene.GenerateObject(1, cube(2.0f)).ok());
+        ASSERT_TRUE(scene.GenerateObject(2, sphere(0.3f)).ok());
+        g_samplingFactor = 0.01f;
+        g_object2Offset = Vector4(0.9f, 0.2f, 0.1f);
+    }
+    void TearDown() override { g_object2Offset = Vector4(); }
+
+    static AnimationSettings linearX(int32_t frames, float step, int32_t preview) {
+        AnimationSettings s;
+        s.preview = preview;
+        s.x.step = step;
+        s.outputFile = "out/anim";
+        s.format = "BMP";
+        s.frameCount = frames;
+        return s;
+    }
+
+    Scene scene;
+};
+
+TEST(AnimationPath, LinearAxisMovesByStepPerFrame) {
+    AxisMotion m;
+    m.step = 0.25f;
+    EXPECT_EQ(axisDisplacement(m, 0), 0.0f);
+    EXPECT_EQ(axisDisplacement(m, 3), 0.75f);
+    AnimationSettings s;
+    s.y = m;
+    const Vector4 start(1.0f, 2.0f, 3.0f, 0.5f);
+    EXPECT_EQ(animationOffset(start, s, 3), Vector4(1.0f, 2.75f, 3.0f, 0.5f));
+}
+
+TEST(AnimationPath, SineUsesTheProgramsDegreeConstant) {
+    AxisMotion m;
+    m.sinus = 1;
+    m.amplitude = 2.0f;
+    m.startAngle = 90;
+    const float expected = static_cast<float>(std::sin(90 * 0.01745327777777778) * 2.0);
+    for (int32_t frame : {0, 1, 500}) {
+        EXPECT_EQ(axisDisplacement(m, frame), expected);
+    }
+    m.startAngle = 0;
+    m.angleStep = 30;
+    EXPECT_NEAR(axisDisplacement(m, 1), 1.0f, 1e-5);
+    // Not the exact pi/180: at 180 degrees the tool stays visibly off zero.
+    m.amplitude = 1000.0f;
+    EXPECT_NEAR(axisDisplacement(m, 6), 0.0026536, 1e-6);
+}
+
+TEST(AnimationPath, LargeAnglesDoNotOverflow) {
+    AxisMotion m;
+    m.sinus = 1;
+    m.amplitude = 1.0f;
+    m.startAngle = INT32_MAX;
+    m.angleStep = INT32_MAX;
+    const double angle = 1000.0 * INT32_MAX;  // 999 steps after the start, exact in double
+    EXPECT_EQ(axisDisplacement(m, 999),
+              static_cast<float>(std::sin(angle * kAnimationDegreesToRadians)));
+}
+
+TEST_F(AnimationTest, PreviewWritesEveryFrameAlongThePathAndChangesNothing) {
+    const Vector4 start = g_object2Offset;
+    const std::vector<Vector4> vertices1 = scene.m_object1.vertices;
+    const std::vector<Vector4> vertices2 = scene.m_object2.vertices;
+    RecordingSink sink;
+    const AnimationResult r = RunAnimation(scene, linearX(5, -0.2f, 1), sink);
+    EXPECT_TRUE(r.status.ok());
+    EXPECT_EQ(r.framesDone, 5);
+    ASSERT_EQ(sink.frames.size(), 5u);
+    for (int32_t i = 0; i < 5; ++i) {
+        const RecordedFrame& f = sink.frames[i];
+        EXPECT_EQ(f.number, i);
+        EXPECT_EQ(f.baseName, "out/anim");
+        EXPECT_EQ(f.extension, "BMP");
+        EXPECT_EQ(f.running, 1);
+        EXPECT_EQ(f.offset, Vector4(start.x + static_cast<float>(i) * -0.2f, start.y, start.z));
+    }
+    EXPECT_EQ(scene.m_object1.vertices, vertices1);
+    EXPECT_EQ(scene.m_object2.vertices, vertices2);
+    EXPECT_EQ(g_object2Offset, start);
+    EXPECT_EQ(g_animationRunning, 0);
+}
+
+TEST_F(AnimationTest, StartMillsEachFrameWithTheToolOutOfSight) {
+    const Vector4 start = g_object2Offset;
+    const std::vector<Vector4> vertices2 = scene.m_object2.vertices;
+    RecordingSink sink;
+    const AnimationResult r = RunAnimation(scene, linearX(4, -0.3f, 0), sink);
+    EXPECT_TRUE(r.status.ok());
+    ASSERT_EQ(sink.frames.size(), 4u);
+    for (const RecordedFrame& f : sink.frames) {
+        EXPECT_EQ(f.offset, Vector4(1000.0f, 1000.0f, 1000.0f, 0.0f));
+        EXPECT_EQ(f.running, 1);
+    }
+    EXPECT_NE(sink.frames[0].object1Triangles, 12);
+    // The tool is back where it started, without the tree built at its last position.
+    EXPECT_EQ(g_object2Offset, start);
+    expectSameWithinRounding(scene.m_object2.vertices, vertices2);
+    EXPECT_EQ(scene.m_object2.root, nullptr);
+    EXPECT_EQ(g_animationRunning, 0);
+}
+
+TEST_F(AnimationTest, StartEqualsTheSameDifferencesDoneByHand) {
+    // Reference: the same subtractions step by step, as the animation's own bookkeeping does.
+    Scene reference;
+    g_samplingFactor = 0.08f;
+    ASSERT_TRUE(reference.GenerateObject(1, cube(2.0f)).ok());
+    ASSERT_TRUE(reference.GenerateObject(2, sphere(0.3f)).ok());
+    g_samplingFactor = 0.01f;
+    const Vector4 start = g_object2Offset;
+    g_animationRunning = 1;
+    for (int32_t i = 0; i < 3; ++i) {
+        g_object2Offset = Vector4(start.x - 0.3f * static_cast<float>(i), start.y, start.z);
+        const Vector4 back = g_object2Offset * -1.0f;
+        ASSERT_TRUE(reference.OnDifference().ok());
+        reference.m_object2.translate(back);
+    }
+    g_animationRunning = 0;
+    g_object2Offset = start;
+
+    RecordingSink sink;
+    ASSERT_TRUE(RunAnimation(scene, linearX(3, -0.3f, 0), sink).status.ok());
+    EXPECT_EQ(scene.m_object1.vertices, reference.m_object1.vertices);
+    ASSERT_EQ(scene.m_object1.triangleCount(), reference.m_object1.triangleCount());
+}
+
+TEST_F(AnimationTest, StopKeepsTheLastFinishedFrameAndTheStartingOffset) {
+    const Vector4 start = g_object2Offset;
+    RecordingSink sink;
+    sink.stopAfter = 2;
+    const AnimationResult r = RunAnimation(scene, linearX(10, -0.3f, 0), sink);
+    EXPECT_TRUE(r.stopped);
+    EXPECT_EQ(r.framesDone, 2);
+    EXPECT_EQ(sink.frames.size(), 2u);
+    EXPECT_EQ(scene.m_object1.triangleCount(), sink.frames[1].object1Triangles);
+    EXPECT_EQ(g_object2Offset, start);
+    EXPECT_EQ(g_animationRunning, 0);
+}
+
+TEST_F(AnimationTest, FramesThatCannotBeWrittenAreCountedAndTheRunGoesOn) {
+    RecordingSink sink;
+    sink.failEvery = 3;  // frames 2, 5
+    const AnimationResult r = RunAnimation(scene, linearX(7, 0.0f, 1), sink);
+    EXPECT_EQ(r.framesDone, 7);
+    EXPECT_EQ(r.framesNotWritten, 2);
+}
+
+TEST_F(AnimationTest, NothingRunsUnlessBothObjectsAreLoaded) {
+    scene.m_object2.clear();
+    scene.m_object2.loaded = 0;
+    RecordingSink sink;
+    const AnimationResult r = RunAnimation(scene, linearX(3, 0.1f, 1), sink);
+    EXPECT_EQ(r.framesDone, 0);
+    EXPECT_TRUE(sink.frames.empty());
+}
+
+}  // namespace
+}  // namespace korvan
