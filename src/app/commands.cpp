@@ -1,0 +1,130 @@
+#include "app/commands.h"
+
+#include <QAction>
+
+#include <algorithm>
+#include <array>
+
+namespace korvan::app {
+namespace {
+
+constexpr std::array kCommands = {
+    CommandInfo{ID_OPEN_OBJECT1, "Citanje objekta1 iz datoteke", false},
+    CommandInfo{ID_OPEN_OBJECT2, "Citanje objekta2 iz datoteke", false},
+    CommandInfo{ID_SAVE_OBJECT1, "Spremanje objekta1 u datoteku", false},
+    CommandInfo{ID_SAVE_OBJECT2, "Spremanje objekta2 u datoteku", false},
+    CommandInfo{ID_APP_EXIT, "Izlaz iz programa\nIzlaz", false},
+    CommandInfo{ID_UNION, "Obavlja uniju objekta1 i objekta2", false},
+    CommandInfo{ID_INTERSECTION, "Obavlja presjek objekta1 i objekta2", false},
+    CommandInfo{ID_DIFFERENCE, "Obavlja razliku objekta1 i objekta2", false},
+    CommandInfo{ID_ANIMATION, "Animiranje scene. Objekt2 ponasa se kao glodalica na objektu1",
+                false},
+    CommandInfo{ID_SAMPLING_FACTOR, "", false},
+    CommandInfo{ID_GENERATOR, "Generator objekata", false},
+    CommandInfo{ID_VIEW_IMAGE, "", false},
+    CommandInfo{ID_EDGE_SAMPLING, "", true},
+    CommandInfo{ID_COLORED_MATERIALS, "", true},
+    CommandInfo{ID_VIEW_TOOLBAR, "Skriva ili pokazuje alatnu traku", true},
+    CommandInfo{ID_VIEW_STATUS_BAR, "Skriva ili pokazuje statusnu traku", true},
+    CommandInfo{ID_OBJECT_INFO, "", false},
+    CommandInfo{ID_CELLS_INNER, "", true},
+    CommandInfo{ID_CELLS_OUTER, "", true},
+    CommandInfo{ID_CELLS_BOUNDARY, "", true},
+    CommandInfo{ID_CELLS_UNSORTED, "", true},
+    CommandInfo{ID_CELLS_ALL, "", true},
+    CommandInfo{ID_CELLS_NONE, "", true},
+    CommandInfo{ID_APP_ABOUT, "Prikaz informacija o programu\nO programu", false},
+    CommandInfo{ID_MOVE_OBJECT2, "", false},
+    CommandInfo{ID_ROTATE_OBJECT2, "", false},
+};
+
+// The "\t&1" parts name keys the view handles itself; they are shown, never bound.
+constexpr std::array kFileMenu = {
+    MenuItem{ID_OPEN_OBJECT1, "Otvori objekt1\t&1"},
+    MenuItem{ID_OPEN_OBJECT2, "Otvori objekt2\t&2"},
+    MenuItem{ID_SAVE_OBJECT1, "Spremi objekt1"},
+    MenuItem{ID_SAVE_OBJECT2, "Spremi objekt2"},
+    MenuItem{ID_NONE, ""},
+    MenuItem{ID_APP_EXIT, "I&zlaz"},
+};
+constexpr std::array kActionsMenu = {
+    MenuItem{ID_UNION, "&Unija"},
+    MenuItem{ID_INTERSECTION, "&Presjek"},
+    MenuItem{ID_DIFFERENCE, "&Razlika"},
+    MenuItem{ID_NONE, ""},
+    MenuItem{ID_ANIMATION, "&Animacija"},
+    MenuItem{ID_NONE, ""},
+    MenuItem{ID_SAMPLING_FACTOR, "&Faktor uzorkovanja"},
+    MenuItem{ID_NONE, ""},
+    MenuItem{ID_GENERATOR, "&Generator objekata"},
+    MenuItem{ID_NONE, ""},
+    MenuItem{ID_VIEW_IMAGE, "Slika prikaza"},
+    MenuItem{ID_NONE, ""},
+    MenuItem{ID_EDGE_SAMPLING, "Uzorkovanje rubova"},
+};
+constexpr std::array kViewMenu = {
+    MenuItem{ID_COLORED_MATERIALS, "&Obojeni materijali"},
+    MenuItem{ID_NONE, ""},
+    MenuItem{ID_VIEW_TOOLBAR, "&Toolbar"},
+    MenuItem{ID_VIEW_STATUS_BAR, "&Status Bar"},
+    MenuItem{ID_NONE, ""},
+    MenuItem{ID_OBJECT_INFO, "Info o tijelima"},
+};
+constexpr std::array kOctreeMenu = {
+    MenuItem{ID_CELLS_INNER, "Unutarnje celije\t&1"},
+    MenuItem{ID_CELLS_OUTER, "Vanjske celije\t&2"},
+    MenuItem{ID_CELLS_BOUNDARY, "Granicne celije\t&3"},
+    MenuItem{ID_CELLS_UNSORTED, "Nesortirane celije\t&4"},
+    MenuItem{ID_CELLS_ALL, "Sve celije\t&5"},
+    MenuItem{ID_CELLS_NONE, "Nista\t&0"},
+};
+constexpr std::array kHelpMenu = {
+    MenuItem{ID_APP_ABOUT, "O programu.."},
+};
+const std::array kMenuBar = {
+    MenuSpec{"&Datoteka", kFileMenu}, MenuSpec{"&Akcije", kActionsMenu},
+    MenuSpec{"Pr&ikazi", kViewMenu},  MenuSpec{"&Oktalno stablo", kOctreeMenu},
+    MenuSpec{"&Pomoc", kHelpMenu},
+};
+constexpr std::array kPopupMenu = {
+    MenuItem{ID_MOVE_OBJECT2, "Pomicanje objekta 2"},
+    MenuItem{ID_NONE, ""},
+    MenuItem{ID_UNION, "Unija"},
+    MenuItem{ID_DIFFERENCE, "Razlika"},
+    MenuItem{ID_INTERSECTION, "Presjek"},
+};
+constexpr std::array<int32_t, 13> kToolbar = {
+    ID_OPEN_OBJECT1, ID_OPEN_OBJECT2, ID_NONE,       ID_SAVE_OBJECT1, ID_SAVE_OBJECT2,
+    ID_NONE,         ID_UNION,        ID_DIFFERENCE, ID_INTERSECTION, ID_NONE,
+    ID_GENERATOR,    ID_NONE,         ID_ANIMATION,
+};
+
+}  // namespace
+
+std::span<const CommandInfo> commandTable() {
+    return kCommands;
+}
+
+const CommandInfo* findCommand(int32_t id) {
+    const auto it = std::find_if(kCommands.begin(), kCommands.end(),
+                                 [id](const CommandInfo& c) { return c.id == id; });
+    return it == kCommands.end() ? nullptr : &*it;
+}
+
+std::span<const MenuSpec> menuBarLayout() {
+    return kMenuBar;
+}
+
+std::span<const MenuItem> popupMenuLayout() {
+    return kPopupMenu;
+}
+
+std::span<const int32_t> toolbarLayout() {
+    return kToolbar;
+}
+
+int32_t commandIdOf(const QAction* action) {
+    return action == nullptr ? 0 : action->data().toInt();
+}
+
+}  // namespace korvan::app

@@ -1,0 +1,10 @@
+#include "app/main_app.h"
+
+int main(int argc, char** argv) {
+    korvan::app::CMainApp::setUpOpenGLFormat();
+    korvan::app::CMainApp app(argc, argv);
+    if (!app.InitInstance()) {
+        return 1;
+    }
+    return app.exec();
+}

@@ -1,0 +1,64 @@
+#include "app/main_app.h"
+
+#include <QDir>
+#include <QSurfaceFormat>
+
+#include "app/about_box.h"
+#include "app/commands.h"
+#include "app/main_frame.h"
+
+namespace korvan::app {
+
+CMainApp::CMainApp(int& argc, char** argv) : QApplication(argc, argv) {
+    setOrganizationName(QStringLiteral("Tarvel_diplomski"));
+    setApplicationName(QStringLiteral("Korvan"));
+    setApplicationDisplayName(QStringLiteral("Korvan"));
+}
+
+CMainApp::~CMainApp() = default;
+
+void CMainApp::setUpOpenGLFormat() {
+    QSurfaceFormat format;
+    format.setRenderableType(QSurfaceFormat::OpenGL);
+    format.setProfile(QSurfaceFormat::CompatibilityProfile);
+    format.setVersion(2, 1);
+    format.setDepthBufferSize(24);
+    format.setRedBufferSize(8);
+    format.setGreenBufferSize(8);
+    format.setBlueBufferSize(8);
+    QSurfaceFormat::setDefaultFormat(format);
+}
+
+bool CMainApp::InitInstance() {
+    m_pMainWnd = std::make_unique<CMainFrame>();
+    m_pMainWnd->show();
+    g_startDir = QDir::currentPath().toStdString();
+    return true;
+}
+
+bool CMainApp::OnCommand(int32_t id) {
+    switch (id) {
+        case ID_APP_ABOUT: {
+            if (!m_pMainWnd) {
+                return true;
+            }
+            Prompts& prompts = m_pMainWnd->view().prompts();
+            CAboutBox about(prompts, m_pMainWnd.get());
+            prompts.runDialog(about);
+            return true;
+        }
+        case ID_APP_EXIT:
+            if (m_pMainWnd) {
+                m_pMainWnd->close();
+            }
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool CMainApp::OnUpdateCommand(int32_t id, CommandState&) const {
+    return id == ID_APP_ABOUT || id == ID_APP_EXIT;
+}
+
+}  // namespace korvan::app

@@ -1,0 +1,31 @@
+// The program's questions to the user: message boxes, file dialogs and modal dialogs all go
+// through one object, so that tests can answer them.
+#pragma once
+
+#include <QString>
+
+class QDialog;
+class QWidget;
+
+namespace korvan::app {
+
+class Prompts {
+public:
+    enum class Icon { None, Information, Error };
+
+    virtual ~Prompts() = default;
+    // A modal message box with an OK button; `caption` empty means the program's name.
+    virtual void message(QWidget* parent, const QString& text, const QString& caption, Icon icon);
+    // File-open dialog starting in `folder`; an empty result means cancelled.
+    virtual QString openFileName(QWidget* parent, const QString& folder, const QString& filter);
+    // File-save dialog with `defaultSuffix` and a prompt before replacing a file.
+    virtual QString saveFileName(QWidget* parent, const QString& folder, const QString& filter,
+                                 const QString& defaultSuffix);
+    // Runs a dialog modally and returns its result (QDialog::Accepted or Rejected).
+    virtual int runDialog(QDialog& dialog);
+};
+
+// The file filter of the open and save commands; matches .obj and .OBJ alike.
+QString objFileFilter();
+
+}  // namespace korvan::app
