@@ -1,4 +1,5 @@
 // Construction of the tree: corners, triangle lists, boundary-cell data, subdivision.
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -23,22 +24,41 @@ OctreeNode::OctreeNode() : serial(octreeNodeCounter++) {}
 
 OctreeNode::~OctreeNode() = default;
 
+namespace {
+
+// The centroids in one compact array: every level scans them, in list order.
+std::vector<Vector4> gatherCentroids(const Solid& s) {
+    std::vector<Vector4> centroids;
+    centroids.reserve(s.triangles.size());
+    for (const Triangle& t : s.triangles) {
+        centroids.push_back(t.centroid);
+    }
+    return centroids;
+}
+
+}  // namespace
+
 void OctreeNode::build(Solid& s, OctreeNode* parent, int32_t lvl) {
     solid = &s;
     level = lvl;
+    const std::vector<Vector4> centroids = gatherCentroids(s);
     if (parent == nullptr) {
         const Vector4 c = s.centre;
         maxCorner = c + (s.maxCorner - c) * 1.1f;
         minCorner = c + (s.minCorner - c) * 1.1f;
         centre = (maxCorner + minCorner) / 2.0f;
-        subdivide();
+        subdivide(centroids.data());
         return;
     }
+    fill(centroids.data());
+}
+
+// A child whose corners, neighbours and list its parent has set.
+void OctreeNode::fill(const Vector4* centroids) {
     centre = (maxCorner + minCorner) / 2.0f;
-    // The list was filled by the parent's subdivide().
     triangleCount = static_cast<int32_t>(triangleIndices.size());
     if (level == octreeLevels && triangleCount > 0) {
-        const Triangle* tri = s.triangles.data();
+        const Triangle* tri = solid->triangles.data();
         Vector4 sum;
         for (const int32_t i : triangleIndices) {
             sum = sum + tri[i].normal;
@@ -51,7 +71,7 @@ void OctreeNode::build(Solid& s, OctreeNode* parent, int32_t lvl) {
         maxProjection = static_cast<float>(dot(meanNormal, topTriangle.centroid));
         minProjection = maxProjection;
         for (const int32_t i : triangleIndices) {
-            const Precise p = dot(meanNormal, tri[i].centroid);
+            const Precise p = dot(meanNormal, centroids[i]);
             if (p > maxProjection) {
                 topTriangle = tri[i];
                 maxProjection = static_cast<float>(p);
@@ -62,7 +82,7 @@ void OctreeNode::build(Solid& s, OctreeNode* parent, int32_t lvl) {
         }
     }
     if (level < octreeLevels && triangleCount > 0) {
-        subdivide();
+        subdivide(centroids);
     }
 }
 
@@ -70,7 +90,7 @@ void OctreeNode::build(Solid& s, OctreeNode* parent, int32_t lvl) {
 // end exactly at this cell's maximum, so no centroid of this cell falls between children.
 // The triangles are handed out in one pass over this cell's list (all triangles for the root)
 // rather than one pass per child; each child's list stays in ascending order.
-void OctreeNode::subdivide() {
+void OctreeNode::subdivide(const Vector4* centroids) {
     type = kCellSubdivided;
     for (auto& child : children) {
         child = std::make_unique<OctreeNode>();
@@ -91,47 +111,49 @@ void OctreeNode::subdivide() {
         }
     }
 
-    const Triangle* tri = solid->triangles.data();
     const bool isRoot = level == 0;
     const size_t candidates = isRoot ? solid->triangles.size() : triangleIndices.size();
-    // Bit k set when the centroid lies in child k's closed box.
+    // Bit k set when the centroid lies in child k's closed box. Children with bit 0 clear
+    // (0, 2, 4, 6) take the lower half in x, and so on for z (bit 1) and y (bit 2).
     std::vector<uint8_t> masks(candidates);
-    std::array<size_t, 8> counts{};
+    std::array<uint32_t, 256> histogram{};
     for (size_t n = 0; n < candidates; ++n) {
-        const Vector4& c = tri[isRoot ? static_cast<int32_t>(n) : triangleIndices[n]].centroid;
+        const Vector4& c = centroids[isRoot ? n : static_cast<size_t>(triangleIndices[n])];
         if (isRoot && !inClosedBox(c, minCorner, maxCorner)) {
             continue;
         }
-        const bool inX[2] = {c.x <= mid.x, c.x >= mid.x};
-        const bool inY[2] = {c.y <= mid.y, c.y >= mid.y};
-        const bool inZ[2] = {c.z <= mid.z, c.z >= mid.z};
-        uint8_t mask = 0;
-        for (int k = 0; k < 8; ++k) {
-            if (inX[k & 1] && inZ[(k >> 1) & 1] && inY[(k >> 2) & 1]) {
-                mask = static_cast<uint8_t>(mask | (1u << k));
-                ++counts[static_cast<size_t>(k)];
-            }
-        }
+        const unsigned xm = (c.x <= mid.x ? 0x55u : 0u) | (c.x >= mid.x ? 0xAAu : 0u);
+        const unsigned zm = (c.z <= mid.z ? 0x33u : 0u) | (c.z >= mid.z ? 0xCCu : 0u);
+        const unsigned ym = (c.y <= mid.y ? 0x0Fu : 0u) | (c.y >= mid.y ? 0xF0u : 0u);
+        const auto mask = static_cast<uint8_t>(xm & zm & ym);
         masks[n] = mask;
+        ++histogram[mask];
     }
-    for (int k = 0; k < 8; ++k) {
-        children[k]->triangleIndices.reserve(counts[static_cast<size_t>(k)]);
+    std::array<uint32_t, 8> counts{};
+    for (unsigned mask = 1; mask < 256; ++mask) {
+        for (size_t k = 0; k < 8; ++k) {
+            counts[k] += ((mask >> k) & 1u) * histogram[mask];
+        }
+    }
+    std::array<int32_t*, 8> out{};
+    for (size_t k = 0; k < 8; ++k) {
+        children[k]->triangleIndices.resize(counts[k]);
+        out[k] = children[k]->triangleIndices.data();
     }
     for (size_t n = 0; n < candidates; ++n) {
-        const uint8_t mask = masks[n];
-        if (mask == 0) {
-            continue;
-        }
+        unsigned mask = masks[n];
         const int32_t index = isRoot ? static_cast<int32_t>(n) : triangleIndices[n];
-        for (int k = 0; k < 8; ++k) {
-            if ((mask >> k) & 1u) {
-                children[k]->triangleIndices.push_back(index);
-            }
+        while (mask != 0) {
+            const int k = std::countr_zero(mask);
+            *out[static_cast<size_t>(k)]++ = index;
+            mask &= mask - 1;
         }
     }
     masks = {};
-    for (int k = 0; k < 8; ++k) {
-        children[k]->build(*solid, this, level + 1);
+    for (auto& child : children) {
+        child->solid = solid;
+        child->level = level + 1;
+        child->fill(centroids);
     }
 }
 

@@ -94,7 +94,8 @@ const Triangle* nearestListedTriangle(OctreeNode& node, const Vector4& point) {
         return nullptr;
     }
     const Triangle* tri = node.solid->triangles.data();
-    if (static_cast<int32_t>(list.size()) <= kNearestIndexThreshold) {
+    if (!node.m_nearestIndex && (static_cast<int32_t>(list.size()) <= kNearestIndexThreshold ||
+                                 ++node.m_nearestQueries <= kNearestIndexQueries)) {
         const Triangle* nearest = &tri[list[0]];
         Precise best = length(nearest->centroid - point);
         for (size_t n = 1; n < list.size(); ++n) {

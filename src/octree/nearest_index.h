@@ -39,7 +39,9 @@ private:
     std::vector<Node> m_nodes;
 };
 
-// Lists at most this long are scanned without an index.
+// Lists at most this long are always scanned; longer ones get an index at their
+// (kNearestIndexQueries + 1)-th query.
 inline constexpr int32_t kNearestIndexThreshold = 48;
+inline constexpr int32_t kNearestIndexQueries = 8;
 
 }  // namespace korvan

@@ -70,10 +70,12 @@ struct OctreeNode {
 private:
     friend Triangle nearestTriangle(OctreeNode& node, const Triangle& probe);
     friend const Triangle* nearestListedTriangle(OctreeNode& node, const Vector4& point);
-    void subdivide();
+    void fill(const Vector4* centroids);
+    void subdivide(const Vector4* centroids);
 
-    // Built on the first nearest-triangle query of a large cell.
+    // Built once a large cell has been asked often enough to repay it.
     std::unique_ptr<NearestIndex> m_nearestIndex;
+    int32_t m_nearestQueries = 0;
 };
 
 // Copy of the listed triangle whose centroid is nearest to the probe's centroid (ties keep the

@@ -1,0 +1,159 @@
+// Side by side with CGAL's corefinement Boolean on the same polyhedral operands: time of the
+// whole operation on each side, and the volume of Korvan's result against CGAL's exact one.
+#include <CGAL/Exact_predicates_inexact_constructions_kernel.h>
+#include <CGAL/Polygon_mesh_processing/corefinement.h>
+#include <CGAL/Polygon_mesh_processing/measure.h>
+#include <CGAL/Surface_mesh.h>
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cmath>
+#include <map>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "scene/boolean_cases.h"
+#include "scene/scene.h"
+
+namespace korvan {
+namespace {
+
+using Kernel = CGAL::Exact_predicates_inexact_constructions_kernel;
+using Mesh = CGAL::Surface_mesh<Kernel::Point_3>;
+namespace PMP = CGAL::Polygon_mesh_processing;
+using test::Operation;
+
+// Sampling leaves coincident midpoints unshared; CGAL needs them welded.
+Mesh toMesh(const Solid& s, int& refused) {
+    Mesh mesh;
+    std::map<std::tuple<float, float, float>, Mesh::Vertex_index> ids;
+    std::vector<Mesh::Vertex_index> idOf(s.vertices.size());
+    for (size_t i = 0; i < s.vertices.size(); ++i) {
+        const Vector4& v = s.vertices[i];
+        const auto key = std::make_tuple(v.x + 0.0f, v.y + 0.0f, v.z + 0.0f);
+        auto it = ids.find(key);
+        if (it == ids.end()) {
+            it = ids.emplace(key, mesh.add_vertex(Kernel::Point_3(v.x, v.y, v.z))).first;
+        }
+        idOf[i] = it->second;
+    }
+    for (const Triangle& t : s.triangles) {
+        if (mesh.add_face(idOf[t.i0], idOf[t.i1], idOf[t.i2]) == Mesh::null_face()) {
+            ++refused;
+        }
+    }
+    return mesh;
+}
+
+struct Case {
+    const char* name;
+    PrimitiveParameters object1;
+    PrimitiveParameters object2;
+    Vector4 offset;
+    Operation op;
+};
+
+const Case kCases[] = {
+    {"cube-minus-sphere", test::cubeParameters(2), test::sphereParameters(24, 32, 0.6f),
+     Vector4(0.3f, 0.2f, 0.9f), Operation::Difference},
+    {"sphere-union-sphere", test::sphereParameters(24, 32, 0.8f),
+     test::sphereParameters(24, 32, 0.8f), Vector4(0.7f, 0.1f, 0.05f), Operation::Union},
+    {"cylinder-intersect-cube", test::cubeParameters(2), test::cylinderParameters(32, 0.5f, 3),
+     Vector4(0.1f, 0, -0.05f), Operation::Intersection},
+    {"sphere-minus-sphere", test::sphereParameters(24, 32, 0.8f),
+     test::sphereParameters(24, 32, 0.5f), Vector4(0.5f, 0.3f, -0.2f), Operation::Difference},
+};
+
+// Runs one case on both sides; factors are the two operands' sampling factors.
+void compare(benchmark::State& state, const Case& c, float factor1, float factor2) {
+    double korvanSeconds = 0, cgalSeconds = 0, korvanVolume = 0, cgalVolume = 0;
+    int refused = 0;
+    bool cgalOk = true;
+    int32_t triangles1 = 0, triangles2 = 0;
+    for (auto _ : state) {
+        Scene scene;
+        const float saved = g_samplingFactor;
+        g_samplingFactor = factor1;
+        (void)scene.GenerateObject(1, c.object1);
+        g_samplingFactor = factor2;
+        (void)scene.GenerateObject(2, c.object2);
+        g_samplingFactor = saved;
+        triangles1 = scene.m_object1.triangleCount();
+        triangles2 = scene.m_object2.triangleCount();
+
+        // CGAL gets the same polyhedra, object 2 moved exactly as the operation moves it.
+        Solid moved;
+        moved.vertices = scene.m_object2.vertices;
+        moved.triangles = scene.m_object2.triangles;
+        moved.translate(c.offset);
+        Mesh a = toMesh(scene.m_object1, refused);
+        Mesh b = toMesh(moved, refused);
+        Mesh out;
+        const auto t0 = std::chrono::steady_clock::now();
+        switch (c.op) {
+            case Operation::Union:
+                cgalOk = PMP::corefine_and_compute_union(a, b, out);
+                break;
+            case Operation::Intersection:
+                cgalOk = PMP::corefine_and_compute_intersection(a, b, out);
+                break;
+            case Operation::Difference:
+                cgalOk = PMP::corefine_and_compute_difference(a, b, out);
+                break;
+        }
+        cgalSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        cgalVolume = cgalOk ? CGAL::to_double(PMP::volume(out)) : 0;
+
+        g_object2Offset = c.offset;
+        g_animationRunning = 1;
+        (void)test::runOperation(scene, c.op);
+        g_animationRunning = 0;
+        korvanSeconds = scene.lastOperation().seconds;
+        korvanVolume = test::signedVolume(scene.m_object1);
+    }
+    state.counters["tri1"] = triangles1;
+    state.counters["tri2"] = triangles2;
+    state.counters["korvan_ms"] = korvanSeconds * 1e3;
+    state.counters["cgal_ms"] = cgalSeconds * 1e3;
+    state.counters["cgal_over_korvan"] = cgalSeconds / korvanSeconds;
+    state.counters["korvan_vol"] = korvanVolume;
+    state.counters["cgal_vol"] = cgalVolume;
+    state.counters["rel_err"] = std::abs(korvanVolume - cgalVolume) / cgalVolume;
+    if (!cgalOk || refused > 0) {
+        state.SkipWithError("CGAL refused the operands or the operation");
+    }
+}
+
+void registerAll() {
+    for (const Case& c : kCases) {
+        for (float factor : {0.01f, 0.005f}) {
+            benchmark::RegisterBenchmark(
+                (std::string("Accuracy/") + c.name + "/" + std::to_string(factor)).c_str(),
+                [&c, factor](benchmark::State& s) { compare(s, c, factor, factor); })
+                ->Iterations(1)
+                ->Unit(benchmark::kMillisecond);
+        }
+    }
+    // Speed at about 10k and 100k triangles per operand (sphere factors chosen to match).
+    const Case& c = kCases[0];
+    for (const auto& [f1, f2, label] :
+         {std::make_tuple(0.03f, 0.022f, "10k"), std::make_tuple(0.01f, 0.0075f, "100k")}) {
+        benchmark::RegisterBenchmark(
+            (std::string("Speed/cube-minus-sphere/") + label).c_str(),
+            [&c, f1 = f1, f2 = f2](benchmark::State& s) { compare(s, c, f1, f2); })
+            ->Iterations(1)
+            ->Unit(benchmark::kMillisecond);
+    }
+}
+
+}  // namespace
+}  // namespace korvan
+
+int main(int argc, char** argv) {
+    korvan::registerAll();
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
