@@ -277,5 +277,37 @@ TEST_F(SceneTest, RepeatedDifferencesOnlyRemoveMaterial) {
     EXPECT_GT(8 - previous, 0.85 * sweep);
 }
 
+// Nothing of an operation may leak into the next one (labels, trees, pieces): a second
+// operation gives exactly what the same operation gives on fresh copies of its operands.
+TEST_F(SceneTest, RepeatedOperationEqualsOneOnFreshCopies) {
+    Scene scene;
+    runCase(scene, cubeParameters(2), sphereParameters(12, 16, 0.6f), Vector4(0, 0, 1),
+            Operation::Difference, kFactor);
+    const auto copy = [](const Solid& from, Solid& to) {
+        to.vertices = from.vertices;
+        to.triangles = from.triangles;
+        for (Triangle& t : to.triangles) {
+            t.label = kLabelNone;
+        }
+        to.minCorner = from.minCorner;
+        to.maxCorner = from.maxCorner;
+        to.centre = from.centre;
+        to.edgeLimit = from.edgeLimit;
+        to.loaded = 1;
+    };
+    Scene fresh;
+    copy(scene.m_object1, fresh.m_object1);
+    copy(scene.m_object2, fresh.m_object2);
+
+    g_object2Offset = Vector4(0.25f, 0, -0.125f);
+    ASSERT_TRUE(scene.OnDifference().ok());
+    g_object2Offset = Vector4(0.25f, 0, -0.125f);
+    ASSERT_TRUE(fresh.OnDifference().ok());
+    EXPECT_GT(scene.lastOperation().pieces, 0);
+    EXPECT_EQ(scene.lastOperation().pieces, fresh.lastOperation().pieces);
+    EXPECT_EQ(scene.m_object1.vertices, fresh.m_object1.vertices);
+    EXPECT_EQ(scene.m_object1.triangleCount(), fresh.m_object1.triangleCount());
+}
+
 }  // namespace
 }  // namespace korvan
