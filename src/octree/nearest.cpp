@@ -118,9 +118,6 @@ Triangle nearestTriangle(OctreeNode& node, const Triangle& probe) {
     return nearest != nullptr ? Triangle(*nearest) : Triangle();
 }
 
-}  // namespace korvan
-
-namespace korvan {
 namespace {
 
 // Distance from a point to a closed box, at most the distance of any point in the box.
