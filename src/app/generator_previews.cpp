@@ -72,7 +72,7 @@ void drawSphere(QPainter& p) {
     halfEllipse(p, c, r, 18, false);
     // A meridian, divided in m parts.
     setPen(p, kRed, 1.6);
-    halfEllipse(p, c, 30, r, true);
+    p.drawArc(QRectF(c.x() - 30, c.y() - r, 60, 2 * r), 90 * 16, 180 * 16);
     p.save();
     p.translate(c);
     for (int i = 1; i < 6; ++i) {
@@ -98,8 +98,8 @@ struct BoxPicture {
     QPointF b[4];  // back, same order
 };
 
-BoxPicture boxPicture(qreal w, qreal h, qreal d) {
-    const QPointF origin(100 - (w + d * 0.75) / 2, 100 + (h + d * 0.45) / 2);
+BoxPicture boxPicture(qreal w, qreal h, qreal d, qreal centreX) {
+    const QPointF origin(centreX - (w + d * 0.75) / 2, 100 + (h + d * 0.45) / 2);
     const QPointF depth(d * 0.75, -d * 0.45);
     BoxPicture box;
     box.f[0] = origin;
@@ -127,7 +127,7 @@ void drawBoxLines(QPainter& p, const BoxPicture& box) {
 }
 
 void drawCube(QPainter& p) {
-    const BoxPicture box = boxPicture(95, 95, 80);
+    const BoxPicture box = boxPicture(95, 95, 80, 100);
     drawBoxLines(p, box);
     const QPointF below(0, 14);
     dimension(p, box.f[0] + below, box.f[1] + below, kRed);
@@ -135,7 +135,7 @@ void drawCube(QPainter& p) {
 }
 
 void drawBox(QPainter& p) {
-    const BoxPicture box = boxPicture(120, 70, 70);
+    const BoxPicture box = boxPicture(105, 65, 64, 108);
     drawBoxLines(p, box);
     const QPointF below(0, 14);
     dimension(p, box.f[0] + below, box.f[1] + below, kRed);

@@ -285,6 +285,7 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
+    m_closePending = false;
     QMainWindow::closeEvent(event);
 }
 

@@ -11,6 +11,9 @@
 namespace korvan::app {
 namespace {
 
+// Paragraphs without the extra spacing HTML adds: the text's own empty paragraphs space it.
+const QString kParagraph = QStringLiteral("<p style=\"margin:0\">");
+
 // Characters 0x80..0x9F of code page 1252, and the letters in which code page 1250 differs
 // from Latin-1 that Croatian text uses.
 constexpr std::array<char16_t, 32> kCp1252High = {
@@ -67,7 +70,7 @@ public:
     explicit Reader(const QByteArray& rtf) : m_in(rtf) {}
 
     QString run() {
-        m_html = QStringLiteral("<html><body><p>");
+        m_html = QStringLiteral("<html><body>") + kParagraph;
         while (m_pos < m_in.size()) {
             const char c = m_in[m_pos++];
             if (c == '{') {
@@ -188,8 +191,11 @@ private:
             m_format.colourTable = true;
             m_format.skip = true;
             m_colours.clear();
-            m_colours.push_back(QColor());  // index 0: automatic colour
+            m_pendingColour = QColor();
         } else if (m_format.colourTable) {
+            if (!m_pendingColour.isValid()) {
+                m_pendingColour = QColor(0, 0, 0);
+            }
             if (word == "red") {
                 m_pendingColour.setRed(param);
             } else if (word == "green") {
@@ -247,9 +253,10 @@ private:
     }
 
     void colourTableChar(char c) {
+        // An entry without components (usually the first) is the automatic colour.
         if (c == ';') {
             m_colours.push_back(m_pendingColour);
-            m_pendingColour = QColor(0, 0, 0);
+            m_pendingColour = QColor();
         }
     }
 
@@ -286,6 +293,7 @@ private:
             m_html += QStringLiteral("<span style=\"%1\">").arg(style);
             m_openStyle = style;
         }
+        m_paragraphEmpty = false;
         switch (ch) {
             case '<':
                 m_html += QStringLiteral("&lt;");
@@ -320,7 +328,11 @@ private:
             return;
         }
         closeSpan();
-        m_html += QStringLiteral("</p><p>");
+        if (m_paragraphEmpty) {
+            m_html += QStringLiteral("&nbsp;");  // an empty paragraph keeps its line
+        }
+        m_html += QStringLiteral("</p>") + kParagraph;
+        m_paragraphEmpty = true;
     }
 
     const QByteArray& m_in;
@@ -330,9 +342,10 @@ private:
     Format m_format;
     std::vector<Format> m_stack;
     std::vector<QColor> m_colours;
-    QColor m_pendingColour{0, 0, 0};
+    QColor m_pendingColour;
     int m_codePage = 1252;
     int m_skipChars = 0;
+    bool m_paragraphEmpty = true;
 };
 
 }  // namespace

@@ -12,7 +12,8 @@ void setupFixedState() {
     glEnable(GL_LIGHT0);
     const GLfloat ambient[4] = {0.3f, 0.3f, 0.3f, 0.0f};
     glLightfv(GL_LIGHT0, GL_AMBIENT, ambient);
-    glClearColor(1.0f, 1.0f, 1.0f, 0.0f);
+    // Opaque white, so that pictures read back keep their background.
+    glClearColor(1.0f, 1.0f, 1.0f, 1.0f);
     glClearDepth(1.0);
     glEnable(GL_DEPTH_TEST);
 }
@@ -186,6 +187,12 @@ void SceneRenderer::drawScene(Scene& scene, const ViewState& view) {
     glMatrixMode(GL_MODELVIEW);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glLoadIdentity();
+    // Colour material writes the current colour into the material and leaves it there; start
+    // each frame from the default material so that the plain mode is grey again.
+    const GLfloat ambient[4] = {0.2f, 0.2f, 0.2f, 1.0f};
+    const GLfloat diffuse[4] = {0.8f, 0.8f, 0.8f, 1.0f};
+    glMaterialfv(GL_FRONT_AND_BACK, GL_AMBIENT, ambient);
+    glMaterialfv(GL_FRONT_AND_BACK, GL_DIFFUSE, diffuse);
     gluLookAt(view.m_eye.x, view.m_eye.y, view.m_eye.z, view.m_target.x, view.m_target.y,
               view.m_target.z, 0.0, 1.0, 0.0);
     if (g_coloredMaterials != 0) {

@@ -1,0 +1,454 @@
+// The desktop program driven as a user would: commands by id, dialogs and message boxes
+// answered through the prompts, keys and mouse through Qt events.
+#include <QAction>
+#include <QComboBox>
+#include <QFile>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolBar>
+
+#include <cmath>
+
+#include "app/commands.h"
+#include "app/generator_dialog.h"
+#include "app/info_display.h"
+#include "app/main_app.h"
+#include "app/main_frame.h"
+#include "app/prikazni.h"
+#include "meshio/edge_sampling.h"
+#include "test_prompts.h"
+
+using namespace korvan;
+using namespace korvan::app;
+
+namespace {
+
+// Fills the generator's visible fields in row order and presses "NAPRAVI".
+std::function<int(QDialog&)> generatorAnswer(int object, int shape, QStringList fields) {
+    return [=](QDialog& d) {
+        auto* g = dynamic_cast<CGenerator*>(&d);
+        if (g == nullptr) {
+            return int(QDialog::Rejected);
+        }
+        g->shapeList()->setCurrentIndex(shape);
+        object == 1 ? g->OnObject1() : g->OnObject2();
+        int next = 0;
+        for (int row = 1; row <= 6 && next < fields.size(); ++row) {
+            if (!g->rowEdit(row)->isHidden()) {
+                g->rowEdit(row)->setText(fields[next++]);
+            }
+        }
+        g->OnMake();
+        return g->result();
+    };
+}
+
+}  // namespace
+
+class AppTest : public QObject {
+    Q_OBJECT
+
+public:
+    explicit AppTest(CMainFrame& frame) : m_frame(frame), m_view(frame.view()) {}
+
+private slots:
+    void init() {
+        auto prompts = std::make_unique<TestPrompts>();
+        m_prompts = prompts.get();
+        m_view.setPrompts(std::move(prompts));
+        m_view.scene().m_object1.clear();
+        m_view.scene().m_object2.clear();
+        m_view.viewState().m_eye = Vector4(0, 0, 15);
+        m_view.keyTable() = KeyTable();
+        g_samplingFactor = 0.25f;
+        g_object2Offset = Vector4();
+        g_object2Rotation = Vector4();
+        g_rotX = g_rotY = 0;
+        g_showObject1 = g_showObject2 = 1;
+        g_mouseMode = kMouseIdle;
+        m_frame.updateCommandStates();
+    }
+
+    void menusAndToolbarFollowTheCommandTable() {
+        const QList<QAction*> menus = m_frame.menuBar()->actions();
+        QStringList titles;
+        for (QAction* m : menus) {
+            titles << m->text();
+        }
+        QCOMPARE(titles,
+                 QStringList({"&Datoteka", "&Akcije", "Pr&ikazi", "&Oktalno stablo", "&Pomoc"}));
+        QCOMPARE(m_frame.menuAction(ID_OPEN_OBJECT1)->text(), QString("Otvori objekt1\t&1"));
+        QCOMPARE(m_frame.menuAction(ID_CELLS_NONE)->text(), QString("Nista\t&0"));
+        QCOMPARE(m_frame.menuAction(ID_UNION)->statusTip(),
+                 QString("Obavlja uniju objekta1 i objekta2"));
+        QCOMPARE(m_frame.menuAction(ID_APP_ABOUT)->toolTip(), QString("O programu"));
+        // The digit hints are text only: no menu item takes a key away from the view.
+        for (const CommandInfo& c : commandTable()) {
+            if (QAction* a = m_frame.menuAction(c.id)) {
+                QVERIFY2(a->shortcut().isEmpty(), qPrintable(a->text()));
+            }
+        }
+        QList<int> buttons;
+        for (QAction* a : m_frame.toolBar()->actions()) {
+            buttons << (a->isSeparator() ? 0 : commandIdOf(a));
+            QVERIFY(a->isSeparator() || !a->icon().isNull());
+        }
+        QCOMPARE(buttons, QList<int>({32772, 32774, 0, 32781, 32782, 0, 32777, 32779, 32778, 0,
+                                      32831, 0, 32780}));
+    }
+
+    void enableRulesFollowTheLoadedObjects() {
+        const int gated[] = {ID_SAVE_OBJECT1, ID_SAVE_OBJECT2, ID_UNION,
+                             ID_INTERSECTION, ID_DIFFERENCE,   ID_ANIMATION};
+        for (int id : gated) {
+            QVERIFY(!m_frame.menuAction(id)->isEnabled());
+        }
+        QVERIFY(!m_frame.toolbarAction(ID_SAVE_OBJECT1)->isEnabled());
+        QVERIFY(m_frame.menuAction(ID_OPEN_OBJECT1)->isEnabled());
+
+        generate(1, 1, {"1"});
+        m_frame.updateCommandStates();
+        QVERIFY(m_frame.menuAction(ID_SAVE_OBJECT1)->isEnabled());
+        QVERIFY(m_frame.toolbarAction(ID_SAVE_OBJECT1)->isEnabled());
+        QVERIFY(!m_frame.menuAction(ID_SAVE_OBJECT2)->isEnabled());
+        QVERIFY(!m_frame.toolbarAction(ID_UNION)->isEnabled());
+
+        generate(2, 1, {"1"});
+        m_frame.updateCommandStates();
+        for (int id : gated) {
+            QVERIFY(m_frame.menuAction(id)->isEnabled());
+        }
+    }
+
+    void checkMarksAreWrittenByTheirCommands() {
+        QAction* sampling = m_frame.menuAction(ID_EDGE_SAMPLING);
+        QVERIFY(sampling->isChecked());
+        QCOMPARE(m_view.scene().m_edgeSampling, 1);
+        sampling->trigger();
+        QVERIFY(!sampling->isChecked());
+        QCOMPARE(m_view.scene().m_edgeSampling, 0);
+        sampling->trigger();
+        QVERIFY(sampling->isChecked());
+        QCOMPARE(m_view.scene().m_edgeSampling, 1);
+
+        const int cells[] = {ID_CELLS_INNER,    ID_CELLS_OUTER, ID_CELLS_BOUNDARY,
+                             ID_CELLS_UNSORTED, ID_CELLS_ALL,   ID_CELLS_NONE};
+        auto checkedCells = [&] {
+            QList<int> ids;
+            for (int id : cells) {
+                if (m_frame.menuAction(id)->isChecked()) {
+                    ids << id;
+                }
+            }
+            return ids;
+        };
+        QCOMPARE(checkedCells(), QList<int>());
+        m_frame.menuAction(ID_CELLS_ALL)->trigger();
+        QCOMPARE(checkedCells(), QList<int>({ID_CELLS_ALL}));
+        QCOMPARE(g_cellDisplayMode, 5);
+        m_frame.menuAction(ID_CELLS_OUTER)->trigger();
+        QCOMPARE(checkedCells(), QList<int>({ID_CELLS_OUTER}));
+        QCOMPARE(g_cellDisplayMode, 2);
+        m_frame.menuAction(ID_CELLS_NONE)->trigger();
+        QCOMPARE(checkedCells(), QList<int>());
+        QCOMPARE(g_cellDisplayMode, 0);
+
+        QAction* coloured = m_frame.menuAction(ID_COLORED_MATERIALS);
+        QVERIFY(!coloured->isChecked());
+        coloured->trigger();
+        QCOMPARE(g_coloredMaterials, 1);
+        QVERIFY(coloured->isChecked());
+        coloured->trigger();
+        QCOMPARE(g_coloredMaterials, 0);
+        QVERIFY(!coloured->isChecked());
+    }
+
+    void keysActOnTheNextTimerTick() {
+        generate(1, 1, {"1"});
+        generate(2, 1, {"1"});
+        m_view.viewState().m_eye = Vector4(0, 0, 15);
+        QTest::keyClick(&m_view, Qt::Key_PageUp);
+        QCOMPARE(m_view.viewState().m_eye.z, 15.0f);  // released before the tick: nothing
+        QTest::keyPress(&m_view, Qt::Key_PageUp);
+        m_view.OnTimer();
+        QCOMPARE(m_view.viewState().m_eye.z, 13.5f);
+        // Auto-repeat sends release + press pairs; holding the key keeps acting once per tick.
+        QKeyEvent repeatRelease(QEvent::KeyRelease, Qt::Key_PageUp, Qt::NoModifier, QString(),
+                                true);
+        QCoreApplication::sendEvent(&m_view, &repeatRelease);
+        QKeyEvent repeatPress(QEvent::KeyPress, Qt::Key_PageUp, Qt::NoModifier, QString(), true);
+        QCoreApplication::sendEvent(&m_view, &repeatPress);
+        m_view.OnTimer();
+        QCOMPARE(m_view.viewState().m_eye.z, 13.5f * 0.9f);
+        m_view.OnTimer();
+        QCOMPARE(m_view.viewState().m_eye.z, 13.5f * 0.9f);
+        QTest::keyRelease(&m_view, Qt::Key_PageUp);
+
+        QTest::keyPress(&m_view, Qt::Key_F);
+        m_view.OnTimer();
+        QCOMPARE(m_view.scene().m_object1.wireframe, 1);
+        QCOMPARE(m_view.scene().m_object2.wireframe, 1);
+        QTest::keyRelease(&m_view, Qt::Key_F);
+        m_view.scene().m_object2.wireframe = 0;
+        QTest::keyPress(&m_view, Qt::Key_F);
+        m_view.OnTimer();
+        QCOMPARE(m_view.scene().m_object1.wireframe, 0);
+        QCOMPARE(m_view.scene().m_object2.wireframe, 0);
+        QTest::keyRelease(&m_view, Qt::Key_F);
+
+        QTest::keyPress(&m_view, Qt::Key_1);
+        m_view.OnTimer();
+        QCOMPARE(g_showObject1, 0);
+        QTest::keyRelease(&m_view, Qt::Key_1);
+        QTest::keyPress(&m_view, Qt::Key_1, Qt::KeypadModifier);  // the keypad's 1 is not it
+        m_view.OnTimer();
+        QCOMPARE(g_showObject1, 0);
+        QTest::keyRelease(&m_view, Qt::Key_1, Qt::KeypadModifier);
+        QTest::keyPress(&m_view, Qt::Key_2);
+        m_view.OnTimer();
+        QCOMPARE(g_showObject2, 0);
+        QTest::keyRelease(&m_view, Qt::Key_2);
+
+        g_object2Offset = Vector4(0.5f, 0.25f, 0);
+        QTest::keyPress(&m_view, Qt::Key_Y);
+        m_view.OnTimer();
+        QCOMPARE(g_object2Offset, Vector4());
+        QTest::keyRelease(&m_view, Qt::Key_Y);
+    }
+
+    void wheelStepsScaleTheEyeDistance() {
+        auto wheel = [&](int delta) {
+            QWheelEvent e(QPointF(10, 10), m_view.mapToGlobal(QPointF(10, 10)), QPoint(),
+                          QPoint(0, delta), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+            QCoreApplication::sendEvent(&m_view, &e);
+            return m_view.viewState().m_eye.z;
+        };
+        QCOMPARE(wheel(120), static_cast<float>(15.0f * 1.1));
+        m_view.viewState().m_eye.z = 15;
+        QCOMPARE(wheel(240), static_cast<float>(15.0f * 1.1 * 1.1));
+        m_view.viewState().m_eye.z = 15;
+        QCOMPARE(wheel(60), 15.0f);
+        QCOMPARE(wheel(-120), static_cast<float>(15.0f * 0.9));
+        // However far it is turned, the eye never reaches the target or infinity.
+        for (int i = 0; i < 400; ++i) {
+            wheel(-1200);
+        }
+        QVERIFY(m_view.viewState().m_eye.z > 0 && std::isfinite(m_view.viewState().m_eye.z));
+        for (int i = 0; i < 400; ++i) {
+            wheel(1200);
+        }
+        QVERIFY(std::isfinite(m_view.viewState().m_eye.z));
+    }
+
+    void mouseModesTurnTheSceneAndMoveObject2() {
+        QTest::mousePress(&m_view, Qt::LeftButton, {}, QPoint(100, 100));
+        QCOMPARE(g_mouseMode, int(kMouseRotateScene));
+        QTest::mouseMove(&m_view, QPoint(90, 105));
+        QCOMPARE(g_rotY, 10.0f);
+        QCOMPARE(g_rotX, -5.0f);
+        QTest::mouseRelease(&m_view, Qt::LeftButton, {}, QPoint(90, 105));
+        QCOMPARE(g_mouseMode, int(kMouseIdle));
+
+        QCursor::setPos(m_view.mapToGlobal(QPoint(50, 50)));
+        QVERIFY(m_frame.OnCmdMsg(ID_MOVE_OBJECT2));
+        QCOMPARE(g_mouseMode, int(kMouseMoveObject2));
+        const MousePoint start = g_lastMouse;
+        QTest::mouseMove(&m_view, QPoint(start.x + 10, start.y - 20));
+        QCOMPARE(g_object2Offset.x, 10 * 0.01f);
+        QCOMPARE(g_object2Offset.y, 20 * 0.01f);
+        // A left click in move mode starts no rotation; its release ends the mode.
+        QTest::mousePress(&m_view, Qt::LeftButton, {}, QPoint(start.x + 10, start.y - 20));
+        QCOMPARE(g_mouseMode, int(kMouseMoveObject2));
+        QTest::mouseRelease(&m_view, Qt::LeftButton, {}, QPoint(start.x + 10, start.y - 20));
+        QCOMPARE(g_mouseMode, int(kMouseIdle));
+
+        m_view.OnCommand(ID_ROTATE_OBJECT2);
+        QCOMPARE(g_mouseMode, int(kMouseRotateObject2));
+        // A right click in a mode only ends it; no menu opens.
+        QTest::mousePress(&m_view, Qt::RightButton, {}, QPoint(20, 20));
+        QCOMPARE(g_mouseMode, int(kMouseIdle));
+    }
+
+    void differenceFromTheMenuReplacesObject1AndMovesObject2() {
+        generate(1, 1, {"1.5"});
+        generate(2, 0, {"12", "12", "0.6"});
+        const int triangles1 = m_view.scene().m_object1.triangleCount();
+        const Vector4 min2 = m_view.scene().m_object2.minCorner;
+        g_object2Offset = Vector4(0.5f, 0.0f, 0.0f);
+        g_object2Rotation = Vector4(0, 30, 0);
+        m_prompts->messages.clear();
+        m_frame.updateCommandStates();  // as the idle timer does
+
+        m_frame.menuAction(ID_DIFFERENCE)->trigger();
+
+        QVERIFY(!m_view.busy());
+        QVERIFY(m_view.progressPopup() == nullptr);
+        QVERIFY(m_view.scene().m_object1.triangleCount() != triangles1);
+        QCOMPARE(m_view.scene().m_object2.minCorner.x, min2.x + 0.5f);
+        QCOMPARE(g_object2Offset, Vector4());
+        QCOMPARE(g_object2Rotation, Vector4());
+        QCOMPARE(m_prompts->messages.size(), size_t(1));
+        QVERIFY(m_prompts->messages[0].text.startsWith("Vrijeme obavljanja operacije: "));
+        QVERIFY(m_prompts->messages[0].text.endsWith(" s"));
+    }
+
+    void operationsWithAnObjectMissingDoNothing() {
+        generate(1, 1, {"1"});
+        const int triangles = m_view.scene().m_object1.triangleCount();
+        m_prompts->messages.clear();
+        for (int id : {ID_UNION, ID_INTERSECTION, ID_DIFFERENCE}) {
+            m_view.OnCommand(id);  // as the popup menu sends them, never greyed
+        }
+        QCOMPARE(m_view.scene().m_object1.triangleCount(), triangles);
+        QVERIFY(m_prompts->messages.empty());
+    }
+
+    void nothingStartsWhileAnOperationRuns() {
+        {
+            CSceneView::BusyScope busy(m_view);
+            m_frame.OnCmdMsg(ID_GENERATOR);
+            QCOMPARE(m_prompts->dialogsRun, 0);
+            m_frame.close();
+            QVERIFY(m_frame.isVisible());  // closing waits for the operation
+        }
+        QTRY_VERIFY(!m_frame.isVisible());
+        m_frame.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&m_frame));
+    }
+
+    void loadingAndSavingObjFiles() {
+        QTemporaryDir dir;
+        const QString good = dir.filePath("tetra.OBJ");
+        writeFile(good, "v 0 0 0\nv 2 0 0\nv 0 2 0\nv 0 0 2\nf 1 3 2\nf 1 2 4\nf 1 4 3\nf 2 3 4\n");
+        m_prompts->fileNames = {good};
+        m_frame.OnCmdMsg(ID_OPEN_OBJECT1);
+        const Solid& o1 = m_view.scene().m_object1;
+        QCOMPARE(o1.loaded, 1);
+        QVERIFY(o1.root != nullptr);
+        const float d = static_cast<float>(length(o1.maxCorner - o1.minCorner));
+        QCOMPARE(m_view.viewState().m_eye.z, d);
+        QVERIFY(m_view.viewState().m_near <= d / 10.0);
+        QVERIFY(m_view.viewState().m_far > d);
+        QCOMPARE(m_prompts->messages.back().text,
+                 QString::asprintf("Procitano i uzorkovano tijelo:\n%d tokuta,  %d vrhova",
+                                   o1.triangleCount(), o1.vertexCount()));
+        QCOMPARE(m_view.currentFolder(), QFileInfo(good).absolutePath());
+
+        // A refused file keeps object 1, its tree and the camera.
+        const QString bad = dir.filePath("bad.obj");
+        writeFile(bad, "v 0 0 0\nv 1 0 0\nf 1 2 9\n");
+        const int triangles = o1.triangleCount();
+        const OctreeNode* tree = o1.root.get();
+        m_view.viewState().m_eye.z = 7;
+        m_prompts->messages.clear();
+        m_prompts->fileNames = {bad};
+        m_frame.OnCmdMsg(ID_OPEN_OBJECT1);
+        QCOMPARE(o1.triangleCount(), triangles);
+        QCOMPARE(o1.root.get(), tree);
+        QCOMPARE(m_view.viewState().m_eye.z, 7.0f);
+        QCOMPARE(m_prompts->messages.size(), size_t(1));
+        QCOMPARE(m_prompts->messages[0].icon, Prompts::Icon::Error);
+
+        // Cancelled dialog: nothing happens.
+        m_frame.OnCmdMsg(ID_OPEN_OBJECT2);
+        QCOMPARE(m_view.scene().m_object2.loaded, 0);
+
+        const QString saved = dir.filePath("out.obj");
+        m_prompts->fileNames = {saved};
+        m_frame.OnCmdMsg(ID_SAVE_OBJECT1);
+        QFile file(saved);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readLine(), QByteArray("# 3d tijelo u .obj formatu\n"));
+
+        m_prompts->messages.clear();
+        m_prompts->fileNames = {dir.filePath("no/such/folder/x.obj")};
+        m_frame.OnCmdMsg(ID_SAVE_OBJECT1);
+        QCOMPARE(m_prompts->messages.size(), size_t(1));
+        QCOMPARE(m_prompts->messages[0].text, QString("Greska kod spremanja!"));
+    }
+
+    void statisticsTextOfTheLoadedObjects() {
+        QString shown;
+        m_prompts->dialogHandler = [&](QDialog& d) {
+            shown = dynamic_cast<CinfoDisplay&>(d).m_text;
+            return int(QDialog::Accepted);
+        };
+        m_frame.OnCmdMsg(ID_OBJECT_INFO);
+        QCOMPARE(shown, QString("Ne postoje nikakvi objekti!"));
+
+        g_samplingFactor = 0.0f;  // sampling off: the cube keeps its 8 vertices
+        generate(2, 1, {"1"});
+        m_prompts->dialogHandler = [&](QDialog& d) {
+            shown = dynamic_cast<CinfoDisplay&>(d).m_text;
+            return int(QDialog::Accepted);
+        };
+        m_frame.OnCmdMsg(ID_OBJECT_INFO);
+        QCOMPARE(shown, QString("[Objekt 2]\r\nBroj vrhova: 8\r\nBroj trokuta: 12\r\n\r\n"));
+    }
+
+    void samplingFactorDialogSetsTheFactor() {
+        QString title, shown;
+        size_t messagesAfterNan = 0;
+        m_prompts->dialogHandler = [&](QDialog& d) {
+            auto& dialog = dynamic_cast<CPrikazni&>(d);
+            title = dialog.windowTitle();
+            shown = dialog.valueEdit()->text();
+            dialog.valueEdit()->setText("nan");
+            dialog.accept();  // refused: a prompt, and the dialog stays open
+            messagesAfterNan = m_prompts->messages.size();
+            dialog.valueEdit()->setText("0.05");
+            dialog.accept();
+            return dialog.result();
+        };
+        m_frame.OnCmdMsg(ID_SAMPLING_FACTOR);
+        QCOMPARE(title, QString("Unesite faktor uzorkovanja"));
+        QCOMPARE(shown, QString("0.25"));
+        QCOMPARE(messagesAfterNan, size_t(1));
+        QCOMPARE(g_samplingFactor, 0.05f);
+    }
+
+    void colouredObject1IsDrawnDarkRed() {
+        generate(1, 1, {"1"});
+        g_coloredMaterials = 1;
+        m_view.update();
+        QTest::qWait(50);
+        const QImage picture = m_view.grabFramebuffer();
+        const QColor centre = picture.pixelColor(picture.width() / 2, picture.height() / 2);
+        QVERIFY2(centre.red() > 60 && centre.red() > 3 * centre.green() &&
+                     centre.red() > 3 * centre.blue(),
+                 qPrintable(centre.name()));
+        g_coloredMaterials = 0;
+        m_view.update();
+        QTest::qWait(50);
+        const QColor grey =
+            m_view.grabFramebuffer().pixelColor(picture.width() / 2, picture.height() / 2);
+        QVERIFY2(std::abs(grey.red() - grey.blue()) < 10, qPrintable(grey.name()));
+    }
+
+private:
+    void generate(int object, int shape, QStringList fields) {
+        m_prompts->dialogHandler = generatorAnswer(object, shape, fields);
+        m_frame.OnCmdMsg(ID_GENERATOR);
+        m_prompts->dialogHandler = nullptr;
+    }
+
+    static void writeFile(const QString& path, const QByteArray& text) {
+        QFile f(path);
+        QVERIFY(f.open(QIODevice::WriteOnly));
+        f.write(text);
+    }
+
+    CMainFrame& m_frame;
+    CSceneView& m_view;
+    TestPrompts* m_prompts = nullptr;
+};
+
+int runAppTests(CMainFrame& frame, int argc, char** argv) {
+    AppTest test(frame);
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "app_test.moc"

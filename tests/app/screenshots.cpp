@@ -1,0 +1,108 @@
+// Pictures of the program for a person to look at: the main window with both objects, the
+// cell display, the progress popup, the generator and the about box.
+#include <QComboBox>
+#include <QDir>
+#include <QLineEdit>
+#include <QTest>
+
+#include "app/about_box.h"
+#include "app/generator_dialog.h"
+#include "app/info_display.h"
+#include "app/main_frame.h"
+#include "app/prikazni.h"
+#include "geometry/statistics.h"
+#include "meshio/edge_sampling.h"
+#include "test_prompts.h"
+
+using namespace korvan;
+using namespace korvan::app;
+
+namespace {
+
+bool save(QWidget& widget, const QString& folder, const char* name) {
+    QTest::qWait(200);
+    return widget.grab().save(QDir(folder).filePath(name));
+}
+
+void generate(CMainFrame& frame, TestPrompts& prompts, int object, int shape, QStringList fields) {
+    prompts.dialogHandler = [=](QDialog& d) {
+        auto& g = dynamic_cast<CGenerator&>(d);
+        g.shapeList()->setCurrentIndex(shape);
+        object == 1 ? g.OnObject1() : g.OnObject2();
+        int next = 0;
+        for (int row = 1; row <= 6 && next < fields.size(); ++row) {
+            if (!g.rowEdit(row)->isHidden()) {
+                g.rowEdit(row)->setText(fields[next++]);
+            }
+        }
+        g.OnMake();
+        return g.result();
+    };
+    frame.OnCmdMsg(ID_GENERATOR);
+}
+
+}  // namespace
+
+int writeScreenshots(CMainFrame& frame, const QString& folder) {
+    QDir().mkpath(folder);
+    CSceneView& view = frame.view();
+    auto owned = std::make_unique<TestPrompts>();
+    TestPrompts& prompts = *owned;
+    view.setPrompts(std::move(owned));
+    bool ok = save(frame, folder, "empty.png");
+
+    g_samplingFactor = 0.05f;
+    generate(frame, prompts, 1, 1, {"1.2"});
+    generate(frame, prompts, 2, 0, {"24", "24", "0.45"});
+    g_object2Offset = Vector4(0.45f, 0.35f, 0.4f);
+    g_rotY = 30;
+    g_rotX = 20;
+    view.viewState().m_eye.z = 3.2f;
+    frame.OnCmdMsg(ID_COLORED_MATERIALS);
+    ok = save(frame, folder, "main_coloured.png") && ok;
+
+    frame.OnCmdMsg(ID_DIFFERENCE);
+    g_showObject2 = 0;
+    ok = save(frame, folder, "difference.png") && ok;
+    g_showObject2 = 1;
+
+    frame.OnCmdMsg(ID_CELLS_ALL);
+    ok = save(frame, folder, "cells_all.png") && ok;
+    frame.OnCmdMsg(ID_CELLS_NONE);
+    frame.OnCmdMsg(ID_COLORED_MATERIALS);
+    ok = save(frame, folder, "grey.png") && ok;
+
+    view.ShowProgressPopup("Klasifikacija oktalnog stabla");
+    ok = save(frame, folder, "progress.png") && ok;
+    view.CloseProgressPopup();
+
+    CGenerator generator(prompts, &frame);
+    generator.show();
+    ok = save(generator, folder, "generator_sphere.png") && ok;
+    for (int shape = 1; shape < 5; ++shape) {
+        generator.shapeList()->setCurrentIndex(shape);
+        const QByteArray name = "generator_" + QByteArray::number(shape) + ".png";
+        ok = save(generator, folder, name.constData()) && ok;
+    }
+    generator.hide();
+
+    CAboutBox about(prompts, &frame);
+    about.show();
+    ok = save(about, folder, "about.png") && ok;
+    about.hide();
+
+    CinfoDisplay info(&frame);
+    info.m_text =
+        QString::fromStdString(objectStatistics(view.scene().m_object1, view.scene().m_object2));
+    info.exchangeToControls();
+    info.show();
+    ok = save(info, folder, "info.png") && ok;
+    info.hide();
+
+    CPrikazni factor(prompts, QStringLiteral("Unesite faktor uzorkovanja"), &frame);
+    factor.m_value = g_samplingFactor;
+    factor.exchangeToControls();
+    factor.show();
+    ok = save(factor, folder, "factor.png") && ok;
+    return ok ? 0 : 1;
+}

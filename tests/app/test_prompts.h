@@ -1,0 +1,48 @@
+// Answers the program's questions in tests: records messages, hands out file names, and runs
+// dialogs through a handler instead of a modal loop.
+#pragma once
+
+#include <QDialog>
+#include <QStringList>
+
+#include <deque>
+#include <functional>
+#include <vector>
+
+#include "app/prompts.h"
+
+struct RecordedMessage {
+    QString text;
+    QString caption;
+    korvan::app::Prompts::Icon icon;
+};
+
+class TestPrompts : public korvan::app::Prompts {
+public:
+    std::vector<RecordedMessage> messages;
+    std::deque<QString> fileNames;  // answers of the file dialogs; empty: cancelled
+    std::function<int(QDialog&)> dialogHandler;
+    int dialogsRun = 0;
+
+    void message(QWidget*, const QString& text, const QString& caption, Icon icon) override {
+        messages.push_back({text, caption, icon});
+    }
+    QString openFileName(QWidget*, const QString&, const QString&) override { return next(); }
+    QString saveFileName(QWidget*, const QString&, const QString&, const QString&) override {
+        return next();
+    }
+    int runDialog(QDialog& dialog) override {
+        ++dialogsRun;
+        return dialogHandler ? dialogHandler(dialog) : QDialog::Rejected;
+    }
+
+private:
+    QString next() {
+        if (fileNames.empty()) {
+            return {};
+        }
+        QString name = fileNames.front();
+        fileNames.pop_front();
+        return name;
+    }
+};
