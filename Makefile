@@ -4,6 +4,7 @@
 JOBS ?= $(shell nproc)
 DEMO_DIR ?= out/demo
 CLI := build/release/src/cli/korvan-cli
+GUI := build/release/src/app/korvan
 
 .PHONY: all deps configure build run demo test test-release test-asan bench format clean
 
@@ -18,8 +19,15 @@ configure: deps
 build: configure
 	cmake --build --preset release -j $(JOBS)
 
-# Until the desktop program exists, running Korvan means running the built-in demo.
-run: demo
+# The desktop program when there is a display to show it on, the built-in demo otherwise.
+# It starts in its own folder, where the about box finds myfile.rtf.
+run: build
+	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ] && [ -x $(GUI) ]; then \
+		cd $(dir $(GUI)) && ./korvan; \
+	else \
+		echo "No display (or no desktop build): running the headless demo instead." >&2; \
+		$(MAKE) --no-print-directory demo; \
+	fi
 
 demo: build
 	mkdir -p $(DEMO_DIR)

@@ -13,6 +13,7 @@
 
 #include "app/commands.h"
 #include "app/prompts.h"
+#include "image/image.h"
 #include "scene/progress.h"
 #include "scene/scene.h"
 #include "viewer/camera.h"
@@ -69,8 +70,8 @@ public:
     // Command 32780 "&Animacija", run when both objects are loaded. The handler owns its dialog
     // and runs inside a BusyScope if it blocks; without one the command does nothing.
     std::function<void(CSceneView&)> m_onAnimation;
-    // Command 32841 "Slika prikaza": writes the current picture. Without one, the picture is
-    // written as screen0000.bmp into the current folder.
+    // Command 32841 "Slika prikaza": replaces the default, which writes the current picture
+    // as screen0000.bmp into the current folder.
     std::function<void(CSceneView&)> m_onSaveImage;
 
     // ProgressReporter: the popup and the messages of the scene's operations. Messages wait
@@ -88,6 +89,10 @@ public:
     void OnGenerator();
     void OnSamplingFactor();
     void OnObjectInfo();
+    void OnSaveViewImage();
+
+    // The picture the view shows now, rows from the top.
+    RgbImage grabPicture();
 
 protected:
     void initializeGL() override;

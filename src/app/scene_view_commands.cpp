@@ -4,11 +4,14 @@
 #include <QFileInfo>
 #include <QImage>
 
+#include <cstring>
+
 #include "app/generator_dialog.h"
 #include "app/info_display.h"
 #include "app/prikazni.h"
 #include "app/scene_view.h"
 #include "geometry/statistics.h"
+#include "image/image.h"
 #include "meshio/edge_sampling.h"
 #include "meshio/obj.h"
 
@@ -58,8 +61,7 @@ bool CSceneView::OnCommand(int32_t id) {
             if (m_onSaveImage) {
                 m_onSaveImage(*this);
             } else {
-                // Unwritable files are skipped without a message, as image export always has.
-                grabFramebuffer().save(QDir(m_currentFolder).filePath("screen0000.bmp"), "BMP");
+                OnSaveViewImage();
             }
             return true;
         case ID_COLORED_MATERIALS:
@@ -200,6 +202,32 @@ void CSceneView::OnSamplingFactor() {
     dialog.exchangeToControls();
     if (m_prompts->runDialog(dialog) == QDialog::Accepted) {
         g_samplingFactor = dialog.m_value;
+    }
+}
+
+RgbImage CSceneView::grabPicture() {
+    const QImage frame = grabFramebuffer().convertToFormat(QImage::Format_RGB888);
+    RgbImage picture;
+    if (frame.isNull()) {
+        return picture;
+    }
+    picture.width = frame.width();
+    picture.height = frame.height();
+    const size_t row = static_cast<size_t>(picture.width) * 3;
+    picture.pixels.resize(row * static_cast<size_t>(picture.height));
+    for (int y = 0; y < frame.height(); ++y) {
+        std::memcpy(picture.pixels.data() + row * static_cast<size_t>(y), frame.constScanLine(y),
+                    row);
+    }
+    return picture;
+}
+
+void CSceneView::OnSaveViewImage() {
+    const std::string base =
+        QFile::encodeName(QDir(m_currentFolder).filePath(QStringLiteral("screen"))).toStdString();
+    const Status s = SaveViewImage(grabPicture(), 0, base, "bmp");
+    if (!s) {
+        m_prompts->message(window(), QString::fromStdString(s.message()), {}, Prompts::Icon::Error);
     }
 }
 

@@ -370,6 +370,20 @@ private slots:
         QCOMPARE(m_prompts->messages[0].text, QString("Greska kod spremanja!"));
     }
 
+    void viewImageLandsInTheCurrentFolder() {
+        QTemporaryDir dir;
+        generate(1, 1, {"1"});
+        m_view.setCurrentFolder(dir.path());
+        m_frame.OnCmdMsg(ID_VIEW_IMAGE);
+        QFile image(dir.filePath("screen0000.bmp"));
+        QVERIFY(image.open(QIODevice::ReadOnly));
+        QCOMPARE(image.read(2), QByteArray("BM"));
+        m_view.setCurrentFolder(dir.filePath("missing"));
+        m_prompts->messages.clear();
+        m_frame.OnCmdMsg(ID_VIEW_IMAGE);
+        QCOMPARE(m_prompts->messages.size(), size_t(1));
+    }
+
     void statisticsTextOfTheLoadedObjects() {
         QString shown;
         m_prompts->dialogHandler = [&](QDialog& d) {

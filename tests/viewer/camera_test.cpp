@@ -1,0 +1,148 @@
+// The view's camera rules without a window: placement for a new object, projection planes,
+// eye-distance limits, key actions, mouse modes and the frame rate.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "generator/generators.h"
+#include "scene/scene.h"
+#include "viewer/camera.h"
+
+namespace korvan {
+namespace {
+
+class CameraTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        g_object2Offset = Vector4();
+        g_object2Rotation = Vector4();
+        g_rotX = g_rotY = 0;
+        g_showObject1 = g_showObject2 = 1;
+        g_mouseMode = kMouseIdle;
+    }
+    ViewState view;
+};
+
+TEST_F(CameraTest, PlacingForAnObjectKeepsItBetweenTheProjectionPlanes) {
+    Solid cube;
+    MakeCube(cube, 1.0f);
+    placeCameraForObject(view, cube, 0.5);
+    const double d = std::sqrt(3.0);
+    EXPECT_FLOAT_EQ(view.m_eye.z, static_cast<float>(d));
+    EXPECT_FLOAT_EQ(view.m_far, 50 * d);
+    // The near plane never cuts into a small shape: at most a tenth of the diagonal.
+    EXPECT_LE(view.m_near, d / 10);
+
+    Solid big;
+    MakeCube(big, 5000.0f);
+    placeCameraForObject(view, big, static_cast<double>(0.01f));
+    EXPECT_DOUBLE_EQ(view.m_near, static_cast<double>(0.01f));
+    EXPECT_GT(view.m_far, view.m_eye.z + length(big.maxCorner - big.minCorner));
+}
+
+TEST_F(CameraTest, DegenerateBoxesGiveFiniteOrderedPlanes) {
+    Solid flat;  // zero box
+    Solid broken;
+    broken.maxCorner = Vector4(std::numeric_limits<float>::infinity(), 0, 0);
+    for (const Solid* s : {&flat, &broken}) {
+        placeCameraForObject(view, *s, 0.5);
+        EXPECT_TRUE(std::isfinite(view.m_eye.z));
+        EXPECT_NE(view.m_eye.z, 0.0f);
+        EXPECT_GT(view.m_near, 0.0);
+        EXPECT_LT(view.m_near, view.m_far);
+        EXPECT_TRUE(std::isfinite(view.m_far));
+    }
+}
+
+TEST_F(CameraTest, ResizeKeepsPlanesAndZeroHeightKeepsTheAspect) {
+    view.m_near = 0.05;
+    view.m_far = 400;
+    setViewportSize(view, 800, 400);
+    EXPECT_DOUBLE_EQ(view.m_aspect, 2.0);
+    setViewportSize(view, 800, 0);
+    EXPECT_DOUBLE_EQ(view.m_aspect, 2.0);
+    EXPECT_EQ(view.m_height, 0);
+    EXPECT_DOUBLE_EQ(view.m_near, 0.05);
+    EXPECT_DOUBLE_EQ(view.m_far, 400);
+}
+
+TEST_F(CameraTest, KeysActOncePerTickInTheirOrder) {
+    Solid a, b;
+    a.wireframe = 1;
+    KeyTable keys;
+    EXPECT_FALSE(runKeyActions(keys, view, a, b));
+    keys.press(kVkPageDown);
+    keys.press(kVkF);
+    keys.press(kVk2);
+    keys.press(65);   // A: latched, no action
+    keys.press(300);  // outside the table: ignored
+    keys.press(-1);
+    EXPECT_TRUE(runKeyActions(keys, view, a, b));
+    EXPECT_EQ(view.m_eye.z, 15.0f * 1.1f);
+    EXPECT_EQ(a.wireframe, 0);
+    EXPECT_EQ(b.wireframe, 0);
+    EXPECT_EQ(g_showObject2, 0);
+    EXPECT_EQ(keys.m_keyDown[65], 1);
+    EXPECT_FALSE(runKeyActions(keys, view, a, b));  // entries were cleared
+    keys.release(65);
+    EXPECT_EQ(keys.m_keyDown[65], 0);
+}
+
+TEST_F(CameraTest, EyeDistanceStaysFiniteAndNonZero) {
+    for (int i = 0; i < 1000; ++i) {
+        applyWheel(view, -120 * 50);
+    }
+    EXPECT_GT(view.m_eye.z, 0.0f);
+    for (int i = 0; i < 1000; ++i) {
+        applyWheel(view, 120 * 50);
+    }
+    EXPECT_TRUE(std::isfinite(view.m_eye.z));
+    view.m_eye.z = -4;  // a camera behind the target keeps its side
+    scaleEyeDistance(view, 1e-12);
+    EXPECT_LT(view.m_eye.z, 0.0f);
+}
+
+TEST_F(CameraTest, MouseModesMoveAndTurnObject2) {
+    enterObject2Mode(kMouseMoveObject2, 100, 100);
+    EXPECT_TRUE(onMouseMove(90, 110, true));  // Shift: horizontal moves along z
+    EXPECT_FLOAT_EQ(g_object2Offset.z, 10 * 0.01f);
+    EXPECT_FLOAT_EQ(g_object2Offset.y, -10 * 0.01f);
+    EXPECT_FLOAT_EQ(g_object2Offset.x, 0.0f);
+    EXPECT_FALSE(onRightButtonDown(0, 0));  // ends the mode, no menu
+    EXPECT_EQ(g_mouseMode, kMouseIdle);
+    EXPECT_FALSE(onMouseMove(5, 5, false));
+
+    enterObject2Mode(kMouseRotateObject2, 0, 0);
+    onMouseMove(-3, 4, false);
+    EXPECT_FLOAT_EQ(g_object2Rotation.x, -3.0f);
+    EXPECT_FLOAT_EQ(g_object2Rotation.y, -4.0f);
+    onLeftButtonDown(1, 1);  // ignored outside the idle mode
+    EXPECT_EQ(g_mouseMode, kMouseRotateObject2);
+    onLeftButtonUp();
+    EXPECT_EQ(g_mouseMode, kMouseIdle);
+    EXPECT_TRUE(onRightButtonDown(7, 8));  // idle: the menu opens
+}
+
+TEST_F(CameraTest, FrameRateWithoutElapsedTimeWaitsForTheNextWindow) {
+    using Clock = FrameRateCounter::Clock;
+    FrameRateCounter counter;
+    const Clock::time_point t0 = Clock::now() + std::chrono::seconds(1);
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_FALSE(counter.frameDrawn(t0).has_value());
+    }
+    const auto first = counter.frameDrawn(t0);
+    ASSERT_TRUE(first.has_value());
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_FALSE(counter.frameDrawn(t0).has_value());  // no time: no division by zero
+    }
+    for (int i = 0; i < 4; ++i) {
+        counter.frameDrawn(t0);
+    }
+    const auto rate = counter.frameDrawn(t0 + std::chrono::milliseconds(500));
+    ASSERT_TRUE(rate.has_value());
+    EXPECT_DOUBLE_EQ(*rate, 10 / 0.5);
+}
+
+}  // namespace
+}  // namespace korvan
