@@ -15,6 +15,11 @@ void registerConvertCommand(CLI::App& app, int& exitCode);
 void registerDemoCommand(CLI::App& app, int& exitCode);
 // union, intersection and difference.
 void registerBooleanCommands(CLI::App& app, int& exitCode);
+// render and mill: pictures of the scene without a display.
+void registerRenderCommands(CLI::App& app, int& exitCode);
+// The demo's milling run: a few frames in the current folder; skipped with a note on stderr
+// where no GL context can be had.
+int runDemoMilling();
 
 // Adds --sampling F (default 0.01), parsed in the C locale, stored in g_samplingFactor.
 void addSamplingOption(CLI::App& command);

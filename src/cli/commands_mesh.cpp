@@ -124,7 +124,8 @@ int runDemo() {
     }
     printReport(true, object1);
     std::printf("Spremljeno u %s\n", kOutput);
-    return runDemoDifference();
+    const int status = runDemoDifference();
+    return status != 0 ? status : runDemoMilling();
 }
 
 }  // namespace

@@ -15,6 +15,7 @@ int main(int argc, char** argv) {
     korvan::cli::registerConvertCommand(app, exitCode);
     korvan::cli::registerDemoCommand(app, exitCode);
     korvan::cli::registerBooleanCommands(app, exitCode);
+    korvan::cli::registerRenderCommands(app, exitCode);
 
     try {
         app.parse(argc, argv);

@@ -1,0 +1,333 @@
+// render and mill: the scene drawn without a display, as a picture or as milling frames.
+#include <CLI/CLI.hpp>
+
+#include <signal.h>
+
+#include <cctype>
+#include <chrono>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/commands.h"
+#include "cli/render_options.h"
+#include "image/image.h"
+#include "meshio/obj.h"
+#include "scene/animation.h"
+#include "scene/scene.h"
+#include "viewer/headless_context.h"
+#include "viewer/headless_frames.h"
+#include "viewer/view_state.h"
+
+namespace korvan::cli {
+namespace {
+
+struct RenderArguments {
+    std::string source1;
+    std::string source2;
+    std::string output;
+    int width = 640;
+    int height = 480;
+    Vector4 offset;
+    int cells = 0;
+    bool wireframe = false;
+    bool colored = false;
+};
+
+struct MillArguments {
+    std::string source1;
+    std::string source2;
+    std::string base;
+    std::string format = "BMP";
+    std::string finalObject;
+    int frames = 0;
+    int width = 640;
+    int height = 480;
+    Vector4 offset;
+    bool preview = false;
+    AxisMotion x, y, z;
+};
+
+// Opens the context or says why there is none.
+std::unique_ptr<HeadlessContext> openContext(int width, int height) {
+    std::unique_ptr<HeadlessContext> context;
+    if (Status s = HeadlessContext::create(width, height, context); !s) {
+        printError("Nije moguce crtati bez prozora: " + s.message());
+        return nullptr;
+    }
+    return context;
+}
+
+int runRender(const RenderArguments& args) {
+    LineReporter reporter;
+    Scene scene(&reporter);
+    ViewState view;
+    if (Status s = loadSceneObject(scene, args.source1, 1, view); !s) {
+        printError(s.message());
+        return 1;
+    }
+    if (!args.source2.empty()) {
+        if (Status s = loadSceneObject(scene, args.source2, 2, view); !s) {
+            printError(s.message());
+            return 1;
+        }
+    }
+    const std::unique_ptr<HeadlessContext> context = openContext(args.width, args.height);
+    if (!context) {
+        return 1;
+    }
+    g_object2Offset = args.offset;
+    g_cellDisplayMode = args.cells;
+    g_coloredMaterials = args.colored ? 1 : 0;
+    scene.m_object1.wireframe = scene.m_object2.wireframe = args.wireframe ? 1 : 0;
+
+    RgbImage picture;
+    Status s;
+    {
+        HeadlessFrameSink sink(*context, view);
+        s = sink.drawAndRead(scene, picture);
+    }
+    if (s) {
+        s = writeImage(picture, args.output);
+    }
+    if (!s) {
+        printError(s.message());
+        return 1;
+    }
+    std::printf("Spremljeno u %s\n", args.output.c_str());
+    return 0;
+}
+
+// Prints one line per frame and stops the run at Ctrl+C. SIGINT is blocked for the length of
+// the run and looked for between frames, so a frame is never cut short and no handler or
+// global flag is needed.
+class CliFrameSink final : public HeadlessFrameSink {
+public:
+    CliFrameSink(HeadlessContext& context, ViewState& view, int32_t frameCount)
+        : HeadlessFrameSink(context, view), m_frameCount(frameCount) {
+        sigset_t interrupt;
+        sigemptyset(&interrupt);
+        sigaddset(&interrupt, SIGINT);
+        sigprocmask(SIG_BLOCK, &interrupt, &m_previousMask);
+    }
+    ~CliFrameSink() override { sigprocmask(SIG_SETMASK, &m_previousMask, nullptr); }
+
+    bool DrawAndSaveFrame(Scene& scene, int32_t number, const std::string& baseName,
+                          const std::string& extension) override {
+        const bool written =
+            HeadlessFrameSink::DrawAndSaveFrame(scene, number, baseName, extension);
+        std::fprintf(stderr, "Slika %d/%d: %s%s\n", number + 1, m_frameCount,
+                     imageFileName(baseName, number, extension).c_str(),
+                     written ? "" : " - nije zapisana");
+        std::fflush(stderr);
+        return written;
+    }
+
+    bool StopRequested() override {
+        sigset_t pending;
+        sigemptyset(&pending);
+        if (sigpending(&pending) != 0 || sigismember(&pending, SIGINT) != 1) {
+            return false;
+        }
+        sigset_t interrupt;
+        sigemptyset(&interrupt);
+        sigaddset(&interrupt, SIGINT);
+        const timespec now{};
+        sigtimedwait(&interrupt, nullptr, &now);  // consume it: the run ends cleanly instead
+        return true;
+    }
+
+private:
+    int32_t m_frameCount;
+    sigset_t m_previousMask{};
+};
+
+int runMill(const MillArguments& args) {
+    LineReporter reporter;
+    Scene scene(&reporter);
+    ViewState view;
+    if (Status s = loadSceneObject(scene, args.source1, 1, view); !s) {
+        printError(s.message());
+        return 1;
+    }
+    if (Status s = loadSceneObject(scene, args.source2, 2, view); !s) {
+        printError(s.message());
+        return 1;
+    }
+    const std::unique_ptr<HeadlessContext> context = openContext(args.width, args.height);
+    if (!context) {
+        return 1;
+    }
+    AnimationSettings settings;
+    settings.preview = args.preview ? 1 : 0;
+    settings.x = args.x;
+    settings.y = args.y;
+    settings.z = args.z;
+    settings.outputFile = args.base;
+    settings.format = args.format;
+    settings.frameCount = args.frames;
+    g_object2Offset = args.offset;
+
+    // One line per frame instead of the phases of every operation.
+    reporter.quiet = true;
+    const auto t0 = std::chrono::steady_clock::now();
+    AnimationResult result;
+    {
+        CliFrameSink sink(*context, view, settings.frameCount);
+        result = RunAnimation(scene, settings, sink);
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    reporter.quiet = false;
+
+    int exitCode = 0;
+    if (!result.status) {
+        printError(result.status.message());
+        exitCode = 1;
+    }
+    if (result.stopped) {
+        std::fprintf(stderr, "Animacija prekinuta nakon %d slika\n", result.framesDone);
+        exitCode = exitCode != 0 ? exitCode : 130;
+    }
+    if (result.framesNotWritten > 0) {
+        std::fprintf(stderr, "Nije zapisano slika: %d od %d\n", result.framesNotWritten,
+                     result.framesDone);
+        exitCode = 1;
+    }
+    std::printf("Animacija: %d slika, %.3f s (%.2f slika/s)\n", result.framesDone, seconds,
+                seconds > 0 ? result.framesDone / seconds : 0.0);
+    if (!args.finalObject.empty()) {
+        if (Status s = writeObj(scene.m_object1, args.finalObject); !s) {
+            printError(s.message());
+            return 1;
+        }
+        std::printf("Spremljeno u %s\n", args.finalObject.c_str());
+    }
+    return exitCode;
+}
+
+// Adds an option whose text is parsed by `parse`; a refused value is a usage error.
+template <typename T, typename Parse>
+CLI::Option* addParsed(CLI::App& cmd, const std::string& name, T& target, Parse parse,
+                       const std::string& expected, const std::string& description) {
+    return cmd.add_option_function<std::string>(
+        name,
+        [&target, parse, name, expected](const std::string& text) {
+            if (!parse(text, target)) {
+                throw CLI::ValidationError(name, "ocekuje se " + expected + ": " + text);
+            }
+        },
+        description);
+}
+
+bool parseRenderSize(const std::string& text, RenderArguments& args) {
+    return parseSize(text, args.width, args.height);
+}
+bool parseMillSize(const std::string& text, MillArguments& args) {
+    return parseSize(text, args.width, args.height);
+}
+
+}  // namespace
+
+int runDemoMilling() {
+    LineReporter reporter;
+    Scene scene(&reporter);
+    ViewState view;
+    for (const auto& [source, object] :
+         {std::pair{"cube:1.5", 1}, std::pair{"sphere:16,24,0.3", 2}}) {
+        if (Status s = loadSceneObject(scene, source, object, view); !s) {
+            printError(s.message());
+            return 1;
+        }
+    }
+    std::unique_ptr<HeadlessContext> context;
+    if (Status s = HeadlessContext::create(320, 240, context); !s) {
+        std::fprintf(stderr, "Animacija preskocena (nema OpenGL konteksta): %s\n",
+                     s.message().c_str());
+        return 0;
+    }
+    // A groove along the cube's upper front edge, seen from the front in colour.
+    AnimationSettings settings;
+    settings.x.step = -0.3f;
+    settings.outputFile = "demo-glodanje";
+    settings.format = "BMP";
+    settings.frameCount = 4;
+    g_object2Offset = Vector4(0.6f, 0.75f, 0.75f);
+    g_coloredMaterials = 1;
+    reporter.quiet = true;
+    AnimationResult result;
+    {
+        CliFrameSink sink(*context, view, settings.frameCount);
+        result = RunAnimation(scene, settings, sink);
+    }
+    g_coloredMaterials = 0;
+    if (!result.status || result.framesNotWritten > 0) {
+        printError(result.status ? kImageSaveErrorMessage : result.status.message());
+        return 1;
+    }
+    std::printf("Glodanje: %d slika demo-glodanje0000.BMP ... demo-glodanje%04d.BMP\n",
+                result.framesDone, result.framesDone - 1);
+    return 0;
+}
+
+void registerRenderCommands(CLI::App& app, int& exitCode) {
+    {
+        auto* cmd = app.add_subcommand("render", "Crta scenu bez prozora i sprema sliku");
+        auto args = std::make_shared<RenderArguments>();
+        cmd->add_option("SRC1", args->source1, "Objekt 1: OBJ datoteka ili primitiv")->required();
+        cmd->add_option("SRC2", args->source2, "Objekt 2: OBJ datoteka ili primitiv");
+        cmd->add_option("-o,--output", args->output, "Slika: .bmp, .gif, .jpg ili .png")
+            ->required()
+            ->check(CLI::Validator(
+                [](std::string& name) {
+                    return findImageEncoder(name) != nullptr
+                               ? std::string()
+                               : "nepoznat format slike (bmp, gif, jpg, png): " + name;
+                },
+                "IMAGE"));
+        addParsed(*cmd, "--size", *args, parseRenderSize, "SxV, npr. 640x480", "Velicina slike")
+            ->default_str("640x480");
+        addParsed(*cmd, "--offset", args->offset, parseVector, "X,Y,Z", "Pomak objekta 2")
+            ->default_str("0,0,0");
+        const std::map<std::string, int> cellModes{{"none", 0},     {"inner", 1},    {"outer", 2},
+                                                   {"boundary", 3}, {"unsorted", 4}, {"all", 5}};
+        cmd->add_option("--cells", args->cells, "Prikaz celija oktalnog stabla")
+            ->transform(CLI::CheckedTransformer(cellModes))
+            ->default_str("none");
+        cmd->add_flag("--wireframe", args->wireframe, "Zicani prikaz");
+        cmd->add_flag("--colored", args->colored, "Obojani materijali");
+        addSamplingOption(*cmd);
+        cmd->callback([args, &exitCode] { exitCode = runRender(*args); });
+    }
+    {
+        auto* cmd = app.add_subcommand("mill", "Animacija - simulacija glodanja");
+        auto args = std::make_shared<MillArguments>();
+        cmd->add_option("SRC1", args->source1, "Obradak (objekt 1)")->required();
+        cmd->add_option("SRC2", args->source2, "Alat (objekt 2)")->required();
+        cmd->add_option("--frames", args->frames, "Broj slika (1 do 1000)")
+            ->required()
+            ->check(CLI::Range(1, 1000));
+        cmd->add_option("--out", args->base, "Izlazna datoteka (osnova imena slika)")->required();
+        cmd->add_option("--format", args->format, "Format zapisa")
+            ->check(CLI::IsMember(std::vector<std::string>{"BMP", "GIF", "JPG", "PNG"},
+                                  CLI::ignore_case))
+            ->default_str("BMP");
+        cmd->add_flag("--preview", args->preview, "PREDPOGLED: objekt 1 ostaje nepromijenjen");
+        for (auto [name, motion] :
+             {std::pair{"--x", &args->x}, std::pair{"--y", &args->y}, std::pair{"--z", &args->z}}) {
+            addParsed(*cmd, name, *motion, parseMotion, "lin:KORAK ili sin:AMPLITUDA,KUT,INKREMENT",
+                      "Pomak po osi: linearno ili sinusno");
+        }
+        addParsed(*cmd, "--offset", args->offset, parseVector, "X,Y,Z", "Pocetni polozaj objekta 2")
+            ->default_str("0,0,0");
+        addParsed(*cmd, "--size", *args, parseMillSize, "SxV, npr. 640x480", "Velicina slika")
+            ->default_str("640x480");
+        cmd->add_option("-o,--output", args->finalObject, "Objekt 1 nakon animacije (OBJ)");
+        addSamplingOption(*cmd);
+        cmd->callback([args, &exitCode] { exitCode = runMill(*args); });
+    }
+}
+
+}  // namespace korvan::cli
