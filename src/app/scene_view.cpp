@@ -78,7 +78,7 @@ void CSceneView::resizeGL(int w, int h) {
 
 void CSceneView::paintGL() {
     // Mid-operation the meshes may be half built; the last picture stays.
-    if (m_glReady == 0 || busy()) {
+    if (m_glReady == 0 || (busy() && !m_drawWhileBusy)) {
         return;
     }
     // The compositor shares nothing with this context, but the state is cheap to restate.
@@ -91,6 +91,12 @@ void CSceneView::paintGL() {
                                   QString::asprintf("           FPS: %5.2lf", *rate));
         }
     }
+}
+
+void CSceneView::drawFrameNow() {
+    m_drawWhileBusy = true;
+    repaint();
+    m_drawWhileBusy = false;
 }
 
 void CSceneView::OnTimer() {

@@ -91,8 +91,11 @@ public:
     void OnObjectInfo();
     void OnSaveViewImage();
 
-    // The picture the view shows now, rows from the top.
+    // Draws the scene now and returns the picture, rows from the top; also inside a
+    // BusyScope, so that a long run (the milling animation) can record its frames.
     RgbImage grabPicture();
+    // Draws the scene on screen at once, also inside a BusyScope.
+    void drawFrameNow();
 
 protected:
     void initializeGL() override;
@@ -125,6 +128,7 @@ private:
     int32_t m_redraw = 1;
     int32_t m_glReady = 0;
     int32_t m_busy = 0;
+    bool m_drawWhileBusy = false;
     QTimer m_timer;
     std::unique_ptr<Prompts> m_prompts;
     std::unique_ptr<CInfoView> m_progress;

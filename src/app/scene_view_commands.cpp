@@ -206,7 +206,9 @@ void CSceneView::OnSamplingFactor() {
 }
 
 RgbImage CSceneView::grabPicture() {
+    m_drawWhileBusy = true;
     const QImage frame = grabFramebuffer().convertToFormat(QImage::Format_RGB888);
+    m_drawWhileBusy = false;
     RgbImage picture;
     if (frame.isNull()) {
         return picture;

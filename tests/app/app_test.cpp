@@ -434,6 +434,16 @@ private slots:
         QVERIFY2(centre.red() > 60 && centre.red() > 3 * centre.green() &&
                      centre.red() > 3 * centre.blue(),
                  qPrintable(centre.name()));
+        {
+            // A long run records its frames while busy: the picture must be drawn anew.
+            CSceneView::BusyScope busy(m_view);
+            g_showObject1 = 0;
+            const RgbImage hidden = m_view.grabPicture();
+            QVERIFY(hidden.valid());
+            const uint8_t* p = hidden.pixel(hidden.width / 2, hidden.height / 2);
+            QCOMPARE(int(p[0]) + p[1] + p[2], 3 * 255);
+            g_showObject1 = 1;
+        }
         g_coloredMaterials = 0;
         m_view.update();
         QTest::qWait(50);

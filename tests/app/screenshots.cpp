@@ -3,6 +3,8 @@
 #include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QTest>
 
 #include "app/about_box.h"
@@ -51,7 +53,9 @@ int writeScreenshots(CMainFrame& frame, const QString& folder) {
     view.setPrompts(std::move(owned));
     bool ok = save(frame, folder, "empty.png");
 
-    g_samplingFactor = 0.05f;
+    // A finer mesh makes the operation long enough to photograph its progress popup from outside.
+    const bool slow = qEnvironmentVariableIsSet("KORVAN_SCREENSHOT_SLOW");
+    g_samplingFactor = slow ? 0.012f : 0.05f;
     generate(frame, prompts, 1, 1, {"1.2"});
     generate(frame, prompts, 2, 0, {"24", "24", "0.45"});
     g_object2Offset = Vector4(0.45f, 0.35f, 0.4f);
@@ -75,6 +79,15 @@ int writeScreenshots(CMainFrame& frame, const QString& folder) {
     view.ShowProgressPopup("Klasifikacija oktalnog stabla");
     ok = save(frame, folder, "progress.png") && ok;
     view.CloseProgressPopup();
+
+    QMenu* fileMenu = frame.menuBar()->actions().front()->menu();
+    fileMenu->popup(frame.mapToGlobal(QPoint(0, frame.menuBar()->height())));
+    ok = save(*fileMenu, folder, "menu_file.png") && ok;
+    fileMenu->hide();
+    QMenu* octreeMenu = frame.menuBar()->actions().at(3)->menu();
+    octreeMenu->popup(frame.mapToGlobal(QPoint(200, frame.menuBar()->height())));
+    ok = save(*octreeMenu, folder, "menu_octree.png") && ok;
+    octreeMenu->hide();
 
     CGenerator generator(prompts, &frame);
     generator.show();
