@@ -1,0 +1,217 @@
+// Milling as the user runs it: a cube (edge 2) machined by a sphere (r 0.3) along a 100-frame
+// linear path at 640x480, frames per second split into the Boolean operations and the
+// drawing, read-back and encoding of the frames; and the encoders alone on one such frame.
+#include <benchmark/benchmark.h>
+
+#include <unistd.h>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+
+#include "generator/generators.h"
+#include "image/image.h"
+#include "meshio/edge_sampling.h"
+#include "scene/animation.h"
+#include "scene/scene.h"
+#include "viewer/camera.h"
+#include "viewer/headless_context.h"
+#include "viewer/headless_frames.h"
+
+namespace korvan {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+PrimitiveParameters cube() {
+    PrimitiveParameters p;
+    p.shape = Shape::Cube;
+    p.a = 2.0f;
+    return p;
+}
+
+PrimitiveParameters tool() {
+    PrimitiveParameters p;
+    p.shape = Shape::Sphere;
+    p.m = 16;
+    p.n = 24;
+    p.a = 0.3f;
+    return p;
+}
+
+// Times what the sink does; everything else of a frame is the Boolean operation.
+class TimedSink final : public HeadlessFrameSink {
+public:
+    using HeadlessFrameSink::HeadlessFrameSink;
+    bool DrawAndSaveFrame(Scene& scene, int32_t number, const std::string& baseName,
+                          const std::string& extension) override {
+        const Clock::time_point t0 = Clock::now();
+        const bool ok = HeadlessFrameSink::DrawAndSaveFrame(scene, number, baseName, extension);
+        seconds += std::chrono::duration<double>(Clock::now() - t0).count();
+        return ok;
+    }
+    double seconds = 0;
+};
+
+std::string scratchBase() {
+    return "/tmp/korvan-bench-" + std::to_string(::getpid()) + "-frame";
+}
+
+void BM_Milling100Frames(benchmark::State& state, const char* format) {
+    ::setenv("LIBGL_ALWAYS_SOFTWARE", "1", 0);
+    std::unique_ptr<HeadlessContext> context;
+    if (Status s = HeadlessContext::create(640, 480, context); !s) {
+        state.SkipWithError(("no headless OpenGL context: " + s.message()).c_str());
+        return;
+    }
+    AnimationSettings settings;
+    settings.x.step = 0.024f;  // across the whole cube in 100 frames
+    settings.frameCount = 100;
+    settings.outputFile = scratchBase();
+    settings.format = format;
+    double boolean = 0;
+    double frames = 0;
+    int32_t triangles = 0;
+    int32_t workpiece = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        Scene scene;
+        (void)scene.GenerateObject(1, cube());
+        (void)scene.GenerateObject(2, tool());
+        workpiece = scene.m_object1.triangleCount();
+        ViewState view;
+        placeCameraForObject(view, scene.m_object1, 0.5);
+        g_object2Offset = Vector4(-1.2f, 0.9f, 0.9f);  // a groove along the upper front edge
+        TimedSink sink(*context, view);
+        state.ResumeTiming();
+
+        const Clock::time_point t0 = Clock::now();
+        const AnimationResult r = RunAnimation(scene, settings, sink);
+        const double total = std::chrono::duration<double>(Clock::now() - t0).count();
+        if (r.framesNotWritten != 0 || !r.status) {
+            state.SkipWithError("frames were not written");
+        }
+        boolean += total - sink.seconds;
+        frames += sink.seconds;
+        triangles = scene.m_object1.triangleCount();
+    }
+    for (int32_t i = 0; i < settings.frameCount; ++i) {
+        std::remove(imageFileName(settings.outputFile, i, format).c_str());
+    }
+    const double n = static_cast<double>(state.iterations()) * settings.frameCount;
+    state.counters["fps"] = n / (boolean + frames);
+    state.counters["boolean_ms_per_frame"] = 1000.0 * boolean / n;
+    state.counters["render_encode_ms_per_frame"] = 1000.0 * frames / n;
+    state.counters["workpiece_triangles"] = workpiece;
+    state.counters["result_triangles"] = triangles;
+}
+BENCHMARK_CAPTURE(BM_Milling100Frames, bmp, "BMP")->Unit(benchmark::kSecond)->Iterations(1);
+BENCHMARK_CAPTURE(BM_Milling100Frames, png, "PNG")->Unit(benchmark::kSecond)->Iterations(1);
+
+// A rendered 640x480 frame of the machined cube, or a synthetic one without a context.
+const RgbImage& sampleFrame() {
+    static const RgbImage frame = [] {
+        ::setenv("LIBGL_ALWAYS_SOFTWARE", "1", 0);
+        std::unique_ptr<HeadlessContext> context;
+        RgbImage picture(640, 480);
+        if (HeadlessContext::create(640, 480, context)) {
+            Scene scene;
+            (void)scene.GenerateObject(1, cube());
+            (void)scene.GenerateObject(2, tool());
+            g_object2Offset = Vector4(0.9f, 0.9f, 0.9f);
+            (void)scene.OnDifference();
+            ViewState view;
+            placeCameraForObject(view, scene.m_object1, 0.5);
+            g_rotY = 30.0f;
+            g_rotX = 20.0f;
+            g_coloredMaterials = 1;
+            HeadlessFrameSink sink(*context, view);
+            (void)sink.drawAndRead(scene, picture);
+            g_rotY = g_rotX = 0.0f;
+            g_coloredMaterials = 0;
+        } else {
+            for (size_t i = 0; i < picture.pixels.size(); i += 3) {
+                if ((i / 3) % 640 > 160 && (i / 3) / 640 > 120) {
+                    picture.pixels[i] = static_cast<uint8_t>(64 + (i / 3) % 128);
+                    picture.pixels[i + 1] = picture.pixels[i + 2] = 0;
+                }
+            }
+        }
+        return picture;
+    }();
+    return frame;
+}
+
+void BM_Encode640x480(benchmark::State& state, ImageFormat format) {
+    const RgbImage& frame = sampleFrame();
+    std::vector<uint8_t> bytes;
+    for (auto _ : state) {
+        if (!encodeImage(frame, format, bytes)) {
+            state.SkipWithError("encoding failed");
+        }
+        benchmark::DoNotOptimize(bytes.data());
+    }
+    state.counters["bytes"] = static_cast<double>(bytes.size());
+}
+BENCHMARK_CAPTURE(BM_Encode640x480, bmp, ImageFormat::Bmp)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Encode640x480, png, ImageFormat::Png)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Encode640x480, jpeg, ImageFormat::Jpeg)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Encode640x480, gif, ImageFormat::Gif)->Unit(benchmark::kMillisecond);
+
+// The machined cube drawn again unchanged (display lists kept), then read back: the part of a
+// frame that is neither the operation nor the encoding.
+void BM_DrawAndRead640x480(benchmark::State& state, bool changed) {
+    ::setenv("LIBGL_ALWAYS_SOFTWARE", "1", 0);
+    std::unique_ptr<HeadlessContext> context;
+    if (Status s = HeadlessContext::create(640, 480, context); !s) {
+        state.SkipWithError(("no headless OpenGL context: " + s.message()).c_str());
+        return;
+    }
+    Scene scene;
+    (void)scene.GenerateObject(1, cube());
+    (void)scene.GenerateObject(2, tool());
+    ViewState view;
+    placeCameraForObject(view, scene.m_object1, 0.5);
+    HeadlessFrameSink sink(*context, view);
+    RgbImage picture;
+    for (auto _ : state) {
+        if (changed) {
+            scene.m_object1.displayList = -1;  // as after every operation
+        }
+        (void)sink.drawAndRead(scene, picture);
+    }
+    state.counters["triangles"] = scene.m_object1.triangleCount();
+}
+BENCHMARK_CAPTURE(BM_DrawAndRead640x480, lists_kept, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_DrawAndRead640x480, list_recompiled, true)->Unit(benchmark::kMillisecond);
+
+void BM_ReadPixels640x480(benchmark::State& state) {
+    std::unique_ptr<HeadlessContext> context;
+    if (Status s = HeadlessContext::create(640, 480, context); !s) {
+        state.SkipWithError(("no headless OpenGL context: " + s.message()).c_str());
+        return;
+    }
+    RgbImage picture;
+    for (auto _ : state) {
+        (void)context->readPixels(picture);
+    }
+}
+BENCHMARK(BM_ReadPixels640x480)->Unit(benchmark::kMillisecond);
+
+// Encoding plus writing the file beside its final name and renaming it.
+void BM_SaveViewImage640x480(benchmark::State& state, const char* extension) {
+    const RgbImage& frame = sampleFrame();
+    const std::string base = scratchBase();
+    for (auto _ : state) {
+        if (!SaveViewImage(frame, 0, base, extension)) {
+            state.SkipWithError("writing failed");
+        }
+    }
+    std::remove(imageFileName(base, 0, extension).c_str());
+}
+BENCHMARK_CAPTURE(BM_SaveViewImage640x480, bmp, "bmp")->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_SaveViewImage640x480, png, "png")->Unit(benchmark::kMillisecond);
+
+}  // namespace
+}  // namespace korvan
