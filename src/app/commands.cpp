@@ -82,9 +82,9 @@ constexpr std::array kHelpMenu = {
     MenuItem{ID_APP_ABOUT, "O programu.."},
 };
 const std::array kMenuBar = {
-    MenuSpec{"&Datoteka", kFileMenu}, MenuSpec{"&Akcije", kActionsMenu},
-    MenuSpec{"Pr&ikazi", kViewMenu},  MenuSpec{"&Oktalno stablo", kOctreeMenu},
-    MenuSpec{"&Pomoc", kHelpMenu},
+    MenuDefinition{"&Datoteka", kFileMenu}, MenuDefinition{"&Akcije", kActionsMenu},
+    MenuDefinition{"Pr&ikazi", kViewMenu},  MenuDefinition{"&Oktalno stablo", kOctreeMenu},
+    MenuDefinition{"&Pomoc", kHelpMenu},
 };
 constexpr std::array kPopupMenu = {
     MenuItem{ID_MOVE_OBJECT2, "Pomicanje objekta 2"},
@@ -111,7 +111,7 @@ const CommandInfo* findCommand(int32_t id) {
     return it == kCommands.end() ? nullptr : &*it;
 }
 
-std::span<const MenuSpec> menuBarLayout() {
+std::span<const MenuDefinition> menuBarLayout() {
     return kMenuBar;
 }
 

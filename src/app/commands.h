@@ -56,14 +56,14 @@ struct MenuItem {
     const char* text;
 };
 
-struct MenuSpec {
+struct MenuDefinition {
     const char* title;
     std::span<const MenuItem> items;
 };
 
 std::span<const CommandInfo> commandTable();
 const CommandInfo* findCommand(int32_t id);
-std::span<const MenuSpec> menuBarLayout();
+std::span<const MenuDefinition> menuBarLayout();
 std::span<const MenuItem> popupMenuLayout();
 // Toolbar buttons left to right; ID_NONE is a separator.
 std::span<const int32_t> toolbarLayout();

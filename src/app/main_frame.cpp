@@ -118,10 +118,10 @@ QAction* CMainFrame::makeAction(const MenuItem& item, bool forToolbar) {
 }
 
 void CMainFrame::buildCommandUi() {
-    for (const MenuSpec& spec : menuBarLayout()) {
-        QMenu* menu = menuBar()->addMenu(QString::fromLatin1(spec.title));
+    for (const MenuDefinition& definition : menuBarLayout()) {
+        QMenu* menu = menuBar()->addMenu(QString::fromLatin1(definition.title));
         menu->setToolTipsVisible(false);
-        for (const MenuItem& item : spec.items) {
+        for (const MenuItem& item : definition.items) {
             if (item.id == ID_NONE) {
                 menu->addSeparator();
                 continue;
@@ -144,8 +144,8 @@ void CMainFrame::buildCommandUi() {
             continue;
         }
         const MenuItem* item = nullptr;
-        for (const MenuSpec& spec : menuBarLayout()) {
-            for (const MenuItem& candidate : spec.items) {
+        for (const MenuDefinition& definition : menuBarLayout()) {
+            for (const MenuItem& candidate : definition.items) {
                 if (candidate.id == id) {
                     item = &candidate;
                 }
