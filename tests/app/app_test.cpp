@@ -1,6 +1,7 @@
 // The desktop program driven as a user would: commands by id, dialogs and message boxes
 // answered through the prompts, keys and mouse through Qt events.
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QFile>
 #include <QLabel>
@@ -8,6 +9,7 @@
 #include <QMenuBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QToolBar>
 
 #include <cmath>
@@ -270,6 +272,22 @@ private slots:
         // A right click in a mode only ends it; no menu opens.
         QTest::mousePress(&m_view, Qt::RightButton, {}, QPoint(20, 20));
         QCOMPARE(g_mouseMode, int(kMouseIdle));
+
+        // In the idle mode it opens the popup menu at the pointer.
+        QPoint menuCorner;
+        QStringList items;
+        QTimer::singleShot(200, [&] {
+            if (QWidget* popup = QApplication::activePopupWidget()) {
+                menuCorner = popup->geometry().topLeft();
+                for (QAction* a : popup->actions()) {
+                    items << a->text();
+                }
+                popup->close();
+            }
+        });
+        QTest::mousePress(&m_view, Qt::RightButton, {}, QPoint(30, 40));
+        QCOMPARE(menuCorner, m_view.mapToGlobal(QPoint(30, 40)));
+        QCOMPARE(items, QStringList({"Pomicanje objekta 2", "", "Unija", "Razlika", "Presjek"}));
     }
 
     void differenceFromTheMenuReplacesObject1AndMovesObject2() {
