@@ -313,6 +313,27 @@ private slots:
         QVERIFY(m_prompts->messages[0].text.endsWith(" s"));
     }
 
+    void aRejectedParameterLeavesTheObjectAsItWas() {
+        generate(1, 1, {"1"});
+        const int triangles = m_view.scene().m_object1.triangleCount();
+        m_prompts->dialogHandler = [&](QDialog& d) {
+            auto& g = dynamic_cast<CGenerator&>(d);
+            g.shapeList()->setCurrentIndex(1);
+            g.rowEdit(4)->setText("0");
+            g.OnMake();  // refused
+            g.reject();  // "ODUSTANI"
+            return g.result();
+        };
+        m_frame.OnCmdMsg(ID_GENERATOR);
+        QCOMPARE(m_view.scene().m_object1.loaded, 1);
+        QCOMPARE(m_view.scene().m_object1.triangleCount(), triangles);
+        QVERIFY(m_view.scene().m_object1.root != nullptr);
+    }
+
+    void frameRateShowsInTheCaption() {
+        QTRY_VERIFY_WITH_TIMEOUT(m_frame.windowTitle().startsWith("Korvan           FPS: "), 5000);
+    }
+
     void operationsWithAnObjectMissingDoNothing() {
         generate(1, 1, {"1"});
         const int triangles = m_view.scene().m_object1.triangleCount();
