@@ -7,6 +7,7 @@
 #include <QStatusBar>
 #include <QToolBar>
 
+#include "app/animator_dialog.h"
 #include "app/lock_keys.h"
 #include "app/main_app.h"
 #include "app/toolbar_icons.h"
@@ -70,6 +71,7 @@ CMainFrame::CMainFrame() {
         }
     });
 
+    m_view.m_onAnimation = makeAnimationCommand();
     m_view.m_onIdle = [this] {
         // Closing waits for the operation; it happens once the handler has returned.
         if (m_closePending) {

@@ -8,6 +8,7 @@
 
 int runAppTests(korvan::app::CMainFrame& frame, int argc, char** argv);
 int runDialogsTests(int argc, char** argv);
+int runAnimatorTests(korvan::app::CMainFrame& frame, int argc, char** argv);
 int writeScreenshots(korvan::app::CMainFrame& frame, const QString& folder);
 
 int main(int argc, char** argv) {
@@ -27,5 +28,6 @@ int main(int argc, char** argv) {
     }
     int failures = runDialogsTests(argc, argv);
     failures += runAppTests(frame, argc, argv);
+    failures += runAnimatorTests(frame, argc, argv);
     return failures == 0 ? 0 : 1;
 }

@@ -1,0 +1,350 @@
+#include "app/animator_dialog.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QEvent>
+#include <QFile>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+#include <memory>
+#include <optional>
+
+#include "app/number_fields.h"
+#include "app/prompts.h"
+#include "app/scene_view.h"
+#include "image/image.h"
+
+namespace korvan::app {
+namespace {
+
+constexpr const char* kCountMessage = "Unesite cijeli broj izmedu 1 i 1000.";
+
+// Control ids per axis: radios Linearno/Sinusno, edits Korak, Amplituda, Inkrement kuta,
+// Pocetni kut.
+struct AxisIds {
+    int linear, sinus, step, amplitude, angleStep, startAngle;
+};
+constexpr AxisIds kAxisIds[3] = {{1016, 1017, 1022, 1026, 1027, 1028},
+                                 {1018, 1019, 1023, 1029, 1030, 1031},
+                                 {1020, 1021, 1024, 1032, 1033, 1034}};
+constexpr const char* kAxisTitles[3] = {"Pomak po x osi", "Pomak po y osi", "Pomak po z osi"};
+
+template <typename W>
+W* named(W* widget, int id) {
+    widget->setObjectName(QString::number(id));
+    return widget;
+}
+
+}  // namespace
+
+CAnimator::CAnimator(Prompts& prompts, QWidget* parent)
+    : QDialog(parent),
+      m_formatList(named(new QComboBox(this), 1037)),
+      m_outputEdit(named(new QLineEdit(this), 1035)),
+      m_prompts(&prompts),
+      m_countEdit(named(new QLineEdit(this), 1025)) {
+    setObjectName(QStringLiteral("CAnimator"));
+    setWindowTitle(QStringLiteral("Animacija - simulacija glodanja"));
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(new QLabel(
+        QStringLiteral("VAŽNO: Postavite objekte u početni položaj prije početka animacije!"),
+        this));
+
+    auto* axesRow = new QHBoxLayout();
+    for (int axis = 0; axis < 3; ++axis) {
+        const AxisIds& ids = kAxisIds[axis];
+        auto* group = new QGroupBox(QString::fromLatin1(kAxisTitles[axis]), this);
+        AxisFields& f = m_axes[static_cast<size_t>(axis)];
+        f.linear = named(new QRadioButton(QStringLiteral("Linearno"), group), ids.linear);
+        f.sinus = named(new QRadioButton(QStringLiteral("Sinusno"), group), ids.sinus);
+        f.step = named(new QLineEdit(group), ids.step);
+        f.amplitude = named(new QLineEdit(group), ids.amplitude);
+        f.angleStep = named(new QLineEdit(group), ids.angleStep);
+        f.startAngle = named(new QLineEdit(group), ids.startAngle);
+        connect(f.linear, &QRadioButton::clicked, this, [this, axis] { OnLinear(axis); });
+        connect(f.sinus, &QRadioButton::clicked, this, [this, axis] { OnSinus(axis); });
+        auto* radios = new QHBoxLayout();
+        radios->addWidget(f.linear);
+        radios->addWidget(f.sinus);
+        auto* form = new QFormLayout(group);
+        form->addRow(radios);
+        form->addRow(QStringLiteral("Korak"), f.step);
+        form->addRow(QStringLiteral("Amplituda"), f.amplitude);
+        form->addRow(QStringLiteral("Inkrement kuta"), f.angleStep);
+        form->addRow(QStringLiteral("Pocetni kut"), f.startAngle);
+        axesRow->addWidget(group);
+    }
+    layout->addLayout(axesRow);
+
+    auto* browse = named(new QPushButton(QStringLiteral("Potraži..."), this), 1036);
+    connect(browse, &QPushButton::clicked, this, &CAnimator::OnBrowse);
+    auto* output = new QHBoxLayout();
+    output->addWidget(m_outputEdit, 1);
+    output->addWidget(browse);
+    connect(m_formatList, &QComboBox::currentIndexChanged, this, [this] { OnFormatChanged(); });
+    auto* form = new QFormLayout();
+    form->addRow(QStringLiteral("Broj slika"), m_countEdit);
+    form->addRow(QStringLiteral("Izlazna datoteka"), output);
+    form->addRow(QStringLiteral("Format zapisa"), m_formatList);
+    layout->addLayout(form);
+
+    auto* preview = named(new QPushButton(QStringLiteral("PREDPOGLED"), this), 3);
+    auto* start = named(new QPushButton(QStringLiteral("START"), this), 1);
+    auto* cancel = named(new QPushButton(QStringLiteral("ODUSTANI"), this), 2);
+    start->setDefault(true);
+    connect(preview, &QPushButton::clicked, this, &CAnimator::OnPreview);
+    connect(start, &QPushButton::clicked, this, &CAnimator::OnStart);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    auto* buttons = new QHBoxLayout();
+    buttons->addWidget(preview);
+    buttons->addStretch(1);
+    buttons->addWidget(start);
+    buttons->addWidget(cancel);
+    layout->addLayout(buttons);
+    exchangeToControls();
+}
+
+void CAnimator::OnInitDialog() {
+    exchangeToControls();
+    // The list sorts its entries, so GIF, JPG, BMP show as BMP, GIF, JPG.
+    const QSignalBlocker block(m_formatList);
+    m_formatList->clear();
+    QStringList formats{QStringLiteral("GIF"), QStringLiteral("JPG"), QStringLiteral("BMP")};
+    formats.sort();
+    m_formatList->addItems(formats);
+    m_formatList->setCurrentIndex(0);
+    for (int axis = 0; axis < 3; ++axis) {
+        OnLinear(axis);
+    }
+    m_format = m_formatList->currentText();
+}
+
+void CAnimator::exchangeToControls() {
+    const float* steps[] = {&m_xStep, &m_yStep, &m_zStep};
+    const float* amplitudes[] = {&m_xAmplitude, &m_yAmplitude, &m_zAmplitude};
+    const int32_t* angleSteps[] = {&m_xAngleStep, &m_yAngleStep, &m_zAngleStep};
+    const int32_t* startAngles[] = {&m_xStartAngle, &m_yStartAngle, &m_zStartAngle};
+    const int32_t* sinus[] = {&m_xSinus, &m_ySinus, &m_zSinus};
+    for (size_t a = 0; a < 3; ++a) {
+        const AxisFields& f = m_axes[a];
+        f.step->setText(formatFloat(*steps[a]));
+        f.amplitude->setText(formatFloat(*amplitudes[a]));
+        f.angleStep->setText(formatInteger(*angleSteps[a]));
+        f.startAngle->setText(formatInteger(*startAngles[a]));
+        (*sinus[a] != 0 ? f.sinus : f.linear)->setChecked(true);
+    }
+    m_countEdit->setText(formatInteger(m_imageCount));
+    m_outputEdit->setText(m_outputFile);
+}
+
+bool CAnimator::exchangeFromControls() {
+    const auto refuse = [this](QLineEdit* edit, const char* text) {
+        m_prompts->message(this, QString::fromUtf8(text), {}, Prompts::Icon::Information);
+        edit->setFocus();
+        edit->selectAll();
+        return false;
+    };
+    const std::optional<int32_t> count = parseInteger(m_countEdit->text());
+    if (!count || *count < 1 || *count > 1000) {
+        return refuse(m_countEdit, count ? kCountMessage : kEnterIntegerMessage);
+    }
+    m_imageCount = *count;
+    float* steps[] = {&m_xStep, &m_yStep, &m_zStep};
+    float* amplitudes[] = {&m_xAmplitude, &m_yAmplitude, &m_zAmplitude};
+    for (auto [members, field] :
+         {std::pair{steps, &AxisFields::step}, std::pair{amplitudes, &AxisFields::amplitude}}) {
+        for (size_t a = 0; a < 3; ++a) {
+            QLineEdit* edit = m_axes[a].*field;
+            const std::optional<float> v = parseFloat(edit->text());
+            if (!v) {
+                return refuse(edit, kEnterNumberMessage);
+            }
+            *members[a] = *v;
+        }
+    }
+    int32_t* startAngles[] = {&m_xStartAngle, &m_yStartAngle, &m_zStartAngle};
+    int32_t* angleSteps[] = {&m_xAngleStep, &m_yAngleStep, &m_zAngleStep};
+    for (auto [members, field] : {std::pair{startAngles, &AxisFields::startAngle},
+                                  std::pair{angleSteps, &AxisFields::angleStep}}) {
+        for (size_t a = 0; a < 3; ++a) {
+            QLineEdit* edit = m_axes[a].*field;
+            const std::optional<int32_t> v = parseInteger(edit->text());
+            if (!v) {
+                return refuse(edit, kEnterIntegerMessage);
+            }
+            *members[a] = *v;
+        }
+    }
+    m_outputFile = m_outputEdit->text();
+    return true;
+}
+
+QRadioButton* CAnimator::radio(int axis, bool sinus) const {
+    const AxisFields& f = m_axes[static_cast<size_t>(axis)];
+    return sinus ? f.sinus : f.linear;
+}
+
+void CAnimator::OnLinear(int axis) {
+    radio(axis, false)->setChecked(true);
+    (axis == 0 ? m_xSinus : axis == 1 ? m_ySinus : m_zSinus) = 0;
+}
+
+void CAnimator::OnSinus(int axis) {
+    radio(axis, true)->setChecked(true);
+    (axis == 0 ? m_xSinus : axis == 1 ? m_ySinus : m_zSinus) = 1;
+}
+
+void CAnimator::OnFormatChanged() {
+    m_format = m_formatList->currentText();
+}
+
+void CAnimator::OnBrowse() {
+    const QString path = m_prompts->saveFileName(this, QString(), QString(), QString());
+    if (path.isEmpty()) {
+        return;
+    }
+    m_outputFile = path;
+    exchangeToControls();
+}
+
+void CAnimator::OnPreview() {
+    if (exchangeFromControls()) {
+        done(kPreviewResult);
+    }
+}
+
+void CAnimator::OnStart() {
+    if (exchangeFromControls()) {
+        accept();
+    }
+}
+
+AnimationSettings CAnimator::settings(int32_t preview) const {
+    AnimationSettings s;
+    s.preview = preview;
+    s.x = {m_xSinus, m_xStep, m_xAmplitude, m_xStartAngle, m_xAngleStep};
+    s.y = {m_ySinus, m_yStep, m_yAmplitude, m_yStartAngle, m_yAngleStep};
+    s.z = {m_zSinus, m_zStep, m_zAmplitude, m_zStartAngle, m_zAngleStep};
+    s.outputFile = QFile::encodeName(m_outputFile).toStdString();
+    s.format = m_format.toStdString();
+    s.frameCount = m_imageCount;
+    return s;
+}
+
+namespace {
+
+// Draws each frame in the view and writes it; between frames lets the window repaint and
+// watches for Escape. User input is swallowed meanwhile, so that nothing moves the scene or
+// starts another command (the view refuses commands while busy; closing waits).
+class ViewFrameSink final : public QObject, public FrameSink {
+public:
+    ViewFrameSink(CSceneView& view, std::string folder)
+        : m_view(view), m_folder(std::move(folder)) {
+        QCoreApplication::instance()->installEventFilter(this);
+    }
+    ~ViewFrameSink() override { QCoreApplication::instance()->removeEventFilter(this); }
+
+    bool DrawAndSaveFrame(Scene&, int32_t number, const std::string& baseName,
+                          const std::string& extension) override {
+        std::string base = baseName;
+        // A relative name lands in the folder of the last file dialog, as the screenshot does.
+        if (!m_folder.empty() && (base.empty() || base.front() != '/')) {
+            base = m_folder + "/" + base;
+        }
+        return SaveViewImage(m_view.grabPicture(), number, base, extension).ok();
+    }
+
+    bool StopRequested() override {
+        QCoreApplication::processEvents();
+        return m_stop;
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        switch (event->type()) {
+            case QEvent::KeyPress:
+                if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+                    m_stop = true;
+                }
+                return true;
+            case QEvent::KeyRelease:
+            case QEvent::ShortcutOverride:
+            case QEvent::MouseButtonPress:
+            case QEvent::MouseButtonRelease:
+            case QEvent::MouseButtonDblClick:
+            case QEvent::MouseMove:
+            case QEvent::Wheel:
+            case QEvent::ContextMenu:
+                return true;
+            default:
+                return QObject::eventFilter(watched, event);
+        }
+    }
+
+private:
+    CSceneView& m_view;
+    std::string m_folder;
+    bool m_stop = false;
+};
+
+}  // namespace
+
+void RunAnimation(CSceneView& view, const AnimationSettings& settings) {
+    AnimationResult result;
+    {
+        // The timer draws nothing and commands wait while the view is busy.
+        CSceneView::BusyScope busy(view);
+        ViewFrameSink sink(view, QFile::encodeName(view.currentFolder()).toStdString());
+        result = korvan::RunAnimation(view.scene(), settings, sink);
+    }
+    if (!result.status) {
+        view.prompts().message(view.window(), QString::fromStdString(result.status.message()),
+                               QStringLiteral("Greska"), Prompts::Icon::Error);
+    }
+    if (result.framesNotWritten > 0) {
+        view.prompts().message(view.window(),
+                               QStringLiteral("%1\nNije zapisano slika: %2 od %3")
+                                   .arg(QString::fromLatin1(kImageSaveErrorMessage))
+                                   .arg(result.framesNotWritten)
+                                   .arg(result.framesDone),
+                               QStringLiteral("Greska"), Prompts::Icon::Error);
+    }
+}
+
+std::function<void(CSceneView&)> makeAnimationCommand() {
+    // Qt owns the dialog as the view's child; the command only finds it again.
+    auto dialog = std::make_shared<QPointer<CAnimator>>();
+    return [dialog](CSceneView& view) {
+        if (dialog->isNull()) {
+            *dialog = new CAnimator(view.prompts(), &view);
+        }
+        CAnimator& d = **dialog;
+        d.setPrompts(view.prompts());
+        d.OnInitDialog();
+        for (;;) {
+            const int result = view.prompts().runDialog(d);
+            if (result == QDialog::Accepted) {
+                RunAnimation(view, d.settings(0));
+                return;
+            }
+            if (result != CAnimator::kPreviewResult) {
+                return;
+            }
+            // PREDPOGLED: the dialog comes back as it was after the run.
+            RunAnimation(view, d.settings(1));
+        }
+    };
+}
+
+}  // namespace korvan::app

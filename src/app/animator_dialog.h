@@ -1,0 +1,90 @@
+// "Animacija - simulacija glodanja" (template 145): the milling path per axis, the frame
+// count, the output name and the image format. START and PREDPOGLED validate the fields and
+// close the dialog with their result; the command then runs the animation with the dialog out
+// of the way and, after PREDPOGLED, shows it again. The values stay for the next opening; the
+// format (BMP) and the motion kinds (linear) are reset at each.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+#include <array>
+#include <cstdint>
+#include <functional>
+
+#include "scene/animation.h"
+
+class QComboBox;
+class QLineEdit;
+class QRadioButton;
+
+namespace korvan::app {
+
+class CSceneView;
+class Prompts;
+
+class CAnimator : public QDialog {
+public:
+    CAnimator(Prompts& prompts, QWidget* parent);
+
+    // The dialog's result after PREDPOGLED (its button id); START gives Accepted.
+    static constexpr int kPreviewResult = 3;
+
+    QComboBox* m_formatList;
+    int32_t m_imageCount = 1;
+    int32_t m_xSinus = 0;
+    int32_t m_ySinus = 0;
+    int32_t m_zSinus = 0;
+    float m_xStep = 0.0f, m_yStep = 0.0f, m_zStep = 0.0f;
+    float m_xAmplitude = 0.0f, m_yAmplitude = 0.0f, m_zAmplitude = 0.0f;
+    int32_t m_xStartAngle = 0, m_yStartAngle = 0, m_zStartAngle = 0;
+    int32_t m_xAngleStep = 0, m_yAngleStep = 0, m_zAngleStep = 0;
+    QLineEdit* m_outputEdit;
+    QString m_outputFile;
+    QString m_format = QStringLiteral("GIF");
+
+    // The opening: fields from the members, format list BMP/GIF/JPG with BMP chosen, all
+    // axes linear. Called before every showing.
+    void OnInitDialog();
+    // Fields to controls, and back with validation (false: a prompt was shown, the field has
+    // the focus, the members read so far are kept).
+    void exchangeToControls();
+    bool exchangeFromControls();
+
+    void OnLinear(int axis);
+    void OnSinus(int axis);
+    void OnFormatChanged();
+    void OnBrowse();
+    void OnPreview();
+    void OnStart();
+
+    AnimationSettings settings(int32_t preview) const;
+    QRadioButton* radio(int axis, bool sinus) const;
+    QLineEdit* countEdit() const { return m_countEdit; }
+    void setPrompts(Prompts& prompts) { m_prompts = &prompts; }
+
+private:
+    struct AxisFields {
+        QRadioButton* linear;
+        QRadioButton* sinus;
+        QLineEdit* step;
+        QLineEdit* amplitude;
+        QLineEdit* angleStep;
+        QLineEdit* startAngle;
+    };
+    Prompts* m_prompts;
+    std::array<AxisFields, 3> m_axes{};
+    QLineEdit* m_countEdit;
+};
+
+// The handler of command 32780: creates the dialog with the view as parent on first use,
+// keeps it (and so its values) for later openings, and runs the animation over the view.
+std::function<void(CSceneView&)> makeAnimationCommand();
+
+// Runs the animation over the view's scene: frames drawn by the view and written beside the
+// folder of the last file dialog when the name is relative. Commands, closing and the timer
+// wait meanwhile; Escape ends the run after the current frame. Frames that could not be
+// written are reported once at the end.
+void RunAnimation(CSceneView& view, const AnimationSettings& settings);
+
+}  // namespace korvan::app

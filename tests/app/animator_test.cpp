@@ -1,0 +1,240 @@
+// The milling animation from the desktop program: the dialog's opening rules and validation,
+// START and PREDPOGLED runs with their frames, Escape, and frames that cannot be written.
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDir>
+#include <QImage>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "app/animator_dialog.h"
+#include "app/commands.h"
+#include "app/generator_dialog.h"
+#include "app/main_frame.h"
+#include "meshio/edge_sampling.h"
+#include "scene/animation.h"
+#include "test_prompts.h"
+#include "viewer/camera.h"
+
+using namespace korvan;
+using namespace korvan::app;
+
+namespace {
+
+// Writes nothing; the reference run of the core loop for the same settings.
+class NullSink : public FrameSink {
+public:
+    bool DrawAndSaveFrame(Scene&, int32_t, const std::string&, const std::string&) override {
+        return true;
+    }
+};
+
+}  // namespace
+
+class AnimatorTest : public QObject {
+    Q_OBJECT
+
+public:
+    explicit AnimatorTest(CMainFrame& frame) : m_frame(frame), m_view(frame.view()) {}
+
+private slots:
+    void init() {
+        auto prompts = std::make_unique<TestPrompts>();
+        m_prompts = prompts.get();
+        m_view.setPrompts(std::move(prompts));
+        g_samplingFactor = 0.25f;
+        g_object2Offset = Vector4();
+        g_object2Rotation = Vector4();
+        g_rotX = g_rotY = 0;
+        QVERIFY(m_view.scene().GenerateObject(1, cube()).ok());
+        QVERIFY(m_view.scene().GenerateObject(2, sphere()).ok());
+        placeCameraForObject(m_view.viewState(), m_view.scene().m_object1, 0.5);
+        g_showObject1 = g_showObject2 = 1;
+        g_cellDisplayMode = 0;
+        m_view.setCurrentFolder(m_dir.path());
+        g_object2Offset = Vector4(0.5f, 0.5f, 0.5f);
+        m_frame.updateCommandStates();
+    }
+    void cleanup() {
+        g_object2Offset = Vector4();
+        QDir(m_dir.path()).removeRecursively();
+        QDir().mkpath(m_dir.path());
+    }
+
+    void openingShowsBmpAndLinearAxesAndKeepsTheValuesRead() {
+        QStringList formats;
+        QString title;
+        int openings = 0;
+        m_prompts->dialogHandler = [&](QDialog& d) {
+            auto& a = dynamic_cast<CAnimator&>(d);
+            ++openings;
+            title = a.windowTitle();
+            formats.clear();
+            for (int i = 0; i < a.m_formatList->count(); ++i) {
+                formats << a.m_formatList->itemText(i);
+            }
+            for (const char* id :
+                 {"1016", "1021", "1025", "1034", "1035", "1036", "1037", "3", "1", "2"}) {
+                if (a.findChild<QWidget*>(id) == nullptr) {
+                    qWarning("control %s missing", id);
+                    return int(QDialog::Rejected);
+                }
+            }
+            if (openings == 1) {
+                a.m_formatList->setCurrentIndex(1);  // GIF
+                a.OnSinus(0);
+                a.countEdit()->setText("2");
+                a.OnPreview();
+                return a.result();
+            }
+            // After PREDPOGLED the dialog comes back as it was; then ODUSTANI.
+            check(a.m_format == "GIF" && a.radio(0, true)->isChecked());
+            return int(QDialog::Rejected);
+        };
+        m_frame.OnCmdMsg(ID_ANIMATION);
+        QCOMPARE(openings, 2);
+        QCOMPARE(title, QString("Animacija - simulacija glodanja"));
+        QCOMPARE(formats, QStringList({"BMP", "GIF", "JPG"}));
+        QVERIFY(QFile::exists(m_dir.filePath("0001.GIF")));
+        QVERIFY(m_checks);
+
+        // The next opening: format and motion kinds reset, the frame count kept.
+        m_prompts->dialogHandler = [&](QDialog& d) {
+            auto& a = dynamic_cast<CAnimator&>(d);
+            check(a.m_format == "BMP" && a.m_formatList->currentText() == "BMP");
+            check(a.radio(0, false)->isChecked() && a.m_xSinus == 0);
+            check(a.countEdit()->text() == "2");
+            return int(QDialog::Rejected);
+        };
+        m_frame.OnCmdMsg(ID_ANIMATION);
+        QVERIFY(m_checks);
+    }
+
+    void refusedFrameCountsStartNothing() {
+        for (const char* count : {"0", "1001", "abc"}) {
+            m_prompts->messages.clear();
+            m_prompts->dialogHandler = [&](QDialog& d) {
+                auto& a = dynamic_cast<CAnimator&>(d);
+                a.countEdit()->setText(count);
+                a.OnStart();  // refused: a prompt, and the dialog stays open
+                return a.result() == QDialog::Accepted ? int(QDialog::Accepted)
+                                                       : int(QDialog::Rejected);
+            };
+            m_frame.OnCmdMsg(ID_ANIMATION);
+            QCOMPARE(m_prompts->messages.size(), size_t(1));
+            QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files).size(), 0);
+        }
+        QCOMPARE(m_prompts->messages[0].text, QString("Unesite cijeli broj."));
+    }
+
+    void startMillsObject1AsTheCommandLineWould() {
+        Scene reference;
+        QVERIFY(reference.GenerateObject(1, cube()).ok());
+        QVERIFY(reference.GenerateObject(2, sphere()).ok());
+        const Vector4 start = g_object2Offset;
+        answer("3", "anim", [](CAnimator& a) {
+            a.m_formatList->setCurrentIndex(2);  // JPG
+            a.OnStart();
+        });
+        const QStringList frames = QDir(m_dir.path()).entryList(QDir::Files, QDir::Name);
+        QCOMPARE(frames, QStringList({"anim0000.JPG", "anim0001.JPG", "anim0002.JPG"}));
+        const QImage picture(m_dir.filePath("anim0002.JPG"));
+        QCOMPARE(picture.size(), m_view.grabFramebuffer().size());
+        QVERIFY2(qGray(picture.pixel(0, 0)) > 245, qPrintable(QColor(picture.pixel(0, 0)).name()));
+        QCOMPARE(g_object2Offset, start);
+        QCOMPARE(g_animationRunning, 0);
+
+        NullSink sink;
+        AnimationSettings settings;
+        settings.x.step = -0.2f;
+        settings.frameCount = 3;
+        const AnimationResult r = korvan::RunAnimation(reference, settings, sink);
+        QVERIFY(r.status.ok());
+        QVERIFY(reference.m_object1.vertices == m_view.scene().m_object1.vertices);
+        QCOMPARE(g_object2Offset, start);
+    }
+
+    void previewWritesTheSameFramesAndLeavesObject1() {
+        const std::vector<Vector4> before = m_view.scene().m_object1.vertices;
+        answer("3", "pre", [](CAnimator& a) { a.OnPreview(); });
+        QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files).size(), 3);
+        QVERIFY(QFile::exists(m_dir.filePath("pre0002.BMP")));
+        QVERIFY(m_view.scene().m_object1.vertices == before);
+    }
+
+    void escapeStopsAfterTheCurrentFrame() {
+        const std::vector<Vector4> vertices2 = m_view.scene().m_object2.vertices;
+        const Vector4 start = g_object2Offset;
+        answer("50", "esc", [this](CAnimator& a) {
+            QCoreApplication::postEvent(
+                &m_view, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+            a.OnStart();
+        });
+        QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files), QStringList({"esc0000.BMP"}));
+        QCOMPARE(g_object2Offset, start);
+        QCOMPARE(m_view.scene().m_object2.vertices.size(), vertices2.size());
+        QVERIFY(!m_view.busy());
+    }
+
+    void framesThatCannotBeWrittenAreReportedOnce() {
+        answer("2", "missing/x", [](CAnimator& a) { a.OnStart(); });
+        QCOMPARE(m_prompts->messages.size(), size_t(1));
+        QCOMPARE(m_prompts->messages[0].text,
+                 QString("Greska kod spremanja slike!\nNije zapisano slika: 2 od 2"));
+    }
+
+private:
+    static PrimitiveParameters cube() {
+        PrimitiveParameters p;
+        p.shape = Shape::Cube;
+        p.a = 1.5f;
+        return p;
+    }
+    static PrimitiveParameters sphere() {
+        PrimitiveParameters p;
+        p.shape = Shape::Sphere;
+        p.m = 8;
+        p.n = 12;
+        p.a = 0.4f;
+        return p;
+    }
+
+    // Opens the dialog, sets the frame count, the output name and x step -0.2, then `press`;
+    // after a PREDPOGLED the reopened dialog is cancelled.
+    template <typename Press>
+    void answer(const char* count, const char* output, Press press) {
+        int openings = 0;
+        m_prompts->dialogHandler = [=, &openings](QDialog& d) {
+            auto& a = dynamic_cast<CAnimator&>(d);
+            if (++openings > 1) {
+                return int(QDialog::Rejected);
+            }
+            a.countEdit()->setText(count);
+            a.m_outputEdit->setText(output);
+            a.findChild<QLineEdit*>("1022")->setText("-0.2");
+            press(a);
+            return a.result();
+        };
+        m_frame.OnCmdMsg(ID_ANIMATION);
+        m_prompts->dialogHandler = nullptr;
+    }
+
+    void check(bool ok) { m_checks = m_checks && ok; }
+
+    CMainFrame& m_frame;
+    CSceneView& m_view;
+    TestPrompts* m_prompts = nullptr;
+    QTemporaryDir m_dir;
+    bool m_checks = true;
+};
+
+int runAnimatorTests(CMainFrame& frame, int argc, char** argv) {
+    AnimatorTest test(frame);
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "animator_test.moc"
