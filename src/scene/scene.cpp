@@ -30,10 +30,10 @@ void clearLabels(Solid& solid) {
 
 Scene::Scene(ProgressReporter* reporter) : m_reporter(reporter) {}
 
-Status Scene::prepare(int32_t objectNumber) {
+void Scene::prepare(int32_t objectNumber) {
     // Only object 1 keeps a tree between operations; object 2 gets a fresh one in each.
     if (objectNumber != 1) {
-        return {};
+        return;
     }
     try {
         prepareOctree(m_object1);
@@ -41,7 +41,6 @@ Status Scene::prepare(int32_t objectNumber) {
         // The mesh is in place; the next operation builds the tree it lacks.
         m_object1.root.reset();
     }
-    return {};
 }
 
 Status Scene::LoadObject(int32_t objectNumber, const std::string& path) {
@@ -49,7 +48,7 @@ Status Scene::LoadObject(int32_t objectNumber, const std::string& path) {
                                                    : "Citanje objekta 2 iz datoteke...");
     Status s = loadObject(path, g_samplingFactor, object(objectNumber));
     if (s) {
-        s = prepare(objectNumber);
+        prepare(objectNumber);
     }
     reporter().CloseProgressPopup();
     return s;
@@ -59,7 +58,7 @@ Status Scene::GenerateObject(int32_t objectNumber, const PrimitiveParameters& pa
     reporter().ShowProgressPopup("Generiranje novog trijela");
     Status s = generateObject(parameters, g_samplingFactor, object(objectNumber));
     if (s) {
-        s = prepare(objectNumber);
+        prepare(objectNumber);
     }
     reporter().CloseProgressPopup();
     return s;

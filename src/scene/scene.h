@@ -75,7 +75,7 @@ public:
 
 private:
     Solid& object(int32_t objectNumber) { return objectNumber == 1 ? m_object1 : m_object2; }
-    Status prepare(int32_t objectNumber);
+    void prepare(int32_t objectNumber);
     ProgressReporter& reporter() { return m_reporter != nullptr ? *m_reporter : m_silent; }
 
     ProgressReporter* m_reporter;
