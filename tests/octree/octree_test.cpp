@@ -99,28 +99,6 @@ TEST(OctreeBuild, ListsAreAscendingInsideTheBoxAndCoverTheParent) {
     }
 }
 
-TEST(OctreeBuild, BoundaryCellsBoundTheirCentroidsAlongTheMeanNormal) {
-    Solid s = sphere(0.03f);
-    prepareOctree(s);
-    int boundary = 0;
-    forEachNode(*s.root, [&](OctreeNode& n) {
-        if (n.type != kCellBoundary) {
-            return;
-        }
-        ++boundary;
-        EXPECT_NEAR(n.meanNormal.length(), 1.0, 1e-6);
-        EXPECT_EQ(static_cast<float>(dot(n.meanNormal, n.topTriangle.centroid)), n.maxProjection);
-        EXPECT_EQ(static_cast<float>(dot(n.meanNormal, n.bottomTriangle.centroid)),
-                  n.minProjection);
-        for (int32_t i : n.triangleIndices) {
-            const Precise p = dot(n.meanNormal, s.triangles[i].centroid);
-            EXPECT_LE(p, n.maxProjection + 1e-6);
-            EXPECT_GE(p, n.minProjection - 1e-6);
-        }
-    });
-    EXPECT_GT(boundary, 50);
-}
-
 TEST(OctreeBuild, CentroidOnTheMidplanesIsListedByEveryCellItTouches) {
     // The box is [-1, 1]^3, so every cell plane through the origin is exactly 0; the one
     // triangle is flat in z and has its centroid at the origin.

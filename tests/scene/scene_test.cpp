@@ -136,16 +136,6 @@ TEST_F(SceneTest, NestedDifferenceLeavesAClosedCavity) {
     EXPECT_NEAR(signedVolume(scene.m_object1), 8 - volumeOf(sphere), 1e-6);
 }
 
-TEST_F(SceneTest, DifferenceWithADistantToolKeepsObject1) {
-    Scene scene;
-    runCase(scene, cubeParameters(2), sphereParameters(8, 12, 0.5f), Vector4(0, 5, 0),
-            Operation::Difference, kFactor);
-    Solid cube;
-    ASSERT_TRUE(generateObject(cubeParameters(2), kFactor, cube).ok());
-    EXPECT_EQ(scene.m_object1.triangleCount(), cube.triangleCount());
-    EXPECT_NEAR(signedVolume(scene.m_object1), 8, 1e-9);
-}
-
 // Open edges (after welding) may only lie along the seam, within the cut tolerance of the
 // other surface: anywhere else they would be holes.
 TEST_F(SceneTest, OpenEdgesLieOnlyAlongTheSeam) {
@@ -240,17 +230,6 @@ TEST_F(SceneTest, Object2KeepsItsMovedPositionAndLabels) {
     EXPECT_GE(number.size(), 6u) << m;
     EXPECT_EQ(number[number.size() - 4], '.') << m;
     EXPECT_NEAR(std::stod(number), scene.lastOperation().seconds, 6e-4);
-}
-
-TEST_F(SceneTest, WithoutEdgeSamplingNothingIsCut) {
-    Scene scene;
-    scene.m_edgeSampling = 0;
-    runCase(scene, cubeParameters(2), sphereParameters(12, 16, 0.6f), Vector4(0, 0, 1),
-            Operation::Difference, kFactor);
-    EXPECT_EQ(scene.lastOperation().pieces, 0);
-    for (const Triangle& t : scene.m_object2.triangles) {
-        ASSERT_NE(t.label, kLabelCut);
-    }
 }
 
 // Milling: the tool is subtracted again and again along a path. The work piece may only lose
