@@ -6,10 +6,52 @@
 
 namespace korvan {
 
+namespace {
+
+// Octree cells point back at their solid; a tree that moves with its solid must follow it.
+void reassignTree(OctreeNode* node, Solid* owner) {
+    if (node == nullptr) {
+        return;
+    }
+    node->solid = owner;
+    for (auto& child : node->children) {
+        reassignTree(child.get(), owner);
+    }
+}
+
+}  // namespace
+
 Solid::Solid() = default;
 Solid::~Solid() = default;
-Solid::Solid(Solid&&) noexcept = default;
-Solid& Solid::operator=(Solid&&) noexcept = default;
+
+Solid::Solid(Solid&& other) noexcept
+    : root(std::move(other.root)),
+      triangles(std::move(other.triangles)),
+      vertices(std::move(other.vertices)),
+      minCorner(other.minCorner),
+      maxCorner(other.maxCorner),
+      centre(other.centre),
+      loaded(other.loaded),
+      wireframe(other.wireframe),
+      displayList(other.displayList),
+      edgeLimit(other.edgeLimit) {
+    reassignTree(root.get(), this);
+}
+
+Solid& Solid::operator=(Solid&& other) noexcept {
+    root = std::move(other.root);
+    triangles = std::move(other.triangles);
+    vertices = std::move(other.vertices);
+    minCorner = other.minCorner;
+    maxCorner = other.maxCorner;
+    centre = other.centre;
+    loaded = other.loaded;
+    wireframe = other.wireframe;
+    displayList = other.displayList;
+    edgeLimit = other.edgeLimit;
+    reassignTree(root.get(), this);
+    return *this;
+}
 
 void Solid::allocate(int32_t vertexCount, int32_t triangleCount) {
     std::vector<Vector4> newVertices(static_cast<size_t>(vertexCount));

@@ -2,6 +2,7 @@
 
 #include "geometry/solid.h"
 #include "geometry/statistics.h"
+#include "octree/octree.h"
 #include "support/mesh_checks.h"
 
 namespace korvan {
@@ -102,6 +103,20 @@ TEST(Solid, SwapExchangesEverything) {
     EXPECT_EQ(a.loaded, 0);
     EXPECT_EQ(b.triangleCount(), 1);
     EXPECT_EQ(b.edgeLimit, 0.5f);
+}
+
+TEST(Solid, ATreeFollowsItsSolidWhenMovedOrSwapped) {
+    Solid a = test::makeSolid({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}},
+                              {0, 2, 1, 0, 1, 3, 0, 3, 2, 1, 2, 3});
+    a.computeTriangleData();
+    prepareOctree(a);
+    Solid b;
+    b.swap(a);
+    EXPECT_TRUE(hasOctree(b));
+    EXPECT_FALSE(hasOctree(a));
+    const Solid c(std::move(b));
+    EXPECT_TRUE(hasOctree(c));
+    EXPECT_EQ(c.root->children[0]->solid, &c);
 }
 
 TEST(Statistics, TextNamesOnlyLoadedObjects) {
