@@ -34,6 +34,8 @@ CSceneView::CSceneView(QWidget* parent)
 
 CSceneView::~CSceneView() {
     m_timer.stop();
+    // The base class destroys the context later; by then this part of the object is gone.
+    disconnect(m_contextConnection);
     releaseGL();
 }
 
@@ -61,7 +63,9 @@ void CSceneView::initializeGL() {
                            Prompts::Icon::Error);
         return;
     }
-    connect(ctx, &QOpenGLContext::aboutToBeDestroyed, this, [this] { releaseGL(); });
+    disconnect(m_contextConnection);
+    m_contextConnection =
+        connect(ctx, &QOpenGLContext::aboutToBeDestroyed, this, [this] { releaseGL(); });
     setupFixedState();
     m_glReady = 1;
 }

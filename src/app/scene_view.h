@@ -130,6 +130,7 @@ private:
     int32_t m_busy = 0;
     bool m_drawWhileBusy = false;
     QTimer m_timer;
+    QMetaObject::Connection m_contextConnection;
     std::unique_ptr<Prompts> m_prompts;
     std::unique_ptr<CInfoView> m_progress;
     std::unique_ptr<QMenu> m_popup;
