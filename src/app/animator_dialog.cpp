@@ -262,6 +262,8 @@ public:
         if (!m_folder.empty() && (base.empty() || base.front() != '/')) {
             base = m_folder + "/" + base;
         }
+        // On screen at once, as the frame is written.
+        m_view.drawFrameNow();
         return SaveViewImage(m_view.grabPicture(), number, base, extension).ok();
     }
 
