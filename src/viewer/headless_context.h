@@ -16,7 +16,8 @@ namespace korvan {
 class HeadlessContext {
 public:
     // Creates the context and a width x height framebuffer object (colour and depth), current
-    // and bound on the calling thread. Fails with an English message naming the step when no
+    // and bound on the calling thread, which must have no other context current (a window's
+    // GLX context included). Fails with an English message naming the step when no
     // display, context or framebuffer can be had (no GL driver, a size beyond its limits).
     static Status create(int32_t width, int32_t height, std::unique_ptr<HeadlessContext>& out);
 

@@ -11,6 +11,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cstdlib>
+#include <memory>
+
 #include "app/animator_dialog.h"
 #include "app/commands.h"
 #include "app/generator_dialog.h"
@@ -19,6 +22,8 @@
 #include "scene/animation.h"
 #include "test_prompts.h"
 #include "viewer/camera.h"
+#include "viewer/headless_context.h"
+#include "viewer/headless_frames.h"
 
 using namespace korvan;
 using namespace korvan::app;
@@ -178,6 +183,43 @@ private slots:
         QCOMPARE(g_object2Offset, start);
         QCOMPARE(m_view.scene().m_object2.vertices.size(), vertices2.size());
         QVERIFY(!m_view.busy());
+    }
+
+    void commandLinePictureMatchesTheView() {
+        g_coloredMaterials = 1;
+        g_rotY = 30.0f;
+        g_rotX = 20.0f;
+        const RgbImage shown = m_view.grabPicture();
+        QVERIFY(shown.valid());
+        m_view.doneCurrent();  // one current context per thread, across GLX and EGL
+        std::unique_ptr<HeadlessContext> context;
+        if (Status s = HeadlessContext::create(shown.width, shown.height, context); !s) {
+            QSKIP(qPrintable(QString::fromStdString("no headless context: " + s.message())));
+        }
+        RgbImage headless;
+        {
+            ViewState view = m_view.viewState();
+            HeadlessFrameSink sink(*context, view);
+            QVERIFY(sink.drawAndRead(m_view.scene(), headless).ok());
+        }
+        context.reset();
+        g_coloredMaterials = 0;
+        g_rotY = g_rotX = 0.0f;
+        QCOMPARE(headless.width, shown.width);
+        QCOMPARE(headless.height, shown.height);
+        int64_t differing = 0;
+        for (size_t i = 0; i < shown.pixels.size(); i += 3) {
+            for (size_t c = 0; c < 3; ++c) {
+                if (std::abs(int(shown.pixels[i + c]) - int(headless.pixels[i + c])) > 2) {
+                    ++differing;
+                    break;
+                }
+            }
+        }
+        // The same drawing code on the same renderer: at most a few edge pixels may differ.
+        QVERIFY2(differing * 1000 < int64_t(shown.width) * shown.height,
+                 qPrintable(QString::number(differing)));
+        m_view.update();
     }
 
     void framesThatCannotBeWrittenAreReportedOnce() {
