@@ -120,6 +120,7 @@ private slots:
     }
 
     void refusedFrameCountsStartNothing() {
+        QStringList prompts;
         for (const char* count : {"0", "1001", "abc"}) {
             m_prompts->messages.clear();
             m_prompts->dialogHandler = [&](QDialog& d) {
@@ -131,9 +132,30 @@ private slots:
             };
             m_frame.OnCmdMsg(ID_ANIMATION);
             QCOMPARE(m_prompts->messages.size(), size_t(1));
+            prompts << m_prompts->messages[0].text;
             QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files).size(), 0);
         }
-        QCOMPARE(m_prompts->messages[0].text, QString("Unesite cijeli broj."));
+        QCOMPARE(prompts,
+                 QStringList({"Unesite cijeli broj izmedu 1 i 1000.",
+                              "Unesite cijeli broj izmedu 1 i 1000.", "Unesite cijeli broj."}));
+    }
+
+    void browseFillsThePathAndRestoresUnreadFields() {
+        m_prompts->dialogHandler = [&](QDialog& d) {
+            auto& a = dynamic_cast<CAnimator&>(d);
+            const QString stored = a.countEdit()->text();
+            a.countEdit()->setText("77");  // typed, not read
+            m_prompts->fileNames = {};     // cancelled: nothing changes
+            a.OnBrowse();
+            check(a.countEdit()->text() == "77" && a.m_outputEdit->text() == a.m_outputFile);
+            m_prompts->fileNames = {"/tmp/film/anim"};
+            a.OnBrowse();
+            check(a.m_outputFile == "/tmp/film/anim" && a.m_outputEdit->text() == a.m_outputFile);
+            check(a.countEdit()->text() == stored);
+            return int(QDialog::Rejected);
+        };
+        m_frame.OnCmdMsg(ID_ANIMATION);
+        QVERIFY(m_checks);
     }
 
     void startMillsObject1AsTheCommandLineWould() {
