@@ -112,24 +112,6 @@ TEST_F(HeadlessTest, DrawsTheSceneInTheViewsColours) {
     EXPECT_GT(countPixels(picture, isDarkBlue), 20);
 }
 
-TEST_F(HeadlessTest, WritesEveryFormatWithTheViewsSize) {
-    HeadlessFrameSink sink(*context, view);
-    const std::pair<const char*, const char*> cases[] = {
-        {"bmp", "BMP"}, {"BMP", "BMP"}, {"png", "PNG"}, {"gif", "GIF"}, {"JPG", "JPEG"}};
-    for (const auto& [extension, format] : cases) {
-        ASSERT_TRUE(sink.saveFrame(scene, 7, dir.path("film"), extension).ok()) << extension;
-        testing::DecodedImage decoded;
-        ASSERT_TRUE(decodeImageFile(dir.path(std::string("film0007.") + extension), decoded));
-        EXPECT_EQ(decoded.format, format);
-        EXPECT_EQ(decoded.image.width, kWidth);
-        EXPECT_EQ(decoded.image.height, kHeight);
-        const uint8_t* corner = decoded.image.pixel(0, 0);
-        EXPECT_GE(corner[0] + corner[1] + corner[2], 3 * 250) << extension;
-    }
-    EXPECT_FALSE(sink.saveFrame(scene, 0, dir.path("x"), "tif").ok());
-    EXPECT_FALSE(std::filesystem::exists(dir.path("x0000.tif")));
-}
-
 TEST_F(HeadlessTest, MillingFramesShowTheWorkpieceAloneAndPreviewFramesTheTool) {
     g_object2Offset = Vector4(0.9f, 0.9f, 0.9f);
     AnimationSettings settings;
