@@ -32,16 +32,25 @@ void appendPiece(SplitList& pieces, SplitTriangle piece);
 
 // Cuts t by the plane of q (through q's centroid, normal q.normal): when t's corners (taken
 // from S's vertices) lie strictly on both sides, sets t.label = 1 and appends two or three
-// pieces, each turning the same way as t. Otherwise changes nothing.
-void cutTriangle(const Triangle& q, Triangle& t, const Solid& S, int32_t owner, SplitList& pieces);
+// pieces, each turning the same way as t. Otherwise changes nothing. Corners closer to the
+// plane than `onPlane` count as lying on it, so rounding alone never cuts off a sliver.
+void cutTriangle(const Triangle& q, Triangle& t, const Solid& S, int32_t owner, SplitList& pieces,
+                 float onPlane = 0.0f);
 
 // The triangle-level test of one operation between object 1 and object 2: labels a triangle
 // of one operand against the other's classified tree, and cuts it along the nearest surface
 // triangle when edge sampling is on and the two are closer than the sum of the edge limits.
+//
+// Given the labels the operation keeps (keep1, keep2 nonzero), a triangle lying on a triangle
+// of the other operand (coplanar within a tolerance and overlapping) is not cut but decided by
+// orientation, so that a face the two solids share enters the result once or not at all: the
+// object 2 copy is always dropped, and the object 1 copy is kept when its normal agrees with
+// object 2's as the result turns it (reversed for a difference). Repeating a difference at the
+// same place then leaves the mesh as it was instead of multiplying slivers.
 class TriangleCutter final : public TriangleTest {
 public:
     TriangleCutter(const Solid& object1, const Solid& object2, int32_t edgeSampling,
-                   SplitList& pieces);
+                   SplitList& pieces, int32_t keep1 = 0, int32_t keep2 = 0);
 
     // A is the root of the tree of one operand; t a triangle of the other.
     int32_t testTriangle(OctreeNode& A, Triangle& t) override;
@@ -49,11 +58,17 @@ public:
 private:
     int32_t descend(OctreeNode& root, OctreeNode& A, Triangle& t);
     int32_t sideAndCut(const Triangle& q, OctreeNode& A, Triangle& t);
+    bool coincides(const Triangle& q, const Solid& qSolid, const Triangle& t,
+                   const Solid& tSolid) const;
 
     const Solid& m_object1;
     const Solid& m_object2;
     int32_t m_edgeSampling;
     SplitList& m_pieces;
+    int32_t m_keep1;
+    int32_t m_keep2;
+    // Distance from a plane below which a corner counts as lying on it.
+    float m_onPlane;
 };
 
 // Replaces object 1's mesh by the triangles of object 1 labelled keep1, those of object 2

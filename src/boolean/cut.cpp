@@ -1,4 +1,5 @@
 // The triangle-level test and the plane cut of one triangle.
+#include <cmath>
 #include <utility>
 
 #include "boolean/boolean.h"
@@ -10,7 +11,8 @@ void appendPiece(SplitList& pieces, SplitTriangle piece) {
     pieces.push_back(piece);
 }
 
-void cutTriangle(const Triangle& q, Triangle& t, const Solid& S, int32_t owner, SplitList& pieces) {
+void cutTriangle(const Triangle& q, Triangle& t, const Solid& S, int32_t owner, SplitList& pieces,
+                 float onPlane) {
     const Vector4 P = q.centroid;
     const Vector4 n = q.normal;
     Vector4 K[3] = {S.vertices[static_cast<size_t>(t.i0)], S.vertices[static_cast<size_t>(t.i1)],
@@ -19,6 +21,9 @@ void cutTriangle(const Triangle& q, Triangle& t, const Solid& S, int32_t owner, 
     float s[3];
     for (int k = 0; k < 3; ++k) {
         s[k] = static_cast<float>(dot(n, P - K[k]));
+        if (s[k] <= onPlane && s[k] >= -onPlane) {
+            s[k] = 0.0f;
+        }
     }
     if ((s[0] <= 0 && s[1] <= 0 && s[2] <= 0) || (s[0] >= 0 && s[1] >= 0 && s[2] >= 0)) {
         return;
@@ -79,9 +84,60 @@ void cutTriangle(const Triangle& q, Triangle& t, const Solid& S, int32_t owner, 
     }
 }
 
+namespace {
+
+int32_t otherSide(int32_t label) {
+    return label == kLabelInside ? kLabelOutside : kLabelInside;
+}
+
+// Whether p lies in the triangle abc seen along n, allowing `tolerance` outside its edges.
+bool contains(const Vector4& a, const Vector4& b, const Vector4& c, const Vector4& n,
+              const Vector4& p, Precise tolerance) {
+    const Vector4 corners[3] = {a, b, c};
+    for (int k = 0; k < 3; ++k) {
+        const Vector4& from = corners[k];
+        const Vector4& to = corners[(k + 1) % 3];
+        if (dot(cross(to - from, p - from), n) < -tolerance * length(to - from)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 TriangleCutter::TriangleCutter(const Solid& object1, const Solid& object2, int32_t edgeSampling,
-                               SplitList& pieces)
-    : m_object1(object1), m_object2(object2), m_edgeSampling(edgeSampling), m_pieces(pieces) {}
+                               SplitList& pieces, int32_t keep1, int32_t keep2)
+    : m_object1(object1),
+      m_object2(object2),
+      m_edgeSampling(edgeSampling),
+      m_pieces(pieces),
+      m_keep1(keep1),
+      m_keep2(keep2),
+      // Far above the rounding of coordinates, far below any edge worth cutting off.
+      m_onPlane(static_cast<float>(1e-5 * (length(object1.maxCorner - object1.minCorner) +
+                                           length(object2.maxCorner - object2.minCorner)))) {}
+
+bool TriangleCutter::coincides(const Triangle& q, const Solid& qSolid, const Triangle& t,
+                               const Solid& tSolid) const {
+    if (std::fabs(dot(q.normal, t.normal)) < 0.999) {
+        return false;
+    }
+    const Vector4 qc[3] = {qSolid.vertices[static_cast<size_t>(q.i0)],
+                           qSolid.vertices[static_cast<size_t>(q.i1)],
+                           qSolid.vertices[static_cast<size_t>(q.i2)]};
+    const Vector4 tc[3] = {tSolid.vertices[static_cast<size_t>(t.i0)],
+                           tSolid.vertices[static_cast<size_t>(t.i1)],
+                           tSolid.vertices[static_cast<size_t>(t.i2)]};
+    for (int k = 0; k < 3; ++k) {
+        if (std::fabs(dot(q.normal, tc[k] - q.centroid)) > m_onPlane ||
+            std::fabs(dot(t.normal, qc[k] - t.centroid)) > m_onPlane) {
+            return false;
+        }
+    }
+    return contains(qc[0], qc[1], qc[2], q.normal, t.centroid, m_onPlane) ||
+           contains(tc[0], tc[1], tc[2], t.normal, q.centroid, m_onPlane);
+}
 
 int32_t TriangleCutter::testTriangle(OctreeNode& A, Triangle& t) {
     return descend(A, A, t);
@@ -133,13 +189,24 @@ int32_t TriangleCutter::descend(OctreeNode& root, OctreeNode& A, Triangle& t) {
 int32_t TriangleCutter::sideAndCut(const Triangle& nearest, OctreeNode& A, Triangle& t) {
     const Triangle q(nearest);
     const Vector4& c = t.centroid;
+    const bool ownedBy1 = A.solid != &m_object1;
+    const Solid& own = ownedBy1 ? m_object1 : m_object2;
+    if (m_keep1 != 0 && m_keep2 != 0 && coincides(q, *A.solid, t, own)) {
+        if (!ownedBy1) {
+            t.label = otherSide(m_keep2);
+        } else {
+            const bool sameWay = dot(q.normal, t.normal) > 0;
+            const bool keep = sameWay == (m_keep1 == m_keep2);
+            t.label = keep ? m_keep1 : otherSide(m_keep1);
+        }
+        return t.label;
+    }
     const Precise s = dot(q.normal, q.centroid - c);
     t.label = s >= 0 ? kLabelInside : kLabelOutside;
     if (m_edgeSampling != 0 &&
         length(q.centroid - c) <
             static_cast<Precise>(m_object2.edgeLimit) + static_cast<Precise>(m_object1.edgeLimit)) {
-        const bool ownedBy1 = A.solid != &m_object1;
-        cutTriangle(q, t, ownedBy1 ? m_object1 : m_object2, ownedBy1 ? 1 : 2, m_pieces);
+        cutTriangle(q, t, own, ownedBy1 ? 1 : 2, m_pieces, m_keep1 != 0 ? m_onPlane : 0.0f);
     }
     return t.label;
 }

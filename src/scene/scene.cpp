@@ -105,7 +105,7 @@ Status Scene::BooleanOperation(int32_t keep1, int32_t keep2) {
         report.classifySeconds = secondsSince(lap);
 
         reporter().SetProgressText("Inside-out test");
-        TriangleCutter cutter(m_object1, m_object2, m_edgeSampling, m_splitTriangles);
+        TriangleCutter cutter(m_object1, m_object2, m_edgeSampling, m_splitTriangles, keep1, keep2);
         insideOut(*m_object1.root, *m_object2.root, cutter);
         report.insideOut2Seconds = secondsSince(lap);
         insideOut(*m_object2.root, *m_object1.root, cutter);

@@ -292,5 +292,57 @@ TEST_F(SceneTest, RepeatedOperationEqualsOneOnFreshCopies) {
     EXPECT_EQ(scene.m_object1.triangleCount(), fresh.m_object1.triangleCount());
 }
 
+// Faces the operands share (same place, same triangulation) enter the result once or not at
+// all, whatever rounding says about which side of each other they lie on.
+struct SharedFaceCase {
+    std::string name;
+    Vector4 offset;  // of the second unit cube
+    Operation op;
+    double volume;
+    friend void PrintTo(const SharedFaceCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class SharedFaces : public SceneTest, public ::testing::WithParamInterface<SharedFaceCase> {};
+
+TEST_P(SharedFaces, AreKeptOnceOrDropped) {
+    const SharedFaceCase& c = GetParam();
+    Scene scene;
+    runCase(scene, cubeParameters(1), cubeParameters(1), c.offset, c.op, 0.1f);
+    EXPECT_NEAR(signedVolume(scene.m_object1), c.volume, 1e-5);
+    EXPECT_EQ(test::openEdgeCount(scene.m_object1), 0);
+    if (c.volume == 0) {
+        EXPECT_EQ(scene.m_object1.triangleCount(), 0);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cubes, SharedFaces,
+    ::testing::Values(
+        SharedFaceCase{"SameCubeUnion", Vector4(), Operation::Union, 1.0},
+        SharedFaceCase{"SameCubeIntersection", Vector4(), Operation::Intersection, 1.0},
+        SharedFaceCase{"SameCubeDifference", Vector4(), Operation::Difference, 0.0},
+        SharedFaceCase{"TouchingUnion", Vector4(1, 0, 0), Operation::Union, 2.0},
+        SharedFaceCase{"TouchingIntersection", Vector4(0, 1, 0), Operation::Intersection, 0.0},
+        SharedFaceCase{"TouchingDifference", Vector4(0, 0, -1), Operation::Difference, 1.0}),
+    [](const auto& info) { return info.param.name; });
+
+// The milling animation repeats the difference wherever the tool stands still (every step 0
+// is the dialog's default): the cavity's faces coincide with the tool's, and the mesh must
+// stay as it is rather than gain slivers at every frame.
+TEST_F(SceneTest, RepeatingADifferenceInPlaceChangesNothing) {
+    Scene scene;
+    runCase(scene, cubeParameters(2), sphereParameters(12, 16, 0.3f), Vector4(0, 1, 1),
+            Operation::Difference, kFactor);
+    g_animationRunning = 1;
+    ASSERT_TRUE(scene.OnDifference().ok());
+    const int32_t triangles = scene.m_object1.triangleCount();
+    const double volume = signedVolume(scene.m_object1);
+    for (int frame = 0; frame < 10; ++frame) {
+        ASSERT_TRUE(scene.OnDifference().ok());
+    }
+    EXPECT_EQ(scene.m_object1.triangleCount(), triangles);
+    EXPECT_NEAR(signedVolume(scene.m_object1), volume, 1e-9);
+}
+
 }  // namespace
 }  // namespace korvan
