@@ -1,15 +1,11 @@
 #include "image/image.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <array>
-#include <cerrno>
 #include <cstdio>
 #include <new>
 
 #include "image/encoders.h"
+#include "meshio/atomic_file.h"
 
 namespace korvan {
 namespace {
@@ -34,44 +30,11 @@ bool equalIgnoringCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-mode_t newFileMode(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) {
-        return st.st_mode & 07777;
-    }
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return 0666 & ~mask;
-}
-
 // Writes beside the target under a temporary name, then renames over it.
 bool writeFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes) {
-    std::string temp = path + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
-        return false;
-    }
-    bool ok = ::fchmod(fd, newFileMode(path)) == 0;
-    const uint8_t* p = bytes.data();
-    size_t left = bytes.size();
-    while (ok && left > 0) {
-        const ssize_t n = ::write(fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            ok = false;
-            break;
-        }
-        p += n;
-        left -= static_cast<size_t>(n);
-    }
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        ::unlink(temp.c_str());
-    }
-    return ok;
+    AtomicFile file(path);
+    file.write(bytes.data(), bytes.size());
+    return file.commit(false);
 }
 
 }  // namespace

@@ -1,14 +1,11 @@
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
+#include "meshio/atomic_file.h"
 #include "meshio/obj.h"
 
 namespace korvan {
@@ -16,10 +13,10 @@ namespace {
 
 constexpr size_t kChunk = 1 << 20;
 
-// Buffered writer on a POSIX descriptor that remembers the first failure.
+// Buffers lines and hands them to the file in large chunks.
 class FileSink {
 public:
-    explicit FileSink(int fd) : m_fd(fd) { m_buffer.reserve(kChunk + 256); }
+    explicit FileSink(AtomicFile& file) : m_file(file) { m_buffer.reserve(kChunk + 256); }
 
     // Room for at least one line, then the caller appends with to_chars.
     char* reserveLine(size_t bytes) {
@@ -33,27 +30,13 @@ public:
     void commit(char* lineEnd) { m_buffer.resize(static_cast<size_t>(lineEnd - m_buffer.data())); }
 
     bool flush() {
-        const char* p = m_buffer.data();
-        size_t left = m_buffer.size();
-        while (m_ok && left > 0) {
-            const ssize_t n = ::write(m_fd, p, left);
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                m_ok = false;
-                break;
-            }
-            p += n;
-            left -= static_cast<size_t>(n);
-        }
+        const bool ok = m_file.write(m_buffer.data(), m_buffer.size());
         m_buffer.clear();
-        return m_ok;
+        return ok;
     }
-    bool ok() const { return m_ok; }
 
 private:
-    int m_fd;
-    bool m_ok = true;
+    AtomicFile& m_file;
     std::vector<char> m_buffer;
 };
 
@@ -98,43 +81,20 @@ void writeBody(const Solid& solid, FileSink& sink) {
     }
 }
 
-mode_t newFileMode(const std::string& path) {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) == 0) {
-        return st.st_mode & 07777;
-    }
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    return 0666 & ~mask;
-}
-
 }  // namespace
 
 Status writeObj(const Solid& solid, const std::string& path) {
-    const Status failed = Status::failure(kSaveErrorMessage);
-    if (path.empty()) {
-        return failed;
-    }
-    std::string temp = path + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) {
-        return failed;
-    }
-    bool ok = ::fchmod(fd, newFileMode(path)) == 0;
+    AtomicFile file(path);
+    bool ok = file.ok();
     try {
-        FileSink sink(fd);
+        FileSink sink(file);
         writeBody(solid, sink);
         ok = sink.flush() && ok;
     } catch (const std::bad_alloc&) {
         ok = false;
     }
-    // Make the data durable before the rename makes it visible under the real name.
-    ok = ::fsync(fd) == 0 && ok;
-    ok = ::close(fd) == 0 && ok;
-    ok = ok && ::rename(temp.c_str(), path.c_str()) == 0;
-    if (!ok) {
-        ::unlink(temp.c_str());
-        return failed;
+    if (!ok || !file.commit(true)) {
+        return Status::failure(kSaveErrorMessage);
     }
     return {};
 }
