@@ -97,31 +97,6 @@ int runBoolean(const char* name, const BooleanArguments& args) {
     return 0;
 }
 
-// "X,Y,Z" in the C locale.
-bool parseOffset(const std::string& text, Vector4& out) {
-    std::vector<std::string> parts;
-    size_t start = 0;
-    for (;;) {
-        const size_t comma = text.find(',', start);
-        parts.push_back(text.substr(start, comma - start));
-        if (comma == std::string::npos) {
-            break;
-        }
-        start = comma + 1;
-    }
-    float v[3];
-    if (parts.size() != 3) {
-        return false;
-    }
-    for (size_t i = 0; i < 3; ++i) {
-        if (!parseFloat(parts[i], v[i])) {
-            return false;
-        }
-    }
-    out = Vector4(v[0], v[1], v[2]);
-    return true;
-}
-
 void registerOperation(CLI::App& app, int& exitCode, const char* name, const char* description) {
     auto* cmd = app.add_subcommand(name, description);
     auto args = std::make_shared<BooleanArguments>();
@@ -132,7 +107,7 @@ void registerOperation(CLI::App& app, int& exitCode, const char* name, const cha
     cmd->add_option_function<std::string>(
            "--offset",
            [args](const std::string& text) {
-               if (!parseOffset(text, args->offset)) {
+               if (!parseVector(text, args->offset)) {
                    throw CLI::ValidationError("--offset", "ocekuje se X,Y,Z: " + text);
                }
            },

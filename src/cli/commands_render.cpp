@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/mesh_source.h"
 #include "cli/render_options.h"
 #include "image/image.h"
 #include "meshio/obj.h"

@@ -9,22 +9,33 @@
 #include "meshio/load.h"
 
 namespace korvan::cli {
-namespace {
-
-std::vector<std::string> splitCommas(const std::string& text) {
+std::vector<std::string> split(const std::string& text, char separator) {
     std::vector<std::string> parts;
     size_t start = 0;
     for (;;) {
-        const size_t comma = text.find(',', start);
-        parts.push_back(text.substr(start, comma - start));
-        if (comma == std::string::npos) {
+        const size_t at = text.find(separator, start);
+        parts.push_back(text.substr(start, at - start));
+        if (at == std::string::npos) {
             return parts;
         }
-        start = comma + 1;
+        start = at + 1;
     }
 }
 
-}  // namespace
+bool parseVector(const std::string& text, Vector4& out) {
+    const std::vector<std::string> parts = split(text, ',');
+    float v[3];
+    if (parts.size() != 3) {
+        return false;
+    }
+    for (size_t i = 0; i < 3; ++i) {
+        if (!parseFloat(parts[i], v[i])) {
+            return false;
+        }
+    }
+    out = Vector4(v[0], v[1], v[2]);
+    return true;
+}
 
 bool parseFloat(const std::string& text, float& out) {
     const char* begin = text.data();
@@ -68,7 +79,7 @@ std::optional<Status> parsePrimitive(const std::string& text, PrimitiveParameter
             continue;
         }
         const Status invalid = Status::failure(kInvalidParameterMessage);
-        const std::vector<std::string> parts = splitCommas(text.substr(prefix.size()));
+        const std::vector<std::string> parts = split(text.substr(prefix.size()), ',');
         const std::string layout = kind.layout;
         if (parts.size() != layout.size()) {
             return invalid;

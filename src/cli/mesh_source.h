@@ -3,10 +3,12 @@
 
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "generator/generators.h"
 #include "geometry/solid.h"
 #include "geometry/status.h"
+#include "geometry/vector4.h"
 
 namespace korvan::cli {
 
@@ -23,5 +25,10 @@ Status loadSource(const std::string& text, int objectNumber, Solid& target);
 // must be the number.
 bool parseFloat(const std::string& text, float& out);
 bool parseInt(const std::string& text, int& out);
+// "X,Y,Z", three floats as parseFloat reads them.
+bool parseVector(const std::string& text, Vector4& out);
+
+// The pieces of `text` between separators (one piece when there is none).
+std::vector<std::string> split(const std::string& text, char separator);
 
 }  // namespace korvan::cli

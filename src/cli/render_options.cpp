@@ -7,23 +7,6 @@
 #include "viewer/camera.h"
 
 namespace korvan::cli {
-namespace {
-
-std::vector<std::string> split(const std::string& text, char separator) {
-    std::vector<std::string> parts;
-    size_t start = 0;
-    for (;;) {
-        const size_t at = text.find(separator, start);
-        parts.push_back(text.substr(start, at - start));
-        if (at == std::string::npos) {
-            return parts;
-        }
-        start = at + 1;
-    }
-}
-
-}  // namespace
-
 bool parseSize(const std::string& text, int& width, int& height) {
     const std::vector<std::string> parts = split(text, 'x');
     int w = 0;
@@ -34,21 +17,6 @@ bool parseSize(const std::string& text, int& width, int& height) {
     }
     width = w;
     height = h;
-    return true;
-}
-
-bool parseVector(const std::string& text, Vector4& out) {
-    const std::vector<std::string> parts = split(text, ',');
-    float v[3];
-    if (parts.size() != 3) {
-        return false;
-    }
-    for (size_t i = 0; i < 3; ++i) {
-        if (!parseFloat(parts[i], v[i])) {
-            return false;
-        }
-    }
-    out = Vector4(v[0], v[1], v[2]);
     return true;
 }
 

@@ -13,8 +13,6 @@ namespace korvan::cli {
 
 // "WxH" with both between 1 and 16384.
 bool parseSize(const std::string& text, int& width, int& height);
-// "X,Y,Z" in the C locale.
-bool parseVector(const std::string& text, Vector4& out);
 // "lin:STEP" or "sin:AMP,START,STEP" (START and STEP whole degrees).
 bool parseMotion(const std::string& text, AxisMotion& out);
 
