@@ -3,28 +3,7 @@
 set -u
 CLI=$1
 DATA=$2
-WORK=$(mktemp -d)
-trap 'rm -rf "$WORK"' EXIT
-cd "$WORK"
-
-passed=0
-failed=0
-check() {  # check NAME CONDITION...
-    local name=$1
-    shift
-    if "$@"; then
-        passed=$((passed + 1))
-    else
-        failed=$((failed + 1))
-        echo "FAILED: $name" >&2
-    fi
-}
-run() {  # run ARGS...: sets rc, out, err
-    "$CLI" "$@" >out.txt 2>err.txt
-    rc=$?
-    out=$(cat out.txt)
-    err=$(cat err.txt)
-}
+source "$(dirname "${BASH_SOURCE[0]}")/cli_lib.sh"
 
 run info cube:1
 check "info exits 0" test "$rc" -eq 0
@@ -102,5 +81,4 @@ check "demo exits 0" test "$rc" -eq 0
 check "demo writes its mesh" test -s demo-kugla.obj
 cd ..
 
-echo "$passed passed, $failed failed"
-test "$failed" -eq 0
+finish

@@ -4,30 +4,10 @@
 set -u
 CLI=$1
 PROBE=$2
-WORK=$(mktemp -d)
-trap 'rm -rf "$WORK"' EXIT
-cd "$WORK"
+source "$(dirname "${BASH_SOURCE[0]}")/cli_lib.sh"
 # Software rendering, so that pictures do not depend on the machine's GPU.
 export LIBGL_ALWAYS_SOFTWARE=1
 
-passed=0
-failed=0
-check() {  # check NAME CONDITION...
-    local name=$1
-    shift
-    if "$@"; then
-        passed=$((passed + 1))
-    else
-        failed=$((failed + 1))
-        echo "FAILED: $name" >&2
-    fi
-}
-run() {  # run ARGS...: sets rc, out, err
-    "$CLI" "$@" >out.txt 2>err.txt
-    rc=$?
-    out=$(cat out.txt)
-    err=$(cat err.txt)
-}
 dark_red() {  # dark_red "R G B"
     local r g b
     read -r r g b <<<"$1"
@@ -134,5 +114,4 @@ check "demo exits 0" test "$rc" -eq 0
 check "demo writes milling frames" test -e demo-glodanje0000.BMP -a -e demo-glodanje0003.BMP
 cd ..
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+finish

@@ -2,26 +2,7 @@
 # korvan-cli union, intersection and difference as a user runs them.
 set -u
 CLI=$1
-WORK=$(mktemp -d)
-trap 'rm -rf "$WORK"' EXIT
-cd "$WORK"
-
-passed=0
-failed=0
-check() {  # check NAME CONDITION...
-    local name=$1
-    shift
-    if "$@"; then
-        passed=$((passed + 1))
-    else
-        failed=$((failed + 1))
-        echo "FAILED: $name" >&2
-    fi
-}
-run() {  # run ARGS...: sets rc
-    "$CLI" "$@" >out.txt 2>err.txt
-    rc=$?
-}
+source "$(dirname "${BASH_SOURCE[0]}")/cli_lib.sh"
 
 run difference cube:2 sphere:12,16,0.6 --offset 0,0,1 --sampling 0.03 -o diff.obj
 check "difference exits 0" test "$rc" -eq 0
@@ -68,5 +49,4 @@ run union cube:1 -o x.obj
 check "a missing operand is a usage error" test "$rc" -eq 2
 check "no file after usage errors" test ! -e x.obj
 
-echo "$passed passed, $failed failed"
-test "$failed" -eq 0
+finish
