@@ -117,6 +117,10 @@ private:
     void queueMessage(const QString& text, const QString& caption, Prompts::Icon icon);
     void showPendingMessages();
     void rememberFolderOf(const QString& path);
+    // After a load or a generation: shows why it was refused, or places the camera for a new
+    // object 1 and reports the counts with `report`.
+    void finishNewObject(int32_t objectNumber, const Status& status, double nearPlane,
+                         const char* report);
     void openPopupMenu(const QPoint& globalPos);
     void releaseGL();
 

@@ -119,19 +119,24 @@ void CSceneView::LoadObject(int32_t objectNumber) {
     rememberFolderOf(path);
     BusyScope busy(*this);
     const Status s = m_scene.LoadObject(objectNumber, QFile::encodeName(path).toStdString());
-    if (!s) {
+    finishNewObject(objectNumber, s, kNearAfterReading,
+                    "Procitano i uzorkovano tijelo:\n%d tokuta,  %d vrhova");
+}
+
+void CSceneView::finishNewObject(int32_t objectNumber, const Status& status, double nearPlane,
+                                 const char* report) {
+    if (!status) {
         // The previous object, its tree and the camera stay as they were.
-        queueMessage(QString::fromStdString(s.message()), QStringLiteral("Greska"),
+        queueMessage(QString::fromStdString(status.message()), QStringLiteral("Greska"),
                      Prompts::Icon::Error);
         return;
     }
     const Solid& target = objectNumber == 1 ? m_scene.m_object1 : m_scene.m_object2;
     if (objectNumber == 1) {
-        placeCameraForObject(m_viewState, target, kNearAfterReading);
+        placeCameraForObject(m_viewState, target, nearPlane);
     }
     m_redraw = 1;
-    queueMessage(countsReport("Procitano i uzorkovano tijelo:\n%d tokuta,  %d vrhova", target), {},
-                 Prompts::Icon::None);
+    queueMessage(countsReport(report, target), {}, Prompts::Icon::None);
 }
 
 void CSceneView::SaveObject(int32_t objectNumber) {
@@ -182,18 +187,8 @@ void CSceneView::OnGenerator() {
     // Parameters were checked by the dialog; the scene checks again and replaces the target
     // only on success.
     const Status s = m_scene.GenerateObject(objectNumber, dialog.parameters());
-    if (!s) {
-        queueMessage(QString::fromStdString(s.message()), QStringLiteral("Greska"),
-                     Prompts::Icon::Error);
-        return;
-    }
-    const Solid& target = objectNumber == 1 ? m_scene.m_object1 : m_scene.m_object2;
-    if (objectNumber == 1) {
-        placeCameraForObject(m_viewState, target, kNearAfterGenerating);
-    }
-    m_redraw = 1;
-    queueMessage(countsReport("Generirano tijelo:\n%d tokuta,  %d vrhova", target), {},
-                 Prompts::Icon::None);
+    finishNewObject(objectNumber, s, kNearAfterGenerating,
+                    "Generirano tijelo:\n%d tokuta,  %d vrhova");
 }
 
 void CSceneView::OnSamplingFactor() {
