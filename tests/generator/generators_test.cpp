@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <functional>
+#include <ostream>
 #include <string>
 
 #include "generator/generators.h"
@@ -18,6 +19,7 @@ struct ShapeCase {
     int32_t triangles;
     double volume;     // of the polyhedron, where it has a closed form; < 0: skip
     double tolerance;  // relative
+    friend void PrintTo(const ShapeCase& c, std::ostream* os) { *os << c.name; }
 };
 
 // Exact volumes of the polyhedra the generators build (with their 3.14159 angles, the

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <ostream>
 #include <string>
 
 #include "meshio/load.h"
@@ -103,6 +104,7 @@ struct Refusal {
     std::string name;
     std::string text;
     std::string lineMention;  // what the message must name
+    friend void PrintTo(const Refusal& r, std::ostream* os) { *os << r.name; }
 };
 
 class ObjReaderRefuses : public ObjReader, public testing::WithParamInterface<Refusal> {};

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <cmath>
 #include <filesystem>
+#include <ostream>
 #include <string>
 
 #include "meshio/edge_sampling.h"
@@ -20,6 +21,7 @@ struct RealMesh {
     int32_t vertices;
     int32_t triangles;
     bool closed;
+    friend void PrintTo(const RealMesh& m, std::ostream* os) { *os << m.file; }
 };
 
 class RealMeshTest : public testing::TestWithParam<RealMesh> {};
