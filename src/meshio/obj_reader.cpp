@@ -1,10 +1,15 @@
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
 #include <limits>
 #include <new>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "meshio/obj.h"
@@ -20,20 +25,69 @@ bool isSpace(char c) {
     return isBlank(c) || c == '\n';
 }
 
-bool readWholeFile(const std::string& path, std::string& text) {
-    std::FILE* f = std::fopen(path.c_str(), "rb");
-    if (f == nullptr) {
-        return false;
+// The file's bytes, mapped read-only (no copy, no zero-filled buffer); an empty file maps
+// to an empty view.
+class MappedFile {
+public:
+    explicit MappedFile(const std::string& path) {
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            return;
+        }
+        struct stat st {};
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+            m_size = static_cast<size_t>(st.st_size);
+            if (m_size == 0) {
+                m_ok = true;
+            } else {
+                void* p = ::mmap(nullptr, m_size, PROT_READ, MAP_PRIVATE, fd, 0);
+                if (p != MAP_FAILED) {
+                    m_data = static_cast<const char*>(p);
+                    ::madvise(p, m_size, MADV_SEQUENTIAL);
+                    m_ok = true;
+                }
+            }
+        }
+        ::close(fd);
     }
-    bool ok = std::fseek(f, 0, SEEK_END) == 0;
-    const long size = ok ? std::ftell(f) : -1;
-    ok = ok && size >= 0 && std::fseek(f, 0, SEEK_SET) == 0;
-    if (ok) {
-        text.resize(static_cast<size_t>(size));
-        ok = std::fread(text.data(), 1, text.size(), f) == text.size();
+    ~MappedFile() {
+        if (m_data != nullptr) {
+            ::munmap(const_cast<char*>(m_data), m_size);
+        }
     }
-    std::fclose(f);
-    return ok;
+    MappedFile(const MappedFile&) = delete;
+    MappedFile& operator=(const MappedFile&) = delete;
+
+    bool ok() const { return m_ok; }
+    std::string_view text() const { return m_data ? std::string_view(m_data, m_size) : ""; }
+
+private:
+    const char* m_data = nullptr;
+    size_t m_size = 0;
+    bool m_ok = false;
+};
+
+// Upper bounds of the vertex and triangle counts, so that the arrays grow only once: lines
+// starting with v or f (after any indentation); faces of more corners are rare.
+void reserveFor(std::string_view text, std::vector<Vector4>& vertices,
+                std::vector<Triangle>& triangles) {
+    size_t v = 0;
+    size_t f = 0;
+    size_t at = 0;
+    while (at < text.size()) {
+        while (at < text.size() && isBlank(text[at])) {
+            ++at;
+        }
+        if (at < text.size()) {
+            const char c = text[at];
+            v += (c == 'v' || c == 'V');
+            f += (c == 'f' || c == 'F');
+        }
+        const size_t nl = text.find('\n', at);
+        at = nl == std::string_view::npos ? text.size() : nl + 1;
+    }
+    vertices.reserve(v);
+    triangles.reserve(f);
 }
 
 // Parses one line of the file; `p` starts after the line's first character.
@@ -115,7 +169,8 @@ std::string lineError(const std::string& path, int64_t line, const std::string& 
     return "Greska u datoteci " + path + ", redak " + std::to_string(line) + ": " + what;
 }
 
-Status parse(const std::string& path, const std::string& text, Parsed& out) {
+Status parse(const std::string& path, std::string_view text, Parsed& out) {
+    reserveFor(text, out.vertices, out.triangles);
     const char* p = text.data();
     const char* const end = p + text.size();
     int64_t line = 1;
@@ -222,15 +277,14 @@ Status parse(const std::string& path, const std::string& text, Parsed& out) {
 
 Status readObj(const std::string& path, Solid& target) {
     try {
-        std::string text;
-        if (!readWholeFile(path, text)) {
+        const MappedFile file(path);
+        if (!file.ok()) {
             return Status::failure("Datoteka " + path + " se ne moze procitati");
         }
         Parsed parsed;
-        if (Status s = parse(path, text, parsed); !s) {
+        if (Status s = parse(path, file.text(), parsed); !s) {
             return s;
         }
-        text = {};
 
         Solid fresh;
         fresh.vertices = std::move(parsed.vertices);

@@ -143,6 +143,16 @@ TEST_F(ObjReader, RefusesAMissingFile) {
     expectPreloadKept();
 }
 
+TEST_F(ObjReader, RefusesAFolderAndReadsAnEmptyFileAsAnEmptyMesh) {
+    preload();
+    EXPECT_FALSE(readObj(dir.dir(), solid).ok());
+    expectPreloadKept();
+    ASSERT_TRUE(read("").ok());
+    EXPECT_EQ(solid.loaded, 1);
+    EXPECT_EQ(solid.vertexCount(), 0);
+    EXPECT_EQ(solid.triangleCount(), 0);
+}
+
 TEST_F(ObjReader, TinyNumbersBecomeZeroNotErrors) {
     ASSERT_TRUE(read("v 1e-50 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n").ok());
     EXPECT_EQ(solid.vertexCount(), 3);
