@@ -8,6 +8,7 @@
 #include "generator/generators.h"
 #include "meshio/edge_sampling.h"
 #include "scene/animation.h"
+#include "scene/boolean_cases.h"
 #include "scene/scene.h"
 
 namespace korvan {
@@ -48,29 +49,13 @@ void expectSameWithinRounding(const std::vector<Vector4>& a, const std::vector<V
     }
 }
 
-PrimitiveParameters cube(float a) {
-    PrimitiveParameters p;
-    p.shape = Shape::Cube;
-    p.a = a;
-    return p;
-}
-
-PrimitiveParameters sphere(float r) {
-    PrimitiveParameters p;
-    p.shape = Shape::Sphere;
-    p.m = 8;
-    p.n = 12;
-    p.a = r;
-    return p;
-}
-
 // A coarse cube (edge 2) as workpiece and a small sphere as tool, quick to mill.
 class AnimationTest : public ::testing::Test {
 protected:
     void SetUp() override {
         g_samplingFactor = 0.08f;
-        ASSERT_TRUE(scene.GenerateObject(1, cube(2.0f)).ok());
-        ASSERT_TRUE(scene.GenerateObject(2, sphere(0.3f)).ok());
+        ASSERT_TRUE(scene.GenerateObject(1, test::cubeParameters(2.0f)).ok());
+        ASSERT_TRUE(scene.GenerateObject(2, test::sphereParameters(8, 12, 0.3f)).ok());
         g_samplingFactor = 0.01f;
         g_object2Offset = Vector4(0.9f, 0.2f, 0.1f);
     }
@@ -174,8 +159,8 @@ TEST_F(AnimationTest, StartEqualsTheSameDifferencesDoneByHand) {
     // Reference: the same subtractions step by step, as the animation's own bookkeeping does.
     Scene reference;
     g_samplingFactor = 0.08f;
-    ASSERT_TRUE(reference.GenerateObject(1, cube(2.0f)).ok());
-    ASSERT_TRUE(reference.GenerateObject(2, sphere(0.3f)).ok());
+    ASSERT_TRUE(reference.GenerateObject(1, test::cubeParameters(2.0f)).ok());
+    ASSERT_TRUE(reference.GenerateObject(2, test::sphereParameters(8, 12, 0.3f)).ok());
     g_samplingFactor = 0.01f;
     const Vector4 start = g_object2Offset;
     g_animationRunning = 1;

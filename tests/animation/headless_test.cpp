@@ -10,6 +10,7 @@
 #include "image/decode.h"
 #include "meshio/edge_sampling.h"
 #include "scene/animation.h"
+#include "scene/boolean_cases.h"
 #include "support/mesh_checks.h"
 #include "viewer/camera.h"
 #include "viewer/headless_context.h"
@@ -20,22 +21,6 @@ namespace {
 
 constexpr int32_t kWidth = 160;
 constexpr int32_t kHeight = 120;
-
-PrimitiveParameters cube(float a) {
-    PrimitiveParameters p;
-    p.shape = Shape::Cube;
-    p.a = a;
-    return p;
-}
-
-PrimitiveParameters sphere(float r) {
-    PrimitiveParameters p;
-    p.shape = Shape::Sphere;
-    p.m = 8;
-    p.n = 12;
-    p.a = r;
-    return p;
-}
 
 bool isWhite(const uint8_t* p) {
     return p[0] == 255 && p[1] == 255 && p[2] == 255;
@@ -68,8 +53,8 @@ protected:
             GTEST_SKIP() << "no headless OpenGL context: " << s.message();
         }
         g_samplingFactor = 0.08f;
-        ASSERT_TRUE(scene.GenerateObject(1, cube(2.0f)).ok());
-        ASSERT_TRUE(scene.GenerateObject(2, sphere(0.3f)).ok());
+        ASSERT_TRUE(scene.GenerateObject(1, test::cubeParameters(2.0f)).ok());
+        ASSERT_TRUE(scene.GenerateObject(2, test::sphereParameters(8, 12, 0.3f)).ok());
         g_samplingFactor = 0.01f;
         placeCameraForObject(view, scene.m_object1, 0.5);
         g_coloredMaterials = 1;
