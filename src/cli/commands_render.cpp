@@ -61,19 +61,26 @@ std::unique_ptr<HeadlessContext> openContext(int width, int height) {
     return context;
 }
 
+// Object 1 from `source1` and, unless `source2` is empty, object 2; says why on failure.
+bool loadOperands(Scene& scene, const std::string& source1, const std::string& source2,
+                  ViewState& view) {
+    Status s = loadSceneObject(scene, source1, 1, view);
+    if (s && !source2.empty()) {
+        s = loadSceneObject(scene, source2, 2, view);
+    }
+    if (!s) {
+        printError(s.message());
+        return false;
+    }
+    return true;
+}
+
 int runRender(const RenderArguments& args) {
     LineReporter reporter;
     Scene scene(&reporter);
     ViewState view;
-    if (Status s = loadSceneObject(scene, args.source1, 1, view); !s) {
-        printError(s.message());
+    if (!loadOperands(scene, args.source1, args.source2, view)) {
         return 1;
-    }
-    if (!args.source2.empty()) {
-        if (Status s = loadSceneObject(scene, args.source2, 2, view); !s) {
-            printError(s.message());
-            return 1;
-        }
     }
     const std::unique_ptr<HeadlessContext> context = openContext(args.width, args.height);
     if (!context) {
@@ -149,12 +156,7 @@ int runMill(const MillArguments& args) {
     LineReporter reporter;
     Scene scene(&reporter);
     ViewState view;
-    if (Status s = loadSceneObject(scene, args.source1, 1, view); !s) {
-        printError(s.message());
-        return 1;
-    }
-    if (Status s = loadSceneObject(scene, args.source2, 2, view); !s) {
-        printError(s.message());
+    if (!loadOperands(scene, args.source1, args.source2, view)) {
         return 1;
     }
     const std::unique_ptr<HeadlessContext> context = openContext(args.width, args.height);
