@@ -11,6 +11,7 @@ packages=(
     qt6-base-dev libqt6opengl6-dev
     xvfb xauth
     libjpeg62-turbo-dev libgif-dev libpng-dev
+    libcgal-dev
 )
 
 missing=()

@@ -1,0 +1,62 @@
+// Exact intersection and splitting of two welded triangle sets; the only users of CGAL.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace korvan::closed {
+
+// An input position; every coordinate is a float, so exact in double.
+struct Point3 {
+    double x, y, z;
+};
+
+using Corners = std::array<int32_t, 3>;
+
+// One triangle of the split surfaces. Points below pointCount() name input vertices first,
+// then seam points; both operands use the same id for the same seam point.
+struct Piece {
+    Corners v;
+    int32_t source;      // index of the input triangle it comes from
+    uint8_t seamMask;    // bit e: edge v[e] -> v[(e + 1) % 3] lies on the other operand
+    int8_t coplanar;     // 0: off the other surface; +1 / -1: on it, same / opposite facing
+};
+
+class Arrangement {
+public:
+    // `triangles` below `firstOther` belong to object 1, the rest to object 2. Triangles must
+    // be non-degenerate (three distinct, non-collinear points).
+    Arrangement(std::vector<Point3> points, std::vector<Corners> triangles, int32_t firstOther);
+    ~Arrangement();
+    Arrangement(const Arrangement&) = delete;
+    Arrangement& operator=(const Arrangement&) = delete;
+
+    // Exact intersection of each candidate pair (object 1 triangle, object 2 triangle).
+    // Returns the number of pairs that touch.
+    int64_t intersect(const std::vector<std::pair<int32_t, int32_t>>& candidates);
+
+    // Splits every touched triangle along its seam segments into pieces (in triangle order).
+    // Returns false, with `error()` set, when seam segments cross inside a triangle, which only
+    // a self-intersecting operand produces.
+    bool split();
+
+    const std::vector<Piece>& pieces() const;
+    int32_t pointCount() const;
+    int64_t seamPointCount() const;
+    // The point rounded to the nearest float per coordinate, for the output mesh.
+    std::array<float, 3> rounded(int32_t point) const;
+    // Exact parity of crossings of a ray from the piece's centroid with the other operand.
+    // The piece must not lie on the other surface.
+    bool insideOther(int32_t piece) const;
+    const std::string& error() const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> m_impl;
+};
+
+}  // namespace korvan::closed

@@ -1,0 +1,568 @@
+// The closed-result Boolean: weld, find touching pairs, split, classify patches, assemble.
+#include "closed/closed_boolean.h"
+
+#include <algorithm>
+#include <array>
+#include <cassert>
+#include <chrono>
+#include <cmath>
+#include <exception>
+#include <new>
+#include <numeric>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "closed/arrangement.h"
+#include "geometry/mesh_topology.h"
+
+namespace korvan {
+namespace {
+
+using closed::Corners;
+using closed::Piece;
+using closed::Point3;
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point& t) {
+    const Clock::time_point now = Clock::now();
+    const double s = std::chrono::duration<double>(now - t).count();
+    t = now;
+    return s;
+}
+
+using Key3 = std::array<float, 3>;
+
+Key3 keyOf(const Vector4& v) {
+    // +0.0f folds -0 into +0.
+    return {v.x + 0.0f, v.y + 0.0f, v.z + 0.0f};
+}
+
+// Both operands over one table of distinct positions: equal positions of either operand share
+// one point, so a vertex one operand has on the other's surface is found as itself.
+struct Welded {
+    std::vector<Point3> points;
+    std::vector<Corners> tris;
+    int32_t firstOther = 0;
+};
+
+bool collinear(const Point3& a, const Point3& b, const Point3& c) {
+    // Differences of floats are exact in double, and so are their products; a zero cross
+    // product is therefore decided exactly for the meshes the program makes.
+    const double ux = b.x - a.x, uy = b.y - a.y, uz = b.z - a.z;
+    const double vx = c.x - a.x, vy = c.y - a.y, vz = c.z - a.z;
+    return uy * vz == uz * vy && uz * vx == ux * vz && ux * vy == uy * vx;
+}
+
+std::string dropDegenerate(Welded& w) {
+    std::vector<Corners> kept;
+    kept.reserve(w.tris.size());
+    int32_t firstOther = w.firstOther;
+    int32_t dropped[2] = {0, 0};
+    for (size_t t = 0; t < w.tris.size(); ++t) {
+        const Corners& c = w.tris[t];
+        const int side = static_cast<int32_t>(t) >= w.firstOther ? 1 : 0;
+        if (c[0] == c[1] || c[1] == c[2] || c[0] == c[2] ||
+            collinear(w.points[c[0]], w.points[c[1]], w.points[c[2]])) {
+            ++dropped[side];
+            if (side == 0) {
+                --firstOther;
+            }
+            continue;
+        }
+        kept.push_back(c);
+    }
+    w.firstOther = firstOther;
+    w.tris.swap(kept);
+    for (int side = 0; side < 2; ++side) {
+        if (dropped[side] == 0) {
+            continue;
+        }
+        // Dropping slivers must leave the operand closed; otherwise it was never a solid.
+        Solid check;
+        const int32_t begin = side == 0 ? 0 : w.firstOther;
+        const int32_t end = side == 0 ? w.firstOther : static_cast<int32_t>(w.tris.size());
+        check.vertices.reserve(w.points.size());
+        for (const Point3& p : w.points) {
+            check.vertices.emplace_back(static_cast<float>(p.x), static_cast<float>(p.y),
+                                        static_cast<float>(p.z));
+        }
+        for (int32_t t = begin; t < end; ++t) {
+            Triangle tri;
+            tri.setIndices(w.tris[t][0], w.tris[t][1], w.tris[t][2]);
+            check.triangles.push_back(tri);
+        }
+        const MeshTopology topo = analyzeTopology(check);
+        if (topo.openEdges != 0 || topo.nonManifoldEdges != 0 || topo.orientationFlips != 0) {
+            return "Objekt " + std::to_string(side + 1) + " ima " +
+                   std::to_string(dropped[side]) +
+                   " trokuta bez povrsine koje nije moguce ukloniti a da tijelo ostane zatvoreno";
+        }
+    }
+    return {};
+}
+
+Welded weld(const Solid& a, const Solid& b) {
+    const size_t na = a.vertices.size(), nb = b.vertices.size();
+    std::vector<Key3> key(na + nb);
+    for (size_t i = 0; i < na; ++i) {
+        key[i] = keyOf(a.vertices[i]);
+    }
+    for (size_t i = 0; i < nb; ++i) {
+        key[na + i] = keyOf(b.vertices[i]);
+    }
+    std::vector<int32_t> order(key.size());
+    std::iota(order.begin(), order.end(), 0);
+    std::sort(order.begin(), order.end(),
+              [&](int32_t p, int32_t q) { return key[p] < key[q] || (key[p] == key[q] && p < q); });
+    std::vector<int32_t> id(key.size());
+    Welded w;
+    w.points.reserve(key.size());
+    for (size_t k = 0; k < order.size(); ++k) {
+        const Key3& v = key[order[k]];
+        if (k == 0 || v != key[order[k - 1]]) {
+            w.points.push_back({v[0], v[1], v[2]});
+        }
+        id[order[k]] = static_cast<int32_t>(w.points.size() - 1);
+    }
+    w.tris.reserve(a.triangles.size() + b.triangles.size());
+    for (const Triangle& t : a.triangles) {
+        w.tris.push_back({id[t.i0], id[t.i1], id[t.i2]});
+    }
+    w.firstOther = static_cast<int32_t>(w.tris.size());
+    const auto off = static_cast<int32_t>(na);
+    for (const Triangle& t : b.triangles) {
+        w.tris.push_back({id[off + t.i0], id[off + t.i1], id[off + t.i2]});
+    }
+    return w;
+}
+
+struct Box {
+    std::array<double, 3> lo, hi;
+};
+
+Box boxOf(const Welded& w, int32_t t) {
+    const Corners& c = w.tris[t];
+    Box b{{w.points[c[0]].x, w.points[c[0]].y, w.points[c[0]].z},
+          {w.points[c[0]].x, w.points[c[0]].y, w.points[c[0]].z}};
+    for (int k = 1; k < 3; ++k) {
+        const Point3& p = w.points[c[k]];
+        const double v[3] = {p.x, p.y, p.z};
+        for (int i = 0; i < 3; ++i) {
+            b.lo[i] = std::min(b.lo[i], v[i]);
+            b.hi[i] = std::max(b.hi[i], v[i]);
+        }
+    }
+    return b;
+}
+
+bool overlaps(const Box& a, const Box& b) {
+    for (int i = 0; i < 3; ++i) {
+        if (a.hi[i] < b.lo[i] || b.hi[i] < a.lo[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Pairs (object 1 triangle, object 2 triangle) whose closed boxes meet, through a uniform grid
+// over the part of space both operands' boxes share. Each pair is reported once, by the cell
+// holding the low corner of the two boxes' overlap, in a fixed order.
+std::vector<std::pair<int32_t, int32_t>> candidatePairs(const Welded& w) {
+    const auto nt = static_cast<int32_t>(w.tris.size());
+    std::vector<Box> boxes(w.tris.size());
+    Box all[2];
+    for (int s = 0; s < 2; ++s) {
+        all[s] = {{HUGE_VAL, HUGE_VAL, HUGE_VAL}, {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL}};
+    }
+    for (int32_t t = 0; t < nt; ++t) {
+        boxes[t] = boxOf(w, t);
+        Box& b = all[t >= w.firstOther ? 1 : 0];
+        for (int i = 0; i < 3; ++i) {
+            b.lo[i] = std::min(b.lo[i], boxes[t].lo[i]);
+            b.hi[i] = std::max(b.hi[i], boxes[t].hi[i]);
+        }
+    }
+    std::vector<std::pair<int32_t, int32_t>> pairs;
+    if (w.firstOther == 0 || w.firstOther == nt || !overlaps(all[0], all[1])) {
+        return pairs;
+    }
+    Box region;
+    for (int i = 0; i < 3; ++i) {
+        region.lo[i] = std::max(all[0].lo[i], all[1].lo[i]);
+        region.hi[i] = std::min(all[0].hi[i], all[1].hi[i]);
+    }
+    std::vector<int32_t> members;
+    double sizeSum = 0;
+    for (int32_t t = 0; t < nt; ++t) {
+        if (overlaps(boxes[t], region)) {
+            members.push_back(t);
+            const Box& b = boxes[t];
+            sizeSum += std::max({b.hi[0] - b.lo[0], b.hi[1] - b.lo[1], b.hi[2] - b.lo[2]});
+        }
+    }
+    if (members.empty()) {
+        return pairs;
+    }
+    // Cells about the size of a triangle, at most a few per member triangle.
+    double cell = std::max(2.0 * sizeSum / static_cast<double>(members.size()), 1e-30);
+    std::array<int64_t, 3> dim{};
+    for (;;) {
+        int64_t total = 1;
+        for (int i = 0; i < 3; ++i) {
+            dim[i] = std::clamp<int64_t>(
+                static_cast<int64_t>(std::ceil((region.hi[i] - region.lo[i]) / cell)), 1, 2048);
+            total *= dim[i];
+        }
+        if (total <= 4 * static_cast<int64_t>(members.size()) + 64) {
+            break;
+        }
+        cell *= 1.5;
+    }
+    const auto cellOf = [&](int i, double v) {
+        const auto c = static_cast<int64_t>(std::floor((v - region.lo[i]) / cell));
+        return std::clamp<int64_t>(c, 0, dim[i] - 1);
+    };
+    const auto index = [&](int64_t x, int64_t y, int64_t z) { return (z * dim[1] + y) * dim[0] + x; };
+    const size_t cells = static_cast<size_t>(dim[0] * dim[1] * dim[2]);
+    // Two passes (count, fill) into one array per operand, cell by cell.
+    std::vector<int64_t> start[2];
+    std::vector<int32_t> items[2];
+    for (int s = 0; s < 2; ++s) {
+        start[s].assign(cells + 1, 0);
+    }
+    for (int pass = 0; pass < 2; ++pass) {
+        std::vector<int64_t> fill[2];
+        if (pass == 1) {
+            for (int s = 0; s < 2; ++s) {
+                for (size_t c = 0; c < cells; ++c) {
+                    start[s][c + 1] += start[s][c];
+                }
+                items[s].resize(static_cast<size_t>(start[s][cells]));
+                fill[s].assign(start[s].begin(), start[s].end() - 1);
+            }
+        }
+        for (int32_t t : members) {
+            const int s = t >= w.firstOther ? 1 : 0;
+            const Box& b = boxes[t];
+            const int64_t x0 = cellOf(0, b.lo[0]), x1 = cellOf(0, b.hi[0]);
+            const int64_t y0 = cellOf(1, b.lo[1]), y1 = cellOf(1, b.hi[1]);
+            const int64_t z0 = cellOf(2, b.lo[2]), z1 = cellOf(2, b.hi[2]);
+            for (int64_t z = z0; z <= z1; ++z) {
+                for (int64_t y = y0; y <= y1; ++y) {
+                    for (int64_t x = x0; x <= x1; ++x) {
+                        const auto c = static_cast<size_t>(index(x, y, z));
+                        if (pass == 0) {
+                            ++start[s][c + 1];
+                        } else {
+                            items[s][static_cast<size_t>(fill[s][c]++)] = t;
+                        }
+                    }
+                }
+            }
+        }
+    }
+    for (int64_t z = 0; z < dim[2]; ++z) {
+        for (int64_t y = 0; y < dim[1]; ++y) {
+            for (int64_t x = 0; x < dim[0]; ++x) {
+                const auto c = static_cast<size_t>(index(x, y, z));
+                for (int64_t i = start[0][c]; i < start[0][c + 1]; ++i) {
+                    const int32_t a = items[0][static_cast<size_t>(i)];
+                    for (int64_t j = start[1][c]; j < start[1][c + 1]; ++j) {
+                        const int32_t b = items[1][static_cast<size_t>(j)];
+                        if (!overlaps(boxes[a], boxes[b])) {
+                            continue;
+                        }
+                        const double lo[3] = {std::max(boxes[a].lo[0], boxes[b].lo[0]),
+                                              std::max(boxes[a].lo[1], boxes[b].lo[1]),
+                                              std::max(boxes[a].lo[2], boxes[b].lo[2])};
+                        if (cellOf(0, lo[0]) == x && cellOf(1, lo[1]) == y &&
+                            cellOf(2, lo[2]) == z) {
+                            pairs.emplace_back(a, b);
+                        }
+                    }
+                }
+            }
+        }
+    }
+    std::sort(pairs.begin(), pairs.end());
+    return pairs;
+}
+
+// Disjoint sets over pieces, joined across edges that are not on the seam.
+struct Patches {
+    std::vector<int32_t> parent;
+    explicit Patches(size_t n) : parent(n) { std::iota(parent.begin(), parent.end(), 0); }
+    int32_t find(int32_t x) {
+        while (parent[x] != x) {
+            parent[x] = parent[parent[x]];
+            x = parent[x];
+        }
+        return x;
+    }
+    void join(int32_t a, int32_t b) {
+        a = find(a);
+        b = find(b);
+        // The smaller index is the root, so a patch's root is its first piece.
+        if (a < b) {
+            parent[b] = a;
+        } else if (b < a) {
+            parent[a] = b;
+        }
+    }
+};
+
+Patches findPatches(const std::vector<Piece>& pieces, int32_t firstOther) {
+    struct Use {
+        int32_t side, lo, hi, piece;
+        bool seam;
+        bool operator<(const Use& o) const {
+            return std::tie(side, lo, hi, piece) < std::tie(o.side, o.lo, o.hi, o.piece);
+        }
+    };
+    std::vector<Use> uses;
+    uses.reserve(pieces.size() * 3);
+    for (int32_t p = 0; p < static_cast<int32_t>(pieces.size()); ++p) {
+        const Piece& piece = pieces[p];
+        const int32_t side = piece.source >= firstOther ? 1 : 0;
+        for (int e = 0; e < 3; ++e) {
+            const int32_t a = piece.v[e], b = piece.v[(e + 1) % 3];
+            uses.push_back({side, std::min(a, b), std::max(a, b), p,
+                            (piece.seamMask & (1u << e)) != 0});
+        }
+    }
+    std::sort(uses.begin(), uses.end());
+    // Edges of either operand that lie on the other surface; flagged from either side.
+    std::vector<std::pair<int32_t, int32_t>> seam;
+    for (const Use& u : uses) {
+        if (u.seam) {
+            seam.emplace_back(u.lo, u.hi);
+        }
+    }
+    std::sort(seam.begin(), seam.end());
+    seam.erase(std::unique(seam.begin(), seam.end()), seam.end());
+    Patches patches(pieces.size());
+    for (size_t i = 0; i < uses.size();) {
+        size_t j = i + 1;
+        while (j < uses.size() && uses[j].side == uses[i].side && uses[j].lo == uses[i].lo &&
+               uses[j].hi == uses[i].hi) {
+            ++j;
+        }
+        if (j - i == 2 && !std::binary_search(seam.begin(), seam.end(),
+                                              std::make_pair(uses[i].lo, uses[i].hi))) {
+            patches.join(uses[i].piece, uses[i + 1].piece);
+        }
+        i = j;
+    }
+    return patches;
+}
+
+bool keepPiece(const Piece& piece, bool fromOther, bool inside, BooleanOp op) {
+    if (piece.coplanar != 0) {
+        // Where the surfaces coincide one copy at most survives, and it is object 1's.
+        if (fromOther) {
+            return false;
+        }
+        return piece.coplanar > 0 ? op != BooleanOp::Difference : op == BooleanOp::Difference;
+    }
+    switch (op) {
+        case BooleanOp::Union:
+            return !inside;
+        case BooleanOp::Intersection:
+            return inside;
+        case BooleanOp::Difference:
+            break;
+    }
+    return fromOther ? inside : !inside;
+}
+
+Status run(const Solid& object1, const Solid& object2, BooleanOp op, Solid& result,
+           ClosedReport& report) {
+    Clock::time_point t = Clock::now();
+    const Clock::time_point start = t;
+    Welded w = weld(object1, object2);
+    if (std::string message = dropDegenerate(w); !message.empty()) {
+        return Status::failure(message);
+    }
+    report.weldSeconds = secondsSince(t);
+
+    const std::vector<std::pair<int32_t, int32_t>> candidates = candidatePairs(w);
+    report.broadPhaseSeconds = secondsSince(t);
+
+    const int32_t firstOther = w.firstOther;
+    closed::Arrangement arrangement(std::move(w.points), std::move(w.tris), firstOther);
+    report.intersectingPairs = arrangement.intersect(candidates);
+    report.intersectSeconds = secondsSince(t);
+
+    if (!arrangement.split()) {
+        return Status::failure("Zatvoreni rezultat nije moguc: " + arrangement.error());
+    }
+    const std::vector<Piece>& pieces = arrangement.pieces();
+    report.pieces = static_cast<int64_t>(pieces.size());
+    report.seamVertices = arrangement.seamPointCount();
+    report.splitSeconds = secondsSince(t);
+
+    Patches patches = findPatches(pieces, firstOther);
+    // One exact ray per patch, cast from the patch's first piece that is off the other surface.
+    std::vector<int8_t> patchInside(pieces.size(), -1);
+    std::vector<char> keep(pieces.size(), 0);
+    for (int32_t p = 0; p < static_cast<int32_t>(pieces.size()); ++p) {
+        const Piece& piece = pieces[p];
+        const bool fromOther = piece.source >= firstOther;
+        bool inside = false;
+        if (piece.coplanar == 0) {
+            int8_t& known = patchInside[patches.find(p)];
+            if (known < 0) {
+                known = arrangement.insideOther(p) ? 1 : 0;
+            }
+            inside = known != 0;
+        }
+        keep[p] = keepPiece(piece, fromOther, inside, op) ? 1 : 0;
+    }
+    report.classifySeconds = secondsSince(t);
+
+    // Output vertices numbered by first use; seam points that round to the same float
+    // position become one vertex, and pieces that this collapses are left out.
+    const bool reverseOther = op == BooleanOp::Difference;
+    std::vector<std::pair<Key3, int32_t>> used;  // rounded position, point id
+    std::vector<int32_t> pointToVertex(static_cast<size_t>(arrangement.pointCount()), -1);
+    std::vector<Key3> keyOfPoint(pointToVertex.size());
+    for (int32_t p = 0; p < static_cast<int32_t>(pieces.size()); ++p) {
+        if (!keep[p]) {
+            continue;
+        }
+        for (int32_t v : pieces[p].v) {
+            if (pointToVertex[v] == -1) {
+                pointToVertex[v] = -2;
+                const std::array<float, 3> r = arrangement.rounded(v);
+                keyOfPoint[v] = {r[0] + 0.0f, r[1] + 0.0f, r[2] + 0.0f};
+                used.emplace_back(keyOfPoint[v], v);
+            }
+        }
+    }
+    // The first point (in order of first use) at each position names that position.
+    std::vector<std::pair<Key3, int32_t>> byKey(used.size());
+    for (size_t i = 0; i < used.size(); ++i) {
+        byKey[i] = {used[i].first, static_cast<int32_t>(i)};
+    }
+    std::sort(byKey.begin(), byKey.end());
+    std::vector<int32_t> slotOf(used.size());
+    std::vector<int32_t> firstOfSlot;
+    for (size_t i = 0; i < byKey.size(); ++i) {
+        if (i == 0 || byKey[i].first != byKey[i - 1].first) {
+            firstOfSlot.push_back(byKey[i].second);
+        }
+        slotOf[byKey[i].second] = firstOfSlot.back();
+    }
+    // Number vertices by the first use of their position.
+    std::vector<int32_t> vertexOfUse(used.size(), -1);
+    int32_t vertexCount = 0;
+    for (size_t i = 0; i < used.size(); ++i) {
+        int32_t& v = vertexOfUse[slotOf[i]];
+        if (v < 0) {
+            v = vertexCount++;
+        }
+        pointToVertex[used[i].second] = v;
+    }
+    std::vector<Corners> out;
+    for (int32_t p = 0; p < static_cast<int32_t>(pieces.size()); ++p) {
+        if (!keep[p]) {
+            continue;
+        }
+        const Piece& piece = pieces[p];
+        Corners c{pointToVertex[piece.v[0]], pointToVertex[piece.v[1]],
+                  pointToVertex[piece.v[2]]};
+        if (c[0] == c[1] || c[1] == c[2] || c[0] == c[2]) {
+            continue;
+        }
+        if (reverseOther && piece.source >= firstOther) {
+            std::swap(c[1], c[2]);
+        }
+        out.push_back(c);
+    }
+    Solid fresh;
+    fresh.allocate(vertexCount, static_cast<int32_t>(out.size()));
+    for (size_t i = 0; i < used.size(); ++i) {
+        const Key3& k = used[i].first;
+        fresh.vertices[static_cast<size_t>(pointToVertex[used[i].second])] =
+            Vector4(k[0], k[1], k[2]);
+    }
+    for (size_t i = 0; i < out.size(); ++i) {
+        fresh.triangles[i].setIndices(out[i][0], out[i][1], out[i][2]);
+    }
+    fresh.computeTriangleData();
+    fresh.computeBoundingBox();
+    fresh.loaded = 1;
+    fresh.edgeLimit = object1.edgeLimit;
+    report.resultTriangles = static_cast<int64_t>(out.size());
+
+    const MeshTopology topo = analyzeTopology(fresh);
+    if (topo.openEdges != 0 || topo.nonManifoldEdges != 0 || topo.orientationFlips != 0) {
+        return Status::failure("Zatvoreni rezultat nije uspio: " + std::to_string(topo.openEdges) +
+                               " otvorenih i " + std::to_string(topo.nonManifoldEdges) +
+                               " neispravnih rubova u rezultatu");
+    }
+    report.assembleSeconds = secondsSince(t);
+    report.totalSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+    result.swap(fresh);
+    result.wireframe = fresh.wireframe;
+    return {};
+}
+
+}  // namespace
+
+Status checkClosedOperand(const Solid& solid, int objectNumber) {
+    try {
+        const std::string name = "Objekt " + std::to_string(objectNumber);
+        if (solid.triangles.empty()) {
+            return Status::failure(name + " je prazan");
+        }
+        const MeshTopology topo = analyzeTopology(solid);
+        if (topo.openEdges != 0) {
+            return Status::failure(name + " nije zatvoreno tijelo (" +
+                                   std::to_string(topo.openEdges) + " otvorenih rubova)");
+        }
+        if (topo.nonManifoldEdges != 0) {
+            return Status::failure(name + " nije ispravno tijelo (" +
+                                   std::to_string(topo.nonManifoldEdges) +
+                                   " rubova dijeli vise od dva trokuta)");
+        }
+        if (topo.orientationFlips != 0) {
+            return Status::failure(name + " nije dosljedno orijentiran (" +
+                                   std::to_string(topo.orientationFlips) +
+                                   " rubova s trokutima suprotne orijentacije)");
+        }
+        if (!(topo.signedVolume > 0.0)) {
+            return Status::failure(name +
+                                   " je okrenut iznutra prema van (negativan volumen); "
+                                   "okrenite mu trokute");
+        }
+        return {};
+    } catch (const std::bad_alloc&) {
+        return Status::failure(kOutOfMemoryMessage);
+    }
+}
+
+Status closedBoolean(const Solid& object1, const Solid& object2, BooleanOp op, Solid& result,
+                     ClosedReport* report) {
+    if (Status s = checkClosedOperand(object1, 1); !s) {
+        return s;
+    }
+    if (Status s = checkClosedOperand(object2, 2); !s) {
+        return s;
+    }
+    ClosedReport local;
+    try {
+        Status s = run(object1, object2, op, result, local);
+        if (report != nullptr) {
+            *report = local;
+        }
+        return s;
+    } catch (const std::bad_alloc&) {
+        return Status::failure(kOutOfMemoryMessage);
+    } catch (const std::exception& e) {
+        return Status::failure(std::string("Zatvoreni rezultat nije moguc: ") + e.what());
+    }
+}
+
+}  // namespace korvan

@@ -1,0 +1,38 @@
+// The closed-result Boolean engine: exact seams shared by both operands, whole patches kept.
+#pragma once
+
+#include <cstdint>
+
+#include "boolean/operation.h"
+#include "geometry/solid.h"
+#include "geometry/status.h"
+
+namespace korvan {
+
+// Counts and phase times of one closed Boolean, for benchmarks and diagnostics.
+struct ClosedReport {
+    int64_t intersectingPairs = 0;  // triangle pairs of the two operands that touch
+    int64_t seamVertices = 0;       // new vertices on the seam (not vertices of an operand)
+    int64_t pieces = 0;             // triangles after splitting, both operands
+    int64_t resultTriangles = 0;
+    double weldSeconds = 0;
+    double broadPhaseSeconds = 0;
+    double intersectSeconds = 0;  // exact pair tests
+    double splitSeconds = 0;      // constrained triangulation of the cut triangles
+    double classifySeconds = 0;   // patches and their inside/outside decision
+    double assembleSeconds = 0;
+    double totalSeconds = 0;
+};
+
+// Refuses an operand that, after welding equal positions, is not closed, not edge-manifold,
+// not consistently oriented or inside out; the message names object `objectNumber`.
+Status checkClosedOperand(const Solid& solid, int objectNumber);
+
+// The Boolean of two closed, consistently oriented solids as a closed, consistently oriented,
+// edge-manifold mesh. Object 2 is used where its vertices are. On success `result` is replaced
+// (welded vertices, triangle data and box computed, loaded, object 1's edge limit); on failure
+// it is left untouched and the status carries the message.
+Status closedBoolean(const Solid& object1, const Solid& object2, BooleanOp op, Solid& result,
+                     ClosedReport* report = nullptr);
+
+}  // namespace korvan

@@ -1,0 +1,23 @@
+// Closedness, manifoldness and orientation of an indexed mesh, judged on welded vertices.
+#pragma once
+
+#include <cstdint>
+
+#include "geometry/solid.h"
+
+namespace korvan {
+
+struct MeshTopology {
+    int64_t weldedVertices = 0;    // distinct positions used by the mesh
+    int64_t openEdges = 0;         // undirected edges used by one triangle
+    int64_t nonManifoldEdges = 0;  // undirected edges used by more than two triangles
+    int64_t orientationFlips = 0;  // edges used twice in the same direction
+    double signedVolume = 0.0;     // divergence theorem in double; positive for outward normals
+};
+
+// Welds vertices with exactly equal positions (-0 equals +0), then counts edges by use.
+// Triangles that collapse to an edge or a point after welding add no edges. A closed,
+// consistently oriented, edge-manifold mesh has 0 open, 0 non-manifold edges and 0 flips.
+MeshTopology analyzeTopology(const Solid& solid);
+
+}  // namespace korvan

@@ -1,0 +1,332 @@
+// The closed-result engine: every result is a closed, oriented, edge-manifold solid whose
+// volume matches the exact Boolean of the polyhedral operands.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <string>
+#include <vector>
+
+#include "closed/closed_boolean.h"
+#include "generator/generators.h"
+#include "geometry/mesh_topology.h"
+#include "meshio/load.h"
+#include "support/mesh_checks.h"
+
+namespace korvan {
+namespace {
+
+constexpr float kFactor = 0.1f;
+
+PrimitiveParameters sphere(int32_t m, int32_t n, float r) {
+    PrimitiveParameters p;
+    p.shape = Shape::Sphere;
+    p.m = m;
+    p.n = n;
+    p.a = r;
+    return p;
+}
+PrimitiveParameters cube(float a) {
+    PrimitiveParameters p;
+    p.shape = Shape::Cube;
+    p.a = a;
+    return p;
+}
+PrimitiveParameters box(float a, float b, float c) {
+    PrimitiveParameters p;
+    p.shape = Shape::Box;
+    p.a = a;
+    p.b = b;
+    p.c = c;
+    return p;
+}
+PrimitiveParameters cylinder(int32_t n, float r, float h) {
+    PrimitiveParameters p;
+    p.shape = Shape::Cylinder;
+    p.m = n;
+    p.a = r;
+    p.b = h;
+    return p;
+}
+PrimitiveParameters cone(int32_t n, float r, float h) {
+    PrimitiveParameters p;
+    p.shape = Shape::Cone;
+    p.m = n;
+    p.a = r;
+    p.b = h;
+    return p;
+}
+
+Solid make(const PrimitiveParameters& p, const Vector4& offset = {}, float factor = kFactor) {
+    Solid s;
+    EXPECT_TRUE(generateObject(p, factor, s).ok());
+    s.translate(offset);
+    return s;
+}
+
+// Closed, edge-manifold, consistently oriented, and accepted again as an operand.
+void expectSolid(const Solid& s, const std::string& what) {
+    const MeshTopology t = analyzeTopology(s);
+    EXPECT_EQ(t.openEdges, 0) << what;
+    EXPECT_EQ(t.nonManifoldEdges, 0) << what;
+    EXPECT_EQ(t.orientationFlips, 0) << what;
+    EXPECT_GE(t.signedVolume, 0.0) << what;
+    EXPECT_EQ(s.loaded, 1) << what;
+    if (!s.triangles.empty()) {
+        EXPECT_TRUE(checkClosedOperand(s, 1).ok()) << what;
+    }
+}
+
+Solid run(const Solid& a, const Solid& b, BooleanOp op) {
+    Solid out;
+    const Status s = closedBoolean(a, b, op, out);
+    EXPECT_TRUE(s.ok()) << operationName(op) << ": " << s.message();
+    expectSolid(out, std::string(operationName(op)));
+    return out;
+}
+
+double volume(const Solid& s) { return analyzeTopology(s).signedVolume; }
+
+bool sameBytes(const Solid& a, const Solid& b) {
+    if (a.vertices.size() != b.vertices.size() || a.triangles.size() != b.triangles.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < a.vertices.size(); ++i) {
+        if (!(a.vertices[i] == b.vertices[i])) {
+            return false;
+        }
+    }
+    for (size_t i = 0; i < a.triangles.size(); ++i) {
+        const Triangle& p = a.triangles[i];
+        const Triangle& q = b.triangles[i];
+        if (p.i0 != q.i0 || p.i1 != q.i1 || p.i2 != q.i2) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// A solid from corner lists, turned outward if it came out inside out.
+Solid handMade(const std::vector<Vector4>& v, std::vector<int32_t> corners) {
+    Solid s = test::makeSolid(v, corners);
+    if (volume(s) < 0) {
+        for (size_t i = 0; i < corners.size(); i += 3) {
+            std::swap(corners[i + 1], corners[i + 2]);
+        }
+        s = test::makeSolid(v, corners);
+    }
+    s.computeTriangleData();
+    s.loaded = 1;
+    return s;
+}
+
+// Octahedron with its lowest vertex at `bottom` and half-diagonal r.
+Solid octahedron(const Vector4& bottom, float r) {
+    const Vector4 c = bottom + Vector4(0, r, 0);
+    const std::vector<Vector4> v = {c + Vector4(r, 0, 0), c + Vector4(-r, 0, 0),
+                                    c + Vector4(0, r, 0), c + Vector4(0, -r, 0),
+                                    c + Vector4(0, 0, r), c + Vector4(0, 0, -r)};
+    return handMade(v, {0, 2, 4, 2, 1, 4, 1, 3, 4, 3, 0, 4, 2, 0, 5, 1, 2, 5, 3, 1, 5, 0, 3, 5});
+}
+
+struct Pair {
+    const char* name;
+    PrimitiveParameters p1, p2;
+    Vector4 offset;
+};
+
+// All three operations; vol(A u B) + vol(A n B) = vol(A) + vol(B) and
+// vol(A - B) = vol(A) - vol(A n B), on the polyhedral operands.
+void checkIdentities(const Pair& c, double exactIntersection = -1) {
+    SCOPED_TRACE(c.name);
+    const Solid a = make(c.p1);
+    const Solid b = make(c.p2, c.offset);
+    const double va = volume(a), vb = volume(b);
+    const Solid u = run(a, b, BooleanOp::Union);
+    const Solid i = run(a, b, BooleanOp::Intersection);
+    const Solid d = run(a, b, BooleanOp::Difference);
+    const double scale = va + vb;
+    EXPECT_NEAR(volume(u) + volume(i), va + vb, 1e-6 * scale);
+    EXPECT_NEAR(volume(d), va - volume(i), 1e-6 * scale);
+    EXPECT_LE(volume(i), std::min(va, vb) + 1e-6 * scale);
+    if (exactIntersection >= 0) {
+        EXPECT_NEAR(volume(i), exactIntersection, 1e-6 * scale);
+    }
+}
+
+TEST(MeshTopology, CountsOpenFlippedAndNonManifoldEdges) {
+    const Solid c = make(cube(2));
+    MeshTopology t = analyzeTopology(c);
+    EXPECT_EQ(t.openEdges + t.nonManifoldEdges + t.orientationFlips, 0);
+    EXPECT_NEAR(t.signedVolume, 8.0, 1e-9);
+
+    Solid open = make(cube(2));
+    open.triangles.pop_back();
+    EXPECT_EQ(analyzeTopology(open).openEdges, 3);
+
+    Solid flipped = make(cube(2));
+    std::swap(flipped.triangles[0].i1, flipped.triangles[0].i2);
+    EXPECT_EQ(analyzeTopology(flipped).orientationFlips, 3);
+
+    Solid doubled = make(cube(2));
+    doubled.triangles.push_back(doubled.triangles[0]);
+    const MeshTopology d = analyzeTopology(doubled);
+    EXPECT_EQ(d.nonManifoldEdges, 3);
+}
+
+TEST(ClosedBoolean, CurvedOperandsAtSeveralOffsets) {
+    const Pair cases[] = {
+        {"cube-sphere-through-face", cube(2), sphere(16, 24, 0.6f), {0.3f, 0.2f, 0.9f}},
+        {"cube-sphere-inside", cube(2), sphere(16, 24, 0.6f), {0.1f, -0.2f, 0.05f}},
+        {"cube-sphere-nearly-tangent", cube(2), sphere(16, 24, 0.5f), {0, 0.5f + 1e-5f, 0}},
+        {"sphere-sphere", sphere(16, 24, 0.8f), sphere(16, 24, 0.8f), {0.7f, 0.1f, 0.05f}},
+        {"sphere-sphere-same-centre", sphere(16, 24, 0.8f), sphere(16, 20, 0.8f), {}},
+        {"cylinder-cube", cube(2), cylinder(24, 0.5f, 3), {0.1f, 0, -0.05f}},
+        {"cone-cylinder", cone(24, 0.8f, 1.5f), cylinder(16, 0.3f, 2), {0.2f, 0.3f, 0}},
+        {"cone-cylinder-edge", cone(24, 0.8f, 1.5f), cylinder(16, 0.3f, 2), {0.5f, -0.2f, 0.1f}},
+    };
+    for (const Pair& c : cases) {
+        checkIdentities(c);
+    }
+}
+
+TEST(ClosedBoolean, CoplanarFacesWhoseTrianglesDoNotLineUp) {
+    checkIdentities({"shifted-cubes", cube(2), cube(2), {1, 0, 0.3f}}, 3.4);
+    checkIdentities({"cube-box", cube(2), box(2, 1, 1), {}}, 2.0);
+    checkIdentities({"box-in-cube-sharing-face", cube(2), box(1, 1, 1), {0.5f, 0.5f, 0}}, 1.0);
+
+    const Solid a = make(cube(2));
+    const Solid b = make(cube(2), {1, 0, 0.3f});
+    EXPECT_NEAR(volume(run(a, b, BooleanOp::Difference)), 4.6, 1e-6);
+    EXPECT_NEAR(volume(run(a, b, BooleanOp::Union)), 12.6, 1e-6);
+}
+
+TEST(ClosedBoolean, SharedAndTouchingFaces) {
+    const Solid a = make(cube(2));
+    const Solid touching = make(cube(2), {2, 0.3f, 0.2f});
+    EXPECT_TRUE(run(a, touching, BooleanOp::Intersection).triangles.empty());
+    EXPECT_NEAR(volume(run(a, touching, BooleanOp::Union)), 16.0, 1e-6);
+    EXPECT_NEAR(volume(run(a, touching, BooleanOp::Difference)), 8.0, 1e-6);
+
+    const Solid same = make(cube(2));
+    EXPECT_NEAR(volume(run(a, same, BooleanOp::Union)), 8.0, 1e-9);
+    EXPECT_NEAR(volume(run(a, same, BooleanOp::Intersection)), 8.0, 1e-9);
+    EXPECT_TRUE(run(a, same, BooleanOp::Difference).triangles.empty());
+
+    const Solid small = make(cube(1), {0.5f, 0, 0});
+    const Solid opening = run(a, small, BooleanOp::Difference);
+    EXPECT_NEAR(volume(opening), 7.0, 1e-6);
+}
+
+TEST(ClosedBoolean, EdgeOnFaceAndVertexOnFace) {
+    const Solid a = make(cube(2));
+    // A tetrahedron standing on one of its edges on the cube's top face.
+    const Solid wedge = handMade({{-0.5f, 1, 0}, {0.5f, 1, 0}, {0, 1.5f, 0.3f}, {0, 1.5f, -0.3f}},
+                                 {0, 1, 2, 0, 3, 1, 0, 2, 3, 1, 3, 2});
+    // An octahedron standing on a vertex, on the top face and (sampled) inside a cube's face.
+    const Solid tip = octahedron({0.1f, 1, 0.2f}, 0.4f);
+    const Solid sunk = octahedron({0.1f, 0.8f, 0.2f}, 0.4f);
+    for (const Solid* b : {&wedge, &tip, &sunk}) {
+        const double vb = volume(*b);
+        const Solid u = run(a, *b, BooleanOp::Union);
+        const Solid i = run(a, *b, BooleanOp::Intersection);
+        const Solid d = run(a, *b, BooleanOp::Difference);
+        EXPECT_NEAR(volume(u) + volume(i), 8.0 + vb, 1e-6);
+        EXPECT_NEAR(volume(d), 8.0 - volume(i), 1e-6);
+        if (b != &sunk) {
+            EXPECT_TRUE(i.triangles.empty());
+        }
+    }
+}
+
+TEST(ClosedBoolean, ResultsChainAsOperands) {
+    const Solid a = make(cube(2));
+    const Solid b = make(sphere(16, 24, 0.6f), {0.3f, 0.2f, 0.9f});
+    const Solid d = run(a, b, BooleanOp::Difference);
+    const Solid i = run(a, b, BooleanOp::Intersection);
+    const Solid back = run(d, i, BooleanOp::Union);
+    EXPECT_NEAR(volume(back), 8.0, 1e-5);
+    const Solid none = run(i, b, BooleanOp::Difference);
+    EXPECT_LT(volume(none), 1e-6);
+
+    // With seam points that floats hold exactly, the leftovers vanish exactly.
+    const Solid c = make(cube(2), {1, 0, 0.3f});
+    const Solid exactI = run(a, c, BooleanOp::Intersection);
+    EXPECT_TRUE(run(exactI, c, BooleanOp::Difference).triangles.empty());
+    const Solid exactD = run(a, c, BooleanOp::Difference);
+    EXPECT_NEAR(volume(run(exactD, exactI, BooleanOp::Union)), 8.0, 1e-9);
+}
+
+TEST(ClosedBoolean, OutputIsDeterministicAndARepeatedDifferenceChangesNothing) {
+    const Solid a = make(cube(2));
+    const Solid b = make(sphere(16, 24, 0.6f), {0.3f, 0.2f, 0.9f});
+    EXPECT_TRUE(sameBytes(run(a, b, BooleanOp::Difference), run(a, b, BooleanOp::Difference)));
+    EXPECT_TRUE(sameBytes(run(a, b, BooleanOp::Union), run(a, b, BooleanOp::Union)));
+
+    const Solid tool = make(cube(1), {0.5f, 0, 0});
+    const Solid once = run(a, tool, BooleanOp::Difference);
+    EXPECT_TRUE(sameBytes(once, run(once, tool, BooleanOp::Difference)));
+    const Solid slot = make(box(0.5f, 3, 0.5f), {0.25f, 0, 0.3f});
+    const Solid cut = run(a, slot, BooleanOp::Difference);
+    EXPECT_TRUE(sameBytes(cut, run(cut, slot, BooleanOp::Difference)));
+}
+
+TEST(ClosedBoolean, MillingKeepsTheWorkpieceASolidInsideTheStock) {
+    Solid work = make(cube(2));
+    const Solid tool = make(sphere(12, 16, 0.35f));
+    double last = volume(work);
+    for (int frame = 0; frame < 12; ++frame) {
+        SCOPED_TRACE(frame);
+        Solid moved = make(sphere(12, 16, 0.35f), {-1.3f + 0.22f * frame, 0.85f, 0.1f});
+        (void)tool;
+        work = run(work, moved, BooleanOp::Difference);
+        for (const Vector4& v : work.vertices) {
+            ASSERT_TRUE(std::abs(v.x) <= 1 && std::abs(v.y) <= 1 && std::abs(v.z) <= 1);
+        }
+        const double now = volume(work);
+        EXPECT_LE(now, last + 1e-9);
+        last = now;
+    }
+    EXPECT_LT(last, 8.0 - 0.1);
+}
+
+TEST(ClosedBoolean, RealMeshesAgainstASphere) {
+    for (const char* name : {"netgen-part1.obj", "prusa-m3-hex-nut.obj", "npm-bunny.obj"}) {
+        SCOPED_TRACE(name);
+        Solid a;
+        ASSERT_TRUE(loadObject(test::dataFile(name), kFactor, a).ok());
+        ASSERT_TRUE(checkClosedOperand(a, 1).ok()) << checkClosedOperand(a, 1).message();
+        const Solid b = make(sphere(16, 24, 0.6f), {0.3f, 0.3f, 0.3f});
+        const double va = volume(a), vb = volume(b);
+        const Solid u = run(a, b, BooleanOp::Union);
+        const Solid i = run(a, b, BooleanOp::Intersection);
+        const Solid d = run(a, b, BooleanOp::Difference);
+        EXPECT_NEAR(volume(u) + volume(i), va + vb, 1e-6 * (va + vb));
+        EXPECT_NEAR(volume(d), va - volume(i), 1e-6 * (va + vb));
+    }
+}
+
+TEST(ClosedBoolean, RefusesOpenAndInsideOutOperandsAndKeepsTheResult) {
+    Solid result = make(cube(1));
+    const Solid before = make(cube(1));
+    const Solid b = make(sphere(16, 24, 0.6f));
+
+    Solid open;
+    ASSERT_TRUE(loadObject(test::dataFile("open-npm-teapot.obj"), kFactor, open).ok());
+    Status s = closedBoolean(open, b, BooleanOp::Union, result);
+    EXPECT_FALSE(s.ok());
+    EXPECT_NE(s.message().find("Objekt 1 nije zatvoreno tijelo"), std::string::npos)
+        << s.message();
+
+    Solid inverted = make(cube(2));
+    for (Triangle& t : inverted.triangles) {
+        std::swap(t.i1, t.i2);
+    }
+    s = closedBoolean(b, inverted, BooleanOp::Difference, result);
+    EXPECT_FALSE(s.ok());
+    EXPECT_NE(s.message().find("Objekt 2 je okrenut iznutra prema van"), std::string::npos)
+        << s.message();
+    EXPECT_TRUE(sameBytes(result, before));
+}
+
+}  // namespace
+}  // namespace korvan
