@@ -14,10 +14,10 @@
 #include <CGAL/intersections.h>
 
 #include <algorithm>
+#include <boost/variant/get.hpp>
 #include <cassert>
 #include <cmath>
 #include <optional>
-#include <boost/variant/get.hpp>
 
 namespace korvan::closed {
 namespace {
@@ -58,7 +58,9 @@ struct Found {
     Where in[2];  // in the object 1 triangle, in the object 2 triangle
 };
 
-int sign(CGAL::Orientation o) { return o == CGAL::POSITIVE ? 1 : o == CGAL::NEGATIVE ? -1 : 0; }
+int sign(CGAL::Orientation o) {
+    return o == CGAL::POSITIVE ? 1 : o == CGAL::NEGATIVE ? -1 : 0;
+}
 
 // Axis dropped to project a plane without folding it: the normal's largest component.
 int dominantAxis(const Point3& a, const Point3& b, const Point3& c) {
@@ -100,17 +102,17 @@ struct Arrangement::Impl {
     std::vector<Point3> points;
     std::vector<Corners> tris;
     int32_t firstOther = 0;
-    std::vector<std::array<int32_t, 3>> triEdge;  // edge id of edge i (corner i to i + 1)
+    std::vector<std::array<int32_t, 3>> triEdge;   // edge id of edge i (corner i to i + 1)
     std::vector<std::array<int32_t, 2>> edgeEnds;  // the two points of each edge
-    std::vector<int8_t> axis;                     // projection axis per triangle
-    std::vector<int8_t> projectedSign;            // orientation of the projected corners
+    std::vector<int8_t> axis;                      // projection axis per triangle
+    std::vector<int8_t> projectedSign;             // orientation of the projected corners
 
     // Records gathered by the pair tests, sorted and resolved after all pairs.
-    std::vector<std::pair<int32_t, Key>> onEdge;    // (edge id, point) inside the edge
-    std::vector<std::pair<int32_t, Key>> inFace;    // (triangle, point) inside the triangle
-    std::vector<std::pair<int32_t, int32_t>> chainOf;  // (triangle, chain)
+    std::vector<std::pair<int32_t, Key>> onEdge;            // (edge id, point) inside the edge
+    std::vector<std::pair<int32_t, Key>> inFace;            // (triangle, point) inside the triangle
+    std::vector<std::pair<int32_t, int32_t>> chainOf;       // (triangle, chain)
     std::vector<std::pair<int32_t, int32_t>> coplanarWith;  // (triangle, other triangle)
-    std::vector<std::vector<Key>> chains;  // collinear points of one seam segment
+    std::vector<std::vector<Key>> chains;                   // collinear points of one seam segment
 
     std::vector<Key> seamKeys;  // sorted; seam point id = points.size() + index
     std::vector<Piece> pieces;
@@ -518,10 +520,20 @@ bool Arrangement::Impl::splitTriangle(int32_t t, const std::vector<int32_t>& ids
             constrained[1] = c1;
             constrained[2] = c2;
         }
-        // Rotate so the smallest id comes first.
+        // Start at the triangle's own earliest corner where the piece has one, else at the
+        // smallest id: a piece that is the whole triangle again keeps the triangle's order.
+        const Corners& own = tris[t];
+        const auto rank = [&](int32_t id) {
+            for (int i = 0; i < 3; ++i) {
+                if (own[i] == id) {
+                    return std::pair<int, int32_t>(i, id);
+                }
+            }
+            return std::pair<int, int32_t>(3, id);
+        };
         int r = 0;
         for (int i = 1; i < 3; ++i) {
-            if (v[i] < v[r]) {
+            if (rank(v[i]) < rank(v[r])) {
                 r = i;
             }
         }
@@ -668,7 +680,9 @@ bool Arrangement::split() {
     return true;
 }
 
-const std::vector<Piece>& Arrangement::pieces() const { return m_impl->pieces; }
+const std::vector<Piece>& Arrangement::pieces() const {
+    return m_impl->pieces;
+}
 
 int32_t Arrangement::pointCount() const {
     return static_cast<int32_t>(m_impl->points.size() + m_impl->seamKeys.size());
@@ -707,7 +721,7 @@ bool Arrangement::insideOther(int32_t pieceIndex) const {
     const double length = 8.0 * span;
     // Nearly along +x, with slopes no mesh of the program lines up with; a ray that grazes an
     // edge or a vertex is replaced by the next one.
-    static constexpr double kSlopes[][2] = {{0.000731, 0.000419}, {-0.000613, 0.000887},
+    static constexpr double kSlopes[][2] = {{0.000731, 0.000419},  {-0.000613, 0.000887},
                                             {0.000271, -0.000953}, {-0.000829, -0.000347},
                                             {0.000157, 0.000563},  {0.000919, -0.000211}};
     for (const auto& slope : kSlopes) {
@@ -767,6 +781,8 @@ bool Arrangement::insideOther(int32_t pieceIndex) const {
     return false;
 }
 
-const std::string& Arrangement::error() const { return m_impl->error; }
+const std::string& Arrangement::error() const {
+    return m_impl->error;
+}
 
 }  // namespace korvan::closed

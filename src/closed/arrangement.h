@@ -21,9 +21,9 @@ using Corners = std::array<int32_t, 3>;
 // then seam points; both operands use the same id for the same seam point.
 struct Piece {
     Corners v;
-    int32_t source;      // index of the input triangle it comes from
-    uint8_t seamMask;    // bit e: edge v[e] -> v[(e + 1) % 3] lies on the other operand
-    int8_t coplanar;     // 0: off the other surface; +1 / -1: on it, same / opposite facing
+    int32_t source;    // index of the input triangle it comes from
+    uint8_t seamMask;  // bit e: edge v[e] -> v[(e + 1) % 3] lies on the other operand
+    int8_t coplanar;   // 0: off the other surface; +1 / -1: on it, same / opposite facing
 };
 
 class Arrangement {

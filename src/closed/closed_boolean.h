@@ -15,6 +15,7 @@ struct ClosedReport {
     int64_t seamVertices = 0;       // new vertices on the seam (not vertices of an operand)
     int64_t pieces = 0;             // triangles after splitting, both operands
     int64_t resultTriangles = 0;
+    int64_t pinchedEdges = 0;  // result edges with four triangles, where the exact result pinches
     double weldSeconds = 0;
     double broadPhaseSeconds = 0;
     double intersectSeconds = 0;  // exact pair tests

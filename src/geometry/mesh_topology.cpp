@@ -83,9 +83,13 @@ MeshTopology analyzeTopology(const Solid& solid) {
         const size_t count = j - i;
         if (count == 1) {
             ++result.openEdges;
-        } else if (count > 2) {
+            i = j;
+            continue;
+        }
+        if (count > 2) {
             ++result.nonManifoldEdges;
-        } else if (forward != 1) {
+        }
+        if (2 * static_cast<size_t>(forward) != count) {
             ++result.orientationFlips;
         }
         i = j;

@@ -11,7 +11,7 @@ struct MeshTopology {
     int64_t weldedVertices = 0;    // distinct positions used by the mesh
     int64_t openEdges = 0;         // undirected edges used by one triangle
     int64_t nonManifoldEdges = 0;  // undirected edges used by more than two triangles
-    int64_t orientationFlips = 0;  // edges used twice in the same direction
+    int64_t orientationFlips = 0;  // edges used more often in one direction than the other
     double signedVolume = 0.0;     // divergence theorem in double; positive for outward normals
 };
 

@@ -84,7 +84,9 @@ Solid run(const Solid& a, const Solid& b, BooleanOp op) {
     return out;
 }
 
-double volume(const Solid& s) { return analyzeTopology(s).signedVolume; }
+double volume(const Solid& s) {
+    return analyzeTopology(s).signedVolume;
+}
 
 bool sameBytes(const Solid& a, const Solid& b) {
     if (a.vertices.size() != b.vertices.size() || a.triangles.size() != b.triangles.size()) {
@@ -179,7 +181,7 @@ TEST(ClosedBoolean, CurvedOperandsAtSeveralOffsets) {
         {"cube-sphere-inside", cube(2), sphere(16, 24, 0.6f), {0.1f, -0.2f, 0.05f}},
         {"cube-sphere-nearly-tangent", cube(2), sphere(16, 24, 0.5f), {0, 0.5f + 1e-5f, 0}},
         {"sphere-sphere", sphere(16, 24, 0.8f), sphere(16, 24, 0.8f), {0.7f, 0.1f, 0.05f}},
-        {"sphere-sphere-same-centre", sphere(16, 24, 0.8f), sphere(16, 20, 0.8f), {}},
+        {"sphere-sphere-same-centre", sphere(16, 24, 0.8f), sphere(15, 20, 0.8f), {}},
         {"cylinder-cube", cube(2), cylinder(24, 0.5f, 3), {0.1f, 0, -0.05f}},
         {"cone-cylinder", cone(24, 0.8f, 1.5f), cylinder(16, 0.3f, 2), {0.2f, 0.3f, 0}},
         {"cone-cylinder-edge", cone(24, 0.8f, 1.5f), cylinder(16, 0.3f, 2), {0.5f, -0.2f, 0.1f}},
@@ -219,10 +221,10 @@ TEST(ClosedBoolean, SharedAndTouchingFaces) {
 
 TEST(ClosedBoolean, EdgeOnFaceAndVertexOnFace) {
     const Solid a = make(cube(2));
-    // A tetrahedron standing on one of its edges on the cube's top face.
-    const Solid wedge = handMade({{-0.5f, 1, 0}, {0.5f, 1, 0}, {0, 1.5f, 0.3f}, {0, 1.5f, -0.3f}},
+    // A tetrahedron with one edge in the plane of the cube's top face, crossing that face.
+    const Solid wedge = handMade({{-0.5f, 1, 0}, {0.5f, 1, 0}, {0, 1.5f, 0.3f}, {0, 0.5f, 0.3f}},
                                  {0, 1, 2, 0, 3, 1, 0, 2, 3, 1, 3, 2});
-    // An octahedron standing on a vertex, on the top face and (sampled) inside a cube's face.
+    // An octahedron standing on a vertex on the top face, and one sunk into it.
     const Solid tip = octahedron({0.1f, 1, 0.2f}, 0.4f);
     const Solid sunk = octahedron({0.1f, 0.8f, 0.2f}, 0.4f);
     for (const Solid* b : {&wedge, &tip, &sunk}) {
@@ -232,7 +234,10 @@ TEST(ClosedBoolean, EdgeOnFaceAndVertexOnFace) {
         const Solid d = run(a, *b, BooleanOp::Difference);
         EXPECT_NEAR(volume(u) + volume(i), 8.0 + vb, 1e-6);
         EXPECT_NEAR(volume(d), 8.0 - volume(i), 1e-6);
-        if (b != &sunk) {
+        if (b == &wedge) {
+            EXPECT_NEAR(volume(i), vb / 2, 1e-6);  // the face plane halves it
+        }
+        if (b == &tip) {
             EXPECT_TRUE(i.triangles.empty());
         }
     }
@@ -245,7 +250,12 @@ TEST(ClosedBoolean, ResultsChainAsOperands) {
     const Solid i = run(a, b, BooleanOp::Intersection);
     const Solid back = run(d, i, BooleanOp::Union);
     EXPECT_NEAR(volume(back), 8.0, 1e-5);
-    const Solid none = run(i, b, BooleanOp::Difference);
+    // Seam points rounded to floats leave slivers thinner than the rounding, pinched where
+    // they touch; the result stays closed and oriented.
+    Solid none;
+    ASSERT_TRUE(closedBoolean(i, b, BooleanOp::Difference, none).ok());
+    EXPECT_EQ(analyzeTopology(none).openEdges, 0);
+    EXPECT_EQ(analyzeTopology(none).orientationFlips, 0);
     EXPECT_LT(volume(none), 1e-6);
 
     // With seam points that floats hold exactly, the leftovers vanish exactly.
@@ -314,8 +324,7 @@ TEST(ClosedBoolean, RefusesOpenAndInsideOutOperandsAndKeepsTheResult) {
     ASSERT_TRUE(loadObject(test::dataFile("open-npm-teapot.obj"), kFactor, open).ok());
     Status s = closedBoolean(open, b, BooleanOp::Union, result);
     EXPECT_FALSE(s.ok());
-    EXPECT_NE(s.message().find("Objekt 1 nije zatvoreno tijelo"), std::string::npos)
-        << s.message();
+    EXPECT_NE(s.message().find("Objekt 1 nije zatvoreno tijelo"), std::string::npos) << s.message();
 
     Solid inverted = make(cube(2));
     for (Triangle& t : inverted.triangles) {
