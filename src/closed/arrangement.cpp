@@ -118,6 +118,7 @@ struct Arrangement::Impl {
     std::vector<Piece> pieces;
     mutable std::vector<std::optional<EP3>> exact;  // per point id, built on demand
     std::string error;
+    mutable double span = 0;  // largest coordinate magnitude, at least 1
 
     bool isOther(int32_t t) const { return t >= firstOther; }
     IP3 ip(int32_t v) const {
@@ -135,7 +136,7 @@ struct Arrangement::Impl {
         return CGAL::collinear_are_strictly_ordered_along_line(ip(p), ip(c), ip(q));
     }
 
-    void buildEdges();
+    void buildEdges(const std::vector<int32_t>& involved);
     Where locate(int32_t z, int32_t tri, int ax) const;
     void segmentVsTriangle(int side, int32_t x, int k, int32_t y, int ax,
                            std::vector<Found>& out) const;
@@ -157,15 +158,16 @@ struct Arrangement::Impl {
                        const std::vector<int32_t>& partners);
 };
 
-void Arrangement::Impl::buildEdges() {
-    // Edge ids per operand: an edge of object 1 and one of object 2 on the same two points are
-    // different edges.
+void Arrangement::Impl::buildEdges(const std::vector<int32_t>& involved) {
+    // Edge ids per operand, for the triangles of candidate pairs only: a point on an edge
+    // touches both triangles of the edge, so both are candidates. An edge of object 1 and one
+    // of object 2 on the same two points are different edges.
     struct E {
         int32_t side, lo, hi, tri, k;
     };
     std::vector<E> all;
-    all.reserve(tris.size() * 3);
-    for (int32_t t = 0; t < static_cast<int32_t>(tris.size()); ++t) {
+    all.reserve(involved.size() * 3);
+    for (int32_t t : involved) {
         for (int k = 0; k < 3; ++k) {
             const int32_t a = tris[t][k], b = tris[t][(k + 1) % 3];
             all.push_back({isOther(t) ? 1 : 0, std::min(a, b), std::max(a, b), t, k});
@@ -174,7 +176,7 @@ void Arrangement::Impl::buildEdges() {
     std::sort(all.begin(), all.end(), [](const E& p, const E& q) {
         return std::tie(p.side, p.lo, p.hi, p.tri) < std::tie(q.side, q.lo, q.hi, q.tri);
     });
-    triEdge.assign(tris.size(), {0, 0, 0});
+    triEdge.assign(tris.size(), {-1, -1, -1});
     int32_t id = -1;
     for (size_t i = 0; i < all.size(); ++i) {
         if (i == 0 || all[i].side != all[i - 1].side || all[i].lo != all[i - 1].lo ||
@@ -186,9 +188,9 @@ void Arrangement::Impl::buildEdges() {
             edgeEnds.push_back({all[i].lo, all[i].hi});
         }
     }
-    axis.resize(tris.size());
-    projectedSign.resize(tris.size());
-    for (size_t t = 0; t < tris.size(); ++t) {
+    axis.assign(tris.size(), 0);
+    projectedSign.assign(tris.size(), 0);
+    for (int32_t t : involved) {
         const Corners& c = tris[t];
         axis[t] = static_cast<int8_t>(dominantAxis(points[c[0]], points[c[1]], points[c[2]]));
         projectedSign[t] = static_cast<int8_t>(orient2(c[0], c[1], c[2], axis[t]));
@@ -575,12 +577,20 @@ Arrangement::Arrangement(std::vector<Point3> points, std::vector<Corners> triang
     m_impl->points = std::move(points);
     m_impl->tris = std::move(triangles);
     m_impl->firstOther = firstOther;
-    m_impl->buildEdges();
 }
 
 Arrangement::~Arrangement() = default;
 
 int64_t Arrangement::intersect(const std::vector<std::pair<int32_t, int32_t>>& candidates) {
+    std::vector<int32_t> involved;
+    involved.reserve(candidates.size() * 2);
+    for (const auto& [a, b] : candidates) {
+        involved.push_back(a);
+        involved.push_back(b);
+    }
+    std::sort(involved.begin(), involved.end());
+    involved.erase(std::unique(involved.begin(), involved.end()), involved.end());
+    m_impl->buildEdges(involved);
     int64_t touching = 0;
     for (const auto& [a, b] : candidates) {
         assert(a < m_impl->firstOther && b >= m_impl->firstOther);
@@ -624,7 +634,8 @@ bool Arrangement::split() {
     }
     std::vector<char> touched(m.tris.size(), 0);
     for (int32_t t = 0; t < nt; ++t) {
-        for (int k = 0; k < 3; ++k) {
+        // Only triangles of candidate pairs have edge ids; only they can be touched.
+        for (int k = 0; k < 3 && m.triEdge[t][0] >= 0; ++k) {
             const int32_t e = m.triEdge[t][k];
             if (edgeStart[e + 1] > edgeStart[e]) {
                 touched[t] = 1;
@@ -714,10 +725,13 @@ bool Arrangement::insideOther(int32_t pieceIndex) const {
                                  m.exactPoint(piece.v[2]));
     const double qx = CGAL::to_double(q.x()), qy = CGAL::to_double(q.y()),
                  qz = CGAL::to_double(q.z());
-    double span = 1.0;
-    for (const Point3& p : m.points) {
-        span = std::max({span, std::abs(p.x), std::abs(p.y), std::abs(p.z)});
+    if (m.span == 0) {
+        m.span = 1.0;
+        for (const Point3& p : m.points) {
+            m.span = std::max({m.span, std::abs(p.x), std::abs(p.y), std::abs(p.z)});
+        }
     }
+    const double span = m.span;
     const double length = 8.0 * span;
     // Nearly along +x, with slopes no mesh of the program lines up with; a ray that grazes an
     // edge or a vertex is replaced by the next one.

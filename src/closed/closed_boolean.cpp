@@ -31,13 +31,6 @@ double secondsSince(Clock::time_point& t) {
     return s;
 }
 
-using Key3 = std::array<float, 3>;
-
-Key3 keyOf(const Vector4& v) {
-    // +0.0f folds -0 into +0.
-    return {v.x + 0.0f, v.y + 0.0f, v.z + 0.0f};
-}
-
 // Both operands over one table of distinct positions: equal positions of either operand share
 // one point, so a vertex one operand has on the other's surface is found as itself.
 struct Welded {
@@ -102,34 +95,25 @@ std::string dropDegenerate(Welded& w) {
 }
 
 Welded weld(const Solid& a, const Solid& b) {
-    const size_t na = a.vertices.size(), nb = b.vertices.size();
-    std::vector<Key3> key(na + nb);
-    for (size_t i = 0; i < na; ++i) {
-        key[i] = keyOf(a.vertices[i]);
-    }
-    for (size_t i = 0; i < nb; ++i) {
-        key[na + i] = keyOf(b.vertices[i]);
-    }
-    std::vector<int32_t> order(key.size());
-    std::iota(order.begin(), order.end(), 0);
-    std::sort(order.begin(), order.end(),
-              [&](int32_t p, int32_t q) { return key[p] < key[q] || (key[p] == key[q] && p < q); });
-    std::vector<int32_t> id(key.size());
+    std::vector<Vector4> all;
+    all.reserve(a.vertices.size() + b.vertices.size());
+    all.insert(all.end(), a.vertices.begin(), a.vertices.end());
+    all.insert(all.end(), b.vertices.begin(), b.vertices.end());
+    int32_t distinct = 0;
+    const std::vector<int32_t> id = weldPositions(all, distinct);
     Welded w;
-    w.points.reserve(key.size());
-    for (size_t k = 0; k < order.size(); ++k) {
-        const Key3& v = key[order[k]];
-        if (k == 0 || v != key[order[k - 1]]) {
-            w.points.push_back({v[0], v[1], v[2]});
-        }
-        id[order[k]] = static_cast<int32_t>(w.points.size() - 1);
+    w.points.resize(static_cast<size_t>(distinct));
+    for (size_t i = 0; i < all.size(); ++i) {
+        const Vector4& v = all[i];
+        // +0.0f folds -0 into +0, as the weld did.
+        w.points[id[i]] = {v.x + 0.0f, v.y + 0.0f, v.z + 0.0f};
     }
     w.tris.reserve(a.triangles.size() + b.triangles.size());
     for (const Triangle& t : a.triangles) {
         w.tris.push_back({id[t.i0], id[t.i1], id[t.i2]});
     }
     w.firstOther = static_cast<int32_t>(w.tris.size());
-    const auto off = static_cast<int32_t>(na);
+    const auto off = static_cast<int32_t>(a.vertices.size());
     for (const Triangle& t : b.triangles) {
         w.tris.push_back({id[off + t.i0], id[off + t.i1], id[off + t.i2]});
     }
@@ -313,47 +297,61 @@ struct Patches {
     }
 };
 
-Patches findPatches(const std::vector<Piece>& pieces, int32_t firstOther) {
-    struct Use {
-        int32_t side, lo, hi, piece;
-        bool seam;
-        bool operator<(const Use& o) const {
-            return std::tie(side, lo, hi, piece) < std::tie(o.side, o.lo, o.hi, o.piece);
+Patches findPatches(const std::vector<Piece>& pieces, int32_t firstOther, int32_t pointCount) {
+    // Point -> pieces in compressed rows.
+    std::vector<int32_t> start(static_cast<size_t>(pointCount) + 1, 0);
+    for (const Piece& p : pieces) {
+        for (int32_t v : p.v) {
+            ++start[v + 1];
         }
-    };
-    std::vector<Use> uses;
-    uses.reserve(pieces.size() * 3);
+    }
+    for (size_t i = 1; i < start.size(); ++i) {
+        start[i] += start[i - 1];
+    }
+    std::vector<int32_t> around(static_cast<size_t>(start.back()));
+    {
+        std::vector<int32_t> fill(start.begin(), start.end() - 1);
+        for (int32_t p = 0; p < static_cast<int32_t>(pieces.size()); ++p) {
+            for (int32_t v : pieces[p].v) {
+                around[fill[v]++] = p;
+            }
+        }
+    }
+    Patches patches(pieces.size());
     for (int32_t p = 0; p < static_cast<int32_t>(pieces.size()); ++p) {
         const Piece& piece = pieces[p];
-        const int32_t side = piece.source >= firstOther ? 1 : 0;
+        const bool side = piece.source >= firstOther;
         for (int e = 0; e < 3; ++e) {
+            if (piece.seamMask & (1u << e)) {
+                continue;
+            }
             const int32_t a = piece.v[e], b = piece.v[(e + 1) % 3];
-            uses.push_back(
-                {side, std::min(a, b), std::max(a, b), p, (piece.seamMask & (1u << e)) != 0});
+            // The edge is on the seam when a piece of the other operand has it or any piece
+            // flags it; otherwise its one partner joins this patch.
+            int32_t partner = -1, partners = 0;
+            bool seam = false;
+            for (int32_t k = start[a]; k < start[a + 1] && !seam; ++k) {
+                const int32_t q = around[k];
+                if (q == p) {
+                    continue;
+                }
+                const Piece& other = pieces[q];
+                for (int f = 0; f < 3; ++f) {
+                    const int32_t x = other.v[f], y = other.v[(f + 1) % 3];
+                    if ((x == a && y == b) || (x == b && y == a)) {
+                        if ((other.source >= firstOther) != side || (other.seamMask & (1u << f))) {
+                            seam = true;
+                        } else {
+                            partner = q;
+                            ++partners;
+                        }
+                    }
+                }
+            }
+            if (!seam && partners == 1) {
+                patches.join(p, partner);
+            }
         }
-    }
-    std::sort(uses.begin(), uses.end());
-    // Edges of either operand that lie on the other surface; flagged from either side.
-    std::vector<std::pair<int32_t, int32_t>> seam;
-    for (const Use& u : uses) {
-        if (u.seam) {
-            seam.emplace_back(u.lo, u.hi);
-        }
-    }
-    std::sort(seam.begin(), seam.end());
-    seam.erase(std::unique(seam.begin(), seam.end()), seam.end());
-    Patches patches(pieces.size());
-    for (size_t i = 0; i < uses.size();) {
-        size_t j = i + 1;
-        while (j < uses.size() && uses[j].side == uses[i].side && uses[j].lo == uses[i].lo &&
-               uses[j].hi == uses[i].hi) {
-            ++j;
-        }
-        if (j - i == 2 &&
-            !std::binary_search(seam.begin(), seam.end(), std::make_pair(uses[i].lo, uses[i].hi))) {
-            patches.join(uses[i].piece, uses[i + 1].piece);
-        }
-        i = j;
     }
     return patches;
 }
@@ -403,7 +401,7 @@ Status run(const Solid& object1, const Solid& object2, BooleanOp op, Solid& resu
     report.seamVertices = arrangement.seamPointCount();
     report.splitSeconds = secondsSince(t);
 
-    Patches patches = findPatches(pieces, firstOther);
+    Patches patches = findPatches(pieces, firstOther, arrangement.pointCount());
     // One exact ray per patch, cast from the patch's first piece that is off the other surface.
     std::vector<int8_t> patchInside(pieces.size(), -1);
     std::vector<char> keep(pieces.size(), 0);
@@ -422,12 +420,9 @@ Status run(const Solid& object1, const Solid& object2, BooleanOp op, Solid& resu
     }
     report.classifySeconds = secondsSince(t);
 
-    // Output vertices numbered by first use; seam points that round to the same float
-    // position become one vertex, and pieces that this collapses are left out.
+    // Seam points that round to the same float position become one vertex, and pieces that
+    // this collapses are left out.
     const bool reverseOther = op == BooleanOp::Difference;
-    std::vector<std::pair<Key3, int32_t>> used;  // rounded position, point id
-    std::vector<int32_t> pointToVertex(static_cast<size_t>(arrangement.pointCount()), -1);
-    std::vector<Key3> keyOfPoint(pointToVertex.size());
     std::vector<Corners> kept;
     for (int32_t p = 0; p < static_cast<int32_t>(pieces.size()); ++p) {
         if (!keep[p]) {
@@ -439,34 +434,33 @@ Status run(const Solid& object1, const Solid& object2, BooleanOp op, Solid& resu
         }
         kept.push_back(c);
     }
+    std::vector<int32_t> pointToVertex(static_cast<size_t>(arrangement.pointCount()), -1);
+    std::vector<Vector4> rounded;
     for (const Corners& c : kept) {
         for (int32_t v : c) {
             if (pointToVertex[v] == -1) {
-                pointToVertex[v] = -2;
+                pointToVertex[v] = static_cast<int32_t>(rounded.size());
                 const std::array<float, 3> r = arrangement.rounded(v);
-                keyOfPoint[v] = {r[0] + 0.0f, r[1] + 0.0f, r[2] + 0.0f};
-                used.emplace_back(keyOfPoint[v], v);
+                rounded.emplace_back(r[0], r[1], r[2]);
             }
         }
     }
-    // One slot per distinct rounded position.
-    std::vector<std::pair<Key3, int32_t>> byKey(used.size());
-    for (size_t i = 0; i < used.size(); ++i) {
-        byKey[i] = {used[i].first, static_cast<int32_t>(i)};
-    }
-    std::sort(byKey.begin(), byKey.end());
-    std::vector<Key3> slotKey;
-    for (size_t i = 0; i < byKey.size(); ++i) {
-        if (i == 0 || byKey[i].first != byKey[i - 1].first) {
-            slotKey.push_back(byKey[i].first);
+    int32_t slots = 0;
+    const std::vector<int32_t> slotOfUse = weldPositions(rounded, slots);
+    for (int32_t& v : pointToVertex) {
+        if (v >= 0) {
+            v = slotOfUse[v];
         }
-        pointToVertex[used[byKey[i].second].second] = static_cast<int32_t>(slotKey.size() - 1);
+    }
+    std::vector<Vector4> slotPosition(static_cast<size_t>(slots));
+    for (size_t i = 0; i < rounded.size(); ++i) {
+        slotPosition[slotOfUse[i]] = rounded[i];
     }
     // Pieces collapsed by the rounding are left out before vertices are numbered, in order of
     // first use by the triangles that remain.
     std::vector<Corners> out;
     out.reserve(kept.size());
-    std::vector<int32_t> vertexOfSlot(slotKey.size(), -1);
+    std::vector<int32_t> vertexOfSlot(static_cast<size_t>(slots), -1);
     int32_t vertexCount = 0;
     for (const Corners& k : kept) {
         Corners c{pointToVertex[k[0]], pointToVertex[k[1]], pointToVertex[k[2]]};
@@ -483,10 +477,11 @@ Status run(const Solid& object1, const Solid& object2, BooleanOp op, Solid& resu
     }
     Solid fresh;
     fresh.allocate(vertexCount, static_cast<int32_t>(out.size()));
-    for (size_t slot = 0; slot < slotKey.size(); ++slot) {
+    for (size_t slot = 0; slot < slotPosition.size(); ++slot) {
         if (vertexOfSlot[slot] >= 0) {
-            const Key3& k = slotKey[slot];
-            fresh.vertices[static_cast<size_t>(vertexOfSlot[slot])] = Vector4(k[0], k[1], k[2]);
+            const Vector4& k = slotPosition[slot];
+            fresh.vertices[static_cast<size_t>(vertexOfSlot[slot])] =
+                Vector4(k.x + 0.0f, k.y + 0.0f, k.z + 0.0f);
         }
     }
     for (size_t i = 0; i < out.size(); ++i) {

@@ -2,58 +2,103 @@
 
 #include <algorithm>
 #include <array>
-#include <numeric>
-#include <vector>
+#include <bit>
+#include <cstring>
 
 namespace korvan {
 namespace {
 
-// Id per vertex such that equal positions share one id; ids follow sorted position order.
-std::vector<int32_t> weldIds(const Solid& solid, int64_t& distinct) {
-    const size_t n = solid.vertices.size();
-    std::vector<std::array<float, 3>> key(n);
-    for (size_t i = 0; i < n; ++i) {
-        const Vector4& v = solid.vertices[i];
-        // +0.0f folds -0 into +0 so that the two compare equal as keys.
-        key[i] = {v.x + 0.0f, v.y + 0.0f, v.z + 0.0f};
-    }
-    std::vector<int32_t> order(n);
-    std::iota(order.begin(), order.end(), 0);
-    std::sort(order.begin(), order.end(),
-              [&](int32_t a, int32_t b) { return key[a] < key[b] || (key[a] == key[b] && a < b); });
-    std::vector<int32_t> id(n);
-    int32_t next = -1;
-    for (size_t k = 0; k < n; ++k) {
-        if (k == 0 || key[order[k]] != key[order[k - 1]]) {
-            ++next;
+uint64_t hashKey(const std::array<uint32_t, 3>& k) {
+    uint64_t h = k[0] * 0x9E3779B97F4A7C15ull;
+    h ^= (h >> 29) ^ (k[1] * 0xC2B2AE3D27D4EB4Full);
+    h ^= (h >> 31) ^ (k[2] * 0x165667B19E3779F9ull);
+    return h ^ (h >> 32);
+}
+
+// Vertex -> triangles in compressed rows; a triangle appears once per distinct corner.
+struct Incidence {
+    std::vector<int32_t> start;
+    std::vector<int32_t> tris;
+};
+
+Incidence incidence(const std::vector<std::array<int32_t, 3>>& corners, int32_t vertexCount) {
+    Incidence inc;
+    inc.start.assign(static_cast<size_t>(vertexCount) + 1, 0);
+    for (const auto& c : corners) {
+        ++inc.start[c[0] + 1];
+        if (c[1] != c[0]) {
+            ++inc.start[c[1] + 1];
         }
-        id[order[k]] = next;
+        if (c[2] != c[0] && c[2] != c[1]) {
+            ++inc.start[c[2] + 1];
+        }
     }
-    distinct = next + 1;
-    return id;
+    for (size_t i = 1; i < inc.start.size(); ++i) {
+        inc.start[i] += inc.start[i - 1];
+    }
+    inc.tris.resize(static_cast<size_t>(inc.start.back()));
+    std::vector<int32_t> fill(inc.start.begin(), inc.start.end() - 1);
+    for (int32_t t = 0; t < static_cast<int32_t>(corners.size()); ++t) {
+        const auto& c = corners[t];
+        inc.tris[fill[c[0]]++] = t;
+        if (c[1] != c[0]) {
+            inc.tris[fill[c[1]]++] = t;
+        }
+        if (c[2] != c[0] && c[2] != c[1]) {
+            inc.tris[fill[c[2]]++] = t;
+        }
+    }
+    return inc;
 }
 
 }  // namespace
 
+std::vector<int32_t> weldPositions(const std::vector<Vector4>& vertices, int32_t& distinct) {
+    // Open addressing over the float bits; ids follow first occurrence, so the numbering
+    // never depends on the table's layout.
+    size_t capacity = 16;
+    while (capacity < vertices.size() * 2) {
+        capacity *= 2;
+    }
+    std::vector<int32_t> slot(capacity, -1);
+    std::vector<int32_t> id(vertices.size());
+    std::vector<std::array<uint32_t, 3>> keys;
+    keys.reserve(vertices.size() / 2 + 1);
+    for (size_t i = 0; i < vertices.size(); ++i) {
+        const Vector4& v = vertices[i];
+        // +0.0f folds -0 into +0.
+        const std::array<uint32_t, 3> k = {std::bit_cast<uint32_t>(v.x + 0.0f),
+                                           std::bit_cast<uint32_t>(v.y + 0.0f),
+                                           std::bit_cast<uint32_t>(v.z + 0.0f)};
+        size_t h = hashKey(k) & (capacity - 1);
+        for (;;) {
+            const int32_t s = slot[h];
+            if (s < 0) {
+                slot[h] = static_cast<int32_t>(keys.size());
+                id[i] = slot[h];
+                keys.push_back(k);
+                break;
+            }
+            if (keys[s] == k) {
+                id[i] = s;
+                break;
+            }
+            h = (h + 1) & (capacity - 1);
+        }
+    }
+    distinct = static_cast<int32_t>(keys.size());
+    return id;
+}
+
 MeshTopology analyzeTopology(const Solid& solid) {
     MeshTopology result;
-    int64_t distinct = 0;
-    const std::vector<int32_t> id = weldIds(solid, distinct);
-
-    // Each directed edge as (low, high, forward) so that both directions sort together.
-    struct Use {
-        int32_t lo, hi;
-        bool forward;
-        bool operator<(const Use& o) const {
-            return lo != o.lo ? lo < o.lo : hi != o.hi ? hi < o.hi : forward < o.forward;
-        }
-    };
-    std::vector<Use> uses;
-    uses.reserve(solid.triangles.size() * 3);
-    std::vector<char> used(static_cast<size_t>(distinct), 0);
+    int32_t distinct = 0;
+    const std::vector<int32_t> id = weldPositions(solid.vertices, distinct);
+    std::vector<std::array<int32_t, 3>> corners(solid.triangles.size());
     const auto& v = solid.vertices;
-    for (const Triangle& t : solid.triangles) {
-        const int32_t c[3] = {id[t.i0], id[t.i1], id[t.i2]};
+    for (size_t i = 0; i < solid.triangles.size(); ++i) {
+        const Triangle& t = solid.triangles[i];
+        corners[i] = {id[t.i0], id[t.i1], id[t.i2]};
         const Vector4& p = v[t.i0];
         const Vector4& q = v[t.i1];
         const Vector4& r = v[t.i2];
@@ -62,37 +107,62 @@ MeshTopology analyzeTopology(const Solid& solid) {
         const double cy = double(q.z) * r.x - double(q.x) * r.z;
         const double cz = double(q.x) * r.y - double(q.y) * r.x;
         result.signedVolume += (p.x * cx + p.y * cy + p.z * cz) / 6.0;
+    }
+    const Incidence inc = incidence(corners, distinct);
+    result.weldedVertices = 0;
+    for (int32_t i = 0; i < distinct; ++i) {
+        result.weldedVertices += inc.start[i + 1] > inc.start[i] ? 1 : 0;
+    }
+    // Each undirected edge is counted by the first triangle (lowest index) that uses it.
+    for (int32_t t = 0; t < static_cast<int32_t>(corners.size()); ++t) {
+        const auto& c = corners[t];
         for (int e = 0; e < 3; ++e) {
-            used[c[e]] = 1;
-            const int32_t a = c[e];
-            const int32_t b = c[(e + 1) % 3];
-            if (a != b) {
-                uses.push_back({std::min(a, b), std::max(a, b), a < b});
+            const int32_t a = c[e], b = c[(e + 1) % 3];
+            if (a == b) {
+                continue;
+            }
+            bool earlierInT = false;
+            for (int f = 0; f < e; ++f) {
+                const int32_t x = c[f], y = c[(f + 1) % 3];
+                earlierInT = earlierInT || (x == a && y == b) || (x == b && y == a);
+            }
+            if (earlierInT) {
+                continue;
+            }
+            int32_t forward = 0, backward = 0, owner = t;
+            for (int32_t k = inc.start[a]; k < inc.start[a + 1]; ++k) {
+                const int32_t s = inc.tris[k];
+                const auto& d = corners[s];
+                bool uses = false;
+                for (int f = 0; f < 3; ++f) {
+                    const int32_t x = d[f], y = d[(f + 1) % 3];
+                    if (x == a && y == b) {
+                        ++forward;
+                        uses = true;
+                    } else if (x == b && y == a) {
+                        ++backward;
+                        uses = true;
+                    }
+                }
+                if (uses) {
+                    owner = std::min(owner, s);
+                }
+            }
+            if (owner != t) {
+                continue;
+            }
+            const int32_t count = forward + backward;
+            if (count == 1) {
+                ++result.openEdges;
+                continue;
+            }
+            if (count > 2) {
+                ++result.nonManifoldEdges;
+            }
+            if (forward != backward) {
+                ++result.orientationFlips;
             }
         }
-    }
-    result.weldedVertices = std::count(used.begin(), used.end(), 1);
-    std::sort(uses.begin(), uses.end());
-    for (size_t i = 0; i < uses.size();) {
-        size_t j = i;
-        int32_t forward = 0;
-        while (j < uses.size() && uses[j].lo == uses[i].lo && uses[j].hi == uses[i].hi) {
-            forward += uses[j].forward ? 1 : 0;
-            ++j;
-        }
-        const size_t count = j - i;
-        if (count == 1) {
-            ++result.openEdges;
-            i = j;
-            continue;
-        }
-        if (count > 2) {
-            ++result.nonManifoldEdges;
-        }
-        if (2 * static_cast<size_t>(forward) != count) {
-            ++result.orientationFlips;
-        }
-        i = j;
     }
     return result;
 }

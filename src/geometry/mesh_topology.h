@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "geometry/solid.h"
 
@@ -19,5 +20,9 @@ struct MeshTopology {
 // Triangles that collapse to an edge or a point after welding add no edges. A closed,
 // consistently oriented, edge-manifold mesh has 0 open, 0 non-manifold edges and 0 flips.
 MeshTopology analyzeTopology(const Solid& solid);
+
+// One id per distinct position (-0 equals +0), numbered in order of first occurrence;
+// `distinct` receives the number of ids.
+std::vector<int32_t> weldPositions(const std::vector<Vector4>& vertices, int32_t& distinct);
 
 }  // namespace korvan
