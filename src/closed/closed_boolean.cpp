@@ -317,40 +317,43 @@ Patches findPatches(const std::vector<Piece>& pieces, int32_t firstOther, int32_
             }
         }
     }
+    // Each edge {a, b} with a < b is looked at once, from the pieces around a. It is on the
+    // seam when pieces of both operands have it or any piece flags it; otherwise its two
+    // pieces join one patch.
+    struct Use {
+        int32_t other, piece;
+        bool side, seam;
+        bool operator<(const Use& u) const {
+            return other != u.other ? other < u.other : piece < u.piece;
+        }
+    };
     Patches patches(pieces.size());
-    for (int32_t p = 0; p < static_cast<int32_t>(pieces.size()); ++p) {
-        const Piece& piece = pieces[p];
-        const bool side = piece.source >= firstOther;
-        for (int e = 0; e < 3; ++e) {
-            if (piece.seamMask & (1u << e)) {
-                continue;
+    std::vector<Use> local;
+    for (int32_t a = 0; a < pointCount; ++a) {
+        local.clear();
+        for (int32_t k = start[a]; k < start[a + 1]; ++k) {
+            const Piece& piece = pieces[around[k]];
+            for (int e = 0; e < 3; ++e) {
+                const int32_t x = piece.v[e], y = piece.v[(e + 1) % 3];
+                const int32_t b = x == a ? y : y == a ? x : -1;
+                if (b > a) {
+                    local.push_back({b, around[k], piece.source >= firstOther,
+                                     (piece.seamMask & (1u << e)) != 0});
+                }
             }
-            const int32_t a = piece.v[e], b = piece.v[(e + 1) % 3];
-            // The edge is on the seam when a piece of the other operand has it or any piece
-            // flags it; otherwise its one partner joins this patch.
-            int32_t partner = -1, partners = 0;
+        }
+        std::sort(local.begin(), local.end());
+        for (size_t i = 0; i < local.size();) {
+            size_t j = i;
             bool seam = false;
-            for (int32_t k = start[a]; k < start[a + 1] && !seam; ++k) {
-                const int32_t q = around[k];
-                if (q == p) {
-                    continue;
-                }
-                const Piece& other = pieces[q];
-                for (int f = 0; f < 3; ++f) {
-                    const int32_t x = other.v[f], y = other.v[(f + 1) % 3];
-                    if ((x == a && y == b) || (x == b && y == a)) {
-                        if ((other.source >= firstOther) != side || (other.seamMask & (1u << f))) {
-                            seam = true;
-                        } else {
-                            partner = q;
-                            ++partners;
-                        }
-                    }
-                }
+            while (j < local.size() && local[j].other == local[i].other) {
+                seam = seam || local[j].seam || local[j].side != local[i].side;
+                ++j;
             }
-            if (!seam && partners == 1) {
-                patches.join(p, partner);
+            if (!seam && j - i == 2) {
+                patches.join(local[i].piece, local[i + 1].piece);
             }
+            i = j;
         }
     }
     return patches;
@@ -375,11 +378,61 @@ bool keepPiece(const Piece& piece, bool fromOther, bool inside, BooleanOp op) {
     return fromOther ? inside : !inside;
 }
 
+// The refusal for an operand with these counts and this volume; empty when it is a solid.
+std::string operandProblem(const MeshTopology& topo, bool empty, int objectNumber) {
+    const std::string name = "Objekt " + std::to_string(objectNumber);
+    if (empty) {
+        return name + " je prazan";
+    }
+    if (topo.openEdges != 0) {
+        return name + " nije zatvoreno tijelo (" + std::to_string(topo.openEdges) +
+               " otvorenih rubova)";
+    }
+    if (topo.nonManifoldEdges != 0) {
+        return name + " nije ispravno tijelo (" + std::to_string(topo.nonManifoldEdges) +
+               " rubova dijeli vise od dva trokuta)";
+    }
+    if (topo.orientationFlips != 0) {
+        return name + " nije dosljedno orijentiran (" + std::to_string(topo.orientationFlips) +
+               " rubova s trokutima suprotne orijentacije)";
+    }
+    if (!(topo.signedVolume > 0.0)) {
+        return name + " je okrenut iznutra prema van (negativan volumen); okrenite mu trokute";
+    }
+    return {};
+}
+
+// Checks both operands on the shared weld, before anything is dropped.
+std::string operandsProblem(const Welded& w) {
+    for (int side = 0; side < 2; ++side) {
+        const auto begin = w.tris.begin() + (side == 0 ? 0 : w.firstOther);
+        const auto end = side == 0 ? w.tris.begin() + w.firstOther : w.tris.end();
+        const std::vector<Corners> corners(begin, end);
+        MeshTopology topo = edgeTopology(corners, static_cast<int32_t>(w.points.size()));
+        for (const Corners& c : corners) {
+            const Point3& p = w.points[c[0]];
+            const Point3& q = w.points[c[1]];
+            const Point3& r = w.points[c[2]];
+            topo.signedVolume += (p.x * (q.y * r.z - q.z * r.y) + p.y * (q.z * r.x - q.x * r.z) +
+                                  p.z * (q.x * r.y - q.y * r.x)) /
+                                 6.0;
+        }
+        if (std::string problem = operandProblem(topo, corners.empty(), side + 1);
+            !problem.empty()) {
+            return problem;
+        }
+    }
+    return {};
+}
+
 Status run(const Solid& object1, const Solid& object2, BooleanOp op, Solid& result,
            ClosedReport& report) {
     Clock::time_point t = Clock::now();
     const Clock::time_point start = t;
     Welded w = weld(object1, object2);
+    if (std::string message = operandsProblem(w); !message.empty()) {
+        return Status::failure(message);
+    }
     if (std::string message = dropDegenerate(w); !message.empty()) {
         return Status::failure(message);
     }
@@ -513,31 +566,9 @@ Status run(const Solid& object1, const Solid& object2, BooleanOp op, Solid& resu
 
 Status checkClosedOperand(const Solid& solid, int objectNumber) {
     try {
-        const std::string name = "Objekt " + std::to_string(objectNumber);
-        if (solid.triangles.empty()) {
-            return Status::failure(name + " je prazan");
-        }
-        const MeshTopology topo = analyzeTopology(solid);
-        if (topo.openEdges != 0) {
-            return Status::failure(name + " nije zatvoreno tijelo (" +
-                                   std::to_string(topo.openEdges) + " otvorenih rubova)");
-        }
-        if (topo.nonManifoldEdges != 0) {
-            return Status::failure(name + " nije ispravno tijelo (" +
-                                   std::to_string(topo.nonManifoldEdges) +
-                                   " rubova dijeli vise od dva trokuta)");
-        }
-        if (topo.orientationFlips != 0) {
-            return Status::failure(name + " nije dosljedno orijentiran (" +
-                                   std::to_string(topo.orientationFlips) +
-                                   " rubova s trokutima suprotne orijentacije)");
-        }
-        if (!(topo.signedVolume > 0.0)) {
-            return Status::failure(name +
-                                   " je okrenut iznutra prema van (negativan volumen); "
-                                   "okrenite mu trokute");
-        }
-        return {};
+        const std::string problem =
+            operandProblem(analyzeTopology(solid), solid.triangles.empty(), objectNumber);
+        return problem.empty() ? Status() : Status::failure(problem);
     } catch (const std::bad_alloc&) {
         return Status::failure(kOutOfMemoryMessage);
     }
@@ -545,12 +576,6 @@ Status checkClosedOperand(const Solid& solid, int objectNumber) {
 
 Status closedBoolean(const Solid& object1, const Solid& object2, BooleanOp op, Solid& result,
                      ClosedReport* report) {
-    if (Status s = checkClosedOperand(object1, 1); !s) {
-        return s;
-    }
-    if (Status s = checkClosedOperand(object2, 2); !s) {
-        return s;
-    }
     ClosedReport local;
     try {
         Status s = run(object1, object2, op, result, local);

@@ -79,7 +79,8 @@ std::vector<int32_t> weldPositions(const std::vector<Vector4>& vertices, int32_t
                 keys.push_back(k);
                 break;
             }
-            if (keys[s] == k) {
+            const std::array<uint32_t, 3>& o = keys[s];
+            if (o[0] == k[0] && o[1] == k[1] && o[2] == k[2]) {
                 id[i] = s;
                 break;
             }
@@ -108,60 +109,62 @@ MeshTopology analyzeTopology(const Solid& solid) {
         const double cz = double(q.x) * r.y - double(q.y) * r.x;
         result.signedVolume += (p.x * cx + p.y * cy + p.z * cz) / 6.0;
     }
+    const MeshTopology edges = edgeTopology(corners, distinct);
+    result.weldedVertices = edges.weldedVertices;
+    result.openEdges = edges.openEdges;
+    result.nonManifoldEdges = edges.nonManifoldEdges;
+    result.orientationFlips = edges.orientationFlips;
+    return result;
+}
+
+MeshTopology edgeTopology(const std::vector<std::array<int32_t, 3>>& corners, int32_t vertexCount) {
+    MeshTopology result;
+    const int32_t distinct = vertexCount;
     const Incidence inc = incidence(corners, distinct);
-    result.weldedVertices = 0;
     for (int32_t i = 0; i < distinct; ++i) {
         result.weldedVertices += inc.start[i + 1] > inc.start[i] ? 1 : 0;
     }
-    // Each undirected edge is counted by the first triangle (lowest index) that uses it.
-    for (int32_t t = 0; t < static_cast<int32_t>(corners.size()); ++t) {
-        const auto& c = corners[t];
-        for (int e = 0; e < 3; ++e) {
-            const int32_t a = c[e], b = c[(e + 1) % 3];
-            if (a == b) {
-                continue;
-            }
-            bool earlierInT = false;
-            for (int f = 0; f < e; ++f) {
-                const int32_t x = c[f], y = c[(f + 1) % 3];
-                earlierInT = earlierInT || (x == a && y == b) || (x == b && y == a);
-            }
-            if (earlierInT) {
-                continue;
-            }
-            int32_t forward = 0, backward = 0, owner = t;
-            for (int32_t k = inc.start[a]; k < inc.start[a + 1]; ++k) {
-                const int32_t s = inc.tris[k];
-                const auto& d = corners[s];
-                bool uses = false;
-                for (int f = 0; f < 3; ++f) {
-                    const int32_t x = d[f], y = d[(f + 1) % 3];
-                    if (x == a && y == b) {
-                        ++forward;
-                        uses = true;
-                    } else if (x == b && y == a) {
-                        ++backward;
-                        uses = true;
-                    }
-                }
-                if (uses) {
-                    owner = std::min(owner, s);
+    // Each undirected edge {a, b} with a < b is counted at a, from the triangles around a:
+    // every triangle gives the edge leaving a and the edge entering a.
+    struct Use {
+        int32_t other;
+        int32_t forward;  // 1 for a -> other, 0 for other -> a
+        bool operator<(const Use& u) const { return other < u.other; }
+    };
+    std::vector<Use> local;
+    for (int32_t a = 0; a < distinct; ++a) {
+        local.clear();
+        for (int32_t k = inc.start[a]; k < inc.start[a + 1]; ++k) {
+            const auto& c = corners[inc.tris[k]];
+            for (int e = 0; e < 3; ++e) {
+                const int32_t x = c[e], y = c[(e + 1) % 3];
+                if (x == a && y > a) {
+                    local.push_back({y, 1});
+                } else if (y == a && x > a) {
+                    local.push_back({x, 0});
                 }
             }
-            if (owner != t) {
-                continue;
+        }
+        std::sort(local.begin(), local.end());
+        for (size_t i = 0; i < local.size();) {
+            size_t j = i;
+            int32_t forward = 0;
+            while (j < local.size() && local[j].other == local[i].other) {
+                forward += local[j].forward;
+                ++j;
             }
-            const int32_t count = forward + backward;
+            const auto count = static_cast<int32_t>(j - i);
             if (count == 1) {
                 ++result.openEdges;
-                continue;
+            } else {
+                if (count > 2) {
+                    ++result.nonManifoldEdges;
+                }
+                if (2 * forward != count) {
+                    ++result.orientationFlips;
+                }
             }
-            if (count > 2) {
-                ++result.nonManifoldEdges;
-            }
-            if (forward != backward) {
-                ++result.orientationFlips;
-            }
+            i = j;
         }
     }
     return result;

@@ -1,6 +1,7 @@
 // Closedness, manifoldness and orientation of an indexed mesh, judged on welded vertices.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -20,6 +21,10 @@ struct MeshTopology {
 // Triangles that collapse to an edge or a point after welding add no edges. A closed,
 // consistently oriented, edge-manifold mesh has 0 open, 0 non-manifold edges and 0 flips.
 MeshTopology analyzeTopology(const Solid& solid);
+
+// The edge counts of triangles over vertex ids already welded, all below `vertexCount`;
+// weldedVertices counts the ids used, signedVolume is left 0.
+MeshTopology edgeTopology(const std::vector<std::array<int32_t, 3>>& corners, int32_t vertexCount);
 
 // One id per distinct position (-0 equals +0), numbered in order of first occurrence;
 // `distinct` receives the number of ids.
