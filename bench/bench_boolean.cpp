@@ -77,24 +77,18 @@ const std::pair<Solid, Solid>& operands(int sizeIndex) {
     static std::map<int, std::pair<Solid, Solid>> cache;
     auto it = cache.find(sizeIndex);
     if (it == cache.end()) {
-        PrimitiveParameters cube;
-        cube.shape = Shape::Cube;
-        cube.a = 2;
-        PrimitiveParameters sphere;
-        sphere.shape = Shape::Sphere;
-        sphere.m = 24;
-        sphere.n = 32;
-        sphere.a = 0.6f;
         std::pair<Solid, Solid> made;
-        (void)generateObject(cube, kSizes[sizeIndex].cubeFactor, made.first);
-        (void)generateObject(sphere, kSizes[sizeIndex].sphereFactor, made.second);
+        (void)generateObject(PrimitiveParameters::cube(2), kSizes[sizeIndex].cubeFactor,
+                             made.first);
+        (void)generateObject(PrimitiveParameters::sphere(24, 32, 0.6f),
+                             kSizes[sizeIndex].sphereFactor, made.second);
         it = cache.emplace(sizeIndex, std::move(made)).first;
     }
     return it->second;
 }
 
-void copyMesh(const Solid& from, Solid& to) {
-    to.clear();
+Solid copyMesh(const Solid& from) {
+    Solid to;
     to.vertices = from.vertices;
     to.triangles = from.triangles;
     to.minCorner = from.minCorner;
@@ -102,6 +96,7 @@ void copyMesh(const Solid& from, Solid& to) {
     to.centre = from.centre;
     to.edgeLimit = from.edgeLimit;
     to.loaded = 1;
+    return to;
 }
 
 void BM_CubeMinusSphere(benchmark::State& state) {
@@ -113,20 +108,19 @@ void BM_CubeMinusSphere(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
         Scene scene;
-        copyMesh(cube, scene.m_object1);
-        copyMesh(sphere, scene.m_object2);
-        const int64_t operandBytes = arrayBytes(scene.m_object1) + arrayBytes(scene.m_object2);
+        Solid object1 = copyMesh(cube);
+        const int64_t operandBytes = arrayBytes(object1) + arrayBytes(sphere);
         const int64_t before = g_liveBytes.load();
         g_peakBytes = before;
         // Object 1's tree is built by the open command, before the operation; it counts
         // towards the operation's memory all the same.
-        prepareOctree(scene.m_object1);
-        g_object2Offset = Vector4(0.3f, 0.2f, 0.9f);
-        g_animationRunning = 1;
+        scene.ReplaceObject(1, std::move(object1));
+        scene.ReplaceObject(2, copyMesh(sphere));
+        scene.m_object2Offset = Vector4(0.3f, 0.2f, 0.9f);
+        scene.m_animationRunning = true;
         state.ResumeTiming();
-        (void)scene.OnDifference();
+        (void)scene.BooleanOperation(BooleanOp::Difference);
         state.PauseTiming();
-        g_animationRunning = 0;
         const OperationReport& r = scene.lastOperation();
         sum.seconds += r.seconds;
         sum.buildSeconds += r.buildSeconds;
@@ -166,11 +160,10 @@ BENCHMARK(BM_CubeMinusSphere)
 // The octree of one operand alone: build and classification.
 void BM_OctreeBuild(benchmark::State& state) {
     const Solid& cube = operands(static_cast<int>(state.range(0))).first;
-    Solid s;
-    copyMesh(cube, s);
+    Solid s = copyMesh(cube);
     for (auto _ : state) {
-        prepareOctree(s);
-        benchmark::DoNotOptimize(s.root.get());
+        const std::unique_ptr<OctreeNode> tree = prepareOctree(s);
+        benchmark::DoNotOptimize(tree.get());
     }
     state.counters["triangles"] = s.triangleCount();
 }

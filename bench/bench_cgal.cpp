@@ -15,6 +15,7 @@
 
 #include "scene/boolean_cases.h"
 #include "scene/scene.h"
+#include "support/mesh_checks.h"
 
 namespace korvan {
 namespace {
@@ -22,7 +23,6 @@ namespace {
 using Kernel = CGAL::Exact_predicates_inexact_constructions_kernel;
 using Mesh = CGAL::Surface_mesh<Kernel::Point_3>;
 namespace PMP = CGAL::Polygon_mesh_processing;
-using test::Operation;
 
 // Sampling leaves coincident midpoints unshared; CGAL needs them welded.
 Mesh toMesh(const Solid& s, int& refused) {
@@ -51,18 +51,18 @@ struct Case {
     PrimitiveParameters object1;
     PrimitiveParameters object2;
     Vector4 offset;
-    Operation op;
+    BooleanOp op;
 };
 
 const Case kCases[] = {
-    {"cube-minus-sphere", test::cubeParameters(2), test::sphereParameters(24, 32, 0.6f),
-     Vector4(0.3f, 0.2f, 0.9f), Operation::Difference},
-    {"sphere-union-sphere", test::sphereParameters(24, 32, 0.8f),
-     test::sphereParameters(24, 32, 0.8f), Vector4(0.7f, 0.1f, 0.05f), Operation::Union},
-    {"cylinder-intersect-cube", test::cubeParameters(2), test::cylinderParameters(32, 0.5f, 3),
-     Vector4(0.1f, 0, -0.05f), Operation::Intersection},
-    {"sphere-minus-sphere", test::sphereParameters(24, 32, 0.8f),
-     test::sphereParameters(24, 32, 0.5f), Vector4(0.5f, 0.3f, -0.2f), Operation::Difference},
+    {"cube-minus-sphere", PrimitiveParameters::cube(2), PrimitiveParameters::sphere(24, 32, 0.6f),
+     Vector4(0.3f, 0.2f, 0.9f), BooleanOp::Difference},
+    {"sphere-union-sphere", PrimitiveParameters::sphere(24, 32, 0.8f),
+     PrimitiveParameters::sphere(24, 32, 0.8f), Vector4(0.7f, 0.1f, 0.05f), BooleanOp::Union},
+    {"cylinder-intersect-cube", PrimitiveParameters::cube(2),
+     PrimitiveParameters::cylinder(32, 0.5f, 3), Vector4(0.1f, 0, -0.05f), BooleanOp::Intersection},
+    {"sphere-minus-sphere", PrimitiveParameters::sphere(24, 32, 0.8f),
+     PrimitiveParameters::sphere(24, 32, 0.5f), Vector4(0.5f, 0.3f, -0.2f), BooleanOp::Difference},
 };
 
 // Runs one case on both sides; factors are the two operands' sampling factors.
@@ -73,12 +73,10 @@ void compare(benchmark::State& state, const Case& c, float factor1, float factor
     int32_t triangles1 = 0, triangles2 = 0;
     for (auto _ : state) {
         Scene scene;
-        const float saved = g_samplingFactor;
-        g_samplingFactor = factor1;
+        scene.m_samplingFactor = factor1;
         (void)scene.GenerateObject(1, c.object1);
-        g_samplingFactor = factor2;
+        scene.m_samplingFactor = factor2;
         (void)scene.GenerateObject(2, c.object2);
-        g_samplingFactor = saved;
         triangles1 = scene.m_object1.triangleCount();
         triangles2 = scene.m_object2.triangleCount();
 
@@ -92,23 +90,22 @@ void compare(benchmark::State& state, const Case& c, float factor1, float factor
         Mesh out;
         const auto t0 = std::chrono::steady_clock::now();
         switch (c.op) {
-            case Operation::Union:
+            case BooleanOp::Union:
                 cgalOk = PMP::corefine_and_compute_union(a, b, out);
                 break;
-            case Operation::Intersection:
+            case BooleanOp::Intersection:
                 cgalOk = PMP::corefine_and_compute_intersection(a, b, out);
                 break;
-            case Operation::Difference:
+            case BooleanOp::Difference:
                 cgalOk = PMP::corefine_and_compute_difference(a, b, out);
                 break;
         }
         cgalSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         cgalVolume = cgalOk ? CGAL::to_double(PMP::volume(out)) : 0;
 
-        g_object2Offset = c.offset;
-        g_animationRunning = 1;
-        (void)test::runOperation(scene, c.op);
-        g_animationRunning = 0;
+        scene.m_object2Offset = c.offset;
+        scene.m_animationRunning = true;  // no time message
+        (void)scene.BooleanOperation(c.op);
         korvanSeconds = scene.lastOperation().seconds;
         korvanVolume = test::signedVolume(scene.m_object1);
     }

@@ -25,19 +25,11 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 PrimitiveParameters cube() {
-    PrimitiveParameters p;
-    p.shape = Shape::Cube;
-    p.a = 2.0f;
-    return p;
+    return PrimitiveParameters::cube(2.0f);
 }
 
 PrimitiveParameters tool() {
-    PrimitiveParameters p;
-    p.shape = Shape::Sphere;
-    p.m = 16;
-    p.n = 24;
-    p.a = 0.3f;
-    return p;
+    return PrimitiveParameters::sphere(16, 24, 0.3f);
 }
 
 // Times what the sink does; everything else of a frame is the Boolean operation.
@@ -81,8 +73,8 @@ void BM_Milling100Frames(benchmark::State& state, const char* format) {
         (void)scene.GenerateObject(2, tool());
         workpiece = scene.m_object1.triangleCount();
         ViewState view;
-        placeCameraForObject(view, scene.m_object1, 0.5);
-        g_object2Offset = Vector4(-1.2f, 0.9f, 0.9f);  // a groove along the upper front edge
+        placeCameraForObject(view, scene.m_object1, kNearAfterGenerating);
+        scene.m_object2Offset = Vector4(-1.2f, 0.9f, 0.9f);  // a groove along the upper front edge
         TimedSink sink(*context, view);
         state.ResumeTiming();
 
@@ -119,17 +111,15 @@ const RgbImage& sampleFrame() {
             Scene scene;
             (void)scene.GenerateObject(1, cube());
             (void)scene.GenerateObject(2, tool());
-            g_object2Offset = Vector4(0.9f, 0.9f, 0.9f);
-            (void)scene.OnDifference();
+            scene.m_object2Offset = Vector4(0.9f, 0.9f, 0.9f);
+            (void)scene.BooleanOperation(BooleanOp::Difference);
             ViewState view;
-            placeCameraForObject(view, scene.m_object1, 0.5);
-            g_rotY = 30.0f;
-            g_rotX = 20.0f;
-            g_coloredMaterials = 1;
+            placeCameraForObject(view, scene.m_object1, kNearAfterGenerating);
+            view.m_rotY = 30.0f;
+            view.m_rotX = 20.0f;
+            view.m_coloredMaterials = true;
             HeadlessFrameSink sink(*context, view);
             (void)sink.drawAndRead(scene, picture);
-            g_rotY = g_rotX = 0.0f;
-            g_coloredMaterials = 0;
         } else {
             for (size_t i = 0; i < picture.pixels.size(); i += 3) {
                 if ((i / 3) % 640 > 160 && (i / 3) / 640 > 120) {
@@ -172,12 +162,12 @@ void BM_DrawAndRead640x480(benchmark::State& state, bool changed) {
     (void)scene.GenerateObject(1, cube());
     (void)scene.GenerateObject(2, tool());
     ViewState view;
-    placeCameraForObject(view, scene.m_object1, 0.5);
+    placeCameraForObject(view, scene.m_object1, kNearAfterGenerating);
     HeadlessFrameSink sink(*context, view);
     RgbImage picture;
     for (auto _ : state) {
         if (changed) {
-            scene.m_object1.displayList = -1;  // as after every operation
+            scene.m_object1.touch();  // as after every operation
         }
         (void)sink.drawAndRead(scene, picture);
     }

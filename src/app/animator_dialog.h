@@ -10,7 +10,6 @@
 
 #include <array>
 #include <cstdint>
-#include <functional>
 
 #include "scene/animation.h"
 
@@ -76,15 +75,5 @@ private:
     std::array<AxisFields, 3> m_axes{};
     QLineEdit* m_countEdit;
 };
-
-// The handler of command 32780: creates the dialog with the view as parent on first use,
-// keeps it (and so its values) for later openings, and runs the animation over the view.
-std::function<void(CSceneView&)> makeAnimationCommand();
-
-// Runs the animation over the view's scene: frames drawn by the view and written beside the
-// folder of the last file dialog when the name is relative. Commands, closing and the timer
-// wait meanwhile; Escape ends the run after the current frame. Frames that could not be
-// written are reported once at the end.
-void RunAnimation(CSceneView& view, const AnimationSettings& settings);
 
 }  // namespace korvan::app

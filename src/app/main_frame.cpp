@@ -7,7 +7,6 @@
 #include <QStatusBar>
 #include <QToolBar>
 
-#include "app/animator_dialog.h"
 #include "app/lock_keys.h"
 #include "app/main_app.h"
 #include "app/toolbar_icons.h"
@@ -71,13 +70,12 @@ CMainFrame::CMainFrame() {
         }
     });
 
-    m_view.m_onAnimation = makeAnimationCommand();
-    m_view.m_onIdle = [this] {
+    m_view.setIdleHandler([this] {
         // Closing waits for the operation; it happens once the handler has returned.
         if (m_closePending) {
             QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
         }
-    };
+    });
 
     // The toolbar follows the enable rules while the program is idle.
     connect(&m_idleTimer, &QTimer::timeout, this, [this] {
@@ -266,12 +264,12 @@ bool CMainFrame::OnUpdateFrameCommand(int32_t id, CommandState& state) const {
 }
 
 void CMainFrame::setCellDisplayMode(int32_t mode, int32_t checkedId) {
-    g_cellDisplayMode = mode;
+    m_view.viewState().m_cellDisplayMode = mode;
     for (int32_t id : kCellCommands) {
         menuAction(id)->setChecked(id == checkedId);
     }
     menuAction(ID_CELLS_NONE)->setChecked(false);
-    m_view.redrawFlag() = 1;
+    m_view.requestRedraw();
 }
 
 void CMainFrame::updateLockIndicators() {

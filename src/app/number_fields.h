@@ -1,5 +1,5 @@
-// Reading and writing the number fields of dialogs: always the full stop, whatever the
-// locale; "nan", "inf" and trailing text are refused.
+// Reading and writing the number fields of dialogs: read as every typed number is (the core's
+// parseFloat and parseInt), written with the full stop whatever the locale.
 #pragma once
 
 #include <QString>

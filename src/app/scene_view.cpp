@@ -107,12 +107,12 @@ void CSceneView::OnTimer() {
     if (busy()) {
         return;
     }
-    if (runKeyActions(m_keys, m_viewState, m_scene.m_object1, m_scene.m_object2)) {
+    if (runKeyActions(m_keys, m_viewState, m_scene)) {
         m_redraw = 1;
     }
     if (m_redraw != 0) {
         update();
-        if (g_animationRunning != 0) {
+        if (m_scene.m_animationRunning) {
             m_redraw = 0;
         }
     }
@@ -186,9 +186,9 @@ void CSceneView::mousePressEvent(QMouseEvent* event) {
     setFocus(Qt::MouseFocusReason);
     const QPoint p = event->position().toPoint();
     if (event->button() == Qt::LeftButton) {
-        onLeftButtonDown(p.x(), p.y());
+        onLeftButtonDown(m_viewState, p.x(), p.y());
     } else if (event->button() == Qt::RightButton) {
-        if (onRightButtonDown(p.x(), p.y())) {
+        if (onRightButtonDown(m_viewState, p.x(), p.y())) {
             openPopupMenu(event->globalPosition().toPoint());
         }
     }
@@ -196,13 +196,14 @@ void CSceneView::mousePressEvent(QMouseEvent* event) {
 
 void CSceneView::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) {
-        onLeftButtonUp();
+        onLeftButtonUp(m_viewState);
     }
 }
 
 void CSceneView::mouseMoveEvent(QMouseEvent* event) {
     const QPoint p = event->position().toPoint();
-    if (onMouseMove(p.x(), p.y(), (event->modifiers() & Qt::ShiftModifier) != 0)) {
+    if (onMouseMove(m_viewState, m_scene, p.x(), p.y(),
+                    (event->modifiers() & Qt::ShiftModifier) != 0)) {
         m_redraw = 1;
     }
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QOpenGLWidget>
+#include <QPointer>
 #include <QString>
 #include <QTimer>
 
@@ -14,6 +15,7 @@
 #include "app/commands.h"
 #include "app/prompts.h"
 #include "image/image.h"
+#include "scene/animation.h"
 #include "scene/progress.h"
 #include "scene/scene.h"
 #include "viewer/camera.h"
@@ -24,6 +26,7 @@ class QMenu;
 
 namespace korvan::app {
 
+class CAnimator;
 class CInfoView;
 
 class CSceneView : public QOpenGLWidget, public ProgressReporter {
@@ -43,7 +46,8 @@ public:
     const Scene& scene() const { return m_scene; }
     ViewState& viewState() { return m_viewState; }
     KeyTable& keyTable() { return m_keys; }
-    int32_t& redrawFlag() { return m_redraw; }
+    // The picture changed: the next timer tick draws it.
+    void requestRedraw() { m_redraw = 1; }
 
     Prompts& prompts() { return *m_prompts; }
     void setPrompts(std::unique_ptr<Prompts> prompts) { m_prompts = std::move(prompts); }
@@ -65,14 +69,7 @@ public:
     };
     bool busy() const { return m_busy > 0; }
     // Called once when the last BusyScope ends (the frame closes itself if asked to meanwhile).
-    std::function<void()> m_onIdle;
-
-    // Command 32780 "&Animacija", run when both objects are loaded. The handler owns its dialog
-    // and runs inside a BusyScope if it blocks; without one the command does nothing.
-    std::function<void(CSceneView&)> m_onAnimation;
-    // Command 32841 "Slika prikaza": replaces the default, which writes the current picture
-    // as screen0000.bmp into the current folder.
-    std::function<void(CSceneView&)> m_onSaveImage;
+    void setIdleHandler(std::function<void()> handler) { m_onIdle = std::move(handler); }
 
     // ProgressReporter: the popup and the messages of the scene's operations. Messages wait
     // until the operation is over, so that the result is drawn behind them.
@@ -90,6 +87,9 @@ public:
     void OnSamplingFactor();
     void OnObjectInfo();
     void OnSaveViewImage();
+    // "&Animacija": the dialog (kept with its values for the next opening), then the run with
+    // the dialog out of the way; after PREDPOGLED the dialog comes back.
+    void OnAnimation();
 
     // Draws the scene now and returns the picture, rows from the top; also inside a
     // BusyScope, so that a long run (the milling animation) can record its frames.
@@ -123,6 +123,10 @@ private:
                          const char* report);
     void openPopupMenu(const QPoint& globalPos);
     void releaseGL();
+    // The run over the scene: frames drawn by the view and written beside the folder of the
+    // last file dialog when the name is relative. Escape ends it after the current frame;
+    // frames that could not be written are reported once at the end.
+    void runAnimation(const AnimationSettings& settings);
 
     Scene m_scene;
     ViewState m_viewState;
@@ -140,6 +144,8 @@ private:
     std::unique_ptr<QMenu> m_popup;
     std::vector<PendingMessage> m_pendingMessages;
     QString m_currentFolder;
+    std::function<void()> m_onIdle;
+    QPointer<CAnimator> m_animator;
 };
 
 // Qt key to the Windows virtual-key code the key table is indexed by; -1 for keys the view

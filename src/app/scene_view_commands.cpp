@@ -12,14 +12,10 @@
 #include "app/scene_view.h"
 #include "geometry/statistics.h"
 #include "image/image.h"
-#include "meshio/edge_sampling.h"
 #include "meshio/obj.h"
 
 namespace korvan::app {
 namespace {
-
-constexpr double kNearAfterReading = static_cast<double>(0.01f);
-constexpr double kNearAfterGenerating = 0.5;
 
 QString countsReport(const char* format, const Solid& solid) {
     return QString::asprintf(format, solid.triangleCount(), solid.vertexCount());
@@ -47,9 +43,7 @@ bool CSceneView::OnCommand(int32_t id) {
             RunBoolean(id);
             return true;
         case ID_ANIMATION:
-            if (m_scene.m_object1.loaded != 0 && m_scene.m_object2.loaded != 0 && m_onAnimation) {
-                m_onAnimation(*this);
-            }
+            OnAnimation();
             return true;
         case ID_SAMPLING_FACTOR:
             OnSamplingFactor();
@@ -58,14 +52,10 @@ bool CSceneView::OnCommand(int32_t id) {
             OnGenerator();
             return true;
         case ID_VIEW_IMAGE:
-            if (m_onSaveImage) {
-                m_onSaveImage(*this);
-            } else {
-                OnSaveViewImage();
-            }
+            OnSaveViewImage();
             return true;
         case ID_COLORED_MATERIALS:
-            g_coloredMaterials = g_coloredMaterials == 0 ? 1 : 0;
+            m_viewState.m_coloredMaterials = !m_viewState.m_coloredMaterials;
             m_redraw = 1;
             return true;
         case ID_OBJECT_INFO:
@@ -74,7 +64,8 @@ bool CSceneView::OnCommand(int32_t id) {
         case ID_MOVE_OBJECT2:
         case ID_ROTATE_OBJECT2: {
             const QPoint p = mapFromGlobal(QCursor::pos());
-            enterObject2Mode(id == ID_MOVE_OBJECT2 ? kMouseMoveObject2 : kMouseRotateObject2, p.x(),
+            enterObject2Mode(m_viewState,
+                             id == ID_MOVE_OBJECT2 ? kMouseMoveObject2 : kMouseRotateObject2, p.x(),
                              p.y());
             return true;
         }
@@ -100,7 +91,7 @@ bool CSceneView::OnUpdateCommand(int32_t id, CommandState& state) const {
             state.enabled = loaded1 && loaded2;
             return true;
         case ID_COLORED_MATERIALS:
-            state.checked = g_coloredMaterials != 0 ? 1 : 0;
+            state.checked = m_viewState.m_coloredMaterials ? 1 : 0;
             return true;
         default:
             return false;
@@ -162,14 +153,10 @@ void CSceneView::RunBoolean(int32_t commandId) {
         return;
     }
     BusyScope busy(*this);
-    Status s;
-    if (commandId == ID_UNION) {
-        s = m_scene.OnUnion();
-    } else if (commandId == ID_INTERSECTION) {
-        s = m_scene.OnIntersection();
-    } else {
-        s = m_scene.OnDifference();
-    }
+    const BooleanOp op = commandId == ID_UNION          ? BooleanOp::Union
+                         : commandId == ID_INTERSECTION ? BooleanOp::Intersection
+                                                        : BooleanOp::Difference;
+    const Status s = m_scene.BooleanOperation(op);
     if (!s) {
         queueMessage(QString::fromStdString(s.message()), QStringLiteral("Greska"),
                      Prompts::Icon::Error);
@@ -193,10 +180,10 @@ void CSceneView::OnGenerator() {
 
 void CSceneView::OnSamplingFactor() {
     CPrikazni dialog(*m_prompts, QStringLiteral("Unesite faktor uzorkovanja"), window());
-    dialog.m_value = g_samplingFactor;
+    dialog.m_value = m_scene.m_samplingFactor;
     dialog.exchangeToControls();
     if (m_prompts->runDialog(dialog) == QDialog::Accepted) {
-        g_samplingFactor = dialog.m_value;
+        m_scene.m_samplingFactor = dialog.m_value;
     }
 }
 

@@ -1,12 +1,18 @@
-// The subcommands of korvan-cli. Each registers itself on the application and stores its
-// exit status (0 done, 1 input could not be used) in `exitCode` when it runs.
+// The subcommands of korvan-cli and what they share. Each command registers itself on the
+// application and stores its exit status (0 done, 1 input could not be used) in `exitCode`.
 #pragma once
 
 #include <string>
 
+#include "geometry/status.h"
+#include "scene/progress.h"
+#include "scene/scene.h"
+#include "viewer/view_state.h"
+
 namespace CLI {
 class App;
-}
+class Option;
+}  // namespace CLI
 
 namespace korvan::cli {
 
@@ -21,10 +27,34 @@ void registerRenderCommands(CLI::App& app, int& exitCode);
 // where no GL context can be had.
 int runDemoMilling();
 
-// Adds --sampling F (default 0.01), parsed in the C locale, stored in g_samplingFactor.
-void addSamplingOption(CLI::App& command);
+// Adds --sampling F (default 0.01), read as every number is, stored in `factor`.
+void addSamplingOption(CLI::App& command, float& factor);
+// Adds --offset X,Y,Z, stored in `offset`.
+CLI::Option* addOffsetOption(CLI::App& command, Vector4& offset, const std::string& description);
 
 // Prints a message for the user on stderr.
 void printError(const std::string& message);
+
+// The scene's phases on stderr as they happen, its messages (the time of an operation) on
+// stdout; each kind can be silenced.
+class LineReporter final : public ProgressReporter {
+public:
+    void ShowProgressPopup(const std::string& text) override { SetProgressText(text); }
+    void SetProgressText(const std::string& text) override;
+    void ShowMessage(const std::string& text) override;
+    bool quietPhases = false;
+    bool quietMessages = false;
+};
+
+// Reads or generates the source (an OBJ path or a primitive such as "sphere:M,N,R") into
+// object 1 or 2 of the scene, as the open and generate commands do. For object 1 the camera of
+// `view`, when given, is then placed as the desktop view places it.
+Status loadSceneObject(Scene& scene, const std::string& source, int32_t objectNumber,
+                       ViewState* view = nullptr);
+
+// Object 1 from `source1` and, unless `source2` is empty, object 2; says why on stderr when
+// one cannot be used.
+bool loadOperands(Scene& scene, const std::string& source1, const std::string& source2,
+                  ViewState* view = nullptr);
 
 }  // namespace korvan::cli

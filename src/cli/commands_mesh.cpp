@@ -7,38 +7,33 @@
 #include "cli/commands.h"
 #include "cli/json.h"
 #include "cli/mesh_source.h"
-#include "generator/generators.h"
 #include "geometry/statistics.h"
 #include "meshio/edge_sampling.h"
-#include "meshio/load.h"
 #include "meshio/obj.h"
 #include "scene/scene.h"
 
 namespace korvan::cli {
 namespace {
 
-// Phases and messages of the scene as lines: phases on stderr, messages on stdout.
-class StderrReporter final : public ProgressReporter {
-public:
-    void ShowProgressPopup(const std::string& text) override { SetProgressText(text); }
-    void SetProgressText(const std::string& text) override {
-        std::fprintf(stderr, "%s\n", text.c_str());
-    }
-    void ShowMessage(const std::string& text) override { std::printf("%s\n", text.c_str()); }
-};
+// One source prepared as object 1 of a scene, as the open and generate commands do it.
+bool loadObject1(Scene& scene, const std::string& source, float samplingFactor) {
+    scene.m_samplingFactor = samplingFactor;
+    return loadOperands(scene, source, {});
+}
 
-int runInfo(const std::string& source, bool json) {
-    Solid object1;
-    if (Status s = loadSource(source, 1, object1); !s) {
-        printError(s.message());
+int runInfo(const std::string& source, float samplingFactor, bool json) {
+    LineReporter reporter;
+    Scene scene(&reporter);
+    if (!loadObject1(scene, source, samplingFactor)) {
         return 1;
     }
+    const Solid& object1 = scene.m_object1;
     if (json) {
         JsonObject out;
         out.add("vertices", int64_t{object1.vertexCount()})
             .add("triangles", int64_t{object1.triangleCount()})
             .add("edge_limit", object1.edgeLimit)
-            .add("sampling_factor", g_samplingFactor)
+            .add("sampling_factor", samplingFactor)
             .add("min_corner", object1.minCorner)
             .add("max_corner", object1.maxCorner);
         std::printf("%s\n", out.str().c_str());
@@ -55,124 +50,91 @@ void printReport(bool generated, const Solid& solid) {
                 solid.triangleCount(), solid.vertexCount());
 }
 
-int runConvert(const std::string& source, const std::string& output) {
-    Solid object1;
-    if (Status s = loadSource(source, 1, object1); !s) {
-        printError(s.message());
+int runConvert(const std::string& source, const std::string& output, float samplingFactor) {
+    LineReporter reporter;
+    Scene scene(&reporter);
+    if (!loadObject1(scene, source, samplingFactor)) {
         return 1;
     }
-    if (Status s = writeObj(object1, output); !s) {
+    if (Status s = writeObj(scene.m_object1, output); !s) {
         printError(s.message());
         return 1;
     }
     PrimitiveParameters unused;
-    printReport(parsePrimitive(source, unused).has_value(), object1);
+    printReport(parsePrimitive(source, unused).has_value(), scene.m_object1);
     return 0;
 }
 
-// A cube minus a sphere moved onto one of its corners, as a user would do it in the view.
-int runDemoDifference() {
-    const char* kOutput = "demo-razlika.obj";
-    PrimitiveParameters cube;
-    cube.shape = Shape::Cube;
-    cube.a = 1.5f;
-    PrimitiveParameters sphere;
-    sphere.shape = Shape::Sphere;
-    sphere.m = 24;
-    sphere.n = 32;
-    sphere.a = 0.7f;
-    StderrReporter reporter;
+// A sphere written as it is generated, then a cube minus a sphere moved onto one of its
+// corners, as a user would do it in the view.
+int runDemo(float samplingFactor) {
+    const char* kSphereOutput = "demo-kugla.obj";
+    const char* kDifferenceOutput = "demo-razlika.obj";
+    LineReporter reporter;
     Scene scene(&reporter);
-    if (Status s = scene.GenerateObject(1, cube); !s) {
-        printError(s.message());
-        return 1;
-    }
-    if (Status s = scene.GenerateObject(2, sphere); !s) {
-        printError(s.message());
-        return 1;
-    }
-    g_object2Offset = Vector4(0.5f, 0.4f, 0.3f);
-    Status s = scene.OnDifference();
+    scene.m_samplingFactor = samplingFactor;
+    Status s = scene.GenerateObject(1, PrimitiveParameters::sphere(24, 32, 1.0f));
     if (s) {
-        s = writeObj(scene.m_object1, kOutput);
+        s = writeObj(scene.m_object1, kSphereOutput);
+    }
+    if (!s) {
+        printError(s.message());
+        return 1;
+    }
+    printReport(true, scene.m_object1);
+    std::printf("Spremljeno u %s\n", kSphereOutput);
+
+    s = scene.GenerateObject(1, PrimitiveParameters::cube(1.5f));
+    if (s) {
+        s = scene.GenerateObject(2, PrimitiveParameters::sphere(24, 32, 0.7f));
+    }
+    if (s) {
+        scene.m_object2Offset = Vector4(0.5f, 0.4f, 0.3f);
+        s = scene.BooleanOperation(BooleanOp::Difference);
+    }
+    if (s) {
+        s = writeObj(scene.m_object1, kDifferenceOutput);
     }
     if (!s) {
         printError(s.message());
         return 1;
     }
     std::printf("Razlika kocke i kugle: %d tokuta,  %d vrhova\nSpremljeno u %s\n",
-                scene.m_object1.triangleCount(), scene.m_object1.vertexCount(), kOutput);
-    return 0;
-}
-
-int runDemo() {
-    const char* kOutput = "demo-kugla.obj";
-    PrimitiveParameters sphere;
-    sphere.shape = Shape::Sphere;
-    sphere.m = 24;
-    sphere.n = 32;
-    sphere.a = 1.0f;
-    std::fprintf(stderr, "Generiranje novog trijela\n");
-    Solid object1;
-    if (Status s = generateObject(sphere, g_samplingFactor, object1); !s) {
-        printError(s.message());
-        return 1;
-    }
-    if (Status s = writeObj(object1, kOutput); !s) {
-        printError(s.message());
-        return 1;
-    }
-    printReport(true, object1);
-    std::printf("Spremljeno u %s\n", kOutput);
-    const int status = runDemoDifference();
-    return status != 0 ? status : runDemoMilling();
+                scene.m_object1.triangleCount(), scene.m_object1.vertexCount(), kDifferenceOutput);
+    return runDemoMilling();
 }
 
 }  // namespace
 
-void printError(const std::string& message) {
-    std::fprintf(stderr, "%s\n", message.c_str());
-}
-
-void addSamplingOption(CLI::App& command) {
-    command
-        .add_option_function<std::string>(
-            "--sampling",
-            [](const std::string& text) {
-                float factor = 0.0f;
-                if (!parseFloat(text, factor)) {
-                    throw CLI::ValidationError("--sampling", "nije broj: " + text);
-                }
-                g_samplingFactor = factor;
-            },
-            "Faktor uzorkovanja rubova (0 < F < 1 ukljucuje uzorkovanje)")
-        ->default_str("0.01");
-}
-
 void registerInfoCommand(CLI::App& app, int& exitCode) {
     auto* cmd = app.add_subcommand("info", "Statistika objekta 1 nakon pripreme");
     auto source = std::make_shared<std::string>();
+    auto factor = std::make_shared<float>(kDefaultSamplingFactor);
     auto json = std::make_shared<bool>(false);
     cmd->add_option("SRC", *source, "OBJ datoteka ili primitiv (npr. sphere:20,20,1)")->required();
-    addSamplingOption(*cmd);
+    addSamplingOption(*cmd, *factor);
     cmd->add_flag("--json", *json, "Ispis kao jedan JSON objekt");
-    cmd->callback([source, json, &exitCode] { exitCode = runInfo(*source, *json); });
+    cmd->callback(
+        [source, factor, json, &exitCode] { exitCode = runInfo(*source, *factor, *json); });
 }
 
 void registerConvertCommand(CLI::App& app, int& exitCode) {
     auto* cmd = app.add_subcommand("convert", "Priprema objekt i sprema ga kao OBJ");
     auto source = std::make_shared<std::string>();
     auto output = std::make_shared<std::string>();
+    auto factor = std::make_shared<float>(kDefaultSamplingFactor);
     cmd->add_option("SRC", *source, "OBJ datoteka ili primitiv")->required();
     cmd->add_option("-o,--output", *output, "Izlazna OBJ datoteka")->required();
-    addSamplingOption(*cmd);
-    cmd->callback([source, output, &exitCode] { exitCode = runConvert(*source, *output); });
+    addSamplingOption(*cmd, *factor);
+    cmd->callback(
+        [source, output, factor, &exitCode] { exitCode = runConvert(*source, *output, *factor); });
 }
 
 void registerDemoCommand(CLI::App& app, int& exitCode) {
     auto* cmd = app.add_subcommand("demo", "Ugradeni primjer; datoteke pise u trenutnu mapu");
-    addSamplingOption(*cmd);
-    cmd->callback([&exitCode] { exitCode = runDemo(); });
+    auto factor = std::make_shared<float>(kDefaultSamplingFactor);
+    addSamplingOption(*cmd, *factor);
+    cmd->callback([factor, &exitCode] { exitCode = runDemo(*factor); });
 }
 
 }  // namespace korvan::cli

@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "cli/commands.h"
-#include "cli/mesh_source.h"
 #include "cli/render_options.h"
 #include "image/image.h"
 #include "meshio/obj.h"
@@ -25,28 +24,28 @@
 namespace korvan::cli {
 namespace {
 
-struct RenderArguments {
+// What render and mill share: the operands, where object 2 starts and the picture's size.
+struct SceneArguments {
     std::string source1;
     std::string source2;
-    std::string output;
+    Vector4 offset;
+    float samplingFactor = kDefaultSamplingFactor;
     int width = 640;
     int height = 480;
-    Vector4 offset;
+};
+
+struct RenderArguments : SceneArguments {
+    std::string output;
     int cells = 0;
     bool wireframe = false;
     bool colored = false;
 };
 
-struct MillArguments {
-    std::string source1;
-    std::string source2;
+struct MillArguments : SceneArguments {
     std::string base;
     std::string format = "BMP";
     std::string finalObject;
     int frames = 0;
-    int width = 640;
-    int height = 480;
-    Vector4 offset;
     bool preview = false;
     AxisMotion x, y, z;
 };
@@ -61,34 +60,29 @@ std::unique_ptr<HeadlessContext> openContext(int width, int height) {
     return context;
 }
 
-// Object 1 from `source1` and, unless `source2` is empty, object 2; says why on failure.
-bool loadOperands(Scene& scene, const std::string& source1, const std::string& source2,
-                  ViewState& view) {
-    Status s = loadSceneObject(scene, source1, 1, view);
-    if (s && !source2.empty()) {
-        s = loadSceneObject(scene, source2, 2, view);
+// The preamble of render and mill: both operands loaded, the camera placed, object 2 moved to
+// its start and a context of the picture's size; null (with the reason on stderr) when any
+// step fails.
+std::unique_ptr<HeadlessContext> prepareScene(Scene& scene, ViewState& view,
+                                              const SceneArguments& args) {
+    scene.m_samplingFactor = args.samplingFactor;
+    if (!loadOperands(scene, args.source1, args.source2, &view)) {
+        return nullptr;
     }
-    if (!s) {
-        printError(s.message());
-        return false;
-    }
-    return true;
+    scene.m_object2Offset = args.offset;
+    return openContext(args.width, args.height);
 }
 
 int runRender(const RenderArguments& args) {
     LineReporter reporter;
     Scene scene(&reporter);
     ViewState view;
-    if (!loadOperands(scene, args.source1, args.source2, view)) {
-        return 1;
-    }
-    const std::unique_ptr<HeadlessContext> context = openContext(args.width, args.height);
+    const std::unique_ptr<HeadlessContext> context = prepareScene(scene, view, args);
     if (!context) {
         return 1;
     }
-    g_object2Offset = args.offset;
-    g_cellDisplayMode = args.cells;
-    g_coloredMaterials = args.colored ? 1 : 0;
+    view.m_cellDisplayMode = args.cells;
+    view.m_coloredMaterials = args.colored;
     scene.m_object1.wireframe = scene.m_object2.wireframe = args.wireframe ? 1 : 0;
 
     RgbImage picture;
@@ -156,10 +150,7 @@ int runMill(const MillArguments& args) {
     LineReporter reporter;
     Scene scene(&reporter);
     ViewState view;
-    if (!loadOperands(scene, args.source1, args.source2, view)) {
-        return 1;
-    }
-    const std::unique_ptr<HeadlessContext> context = openContext(args.width, args.height);
+    const std::unique_ptr<HeadlessContext> context = prepareScene(scene, view, args);
     if (!context) {
         return 1;
     }
@@ -171,10 +162,9 @@ int runMill(const MillArguments& args) {
     settings.outputFile = args.base;
     settings.format = args.format;
     settings.frameCount = args.frames;
-    g_object2Offset = args.offset;
 
-    // One line per frame instead of the phases of every operation.
-    reporter.quiet = true;
+    // One line per frame instead of the phases and times of every operation.
+    reporter.quietPhases = reporter.quietMessages = true;
     const auto t0 = std::chrono::steady_clock::now();
     AnimationResult result;
     {
@@ -183,7 +173,7 @@ int runMill(const MillArguments& args) {
     }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    reporter.quiet = false;
+    reporter.quietPhases = reporter.quietMessages = false;
 
     int exitCode = 0;
     if (!result.status) {
@@ -225,10 +215,7 @@ CLI::Option* addParsed(CLI::App& cmd, const std::string& name, T& target, Parse 
         description);
 }
 
-bool parseRenderSize(const std::string& text, RenderArguments& args) {
-    return parseSize(text, args.width, args.height);
-}
-bool parseMillSize(const std::string& text, MillArguments& args) {
+bool parseSceneSize(const std::string& text, SceneArguments& args) {
     return parseSize(text, args.width, args.height);
 }
 
@@ -238,12 +225,8 @@ int runDemoMilling() {
     LineReporter reporter;
     Scene scene(&reporter);
     ViewState view;
-    for (const auto& [source, object] :
-         {std::pair{"cube:1.5", 1}, std::pair{"sphere:16,24,0.3", 2}}) {
-        if (Status s = loadSceneObject(scene, source, object, view); !s) {
-            printError(s.message());
-            return 1;
-        }
+    if (!loadOperands(scene, "cube:1.5", "sphere:16,24,0.3", &view)) {
+        return 1;
     }
     std::unique_ptr<HeadlessContext> context;
     if (Status s = HeadlessContext::create(320, 240, context); !s) {
@@ -257,15 +240,14 @@ int runDemoMilling() {
     settings.outputFile = "demo-glodanje";
     settings.format = "BMP";
     settings.frameCount = 4;
-    g_object2Offset = Vector4(0.6f, 0.75f, 0.75f);
-    g_coloredMaterials = 1;
-    reporter.quiet = true;
+    scene.m_object2Offset = Vector4(0.6f, 0.75f, 0.75f);
+    view.m_coloredMaterials = true;
+    reporter.quietPhases = reporter.quietMessages = true;
     AnimationResult result;
     {
         CliFrameSink sink(*context, view, settings.frameCount);
         result = RunAnimation(scene, settings, sink);
     }
-    g_coloredMaterials = 0;
     if (!result.status || result.framesNotWritten > 0) {
         printError(result.status ? kImageSaveErrorMessage : result.status.message());
         return 1;
@@ -290,10 +272,10 @@ void registerRenderCommands(CLI::App& app, int& exitCode) {
                                : "nepoznat format slike (bmp, gif, jpg, png): " + name;
                 },
                 "IMAGE"));
-        addParsed(*cmd, "--size", *args, parseRenderSize, "SxV, npr. 640x480", "Velicina slike")
+        addParsed(*cmd, "--size", static_cast<SceneArguments&>(*args), parseSceneSize,
+                  "SxV, npr. 640x480", "Velicina slike")
             ->default_str("640x480");
-        addParsed(*cmd, "--offset", args->offset, parseVector, "X,Y,Z", "Pomak objekta 2")
-            ->default_str("0,0,0");
+        addOffsetOption(*cmd, args->offset, "Pomak objekta 2");
         const std::map<std::string, int> cellModes{{"none", 0},     {"inner", 1},    {"outer", 2},
                                                    {"boundary", 3}, {"unsorted", 4}, {"all", 5}};
         cmd->add_option("--cells", args->cells, "Prikaz celija oktalnog stabla")
@@ -301,7 +283,7 @@ void registerRenderCommands(CLI::App& app, int& exitCode) {
             ->default_str("none");
         cmd->add_flag("--wireframe", args->wireframe, "Zicani prikaz");
         cmd->add_flag("--colored", args->colored, "Obojani materijali");
-        addSamplingOption(*cmd);
+        addSamplingOption(*cmd, args->samplingFactor);
         cmd->callback([args, &exitCode] { exitCode = runRender(*args); });
     }
     {
@@ -323,12 +305,12 @@ void registerRenderCommands(CLI::App& app, int& exitCode) {
             addParsed(*cmd, name, *motion, parseMotion, "lin:KORAK ili sin:AMPLITUDA,KUT,INKREMENT",
                       "Pomak po osi: linearno ili sinusno");
         }
-        addParsed(*cmd, "--offset", args->offset, parseVector, "X,Y,Z", "Pocetni polozaj objekta 2")
-            ->default_str("0,0,0");
-        addParsed(*cmd, "--size", *args, parseMillSize, "SxV, npr. 640x480", "Velicina slika")
+        addOffsetOption(*cmd, args->offset, "Pocetni polozaj objekta 2");
+        addParsed(*cmd, "--size", static_cast<SceneArguments&>(*args), parseSceneSize,
+                  "SxV, npr. 640x480", "Velicina slika")
             ->default_str("640x480");
         cmd->add_option("-o,--output", args->finalObject, "Objekt 1 nakon animacije (OBJ)");
-        addSamplingOption(*cmd);
+        addSamplingOption(*cmd, args->samplingFactor);
         cmd->callback([args, &exitCode] { exitCode = runMill(*args); });
     }
 }

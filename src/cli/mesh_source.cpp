@@ -1,14 +1,11 @@
 #include "cli/mesh_source.h"
 
-#include <charconv>
-#include <cmath>
-#include <cstdio>
 #include <vector>
 
-#include "meshio/edge_sampling.h"
-#include "meshio/load.h"
+#include "geometry/numbers.h"
 
 namespace korvan::cli {
+
 std::vector<std::string> split(const std::string& text, char separator) {
     std::vector<std::string> parts;
     size_t start = 0;
@@ -24,42 +21,19 @@ std::vector<std::string> split(const std::string& text, char separator) {
 
 bool parseVector(const std::string& text, Vector4& out) {
     const std::vector<std::string> parts = split(text, ',');
-    float v[3];
     if (parts.size() != 3) {
         return false;
     }
+    float v[3];
     for (size_t i = 0; i < 3; ++i) {
-        if (!parseFloat(parts[i], v[i])) {
+        const std::optional<float> value = parseFloat(parts[i]);
+        if (!value) {
             return false;
         }
+        v[i] = *value;
     }
     out = Vector4(v[0], v[1], v[2]);
     return true;
-}
-
-bool parseFloat(const std::string& text, float& out) {
-    const char* begin = text.data();
-    const char* end = begin + text.size();
-    if (begin != end && *begin == '+') {
-        ++begin;
-    }
-    float value = 0.0f;
-    auto [p, ec] = std::from_chars(begin, end, value);
-    if (ec != std::errc() || p != end || !std::isfinite(value)) {
-        return false;
-    }
-    out = value;
-    return true;
-}
-
-bool parseInt(const std::string& text, int& out) {
-    const char* begin = text.data();
-    const char* end = begin + text.size();
-    if (begin != end && *begin == '+') {
-        ++begin;
-    }
-    auto [p, ec] = std::from_chars(begin, end, out);
-    return ec == std::errc() && p == end && begin != end;
 }
 
 std::optional<Status> parsePrimitive(const std::string& text, PrimitiveParameters& out) {
@@ -91,10 +65,18 @@ std::optional<Status> parsePrimitive(const std::string& text, PrimitiveParameter
         size_t nextInt = 0;
         size_t nextFloat = 0;
         for (size_t i = 0; i < parts.size(); ++i) {
-            const bool ok = layout[i] == 'i' ? parseInt(parts[i], *ints[nextInt++])
-                                             : parseFloat(parts[i], *floats[nextFloat++]);
-            if (!ok) {
-                return invalid;
+            if (layout[i] == 'i') {
+                const std::optional<int32_t> value = parseInt(parts[i]);
+                if (!value) {
+                    return invalid;
+                }
+                *ints[nextInt++] = *value;
+            } else {
+                const std::optional<float> value = parseFloat(parts[i]);
+                if (!value) {
+                    return invalid;
+                }
+                *floats[nextFloat++] = *value;
             }
         }
         if (firstInvalidField(p)) {
@@ -104,19 +86,6 @@ std::optional<Status> parsePrimitive(const std::string& text, PrimitiveParameter
         return Status();
     }
     return std::nullopt;
-}
-
-Status loadSource(const std::string& text, int objectNumber, Solid& target) {
-    PrimitiveParameters params;
-    if (const auto parsed = parsePrimitive(text, params)) {
-        if (!*parsed) {
-            return *parsed;
-        }
-        std::fprintf(stderr, "Generiranje novog trijela\n");
-        return generateObject(params, g_samplingFactor, target);
-    }
-    std::fprintf(stderr, "Citanje objekta %d iz datoteke...\n", objectNumber);
-    return loadObject(text, g_samplingFactor, target);
 }
 
 }  // namespace korvan::cli

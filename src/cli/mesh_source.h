@@ -1,4 +1,4 @@
-// Mesh sources on the command line: an OBJ path or a primitive such as "sphere:M,N,R".
+// The text forms of the command line's values: mesh sources and X,Y,Z vectors.
 #pragma once
 
 #include <optional>
@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "generator/generators.h"
-#include "geometry/solid.h"
 #include "geometry/status.h"
 #include "geometry/vector4.h"
 
@@ -17,15 +16,7 @@ namespace korvan::cli {
 // "Nedozvoljena vrijednost parametra", as out-of-bounds values do.
 std::optional<Status> parsePrimitive(const std::string& text, PrimitiveParameters& out);
 
-// Reads (and normalises) or generates the source, then samples it with g_samplingFactor and
-// computes its triangle data, announcing the phase on stderr. `target` changes only on success.
-Status loadSource(const std::string& text, int objectNumber, Solid& target);
-
-// Parses a number in the C locale's notation, whatever the process locale; the whole text
-// must be the number.
-bool parseFloat(const std::string& text, float& out);
-bool parseInt(const std::string& text, int& out);
-// "X,Y,Z", three floats as parseFloat reads them.
+// "X,Y,Z", three numbers as parseFloat reads them.
 bool parseVector(const std::string& text, Vector4& out);
 
 // The pieces of `text` between separators (one piece when there is none).

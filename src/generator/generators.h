@@ -37,6 +37,21 @@ struct PrimitiveParameters {
     float a = 0.0f;
     float b = 0.0f;
     float c = 0.0f;
+
+    // Each shape with the fields it reads.
+    static PrimitiveParameters sphere(int32_t m, int32_t n, float r) {
+        return {Shape::Sphere, m, n, r, 0.0f, 0.0f};
+    }
+    static PrimitiveParameters cube(float a) { return {Shape::Cube, 0, 0, a, 0.0f, 0.0f}; }
+    static PrimitiveParameters box(float a, float b, float c) {
+        return {Shape::Box, 0, 0, a, b, c};
+    }
+    static PrimitiveParameters cylinder(int32_t n, float r, float h) {
+        return {Shape::Cylinder, n, 0, r, h, 0.0f};
+    }
+    static PrimitiveParameters cone(int32_t n, float r, float h) {
+        return {Shape::Cone, n, 0, r, h, 0.0f};
+    }
 };
 
 enum class ParameterField { M, N, A, B, C };

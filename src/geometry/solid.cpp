@@ -1,45 +1,33 @@
 #include "geometry/solid.h"
 
+#include <cstddef>
 #include <utility>
-
-#include "octree/octree.h"
 
 namespace korvan {
 
 namespace {
 
-// Octree cells point back at their solid; a tree that moves with its solid must follow it.
-void reassignTree(OctreeNode* node, Solid* owner) {
-    if (node == nullptr) {
-        return;
-    }
-    node->solid = owner;
-    for (auto& child : node->children) {
-        reassignTree(child.get(), owner);
-    }
+uint64_t newerRevision(uint64_t a, uint64_t b) {
+    return (a > b ? a : b) + 1;
 }
 
 }  // namespace
 
-Solid::Solid() = default;
-Solid::~Solid() = default;
-
 Solid::Solid(Solid&& other) noexcept
-    : root(std::move(other.root)),
-      triangles(std::move(other.triangles)),
+    : triangles(std::move(other.triangles)),
       vertices(std::move(other.vertices)),
       minCorner(other.minCorner),
       maxCorner(other.maxCorner),
       centre(other.centre),
       loaded(other.loaded),
       wireframe(other.wireframe),
-      displayList(other.displayList),
+      revision(other.revision + 1),
       edgeLimit(other.edgeLimit) {
-    reassignTree(root.get(), this);
+    other.touch();
 }
 
 Solid& Solid::operator=(Solid&& other) noexcept {
-    root = std::move(other.root);
+    const uint64_t next = newerRevision(revision, other.revision);
     triangles = std::move(other.triangles);
     vertices = std::move(other.vertices);
     minCorner = other.minCorner;
@@ -47,9 +35,9 @@ Solid& Solid::operator=(Solid&& other) noexcept {
     centre = other.centre;
     loaded = other.loaded;
     wireframe = other.wireframe;
-    displayList = other.displayList;
     edgeLimit = other.edgeLimit;
-    reassignTree(root.get(), this);
+    revision = next;
+    other.revision = next;
     return *this;
 }
 
@@ -59,14 +47,14 @@ void Solid::allocate(int32_t vertexCount, int32_t triangleCount) {
     vertices = std::move(newVertices);
     triangles = std::move(newTriangles);
     loaded = 1;
+    touch();
 }
 
 void Solid::clear() {
     loaded = 0;
     triangles = {};
     vertices = {};
-    displayList = -1;
-    root.reset();
+    touch();
     centre = Vector4();
     maxCorner = centre;
     minCorner = maxCorner;
@@ -82,7 +70,7 @@ void Solid::translate(const Vector4& d) {
     maxCorner = maxCorner + d;
     minCorner = minCorner + d;
     centre = centre + d;
-    displayList = -1;
+    touch();
 }
 
 void Solid::normalizeToUnitBox() {
@@ -101,6 +89,7 @@ void Solid::normalizeToUnitBox() {
     maxCorner = (maxCorner - c) / s;
     minCorner = (minCorner - c) / s;
     centre = Vector4(0.0f, 0.0f, 0.0f);
+    touch();
 }
 
 void Solid::computeTriangleData() {
@@ -131,7 +120,17 @@ void Solid::computeBoundingBox() {
 }
 
 void Solid::swap(Solid& other) noexcept {
-    std::swap(*this, other);
+    const uint64_t next = newerRevision(revision, other.revision);
+    std::swap(triangles, other.triangles);
+    std::swap(vertices, other.vertices);
+    std::swap(minCorner, other.minCorner);
+    std::swap(maxCorner, other.maxCorner);
+    std::swap(centre, other.centre);
+    std::swap(loaded, other.loaded);
+    std::swap(wireframe, other.wireframe);
+    std::swap(edgeLimit, other.edgeLimit);
+    revision = next;
+    other.revision = next;
 }
 
 }  // namespace korvan

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 #include "geometry/triangle.h"
@@ -10,19 +9,17 @@
 
 namespace korvan {
 
-struct OctreeNode;
-
-// An indexed mesh with its bounding box, its octree and the edge limit left by sampling.
+// An indexed mesh with its bounding box and the edge limit left by sampling.
 //
 // The box is set by whoever fills the vertices (reader, generators, Boolean driver) and moved
 // by translate(); the operations here never recompute it from the vertices. Vertex positions
 // may repeat (sampling creates coincident midpoints); nothing merges them.
 //
-// `displayList` is the name of the GL list that draws the current geometry, or -1. The core
-// only ever resets it to -1 when the geometry changes; the drawing layer owns the GL names.
+// `revision` changes whenever the geometry does (every member function that changes vertices,
+// triangles or box bumps it; code that writes the arrays directly calls touch()), so a drawing
+// layer can keep what it derived from a mesh until the revision moves on.
 class Solid {
 public:
-    std::unique_ptr<OctreeNode> root;
     std::vector<Triangle> triangles;
     std::vector<Vector4> vertices;
     Vector4 minCorner;
@@ -30,13 +27,13 @@ public:
     Vector4 centre;
     int32_t loaded = 0;
     int32_t wireframe = 0;
-    int32_t displayList = -1;
+    uint64_t revision = 0;
     // Longest edge left by sampling; the Boolean engine's distance tolerance. Set only by
     // sampleEdges with a factor strictly between 0 and 1.
     float edgeLimit = 0.0f;
 
-    Solid();
-    ~Solid();
+    Solid() = default;
+    // A moved-to solid gets a revision newer than both, so nothing derived from either is reused.
     Solid(Solid&&) noexcept;
     Solid& operator=(Solid&&) noexcept;
     Solid(const Solid&) = delete;
@@ -50,12 +47,12 @@ public:
     // left unchanged.
     void allocate(int32_t vertexCount, int32_t triangleCount);
 
-    // Releases arrays, octree and display list and resets the box; keeps `wireframe` and
-    // `edgeLimit`. Safe on an empty solid.
+    // Releases the arrays and resets the box; keeps `wireframe` and `edgeLimit`. Safe on an
+    // empty solid.
     void clear();
 
-    // Moves vertices, centroids and box by d (all four components). Normals, labels and the
-    // octree stay as they are: a caller that uses the octree afterwards must rebuild it.
+    // Moves vertices, centroids and box by d (all four components). Normals and labels stay as
+    // they are; an octree built before must be rebuilt.
     void translate(const Vector4& d);
 
     // Centres the box on the origin and scales so that the largest half-extent is 1. A box
@@ -70,8 +67,11 @@ public:
     // the zero box. Used where a mesh is assembled from pieces rather than read or generated.
     void computeBoundingBox();
 
-    // Exchanges everything, including `wireframe` and `edgeLimit`.
+    // Exchanges everything, including `wireframe` and `edgeLimit`; both get new revisions.
     void swap(Solid& other) noexcept;
+
+    // Records that the geometry changed.
+    void touch() { ++revision; }
 };
 
 // Widens the box [lo, hi] per axis so that it holds p.

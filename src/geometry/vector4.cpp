@@ -11,12 +11,8 @@ Precise length(const Vector4& a) {
     return std::sqrt((x * x + y * y) + z * z);
 }
 
-Precise Vector4::length() const {
-    return korvan::length(*this);
-}
-
 void Vector4::normalize() {
-    const auto len = static_cast<float>(length());
+    const auto len = static_cast<float>(korvan::length(*this));
     if (len == 0.0f) {
         return;
     }

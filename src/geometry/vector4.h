@@ -19,12 +19,6 @@ struct Vector4 {
     constexpr Vector4(float x_, float y_, float z_) : x(x_), y(y_), z(z_), w(0.0f) {}
     constexpr Vector4(float x_, float y_, float z_, float w_) : x(x_), y(y_), z(z_), w(w_) {}
 
-    void clear() { x = y = z = w = 0.0f; }
-    void set(float x_, float y_, float z_) { *this = Vector4(x_, y_, z_); }
-    void set(float x_, float y_, float z_, float w_) { *this = Vector4(x_, y_, z_, w_); }
-
-    // Euclidean length of x, y, z at full precision; w is ignored.
-    Precise length() const;
     // Scales to unit length (w too); a zero vector is left unchanged.
     void normalize();
 

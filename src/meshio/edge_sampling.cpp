@@ -118,7 +118,7 @@ Status sampleEdges(Solid& solid, float factor) {
         return Status::failure(kOutOfMemoryMessage);
     }
     solid.edgeLimit = limit;
-    solid.displayList = -1;
+    solid.touch();
     return {};
 }
 

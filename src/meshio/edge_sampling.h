@@ -6,9 +6,9 @@
 
 namespace korvan {
 
-// Process-wide sampling factor used when a mesh is read or generated; sampling happens only
-// when 0 < factor < 1.
-inline float g_samplingFactor = 0.01f;
+// Sampling factor a new scene reads and generates with; sampling happens only when
+// 0 < factor < 1.
+inline constexpr float kDefaultSamplingFactor = 0.01f;
 
 // Splits triangles at the midpoint of their longest edge (ties: edge 0-1, then 1-2, then 2-0)
 // until every edge is at most L = factor * |maxCorner - minCorner|, and stores L in

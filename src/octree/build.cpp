@@ -20,7 +20,7 @@ bool inClosedBox(const Vector4& c, const Vector4& lo, const Vector4& hi) {
 
 }  // namespace
 
-OctreeNode::OctreeNode() : serial(octreeNodeCounter++) {}
+OctreeNode::OctreeNode() = default;
 
 OctreeNode::~OctreeNode() = default;
 
@@ -66,17 +66,13 @@ void OctreeNode::fill(const Vector4* centroids) {
         sum.normalize();
         meanNormal = sum;
         type = kCellBoundary;
-        topTriangle = tri[triangleIndices[0]];
-        bottomTriangle = topTriangle;
-        maxProjection = static_cast<float>(dot(meanNormal, topTriangle.centroid));
+        maxProjection = static_cast<float>(dot(meanNormal, centroids[triangleIndices[0]]));
         minProjection = maxProjection;
         for (const int32_t i : triangleIndices) {
             const Precise p = dot(meanNormal, centroids[i]);
             if (p > maxProjection) {
-                topTriangle = tri[i];
                 maxProjection = static_cast<float>(p);
             } else if (p < minProjection) {
-                bottomTriangle = tri[i];
                 minProjection = static_cast<float>(p);
             }
         }
@@ -157,10 +153,10 @@ void OctreeNode::subdivide(const Vector4* centroids) {
     }
 }
 
-void buildOctree(Solid& solid) {
-    solid.root.reset();
-    solid.root = std::make_unique<OctreeNode>();
-    solid.root->build(solid, nullptr, 0);
+std::unique_ptr<OctreeNode> buildOctree(Solid& solid) {
+    auto root = std::make_unique<OctreeNode>();
+    root->build(solid, nullptr, 0);
+    return root;
 }
 
 void classifyOctree(OctreeNode& root) {
@@ -169,13 +165,10 @@ void classifyOctree(OctreeNode& root) {
     }
 }
 
-void prepareOctree(Solid& solid) {
-    buildOctree(solid);
-    classifyOctree(*solid.root);
-}
-
-bool hasOctree(const Solid& solid) {
-    return solid.root && solid.root->solid == &solid;
+std::unique_ptr<OctreeNode> prepareOctree(Solid& solid) {
+    std::unique_ptr<OctreeNode> root = buildOctree(solid);
+    classifyOctree(*root);
+    return root;
 }
 
 }  // namespace korvan

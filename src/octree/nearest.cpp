@@ -113,11 +113,6 @@ const Triangle* nearestListedTriangle(OctreeNode& node, const Vector4& point) {
     return &tri[list[static_cast<size_t>(node.m_nearestIndex->find(point))]];
 }
 
-Triangle nearestTriangle(OctreeNode& node, const Triangle& probe) {
-    const Triangle* nearest = nearestListedTriangle(node, probe.centroid);
-    return nearest != nullptr ? Triangle(*nearest) : Triangle();
-}
-
 namespace {
 
 // Distance from a point to a closed box, at most the distance of any point in the box.

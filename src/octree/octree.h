@@ -15,8 +15,6 @@ namespace korvan {
 
 // Deepest level of every tree; the root is level 0.
 inline constexpr int32_t octreeLevels = 4;
-// Copied into each node's `serial` at construction, then incremented; never reset.
-inline int32_t octreeNodeCounter = 0;
 
 // Cell type codes; 5 and 6 are also the triangle labels inside and outside.
 enum : int32_t {
@@ -45,14 +43,11 @@ struct OctreeNode {
     std::array<std::unique_ptr<OctreeNode>, 8> children;
     // The three siblings that differ from this cell in exactly one axis; null in the root.
     std::array<OctreeNode*, 3> neighbours{};
-    Triangle topTriangle;
-    Triangle bottomTriangle;
     float maxProjection = 0.0f;
     float minProjection = 0.0f;
     std::vector<int32_t> triangleIndices;
     int32_t triangleCount = 0;
     int32_t level = 0;
-    int32_t serial = 0;
 
     OctreeNode();
     ~OctreeNode();
@@ -68,7 +63,6 @@ struct OctreeNode {
     bool isLeaf() const { return !children[0]; }
 
 private:
-    friend Triangle nearestTriangle(OctreeNode& node, const Triangle& probe);
     friend const Triangle* nearestListedTriangle(OctreeNode& node, const Vector4& point);
     void fill(const Vector4* centroids);
     void subdivide(const Vector4* centroids);
@@ -78,10 +72,8 @@ private:
     int32_t m_nearestQueries = 0;
 };
 
-// Copy of the listed triangle whose centroid is nearest to the probe's centroid (ties keep the
-// earlier one in the list). The node must list at least one triangle.
-Triangle nearestTriangle(OctreeNode& node, const Triangle& probe);
-// The same triangle, by reference into the node's solid; null when the node lists none.
+// The listed triangle whose centroid is nearest to `point` (ties keep the earlier one in the
+// list), by reference into the node's solid; null when the node lists none.
 const Triangle* nearestListedTriangle(OctreeNode& node, const Vector4& point);
 // The triangle of any boundary cell under `root` whose centroid is nearest to `point` (ties
 // keep the lower triangle index); null when the tree has no boundary cell.
@@ -91,14 +83,13 @@ const Triangle* nearestSurfaceTriangle(OctreeNode& root, const Vector4& point);
 // through sibling links) as inner 5, outer 6 or undecided 2.
 void classify(OctreeNode& node, int32_t m);
 
-// Replaces the solid's tree with a new one built over its current triangles; not classified.
-void buildOctree(Solid& solid);
+// A tree over the solid's current triangles; not classified. The tree points at the solid,
+// which must stay where it is while the tree is used.
+std::unique_ptr<OctreeNode> buildOctree(Solid& solid);
 // classify(root, m) for m = octreeLevels down to 1.
 void classifyOctree(OctreeNode& root);
 // buildOctree then classifyOctree: what every caller does after a mesh changes.
-void prepareOctree(Solid& solid);
-// True when the solid's tree exists and was built for this solid object.
-bool hasOctree(const Solid& solid);
+std::unique_ptr<OctreeNode> prepareOctree(Solid& solid);
 
 // Decides the side of one triangle against the reference tree; implemented by the Boolean
 // engine, which may also cut the triangle.

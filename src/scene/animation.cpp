@@ -2,8 +2,6 @@
 
 #include <cmath>
 
-#include "octree/octree.h"
-
 namespace korvan {
 
 namespace {
@@ -21,18 +19,21 @@ float offsetOnAxis(float start, const AxisMotion& motion, int32_t frame) {
     return start + static_cast<float>(frame) * motion.step;
 }
 
-// Puts the globals back however the run ends.
+// Puts the scene's run state back however the run ends.
 class RunGuard {
 public:
-    explicit RunGuard(Vector4 start) : m_start(start) { g_animationRunning = 1; }
+    explicit RunGuard(Scene& scene) : m_scene(scene), m_start(scene.m_object2Offset) {
+        m_scene.m_animationRunning = true;
+    }
     ~RunGuard() {
-        g_animationRunning = 0;
-        g_object2Offset = m_start;
+        m_scene.m_animationRunning = false;
+        m_scene.m_object2Offset = m_start;
     }
     RunGuard(const RunGuard&) = delete;
     RunGuard& operator=(const RunGuard&) = delete;
 
 private:
+    Scene& m_scene;
     Vector4 m_start;
 };
 
@@ -55,18 +56,18 @@ AnimationResult RunAnimation(Scene& scene, const AnimationSettings& settings, Fr
     if (scene.m_object1.loaded == 0 || scene.m_object2.loaded == 0) {
         return result;
     }
-    const Vector4 start = g_object2Offset;
-    const RunGuard guard(start);
+    const Vector4 start = scene.m_object2Offset;
+    const RunGuard guard(scene);
     for (int32_t i = 0; i < settings.frameCount; ++i) {
-        g_object2Offset = animationOffset(start, settings, i);
+        scene.m_object2Offset = animationOffset(start, settings, i);
         if (settings.preview == 0) {
-            const Vector4 back = g_object2Offset * -1.0f;
-            result.status = scene.BooleanOperation(kLabelOutside, kLabelInside);
+            const Vector4 back = scene.m_object2Offset * -1.0f;
+            result.status = scene.BooleanOperation(BooleanOp::Difference);
             // Out of sight, so that the frame shows the machined workpiece alone.
-            g_object2Offset = Vector4(1000.0f, 1000.0f, 1000.0f, 0.0f);
+            scene.m_object2Offset = Vector4(1000.0f, 1000.0f, 1000.0f, 0.0f);
             scene.m_object2.translate(back);
             // The tree was built at the tool's position in this frame.
-            scene.m_object2.root.reset();
+            scene.releaseTree2();
             if (!result.status) {
                 break;
             }

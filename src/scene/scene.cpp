@@ -4,9 +4,7 @@
 #include <cstdio>
 #include <new>
 
-#include "meshio/edge_sampling.h"
 #include "meshio/load.h"
-#include "octree/octree.h"
 
 namespace korvan {
 namespace {
@@ -30,23 +28,26 @@ void clearLabels(Solid& solid) {
 
 Scene::Scene(ProgressReporter* reporter) : m_reporter(reporter) {}
 
+Scene::~Scene() = default;
+
 void Scene::prepare(int32_t objectNumber) {
     // Only object 1 keeps a tree between operations; object 2 gets a fresh one in each.
     if (objectNumber != 1) {
+        m_tree2.reset();
         return;
     }
+    m_tree1.reset();
     try {
-        prepareOctree(m_object1);
+        m_tree1 = prepareOctree(m_object1);
     } catch (const std::bad_alloc&) {
         // The mesh is in place; the next operation builds the tree it lacks.
-        m_object1.root.reset();
     }
 }
 
 Status Scene::LoadObject(int32_t objectNumber, const std::string& path) {
     reporter().ShowProgressPopup(objectNumber == 1 ? "Citanje objekta 1 iz datoteke..."
                                                    : "Citanje objekta 2 iz datoteke...");
-    Status s = loadObject(path, g_samplingFactor, object(objectNumber));
+    Status s = loadObject(path, m_samplingFactor, object(objectNumber));
     if (s) {
         prepare(objectNumber);
     }
@@ -56,7 +57,7 @@ Status Scene::LoadObject(int32_t objectNumber, const std::string& path) {
 
 Status Scene::GenerateObject(int32_t objectNumber, const PrimitiveParameters& parameters) {
     reporter().ShowProgressPopup("Generiranje novog trijela");
-    Status s = generateObject(parameters, g_samplingFactor, object(objectNumber));
+    Status s = generateObject(parameters, m_samplingFactor, object(objectNumber));
     if (s) {
         prepare(objectNumber);
     }
@@ -64,27 +65,24 @@ Status Scene::GenerateObject(int32_t objectNumber, const PrimitiveParameters& pa
     return s;
 }
 
-Status Scene::OnUnion() {
-    return BooleanOperation(kLabelOutside, kLabelOutside);
-}
-Status Scene::OnIntersection() {
-    return BooleanOperation(kLabelInside, kLabelInside);
-}
-Status Scene::OnDifference() {
-    return BooleanOperation(kLabelOutside, kLabelInside);
+void Scene::ReplaceObject(int32_t objectNumber, Solid mesh) {
+    mesh.wireframe = object(objectNumber).wireframe;
+    object(objectNumber).swap(mesh);
+    prepare(objectNumber);
 }
 
-Status Scene::BooleanOperation(int32_t keep1, int32_t keep2) {
+Status Scene::BooleanOperation(BooleanOp op) {
     if (m_object1.loaded == 0 || m_object2.loaded == 0) {
         return {};
     }
+    const auto [keep1, keep2] = keepLabels(op);
     const Clock::time_point t0 = Clock::now();
     Clock::time_point lap = t0;
     OperationReport report;
 
-    m_object2.translate(g_object2Offset);
-    g_object2Offset = Vector4();
-    g_object2Rotation = Vector4();
+    m_object2.translate(m_object2Offset);
+    m_object2Offset = Vector4();
+    m_object2Rotation = Vector4();
     // Labels of a previous operation would otherwise survive: a stale 1 keeps a triangle from
     // being cut again, and object 2 keeps its labels between operations.
     clearLabels(m_object1);
@@ -94,48 +92,48 @@ Status Scene::BooleanOperation(int32_t keep1, int32_t keep2) {
 
     reporter().ShowProgressPopup("Gradnja oktalnog stabla");
     try {
-        if (!hasOctree(m_object1)) {
-            prepareOctree(m_object1);
+        if (!m_tree1) {
+            m_tree1 = prepareOctree(m_object1);
         }
-        buildOctree(m_object2);
+        m_tree2.reset();
+        m_tree2 = buildOctree(m_object2);
         report.buildSeconds = secondsSince(lap);
 
         reporter().SetProgressText("Klasifikacija oktalnog stabla");
-        classifyOctree(*m_object2.root);
+        classifyOctree(*m_tree2);
         report.classifySeconds = secondsSince(lap);
 
         reporter().SetProgressText("Inside-out test");
-        TriangleCutter cutter(m_object1, m_object2, m_edgeSampling, m_splitTriangles, keep1, keep2);
-        insideOut(*m_object1.root, *m_object2.root, cutter);
+        SplitList pieces;
+        TriangleCutter cutter(m_object1, m_object2, m_edgeSampling, pieces, keep1, keep2);
+        insideOut(*m_tree1, *m_tree2, cutter);
         report.insideOut2Seconds = secondsSince(lap);
-        insideOut(*m_object2.root, *m_object1.root, cutter);
+        insideOut(*m_tree2, *m_tree1, cutter);
         report.insideOut1Seconds = secondsSince(lap);
-        report.pieces = static_cast<int32_t>(m_splitTriangles.size());
+        report.pieces = static_cast<int32_t>(pieces.size());
 
         reporter().SetProgressText("Kopiranje objekta");
         // The old tree describes the old mesh only; dropping it first lowers the peak memory.
-        m_object1.root.reset();
-        report.piecesInResult = assembleResult(m_object1, m_object2, m_splitTriangles, keep1, keep2,
-                                               g_animationRunning != 0);
-        m_splitTriangles = {};
+        m_tree1.reset();
+        report.piecesInResult =
+            assembleResult(m_object1, m_object2, pieces, keep1, keep2, m_animationRunning);
         report.assemblySeconds = secondsSince(lap);
 
         reporter().SetProgressText("Izgradnja novog oktalnog stabla");
         m_object1.computeTriangleData();
-        prepareOctree(m_object1);
+        m_tree1 = prepareOctree(m_object1);
         report.rebuildSeconds = secondsSince(lap);
     } catch (const std::bad_alloc&) {
-        m_splitTriangles = {};
-        m_object1.root.reset();
+        m_tree1.reset();
         reporter().CloseProgressPopup();
         return Status::failure(kOutOfMemoryMessage);
     }
     reporter().CloseProgressPopup();
-    m_object1.displayList = -1;
+    m_object1.touch();
 
     report.seconds = std::chrono::duration<double>(Clock::now() - t0).count();
     m_lastOperation = report;
-    if (g_animationRunning == 0) {
+    if (!m_animationRunning) {
         char text[128];
         std::snprintf(text, sizeof text, kTimeMessageFormat, report.seconds);
         reporter().ShowMessage(text);

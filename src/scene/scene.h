@@ -4,23 +4,19 @@
 #include <cstdint>
 #include <string>
 
+#include <memory>
+
 #include "boolean/boolean.h"
+#include "boolean/operation.h"
 #include "generator/generators.h"
 #include "geometry/solid.h"
 #include "geometry/status.h"
 #include "geometry/vector4.h"
+#include "meshio/edge_sampling.h"
+#include "octree/octree.h"
 #include "scene/progress.h"
 
 namespace korvan {
-
-// Translation by which object 2 is currently shown; applied to its vertices and reset by
-// every Boolean operation.
-inline Vector4 g_object2Offset;
-// Rotation of object 2 in the view, in degrees; reset (not applied) by every operation.
-inline Vector4 g_object2Rotation;
-// Nonzero while the milling animation runs: no time message, and object 2's pieces pass the
-// box filter of the difference.
-inline int32_t g_animationRunning = 0;
 
 inline constexpr const char* kTimeMessageFormat = "Vrijeme obavljanja operacije: %6.3lf s";
 
@@ -39,45 +35,65 @@ struct OperationReport {
     double rebuildSeconds = 0;  // triangle data and classified tree of the result
 };
 
-// Owns object 1 (with its classified tree), object 2, the piece list of an operation and the
-// edge-sampling switch; reports through the reporter given at construction (or nothing).
+// Owns object 1 (with its classified tree), object 2 (with the tree of its last operation),
+// where object 2 is shown, and the settings of the next operation; reports through the
+// reporter given at construction (or nothing).
 class Scene {
 public:
     Solid m_object1;
     Solid m_object2;
-    SplitList m_splitTriangles;
     // 1: triangles crossing the other surface are cut; 0: only labelled.
     int32_t m_edgeSampling = 1;
+    // Sampling factor of the next load or generation; sampling happens only when 0 < f < 1.
+    float m_samplingFactor = kDefaultSamplingFactor;
+    // Translation by which object 2 is currently shown; applied to its vertices and reset by
+    // every Boolean operation.
+    Vector4 m_object2Offset;
+    // Rotation of object 2 in the view, in degrees; reset (not applied) by every operation.
+    Vector4 m_object2Rotation;
+    // True while the milling animation runs: no time message, and object 2's pieces pass the
+    // box filter of the difference.
+    bool m_animationRunning = false;
 
     explicit Scene(ProgressReporter* reporter = nullptr);
     Scene(const Scene&) = delete;
     Scene& operator=(const Scene&) = delete;
+    ~Scene();
 
     // The open-object flow: reads the OBJ file into object 1 or 2, normalises, samples with
-    // g_samplingFactor, computes triangle data, and for object 1 builds and classifies its
+    // m_samplingFactor, computes triangle data, and for object 1 builds and classifies its
     // tree. On failure the object keeps its previous state.
     Status LoadObject(int32_t objectNumber, const std::string& path);
     // The generate command: the primitive into object 1 or 2 with the same preparation.
     Status GenerateObject(int32_t objectNumber, const PrimitiveParameters& parameters);
 
-    // Each does nothing unless both objects are loaded.
-    Status OnUnion();
-    Status OnIntersection();
-    Status OnDifference();
+    // Puts a mesh that is already prepared (sampled, triangle data computed) in place of
+    // object 1 or 2, as a load would leave it.
+    void ReplaceObject(int32_t objectNumber, Solid mesh);
 
-    // Object 1 becomes the triangles of object 1 labelled keep1, those of object 2 labelled
-    // keep2 and the matching pieces (object 2's turned inside out when keep1 != keep2).
-    // Object 2 stays moved by the former g_object2Offset, with its new tree and labels.
-    // Fails only for lack of memory; object 1 then keeps its mesh.
-    Status BooleanOperation(int32_t keep1, int32_t keep2);
+    // Does nothing unless both objects are loaded. Object 1 becomes the triangles of object 1
+    // and of object 2 that the operation keeps, and the matching pieces (object 2's turned
+    // inside out for a difference). Object 2 stays moved by the former m_object2Offset, with
+    // its new tree and labels. Fails only for lack of memory; object 1 then keeps its mesh.
+    Status BooleanOperation(BooleanOp op);
 
     const OperationReport& lastOperation() const { return m_lastOperation; }
+
+    // The classified tree of object 1, and object 2's tree of the last operation; null when
+    // there is none.
+    const OctreeNode* tree(int32_t objectNumber) const {
+        return objectNumber == 1 ? m_tree1.get() : m_tree2.get();
+    }
+    // Drops object 2's tree, once object 2 has moved away from where it was built.
+    void releaseTree2() { m_tree2.reset(); }
 
 private:
     Solid& object(int32_t objectNumber) { return objectNumber == 1 ? m_object1 : m_object2; }
     void prepare(int32_t objectNumber);
     ProgressReporter& reporter() { return m_reporter != nullptr ? *m_reporter : m_silent; }
 
+    std::unique_ptr<OctreeNode> m_tree1;
+    std::unique_ptr<OctreeNode> m_tree2;
     ProgressReporter* m_reporter;
     ProgressReporter m_silent;
     OperationReport m_lastOperation;

@@ -75,7 +75,7 @@ void KeyTable::release(int32_t code) {
     }
 }
 
-bool runKeyActions(KeyTable& keys, ViewState& view, Solid& object1, Solid& object2) {
+bool runKeyActions(KeyTable& keys, ViewState& view, Scene& scene) {
     bool redraw = false;
     auto take = [&](int32_t code) {
         int32_t& entry = keys.m_keyDown[static_cast<size_t>(code)];
@@ -87,13 +87,13 @@ bool runKeyActions(KeyTable& keys, ViewState& view, Solid& object1, Solid& objec
         return true;
     };
     if (take(kVkY)) {
-        g_object2Offset = Vector4();
+        scene.m_object2Offset = Vector4();
     }
     if (take(kVk1)) {
-        g_showObject1 = g_showObject1 == 0 ? 1 : 0;
+        view.m_showObject1 = !view.m_showObject1;
     }
     if (take(kVk2)) {
-        g_showObject2 = g_showObject2 == 0 ? 1 : 0;
+        view.m_showObject2 = !view.m_showObject2;
     }
     if (take(kVkPageUp)) {
         scaleEyeDistance(view, 0.9f);
@@ -102,67 +102,69 @@ bool runKeyActions(KeyTable& keys, ViewState& view, Solid& object1, Solid& objec
         scaleEyeDistance(view, 1.1f);
     }
     if (take(kVkF)) {
-        object1.wireframe = object1.wireframe == 0 ? 1 : 0;
-        object2.wireframe = object1.wireframe;
+        scene.m_object1.wireframe = scene.m_object1.wireframe == 0 ? 1 : 0;
+        scene.m_object2.wireframe = scene.m_object1.wireframe;
     }
     return redraw;
 }
 
-void onLeftButtonDown(int32_t x, int32_t y) {
-    if (g_mouseMode != kMouseIdle) {
+void onLeftButtonDown(ViewState& view, int32_t x, int32_t y) {
+    if (view.m_mouseMode != kMouseIdle) {
         return;
     }
-    g_lastMouse = {x, y};
-    g_mouseMode = kMouseRotateScene;
+    view.m_lastMouse = {x, y};
+    view.m_mouseMode = kMouseRotateScene;
 }
 
-void onLeftButtonUp() {
-    g_mouseMode = kMouseIdle;
+void onLeftButtonUp(ViewState& view) {
+    view.m_mouseMode = kMouseIdle;
 }
 
-bool onMouseMove(int32_t x, int32_t y, bool shift) {
-    const float dx = static_cast<float>(g_lastMouse.x - x);
-    const float dy = static_cast<float>(g_lastMouse.y - y);
-    g_lastMouse = {x, y};
+bool onMouseMove(ViewState& view, Scene& scene, int32_t x, int32_t y, bool shift) {
+    const float dx = static_cast<float>(view.m_lastMouse.x - x);
+    const float dy = static_cast<float>(view.m_lastMouse.y - y);
+    view.m_lastMouse = {x, y};
     const float step = 0.01f;
-    switch (g_mouseMode) {
+    Vector4& offset = scene.m_object2Offset;
+    Vector4& rotation = scene.m_object2Rotation;
+    switch (view.m_mouseMode) {
         case kMouseRotateScene:
-            g_rotY += dx;
-            g_rotX += dy;
+            view.m_rotY += dx;
+            view.m_rotX += dy;
             return true;
         case kMouseMoveObject2:
             if (shift) {
-                g_object2Offset.z += dx * step;
+                offset.z += dx * step;
             } else {
-                g_object2Offset.x -= dx * step;
+                offset.x -= dx * step;
             }
-            g_object2Offset.y += dy * step;
+            offset.y += dy * step;
             return true;
         case kMouseRotateObject2:
             if (shift) {
-                g_object2Rotation.z += dx;
+                rotation.z += dx;
             } else {
-                g_object2Rotation.x -= dx;
+                rotation.x -= dx;
             }
-            g_object2Rotation.y += dy;
+            rotation.y += dy;
             return true;
         default:
             return false;
     }
 }
 
-bool onRightButtonDown(int32_t x, int32_t y) {
-    if (g_mouseMode != kMouseIdle) {
-        g_mouseMode = kMouseIdle;
+bool onRightButtonDown(ViewState& view, int32_t x, int32_t y) {
+    if (view.m_mouseMode != kMouseIdle) {
+        view.m_mouseMode = kMouseIdle;
         return false;
     }
-    g_lastMouse = {x, y};
+    view.m_lastMouse = {x, y};
     return true;
 }
 
-void enterObject2Mode(int32_t mode, int32_t x, int32_t y) {
-    g_lastMouse = {x, y};
-    g_mouseMode = mode;
+void enterObject2Mode(ViewState& view, int32_t mode, int32_t x, int32_t y) {
+    view.m_lastMouse = {x, y};
+    view.m_mouseMode = mode;
 }
 
 std::optional<double> FrameRateCounter::frameDrawn(Clock::time_point now) {

@@ -8,6 +8,7 @@
 #include <optional>
 
 #include "geometry/solid.h"
+#include "scene/scene.h"
 #include "viewer/view_state.h"
 
 namespace korvan {
@@ -47,16 +48,17 @@ struct KeyTable {
 
 // Runs the actions of the latched keys in the order Y, 1, 2, Page Up, Page Down, F, clearing
 // each entry it acts on. Returns true when the picture changed.
-bool runKeyActions(KeyTable& keys, ViewState& view, Solid& object1, Solid& object2);
+bool runKeyActions(KeyTable& keys, ViewState& view, Scene& scene);
 
-// Mouse input; each returns true when the picture must be redrawn.
-void onLeftButtonDown(int32_t x, int32_t y);
-void onLeftButtonUp();
-bool onMouseMove(int32_t x, int32_t y, bool shift);
+// Mouse input. Moving turns the scene or moves or turns object 2, as the view's mouse mode
+// says; it returns true when the picture must be redrawn.
+void onLeftButtonDown(ViewState& view, int32_t x, int32_t y);
+void onLeftButtonUp(ViewState& view);
+bool onMouseMove(ViewState& view, Scene& scene, int32_t x, int32_t y, bool shift);
 // True when the popup menu is to open (the view was idle); otherwise the mode just ends.
-bool onRightButtonDown(int32_t x, int32_t y);
+bool onRightButtonDown(ViewState& view, int32_t x, int32_t y);
 // Commands "move object 2" and "rotate object 2" from the cursor position (x, y).
-void enterObject2Mode(int32_t mode, int32_t x, int32_t y);
+void enterObject2Mode(ViewState& view, int32_t mode, int32_t x, int32_t y);
 
 // Mean frame rate over every fifth frame.
 class FrameRateCounter {

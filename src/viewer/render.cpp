@@ -4,6 +4,7 @@
 #include <GL/glu.h>
 
 #include <algorithm>
+#include <cassert>
 
 namespace korvan {
 
@@ -99,16 +100,15 @@ void drawCellBox(const OctreeNode& leaf) {
 
 }  // namespace
 
-void drawOctreeCells(const OctreeNode& node) {
+void drawOctreeCells(const OctreeNode& node, int32_t mode) {
     if (!node.isLeaf()) {
         for (const auto& child : node.children) {
             if (child) {
-                drawOctreeCells(*child);
+                drawOctreeCells(*child, mode);
             }
         }
         return;
     }
-    const int32_t mode = g_cellDisplayMode;
     if (mode <= 0 || mode > 5) {
         return;
     }
@@ -135,36 +135,30 @@ void drawOctreeCells(const OctreeNode& node) {
     glPopAttrib();
 }
 
-void SceneRenderer::drawSolid(Solid& solid) {
+void SceneRenderer::drawSolid(const Solid& solid, const OctreeNode* tree, int32_t cellDisplayMode) {
     if (solid.vertexCount() < 1) {
         return;
     }
     glPolygonMode(GL_FRONT_AND_BACK, solid.wireframe == 1 ? GL_LINE : GL_FILL);
 
     auto entry = std::find_if(m_lists.begin(), m_lists.end(),
-                              [&](const auto& e) { return e.first == &solid; });
-    const bool current = entry != m_lists.end() && solid.displayList >= 0 &&
-                         static_cast<uint32_t>(solid.displayList) == entry->second;
-    if (current) {
-        glCallList(entry->second);
+                              [&](const CompiledList& e) { return e.solid == &solid; });
+    if (entry != m_lists.end() && entry->revision == solid.revision) {
+        glCallList(entry->list);
     } else {
         if (entry != m_lists.end()) {
-            glDeleteLists(entry->second, 1);
+            glDeleteLists(entry->list, 1);
             m_lists.erase(entry);
         }
         const GLuint list = glGenLists(1);
         const auto& v = solid.vertices;
-        const auto vertexOk = [&](int32_t i) {
-            return i >= 0 && i < static_cast<int32_t>(v.size());
-        };
         if (list != 0) {
             glNewList(list, GL_COMPILE_AND_EXECUTE);
         }
         glBegin(GL_TRIANGLES);
         for (const Triangle& t : solid.triangles) {
-            if (!vertexOk(t.i0) || !vertexOk(t.i1) || !vertexOk(t.i2)) {
-                continue;
-            }
+            assert(t.i0 >= 0 && t.i1 >= 0 && t.i2 >= 0);
+            assert(std::max({t.i0, t.i1, t.i2}) < solid.vertexCount());
             glNormal3f(t.normal.x, t.normal.y, t.normal.z);
             glVertex3f(v[t.i0].x, v[t.i0].y, v[t.i0].z);
             glVertex3f(v[t.i1].x, v[t.i1].y, v[t.i1].z);
@@ -173,17 +167,16 @@ void SceneRenderer::drawSolid(Solid& solid) {
         glEnd();
         if (list != 0) {
             glEndList();
-            solid.displayList = static_cast<int32_t>(list);
-            m_lists.emplace_back(&solid, list);
+            m_lists.push_back({&solid, solid.revision, list});
         }
     }
 
-    if (solid.root && g_cellDisplayMode != 0) {
-        drawOctreeCells(*solid.root);
+    if (tree != nullptr && cellDisplayMode != 0) {
+        drawOctreeCells(*tree, cellDisplayMode);
     }
 }
 
-void SceneRenderer::drawScene(Scene& scene, const ViewState& view) {
+void SceneRenderer::drawScene(const Scene& scene, const ViewState& view) {
     glMatrixMode(GL_MODELVIEW);
     glClear(GL_COLOR_BUFFER_BIT | GL_DEPTH_BUFFER_BIT);
     glLoadIdentity();
@@ -195,47 +188,36 @@ void SceneRenderer::drawScene(Scene& scene, const ViewState& view) {
     glMaterialfv(GL_FRONT_AND_BACK, GL_DIFFUSE, diffuse);
     gluLookAt(view.m_eye.x, view.m_eye.y, view.m_eye.z, view.m_target.x, view.m_target.y,
               view.m_target.z, 0.0, 1.0, 0.0);
-    if (g_coloredMaterials != 0) {
+    if (view.m_coloredMaterials) {
         glEnable(GL_COLOR_MATERIAL);
     }
     glColor3f(0.5f, 0.0f, 0.0f);
-    glRotatef(g_rotY, 0.0f, 1.0f, 0.0f);
-    glRotatef(g_rotX, 1.0f, 0.0f, 0.0f);
-    if (scene.m_object1.loaded != 0 && g_showObject1 != 0) {
-        drawSolid(scene.m_object1);
+    glRotatef(view.m_rotY, 0.0f, 1.0f, 0.0f);
+    glRotatef(view.m_rotX, 1.0f, 0.0f, 0.0f);
+    if (scene.m_object1.loaded != 0 && view.m_showObject1) {
+        drawSolid(scene.m_object1, scene.tree(1), view.m_cellDisplayMode);
     }
     glColor3f(0.0f, 0.0f, 0.5f);
-    if (scene.m_object2.loaded != 0 && g_showObject2 != 0) {
+    if (scene.m_object2.loaded != 0 && view.m_showObject2) {
         // No push or pop: object 2 follows the scene rotation.
-        glTranslatef(g_object2Offset.x, g_object2Offset.y, g_object2Offset.z);
-        glRotatef(g_object2Rotation.x, 1.0f, 0.0f, 0.0f);
-        glRotatef(g_object2Rotation.y, 0.0f, 1.0f, 0.0f);
-        glRotatef(g_object2Rotation.z, 0.0f, 0.0f, 1.0f);
-        drawSolid(scene.m_object2);
+        const Vector4& offset = scene.m_object2Offset;
+        const Vector4& rotation = scene.m_object2Rotation;
+        glTranslatef(offset.x, offset.y, offset.z);
+        glRotatef(rotation.x, 1.0f, 0.0f, 0.0f);
+        glRotatef(rotation.y, 0.0f, 1.0f, 0.0f);
+        glRotatef(rotation.z, 0.0f, 0.0f, 1.0f);
+        drawSolid(scene.m_object2, scene.tree(2), view.m_cellDisplayMode);
     }
-    if (g_coloredMaterials != 0) {
+    if (view.m_coloredMaterials) {
         glDisable(GL_COLOR_MATERIAL);
     }
 }
 
 void SceneRenderer::releaseLists() {
-    for (const auto& [solid, list] : m_lists) {
-        glDeleteLists(list, 1);
-        if (solid->displayList == static_cast<int32_t>(list)) {
-            solid->displayList = -1;
-        }
+    for (const CompiledList& entry : m_lists) {
+        glDeleteLists(entry.list, 1);
     }
     m_lists.clear();
-}
-
-void drawFrame(Scene& scene, ViewState& view, int32_t width, int32_t height) {
-    setupFixedState();
-    setViewportSize(view, width, height);
-    applyViewport(view);
-    SceneRenderer renderer;
-    renderer.drawScene(scene, view);
-    glFinish();
-    renderer.releaseLists();
 }
 
 }  // namespace korvan

@@ -6,9 +6,7 @@
 #include <vector>
 
 #include "generator/generators.h"
-#include "meshio/edge_sampling.h"
 #include "scene/animation.h"
-#include "scene/boolean_cases.h"
 #include "scene/scene.h"
 
 namespace korvan {
@@ -18,8 +16,8 @@ struct RecordedFrame {
     int32_t number;
     std::string baseName;
     std::string extension;
-    Vector4 offset;  // g_object2Offset while the frame is drawn
-    int32_t running;
+    Vector4 offset;  // object 2's offset while the frame is drawn
+    bool running;
     int32_t object1Triangles;
 };
 
@@ -28,8 +26,8 @@ class RecordingSink : public FrameSink {
 public:
     bool DrawAndSaveFrame(Scene& scene, int32_t number, const std::string& baseName,
                           const std::string& extension) override {
-        frames.push_back({number, baseName, extension, g_object2Offset, g_animationRunning,
-                          scene.m_object1.triangleCount()});
+        frames.push_back({number, baseName, extension, scene.m_object2Offset,
+                          scene.m_animationRunning, scene.m_object1.triangleCount()});
         return number % failEvery != failEvery - 1;
     }
     bool StopRequested() override { return static_cast<int32_t>(frames.size()) == stopAfter; }
@@ -53,13 +51,15 @@ void expectSameWithinRounding(const std::vector<Vector4>& a, const std::vector<V
 class AnimationTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        g_samplingFactor = 0.08f;
-        ASSERT_TRUE(scene.GenerateObject(1, test::cubeParameters(2.0f)).ok());
-        ASSERT_TRUE(scene.GenerateObject(2, test::sphereParameters(8, 12, 0.3f)).ok());
-        g_samplingFactor = 0.01f;
-        g_object2Offset = Vector4(0.9f, 0.2f, 0.1f);
+        ASSERT_TRUE(prepare(scene).ok());
+        scene.m_object2Offset = Vector4(0.9f, 0.2f, 0.1f);
     }
-    void TearDown() override { g_object2Offset = Vector4(); }
+
+    static Status prepare(Scene& s) {
+        s.m_samplingFactor = 0.08f;
+        Status status = s.GenerateObject(1, PrimitiveParameters::cube(2.0f));
+        return status ? s.GenerateObject(2, PrimitiveParameters::sphere(8, 12, 0.3f)) : status;
+    }
 
     static AnimationSettings linearX(int32_t frames, float step, int32_t preview) {
         AnimationSettings s;
@@ -114,7 +114,7 @@ TEST(AnimationPath, LargeAnglesDoNotOverflow) {
 }
 
 TEST_F(AnimationTest, PreviewWritesEveryFrameAlongThePathAndChangesNothing) {
-    const Vector4 start = g_object2Offset;
+    const Vector4 start = scene.m_object2Offset;
     const std::vector<Vector4> vertices1 = scene.m_object1.vertices;
     const std::vector<Vector4> vertices2 = scene.m_object2.vertices;
     RecordingSink sink;
@@ -127,17 +127,17 @@ TEST_F(AnimationTest, PreviewWritesEveryFrameAlongThePathAndChangesNothing) {
         EXPECT_EQ(f.number, i);
         EXPECT_EQ(f.baseName, "out/anim");
         EXPECT_EQ(f.extension, "BMP");
-        EXPECT_EQ(f.running, 1);
+        EXPECT_TRUE(f.running);
         EXPECT_EQ(f.offset, Vector4(start.x + static_cast<float>(i) * -0.2f, start.y, start.z));
     }
     EXPECT_EQ(scene.m_object1.vertices, vertices1);
     EXPECT_EQ(scene.m_object2.vertices, vertices2);
-    EXPECT_EQ(g_object2Offset, start);
-    EXPECT_EQ(g_animationRunning, 0);
+    EXPECT_EQ(scene.m_object2Offset, start);
+    EXPECT_FALSE(scene.m_animationRunning);
 }
 
 TEST_F(AnimationTest, StartMillsEachFrameWithTheToolOutOfSight) {
-    const Vector4 start = g_object2Offset;
+    const Vector4 start = scene.m_object2Offset;
     const std::vector<Vector4> vertices2 = scene.m_object2.vertices;
     RecordingSink sink;
     const AnimationResult r = RunAnimation(scene, linearX(4, -0.3f, 0), sink);
@@ -145,33 +145,29 @@ TEST_F(AnimationTest, StartMillsEachFrameWithTheToolOutOfSight) {
     ASSERT_EQ(sink.frames.size(), 4u);
     for (const RecordedFrame& f : sink.frames) {
         EXPECT_EQ(f.offset, Vector4(1000.0f, 1000.0f, 1000.0f, 0.0f));
-        EXPECT_EQ(f.running, 1);
+        EXPECT_TRUE(f.running);
     }
     EXPECT_NE(sink.frames[0].object1Triangles, 12);
     // The tool is back where it started, without the tree built at its last position.
-    EXPECT_EQ(g_object2Offset, start);
+    EXPECT_EQ(scene.m_object2Offset, start);
     expectSameWithinRounding(scene.m_object2.vertices, vertices2);
-    EXPECT_EQ(scene.m_object2.root, nullptr);
-    EXPECT_EQ(g_animationRunning, 0);
+    EXPECT_EQ(scene.tree(2), nullptr);
+    EXPECT_FALSE(scene.m_animationRunning);
 }
 
 TEST_F(AnimationTest, StartEqualsTheSameDifferencesDoneByHand) {
     // Reference: the same subtractions step by step, as the animation's own bookkeeping does.
     Scene reference;
-    g_samplingFactor = 0.08f;
-    ASSERT_TRUE(reference.GenerateObject(1, test::cubeParameters(2.0f)).ok());
-    ASSERT_TRUE(reference.GenerateObject(2, test::sphereParameters(8, 12, 0.3f)).ok());
-    g_samplingFactor = 0.01f;
-    const Vector4 start = g_object2Offset;
-    g_animationRunning = 1;
+    ASSERT_TRUE(prepare(reference).ok());
+    const Vector4 start = scene.m_object2Offset;
+    reference.m_animationRunning = true;
     for (int32_t i = 0; i < 3; ++i) {
-        g_object2Offset = Vector4(start.x - 0.3f * static_cast<float>(i), start.y, start.z);
-        const Vector4 back = g_object2Offset * -1.0f;
-        ASSERT_TRUE(reference.OnDifference().ok());
+        reference.m_object2Offset =
+            Vector4(start.x - 0.3f * static_cast<float>(i), start.y, start.z);
+        const Vector4 back = reference.m_object2Offset * -1.0f;
+        ASSERT_TRUE(reference.BooleanOperation(BooleanOp::Difference).ok());
         reference.m_object2.translate(back);
     }
-    g_animationRunning = 0;
-    g_object2Offset = start;
 
     RecordingSink sink;
     ASSERT_TRUE(RunAnimation(scene, linearX(3, -0.3f, 0), sink).status.ok());
@@ -180,7 +176,7 @@ TEST_F(AnimationTest, StartEqualsTheSameDifferencesDoneByHand) {
 }
 
 TEST_F(AnimationTest, StopKeepsTheLastFinishedFrameAndTheStartingOffset) {
-    const Vector4 start = g_object2Offset;
+    const Vector4 start = scene.m_object2Offset;
     RecordingSink sink;
     sink.stopAfter = 2;
     const AnimationResult r = RunAnimation(scene, linearX(10, -0.3f, 0), sink);
@@ -188,8 +184,8 @@ TEST_F(AnimationTest, StopKeepsTheLastFinishedFrameAndTheStartingOffset) {
     EXPECT_EQ(r.framesDone, 2);
     EXPECT_EQ(sink.frames.size(), 2u);
     EXPECT_EQ(scene.m_object1.triangleCount(), sink.frames[1].object1Triangles);
-    EXPECT_EQ(g_object2Offset, start);
-    EXPECT_EQ(g_animationRunning, 0);
+    EXPECT_EQ(scene.m_object2Offset, start);
+    EXPECT_FALSE(scene.m_animationRunning);
 }
 
 TEST_F(AnimationTest, FramesThatCannotBeWrittenAreCountedAndTheRunGoesOn) {

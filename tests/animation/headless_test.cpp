@@ -8,9 +8,7 @@
 
 #include "generator/generators.h"
 #include "image/decode.h"
-#include "meshio/edge_sampling.h"
 #include "scene/animation.h"
-#include "scene/boolean_cases.h"
 #include "support/mesh_checks.h"
 #include "viewer/camera.h"
 #include "viewer/headless_context.h"
@@ -52,19 +50,13 @@ protected:
         if (!s) {
             GTEST_SKIP() << "no headless OpenGL context: " << s.message();
         }
-        g_samplingFactor = 0.08f;
-        ASSERT_TRUE(scene.GenerateObject(1, test::cubeParameters(2.0f)).ok());
-        ASSERT_TRUE(scene.GenerateObject(2, test::sphereParameters(8, 12, 0.3f)).ok());
-        g_samplingFactor = 0.01f;
-        placeCameraForObject(view, scene.m_object1, 0.5);
-        g_coloredMaterials = 1;
-        g_rotY = 30.0f;
-        g_rotX = 20.0f;
-    }
-    void TearDown() override {
-        g_coloredMaterials = 0;
-        g_rotY = g_rotX = 0.0f;
-        g_object2Offset = Vector4();
+        scene.m_samplingFactor = 0.08f;
+        ASSERT_TRUE(scene.GenerateObject(1, PrimitiveParameters::cube(2.0f)).ok());
+        ASSERT_TRUE(scene.GenerateObject(2, PrimitiveParameters::sphere(8, 12, 0.3f)).ok());
+        placeCameraForObject(view, scene.m_object1, kNearAfterGenerating);
+        view.m_coloredMaterials = true;
+        view.m_rotY = 30.0f;
+        view.m_rotX = 20.0f;
     }
 
     std::unique_ptr<HeadlessContext> context;
@@ -76,10 +68,10 @@ protected:
 TEST_F(HeadlessTest, DrawsTheSceneInTheViewsColours) {
     HeadlessFrameSink sink(*context, view);
     RgbImage picture;
-    g_object2Offset = Vector4(0.0f, 0.0f, 1.5f);  // in front of the cube, towards the eye
+    scene.m_object2Offset = Vector4(0.0f, 0.0f, 1.5f);  // in front of the cube, towards the eye
 
     // Without coloured materials (on a fresh context) both objects show the default grey.
-    g_coloredMaterials = 0;
+    view.m_coloredMaterials = false;
     ASSERT_TRUE(sink.drawAndRead(scene, picture).ok());
     EXPECT_EQ(countPixels(picture, isDarkRed), 0);
     const uint8_t* centre = picture.pixel(kWidth / 2, kHeight / 2);
@@ -87,7 +79,7 @@ TEST_F(HeadlessTest, DrawsTheSceneInTheViewsColours) {
     EXPECT_EQ(centre[0], centre[1]);
     EXPECT_EQ(centre[1], centre[2]);
 
-    g_coloredMaterials = 1;
+    view.m_coloredMaterials = true;
     ASSERT_TRUE(sink.drawAndRead(scene, picture).ok());
     ASSERT_EQ(picture.width, kWidth);
     ASSERT_EQ(picture.height, kHeight);
@@ -98,7 +90,7 @@ TEST_F(HeadlessTest, DrawsTheSceneInTheViewsColours) {
 }
 
 TEST_F(HeadlessTest, MillingFramesShowTheWorkpieceAloneAndPreviewFramesTheTool) {
-    g_object2Offset = Vector4(0.9f, 0.9f, 0.9f);
+    scene.m_object2Offset = Vector4(0.9f, 0.9f, 0.9f);
     AnimationSettings settings;
     settings.x.step = -0.4f;
     settings.frameCount = 3;

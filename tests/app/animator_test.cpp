@@ -51,21 +51,13 @@ private slots:
         auto prompts = std::make_unique<TestPrompts>();
         m_prompts = prompts.get();
         m_view.setPrompts(std::move(prompts));
-        g_samplingFactor = 0.25f;
-        g_object2Offset = Vector4();
-        g_object2Rotation = Vector4();
-        g_rotX = g_rotY = 0;
-        QVERIFY(m_view.scene().GenerateObject(1, cube()).ok());
-        QVERIFY(m_view.scene().GenerateObject(2, sphere()).ok());
-        placeCameraForObject(m_view.viewState(), m_view.scene().m_object1, 0.5);
-        g_showObject1 = g_showObject2 = 1;
-        g_cellDisplayMode = 0;
+        resetView(m_view.viewState());
+        QVERIFY(prepare(m_view.scene()));
+        placeCameraForObject(m_view.viewState(), m_view.scene().m_object1, kNearAfterGenerating);
         m_view.setCurrentFolder(m_dir.path());
-        g_object2Offset = Vector4(0.5f, 0.5f, 0.5f);
         m_frame.updateCommandStates();
     }
     void cleanup() {
-        g_object2Offset = Vector4();
         QDir(m_dir.path()).removeRecursively();
         QDir().mkpath(m_dir.path());
     }
@@ -160,9 +152,8 @@ private slots:
 
     void startMillsObject1AsTheCommandLineWould() {
         Scene reference;
-        QVERIFY(reference.GenerateObject(1, cube()).ok());
-        QVERIFY(reference.GenerateObject(2, sphere()).ok());
-        const Vector4 start = g_object2Offset;
+        QVERIFY(prepare(reference));
+        const Vector4 start = m_view.scene().m_object2Offset;
         answer("3", "anim", [](CAnimator& a) {
             a.m_formatList->setCurrentIndex(2);  // JPG
             a.OnStart();
@@ -172,8 +163,8 @@ private slots:
         const QImage picture(m_dir.filePath("anim0002.JPG"));
         QCOMPARE(picture.size(), m_view.grabFramebuffer().size());
         QVERIFY2(qGray(picture.pixel(0, 0)) > 245, qPrintable(QColor(picture.pixel(0, 0)).name()));
-        QCOMPARE(g_object2Offset, start);
-        QCOMPARE(g_animationRunning, 0);
+        QCOMPARE(m_view.scene().m_object2Offset, start);
+        QVERIFY(!m_view.scene().m_animationRunning);
 
         NullSink sink;
         AnimationSettings settings;
@@ -182,7 +173,6 @@ private slots:
         const AnimationResult r = korvan::RunAnimation(reference, settings, sink);
         QVERIFY(r.status.ok());
         QVERIFY(reference.m_object1.vertices == m_view.scene().m_object1.vertices);
-        QCOMPARE(g_object2Offset, start);
     }
 
     void previewWritesTheSameFramesAndLeavesObject1() {
@@ -195,22 +185,22 @@ private slots:
 
     void escapeStopsAfterTheCurrentFrame() {
         const std::vector<Vector4> vertices2 = m_view.scene().m_object2.vertices;
-        const Vector4 start = g_object2Offset;
+        const Vector4 start = m_view.scene().m_object2Offset;
         answer("50", "esc", [this](CAnimator& a) {
             QCoreApplication::postEvent(
                 &m_view, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
             a.OnStart();
         });
         QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files), QStringList({"esc0000.BMP"}));
-        QCOMPARE(g_object2Offset, start);
+        QCOMPARE(m_view.scene().m_object2Offset, start);
         QCOMPARE(m_view.scene().m_object2.vertices.size(), vertices2.size());
         QVERIFY(!m_view.busy());
     }
 
     void commandLinePictureMatchesTheView() {
-        g_coloredMaterials = 1;
-        g_rotY = 30.0f;
-        g_rotX = 20.0f;
+        m_view.viewState().m_coloredMaterials = true;
+        m_view.viewState().m_rotY = 30.0f;
+        m_view.viewState().m_rotX = 20.0f;
         const RgbImage shown = m_view.grabPicture();
         QVERIFY(shown.valid());
         m_view.doneCurrent();  // one current context per thread, across GLX and EGL
@@ -225,8 +215,6 @@ private slots:
             QVERIFY(sink.drawAndRead(m_view.scene(), headless).ok());
         }
         context.reset();
-        g_coloredMaterials = 0;
-        g_rotY = g_rotX = 0.0f;
         QCOMPARE(headless.width, shown.width);
         QCOMPARE(headless.height, shown.height);
         int64_t differing = 0;
@@ -252,19 +240,12 @@ private slots:
     }
 
 private:
-    static PrimitiveParameters cube() {
-        PrimitiveParameters p;
-        p.shape = Shape::Cube;
-        p.a = 1.5f;
-        return p;
-    }
-    static PrimitiveParameters sphere() {
-        PrimitiveParameters p;
-        p.shape = Shape::Sphere;
-        p.m = 8;
-        p.n = 12;
-        p.a = 0.4f;
-        return p;
+    // A cube and a small sphere, coarsely sampled, the tool placed at (0.5, 0.5, 0.5).
+    static bool prepare(Scene& scene) {
+        scene.m_samplingFactor = 0.25f;
+        scene.m_object2Offset = Vector4(0.5f, 0.5f, 0.5f);
+        return scene.GenerateObject(1, PrimitiveParameters::cube(1.5f)).ok() &&
+               scene.GenerateObject(2, PrimitiveParameters::sphere(8, 12, 0.4f)).ok();
     }
 
     // Opens the dialog, sets the frame count, the output name and x step -0.2, then `press`;

@@ -1,7 +1,8 @@
-// Starts the real program, then runs the test classes against it. With KORVAN_SCREENSHOT_DIR
-// set, pictures of the main window and the dialogs are written there as well.
-#include <QDir>
+// Starts the real program, then runs one test class against it (or all of them):
+// korvan_app_test [AppTest|DialogsTest|AnimatorTest] [QTest options].
 #include <QTest>
+
+#include <cstring>
 
 #include "app/main_app.h"
 #include "app/main_frame.h"
@@ -9,7 +10,6 @@
 int runAppTests(korvan::app::CMainFrame& frame, int argc, char** argv);
 int runDialogsTests(int argc, char** argv);
 int runAnimatorTests(korvan::app::CMainFrame& frame, int argc, char** argv);
-int writeScreenshots(korvan::app::CMainFrame& frame, const QString& folder);
 
 int main(int argc, char** argv) {
     korvan::app::CMainApp::setUpOpenGLFormat();
@@ -22,12 +22,19 @@ int main(int argc, char** argv) {
     if (!QTest::qWaitForWindowExposed(&frame)) {
         return 1;
     }
-    const QString shots = qEnvironmentVariable("KORVAN_SCREENSHOT_DIR");
-    if (!shots.isEmpty()) {
-        return writeScreenshots(frame, shots);
+    // The class to run comes first and is not QTest's; the rest is.
+    const char* only = argc > 1 && argv[1][0] != '-' ? argv[1] : nullptr;
+    if (only != nullptr) {
+        argv[1] = argv[0];
+        ++argv;
+        --argc;
     }
-    int failures = runDialogsTests(argc, argv);
-    failures += runAppTests(frame, argc, argv);
-    failures += runAnimatorTests(frame, argc, argv);
+    const auto wanted = [only](const char* name) {
+        return only == nullptr || std::strcmp(only, name) == 0;
+    };
+    int failures = 0;
+    failures += wanted("DialogsTest") ? runDialogsTests(argc, argv) : 0;
+    failures += wanted("AppTest") ? runAppTests(frame, argc, argv) : 0;
+    failures += wanted("AnimatorTest") ? runAnimatorTests(frame, argc, argv) : 0;
     return failures == 0 ? 0 : 1;
 }

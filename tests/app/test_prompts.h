@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/prompts.h"
+#include "viewer/view_state.h"
 
 struct RecordedMessage {
     QString text;
@@ -46,3 +47,12 @@ private:
         return name;
     }
 };
+
+// A view as a new window has it (camera and switches), keeping the size of the widget.
+inline void resetView(korvan::ViewState& view) {
+    korvan::ViewState fresh;
+    fresh.m_width = view.m_width;
+    fresh.m_height = view.m_height;
+    fresh.m_aspect = view.m_aspect;
+    view = fresh;
+}

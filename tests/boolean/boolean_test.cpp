@@ -112,16 +112,12 @@ TEST(CutTriangle, PiecesTileTheTriangleTurnItsWayAndLieOnTheirSide) {
 // A sampled sphere of radius 1 at the origin with its classified tree, as object 1.
 struct SphereFixture : ::testing::Test {
     Solid object1;
+    std::unique_ptr<OctreeNode> object1Tree;
     Solid object2;
     SplitList pieces;
     void SetUp() override {
-        PrimitiveParameters p;
-        p.shape = Shape::Sphere;
-        p.m = 16;
-        p.n = 24;
-        p.a = 1;
-        ASSERT_TRUE(generateObject(p, 0.03f, object1).ok());
-        prepareOctree(object1);
+        ASSERT_TRUE(generateObject(PrimitiveParameters::sphere(16, 24, 1), 0.03f, object1).ok());
+        object1Tree = prepareOctree(object1);
         object2 = oneTriangle({0, 0, 0}, {0.01f, 0, 0}, {0, 0.01f, 0});
         object2.edgeLimit = 0.05f;
     }
@@ -134,7 +130,7 @@ struct SphereFixture : ::testing::Test {
         return object2.triangles[0];
     }
     OctreeNode* findLeaf(int32_t type) {
-        std::vector<OctreeNode*> stack = {object1.root.get()};
+        std::vector<OctreeNode*> stack = {object1Tree.get()};
         while (!stack.empty()) {
             OctreeNode* n = stack.back();
             stack.pop_back();
@@ -154,14 +150,14 @@ struct SphereFixture : ::testing::Test {
 TEST_F(SphereFixture, TestTriangleOutsideTheBoxReturnsZero) {
     TriangleCutter cutter(object1, object2, 1, pieces);
     Triangle& t = place({3, 0, 0});
-    EXPECT_EQ(cutter.testTriangle(*object1.root, t), 0);
+    EXPECT_EQ(cutter.testTriangle(*object1Tree, t), 0);
     EXPECT_EQ(t.label, kLabelNone);
 }
 
 TEST_F(SphereFixture, InnerAndOuterLeavesDecideWithoutCutting) {
     TriangleCutter cutter(object1, object2, 1, pieces);
-    EXPECT_EQ(cutter.testTriangle(*object1.root, place({0.05f, 0.02f, 0.01f})), kLabelInside);
-    EXPECT_EQ(cutter.testTriangle(*object1.root, place({1.05f, 0.02f, 1.03f})), kLabelOutside);
+    EXPECT_EQ(cutter.testTriangle(*object1Tree, place({0.05f, 0.02f, 0.01f})), kLabelInside);
+    EXPECT_EQ(cutter.testTriangle(*object1Tree, place({1.05f, 0.02f, 1.03f})), kLabelOutside);
     EXPECT_TRUE(pieces.empty());
 }
 
@@ -173,7 +169,7 @@ TEST_F(SphereFixture, TrianglesCrossingTheSurfaceAreCutOnlyWithEdgeSampling) {
         object2.computeTriangleData();
         Triangle& t = object2.triangles[0];
         t.label = kLabelNone;
-        const int32_t r = cutter.testTriangle(*object1.root, t);
+        const int32_t r = cutter.testTriangle(*object1Tree, t);
         if (sampling == 0) {
             EXPECT_TRUE(r == kLabelInside || r == kLabelOutside);
             EXPECT_TRUE(pieces.empty());
@@ -194,7 +190,7 @@ TEST_F(SphereFixture, UndecidedLeavesTakeTheSideOfTheNearestSurface) {
             ASSERT_NE(leaf, nullptr);
             leaf->type = forced;
             TriangleCutter cutter(object1, object2, 1, pieces);
-            EXPECT_EQ(cutter.testTriangle(*object1.root, place(leaf->centre)), original);
+            EXPECT_EQ(cutter.testTriangle(*object1Tree, place(leaf->centre)), original);
             leaf->type = original;
         }
     }

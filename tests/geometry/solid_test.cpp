@@ -2,33 +2,20 @@
 
 #include "geometry/solid.h"
 #include "geometry/statistics.h"
-#include "octree/octree.h"
 #include "support/mesh_checks.h"
 
 namespace korvan {
 namespace {
 
-TEST(Solid, StartsEmptyWithoutEdgeLimit) {
-    const Solid s;
-    EXPECT_EQ(s.loaded, 0);
-    EXPECT_EQ(s.vertexCount(), 0);
-    EXPECT_EQ(s.triangleCount(), 0);
-    EXPECT_EQ(s.displayList, -1);
-    EXPECT_EQ(s.edgeLimit, 0.0f);
-    EXPECT_EQ(s.root, nullptr);
-}
-
 TEST(Solid, ClearReleasesMeshButKeepsWireframeAndEdgeLimit) {
     Solid s = test::makeSolid({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {0, 1, 2});
     s.wireframe = 1;
     s.edgeLimit = 0.25f;
-    s.displayList = 7;
     s.centre = Vector4(1, 1, 1);
     s.clear();
     EXPECT_EQ(s.loaded, 0);
     EXPECT_EQ(s.vertexCount(), 0);
     EXPECT_EQ(s.triangleCount(), 0);
-    EXPECT_EQ(s.displayList, -1);
     EXPECT_EQ(s.minCorner, Vector4());
     EXPECT_EQ(s.maxCorner, Vector4());
     EXPECT_EQ(s.centre, Vector4());
@@ -42,7 +29,6 @@ TEST(Solid, TranslateMovesVerticesCentroidsAndBoxOnly) {
     Solid s = test::makeSolid({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {0, 1, 2});
     s.computeTriangleData();
     s.triangles[0].label = kLabelInside;
-    s.displayList = 3;
     const Vector4 d(1, 2, 3);
     s.translate(d);
 
@@ -56,15 +42,6 @@ TEST(Solid, TranslateMovesVerticesCentroidsAndBoxOnly) {
     EXPECT_EQ(s.vertices[1], Vector4(2, 2, 3));
     EXPECT_EQ(s.minCorner, Vector4(1, 2, 3));
     EXPECT_EQ(s.maxCorner, Vector4(2, 3, 3));
-    EXPECT_EQ(s.displayList, -1);
-}
-
-TEST(Solid, TranslateOfEmptySolidMovesOnlyTheBox) {
-    Solid s;
-    s.translate(Vector4(1, 1, 1));
-    EXPECT_EQ(s.centre, Vector4(1, 1, 1));
-    EXPECT_EQ(s.minCorner, Vector4(1, 1, 1));
-    EXPECT_EQ(s.vertexCount(), 0);
 }
 
 TEST(Solid, NormalizeMapsTheBoxIntoTheUnitCube) {
@@ -105,18 +82,30 @@ TEST(Solid, SwapExchangesEverything) {
     EXPECT_EQ(b.edgeLimit, 0.5f);
 }
 
-TEST(Solid, ATreeFollowsItsSolidWhenMovedOrSwapped) {
-    Solid a = test::makeSolid({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {0, 0, 1}},
-                              {0, 2, 1, 0, 1, 3, 0, 3, 2, 1, 2, 3});
-    a.computeTriangleData();
-    prepareOctree(a);
-    Solid b;
-    b.swap(a);
-    EXPECT_TRUE(hasOctree(b));
-    EXPECT_FALSE(hasOctree(a));
-    const Solid c(std::move(b));
-    EXPECT_TRUE(hasOctree(c));
-    EXPECT_EQ(c.root->children[0]->solid, &c);
+// The drawing layer keeps a display list per solid until the revision moves on: every change
+// of the geometry, and every exchange of meshes, must give a revision never seen before there.
+TEST(Solid, EveryChangeOfTheMeshGivesANewRevision) {
+    Solid a = test::makeSolid({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {0, 1, 2});
+    Solid b = test::makeSolid({{0, 0, 0}, {2, 0, 0}, {0, 2, 0}}, {0, 1, 2});
+    b.revision = a.revision;
+    uint64_t seenA = a.revision;
+    uint64_t seenB = b.revision;
+    const auto changed = [&](const char* what) {
+        EXPECT_NE(a.revision, seenA) << what;
+        EXPECT_NE(b.revision, seenB) << what;
+        seenA = a.revision;
+        seenB = b.revision;
+    };
+    a.swap(b);
+    changed("swap");
+    a = std::move(b);
+    changed("move");
+    a.translate(Vector4(1, 0, 0));
+    b.clear();
+    changed("translate, clear");
+    a.normalizeToUnitBox();
+    b.allocate(3, 1);
+    changed("normalize, allocate");
 }
 
 TEST(Statistics, TextNamesOnlyLoadedObjects) {

@@ -29,22 +29,17 @@ bool inClosedBox(const Vector4& c, const OctreeNode& n) {
 
 // A sampled sphere moved off the origin, so that centroids fall anywhere in the cells.
 Solid sphere(float factor, float r = 1.0f, Vector4 at = Vector4(0.1234f, -0.377f, 0.05f)) {
-    PrimitiveParameters p;
-    p.shape = Shape::Sphere;
-    p.m = 16;
-    p.n = 24;
-    p.a = r;
     Solid s;
-    EXPECT_TRUE(generateObject(p, factor, s).ok());
+    EXPECT_TRUE(generateObject(PrimitiveParameters::sphere(16, 24, r), factor, s).ok());
     s.translate(at);
     return s;
 }
 
 TEST(OctreeBuild, ListsAreAscendingInsideTheBoxAndCoverTheParent) {
     Solid s = sphere(0.03f);
-    prepareOctree(s);
+    const std::unique_ptr<OctreeNode> sTree = prepareOctree(s);
     std::vector<int> leafHits(s.triangles.size(), 0);
-    forEachNode(*s.root, [&](OctreeNode& n) {
+    forEachNode(*sTree, [&](OctreeNode& n) {
         EXPECT_LE(n.level, octreeLevels);
         EXPECT_EQ(n.triangleCount, static_cast<int32_t>(n.triangleIndices.size()));
         EXPECT_TRUE(std::is_sorted(n.triangleIndices.begin(), n.triangleIndices.end()));
@@ -106,9 +101,9 @@ TEST(OctreeBuild, CentroidOnTheMidplanesIsListedByEveryCellItTouches) {
         {{-1, -1, -1}, {1, 1, 1}, {-0.5f, 0, 0}, {0.5f, -0.25f, 0}, {0, 0.25f, 0}}, {2, 3, 4});
     s.computeTriangleData();
     ASSERT_EQ(s.triangles[0].centroid, Vector4(0, 0, 0));
-    prepareOctree(s);
+    const std::unique_ptr<OctreeNode> sTree = prepareOctree(s);
     int deepest = 0;
-    forEachNode(*s.root, [&](OctreeNode& n) {
+    forEachNode(*sTree, [&](OctreeNode& n) {
         if (n.level == octreeLevels && n.triangleCount == 1) {
             ++deepest;
         }
@@ -119,9 +114,9 @@ TEST(OctreeBuild, CentroidOnTheMidplanesIsListedByEveryCellItTouches) {
 TEST(OctreeBuild, EmptySolidGivesEightOuterLeaves) {
     Solid s;
     s.loaded = 1;
-    prepareOctree(s);
-    ASSERT_EQ(s.root->type, kCellSubdivided);
-    for (auto& c : s.root->children) {
+    const std::unique_ptr<OctreeNode> sTree = prepareOctree(s);
+    ASSERT_EQ(sTree->type, kCellSubdivided);
+    for (auto& c : sTree->children) {
         EXPECT_TRUE(c->isLeaf());
         EXPECT_EQ(c->triangleCount, 0);
         EXPECT_EQ(c->type, kCellOuter);
@@ -130,11 +125,11 @@ TEST(OctreeBuild, EmptySolidGivesEightOuterLeaves) {
 
 TEST(OctreeNearest, MatchesALinearScanIncludingTies) {
     Solid s = sphere(0.008f);
-    prepareOctree(s);
+    const std::unique_ptr<OctreeNode> sTree = prepareOctree(s);
     std::mt19937 rng(7);
     std::uniform_real_distribution<float> unit(-1.3f, 1.3f);
     int large = 0;
-    forEachNode(*s.root, [&](OctreeNode& n) {
+    forEachNode(*sTree, [&](OctreeNode& n) {
         if (n.type != kCellBoundary) {
             return;
         }
@@ -185,10 +180,10 @@ TEST(OctreeNearest, EqualCentroidsReturnTheFirstListed) {
     }
     Solid s = test::makeSolid(v, corners);
     s.computeTriangleData();
-    prepareOctree(s);
+    const std::unique_ptr<OctreeNode> sTree = prepareOctree(s);
     const Triangle* first = &s.triangles[100];
     OctreeNode* leaf = nullptr;
-    forEachNode(*s.root, [&](OctreeNode& n) {
+    forEachNode(*sTree, [&](OctreeNode& n) {
         if (n.type == kCellBoundary &&
             std::binary_search(n.triangleIndices.begin(), n.triangleIndices.end(), 100)) {
             leaf = &n;
@@ -206,9 +201,9 @@ TEST(OctreeNearest, EqualCentroidsReturnTheFirstListed) {
 TEST(OctreeClassify, EmptyCellsFarFromTheSurfaceTakeItsSide) {
     const Vector4 at(0.1234f, -0.377f, 0.05f);
     Solid s = sphere(0.02f, 1.0f, at);
-    prepareOctree(s);
+    const std::unique_ptr<OctreeNode> sTree = prepareOctree(s);
     int inner = 0;
-    forEachNode(*s.root, [&](OctreeNode& n) {
+    forEachNode(*sTree, [&](OctreeNode& n) {
         if (!n.isLeaf()) {
             return;
         }
@@ -243,14 +238,14 @@ TEST(OctreeInsideOut, UniformRegionsAreLabelledWithoutPerTriangleTests) {
     Solid big = sphere(0.03f, 1.0f, Vector4());
     Solid small = sphere(0.05f, 0.2f, Vector4(0.1f, 0.05f, 0));
     Solid far = sphere(0.05f, 0.2f, Vector4(5, 0, 0));
-    prepareOctree(big);
-    prepareOctree(small);
-    prepareOctree(far);
+    const std::unique_ptr<OctreeNode> bigTree = prepareOctree(big);
+    const std::unique_ptr<OctreeNode> smallTree = prepareOctree(small);
+    const std::unique_ptr<OctreeNode> farTree = prepareOctree(far);
     CountingTest test;
 
-    EXPECT_EQ(boxRelation(*big.root, *far.root), 0);
-    insideOut(*big.root, *far.root, test);
-    insideOut(*far.root, *big.root, test);
+    EXPECT_EQ(boxRelation(*bigTree, *farTree), 0);
+    insideOut(*bigTree, *farTree, test);
+    insideOut(*farTree, *bigTree, test);
     EXPECT_EQ(test.calls, 0);
     for (const Solid* s : {&big, &far}) {
         for (const Triangle& t : s->triangles) {
@@ -258,20 +253,20 @@ TEST(OctreeInsideOut, UniformRegionsAreLabelledWithoutPerTriangleTests) {
         }
     }
 
-    insideOut(*big.root, *small.root, test);
+    insideOut(*bigTree, *smallTree, test);
     EXPECT_EQ(test.calls, 0);
     for (const Triangle& t : small.triangles) {
         ASSERT_EQ(t.label, kLabelInside);
     }
     // The big sphere around the small one: mixed cells, so some triangles are tested one by one.
-    EXPECT_EQ(boxRelation(*small.root, *big.root), kCellBoundary);
+    EXPECT_EQ(boxRelation(*smallTree, *bigTree), kCellBoundary);
 }
 
 TEST(OctreeInsideOut, CutTrianglesKeepTheirLabel) {
     Solid s = sphere(0.05f);
-    prepareOctree(s);
+    const std::unique_ptr<OctreeNode> sTree = prepareOctree(s);
     s.triangles[3].label = kLabelCut;
-    labelTriangles(*s.root, kLabelInside);
+    labelTriangles(*sTree, kLabelInside);
     EXPECT_EQ(s.triangles[3].label, kLabelCut);
     EXPECT_EQ(s.triangles[4].label, kLabelInside);
 }

@@ -11,16 +11,13 @@
 
 #include "boolean_cases.h"
 #include "meshio/obj.h"
+#include "support/mesh_checks.h"
 
 namespace korvan {
 namespace {
 
-using test::cubeParameters;
-using test::cylinderParameters;
-using test::Operation;
 using test::runCase;
 using test::signedVolume;
-using test::sphereParameters;
 
 constexpr float kFactor = 0.03f;
 
@@ -35,11 +32,6 @@ struct Recorder final : ProgressReporter {
 };
 
 struct SceneTest : ::testing::Test {
-    void SetUp() override {
-        g_object2Offset = Vector4();
-        g_object2Rotation = Vector4();
-        g_animationRunning = 0;
-    }
     // Volume of a sampled primitive: the polyhedral operand itself.
     static double volumeOf(const PrimitiveParameters& p, float factor = kFactor) {
         Solid s;
@@ -55,9 +47,11 @@ double relative(double value, double exact) {
 TEST_F(SceneTest, CubeMinusSphereCentredOnAFace) {
     // The sphere mesh is symmetric about its equator plane z = 0, so half of it lies in the
     // cube: the exact polyhedral result is the cube minus half the sphere mesh.
-    const auto sphere = sphereParameters(24, 32, 0.6f);
+    const auto sphere = PrimitiveParameters::sphere(24, 32, 0.6f);
     Scene scene;
-    runCase(scene, cubeParameters(2), sphere, Vector4(0, 0, 1), Operation::Difference, kFactor);
+    ASSERT_TRUE(runCase(scene, PrimitiveParameters::cube(2), sphere, Vector4(0, 0, 1),
+                        BooleanOp::Difference, kFactor)
+                    .ok());
     const double exact = 8 - volumeOf(sphere) / 2;
     EXPECT_LT(relative(signedVolume(scene.m_object1), exact), 2e-4);
     EXPECT_GT(scene.lastOperation().pieces, 0);
@@ -68,8 +62,10 @@ TEST_F(SceneTest, CylinderIntersectCube) {
     const int32_t n = 32;
     const double r = 0.5;
     Scene scene;
-    runCase(scene, cubeParameters(2), cylinderParameters(n, 0.5f, 3), Vector4(0.1f, 0, -0.05f),
-            Operation::Intersection, kFactor);
+    ASSERT_TRUE(runCase(scene, PrimitiveParameters::cube(2),
+                        PrimitiveParameters::cylinder(n, 0.5f, 3), Vector4(0.1f, 0, -0.05f),
+                        BooleanOp::Intersection, kFactor)
+                    .ok());
     const double exact = n / 2.0 * r * r * std::sin(2 * std::numbers::pi / n) * 2;
     EXPECT_LT(relative(signedVolume(scene.m_object1), exact), 2e-3);
 }
@@ -77,12 +73,12 @@ TEST_F(SceneTest, CylinderIntersectCube) {
 TEST_F(SceneTest, UnionAndIntersectionOfSpheresAddUpToBothOperands) {
     // vol(A u B) + vol(A n B) = vol(A) + vol(B), and vol(A - B) + vol(A n B) = vol(A): a
     // dropped or doubled triangle or piece breaks these identities at once.
-    const auto sphere = sphereParameters(16, 24, 0.8f);
+    const auto sphere = PrimitiveParameters::sphere(16, 24, 0.8f);
     const Vector4 offset(0.7f, 0.1f, 0.05f);
     double v[3];
-    for (Operation op : {Operation::Union, Operation::Intersection, Operation::Difference}) {
+    for (BooleanOp op : {BooleanOp::Union, BooleanOp::Intersection, BooleanOp::Difference}) {
         Scene scene;
-        runCase(scene, sphere, sphere, offset, op, kFactor);
+        ASSERT_TRUE(runCase(scene, sphere, sphere, offset, op, kFactor).ok());
         v[static_cast<int>(op)] = signedVolume(scene.m_object1);
     }
     const double vs = volumeOf(sphere);
@@ -95,9 +91,11 @@ TEST_F(SceneTest, UnionAndIntersectionOfSpheresAddUpToBothOperands) {
 }
 
 TEST_F(SceneTest, DisjointUnionKeepsBothMeshesSideBySide) {
-    const auto sphere = sphereParameters(8, 12, 0.5f);
+    const auto sphere = PrimitiveParameters::sphere(8, 12, 0.5f);
     Scene scene;
-    runCase(scene, cubeParameters(1), sphere, Vector4(4, 0, 0), Operation::Union, kFactor);
+    ASSERT_TRUE(runCase(scene, PrimitiveParameters::cube(1), sphere, Vector4(4, 0, 0),
+                        BooleanOp::Union, kFactor)
+                    .ok());
     const Solid& r = scene.m_object1;
     const OperationReport& report = scene.lastOperation();
     EXPECT_EQ(r.triangleCount(), report.object1Triangles + report.object2Triangles);
@@ -112,25 +110,28 @@ TEST_F(SceneTest, DisjointUnionKeepsBothMeshesSideBySide) {
 
 TEST_F(SceneTest, EmptyResultsAreValidOperands) {
     Scene scene;
-    runCase(scene, cubeParameters(1), sphereParameters(8, 12, 0.5f), Vector4(4, 0, 0),
-            Operation::Intersection, kFactor);
+    ASSERT_TRUE(runCase(scene, PrimitiveParameters::cube(1),
+                        PrimitiveParameters::sphere(8, 12, 0.5f), Vector4(4, 0, 0),
+                        BooleanOp::Intersection, kFactor)
+                    .ok());
     EXPECT_EQ(scene.m_object1.loaded, 1);
     EXPECT_EQ(scene.m_object1.triangleCount(), 0);
     EXPECT_EQ(scene.m_object1.maxCorner, Vector4());
     EXPECT_EQ(scene.m_object1.minCorner, Vector4());
 
-    ASSERT_TRUE(scene.OnDifference().ok());
+    ASSERT_TRUE(scene.BooleanOperation(BooleanOp::Difference).ok());
     EXPECT_EQ(scene.m_object1.triangleCount(), 0);
-    ASSERT_TRUE(scene.OnUnion().ok());
+    ASSERT_TRUE(scene.BooleanOperation(BooleanOp::Union).ok());
     EXPECT_EQ(scene.m_object1.triangleCount(), scene.m_object2.triangleCount());
     EXPECT_NEAR(signedVolume(scene.m_object1), signedVolume(scene.m_object2), 1e-9);
 }
 
 TEST_F(SceneTest, NestedDifferenceLeavesAClosedCavity) {
-    const auto sphere = sphereParameters(12, 16, 0.5f);
+    const auto sphere = PrimitiveParameters::sphere(12, 16, 0.5f);
     Scene scene;
-    runCase(scene, cubeParameters(2), sphere, Vector4(0.1f, -0.2f, 0.05f), Operation::Difference,
-            kFactor);
+    ASSERT_TRUE(runCase(scene, PrimitiveParameters::cube(2), sphere, Vector4(0.1f, -0.2f, 0.05f),
+                        BooleanOp::Difference, kFactor)
+                    .ok());
     EXPECT_EQ(scene.lastOperation().pieces, 0);
     EXPECT_EQ(test::openEdgeCount(scene.m_object1), 0);
     EXPECT_NEAR(signedVolume(scene.m_object1), 8 - volumeOf(sphere), 1e-6);
@@ -141,8 +142,10 @@ TEST_F(SceneTest, NestedDifferenceLeavesAClosedCavity) {
 TEST_F(SceneTest, OpenEdgesLieOnlyAlongTheSeam) {
     const Vector4 at(0.3f, 0.2f, 1);
     Scene scene;
-    runCase(scene, cubeParameters(2), sphereParameters(24, 32, 0.6f), at, Operation::Difference,
-            kFactor);
+    ASSERT_TRUE(runCase(scene, PrimitiveParameters::cube(2),
+                        PrimitiveParameters::sphere(24, 32, 0.6f), at, BooleanOp::Difference,
+                        kFactor)
+                    .ok());
     const Solid& r = scene.m_object1;
     const double tolerance = 2.0 * (scene.m_object2.edgeLimit + 0.03 * 2 * std::sqrt(3.0));
     const std::vector<int32_t> c = test::weldedCorners(r);
@@ -172,8 +175,10 @@ TEST_F(SceneTest, SameRunGivesByteIdenticalFiles) {
     test::TempDir dir;
     for (const char* name : {"a.obj", "b.obj"}) {
         Scene scene;
-        runCase(scene, sphereParameters(16, 24, 0.8f), cubeParameters(1.2f),
-                Vector4(0.5f, 0.3f, 0.1f), Operation::Difference, kFactor);
+        ASSERT_TRUE(runCase(scene, PrimitiveParameters::sphere(16, 24, 0.8f),
+                            PrimitiveParameters::cube(1.2f), Vector4(0.5f, 0.3f, 0.1f),
+                            BooleanOp::Difference, kFactor)
+                        .ok());
         ASSERT_TRUE(writeObj(scene.m_object1, dir.path(name)).ok());
     }
     const std::string a = test::readFile(dir.path("a.obj"));
@@ -182,22 +187,24 @@ TEST_F(SceneTest, SameRunGivesByteIdenticalFiles) {
 }
 
 TEST_F(SceneTest, Object2KeepsItsMovedPositionAndLabels) {
-    const auto sphere = sphereParameters(12, 16, 0.6f);
+    const auto sphere = PrimitiveParameters::sphere(12, 16, 0.6f);
     const Vector4 offset(0.5f, 0.25f, -0.125f);
     Recorder recorder;
     Scene scene(&recorder);
-    g_object2Rotation = Vector4(10, 20, 0);
-    runCase(scene, cubeParameters(2), sphere, offset, Operation::Difference, kFactor);
+    scene.m_object2Rotation = Vector4(10, 20, 0);
+    ASSERT_TRUE(
+        runCase(scene, PrimitiveParameters::cube(2), sphere, offset, BooleanOp::Difference, kFactor)
+            .ok());
 
     Solid moved;
     ASSERT_TRUE(generateObject(sphere, kFactor, moved).ok());
     moved.translate(offset);
     EXPECT_EQ(scene.m_object2.vertices, moved.vertices);
     EXPECT_EQ(scene.m_object2.maxCorner, moved.maxCorner);
-    EXPECT_EQ(g_object2Offset, Vector4());
-    EXPECT_EQ(g_object2Rotation, Vector4());
-    ASSERT_TRUE(hasOctree(scene.m_object2));
-    ASSERT_TRUE(hasOctree(scene.m_object1));
+    EXPECT_EQ(scene.m_object2Offset, Vector4());
+    EXPECT_EQ(scene.m_object2Rotation, Vector4());
+    ASSERT_NE(scene.tree(1), nullptr);
+    ASSERT_NE(scene.tree(2), nullptr);
     int cut = 0;
     for (const Triangle& t : scene.m_object2.triangles) {
         ASSERT_TRUE(t.label == kLabelCut || t.label == kLabelInside || t.label == kLabelOutside);
@@ -207,7 +214,6 @@ TEST_F(SceneTest, Object2KeepsItsMovedPositionAndLabels) {
     for (const Triangle& t : scene.m_object1.triangles) {
         ASSERT_EQ(t.label, kLabelNone);
     }
-    EXPECT_TRUE(scene.m_splitTriangles.empty());
 
     const std::vector<std::string> expected = {"show:Generiranje novog trijela",
                                                "close",
@@ -238,19 +244,18 @@ TEST_F(SceneTest, Object2KeepsItsMovedPositionAndLabels) {
 TEST_F(SceneTest, RepeatedDifferencesOnlyRemoveMaterial) {
     Recorder recorder;
     Scene scene(&recorder);
-    g_samplingFactor = kFactor;
-    ASSERT_TRUE(scene.GenerateObject(1, cubeParameters(2)).ok());
-    ASSERT_TRUE(scene.GenerateObject(2, sphereParameters(12, 16, 0.3f)).ok());
-    g_samplingFactor = 0.01f;
-    g_animationRunning = 1;
-    g_object2Offset = Vector4(-1.2f, 0, 1);
+    scene.m_samplingFactor = kFactor;
+    ASSERT_TRUE(scene.GenerateObject(1, PrimitiveParameters::cube(2)).ok());
+    ASSERT_TRUE(scene.GenerateObject(2, PrimitiveParameters::sphere(12, 16, 0.3f)).ok());
+    scene.m_animationRunning = true;
+    scene.m_object2Offset = Vector4(-1.2f, 0, 1);
     double previous = signedVolume(scene.m_object1);
     for (int step = 0; step < 12; ++step) {
-        ASSERT_TRUE(scene.OnDifference().ok());
+        ASSERT_TRUE(scene.BooleanOperation(BooleanOp::Difference).ok());
         const double v = signedVolume(scene.m_object1);
         EXPECT_LE(v, previous + 1e-4) << "step " << step;
         previous = v;
-        g_object2Offset = Vector4(0.2f, 0, 0);
+        scene.m_object2Offset = Vector4(0.2f, 0, 0);
     }
     EXPECT_TRUE(recorder.messages.empty());
     // The steps carve a scalloped groove inside the continuous sweep of the half ball, a half
@@ -264,8 +269,10 @@ TEST_F(SceneTest, RepeatedDifferencesOnlyRemoveMaterial) {
 // operation gives exactly what the same operation gives on fresh copies of its operands.
 TEST_F(SceneTest, RepeatedOperationEqualsOneOnFreshCopies) {
     Scene scene;
-    runCase(scene, cubeParameters(2), sphereParameters(12, 16, 0.6f), Vector4(0, 0, 1),
-            Operation::Difference, kFactor);
+    ASSERT_TRUE(runCase(scene, PrimitiveParameters::cube(2),
+                        PrimitiveParameters::sphere(12, 16, 0.6f), Vector4(0, 0, 1),
+                        BooleanOp::Difference, kFactor)
+                    .ok());
     const auto copy = [](const Solid& from, Solid& to) {
         to.vertices = from.vertices;
         to.triangles = from.triangles;
@@ -282,10 +289,9 @@ TEST_F(SceneTest, RepeatedOperationEqualsOneOnFreshCopies) {
     copy(scene.m_object1, fresh.m_object1);
     copy(scene.m_object2, fresh.m_object2);
 
-    g_object2Offset = Vector4(0.25f, 0, -0.125f);
-    ASSERT_TRUE(scene.OnDifference().ok());
-    g_object2Offset = Vector4(0.25f, 0, -0.125f);
-    ASSERT_TRUE(fresh.OnDifference().ok());
+    scene.m_object2Offset = fresh.m_object2Offset = Vector4(0.25f, 0, -0.125f);
+    ASSERT_TRUE(scene.BooleanOperation(BooleanOp::Difference).ok());
+    ASSERT_TRUE(fresh.BooleanOperation(BooleanOp::Difference).ok());
     EXPECT_GT(scene.lastOperation().pieces, 0);
     EXPECT_EQ(scene.lastOperation().pieces, fresh.lastOperation().pieces);
     EXPECT_EQ(scene.m_object1.vertices, fresh.m_object1.vertices);
@@ -297,7 +303,7 @@ TEST_F(SceneTest, RepeatedOperationEqualsOneOnFreshCopies) {
 struct SharedFaceCase {
     std::string name;
     Vector4 offset;  // of the second unit cube
-    Operation op;
+    BooleanOp op;
     double volume;
     friend void PrintTo(const SharedFaceCase& c, std::ostream* os) { *os << c.name; }
 };
@@ -307,7 +313,9 @@ class SharedFaces : public SceneTest, public ::testing::WithParamInterface<Share
 TEST_P(SharedFaces, AreKeptOnceOrDropped) {
     const SharedFaceCase& c = GetParam();
     Scene scene;
-    runCase(scene, cubeParameters(1), cubeParameters(1), c.offset, c.op, 0.1f);
+    ASSERT_TRUE(runCase(scene, PrimitiveParameters::cube(1), PrimitiveParameters::cube(1), c.offset,
+                        c.op, 0.1f)
+                    .ok());
     EXPECT_NEAR(signedVolume(scene.m_object1), c.volume, 1e-5);
     EXPECT_EQ(test::openEdgeCount(scene.m_object1), 0);
     if (c.volume == 0) {
@@ -318,12 +326,12 @@ TEST_P(SharedFaces, AreKeptOnceOrDropped) {
 INSTANTIATE_TEST_SUITE_P(
     Cubes, SharedFaces,
     ::testing::Values(
-        SharedFaceCase{"SameCubeUnion", Vector4(), Operation::Union, 1.0},
-        SharedFaceCase{"SameCubeIntersection", Vector4(), Operation::Intersection, 1.0},
-        SharedFaceCase{"SameCubeDifference", Vector4(), Operation::Difference, 0.0},
-        SharedFaceCase{"TouchingUnion", Vector4(1, 0, 0), Operation::Union, 2.0},
-        SharedFaceCase{"TouchingIntersection", Vector4(0, 1, 0), Operation::Intersection, 0.0},
-        SharedFaceCase{"TouchingDifference", Vector4(0, 0, -1), Operation::Difference, 1.0}),
+        SharedFaceCase{"SameCubeUnion", Vector4(), BooleanOp::Union, 1.0},
+        SharedFaceCase{"SameCubeIntersection", Vector4(), BooleanOp::Intersection, 1.0},
+        SharedFaceCase{"SameCubeDifference", Vector4(), BooleanOp::Difference, 0.0},
+        SharedFaceCase{"TouchingUnion", Vector4(1, 0, 0), BooleanOp::Union, 2.0},
+        SharedFaceCase{"TouchingIntersection", Vector4(0, 1, 0), BooleanOp::Intersection, 0.0},
+        SharedFaceCase{"TouchingDifference", Vector4(0, 0, -1), BooleanOp::Difference, 1.0}),
     [](const auto& info) { return info.param.name; });
 
 // The milling animation repeats the difference wherever the tool stands still (every step 0
@@ -331,14 +339,16 @@ INSTANTIATE_TEST_SUITE_P(
 // stay as it is rather than gain slivers at every frame.
 TEST_F(SceneTest, RepeatingADifferenceInPlaceChangesNothing) {
     Scene scene;
-    runCase(scene, cubeParameters(2), sphereParameters(12, 16, 0.3f), Vector4(0, 1, 1),
-            Operation::Difference, kFactor);
-    g_animationRunning = 1;
-    ASSERT_TRUE(scene.OnDifference().ok());
+    ASSERT_TRUE(runCase(scene, PrimitiveParameters::cube(2),
+                        PrimitiveParameters::sphere(12, 16, 0.3f), Vector4(0, 1, 1),
+                        BooleanOp::Difference, kFactor)
+                    .ok());
+    scene.m_animationRunning = true;
+    ASSERT_TRUE(scene.BooleanOperation(BooleanOp::Difference).ok());
     const int32_t triangles = scene.m_object1.triangleCount();
     const double volume = signedVolume(scene.m_object1);
     for (int frame = 0; frame < 10; ++frame) {
-        ASSERT_TRUE(scene.OnDifference().ok());
+        ASSERT_TRUE(scene.BooleanOperation(BooleanOp::Difference).ok());
     }
     EXPECT_EQ(scene.m_object1.triangleCount(), triangles);
     EXPECT_NEAR(signedVolume(scene.m_object1), volume, 1e-9);

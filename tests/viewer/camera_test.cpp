@@ -14,14 +14,8 @@ namespace {
 
 class CameraTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        g_object2Offset = Vector4();
-        g_object2Rotation = Vector4();
-        g_rotX = g_rotY = 0;
-        g_showObject1 = g_showObject2 = 1;
-        g_mouseMode = kMouseIdle;
-    }
     ViewState view;
+    Scene scene;
 };
 
 TEST_F(CameraTest, PlacingForAnObjectKeepsItBetweenTheProjectionPlanes) {
@@ -68,23 +62,24 @@ TEST_F(CameraTest, ResizeKeepsPlanesAndZeroHeightKeepsTheAspect) {
 }
 
 TEST_F(CameraTest, KeysActOncePerTickInTheirOrder) {
-    Solid a, b;
+    Solid& a = scene.m_object1;
+    Solid& b = scene.m_object2;
     a.wireframe = 1;
     KeyTable keys;
-    EXPECT_FALSE(runKeyActions(keys, view, a, b));
+    EXPECT_FALSE(runKeyActions(keys, view, scene));
     keys.press(kVkPageDown);
     keys.press(kVkF);
     keys.press(kVk2);
     keys.press(65);   // A: latched, no action
     keys.press(300);  // outside the table: ignored
     keys.press(-1);
-    EXPECT_TRUE(runKeyActions(keys, view, a, b));
+    EXPECT_TRUE(runKeyActions(keys, view, scene));
     EXPECT_EQ(view.m_eye.z, 15.0f * 1.1f);
     EXPECT_EQ(a.wireframe, 0);
     EXPECT_EQ(b.wireframe, 0);
-    EXPECT_EQ(g_showObject2, 0);
+    EXPECT_FALSE(view.m_showObject2);
     EXPECT_EQ(keys.m_keyDown[65], 1);
-    EXPECT_FALSE(runKeyActions(keys, view, a, b));  // entries were cleared
+    EXPECT_FALSE(runKeyActions(keys, view, scene));  // entries were cleared
     keys.release(65);
     EXPECT_EQ(keys.m_keyDown[65], 0);
 }
@@ -104,24 +99,24 @@ TEST_F(CameraTest, EyeDistanceStaysFiniteAndNonZero) {
 }
 
 TEST_F(CameraTest, MouseModesMoveAndTurnObject2) {
-    enterObject2Mode(kMouseMoveObject2, 100, 100);
-    EXPECT_TRUE(onMouseMove(90, 110, true));  // Shift: horizontal moves along z
-    EXPECT_FLOAT_EQ(g_object2Offset.z, 10 * 0.01f);
-    EXPECT_FLOAT_EQ(g_object2Offset.y, -10 * 0.01f);
-    EXPECT_FLOAT_EQ(g_object2Offset.x, 0.0f);
-    EXPECT_FALSE(onRightButtonDown(0, 0));  // ends the mode, no menu
-    EXPECT_EQ(g_mouseMode, kMouseIdle);
-    EXPECT_FALSE(onMouseMove(5, 5, false));
+    enterObject2Mode(view, kMouseMoveObject2, 100, 100);
+    EXPECT_TRUE(onMouseMove(view, scene, 90, 110, true));  // Shift: horizontal moves along z
+    EXPECT_FLOAT_EQ(scene.m_object2Offset.z, 10 * 0.01f);
+    EXPECT_FLOAT_EQ(scene.m_object2Offset.y, -10 * 0.01f);
+    EXPECT_FLOAT_EQ(scene.m_object2Offset.x, 0.0f);
+    EXPECT_FALSE(onRightButtonDown(view, 0, 0));  // ends the mode, no menu
+    EXPECT_EQ(view.m_mouseMode, kMouseIdle);
+    EXPECT_FALSE(onMouseMove(view, scene, 5, 5, false));
 
-    enterObject2Mode(kMouseRotateObject2, 0, 0);
-    onMouseMove(-3, 4, false);
-    EXPECT_FLOAT_EQ(g_object2Rotation.x, -3.0f);
-    EXPECT_FLOAT_EQ(g_object2Rotation.y, -4.0f);
-    onLeftButtonDown(1, 1);  // ignored outside the idle mode
-    EXPECT_EQ(g_mouseMode, kMouseRotateObject2);
-    onLeftButtonUp();
-    EXPECT_EQ(g_mouseMode, kMouseIdle);
-    EXPECT_TRUE(onRightButtonDown(7, 8));  // idle: the menu opens
+    enterObject2Mode(view, kMouseRotateObject2, 0, 0);
+    onMouseMove(view, scene, -3, 4, false);
+    EXPECT_FLOAT_EQ(scene.m_object2Rotation.x, -3.0f);
+    EXPECT_FLOAT_EQ(scene.m_object2Rotation.y, -4.0f);
+    onLeftButtonDown(view, 1, 1);  // ignored outside the idle mode
+    EXPECT_EQ(view.m_mouseMode, kMouseRotateObject2);
+    onLeftButtonUp(view);
+    EXPECT_EQ(view.m_mouseMode, kMouseIdle);
+    EXPECT_TRUE(onRightButtonDown(view, 7, 8));  // idle: the menu opens
 }
 
 TEST_F(CameraTest, FrameRateWithoutElapsedTimeWaitsForTheNextWindow) {

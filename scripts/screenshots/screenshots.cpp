@@ -1,5 +1,7 @@
-// Pictures of the program for a person to look at: the main window with both objects, the
-// cell display, the progress popup, the generator and the about box.
+// korvan-screenshots FOLDER: pictures of the program for a person to look at (the main window
+// with both objects, the cell display, the progress popup, the menus, the dialogs), written as
+// PNG files into FOLDER. Run it under a display (scripts/screenshots/run.sh uses Xvfb).
+// KORVAN_SCREENSHOT_SLOW makes the operation long enough to photograph its popup from outside.
 #include <QComboBox>
 #include <QDir>
 #include <QLineEdit>
@@ -7,13 +9,15 @@
 #include <QMenuBar>
 #include <QTest>
 
+#include <cstdio>
+
 #include "app/about_box.h"
 #include "app/generator_dialog.h"
 #include "app/info_display.h"
+#include "app/main_app.h"
 #include "app/main_frame.h"
 #include "app/prikazni.h"
 #include "geometry/statistics.h"
-#include "meshio/edge_sampling.h"
 #include "test_prompts.h"
 
 using namespace korvan;
@@ -45,7 +49,9 @@ void generate(CMainFrame& frame, TestPrompts& prompts, int object, int shape, QS
 
 }  // namespace
 
-int writeScreenshots(CMainFrame& frame, const QString& folder) {
+static int writeScreenshots(CMainFrame& frame, const QString& folder) {
+    Scene& scene = frame.view().scene();
+    ViewState& viewState = frame.view().viewState();
     QDir().mkpath(folder);
     CSceneView& view = frame.view();
     auto owned = std::make_unique<TestPrompts>();
@@ -55,20 +61,20 @@ int writeScreenshots(CMainFrame& frame, const QString& folder) {
 
     // A finer mesh makes the operation long enough to photograph its progress popup from outside.
     const bool slow = qEnvironmentVariableIsSet("KORVAN_SCREENSHOT_SLOW");
-    g_samplingFactor = slow ? 0.012f : 0.05f;
+    scene.m_samplingFactor = slow ? 0.012f : 0.05f;
     generate(frame, prompts, 1, 1, {"1.2"});
     generate(frame, prompts, 2, 0, {"24", "24", "0.45"});
-    g_object2Offset = Vector4(0.45f, 0.35f, 0.4f);
-    g_rotY = 30;
-    g_rotX = 20;
+    scene.m_object2Offset = Vector4(0.45f, 0.35f, 0.4f);
+    viewState.m_rotY = 30;
+    viewState.m_rotX = 20;
     view.viewState().m_eye.z = 3.2f;
     frame.OnCmdMsg(ID_COLORED_MATERIALS);
     ok = save(frame, folder, "main_coloured.png") && ok;
 
     frame.OnCmdMsg(ID_DIFFERENCE);
-    g_showObject2 = 0;
+    viewState.m_showObject2 = false;
     ok = save(frame, folder, "difference.png") && ok;
-    g_showObject2 = 1;
+    viewState.m_showObject2 = true;
 
     frame.OnCmdMsg(ID_CELLS_ALL);
     ok = save(frame, folder, "cells_all.png") && ok;
@@ -113,9 +119,27 @@ int writeScreenshots(CMainFrame& frame, const QString& folder) {
     info.hide();
 
     CPrikazni factor(prompts, QStringLiteral("Unesite faktor uzorkovanja"), &frame);
-    factor.m_value = g_samplingFactor;
+    factor.m_value = scene.m_samplingFactor;
     factor.exchangeToControls();
     factor.show();
     ok = save(factor, folder, "factor.png") && ok;
     return ok ? 0 : 1;
+}
+
+int main(int argc, char** argv) {
+    CMainApp::setUpOpenGLFormat();
+    CMainApp app(argc, argv);
+    app.setQuitOnLastWindowClosed(false);
+    if (argc < 2) {
+        std::fprintf(stderr, "korvan-screenshots FOLDER\n");
+        return 2;
+    }
+    if (!app.InitInstance()) {
+        return 1;
+    }
+    CMainFrame& frame = *app.mainFrame();
+    if (!QTest::qWaitForWindowExposed(&frame)) {
+        return 1;
+    }
+    return writeScreenshots(frame, QString::fromLocal8Bit(argv[1]));
 }

@@ -1,0 +1,123 @@
+// The milling animation as the view runs it: frames drawn on screen and written, Escape to stop.
+#include <QCoreApplication>
+#include <QEvent>
+#include <QFile>
+#include <QKeyEvent>
+
+#include <string>
+
+#include "app/animator_dialog.h"
+#include "app/prompts.h"
+#include "app/scene_view.h"
+#include "image/image.h"
+#include "scene/animation.h"
+
+namespace korvan::app {
+namespace {
+
+// Draws each frame in the view and writes it; between frames lets the window repaint and
+// watches for Escape. User input is swallowed meanwhile, so that nothing moves the scene or
+// starts another command (the view refuses commands while busy; closing waits).
+class ViewFrameSink final : public QObject, public FrameSink {
+public:
+    ViewFrameSink(CSceneView& view, std::string folder)
+        : m_view(view), m_folder(std::move(folder)) {
+        QCoreApplication::instance()->installEventFilter(this);
+    }
+    ~ViewFrameSink() override { QCoreApplication::instance()->removeEventFilter(this); }
+
+    bool DrawAndSaveFrame(Scene&, int32_t number, const std::string& baseName,
+                          const std::string& extension) override {
+        std::string base = baseName;
+        // A relative name lands in the folder of the last file dialog, as the screenshot does.
+        if (!m_folder.empty() && (base.empty() || base.front() != '/')) {
+            base = m_folder + "/" + base;
+        }
+        // On screen at once, as the frame is written.
+        m_view.drawFrameNow();
+        return SaveViewImage(m_view.grabPicture(), number, base, extension).ok();
+    }
+
+    bool StopRequested() override {
+        QCoreApplication::processEvents();
+        return m_stop;
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        switch (event->type()) {
+            case QEvent::KeyPress:
+                if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+                    m_stop = true;
+                }
+                return true;
+            case QEvent::KeyRelease:
+            case QEvent::ShortcutOverride:
+            case QEvent::MouseButtonPress:
+            case QEvent::MouseButtonRelease:
+            case QEvent::MouseButtonDblClick:
+            case QEvent::MouseMove:
+            case QEvent::Wheel:
+            case QEvent::ContextMenu:
+                return true;
+            default:
+                return QObject::eventFilter(watched, event);
+        }
+    }
+
+private:
+    CSceneView& m_view;
+    std::string m_folder;
+    bool m_stop = false;
+};
+
+}  // namespace
+
+void CSceneView::runAnimation(const AnimationSettings& settings) {
+    AnimationResult result;
+    {
+        // The timer draws nothing and commands wait while the view is busy.
+        BusyScope busy(*this);
+        ViewFrameSink sink(*this, QFile::encodeName(m_currentFolder).toStdString());
+        result = RunAnimation(m_scene, settings, sink);
+    }
+    if (!result.status) {
+        m_prompts->message(window(), QString::fromStdString(result.status.message()),
+                           QStringLiteral("Greska"), Prompts::Icon::Error);
+    }
+    if (result.framesNotWritten > 0) {
+        m_prompts->message(window(),
+                           QStringLiteral("%1\nNije zapisano slika: %2 od %3")
+                               .arg(QString::fromLatin1(kImageSaveErrorMessage))
+                               .arg(result.framesNotWritten)
+                               .arg(result.framesDone),
+                           QStringLiteral("Greska"), Prompts::Icon::Error);
+    }
+}
+
+void CSceneView::OnAnimation() {
+    if (m_scene.m_object1.loaded == 0 || m_scene.m_object2.loaded == 0) {
+        return;
+    }
+    // Qt owns the dialog as the view's child; it keeps its values for the next opening.
+    if (m_animator.isNull()) {
+        m_animator = new CAnimator(*m_prompts, this);
+    }
+    CAnimator& dialog = *m_animator;
+    dialog.setPrompts(*m_prompts);
+    dialog.OnInitDialog();
+    for (;;) {
+        const int result = m_prompts->runDialog(dialog);
+        if (result == QDialog::Accepted) {
+            runAnimation(dialog.settings(0));
+            return;
+        }
+        if (result != CAnimator::kPreviewResult) {
+            return;
+        }
+        // PREDPOGLED: the dialog comes back as it was after the run.
+        runAnimation(dialog.settings(1));
+    }
+}
+
+}  // namespace korvan::app

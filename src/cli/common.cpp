@@ -1,0 +1,87 @@
+// What the commands share: options, reporting, loading the operands.
+#include <CLI/CLI.hpp>
+
+#include <cstdio>
+
+#include "cli/commands.h"
+#include "cli/mesh_source.h"
+#include "geometry/numbers.h"
+#include "viewer/camera.h"
+
+namespace korvan::cli {
+
+void printError(const std::string& message) {
+    std::fprintf(stderr, "%s\n", message.c_str());
+}
+
+void addSamplingOption(CLI::App& command, float& factor) {
+    command
+        .add_option_function<std::string>(
+            "--sampling",
+            [&factor](const std::string& text) {
+                const std::optional<float> value = parseFloat(text);
+                if (!value) {
+                    throw CLI::ValidationError("--sampling", "nije broj: " + text);
+                }
+                factor = *value;
+            },
+            "Faktor uzorkovanja rubova (0 < F < 1 ukljucuje uzorkovanje)")
+        ->default_str("0.01");
+}
+
+CLI::Option* addOffsetOption(CLI::App& command, Vector4& offset, const std::string& description) {
+    return command
+        .add_option_function<std::string>(
+            "--offset",
+            [&offset](const std::string& text) {
+                if (!parseVector(text, offset)) {
+                    throw CLI::ValidationError("--offset", "ocekuje se X,Y,Z: " + text);
+                }
+            },
+            description)
+        ->default_str("0,0,0");
+}
+
+void LineReporter::SetProgressText(const std::string& text) {
+    if (!quietPhases) {
+        std::fprintf(stderr, "%s\n", text.c_str());
+        std::fflush(stderr);
+    }
+}
+
+void LineReporter::ShowMessage(const std::string& text) {
+    if (!quietMessages) {
+        std::printf("%s\n", text.c_str());
+    }
+}
+
+Status loadSceneObject(Scene& scene, const std::string& source, int32_t objectNumber,
+                       ViewState* view) {
+    PrimitiveParameters params;
+    const auto parsed = parsePrimitive(source, params);
+    if (parsed && !*parsed) {
+        return *parsed;
+    }
+    Status s = parsed ? scene.GenerateObject(objectNumber, params)
+                      : scene.LoadObject(objectNumber, source);
+    if (s && objectNumber == 1 && view != nullptr) {
+        placeCameraForObject(*view, scene.m_object1,
+                             parsed ? kNearAfterGenerating : kNearAfterReading);
+    }
+    return s;
+}
+
+bool loadOperands(Scene& scene, const std::string& source1, const std::string& source2,
+                  ViewState* view) {
+    Status s = loadSceneObject(scene, source1, 1, view);
+    if (s && !source2.empty()) {
+        s = loadSceneObject(scene, source2, 2, view);
+    }
+    if (!s) {
+        printError(s.message());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace korvan::cli
