@@ -47,50 +47,127 @@ bool collinear(const Point3& a, const Point3& b, const Point3& c) {
     return uy * vz == uz * vy && uz * vx == ux * vz && ux * vy == uy * vx;
 }
 
-std::string dropDegenerate(Welded& w) {
-    std::vector<Corners> kept;
-    kept.reserve(w.tris.size());
-    int32_t firstOther = w.firstOther;
-    int32_t dropped[2] = {0, 0};
-    for (size_t t = 0; t < w.tris.size(); ++t) {
-        const Corners& c = w.tris[t];
-        const int side = static_cast<int32_t>(t) >= w.firstOther ? 1 : 0;
-        if (c[0] == c[1] || c[1] == c[2] || c[0] == c[2] ||
-            collinear(w.points[c[0]], w.points[c[1]], w.points[c[2]])) {
-            ++dropped[side];
-            if (side == 0) {
-                --firstOther;
+// Replaces each triangle whose three distinct corners are collinear, with its middle corner m
+// between a and b, by splitting the triangle across its long edge a-b at m: (a, b, m) and
+// (b, a, d) become (m, a, d) and (b, m, d). The surface keeps its shape and stays closed.
+// Returns the number of such triangles left (none found a partner).
+int64_t repairSlivers(std::vector<Corners>& tris, const std::vector<Point3>& points) {
+    const auto coordinate = [&](int32_t v, int axis) {
+        const Point3& p = points[v];
+        return axis == 0 ? p.x : axis == 1 ? p.y : p.z;
+    };
+    std::vector<int32_t> slivers;
+    for (int round = 0; round < 8; ++round) {
+        slivers.clear();
+        for (int32_t t = 0; t < static_cast<int32_t>(tris.size()); ++t) {
+            const Corners& c = tris[t];
+            if (c[0] != c[1] && c[1] != c[2] && c[0] != c[2] &&
+                collinear(points[c[0]], points[c[1]], points[c[2]])) {
+                slivers.push_back(t);
             }
-            continue;
         }
-        kept.push_back(c);
+        if (slivers.empty() || round == 7) {
+            break;
+        }
+        std::vector<int32_t> start(points.size() + 1, 0);
+        for (const Corners& c : tris) {
+            for (int32_t v : c) {
+                ++start[v + 1];
+            }
+        }
+        for (size_t i = 1; i < start.size(); ++i) {
+            start[i] += start[i - 1];
+        }
+        std::vector<int32_t> around(static_cast<size_t>(start.back()));
+        std::vector<int32_t> fill(start.begin(), start.end() - 1);
+        for (int32_t t = 0; t < static_cast<int32_t>(tris.size()); ++t) {
+            for (int32_t v : tris[t]) {
+                around[fill[v]++] = t;
+            }
+        }
+        std::vector<char> changed(tris.size(), 0);
+        for (int32_t t : slivers) {
+            if (changed[t]) {
+                continue;
+            }
+            const Corners c = tris[t];
+            // The middle corner along the axis where the three differ most.
+            int axis = 0;
+            double widest = -1;
+            for (int i = 0; i < 3; ++i) {
+                const double lo =
+                    std::min({coordinate(c[0], i), coordinate(c[1], i), coordinate(c[2], i)});
+                const double hi =
+                    std::max({coordinate(c[0], i), coordinate(c[1], i), coordinate(c[2], i)});
+                if (hi - lo > widest) {
+                    widest = hi - lo;
+                    axis = i;
+                }
+            }
+            int m = 0;
+            for (int i = 0; i < 3; ++i) {
+                const double x = coordinate(c[i], axis);
+                const double y = coordinate(c[(i + 1) % 3], axis);
+                const double z = coordinate(c[(i + 2) % 3], axis);
+                if ((y < x && x < z) || (z < x && x < y)) {
+                    m = i;
+                }
+            }
+            const int32_t mid = c[m], a = c[(m + 1) % 3], b = c[(m + 2) % 3];
+            for (int32_t k = start[a]; k < start[a + 1]; ++k) {
+                const int32_t s = around[k];
+                if (s == t || changed[s]) {
+                    continue;
+                }
+                const Corners& n = tris[s];
+                int r = -1;
+                for (int i = 0; i < 3; ++i) {
+                    if (n[i] == b && n[(i + 1) % 3] == a) {
+                        r = i;
+                    }
+                }
+                if (r < 0) {
+                    continue;
+                }
+                const int32_t d = n[(r + 2) % 3];
+                tris[s] = {b, mid, d};
+                tris[t] = {mid, a, d};
+                changed[s] = changed[t] = 1;
+                break;
+            }
+        }
     }
-    w.firstOther = firstOther;
-    w.tris.swap(kept);
-    for (int side = 0; side < 2; ++side) {
-        if (dropped[side] == 0) {
-            continue;
-        }
-        // Dropping slivers must leave the operand closed; otherwise it was never a solid.
-        Solid check;
-        const int32_t begin = side == 0 ? 0 : w.firstOther;
-        const int32_t end = side == 0 ? w.firstOther : static_cast<int32_t>(w.tris.size());
-        check.vertices.reserve(w.points.size());
-        for (const Point3& p : w.points) {
-            check.vertices.emplace_back(static_cast<float>(p.x), static_cast<float>(p.y),
-                                        static_cast<float>(p.z));
-        }
-        for (int32_t t = begin; t < end; ++t) {
-            Triangle tri;
-            tri.setIndices(w.tris[t][0], w.tris[t][1], w.tris[t][2]);
-            check.triangles.push_back(tri);
-        }
-        const MeshTopology topo = analyzeTopology(check);
-        if (topo.openEdges != 0 || topo.nonManifoldEdges != 0 || topo.orientationFlips != 0) {
-            return "Objekt " + std::to_string(side + 1) + " ima " + std::to_string(dropped[side]) +
-                   " trokuta bez povrsine koje nije moguce ukloniti a da tijelo ostane zatvoreno";
+    return static_cast<int64_t>(slivers.size());
+}
+
+// Removes triangles that repeat a corner and splits away collinear ones, per operand; an
+// operand that is not closed afterwards is refused.
+std::string repairOperands(Welded& w) {
+    std::vector<Corners> side[2];
+    for (int32_t t = 0; t < static_cast<int32_t>(w.tris.size()); ++t) {
+        const Corners& c = w.tris[t];
+        if (c[0] != c[1] && c[1] != c[2] && c[0] != c[2]) {
+            side[t >= w.firstOther ? 1 : 0].push_back(c);
         }
     }
+    const bool dropped = side[0].size() + side[1].size() != w.tris.size();
+    for (int s = 0; s < 2; ++s) {
+        const int64_t left = repairSlivers(side[s], w.points);
+        const std::string name = "Objekt " + std::to_string(s + 1);
+        if (left > 0) {
+            return name + " ima " + std::to_string(left) +
+                   " trokuta bez povrsine koje nije moguce ukloniti";
+        }
+        if (dropped) {
+            const MeshTopology topo = edgeTopology(side[s], static_cast<int32_t>(w.points.size()));
+            if (topo.openEdges != 0 || topo.nonManifoldEdges != 0 || topo.orientationFlips != 0) {
+                return name + " bez trokuta bez povrsine vise nije zatvoreno tijelo";
+            }
+        }
+    }
+    w.firstOther = static_cast<int32_t>(side[0].size());
+    w.tris = std::move(side[0]);
+    w.tris.insert(w.tris.end(), side[1].begin(), side[1].end());
     return {};
 }
 
@@ -388,10 +465,9 @@ std::string operandProblem(const MeshTopology& topo, bool empty, int objectNumbe
         return name + " nije zatvoreno tijelo (" + std::to_string(topo.openEdges) +
                " otvorenih rubova)";
     }
-    if (topo.nonManifoldEdges != 0) {
-        return name + " nije ispravno tijelo (" + std::to_string(topo.nonManifoldEdges) +
-               " rubova dijeli vise od dva trokuta)";
-    }
+    // An edge with four triangles, two each way, still bounds a solid (two parts touching
+    // along it); this engine's own results can have such edges, so they are accepted. An edge
+    // used more often one way than the other is not.
     if (topo.orientationFlips != 0) {
         return name + " nije dosljedno orijentiran (" + std::to_string(topo.orientationFlips) +
                " rubova s trokutima suprotne orijentacije)";
@@ -433,7 +509,7 @@ Status run(const Solid& object1, const Solid& object2, BooleanOp op, Solid& resu
     if (std::string message = operandsProblem(w); !message.empty()) {
         return Status::failure(message);
     }
-    if (std::string message = dropDegenerate(w); !message.empty()) {
+    if (std::string message = repairOperands(w); !message.empty()) {
         return Status::failure(message);
     }
     report.weldSeconds = secondsSince(t);
@@ -528,6 +604,15 @@ Status run(const Solid& object1, const Solid& object2, BooleanOp op, Solid& resu
         }
         out.push_back(c);
     }
+    // Rounding can leave three seam points on one line; such triangles are split away.
+    std::vector<Point3> outPoints(static_cast<size_t>(vertexCount));
+    for (size_t slot = 0; slot < slotPosition.size(); ++slot) {
+        if (vertexOfSlot[slot] >= 0) {
+            const Vector4& k = slotPosition[slot];
+            outPoints[static_cast<size_t>(vertexOfSlot[slot])] = {k.x, k.y, k.z};
+        }
+    }
+    report.slivers = repairSlivers(out, outPoints);
     Solid fresh;
     fresh.allocate(vertexCount, static_cast<int32_t>(out.size()));
     for (size_t slot = 0; slot < slotPosition.size(); ++slot) {

@@ -15,6 +15,7 @@ struct ClosedReport {
     int64_t seamVertices = 0;       // new vertices on the seam (not vertices of an operand)
     int64_t pieces = 0;             // triangles after splitting, both operands
     int64_t resultTriangles = 0;
+    int64_t slivers = 0;       // zero-area result triangles that could not be split away
     int64_t pinchedEdges = 0;  // result edges with four triangles, where the exact result pinches
     double weldSeconds = 0;
     double broadPhaseSeconds = 0;
@@ -25,12 +26,14 @@ struct ClosedReport {
     double totalSeconds = 0;
 };
 
-// Refuses an operand that, after welding equal positions, is not closed, not edge-manifold,
-// not consistently oriented or inside out; the message names object `objectNumber`.
+// Refuses an operand that, after welding equal positions, is empty, not closed, not
+// consistently oriented (an edge used more often one way than the other) or inside out; the
+// message names object `objectNumber`. Edges with four triangles, two each way, are accepted.
 Status checkClosedOperand(const Solid& solid, int objectNumber);
 
-// The Boolean of two closed, consistently oriented solids as a closed, consistently oriented,
-// edge-manifold mesh. Object 2 is used where its vertices are. On success `result` is replaced
+// The Boolean of two closed, consistently oriented solids as a closed, consistently oriented
+// mesh, edge-manifold except where the exact result pinches or rounding of seam points to
+// floats makes two of them meet (ClosedReport::pinchedEdges). Object 2 is used where its vertices are. On success `result` is replaced
 // (welded vertices, triangle data and box computed, loaded, object 1's edge limit); on failure
 // it is left untouched and the status carries the message.
 Status closedBoolean(const Solid& object1, const Solid& object2, BooleanOp op, Solid& result,
