@@ -33,9 +33,9 @@ Status checkClosedOperand(const Solid& solid, int objectNumber);
 
 // The Boolean of two closed, consistently oriented solids as a closed, consistently oriented
 // mesh, edge-manifold except where the exact result pinches or rounding of seam points to
-// floats makes two of them meet (ClosedReport::pinchedEdges). Object 2 is used where its vertices are. On success `result` is replaced
-// (welded vertices, triangle data and box computed, loaded, object 1's edge limit); on failure
-// it is left untouched and the status carries the message.
+// floats makes two of them meet (ClosedReport::pinchedEdges). Object 2 is used where its vertices
+// are. On success `result` is replaced (welded vertices, triangle data and box computed, loaded,
+// object 1's edge limit); on failure it is left untouched and the status carries the message.
 Status closedBoolean(const Solid& object1, const Solid& object2, BooleanOp op, Solid& result,
                      ClosedReport* report = nullptr);
 

@@ -63,8 +63,24 @@ Solid make(const PrimitiveParameters& p, const Vector4& offset = {}, float facto
     return s;
 }
 
-// Closed, edge-manifold, consistently oriented, and accepted again as an operand.
+// Triangles whose corners lie on one line (exact for float coordinates of similar size).
+int zeroAreaTriangles(const Solid& s) {
+    int count = 0;
+    for (const Triangle& t : s.triangles) {
+        const Vector4& a = s.vertices[t.i0];
+        const Vector4& b = s.vertices[t.i1];
+        const Vector4& c = s.vertices[t.i2];
+        const double ux = double(b.x) - a.x, uy = double(b.y) - a.y, uz = double(b.z) - a.z;
+        const double vx = double(c.x) - a.x, vy = double(c.y) - a.y, vz = double(c.z) - a.z;
+        count += (uy * vz == uz * vy && uz * vx == ux * vz && ux * vy == uy * vx) ? 1 : 0;
+    }
+    return count;
+}
+
+// Closed, edge-manifold, consistently oriented, no zero-area triangle, and accepted again as
+// an operand.
 void expectSolid(const Solid& s, const std::string& what) {
+    EXPECT_EQ(zeroAreaTriangles(s), 0) << what;
     const MeshTopology t = analyzeTopology(s);
     EXPECT_EQ(t.openEdges, 0) << what;
     EXPECT_EQ(t.nonManifoldEdges, 0) << what;
@@ -185,6 +201,12 @@ TEST(ClosedBoolean, CurvedOperandsAtSeveralOffsets) {
         {"cylinder-cube", cube(2), cylinder(24, 0.5f, 3), {0.1f, 0, -0.05f}},
         {"cone-cylinder", cone(24, 0.8f, 1.5f), cylinder(16, 0.3f, 2), {0.2f, 0.3f, 0}},
         {"cone-cylinder-edge", cone(24, 0.8f, 1.5f), cylinder(16, 0.3f, 2), {0.5f, -0.2f, 0.1f}},
+        {"cone-cylinder-same-axis", cone(24, 0.8f, 1.5f), cylinder(16, 0.3f, 2), {}},
+        {"cone-cylinder-nearly-tangent",
+         cone(24, 0.8f, 1.5f),
+         cylinder(16, 0.3f, 2),
+         {0, 0.75f + 1.0f - 1e-5f, 0}},
+        {"cylinder-cube-nearly-tangent", cube(2), cylinder(24, 0.5f, 3), {0.5f + 1e-5f, 0, 0}},
     };
     for (const Pair& c : cases) {
         checkIdentities(c);
@@ -313,6 +335,22 @@ TEST(ClosedBoolean, RealMeshesAgainstASphere) {
         EXPECT_NEAR(volume(u) + volume(i), va + vb, 1e-6 * (va + vb));
         EXPECT_NEAR(volume(d), va - volume(i), 1e-6 * (va + vb));
     }
+}
+
+TEST(ClosedBoolean, SplitsAwayZeroAreaTrianglesOfAnOperand) {
+    // A tetrahedron whose edge a-b carries a point m on one side only, closed by the sliver
+    // (a, b, m).
+    const Vector4 a(-0.8f, -0.5f, -0.5f), b(0.8f, -0.5f, -0.5f), c(0, 0.9f, -0.4f),
+        d(0, -0.4f, 0.9f);
+    const Vector4 m = (a + b) * 0.5f;
+    Solid sliver =
+        handMade({a, b, c, d, m}, {0, 4, 2, 4, 1, 2, 1, 0, 3, 0, 1, 4, 0, 2, 3, 1, 3, 2});
+    ASSERT_EQ(zeroAreaTriangles(sliver), 1);
+    ASSERT_TRUE(checkClosedOperand(sliver, 1).ok());
+    const Solid cubeTool = make(cube(1), {0.5f, 0.2f, 0});
+    const Solid d1 = run(sliver, cubeTool, BooleanOp::Difference);
+    const Solid i1 = run(sliver, cubeTool, BooleanOp::Intersection);
+    EXPECT_NEAR(volume(d1) + volume(i1), volume(sliver), 1e-6);
 }
 
 TEST(ClosedBoolean, RefusesOpenAndInsideOutOperandsAndKeepsTheResult) {
