@@ -29,9 +29,10 @@ struct VertexMap {
 }  // namespace
 
 int32_t assembleResult(Solid& object1, const Solid& object2, const SplitList& pieces, int32_t keep1,
-                       int32_t keep2, bool animationRunning) {
-    const Vector4 box1Min = object1.minCorner;
-    const Vector4 box1Max = object1.maxCorner;
+                       int32_t keep2, const BoxFilter& filter) {
+    const Vector4 box1Min = filter.minCorner;
+    const Vector4 box1Max = filter.maxCorner;
+    const bool animationRunning = filter.pieces;
     const bool reverse = keep1 != keep2;
 
     const auto selected2 = [&](const Triangle& t) {

@@ -71,14 +71,22 @@ private:
     float m_onPlane;
 };
 
+// The box object 2's triangles inside object 1 must lie in (by centroid) to be kept: object 1's
+// box, or during milling the box the workpiece had when the run started. `pieces`: object 2's
+// pieces pass the same filter (milling), not only its whole triangles.
+struct BoxFilter {
+    Vector4 minCorner;
+    Vector4 maxCorner;
+    bool pieces = false;
+};
+
 // Replaces object 1's mesh by the triangles of object 1 labelled keep1, those of object 2
-// labelled keep2 (for keep2 = 5 only those whose centroid lies in object 1's box) and the
-// pieces whose owner's keep label they carry, in that order. Object 2's triangles and pieces
-// are turned inside out when keep1 != keep2. Operand vertices keep one copy each, numbered in
-// order of first use; pieces get their own. The box becomes that of the result's vertices;
-// centroids, normals and the octree must be recomputed by the caller. Returns the number of
-// pieces taken. While `animationRunning`, object 2's pieces pass the same box filter.
+// labelled keep2 (for keep2 = 5 only those that pass `filter`) and the pieces whose owner's
+// keep label they carry, in that order. Object 2's triangles and pieces are turned inside out
+// when keep1 != keep2. Operand vertices keep one copy each, numbered in order of first use;
+// pieces get their own. The box becomes that of the result's vertices; centroids, normals and
+// the octree must be recomputed by the caller. Returns the number of pieces taken.
 int32_t assembleResult(Solid& object1, const Solid& object2, const SplitList& pieces, int32_t keep1,
-                       int32_t keep2, bool animationRunning);
+                       int32_t keep2, const BoxFilter& filter);
 
 }  // namespace korvan

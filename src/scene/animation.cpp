@@ -24,9 +24,11 @@ class RunGuard {
 public:
     explicit RunGuard(Scene& scene) : m_scene(scene), m_start(scene.m_object2Offset) {
         m_scene.m_animationRunning = true;
+        m_scene.m_stockBox = BoxFilter{scene.m_object1.minCorner, scene.m_object1.maxCorner};
     }
     ~RunGuard() {
         m_scene.m_animationRunning = false;
+        m_scene.m_stockBox.reset();
         m_scene.m_object2Offset = m_start;
     }
     RunGuard(const RunGuard&) = delete;

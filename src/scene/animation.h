@@ -66,7 +66,8 @@ struct AnimationResult {
 // Runs the animation over `scene`: frame by frame, object 2 is shown at its path offset, and
 // unless previewing, subtracted from object 1 there and moved back, then the sink draws and
 // saves the frame with object 2 out of sight. Does nothing unless both objects are loaded.
-// The scene's m_animationRunning is set during the run. Afterwards m_object2Offset is the
+// The scene's m_animationRunning and m_stockBox (object 1's box at the start) are set during
+// the run. Afterwards m_object2Offset is the
 // offset before the run, object 2's vertices are where they were and its tree (built at the last
 // position) is released; object 1 holds the result of the last finished frame.
 AnimationResult RunAnimation(Scene& scene, const AnimationSettings& settings, FrameSink& sink);

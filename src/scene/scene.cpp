@@ -115,8 +115,9 @@ Status Scene::BooleanOperation(BooleanOp op) {
         reporter().SetProgressText("Kopiranje objekta");
         // The old tree describes the old mesh only; dropping it first lowers the peak memory.
         m_tree1.reset();
-        report.piecesInResult =
-            assembleResult(m_object1, m_object2, pieces, keep1, keep2, m_animationRunning);
+        BoxFilter filter = m_stockBox.value_or(BoxFilter{m_object1.minCorner, m_object1.maxCorner});
+        filter.pieces = m_animationRunning;
+        report.piecesInResult = assembleResult(m_object1, m_object2, pieces, keep1, keep2, filter);
         report.assemblySeconds = secondsSince(lap);
 
         reporter().SetProgressText("Izgradnja novog oktalnog stabla");

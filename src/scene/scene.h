@@ -5,6 +5,7 @@
 #include <string>
 
 #include <memory>
+#include <optional>
 
 #include "boolean/boolean.h"
 #include "boolean/operation.h"
@@ -54,6 +55,10 @@ public:
     // True while the milling animation runs: no time message, and object 2's pieces pass the
     // box filter of the difference.
     bool m_animationRunning = false;
+    // During a milling run, object 1's box when the run started: the box filter uses it
+    // instead of object 1's current box, so tool material outside the stock is never kept,
+    // however far earlier frames have spread (a stray piece would widen object 1's own box).
+    std::optional<BoxFilter> m_stockBox;
 
     explicit Scene(ProgressReporter* reporter = nullptr);
     Scene(const Scene&) = delete;

@@ -161,6 +161,7 @@ TEST_F(AnimationTest, StartEqualsTheSameDifferencesDoneByHand) {
     ASSERT_TRUE(prepare(reference).ok());
     const Vector4 start = scene.m_object2Offset;
     reference.m_animationRunning = true;
+    reference.m_stockBox = BoxFilter{reference.m_object1.minCorner, reference.m_object1.maxCorner};
     for (int32_t i = 0; i < 3; ++i) {
         reference.m_object2Offset =
             Vector4(start.x - 0.3f * static_cast<float>(i), start.y, start.z);
@@ -194,6 +195,28 @@ TEST_F(AnimationTest, FramesThatCannotBeWrittenAreCountedAndTheRunGoesOn) {
     const AnimationResult r = RunAnimation(scene, linearX(7, 0.0f, 1), sink);
     EXPECT_EQ(r.framesDone, 7);
     EXPECT_EQ(r.framesNotWritten, 2);
+}
+
+// Once the tool breaks through a face, pieces of it that lie outside the workpiece must never
+// be kept: they would widen object 1's box, and the next frames would keep more of the tool.
+TEST_F(AnimationTest, ToolLeavingThroughAFaceLeavesNothingOutsideTheStock) {
+    scene.m_object2Offset = Vector4(-1.2f, 0.95f, 0.3f);
+    AnimationSettings settings = linearX(24, 0.1f, 0);
+    settings.y.step = 0.01f;
+    RecordingSink sink;
+    ASSERT_TRUE(RunAnimation(scene, settings, sink).status.ok());
+    // Triangles are kept by their centroids; a corner may reach past a face by an edge.
+    const float limit = 1.0f + 1e-5f;
+    for (const Triangle& t : scene.m_object1.triangles) {
+        ASSERT_LE(std::abs(t.centroid.x), limit);
+        ASSERT_LE(std::abs(t.centroid.y), limit);
+        ASSERT_LE(std::abs(t.centroid.z), limit);
+    }
+    for (const Vector4& v : scene.m_object1.vertices) {
+        ASSERT_LE(std::abs(v.x), limit + scene.m_object2.edgeLimit);
+        ASSERT_LE(std::abs(v.y), limit + scene.m_object2.edgeLimit);
+        ASSERT_LE(std::abs(v.z), limit + scene.m_object2.edgeLimit);
+    }
 }
 
 TEST_F(AnimationTest, NothingRunsUnlessBothObjectsAreLoaded) {

@@ -28,7 +28,7 @@ double area(const Vector4& a, const Vector4& b, const Vector4& c) {
     return length(cross(b - a, c - a)) / 2;
 }
 
-TEST(CutTriangle, WorkedExample) {
+TEST(CutTriangle, CutsIntoPiecesThatKeepTheWindingAndTheirSides) {
     Solid s = oneTriangle({0, 0, 1}, {1, 0, -1}, {0, 1, -1});
     Triangle& t = s.triangles[0];
     SplitList pieces;
@@ -226,7 +226,9 @@ TEST(Assembly, OrderRemappingReversalAndBoxFilter) {
     p.p2 = {0, 3, 0};
     appendPiece(pieces, p);
 
-    EXPECT_EQ(assembleResult(object1, object2, pieces, kLabelOutside, kLabelInside, false), 2);
+    EXPECT_EQ(assembleResult(object1, object2, pieces, kLabelOutside, kLabelInside,
+                             BoxFilter{object1.minCorner, object1.maxCorner}),
+              2);
     ASSERT_EQ(object1.triangleCount(), 4);
     ASSERT_EQ(object1.vertexCount(), 12);
     // Object 1's kept triangle (1, 3, 2) first, its corners numbered by first use.
