@@ -6,7 +6,7 @@ DEMO_DIR ?= out/demo
 CLI := build/release/src/cli/korvan-cli
 GUI := build/release/src/app/korvan
 
-.PHONY: all deps configure build run demo test test-release test-asan bench format clean
+.PHONY: all deps configure build run demo test test-release test-asan test-clang bench format clean
 
 all: build
 
@@ -41,7 +41,15 @@ test-asan: deps
 	cmake --build --preset asan -j $(JOBS)
 	ctest --preset asan -j $(JOBS)
 
-test: test-release test-asan
+# The core and the command line built by clang without the desktop program: another compiler's
+# warnings, and the build a machine without Qt gets.
+test-clang: deps
+	CC=clang CXX=clang++ cmake -S . -B build/clang -G Ninja -DCMAKE_BUILD_TYPE=Release \
+		-DKORVAN_BUILD_GUI=OFF >/dev/null
+	cmake --build build/clang -j $(JOBS)
+	ctest --test-dir build/clang -j $(JOBS) --output-on-failure
+
+test: test-release test-asan test-clang
 
 bench: build
 	@for b in build/release/bench/bench_*; do echo "== $$b"; $$b; done

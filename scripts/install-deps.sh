@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-    g++ cmake ninja-build make
+    g++ clang cmake ninja-build make
     libcli11-dev
     libgtest-dev libbenchmark-dev
     libgl-dev libglu1-mesa-dev libegl-dev libgl1-mesa-dri

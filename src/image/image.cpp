@@ -10,6 +10,8 @@
 namespace korvan {
 namespace {
 
+// BMP (24-bit), JPEG (quality 75), GIF (256 colours from GifQuantizeBuffer), PNG (8-bit RGB),
+// in the order they are searched.
 constexpr std::array<ImageEncoder, 4> kEncoders{{
     {ImageFormat::Bmp, "BMP", "*.BMP;*.DIB;*.RLE"},
     {ImageFormat::Jpeg, "JPEG", "*.JPG;*.JPEG;*.JPE;*.JFIF"},
@@ -50,10 +52,6 @@ RgbImage::RgbImage(int32_t w, int32_t h, uint8_t r, uint8_t g, uint8_t b) : widt
         pixels[i + 1] = g;
         pixels[i + 2] = b;
     }
-}
-
-std::span<const ImageEncoder> imageEncoders() {
-    return kEncoders;
 }
 
 std::string_view fileExtension(std::string_view fileName) {

@@ -4,7 +4,6 @@
 #pragma once
 
 #include <cstdint>
-#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -43,10 +42,6 @@ struct ImageEncoder {
     const char* name;
     const char* patterns;
 };
-
-// BMP (24-bit), JPEG (quality 75), GIF (256 colours from GifQuantizeBuffer), PNG (8-bit RGB),
-// in the order they are searched.
-std::span<const ImageEncoder> imageEncoders();
 
 // The extension of the file-name component of `fileName`, from its last '.' on (".jpg"), or
 // empty when that component has no dot.

@@ -26,7 +26,7 @@ TEST(EdgeSampling, FactorOutsideTheOpenIntervalChangesNothing) {
     }
 }
 
-TEST(EdgeSampling, WorkedExampleSplitsTheLongestEdgeFirst) {
+TEST(EdgeSampling, SplitsTheLongestEdgeAtItsMidpointFirst) {
     Solid s = test::makeSolid({{0, 0, 0}, {2, 0, 0}, {0, 1, 0}}, {0, 1, 2});
     ASSERT_TRUE(sampleEdges(s, 0.5f).ok());
     EXPECT_FLOAT_EQ(s.edgeLimit, static_cast<float>(0.5 * std::sqrt(5.0)));

@@ -42,7 +42,7 @@ protected:
     Solid solid;
 };
 
-TEST_F(ObjReader, NormalisesTheWorkedExample) {
+TEST_F(ObjReader, CentresAndScalesTheLargestHalfExtentToOne) {
     ASSERT_TRUE(read("v 0 0 0\nv 2 0 0\nv 0 4 0\nf 1 2 3\n").ok());
     EXPECT_EQ(solid.loaded, 1);
     ASSERT_EQ(solid.vertexCount(), 3);

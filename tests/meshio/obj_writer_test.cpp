@@ -15,7 +15,7 @@
 namespace korvan {
 namespace {
 
-TEST(ObjWriter, WritesTheWorkedExample) {
+TEST(ObjWriter, WritesHeaderVerticesAndOneBasedFaces) {
     test::TempDir dir;
     const Solid s = test::makeSolid({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {0, 1, 2});
     ASSERT_TRUE(writeObj(s, dir.path("t.obj")).ok());
