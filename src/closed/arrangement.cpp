@@ -799,4 +799,8 @@ const std::string& Arrangement::error() const {
     return m_impl->error;
 }
 
+bool collinear(const Point3& a, const Point3& b, const Point3& c) {
+    return CGAL::collinear(IP3(a.x, a.y, a.z), IP3(b.x, b.y, b.z), IP3(c.x, c.y, c.z));
+}
+
 }  // namespace korvan::closed

@@ -26,6 +26,9 @@ struct Piece {
     int8_t coplanar;   // 0: off the other surface; +1 / -1: on it, same / opposite facing
 };
 
+// Exactly whether three points lie on one line.
+bool collinear(const Point3& a, const Point3& b, const Point3& c);
+
 class Arrangement {
 public:
     // `triangles` below `firstOther` belong to object 1, the rest to object 2. Triangles must

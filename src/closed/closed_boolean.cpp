@@ -39,14 +39,6 @@ struct Welded {
     int32_t firstOther = 0;
 };
 
-bool collinear(const Point3& a, const Point3& b, const Point3& c) {
-    // Differences of floats are exact in double, and so are their products; a zero cross
-    // product is therefore decided exactly for the meshes the program makes.
-    const double ux = b.x - a.x, uy = b.y - a.y, uz = b.z - a.z;
-    const double vx = c.x - a.x, vy = c.y - a.y, vz = c.z - a.z;
-    return uy * vz == uz * vy && uz * vx == ux * vz && ux * vy == uy * vx;
-}
-
 // Replaces each triangle whose three distinct corners are collinear, with its middle corner m
 // between a and b, by splitting the triangle across its long edge a-b at m: (a, b, m) and
 // (b, a, d) become (m, a, d) and (b, m, d). The surface keeps its shape and stays closed.
@@ -62,7 +54,7 @@ int64_t repairSlivers(std::vector<Corners>& tris, const std::vector<Point3>& poi
         for (int32_t t = 0; t < static_cast<int32_t>(tris.size()); ++t) {
             const Corners& c = tris[t];
             if (c[0] != c[1] && c[1] != c[2] && c[0] != c[2] &&
-                collinear(points[c[0]], points[c[1]], points[c[2]])) {
+                closed::collinear(points[c[0]], points[c[1]], points[c[2]])) {
                 slivers.push_back(t);
             }
         }
@@ -661,6 +653,24 @@ Status checkClosedOperand(const Solid& solid, int objectNumber) {
 
 Status closedBoolean(const Solid& object1, const Solid& object2, BooleanOp op, Solid& result,
                      ClosedReport* report) {
+    // Exact predicates need finite coordinates, and the arrays must agree.
+    const Solid* operands[2] = {&object1, &object2};
+    for (int k = 0; k < 2; ++k) {
+        const Solid& s = *operands[k];
+        const std::string name = "Objekt " + std::to_string(k + 1);
+        for (const Vector4& v : s.vertices) {
+            if (!std::isfinite(v.x) || !std::isfinite(v.y) || !std::isfinite(v.z)) {
+                return Status::failure(name + " ima tocku s neispravnim koordinatama");
+            }
+        }
+        const auto n = static_cast<uint32_t>(s.vertices.size());
+        for (const Triangle& t : s.triangles) {
+            if (static_cast<uint32_t>(t.i0) >= n || static_cast<uint32_t>(t.i1) >= n ||
+                static_cast<uint32_t>(t.i2) >= n) {
+                return Status::failure(name + " ima trokut s nepostojecim vrhom");
+            }
+        }
+    }
     ClosedReport local;
     try {
         Status s = run(object1, object2, op, result, local);

@@ -373,6 +373,16 @@ TEST(ClosedBoolean, RefusesOpenAndInsideOutOperandsAndKeepsTheResult) {
     EXPECT_NE(s.message().find("Objekt 2 je okrenut iznutra prema van"), std::string::npos)
         << s.message();
     EXPECT_TRUE(sameBytes(result, before));
+
+    Solid broken = make(cube(2));
+    broken.vertices[3].y = std::nanf("");
+    s = closedBoolean(broken, b, BooleanOp::Union, result);
+    EXPECT_NE(s.message().find("Objekt 1 ima tocku s neispravnim koordinatama"), std::string::npos);
+    broken = make(cube(2));
+    broken.triangles[5].i2 = broken.vertexCount();
+    s = closedBoolean(b, broken, BooleanOp::Union, result);
+    EXPECT_NE(s.message().find("Objekt 2 ima trokut s nepostojecim vrhom"), std::string::npos);
+    EXPECT_TRUE(sameBytes(result, before));
 }
 
 }  // namespace
