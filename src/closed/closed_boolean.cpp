@@ -623,7 +623,7 @@ Status run(const Solid& object1, const Solid& object2, BooleanOp op, Solid& resu
     fresh.edgeLimit = object1.edgeLimit;
     report.resultTriangles = static_cast<int64_t>(out.size());
 
-    const MeshTopology topo = analyzeTopology(fresh);
+    const MeshTopology topo = edgeTopology(out, vertexCount);
     // Where the exact result itself pinches (two parts touching along an edge) an edge keeps
     // four triangles, two each way: closed and oriented, so it is returned and counted.
     if (topo.openEdges != 0 || topo.orientationFlips != 0) {
