@@ -23,6 +23,9 @@ constexpr std::array kCommands = {
     CommandInfo{ID_GENERATOR, "Generator objekata", false},
     CommandInfo{ID_VIEW_IMAGE, "", false},
     CommandInfo{ID_EDGE_SAMPLING, "", true},
+    CommandInfo{ID_CLOSED_RESULT,
+                "Unija, presjek, razlika i animacija daju zatvoreno tijelo s tocnim presjecima",
+                true},
     CommandInfo{ID_COLORED_MATERIALS, "", true},
     CommandInfo{ID_VIEW_TOOLBAR, "Skriva ili pokazuje alatnu traku", true},
     CommandInfo{ID_VIEW_STATUS_BAR, "Skriva ili pokazuje statusnu traku", true},
@@ -61,6 +64,7 @@ constexpr std::array kActionsMenu = {
     MenuItem{ID_VIEW_IMAGE, "Slika prikaza"},
     MenuItem{ID_NONE, ""},
     MenuItem{ID_EDGE_SAMPLING, "Uzorkovanje rubova"},
+    MenuItem{ID_CLOSED_RESULT, "Zatvoreni rezultat"},
 };
 constexpr std::array kViewMenu = {
     MenuItem{ID_COLORED_MATERIALS, "&Obojeni materijali"},

@@ -160,6 +160,7 @@ void CMainFrame::buildCommandUi() {
     }
 
     menuAction(ID_EDGE_SAMPLING)->setChecked(m_view.scene().m_edgeSampling != 0);
+    menuAction(ID_CLOSED_RESULT)->setChecked(m_view.scene().m_closedResult);
 }
 
 QAction* CMainFrame::menuAction(int32_t id) const {
@@ -236,6 +237,12 @@ bool CMainFrame::OnFrameCommand(int32_t id) {
             int32_t& flag = m_view.scene().m_edgeSampling;
             menuAction(ID_EDGE_SAMPLING)->setChecked(flag == 0);
             flag = flag == 0 ? 1 : 0;
+            return true;
+        }
+        case ID_CLOSED_RESULT: {
+            bool& closed = m_view.scene().m_closedResult;
+            closed = !closed;
+            menuAction(ID_CLOSED_RESULT)->setChecked(closed);
             return true;
         }
         case ID_VIEW_TOOLBAR:

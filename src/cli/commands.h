@@ -29,6 +29,8 @@ int runDemoMilling();
 
 // Adds --sampling F (default 0.01), read as every number is, stored in `factor`.
 void addSamplingOption(CLI::App& command, float& factor);
+// Adds --closed: the closed-result engine ("Zatvoreni rezultat") instead of the octree engine.
+void addClosedOption(CLI::App& command, bool& closed);
 // Adds --offset X,Y,Z, stored in `offset`.
 CLI::Option* addOffsetOption(CLI::App& command, Vector4& offset, const std::string& description);
 

@@ -7,6 +7,7 @@
 
 #include "cli/commands.h"
 #include "cli/json.h"
+#include "geometry/mesh_topology.h"
 #include "meshio/edge_sampling.h"
 #include "meshio/obj.h"
 #include "scene/scene.h"
@@ -21,6 +22,7 @@ struct BooleanArguments {
     Vector4 offset;
     float samplingFactor = kDefaultSamplingFactor;
     bool noEdgeSampling = false;
+    bool closed = false;
     bool json = false;
 };
 
@@ -31,6 +33,7 @@ int runBoolean(BooleanOp op, const BooleanArguments& args) {
     Scene scene(&reporter);
     scene.m_samplingFactor = args.samplingFactor;
     scene.m_edgeSampling = args.noEdgeSampling ? 0 : 1;
+    scene.m_closedResult = args.closed;
     if (!loadOperands(scene, args.source1, args.source2)) {
         return 1;
     }
@@ -45,6 +48,7 @@ int runBoolean(BooleanOp op, const BooleanArguments& args) {
     }
     if (args.json) {
         const OperationReport& r = scene.lastOperation();
+        const MeshTopology topology = analyzeTopology(scene.m_object1);
         JsonObject out;
         out.add("operation", std::string(operationName(op)))
             .add("triangles", int64_t{scene.m_object1.triangleCount()})
@@ -54,6 +58,8 @@ int runBoolean(BooleanOp op, const BooleanArguments& args) {
             .add("pieces", int64_t{r.pieces})
             .add("pieces_in_result", int64_t{r.piecesInResult})
             .add("seconds", r.seconds)
+            .add("closed", r.closedResult)
+            .add("open_edges", topology.openEdges)
             .add("output", args.output);
         std::printf("%s\n", out.str().c_str());
     }
@@ -71,6 +77,7 @@ void registerOperation(CLI::App& app, int& exitCode, BooleanOp op, const char* d
     addSamplingOption(*cmd, args->samplingFactor);
     cmd->add_flag("--no-edge-sampling", args->noEdgeSampling,
                   "Iskljucuje rezanje trokuta (Uzorkovanje rubova)");
+    addClosedOption(*cmd, args->closed);
     cmd->add_flag("--json", args->json, "Ispis kao jedan JSON objekt");
     cmd->callback([op, args, &exitCode] { exitCode = runBoolean(op, *args); });
 }

@@ -7,6 +7,7 @@
 #include "cli/commands.h"
 #include "cli/json.h"
 #include "cli/mesh_source.h"
+#include "geometry/mesh_topology.h"
 #include "geometry/statistics.h"
 #include "meshio/edge_sampling.h"
 #include "meshio/obj.h"
@@ -29,13 +30,17 @@ int runInfo(const std::string& source, float samplingFactor, bool json) {
     }
     const Solid& object1 = scene.m_object1;
     if (json) {
+        const MeshTopology topology = analyzeTopology(object1);
         JsonObject out;
         out.add("vertices", int64_t{object1.vertexCount()})
             .add("triangles", int64_t{object1.triangleCount()})
             .add("edge_limit", object1.edgeLimit)
             .add("sampling_factor", samplingFactor)
             .add("min_corner", object1.minCorner)
-            .add("max_corner", object1.maxCorner);
+            .add("max_corner", object1.maxCorner)
+            .add("open_edges", topology.openEdges)
+            .add("nonmanifold_edges", topology.nonManifoldEdges)
+            .add("volume", topology.signedVolume);
         std::printf("%s\n", out.str().c_str());
     } else {
         std::printf("%s", objectStatistics(object1, Solid(), "\n").c_str());

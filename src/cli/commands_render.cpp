@@ -47,6 +47,7 @@ struct MillArguments : SceneArguments {
     std::string finalObject;
     int frames = 0;
     bool preview = false;
+    bool closed = false;
     AxisMotion x, y, z;
 };
 
@@ -154,6 +155,7 @@ int runMill(const MillArguments& args) {
     if (!context) {
         return 1;
     }
+    scene.m_closedResult = args.closed;
     AnimationSettings settings;
     settings.preview = args.preview ? 1 : 0;
     settings.x = args.x;
@@ -311,6 +313,7 @@ void registerRenderCommands(CLI::App& app, int& exitCode) {
             ->default_str("640x480");
         cmd->add_option("-o,--output", args->finalObject, "Objekt 1 nakon animacije (OBJ)");
         addSamplingOption(*cmd, args->samplingFactor);
+        addClosedOption(*cmd, args->closed);
         cmd->callback([args, &exitCode] { exitCode = runMill(*args); });
     }
 }

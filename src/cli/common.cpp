@@ -29,6 +29,12 @@ void addSamplingOption(CLI::App& command, float& factor) {
         ->default_str("0.01");
 }
 
+void addClosedOption(CLI::App& command, bool& closed) {
+    command.add_flag("--closed", closed,
+                     "Zatvoreni rezultat: tocni presjeci, zatvoreno tijelo (trazi zatvorena "
+                     "tijela)");
+}
+
 CLI::Option* addOffsetOption(CLI::App& command, Vector4& offset, const std::string& description) {
     return command
         .add_option_function<std::string>(

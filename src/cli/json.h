@@ -14,6 +14,7 @@ namespace korvan::cli {
 class JsonObject {
 public:
     JsonObject& add(const char* key, int64_t value) { return raw(key, std::to_string(value)); }
+    JsonObject& add(const char* key, bool value) { return raw(key, value ? "true" : "false"); }
     JsonObject& add(const char* key, double value) { return raw(key, number(value)); }
     JsonObject& add(const char* key, float value) { return raw(key, number(value)); }
     JsonObject& add(const char* key, const std::string& value) { return raw(key, quote(value)); }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <new>
 
+#include "closed/closed_boolean.h"
 #include "meshio/load.h"
 
 namespace korvan {
@@ -71,14 +72,9 @@ void Scene::ReplaceObject(int32_t objectNumber, Solid mesh) {
     prepare(objectNumber);
 }
 
-Status Scene::BooleanOperation(BooleanOp op) {
-    if (m_object1.loaded == 0 || m_object2.loaded == 0) {
-        return {};
-    }
+Status Scene::octreeOperation(BooleanOp op, OperationReport& report) {
     const auto [keep1, keep2] = keepLabels(op);
-    const Clock::time_point t0 = Clock::now();
-    Clock::time_point lap = t0;
-    OperationReport report;
+    Clock::time_point lap = Clock::now();
 
     m_object2.translate(m_object2Offset);
     m_object2Offset = Vector4();
@@ -130,6 +126,61 @@ Status Scene::BooleanOperation(BooleanOp op) {
         return Status::failure(kOutOfMemoryMessage);
     }
     reporter().CloseProgressPopup();
+    return {};
+}
+
+Status Scene::closedOperation(BooleanOp op, OperationReport& report) {
+    // Refused operands leave everything as it was, object 2 still shown where it is.
+    if (Status s = checkClosedOperand(m_object1, 1); !s) {
+        return s;
+    }
+    if (Status s = checkClosedOperand(m_object2, 2); !s) {
+        return s;
+    }
+    Clock::time_point lap = Clock::now();
+    m_object2.translate(m_object2Offset);
+    m_object2Offset = Vector4();
+    m_object2Rotation = Vector4();
+    // Object 2's tree, if any, was built where it stood before.
+    m_tree2.reset();
+    report.closedResult = true;
+    report.object1Triangles = m_object1.triangleCount();
+    report.object2Triangles = m_object2.triangleCount();
+
+    reporter().ShowProgressPopup("Zatvoreni rezultat: presjeci trokuta");
+    Solid result;
+    ClosedReport closed;
+    if (Status s = closedBoolean(m_object1, m_object2, op, result, &closed); !s) {
+        reporter().CloseProgressPopup();
+        return s;
+    }
+    report.pieces = static_cast<int32_t>(closed.pieces);
+    report.piecesInResult = static_cast<int32_t>(closed.resultTriangles);
+    report.assemblySeconds = secondsSince(lap);
+
+    reporter().SetProgressText("Izgradnja novog oktalnog stabla");
+    result.wireframe = m_object1.wireframe;
+    m_object1.swap(result);
+    m_tree1.reset();
+    try {
+        m_tree1 = prepareOctree(m_object1);
+    } catch (const std::bad_alloc&) {
+        // The result is in place; the next octree operation builds the tree it lacks.
+    }
+    report.rebuildSeconds = secondsSince(lap);
+    reporter().CloseProgressPopup();
+    return {};
+}
+
+Status Scene::BooleanOperation(BooleanOp op) {
+    if (m_object1.loaded == 0 || m_object2.loaded == 0) {
+        return {};
+    }
+    const Clock::time_point t0 = Clock::now();
+    OperationReport report;
+    if (Status s = m_closedResult ? closedOperation(op, report) : octreeOperation(op, report); !s) {
+        return s;
+    }
     m_object1.touch();
 
     report.seconds = std::chrono::duration<double>(Clock::now() - t0).count();

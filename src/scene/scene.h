@@ -34,6 +34,7 @@ struct OperationReport {
     double insideOut1Seconds = 0;  // object 1's triangles against object 2
     double assemblySeconds = 0;
     double rebuildSeconds = 0;  // triangle data and classified tree of the result
+    bool closedResult = false;  // made by the closed-result engine
 };
 
 // Owns object 1 (with its classified tree), object 2 (with the tree of its last operation),
@@ -45,6 +46,10 @@ public:
     Solid m_object2;
     // 1: triangles crossing the other surface are cut; 0: only labelled.
     int32_t m_edgeSampling = 1;
+    // true: operations use the closed-result engine (exact seams shared by both operands,
+    // closed results; open, non-manifold or inside-out operands are refused) instead of the
+    // octree engine.
+    bool m_closedResult = false;
     // Sampling factor of the next load or generation; sampling happens only when 0 < f < 1.
     float m_samplingFactor = kDefaultSamplingFactor;
     // Translation by which object 2 is currently shown; applied to its vertices and reset by
@@ -94,6 +99,8 @@ public:
 
 private:
     Solid& object(int32_t objectNumber) { return objectNumber == 1 ? m_object1 : m_object2; }
+    Status octreeOperation(BooleanOp op, OperationReport& report);
+    Status closedOperation(BooleanOp op, OperationReport& report);
     void prepare(int32_t objectNumber);
     ProgressReporter& reporter() { return m_reporter != nullptr ? *m_reporter : m_silent; }
 

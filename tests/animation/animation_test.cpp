@@ -1,11 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <string>
 #include <vector>
 
 #include "generator/generators.h"
+#include "geometry/mesh_topology.h"
 #include "scene/animation.h"
 #include "scene/scene.h"
 
@@ -217,6 +219,36 @@ TEST_F(AnimationTest, ToolLeavingThroughAFaceLeavesNothingOutsideTheStock) {
         ASSERT_LE(std::abs(v.y), limit + scene.m_object2.edgeLimit);
         ASSERT_LE(std::abs(v.z), limit + scene.m_object2.edgeLimit);
     }
+}
+
+// Milling with the closed-result engine: the workpiece is a solid after every frame, stays in
+// the stock, only loses material, and a tool that has left it adds nothing.
+TEST_F(AnimationTest, ClosedMillingKeepsTheWorkpieceASolidInsideTheStock) {
+    struct SolidCheckSink : RecordingSink {
+        bool DrawAndSaveFrame(Scene& scene, int32_t number, const std::string& base,
+                              const std::string& extension) override {
+            const MeshTopology t = analyzeTopology(scene.m_object1);
+            EXPECT_EQ(t.openEdges + t.nonManifoldEdges + t.orientationFlips, 0) << number;
+            EXPECT_LE(t.signedVolume, volume + 1e-9) << number;
+            volume = t.signedVolume;
+            return RecordingSink::DrawAndSaveFrame(scene, number, base, extension);
+        }
+        double volume = 8;
+    };
+    scene.m_closedResult = true;
+    scene.m_object2Offset = Vector4(-1.2f, 0.95f, 0.3f);
+    AnimationSettings settings = linearX(30, 0.1f, 0);
+    settings.y.step = 0.01f;
+    SolidCheckSink sink;
+    ASSERT_TRUE(RunAnimation(scene, settings, sink).status.ok());
+    for (const Vector4& v : scene.m_object1.vertices) {
+        ASSERT_LE(std::max({std::abs(v.x), std::abs(v.y), std::abs(v.z)}), 1.0f);
+    }
+    // The last frames are past the cube: nothing changes any more.
+    const auto& frames = sink.frames;
+    EXPECT_EQ(frames[frames.size() - 1].object1Triangles,
+              frames[frames.size() - 2].object1Triangles);
+    EXPECT_LT(sink.volume, 8.0 - 0.05);
 }
 
 TEST_F(AnimationTest, NothingRunsUnlessBothObjectsAreLoaded) {

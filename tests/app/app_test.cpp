@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -132,6 +133,18 @@ private slots:
         sampling->trigger();
         QVERIFY(sampling->isChecked());
         QCOMPARE(m_view.scene().m_edgeSampling, 1);
+
+        // "Zatvoreni rezultat" follows "Uzorkovanje rubova" in Akcije, unchecked in a new window.
+        QAction* closed = m_frame.menuAction(ID_CLOSED_RESULT);
+        const QList<QAction*> actions = m_frame.menuBar()->actions().at(1)->menu()->actions();
+        QCOMPARE(actions.indexOf(closed), actions.indexOf(sampling) + 1);
+        QVERIFY(!closed->isChecked());
+        QVERIFY(!m_view.scene().m_closedResult);
+        closed->trigger();
+        QVERIFY(closed->isChecked());
+        QVERIFY(m_view.scene().m_closedResult);
+        closed->trigger();
+        QVERIFY(!m_view.scene().m_closedResult);
 
         const int cells[] = {ID_CELLS_INNER,    ID_CELLS_OUTER, ID_CELLS_BOUNDARY,
                              ID_CELLS_UNSORTED, ID_CELLS_ALL,   ID_CELLS_NONE};

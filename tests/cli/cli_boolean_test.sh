@@ -31,6 +31,19 @@ check "the empty result has no faces" test "$(grep -c '^f ' empty.obj)" -eq 0
 run intersection cube:2 sphere:12,16,0.6 --sampling 0.05 --no-edge-sampling --json -o nocut.obj
 check "--no-edge-sampling cuts nothing" grep -qF '"pieces": 0' out.txt
 
+# The closed-result engine: coplanar faces that do not line up, exact volume 2 x 2 x 1.7.
+run intersection cube:2 cube:2 --offset 1,0,0.3 --sampling 0.1 --closed --json -o closed.obj
+check "--closed exits 0" test "$rc" -eq 0
+check "--closed reports a closed result" grep -qF '"closed": true, "open_edges": 0' out.txt
+run info closed.obj --sampling 0 --json
+check "the closed result reads back closed" grep -qF '"open_edges": 0, "nonmanifold_edges": 0' out.txt
+run difference cube:2 sphere:12,16,0.6 --offset 0,0,1 --sampling 0.03 --json -o open.obj
+check "the octree engine reports open edges" grep -qE '"closed": false, "open_edges": [1-9]' out.txt
+printf 'v 0 0 0\nv 1 0 0\nv 0 1 0\nv 0 0 1\nf 1 3 2\nf 1 2 4\nf 1 4 3\n' >open-tetra.obj
+run union open-tetra.obj cube:1 --closed -o refused-open.obj
+check "--closed refuses an open operand" test "$rc" -eq 1 -a ! -e refused-open.obj
+check "--closed says why" test -s err.txt
+
 printf 'v 0 0 0\nv 1 0 0\nf 1 2 7\n' >bad.obj
 run union cube:1 bad.obj -o refused.obj
 check "a bad file exits 1" test "$rc" -eq 1

@@ -13,7 +13,7 @@ check "info announces generation on stderr" grep -q "Generiranje novog trijela" 
 run info cube:1 --sampling 0 --json
 check "json exits 0" test "$rc" -eq 0
 for key in '"vertices": 8' '"triangles": 12' '"edge_limit": 0' '"min_corner": [-0.5, -0.5, -0.5]' \
-    '"max_corner": [0.5, 0.5, 0.5]'; do
+    '"max_corner": [0.5, 0.5, 0.5]' '"open_edges": 0' '"nonmanifold_edges": 0' '"volume": 1'; do
     check "json has $key" grep -qF "$key" out.txt
 done
 
@@ -21,6 +21,8 @@ if [ -d "$DATA" ]; then
     run info "$DATA/npm-bunny.obj" --sampling 0.05 --json
     check "bunny is read" grep -qF '"triangles":' out.txt
     check "bunny read is announced" grep -qF "Citanje objekta 1 iz datoteke..." err.txt
+    run info "$DATA/open-npm-teapot.obj" --sampling 0 --json
+    check "an open mesh shows its open edges" grep -qE '"open_edges": [1-9]' out.txt
     run convert "$DATA/full-style/cura-tinyboy-ra20.obj" -o a.obj
     run convert "$DATA/full-style/cura-tinyboy-ra20.obj" -o b.obj
     check "convert is deterministic" cmp -s a.obj b.obj

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "boolean_cases.h"
+#include "geometry/mesh_topology.h"
 #include "meshio/obj.h"
 #include "support/mesh_checks.h"
 
@@ -352,6 +353,41 @@ TEST_F(SceneTest, RepeatingADifferenceInPlaceChangesNothing) {
     }
     EXPECT_EQ(scene.m_object1.triangleCount(), triangles);
     EXPECT_NEAR(signedVolume(scene.m_object1), volume, 1e-9);
+}
+
+// The closed-result mode through the scene: the seam is shared, so the result is a solid and
+// its volume the exact one of the polyhedral operands; object 2 is left where it was shown.
+TEST_F(SceneTest, ClosedModeGivesASolidWithTheExactVolume) {
+    const auto sphere = PrimitiveParameters::sphere(24, 32, 0.6f);
+    Scene scene;
+    scene.m_closedResult = true;
+    ASSERT_TRUE(runCase(scene, PrimitiveParameters::cube(2), sphere, Vector4(0, 0, 1),
+                        BooleanOp::Difference, kFactor)
+                    .ok());
+    const MeshTopology t = analyzeTopology(scene.m_object1);
+    EXPECT_EQ(t.openEdges, 0);
+    EXPECT_EQ(t.nonManifoldEdges, 0);
+    EXPECT_EQ(t.orientationFlips, 0);
+    EXPECT_LT(relative(t.signedVolume, 8 - volumeOf(sphere) / 2), 1e-6);
+    EXPECT_TRUE(scene.lastOperation().closedResult);
+    EXPECT_EQ(scene.m_object2Offset, Vector4());
+    EXPECT_NE(scene.tree(1), nullptr);
+}
+
+TEST_F(SceneTest, ClosedModeRefusesAnOpenOperandAndChangesNothing) {
+    Scene scene;
+    scene.m_samplingFactor = kFactor;
+    ASSERT_TRUE(scene.GenerateObject(1, PrimitiveParameters::cube(2)).ok());
+    ASSERT_TRUE(scene.GenerateObject(2, PrimitiveParameters::sphere(12, 16, 0.6f)).ok());
+    scene.m_object2.triangles.pop_back();  // a hole
+    const std::vector<Vector4> before = scene.m_object1.vertices;
+    scene.m_object2Offset = Vector4(0.5f, 0, 0);
+    scene.m_closedResult = true;
+    const Status s = scene.BooleanOperation(BooleanOp::Union);
+    EXPECT_FALSE(s.ok());
+    EXPECT_FALSE(s.message().empty());
+    EXPECT_EQ(scene.m_object1.vertices, before);
+    EXPECT_EQ(scene.m_object2Offset, Vector4(0.5f, 0, 0));
 }
 
 }  // namespace
