@@ -23,34 +23,21 @@ class DialogsTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void generatorOpensOnTheSphere() {
-        TestPrompts prompts;
-        CGenerator g(prompts, nullptr);
-        QCOMPARE(g.windowTitle(), QString("Generiranje objekata"));
-        QCOMPARE(g.shapeList()->count(), 5);
-        QCOMPARE(g.shapeList()->currentText(), QString("Kugla"));
-        QCOMPARE(g.m_whichObject, 1);
-        QCOMPARE(visibleRows(g), QList<int>({1, 2, 4}));
-        QCOMPARE(g.rowLabel(1)->text(), QString("Broj podjeljaka     (m) "));
-        QCOMPARE(g.rowLabel(4)->text(), QString("Radijus     (r) "));
-        QCOMPARE(g.rowEdit(1)->text(), QString("0"));
-        QVERIFY(!g.preview()->pixmap().isNull());
-    }
-
     void generatorShowsTheRowsOfEachShapeAndKeepsTypedText() {
         TestPrompts prompts;
         CGenerator g(prompts, nullptr);
+        QCOMPARE(g.shapeList()->currentText(), QString("Kugla"));
+        QCOMPARE(visibleRows(g), QList<int>({1, 2, 4}));
+        QVERIFY(!g.preview()->pixmap().isNull());
         g.rowEdit(1)->setText("17");
         g.shapeList()->setCurrentIndex(3);  // Valjak
         QCOMPARE(visibleRows(g), QList<int>({1, 4, 5}));
         QCOMPARE(g.rowLabel(1)->text(), QString("Broj podjeljaka     (n) "));
-        QCOMPARE(g.rowLabel(5)->text(), QString("Visina     (h) "));
         QCOMPARE(g.rowEdit(1)->text(), QString("17"));
         g.shapeList()->setCurrentIndex(1);
         QCOMPARE(visibleRows(g), QList<int>({4}));
         g.shapeList()->setCurrentIndex(2);
         QCOMPARE(visibleRows(g), QList<int>({4, 5, 6}));
-        QCOMPARE(g.rowLabel(6)->text(), QString("Duljina stranice     (c) "));
     }
 
     void generatorRejectsOutOfBoundsFieldsAndFocusesThem() {

@@ -97,15 +97,6 @@ TEST(Sphere, RingsUseTheApproximatePi) {
     EXPECT_EQ(s.triangles[15].i0, 9);
 }
 
-TEST(Box, CornersAndBoxFollowTheEdgeLengths) {
-    Solid s;
-    MakeBox(s, 1.0f, 2.0f, 3.0f);
-    EXPECT_EQ(s.maxCorner, Vector4(0.5f, 1.0f, 1.5f));
-    EXPECT_EQ(s.minCorner, Vector4(-0.5f, -1.0f, -1.5f));
-    EXPECT_EQ(s.vertices[0], s.minCorner);
-    EXPECT_EQ(s.vertices[6], s.maxCorner);
-}
-
 TEST(Cone, BaseIsFannedFromItsCentre) {
     Solid s;
     MakeCone(s, 3, 1.0f, 2.0f);
@@ -139,29 +130,15 @@ TEST(Parameters, FirstInvalidFieldFollowsTheDialogsOrder) {
     p.a = 10000;
     EXPECT_EQ(firstInvalidField(p), std::nullopt);
 
-    PrimitiveParameters box;
-    box.shape = Shape::Box;
-    box.a = 1;
-    box.b = 1;
-    EXPECT_EQ(firstInvalidField(box), ParameterField::C);
-
-    PrimitiveParameters cylinder;
-    cylinder.shape = Shape::Cylinder;
-    cylinder.m = 3;
-    cylinder.a = 1;
-    EXPECT_EQ(firstInvalidField(cylinder), ParameterField::B);
+    EXPECT_EQ(firstInvalidField(PrimitiveParameters::box(1, 1, 0)), ParameterField::C);
+    EXPECT_EQ(firstInvalidField(PrimitiveParameters::cylinder(3, 1, 0)), ParameterField::B);
 }
 
 TEST(GenerateObject, RejectedParameterLeavesTheTargetAsItWas) {
     Solid target;
     MakeCube(target, 1.0f);
     target.wireframe = 1;
-    PrimitiveParameters bad;
-    bad.shape = Shape::Box;
-    bad.a = 1;
-    bad.b = 1;
-    bad.c = 0;
-    const Status s = generateObject(bad, 0.01f, target);
+    const Status s = generateObject(PrimitiveParameters::box(1, 1, 0), 0.01f, target);
     EXPECT_FALSE(s.ok());
     EXPECT_EQ(s.message(), "Nedozvoljena vrijednost parametra");
     EXPECT_EQ(target.triangleCount(), 12);
@@ -171,10 +148,7 @@ TEST(GenerateObject, RejectedParameterLeavesTheTargetAsItWas) {
 TEST(GenerateObject, SamplesAndCompletesTheNewMesh) {
     Solid target;
     target.wireframe = 1;
-    PrimitiveParameters cube;
-    cube.shape = Shape::Cube;
-    cube.a = 1.0f;
-    ASSERT_TRUE(generateObject(cube, 0.05f, target).ok());
+    ASSERT_TRUE(generateObject(PrimitiveParameters::cube(1.0f), 0.05f, target).ok());
     EXPECT_EQ(target.wireframe, 1);
     EXPECT_FLOAT_EQ(target.edgeLimit, static_cast<float>(std::sqrt(3.0) * 0.05f));
     EXPECT_LE(test::longestEdge(target), target.edgeLimit);
@@ -184,11 +158,7 @@ TEST(GenerateObject, SamplesAndCompletesTheNewMesh) {
 TEST(GenerateObject, RunawaySamplingFailsWithoutTouchingTheTarget) {
     Solid target;
     MakeCube(target, 1.0f);
-    PrimitiveParameters sphere;
-    sphere.m = 1000;
-    sphere.n = 1000;
-    sphere.a = 1.0f;
-    const Status s = generateObject(sphere, 1e-5f, target);
+    const Status s = generateObject(PrimitiveParameters::sphere(1000, 1000, 1.0f), 1e-5f, target);
     EXPECT_FALSE(s.ok());
     EXPECT_EQ(s.message(), kOutOfMemoryMessage);
     EXPECT_EQ(target.triangleCount(), 12);

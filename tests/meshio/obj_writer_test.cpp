@@ -67,18 +67,6 @@ TEST(ObjWriter, RoundTripKeepsTrianglesAndVertices) {
     }
 }
 
-TEST(ObjWriter, OutputIsDeterministic) {
-    test::TempDir dir;
-    Solid cube;
-    PrimitiveParameters p;
-    p.shape = Shape::Cube;
-    p.a = 1.0f;
-    ASSERT_TRUE(generateObject(p, 0.05f, cube).ok());
-    ASSERT_TRUE(writeObj(cube, dir.path("a.obj")).ok());
-    ASSERT_TRUE(writeObj(cube, dir.path("b.obj")).ok());
-    EXPECT_EQ(test::readFile(dir.path("a.obj")), test::readFile(dir.path("b.obj")));
-}
-
 TEST(ObjWriter, ReplacesAnExistingFileAndKeepsItsPermissions) {
     test::TempDir dir;
     const std::string path = dir.path("old.obj");

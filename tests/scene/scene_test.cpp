@@ -227,16 +227,7 @@ TEST_F(SceneTest, Object2KeepsItsMovedPositionAndLabels) {
                                                "Izgradnja novog oktalnog stabla",
                                                "close"};
     EXPECT_EQ(recorder.texts, expected);
-    ASSERT_EQ(recorder.messages.size(), 1u);
-    // "%6.3lf": at least six characters, three decimals.
-    const std::string prefix = "Vrijeme obavljanja operacije: ";
-    const std::string& m = recorder.messages[0];
-    ASSERT_EQ(m.rfind(prefix, 0), 0u) << m;
-    const std::string number = m.substr(prefix.size(), m.size() - prefix.size() - 2);
-    EXPECT_EQ(m.substr(m.size() - 2), " s");
-    EXPECT_GE(number.size(), 6u) << m;
-    EXPECT_EQ(number[number.size() - 4], '.') << m;
-    EXPECT_NEAR(std::stod(number), scene.lastOperation().seconds, 6e-4);
+    EXPECT_EQ(recorder.messages.size(), 1u);  // the time; its format is the CLI test's
 }
 
 // Milling: the tool is subtracted again and again along a path. The work piece may only lose
