@@ -222,17 +222,18 @@ bool overlaps(const Box& a, const Box& b) {
 // holding the low corner of the two boxes' overlap, in a fixed order.
 std::vector<std::pair<int32_t, int32_t>> candidatePairs(const Welded& w) {
     const auto nt = static_cast<int32_t>(w.tris.size());
-    std::vector<Box> boxes(w.tris.size());
     Box all[2];
     for (int s = 0; s < 2; ++s) {
         all[s] = {{HUGE_VAL, HUGE_VAL, HUGE_VAL}, {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL}};
     }
     for (int32_t t = 0; t < nt; ++t) {
-        boxes[t] = boxOf(w, t);
         Box& b = all[t >= w.firstOther ? 1 : 0];
-        for (int i = 0; i < 3; ++i) {
-            b.lo[i] = std::min(b.lo[i], boxes[t].lo[i]);
-            b.hi[i] = std::max(b.hi[i], boxes[t].hi[i]);
+        for (int32_t v : w.tris[t]) {
+            const double p[3] = {w.points[v].x, w.points[v].y, w.points[v].z};
+            for (int i = 0; i < 3; ++i) {
+                b.lo[i] = std::min(b.lo[i], p[i]);
+                b.hi[i] = std::max(b.hi[i], p[i]);
+            }
         }
     }
     std::vector<std::pair<int32_t, int32_t>> pairs;
@@ -244,12 +245,15 @@ std::vector<std::pair<int32_t, int32_t>> candidatePairs(const Welded& w) {
         region.lo[i] = std::max(all[0].lo[i], all[1].lo[i]);
         region.hi[i] = std::min(all[0].hi[i], all[1].hi[i]);
     }
+    // Only triangles that reach into the shared region take part; boxes are kept for them.
     std::vector<int32_t> members;
+    std::vector<Box> boxes;
     double sizeSum = 0;
     for (int32_t t = 0; t < nt; ++t) {
-        if (overlaps(boxes[t], region)) {
+        const Box b = boxOf(w, t);
+        if (overlaps(b, region)) {
             members.push_back(t);
-            const Box& b = boxes[t];
+            boxes.push_back(b);
             sizeSum += std::max({b.hi[0] - b.lo[0], b.hi[1] - b.lo[1], b.hi[2] - b.lo[2]});
         }
     }
@@ -296,9 +300,9 @@ std::vector<std::pair<int32_t, int32_t>> candidatePairs(const Welded& w) {
                 fill[s].assign(start[s].begin(), start[s].end() - 1);
             }
         }
-        for (int32_t t : members) {
-            const int s = t >= w.firstOther ? 1 : 0;
-            const Box& b = boxes[t];
+        for (int32_t m = 0; m < static_cast<int32_t>(members.size()); ++m) {
+            const int s = members[m] >= w.firstOther ? 1 : 0;
+            const Box& b = boxes[m];
             const int64_t x0 = cellOf(0, b.lo[0]), x1 = cellOf(0, b.hi[0]);
             const int64_t y0 = cellOf(1, b.lo[1]), y1 = cellOf(1, b.hi[1]);
             const int64_t z0 = cellOf(2, b.lo[2]), z1 = cellOf(2, b.hi[2]);
@@ -309,7 +313,7 @@ std::vector<std::pair<int32_t, int32_t>> candidatePairs(const Welded& w) {
                         if (pass == 0) {
                             ++start[s][c + 1];
                         } else {
-                            items[s][static_cast<size_t>(fill[s][c]++)] = t;
+                            items[s][static_cast<size_t>(fill[s][c]++)] = m;
                         }
                     }
                 }
@@ -332,7 +336,7 @@ std::vector<std::pair<int32_t, int32_t>> candidatePairs(const Welded& w) {
                                               std::max(boxes[a].lo[2], boxes[b].lo[2])};
                         if (cellOf(0, lo[0]) == x && cellOf(1, lo[1]) == y &&
                             cellOf(2, lo[2]) == z) {
-                            pairs.emplace_back(a, b);
+                            pairs.emplace_back(members[a], members[b]);
                         }
                     }
                 }
