@@ -265,6 +265,28 @@ TEST(ClosedBoolean, EdgeOnFaceAndVertexOnFace) {
     }
 }
 
+TEST(ClosedBoolean, PinchedResultsStayClosedAndCount) {
+    // A tetrahedron resting on one edge on the cube's top face: the exact union pinches along
+    // that edge, which then has four triangles, two each way.
+    const Solid a = make(cube(2));
+    const Solid resting = handMade({{-0.5f, 1, 0}, {0.5f, 1, 0}, {0, 1.5f, 0.3f}, {0, 1.5f, -0.3f}},
+                                   {0, 1, 2, 0, 3, 1, 0, 2, 3, 1, 3, 2});
+    Solid u;
+    ClosedReport report;
+    ASSERT_TRUE(closedBoolean(a, resting, BooleanOp::Union, u, &report).ok());
+    const MeshTopology t = analyzeTopology(u);
+    EXPECT_EQ(t.openEdges, 0);
+    EXPECT_EQ(t.orientationFlips, 0);
+    EXPECT_GT(t.nonManifoldEdges, 0);
+    EXPECT_EQ(report.pinchedEdges, t.nonManifoldEdges);
+    EXPECT_NEAR(t.signedVolume, 8.0 + volume(resting), 1e-6);
+    // Accepted again as an operand: cutting the pinch away leaves the cube.
+    Solid back;
+    ASSERT_TRUE(closedBoolean(u, resting, BooleanOp::Difference, back).ok());
+    EXPECT_NEAR(volume(back), 8.0, 1e-6);
+    EXPECT_EQ(analyzeTopology(back).openEdges, 0);
+}
+
 TEST(ClosedBoolean, ResultsChainAsOperands) {
     const Solid a = make(cube(2));
     const Solid b = make(sphere(16, 24, 0.6f), {0.3f, 0.2f, 0.9f});
