@@ -43,7 +43,9 @@ struct Welded {
 // between a and b, by splitting the triangle across its long edge a-b at m: (a, b, m) and
 // (b, a, d) become (m, a, d) and (b, m, d). The surface keeps its shape and stays closed.
 // Returns the number of such triangles left (none found a partner).
-int64_t repairSlivers(std::vector<Corners>& tris, const std::vector<Point3>& points) {
+// With `suspect`, only triangles with a suspect corner are looked at.
+int64_t repairSlivers(std::vector<Corners>& tris, const std::vector<Point3>& points,
+                      const std::vector<char>* suspect = nullptr) {
     const auto coordinate = [&](int32_t v, int axis) {
         const Point3& p = points[v];
         return axis == 0 ? p.x : axis == 1 ? p.y : p.z;
@@ -53,6 +55,9 @@ int64_t repairSlivers(std::vector<Corners>& tris, const std::vector<Point3>& poi
         slivers.clear();
         for (int32_t t = 0; t < static_cast<int32_t>(tris.size()); ++t) {
             const Corners& c = tris[t];
+            if (suspect != nullptr && !(*suspect)[c[0]] && !(*suspect)[c[1]] && !(*suspect)[c[2]]) {
+                continue;
+            }
             if (c[0] != c[1] && c[1] != c[2] && c[0] != c[2] &&
                 closed::collinear(points[c[0]], points[c[1]], points[c[2]])) {
                 slivers.push_back(t);
@@ -514,6 +519,7 @@ Status run(const Solid& object1, const Solid& object2, BooleanOp op, Solid& resu
     report.broadPhaseSeconds = secondsSince(t);
 
     const int32_t firstOther = w.firstOther;
+    const auto inputPoints = static_cast<int32_t>(w.points.size());
     closed::Arrangement arrangement(std::move(w.points), std::move(w.tris), firstOther);
     report.intersectingPairs = arrangement.intersect(candidates);
     report.intersectSeconds = secondsSince(t);
@@ -600,7 +606,8 @@ Status run(const Solid& object1, const Solid& object2, BooleanOp op, Solid& resu
         }
         out.push_back(c);
     }
-    // Rounding can leave three seam points on one line; such triangles are split away.
+    // Rounding can leave a seam point on the line through two other corners; such triangles
+    // are split away. Only triangles with a seam point can have become flat.
     std::vector<Point3> outPoints(static_cast<size_t>(vertexCount));
     for (size_t slot = 0; slot < slotPosition.size(); ++slot) {
         if (vertexOfSlot[slot] >= 0) {
@@ -608,7 +615,14 @@ Status run(const Solid& object1, const Solid& object2, BooleanOp op, Solid& resu
             outPoints[static_cast<size_t>(vertexOfSlot[slot])] = {k.x, k.y, k.z};
         }
     }
-    report.slivers = repairSlivers(out, outPoints);
+    std::vector<char> seamVertex(static_cast<size_t>(vertexCount), 0);
+    for (int32_t point = inputPoints; point < arrangement.pointCount(); ++point) {
+        const int32_t slot = pointToVertex[point];
+        if (slot >= 0 && vertexOfSlot[slot] >= 0) {
+            seamVertex[vertexOfSlot[slot]] = 1;
+        }
+    }
+    report.slivers = repairSlivers(out, outPoints, &seamVertex);
     Solid fresh;
     fresh.allocate(vertexCount, static_cast<int32_t>(out.size()));
     for (size_t slot = 0; slot < slotPosition.size(); ++slot) {
