@@ -15,9 +15,11 @@ struct ClosedReport {
     int64_t seamVertices = 0;       // new vertices on the seam (not vertices of an operand)
     int64_t pieces = 0;             // triangles after splitting, both operands
     int64_t resultTriangles = 0;
-    int64_t slivers = 0;       // zero-area result triangles that could not be split away
-    int64_t pinchedEdges = 0;  // result edges with four triangles, where the exact result pinches
-    double weldSeconds = 0;
+    int64_t slivers = 0;  // zero-area result triangles that could not be split away
+    // Result edges with four triangles: where the exact result pinches, or where two seam
+    // points rounded to the same float position.
+    int64_t pinchedEdges = 0;
+    double weldSeconds = 0;  // shared weld, operand checks and removal of flat triangles
     double broadPhaseSeconds = 0;
     double intersectSeconds = 0;  // exact pair tests
     double splitSeconds = 0;      // constrained triangulation of the cut triangles
