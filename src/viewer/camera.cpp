@@ -1,6 +1,8 @@
 #include "viewer/camera.h"
 
+#include <algorithm>
 #include <cmath>
+#include <numbers>
 
 #include "scene/scene.h"
 
@@ -44,6 +46,19 @@ void placeCameraForObject(ViewState& view, const Solid& object1, double nearPlan
 }
 
 void scaleEyeDistance(ViewState& view, double factor) {
+    if (view.m_eye.x != 0.0f || view.m_eye.y != 0.0f) {
+        // An eye off the z axis (the iso view) moves along its own direction.
+        const double distance = length(view.m_eye);
+        double scaled = distance * factor;
+        if (!std::isfinite(scaled) || scaled > kMaxEyeDistance) {
+            scaled = kMaxEyeDistance;
+        } else if (scaled < kMinEyeDistance) {
+            scaled = kMinEyeDistance;
+        }
+        const float k = static_cast<float>(scaled / distance);
+        view.m_eye = Vector4(view.m_eye.x * k, view.m_eye.y * k, view.m_eye.z * k);
+        return;
+    }
     const float scaled = static_cast<float>(view.m_eye.z * factor);
     double z = scaled;
     const double sign = std::signbit(view.m_eye.z) ? -1.0 : 1.0;
@@ -61,6 +76,191 @@ void applyWheel(ViewState& view, int32_t zDelta) {
     } else {
         scaleEyeDistance(view, power(0.9, -(zDelta / 120)));
     }
+}
+
+void applyWheelDelta(ViewState& view, int32_t zDelta) {
+    if ((zDelta > 0 && view.m_wheelRemainder < 0) || (zDelta < 0 && view.m_wheelRemainder > 0)) {
+        view.m_wheelRemainder = 0;
+    }
+    // Saturating: a flood of deltas cannot overflow the sum.
+    const int64_t sum = int64_t{view.m_wheelRemainder} + zDelta;
+    const int32_t total = static_cast<int32_t>(std::clamp<int64_t>(sum, -(1 << 24), 1 << 24));
+    const int32_t whole = total / 120 * 120;
+    view.m_wheelRemainder = total - whole;
+    if (whole != 0) {
+        applyWheel(view, whole);
+    }
+}
+
+void setStandardView(ViewState& view, StandardView which) {
+    double distance = length(view.m_eye - view.m_target);
+    if (!std::isfinite(distance) || distance < kMinEyeDistance) {
+        distance = 15.0;
+    }
+    view.m_target = Vector4();
+    view.m_eye = Vector4(0.0f, 0.0f, static_cast<float>(distance));
+    view.m_rotX = 0.0f;
+    view.m_rotY = 0.0f;
+    switch (which) {
+        case StandardView::Front:
+            break;
+        case StandardView::Top:
+            view.m_rotX = 90.0f;  // +y turned towards the eye, the front edge at the bottom
+            break;
+        case StandardView::Side:
+            view.m_rotY = -90.0f;  // +x towards the eye: seen from the right
+            break;
+        case StandardView::Iso: {
+            const float c = static_cast<float>(distance / std::numbers::sqrt3);
+            view.m_eye = Vector4(c, c, c);
+            break;
+        }
+    }
+}
+
+std::optional<StandardView> standardViewNamed(std::string_view name) {
+    if (name == "front") {
+        return StandardView::Front;
+    }
+    if (name == "top") {
+        return StandardView::Top;
+    }
+    if (name == "side") {
+        return StandardView::Side;
+    }
+    if (name == "iso") {
+        return StandardView::Iso;
+    }
+    return std::nullopt;
+}
+
+namespace {
+
+struct Vec3 {
+    double x, y, z;
+};
+
+double dot3(const Vec3& a, const Vec3& b) {
+    return a.x * b.x + a.y * b.y + a.z * b.z;
+}
+
+// The scene turn as the drawing applies it: about X first, then about Y (degrees).
+Vec3 turned(const ViewState& view, Vec3 p) {
+    const double ax = view.m_rotX * std::numbers::pi / 180.0;
+    const double ay = view.m_rotY * std::numbers::pi / 180.0;
+    const Vec3 q{p.x, p.y * std::cos(ax) - p.z * std::sin(ax),
+                 p.y * std::sin(ax) + p.z * std::cos(ax)};
+    return {q.x * std::cos(ay) + q.z * std::sin(ay), q.y, -q.x * std::sin(ay) + q.z * std::cos(ay)};
+}
+
+// Corners of the shown objects' boxes in scene coordinates (before the view's turn).
+std::vector<Vec3> shownCorners(const ViewState& view, const Scene& scene) {
+    std::vector<Vec3> corners;
+    auto addBox = [&](Vector4 lo, Vector4 hi) {
+        for (int i = 0; i < 8; ++i) {
+            corners.push_back(
+                {(i & 1) ? hi.x : lo.x, (i & 2) ? hi.y : lo.y, (i & 4) ? hi.z : lo.z});
+        }
+    };
+    if (scene.m_object1.loaded != 0 && view.m_showObject1) {
+        addBox(scene.m_object1.minCorner, scene.m_object1.maxCorner);
+    }
+    if (scene.m_object2.loaded != 0 && view.m_showObject2) {
+        Vector4 lo = scene.m_object2.minCorner + scene.m_object2Offset;
+        Vector4 hi = scene.m_object2.maxCorner + scene.m_object2Offset;
+        if (scene.m_object2Rotation != Vector4()) {
+            // Turned about its placement: any turn stays inside the sphere around the origin.
+            const float r = static_cast<float>(
+                std::max(length(scene.m_object2.minCorner), length(scene.m_object2.maxCorner)));
+            const Vector4 c = scene.m_object2Offset;
+            lo = Vector4(c.x - r, c.y - r, c.z - r);
+            hi = Vector4(c.x + r, c.y + r, c.z + r);
+        }
+        addBox(lo, hi);
+    }
+    corners.erase(std::remove_if(corners.begin(), corners.end(),
+                                 [](const Vec3& p) {
+                                     return !std::isfinite(p.x) || !std::isfinite(p.y) ||
+                                            !std::isfinite(p.z);
+                                 }),
+                  corners.end());
+    return corners;
+}
+
+// Unit vectors of the camera: from the target to the eye, to the right, and up.
+struct EyeFrame {
+    Vec3 back, right, up;
+};
+
+EyeFrame eyeFrame(const ViewState& view) {
+    const Vector4 d = view.m_eye - view.m_target;
+    const double len = length(d);
+    if (!std::isfinite(len) || len < 1e-12) {
+        return {{0, 0, 1}, {1, 0, 0}, {0, 1, 0}};
+    }
+    const Vec3 back{d.x / len, d.y / len, d.z / len};
+    // right = up(0, 1, 0) x back, as the look-at with +y up builds it.
+    Vec3 right{back.z, 0.0, -back.x};
+    const double rl = std::sqrt(dot3(right, right));
+    if (rl < 1e-9) {
+        right = {1, 0, 0};
+    } else {
+        right = {right.x / rl, right.y / rl, right.z / rl};
+    }
+    const Vec3 up{back.y * right.z - back.z * right.y, back.z * right.x - back.x * right.z,
+                  back.x * right.y - back.y * right.x};
+    return {back, right, up};
+}
+
+}  // namespace
+
+std::optional<double> fittingEyeDistance(const ViewState& view, const Scene& scene) {
+    const std::vector<Vec3> corners = shownCorners(view, scene);
+    if (corners.empty()) {
+        return std::nullopt;
+    }
+    const EyeFrame f = eyeFrame(view);
+    const double tanV = std::tan(22.5 * std::numbers::pi / 180.0);  // half of the 45 degrees
+    const double tanH = tanV * (view.m_aspect > 0.0 ? view.m_aspect : 1.0);
+    const Vec3 target{view.m_target.x, view.m_target.y, view.m_target.z};
+    double distance = 0.0;
+    for (const Vec3& corner : corners) {
+        const Vec3 t = turned(view, corner);
+        const Vec3 p{t.x - target.x, t.y - target.y, t.z - target.z};
+        const double depth = dot3(p, f.back);
+        distance = std::max({distance, depth + std::fabs(dot3(p, f.right)) / tanH,
+                             depth + std::fabs(dot3(p, f.up)) / tanV});
+    }
+    return distance;
+}
+
+bool fitSceneToView(ViewState& view, const Scene& scene, double margin) {
+    const std::optional<double> fit = fittingEyeDistance(view, scene);
+    if (!fit || !std::isfinite(*fit) || *fit <= 0.0) {
+        return false;
+    }
+    double radius = 0.0;
+    for (const Vec3& corner : shownCorners(view, scene)) {
+        radius = std::max(radius, std::sqrt(dot3(corner, corner)));
+    }
+    const double distance = std::clamp(*fit * margin, kMinEyeDistance, kMaxEyeDistance);
+    const EyeFrame f = eyeFrame(view);
+    view.m_eye = Vector4(static_cast<float>(view.m_target.x + f.back.x * distance),
+                         static_cast<float>(view.m_target.y + f.back.y * distance),
+                         static_cast<float>(view.m_target.z + f.back.z * distance));
+    // Everything lies between distance - radius and distance + radius from the eye.
+    const double nearest = distance - radius;
+    if (nearest > 0.0 && view.m_near > nearest / 2.0) {
+        view.m_near = nearest / 2.0;
+    } else if (nearest <= 0.0) {
+        view.m_near = std::max(distance / 1000.0, 1e-4);
+    }
+    view.m_far = std::max(view.m_far, 2.0 * (distance + radius));
+    return true;
+}
+
+bool isToggleKey(int32_t code) {
+    return code == kVkY || code == kVk1 || code == kVk2 || code == kVkF;
 }
 
 void KeyTable::press(int32_t code) {

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <string_view>
 
 #include "geometry/solid.h"
 #include "scene/scene.h"
@@ -22,12 +23,32 @@ void setViewportSize(ViewState& view, int32_t width, int32_t height);
 // counts as 1, so the planes stay ordered and finite.
 void placeCameraForObject(ViewState& view, const Solid& object1, double nearPlane);
 
-// Scales m_eye.z by `factor`, keeping it finite and its magnitude inside [1e-3, 1e6].
+// Scales the eye's distance from the origin by `factor` (m_eye.z alone when the eye is on the
+// z axis), keeping it finite and inside [1e-3, 1e6].
 void scaleEyeDistance(ViewState& view, double factor);
 
 // The wheel: n = |zDelta| / 120 whole notches; away from the user (positive) multiplies the
 // distance by 1.1^n, towards the user by 0.9^n.
 void applyWheel(ViewState& view, int32_t zDelta);
+
+// The wheel as a touchpad drives it: deltas are summed in view.m_wheelRemainder and every whole
+// notch of 120 is applied as applyWheel does; turning back drops the remainder of the other way.
+void applyWheelDelta(ViewState& view, int32_t zDelta);
+
+// Standard views. The eye keeps its distance from the target; front, top and side look along
+// an axis (the scene turned by the view's angles), iso looks from (+x, +y, +z) with y up.
+enum class StandardView { Front, Top, Side, Iso };
+void setStandardView(ViewState& view, StandardView which);
+// "front", "top", "side", "iso"; nothing for another name.
+std::optional<StandardView> standardViewNamed(std::string_view name);
+
+// Moves the eye along its direction so that the boxes of the shown objects (object 2 where it
+// is drawn) fill the view, with `margin` (> 1 leaves a border); widens the clip planes to hold
+// them. Returns false and leaves the view alone when no shown object is loaded.
+bool fitSceneToView(ViewState& view, const Scene& scene, double margin = 1.05);
+// The eye distance at which the shown objects just fit the view as it is turned now; nothing
+// when no shown object is loaded.
+std::optional<double> fittingEyeDistance(const ViewState& view, const Scene& scene);
 
 // Windows virtual-key codes of the keys the view acts on.
 enum : int32_t {
@@ -45,6 +66,9 @@ struct KeyTable {
     void press(int32_t code);
     void release(int32_t code);
 };
+
+// Keys whose action flips something: an auto-repeat of them must not flip it again.
+bool isToggleKey(int32_t code);
 
 // Runs the actions of the latched keys in the order Y, 1, 2, Page Up, Page Down, F, clearing
 // each entry it acts on. Returns true when the picture changed.

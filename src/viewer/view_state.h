@@ -43,6 +43,9 @@ struct ViewState {
     // Last mouse position in view client coordinates.
     MousePoint m_lastMouse;
 
+    // Wheel rotation not yet turned into whole steps (touchpads send small deltas).
+    int32_t m_wheelRemainder = 0;
+
     Vector4 m_eye{0.0f, 0.0f, 15.0f};
     Vector4 m_target;
     double m_near = kNearAfterReading;
