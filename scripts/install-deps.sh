@@ -8,7 +8,7 @@ packages=(
     libcli11-dev
     libgtest-dev libbenchmark-dev
     libgl-dev libglu1-mesa-dev libegl-dev libgl1-mesa-dri
-    qt6-base-dev libqt6opengl6-dev
+    qt6-base-dev libqt6opengl6-dev qt6-translations-l10n
     xvfb xauth
     libjpeg62-turbo-dev libgif-dev libpng-dev
     libcgal-dev

@@ -195,14 +195,25 @@ QRadioButton* CAnimator::radio(int axis, bool sinus) const {
     return sinus ? f.sinus : f.linear;
 }
 
+void CAnimator::enableAxisFields(int axis, bool sinus) {
+    // Only the fields of the chosen motion are read by a run.
+    const AxisFields& f = m_axes[static_cast<size_t>(axis)];
+    f.step->setEnabled(!sinus);
+    f.amplitude->setEnabled(sinus);
+    f.angleStep->setEnabled(sinus);
+    f.startAngle->setEnabled(sinus);
+}
+
 void CAnimator::OnLinear(int axis) {
     radio(axis, false)->setChecked(true);
     (axis == 0 ? m_xSinus : axis == 1 ? m_ySinus : m_zSinus) = 0;
+    enableAxisFields(axis, false);
 }
 
 void CAnimator::OnSinus(int axis) {
     radio(axis, true)->setChecked(true);
     (axis == 0 ? m_xSinus : axis == 1 ? m_ySinus : m_zSinus) = 1;
+    enableAxisFields(axis, true);
 }
 
 void CAnimator::OnFormatChanged() {

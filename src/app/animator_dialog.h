@@ -63,6 +63,7 @@ public:
     void setPrompts(Prompts& prompts) { m_prompts = &prompts; }
 
 private:
+    void enableAxisFields(int axis, bool sinus);
     struct AxisFields {
         QRadioButton* linear;
         QRadioButton* sinus;

@@ -9,10 +9,18 @@ namespace korvan::app {
 namespace {
 
 constexpr std::array kCommands = {
-    CommandInfo{ID_OPEN_OBJECT1, "Citanje objekta1 iz datoteke", false},
-    CommandInfo{ID_OPEN_OBJECT2, "Citanje objekta2 iz datoteke", false},
-    CommandInfo{ID_SAVE_OBJECT1, "Spremanje objekta1 u datoteku", false},
-    CommandInfo{ID_SAVE_OBJECT2, "Spremanje objekta2 u datoteku", false},
+    CommandInfo{ID_OPEN_OBJECT1, "Citanje objekta1 iz datoteke", false, "Ctrl+O"},
+    CommandInfo{ID_OPEN_OBJECT2, "Citanje objekta2 iz datoteke", false, "Ctrl+Shift+O"},
+    CommandInfo{ID_SAVE_OBJECT1, "Spremanje objekta1 u datoteku", false, "Ctrl+S"},
+    CommandInfo{ID_SAVE_OBJECT2, "Spremanje objekta2 u datoteku", false, "Ctrl+Shift+S"},
+    CommandInfo{ID_UNDO, "Vraca objekte kakvi su bili prije zadnje promjene\nPonisti", false,
+                "Ctrl+Z"},
+    CommandInfo{ID_REDO, "Ponovo obavlja ponistenu promjenu\nPonovi", false, "Ctrl+Y"},
+    CommandInfo{ID_FIT_VIEW, "Smjesta cijelu scenu u prikaz (tipka Home)", false},
+    CommandInfo{ID_VIEW_FRONT, "Pogled sprijeda (tipka 1 na numerickoj tipkovnici)", false},
+    CommandInfo{ID_VIEW_TOP, "Pogled odozgo (tipka 7 na numerickoj tipkovnici)", false},
+    CommandInfo{ID_VIEW_SIDE, "Pogled sa strane (tipka 3 na numerickoj tipkovnici)", false},
+    CommandInfo{ID_VIEW_ISO, "Izometrijski pogled (tipka 9 na numerickoj tipkovnici)", false},
     CommandInfo{ID_APP_EXIT, "Izlaz iz programa\nIzlaz", false},
     CommandInfo{ID_UNION, "Obavlja uniju objekta1 i objekta2", false},
     CommandInfo{ID_INTERSECTION, "Obavlja presjek objekta1 i objekta2", false},
@@ -50,6 +58,10 @@ constexpr std::array kFileMenu = {
     MenuItem{ID_NONE, ""},
     MenuItem{ID_APP_EXIT, "I&zlaz"},
 };
+constexpr std::array kEditMenu = {
+    MenuItem{ID_UNDO, "&Ponisti"},
+    MenuItem{ID_REDO, "Po&novi"},
+};
 constexpr std::array kActionsMenu = {
     MenuItem{ID_UNION, "&Unija"},
     MenuItem{ID_INTERSECTION, "&Presjek"},
@@ -73,6 +85,12 @@ constexpr std::array kViewMenu = {
     MenuItem{ID_VIEW_STATUS_BAR, "&Status Bar"},
     MenuItem{ID_NONE, ""},
     MenuItem{ID_OBJECT_INFO, "Info o tijelima"},
+    MenuItem{ID_NONE, ""},
+    MenuItem{ID_FIT_VIEW, "Cijela scena\tHome"},
+    MenuItem{ID_VIEW_FRONT, "Pogled sprijeda\tNum 1"},
+    MenuItem{ID_VIEW_TOP, "Pogled odozgo\tNum 7"},
+    MenuItem{ID_VIEW_SIDE, "Pogled sa strane\tNum 3"},
+    MenuItem{ID_VIEW_ISO, "Izometrijski pogled\tNum 9"},
 };
 constexpr std::array kOctreeMenu = {
     MenuItem{ID_CELLS_INNER, "Unutarnje celije\t&1"},
@@ -86,9 +104,9 @@ constexpr std::array kHelpMenu = {
     MenuItem{ID_APP_ABOUT, "O programu.."},
 };
 const std::array kMenuBar = {
-    MenuDefinition{"&Datoteka", kFileMenu}, MenuDefinition{"&Akcije", kActionsMenu},
-    MenuDefinition{"Pr&ikazi", kViewMenu},  MenuDefinition{"&Oktalno stablo", kOctreeMenu},
-    MenuDefinition{"&Pomoc", kHelpMenu},
+    MenuDefinition{"&Datoteka", kFileMenu},         MenuDefinition{"&Uredi", kEditMenu},
+    MenuDefinition{"&Akcije", kActionsMenu},        MenuDefinition{"Pr&ikazi", kViewMenu},
+    MenuDefinition{"&Oktalno stablo", kOctreeMenu}, MenuDefinition{"&Pomoc", kHelpMenu},
 };
 constexpr std::array kPopupMenu = {
     MenuItem{ID_MOVE_OBJECT2, "Pomicanje objekta 2"},
@@ -96,6 +114,12 @@ constexpr std::array kPopupMenu = {
     MenuItem{ID_UNION, "Unija"},
     MenuItem{ID_DIFFERENCE, "Razlika"},
     MenuItem{ID_INTERSECTION, "Presjek"},
+    MenuItem{ID_NONE, ""},
+    MenuItem{ID_FIT_VIEW, "Cijela scena"},
+    MenuItem{ID_VIEW_FRONT, "Pogled sprijeda"},
+    MenuItem{ID_VIEW_TOP, "Pogled odozgo"},
+    MenuItem{ID_VIEW_SIDE, "Pogled sa strane"},
+    MenuItem{ID_VIEW_ISO, "Izometrijski pogled"},
 };
 constexpr std::array<int32_t, 13> kToolbar = {
     ID_OPEN_OBJECT1, ID_OPEN_OBJECT2, ID_NONE,       ID_SAVE_OBJECT1, ID_SAVE_OBJECT2,

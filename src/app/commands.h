@@ -39,6 +39,13 @@ enum CommandId : int32_t {
     ID_EDGE_SAMPLING = 32842,
     ID_OBJECT_INFO = 32844,
     ID_CLOSED_RESULT = 32845,
+    ID_UNDO = 32850,
+    ID_REDO = 32851,
+    ID_FIT_VIEW = 32852,
+    ID_VIEW_FRONT = 32853,
+    ID_VIEW_TOP = 32854,
+    ID_VIEW_SIDE = 32855,
+    ID_VIEW_ISO = 32856,
     ID_VIEW_TOOLBAR = 59392,
     ID_VIEW_STATUS_BAR = 59393,
     ID_APP_ABOUT = 57664,
@@ -50,6 +57,8 @@ struct CommandInfo {
     // Status-bar prompt, optionally followed by "\n" and the tooltip; empty when none.
     const char* prompt;
     bool checkable;
+    // Key sequence of the menu item (QKeySequence's portable text); null when none.
+    const char* shortcut = nullptr;
 };
 
 struct MenuItem {

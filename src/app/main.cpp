@@ -6,5 +6,6 @@ int main(int argc, char** argv) {
     if (!app.InitInstance()) {
         return 1;
     }
+    app.OpenStartupFiles(app.arguments().mid(1));
     return app.exec();
 }

@@ -1,7 +1,11 @@
 #include "app/main_app.h"
 
 #include <QDir>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QSurfaceFormat>
+#include <QTimer>
+#include <QTranslator>
 
 #include "app/about_box.h"
 #include "app/commands.h"
@@ -13,6 +17,13 @@ CMainApp::CMainApp(int& argc, char** argv) : QApplication(argc, argv) {
     setOrganizationName(QStringLiteral("Tarvel_diplomski"));
     setApplicationName(QStringLiteral("Korvan"));
     setApplicationDisplayName(QStringLiteral("Korvan"));
+    // The program speaks Croatian whatever the user's locale: Qt's own dialogs and buttons too.
+    // Numbers keep the locale the fields were written for, so only the texts change.
+    auto* translator = new QTranslator(this);
+    if (translator->load(QLocale(QLocale::Croatian, QLocale::Croatia), QStringLiteral("qtbase"),
+                         QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        installTranslator(translator);
+    }
 }
 
 CMainApp::~CMainApp() = default;
@@ -34,6 +45,19 @@ bool CMainApp::InitInstance() {
     m_pMainWnd->show();
     g_startDir = QDir::currentPath().toStdString();
     return true;
+}
+
+void CMainApp::OpenStartupFiles(const QStringList& files) {
+    if (files.isEmpty() || !m_pMainWnd) {
+        return;
+    }
+    // Read once the window is up, as "Otvori objekt" reads a chosen file.
+    QTimer::singleShot(0, m_pMainWnd.get(), [frame = m_pMainWnd.get(), files] {
+        if (frame->view().OpenFile(1, files[0]) && files.size() > 1) {
+            frame->view().OpenFile(2, files[1]);
+        }
+        frame->updateCommandStates();
+    });
 }
 
 bool CMainApp::OnCommand(int32_t id) {

@@ -22,6 +22,8 @@ public:
 
     // Creates and shows the main window; false when it cannot be created.
     bool InitInstance();
+    // korvan [A.obj [B.obj]]: object 1 and object 2 from the command line.
+    void OpenStartupFiles(const QStringList& files);
 
     // The application's commands: 57664 (about box) and 57665 (exit).
     bool OnCommand(int32_t id);

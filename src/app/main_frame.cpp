@@ -2,6 +2,8 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QDir>
+#include <QFileInfo>
 #include <QGuiApplication>
 #include <QMenuBar>
 #include <QStatusBar>
@@ -70,6 +72,10 @@ CMainFrame::CMainFrame() {
         }
     });
 
+    m_view.setStatusHandler([this](const QString& text) { m_statusBar->showMessage(text); });
+    m_view.setRecentFilesHandler([this] { rebuildRecentMenus(); });
+    rebuildRecentMenus();
+
     m_view.setIdleHandler([this] {
         // Closing waits for the operation; it happens once the handler has returned.
         if (m_closePending) {
@@ -101,9 +107,15 @@ QAction* CMainFrame::makeAction(const MenuItem& item, bool forToolbar) {
     action->setObjectName(QString::number(item.id));
     action->setStatusTip(promptOf(info));
     action->setToolTip(tooltipOf(info, QString::fromLatin1(item.text)));
-    // The "\t&1" hints are text only: the digit keys belong to the view.
-    action->setShortcut(QKeySequence());
-    action->setShortcutContext(Qt::WidgetShortcut);
+    // The "\t&1" hints are text only: the digit keys belong to the view. Only the menu's
+    // copy of a command carries its Ctrl shortcut, so that no key is bound twice.
+    if (!forToolbar && info != nullptr && info->shortcut != nullptr) {
+        action->setShortcut(QKeySequence(QString::fromLatin1(info->shortcut)));
+        action->setShortcutContext(Qt::WindowShortcut);
+    } else {
+        action->setShortcut(QKeySequence());
+        action->setShortcutContext(Qt::WidgetShortcut);
+    }
     if (info != nullptr && info->checkable) {
         action->setCheckable(true);
     }
@@ -132,6 +144,17 @@ void CMainFrame::buildCommandUi() {
         }
         // Menus show the current enable and check state when they open.
         connect(menu, &QMenu::aboutToShow, this, [this] { updateCommandStates(); });
+        if (definition.items.data() == menuBarLayout().front().items.data()) {
+            // The recent files, above "Izlaz".
+            QAction* exitSeparator = menu->actions().at(menu->actions().size() - 2);
+            m_recent[0] = new QMenu(QStringLiteral("Nedavne datoteke u objekt1"), menu);
+            m_recent[1] = new QMenu(QStringLiteral("Nedavne datoteke u objekt2"), menu);
+            m_recent[0]->setObjectName(QStringLiteral("recent1"));
+            m_recent[1]->setObjectName(QStringLiteral("recent2"));
+            menu->insertSeparator(exitSeparator);
+            menu->insertMenu(exitSeparator, m_recent[0]);
+            menu->insertMenu(exitSeparator, m_recent[1]);
+        }
     }
 
     m_toolBar = addToolBar(QStringLiteral("Toolbar"));
@@ -279,6 +302,26 @@ void CMainFrame::setCellDisplayMode(int32_t mode, int32_t checkedId) {
     m_view.requestRedraw();
 }
 
+void CMainFrame::rebuildRecentMenus() {
+    for (int32_t n : {1, 2}) {
+        QMenu* menu = m_recent[n - 1];
+        menu->clear();
+        int index = 1;
+        for (const QString& path : m_view.recentFiles()) {
+            const QString text = QStringLiteral("&%1 %2").arg(index++).arg(
+                QDir::toNativeSeparators(path).replace(QLatin1Char('&'), QStringLiteral("&&")));
+            QAction* action = menu->addAction(text);
+            connect(action, &QAction::triggered, this, [this, n, path] {
+                if (!m_view.busy()) {
+                    m_view.OpenFile(n, path);
+                    updateCommandStates();
+                }
+            });
+        }
+        menu->setEnabled(!menu->isEmpty());
+    }
+}
+
 void CMainFrame::updateLockIndicators() {
     const LockKeyState locks = queryLockKeys();
     m_capsPane.setEnabled(locks.caps);
@@ -293,6 +336,10 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
         return;
     }
     m_closePending = false;
+    if (!m_view.maySafelyDiscardResult()) {
+        event->ignore();
+        return;
+    }
     QMainWindow::closeEvent(event);
 }
 

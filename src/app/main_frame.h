@@ -14,6 +14,7 @@
 #include "app/scene_view.h"
 
 class QAction;
+class QMenu;
 class QStatusBar;
 class QToolBar;
 
@@ -34,6 +35,8 @@ public:
     QAction* menuAction(int32_t id) const;
     QAction* toolbarAction(int32_t id) const;
     QToolBar* toolBar() const { return m_toolBar; }
+    // "Nedavne datoteke" for object 1 or 2.
+    QMenu* recentMenu(int32_t objectNumber) const { return m_recent[objectNumber == 1 ? 0 : 1]; }
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -47,6 +50,7 @@ private:
     QAction* makeAction(const MenuItem& item, bool forToolbar);
     void setCellDisplayMode(int32_t mode, int32_t checkedId);
     void updateLockIndicators();
+    void rebuildRecentMenus();
 
     QStatusBar* m_statusBar = nullptr;
     QToolBar* m_toolBar = nullptr;
@@ -58,6 +62,7 @@ private:
     QLabel m_numPane;
     QLabel m_scrollPane;
     bool m_closePending = false;
+    QMenu* m_recent[2] = {nullptr, nullptr};
 };
 
 }  // namespace korvan::app

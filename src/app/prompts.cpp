@@ -18,6 +18,23 @@ void Prompts::message(QWidget* parent, const QString& text, const QString& capti
     box.exec();
 }
 
+Prompts::Answer Prompts::question(QWidget* parent, const QString& text) {
+    QMessageBox box(parent);
+    box.setWindowTitle(QApplication::applicationDisplayName());
+    box.setText(text);
+    box.setIcon(QMessageBox::Question);
+    box.setStandardButtons(QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel);
+    box.setDefaultButton(QMessageBox::Yes);
+    switch (box.exec()) {
+        case QMessageBox::Yes:
+            return Answer::Yes;
+        case QMessageBox::No:
+            return Answer::No;
+        default:
+            return Answer::Cancel;
+    }
+}
+
 QString Prompts::openFileName(QWidget* parent, const QString& folder, const QString& filter) {
     QFileDialog dialog(parent, QString(), folder, filter);
     dialog.setFileMode(QFileDialog::ExistingFile);

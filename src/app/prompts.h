@@ -12,6 +12,7 @@ namespace korvan::app {
 class Prompts {
 public:
     enum class Icon { None, Information, Error };
+    enum class Answer { Yes, No, Cancel };
 
     virtual ~Prompts() = default;
     // A modal message box with an OK button; `caption` empty means the program's name.
@@ -21,6 +22,8 @@ public:
     // File-save dialog with `defaultSuffix` and a prompt before replacing a file.
     virtual QString saveFileName(QWidget* parent, const QString& folder, const QString& filter,
                                  const QString& defaultSuffix);
+    // A question with "Da", "Ne" and "Odustani".
+    virtual Answer question(QWidget* parent, const QString& text);
     // Runs a dialog modally and returns its result (QDialog::Accepted or Rejected).
     virtual int runDialog(QDialog& dialog);
 };

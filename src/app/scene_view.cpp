@@ -2,11 +2,19 @@
 
 #include <QApplication>
 #include <QCursor>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QMenu>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QOpenGLContext>
+#include <QOpenGLFunctions>
+#include <QUrl>
 #include <QWheelEvent>
+
+#include <chrono>
 
 #include "app/info_view.h"
 
@@ -19,6 +27,7 @@ CSceneView::CSceneView(QWidget* parent)
     // Modes 2 and 3 follow plain mouse movement, without a button held.
     setMouseTracking(true);
     setMinimumSize(1, 1);
+    setAcceptDrops(true);
     m_popup = std::make_unique<QMenu>();
     for (const MenuItem& item : popupMenuLayout()) {
         if (item.id == ID_NONE) {
@@ -28,12 +37,11 @@ CSceneView::CSceneView(QWidget* parent)
         QAction* action = m_popup->addAction(QString::fromLatin1(item.text));
         action->setData(item.id);
     }
-    connect(&m_timer, &QTimer::timeout, this, [this] { OnTimer(); });
-    m_timer.start(5);
+    // Nothing draws on a clock: input, operations and resizes ask for a picture when they
+    // change one, so an idle window costs nothing.
 }
 
 CSceneView::~CSceneView() {
-    m_timer.stop();
     // The base class destroys the context later; by then this part of the object is gone.
     disconnect(m_contextConnection);
     releaseGL();
@@ -80,20 +88,60 @@ void CSceneView::resizeGL(int w, int h) {
     m_redraw = 1;
 }
 
+void CSceneView::requestRedraw() {
+    m_redraw = 1;
+    update();
+}
+
 void CSceneView::paintGL() {
     // Mid-operation the meshes may be half built; the last picture stays.
     if (m_glReady == 0 || (busy() && !m_drawWhileBusy)) {
         return;
     }
     // The compositor shares nothing with this context, but the state is cheap to restate.
+    const auto start = std::chrono::steady_clock::now();
     setupFixedState();
     applyViewport(m_viewState);
     m_renderer.drawScene(m_scene, m_viewState);
-    if (const auto rate = m_frameRate.frameDrawn()) {
-        if (QWidget* frame = window(); frame != nullptr && frame != this) {
-            frame->setWindowTitle(QStringLiteral("Korvan") +
-                                  QString::asprintf("           FPS: %5.2lf", *rate));
+    // Drawn only on change, so the rate is that of this drawing, finished.
+    context()->functions()->glFinish();
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    m_lastFrameRate = seconds > 0.0 ? 1.0 / seconds : 0.0;
+    m_redraw = 0;
+    ++m_framesDrawn;
+    updateCaption();
+}
+
+void CSceneView::updateCaption() {
+    QWidget* frame = window();
+    if (frame == nullptr || frame == this) {
+        return;
+    }
+    QStringList names;
+    for (int32_t n : {1, 2}) {
+        const Solid& solid = n == 1 ? m_scene.m_object1 : m_scene.m_object2;
+        if (solid.loaded == 0) {
+            continue;
         }
+        const QString& file = fileName(n);
+        const QString name = !file.isEmpty()               ? QFileInfo(file).fileName()
+                             : (n == 1 && m_resultUnsaved) ? QStringLiteral("rezultat")
+                                                           : QStringLiteral("generirano");
+        names << QStringLiteral("objekt%1: %2").arg(n).arg(name);
+    }
+    // Qt adds the program's name after the title; "[*]" marks an unsaved result.
+    QString title = names.join(QStringLiteral(", ")) + QStringLiteral("[*]");
+    if (m_lastFrameRate > 0.0) {
+        title += QString::asprintf("           FPS: %5.2lf", m_lastFrameRate);
+    }
+    frame->setWindowTitle(title.trimmed());
+    frame->setWindowModified(m_resultUnsaved);
+}
+
+void CSceneView::showStatus(const QString& text) {
+    if (m_onStatus) {
+        m_onStatus(text);
     }
 }
 
@@ -107,14 +155,14 @@ void CSceneView::OnTimer() {
     if (busy()) {
         return;
     }
+    if (m_keys.m_keyDown[kVkY] == 1 && m_scene.m_object2Offset != Vector4()) {
+        m_undo.push(snapshot());  // Y drops a placement: one step of "Ponisti"
+    }
     if (runKeyActions(m_keys, m_viewState, m_scene)) {
         m_redraw = 1;
     }
     if (m_redraw != 0) {
         update();
-        if (m_scene.m_animationRunning) {
-            m_redraw = 0;
-        }
     }
 }
 
@@ -161,16 +209,50 @@ int32_t virtualKeyOf(int key, Qt::KeyboardModifiers modifiers) {
 }
 
 void CSceneView::keyPressEvent(QKeyEvent* event) {
+    // Keys with Ctrl or Alt are the menus' shortcuts, not the view's keys.
+    if (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) {
+        QOpenGLWidget::keyPressEvent(event);
+        return;
+    }
+    const bool keypad = (event->modifiers() & Qt::KeypadModifier) != 0;
+    if (event->key() == Qt::Key_Home) {
+        OnFitToView();
+        return;
+    }
+    if (keypad && !event->isAutoRepeat()) {
+        // The keypad's digits choose the standard views, as in other 3-D programs.
+        switch (event->key()) {
+            case Qt::Key_1:
+                OnStandardView(StandardView::Front);
+                return;
+            case Qt::Key_7:
+                OnStandardView(StandardView::Top);
+                return;
+            case Qt::Key_3:
+                OnStandardView(StandardView::Side);
+                return;
+            case Qt::Key_9:
+                OnStandardView(StandardView::Iso);
+                return;
+            default:
+                break;
+        }
+    }
     const int32_t code = virtualKeyOf(event->key(), event->modifiers());
     if (code < 0) {
         QOpenGLWidget::keyPressEvent(event);
         return;
     }
+    // Held down, a switch must not flip back and forth; Page Up and Down keep stepping.
+    if (event->isAutoRepeat() && isToggleKey(code)) {
+        return;
+    }
+    // Acted on at once: a tap shorter than a frame still counts, and only once.
     m_keys.press(code);
+    OnTimer();
 }
 
 void CSceneView::keyReleaseEvent(QKeyEvent* event) {
-    // An auto-repeat arrives as release + press; only the real release clears the key.
     if (event->isAutoRepeat()) {
         return;
     }
@@ -188,7 +270,9 @@ void CSceneView::mousePressEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) {
         onLeftButtonDown(m_viewState, p.x(), p.y());
     } else if (event->button() == Qt::RightButton) {
-        if (onRightButtonDown(m_viewState, p.x(), p.y())) {
+        const bool opensMenu = onRightButtonDown(m_viewState, p.x(), p.y());
+        endObject2Move();
+        if (opensMenu) {
             openPopupMenu(event->globalPosition().toPoint());
         }
     }
@@ -197,21 +281,84 @@ void CSceneView::mousePressEvent(QMouseEvent* event) {
 void CSceneView::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton) {
         onLeftButtonUp(m_viewState);
+        endObject2Move();
     }
+}
+
+void CSceneView::beginObject2Move() {
+    m_moveStart = snapshot();
+}
+
+void CSceneView::endObject2Move() {
+    if (!m_moveStart || m_viewState.m_mouseMode == kMouseMoveObject2 ||
+        m_viewState.m_mouseMode == kMouseRotateObject2) {
+        return;
+    }
+    // A move that changed the placement is one step of "Ponisti".
+    if (m_moveStart->object2Offset != m_scene.m_object2Offset ||
+        m_moveStart->object2Rotation != m_scene.m_object2Rotation) {
+        m_undo.push(std::move(*m_moveStart));
+    }
+    m_moveStart.reset();
 }
 
 void CSceneView::mouseMoveEvent(QMouseEvent* event) {
     const QPoint p = event->position().toPoint();
     if (onMouseMove(m_viewState, m_scene, p.x(), p.y(),
                     (event->modifiers() & Qt::ShiftModifier) != 0)) {
-        m_redraw = 1;
+        requestRedraw();
     }
 }
 
 void CSceneView::wheelEvent(QWheelEvent* event) {
-    applyWheel(m_viewState, event->angleDelta().y());
-    m_redraw = 1;
+    // Touchpads send small deltas: they add up to whole steps.
+    applyWheelDelta(m_viewState, event->angleDelta().y());
+    requestRedraw();
     event->accept();
+}
+
+namespace {
+
+QStringList droppedObjFiles(const QMimeData* data) {
+    QStringList files;
+    if (data == nullptr || !data->hasUrls()) {
+        return files;
+    }
+    for (const QUrl& url : data->urls()) {
+        if (url.isLocalFile()) {
+            files << url.toLocalFile();
+        }
+    }
+    return files;
+}
+
+}  // namespace
+
+void CSceneView::dragEnterEvent(QDragEnterEvent* event) {
+    if (!busy() && !droppedObjFiles(event->mimeData()).isEmpty()) {
+        event->acceptProposedAction();
+    }
+}
+
+void CSceneView::dropEvent(QDropEvent* event) {
+    const QStringList files = droppedObjFiles(event->mimeData());
+    if (busy() || files.isEmpty()) {
+        return;
+    }
+    event->acceptProposedAction();
+    // Two files: object 1 and object 2; one file: the half of the view it was dropped on.
+    const int32_t first = files.size() > 1 || event->position().x() < width() / 2.0 ? 1 : 2;
+    const QString path1 = files[0];
+    const QString path2 = files.size() > 1 ? files[1] : QString();
+    // Not inside the drag source's event: the load may ask questions and show messages.
+    QMetaObject::invokeMethod(
+        this,
+        [this, first, path1, path2] {
+            if (OpenFile(first, path1) && !path2.isEmpty()) {
+                OpenFile(2, path2);
+            }
+        },
+        Qt::QueuedConnection);
 }
 
 void CSceneView::openPopupMenu(const QPoint& globalPos) {
@@ -234,7 +381,13 @@ CSceneView::BusyScope::~BusyScope() {
     if (--m_view.m_busy == 0) {
         QApplication::restoreOverrideCursor();
         m_view.m_redraw = 1;
-        m_view.update();
+        // The popup's place is drawn anew before any message covers the window.
+        if (m_view.isVisible()) {
+            m_view.repaint();
+        } else {
+            m_view.update();
+        }
+        m_view.updateCaption();
         m_view.showPendingMessages();
         if (m_view.m_onIdle) {
             m_view.m_onIdle();
@@ -254,7 +407,11 @@ void CSceneView::SetProgressText(const std::string& text) {
 }
 
 void CSceneView::CloseProgressPopup() {
-    m_progress.reset();
+    if (m_progress) {
+        m_progress->hide();
+        m_progress.reset();
+        update();
+    }
 }
 
 void CSceneView::ShowMessage(const std::string& text) {

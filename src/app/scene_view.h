@@ -5,15 +5,17 @@
 #include <QOpenGLWidget>
 #include <QPointer>
 #include <QString>
-#include <QTimer>
+#include <QStringList>
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "app/commands.h"
 #include "app/prompts.h"
+#include "app/undo_history.h"
 #include "image/image.h"
 #include "scene/animation.h"
 #include "scene/progress.h"
@@ -39,15 +41,19 @@ public:
     // Enable and check state of the view's commands; false when `id` is not the view's.
     bool OnUpdateCommand(int32_t id, CommandState& state) const;
 
-    // The timer tick: key actions, then a redraw request when the picture changed.
+    // Key actions of the presses not yet acted on, then a redraw request when the picture
+    // changed. Key presses call it at once, so every press acts exactly once.
     void OnTimer();
 
     Scene& scene() { return m_scene; }
     const Scene& scene() const { return m_scene; }
     ViewState& viewState() { return m_viewState; }
     KeyTable& keyTable() { return m_keys; }
-    // The picture changed: the next timer tick draws it.
-    void requestRedraw() { m_redraw = 1; }
+    // The picture changed: it is drawn once the event loop is free. Nothing is drawn otherwise.
+    void requestRedraw();
+    // Frames per second of the last drawing (0 before the first).
+    double lastFrameRate() const { return m_lastFrameRate; }
+    int64_t framesDrawn() const { return m_framesDrawn; }
 
     Prompts& prompts() { return *m_prompts; }
     void setPrompts(std::unique_ptr<Prompts> prompts) { m_prompts = std::move(prompts); }
@@ -81,12 +87,44 @@ public:
 
     // Operations behind the commands.
     void LoadObject(int32_t objectNumber);
-    void SaveObject(int32_t objectNumber);
+    // True once the object is written.
+    bool SaveObject(int32_t objectNumber);
     void RunBoolean(int32_t commandId);
     void OnGenerator();
     void OnSamplingFactor();
     void OnObjectInfo();
     void OnSaveViewImage();
+    // Reads `path` into object 1 or 2 as "Otvori objekt" does once a file is chosen (asking
+    // first when object 1 holds an unsaved result); false when nothing was read.
+    bool OpenFile(int32_t objectNumber, const QString& path);
+    // Ctrl+Z / Ctrl+Y: the state of both objects and object 2's placement before / after the
+    // last change.
+    void OnUndo();
+    void OnRedo();
+    const UndoHistory& undoHistory() const { return m_undo; }
+    // Moves the eye so that the shown objects fill the view; the standard views.
+    void OnFitToView();
+    void OnStandardView(StandardView which);
+
+    // The files the objects came from (empty when generated, a result, or none).
+    const QString& fileName(int32_t objectNumber) const {
+        return m_fileName[objectNumber == 1 ? 0 : 1];
+    }
+    // Object 1 is a result that was not saved since.
+    bool resultUnsaved() const { return m_resultUnsaved; }
+    // Before object 1 or the window goes: asks whether to save an unsaved result. False when
+    // the user cancels (or the save did not happen).
+    bool maySafelyDiscardResult();
+    // Files read or written lately, newest first.
+    const QStringList& recentFiles() const { return m_recentFiles; }
+    // Told when the caption or the recent files change, and given status-bar texts.
+    void setStatusHandler(std::function<void(const QString&)> handler) {
+        m_onStatus = std::move(handler);
+    }
+    void setRecentFilesHandler(std::function<void()> handler) {
+        m_onRecentFiles = std::move(handler);
+    }
+    void showStatus(const QString& text);
     // "&Animacija": the dialog (kept with its values for the next opening), then the run with
     // the dialog out of the way; after PREDPOGLED the dialog comes back.
     void OnAnimation();
@@ -107,6 +145,8 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     struct PendingMessage {
@@ -117,6 +157,15 @@ private:
     void queueMessage(const QString& text, const QString& caption, Prompts::Icon icon);
     void showPendingMessages();
     void rememberFolderOf(const QString& path);
+    void rememberRecentFile(const QString& path);
+    // Window caption: the files' names, a mark for an unsaved result, the frame rate.
+    void updateCaption();
+    // The state before a change, kept for "Ponisti" once the change is done.
+    SceneSnapshot snapshot() { return m_undo.capture(m_scene, m_fileName, m_resultUnsaved); }
+    void restore(SceneSnapshot state);
+    // Object 2's placement when a mouse mode that moves it began.
+    void beginObject2Move();
+    void endObject2Move();
     // After a load or a generation: shows why it was refused, or places the camera for a new
     // object 1 and reports the counts with `report`.
     void finishNewObject(int32_t objectNumber, const Status& status, double nearPlane,
@@ -137,7 +186,15 @@ private:
     int32_t m_glReady = 0;
     int32_t m_busy = 0;
     bool m_drawWhileBusy = false;
-    QTimer m_timer;
+    double m_lastFrameRate = 0.0;
+    int64_t m_framesDrawn = 0;
+    UndoHistory m_undo;
+    std::optional<SceneSnapshot> m_moveStart;
+    QString m_fileName[2];
+    bool m_resultUnsaved = false;
+    QStringList m_recentFiles;
+    std::function<void(const QString&)> m_onStatus;
+    std::function<void()> m_onRecentFiles;
     QMetaObject::Connection m_contextConnection;
     std::unique_ptr<Prompts> m_prompts;
     std::unique_ptr<CInfoView> m_progress;

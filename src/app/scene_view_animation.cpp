@@ -20,8 +20,8 @@ namespace {
 // starts another command (the view refuses commands while busy; closing waits).
 class ViewFrameSink final : public QObject, public FrameSink {
 public:
-    ViewFrameSink(CSceneView& view, std::string folder)
-        : m_view(view), m_folder(std::move(folder)) {
+    ViewFrameSink(CSceneView& view, std::string folder, int32_t frameCount)
+        : m_view(view), m_folder(std::move(folder)), m_frameCount(frameCount) {
         QCoreApplication::instance()->installEventFilter(this);
     }
     ~ViewFrameSink() override { QCoreApplication::instance()->removeEventFilter(this); }
@@ -33,6 +33,10 @@ public:
         if (!m_folder.empty() && (base.empty() || base.front() != '/')) {
             base = m_folder + "/" + base;
         }
+        // The user sees how far the run is and how to stop it.
+        m_view.showStatus(QStringLiteral("Slika %1/%2 - tipka Esc prekida animaciju")
+                              .arg(number + 1)
+                              .arg(m_frameCount));
         // On screen at once, as the frame is written.
         m_view.drawFrameNow();
         return SaveViewImage(m_view.grabPicture(), number, base, extension).ok();
@@ -68,6 +72,7 @@ protected:
 private:
     CSceneView& m_view;
     std::string m_folder;
+    int32_t m_frameCount;
     bool m_stop = false;
 };
 
@@ -75,12 +80,24 @@ private:
 
 void CSceneView::runAnimation(const AnimationSettings& settings) {
     AnimationResult result;
+    SceneSnapshot before = snapshot();
     {
-        // The timer draws nothing and commands wait while the view is busy.
+        // Nothing else draws and commands wait while the view is busy.
         BusyScope busy(*this);
-        ViewFrameSink sink(*this, QFile::encodeName(m_currentFolder).toStdString());
+        ViewFrameSink sink(*this, QFile::encodeName(m_currentFolder).toStdString(),
+                           settings.frameCount);
         result = RunAnimation(m_scene, settings, sink);
+        if (settings.preview == 0 && result.framesDone > 0) {
+            // The whole run is one step of "Ponisti".
+            m_undo.push(std::move(before));
+            m_fileName[0].clear();
+            m_resultUnsaved = true;
+        }
     }
+    showStatus(result.stopped
+                   ? QStringLiteral("Animacija prekinuta nakon %1 slika").arg(result.framesDone)
+                   : QStringLiteral("Animacija gotova: %1 slika").arg(result.framesDone));
+    updateCaption();
     if (!result.status) {
         m_prompts->message(window(), QString::fromStdString(result.status.message()),
                            QStringLiteral("Greska"), Prompts::Icon::Error);

@@ -5,6 +5,7 @@
 #include <QImage>
 
 #include <cstring>
+#include <optional>
 
 #include "app/generator_dialog.h"
 #include "app/info_display.h"
@@ -56,7 +57,28 @@ bool CSceneView::OnCommand(int32_t id) {
             return true;
         case ID_COLORED_MATERIALS:
             m_viewState.m_coloredMaterials = !m_viewState.m_coloredMaterials;
-            m_redraw = 1;
+            requestRedraw();
+            return true;
+        case ID_UNDO:
+            OnUndo();
+            return true;
+        case ID_REDO:
+            OnRedo();
+            return true;
+        case ID_FIT_VIEW:
+            OnFitToView();
+            return true;
+        case ID_VIEW_FRONT:
+            OnStandardView(StandardView::Front);
+            return true;
+        case ID_VIEW_TOP:
+            OnStandardView(StandardView::Top);
+            return true;
+        case ID_VIEW_SIDE:
+            OnStandardView(StandardView::Side);
+            return true;
+        case ID_VIEW_ISO:
+            OnStandardView(StandardView::Iso);
             return true;
         case ID_OBJECT_INFO:
             OnObjectInfo();
@@ -64,6 +86,7 @@ bool CSceneView::OnCommand(int32_t id) {
         case ID_MOVE_OBJECT2:
         case ID_ROTATE_OBJECT2: {
             const QPoint p = mapFromGlobal(QCursor::pos());
+            beginObject2Move();
             enterObject2Mode(m_viewState,
                              id == ID_MOVE_OBJECT2 ? kMouseMoveObject2 : kMouseRotateObject2, p.x(),
                              p.y());
@@ -93,6 +116,15 @@ bool CSceneView::OnUpdateCommand(int32_t id, CommandState& state) const {
         case ID_COLORED_MATERIALS:
             state.checked = m_viewState.m_coloredMaterials ? 1 : 0;
             return true;
+        case ID_UNDO:
+            state.enabled = m_undo.canUndo();
+            return true;
+        case ID_REDO:
+            state.enabled = m_undo.canRedo();
+            return true;
+        case ID_FIT_VIEW:
+            state.enabled = loaded1 || loaded2;
+            return true;
         default:
             return false;
     }
@@ -102,16 +134,67 @@ void CSceneView::rememberFolderOf(const QString& path) {
     m_currentFolder = QFileInfo(path).absolutePath();
 }
 
+void CSceneView::rememberRecentFile(const QString& path) {
+    const QString full = QFileInfo(path).absoluteFilePath();
+    m_recentFiles.removeAll(full);
+    m_recentFiles.prepend(full);
+    while (m_recentFiles.size() > 8) {
+        m_recentFiles.removeLast();
+    }
+    if (m_onRecentFiles) {
+        m_onRecentFiles();
+    }
+}
+
+bool CSceneView::maySafelyDiscardResult() {
+    if (!m_resultUnsaved || m_scene.m_object1.loaded == 0) {
+        return true;
+    }
+    switch (m_prompts->question(window(), QStringLiteral("Rezultat u objektu 1 nije spremljen.\n"
+                                                         "Spremiti ga prije nastavka?"))) {
+        case Prompts::Answer::Yes:
+            return SaveObject(1);
+        case Prompts::Answer::No:
+            return true;
+        case Prompts::Answer::Cancel:
+            break;
+    }
+    return false;
+}
+
 void CSceneView::LoadObject(int32_t objectNumber) {
+    if (objectNumber == 1 && !maySafelyDiscardResult()) {
+        return;
+    }
     const QString path = m_prompts->openFileName(this, m_currentFolder, objFileFilter());
     if (path.isEmpty()) {
         return;
     }
+    OpenFile(objectNumber, path);
+}
+
+bool CSceneView::OpenFile(int32_t objectNumber, const QString& path) {
+    if (busy() || (objectNumber == 1 && !maySafelyDiscardResult())) {
+        return false;
+    }
     rememberFolderOf(path);
-    BusyScope busy(*this);
-    const Status s = m_scene.LoadObject(objectNumber, QFile::encodeName(path).toStdString());
-    finishNewObject(objectNumber, s, kNearAfterReading,
-                    "Procitano i uzorkovano tijelo:\n%d tokuta,  %d vrhova");
+    SceneSnapshot before = snapshot();
+    Status s;
+    {
+        BusyScope busy(*this);
+        s = m_scene.LoadObject(objectNumber, QFile::encodeName(path).toStdString());
+        if (s) {
+            m_undo.push(std::move(before));
+            m_fileName[objectNumber - 1] = QFileInfo(path).absoluteFilePath();
+            if (objectNumber == 1) {
+                m_resultUnsaved = false;
+            }
+            rememberRecentFile(path);
+        }
+        finishNewObject(objectNumber, s, kNearAfterReading,
+                        "Procitano i uzorkovano tijelo:\n%d tokuta,  %d vrhova");
+    }
+    return s.ok();
 }
 
 void CSceneView::finishNewObject(int32_t objectNumber, const Status& status, double nearPlane,
@@ -125,43 +208,101 @@ void CSceneView::finishNewObject(int32_t objectNumber, const Status& status, dou
     const Solid& target = objectNumber == 1 ? m_scene.m_object1 : m_scene.m_object2;
     if (objectNumber == 1) {
         placeCameraForObject(m_viewState, target, nearPlane);
+        // A turned scene may need more room than the box diagonal gives.
+        const std::optional<double> fit = fittingEyeDistance(m_viewState, m_scene);
+        if (fit && *fit > length(m_viewState.m_eye - m_viewState.m_target)) {
+            fitSceneToView(m_viewState, m_scene);
+        }
     }
-    m_redraw = 1;
+    requestRedraw();
     queueMessage(countsReport(report, target), {}, Prompts::Icon::None);
 }
 
-void CSceneView::SaveObject(int32_t objectNumber) {
+bool CSceneView::SaveObject(int32_t objectNumber) {
     const Solid& solid = objectNumber == 1 ? m_scene.m_object1 : m_scene.m_object2;
     if (solid.loaded == 0) {
-        return;
+        return false;
     }
     const QString path =
         m_prompts->saveFileName(this, m_currentFolder, objFileFilter(), QStringLiteral("OBJ"));
     if (path.isEmpty()) {
-        return;
+        return false;
     }
     rememberFolderOf(path);
     // An existing file is replaced only by a complete new one.
     const Status s = writeObj(solid, QFile::encodeName(path).toStdString());
     if (!s) {
         m_prompts->message(window(), QString::fromStdString(s.message()), {}, Prompts::Icon::Error);
+        return false;
     }
+    m_fileName[objectNumber - 1] = QFileInfo(path).absoluteFilePath();
+    if (objectNumber == 1) {
+        m_resultUnsaved = false;
+    }
+    rememberRecentFile(path);
+    showStatus(QStringLiteral("Spremljeno u %1").arg(QDir::toNativeSeparators(path)));
+    updateCaption();
+    return true;
 }
 
 void CSceneView::RunBoolean(int32_t commandId) {
     if (m_scene.m_object1.loaded == 0 || m_scene.m_object2.loaded == 0) {
         return;
     }
+    SceneSnapshot before = snapshot();
     BusyScope busy(*this);
     const BooleanOp op = commandId == ID_UNION          ? BooleanOp::Union
                          : commandId == ID_INTERSECTION ? BooleanOp::Intersection
                                                         : BooleanOp::Difference;
     const Status s = m_scene.BooleanOperation(op);
+    // Even a refused operation has moved object 2 by its offset: one step either way.
+    m_undo.push(std::move(before));
     if (!s) {
         queueMessage(QString::fromStdString(s.message()), QStringLiteral("Greska"),
                      Prompts::Icon::Error);
+    } else {
+        m_fileName[0].clear();
+        m_resultUnsaved = true;
     }
-    m_redraw = 1;
+    requestRedraw();
+}
+
+void CSceneView::restore(SceneSnapshot state) {
+    {
+        BusyScope busy(*this);
+        m_undo.restore(m_scene, state);
+        m_fileName[0] = state.fileName[0];
+        m_fileName[1] = state.fileName[1];
+        m_resultUnsaved = state.resultUnsaved;
+    }
+    requestRedraw();
+    updateCaption();
+}
+
+void CSceneView::OnUndo() {
+    if (std::optional<SceneSnapshot> state = m_undo.undo(snapshot())) {
+        restore(std::move(*state));
+        showStatus(QStringLiteral("Ponisteno"));
+    }
+}
+
+void CSceneView::OnRedo() {
+    if (std::optional<SceneSnapshot> state = m_undo.redo(snapshot())) {
+        restore(std::move(*state));
+        showStatus(QStringLiteral("Ponovljeno"));
+    }
+}
+
+void CSceneView::OnFitToView() {
+    if (fitSceneToView(m_viewState, m_scene)) {
+        requestRedraw();
+    }
+}
+
+void CSceneView::OnStandardView(StandardView which) {
+    setStandardView(m_viewState, which);
+    fitSceneToView(m_viewState, m_scene);
+    requestRedraw();
 }
 
 void CSceneView::OnGenerator() {
@@ -170,10 +311,21 @@ void CSceneView::OnGenerator() {
         return;
     }
     const int32_t objectNumber = dialog.m_whichObject;
+    if (objectNumber == 1 && !maySafelyDiscardResult()) {
+        return;
+    }
+    SceneSnapshot before = snapshot();
     BusyScope busy(*this);
     // Parameters were checked by the dialog; the scene checks again and replaces the target
     // only on success.
     const Status s = m_scene.GenerateObject(objectNumber, dialog.parameters());
+    if (s) {
+        m_undo.push(std::move(before));
+        m_fileName[objectNumber - 1].clear();
+        if (objectNumber == 1) {
+            m_resultUnsaved = false;
+        }
+    }
     finishNewObject(objectNumber, s, kNearAfterGenerating,
                     "Generirano tijelo:\n%d tokuta,  %d vrhova");
 }
@@ -207,12 +359,23 @@ RgbImage CSceneView::grabPicture() {
 }
 
 void CSceneView::OnSaveViewImage() {
+    const QDir folder(m_currentFolder);
+    // The next free number: earlier pictures are kept.
+    int32_t number = 0;
+    while (number < 999999 &&
+           QFileInfo::exists(folder.filePath(QString::asprintf("screen%04d.bmp", number)))) {
+        ++number;
+    }
     const std::string base =
-        QFile::encodeName(QDir(m_currentFolder).filePath(QStringLiteral("screen"))).toStdString();
-    const Status s = SaveViewImage(grabPicture(), 0, base, "bmp");
+        QFile::encodeName(folder.filePath(QStringLiteral("screen"))).toStdString();
+    const Status s = SaveViewImage(grabPicture(), number, base, "bmp");
     if (!s) {
         m_prompts->message(window(), QString::fromStdString(s.message()), {}, Prompts::Icon::Error);
+        return;
     }
+    showStatus(QStringLiteral("Slika prikaza spremljena u %1")
+                   .arg(QDir::toNativeSeparators(
+                       folder.filePath(QString::asprintf("screen%04d.bmp", number)))));
 }
 
 void CSceneView::OnObjectInfo() {

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -230,6 +231,48 @@ private slots:
         QVERIFY2(differing * 1000 < int64_t(shown.width) * shown.height,
                  qPrintable(QString::number(differing)));
         m_view.update();
+    }
+
+    void onlyTheChosenMotionsFieldsAreEnabled() {
+        QStringList enabled;
+        m_prompts->dialogHandler = [&](QDialog& d) {
+            auto& a = dynamic_cast<CAnimator&>(d);
+            auto state = [&] {
+                QString s;
+                for (const char* id : {"1022", "1026", "1027", "1028"}) {
+                    s += a.findChild<QLineEdit*>(id)->isEnabled() ? '1' : '0';
+                }
+                return s;
+            };
+            enabled << state();
+            QTest::mouseClick(a.radio(0, true), Qt::LeftButton);
+            enabled << state();
+            QTest::mouseClick(a.radio(0, false), Qt::LeftButton);
+            enabled << state();
+            return int(QDialog::Rejected);
+        };
+        m_frame.OnCmdMsg(ID_ANIMATION);
+        // Korak, Amplituda, Inkrement kuta, Pocetni kut of the x axis.
+        QCOMPARE(enabled, QStringList({"1000", "0111", "1000"}));
+    }
+
+    void aRunShowsItsProgressAndIsOneUndoStep() {
+        const int triangles = m_view.scene().m_object1.triangleCount();
+        QStringList shown;
+        auto* bar = m_frame.statusBar();
+        const auto connection = connect(bar, &QStatusBar::messageChanged, this,
+                                        [&](const QString& text) { shown << text; });
+        answer("2", "run", [](CAnimator& a) { a.OnStart(); });
+        disconnect(connection);
+        QVERIFY2(shown.contains("Slika 1/2 - tipka Esc prekida animaciju"),
+                 qPrintable(shown.join('|')));
+        QVERIFY(shown.contains("Slika 2/2 - tipka Esc prekida animaciju"));
+        QCOMPARE(bar->currentMessage(), QString("Animacija gotova: 2 slika"));
+        QVERIFY(m_view.scene().m_object1.triangleCount() != triangles);
+        QVERIFY(m_view.resultUnsaved());
+        m_frame.updateCommandStates();
+        m_frame.menuAction(ID_UNDO)->trigger();
+        QCOMPARE(m_view.scene().m_object1.triangleCount(), triangles);
     }
 
     void framesThatCannotBeWrittenAreReportedOnce() {

@@ -8,10 +8,16 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 #include <QToolBar>
+#include <QUrl>
+#include <QWindow>
 
 #include <cmath>
 
@@ -21,12 +27,16 @@
 #include "app/main_app.h"
 #include "app/main_frame.h"
 #include "app/prikazni.h"
+#include "app/undo_history.h"
 #include "test_prompts.h"
 
 using namespace korvan;
 using namespace korvan::app;
 
 namespace {
+
+const QByteArray kTetra =
+    "v 0 0 0\nv 2 0 0\nv 0 2 0\nv 0 0 2\nf 1 3 2\nf 1 2 4\nf 1 4 3\nf 2 3 4\n";
 
 // Fills the generator's visible fields in row order and presses "NAPRAVI".
 std::function<int(QDialog&)> generatorAnswer(int object, int shape, QStringList fields) {
@@ -70,6 +80,9 @@ private slots:
         m_view.scene().m_object2Offset = Vector4();
         m_view.scene().m_object2Rotation = Vector4();
         m_frame.updateCommandStates();
+        // Shortcuts act in the active window only.
+        m_frame.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&m_frame));
     }
 
     void menusAndToolbarFollowTheCommandTable() {
@@ -78,16 +91,18 @@ private slots:
         for (QAction* m : menus) {
             titles << m->text();
         }
-        QCOMPARE(titles,
-                 QStringList({"&Datoteka", "&Akcije", "Pr&ikazi", "&Oktalno stablo", "&Pomoc"}));
+        QCOMPARE(titles, QStringList({"&Datoteka", "&Uredi", "&Akcije", "Pr&ikazi",
+                                      "&Oktalno stablo", "&Pomoc"}));
         QCOMPARE(m_frame.menuAction(ID_UNION)->statusTip(),
                  QString("Obavlja uniju objekta1 i objekta2"));
-        // The digit hints are text only: no menu item takes a key away from the view.
+        // The digit hints are text only: no menu item takes a plain key away from the view.
         for (const CommandInfo& c : commandTable()) {
-            if (QAction* a = m_frame.menuAction(c.id)) {
-                QVERIFY2(a->shortcut().isEmpty(), qPrintable(a->text()));
+            if (QAction* a = m_frame.menuAction(c.id); a != nullptr && !a->shortcut().isEmpty()) {
+                QVERIFY2(a->shortcut()[0].keyboardModifiers() & Qt::ControlModifier,
+                         qPrintable(a->text()));
             }
         }
+        QCOMPARE(m_frame.menuAction(ID_UNDO)->shortcut(), QKeySequence(QKeySequence::Undo));
         QList<int> buttons;
         for (QAction* a : m_frame.toolBar()->actions()) {
             buttons << (a->isSeparator() ? 0 : commandIdOf(a));
@@ -133,7 +148,7 @@ private slots:
 
         // "Zatvoreni rezultat" follows "Uzorkovanje rubova" in Akcije, unchecked in a new window.
         QAction* closed = m_frame.menuAction(ID_CLOSED_RESULT);
-        const QList<QAction*> actions = m_frame.menuBar()->actions().at(1)->menu()->actions();
+        const QList<QAction*> actions = m_frame.menuBar()->actions().at(2)->menu()->actions();
         QCOMPARE(actions.indexOf(closed), actions.indexOf(sampling) + 1);
         QVERIFY(!closed->isChecked());
         QVERIFY(!m_view.scene().m_closedResult);
@@ -175,38 +190,75 @@ private slots:
         QVERIFY(!coloured->isChecked());
     }
 
-    void keysActOnTheNextTimerTick() {
+    void everyKeyPressActsExactlyOnce() {
         generate(1, 1, {"1"});
         generate(2, 1, {"1"});
         m_view.viewState().m_eye = Vector4(0, 0, 15);
+        // A tap shorter than any frame still acts.
         QTest::keyClick(&m_view, Qt::Key_PageUp);
-        QCOMPARE(m_view.viewState().m_eye.z, 15.0f);  // released before the tick: nothing
-        QTest::keyPress(&m_view, Qt::Key_PageUp);
-        m_view.OnTimer();
         QCOMPARE(m_view.viewState().m_eye.z, 13.5f);
-        // Auto-repeat sends release + press pairs; holding the key keeps acting once per tick.
-        QKeyEvent repeatRelease(QEvent::KeyRelease, Qt::Key_PageUp, Qt::NoModifier, QString(),
-                                true);
-        QCoreApplication::sendEvent(&m_view, &repeatRelease);
-        QKeyEvent repeatPress(QEvent::KeyPress, Qt::Key_PageUp, Qt::NoModifier, QString(), true);
-        QCoreApplication::sendEvent(&m_view, &repeatPress);
-        m_view.OnTimer();
-        QCOMPARE(m_view.viewState().m_eye.z, 13.5f * 0.9f);
-        m_view.OnTimer();
-        QCOMPARE(m_view.viewState().m_eye.z, 13.5f * 0.9f);
-        QTest::keyRelease(&m_view, Qt::Key_PageUp);
+        QTest::keyClick(&m_view, Qt::Key_1);
+        QTest::keyClick(&m_view, Qt::Key_2);
+        QVERIFY(!m_view.viewState().m_showObject1);
+        QVERIFY(!m_view.viewState().m_showObject2);
+        QTest::keyClick(&m_view, Qt::Key_1, Qt::KeypadModifier);  // the keypad's 1 is not it
+        QVERIFY(!m_view.viewState().m_showObject1);
 
-        QTest::keyPress(&m_view, Qt::Key_1);
-        m_view.OnTimer();
-        QVERIFY(!m_view.viewState().m_showObject1);
-        QTest::keyRelease(&m_view, Qt::Key_1);
-        QTest::keyPress(&m_view, Qt::Key_1, Qt::KeypadModifier);  // the keypad's 1 is not it
-        m_view.OnTimer();
-        QVERIFY(!m_view.viewState().m_showObject1);
-        QTest::keyRelease(&m_view, Qt::Key_1, Qt::KeypadModifier);
+        // Held past the repeat delay, a switch flips once; Page Up keeps stepping.
+        auto repeat = [&](Qt::Key key) {
+            QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, QString(), true);
+            QCoreApplication::sendEvent(&m_view, &release);
+            QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, QString(), true);
+            QCoreApplication::sendEvent(&m_view, &press);
+        };
+        QTest::keyPress(&m_view, Qt::Key_F);
+        repeat(Qt::Key_F);
+        repeat(Qt::Key_F);
+        QTest::keyRelease(&m_view, Qt::Key_F);
+        QCOMPARE(m_view.scene().m_object1.wireframe, 1);
+        QTest::keyPress(&m_view, Qt::Key_PageUp);
+        repeat(Qt::Key_PageUp);
+        QTest::keyRelease(&m_view, Qt::Key_PageUp);
+        QCOMPARE(m_view.viewState().m_eye.z, 13.5f * 0.9f * 0.9f);
+        // Ctrl+1 is a shortcut's business, not the view's.
+        QTest::keyClick(&m_view, Qt::Key_2, Qt::ControlModifier);
+        QVERIFY(!m_view.viewState().m_showObject2);
     }
 
-    void wheelStepsScaleTheEyeDistance() {
+    void anIdleViewDrawsNothing() {
+        generate(1, 1, {"1"});
+        QTest::qWait(100);  // the load's own drawing
+        const int64_t drawn = m_view.framesDrawn();
+        QTest::qWait(400);
+        QCOMPARE(m_view.framesDrawn(), drawn);
+        // A change draws once the event loop is free.
+        QTest::keyClick(&m_view, Qt::Key_F);
+        QTRY_VERIFY(m_view.framesDrawn() > drawn);
+        QVERIFY(m_view.lastFrameRate() > 0.0);
+    }
+
+    void theCaptionNamesTheFilesAndTheProgramOnce() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("kocka.obj");
+        writeFile(path, kTetra);
+        m_prompts->fileNames = {path};
+        m_frame.OnCmdMsg(ID_OPEN_OBJECT1);
+        generate(2, 1, {"1"});
+        QTRY_VERIFY(m_frame.windowHandle()->title().contains("objekt1: kocka.obj"));
+        const QString shown = m_frame.windowHandle()->title();
+        QVERIFY2(shown.contains("objekt2: generirano"), qPrintable(shown));
+        // The window system adds " - Korvan" to a title that does not end with it.
+        QVERIFY2(!shown.contains("Korvan"), qPrintable(shown));
+    }
+
+    void qtsOwnButtonsSpeakCroatian() {
+        QMessageBox box;
+        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel | QMessageBox::Yes);
+        QCOMPARE(box.button(QMessageBox::Cancel)->text(), QString("Odustani"));
+        QCOMPARE(box.button(QMessageBox::Yes)->text().remove('&'), QString("Da"));
+    }
+
+    void wheelStepsScaleTheEyeDistanceAndSmallStepsAddUp() {
         auto wheel = [&](int delta) {
             QWheelEvent e(QPointF(10, 10), m_view.mapToGlobal(QPointF(10, 10)), QPoint(),
                           QPoint(0, delta), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
@@ -216,6 +268,12 @@ private slots:
         QCOMPARE(wheel(240), static_cast<float>(15.0f * 1.1 * 1.1));
         m_view.viewState().m_eye.z = 15;
         QCOMPARE(wheel(-120), static_cast<float>(15.0f * 0.9));
+        // A touchpad's quarter steps: the fourth makes one whole step.
+        m_view.viewState().m_eye.z = 15;
+        wheel(30);
+        wheel(30);
+        QCOMPARE(wheel(30), 15.0f);
+        QCOMPARE(wheel(30), static_cast<float>(15.0f * 1.1));
     }
 
     void mouseModesTurnTheSceneAndMoveObject2() {
@@ -259,7 +317,10 @@ private slots:
         });
         QTest::mousePress(&m_view, Qt::RightButton, {}, QPoint(30, 40));
         QCOMPARE(menuCorner, m_view.mapToGlobal(QPoint(30, 40)));
-        QCOMPARE(items, QStringList({"Pomicanje objekta 2", "", "Unija", "Razlika", "Presjek"}));
+        QCOMPARE(items.mid(0, 5),
+                 QStringList({"Pomicanje objekta 2", "", "Unija", "Razlika", "Presjek"}));
+        QCOMPARE(items.mid(5), QStringList({"", "Cijela scena", "Pogled sprijeda", "Pogled odozgo",
+                                            "Pogled sa strane", "Izometrijski pogled"}));
     }
 
     void differenceFromTheMenuReplacesObject1AndMovesObject2() {
@@ -377,14 +438,19 @@ private slots:
         QCOMPARE(m_prompts->messages[0].text, QString("Greska kod spremanja!"));
     }
 
-    void viewImageLandsInTheCurrentFolder() {
+    void viewImagesTakeTheNextFreeNumberAndSayWhere() {
         QTemporaryDir dir;
         generate(1, 1, {"1"});
         m_view.setCurrentFolder(dir.path());
         m_frame.OnCmdMsg(ID_VIEW_IMAGE);
-        QFile image(dir.filePath("screen0000.bmp"));
-        QVERIFY(image.open(QIODevice::ReadOnly));
-        QCOMPARE(image.read(2), QByteArray("BM"));
+        m_frame.OnCmdMsg(ID_VIEW_IMAGE);
+        for (const char* name : {"screen0000.bmp", "screen0001.bmp"}) {
+            QFile image(dir.filePath(name));
+            QVERIFY(image.open(QIODevice::ReadOnly));
+            QCOMPARE(image.read(2), QByteArray("BM"));
+        }
+        QVERIFY2(m_frame.statusBar()->currentMessage().endsWith("screen0001.bmp"),
+                 qPrintable(m_frame.statusBar()->currentMessage()));
         m_view.setCurrentFolder(dir.filePath("missing"));
         m_prompts->messages.clear();
         m_frame.OnCmdMsg(ID_VIEW_IMAGE);
@@ -440,11 +506,199 @@ private slots:
         QVERIFY2(std::abs(grey.red() - grey.blue()) < 10, qPrintable(grey.name()));
     }
 
+    void theProgressPopupIsGoneOnceTheOperationEnds() {
+        m_frame.menuAction(ID_CELLS_ALL)->trigger();
+        m_prompts->fileNames = {QStringLiteral(KORVAN_SHARED_DATA "/netgen-part1.obj")};
+        m_frame.OnCmdMsg(ID_OPEN_OBJECT1);
+        QCOMPARE(m_view.scene().m_object1.loaded, 1);
+        QVERIFY(m_view.progressPopup() == nullptr);
+        QTest::qWait(50);
+        // Where the popup stood, no pixel of its dark blue caption is left.
+        const QImage window = m_frame.grab().toImage();
+        const QPoint corner =
+            m_view.mapTo(&m_frame, QPoint(m_view.width() / 2 - 150, m_view.height() / 2 - 15));
+        int captionPixels = 0;
+        for (int y = corner.y(); y < corner.y() + 30; ++y) {
+            for (int x = corner.x(); x < corner.x() + 300; ++x) {
+                const QColor c = window.pixelColor(x, y);
+                captionPixels +=
+                    std::abs(c.red() - 10) + std::abs(c.green() - 36) + std::abs(c.blue() - 106) <
+                    40;
+            }
+        }
+        m_frame.menuAction(ID_CELLS_NONE)->trigger();
+        QCOMPARE(captionPixels, 0);
+    }
+
+    void undoAndRedoTakeBackAnOperationAndAMove() {
+        generate(1, 1, {"1.5"});
+        generate(2, 0, {"12", "12", "0.6"});
+        const int triangles = m_view.scene().m_object1.triangleCount();
+        m_view.scene().m_object2Offset = Vector4(0.5f, 0, 0);
+        m_frame.menuAction(ID_DIFFERENCE)->trigger();
+        const int result = m_view.scene().m_object1.triangleCount();
+        QVERIFY(result != triangles);
+        QTest::keyClick(&m_frame, Qt::Key_Z, Qt::ControlModifier);
+        QCOMPARE(m_view.scene().m_object1.triangleCount(), triangles);
+        QCOMPARE(m_view.scene().m_object2Offset, Vector4(0.5f, 0, 0));
+        QVERIFY(m_view.scene().tree(1) != nullptr);
+        QTest::keyClick(&m_frame, Qt::Key_Y, Qt::ControlModifier);
+        QCOMPARE(m_view.scene().m_object1.triangleCount(), result);
+        QCOMPARE(m_view.scene().m_object2Offset, Vector4());
+
+        // Moving object 2 with the mouse is one step, ended by the right click.
+        m_view.OnCommand(ID_MOVE_OBJECT2);
+        const MousePoint p = m_view.viewState().m_lastMouse;
+        QTest::mouseMove(&m_view, QPoint(p.x + 30, p.y));
+        QTest::mouseMove(&m_view, QPoint(p.x + 60, p.y));
+        QTest::mousePress(&m_view, Qt::RightButton, {}, QPoint(p.x + 60, p.y));
+        QVERIFY(m_view.scene().m_object2Offset != Vector4());
+        m_frame.menuAction(ID_UNDO)->trigger();
+        QCOMPARE(m_view.scene().m_object2Offset, Vector4());
+        QCOMPARE(m_view.scene().m_object1.triangleCount(), result);
+    }
+
+    void theHistoryKeepsAFewStatesWithinItsBudget() {
+        Scene scene;
+        scene.m_samplingFactor = 0.25f;
+        const QString names[2];
+        UndoHistory few(3);
+        UndoHistory small(10, 1);
+        for (int i = 0; i < 5; ++i) {
+            QVERIFY(scene.GenerateObject(1, PrimitiveParameters::cube(1.0f + i)).ok());
+            few.push(few.capture(scene, names, false));
+            small.push(small.capture(scene, names, false));
+        }
+        QCOMPARE(few.undoCount(), size_t(3));
+        QCOMPARE(small.undoCount(), size_t(1));  // the last step stays whatever it costs
+        // The oldest went first: undoing all three ends at the third cube.
+        std::optional<SceneSnapshot> state;
+        for (int i = 0; i < 3; ++i) {
+            state = few.undo(few.capture(scene, names, false));
+        }
+        QVERIFY(state && !few.canUndo());
+        QCOMPARE(state->object1->maxCorner.x, 1.5f);
+    }
+
+    void filesDroppedOnTheRightHalfBecomeObject2() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("desno.obj");
+        writeFile(path, kTetra);
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(path)});
+        const QPointF right(m_view.width() * 0.75, m_view.height() / 2.0);
+        QDragEnterEvent enter(right.toPoint(), Qt::CopyAction, &data, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(&m_view, &enter);
+        QVERIFY(enter.isAccepted());
+        QDropEvent drop(right, Qt::CopyAction, &data, Qt::LeftButton, {});
+        QCoreApplication::sendEvent(&m_view, &drop);
+        QTRY_COMPARE(m_view.scene().m_object2.loaded, 1);
+        QCOMPARE(m_view.scene().m_object1.loaded, 0);
+        QCOMPARE(QFileInfo(m_view.fileName(2)).fileName(), QString("desno.obj"));
+
+        // It is now a recent file: the other menu reads it into object 1.
+        QMenu* recent = m_frame.recentMenu(1);
+        QVERIFY(!recent->actions().isEmpty());
+        QVERIFY(recent->actions().front()->text().endsWith("desno.obj"));
+        recent->actions().front()->trigger();
+        QCOMPARE(m_view.scene().m_object1.loaded, 1);
+    }
+
+    void ctrlOAndCtrlShiftOOpenTheObjects() {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("t.obj");
+        writeFile(path, kTetra);
+        m_prompts->fileNames = {path, path};
+        QTest::keyClick(&m_frame, Qt::Key_O, Qt::ControlModifier | Qt::ShiftModifier);
+        QCOMPARE(m_view.scene().m_object2.loaded, 1);
+        QCOMPARE(m_view.scene().m_object1.loaded, 0);
+        QTest::keyClick(&m_frame, Qt::Key_O, Qt::ControlModifier);
+        QCOMPARE(m_view.scene().m_object1.loaded, 1);
+    }
+
+    void anUnsavedResultIsAskedForBeforeItGoes() {
+        generate(1, 1, {"1"});
+        generate(2, 1, {"0.5"});
+        m_frame.menuAction(ID_UNION)->trigger();
+        QVERIFY(m_view.resultUnsaved());
+        QVERIFY(m_frame.windowTitle().contains("rezultat"));
+        const int result = m_view.scene().m_object1.triangleCount();
+        m_prompts->questions.clear();
+        m_prompts->answers = {Prompts::Answer::Cancel};
+        generate(1, 0, {"12", "12", "1"});
+        QCOMPARE(m_prompts->questions.size(), 1);
+        QCOMPARE(m_view.scene().m_object1.triangleCount(), result);
+        m_prompts->answers = {Prompts::Answer::Cancel};
+        m_frame.close();
+        QVERIFY(m_frame.isVisible());
+        // "Da" saves first; then nothing is asked any more.
+        QTemporaryDir dir;
+        m_prompts->answers = {Prompts::Answer::Yes};
+        m_prompts->fileNames = {dir.filePath("rezultat.obj")};
+        m_frame.OnCmdMsg(ID_OPEN_OBJECT1);  // the open dialog is then cancelled
+        QVERIFY(QFile::exists(dir.filePath("rezultat.obj")));
+        QVERIFY(!m_view.resultUnsaved());
+        QCOMPARE(m_prompts->questions.size(), 3);
+    }
+
+    void aNewObject1IsPlacedInViewWhateverTheTurn() {
+        m_view.viewState().m_rotY = 45;
+        m_view.viewState().m_rotX = 35;
+        generate(1, 2, {"2", "0.5", "0.5"});  // a long box, corner-on
+        QCOMPARE(m_view.viewState().m_showObject1, true);
+        QVERIFY(backgroundAtTheEdges());
+    }
+
+    void standardViewsAndFitToView() {
+        generate(1, 2, {"2", "0.5", "0.5"});
+        m_view.OnCommand(ID_VIEW_TOP);
+        QCOMPARE(m_view.viewState().m_rotX, 90.0f);
+        QCOMPARE(m_view.viewState().m_rotY, 0.0f);
+        QVERIFY(backgroundAtTheEdges());
+        m_view.OnCommand(ID_VIEW_ISO);
+        const Vector4 eye = m_view.viewState().m_eye;
+        QVERIFY(eye.x > 0 && std::abs(eye.x - eye.y) < 1e-4f && std::abs(eye.y - eye.z) < 1e-4f);
+        QVERIFY(backgroundAtTheEdges());
+        // Zoomed in too far, Home brings the whole scene back.
+        for (int i = 0; i < 10; ++i) {
+            QTest::keyClick(&m_view, Qt::Key_PageUp);
+        }
+        QVERIFY(!backgroundAtTheEdges());
+        QTest::keyClick(&m_view, Qt::Key_Home);
+        QVERIFY(backgroundAtTheEdges());
+        // The keypad's 1 is the front view.
+        QTest::keyClick(&m_view, Qt::Key_1, Qt::KeypadModifier);
+        QCOMPARE(m_view.viewState().m_eye.x, 0.0f);
+        QCOMPARE(m_view.viewState().m_rotX, 0.0f);
+    }
+
 private:
+    // The picture's outermost rows and columns are all background: nothing is cut off.
+    bool backgroundAtTheEdges() {
+        const QImage picture = m_view.grabFramebuffer();
+        const QColor background = picture.pixelColor(0, 0);
+        for (int x = 0; x < picture.width(); ++x) {
+            for (int y : {0, picture.height() - 1}) {
+                if (picture.pixelColor(x, y) != background) {
+                    return false;
+                }
+            }
+        }
+        for (int y = 0; y < picture.height(); ++y) {
+            for (int x : {0, picture.width() - 1}) {
+                if (picture.pixelColor(x, y) != background) {
+                    return false;
+                }
+            }
+        }
+        return background.lightness() > 240;
+    }
+
     void generate(int object, int shape, QStringList fields) {
         m_prompts->dialogHandler = generatorAnswer(object, shape, fields);
         m_frame.OnCmdMsg(ID_GENERATOR);
         m_prompts->dialogHandler = nullptr;
+        m_frame.updateCommandStates();  // as the idle timer does
     }
 
     static void writeFile(const QString& path, const QByteArray& text) {

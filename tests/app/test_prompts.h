@@ -24,9 +24,20 @@ public:
     std::deque<QString> fileNames;  // answers of the file dialogs; empty: cancelled
     std::function<int(QDialog&)> dialogHandler;
     int dialogsRun = 0;
+    QStringList questions;
+    std::deque<Answer> answers;  // empty: "Ne"
 
     void message(QWidget*, const QString& text, const QString& caption, Icon icon) override {
         messages.push_back({text, caption, icon});
+    }
+    Answer question(QWidget*, const QString& text) override {
+        questions << text;
+        if (answers.empty()) {
+            return Answer::No;
+        }
+        const Answer a = answers.front();
+        answers.pop_front();
+        return a;
     }
     QString openFileName(QWidget*, const QString&, const QString&) override { return next(); }
     QString saveFileName(QWidget*, const QString&, const QString&, const QString&) override {
