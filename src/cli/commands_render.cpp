@@ -13,6 +13,7 @@
 
 #include "cli/commands.h"
 #include "cli/render_options.h"
+#include "cli/view_options.h"
 #include "image/image.h"
 #include "meshio/obj.h"
 #include "scene/animation.h"
@@ -32,6 +33,7 @@ struct SceneArguments {
     float samplingFactor = kDefaultSamplingFactor;
     int width = 640;
     int height = 480;
+    ViewOptions viewOptions;
 };
 
 struct RenderArguments : SceneArguments {
@@ -71,6 +73,7 @@ std::unique_ptr<HeadlessContext> prepareScene(Scene& scene, ViewState& view,
         return nullptr;
     }
     scene.m_object2Offset = args.offset;
+    applyViewOptions(args.viewOptions, view, scene);
     return openContext(args.width, args.height);
 }
 
@@ -278,6 +281,7 @@ void registerRenderCommands(CLI::App& app, int& exitCode) {
                   "SxV, npr. 640x480", "Velicina slike")
             ->default_str("640x480");
         addOffsetOption(*cmd, args->offset, "Pomak objekta 2");
+        addViewOptions(*cmd, args->viewOptions);
         const std::map<std::string, int> cellModes{{"none", 0},     {"inner", 1},    {"outer", 2},
                                                    {"boundary", 3}, {"unsorted", 4}, {"all", 5}};
         cmd->add_option("--cells", args->cells, "Prikaz celija oktalnog stabla")
@@ -308,6 +312,7 @@ void registerRenderCommands(CLI::App& app, int& exitCode) {
                       "Pomak po osi: linearno ili sinusno");
         }
         addOffsetOption(*cmd, args->offset, "Pocetni polozaj objekta 2");
+        addViewOptions(*cmd, args->viewOptions);
         addParsed(*cmd, "--size", static_cast<SceneArguments&>(*args), parseSceneSize,
                   "SxV, npr. 640x480", "Velicina slika")
             ->default_str("640x480");

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "cli/commands.h"
+#include "cli/help_texts.h"
 
 int main(int argc, char** argv) {
     CLI::App app{"Korvan: unija, presjek i razlika zatvorenih mreza trokuta"};
@@ -16,6 +17,8 @@ int main(int argc, char** argv) {
     korvan::cli::registerDemoCommand(app, exitCode);
     korvan::cli::registerBooleanCommands(app, exitCode);
     korvan::cli::registerRenderCommands(app, exitCode);
+    // Last: the texts of every registered command and option.
+    korvan::cli::applyCroatianTexts(app);
 
     try {
         app.parse(argc, argv);
