@@ -4,14 +4,17 @@
 // KORVAN_SCREENSHOT_SLOW makes the operation long enough to photograph its popup from outside.
 #include <QComboBox>
 #include <QDir>
+#include <QFile>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QTest>
 
 #include <cstdio>
 
 #include "app/about_box.h"
+#include "app/animator_dialog.h"
 #include "app/generator_dialog.h"
 #include "app/info_display.h"
 #include "app/main_app.h"
@@ -90,10 +93,45 @@ static int writeScreenshots(CMainFrame& frame, const QString& folder) {
     fileMenu->popup(frame.mapToGlobal(QPoint(0, frame.menuBar()->height())));
     ok = save(*fileMenu, folder, "menu_file.png") && ok;
     fileMenu->hide();
-    QMenu* octreeMenu = frame.menuBar()->actions().at(3)->menu();
+    QMenu* editMenu = frame.menuBar()->actions().at(1)->menu();
+    frame.updateCommandStates();
+    editMenu->popup(frame.mapToGlobal(QPoint(60, frame.menuBar()->height())));
+    ok = save(*editMenu, folder, "menu_edit.png") && ok;
+    editMenu->hide();
+    QMenu* viewMenu = frame.menuBar()->actions().at(3)->menu();
+    viewMenu->popup(frame.mapToGlobal(QPoint(150, frame.menuBar()->height())));
+    ok = save(*viewMenu, folder, "menu_view.png") && ok;
+    viewMenu->hide();
+    QMenu* octreeMenu = frame.menuBar()->actions().at(4)->menu();
     octreeMenu->popup(frame.mapToGlobal(QPoint(200, frame.menuBar()->height())));
     ok = save(*octreeMenu, folder, "menu_octree.png") && ok;
     octreeMenu->hide();
+
+    // The standard views, each fitted; "Slika prikaza" names its file in the status bar.
+    frame.OnCmdMsg(ID_COLORED_MATERIALS);
+    frame.OnCmdMsg(ID_VIEW_ISO);
+    view.setCurrentFolder(folder);
+    frame.OnCmdMsg(ID_VIEW_IMAGE);
+    ok = save(frame, folder, "view_iso.png") && ok;
+    frame.OnCmdMsg(ID_VIEW_TOP);
+    ok = save(frame, folder, "view_top.png") && ok;
+    frame.OnCmdMsg(ID_COLORED_MATERIALS);
+    QFile::remove(QDir(folder).filePath("screen0000.bmp"));
+
+    QMessageBox question(QMessageBox::Question, QStringLiteral("Korvan"),
+                         QStringLiteral("Rezultat u objektu 1 nije spremljen.\n"
+                                        "Spremiti ga prije nastavka?"),
+                         QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, &frame);
+    question.show();
+    ok = save(question, folder, "question.png") && ok;
+    question.hide();
+
+    CAnimator animator(prompts, &frame);
+    animator.OnInitDialog();
+    animator.OnSinus(1);
+    animator.show();
+    ok = save(animator, folder, "animator.png") && ok;
+    animator.hide();
 
     CGenerator generator(prompts, &frame);
     generator.show();
