@@ -29,13 +29,18 @@ int runDemoMilling();
 
 // Adds --sampling F (default 0.01), read as every number is, stored in `factor`.
 void addSamplingOption(CLI::App& command, float& factor);
+// Tells the user on stderr when `factor` switches edge sampling off: the operation will then
+// cut no triangle.
+void warnIfSamplingIsOff(float factor);
 // Adds --closed: the closed-result engine ("Zatvoreni rezultat") instead of the octree engine.
 void addClosedOption(CLI::App& command, bool& closed);
-// Adds --offset X,Y,Z, stored in `offset`.
+// Adds --offset X,Y,Z, stored in `offset`; each coordinate finite and within +-1e6.
 CLI::Option* addOffsetOption(CLI::App& command, Vector4& offset, const std::string& description);
 
-// Prints a message for the user on stderr.
+// Prints a message for the user on stderr; a failure's detail (which file, the system's
+// reason) follows on the next line.
 void printError(const std::string& message);
+void printError(const Status& status);
 
 // The scene's phases on stderr as they happen, its messages (the time of an operation) on
 // stdout; each kind can be silenced.

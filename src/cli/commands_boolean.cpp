@@ -6,6 +6,7 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/interrupt.h"
 #include "cli/json.h"
 #include "geometry/mesh_topology.h"
 #include "meshio/edge_sampling.h"
@@ -34,16 +35,23 @@ int runBoolean(BooleanOp op, const BooleanArguments& args) {
     scene.m_samplingFactor = args.samplingFactor;
     scene.m_edgeSampling = args.noEdgeSampling ? 0 : 1;
     scene.m_closedResult = args.closed;
+    warnIfSamplingIsOff(args.samplingFactor);
     if (!loadOperands(scene, args.source1, args.source2)) {
         return 1;
     }
+    if (stopIfInterrupted()) {
+        return interruptExitCode();
+    }
     scene.m_object2Offset = args.offset;
     Status s = scene.BooleanOperation(op);
+    if (s && stopIfInterrupted()) {
+        return interruptExitCode();
+    }
     if (s) {
         s = writeObj(scene.m_object1, args.output);
     }
     if (!s) {
-        printError(s.message());
+        printError(s);
         return 1;
     }
     if (args.json) {

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cli/commands.h"
+#include "cli/interrupt.h"
 #include "cli/json.h"
 #include "cli/mesh_source.h"
 #include "geometry/mesh_topology.h"
@@ -61,8 +62,11 @@ int runConvert(const std::string& source, const std::string& output, float sampl
     if (!loadObject1(scene, source, samplingFactor)) {
         return 1;
     }
+    if (stopIfInterrupted()) {
+        return interruptExitCode();
+    }
     if (Status s = writeObj(scene.m_object1, output); !s) {
-        printError(s.message());
+        printError(s);
         return 1;
     }
     PrimitiveParameters unused;
@@ -83,7 +87,7 @@ int runDemo(float samplingFactor) {
         s = writeObj(scene.m_object1, kSphereOutput);
     }
     if (!s) {
-        printError(s.message());
+        printError(s);
         return 1;
     }
     printReport(true, scene.m_object1);
@@ -101,7 +105,7 @@ int runDemo(float samplingFactor) {
         s = writeObj(scene.m_object1, kDifferenceOutput);
     }
     if (!s) {
-        printError(s.message());
+        printError(s);
         return 1;
     }
     std::printf("Razlika kocke i kugle: %d tokuta,  %d vrhova\nSpremljeno u %s\n",

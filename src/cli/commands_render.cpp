@@ -1,17 +1,21 @@
 // render and mill: the scene drawn without a display, as a picture or as milling frames.
 #include <CLI/CLI.hpp>
 
-#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "cli/commands.h"
+#include "cli/interrupt.h"
 #include "cli/render_options.h"
 #include "cli/view_options.h"
 #include "image/image.h"
@@ -95,30 +99,25 @@ int runRender(const RenderArguments& args) {
         HeadlessFrameSink sink(*context, view);
         s = sink.drawAndRead(scene, picture);
     }
+    if (s && stopIfInterrupted()) {
+        return interruptExitCode();
+    }
     if (s) {
         s = writeImage(picture, args.output);
     }
     if (!s) {
-        printError(s.message());
+        printError(s);
         return 1;
     }
     std::printf("Spremljeno u %s\n", args.output.c_str());
     return 0;
 }
 
-// Prints one line per frame and stops the run at Ctrl+C. SIGINT is blocked for the length of
-// the run and looked for between frames, so a frame is never cut short and no handler or
-// global flag is needed.
+// Prints one line per frame; Ctrl+C or SIGTERM ends the run after the current frame.
 class CliFrameSink final : public HeadlessFrameSink {
 public:
     CliFrameSink(HeadlessContext& context, ViewState& view, int32_t frameCount)
-        : HeadlessFrameSink(context, view), m_frameCount(frameCount) {
-        sigset_t interrupt;
-        sigemptyset(&interrupt);
-        sigaddset(&interrupt, SIGINT);
-        sigprocmask(SIG_BLOCK, &interrupt, &m_previousMask);
-    }
-    ~CliFrameSink() override { sigprocmask(SIG_SETMASK, &m_previousMask, nullptr); }
+        : HeadlessFrameSink(context, view), m_frameCount(frameCount) {}
 
     bool DrawAndSaveFrame(Scene& scene, int32_t number, const std::string& baseName,
                           const std::string& extension) override {
@@ -131,32 +130,48 @@ public:
         return written;
     }
 
-    bool StopRequested() override {
-        sigset_t pending;
-        sigemptyset(&pending);
-        if (sigpending(&pending) != 0 || sigismember(&pending, SIGINT) != 1) {
-            return false;
-        }
-        sigset_t interrupt;
-        sigemptyset(&interrupt);
-        sigaddset(&interrupt, SIGINT);
-        const timespec now{};
-        sigtimedwait(&interrupt, nullptr, &now);  // consume it: the run ends cleanly instead
-        return true;
-    }
+    bool StopRequested() override { return interrupted(); }
 
 private:
     int32_t m_frameCount;
-    sigset_t m_previousMask{};
 };
 
+// The folder the frames go to must take new files before the first frame is computed.
+Status checkFramesFolder(const std::string& baseName) {
+    const size_t slash = baseName.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "."
+                               : slash == 0               ? "/"
+                                                          : baseName.substr(0, slash);
+    struct stat st {};
+    std::string reason;
+    if (::stat(folder.c_str(), &st) != 0) {
+        reason = std::strerror(errno);
+    } else if (!S_ISDIR(st.st_mode)) {
+        reason = "nije mapa";
+    } else if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+        reason = std::strerror(errno);
+    }
+    if (reason.empty()) {
+        return {};
+    }
+    return Status::failure(kImageSaveErrorMessage, folder + ": " + reason);
+}
+
 int runMill(const MillArguments& args) {
+    if (Status s = checkFramesFolder(args.base); !s) {
+        printError(s);
+        return 1;
+    }
+    warnIfSamplingIsOff(args.samplingFactor);
     LineReporter reporter;
     Scene scene(&reporter);
     ViewState view;
     const std::unique_ptr<HeadlessContext> context = prepareScene(scene, view, args);
     if (!context) {
         return 1;
+    }
+    if (stopIfInterrupted()) {
+        return interruptExitCode();
     }
     scene.m_closedResult = args.closed;
     AnimationSettings settings;
@@ -180,25 +195,31 @@ int runMill(const MillArguments& args) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     reporter.quietPhases = reporter.quietMessages = false;
 
-    int exitCode = 0;
+    // A failed run changes nothing more: object 1 is not written.
+    bool failed = false;
     if (!result.status) {
-        printError(result.status.message());
-        exitCode = 1;
-    }
-    if (result.stopped) {
-        std::fprintf(stderr, "Animacija prekinuta nakon %d slika\n", result.framesDone);
-        exitCode = exitCode != 0 ? exitCode : 130;
+        printError(result.status);
+        failed = true;
     }
     if (result.framesNotWritten > 0) {
         std::fprintf(stderr, "Nije zapisano slika: %d od %d\n", result.framesNotWritten,
                      result.framesDone);
-        exitCode = 1;
+        failed = true;
+    }
+    // Ctrl+C during the last frame stops nothing, but it is still the user's stop.
+    const bool stopped = result.stopped || interrupted();
+    if (stopped) {
+        std::fprintf(stderr, "Animacija prekinuta nakon %d slika\n", result.framesDone);
     }
     std::printf("Animacija: %d slika, %.3f s (%.2f slika/s)\n", result.framesDone, seconds,
                 seconds > 0 ? result.framesDone / seconds : 0.0);
+    if (failed) {
+        return 1;
+    }
+    const int exitCode = stopped ? interruptExitCode() : 0;
     if (!args.finalObject.empty()) {
         if (Status s = writeObj(scene.m_object1, args.finalObject); !s) {
-            printError(s.message());
+            printError(s);
             return 1;
         }
         std::printf("Spremljeno u %s\n", args.finalObject.c_str());

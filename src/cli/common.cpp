@@ -5,13 +5,22 @@
 
 #include "cli/commands.h"
 #include "cli/mesh_source.h"
+#include "geometry/mesh_defects.h"
 #include "geometry/numbers.h"
+#include "scene/animation.h"
 #include "viewer/camera.h"
 
 namespace korvan::cli {
 
 void printError(const std::string& message) {
     std::fprintf(stderr, "%s\n", message.c_str());
+}
+
+void printError(const Status& status) {
+    printError(status.message());
+    if (!status.detail().empty()) {
+        printError(status.detail());
+    }
 }
 
 void addSamplingOption(CLI::App& command, float& factor) {
@@ -29,6 +38,15 @@ void addSamplingOption(CLI::App& command, float& factor) {
         ->default_str("0.01");
 }
 
+void warnIfSamplingIsOff(float factor) {
+    if (!(factor > 0.0f && factor < 1.0f)) {
+        std::fprintf(stderr,
+                     "Upozorenje: faktor uzorkovanja %g iskljucuje uzorkovanje rubova; operacija "
+                     "nece rezati trokute\n",
+                     static_cast<double>(factor));
+    }
+}
+
 void addClosedOption(CLI::App& command, bool& closed) {
     command.add_flag("--closed", closed,
                      "Zatvoreni rezultat: tocni presjeci, zatvoreno tijelo (trazi zatvorena "
@@ -40,9 +58,14 @@ CLI::Option* addOffsetOption(CLI::App& command, Vector4& offset, const std::stri
         .add_option_function<std::string>(
             "--offset",
             [&offset](const std::string& text) {
-                if (!parseVector(text, offset)) {
+                Vector4 v;
+                if (!parseVector(text, v)) {
                     throw CLI::ValidationError("--offset", "ocekuje se X,Y,Z: " + text);
                 }
+                if (!withinMotionLimit(v.x) || !withinMotionLimit(v.y) || !withinMotionLimit(v.z)) {
+                    throw CLI::ValidationError("--offset", "pomak je izvan +-1e6: " + text);
+                }
+                offset = v;
             },
             description)
         ->default_str("0,0,0");
@@ -77,14 +100,32 @@ Status loadSceneObject(Scene& scene, const std::string& source, int32_t objectNu
     return s;
 }
 
+namespace {
+
+// What a user should know about a mesh that is not a clean solid, on stderr.
+void warnAboutDefects(const Solid& solid, int32_t objectNumber) {
+    const std::string defects = describeDefects(analyzeTopology(solid));
+    if (!defects.empty()) {
+        std::fprintf(stderr, "Objekt %d:\n%s", objectNumber, defects.c_str());
+    }
+}
+
+}  // namespace
+
 bool loadOperands(Scene& scene, const std::string& source1, const std::string& source2,
                   ViewState* view) {
     Status s = loadSceneObject(scene, source1, 1, view);
+    if (s) {
+        warnAboutDefects(scene.m_object1, 1);
+    }
     if (s && !source2.empty()) {
         s = loadSceneObject(scene, source2, 2, view);
+        if (s) {
+            warnAboutDefects(scene.m_object2, 2);
+        }
     }
     if (!s) {
-        printError(s.message());
+        printError(s);
         return false;
     }
     return true;

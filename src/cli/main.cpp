@@ -1,12 +1,16 @@
 // korvan-cli: the Boolean engine without a window.
 #include <CLI/CLI.hpp>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "cli/commands.h"
 #include "cli/help_texts.h"
+#include "cli/interrupt.h"
 
 int main(int argc, char** argv) {
+    korvan::cli::installSignalHandlers();
     CLI::App app{"Korvan: unija, presjek i razlika zatvorenih mreza trokuta"};
     app.require_subcommand(1);
     app.set_version_flag("--version", "korvan-cli 0.1.0");
@@ -32,6 +36,10 @@ int main(int argc, char** argv) {
         app.exit(e);
         return 2;
     }
-    std::fflush(stdout);
+    // A report that did not reach its reader is a failure (a full disk, a closed pipe).
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+        std::fprintf(stderr, "Greska kod pisanja na standardni izlaz: %s\n", std::strerror(errno));
+        return 1;
+    }
     return exitCode;
 }

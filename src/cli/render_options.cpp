@@ -26,7 +26,7 @@ bool parseMotion(const std::string& text, AxisMotion& out) {
     AxisMotion m;
     if (text.rfind("lin:", 0) == 0) {
         const std::optional<float> step = parseFloat(text.substr(4));
-        if (!step) {
+        if (!step || !withinMotionLimit(*step)) {
             return false;
         }
         m.step = *step;
@@ -38,7 +38,8 @@ bool parseMotion(const std::string& text, AxisMotion& out) {
         const std::optional<float> amplitude = parseFloat(parts[0]);
         const std::optional<int32_t> start = parseInt(parts[1]);
         const std::optional<int32_t> step = parseInt(parts[2]);
-        if (!amplitude || !start || !step) {
+        if (!amplitude || !start || !step || !withinMotionLimit(*amplitude) ||
+            !withinMotionLimit(*start) || !withinMotionLimit(*step)) {
             return false;
         }
         m.sinus = 1;

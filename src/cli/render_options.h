@@ -9,7 +9,8 @@ namespace korvan::cli {
 
 // "WxH" with both between 1 and 16384.
 bool parseSize(const std::string& text, int& width, int& height);
-// "lin:STEP" or "sin:AMP,START,STEP" (START and STEP whole degrees).
+// "lin:STEP" or "sin:AMP,START,STEP" (START and STEP whole degrees), every number within
+// +-1e6.
 bool parseMotion(const std::string& text, AxisMotion& out);
 
 }  // namespace korvan::cli

@@ -1,5 +1,6 @@
 #include "geometry/solid.h"
 
+#include <cmath>
 #include <cstddef>
 #include <utility>
 
@@ -73,9 +74,8 @@ void Solid::translate(const Vector4& d) {
     touch();
 }
 
-void Solid::normalizeToUnitBox() {
+bool Solid::normalizeToUnitBox() {
     const Vector4 c = (maxCorner + minCorner) / 2.0f;
-    centre = c;
     float s = maxCorner.x - c.x;
     if (maxCorner.y - c.y > s) {
         s = maxCorner.y - c.y;
@@ -83,6 +83,15 @@ void Solid::normalizeToUnitBox() {
     if (maxCorner.z - c.z > s) {
         s = maxCorner.z - c.z;
     }
+    // The centre overflows for coordinates near the float range; a subnormal half extent has
+    // no finite reciprocal. Either would fill the mesh with inf and nan.
+    const bool centred = std::isfinite(c.x) && std::isfinite(c.y) && std::isfinite(c.z);
+    const bool scalable =
+        s == 0.0f || (std::isfinite(s) && std::isfinite(static_cast<float>(1.0 / s)));
+    if (!centred || !scalable) {
+        return false;
+    }
+    centre = c;
     for (Vector4& v : vertices) {
         v = (v - c) / s;
     }
@@ -90,6 +99,7 @@ void Solid::normalizeToUnitBox() {
     minCorner = (minCorner - c) / s;
     centre = Vector4(0.0f, 0.0f, 0.0f);
     touch();
+    return true;
 }
 
 void Solid::computeTriangleData() {

@@ -56,8 +56,9 @@ public:
     void translate(const Vector4& d);
 
     // Centres the box on the origin and scales so that the largest half-extent is 1. A box
-    // with zero extent is only shifted. Centroids are not updated.
-    void normalizeToUnitBox();
+    // with zero extent is only shifted. Centroids are not updated. Returns false, changing
+    // nothing, when the box is too large or too small for that to stay finite in float.
+    [[nodiscard]] bool normalizeToUnitBox();
 
     // Recomputes every triangle's unit normal and centroid from the current vertices; a
     // degenerate triangle gets the zero normal.

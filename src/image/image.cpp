@@ -33,10 +33,13 @@ bool equalIgnoringCase(std::string_view a, std::string_view b) {
 }
 
 // Writes beside the target under a temporary name, then renames over it.
-bool writeFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes) {
+Status writeFileAtomically(const std::string& path, const std::vector<uint8_t>& bytes) {
     AtomicFile file(path);
     file.write(bytes.data(), bytes.size());
-    return file.commit(false);
+    if (!file.commit(false)) {
+        return Status::failure(kImageSaveErrorMessage, file.error());
+    }
+    return {};
 }
 
 }  // namespace
@@ -125,16 +128,14 @@ Status encodeImage(const RgbImage& image, ImageFormat format, std::vector<uint8_
 Status writeImage(const RgbImage& image, const std::string& fileName) {
     const ImageEncoder* encoder = findImageEncoder(fileName);
     if (encoder == nullptr) {
-        return Status::failure(kImageSaveErrorMessage);
+        return Status::failure(kImageSaveErrorMessage,
+                               fileName + ": nepoznat format slike (bmp, gif, jpg, png)");
     }
     std::vector<uint8_t> bytes;
     if (Status s = encodeImage(image, encoder->format, bytes); !s) {
         return s;
     }
-    if (!writeFileAtomically(fileName, bytes)) {
-        return Status::failure(kImageSaveErrorMessage);
-    }
-    return {};
+    return writeFileAtomically(fileName, bytes);
 }
 
 Status SaveViewImage(const RgbImage& picture, int32_t number, const std::string& baseName,

@@ -83,7 +83,7 @@ void reserveFor(std::string_view text, std::vector<Vector4>& vertices,
             v += (c == 'v' || c == 'V');
             f += (c == 'f' || c == 'F');
         }
-        const size_t nl = text.find('\n', at);
+        const size_t nl = text.find_first_of("\r\n", at);
         at = nl == std::string_view::npos ? text.size() : nl + 1;
     }
     vertices.reserve(v);
@@ -114,7 +114,10 @@ public:
         if (ec == std::errc::result_out_of_range) {
             double wide = 0.0;
             auto [wnext, wec] = std::from_chars(m_p, m_end, wide);
-            if (wec != std::errc() || std::fabs(wide) > std::numeric_limits<float>::max()) {
+            if (wec == std::errc::result_out_of_range && underflows(m_p, wnext)) {
+                // Too small even for a double (1e-400): zero, as smaller floats become.
+                wide = *m_p == '-' ? -0.0 : 0.0;
+            } else if (wec != std::errc() || std::fabs(wide) > std::numeric_limits<float>::max()) {
                 return Number::NotFinite;
             }
             value = static_cast<float>(wide);
@@ -148,6 +151,16 @@ public:
     }
 
 private:
+    // Whether the number text [from, to) that did not fit has a negative exponent.
+    static bool underflows(const char* from, const char* to) {
+        for (const char* c = from; c + 1 < to; ++c) {
+            if (*c == 'e' || *c == 'E') {
+                return c[1] == '-';
+            }
+        }
+        return false;
+    }
+
     void skipPlus() {
         if (m_p + 1 < m_end && *m_p == '+' && *(m_p + 1) != '-') {
             ++m_p;
@@ -181,14 +194,15 @@ Status parse(const std::string& path, std::string_view text, Parsed& out) {
     std::vector<int32_t> corners;
 
     while (p < end) {
-        // Blank lines and leading white space are skipped; only line numbers are counted.
+        // Blank lines and leading white space are skipped; only line numbers are counted. A
+        // line ends at LF, CR LF or a lone CR (old Mac files).
         if (isSpace(*p)) {
-            line += *p == '\n';
+            line += *p == '\n' || (*p == '\r' && (p + 1 == end || p[1] != '\n'));
             ++p;
             continue;
         }
         const char* lineEnd = p;
-        while (lineEnd < end && *lineEnd != '\n') {
+        while (lineEnd < end && *lineEnd != '\n' && *lineEnd != '\r') {
             ++lineEnd;
         }
         const char kind = *p;
@@ -270,7 +284,15 @@ Status parse(const std::string& path, std::string_view text, Parsed& out) {
                                              " je izvan raspona 1.." +
                                              std::to_string(out.vertices.size())));
     }
+    if (out.triangles.empty()) {
+        return Status::failure("Datoteka " + path + " ne sadrzi nijedan trokut");
+    }
     return {};
+}
+
+// A text OBJ file holds no NUL byte; binary files (STL, images) almost always do.
+bool looksBinary(std::string_view text) {
+    return text.find('\0') != std::string_view::npos;
 }
 
 }  // namespace
@@ -281,8 +303,16 @@ Status readObj(const std::string& path, Solid& target) {
         if (!file.ok()) {
             return Status::failure("Datoteka " + path + " se ne moze procitati");
         }
+        std::string_view text = file.text();
+        if (looksBinary(text)) {
+            return Status::failure("Datoteka " + path + " nije tekstualna OBJ datoteka");
+        }
+        // A UTF-8 byte-order mark is no part of the first line.
+        if (text.substr(0, 3) == "\xEF\xBB\xBF") {
+            text.remove_prefix(3);
+        }
         Parsed parsed;
-        if (Status s = parse(path, file.text(), parsed); !s) {
+        if (Status s = parse(path, text, parsed); !s) {
             return s;
         }
 
@@ -292,7 +322,10 @@ Status readObj(const std::string& path, Solid& target) {
         fresh.maxCorner = parsed.maxCorner;
         fresh.minCorner = parsed.minCorner;
         fresh.loaded = 1;
-        fresh.normalizeToUnitBox();
+        if (!fresh.normalizeToUnitBox()) {
+            return Status::failure("Koordinate u datoteci " + path +
+                                   " su prevelike ili premale za obradu");
+        }
         fresh.wireframe = target.wireframe;
         fresh.edgeLimit = target.edgeLimit;
         target.clear();

@@ -1,4 +1,5 @@
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <new>
@@ -84,6 +85,13 @@ void writeBody(const Solid& solid, FileSink& sink) {
 }  // namespace
 
 Status writeObj(const Solid& solid, const std::string& path) {
+    // A mesh with inf or nan is corrupt; writing it would hand the damage on.
+    for (const Vector4& v : solid.vertices) {
+        if (!std::isfinite(v.x) || !std::isfinite(v.y) || !std::isfinite(v.z)) {
+            return Status::failure(kSaveErrorMessage,
+                                   path + ": koordinate tijela nisu konacni brojevi");
+        }
+    }
     AtomicFile file(path);
     bool ok = file.ok();
     try {
@@ -94,7 +102,7 @@ Status writeObj(const Solid& solid, const std::string& path) {
         ok = false;
     }
     if (!ok || !file.commit(true)) {
-        return Status::failure(kSaveErrorMessage);
+        return Status::failure(kSaveErrorMessage, file.error());
     }
     return {};
 }

@@ -15,6 +15,13 @@ namespace korvan {
 // Degrees to radians as the animation has always converted them: 3.14159 / 180, not pi / 180.
 inline constexpr double kAnimationDegreesToRadians = 0.01745327777777778;
 
+// Offsets, steps, amplitudes and angles a path may use: beyond this the tool leaves any
+// workpiece the program can hold, and float arithmetic on its position loses all precision.
+inline constexpr double kMotionLimit = 1e6;
+inline bool withinMotionLimit(double value) {
+    return value >= -kMotionLimit && value <= kMotionLimit;
+}
+
 // Motion along one axis: linear (`step` per frame) or sinusoidal (`amplitude` times the sine of
 // an angle that starts at `startAngle` and grows by `angleStep` degrees per frame).
 struct AxisMotion {

@@ -58,6 +58,10 @@ check "an existing output is left alone" test "$(cat kept.obj)" = keep
 
 run union cube:1 cube:1 --offset 1,2 -o x.obj
 check "a malformed offset is a usage error" test "$rc" -eq 2
+run union cube:1 cube:1 --offset 2e6,0,0 -o x.obj
+check "an offset beyond 1e6 is a usage error" test "$rc" -eq 2
+run union cube:1 cube:1 --offset 1,0,0 --sampling 0 -o nocut.obj
+check "sampling 0 warns that nothing is cut" grep -qF "nece rezati trokute" err.txt
 run union cube:1 -o x.obj
 check "a missing operand is a usage error" test "$rc" -eq 2
 check "no file after usage errors" test ! -e x.obj

@@ -23,6 +23,7 @@ if [ -d "$DATA" ]; then
     check "bunny read is announced" grep -qF "Citanje objekta 1 iz datoteke..." err.txt
     run info "$DATA/open-npm-teapot.obj" --sampling 0 --json
     check "an open mesh shows its open edges" grep -qE '"open_edges": [1-9]' out.txt
+    check "the user is told it is open" grep -qF "nije zatvoreno" err.txt
     run convert "$DATA/full-style/cura-tinyboy-ra20.obj" -o a.obj
     run convert "$DATA/full-style/cura-tinyboy-ra20.obj" -o b.obj
     check "convert is deterministic" cmp -s a.obj b.obj
@@ -47,6 +48,20 @@ check "bad file gives 1" test "$rc" -eq 1
 check "bad file names the line" grep -q "redak 4" err.txt
 check "nothing written for a bad file" test ! -e out.obj
 
+# Files that hold no mesh are refused, the old output kept.
+: >empty.obj
+printf 'v 0 0 0\nv 1 0 0\n' >vertices.obj
+head -c 300 /dev/zero >zeros.obj
+for notmesh in empty.obj vertices.obj zeros.obj; do
+    echo "keep me" >kept.obj
+    run difference "$notmesh" cube:1 -o kept.obj
+    check "$notmesh is refused" test "$rc" -eq 1
+    check "$notmesh leaves the output" test "$(cat kept.obj)" = "keep me"
+done
+printf 'v 3e38 0 0\nv 2e38 0 0\nv 3e38 1 0\nf 1 2 3\n' >huge.obj
+run info huge.obj --json
+check "coordinates beyond float range are refused" test "$rc" -eq 1 -a -z "$out"
+
 echo "keep me" >existing.obj
 run convert bad.obj -o existing.obj
 check "existing output untouched" test "$(cat existing.obj)" = "keep me"
@@ -62,7 +77,32 @@ check "generated convert is deterministic" cmp -s a.obj b.obj
 
 run convert cube:1 -o "$WORK/no/such/dir/x.obj"
 check "unwritable output gives 1" test "$rc" -eq 1
-check "unwritable output message" test "$err" = $'Generiranje novog trijela\nGreska kod spremanja!'
+check "unwritable output message" test "$err" = \
+    $'Generiranje novog trijela\nGreska kod spremanja!\n'"$WORK/no/such/dir/x.obj: No such file or directory"
+
+# Output paths that are not plain files: a link is followed, anything else refused.
+echo old >target.obj
+ln -s target.obj link.obj
+run convert cube:1 --sampling 0 -o link.obj
+check "a link stays a link" test -L link.obj
+check "the file behind the link is replaced" test "$(head -1 target.obj)" = "# 3d tijelo u .obj formatu"
+mkfifo fifo.obj
+run convert cube:1 --sampling 0 -o fifo.obj
+check "a FIFO is refused" test "$rc" -eq 1 -a -p fifo.obj
+run convert cube:1 --sampling 0 -o /dev/null
+check "a device is refused" test "$rc" -eq 1 -a -c /dev/null
+check "the reason is given" grep -qF "/dev/null: nije obicna datoteka" err.txt
+
+# A file-size limit fails the write with the usual message and leaves the old file.
+echo "keep me" >limited.obj
+(ulimit -f 16 && "$CLI" convert cube:1 -o limited.obj >out.txt 2>err.txt)
+check "a file-size limit gives 1" test $? -eq 1
+check "the old file survives the limit" test "$(cat limited.obj)" = "keep me"
+check "no temporary file is left" test -z "$(ls limited.obj.* 2>/dev/null)"
+
+"$CLI" info cube:1 --sampling 0 --json >/dev/full 2>err.txt
+check "a failed write to stdout gives 1" test $? -eq 1
+check "and says so" grep -qF "standardni izlaz" err.txt
 
 run
 check "no command is a usage error" test "$rc" -eq 2

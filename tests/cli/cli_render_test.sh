@@ -84,10 +84,14 @@ for bad in "--frames 0" "--frames 1001" "--frames 2 --format tif" "--frames 2 --
 done
 check "refused runs write no frames" test ! -e bad0000.BMP
 
+echo "keep me" >f.obj
 run mill "${M[@]}" --frames 2 --out nodir/f -o f.obj
-check "unwritten frames give 1" test "$rc" -eq 1
-check "unwritten frames are counted once" test "$(grep -c 'Nije zapisano slika: 2 od 2' err.txt)" -eq 1
-check "the run still finishes" grep -q "^f " f.obj
+check "an unwritable frames folder gives 1" test "$rc" -eq 1
+check "it is refused before the first frame" test -z "$(grep '^Slika' err.txt)"
+check "the folder is named" grep -qF "nodir: No such file or directory" err.txt
+check "object 1 is not written" test "$(cat f.obj)" = "keep me"
+run mill "${M[@]}" --frames 2 --out f --x lin:2e6
+check "a step beyond 1e6 is a usage error" test "$rc" -eq 2
 
 # Ctrl+C ends the run after the current frame, with the files of the finished frames.
 set -m  # background jobs must not ignore SIGINT
@@ -107,6 +111,21 @@ check "Ctrl+C stops the run with 130" test "$rc" -eq 130
 check "Ctrl+C is reported" grep -q "Animacija prekinuta nakon" err.txt
 check "Ctrl+C keeps the finished frames" test -e s0001.BMP -a ! -e s0999.BMP
 check "Ctrl+C still writes object 1" grep -q "^f " s.obj
+
+# SIGTERM is the same stop, and the summary and object 1 are kept.
+"$CLI" mill cube:2 sphere:8,12,0.3 --offset 0.9,0.9,0.9 --x lin:0.5 --size 160x120 "${S[@]}" \
+    --frames 1000 --out t -o t.obj >out.txt 2>err.txt &
+pid=$!
+for _ in $(seq 300); do
+    grep -q "^Slika 2/" err.txt && break
+    sleep 0.05
+done
+kill -TERM "$pid"
+wait "$pid"
+rc=$?
+check "SIGTERM ends with 143" test "$rc" -eq 143
+check "SIGTERM keeps the summary" grep -q "^Animacija:" out.txt
+check "SIGTERM still writes object 1" grep -q "^f " t.obj
 
 mkdir demo && cd demo
 run demo --sampling 0.05

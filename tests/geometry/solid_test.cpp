@@ -46,7 +46,7 @@ TEST(Solid, TranslateMovesVerticesCentroidsAndBoxOnly) {
 
 TEST(Solid, NormalizeMapsTheBoxIntoTheUnitCube) {
     Solid s = test::makeSolid({{-2, 0, 0}, {2, 1, 1}, {0, 0, 1}}, {0, 1, 2});
-    s.normalizeToUnitBox();
+    ASSERT_TRUE(s.normalizeToUnitBox());
     EXPECT_EQ(s.minCorner, Vector4(-1, -0.25f, -0.25f));
     EXPECT_EQ(s.maxCorner, Vector4(1, 0.25f, 0.25f));
     EXPECT_EQ(s.centre, Vector4());
@@ -55,9 +55,20 @@ TEST(Solid, NormalizeMapsTheBoxIntoTheUnitCube) {
 
 TEST(Solid, NormalizeOfAPointOnlyShifts) {
     Solid s = test::makeSolid({{3, 4, 5}, {3, 4, 5}, {3, 4, 5}}, {0, 1, 2});
-    s.normalizeToUnitBox();
+    ASSERT_TRUE(s.normalizeToUnitBox());
     for (const Vector4& v : s.vertices) {
         EXPECT_EQ(v, Vector4());
+    }
+}
+
+// Centring 3e38 with 2e38 overflows; scaling an object 1e-40 wide needs 1 / 5e-41.
+TEST(Solid, NormalizeRefusesBoxesBeyondTheFloatRange) {
+    for (const float big : {3e38f, 1e-40f}) {
+        Solid s =
+            test::makeSolid({{big, 0, 0}, {big * 0.5f, 0, 0}, {big, big * 0.5f, 0}}, {0, 1, 2});
+        const std::vector<Vector4> before = s.vertices;
+        EXPECT_FALSE(s.normalizeToUnitBox()) << big;
+        EXPECT_EQ(s.vertices, before);
     }
 }
 
@@ -103,7 +114,7 @@ TEST(Solid, EveryChangeOfTheMeshGivesANewRevision) {
     a.translate(Vector4(1, 0, 0));
     b.clear();
     changed("translate, clear");
-    a.normalizeToUnitBox();
+    ASSERT_TRUE(a.normalizeToUnitBox());
     b.allocate(3, 1);
     changed("normalize, allocate");
 }

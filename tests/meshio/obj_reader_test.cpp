@@ -132,7 +132,18 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"IndexPastEnd", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\nf 1 2 4\n", "redak 5"},
         Refusal{"IndexZero", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 0 1 2\n", "redak 4"},
         Refusal{"NegativeBeforeFirst", "v 0 0 0\nf -1 -2 -3\nv 1 0 0\nv 0 1 0\n", "redak 2"},
-        Refusal{"HugeIndex", "v 0 0 0\nf 1 2 99999999999999999999\n", "redak 2"}),
+        Refusal{"HugeIndex", "v 0 0 0\nf 1 2 99999999999999999999\n", "redak 2"},
+        Refusal{"EmptyFile", "", "nijedan trokut"},
+        Refusal{"OnlyVertices", "v 0 0 0\nv 1 0 0\nv 0 1 0\n", "nijedan trokut"},
+        Refusal{"NulBytes", std::string(64, '\0'), "nije tekstualna"},
+        Refusal{"Png", std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x10", 20),
+                "nije tekstualna"},
+        Refusal{"BinaryStl",
+                std::string(80, ' ') + std::string("\x01\0\0\0", 4) + std::string(50, '\0'),
+                "nije tekstualna"},
+        Refusal{"CentreOverflows", "v 3e38 0 0\nv 2e38 0 0\nv 3e38 1 0\nf 1 2 3\n", "prevelike"},
+        Refusal{"TooSmallToScale", "v 1e-40 0 0\nv 5e-41 0 0\nv 1e-40 5e-41 0\nf 1 2 3\n",
+                "premale"}),
     [](const auto& info) { return info.param.name; });
 
 TEST_F(ObjReader, RefusesAMissingFile) {
@@ -143,19 +154,31 @@ TEST_F(ObjReader, RefusesAMissingFile) {
     expectPreloadKept();
 }
 
-TEST_F(ObjReader, RefusesAFolderAndReadsAnEmptyFileAsAnEmptyMesh) {
+TEST_F(ObjReader, RefusesAFolder) {
     preload();
     EXPECT_FALSE(readObj(dir.dir(), solid).ok());
     expectPreloadKept();
-    ASSERT_TRUE(read("").ok());
-    EXPECT_EQ(solid.loaded, 1);
-    EXPECT_EQ(solid.vertexCount(), 0);
-    EXPECT_EQ(solid.triangleCount(), 0);
 }
 
 TEST_F(ObjReader, TinyNumbersBecomeZeroNotErrors) {
-    ASSERT_TRUE(read("v 1e-50 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n").ok());
-    EXPECT_EQ(solid.vertexCount(), 3);
+    ASSERT_TRUE(read("v 1e-50 0 0\nv 1 0 0\nv 0 1 0\nv -1e-400 0 0\nf 4 2 3\n").ok());
+    EXPECT_EQ(solid.vertexCount(), 4);
+    EXPECT_EQ(solid.vertices[0], solid.vertices[3]);
+}
+
+// Old Mac files end lines with CR alone; editors on Windows start files with a byte-order mark.
+TEST_F(ObjReader, ReadsCrLineEndsAndSkipsAByteOrderMark) {
+    for (const std::string& text :
+         {std::string("v 0 0 0\rv 2 0 0\rv 0 4 0\rf 1 2 3\r"),
+          std::string("\xEF\xBB\xBFv 0 0 0\r\nv 2 0 0\nv 0 4 0\nf 1 2 3\n")}) {
+        ASSERT_TRUE(read(text).ok());
+        ASSERT_EQ(solid.vertexCount(), 3);
+        EXPECT_EQ(solid.vertices[2], Vector4(-0.5f, 1, 0));
+        EXPECT_EQ(corners(), (std::vector<int32_t>{0, 1, 2}));
+    }
+    const Status s = read("v 0 0 0\rv 1 x 0\r");
+    ASSERT_FALSE(s.ok());
+    EXPECT_NE(s.message().find("redak 2"), std::string::npos) << s.message();
 }
 
 TEST_F(ObjReader, LoadObjectSamplesAndCompletesTheMesh) {

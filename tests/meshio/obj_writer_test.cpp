@@ -8,6 +8,7 @@
 #include <filesystem>
 
 #include "generator/generators.h"
+#include "meshio/atomic_file.h"
 #include "meshio/load.h"
 #include "meshio/obj.h"
 #include "support/mesh_checks.h"
@@ -120,6 +121,31 @@ TEST(ObjWriter, WriteErrorIsReportedAndTheOldFileSurvives) {
     std::signal(SIGXFSZ, oldHandler);
 
     EXPECT_EQ(status.message(), "Greska kod spremanja!");
+    EXPECT_EQ(test::readFile(path), "precious\n");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.dir()), {}), 1);
+}
+
+// Ctrl+C or SIGTERM while a file is written: the old file stays, no temporary is left, and the
+// signal reaches its handler once the write is over.
+TEST(AtomicFile, AnInterruptDuringTheWriteKeepsTheOldFile) {
+    test::TempDir dir;
+    const std::string path = dir.path("keep.obj");
+    test::writeFile(path, "precious\n");
+    static volatile sig_atomic_t delivered = 0;
+    struct sigaction action {};
+    struct sigaction previous {};
+    action.sa_handler = [](int) { delivered = 1; };
+    ASSERT_EQ(::sigaction(SIGTERM, &action, &previous), 0);
+    {
+        AtomicFile file(path);
+        ASSERT_TRUE(file.write("new\n", 4));
+        ::raise(SIGTERM);
+        EXPECT_EQ(delivered, 0) << "held back while the file is open";
+        EXPECT_FALSE(file.commit(true));
+        EXPECT_NE(file.error().find("prekinuto"), std::string::npos) << file.error();
+    }
+    EXPECT_EQ(delivered, 1);
+    ::sigaction(SIGTERM, &previous, nullptr);
     EXPECT_EQ(test::readFile(path), "precious\n");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.dir()), {}), 1);
 }
