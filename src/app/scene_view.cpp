@@ -389,6 +389,8 @@ CSceneView::BusyScope::~BusyScope() {
         }
         m_view.updateCaption();
         m_view.showPendingMessages();
+        // Once the messages are gone, the window shows the scene drawn after all of it.
+        m_view.update();
         if (m_view.m_onIdle) {
             m_view.m_onIdle();
         }

@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QScreen>
 #include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTest>
@@ -508,26 +509,33 @@ private slots:
 
     void theProgressPopupIsGoneOnceTheOperationEnds() {
         m_frame.menuAction(ID_CELLS_ALL)->trigger();
-        m_prompts->fileNames = {QStringLiteral(KORVAN_SHARED_DATA "/netgen-part1.obj")};
-        m_frame.OnCmdMsg(ID_OPEN_OBJECT1);
-        QCOMPARE(m_view.scene().m_object1.loaded, 1);
-        QVERIFY(m_view.progressPopup() == nullptr);
-        QTest::qWait(50);
-        // Where the popup stood, no pixel of its dark blue caption is left.
-        const QImage window = m_frame.grab().toImage();
-        const QPoint corner =
-            m_view.mapTo(&m_frame, QPoint(m_view.width() / 2 - 150, m_view.height() / 2 - 15));
-        int captionPixels = 0;
-        for (int y = corner.y(); y < corner.y() + 30; ++y) {
-            for (int x = corner.x(); x < corner.x() + 300; ++x) {
-                const QColor c = window.pixelColor(x, y);
-                captionPixels +=
-                    std::abs(c.red() - 10) + std::abs(c.green() - 36) + std::abs(c.blue() - 106) <
-                    40;
+        // It stayed behind on some loads only: several are looked at.
+        QList<int> captionPixels;
+        for (int load = 0; load < 4; ++load) {
+            m_prompts->fileNames = {QStringLiteral(KORVAN_SHARED_DATA "/netgen-part1.obj")};
+            m_frame.OnCmdMsg(ID_OPEN_OBJECT1);
+            QCOMPARE(m_view.scene().m_object1.loaded, 1);
+            QVERIFY(m_view.progressPopup() == nullptr);
+            QTest::qWait(100);
+            // Where the popup stood, no pixel of its dark blue caption is left on the screen
+            // (what the window system shows, not a fresh drawing of the widgets).
+            const QImage window = m_frame.screen()->grabWindow(m_frame.winId()).toImage();
+            QVERIFY(!window.isNull());
+            const QPoint corner =
+                m_view.mapTo(&m_frame, QPoint(m_view.width() / 2 - 150, m_view.height() / 2 - 15));
+            int count = 0;
+            for (int y = corner.y(); y < corner.y() + 30; ++y) {
+                for (int x = corner.x(); x < corner.x() + 300; ++x) {
+                    const QColor c = window.pixelColor(x, y);
+                    count += std::abs(c.red() - 10) + std::abs(c.green() - 36) +
+                                 std::abs(c.blue() - 106) <
+                             40;
+                }
             }
+            captionPixels << count;
         }
         m_frame.menuAction(ID_CELLS_NONE)->trigger();
-        QCOMPARE(captionPixels, 0);
+        QCOMPARE(captionPixels, QList<int>({0, 0, 0, 0}));
     }
 
     void undoAndRedoTakeBackAnOperationAndAMove() {
