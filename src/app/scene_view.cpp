@@ -156,6 +156,7 @@ void CSceneView::OnTimer() {
         return;
     }
     if (m_keys.m_keyDown[kVkY] == 1 && m_scene.m_object2Offset != Vector4()) {
+        endObject2Move(true);
         m_undo.push(snapshot());  // Y drops a placement: one step of "Ponisti"
     }
     if (runKeyActions(m_keys, m_viewState, m_scene)) {
@@ -289,9 +290,10 @@ void CSceneView::beginObject2Move() {
     m_moveStart = snapshot();
 }
 
-void CSceneView::endObject2Move() {
-    if (!m_moveStart || m_viewState.m_mouseMode == kMouseMoveObject2 ||
-        m_viewState.m_mouseMode == kMouseRotateObject2) {
+void CSceneView::endObject2Move(bool evenInTheMode) {
+    const bool moving = m_viewState.m_mouseMode == kMouseMoveObject2 ||
+                        m_viewState.m_mouseMode == kMouseRotateObject2;
+    if (!m_moveStart || (moving && !evenInTheMode)) {
         return;
     }
     // A move that changed the placement is one step of "Ponisti".
@@ -304,6 +306,10 @@ void CSceneView::endObject2Move() {
 
 void CSceneView::mouseMoveEvent(QMouseEvent* event) {
     const QPoint p = event->position().toPoint();
+    if (!m_moveStart && (m_viewState.m_mouseMode == kMouseMoveObject2 ||
+                         m_viewState.m_mouseMode == kMouseRotateObject2)) {
+        beginObject2Move();  // again after an operation ended the previous step mid-mode
+    }
     if (onMouseMove(m_viewState, m_scene, p.x(), p.y(),
                     (event->modifiers() & Qt::ShiftModifier) != 0)) {
         requestRedraw();

@@ -165,7 +165,9 @@ private:
     void restore(SceneSnapshot state);
     // Object 2's placement when a mouse mode that moves it began.
     void beginObject2Move();
-    void endObject2Move();
+    // Keeps the move as one step once its mouse mode is over; with `evenInTheMode`, also while
+    // it goes on (another change follows, which must come after it in the history).
+    void endObject2Move(bool evenInTheMode = false);
     // After a load or a generation: shows why it was refused, or places the camera for a new
     // object 1 and reports the counts with `report`.
     void finishNewObject(int32_t objectNumber, const Status& status, double nearPlane,

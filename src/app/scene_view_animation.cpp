@@ -80,6 +80,7 @@ private:
 
 void CSceneView::runAnimation(const AnimationSettings& settings) {
     AnimationResult result;
+    endObject2Move(true);
     SceneSnapshot before = snapshot();
     {
         // Nothing else draws and commands wait while the view is busy.

@@ -178,6 +178,7 @@ bool CSceneView::OpenFile(int32_t objectNumber, const QString& path) {
         return false;
     }
     rememberFolderOf(path);
+    endObject2Move(true);
     SceneSnapshot before = snapshot();
     Status s;
     {
@@ -249,6 +250,7 @@ void CSceneView::RunBoolean(int32_t commandId) {
     if (m_scene.m_object1.loaded == 0 || m_scene.m_object2.loaded == 0) {
         return;
     }
+    endObject2Move(true);
     SceneSnapshot before = snapshot();
     BusyScope busy(*this);
     const BooleanOp op = commandId == ID_UNION          ? BooleanOp::Union
@@ -280,6 +282,7 @@ void CSceneView::restore(SceneSnapshot state) {
 }
 
 void CSceneView::OnUndo() {
+    endObject2Move(true);
     if (std::optional<SceneSnapshot> state = m_undo.undo(snapshot())) {
         restore(std::move(*state));
         showStatus(QStringLiteral("Ponisteno"));
@@ -314,6 +317,7 @@ void CSceneView::OnGenerator() {
     if (objectNumber == 1 && !maySafelyDiscardResult()) {
         return;
     }
+    endObject2Move(true);
     SceneSnapshot before = snapshot();
     BusyScope busy(*this);
     // Parameters were checked by the dialog; the scene checks again and replaces the target
