@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
+#include <QFileDialog>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
@@ -125,6 +126,13 @@ static int writeScreenshots(CMainFrame& frame, const QString& folder) {
     question.show();
     ok = save(question, folder, "question.png") && ok;
     question.hide();
+
+    QFileDialog open(&frame, QString(), folder, objFileFilter());
+    open.setOption(QFileDialog::DontUseNativeDialog);
+    open.setAcceptMode(QFileDialog::AcceptSave);
+    open.show();
+    ok = save(open, folder, "file_save.png") && ok;
+    open.hide();
 
     CAnimator animator(prompts, &frame);
     animator.OnInitDialog();
