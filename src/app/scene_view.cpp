@@ -131,10 +131,11 @@ void CSceneView::updateCaption() {
         names << QStringLiteral("objekt%1: %2").arg(n).arg(name);
     }
     // Qt adds the program's name after the title; "[*]" marks an unsaved result.
-    QString title = names.join(QStringLiteral(", ")) + QStringLiteral("[*]");
-    if (m_lastFrameRate > 0.0) {
-        title += QString::asprintf("           FPS: %5.2lf", m_lastFrameRate);
-    }
+    const QString rate =
+        m_lastFrameRate > 0.0 ? QString::asprintf("FPS: %5.2lf", m_lastFrameRate) : QString();
+    const QString title = names.isEmpty() ? rate + QStringLiteral("[*]")
+                                          : names.join(QStringLiteral(", ")) +
+                                                QStringLiteral("[*]           ") + rate;
     frame->setWindowTitle(title.trimmed());
     frame->setWindowModified(m_resultUnsaved);
 }
