@@ -612,6 +612,23 @@ private slots:
         QCOMPARE(m_view.scene().m_object1.loaded, 1);
     }
 
+    void theCommandLineOpensBothObjects() {
+        QTemporaryDir dir;
+        writeFile(dir.filePath("a.obj"), kTetra);
+        writeFile(dir.filePath("b.obj"), kTetra);
+        auto* app = dynamic_cast<CMainApp*>(QCoreApplication::instance());
+        QVERIFY(app != nullptr);
+        app->OpenStartupFiles({dir.filePath("a.obj"), dir.filePath("b.obj")});
+        QTRY_COMPARE(m_view.scene().m_object2.loaded, 1);
+        QCOMPARE(QFileInfo(m_view.fileName(1)).fileName(), QString("a.obj"));
+        QCOMPARE(QFileInfo(m_view.fileName(2)).fileName(), QString("b.obj"));
+        // Each load is a step of its own.
+        m_frame.updateCommandStates();
+        m_frame.menuAction(ID_UNDO)->trigger();
+        QCOMPARE(m_view.scene().m_object2.loaded, 0);
+        QCOMPARE(m_view.scene().m_object1.loaded, 1);
+    }
+
     void ctrlOAndCtrlShiftOOpenTheObjects() {
         QTemporaryDir dir;
         const QString path = dir.filePath("t.obj");
