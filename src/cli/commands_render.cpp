@@ -195,7 +195,10 @@ int runMill(const MillArguments& args) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     reporter.quietPhases = reporter.quietMessages = false;
 
-    // A failed run changes nothing more: object 1 is not written.
+    // Ctrl+C during the last frame stops nothing, but it is still the user's stop.
+    const bool stopped = result.stopped || interrupted();
+    // A failed run changes nothing more: object 1 is not written. A frame whose file the
+    // interrupt cut short is part of the stop, not a failure.
     bool failed = false;
     if (!result.status) {
         printError(result.status);
@@ -204,10 +207,8 @@ int runMill(const MillArguments& args) {
     if (result.framesNotWritten > 0) {
         std::fprintf(stderr, "Nije zapisano slika: %d od %d\n", result.framesNotWritten,
                      result.framesDone);
-        failed = true;
+        failed = failed || !stopped;
     }
-    // Ctrl+C during the last frame stops nothing, but it is still the user's stop.
-    const bool stopped = result.stopped || interrupted();
     if (stopped) {
         std::fprintf(stderr, "Animacija prekinuta nakon %d slika\n", result.framesDone);
     }

@@ -109,8 +109,11 @@ void OctreeNode::subdivide(const Vector4* centroids) {
 
     const bool isRoot = level == 0;
     const size_t candidates = isRoot ? solid->triangles.size() : triangleIndices.size();
-    // Bit k set when the centroid lies in child k's closed box. Children with bit 0 clear
-    // (0, 2, 4, 6) take the lower half in x, and so on for z (bit 1) and y (bit 2).
+    // Bit k set for the one child whose half-open box [min, max) holds the centroid; the
+    // midpoint belongs to the upper half, so the root's maximum ends up in its upper corner.
+    // Children with bit 0 clear (0, 2, 4, 6) take the lower half in x, and so on for z
+    // (bit 1) and y (bit 2). With each centroid in one child, a tree lists at most
+    // levels x triangles entries, however the centroids crowd together.
     std::vector<uint8_t> masks(candidates);
     std::array<uint32_t, 256> histogram{};
     for (size_t n = 0; n < candidates; ++n) {
@@ -118,9 +121,9 @@ void OctreeNode::subdivide(const Vector4* centroids) {
         if (isRoot && !inClosedBox(c, minCorner, maxCorner)) {
             continue;
         }
-        const unsigned xm = (c.x <= mid.x ? 0x55u : 0u) | (c.x >= mid.x ? 0xAAu : 0u);
-        const unsigned zm = (c.z <= mid.z ? 0x33u : 0u) | (c.z >= mid.z ? 0xCCu : 0u);
-        const unsigned ym = (c.y <= mid.y ? 0x0Fu : 0u) | (c.y >= mid.y ? 0xF0u : 0u);
+        const unsigned xm = c.x < mid.x ? 0x55u : 0xAAu;
+        const unsigned zm = c.z < mid.z ? 0x33u : 0xCCu;
+        const unsigned ym = c.y < mid.y ? 0x0Fu : 0xF0u;
         const auto mask = static_cast<uint8_t>(xm & zm & ym);
         masks[n] = mask;
         ++histogram[mask];

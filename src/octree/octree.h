@@ -29,9 +29,10 @@ enum : int32_t {
 class NearestIndex;
 
 // One cell. A node of level >= 1 lists, in ascending order, every triangle whose centroid lies
-// in its closed box (so a centroid on a shared face is listed by both cells); the root lists
-// none. Boundary cells (deepest level, at least one triangle) also carry the mean normal of
-// their triangles, the extreme triangles along it and the range of the centroids' projections.
+// in its half-open box [min, max) (closed above only along the root's maximum), so each
+// centroid is in exactly one cell of a level; the root lists none. Boundary cells (deepest level,
+// at least one triangle) also carry the mean normal of their triangles, the extreme triangles along
+// it and the range of the centroids' projections.
 struct OctreeNode {
     Vector4 maxCorner;
     Vector4 minCorner;

@@ -90,11 +90,14 @@ TEST(OctreeBuild, ListsAreAscendingInsideTheBoxAndCoverTheParent) {
         }
     });
     for (size_t i = 0; i < leafHits.size(); ++i) {
-        ASSERT_GE(leafHits[i], 1) << "triangle " << i << " is in no leaf";
+        ASSERT_EQ(leafHits[i], 1) << "triangle " << i << " is not in exactly one leaf";
     }
 }
 
-TEST(OctreeBuild, CentroidOnTheMidplanesIsListedByEveryCellItTouches) {
+// A centroid on a cell plane goes to one cell only: otherwise crowded centroids (a degenerate
+// mesh, an object of zero size) would be listed by every leaf, and the tree would grow with
+// triangles x leaves.
+TEST(OctreeBuild, EachCentroidIsListedByOneCellPerLevel) {
     // The box is [-1, 1]^3, so every cell plane through the origin is exactly 0; the one
     // triangle is flat in z and has its centroid at the origin.
     Solid s = test::makeSolid(
@@ -108,7 +111,18 @@ TEST(OctreeBuild, CentroidOnTheMidplanesIsListedByEveryCellItTouches) {
             ++deepest;
         }
     });
-    EXPECT_EQ(deepest, 8);
+    EXPECT_EQ(deepest, 1);
+
+    Solid point;
+    point.vertices.assign(3, Vector4(0.25f, 0.25f, 0.25f));
+    point.triangles.resize(50000);
+    point.loaded = 1;
+    point.minCorner = point.maxCorner = point.centre = point.vertices[0];
+    point.computeTriangleData();
+    const std::unique_ptr<OctreeNode> pointTree = prepareOctree(point);
+    size_t listed = 0;
+    forEachNode(*pointTree, [&](OctreeNode& n) { listed += n.triangleIndices.size(); });
+    EXPECT_EQ(listed, size_t{octreeLevels} * point.triangles.size());
 }
 
 TEST(OctreeBuild, EmptySolidGivesEightOuterLeaves) {
