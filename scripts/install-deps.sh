@@ -12,6 +12,7 @@ packages=(
     xvfb xauth
     libjpeg62-turbo-dev libgif-dev libpng-dev
     libcgal-dev
+    libtbb-dev
 )
 
 missing=()

@@ -47,9 +47,10 @@ public:
     // 1: triangles crossing the other surface are cut; 0: only labelled.
     int32_t m_edgeSampling = 1;
     // true: operations use the closed-result engine (exact seams shared by both operands,
-    // closed results; open, non-manifold or inside-out operands are refused) instead of the
-    // octree engine.
+    // closed results; open or inside-out operands are refused) instead of the octree engine.
     bool m_closedResult = false;
+    // Threads the engines may use; 0: every core. Results do not depend on it.
+    int32_t m_threads = 0;
     // Sampling factor of the next load or generation; sampling happens only when 0 < f < 1.
     float m_samplingFactor = kDefaultSamplingFactor;
     // Translation by which object 2 is currently shown; applied to its vertices and reset by
