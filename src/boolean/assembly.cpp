@@ -1,5 +1,22 @@
 // Assembly of the result mesh from the selected triangles and pieces.
+//
+// The work runs in fixed chunks of triangles, so the result is the same with any number of
+// threads: four passes, each over every chunk at once. (1) Each operand vertex learns the first
+// selected triangle that uses it. (2) Each chunk counts its selected triangles and the vertices
+// it uses first. (3) From the running totals of the chunks before it, each chunk numbers those
+// vertices and copies them (pieces copy their own corners). (4) Each chunk writes its triangles,
+// with their normals and centroids. Numbers thus follow the order of first use, as one pass
+// through the selected triangles would give them.
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cassert>
 #include <cstddef>
+#include <cstdint>
+#include <limits>
 #include <utility>
 #include <vector>
 
@@ -12,19 +29,73 @@ bool inBox(const Vector4& c, const Vector4& lo, const Vector4& hi) {
     return lo.x <= c.x && c.x <= hi.x && lo.y <= c.y && c.y <= hi.y && lo.z <= c.z && c.z <= hi.z;
 }
 
-// Gives each corner of a selected triangle its result vertex, numbering operand vertices in
-// order of first use.
-struct VertexMap {
-    std::vector<int32_t> map;
-    explicit VertexMap(size_t count) : map(count, -1) {}
-    int32_t remap(int32_t k, int32_t& next) {
-        int32_t& slot = map[static_cast<size_t>(k)];
-        if (slot < 0) {
-            slot = next++;
-        }
-        return slot;
+constexpr size_t kChunk = size_t{1} << 15;
+// A vertex slot holds the index of the first selected triangle that uses the vertex, kUnused,
+// or (from pass 3 on) the vertex's number with kNumbered set; triangle indices and vertex
+// numbers are int32, so the flag never clashes with either.
+constexpr uint32_t kUnused = std::numeric_limits<uint32_t>::max();
+constexpr uint32_t kNumbered = uint32_t{1} << 31;
+
+// Slots are read and written by several chunks at once during passes 1 and 3.
+uint32_t loadSlot(uint32_t& slot) {
+    return std::atomic_ref<uint32_t>(slot).load(std::memory_order_relaxed);
+}
+
+void lowerSlot(uint32_t& slot, uint32_t key) {
+    std::atomic_ref<uint32_t> a(slot);
+    uint32_t current = a.load(std::memory_order_relaxed);
+    while (key < current && !a.compare_exchange_weak(current, key, std::memory_order_relaxed)) {
     }
+}
+
+// What Solid::computeTriangleData computes for one triangle, so the result comes out complete.
+void setTriangleData(Triangle& t, const Vector4* v) {
+    const Vector4& a = v[t.i0];
+    const Vector4& b = v[t.i1];
+    const Vector4& c = v[t.i2];
+    Vector4 n = cross(b - a, c - a);
+    n.normalize();
+    t.normal = n;
+    t.centroid = ((a + b) + c) / 3.0f;
+}
+
+// One chunk of one source: object 1's triangles (0), object 2's (1) or the pieces (2).
+struct Chunk {
+    int32_t source = 0;
+    size_t begin = 0;
+    size_t end = 0;
+    size_t selected = 0;       // pass 1; then the result index of its first triangle
+    size_t firstVertices = 0;  // pass 2; then the number of its first new vertex
+    Vector4 lo;                // box of the vertices it copied (pass 3)
+    Vector4 hi;
+    bool copied = false;
 };
+
+template <typename F>
+void forEachChunk(std::vector<Chunk>& chunks, bool parallel, const F& f) {
+    if (!parallel) {
+        for (Chunk& c : chunks) {
+            f(c);
+        }
+        return;
+    }
+    tbb::parallel_for(tbb::blocked_range<size_t>(0, chunks.size(), 1),
+                      [&](const tbb::blocked_range<size_t>& range) {
+                          for (size_t k = range.begin(); k != range.end(); ++k) {
+                              f(chunks[k]);
+                          }
+                      });
+}
+
+void addChunks(std::vector<Chunk>& chunks, int32_t source, size_t count) {
+    for (size_t begin = 0; begin < count; begin += kChunk) {
+        Chunk c;
+        c.source = source;
+        c.begin = begin;
+        c.end = std::min(count, begin + kChunk);
+        chunks.push_back(c);
+    }
+}
 
 }  // namespace
 
@@ -54,103 +125,192 @@ int32_t assembleResult(Solid& object1, const Solid& object2, const SplitList& pi
         }
         return true;
     };
-
-    // Counting pass: the result arrays are then allocated once, at their exact sizes.
-    VertexMap map1(object1.vertices.size());
-    VertexMap map2(object2.vertices.size());
-    int32_t M = 0;
-    size_t R = 0;
-    for (const Triangle& t : object1.triangles) {
-        if (t.label == keep1) {
-            map1.remap(t.i0, M);
-            map1.remap(t.i1, M);
-            map1.remap(t.i2, M);
-            ++R;
-        }
-    }
-    for (const Triangle& t : object2.triangles) {
-        if (selected2(t)) {
-            map2.remap(t.i0, M);
-            map2.remap(reverse ? t.i2 : t.i1, M);
-            map2.remap(reverse ? t.i1 : t.i2, M);
-            ++R;
-        }
-    }
-    const int32_t operandVertices = M;
-    size_t pieceCount = 0;
-    for (const SplitTriangle& p : pieces) {
-        if (selectedPiece(p)) {
-            ++pieceCount;
-        }
-    }
-    R += pieceCount;
-
-    std::vector<Vector4> vertices(static_cast<size_t>(operandVertices) + 3 * pieceCount);
-    std::vector<Triangle> triangles;
-    triangles.reserve(R);
-    const auto copyTriangle = [&](const Triangle& t, int32_t a, int32_t b, int32_t c) {
-        Triangle r(t);
-        r.i0 = a;
-        r.i1 = b;
-        r.i2 = c;
-        r.label = kLabelNone;
-        triangles.push_back(r);
-        return &triangles.back();
+    const std::array<const Solid*, 2> operands{&object1, &object2};
+    const auto selected = [&](int32_t source, const Triangle& t) {
+        return source == 0 ? t.label == keep1 : selected2(t);
     };
-    for (const Triangle& t : object1.triangles) {
-        if (t.label == keep1) {
-            copyTriangle(t, map1.map[static_cast<size_t>(t.i0)],
-                         map1.map[static_cast<size_t>(t.i1)], map1.map[static_cast<size_t>(t.i2)]);
+    // Corners in the order they are numbered and written: object 2's turned when reversed.
+    const auto corners = [&](int32_t source, const Triangle& t) {
+        const bool turn = source == 1 && reverse;
+        return std::array<int32_t, 3>{t.i0, turn ? t.i2 : t.i1, turn ? t.i1 : t.i2};
+    };
+
+    std::vector<Chunk> chunks;
+    addChunks(chunks, 0, object1.triangles.size());
+    addChunks(chunks, 1, object2.triangles.size());
+    addChunks(chunks, 2, pieces.size());
+    // Small operations stay on the calling thread: a task costs more than a chunk this size.
+    const bool parallel = chunks.size() > 2;
+    std::array<std::vector<uint32_t>, 2> slots;
+    for (size_t k = 0; k < 2; ++k) {
+        slots[k].assign(operands[k]->vertices.size(), kUnused);
+    }
+
+    forEachChunk(chunks, parallel, [&](Chunk& c) {
+        size_t count = 0;
+        if (c.source == 2) {
+            for (size_t i = c.begin; i < c.end; ++i) {
+                count += selectedPiece(pieces[i]) ? 1 : 0;
+            }
+        } else {
+            uint32_t* slot = slots[static_cast<size_t>(c.source)].data();
+            const Triangle* tri = operands[static_cast<size_t>(c.source)]->triangles.data();
+            for (size_t i = c.begin; i < c.end; ++i) {
+                if (selected(c.source, tri[i])) {
+                    ++count;
+                    for (const int32_t v : corners(c.source, tri[i])) {
+                        lowerSlot(slot[v], static_cast<uint32_t>(i));
+                    }
+                }
+            }
+        }
+        c.selected = count;
+    });
+
+    // Whether corner j of triangle i is the first use of its vertex: the earliest triangle
+    // using it, and not already met at an earlier corner of the same triangle.
+    const auto firstUse = [](const std::array<int32_t, 3>& v, size_t j, uint32_t slotValue,
+                             size_t i) {
+        return slotValue == static_cast<uint32_t>(i) && (j == 0 || v[j] != v[0]) &&
+               (j < 2 || v[2] != v[1]);
+    };
+    forEachChunk(chunks, parallel, [&](Chunk& c) {
+        if (c.source == 2) {
+            return;
+        }
+        const uint32_t* slot = slots[static_cast<size_t>(c.source)].data();
+        const Triangle* tri = operands[static_cast<size_t>(c.source)]->triangles.data();
+        size_t count = 0;
+        for (size_t i = c.begin; i < c.end; ++i) {
+            if (selected(c.source, tri[i])) {
+                const std::array<int32_t, 3> v = corners(c.source, tri[i]);
+                for (size_t j = 0; j < 3; ++j) {
+                    count += firstUse(v, j, slot[v[j]], i) ? 1 : 0;
+                }
+            }
+        }
+        c.firstVertices = count;
+    });
+
+    size_t resultTriangles = 0;
+    size_t operandVertices = 0;
+    size_t pieceCount = 0;
+    for (Chunk& c : chunks) {
+        const size_t selectedHere = c.selected;
+        c.selected = resultTriangles;
+        resultTriangles += selectedHere;
+        if (c.source == 2) {
+            pieceCount += selectedHere;
+        } else {
+            const size_t firstHere = c.firstVertices;
+            c.firstVertices = operandVertices;
+            operandVertices += firstHere;
         }
     }
-    for (const Triangle& t : object2.triangles) {
-        if (selected2(t)) {
-            const int32_t a = map2.map[static_cast<size_t>(t.i0)];
-            const int32_t b = map2.map[static_cast<size_t>(t.i1)];
-            const int32_t c = map2.map[static_cast<size_t>(t.i2)];
-            Triangle* r = reverse ? copyTriangle(t, a, c, b) : copyTriangle(t, a, b, c);
-            if (reverse) {
-                r->normal = r->normal * -1.0f;
+    for (Chunk& c : chunks) {
+        if (c.source == 2) {
+            // Pieces carry three vertices each, after every operand vertex.
+            c.firstVertices = operandVertices + 3 * (c.selected - (resultTriangles - pieceCount));
+        }
+    }
+    assert(operandVertices + 3 * pieceCount <= static_cast<size_t>(INT32_MAX));
+
+    std::vector<Vector4> vertices(operandVertices + 3 * pieceCount);
+    std::vector<Triangle> triangles(resultTriangles);
+    const auto widen = [](Chunk& c, const Vector4& p) {
+        if (!c.copied) {
+            c.lo = c.hi = p;
+            c.copied = true;
+        } else {
+            includeInBox(c.lo, c.hi, p);
+        }
+    };
+
+    forEachChunk(chunks, parallel, [&](Chunk& c) {
+        size_t next = c.firstVertices;
+        if (c.source == 2) {
+            size_t out = c.selected;
+            for (size_t i = c.begin; i < c.end; ++i) {
+                const SplitTriangle& p = pieces[i];
+                if (!selectedPiece(p)) {
+                    continue;
+                }
+                const bool turn = reverse && p.owner == 2;
+                Triangle& r = triangles[out++];
+                r.i0 = static_cast<int32_t>(next);
+                r.i1 = static_cast<int32_t>(next + 1);
+                r.i2 = static_cast<int32_t>(next + 2);
+                const Vector4 corner[3] = {p.p0, turn ? p.p2 : p.p1, turn ? p.p1 : p.p2};
+                for (const Vector4& q : corner) {
+                    vertices[next++] = q;
+                    widen(c, q);
+                }
+            }
+            return;
+        }
+        uint32_t* slot = slots[static_cast<size_t>(c.source)].data();
+        const Solid& from = *operands[static_cast<size_t>(c.source)];
+        const Triangle* tri = from.triangles.data();
+        for (size_t i = c.begin; i < c.end; ++i) {
+            if (selected(c.source, tri[i])) {
+                const std::array<int32_t, 3> v = corners(c.source, tri[i]);
+                for (size_t j = 0; j < 3; ++j) {
+                    uint32_t& s = slot[v[j]];
+                    if (firstUse(v, j, loadSlot(s), i)) {
+                        std::atomic_ref<uint32_t>(s).store(kNumbered | static_cast<uint32_t>(next),
+                                                           std::memory_order_relaxed);
+                        const Vector4& q = from.vertices[static_cast<size_t>(v[j])];
+                        vertices[next++] = q;
+                        widen(c, q);
+                    }
+                }
+            }
+        }
+    });
+
+    forEachChunk(chunks, parallel, [&](Chunk& c) {
+        size_t out = c.selected;
+        if (c.source == 2) {
+            for (size_t i = c.begin; i < c.end; ++i) {
+                if (selectedPiece(pieces[i])) {
+                    setTriangleData(triangles[out++], vertices.data());
+                }
+            }
+            return;
+        }
+        const uint32_t* slot = slots[static_cast<size_t>(c.source)].data();
+        const Triangle* tri = operands[static_cast<size_t>(c.source)]->triangles.data();
+        for (size_t i = c.begin; i < c.end; ++i) {
+            if (selected(c.source, tri[i])) {
+                const std::array<int32_t, 3> v = corners(c.source, tri[i]);
+                Triangle& r = triangles[out++];
+                r.i0 = static_cast<int32_t>(slot[v[0]] & ~kNumbered);
+                r.i1 = static_cast<int32_t>(slot[v[1]] & ~kNumbered);
+                r.i2 = static_cast<int32_t>(slot[v[2]] & ~kNumbered);
+                setTriangleData(r, vertices.data());
+            }
+        }
+    });
+    slots = {};
+
+    // The box of the result's own vertices (pieces included), as for a mesh read from a file:
+    // the next operation's tree and its box filter must cover every part of this result.
+    // Minima and maxima do not depend on the order they are taken in.
+    Vector4 lo;
+    Vector4 hi;
+    if (!vertices.empty()) {
+        lo = hi = vertices.front();
+        for (const Chunk& c : chunks) {
+            if (c.copied) {
+                includeInBox(lo, hi, c.lo);
+                includeInBox(lo, hi, c.hi);
             }
         }
     }
-    for (size_t k = 0; k < map1.map.size(); ++k) {
-        if (map1.map[k] >= 0) {
-            vertices[static_cast<size_t>(map1.map[k])] = object1.vertices[k];
-        }
-    }
-    for (size_t k = 0; k < map2.map.size(); ++k) {
-        if (map2.map[k] >= 0) {
-            vertices[static_cast<size_t>(map2.map[k])] = object2.vertices[k];
-        }
-    }
-    map1.map = {};
-    map2.map = {};
-
-    int32_t next = operandVertices;
-    for (const SplitTriangle& p : pieces) {
-        if (!selectedPiece(p)) {
-            continue;
-        }
-        const bool turn = reverse && p.owner == 2;
-        Triangle r;
-        r.i0 = next;
-        r.i1 = next + 1;
-        r.i2 = next + 2;
-        r.centroid = pieceCentroid(p);
-        r.normal = turn ? p.normal * -1.0f : p.normal;
-        triangles.push_back(r);
-        vertices[static_cast<size_t>(next)] = p.p0;
-        vertices[static_cast<size_t>(next) + 1] = turn ? p.p2 : p.p1;
-        vertices[static_cast<size_t>(next) + 2] = turn ? p.p1 : p.p2;
-        next += 3;
-    }
-
     object1.triangles = std::move(triangles);
     object1.vertices = std::move(vertices);
-    // The box of the result's own vertices (pieces included), as for a mesh read from a file:
-    // the next operation's tree and its box filter must cover every part of this result.
-    object1.computeBoundingBox();
+    object1.minCorner = lo;
+    object1.maxCorner = hi;
     object1.centre = (object1.maxCorner + object1.minCorner) / 2.0f;
     return static_cast<int32_t>(pieceCount);
 }

@@ -52,8 +52,16 @@ public:
     TriangleCutter(const Solid& object1, const Solid& object2, int32_t edgeSampling,
                    SplitList& pieces, int32_t keep1 = 0, int32_t keep2 = 0);
 
+    // The same test appending its pieces to `pieces` instead: one per task of a parallel run.
+    TriangleCutter(const TriangleCutter& other, SplitList& pieces);
+
     // A is the root of the tree of one operand; t a triangle of the other.
     int32_t testTriangle(OctreeNode& A, Triangle& t) override;
+
+    // insideOut(A, B, *this), with the cells of a large operand tested at once on the threads of
+    // the current task arena. Labels and pieces, their order and numbers included, are those
+    // of the one-thread run: each cell's pieces are kept apart and appended in cell order.
+    void insideOutParallel(OctreeNode& A, OctreeNode& B);
 
 private:
     int32_t descend(OctreeNode& root, OctreeNode& A, Triangle& t);
@@ -84,8 +92,10 @@ struct BoxFilter {
 // labelled keep2 (for keep2 = 5 only those that pass `filter`) and the pieces whose owner's
 // keep label they carry, in that order. Object 2's triangles and pieces are turned inside out
 // when keep1 != keep2. Operand vertices keep one copy each, numbered in order of first use;
-// pieces get their own. The box becomes that of the result's vertices; centroids, normals and
-// the octree must be recomputed by the caller. Returns the number of pieces taken.
+// pieces get their own. The box becomes that of the result's vertices, and every triangle gets
+// the normal and centroid Solid::computeTriangleData would give it; the octree must be rebuilt
+// by the caller. Runs on the current task arena's threads; the result does not depend on how
+// many. Returns the number of pieces taken.
 int32_t assembleResult(Solid& object1, const Solid& object2, const SplitList& pieces, int32_t keep1,
                        int32_t keep2, const BoxFilter& filter);
 

@@ -1,6 +1,11 @@
 // The triangle-level test and the plane cut of one triangle.
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
+#include <tbb/task_arena.h>
+
 #include <cmath>
 #include <utility>
+#include <vector>
 
 #include "boolean/boolean.h"
 
@@ -117,6 +122,52 @@ TriangleCutter::TriangleCutter(const Solid& object1, const Solid& object2, int32
       // Far above the rounding of coordinates, far below any edge worth cutting off.
       m_onPlane(static_cast<float>(1e-5 * (length(object1.maxCorner - object1.minCorner) +
                                            length(object2.maxCorner - object2.minCorner)))) {}
+
+TriangleCutter::TriangleCutter(const TriangleCutter& other, SplitList& pieces)
+    : m_object1(other.m_object1),
+      m_object2(other.m_object2),
+      m_edgeSampling(other.m_edgeSampling),
+      m_pieces(pieces),
+      m_keep1(other.m_keep1),
+      m_keep2(other.m_keep2),
+      m_onPlane(other.m_onPlane) {}
+
+void TriangleCutter::insideOutParallel(OctreeNode& A, OctreeNode& B) {
+    std::vector<OctreeNode*> cells;
+    labelRegions(A, B, cells);
+    size_t listed = 0;
+    for (const OctreeNode* cell : cells) {
+        listed += cell->triangleIndices.size();
+    }
+    // Below this a task costs more than the tests it would take over.
+    constexpr size_t kSerialTriangles = 8192;
+    if (listed < kSerialTriangles || tbb::this_task_arena::max_concurrency() < 2) {
+        for (OctreeNode* cell : cells) {
+            testCellTriangles(A, *cell, *this);
+        }
+        return;
+    }
+    // The test reads A's tree and solid and writes only the labels of the cell's own
+    // triangles (each listed by one cell of a level), so cells are independent.
+    std::vector<SplitList> parts(cells.size());
+    tbb::parallel_for(tbb::blocked_range<size_t>(0, cells.size()),
+                      [&](const tbb::blocked_range<size_t>& range) {
+                          for (size_t k = range.begin(); k != range.end(); ++k) {
+                              TriangleCutter local(*this, parts[k]);
+                              testCellTriangles(A, *cells[k], local);
+                          }
+                      });
+    size_t made = 0;
+    for (const SplitList& part : parts) {
+        made += part.size();
+    }
+    m_pieces.reserve(m_pieces.size() + made);
+    for (const SplitList& part : parts) {
+        for (const SplitTriangle& piece : part) {
+            appendPiece(m_pieces, piece);
+        }
+    }
+}
 
 bool TriangleCutter::coincides(const Triangle& q, const Solid& qSolid, const Triangle& t,
                                const Solid& tSolid) const {

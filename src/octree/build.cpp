@@ -1,4 +1,8 @@
 // Construction of the tree: corners, triangle lists, boundary-cell data, subdivision.
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
+
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -26,13 +30,41 @@ OctreeNode::~OctreeNode() = default;
 
 namespace {
 
+// Work is cut into pieces of this many triangles, whatever the number of threads, so that the
+// lists come out the same with any; a cell with fewer candidates is split in one piece.
+constexpr size_t kChunk = size_t{1} << 15;
+
+size_t chunkCount(size_t items) {
+    return (items + kChunk - 1) / kChunk;
+}
+
+// f(chunk) for every chunk of `items`, on the current arena's threads when there are several.
+template <typename F>
+void forEachChunk(size_t items, const F& f) {
+    const size_t chunks = chunkCount(items);
+    if (chunks <= 1) {
+        for (size_t c = 0; c < chunks; ++c) {
+            f(c);
+        }
+        return;
+    }
+    tbb::parallel_for(tbb::blocked_range<size_t>(0, chunks, 1),
+                      [&f](const tbb::blocked_range<size_t>& range) {
+                          for (size_t c = range.begin(); c != range.end(); ++c) {
+                              f(c);
+                          }
+                      });
+}
+
 // The centroids in one compact array: every level scans them, in list order.
 std::vector<Vector4> gatherCentroids(const Solid& s) {
-    std::vector<Vector4> centroids;
-    centroids.reserve(s.triangles.size());
-    for (const Triangle& t : s.triangles) {
-        centroids.push_back(t.centroid);
-    }
+    std::vector<Vector4> centroids(s.triangles.size());
+    forEachChunk(centroids.size(), [&](size_t c) {
+        const size_t end = std::min(centroids.size(), (c + 1) * kChunk);
+        for (size_t i = c * kChunk; i < end; ++i) {
+            centroids[i] = s.triangles[i].centroid;
+        }
+    });
     return centroids;
 }
 
@@ -114,45 +146,73 @@ void OctreeNode::subdivide(const Vector4* centroids) {
     // Children with bit 0 clear (0, 2, 4, 6) take the lower half in x, and so on for z
     // (bit 1) and y (bit 2). With each centroid in one child, a tree lists at most
     // levels x triangles entries, however the centroids crowd together.
+    // Per chunk of candidates: the masks, then how many go to each child, then (from the
+    // running totals of the chunks before it) where its entries go in each child's list.
+    const size_t chunks = chunkCount(candidates);
     std::vector<uint8_t> masks(candidates);
-    std::array<uint32_t, 256> histogram{};
-    for (size_t n = 0; n < candidates; ++n) {
-        const Vector4& c = centroids[isRoot ? n : static_cast<size_t>(triangleIndices[n])];
-        if (isRoot && !inClosedBox(c, minCorner, maxCorner)) {
-            continue;
+    std::vector<std::array<uint32_t, 8>> chunkCounts(chunks);
+    forEachChunk(candidates, [&](size_t chunk) {
+        const size_t end = std::min(candidates, (chunk + 1) * kChunk);
+        std::array<uint32_t, 256> histogram{};
+        for (size_t n = chunk * kChunk; n < end; ++n) {
+            const Vector4& c = centroids[isRoot ? n : static_cast<size_t>(triangleIndices[n])];
+            if (isRoot && !inClosedBox(c, minCorner, maxCorner)) {
+                continue;
+            }
+            const unsigned xm = c.x < mid.x ? 0x55u : 0xAAu;
+            const unsigned zm = c.z < mid.z ? 0x33u : 0xCCu;
+            const unsigned ym = c.y < mid.y ? 0x0Fu : 0xF0u;
+            const auto mask = static_cast<uint8_t>(xm & zm & ym);
+            masks[n] = mask;
+            ++histogram[mask];
         }
-        const unsigned xm = c.x < mid.x ? 0x55u : 0xAAu;
-        const unsigned zm = c.z < mid.z ? 0x33u : 0xCCu;
-        const unsigned ym = c.y < mid.y ? 0x0Fu : 0xF0u;
-        const auto mask = static_cast<uint8_t>(xm & zm & ym);
-        masks[n] = mask;
-        ++histogram[mask];
-    }
-    std::array<uint32_t, 8> counts{};
-    for (unsigned mask = 1; mask < 256; ++mask) {
+        std::array<uint32_t, 8>& counts = chunkCounts[chunk];
+        counts = {};
+        for (unsigned mask = 1; mask < 256; ++mask) {
+            for (size_t k = 0; k < 8; ++k) {
+                counts[k] += ((mask >> k) & 1u) * histogram[mask];
+            }
+        }
+    });
+    std::array<uint32_t, 8> totals{};
+    for (std::array<uint32_t, 8>& counts : chunkCounts) {
         for (size_t k = 0; k < 8; ++k) {
-            counts[k] += ((mask >> k) & 1u) * histogram[mask];
+            const uint32_t count = counts[k];
+            counts[k] = totals[k];
+            totals[k] += count;
         }
     }
-    std::array<int32_t*, 8> out{};
     for (size_t k = 0; k < 8; ++k) {
-        children[k]->triangleIndices.resize(counts[k]);
-        out[k] = children[k]->triangleIndices.data();
+        children[k]->triangleIndices.resize(totals[k]);
     }
-    for (size_t n = 0; n < candidates; ++n) {
-        unsigned mask = masks[n];
-        const int32_t index = isRoot ? static_cast<int32_t>(n) : triangleIndices[n];
-        while (mask != 0) {
-            const int k = std::countr_zero(mask);
-            *out[static_cast<size_t>(k)]++ = index;
-            mask &= mask - 1;
+    forEachChunk(candidates, [&](size_t chunk) {
+        std::array<int32_t*, 8> out{};
+        for (size_t k = 0; k < 8; ++k) {
+            out[k] = children[k]->triangleIndices.data() + chunkCounts[chunk][k];
         }
-    }
+        const size_t end = std::min(candidates, (chunk + 1) * kChunk);
+        for (size_t n = chunk * kChunk; n < end; ++n) {
+            unsigned mask = masks[n];
+            const int32_t index = isRoot ? static_cast<int32_t>(n) : triangleIndices[n];
+            while (mask != 0) {
+                const int k = std::countr_zero(mask);
+                *out[static_cast<size_t>(k)]++ = index;
+                mask &= mask - 1;
+            }
+        }
+    });
     masks = {};
     for (auto& child : children) {
         child->solid = solid;
         child->level = level + 1;
-        child->fill(centroids);
+    }
+    // Subtrees share nothing but the read-only centroids and triangles.
+    if (candidates >= 2 * kChunk) {
+        tbb::parallel_for(0, 8, [&](int k) { children[static_cast<size_t>(k)]->fill(centroids); });
+    } else {
+        for (auto& child : children) {
+            child->fill(centroids);
+        }
     }
 }
 

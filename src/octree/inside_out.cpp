@@ -53,7 +53,7 @@ void labelTriangles(OctreeNode& node, int32_t label) {
     }
 }
 
-void insideOut(OctreeNode& A, OctreeNode& B, TriangleTest& test) {
+void labelRegions(OctreeNode& A, OctreeNode& B, std::vector<OctreeNode*>& cells) {
     const int32_t r = boxRelation(A, B);
     if (r == 0 || r == kCellOuter) {
         labelTriangles(B, kLabelOutside);
@@ -65,12 +65,16 @@ void insideOut(OctreeNode& A, OctreeNode& B, TriangleTest& test) {
     }
     if (B.type == kCellSubdivided) {
         for (auto& child : B.children) {
-            insideOut(A, *child, test);
+            labelRegions(A, *child, cells);
         }
         return;
     }
-    std::vector<Triangle>& triangles = B.solid->triangles;
-    for (const int32_t i : B.triangleIndices) {
+    cells.push_back(&B);
+}
+
+void testCellTriangles(OctreeNode& A, OctreeNode& cell, TriangleTest& test) {
+    std::vector<Triangle>& triangles = cell.solid->triangles;
+    for (const int32_t i : cell.triangleIndices) {
         Triangle& t = triangles[static_cast<size_t>(i)];
         // Listed again by a second cell after being cut: its pieces are already made.
         if (t.label == kLabelCut) {
@@ -79,6 +83,14 @@ void insideOut(OctreeNode& A, OctreeNode& B, TriangleTest& test) {
         if (test.testTriangle(A, t) == 0) {
             t.label = kLabelOutside;
         }
+    }
+}
+
+void insideOut(OctreeNode& A, OctreeNode& B, TriangleTest& test) {
+    std::vector<OctreeNode*> cells;
+    labelRegions(A, B, cells);
+    for (OctreeNode* cell : cells) {
+        testCellTriangles(A, *cell, test);
     }
 }
 

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 #include <memory>
+#include <mutex>
 
 #include "octree/nearest_index.h"
 #include "octree/octree.h"
@@ -94,8 +95,11 @@ const Triangle* nearestListedTriangle(OctreeNode& node, const Vector4& point) {
         return nullptr;
     }
     const Triangle* tri = node.solid->triangles.data();
-    if (!node.m_nearestIndex && (static_cast<int32_t>(list.size()) <= kNearestIndexThreshold ||
-                                 ++node.m_nearestQueries <= kNearestIndexQueries)) {
+    const bool scan =
+        static_cast<int32_t>(list.size()) <= kNearestIndexThreshold ||
+        (node.m_nearestQueries.load(std::memory_order_relaxed) < kNearestIndexQueries &&
+         node.m_nearestQueries.fetch_add(1, std::memory_order_relaxed) < kNearestIndexQueries);
+    if (scan) {
         const Triangle* nearest = &tri[list[0]];
         Precise best = length(nearest->centroid - point);
         for (size_t n = 1; n < list.size(); ++n) {
@@ -107,9 +111,8 @@ const Triangle* nearestListedTriangle(OctreeNode& node, const Vector4& point) {
         }
         return nearest;
     }
-    if (!node.m_nearestIndex) {
-        node.m_nearestIndex = std::make_unique<NearestIndex>(list, tri);
-    }
+    std::call_once(node.m_nearestOnce,
+                   [&] { node.m_nearestIndex = std::make_unique<NearestIndex>(list, tri); });
     return &tri[list[static_cast<size_t>(node.m_nearestIndex->find(point))]];
 }
 

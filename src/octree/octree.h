@@ -3,8 +3,10 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 #include "geometry/solid.h"
@@ -68,9 +70,12 @@ private:
     void fill(const Vector4* centroids);
     void subdivide(const Vector4* centroids);
 
-    // Built once a large cell has been asked often enough to repay it.
+    // Built once a large cell has been asked often enough to repay it. Queries come from
+    // several threads at once; the index gives the scan's answer, so who builds it, and when,
+    // changes no result.
     std::unique_ptr<NearestIndex> m_nearestIndex;
-    int32_t m_nearestQueries = 0;
+    std::once_flag m_nearestOnce;
+    std::atomic<int32_t> m_nearestQueries{0};
 };
 
 // The listed triangle whose centroid is nearest to `point` (ties keep the earlier one in the
@@ -114,6 +119,15 @@ void labelTriangles(OctreeNode& node, int32_t label);
 
 // Labels the triangles of B's subtree inside (5) or outside (6) A's solid: whole regions by
 // the classes of A's cells, the rest triangle by triangle through `test`. A stays the root.
+// The same as labelRegions followed by testCellTriangles on each cell in turn.
 void insideOut(OctreeNode& A, OctreeNode& B, TriangleTest& test);
+
+// insideOut's first half: labels the whole regions and appends, in depth-first order, the
+// leaves of B's subtree whose triangles need the test one by one. The regions and the cells
+// list disjoint triangles, so the cells may then be tested in any order, or at once, as long
+// as `test` itself allows it.
+void labelRegions(OctreeNode& A, OctreeNode& B, std::vector<OctreeNode*>& cells);
+// insideOut's second half for one cell that labelRegions listed.
+void testCellTriangles(OctreeNode& A, OctreeNode& cell, TriangleTest& test);
 
 }  // namespace korvan

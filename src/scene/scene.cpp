@@ -1,5 +1,9 @@
 #include "scene/scene.h"
 
+#include <tbb/info.h>
+#include <tbb/task_arena.h>
+
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <new>
@@ -29,6 +33,11 @@ void clearLabels(Solid& solid) {
 
 Scene::Scene(ProgressReporter* reporter) : m_reporter(reporter) {}
 
+int32_t Scene::threadsUsed() const {
+    const int32_t cores = std::max(1, tbb::info::default_concurrency());
+    return m_threads > 0 ? std::min(m_threads, cores) : cores;
+}
+
 Scene::~Scene() = default;
 
 void Scene::prepare(int32_t objectNumber) {
@@ -48,20 +57,28 @@ void Scene::prepare(int32_t objectNumber) {
 Status Scene::LoadObject(int32_t objectNumber, const std::string& path) {
     reporter().ShowProgressPopup(objectNumber == 1 ? "Citanje objekta 1 iz datoteke..."
                                                    : "Citanje objekta 2 iz datoteke...");
-    Status s = loadObject(path, m_samplingFactor, object(objectNumber));
-    if (s) {
-        prepare(objectNumber);
-    }
+    tbb::task_arena arena(threadsUsed());
+    Status s = arena.execute([&] {
+        Status loaded = loadObject(path, m_samplingFactor, object(objectNumber));
+        if (loaded) {
+            prepare(objectNumber);
+        }
+        return loaded;
+    });
     reporter().CloseProgressPopup();
     return s;
 }
 
 Status Scene::GenerateObject(int32_t objectNumber, const PrimitiveParameters& parameters) {
     reporter().ShowProgressPopup("Generiranje novog trijela");
-    Status s = generateObject(parameters, m_samplingFactor, object(objectNumber));
-    if (s) {
-        prepare(objectNumber);
-    }
+    tbb::task_arena arena(threadsUsed());
+    Status s = arena.execute([&] {
+        Status made = generateObject(parameters, m_samplingFactor, object(objectNumber));
+        if (made) {
+            prepare(objectNumber);
+        }
+        return made;
+    });
     reporter().CloseProgressPopup();
     return s;
 }
@@ -69,10 +86,17 @@ Status Scene::GenerateObject(int32_t objectNumber, const PrimitiveParameters& pa
 void Scene::ReplaceObject(int32_t objectNumber, Solid mesh) {
     mesh.wireframe = object(objectNumber).wireframe;
     object(objectNumber).swap(mesh);
-    prepare(objectNumber);
+    tbb::task_arena arena(threadsUsed());
+    arena.execute([&] { prepare(objectNumber); });
 }
 
 Status Scene::octreeOperation(BooleanOp op, OperationReport& report) {
+    // Every parallel phase below runs on this arena's threads and no more.
+    tbb::task_arena arena(threadsUsed());
+    return arena.execute([&] { return octreeOperationPhases(op, report); });
+}
+
+Status Scene::octreeOperationPhases(BooleanOp op, OperationReport& report) {
     const auto [keep1, keep2] = keepLabels(op);
     Clock::time_point lap = Clock::now();
 
@@ -102,9 +126,9 @@ Status Scene::octreeOperation(BooleanOp op, OperationReport& report) {
         reporter().SetProgressText("Inside-out test");
         SplitList pieces;
         TriangleCutter cutter(m_object1, m_object2, m_edgeSampling, pieces, keep1, keep2);
-        insideOut(*m_tree1, *m_tree2, cutter);
+        cutter.insideOutParallel(*m_tree1, *m_tree2);
         report.insideOut2Seconds = secondsSince(lap);
-        insideOut(*m_tree2, *m_tree1, cutter);
+        cutter.insideOutParallel(*m_tree2, *m_tree1);
         report.insideOut1Seconds = secondsSince(lap);
         report.pieces = static_cast<int32_t>(pieces.size());
 
@@ -117,7 +141,6 @@ Status Scene::octreeOperation(BooleanOp op, OperationReport& report) {
         report.assemblySeconds = secondsSince(lap);
 
         reporter().SetProgressText("Izgradnja novog oktalnog stabla");
-        m_object1.computeTriangleData();
         m_tree1 = prepareOctree(m_object1);
         report.rebuildSeconds = secondsSince(lap);
     } catch (const std::bad_alloc&) {

@@ -51,6 +51,8 @@ public:
     bool m_closedResult = false;
     // Threads the engines may use; 0: every core. Results do not depend on it.
     int32_t m_threads = 0;
+    // The number of threads m_threads stands for on this machine.
+    int32_t threadsUsed() const;
     // Sampling factor of the next load or generation; sampling happens only when 0 < f < 1.
     float m_samplingFactor = kDefaultSamplingFactor;
     // Translation by which object 2 is currently shown; applied to its vertices and reset by
@@ -101,6 +103,7 @@ public:
 private:
     Solid& object(int32_t objectNumber) { return objectNumber == 1 ? m_object1 : m_object2; }
     Status octreeOperation(BooleanOp op, OperationReport& report);
+    Status octreeOperationPhases(BooleanOp op, OperationReport& report);
     Status closedOperation(BooleanOp op, OperationReport& report);
     void prepare(int32_t objectNumber);
     ProgressReporter& reporter() { return m_reporter != nullptr ? *m_reporter : m_silent; }
