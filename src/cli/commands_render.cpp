@@ -119,18 +119,15 @@ public:
     CliFrameSink(HeadlessContext& context, ViewState& view, int32_t frameCount)
         : HeadlessFrameSink(context, view), m_frameCount(frameCount) {}
 
-    bool DrawAndSaveFrame(Scene& scene, int32_t number, const std::string& baseName,
-                          const std::string& extension) override {
-        const bool written =
-            HeadlessFrameSink::DrawAndSaveFrame(scene, number, baseName, extension);
-        std::fprintf(stderr, "Slika %d/%d: %s%s\n", number + 1, m_frameCount,
-                     imageFileName(baseName, number, extension).c_str(),
-                     written ? "" : " - nije zapisana");
-        std::fflush(stderr);
-        return written;
-    }
-
     bool StopRequested() override { return interrupted(); }
+
+protected:
+    // One line per frame once its file is written (or not), in frame order.
+    void frameFinished(const FrameOutcome& outcome) override {
+        std::fprintf(stderr, "Slika %d/%d: %s%s\n", outcome.number + 1, m_frameCount,
+                     outcome.fileName.c_str(), outcome.status ? "" : " - nije zapisana");
+        std::fflush(stderr);
+    }
 
 private:
     int32_t m_frameCount;
@@ -190,6 +187,7 @@ int runMill(const MillArguments& args) {
     {
         CliFrameSink sink(*context, view, settings.frameCount);
         result = RunAnimation(scene, settings, sink);
+        result.framesNotWritten += sink.finishFrames();
     }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
@@ -274,6 +272,7 @@ int runDemoMilling() {
     {
         CliFrameSink sink(*context, view, settings.frameCount);
         result = RunAnimation(scene, settings, sink);
+        result.framesNotWritten += sink.finishFrames();
     }
     if (!result.status || result.framesNotWritten > 0) {
         printError(result.status ? kImageSaveErrorMessage : result.status.message());

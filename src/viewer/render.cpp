@@ -135,45 +135,115 @@ void drawOctreeCells(const OctreeNode& node, int32_t mode) {
     glPopAttrib();
 }
 
+namespace {
+
+// Today's list: one normal, then three vertices per triangle, in array order.
+void sendImmediate(const Solid& solid) {
+    const auto& v = solid.vertices;
+    glBegin(GL_TRIANGLES);
+    for (const Triangle& t : solid.triangles) {
+        assert(t.i0 >= 0 && t.i1 >= 0 && t.i2 >= 0);
+        assert(std::max({t.i0, t.i1, t.i2}) < solid.vertexCount());
+        glNormal3f(t.normal.x, t.normal.y, t.normal.z);
+        glVertex3f(v[t.i0].x, v[t.i0].y, v[t.i0].z);
+        glVertex3f(v[t.i1].x, v[t.i1].y, v[t.i1].z);
+        glVertex3f(v[t.i2].x, v[t.i2].y, v[t.i2].z);
+    }
+    glEnd();
+}
+
+// The same corners as sendImmediate sends, each with its triangle's normal, so that the
+// lighting sees exactly the values the immediate calls would give it.
+void fillCorners(const Solid& solid, std::vector<float>& corners) {
+    const auto& v = solid.vertices;
+    corners.resize(solid.triangles.size() * 18);
+    float* out = corners.data();
+    for (const Triangle& t : solid.triangles) {
+        assert(t.i0 >= 0 && t.i1 >= 0 && t.i2 >= 0);
+        assert(std::max({t.i0, t.i1, t.i2}) < solid.vertexCount());
+        for (const int32_t i : {t.i0, t.i1, t.i2}) {
+            out[0] = t.normal.x;
+            out[1] = t.normal.y;
+            out[2] = t.normal.z;
+            out[3] = v[i].x;
+            out[4] = v[i].y;
+            out[5] = v[i].z;
+            out += 6;
+        }
+    }
+}
+
+void drawCorners(const std::vector<float>& corners) {
+    if (corners.empty()) {
+        return;
+    }
+    constexpr GLsizei kStride = 6 * sizeof(float);
+    glEnableClientState(GL_NORMAL_ARRAY);
+    glEnableClientState(GL_VERTEX_ARRAY);
+    glNormalPointer(GL_FLOAT, kStride, corners.data());
+    glVertexPointer(3, GL_FLOAT, kStride, corners.data() + 3);
+    glDrawArrays(GL_TRIANGLES, 0, static_cast<GLsizei>(corners.size() / 6));
+    glDisableClientState(GL_VERTEX_ARRAY);
+    glDisableClientState(GL_NORMAL_ARRAY);
+}
+
+}  // namespace
+
 void SceneRenderer::drawSolid(const Solid& solid, const OctreeNode* tree, int32_t cellDisplayMode) {
     if (solid.vertexCount() < 1) {
         return;
     }
     glPolygonMode(GL_FRONT_AND_BACK, solid.wireframe == 1 ? GL_LINE : GL_FILL);
 
-    auto entry = std::find_if(m_lists.begin(), m_lists.end(),
-                              [&](const CompiledList& e) { return e.solid == &solid; });
-    if (entry != m_lists.end() && entry->revision == solid.revision) {
-        glCallList(entry->list);
-    } else {
-        if (entry != m_lists.end()) {
+    auto entry = std::find_if(m_cache.begin(), m_cache.end(),
+                              [&](const Cached& e) { return e.solid == &solid; });
+    if (entry == m_cache.end()) {
+        m_cache.push_back({});
+        entry = m_cache.end() - 1;
+        entry->solid = &solid;
+        entry->revision = solid.revision;
+        entry->unchanged = kSettleFrames;  // first sight: most likely a mesh that stays
+    } else if (entry->revision != solid.revision) {
+        if (entry->list != 0) {
             glDeleteLists(entry->list, 1);
-            m_lists.erase(entry);
+            entry->list = 0;
         }
-        const GLuint list = glGenLists(1);
-        const auto& v = solid.vertices;
-        if (list != 0) {
-            glNewList(list, GL_COMPILE_AND_EXECUTE);
+        entry->revision = solid.revision;
+        entry->unchanged = 0;
+        fillCorners(solid, entry->corners);
+    } else if (entry->unchanged < kSettleFrames) {
+        ++entry->unchanged;
+    }
+
+    if (entry->list != 0) {
+        glCallList(entry->list);
+    } else if (entry->unchanged < kSettleFrames) {
+        drawCorners(entry->corners);
+    } else {
+        // The mesh stays: a list drawn from OpenGL's own memory beats sending the arrays anew.
+        std::vector<float>().swap(entry->corners);
+        entry->list = glGenLists(1);
+        if (entry->list != 0) {
+            glNewList(entry->list, GL_COMPILE_AND_EXECUTE);
         }
-        glBegin(GL_TRIANGLES);
-        for (const Triangle& t : solid.triangles) {
-            assert(t.i0 >= 0 && t.i1 >= 0 && t.i2 >= 0);
-            assert(std::max({t.i0, t.i1, t.i2}) < solid.vertexCount());
-            glNormal3f(t.normal.x, t.normal.y, t.normal.z);
-            glVertex3f(v[t.i0].x, v[t.i0].y, v[t.i0].z);
-            glVertex3f(v[t.i1].x, v[t.i1].y, v[t.i1].z);
-            glVertex3f(v[t.i2].x, v[t.i2].y, v[t.i2].z);
-        }
-        glEnd();
-        if (list != 0) {
+        sendImmediate(solid);
+        if (entry->list != 0) {
             glEndList();
-            m_lists.push_back({&solid, solid.revision, list});
+        } else {
+            // No list to be had: draw immediately again and try again next frame.
+            entry->unchanged = kSettleFrames;
         }
     }
 
     if (tree != nullptr && cellDisplayMode != 0) {
         drawOctreeCells(*tree, cellDisplayMode);
     }
+}
+
+bool SceneRenderer::drawsFromArrays(const Solid& solid) const {
+    const auto entry = std::find_if(m_cache.begin(), m_cache.end(),
+                                    [&](const Cached& e) { return e.solid == &solid; });
+    return entry != m_cache.end() && entry->list == 0 && entry->unchanged < kSettleFrames;
 }
 
 void SceneRenderer::drawScene(const Scene& scene, const ViewState& view) {
@@ -214,10 +284,12 @@ void SceneRenderer::drawScene(const Scene& scene, const ViewState& view) {
 }
 
 void SceneRenderer::releaseLists() {
-    for (const CompiledList& entry : m_lists) {
-        glDeleteLists(entry.list, 1);
+    for (const Cached& entry : m_cache) {
+        if (entry.list != 0) {
+            glDeleteLists(entry.list, 1);
+        }
     }
-    m_lists.clear();
+    m_cache.clear();
 }
 
 }  // namespace korvan

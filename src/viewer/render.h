@@ -6,7 +6,7 @@
 // 16 bits, sized width x height (a window, a pbuffer or a bound framebuffer object). Call
 // setupFixedState once per context, then drawScene per frame; presenting the
 // picture (swap, glReadPixels) is the caller's too. Before the context goes away, call
-// SceneRenderer::releaseLists with it still current.
+// SceneRenderer::releaseLists with it still current. Client vertex arrays are left disabled.
 #pragma once
 
 #include <cstdint>
@@ -31,32 +31,45 @@ bool applyViewport(const ViewState& view);
 // wire boxes, with the mean normal of boundary cells as a short white-to-red segment.
 void drawOctreeCells(const OctreeNode& node, int32_t cellDisplayMode);
 
-// Keeps a display list for each solid it draws, together with the solid's revision; when the
-// revision moves on, the list is deleted and compiled anew.
+// Keeps what it sent to OpenGL for each solid it draws, together with the solid's revision.
+// A solid seen for the first time, or one whose revision has stayed put for a few frames, is
+// drawn from a display list compiled from immediate-mode calls. A solid whose revision moved
+// since it was last drawn (a milling workpiece, a tool moved back every frame) is drawn from
+// vertex arrays filled straight from its mesh instead: compiling a list costs more than it
+// saves when the next frame throws it away. Both paths give the same picture.
 class SceneRenderer {
 public:
     SceneRenderer() = default;
     SceneRenderer(const SceneRenderer&) = delete;
     SceneRenderer& operator=(const SceneRenderer&) = delete;
 
+    // Draws without a change of revision after which a changing solid gets a list again.
+    static constexpr int32_t kSettleFrames = 2;
+
     // One frame: clear, camera, scene rotation, object 1 in dark red, object 2 moved by the
     // scene's m_object2Offset and turned by m_object2Rotation in dark blue (colours show only
     // with the view's m_coloredMaterials), each followed by its cells.
     void drawScene(const Scene& scene, const ViewState& view);
 
-    // Deletes every list compiled here.
+    // Deletes every list compiled here and the arrays kept.
     void releaseLists();
 
+    // True when `solid` was drawn last from vertex arrays, not from a list.
+    bool drawsFromArrays(const Solid& solid) const;
+
 private:
-    // Draws one solid through its display list, then the cells of `tree` if there is one.
+    struct Cached {
+        const Solid* solid = nullptr;
+        uint64_t revision = 0;
+        uint32_t list = 0;           // 0 while the solid is drawn from `corners`
+        int32_t unchanged = 0;       // draws since the revision last moved
+        std::vector<float> corners;  // normal then position of each triangle corner
+    };
+
+    // Draws one solid, then the cells of `tree` if there is one.
     void drawSolid(const Solid& solid, const OctreeNode* tree, int32_t cellDisplayMode);
 
-    struct CompiledList {
-        const Solid* solid;
-        uint64_t revision;
-        uint32_t list;
-    };
-    std::vector<CompiledList> m_lists;
+    std::vector<Cached> m_cache;
 };
 
 }  // namespace korvan

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "generator/generators.h"
 #include "image/decode.h"
@@ -101,7 +102,7 @@ TEST_F(HeadlessTest, MillingFramesShowTheWorkpieceAloneAndPreviewFramesTheTool) 
         settings.outputFile = dir.path(preview ? "pre" : "mill");
         const AnimationResult r = RunAnimation(scene, settings, sink);
         EXPECT_EQ(r.framesDone, 3);
-        EXPECT_EQ(r.framesNotWritten, 0);
+        EXPECT_EQ(r.framesNotWritten + sink.finishFrames(), 0);
         for (int32_t i = 0; i < 3; ++i) {
             const std::string name = imageFileName(settings.outputFile, i, "bmp");
             testing::DecodedImage decoded;
@@ -116,6 +117,137 @@ TEST_F(HeadlessTest, MillingFramesShowTheWorkpieceAloneAndPreviewFramesTheTool) 
             }
         }
         EXPECT_FALSE(std::filesystem::exists(imageFileName(settings.outputFile, 3, "bmp")));
+    }
+}
+
+// Writes each frame before returning, as the loop did before frames were handed to a worker.
+class PlainSink final : public HeadlessFrameSink {
+public:
+    using HeadlessFrameSink::HeadlessFrameSink;
+    bool DrawAndSaveFrame(Scene& scene, int32_t number, const std::string& baseName,
+                          const std::string& extension) override {
+        return saveFrame(scene, number, baseName, extension).ok();
+    }
+};
+
+// Records the outcomes the pipelined sink reports, in the order it reports them.
+class RecordingSink final : public HeadlessFrameSink {
+public:
+    using HeadlessFrameSink::HeadlessFrameSink;
+    std::vector<FrameOutcome> outcomes;
+
+protected:
+    void frameFinished(const FrameOutcome& outcome) override { outcomes.push_back(outcome); }
+};
+
+bool samePicture(const RgbImage& a, const RgbImage& b) {
+    return a.width == b.width && a.height == b.height && a.pixels == b.pixels;
+}
+
+// A machined workpiece (many small cut triangles) drawn from its list, then from vertex arrays
+// after every change, then from a list again once it stays: the same pixels each time, in
+// every drawing mode, with the cells drawn after it.
+TEST_F(HeadlessTest, ChangingSolidsAreDrawnFromArraysWithTheListsPicture) {
+    scene.m_object2Offset = Vector4(0.9f, 0.9f, 0.9f);
+    ASSERT_TRUE(scene.BooleanOperation(BooleanOp::Difference).ok());
+    scene.m_object2Offset = Vector4(0.0f, 0.0f, 1.5f);
+    struct Mode {
+        bool colored;
+        int32_t wireframe;
+        int32_t cells;
+    };
+    for (const Mode mode : {Mode{false, 0, 0}, Mode{true, 0, 5}, Mode{true, 1, 3}}) {
+        SCOPED_TRACE(::testing::Message() << mode.colored << mode.wireframe << mode.cells);
+        view.m_coloredMaterials = mode.colored;
+        view.m_cellDisplayMode = mode.cells;
+        scene.m_object1.wireframe = mode.wireframe;
+        HeadlessFrameSink sink(*context, view);
+        RgbImage fromList;
+        ASSERT_TRUE(sink.drawAndRead(scene, fromList).ok());
+        ASSERT_FALSE(sink.renderer().drawsFromArrays(scene.m_object1));
+
+        for (int32_t frame = 0; frame < SceneRenderer::kSettleFrames + 2; ++frame) {
+            const bool changed = frame < 2;
+            if (changed) {
+                scene.m_object1.touch();
+                scene.m_object2.touch();
+            }
+            RgbImage picture;
+            ASSERT_TRUE(sink.drawAndRead(scene, picture).ok());
+            EXPECT_TRUE(samePicture(picture, fromList)) << "frame " << frame;
+            const bool settled = frame >= 1 + SceneRenderer::kSettleFrames;
+            EXPECT_EQ(sink.renderer().drawsFromArrays(scene.m_object1), !settled) << frame;
+        }
+    }
+}
+
+// The frames of a milling run handed to the writer thread are the files the plain loop
+// writes, byte for byte, and each frame is reported once, in order.
+TEST_F(HeadlessTest, PipelinedMillingWritesTheFramesOfThePlainLoop) {
+    AnimationSettings settings;
+    settings.x.step = -0.3f;
+    settings.z.sinus = 1;
+    settings.z.amplitude = 0.2f;
+    settings.z.angleStep = 40;
+    settings.frameCount = 6;
+    settings.format = "bmp";
+
+    std::vector<std::string> names[2];
+    for (const bool pipelined : {false, true}) {
+        // The same workpiece and tool again for the second run.
+        ASSERT_TRUE(scene.GenerateObject(1, PrimitiveParameters::cube(2.0f)).ok());
+        ASSERT_TRUE(scene.GenerateObject(2, PrimitiveParameters::sphere(8, 12, 0.3f)).ok());
+        scene.m_object2Offset = Vector4(0.9f, 0.9f, 0.9f);
+        settings.outputFile = dir.path(pipelined ? "pipelined" : "plain");
+        AnimationResult r;
+        if (pipelined) {
+            RecordingSink sink(*context, view);
+            r = RunAnimation(scene, settings, sink);
+            r.framesNotWritten += sink.finishFrames();
+            ASSERT_EQ(sink.outcomes.size(), 6u);
+            for (int32_t i = 0; i < 6; ++i) {
+                EXPECT_EQ(sink.outcomes[i].number, i);
+                EXPECT_TRUE(sink.outcomes[i].status.ok());
+            }
+        } else {
+            PlainSink sink(*context, view);
+            r = RunAnimation(scene, settings, sink);
+        }
+        EXPECT_EQ(r.framesDone, 6);
+        EXPECT_EQ(r.framesNotWritten, 0);
+        for (int32_t i = 0; i < 6; ++i) {
+            names[pipelined].push_back(imageFileName(settings.outputFile, i, "bmp"));
+        }
+    }
+    for (int32_t i = 0; i < 6; ++i) {
+        const std::string plain = test::readFile(names[0][i]);
+        ASSERT_FALSE(plain.empty()) << names[0][i];
+        EXPECT_TRUE(plain == test::readFile(names[1][i])) << names[1][i];
+    }
+}
+
+// A frame whose file cannot be written (a folder stands in its place) counts once, among
+// frames that are written, and the run goes on.
+TEST_F(HeadlessTest, PipelinedFrameThatCannotBeWrittenCountsOnce) {
+    AnimationSettings settings;
+    settings.preview = 1;
+    settings.x.step = 0.1f;
+    settings.frameCount = 4;
+    settings.format = "bmp";
+    settings.outputFile = dir.path("frame");
+    std::filesystem::create_directory(imageFileName(settings.outputFile, 1, "bmp"));
+
+    RecordingSink sink(*context, view);
+    AnimationResult r = RunAnimation(scene, settings, sink);
+    EXPECT_EQ(r.framesNotWritten, 0);  // the write fails after the frame was handed over
+    r.framesNotWritten += sink.finishFrames();
+    EXPECT_EQ(r.framesNotWritten, 1);
+    EXPECT_EQ(sink.finishFrames(), 0);  // already counted
+    ASSERT_EQ(sink.outcomes.size(), 4u);
+    for (int32_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(sink.outcomes[i].number, i);
+        EXPECT_EQ(sink.outcomes[i].status.ok(), i != 1) << i;
+        EXPECT_EQ(std::filesystem::is_regular_file(sink.outcomes[i].fileName), i != 1);
     }
 }
 
