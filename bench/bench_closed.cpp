@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <map>
 #include <string>
 #include <tuple>
@@ -96,6 +97,27 @@ Mesh toMesh(const Solid& s) {
     return mesh;
 }
 
+// FNV-1a over the result's vertex coordinates and corner indices: equal hashes across builds
+// and thread counts stand for byte-identical output. 32 bits, so a counter holds it exactly.
+double resultHash(const Solid& s) {
+    uint32_t h = 2166136261u;
+    const auto mix = [&h](const void* data, size_t n) {
+        const auto* b = static_cast<const unsigned char*>(data);
+        for (size_t i = 0; i < n; ++i) {
+            h = (h ^ b[i]) * 16777619u;
+        }
+    };
+    for (const Vector4& v : s.vertices) {
+        const float xyz[3] = {v.x, v.y, v.z};
+        mix(xyz, sizeof xyz);
+    }
+    for (const Triangle& t : s.triangles) {
+        const int32_t c[3] = {t.i0, t.i1, t.i2};
+        mix(c, sizeof c);
+    }
+    return static_cast<double>(h);
+}
+
 double secondsSince(Clock::time_point t0) {
     return std::chrono::duration<double>(Clock::now() - t0).count();
 }
@@ -163,7 +185,44 @@ void compare(benchmark::State& state, int sizeIndex, bool withCgal) {
     }
 }
 
+// The closed engine alone, at a given thread count: phase times, scaling and the result hash.
+void closedOnly(benchmark::State& state, int sizeIndex) {
+    const auto& [cube, moved] = operands(sizeIndex);
+    const int threads = static_cast<int>(state.range(0));
+    ClosedReport report;
+    double seconds = 0, hash = 0;
+    bool ok = true;
+    for (auto _ : state) {
+        Solid result;
+        const Clock::time_point t0 = Clock::now();
+        ok = closedBoolean(cube, moved, BooleanOp::Difference, result, &report, threads).ok();
+        seconds = secondsSince(t0);
+        hash = resultHash(result);
+    }
+    state.counters["tris"] = cube.triangleCount() + moved.triangleCount();
+    state.counters["closed_ms"] = 1e3 * seconds;
+    state.counters["weld_ms"] = 1e3 * report.weldSeconds;
+    state.counters["broad_ms"] = 1e3 * report.broadPhaseSeconds;
+    state.counters["pairs_ms"] = 1e3 * report.intersectSeconds;
+    state.counters["split_ms"] = 1e3 * report.splitSeconds;
+    state.counters["classify_ms"] = 1e3 * report.classifySeconds;
+    state.counters["assemble_ms"] = 1e3 * report.assembleSeconds;
+    state.counters["ns_per_tri"] = 1e9 * seconds / (cube.triangleCount() + moved.triangleCount());
+    state.counters["hash"] = hash;
+    if (!ok) {
+        state.SkipWithError("the closed engine refused the operands");
+    }
+}
+
 void registerAll() {
+    for (int i = 0; i < 4; ++i) {
+        benchmark::RegisterBenchmark((std::string("ClosedOnly/") + kSizes[i].label).c_str(),
+                                     [i](benchmark::State& s) { closedOnly(s, i); })
+            ->Arg(1)
+            ->Arg(2)
+            ->Iterations(1)
+            ->Unit(benchmark::kMillisecond);
+    }
     for (int i = 0; i < 4; ++i) {
         // CGAL's corefinement at 4M takes minutes; the sweep's last size is the engines only.
         const bool withCgal = i < 3;

@@ -5,6 +5,7 @@
 #include <array>
 #include <cassert>
 #include <chrono>
+#include <climits>
 #include <cmath>
 #include <exception>
 #include <new>
@@ -12,6 +13,13 @@
 #include <string>
 #include <utility>
 #include <vector>
+
+#include <tbb/blocked_range.h>
+#include <tbb/enumerable_thread_specific.h>
+#include <tbb/parallel_for.h>
+#include <tbb/parallel_reduce.h>
+#include <tbb/parallel_sort.h>
+#include <tbb/task_arena.h>
 
 #include "closed/arrangement.h"
 #include "geometry/mesh_topology.h"
@@ -222,63 +230,112 @@ bool overlaps(const Box& a, const Box& b) {
     return true;
 }
 
-// Pairs (object 1 triangle, object 2 triangle) whose closed boxes meet, through a uniform grid
-// over the part of space both operands' boxes share. Each pair is reported once, by the cell
-// holding the low corner of the two boxes' overlap, in a fixed order.
-std::vector<std::pair<int32_t, int32_t>> candidatePairs(const Welded& w) {
-    const auto nt = static_cast<int32_t>(w.tris.size());
-    Box all[2];
-    for (int s = 0; s < 2; ++s) {
-        all[s] = {{HUGE_VAL, HUGE_VAL, HUGE_VAL}, {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL}};
+Box emptyBox() {
+    return {{HUGE_VAL, HUGE_VAL, HUGE_VAL}, {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL}};
+}
+
+void grow(Box& into, const Box& b) {
+    for (int i = 0; i < 3; ++i) {
+        into.lo[i] = std::min(into.lo[i], b.lo[i]);
+        into.hi[i] = std::max(into.hi[i], b.hi[i]);
     }
-    for (int32_t t = 0; t < nt; ++t) {
-        Box& b = all[t >= w.firstOther ? 1 : 0];
-        for (int32_t v : w.tris[t]) {
-            const double p[3] = {w.points[v].x, w.points[v].y, w.points[v].z};
-            for (int i = 0; i < 3; ++i) {
-                b.lo[i] = std::min(b.lo[i], p[i]);
-                b.hi[i] = std::max(b.hi[i], p[i]);
+}
+
+// Triangles in [begin, end) whose box meets `around`, in index order, and the box of them all.
+// Min and max do not depend on the order they are taken in, so the split into ranges does not
+// change the box.
+std::vector<int32_t> trianglesNear(const Welded& w, int32_t begin, int32_t end, const Box& around,
+                                   Box& reach) {
+    std::vector<char> near(static_cast<size_t>(end - begin), 0);
+    reach = tbb::parallel_reduce(
+        tbb::blocked_range<int32_t>(begin, end, 4096), emptyBox(),
+        [&](const tbb::blocked_range<int32_t>& r, Box acc) {
+            for (int32_t t = r.begin(); t < r.end(); ++t) {
+                const Box b = boxOf(w, t);
+                if (overlaps(b, around)) {
+                    near[static_cast<size_t>(t - begin)] = 1;
+                    grow(acc, b);
+                }
             }
+            return acc;
+        },
+        [](Box x, const Box& y) {
+            grow(x, y);
+            return x;
+        });
+    std::vector<int32_t> out;
+    for (int32_t t = begin; t < end; ++t) {
+        if (near[static_cast<size_t>(t - begin)]) {
+            out.push_back(t);
         }
     }
+    return out;
+}
+
+// Pairs (object 1 triangle, object 2 triangle) whose closed boxes meet, sorted. Only triangles
+// near the other operand take part: each side is cut down to the triangles whose box meets the
+// other side's remaining ones. The smaller side goes into a sparse grid of cells about a
+// triangle in size; each triangle of the larger side looks up the cells its box covers, and a
+// pair is reported by the cell that holds the low corner of the two boxes' overlap only.
+std::vector<std::pair<int32_t, int32_t>> candidatePairs(const Welded& w) {
+    const auto nt = static_cast<int32_t>(w.tris.size());
     std::vector<std::pair<int32_t, int32_t>> pairs;
-    if (w.firstOther == 0 || w.firstOther == nt || !overlaps(all[0], all[1])) {
+    if (w.firstOther == 0 || w.firstOther == nt) {
         return pairs;
+    }
+    const Box everything{{-HUGE_VAL, -HUGE_VAL, -HUGE_VAL}, {HUGE_VAL, HUGE_VAL, HUGE_VAL}};
+    Box reach[2];
+    (void)trianglesNear(w, w.firstOther, nt, everything, reach[1]);
+    std::vector<int32_t> side[2];
+    side[0] = trianglesNear(w, 0, w.firstOther, reach[1], reach[0]);
+    if (side[0].empty()) {
+        return pairs;
+    }
+    side[1] = trianglesNear(w, w.firstOther, nt, reach[0], reach[1]);
+    if (side[1].empty()) {
+        return pairs;
+    }
+    // Once more for object 1, now against the object 2 triangles that are left.
+    {
+        std::vector<int32_t> kept;
+        Box again = emptyBox();
+        for (int32_t t : side[0]) {
+            const Box b = boxOf(w, t);
+            if (overlaps(b, reach[1])) {
+                kept.push_back(t);
+                grow(again, b);
+            }
+        }
+        side[0] = std::move(kept);
+        reach[0] = again;
+        if (side[0].empty()) {
+            return pairs;
+        }
     }
     Box region;
     for (int i = 0; i < 3; ++i) {
-        region.lo[i] = std::max(all[0].lo[i], all[1].lo[i]);
-        region.hi[i] = std::min(all[0].hi[i], all[1].hi[i]);
+        region.lo[i] = std::max(reach[0].lo[i], reach[1].lo[i]);
+        region.hi[i] = std::min(reach[0].hi[i], reach[1].hi[i]);
     }
-    // Only triangles that reach into the shared region take part; boxes are kept for them.
-    std::vector<int32_t> members;
-    std::vector<Box> boxes;
     double sizeSum = 0;
-    for (int32_t t = 0; t < nt; ++t) {
-        const Box b = boxOf(w, t);
-        if (overlaps(b, region)) {
-            members.push_back(t);
-            boxes.push_back(b);
+    for (int s = 0; s < 2; ++s) {
+        for (int32_t t : side[s]) {
+            const Box b = boxOf(w, t);
             sizeSum += std::max({b.hi[0] - b.lo[0], b.hi[1] - b.lo[1], b.hi[2] - b.lo[2]});
         }
     }
-    if (members.empty()) {
-        return pairs;
-    }
-    // Cells about the size of a triangle, at most a few per member triangle.
-    double cell = std::max(2.0 * sizeSum / static_cast<double>(members.size()), 1e-30);
+    const double members = static_cast<double>(side[0].size() + side[1].size());
+    double cell = std::max(2.0 * sizeSum / members, 1e-30);
     std::array<int64_t, 3> dim{};
     for (;;) {
-        int64_t total = 1;
         for (int i = 0; i < 3; ++i) {
-            dim[i] = std::clamp<int64_t>(
-                static_cast<int64_t>(std::ceil((region.hi[i] - region.lo[i]) / cell)), 1, 2048);
-            total *= dim[i];
+            dim[i] = std::max<int64_t>(
+                static_cast<int64_t>(std::ceil((region.hi[i] - region.lo[i]) / cell)), 1);
         }
-        if (total <= 4 * static_cast<int64_t>(members.size()) + 64) {
+        if (dim[0] <= (1 << 20) && dim[1] <= (1 << 20) && dim[2] <= (1 << 20)) {
             break;
         }
-        cell *= 1.5;
+        cell *= 2.0;
     }
     const auto cellOf = [&](int i, double v) {
         const auto c = static_cast<int64_t>(std::floor((v - region.lo[i]) / cell));
@@ -287,68 +344,57 @@ std::vector<std::pair<int32_t, int32_t>> candidatePairs(const Welded& w) {
     const auto index = [&](int64_t x, int64_t y, int64_t z) {
         return (z * dim[1] + y) * dim[0] + x;
     };
-    const size_t cells = static_cast<size_t>(dim[0] * dim[1] * dim[2]);
-    // Two passes (count, fill) into one array per operand, cell by cell.
-    std::vector<int64_t> start[2];
-    std::vector<int32_t> items[2];
-    for (int s = 0; s < 2; ++s) {
-        start[s].assign(cells + 1, 0);
-    }
-    for (int pass = 0; pass < 2; ++pass) {
-        std::vector<int64_t> fill[2];
-        if (pass == 1) {
-            for (int s = 0; s < 2; ++s) {
-                for (size_t c = 0; c < cells; ++c) {
-                    start[s][c + 1] += start[s][c];
+    const int small = side[0].size() <= side[1].size() ? 0 : 1;
+    // (cell, triangle) of the smaller side, sorted by cell.
+    std::vector<std::pair<int64_t, int32_t>> grid;
+    for (int32_t t : side[small]) {
+        const Box b = boxOf(w, t);
+        for (int64_t z = cellOf(2, b.lo[2]); z <= cellOf(2, b.hi[2]); ++z) {
+            for (int64_t y = cellOf(1, b.lo[1]); y <= cellOf(1, b.hi[1]); ++y) {
+                for (int64_t x = cellOf(0, b.lo[0]); x <= cellOf(0, b.hi[0]); ++x) {
+                    grid.emplace_back(index(x, y, z), t);
                 }
-                items[s].resize(static_cast<size_t>(start[s][cells]));
-                fill[s].assign(start[s].begin(), start[s].end() - 1);
             }
         }
-        for (int32_t m = 0; m < static_cast<int32_t>(members.size()); ++m) {
-            const int s = members[m] >= w.firstOther ? 1 : 0;
-            const Box& b = boxes[m];
-            const int64_t x0 = cellOf(0, b.lo[0]), x1 = cellOf(0, b.hi[0]);
-            const int64_t y0 = cellOf(1, b.lo[1]), y1 = cellOf(1, b.hi[1]);
-            const int64_t z0 = cellOf(2, b.lo[2]), z1 = cellOf(2, b.hi[2]);
-            for (int64_t z = z0; z <= z1; ++z) {
-                for (int64_t y = y0; y <= y1; ++y) {
-                    for (int64_t x = x0; x <= x1; ++x) {
-                        const auto c = static_cast<size_t>(index(x, y, z));
-                        if (pass == 0) {
-                            ++start[s][c + 1];
-                        } else {
-                            items[s][static_cast<size_t>(fill[s][c]++)] = m;
+    }
+    tbb::parallel_sort(grid.begin(), grid.end());
+    const std::vector<int32_t>& large = side[1 - small];
+    tbb::enumerable_thread_specific<std::vector<std::pair<int32_t, int32_t>>> found;
+    tbb::parallel_for(
+        tbb::blocked_range<size_t>(0, large.size(), 1024),
+        [&](const tbb::blocked_range<size_t>& r) {
+            auto& out = found.local();
+            for (size_t i = r.begin(); i < r.end(); ++i) {
+                const int32_t u = large[i];
+                const Box bu = boxOf(w, u);
+                for (int64_t z = cellOf(2, bu.lo[2]); z <= cellOf(2, bu.hi[2]); ++z) {
+                    for (int64_t y = cellOf(1, bu.lo[1]); y <= cellOf(1, bu.hi[1]); ++y) {
+                        for (int64_t x = cellOf(0, bu.lo[0]); x <= cellOf(0, bu.hi[0]); ++x) {
+                            const int64_t c = index(x, y, z);
+                            auto it = std::lower_bound(grid.begin(), grid.end(),
+                                                       std::pair<int64_t, int32_t>(c, INT32_MIN));
+                            for (; it != grid.end() && it->first == c; ++it) {
+                                const Box bv = boxOf(w, it->second);
+                                if (!overlaps(bu, bv)) {
+                                    continue;
+                                }
+                                if (cellOf(0, std::max(bu.lo[0], bv.lo[0])) == x &&
+                                    cellOf(1, std::max(bu.lo[1], bv.lo[1])) == y &&
+                                    cellOf(2, std::max(bu.lo[2], bv.lo[2])) == z) {
+                                    out.emplace_back(small == 0 ? it->second : u,
+                                                     small == 0 ? u : it->second);
+                                }
+                            }
                         }
                     }
                 }
             }
-        }
+        });
+    for (const auto& part : found) {
+        pairs.insert(pairs.end(), part.begin(), part.end());
     }
-    for (int64_t z = 0; z < dim[2]; ++z) {
-        for (int64_t y = 0; y < dim[1]; ++y) {
-            for (int64_t x = 0; x < dim[0]; ++x) {
-                const auto c = static_cast<size_t>(index(x, y, z));
-                for (int64_t i = start[0][c]; i < start[0][c + 1]; ++i) {
-                    const int32_t a = items[0][static_cast<size_t>(i)];
-                    for (int64_t j = start[1][c]; j < start[1][c + 1]; ++j) {
-                        const int32_t b = items[1][static_cast<size_t>(j)];
-                        if (!overlaps(boxes[a], boxes[b])) {
-                            continue;
-                        }
-                        const double lo[3] = {std::max(boxes[a].lo[0], boxes[b].lo[0]),
-                                              std::max(boxes[a].lo[1], boxes[b].lo[1]),
-                                              std::max(boxes[a].lo[2], boxes[b].lo[2])};
-                        if (cellOf(0, lo[0]) == x && cellOf(1, lo[1]) == y &&
-                            cellOf(2, lo[2]) == z) {
-                            pairs.emplace_back(members[a], members[b]);
-                        }
-                    }
-                }
-            }
-        }
-    }
-    std::sort(pairs.begin(), pairs.end());
+    // The threads' shares arrive in any order; sorting makes the list the same for any count.
+    tbb::parallel_sort(pairs.begin(), pairs.end());
     return pairs;
 }
 
@@ -670,7 +716,7 @@ Status checkClosedOperand(const Solid& solid, int objectNumber) {
 }
 
 Status closedBoolean(const Solid& object1, const Solid& object2, BooleanOp op, Solid& result,
-                     ClosedReport* report) {
+                     ClosedReport* report, int threads) {
     // Exact predicates need finite coordinates, and the arrays must agree.
     const Solid* operands[2] = {&object1, &object2};
     for (int k = 0; k < 2; ++k) {
@@ -691,7 +737,10 @@ Status closedBoolean(const Solid& object1, const Solid& object2, BooleanOp op, S
     }
     ClosedReport local;
     try {
-        Status s = run(object1, object2, op, result, local);
+        // Every parallel loop below runs inside this arena, so `threads` caps them all.
+        tbb::task_arena arena(threads > 0 ? threads : tbb::task_arena::automatic);
+        Status s;
+        arena.execute([&] { s = run(object1, object2, op, result, local); });
         if (report != nullptr) {
             *report = local;
         }

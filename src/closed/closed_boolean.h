@@ -38,7 +38,8 @@ Status checkClosedOperand(const Solid& solid, int objectNumber);
 // floats makes two of them meet (ClosedReport::pinchedEdges). Object 2 is used where its vertices
 // are. On success `result` is replaced (welded vertices, triangle data and box computed, loaded,
 // object 1's edge limit); on failure it is left untouched and the status carries the message.
+// `threads` caps the worker threads (0: all cores); the result is the same for any count.
 Status closedBoolean(const Solid& object1, const Solid& object2, BooleanOp op, Solid& result,
-                     ClosedReport* report = nullptr);
+                     ClosedReport* report = nullptr, int threads = 0);
 
 }  // namespace korvan
