@@ -11,6 +11,7 @@
 #include "app/scene_view.h"
 #include "image/image.h"
 #include "scene/animation.h"
+#include "viewer/frame_writer.h"
 
 namespace korvan::app {
 namespace {
@@ -37,9 +38,19 @@ public:
         m_view.showStatus(QStringLiteral("Slika %1/%2 - tipka Esc prekida animaciju")
                               .arg(number + 1)
                               .arg(m_frameCount));
-        // On screen at once, as the frame is written.
+        // On screen at once; the file is written by the worker while the next frame is cut.
         m_view.drawFrameNow();
-        return SaveViewImage(m_view.grabPicture(), number, base, extension).ok();
+        m_writer.push(m_view.grabPicture(), number, base, extension);
+        return true;
+    }
+
+    // Waits for the frames still being written; returns how many could not be.
+    int32_t finishFrames() {
+        int32_t failed = 0;
+        for (const FrameOutcome& outcome : m_writer.finish()) {
+            failed += outcome.status ? 0 : 1;
+        }
+        return failed;
     }
 
     bool StopRequested() override {
@@ -74,6 +85,7 @@ private:
     std::string m_folder;
     int32_t m_frameCount;
     bool m_stop = false;
+    FrameWriter m_writer;
 };
 
 }  // namespace
@@ -88,6 +100,7 @@ void CSceneView::runAnimation(const AnimationSettings& settings) {
         ViewFrameSink sink(*this, QFile::encodeName(m_currentFolder).toStdString(),
                            settings.frameCount);
         result = RunAnimation(m_scene, settings, sink);
+        result.framesNotWritten += sink.finishFrames();
         if (settings.preview == 0 && result.framesDone > 0) {
             // The whole run is one step of "Ponisti".
             m_undo.push(std::move(before));
