@@ -13,6 +13,9 @@
 #include <CGAL/Triangulation_vertex_base_with_info_2.h>
 #include <CGAL/intersections.h>
 
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
+
 #include <algorithm>
 #include <boost/variant/get.hpp>
 #include <cassert>
@@ -153,9 +156,12 @@ struct Arrangement::Impl {
         return static_cast<int32_t>(points.size() + (it - seamKeys.begin()));
     }
     const EP3& exactPoint(int32_t id) const;
+    // Appends the pieces of triangle t to `out`; on failure returns false with `why` set.
+    // Reads exact points only, all of which must have been built before.
     bool splitTriangle(int32_t t, const std::vector<int32_t>& ids,
                        const std::vector<std::vector<int32_t>>& segs,
-                       const std::vector<int32_t>& partners);
+                       const std::vector<int32_t>& partners, std::vector<Piece>& out,
+                       std::string& why) const;
 };
 
 void Arrangement::Impl::buildEdges(const std::vector<int32_t>& involved) {
@@ -451,7 +457,8 @@ const EP3& Arrangement::Impl::exactPoint(int32_t id) const {
 // Triangulates triangle t with the given points (its corners first) and seam chains.
 bool Arrangement::Impl::splitTriangle(int32_t t, const std::vector<int32_t>& ids,
                                       const std::vector<std::vector<int32_t>>& segs,
-                                      const std::vector<int32_t>& partners) {
+                                      const std::vector<int32_t>& partners,
+                                      std::vector<Piece>& pieces, std::string& error) const {
     const int ax = axis[t];
     Cdt cdt;
     std::vector<std::pair<int32_t, Cdt::Vertex_handle>> handles;
@@ -649,43 +656,115 @@ bool Arrangement::split() {
         touched[c.first] = 1;
     }
 
+    // What each touched triangle is split along, gathered in triangle order.
+    struct Job {
+        int32_t t;
+        std::vector<int32_t> ids, partners;
+        std::vector<std::vector<int32_t>> segs;
+    };
+    std::vector<Job> jobs;
     size_t faceAt = 0, chainAt = 0, coplanarAt = 0;
-    std::vector<int32_t> ids, partners;
-    std::vector<std::vector<int32_t>> segs;
-    m.pieces.reserve(m.tris.size() + m.chains.size() * 4);
     for (int32_t t = 0; t < nt; ++t) {
+        if (!touched[t]) {
+            continue;  // kept whole; coplanar contacts at a single point change nothing
+        }
+        Job job;
+        job.t = t;
         const Corners& c = m.tris[t];
-        ids.assign(c.begin(), c.end());
-        segs.clear();
-        partners.clear();
+        job.ids.assign(c.begin(), c.end());
+        for (; faceAt < m.inFace.size() && m.inFace[faceAt].first < t; ++faceAt) {
+        }
         for (; faceAt < m.inFace.size() && m.inFace[faceAt].first == t; ++faceAt) {
-            ids.push_back(m.idOf(m.inFace[faceAt].second));
+            job.ids.push_back(m.idOf(m.inFace[faceAt].second));
+        }
+        for (; chainAt < m.chainOf.size() && m.chainOf[chainAt].first < t; ++chainAt) {
         }
         for (; chainAt < m.chainOf.size() && m.chainOf[chainAt].first == t; ++chainAt) {
             std::vector<int32_t> seg;
             for (const Key& k : m.chains[m.chainOf[chainAt].second]) {
                 seg.push_back(m.idOf(k));
             }
-            segs.push_back(std::move(seg));
+            job.segs.push_back(std::move(seg));
+        }
+        for (; coplanarAt < m.coplanarWith.size() && m.coplanarWith[coplanarAt].first < t;
+             ++coplanarAt) {
         }
         for (; coplanarAt < m.coplanarWith.size() && m.coplanarWith[coplanarAt].first == t;
              ++coplanarAt) {
-            partners.push_back(m.coplanarWith[coplanarAt].second);
-        }
-        if (!touched[t]) {
-            m.pieces.push_back({c, t, 0, 0});
-            continue;
+            job.partners.push_back(m.coplanarWith[coplanarAt].second);
         }
         for (int k = 0; k < 3; ++k) {
             const int32_t e = m.triEdge[t][k];
             for (int32_t i = edgeStart[e]; i < edgeStart[e + 1]; ++i) {
-                ids.push_back(m.idOf(m.onEdge[i].second));
+                job.ids.push_back(m.idOf(m.onEdge[i].second));
             }
         }
-        std::sort(ids.begin() + 3, ids.end());
-        ids.erase(std::unique(ids.begin() + 3, ids.end()), ids.end());
-        if (!m.splitTriangle(t, ids, segs, partners)) {
+        std::sort(job.ids.begin() + 3, job.ids.end());
+        job.ids.erase(std::unique(job.ids.begin() + 3, job.ids.end()), job.ids.end());
+        jobs.push_back(std::move(job));
+    }
+
+    // Exact points are built once, before the threads read them: input points (each slot by
+    // one thread), then seam points, which read only input points of involved triangles.
+    {
+        std::vector<char> need(m.points.size(), 0);
+        for (int32_t t = 0; t < nt; ++t) {
+            if (m.triEdge[t][0] >= 0) {
+                for (int32_t v : m.tris[t]) {
+                    need[v] = 1;
+                }
+            }
+        }
+        tbb::parallel_for(tbb::blocked_range<size_t>(0, need.size(), 4096),
+                          [&](const tbb::blocked_range<size_t>& r) {
+                              for (size_t i = r.begin(); i < r.end(); ++i) {
+                                  if (need[i]) {
+                                      (void)m.exactPoint(static_cast<int32_t>(i));
+                                  }
+                              }
+                          });
+        const auto np = static_cast<int32_t>(m.points.size());
+        tbb::parallel_for(
+            tbb::blocked_range<int32_t>(0, static_cast<int32_t>(m.seamKeys.size()), 256),
+            [&](const tbb::blocked_range<int32_t>& r) {
+                for (int32_t i = r.begin(); i < r.end(); ++i) {
+                    (void)m.exactPoint(np + i);
+                }
+            });
+    }
+
+    // The triangulations are independent; each job keeps its own pieces and the first
+    // failure in triangle order is the one reported.
+    std::vector<std::vector<Piece>> split(jobs.size());
+    std::vector<std::string> why(jobs.size());
+    std::vector<char> failed(jobs.size(), 0);
+    tbb::parallel_for(
+        tbb::blocked_range<size_t>(0, jobs.size(), 8), [&](const tbb::blocked_range<size_t>& r) {
+            for (size_t j = r.begin(); j < r.end(); ++j) {
+                const Job& job = jobs[j];
+                failed[j] =
+                    m.splitTriangle(job.t, job.ids, job.segs, job.partners, split[j], why[j]) ? 0
+                                                                                              : 1;
+            }
+        });
+    for (size_t j = 0; j < jobs.size(); ++j) {
+        if (failed[j]) {
+            m.error = why[j];
             return false;
+        }
+    }
+    size_t total = m.tris.size() - jobs.size();
+    for (const std::vector<Piece>& p : split) {
+        total += p.size();
+    }
+    m.pieces.reserve(total);
+    size_t next = 0;
+    for (int32_t t = 0; t < nt; ++t) {
+        if (next < jobs.size() && jobs[next].t == t) {
+            m.pieces.insert(m.pieces.end(), split[next].begin(), split[next].end());
+            ++next;
+        } else {
+            m.pieces.push_back({m.tris[t], t, 0, 0});
         }
     }
     return true;

@@ -39,6 +39,106 @@ double secondsSince(Clock::time_point& t) {
     return s;
 }
 
+// Indices i in [0, n) with pred(i), in increasing order, tested in parallel.
+template <typename Pred>
+std::vector<int32_t> selectInOrder(int32_t n, const Pred& pred) {
+    std::vector<char> hit(static_cast<size_t>(n), 0);
+    tbb::parallel_for(tbb::blocked_range<int32_t>(0, n, 4096),
+                      [&](const tbb::blocked_range<int32_t>& r) {
+                          for (int32_t i = r.begin(); i < r.end(); ++i) {
+                              hit[static_cast<size_t>(i)] = pred(i) ? 1 : 0;
+                          }
+                      });
+    std::vector<int32_t> out;
+    for (int32_t i = 0; i < n; ++i) {
+        if (hit[static_cast<size_t>(i)]) {
+            out.push_back(i);
+        }
+    }
+    return out;
+}
+
+// The edge counts of edgeTopology (open, more than two triangles, used unevenly each way) for
+// corners [begin, end), with the vertices' rows counted in parallel; sums of counts do not
+// depend on the order they are taken in.
+MeshTopology edgeFaults(const Corners* begin, const Corners* end, int32_t vertexCount) {
+    const auto n = static_cast<int32_t>(end - begin);
+    std::vector<int32_t> start(static_cast<size_t>(vertexCount) + 1, 0);
+    for (const Corners* c = begin; c != end; ++c) {
+        for (int e = 0; e < 3; ++e) {
+            if (e == 0 || ((*c)[e] != (*c)[0] && (e == 1 || (*c)[2] != (*c)[1]))) {
+                ++start[(*c)[e] + 1];
+            }
+        }
+    }
+    for (size_t i = 1; i < start.size(); ++i) {
+        start[i] += start[i - 1];
+    }
+    std::vector<int32_t> around(static_cast<size_t>(start.back()));
+    {
+        std::vector<int32_t> fill(start.begin(), start.end() - 1);
+        for (int32_t t = 0; t < n; ++t) {
+            const Corners& c = begin[t];
+            for (int e = 0; e < 3; ++e) {
+                if (e == 0 || (c[e] != c[0] && (e == 1 || c[2] != c[1]))) {
+                    around[fill[c[e]]++] = t;
+                }
+            }
+        }
+    }
+    struct Counts {
+        int64_t open = 0, nonManifold = 0, flips = 0;
+    };
+    const Counts total = tbb::parallel_reduce(
+        tbb::blocked_range<int32_t>(0, vertexCount, 2048), Counts{},
+        [&](const tbb::blocked_range<int32_t>& r, Counts acc) {
+            std::vector<std::pair<int32_t, int32_t>> local;  // (other end, 1 if leaving a)
+            for (int32_t a = r.begin(); a < r.end(); ++a) {
+                local.clear();
+                for (int32_t k = start[a]; k < start[a + 1]; ++k) {
+                    const Corners& c = begin[around[k]];
+                    for (int e = 0; e < 3; ++e) {
+                        const int32_t x = c[e], y = c[(e + 1) % 3];
+                        if (x == a && y > a) {
+                            local.emplace_back(y, 1);
+                        } else if (y == a && x > a) {
+                            local.emplace_back(x, 0);
+                        }
+                    }
+                }
+                std::sort(local.begin(), local.end());
+                for (size_t i = 0; i < local.size();) {
+                    size_t j = i;
+                    int32_t forward = 0;
+                    while (j < local.size() && local[j].first == local[i].first) {
+                        forward += local[j].second;
+                        ++j;
+                    }
+                    const auto count = static_cast<int32_t>(j - i);
+                    if (count == 1) {
+                        ++acc.open;
+                    } else {
+                        acc.nonManifold += count > 2 ? 1 : 0;
+                        acc.flips += 2 * forward != count ? 1 : 0;
+                    }
+                    i = j;
+                }
+            }
+            return acc;
+        },
+        [](Counts x, const Counts& y) {
+            x.open += y.open;
+            x.nonManifold += y.nonManifold;
+            x.flips += y.flips;
+            return x;
+        });
+    MeshTopology topo;
+    topo.openEdges = static_cast<decltype(topo.openEdges)>(total.open);
+    topo.nonManifoldEdges = static_cast<decltype(topo.nonManifoldEdges)>(total.nonManifold);
+    topo.orientationFlips = static_cast<decltype(topo.orientationFlips)>(total.flips);
+    return topo;
+}
+
 // Both operands over one table of distinct positions: equal positions of either operand share
 // one point, so a vertex one operand has on the other's surface is found as itself.
 struct Welded {
@@ -60,17 +160,14 @@ int64_t repairSlivers(std::vector<Corners>& tris, const std::vector<Point3>& poi
     };
     std::vector<int32_t> slivers;
     for (int round = 0; round < 8; ++round) {
-        slivers.clear();
-        for (int32_t t = 0; t < static_cast<int32_t>(tris.size()); ++t) {
+        slivers = selectInOrder(static_cast<int32_t>(tris.size()), [&](int32_t t) {
             const Corners& c = tris[t];
             if (suspect != nullptr && !(*suspect)[c[0]] && !(*suspect)[c[1]] && !(*suspect)[c[2]]) {
-                continue;
+                return false;
             }
-            if (c[0] != c[1] && c[1] != c[2] && c[0] != c[2] &&
-                closed::collinear(points[c[0]], points[c[1]], points[c[2]])) {
-                slivers.push_back(t);
-            }
-        }
+            return c[0] != c[1] && c[1] != c[2] && c[0] != c[2] &&
+                   closed::collinear(points[c[0]], points[c[1]], points[c[2]]);
+        });
         if (slivers.empty() || round == 7) {
             break;
         }
@@ -164,7 +261,8 @@ std::string repairOperands(Welded& w) {
                    " trokuta bez povrsine koje nije moguce ukloniti";
         }
         if (dropped) {
-            const MeshTopology topo = edgeTopology(side[s], static_cast<int32_t>(w.points.size()));
+            const MeshTopology topo = edgeFaults(side[s].data(), side[s].data() + side[s].size(),
+                                                 static_cast<int32_t>(w.points.size()));
             if (topo.openEdges != 0 || topo.nonManifoldEdges != 0 || topo.orientationFlips != 0) {
                 return name + " bez trokuta bez povrsine vise nije zatvoreno tijelo";
             }
@@ -528,11 +626,12 @@ std::string operandProblem(const MeshTopology& topo, bool empty, int objectNumbe
 // Checks both operands on the shared weld, before anything is dropped.
 std::string operandsProblem(const Welded& w) {
     for (int side = 0; side < 2; ++side) {
-        const auto begin = w.tris.begin() + (side == 0 ? 0 : w.firstOther);
-        const auto end = side == 0 ? w.tris.begin() + w.firstOther : w.tris.end();
-        const std::vector<Corners> corners(begin, end);
-        MeshTopology topo = edgeTopology(corners, static_cast<int32_t>(w.points.size()));
-        for (const Corners& c : corners) {
+        const Corners* begin = w.tris.data() + (side == 0 ? 0 : w.firstOther);
+        const Corners* end =
+            side == 0 ? w.tris.data() + w.firstOther : w.tris.data() + w.tris.size();
+        MeshTopology topo = edgeFaults(begin, end, static_cast<int32_t>(w.points.size()));
+        for (const Corners* it = begin; it != end; ++it) {
+            const Corners& c = *it;
             const Point3& p = w.points[c[0]];
             const Point3& q = w.points[c[1]];
             const Point3& r = w.points[c[2]];
@@ -540,8 +639,7 @@ std::string operandsProblem(const Welded& w) {
                                   p.z * (q.x * r.y - q.y * r.x)) /
                                  6.0;
         }
-        if (std::string problem = operandProblem(topo, corners.empty(), side + 1);
-            !problem.empty()) {
+        if (std::string problem = operandProblem(topo, begin == end, side + 1); !problem.empty()) {
             return problem;
         }
     }
@@ -687,7 +785,7 @@ Status run(const Solid& object1, const Solid& object2, BooleanOp op, Solid& resu
     fresh.edgeLimit = object1.edgeLimit;
     report.resultTriangles = static_cast<int64_t>(out.size());
 
-    const MeshTopology topo = edgeTopology(out, vertexCount);
+    const MeshTopology topo = edgeFaults(out.data(), out.data() + out.size(), vertexCount);
     // Where the exact result itself pinches (two parts touching along an edge) an edge keeps
     // four triangles, two each way: closed and oriented, so it is returned and counted.
     if (topo.openEdges != 0 || topo.orientationFlips != 0) {
