@@ -1,12 +1,14 @@
 # Front door for the two set-up commands (`make run`, `make test`) and the usual chores.
 # Every target installs what it needs first, so each works on a fresh Debian machine.
 
+SHELL := /bin/bash
 JOBS ?= $(shell nproc)
 DEMO_DIR ?= out/demo
 CLI := build/release/src/cli/korvan-cli
 GUI := build/release/src/app/korvan
 
-.PHONY: all deps configure build run demo test test-release test-asan test-clang bench format clean
+.PHONY: all deps configure build run demo test test-release test-asan test-clang test-fuzz bench \
+	format clean
 
 all: build
 
@@ -49,7 +51,26 @@ test-clang: deps
 	cmake --build build/clang -j $(JOBS)
 	ctest --test-dir build/clang -j $(JOBS) --output-on-failure
 
-test: test-release test-asan test-clang
+# Each fuzz target for FUZZ_SECONDS on the seeds in tests/fuzz/corpus (new inputs go to a
+# scratch folder, not into the repository), with the core instrumented and the sanitizers on.
+FUZZ_SECONDS ?= 60
+FUZZERS := obj_reader_fuzz mesh_preparation_fuzz mesh_source_fuzz
+test-fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DKORVAN_FUZZ=ON -DKORVAN_BUILD_TESTS=OFF -DKORVAN_BUILD_GUI=OFF >/dev/null
+	cmake --build build/fuzz -j $(JOBS) --target $(FUZZERS)
+	@for f in $(FUZZERS); do \
+		seeds=tests/fuzz/corpus/$$(case $$f in mesh_source_fuzz) echo source;; *) echo obj;; esac); \
+		scratch=$$(mktemp -d); \
+		echo "== $$f ($(FUZZ_SECONDS) s)"; \
+		build/fuzz/tests/fuzz/$$f -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -print_final_stats=1 \
+			-artifact_prefix=build/fuzz/ \
+			$$scratch $$seeds 2>&1 | grep -E "^(stat::number_of_executed_units|stat::new_units_added|#[0-9]+ *DONE|==[0-9]+==ERROR|SUMMARY)" ; \
+		status=$${PIPESTATUS[0]}; rm -rf $$scratch; \
+		if [ $$status -ne 0 ]; then echo "$$f found a fault" >&2; exit 1; fi; \
+	done
+
+test: test-release test-asan test-clang test-fuzz
 
 bench: build
 	@for b in build/release/bench/bench_*; do echo "== $$b"; $$b; done

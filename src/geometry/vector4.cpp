@@ -12,8 +12,16 @@ Precise length(const Vector4& a) {
 }
 
 void Vector4::normalize() {
-    const auto len = static_cast<float>(korvan::length(*this));
+    const Precise exact = korvan::length(*this);
+    const auto len = static_cast<float>(exact);
     if (len == 0.0f) {
+        return;
+    }
+    if (!std::isfinite(static_cast<float>(1.0 / len))) {
+        // A vector so short that its length's reciprocal overflows float (cross products of
+        // tiny edges): divide in double, which stays finite.
+        *this = Vector4(static_cast<float>(x / exact), static_cast<float>(y / exact),
+                        static_cast<float>(z / exact), static_cast<float>(w / exact));
         return;
     }
     *this = *this / len;

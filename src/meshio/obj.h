@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "geometry/solid.h"
 #include "geometry/status.h"
@@ -16,9 +17,13 @@ namespace korvan {
 // corners becomes the fan (1,2,3), (1,3,4), ... Numbers use the C locale.
 //
 // Unreadable or non-finite coordinates, faces with fewer than three readable corners and
-// vertex numbers outside the file refuse the whole file with a message naming the line;
-// `target` is replaced only on success. Centroids and normals are left zero.
+// vertex numbers outside the file refuse the whole file with a message naming the line; so
+// does a file with no triangle, a binary file (NUL bytes) and coordinates too large or too
+// small to normalise in float. Lines end at LF, CR LF or CR; a UTF-8 byte-order mark is
+// skipped. `target` is replaced only on success. Centroids and normals are left zero.
 Status readObj(const std::string& path, Solid& target);
+// The same for a file's content already in memory; `path` only names it in messages.
+Status readObjText(std::string_view text, const std::string& path, Solid& target);
 
 // Writes "# 3d tijelo u .obj formatu", one "v %f %f %f" line per vertex and one "f %d %d %d"
 // line per triangle (1-based). The file is written beside the target under a temporary name

@@ -303,7 +303,14 @@ Status readObj(const std::string& path, Solid& target) {
         if (!file.ok()) {
             return Status::failure("Datoteka " + path + " se ne moze procitati");
         }
-        std::string_view text = file.text();
+        return readObjText(file.text(), path, target);
+    } catch (const std::bad_alloc&) {
+        return Status::failure(kOutOfMemoryMessage);
+    }
+}
+
+Status readObjText(std::string_view text, const std::string& path, Solid& target) {
+    try {
         if (looksBinary(text)) {
             return Status::failure("Datoteka " + path + " nije tekstualna OBJ datoteka");
         }

@@ -28,6 +28,13 @@ TEST(Vector4, DotAndLengthIgnoreWAndKeepPrecision) {
     EXPECT_EQ(dot(a, a), exact);
 }
 
+TEST(Vector4, NormalizeOfATinyVectorStaysFinite) {
+    Vector4 v(3e-39f, 0, 4e-39f);  // 1 / length overflows float
+    v.normalize();
+    EXPECT_NEAR(v.x, 0.6f, 1e-6);
+    EXPECT_NEAR(v.z, 0.8f, 1e-6);
+}
+
 TEST(Vector4, NormalizeScalesToUnitAndLeavesZeroAlone) {
     Vector4 zero;
     zero.normalize();
