@@ -32,6 +32,8 @@ void addSamplingOption(CLI::App& command, float& factor);
 // Tells the user on stderr when `factor` switches edge sampling off: the operation will then
 // cut no triangle.
 void warnIfSamplingIsOff(float factor);
+// Adds --threads N (at least 1; default, 0: every core), stored in `threads`.
+void addThreadsOption(CLI::App& command, int& threads);
 // Adds --closed: the closed-result engine ("Zatvoreni rezultat") instead of the octree engine.
 void addClosedOption(CLI::App& command, bool& closed);
 // Adds --offset X,Y,Z, stored in `offset`; each coordinate finite and within +-1e6.

@@ -25,6 +25,7 @@ struct BooleanArguments {
     bool noEdgeSampling = false;
     bool closed = false;
     bool json = false;
+    int threads = 0;
 };
 
 int runBoolean(BooleanOp op, const BooleanArguments& args) {
@@ -35,6 +36,7 @@ int runBoolean(BooleanOp op, const BooleanArguments& args) {
     scene.m_samplingFactor = args.samplingFactor;
     scene.m_edgeSampling = args.noEdgeSampling ? 0 : 1;
     scene.m_closedResult = args.closed;
+    scene.m_threads = args.threads;
     warnIfSamplingIsOff(args.samplingFactor);
     if (!loadOperands(scene, args.source1, args.source2)) {
         return 1;
@@ -68,6 +70,7 @@ int runBoolean(BooleanOp op, const BooleanArguments& args) {
             .add("seconds", r.seconds)
             .add("closed", r.closedResult)
             .add("open_edges", topology.openEdges)
+            .add("threads", int64_t{scene.threadsUsed()})
             .add("output", args.output);
         std::printf("%s\n", out.str().c_str());
     }
@@ -86,6 +89,7 @@ void registerOperation(CLI::App& app, int& exitCode, BooleanOp op, const char* d
     cmd->add_flag("--no-edge-sampling", args->noEdgeSampling,
                   "Iskljucuje rezanje trokuta (Uzorkovanje rubova)");
     addClosedOption(*cmd, args->closed);
+    addThreadsOption(*cmd, args->threads);
     cmd->add_flag("--json", args->json, "Ispis kao jedan JSON objekt");
     cmd->callback([op, args, &exitCode] { exitCode = runBoolean(op, *args); });
 }

@@ -18,15 +18,16 @@ namespace korvan::cli {
 namespace {
 
 // One source prepared as object 1 of a scene, as the open and generate commands do it.
-bool loadObject1(Scene& scene, const std::string& source, float samplingFactor) {
+bool loadObject1(Scene& scene, const std::string& source, float samplingFactor, int threads) {
     scene.m_samplingFactor = samplingFactor;
+    scene.m_threads = threads;
     return loadOperands(scene, source, {});
 }
 
-int runInfo(const std::string& source, float samplingFactor, bool json) {
+int runInfo(const std::string& source, float samplingFactor, bool json, int threads) {
     LineReporter reporter;
     Scene scene(&reporter);
-    if (!loadObject1(scene, source, samplingFactor)) {
+    if (!loadObject1(scene, source, samplingFactor, threads)) {
         return 1;
     }
     const Solid& object1 = scene.m_object1;
@@ -41,7 +42,8 @@ int runInfo(const std::string& source, float samplingFactor, bool json) {
             .add("max_corner", object1.maxCorner)
             .add("open_edges", topology.openEdges)
             .add("nonmanifold_edges", topology.nonManifoldEdges)
-            .add("volume", topology.signedVolume);
+            .add("volume", topology.signedVolume)
+            .add("threads", int64_t{scene.threadsUsed()});
         std::printf("%s\n", out.str().c_str());
     } else {
         std::printf("%s", objectStatistics(object1, Solid(), "\n").c_str());
@@ -56,10 +58,11 @@ void printReport(bool generated, const Solid& solid) {
                 solid.triangleCount(), solid.vertexCount());
 }
 
-int runConvert(const std::string& source, const std::string& output, float samplingFactor) {
+int runConvert(const std::string& source, const std::string& output, float samplingFactor,
+               int threads) {
     LineReporter reporter;
     Scene scene(&reporter);
-    if (!loadObject1(scene, source, samplingFactor)) {
+    if (!loadObject1(scene, source, samplingFactor, threads)) {
         return 1;
     }
     if (stopIfInterrupted()) {
@@ -76,12 +79,13 @@ int runConvert(const std::string& source, const std::string& output, float sampl
 
 // A sphere written as it is generated, then a cube minus a sphere moved onto one of its
 // corners, as a user would do it in the view.
-int runDemo(float samplingFactor) {
+int runDemo(float samplingFactor, int threads) {
     const char* kSphereOutput = "demo-kugla.obj";
     const char* kDifferenceOutput = "demo-razlika.obj";
     LineReporter reporter;
     Scene scene(&reporter);
     scene.m_samplingFactor = samplingFactor;
+    scene.m_threads = threads;
     Status s = scene.GenerateObject(1, PrimitiveParameters::sphere(24, 32, 1.0f));
     if (s) {
         s = writeObj(scene.m_object1, kSphereOutput);
@@ -120,11 +124,14 @@ void registerInfoCommand(CLI::App& app, int& exitCode) {
     auto source = std::make_shared<std::string>();
     auto factor = std::make_shared<float>(kDefaultSamplingFactor);
     auto json = std::make_shared<bool>(false);
+    auto threads = std::make_shared<int>(0);
     cmd->add_option("SRC", *source, "OBJ datoteka ili primitiv (npr. sphere:20,20,1)")->required();
     addSamplingOption(*cmd, *factor);
+    addThreadsOption(*cmd, *threads);
     cmd->add_flag("--json", *json, "Ispis kao jedan JSON objekt");
-    cmd->callback(
-        [source, factor, json, &exitCode] { exitCode = runInfo(*source, *factor, *json); });
+    cmd->callback([source, factor, json, threads, &exitCode] {
+        exitCode = runInfo(*source, *factor, *json, *threads);
+    });
 }
 
 void registerConvertCommand(CLI::App& app, int& exitCode) {
@@ -132,18 +139,23 @@ void registerConvertCommand(CLI::App& app, int& exitCode) {
     auto source = std::make_shared<std::string>();
     auto output = std::make_shared<std::string>();
     auto factor = std::make_shared<float>(kDefaultSamplingFactor);
+    auto threads = std::make_shared<int>(0);
     cmd->add_option("SRC", *source, "OBJ datoteka ili primitiv")->required();
     cmd->add_option("-o,--output", *output, "Izlazna OBJ datoteka")->required();
     addSamplingOption(*cmd, *factor);
-    cmd->callback(
-        [source, output, factor, &exitCode] { exitCode = runConvert(*source, *output, *factor); });
+    addThreadsOption(*cmd, *threads);
+    cmd->callback([source, output, factor, threads, &exitCode] {
+        exitCode = runConvert(*source, *output, *factor, *threads);
+    });
 }
 
 void registerDemoCommand(CLI::App& app, int& exitCode) {
     auto* cmd = app.add_subcommand("demo", "Ugradeni primjer; datoteke pise u trenutnu mapu");
     auto factor = std::make_shared<float>(kDefaultSamplingFactor);
+    auto threads = std::make_shared<int>(0);
     addSamplingOption(*cmd, *factor);
-    cmd->callback([factor, &exitCode] { exitCode = runDemo(*factor); });
+    addThreadsOption(*cmd, *threads);
+    cmd->callback([factor, threads, &exitCode] { exitCode = runDemo(*factor, *threads); });
 }
 
 }  // namespace korvan::cli

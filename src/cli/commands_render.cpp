@@ -37,6 +37,7 @@ struct SceneArguments {
     float samplingFactor = kDefaultSamplingFactor;
     int width = 640;
     int height = 480;
+    int threads = 0;
     ViewOptions viewOptions;
 };
 
@@ -73,6 +74,7 @@ std::unique_ptr<HeadlessContext> openContext(int width, int height) {
 std::unique_ptr<HeadlessContext> prepareScene(Scene& scene, ViewState& view,
                                               const SceneArguments& args) {
     scene.m_samplingFactor = args.samplingFactor;
+    scene.m_threads = args.threads;
     if (!loadOperands(scene, args.source1, args.source2, &view)) {
         return nullptr;
     }
@@ -311,6 +313,7 @@ void registerRenderCommands(CLI::App& app, int& exitCode) {
         cmd->add_flag("--wireframe", args->wireframe, "Zicani prikaz");
         cmd->add_flag("--colored", args->colored, "Obojani materijali");
         addSamplingOption(*cmd, args->samplingFactor);
+        addThreadsOption(*cmd, args->threads);
         cmd->callback([args, &exitCode] { exitCode = runRender(*args); });
     }
     {
@@ -339,6 +342,7 @@ void registerRenderCommands(CLI::App& app, int& exitCode) {
             ->default_str("640x480");
         cmd->add_option("-o,--output", args->finalObject, "Objekt 1 nakon animacije (OBJ)");
         addSamplingOption(*cmd, args->samplingFactor);
+        addThreadsOption(*cmd, args->threads);
         addClosedOption(*cmd, args->closed);
         cmd->callback([args, &exitCode] { exitCode = runMill(*args); });
     }

@@ -47,6 +47,12 @@ void warnIfSamplingIsOff(float factor) {
     }
 }
 
+void addThreadsOption(CLI::App& command, int& threads) {
+    command.add_option("--threads", threads, "Broj dretvi (rezultat ne ovisi o njemu)")
+        ->check(CLI::Range(1, 4096))
+        ->default_str("sve jezgre");
+}
+
 void addClosedOption(CLI::App& command, bool& closed) {
     command.add_flag("--closed", closed,
                      "Zatvoreni rezultat: tocni presjeci, zatvoreno tijelo (trazi zatvorena "

@@ -44,6 +44,17 @@ run union open-tetra.obj cube:1 --closed -o refused-open.obj
 check "--closed refuses an open operand" test "$rc" -eq 1 -a ! -e refused-open.obj
 check "--closed says why" test -s err.txt
 
+# The result does not depend on the number of threads; --json says how many were used.
+run difference cube:2 sphere:16,24,0.6 --offset 0.3,0.2,0.9 --sampling 0.008 --threads 1 --json -o t1.obj
+check "--threads 1 exits 0" test "$rc" -eq 0
+check "--threads 1 is reported" grep -qF '"threads": 1' out.txt
+run difference cube:2 sphere:16,24,0.6 --offset 0.3,0.2,0.9 --sampling 0.008 --threads 2 -o t2.obj
+check "two threads write the one-thread file" cmp -s t1.obj t2.obj
+run info bunny:0 --threads 0
+check "--threads 0 is a usage error" test "$rc" -eq 2
+run info cube:1 --threads x
+check "--threads x is a usage error" test "$rc" -eq 2
+
 printf 'v 0 0 0\nv 1 0 0\nf 1 2 7\n' >bad.obj
 run union cube:1 bad.obj -o refused.obj
 check "a bad file exits 1" test "$rc" -eq 1
