@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cassert>
 #include <chrono>
 #include <climits>
@@ -646,6 +647,77 @@ std::string operandsProblem(const Welded& w) {
     return {};
 }
 
+// weldPositions' numbering of `rounded`, where only the uses in `seamUses` can share a
+// position with another use: the input points are distinct positions already. Seam points are
+// sorted by position and each input point near them is looked up, instead of hashing all.
+std::vector<int32_t> weldRounded(const std::vector<Vector4>& rounded,
+                                 const std::vector<int32_t>& seamUses, int32_t& distinct) {
+    using Key = std::array<uint32_t, 3>;
+    const auto keyOf = [&](int32_t i) {
+        const Vector4& v = rounded[static_cast<size_t>(i)];
+        // +0.0f folds -0 into +0, as weldPositions does.
+        return Key{std::bit_cast<uint32_t>(v.x + 0.0f), std::bit_cast<uint32_t>(v.y + 0.0f),
+                   std::bit_cast<uint32_t>(v.z + 0.0f)};
+    };
+    std::vector<std::pair<Key, int32_t>> seam;
+    seam.reserve(seamUses.size());
+    float lo[3] = {HUGE_VALF, HUGE_VALF, HUGE_VALF}, hi[3] = {-HUGE_VALF, -HUGE_VALF, -HUGE_VALF};
+    for (int32_t i : seamUses) {
+        seam.emplace_back(keyOf(i), i);
+        const Vector4& v = rounded[static_cast<size_t>(i)];
+        const float c[3] = {v.x, v.y, v.z};
+        for (int k = 0; k < 3; ++k) {
+            lo[k] = std::min(lo[k], c[k]);
+            hi[k] = std::max(hi[k], c[k]);
+        }
+    }
+    std::sort(seam.begin(), seam.end());
+    const auto n = static_cast<int32_t>(rounded.size());
+    // Each use's first use of the same position.
+    std::vector<int32_t> first(static_cast<size_t>(n));
+    std::iota(first.begin(), first.end(), 0);
+    std::vector<int32_t> inputMatch(seam.size(), INT32_MAX);
+    std::vector<char> isSeam(static_cast<size_t>(n), 0);
+    for (int32_t i : seamUses) {
+        isSeam[static_cast<size_t>(i)] = 1;
+    }
+    for (int32_t i = 0; i < n && !seam.empty(); ++i) {
+        const Vector4& v = rounded[static_cast<size_t>(i)];
+        if (isSeam[static_cast<size_t>(i)] || v.x < lo[0] || v.x > hi[0] || v.y < lo[1] ||
+            v.y > hi[1] || v.z < lo[2] || v.z > hi[2]) {
+            continue;
+        }
+        const auto it = std::lower_bound(seam.begin(), seam.end(),
+                                         std::pair<Key, int32_t>(keyOf(i), INT32_MIN));
+        if (it != seam.end() && it->first == keyOf(i)) {
+            inputMatch[static_cast<size_t>(it - seam.begin())] = i;  // one input point per position
+        }
+    }
+    for (size_t a = 0; a < seam.size();) {
+        size_t b = a;
+        int32_t m = seam[a].second;
+        while (b < seam.size() && seam[b].first == seam[a].first) {
+            m = std::min(m, inputMatch[b]);
+            ++b;
+        }
+        for (size_t k = a; k < b; ++k) {
+            first[static_cast<size_t>(seam[k].second)] = m;
+            if (inputMatch[k] != INT32_MAX) {
+                first[static_cast<size_t>(inputMatch[k])] = m;
+            }
+        }
+        a = b;
+    }
+    std::vector<int32_t> id(static_cast<size_t>(n));
+    int32_t count = 0;
+    for (int32_t i = 0; i < n; ++i) {
+        const int32_t f = first[static_cast<size_t>(i)];
+        id[static_cast<size_t>(i)] = f == i ? count++ : id[static_cast<size_t>(f)];
+    }
+    distinct = count;
+    return id;
+}
+
 Status run(const Solid& object1, const Solid& object2, BooleanOp op, Solid& result,
            ClosedReport& report) {
     Clock::time_point t = Clock::now();
@@ -711,17 +783,21 @@ Status run(const Solid& object1, const Solid& object2, BooleanOp op, Solid& resu
     }
     std::vector<int32_t> pointToVertex(static_cast<size_t>(arrangement.pointCount()), -1);
     std::vector<Vector4> rounded;
+    std::vector<int32_t> seamUses;  // uses that are seam points
     for (const Corners& c : kept) {
         for (int32_t v : c) {
             if (pointToVertex[v] == -1) {
                 pointToVertex[v] = static_cast<int32_t>(rounded.size());
+                if (v >= inputPoints) {
+                    seamUses.push_back(static_cast<int32_t>(rounded.size()));
+                }
                 const std::array<float, 3> r = arrangement.rounded(v);
                 rounded.emplace_back(r[0], r[1], r[2]);
             }
         }
     }
     int32_t slots = 0;
-    const std::vector<int32_t> slotOfUse = weldPositions(rounded, slots);
+    const std::vector<int32_t> slotOfUse = weldRounded(rounded, seamUses, slots);
     for (int32_t& v : pointToVertex) {
         if (v >= 0) {
             v = slotOfUse[v];
