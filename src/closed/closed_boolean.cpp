@@ -18,6 +18,7 @@
 #include <tbb/blocked_range.h>
 #include <tbb/enumerable_thread_specific.h>
 #include <tbb/parallel_for.h>
+#include <tbb/parallel_invoke.h>
 #include <tbb/parallel_reduce.h>
 #include <tbb/parallel_sort.h>
 #include <tbb/task_arena.h>
@@ -275,35 +276,104 @@ std::string repairOperands(Welded& w) {
     return {};
 }
 
-Welded weld(const Solid& a, const Solid& b) {
-    std::vector<Vector4> all;
-    all.reserve(a.vertices.size() + b.vertices.size());
-    all.insert(all.end(), a.vertices.begin(), a.vertices.end());
-    all.insert(all.end(), b.vertices.begin(), b.vertices.end());
-    int32_t distinct = 0;
-    const std::vector<int32_t> id = weldPositions(all, distinct);
-    Welded w;
-    w.points.resize(static_cast<size_t>(distinct));
-    for (size_t i = 0; i < all.size(); ++i) {
-        const Vector4& v = all[i];
-        // +0.0f folds -0 into +0, as the weld did.
-        w.points[id[i]] = {v.x + 0.0f, v.y + 0.0f, v.z + 0.0f};
-    }
-    w.tris.reserve(a.triangles.size() + b.triangles.size());
-    for (const Triangle& t : a.triangles) {
-        w.tris.push_back({id[t.i0], id[t.i1], id[t.i2]});
-    }
-    w.firstOther = static_cast<int32_t>(w.tris.size());
-    const auto off = static_cast<int32_t>(a.vertices.size());
-    for (const Triangle& t : b.triangles) {
-        w.tris.push_back({id[off + t.i0], id[off + t.i1], id[off + t.i2]});
-    }
-    return w;
-}
-
 struct Box {
     std::array<double, 3> lo, hi;
 };
+
+Box emptyBox() {
+    return {{HUGE_VAL, HUGE_VAL, HUGE_VAL}, {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL}};
+}
+
+void grow(Box& into, const Box& b) {
+    for (int i = 0; i < 3; ++i) {
+        into.lo[i] = std::min(into.lo[i], b.lo[i]);
+        into.hi[i] = std::max(into.hi[i], b.hi[i]);
+    }
+}
+
+// The same numbering as welding a's vertices followed by b's: each operand is welded on its
+// own (both at once), then b's positions that a has too take a's ids; b's new positions follow
+// a's in b's order of first occurrence.
+Welded weld(const Solid& a, const Solid& b) {
+    int32_t distinct[2] = {0, 0};
+    std::vector<int32_t> id[2];
+    tbb::parallel_invoke([&] { id[0] = weldPositions(a.vertices, distinct[0]); },
+                         [&] { id[1] = weldPositions(b.vertices, distinct[1]); });
+    const std::vector<Vector4>* verts[2] = {&a.vertices, &b.vertices};
+    // The first vertex of each distinct position, and the box of each operand.
+    std::vector<int32_t> firstOf[2];
+    Box box[2];
+    for (int s = 0; s < 2; ++s) {
+        firstOf[s].reserve(static_cast<size_t>(distinct[s]));
+        box[s] = emptyBox();
+        for (size_t i = 0; i < verts[s]->size(); ++i) {
+            if (id[s][i] == static_cast<int32_t>(firstOf[s].size())) {
+                firstOf[s].push_back(static_cast<int32_t>(i));
+            }
+            const Vector4& v = (*verts[s])[i];
+            grow(box[s], Box{{v.x, v.y, v.z}, {v.x, v.y, v.z}});
+        }
+    }
+    using Key = std::array<uint32_t, 3>;
+    const auto keyOf = [](const Vector4& v) {
+        return Key{std::bit_cast<uint32_t>(v.x + 0.0f), std::bit_cast<uint32_t>(v.y + 0.0f),
+                   std::bit_cast<uint32_t>(v.z + 0.0f)};
+    };
+    const auto inBox = [](const Vector4& v, const Box& x) {
+        return v.x >= x.lo[0] && v.x <= x.hi[0] && v.y >= x.lo[1] && v.y <= x.hi[1] &&
+               v.z >= x.lo[2] && v.z <= x.hi[2];
+    };
+    // a's positions where b could have them, sorted for lookup.
+    std::vector<std::pair<Key, int32_t>> shared;
+    for (int32_t k = 0; k < distinct[0]; ++k) {
+        const Vector4& v = a.vertices[static_cast<size_t>(firstOf[0][k])];
+        if (inBox(v, box[1])) {
+            shared.emplace_back(keyOf(v), k);
+        }
+    }
+    std::sort(shared.begin(), shared.end());
+    std::vector<int32_t> globalOfB(static_cast<size_t>(distinct[1]));
+    int32_t next = distinct[0];
+    for (int32_t k = 0; k < distinct[1]; ++k) {
+        const Vector4& v = b.vertices[static_cast<size_t>(firstOf[1][k])];
+        int32_t g = -1;
+        if (inBox(v, box[0])) {
+            const Key key = keyOf(v);
+            const auto it = std::lower_bound(shared.begin(), shared.end(),
+                                             std::pair<Key, int32_t>(key, INT32_MIN));
+            if (it != shared.end() && it->first == key) {
+                g = it->second;
+            }
+        }
+        globalOfB[static_cast<size_t>(k)] = g >= 0 ? g : next++;
+    }
+    Welded w;
+    w.points.resize(static_cast<size_t>(next));
+    for (int s = 0; s < 2; ++s) {
+        for (int32_t k = 0; k < distinct[s]; ++k) {
+            const Vector4& v = (*verts[s])[static_cast<size_t>(firstOf[s][k])];
+            const int32_t g = s == 0 ? k : globalOfB[static_cast<size_t>(k)];
+            // +0.0f folds -0 into +0, as the weld did.
+            w.points[static_cast<size_t>(g)] = {v.x + 0.0f, v.y + 0.0f, v.z + 0.0f};
+        }
+    }
+    w.tris.resize(a.triangles.size() + b.triangles.size());
+    w.firstOther = static_cast<int32_t>(a.triangles.size());
+    tbb::parallel_for(tbb::blocked_range<size_t>(0, w.tris.size(), 4096),
+                      [&](const tbb::blocked_range<size_t>& r) {
+                          for (size_t i = r.begin(); i < r.end(); ++i) {
+                              if (i < a.triangles.size()) {
+                                  const Triangle& t = a.triangles[i];
+                                  w.tris[i] = {id[0][t.i0], id[0][t.i1], id[0][t.i2]};
+                              } else {
+                                  const Triangle& t = b.triangles[i - a.triangles.size()];
+                                  w.tris[i] = {globalOfB[id[1][t.i0]], globalOfB[id[1][t.i1]],
+                                               globalOfB[id[1][t.i2]]};
+                              }
+                          }
+                      });
+    return w;
+}
 
 Box boxOf(const Welded& w, int32_t t) {
     const Corners& c = w.tris[t];
@@ -327,17 +397,6 @@ bool overlaps(const Box& a, const Box& b) {
         }
     }
     return true;
-}
-
-Box emptyBox() {
-    return {{HUGE_VAL, HUGE_VAL, HUGE_VAL}, {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL}};
-}
-
-void grow(Box& into, const Box& b) {
-    for (int i = 0; i < 3; ++i) {
-        into.lo[i] = std::min(into.lo[i], b.lo[i]);
-        into.hi[i] = std::max(into.hi[i], b.hi[i]);
-    }
 }
 
 // Triangles in [begin, end) whose box meets `around`, in index order, and the box of them all.
