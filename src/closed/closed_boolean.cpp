@@ -609,33 +609,46 @@ Patches findPatches(const std::vector<Piece>& pieces, int32_t firstOther, int32_
             return other != u.other ? other < u.other : piece < u.piece;
         }
     };
+    // The joins are gathered in parallel, then made in one thread; the sets, and their roots
+    // (always the smallest piece), do not depend on the order of the joins.
+    tbb::enumerable_thread_specific<std::vector<std::pair<int32_t, int32_t>>> joins;
+    tbb::parallel_for(tbb::blocked_range<int32_t>(0, pointCount, 2048),
+                      [&](const tbb::blocked_range<int32_t>& r) {
+                          std::vector<Use> local;
+                          auto& out = joins.local();
+                          for (int32_t a = r.begin(); a < r.end(); ++a) {
+                              local.clear();
+                              for (int32_t k = start[a]; k < start[a + 1]; ++k) {
+                                  const Piece& piece = pieces[around[k]];
+                                  for (int e = 0; e < 3; ++e) {
+                                      const int32_t x = piece.v[e], y = piece.v[(e + 1) % 3];
+                                      const int32_t b = x == a ? y : y == a ? x : -1;
+                                      if (b > a) {
+                                          local.push_back({b, around[k], piece.source >= firstOther,
+                                                           (piece.seamMask & (1u << e)) != 0});
+                                      }
+                                  }
+                              }
+                              std::sort(local.begin(), local.end());
+                              for (size_t i = 0; i < local.size();) {
+                                  size_t j = i;
+                                  bool seam = false;
+                                  while (j < local.size() && local[j].other == local[i].other) {
+                                      seam =
+                                          seam || local[j].seam || local[j].side != local[i].side;
+                                      ++j;
+                                  }
+                                  if (!seam && j - i == 2) {
+                                      out.emplace_back(local[i].piece, local[i + 1].piece);
+                                  }
+                                  i = j;
+                              }
+                          }
+                      });
     Patches patches(pieces.size());
-    std::vector<Use> local;
-    for (int32_t a = 0; a < pointCount; ++a) {
-        local.clear();
-        for (int32_t k = start[a]; k < start[a + 1]; ++k) {
-            const Piece& piece = pieces[around[k]];
-            for (int e = 0; e < 3; ++e) {
-                const int32_t x = piece.v[e], y = piece.v[(e + 1) % 3];
-                const int32_t b = x == a ? y : y == a ? x : -1;
-                if (b > a) {
-                    local.push_back({b, around[k], piece.source >= firstOther,
-                                     (piece.seamMask & (1u << e)) != 0});
-                }
-            }
-        }
-        std::sort(local.begin(), local.end());
-        for (size_t i = 0; i < local.size();) {
-            size_t j = i;
-            bool seam = false;
-            while (j < local.size() && local[j].other == local[i].other) {
-                seam = seam || local[j].seam || local[j].side != local[i].side;
-                ++j;
-            }
-            if (!seam && j - i == 2) {
-                patches.join(local[i].piece, local[i + 1].piece);
-            }
-            i = j;
+    for (const auto& part : joins) {
+        for (const auto& [x, y] : part) {
+            patches.join(x, y);
         }
     }
     return patches;
