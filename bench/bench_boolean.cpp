@@ -2,6 +2,7 @@
 // input triangle, and its peak heap use against the size of the operands and the result.
 #include <benchmark/benchmark.h>
 #include <malloc.h>
+#include <tbb/task_arena.h>
 
 #include <atomic>
 #include <cstdlib>
@@ -99,8 +100,10 @@ Solid copyMesh(const Solid& from) {
     return to;
 }
 
+// Arguments: the size, and the threads the scene may use.
 void BM_CubeMinusSphere(benchmark::State& state) {
     const auto& [cube, sphere] = operands(static_cast<int>(state.range(0)));
+    const auto threads = static_cast<int32_t>(state.range(1));
     OperationReport sum;
     double memoryRatio = 0;
     double peakMegabytes = 0;
@@ -108,6 +111,7 @@ void BM_CubeMinusSphere(benchmark::State& state) {
     for (auto _ : state) {
         state.PauseTiming();
         Scene scene;
+        scene.m_threads = threads;
         Solid object1 = copyMesh(cube);
         const int64_t operandBytes = arrayBytes(object1) + arrayBytes(sphere);
         const int64_t before = g_liveBytes.load();
@@ -152,7 +156,7 @@ void BM_CubeMinusSphere(benchmark::State& state) {
     state.counters["mem_ratio"] = memoryRatio;
 }
 BENCHMARK(BM_CubeMinusSphere)
-    ->DenseRange(0, 3)
+    ->ArgsProduct({{0, 1, 2, 3}, {1, 2}})
     ->Unit(benchmark::kMillisecond)
     ->MeasureProcessCPUTime()
     ->UseRealTime();
@@ -161,13 +165,16 @@ BENCHMARK(BM_CubeMinusSphere)
 void BM_OctreeBuild(benchmark::State& state) {
     const Solid& cube = operands(static_cast<int>(state.range(0))).first;
     Solid s = copyMesh(cube);
+    tbb::task_arena arena(static_cast<int>(state.range(1)));
     for (auto _ : state) {
-        const std::unique_ptr<OctreeNode> tree = prepareOctree(s);
-        benchmark::DoNotOptimize(tree.get());
+        arena.execute([&] {
+            const std::unique_ptr<OctreeNode> tree = prepareOctree(s);
+            benchmark::DoNotOptimize(tree.get());
+        });
     }
     state.counters["triangles"] = s.triangleCount();
 }
-BENCHMARK(BM_OctreeBuild)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OctreeBuild)->ArgsProduct({{0, 1, 2, 3}, {1, 2}})->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace korvan

@@ -1,12 +1,14 @@
 // Assembly of the result mesh from the selected triangles and pieces.
 //
 // The work runs in fixed chunks of triangles, so the result is the same with any number of
-// threads: four passes, each over every chunk at once. (1) Each operand vertex learns the first
-// selected triangle that uses it. (2) Each chunk counts its selected triangles and the vertices
-// it uses first. (3) From the running totals of the chunks before it, each chunk numbers those
-// vertices and copies them (pieces copy their own corners). (4) Each chunk writes its triangles,
-// with their normals and centroids. Numbers thus follow the order of first use, as one pass
-// through the selected triangles would give them.
+// threads: four passes, each over every chunk at once. (1) Each chunk notes the corners of its
+// selected triangles in a compact list, and each operand vertex learns the first selected
+// triangle that uses it. (2) Each chunk counts the vertices it uses first. (3) From the running
+// totals of the chunks before it, each chunk numbers those vertices and copies them (pieces
+// copy their own corners). (4) Each chunk writes its triangles, with their normals and
+// centroids. Numbers thus follow the order of first use, as one pass through the selected
+// triangles would give them. Only pass 1 reads the operands' triangle records; from then on
+// object 1's triangle array is free and takes the result.
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
 
@@ -59,14 +61,21 @@ void setTriangleData(Triangle& t, const Vector4* v) {
     t.centroid = ((a + b) + c) / 3.0f;
 }
 
+// A selected triangle's corners in the order they are numbered and written, and its index.
+struct Corners {
+    std::array<int32_t, 3> v;
+    uint32_t triangle;
+};
+
 // One chunk of one source: object 1's triangles (0), object 2's (1) or the pieces (2).
 struct Chunk {
     int32_t source = 0;
     size_t begin = 0;
     size_t end = 0;
-    size_t selected = 0;       // pass 1; then the result index of its first triangle
-    size_t firstVertices = 0;  // pass 2; then the number of its first new vertex
-    Vector4 lo;                // box of the vertices it copied (pass 3)
+    std::vector<Corners> corners;  // pass 1, operand chunks only
+    size_t selected = 0;           // pass 1; then the result index of its first triangle
+    size_t firstVertices = 0;      // pass 2; then the number of its first new vertex
+    Vector4 lo;                    // box of the vertices it copied (pass 3)
     Vector4 hi;
     bool copied = false;
 };
@@ -140,56 +149,49 @@ int32_t assembleResult(Solid& object1, const Solid& object2, const SplitList& pi
     addChunks(chunks, 1, object2.triangles.size());
     addChunks(chunks, 2, pieces.size());
     // Small operations stay on the calling thread: a task costs more than a chunk this size.
-    const bool parallel = chunks.size() > 2;
+    const bool parallel =
+        object1.triangles.size() + object2.triangles.size() + pieces.size() >= 2 * kChunk;
     std::array<std::vector<uint32_t>, 2> slots;
     for (size_t k = 0; k < 2; ++k) {
         slots[k].assign(operands[k]->vertices.size(), kUnused);
     }
 
     forEachChunk(chunks, parallel, [&](Chunk& c) {
-        size_t count = 0;
         if (c.source == 2) {
             for (size_t i = c.begin; i < c.end; ++i) {
-                count += selectedPiece(pieces[i]) ? 1 : 0;
+                c.selected += selectedPiece(pieces[i]) ? 1 : 0;
             }
-        } else {
-            uint32_t* slot = slots[static_cast<size_t>(c.source)].data();
-            const Triangle* tri = operands[static_cast<size_t>(c.source)]->triangles.data();
-            for (size_t i = c.begin; i < c.end; ++i) {
-                if (selected(c.source, tri[i])) {
-                    ++count;
-                    for (const int32_t v : corners(c.source, tri[i])) {
-                        lowerSlot(slot[v], static_cast<uint32_t>(i));
-                    }
-                }
-            }
-        }
-        c.selected = count;
-    });
-
-    // Whether corner j of triangle i is the first use of its vertex: the earliest triangle
-    // using it, and not already met at an earlier corner of the same triangle.
-    const auto firstUse = [](const std::array<int32_t, 3>& v, size_t j, uint32_t slotValue,
-                             size_t i) {
-        return slotValue == static_cast<uint32_t>(i) && (j == 0 || v[j] != v[0]) &&
-               (j < 2 || v[2] != v[1]);
-    };
-    forEachChunk(chunks, parallel, [&](Chunk& c) {
-        if (c.source == 2) {
             return;
         }
-        const uint32_t* slot = slots[static_cast<size_t>(c.source)].data();
+        uint32_t* slot = slots[static_cast<size_t>(c.source)].data();
         const Triangle* tri = operands[static_cast<size_t>(c.source)]->triangles.data();
-        size_t count = 0;
+        c.corners.reserve(c.end - c.begin);
         for (size_t i = c.begin; i < c.end; ++i) {
             if (selected(c.source, tri[i])) {
-                const std::array<int32_t, 3> v = corners(c.source, tri[i]);
-                for (size_t j = 0; j < 3; ++j) {
-                    count += firstUse(v, j, slot[v[j]], i) ? 1 : 0;
+                const Corners k{corners(c.source, tri[i]), static_cast<uint32_t>(i)};
+                c.corners.push_back(k);
+                for (const int32_t v : k.v) {
+                    lowerSlot(slot[v], k.triangle);
                 }
             }
         }
-        c.firstVertices = count;
+        c.selected = c.corners.size();
+    });
+
+    // Whether corner j is the first use of its vertex: the earliest triangle using it, and not
+    // already met at an earlier corner of the same triangle.
+    const auto firstUse = [](const Corners& k, size_t j, uint32_t slotValue) {
+        return slotValue == k.triangle && (j == 0 || k.v[j] != k.v[0]) &&
+               (j < 2 || k.v[2] != k.v[1]);
+    };
+    forEachChunk(chunks, parallel, [&](Chunk& c) {
+        const uint32_t* slot =
+            c.source == 2 ? nullptr : slots[static_cast<size_t>(c.source)].data();
+        for (const Corners& k : c.corners) {
+            for (size_t j = 0; j < 3; ++j) {
+                c.firstVertices += firstUse(k, j, slot[k.v[j]]) ? 1 : 0;
+            }
+        }
     });
 
     size_t resultTriangles = 0;
@@ -216,7 +218,6 @@ int32_t assembleResult(Solid& object1, const Solid& object2, const SplitList& pi
     assert(operandVertices + 3 * pieceCount <= static_cast<size_t>(INT32_MAX));
 
     std::vector<Vector4> vertices(operandVertices + 3 * pieceCount);
-    std::vector<Triangle> triangles(resultTriangles);
     const auto widen = [](Chunk& c, const Vector4& p) {
         if (!c.copied) {
             c.lo = c.hi = p;
@@ -225,71 +226,68 @@ int32_t assembleResult(Solid& object1, const Solid& object2, const SplitList& pi
             includeInBox(c.lo, c.hi, p);
         }
     };
-
     forEachChunk(chunks, parallel, [&](Chunk& c) {
         size_t next = c.firstVertices;
         if (c.source == 2) {
-            size_t out = c.selected;
             for (size_t i = c.begin; i < c.end; ++i) {
                 const SplitTriangle& p = pieces[i];
-                if (!selectedPiece(p)) {
-                    continue;
-                }
-                const bool turn = reverse && p.owner == 2;
-                Triangle& r = triangles[out++];
-                r.i0 = static_cast<int32_t>(next);
-                r.i1 = static_cast<int32_t>(next + 1);
-                r.i2 = static_cast<int32_t>(next + 2);
-                const Vector4 corner[3] = {p.p0, turn ? p.p2 : p.p1, turn ? p.p1 : p.p2};
-                for (const Vector4& q : corner) {
-                    vertices[next++] = q;
-                    widen(c, q);
-                }
-            }
-            return;
-        }
-        uint32_t* slot = slots[static_cast<size_t>(c.source)].data();
-        const Solid& from = *operands[static_cast<size_t>(c.source)];
-        const Triangle* tri = from.triangles.data();
-        for (size_t i = c.begin; i < c.end; ++i) {
-            if (selected(c.source, tri[i])) {
-                const std::array<int32_t, 3> v = corners(c.source, tri[i]);
-                for (size_t j = 0; j < 3; ++j) {
-                    uint32_t& s = slot[v[j]];
-                    if (firstUse(v, j, loadSlot(s), i)) {
-                        std::atomic_ref<uint32_t>(s).store(kNumbered | static_cast<uint32_t>(next),
-                                                           std::memory_order_relaxed);
-                        const Vector4& q = from.vertices[static_cast<size_t>(v[j])];
+                if (selectedPiece(p)) {
+                    const bool turn = reverse && p.owner == 2;
+                    for (const Vector4& q : {p.p0, turn ? p.p2 : p.p1, turn ? p.p1 : p.p2}) {
                         vertices[next++] = q;
                         widen(c, q);
                     }
                 }
             }
+            return;
+        }
+        uint32_t* slot = slots[static_cast<size_t>(c.source)].data();
+        const Vector4* from = operands[static_cast<size_t>(c.source)]->vertices.data();
+        for (const Corners& k : c.corners) {
+            for (size_t j = 0; j < 3; ++j) {
+                uint32_t& s = slot[k.v[j]];
+                if (firstUse(k, j, loadSlot(s))) {
+                    std::atomic_ref<uint32_t>(s).store(kNumbered | static_cast<uint32_t>(next),
+                                                       std::memory_order_relaxed);
+                    vertices[next++] = from[k.v[j]];
+                    widen(c, from[k.v[j]]);
+                }
+            }
         }
     });
 
+    // Object 1's array is written over: its records were last read in pass 1. Sized with room to
+    // spare when it must grow, so the next operation of a milling run need not allocate (nor
+    // fault in) another; elements past the old size start as default triangles.
+    std::vector<Triangle>& triangles = object1.triangles;
+    if (resultTriangles > triangles.capacity()) {
+        triangles = {};
+        triangles.reserve(resultTriangles + resultTriangles / 4);
+    }
+    triangles.resize(resultTriangles);
     forEachChunk(chunks, parallel, [&](Chunk& c) {
-        size_t out = c.selected;
+        Triangle* out = triangles.data() + c.selected;
         if (c.source == 2) {
+            int32_t next = static_cast<int32_t>(c.firstVertices);
             for (size_t i = c.begin; i < c.end; ++i) {
                 if (selectedPiece(pieces[i])) {
-                    setTriangleData(triangles[out++], vertices.data());
+                    Triangle& r = *out++;
+                    r.setIndices(next, next + 1, next + 2);
+                    setTriangleData(r, vertices.data());
+                    next += 3;
                 }
             }
             return;
         }
         const uint32_t* slot = slots[static_cast<size_t>(c.source)].data();
-        const Triangle* tri = operands[static_cast<size_t>(c.source)]->triangles.data();
-        for (size_t i = c.begin; i < c.end; ++i) {
-            if (selected(c.source, tri[i])) {
-                const std::array<int32_t, 3> v = corners(c.source, tri[i]);
-                Triangle& r = triangles[out++];
-                r.i0 = static_cast<int32_t>(slot[v[0]] & ~kNumbered);
-                r.i1 = static_cast<int32_t>(slot[v[1]] & ~kNumbered);
-                r.i2 = static_cast<int32_t>(slot[v[2]] & ~kNumbered);
-                setTriangleData(r, vertices.data());
-            }
+        for (const Corners& k : c.corners) {
+            Triangle& r = *out++;
+            r.setIndices(static_cast<int32_t>(slot[k.v[0]] & ~kNumbered),
+                         static_cast<int32_t>(slot[k.v[1]] & ~kNumbered),
+                         static_cast<int32_t>(slot[k.v[2]] & ~kNumbered));
+            setTriangleData(r, vertices.data());
         }
+        c.corners = {};
     });
     slots = {};
 
@@ -307,7 +305,6 @@ int32_t assembleResult(Solid& object1, const Solid& object2, const SplitList& pi
             }
         }
     }
-    object1.triangles = std::move(triangles);
     object1.vertices = std::move(vertices);
     object1.minCorner = lo;
     object1.maxCorner = hi;

@@ -59,10 +59,12 @@ void forEachChunk(size_t items, const F& f) {
 // The centroids in one compact array: every level scans them, in list order.
 std::vector<Vector4> gatherCentroids(const Solid& s) {
     std::vector<Vector4> centroids(s.triangles.size());
-    forEachChunk(centroids.size(), [&](size_t c) {
-        const size_t end = std::min(centroids.size(), (c + 1) * kChunk);
+    Vector4* out = centroids.data();
+    const Triangle* tri = s.triangles.data();
+    forEachChunk(centroids.size(), [out, tri, count = centroids.size()](size_t c) {
+        const size_t end = std::min(count, (c + 1) * kChunk);
         for (size_t i = c * kChunk; i < end; ++i) {
-            centroids[i] = s.triangles[i].centroid;
+            out[i] = tri[i].centroid;
         }
     });
     return centroids;
@@ -151,19 +153,26 @@ void OctreeNode::subdivide(const Vector4* centroids) {
     const size_t chunks = chunkCount(candidates);
     std::vector<uint8_t> masks(candidates);
     std::vector<std::array<uint32_t, 8>> chunkCounts(chunks);
-    forEachChunk(candidates, [&](size_t chunk) {
+    // Locals, not captures: the byte stores into the masks may alias anything reached through
+    // a reference, which would reload it on every triangle.
+    const int32_t* list = triangleIndices.data();
+    uint8_t* maskOut = masks.data();
+    const Vector4 lo = minCorner;
+    const Vector4 hi = maxCorner;
+    forEachChunk(candidates, [&chunkCounts, list, maskOut, lo, hi, mid, isRoot, candidates,
+                              centroids](size_t chunk) {
         const size_t end = std::min(candidates, (chunk + 1) * kChunk);
         std::array<uint32_t, 256> histogram{};
         for (size_t n = chunk * kChunk; n < end; ++n) {
-            const Vector4& c = centroids[isRoot ? n : static_cast<size_t>(triangleIndices[n])];
-            if (isRoot && !inClosedBox(c, minCorner, maxCorner)) {
+            const Vector4& c = centroids[isRoot ? n : static_cast<size_t>(list[n])];
+            if (isRoot && !inClosedBox(c, lo, hi)) {
                 continue;
             }
             const unsigned xm = c.x < mid.x ? 0x55u : 0xAAu;
             const unsigned zm = c.z < mid.z ? 0x33u : 0xCCu;
             const unsigned ym = c.y < mid.y ? 0x0Fu : 0xF0u;
             const auto mask = static_cast<uint8_t>(xm & zm & ym);
-            masks[n] = mask;
+            maskOut[n] = mask;
             ++histogram[mask];
         }
         std::array<uint32_t, 8>& counts = chunkCounts[chunk];
@@ -185,22 +194,27 @@ void OctreeNode::subdivide(const Vector4* centroids) {
     for (size_t k = 0; k < 8; ++k) {
         children[k]->triangleIndices.resize(totals[k]);
     }
-    forEachChunk(candidates, [&](size_t chunk) {
-        std::array<int32_t*, 8> out{};
-        for (size_t k = 0; k < 8; ++k) {
-            out[k] = children[k]->triangleIndices.data() + chunkCounts[chunk][k];
-        }
-        const size_t end = std::min(candidates, (chunk + 1) * kChunk);
-        for (size_t n = chunk * kChunk; n < end; ++n) {
-            unsigned mask = masks[n];
-            const int32_t index = isRoot ? static_cast<int32_t>(n) : triangleIndices[n];
-            while (mask != 0) {
-                const int k = std::countr_zero(mask);
-                *out[static_cast<size_t>(k)]++ = index;
-                mask &= mask - 1;
-            }
-        }
-    });
+    std::array<int32_t*, 8> lists{};
+    for (size_t k = 0; k < 8; ++k) {
+        lists[k] = children[k]->triangleIndices.data();
+    }
+    forEachChunk(candidates,
+                 [&chunkCounts, lists, list, maskOut, isRoot, candidates](size_t chunk) {
+                     std::array<int32_t*, 8> out{};
+                     for (size_t k = 0; k < 8; ++k) {
+                         out[k] = lists[k] + chunkCounts[chunk][k];
+                     }
+                     const size_t end = std::min(candidates, (chunk + 1) * kChunk);
+                     for (size_t n = chunk * kChunk; n < end; ++n) {
+                         unsigned mask = maskOut[n];
+                         const int32_t index = isRoot ? static_cast<int32_t>(n) : list[n];
+                         while (mask != 0) {
+                             const int k = std::countr_zero(mask);
+                             *out[static_cast<size_t>(k)]++ = index;
+                             mask &= mask - 1;
+                         }
+                     }
+                 });
     masks = {};
     for (auto& child : children) {
         child->solid = solid;
