@@ -29,6 +29,7 @@ namespace korvan::app {
 namespace {
 
 constexpr const char* kCountMessage = "Unesite cijeli broj izmedu 1 i 1000.";
+constexpr const char* kMotionLimitMessage = "Unesite broj izmedu -1000000 i 1000000.";
 
 // Control ids per axis: radios Linearno/Sinusno, edits Korak, Amplituda, Inkrement kuta,
 // Pocetni kut.
@@ -170,6 +171,9 @@ bool CAnimator::exchangeFromControls() {
             if (!v) {
                 return refuse(edit, kEnterNumberMessage);
             }
+            if (!withinMotionLimit(*v)) {
+                return refuse(edit, kMotionLimitMessage);
+            }
             *members[a] = *v;
         }
     }
@@ -182,6 +186,9 @@ bool CAnimator::exchangeFromControls() {
             const std::optional<int32_t> v = parseInteger(edit->text());
             if (!v) {
                 return refuse(edit, kEnterIntegerMessage);
+            }
+            if (!withinMotionLimit(*v)) {
+                return refuse(edit, kMotionLimitMessage);
             }
             *members[a] = *v;
         }

@@ -11,6 +11,7 @@
 #include "app/info_display.h"
 #include "app/prikazni.h"
 #include "app/scene_view.h"
+#include "geometry/mesh_defects.h"
 #include "geometry/statistics.h"
 #include "image/image.h"
 #include "meshio/obj.h"
@@ -216,7 +217,13 @@ void CSceneView::finishNewObject(int32_t objectNumber, const Status& status, dou
         }
     }
     requestRedraw();
-    queueMessage(countsReport(report, target), {}, Prompts::Icon::None);
+    // The operations take open or inside-out meshes as they are; the user should know.
+    const std::string defects = describeDefects(analyzeTopology(target));
+    QString text = countsReport(report, target);
+    if (!defects.empty()) {
+        text += QStringLiteral("\n\n") + QString::fromStdString(defects).trimmed();
+    }
+    queueMessage(text, {}, Prompts::Icon::None);
 }
 
 bool CSceneView::SaveObject(int32_t objectNumber) {

@@ -131,6 +131,21 @@ private slots:
         QCOMPARE(prompts,
                  QStringList({"Unesite cijeli broj izmedu 1 i 1000.",
                               "Unesite cijeli broj izmedu 1 i 1000.", "Unesite cijeli broj."}));
+
+        // A step beyond 1e6 would send the tool where float has no precision left.
+        m_prompts->messages.clear();
+        m_prompts->dialogHandler = [&](QDialog& d) {
+            auto& a = dynamic_cast<CAnimator&>(d);
+            a.countEdit()->setText("2");
+            a.findChild<QLineEdit*>("1022")->setText("2e6");
+            a.OnStart();
+            return a.result() == QDialog::Accepted ? int(QDialog::Accepted)
+                                                   : int(QDialog::Rejected);
+        };
+        m_frame.OnCmdMsg(ID_ANIMATION);
+        QCOMPARE(m_prompts->messages.size(), size_t(1));
+        QCOMPARE(m_prompts->messages[0].text, QString("Unesite broj izmedu -1000000 i 1000000."));
+        QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files).size(), 0);
     }
 
     void browseFillsThePathAndRestoresUnreadFields() {

@@ -421,9 +421,25 @@ private slots:
         QCOMPARE(m_prompts->messages.size(), size_t(1));
         QCOMPARE(m_prompts->messages[0].icon, Prompts::Icon::Error);
 
+        // An open mesh is taken, and the report says so. So is a file with no triangle refused.
+        const QString open = dir.filePath("open.obj");
+        writeFile(open, "v 0 0 0\nv 2 0 0\nv 0 2 0\nv 0 0 2\nf 1 3 2\nf 1 2 4\n");
+        const QString empty = dir.filePath("empty.obj");
+        writeFile(empty, "v 0 0 0\nv 2 0 0\n");
+        m_prompts->messages.clear();
+        m_prompts->fileNames = {open, empty};
+        m_frame.OnCmdMsg(ID_OPEN_OBJECT2);
+        const int openTriangles = m_view.scene().m_object2.triangleCount();
+        m_frame.OnCmdMsg(ID_OPEN_OBJECT2);
+        QCOMPARE(m_prompts->messages.size(), size_t(2));
+        QVERIFY2(m_prompts->messages[0].text.contains("nije zatvoreno"),
+                 qPrintable(m_prompts->messages[0].text));
+        QVERIFY(m_prompts->messages[1].text.contains("nijedan trokut"));
+        QCOMPARE(m_view.scene().m_object2.triangleCount(), openTriangles);
+
         // Cancelled dialog: nothing happens.
         m_frame.OnCmdMsg(ID_OPEN_OBJECT2);
-        QCOMPARE(m_view.scene().m_object2.loaded, 0);
+        QCOMPARE(m_view.scene().m_object2.triangleCount(), openTriangles);
 
         const QString saved = dir.filePath("out.obj");
         m_prompts->fileNames = {saved};
