@@ -879,6 +879,17 @@ const std::string& Arrangement::error() const {
 }
 
 bool collinear(const Point3& a, const Point3& b, const Point3& c) {
+    // Nearly every triangle is plainly not flat: a cross product component whose rounded value
+    // exceeds its error bound (a few units in the last place of its terms) settles it without
+    // the exact predicate. Float coordinates keep the terms far above double's underflow.
+    const double ux = b.x - a.x, uy = b.y - a.y, uz = b.z - a.z;
+    const double vx = c.x - a.x, vy = c.y - a.y, vz = c.z - a.z;
+    const double terms[3][2] = {{uy * vz, uz * vy}, {uz * vx, ux * vz}, {ux * vy, uy * vx}};
+    for (const auto& t : terms) {
+        if (std::abs(t[0] - t[1]) > 1e-15 * (std::abs(t[0]) + std::abs(t[1]))) {
+            return false;
+        }
+    }
     return CGAL::collinear(IP3(a.x, a.y, a.z), IP3(b.x, b.y, b.z), IP3(c.x, c.y, c.z));
 }
 
