@@ -185,6 +185,7 @@ BENCHMARK_CAPTURE(BM_DrawAndRead640x480, list_kept, false, 0.01f)->Unit(benchmar
 BENCHMARK_CAPTURE(BM_DrawAndRead640x480, changed, true, 0.01f)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_DrawAndRead640x480, list_kept_1M, false, 0.0036f)
     ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_DrawAndRead640x480, changed_1M, true, 0.0036f)->Unit(benchmark::kMillisecond);
 
 void BM_ReadPixels640x480(benchmark::State& state) {
     std::unique_ptr<HeadlessContext> context;

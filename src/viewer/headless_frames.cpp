@@ -1,5 +1,7 @@
 #include "viewer/headless_frames.h"
 
+#include <GL/gl.h>
+
 #include <utility>
 
 #include "viewer/camera.h"
@@ -14,11 +16,13 @@ HeadlessFrameSink::HeadlessFrameSink(HeadlessContext& context, ViewState& view)
 }
 
 HeadlessFrameSink::~HeadlessFrameSink() {
-    // Queued frames are still written (by the writer's destructor) even without finishFrames.
+    // A frame left in the context is still written, by the writer's destructor.
+    readPending();
     m_renderer.releaseLists();
 }
 
 Status HeadlessFrameSink::drawAndRead(Scene& scene, RgbImage& picture) {
+    readPending();
     m_renderer.drawScene(scene, m_view);
     return m_context.readPixels(picture);
 }
@@ -37,20 +41,33 @@ bool HeadlessFrameSink::DrawAndSaveFrame(Scene& scene, int32_t number, const std
     if (!m_writer) {
         m_writer = std::make_unique<FrameWriter>();
     }
+    readPending();
+    m_renderer.drawScene(scene, m_view);
+    // Starts the rasterising; glReadPixels waits for it at the next call.
+    glFlush();
+    m_pending = Pending{number, baseName, extension};
+    report(m_writer->takeFinished());
+    return true;
+}
+
+void HeadlessFrameSink::readPending() {
+    if (!m_pending) {
+        return;
+    }
+    const Pending frame = std::move(*m_pending);
+    m_pending.reset();
     RgbImage picture;
-    Status drawn = drawAndRead(scene, picture);
-    if (drawn) {
-        m_writer->push(std::move(picture), number, baseName, extension);
+    if (Status read = m_context.readPixels(picture); read) {
+        m_writer->push(std::move(picture), frame.number, frame.baseName, frame.extension);
     } else {
         // Through the queue, so that the frame's report keeps its place after earlier ones.
-        m_writer->pushFailed(number, baseName, extension, drawn);
+        m_writer->pushFailed(frame.number, frame.baseName, frame.extension, read);
     }
-    report(m_writer->takeFinished());
-    return drawn.ok();
 }
 
 int32_t HeadlessFrameSink::finishFrames() {
     if (m_writer) {
+        readPending();
         report(m_writer->finish());
     }
     return std::exchange(m_notWritten, 0);
@@ -58,7 +75,7 @@ int32_t HeadlessFrameSink::finishFrames() {
 
 void HeadlessFrameSink::report(const std::vector<FrameOutcome>& outcomes) {
     for (const FrameOutcome& outcome : outcomes) {
-        if (outcome.drawn && !outcome.status) {
+        if (!outcome.status) {
             ++m_notWritten;
         }
         frameFinished(outcome);

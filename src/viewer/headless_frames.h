@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,12 +20,13 @@ namespace korvan {
 // Draws frames of one scene into the context, keeping display lists between frames as the
 // view does. The context must stay current and outlive this object.
 //
-// DrawAndSaveFrame draws and reads the frame at once but leaves encoding and writing to a
-// worker thread (FrameWriter), so that the next frame is computed meanwhile. It returns false
-// only for a frame that could not be drawn or read; a frame whose file then fails is counted by
-// finishFrames, which the caller of RunAnimation calls afterwards and adds to
-// framesNotWritten, so that every frame is counted once. Each frame's outcome reaches
-// frameFinished on this thread, in frame order.
+// DrawAndSaveFrame only draws the frame and flushes it: the renderer's threads rasterise it
+// while the caller computes the next frame, and it is read back at the next call (or by
+// finishFrames), then encoded and written on a worker thread (FrameWriter). So
+// DrawAndSaveFrame always returns true; every frame that could not be read or written is
+// counted by finishFrames, which the caller of RunAnimation calls afterwards, with the context
+// current and nothing drawn in between, and adds to framesNotWritten. Each frame's outcome
+// reaches frameFinished on this thread, in frame order.
 class HeadlessFrameSink : public FrameSink {
 public:
     HeadlessFrameSink(HeadlessContext& context, ViewState& view);
@@ -32,7 +34,8 @@ public:
     HeadlessFrameSink(const HeadlessFrameSink&) = delete;
     HeadlessFrameSink& operator=(const HeadlessFrameSink&) = delete;
 
-    // One complete frame of the scene as the view would show it at the context's size.
+    // One complete frame of the scene as the view would show it at the context's size; a frame
+    // DrawAndSaveFrame left in the context is handed to the writer first.
     Status drawAndRead(Scene& scene, RgbImage& picture);
 
     // Draws, reads back and writes imageFileName(baseName, number, extension).
@@ -42,25 +45,34 @@ public:
     bool DrawAndSaveFrame(Scene& scene, int32_t number, const std::string& baseName,
                           const std::string& extension) override;
 
-    // Waits until every frame handed over is written; returns how many of them could not be
-    // (frames DrawAndSaveFrame already refused are not among them).
+    // Reads the frame still in the context, waits until every frame is written and returns how
+    // many could not be read or written since the last call.
     int32_t finishFrames();
 
     const SceneRenderer& renderer() const { return m_renderer; }
 
 protected:
-    // One frame done with, written or not; `outcome.drawn` is false for one DrawAndSaveFrame
-    // refused.
+    // One frame done with, written or not; `outcome.drawn` is false for one that could not be
+    // read back.
     virtual void frameFinished(const FrameOutcome& outcome) { (void)outcome; }
 
 private:
     void report(const std::vector<FrameOutcome>& outcomes);
+    // Reads the frame DrawAndSaveFrame left in the context, if any, and queues its writing.
+    void readPending();
+
+    struct Pending {
+        int32_t number = 0;
+        std::string baseName;
+        std::string extension;
+    };
 
     HeadlessContext& m_context;
     ViewState& m_view;
     SceneRenderer m_renderer;
     std::unique_ptr<FrameWriter> m_writer;  // started with the first frame
-    int32_t m_notWritten = 0;               // failed writes not yet returned by finishFrames
+    std::optional<Pending> m_pending;       // drawn, not read back yet
+    int32_t m_notWritten = 0;               // failures not yet returned by finishFrames
 };
 
 }  // namespace korvan
