@@ -11,6 +11,7 @@
 // object 1's triangle array is free and takes the result.
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
+#include <tbb/task_arena.h>
 
 #include <algorithm>
 #include <array>
@@ -150,7 +151,8 @@ int32_t assembleResult(Solid& object1, const Solid& object2, const SplitList& pi
     addChunks(chunks, 2, pieces.size());
     // Small operations stay on the calling thread: a task costs more than a chunk this size.
     const bool parallel =
-        object1.triangles.size() + object2.triangles.size() + pieces.size() >= 2 * kChunk;
+        object1.triangles.size() + object2.triangles.size() + pieces.size() >= 2 * kChunk &&
+        tbb::this_task_arena::max_concurrency() > 1;
     std::array<std::vector<uint32_t>, 2> slots;
     for (size_t k = 0; k < 2; ++k) {
         slots[k].assign(operands[k]->vertices.size(), kUnused);
@@ -217,7 +219,23 @@ int32_t assembleResult(Solid& object1, const Solid& object2, const SplitList& pi
     }
     assert(operandVertices + 3 * pieceCount <= static_cast<size_t>(INT32_MAX));
 
-    std::vector<Vector4> vertices(operandVertices + 3 * pieceCount);
+    // One thread appends, writing each element once; several write at their own offsets into
+    // arrays made at full size first.
+    std::vector<Vector4> vertices;
+    if (parallel) {
+        vertices.resize(operandVertices + 3 * pieceCount);
+    } else {
+        vertices.reserve(operandVertices + 3 * pieceCount);
+    }
+    const auto putVertex = [&](size_t& next, const Vector4& q) {
+        if (parallel) {
+            vertices[next] = q;
+        } else {
+            assert(next == vertices.size());
+            vertices.push_back(q);
+        }
+        ++next;
+    };
     const auto widen = [](Chunk& c, const Vector4& p) {
         if (!c.copied) {
             c.lo = c.hi = p;
@@ -234,7 +252,7 @@ int32_t assembleResult(Solid& object1, const Solid& object2, const SplitList& pi
                 if (selectedPiece(p)) {
                     const bool turn = reverse && p.owner == 2;
                     for (const Vector4& q : {p.p0, turn ? p.p2 : p.p1, turn ? p.p1 : p.p2}) {
-                        vertices[next++] = q;
+                        putVertex(next, q);
                         widen(c, q);
                     }
                 }
@@ -249,7 +267,7 @@ int32_t assembleResult(Solid& object1, const Solid& object2, const SplitList& pi
                 if (firstUse(k, j, loadSlot(s))) {
                     std::atomic_ref<uint32_t>(s).store(kNumbered | static_cast<uint32_t>(next),
                                                        std::memory_order_relaxed);
-                    vertices[next++] = from[k.v[j]];
+                    putVertex(next, from[k.v[j]]);
                     widen(c, from[k.v[j]]);
                 }
             }
@@ -264,14 +282,21 @@ int32_t assembleResult(Solid& object1, const Solid& object2, const SplitList& pi
         triangles = {};
         triangles.reserve(resultTriangles + resultTriangles / 4);
     }
-    triangles.resize(resultTriangles);
+    if (parallel) {
+        triangles.resize(resultTriangles);
+    } else {
+        triangles.clear();
+    }
     forEachChunk(chunks, parallel, [&](Chunk& c) {
-        Triangle* out = triangles.data() + c.selected;
+        size_t out = c.selected;
+        const auto putTriangle = [&]() -> Triangle& {
+            return parallel ? triangles[out++] : triangles.emplace_back();
+        };
         if (c.source == 2) {
             int32_t next = static_cast<int32_t>(c.firstVertices);
             for (size_t i = c.begin; i < c.end; ++i) {
                 if (selectedPiece(pieces[i])) {
-                    Triangle& r = *out++;
+                    Triangle& r = putTriangle();
                     r.setIndices(next, next + 1, next + 2);
                     setTriangleData(r, vertices.data());
                     next += 3;
@@ -281,7 +306,7 @@ int32_t assembleResult(Solid& object1, const Solid& object2, const SplitList& pi
         }
         const uint32_t* slot = slots[static_cast<size_t>(c.source)].data();
         for (const Corners& k : c.corners) {
-            Triangle& r = *out++;
+            Triangle& r = putTriangle();
             r.setIndices(static_cast<int32_t>(slot[k.v[0]] & ~kNumbered),
                          static_cast<int32_t>(slot[k.v[1]] & ~kNumbered),
                          static_cast<int32_t>(slot[k.v[2]] & ~kNumbered));
