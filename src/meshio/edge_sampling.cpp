@@ -1,7 +1,5 @@
 #include "meshio/edge_sampling.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -10,25 +8,29 @@
 #include <tuple>
 #include <vector>
 
+#include "geometry/memory_budget.h"
+
 namespace korvan {
 namespace {
 
 // Each split adds one vertex and one triangle.
 constexpr double kBytesPerSplit = sizeof(Vector4) + sizeof(Triangle);
 
-// The refined mesh may take at most half of the machine's memory; beyond that we refuse
-// rather than let the system kill the program.
+// The refined mesh may take at most half of the memory the process may use (the machine's,
+// or less under a resource or cgroup limit); beyond that we refuse rather than let the system
+// kill the program.
 size_t maxTrianglesForMemory(size_t startTriangles) {
-    const long pages = sysconf(_SC_PHYS_PAGES);
-    const long pageSize = sysconf(_SC_PAGE_SIZE);
-    double budget = 8.0 * 1024 * 1024 * 1024;
-    if (pages > 0 && pageSize > 0) {
-        budget = 0.5 * static_cast<double>(pages) * static_cast<double>(pageSize);
+    double budget = 0.5 * memoryLimitBytes();
+    if (!std::isfinite(budget)) {
+        budget = 8.0 * 1024 * 1024 * 1024;
     }
-    const double byMemory = static_cast<double>(startTriangles) + budget / kBytesPerSplit;
-    const double byIndex = std::numeric_limits<int32_t>::max();
-    return static_cast<size_t>(std::min(byMemory, byIndex));
+    return static_cast<size_t>(static_cast<double>(startTriangles) + budget / kBytesPerSplit);
 }
+
+// Triangle indices are 32-bit: a mesh can have no more triangles than that, whatever memory.
+constexpr size_t kMaxTriangles = std::numeric_limits<int32_t>::max();
+constexpr const char* kTooManyTrianglesMessage =
+    "Uzorkovanje bi dalo vise od 2147483647 trokuta; odaberite veci faktor uzorkovanja";
 
 float edgeLength(const Vector4& from, const Vector4& to) {
     return static_cast<float>(length(to - from));
@@ -63,10 +65,14 @@ Status sampleEdges(Solid& solid, float factor) {
     }
     const auto limit = static_cast<float>(length(solid.maxCorner - solid.minCorner) * factor);
 
-    const size_t maxTriangles = maxTrianglesForMemory(solid.triangles.size());
+    const size_t byMemory = maxTrianglesForMemory(solid.triangles.size());
+    const size_t maxTriangles = std::min(byMemory, kMaxTriangles);
+    // The message names the real reason: memory, or the triangle count itself.
+    const Status refused =
+        Status::failure(byMemory <= kMaxTriangles ? kOutOfMemoryMessage : kTooManyTrianglesMessage);
     const double estimate = estimateTriangles(solid, limit);
     if (estimate > static_cast<double>(maxTriangles)) {
-        return Status::failure(kOutOfMemoryMessage);
+        return refused;
     }
 
     try {
@@ -101,7 +107,7 @@ Status sampleEdges(Solid& solid, float factor) {
                     break;
                 }
                 if (t.size() >= maxTriangles) {
-                    return Status::failure(kOutOfMemoryMessage);
+                    return refused;
                 }
                 const auto k = static_cast<int32_t>(v.size());
                 v.push_back((v[i0] + v[i1]) / 2.0f);

@@ -9,6 +9,7 @@
 #include <new>
 
 #include "closed/closed_boolean.h"
+#include "geometry/memory_budget.h"
 #include "meshio/load.h"
 
 namespace korvan {
@@ -198,6 +199,15 @@ Status Scene::closedOperation(BooleanOp op, OperationReport& report) {
 Status Scene::BooleanOperation(BooleanOp op) {
     if (m_object1.loaded == 0 || m_object2.loaded == 0) {
         return {};
+    }
+    // An operation needs about twice its operands at its peak; refuse before the system
+    // kills the program for it (under a cgroup limit there is no failed allocation first).
+    const auto bytes = [](const Solid& s) {
+        return static_cast<double>(s.vertices.size() * sizeof(Vector4) +
+                                   s.triangles.size() * sizeof(Triangle));
+    };
+    if (2.0 * (bytes(m_object1) + bytes(m_object2)) > memoryLimitBytes()) {
+        return Status::failure(kOutOfMemoryMessage);
     }
     const Clock::time_point t0 = Clock::now();
     OperationReport report;

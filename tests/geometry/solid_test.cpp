@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include "geometry/memory_budget.h"
 #include "geometry/solid.h"
 #include "geometry/statistics.h"
 #include "support/mesh_checks.h"
@@ -117,6 +120,25 @@ TEST(Solid, EveryChangeOfTheMeshGivesANewRevision) {
     ASSERT_TRUE(a.normalizeToUnitBox());
     b.allocate(3, 1);
     changed("normalize, allocate");
+}
+
+// The memory guard must see the process's own limits, not only the machine's memory.
+TEST(MemoryBudget, FollowsTheProcessesDataLimit) {
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the address sanitizer's own mappings count against the limit";
+#endif
+    struct rlimit old {};
+    ASSERT_EQ(::getrlimit(RLIMIT_DATA, &old), 0);
+    struct rlimit small = old;
+    small.rlim_cur = 300u << 20;
+    if (old.rlim_max != RLIM_INFINITY && old.rlim_max < small.rlim_cur) {
+        GTEST_SKIP() << "the hard limit is lower still";
+    }
+    ASSERT_EQ(::setrlimit(RLIMIT_DATA, &small), 0);
+    const double limit = memoryLimitBytes();
+    ::setrlimit(RLIMIT_DATA, &old);
+    EXPECT_LE(limit, 300.0 * (1 << 20));
+    EXPECT_GT(memoryLimitBytes(), limit);
 }
 
 TEST(Statistics, TextNamesOnlyLoadedObjects) {
