@@ -2,6 +2,7 @@
 #pragma once
 
 #include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -36,6 +37,10 @@ private:
 
     template <typename T>
     static std::string number(T value) {
+        // JSON has no inf or nan; null keeps the output readable should one ever get here.
+        if (!std::isfinite(value)) {
+            return "null";
+        }
         char buffer[64];
         const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
         return std::string(buffer, result.ptr);
