@@ -2,17 +2,24 @@
 
 #include <CLI/CLI.hpp>
 
-#include <charconv>
 #include <cmath>
 #include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
+
+#include "geometry/numbers.h"
 
 namespace korvan::cli {
 namespace {
 
-bool parseDegrees(const char* first, const char* last, float& out) {
-    const auto [end, ec] = std::from_chars(first, last, out);
-    return ec == std::errc() && end == last && std::isfinite(out) && std::fabs(out) <= 36000.0f;
+bool parseDegrees(std::string_view text, float& out) {
+    const std::optional<float> value = parseFloat(text);
+    if (!value || std::fabs(*value) > 36000.0f) {
+        return false;
+    }
+    out = *value;
+    return true;
 }
 
 }  // namespace
@@ -22,9 +29,8 @@ bool parseTurn(const std::string& text, float& x, float& y) {
     if (comma == std::string::npos) {
         return false;
     }
-    const char* begin = text.data();
-    return parseDegrees(begin, begin + comma, x) &&
-           parseDegrees(begin + comma + 1, begin + text.size(), y);
+    const std::string_view all(text);
+    return parseDegrees(all.substr(0, comma), x) && parseDegrees(all.substr(comma + 1), y);
 }
 
 void addViewOptions(CLI::App& command, ViewOptions& options) {
