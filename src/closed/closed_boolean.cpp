@@ -64,26 +64,29 @@ std::vector<int32_t> selectInOrder(int32_t n, const Pred& pred) {
 // corners [begin, end), with the vertices' rows counted in parallel; sums of counts do not
 // depend on the order they are taken in.
 MeshTopology edgeFaults(const Corners* begin, const Corners* end, int32_t vertexCount) {
-    const auto n = static_cast<int32_t>(end - begin);
+    assert(vertexCount < (1 << 30));
+    // Every edge x -> y is filed under its lower end as (higher end * 2 + 1 if it leaves the
+    // lower end); a row sorted groups the uses of each edge.
     std::vector<int32_t> start(static_cast<size_t>(vertexCount) + 1, 0);
     for (const Corners* c = begin; c != end; ++c) {
         for (int e = 0; e < 3; ++e) {
-            if (e == 0 || ((*c)[e] != (*c)[0] && (e == 1 || (*c)[2] != (*c)[1]))) {
-                ++start[(*c)[e] + 1];
+            const int32_t x = (*c)[e], y = (*c)[(e + 1) % 3];
+            if (x != y) {
+                ++start[std::min(x, y) + 1];
             }
         }
     }
     for (size_t i = 1; i < start.size(); ++i) {
         start[i] += start[i - 1];
     }
-    std::vector<int32_t> around(static_cast<size_t>(start.back()));
+    std::vector<int32_t> row(static_cast<size_t>(start.back()));
     {
         std::vector<int32_t> fill(start.begin(), start.end() - 1);
-        for (int32_t t = 0; t < n; ++t) {
-            const Corners& c = begin[t];
+        for (const Corners* c = begin; c != end; ++c) {
             for (int e = 0; e < 3; ++e) {
-                if (e == 0 || (c[e] != c[0] && (e == 1 || c[2] != c[1]))) {
-                    around[fill[c[e]]++] = t;
+                const int32_t x = (*c)[e], y = (*c)[(e + 1) % 3];
+                if (x != y) {
+                    row[fill[std::min(x, y)]++] = std::max(x, y) * 2 + (x < y ? 1 : 0);
                 }
             }
         }
@@ -94,26 +97,15 @@ MeshTopology edgeFaults(const Corners* begin, const Corners* end, int32_t vertex
     const Counts total = tbb::parallel_reduce(
         tbb::blocked_range<int32_t>(0, vertexCount, 2048), Counts{},
         [&](const tbb::blocked_range<int32_t>& r, Counts acc) {
-            std::vector<std::pair<int32_t, int32_t>> local;  // (other end, 1 if leaving a)
             for (int32_t a = r.begin(); a < r.end(); ++a) {
-                local.clear();
-                for (int32_t k = start[a]; k < start[a + 1]; ++k) {
-                    const Corners& c = begin[around[k]];
-                    for (int e = 0; e < 3; ++e) {
-                        const int32_t x = c[e], y = c[(e + 1) % 3];
-                        if (x == a && y > a) {
-                            local.emplace_back(y, 1);
-                        } else if (y == a && x > a) {
-                            local.emplace_back(x, 0);
-                        }
-                    }
-                }
-                std::sort(local.begin(), local.end());
-                for (size_t i = 0; i < local.size();) {
-                    size_t j = i;
+                int32_t* first = row.data() + start[a];
+                int32_t* last = row.data() + start[a + 1];
+                std::sort(first, last);
+                for (int32_t* i = first; i != last;) {
+                    int32_t* j = i;
                     int32_t forward = 0;
-                    while (j < local.size() && local[j].first == local[i].first) {
-                        forward += local[j].second;
+                    while (j != last && (*j >> 1) == (*i >> 1)) {
+                        forward += *j & 1;
                         ++j;
                     }
                     const auto count = static_cast<int32_t>(j - i);
@@ -247,6 +239,16 @@ int64_t repairSlivers(std::vector<Corners>& tris, const std::vector<Point3>& poi
 // Removes triangles that repeat a corner and splits away collinear ones, per operand; an
 // operand that is not closed afterwards is refused.
 std::string repairOperands(Welded& w) {
+    // Nearly always there is nothing to repair; that is found in one parallel pass.
+    const std::vector<int32_t> suspects =
+        selectInOrder(static_cast<int32_t>(w.tris.size()), [&](int32_t t) {
+            const Corners& c = w.tris[t];
+            return c[0] == c[1] || c[1] == c[2] || c[0] == c[2] ||
+                   closed::collinear(w.points[c[0]], w.points[c[1]], w.points[c[2]]);
+        });
+    if (suspects.empty()) {
+        return {};
+    }
     std::vector<Corners> side[2];
     for (int32_t t = 0; t < static_cast<int32_t>(w.tris.size()); ++t) {
         const Corners& c = w.tris[t];
@@ -580,66 +582,56 @@ struct Patches {
 };
 
 Patches findPatches(const std::vector<Piece>& pieces, int32_t firstOther, int32_t pointCount) {
-    // Point -> pieces in compressed rows.
+    // Each edge {a, b} with a < b is filed under a, once per piece that has it, packed as
+    // b << 32 | seam << 31 | operand << 30 | piece. It is on the seam when pieces of both
+    // operands have it or any piece flags it; otherwise its two pieces join one patch.
+    assert(pieces.size() < (size_t{1} << 30));
+    static constexpr uint64_t kSeam = uint64_t{1} << 31, kOther = uint64_t{1} << 30;
     std::vector<int32_t> start(static_cast<size_t>(pointCount) + 1, 0);
     for (const Piece& p : pieces) {
-        for (int32_t v : p.v) {
-            ++start[v + 1];
+        for (int e = 0; e < 3; ++e) {
+            ++start[std::min(p.v[e], p.v[(e + 1) % 3]) + 1];
         }
     }
     for (size_t i = 1; i < start.size(); ++i) {
         start[i] += start[i - 1];
     }
-    std::vector<int32_t> around(static_cast<size_t>(start.back()));
+    std::vector<uint64_t> row(static_cast<size_t>(start.back()));
     {
         std::vector<int32_t> fill(start.begin(), start.end() - 1);
         for (int32_t p = 0; p < static_cast<int32_t>(pieces.size()); ++p) {
-            for (int32_t v : pieces[p].v) {
-                around[fill[v]++] = p;
+            const Piece& piece = pieces[p];
+            const uint64_t base =
+                static_cast<uint64_t>(p) | (piece.source >= firstOther ? kOther : 0);
+            for (int e = 0; e < 3; ++e) {
+                const int32_t x = piece.v[e], y = piece.v[(e + 1) % 3];
+                row[fill[std::min(x, y)]++] = static_cast<uint64_t>(std::max(x, y)) << 32 | base |
+                                              ((piece.seamMask & (1u << e)) != 0 ? kSeam : 0);
             }
         }
     }
-    // Each edge {a, b} with a < b is looked at once, from the pieces around a. It is on the
-    // seam when pieces of both operands have it or any piece flags it; otherwise its two
-    // pieces join one patch.
-    struct Use {
-        int32_t other, piece;
-        bool side, seam;
-        bool operator<(const Use& u) const {
-            return other != u.other ? other < u.other : piece < u.piece;
-        }
-    };
     // The joins are gathered in parallel, then made in one thread; the sets, and their roots
     // (always the smallest piece), do not depend on the order of the joins.
     tbb::enumerable_thread_specific<std::vector<std::pair<int32_t, int32_t>>> joins;
     tbb::parallel_for(tbb::blocked_range<int32_t>(0, pointCount, 2048),
                       [&](const tbb::blocked_range<int32_t>& r) {
-                          std::vector<Use> local;
                           auto& out = joins.local();
                           for (int32_t a = r.begin(); a < r.end(); ++a) {
-                              local.clear();
-                              for (int32_t k = start[a]; k < start[a + 1]; ++k) {
-                                  const Piece& piece = pieces[around[k]];
-                                  for (int e = 0; e < 3; ++e) {
-                                      const int32_t x = piece.v[e], y = piece.v[(e + 1) % 3];
-                                      const int32_t b = x == a ? y : y == a ? x : -1;
-                                      if (b > a) {
-                                          local.push_back({b, around[k], piece.source >= firstOther,
-                                                           (piece.seamMask & (1u << e)) != 0});
-                                      }
-                                  }
-                              }
-                              std::sort(local.begin(), local.end());
-                              for (size_t i = 0; i < local.size();) {
-                                  size_t j = i;
+                              uint64_t* first = row.data() + start[a];
+                              uint64_t* last = row.data() + start[a + 1];
+                              std::sort(first, last);
+                              for (uint64_t* i = first; i != last;) {
+                                  uint64_t* j = i;
                                   bool seam = false;
-                                  while (j < local.size() && local[j].other == local[i].other) {
-                                      seam =
-                                          seam || local[j].seam || local[j].side != local[i].side;
+                                  while (j != last && (*j >> 32) == (*i >> 32)) {
+                                      seam = seam || (*j & kSeam) != 0 || ((*j ^ *i) & kOther) != 0;
                                       ++j;
                                   }
                                   if (!seam && j - i == 2) {
-                                      out.emplace_back(local[i].piece, local[i + 1].piece);
+                                      const auto piece = [](uint64_t u) {
+                                          return static_cast<int32_t>(u & (kOther - 1));
+                                      };
+                                      out.emplace_back(piece(*i), piece(*(i + 1)));
                                   }
                                   i = j;
                               }
