@@ -1,11 +1,16 @@
 #include "meshio/edge_sampling.h"
 
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
+
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <limits>
 #include <new>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "geometry/memory_budget.h"
@@ -57,6 +62,78 @@ double estimateTriangles(const Solid& solid, float limit) {
     return count;
 }
 
+// Triangles per piece of work: fixed, so the result is the same with any number of threads.
+constexpr size_t kChunk = 4096;
+
+// What splitting one chunk's triangles made. Vertices the chunk made itself are referred to
+// as -(j + 1), j their position in `vertices`, until their final numbers are known.
+struct SplitChunk {
+    std::vector<Vector4> vertices;               // new midpoints, in the order made
+    std::vector<std::array<int32_t, 3>> halves;  // the second half of each split, same order
+    std::vector<std::pair<size_t, std::array<int32_t, 3>>> firstHalves;  // split triangles
+    size_t base = 0;  // splits made by the chunks before this one
+};
+
+// Splits triangles [first, end) of t, reading v and changing neither; see sampleEdges for
+// the rule.
+void splitTriangles(const std::vector<Vector4>& v, const std::vector<Triangle>& t, size_t first,
+                    size_t end, float limit, SplitChunk& out) {
+    const auto at = [&](int32_t ref) -> const Vector4& {
+        return ref >= 0 ? v[static_cast<size_t>(ref)] : out.vertices[static_cast<size_t>(-ref - 1)];
+    };
+    for (size_t i = first; i < end; ++i) {
+        std::array<int32_t, 3> corners{t[i].i0, t[i].i1, t[i].i2};
+        bool split = false;
+        for (;;) {
+            int32_t i0 = corners[0];
+            int32_t i1 = corners[1];
+            int32_t i2 = corners[2];
+            const float l01 = edgeLength(at(i0), at(i1));
+            const float l12 = edgeLength(at(i1), at(i2));
+            const float l20 = edgeLength(at(i2), at(i0));
+            float l = l01;
+            if (l12 > l01 && l12 >= l20) {
+                l = l12;
+                std::tie(i0, i1, i2) = std::tuple(i1, i2, i0);
+            } else if (l20 > l01 && l20 > l12) {
+                l = l20;
+                std::tie(i0, i1, i2) = std::tuple(i2, i0, i1);
+            }
+            if (!(l > limit)) {
+                break;
+            }
+            const Vector4 mid = (at(i0) + at(i1)) / 2.0f;
+            out.vertices.push_back(mid);
+            const auto k = -static_cast<int32_t>(out.vertices.size());
+            out.halves.push_back({i1, i2, k});
+            corners = {i0, k, i2};
+            split = true;
+        }
+        if (split) {
+            out.firstHalves.emplace_back(i, corners);
+        }
+    }
+}
+
+// Writes one chunk's splits at their final places: its vertices and halves after those of the
+// chunks before it, past the first `firstVertex` vertices and `firstHalf` triangles.
+void placeSplits(const SplitChunk& made, size_t firstVertex, size_t firstHalf,
+                 std::vector<Vector4>& v, std::vector<Triangle>& t) {
+    const auto number = [&](int32_t ref) {
+        return ref >= 0 ? ref : static_cast<int32_t>(firstVertex + made.base) - ref - 1;
+    };
+    for (size_t j = 0; j < made.vertices.size(); ++j) {
+        v[firstVertex + made.base + j] = made.vertices[j];
+        const std::array<int32_t, 3>& h = made.halves[j];
+        Triangle& half = t[firstHalf + made.base + j];
+        half = Triangle();
+        half.setIndices(number(h[0]), number(h[1]), number(h[2]));
+    }
+    for (const auto& [i, c] : made.firstHalves) {
+        t[i].setIndices(number(c[0]), number(c[1]), number(c[2]));
+    }
+}
+
 }  // namespace
 
 Status sampleEdges(Solid& solid, float factor) {
@@ -87,35 +164,52 @@ Status sampleEdges(Solid& solid, float factor) {
         v.assign(solid.vertices.begin(), solid.vertices.end());
         t.assign(solid.triangles.begin(), solid.triangles.end());
 
-        for (size_t i = 0; i < t.size(); ++i) {
-            for (;;) {
-                int32_t i0 = t[i].i0;
-                int32_t i1 = t[i].i1;
-                int32_t i2 = t[i].i2;
-                const float l01 = edgeLength(v[i0], v[i1]);
-                const float l12 = edgeLength(v[i1], v[i2]);
-                const float l20 = edgeLength(v[i2], v[i0]);
-                float l = l01;
-                if (l12 > l01 && l12 >= l20) {
-                    l = l12;
-                    std::tie(i0, i1, i2) = std::tuple(i1, i2, i0);
-                } else if (l20 > l01 && l20 > l12) {
-                    l = l20;
-                    std::tie(i0, i1, i2) = std::tuple(i2, i0, i1);
-                }
-                if (!(l > limit)) {
-                    break;
-                }
-                if (t.size() >= maxTriangles) {
-                    return refused;
-                }
-                const auto k = static_cast<int32_t>(v.size());
-                v.push_back((v[i0] + v[i1]) / 2.0f);
-                Triangle half;
-                half.setIndices(i1, i2, k);
-                t.push_back(half);
-                t[i].setIndices(i0, k, i2);
+        // Every triangle made while one generation is split (the triangles [begin, end)) lies
+        // after it, and each triangle's splits need only its own corners; so the triangles of a
+        // generation are split at once, chunk by chunk, and the chunks' new vertices and halves
+        // appended in chunk order, which is the order one pass through them makes.
+        size_t begin = 0;
+        while (begin < t.size()) {
+            const size_t end = t.size();
+            const size_t chunks = (end - begin + kChunk - 1) / kChunk;
+            std::vector<SplitChunk> made(chunks);
+            const auto splitChunk = [&](size_t c) {
+                const size_t first = begin + c * kChunk;
+                splitTriangles(v, t, first, std::min(end, first + kChunk), limit, made[c]);
+            };
+            if (chunks > 1) {
+                tbb::parallel_for(tbb::blocked_range<size_t>(0, chunks, 1),
+                                  [&](const tbb::blocked_range<size_t>& range) {
+                                      for (size_t c = range.begin(); c != range.end(); ++c) {
+                                          splitChunk(c);
+                                      }
+                                  });
+            } else if (chunks == 1) {
+                splitChunk(0);
             }
+            size_t splits = 0;
+            for (SplitChunk& m : made) {
+                m.base = splits;
+                splits += m.vertices.size();
+            }
+            if (splits > maxTriangles - std::min(maxTriangles, end)) {
+                return refused;
+            }
+            const size_t firstVertex = v.size();
+            v.resize(firstVertex + splits);
+            t.resize(end + splits);
+            const auto placeChunk = [&](size_t c) { placeSplits(made[c], firstVertex, end, v, t); };
+            if (chunks > 1) {
+                tbb::parallel_for(tbb::blocked_range<size_t>(0, chunks, 1),
+                                  [&](const tbb::blocked_range<size_t>& range) {
+                                      for (size_t c = range.begin(); c != range.end(); ++c) {
+                                          placeChunk(c);
+                                      }
+                                  });
+            } else if (chunks == 1) {
+                placeChunk(0);
+            }
+            begin = end;
         }
 
         solid.vertices.swap(v);
