@@ -324,6 +324,26 @@ TEST(ClosedBoolean, OutputIsDeterministicAndARepeatedDifferenceChangesNothing) {
     EXPECT_TRUE(sameBytes(cut, run(cut, slot, BooleanOp::Difference)));
 }
 
+// Pair tests, triangulations and patch joins run on several threads; the output may not
+// depend on how many. Curved seams and misaligned coplanar faces both take part.
+TEST(ClosedBoolean, ThreadCountDoesNotChangeTheResult) {
+    const Solid a = make(cube(2));
+    const Solid b = make(sphere(16, 24, 0.6f), {0.3f, 0.2f, 0.9f});
+    const Solid c = make(cube(2), {1, 0, 0.3f});
+    for (const Solid* other : {&b, &c}) {
+        for (BooleanOp op : {BooleanOp::Union, BooleanOp::Difference}) {
+            Solid one;
+            ASSERT_TRUE(closedBoolean(a, *other, op, one, nullptr, 1).ok());
+            EXPECT_GT(one.triangleCount(), 0);
+            for (int threads : {2, 4}) {
+                Solid many;
+                ASSERT_TRUE(closedBoolean(a, *other, op, many, nullptr, threads).ok());
+                EXPECT_TRUE(sameBytes(one, many)) << operationName(op) << ", " << threads;
+            }
+        }
+    }
+}
+
 TEST(ClosedBoolean, MillingKeepsTheWorkpieceASolidInsideTheStock) {
     Solid work = make(cube(2));
     const Solid tool = make(sphere(12, 16, 0.35f));
