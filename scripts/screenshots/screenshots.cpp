@@ -99,6 +99,10 @@ static int writeScreenshots(CMainFrame& frame, const QString& folder) {
     editMenu->popup(frame.mapToGlobal(QPoint(60, frame.menuBar()->height())));
     ok = save(*editMenu, folder, "menu_edit.png") && ok;
     editMenu->hide();
+    QMenu* actionsMenu = frame.menuBar()->actions().at(2)->menu();
+    actionsMenu->popup(frame.mapToGlobal(QPoint(100, frame.menuBar()->height())));
+    ok = save(*actionsMenu, folder, "menu_actions.png") && ok;
+    actionsMenu->hide();
     QMenu* viewMenu = frame.menuBar()->actions().at(3)->menu();
     viewMenu->popup(frame.mapToGlobal(QPoint(150, frame.menuBar()->height())));
     ok = save(*viewMenu, folder, "menu_view.png") && ok;
