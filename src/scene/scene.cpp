@@ -174,7 +174,7 @@ Status Scene::closedOperation(BooleanOp op, OperationReport& report) {
     reporter().ShowProgressPopup("Zatvoreni rezultat: presjeci trokuta");
     Solid result;
     ClosedReport closed;
-    if (Status s = closedBoolean(m_object1, m_object2, op, result, &closed); !s) {
+    if (Status s = closedBoolean(m_object1, m_object2, op, result, &closed, m_threads); !s) {
         reporter().CloseProgressPopup();
         return s;
     }
