@@ -6,10 +6,12 @@
 #include <CGAL/Surface_mesh.h>
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
 #include <map>
 #include <string>
 #include <tuple>
@@ -128,6 +130,30 @@ double processCpuSeconds() {
            1e-6 * static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec);
 }
 
+// Resident and peak resident memory of the process in MiB (Linux).
+double residentMiB() {
+    long pages = 0, resident = 0;
+    if (FILE* f = std::fopen("/proc/self/statm", "r")) {
+        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) {
+            resident = 0;
+        }
+        std::fclose(f);
+    }
+    return static_cast<double>(resident) * static_cast<double>(sysconf(_SC_PAGESIZE)) / 1048576.0;
+}
+
+double peakMiB() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_maxrss) / 1024.0;
+}
+
+double arraysMiB(const Solid& s) {
+    return static_cast<double>(s.vertices.size() * sizeof(Vector4) +
+                               s.triangles.size() * sizeof(Triangle)) /
+           1048576.0;
+}
+
 double secondsSince(Clock::time_point t0) {
     return std::chrono::duration<double>(Clock::now() - t0).count();
 }
@@ -200,20 +226,28 @@ void closedOnly(benchmark::State& state, int sizeIndex) {
     const auto& [cube, moved] = operands(sizeIndex);
     const int threads = static_cast<int>(state.range(0));
     ClosedReport report;
-    double seconds = 0, cpu = 0, hash = 0;
+    double seconds = 0, cpu = 0, hash = 0, before = 0, peak = 0, data = 0;
     bool ok = true;
     for (auto _ : state) {
         Solid result;
+        before = residentMiB();
         const double cpu0 = processCpuSeconds();
         const Clock::time_point t0 = Clock::now();
         ok = closedBoolean(cube, moved, BooleanOp::Difference, result, &report, threads).ok();
         seconds = secondsSince(t0);
         cpu = processCpuSeconds() - cpu0;
+        peak = peakMiB();
+        data = arraysMiB(cube) + arraysMiB(moved) + arraysMiB(result);
         hash = resultHash(result);
     }
     state.counters["tris"] = cube.triangleCount() + moved.triangleCount();
     state.counters["closed_ms"] = 1e3 * seconds;
     state.counters["cpu_ms"] = 1e3 * cpu;
+    // Peak memory: the process's peak once the call is done, and what it held before, against
+    // the arrays of both operands and the result.
+    state.counters["rss_before_mb"] = before;
+    state.counters["peak_mb"] = peak;
+    state.counters["data_mb"] = data;
     state.counters["weld_ms"] = 1e3 * report.weldSeconds;
     state.counters["broad_ms"] = 1e3 * report.broadPhaseSeconds;
     state.counters["pairs_ms"] = 1e3 * report.intersectSeconds;
