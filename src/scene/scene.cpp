@@ -39,6 +39,16 @@ int32_t Scene::threadsUsed() const {
     return m_threads > 0 ? std::min(m_threads, cores) : cores;
 }
 
+namespace {
+
+// The arena's size: what was asked for, even beyond the cores (oneTBB then runs no more threads
+// than there are cores, but the phases split their work as for that many).
+int arenaSize(int32_t requested) {
+    return requested > 0 ? requested : tbb::task_arena::automatic;
+}
+
+}  // namespace
+
 Scene::~Scene() = default;
 
 void Scene::prepare(int32_t objectNumber) {
@@ -58,7 +68,7 @@ void Scene::prepare(int32_t objectNumber) {
 Status Scene::LoadObject(int32_t objectNumber, const std::string& path) {
     reporter().ShowProgressPopup(objectNumber == 1 ? "Citanje objekta 1 iz datoteke..."
                                                    : "Citanje objekta 2 iz datoteke...");
-    tbb::task_arena arena(threadsUsed());
+    tbb::task_arena arena(arenaSize(m_threads));
     Status s = arena.execute([&] {
         Status loaded = loadObject(path, m_samplingFactor, object(objectNumber));
         if (loaded) {
@@ -72,7 +82,7 @@ Status Scene::LoadObject(int32_t objectNumber, const std::string& path) {
 
 Status Scene::GenerateObject(int32_t objectNumber, const PrimitiveParameters& parameters) {
     reporter().ShowProgressPopup("Generiranje novog trijela");
-    tbb::task_arena arena(threadsUsed());
+    tbb::task_arena arena(arenaSize(m_threads));
     Status s = arena.execute([&] {
         Status made = generateObject(parameters, m_samplingFactor, object(objectNumber));
         if (made) {
@@ -87,13 +97,13 @@ Status Scene::GenerateObject(int32_t objectNumber, const PrimitiveParameters& pa
 void Scene::ReplaceObject(int32_t objectNumber, Solid mesh) {
     mesh.wireframe = object(objectNumber).wireframe;
     object(objectNumber).swap(mesh);
-    tbb::task_arena arena(threadsUsed());
+    tbb::task_arena arena(arenaSize(m_threads));
     arena.execute([&] { prepare(objectNumber); });
 }
 
 Status Scene::octreeOperation(BooleanOp op, OperationReport& report) {
     // Every parallel phase below runs on this arena's threads and no more.
-    tbb::task_arena arena(threadsUsed());
+    tbb::task_arena arena(arenaSize(m_threads));
     return arena.execute([&] { return octreeOperationPhases(op, report); });
 }
 
