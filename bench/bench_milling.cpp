@@ -57,6 +57,13 @@ public:
         seconds += std::chrono::duration<double>(Clock::now() - t0).count();
         return ok;
     }
+    // The last frames are still being written when the loop ends.
+    int32_t FinishFrames() override {
+        const Clock::time_point t0 = Clock::now();
+        const int32_t notWritten = HeadlessFrameSink::FinishFrames();
+        seconds += std::chrono::duration<double>(Clock::now() - t0).count();
+        return notWritten;
+    }
     double seconds = 0;
 
 private:
@@ -96,11 +103,8 @@ void BM_Milling100Frames(benchmark::State& state, const char* format, FrameMode 
         state.ResumeTiming();
 
         const Clock::time_point t0 = Clock::now();
-        AnimationResult r = RunAnimation(scene, settings, sink);
-        // The last frames are still being written when the loop ends.
-        const Clock::time_point flush = Clock::now();
-        r.framesNotWritten += sink.finishFrames();
-        sink.seconds += std::chrono::duration<double>(Clock::now() - flush).count();
+        // RunAnimation waits for the last frames' files before it returns.
+        const AnimationResult r = RunAnimation(scene, settings, sink);
         const double total = std::chrono::duration<double>(Clock::now() - t0).count();
         if (r.framesNotWritten != 0 || !r.status) {
             state.SkipWithError("frames were not written");

@@ -45,7 +45,7 @@ public:
     }
 
     // Waits for the frames still being written; returns how many could not be.
-    int32_t finishFrames() {
+    int32_t FinishFrames() override {
         int32_t failed = 0;
         for (const FrameOutcome& outcome : m_writer.finish()) {
             failed += outcome.status ? 0 : 1;
@@ -100,7 +100,6 @@ void CSceneView::runAnimation(const AnimationSettings& settings) {
         ViewFrameSink sink(*this, QFile::encodeName(m_currentFolder).toStdString(),
                            settings.frameCount);
         result = RunAnimation(m_scene, settings, sink);
-        result.framesNotWritten += sink.finishFrames();
         if (settings.preview == 0 && result.framesDone > 0) {
             // The whole run is one step of "Ponisti".
             m_undo.push(std::move(before));

@@ -189,7 +189,6 @@ int runMill(const MillArguments& args) {
     {
         CliFrameSink sink(*context, view, settings.frameCount);
         result = RunAnimation(scene, settings, sink);
-        result.framesNotWritten += sink.finishFrames();
     }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
@@ -274,7 +273,6 @@ int runDemoMilling() {
     {
         CliFrameSink sink(*context, view, settings.frameCount);
         result = RunAnimation(scene, settings, sink);
-        result.framesNotWritten += sink.finishFrames();
     }
     if (!result.status || result.framesNotWritten > 0) {
         printError(result.status ? kImageSaveErrorMessage : result.status.message());

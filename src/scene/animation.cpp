@@ -53,7 +53,9 @@ Vector4 animationOffset(const Vector4& start, const AnimationSettings& settings,
             offsetOnAxis(start.z, settings.z, frame), start.w};
 }
 
-AnimationResult RunAnimation(Scene& scene, const AnimationSettings& settings, FrameSink& sink) {
+namespace {
+
+AnimationResult runFrames(Scene& scene, const AnimationSettings& settings, FrameSink& sink) {
     AnimationResult result;
     if (scene.m_object1.loaded == 0 || scene.m_object2.loaded == 0) {
         return result;
@@ -83,6 +85,14 @@ AnimationResult RunAnimation(Scene& scene, const AnimationSettings& settings, Fr
             break;
         }
     }
+    return result;
+}
+
+}  // namespace
+
+AnimationResult RunAnimation(Scene& scene, const AnimationSettings& settings, FrameSink& sink) {
+    AnimationResult result = runFrames(scene, settings, sink);
+    result.framesNotWritten += sink.FinishFrames();
     return result;
 }
 

@@ -61,11 +61,14 @@ public:
                                   const std::string& extension) = 0;
     // Asked after every frame; true ends the run there (Escape, Ctrl+C).
     virtual bool StopRequested() { return false; }
+    // Called once when the run ends, however it ends: a sink that writes frames behind the
+    // run finishes them here and returns how many of those could not be written.
+    virtual int32_t FinishFrames() { return 0; }
 };
 
 struct AnimationResult {
     int32_t framesDone = 0;        // frames computed and drawn
-    int32_t framesNotWritten = 0;  // of those, frames whose file could not be written
+    int32_t framesNotWritten = 0;  // of those, frames whose file could not be written (each once)
     bool stopped = false;          // ended early on request
     Status status;                 // a Boolean operation that ran out of memory
 };

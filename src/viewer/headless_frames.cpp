@@ -65,7 +65,7 @@ void HeadlessFrameSink::readPending() {
     }
 }
 
-int32_t HeadlessFrameSink::finishFrames() {
+int32_t HeadlessFrameSink::FinishFrames() {
     if (m_writer) {
         readPending();
         report(m_writer->finish());

@@ -22,10 +22,10 @@ namespace korvan {
 //
 // DrawAndSaveFrame only draws the frame and flushes it: the renderer's threads rasterise it
 // while the caller computes the next frame, and it is read back at the next call (or by
-// finishFrames), then encoded and written on a worker thread (FrameWriter). So
+// FinishFrames), then encoded and written on a worker thread (FrameWriter). So
 // DrawAndSaveFrame always returns true; every frame that could not be read or written is
-// counted by finishFrames, which the caller of RunAnimation calls afterwards, with the context
-// current and nothing drawn in between, and adds to framesNotWritten. Each frame's outcome
+// counted by FinishFrames, which RunAnimation calls when the run ends (the context current,
+// nothing drawn in between) and adds to framesNotWritten. Each frame's outcome
 // reaches frameFinished on this thread, in frame order.
 class HeadlessFrameSink : public FrameSink {
 public:
@@ -47,7 +47,7 @@ public:
 
     // Reads the frame still in the context, waits until every frame is written and returns how
     // many could not be read or written since the last call.
-    int32_t finishFrames();
+    int32_t FinishFrames() override;
 
     const SceneRenderer& renderer() const { return m_renderer; }
 
@@ -72,7 +72,7 @@ private:
     SceneRenderer m_renderer;
     std::unique_ptr<FrameWriter> m_writer;  // started with the first frame
     std::optional<Pending> m_pending;       // drawn, not read back yet
-    int32_t m_notWritten = 0;               // failures not yet returned by finishFrames
+    int32_t m_notWritten = 0;               // failures not yet returned by FinishFrames
 };
 
 }  // namespace korvan
