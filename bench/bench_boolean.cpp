@@ -156,7 +156,7 @@ void BM_CubeMinusSphere(benchmark::State& state) {
     state.counters["mem_ratio"] = memoryRatio;
 }
 BENCHMARK(BM_CubeMinusSphere)
-    ->ArgsProduct({{0, 1, 2, 3}, {1, 2}})
+    ->ArgsProduct({{0, 1, 2, 3}, {1, 2, 4}})
     ->Unit(benchmark::kMillisecond)
     ->MeasureProcessCPUTime()
     ->UseRealTime();
