@@ -51,17 +51,6 @@ void lowerSlot(uint32_t& slot, uint32_t key) {
     }
 }
 
-// What Solid::computeTriangleData computes for one triangle, so the result comes out complete.
-void setTriangleData(Triangle& t, const Vector4* v) {
-    const Vector4& a = v[t.i0];
-    const Vector4& b = v[t.i1];
-    const Vector4& c = v[t.i2];
-    Vector4 n = cross(b - a, c - a);
-    n.normalize();
-    t.normal = n;
-    t.centroid = ((a + b) + c) / 3.0f;
-}
-
 // A selected triangle's corners in the order they are numbered and written, and its index.
 struct Corners {
     std::array<int32_t, 3> v;
@@ -203,7 +192,7 @@ size_t assembleSerially(Solid& object1, const Solid& object2, const SplitList& p
         vertices[corner++] = turn ? p.p1 : p.p2;
     }
     for (Triangle& t : triangles) {
-        setTriangleData(t, vertices.data());
+        computeTriangleData(t, vertices.data());
     }
     object1.vertices = std::move(vertices);
     object1.computeBoundingBox();
@@ -410,7 +399,7 @@ int32_t assembleResult(Solid& object1, const Solid& object2, const SplitList& pi
                 if (selectedPiece(pieces[i])) {
                     Triangle& r = putTriangle();
                     r.setIndices(next, next + 1, next + 2);
-                    setTriangleData(r, vertices.data());
+                    computeTriangleData(r, vertices.data());
                     next += 3;
                 }
             }
@@ -422,7 +411,7 @@ int32_t assembleResult(Solid& object1, const Solid& object2, const SplitList& pi
             r.setIndices(static_cast<int32_t>(slot[k.v[0]] & ~kNumbered),
                          static_cast<int32_t>(slot[k.v[1]] & ~kNumbered),
                          static_cast<int32_t>(slot[k.v[2]] & ~kNumbered));
-            setTriangleData(r, vertices.data());
+            computeTriangleData(r, vertices.data());
         }
         c.corners = {};
     });

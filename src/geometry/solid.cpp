@@ -102,16 +102,19 @@ bool Solid::normalizeToUnitBox() {
     return true;
 }
 
+void computeTriangleData(Triangle& t, const Vector4* vertices) {
+    const Vector4& a = vertices[t.i0];
+    const Vector4& b = vertices[t.i1];
+    const Vector4& c = vertices[t.i2];
+    Vector4 n = cross(b - a, c - a);
+    n.normalize();
+    t.normal = n;
+    t.centroid = ((a + b) + c) / 3.0f;
+}
+
 void Solid::computeTriangleData() {
-    const Vector4* v = vertices.data();
     for (Triangle& t : triangles) {
-        const Vector4& a = v[t.i0];
-        const Vector4& b = v[t.i1];
-        const Vector4& c = v[t.i2];
-        Vector4 n = cross(b - a, c - a);
-        n.normalize();
-        t.normal = n;
-        t.centroid = ((a + b) + c) / 3.0f;
+        korvan::computeTriangleData(t, vertices.data());
     }
 }
 

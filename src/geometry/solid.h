@@ -75,6 +75,10 @@ public:
     void touch() { ++revision; }
 };
 
+// One triangle's unit normal and centroid from its corners in `vertices`, as
+// Solid::computeTriangleData computes them.
+void computeTriangleData(Triangle& t, const Vector4* vertices);
+
 // Widens the box [lo, hi] per axis so that it holds p.
 inline void includeInBox(Vector4& lo, Vector4& hi, const Vector4& p) {
     if (p.x > hi.x)
