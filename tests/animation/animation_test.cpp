@@ -251,14 +251,5 @@ TEST_F(AnimationTest, ClosedMillingKeepsTheWorkpieceASolidInsideTheStock) {
     EXPECT_LT(sink.volume, 8.0 - 0.05);
 }
 
-TEST_F(AnimationTest, NothingRunsUnlessBothObjectsAreLoaded) {
-    scene.m_object2.clear();
-    scene.m_object2.loaded = 0;
-    RecordingSink sink;
-    const AnimationResult r = RunAnimation(scene, linearX(3, 0.1f, 1), sink);
-    EXPECT_EQ(r.framesDone, 0);
-    EXPECT_TRUE(sink.frames.empty());
-}
-
 }  // namespace
 }  // namespace korvan

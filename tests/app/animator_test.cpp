@@ -63,55 +63,6 @@ private slots:
         QDir().mkpath(m_dir.path());
     }
 
-    void openingShowsBmpAndLinearAxesAndKeepsTheValuesRead() {
-        QStringList formats;
-        QString title;
-        int openings = 0;
-        m_prompts->dialogHandler = [&](QDialog& d) {
-            auto& a = dynamic_cast<CAnimator&>(d);
-            ++openings;
-            title = a.windowTitle();
-            formats.clear();
-            for (int i = 0; i < a.m_formatList->count(); ++i) {
-                formats << a.m_formatList->itemText(i);
-            }
-            for (const char* id :
-                 {"1016", "1021", "1025", "1034", "1035", "1036", "1037", "3", "1", "2"}) {
-                if (a.findChild<QWidget*>(id) == nullptr) {
-                    qWarning("control %s missing", id);
-                    return int(QDialog::Rejected);
-                }
-            }
-            if (openings == 1) {
-                a.m_formatList->setCurrentIndex(1);  // GIF
-                a.OnSinus(0);
-                a.countEdit()->setText("2");
-                a.OnPreview();
-                return a.result();
-            }
-            // After PREDPOGLED the dialog comes back as it was; then ODUSTANI.
-            check(a.m_format == "GIF" && a.radio(0, true)->isChecked());
-            return int(QDialog::Rejected);
-        };
-        m_frame.OnCmdMsg(ID_ANIMATION);
-        QCOMPARE(openings, 2);
-        QCOMPARE(title, QString("Animacija - simulacija glodanja"));
-        QCOMPARE(formats, QStringList({"BMP", "GIF", "JPG"}));
-        QVERIFY(QFile::exists(m_dir.filePath("0001.GIF")));
-        QVERIFY(m_checks);
-
-        // The next opening: format and motion kinds reset, the frame count kept.
-        m_prompts->dialogHandler = [&](QDialog& d) {
-            auto& a = dynamic_cast<CAnimator&>(d);
-            check(a.m_format == "BMP" && a.m_formatList->currentText() == "BMP");
-            check(a.radio(0, false)->isChecked() && a.m_xSinus == 0);
-            check(a.countEdit()->text() == "2");
-            return int(QDialog::Rejected);
-        };
-        m_frame.OnCmdMsg(ID_ANIMATION);
-        QVERIFY(m_checks);
-    }
-
     void refusedFrameCountsStartNothing() {
         QStringList prompts;
         for (const char* count : {"0", "1001", "abc"}) {

@@ -86,33 +86,6 @@ private slots:
         QVERIFY(QTest::qWaitForWindowActive(&m_frame));
     }
 
-    void menusAndToolbarFollowTheCommandTable() {
-        const QList<QAction*> menus = m_frame.menuBar()->actions();
-        QStringList titles;
-        for (QAction* m : menus) {
-            titles << m->text();
-        }
-        QCOMPARE(titles, QStringList({"&Datoteka", "&Uredi", "&Akcije", "Pr&ikazi",
-                                      "&Oktalno stablo", "&Pomoc"}));
-        QCOMPARE(m_frame.menuAction(ID_UNION)->statusTip(),
-                 QString("Obavlja uniju objekta1 i objekta2"));
-        // The digit hints are text only: no menu item takes a plain key away from the view.
-        for (const CommandInfo& c : commandTable()) {
-            if (QAction* a = m_frame.menuAction(c.id); a != nullptr && !a->shortcut().isEmpty()) {
-                QVERIFY2(a->shortcut()[0].keyboardModifiers() & Qt::ControlModifier,
-                         qPrintable(a->text()));
-            }
-        }
-        QCOMPARE(m_frame.menuAction(ID_UNDO)->shortcut(), QKeySequence(QKeySequence::Undo));
-        QList<int> buttons;
-        for (QAction* a : m_frame.toolBar()->actions()) {
-            buttons << (a->isSeparator() ? 0 : commandIdOf(a));
-            QVERIFY(a->isSeparator() || !a->icon().isNull());
-        }
-        QCOMPARE(buttons, QList<int>({32772, 32774, 0, 32781, 32782, 0, 32777, 32779, 32778, 0,
-                                      32831, 0, 32780}));
-    }
-
     void enableRulesFollowTheLoadedObjects() {
         const int gated[] = {ID_SAVE_OBJECT1, ID_SAVE_OBJECT2, ID_UNION,
                              ID_INTERSECTION, ID_DIFFERENCE,   ID_ANIMATION};
@@ -362,17 +335,6 @@ private slots:
         QCOMPARE(m_view.scene().m_object1.loaded, 1);
         QCOMPARE(m_view.scene().m_object1.triangleCount(), triangles);
         QVERIFY(m_view.scene().tree(1) != nullptr);
-    }
-
-    void operationsWithAnObjectMissingDoNothing() {
-        generate(1, 1, {"1"});
-        const int triangles = m_view.scene().m_object1.triangleCount();
-        m_prompts->messages.clear();
-        for (int id : {ID_UNION, ID_INTERSECTION, ID_DIFFERENCE}) {
-            m_view.OnCommand(id);  // as the popup menu sends them, never greyed
-        }
-        QCOMPARE(m_view.scene().m_object1.triangleCount(), triangles);
-        QVERIFY(m_prompts->messages.empty());
     }
 
     void nothingStartsWhileAnOperationRuns() {

@@ -52,32 +52,6 @@ TEST(CutTriangle, CutsIntoPiecesThatKeepTheWindingAndTheirSides) {
     EXPECT_NEAR(t.normal.z, 1.0 / 3, 1e-6);
 }
 
-TEST(CutTriangle, PieceCountsAndLabelsFollowTheMiddleCorner) {
-    const Triangle q = plane({0, 0, 0}, {0, 0, 1});
-    struct Case {
-        Vector4 a, b, c;
-        std::vector<int32_t> labels;  // empty: not cut
-    } cases[] = {
-        {{0, 0, 0}, {1, 0, 1}, {0, 1, -1}, {kLabelOutside, kLabelInside}},  // corner in plane
-        {{0, 0, -1}, {1, 0, -2}, {0, 1, 1}, {kLabelOutside, kLabelInside, kLabelInside}},
-        {{0, 0, 1}, {1, 0, 2}, {0, 1, -1}, {kLabelOutside, kLabelOutside, kLabelInside}},
-        {{0, 0, 0}, {1, 0, 1}, {0, 1, 1}, {}},     // touches with one corner
-        {{0, 0, 0}, {1, 0, 0}, {0, 1, 1}, {}},     // touches with an edge
-        {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {}},     // lies in the plane
-        {{0, 0, -1}, {1, 0, -1}, {0, 1, -3}, {}},  // wholly in front
-    };
-    for (const Case& c : cases) {
-        Solid s = oneTriangle(c.a, c.b, c.c);
-        SplitList pieces;
-        cutTriangle(q, s.triangles[0], s, 1, pieces);
-        ASSERT_EQ(pieces.size(), c.labels.size());
-        EXPECT_EQ(s.triangles[0].label, c.labels.empty() ? kLabelNone : kLabelCut);
-        for (size_t k = 0; k < pieces.size(); ++k) {
-            EXPECT_EQ(pieces[k].label, c.labels[k]);
-        }
-    }
-}
-
 TEST(CutTriangle, PiecesTileTheTriangleTurnItsWayAndLieOnTheirSide) {
     std::mt19937 rng(11);
     std::uniform_real_distribution<float> u(-1, 1);

@@ -175,43 +175,6 @@ TEST(OctreeNearest, MatchesALinearScanIncludingTies) {
     EXPECT_GT(large, 10) << "the indexed search was not exercised";
 }
 
-TEST(OctreeNearest, EqualCentroidsReturnTheFirstListed) {
-    // 200 copies of one triangle (one centroid) after 100 others: the first copy wins.
-    std::vector<Vector4> v = {{-1, -1, -1}, {1, 1, 1}};
-    std::vector<int32_t> corners;
-    std::mt19937 rng(3);
-    std::uniform_real_distribution<float> u(0.1f, 0.2f);
-    for (int k = 0; k < 100; ++k) {
-        const auto base = static_cast<int32_t>(v.size());
-        v.insert(v.end(),
-                 {{u(rng), u(rng), 0.9f}, {u(rng), 0.95f, u(rng)}, {0.97f, u(rng), u(rng)}});
-        corners.insert(corners.end(), {base, base + 1, base + 2});
-    }
-    const auto base = static_cast<int32_t>(v.size());
-    v.insert(v.end(), {{0.9f, 0.9f, 0.95f}, {0.95f, 0.9f, 0.9f}, {0.9f, 0.95f, 0.9f}});
-    for (int k = 0; k < 200; ++k) {
-        corners.insert(corners.end(), {base, base + 1, base + 2});
-    }
-    Solid s = test::makeSolid(v, corners);
-    s.computeTriangleData();
-    const std::unique_ptr<OctreeNode> sTree = prepareOctree(s);
-    const Triangle* first = &s.triangles[100];
-    OctreeNode* leaf = nullptr;
-    forEachNode(*sTree, [&](OctreeNode& n) {
-        if (n.type == kCellBoundary &&
-            std::binary_search(n.triangleIndices.begin(), n.triangleIndices.end(), 100)) {
-            leaf = &n;
-        }
-    });
-    ASSERT_NE(leaf, nullptr);
-    ASSERT_GE(leaf->triangleCount, 200);
-    // Asked often enough for the indexed search to take over.
-    for (int k = 0; k < 12; ++k) {
-        ASSERT_EQ(nearestListedTriangle(*leaf, first->centroid), first) << k;
-        ASSERT_EQ(nearestListedTriangle(*leaf, Vector4(0.99f, 0.99f, 0.99f)), first) << k;
-    }
-}
-
 TEST(OctreeClassify, EmptyCellsFarFromTheSurfaceTakeItsSide) {
     const Vector4 at(0.1234f, -0.377f, 0.05f);
     Solid s = sphere(0.02f, 1.0f, at);

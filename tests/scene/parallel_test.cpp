@@ -72,29 +72,6 @@ TEST(ParallelOperation, GivesTheOneThreadBytes) {
     }
 }
 
-TEST(ParallelOperation, GivesTheOneThreadBytesOnRealMeshes) {
-    for (const char* name : {"npm-bunny.obj", "openfoam-flange.obj"}) {
-        const std::string path = test::dataFile(name);
-        if (!std::filesystem::exists(path)) {
-            GTEST_SKIP() << "shared data folder not beside the checkout";
-        }
-        SCOPED_TRACE(name);
-        std::vector<std::string> results;
-        for (const int32_t threads : {1, 2, 4}) {
-            Scene scene;
-            scene.m_threads = threads;
-            scene.m_samplingFactor = 0.01f;
-            ASSERT_TRUE(scene.LoadObject(1, path).ok());
-            ASSERT_TRUE(scene.GenerateObject(2, PrimitiveParameters::sphere(24, 32, 0.6f)).ok());
-            scene.m_object2Offset = Vector4(0.35f, 0.2f, 0.15f);
-            ASSERT_TRUE(scene.BooleanOperation(BooleanOp::Difference).ok());
-            results.push_back(objText(scene.m_object1));
-        }
-        EXPECT_TRUE(results[1] == results[0]);
-        EXPECT_TRUE(results[2] == results[0]);
-    }
-}
-
 // The assembly hands over normals and centroids itself; they must be what recomputing them from
 // the result's vertices gives, or the next operation would sort by stale data.
 TEST(ParallelOperation, LeavesTriangleDataAsRecomputed) {

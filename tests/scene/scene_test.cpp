@@ -138,40 +138,6 @@ TEST_F(SceneTest, NestedDifferenceLeavesAClosedCavity) {
     EXPECT_NEAR(signedVolume(scene.m_object1), 8 - volumeOf(sphere), 1e-6);
 }
 
-// Open edges (after welding) may only lie along the seam, within the cut tolerance of the
-// other surface: anywhere else they would be holes.
-TEST_F(SceneTest, OpenEdgesLieOnlyAlongTheSeam) {
-    const Vector4 at(0.3f, 0.2f, 1);
-    Scene scene;
-    ASSERT_TRUE(runCase(scene, PrimitiveParameters::cube(2),
-                        PrimitiveParameters::sphere(24, 32, 0.6f), at, BooleanOp::Difference,
-                        kFactor)
-                    .ok());
-    const Solid& r = scene.m_object1;
-    const double tolerance = 2.0 * (scene.m_object2.edgeLimit + 0.03 * 2 * std::sqrt(3.0));
-    const std::vector<int32_t> c = test::weldedCorners(r);
-    std::map<std::pair<int32_t, int32_t>, int> directed;
-    std::map<int32_t, Vector4> position;
-    for (size_t t = 0; t < c.size(); t += 3) {
-        for (int e = 0; e < 3; ++e) {
-            ++directed[{c[t + e], c[t + (e + 1) % 3]}];
-            position[c[t + e]] = r.vertices[(&r.triangles[t / 3].i0)[e]];
-        }
-    }
-    int open = 0;
-    for (const auto& [edge, count] : directed) {
-        if (directed.count({edge.second, edge.first}) == 0) {
-            ++open;
-            const Vector4 mid = (position[edge.first] + position[edge.second]) / 2.0f;
-            const double toSphere = std::abs(length(mid - at) - 0.6);
-            const double toFace = std::abs(mid.z - 1.0);
-            ASSERT_LT(std::min(toSphere, toFace), tolerance);
-            ASSERT_LT(toSphere, tolerance) << "open edge away from the sphere";
-        }
-    }
-    EXPECT_GT(open, 0);
-}
-
 TEST_F(SceneTest, SameRunGivesByteIdenticalFiles) {
     test::TempDir dir;
     for (const char* name : {"a.obj", "b.obj"}) {
@@ -255,39 +221,6 @@ TEST_F(SceneTest, RepeatedDifferencesOnlyRemoveMaterial) {
     const double sweep = std::numbers::pi * 0.09 / 2 * 2;
     EXPECT_LT(8 - previous, sweep);
     EXPECT_GT(8 - previous, 0.85 * sweep);
-}
-
-// Nothing of an operation may leak into the next one (labels, trees, pieces): a second
-// operation gives exactly what the same operation gives on fresh copies of its operands.
-TEST_F(SceneTest, RepeatedOperationEqualsOneOnFreshCopies) {
-    Scene scene;
-    ASSERT_TRUE(runCase(scene, PrimitiveParameters::cube(2),
-                        PrimitiveParameters::sphere(12, 16, 0.6f), Vector4(0, 0, 1),
-                        BooleanOp::Difference, kFactor)
-                    .ok());
-    const auto copy = [](const Solid& from, Solid& to) {
-        to.vertices = from.vertices;
-        to.triangles = from.triangles;
-        for (Triangle& t : to.triangles) {
-            t.label = kLabelNone;
-        }
-        to.minCorner = from.minCorner;
-        to.maxCorner = from.maxCorner;
-        to.centre = from.centre;
-        to.edgeLimit = from.edgeLimit;
-        to.loaded = 1;
-    };
-    Scene fresh;
-    copy(scene.m_object1, fresh.m_object1);
-    copy(scene.m_object2, fresh.m_object2);
-
-    scene.m_object2Offset = fresh.m_object2Offset = Vector4(0.25f, 0, -0.125f);
-    ASSERT_TRUE(scene.BooleanOperation(BooleanOp::Difference).ok());
-    ASSERT_TRUE(fresh.BooleanOperation(BooleanOp::Difference).ok());
-    EXPECT_GT(scene.lastOperation().pieces, 0);
-    EXPECT_EQ(scene.lastOperation().pieces, fresh.lastOperation().pieces);
-    EXPECT_EQ(scene.m_object1.vertices, fresh.m_object1.vertices);
-    EXPECT_EQ(scene.m_object1.triangleCount(), fresh.m_object1.triangleCount());
 }
 
 // Faces the operands share (same place, same triangulation) enter the result once or not at
