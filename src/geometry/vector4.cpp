@@ -4,13 +4,6 @@
 
 namespace korvan {
 
-Precise length(const Vector4& a) {
-    const Precise x = a.x;
-    const Precise y = a.y;
-    const Precise z = a.z;
-    return std::sqrt((x * x + y * y) + z * z);
-}
-
 void Vector4::normalize() {
     const Precise exact = korvan::length(*this);
     const auto len = static_cast<float>(exact);

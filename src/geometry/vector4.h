@@ -1,6 +1,8 @@
 // Four-component single-precision vector used for every point, direction and box corner.
 #pragma once
 
+#include <cmath>
+
 namespace korvan {
 
 // Intermediate precision for dot products, lengths and the products the geometry names:
@@ -58,6 +60,22 @@ inline Vector4 cross(const Vector4& a, const Vector4& b) {
     return {a.y * b.z - b.y * a.z, b.x * a.z - a.x * b.z, a.x * b.y - a.y * b.x, 0.0f};
 }
 
-Precise length(const Vector4& a);
+// (x*x + y*y) + z*z at full precision; length() is its square root.
+inline Precise squaredLength(const Vector4& a) {
+    const Precise x = a.x;
+    const Precise y = a.y;
+    const Precise z = a.z;
+    return (x * x + y * y) + z * z;
+}
+
+inline Precise length(const Vector4& a) {
+    return std::sqrt(squaredLength(a));
+}
+
+// A squared length above this bound has a rounded square root above `distance`: nearest
+// searches skip the square root of such candidates and still decide ties as before.
+inline Precise clearlyFartherThan(Precise distance) {
+    return distance * distance * (1.0 + 1e-12);
+}
 
 }  // namespace korvan

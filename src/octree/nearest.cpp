@@ -57,12 +57,18 @@ void NearestIndex::search(int32_t id, const Vector4& point, Precise& best,
                           int32_t& bestPosition) const {
     const Node& node = m_nodes[static_cast<size_t>(id)];
     if (node.left < 0) {
+        Precise skip = clearlyFartherThan(best);
         for (int32_t i = node.begin; i < node.end; ++i) {
             const Entry& e = m_entries[static_cast<size_t>(i)];
-            const Precise d = length(e.centroid - point);
+            const Precise squared = squaredLength(e.centroid - point);
+            if (squared > skip) {
+                continue;
+            }
+            const Precise d = std::sqrt(squared);
             if (d < best || (d == best && e.position < bestPosition)) {
                 best = d;
                 bestPosition = e.position;
+                skip = clearlyFartherThan(best);
             }
         }
         return;
@@ -102,11 +108,17 @@ const Triangle* nearestListedTriangle(OctreeNode& node, const Vector4& point) {
     if (scan) {
         const Triangle* nearest = &tri[list[0]];
         Precise best = length(nearest->centroid - point);
+        Precise skip = clearlyFartherThan(best);
         for (size_t n = 1; n < list.size(); ++n) {
-            const Precise d = length(tri[list[n]].centroid - point);
+            const Precise squared = squaredLength(tri[list[n]].centroid - point);
+            if (squared > skip) {
+                continue;
+            }
+            const Precise d = std::sqrt(squared);
             if (d < best) {
                 best = d;
                 nearest = &tri[list[n]];
+                skip = clearlyFartherThan(best);
             }
         }
         return nearest;
