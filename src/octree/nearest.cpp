@@ -21,16 +21,16 @@ NearestIndex::NearestIndex(const std::vector<int32_t>& list, const Triangle* tri
 
 int32_t NearestIndex::buildNode(int32_t begin, int32_t end) {
     const auto id = static_cast<int32_t>(m_nodes.size());
-    m_nodes.push_back({begin, end});
-    if (end - begin <= 8) {
-        return id;
-    }
     Vector4 lo = m_entries[static_cast<size_t>(begin)].centroid;
     Vector4 hi = lo;
     for (int32_t i = begin; i < end; ++i) {
         const Vector4& c = m_entries[static_cast<size_t>(i)].centroid;
         lo = Vector4(std::min(lo.x, c.x), std::min(lo.y, c.y), std::min(lo.z, c.z));
         hi = Vector4(std::max(hi.x, c.x), std::max(hi.y, c.y), std::max(hi.z, c.z));
+    }
+    m_nodes.push_back({begin, end, -1, -1, lo, hi});
+    if (end - begin <= 8) {
+        return id;
     }
     const float ex = hi.x - lo.x;
     const float ey = hi.y - lo.y;
@@ -42,15 +42,31 @@ int32_t NearestIndex::buildNode(int32_t begin, int32_t end) {
     const int32_t middle = begin + (end - begin) / 2;
     std::nth_element(m_entries.begin() + begin, m_entries.begin() + middle, m_entries.begin() + end,
                      [&coord](const Entry& a, const Entry& b) { return coord(a) < coord(b); });
-    const float split = coord(m_entries[static_cast<size_t>(middle)]);
     const int32_t left = buildNode(begin, middle);
     const int32_t right = buildNode(middle, end);
     Node& node = m_nodes[static_cast<size_t>(id)];
     node.left = left;
     node.right = right;
-    node.axis = axis;
-    node.split = split;
     return id;
+}
+
+Precise NearestIndex::lowerBound(int32_t id, const Vector4& p) const {
+    const Node& node = m_nodes[static_cast<size_t>(id)];
+    const auto gap = [](float v, float lo, float hi) -> Precise {
+        if (v < lo) {
+            return static_cast<Precise>(lo) - v;
+        }
+        if (v > hi) {
+            return static_cast<Precise>(v) - hi;
+        }
+        return 0.0;
+    };
+    const Precise dx = gap(p.x, node.lo.x, node.hi.x);
+    const Precise dy = gap(p.y, node.lo.y, node.hi.y);
+    const Precise dz = gap(p.z, node.lo.z, node.hi.z);
+    // The margin covers the float rounding of the differences the distances are computed
+    // from, so a centroid that could tie with the best is never skipped.
+    return std::sqrt((dx * dx + dy * dy) + dz * dz) * (1.0 - 1e-6);
 }
 
 void NearestIndex::search(int32_t id, const Vector4& point, Precise& best,
@@ -73,15 +89,15 @@ void NearestIndex::search(int32_t id, const Vector4& point, Precise& best,
         }
         return;
     }
-    const float p = node.axis == 0 ? point.x : (node.axis == 1 ? point.y : point.z);
-    const Precise gap = static_cast<Precise>(p) - node.split;
-    const bool leftFirst = gap <= 0;
+    // Nearer box first; a box whose every point is farther than the best is skipped.
+    const Precise toLeft = lowerBound(node.left, point);
+    const Precise toRight = lowerBound(node.right, point);
+    const bool leftFirst = toLeft <= toRight;
+    if ((leftFirst ? toLeft : toRight) > best) {
+        return;
+    }
     search(leftFirst ? node.left : node.right, point, best, bestPosition);
-    // Every centroid on the far side is at least |gap| away; the margin covers the float
-    // rounding of the differences the distances are computed from, so a centroid that could
-    // tie with the best is never skipped.
-    const Precise bound = (gap < 0 ? -gap : gap) * (1.0 - 1e-6);
-    if (bound <= best) {
+    if ((leftFirst ? toRight : toLeft) <= best) {
         search(leftFirst ? node.right : node.left, point, best, bestPosition);
     }
 }

@@ -29,11 +29,12 @@ private:
         int32_t end;
         int32_t left = -1;  // children, or -1 in a bucket
         int32_t right = -1;
-        int32_t axis = 0;
-        float split = 0.0f;
+        Vector4 lo, hi;     // box of the node's centroids
     };
     int32_t buildNode(int32_t begin, int32_t end);
     void search(int32_t node, const Vector4& point, Precise& best, int32_t& bestPosition) const;
+    // At most the distance from `point` to any centroid of the node.
+    Precise lowerBound(int32_t node, const Vector4& point) const;
 
     std::vector<Entry> m_entries;
     std::vector<Node> m_nodes;
