@@ -162,6 +162,14 @@ struct Arrangement::Impl {
                        const std::vector<std::vector<int32_t>>& segs,
                        const std::vector<int32_t>& partners, std::vector<Piece>& out,
                        std::string& why) const;
+    // Triangle t crossed by one seam segment from point p inside edge k (corner k to k + 1) to
+    // point q inside edge k + 1: the corner between them is cut off, and the quadrilateral
+    // left takes the diagonal the Delaunay triangulation of the projected points takes.
+    void splitAcrossCorner(int32_t t, int k, int32_t p, int32_t q, std::vector<Piece>& out) const;
+    // Appends piece v of triangle t (in t's orientation; bit e of `seam` for edge v[e] to
+    // v[e + 1]), starting at t's earliest own corner it has, else at its smallest id.
+    void addPiece(int32_t t, const int32_t* v, unsigned seam, int8_t coplanar,
+                  std::vector<Piece>& out) const;
 };
 
 void Arrangement::Impl::buildEdges(const std::vector<int32_t>& involved) {
@@ -513,8 +521,6 @@ bool Arrangement::Impl::splitTriangle(int32_t t, const std::vector<int32_t>& ids
     const bool flip = projectedSign[t] < 0;
     const size_t first = pieces.size();
     for (auto f = cdt.finite_faces_begin(); f != cdt.finite_faces_end(); ++f) {
-        Piece piece{};
-        piece.source = t;
         int32_t v[3];
         bool constrained[3];  // edge v[i] -> v[i + 1]
         for (int i = 0; i < 3; ++i) {
@@ -529,33 +535,15 @@ bool Arrangement::Impl::splitTriangle(int32_t t, const std::vector<int32_t>& ids
             constrained[1] = c1;
             constrained[2] = c2;
         }
-        // Start at the triangle's own earliest corner where the piece has one, else at the
-        // smallest id: a piece that is the whole triangle again keeps the triangle's order.
-        const Corners& own = tris[t];
-        const auto rank = [&](int32_t id) {
-            for (int i = 0; i < 3; ++i) {
-                if (own[i] == id) {
-                    return std::pair<int, int32_t>(i, id);
-                }
-            }
-            return std::pair<int, int32_t>(3, id);
-        };
-        int r = 0;
-        for (int i = 1; i < 3; ++i) {
-            if (rank(v[i]) < rank(v[r])) {
-                r = i;
-            }
-        }
+        unsigned seam = 0;
         for (int i = 0; i < 3; ++i) {
-            piece.v[i] = v[(i + r) % 3];
-            if (constrained[(i + r) % 3]) {
-                piece.seamMask |= static_cast<uint8_t>(1u << i);
-            }
+            seam |= constrained[i] ? 1u << i : 0u;
         }
+        int8_t coplanar = 0;
         if (!partners.empty()) {
-            const EP2 centre = CGAL::centroid(project<EP2>(exactPoint(piece.v[0]), ax),
-                                              project<EP2>(exactPoint(piece.v[1]), ax),
-                                              project<EP2>(exactPoint(piece.v[2]), ax));
+            const EP2 centre = CGAL::centroid(project<EP2>(exactPoint(v[0]), ax),
+                                              project<EP2>(exactPoint(v[1]), ax),
+                                              project<EP2>(exactPoint(v[2]), ax));
             for (int32_t other : partners) {
                 const Corners& c = tris[other];
                 const int s = orient2(c[0], c[1], c[2], ax);
@@ -566,16 +554,85 @@ bool Arrangement::Impl::splitTriangle(int32_t t, const std::vector<int32_t>& ids
                                                     centre)) == s;
                 }
                 if (inside) {
-                    piece.coplanar = static_cast<int8_t>(s == projectedSign[t] ? 1 : -1);
+                    coplanar = static_cast<int8_t>(s == projectedSign[t] ? 1 : -1);
                     break;
                 }
             }
         }
-        pieces.push_back(piece);
+        addPiece(t, v, seam, coplanar, pieces);
     }
     std::sort(pieces.begin() + static_cast<std::ptrdiff_t>(first), pieces.end(),
               [](const Piece& a, const Piece& b) { return a.v < b.v; });
     return true;
+}
+
+void Arrangement::Impl::addPiece(int32_t t, const int32_t* v, unsigned seam, int8_t coplanar,
+                                 std::vector<Piece>& out) const {
+    // A piece that is the whole triangle again keeps the triangle's order.
+    const Corners& own = tris[t];
+    const auto rank = [&](int32_t id) {
+        for (int i = 0; i < 3; ++i) {
+            if (own[i] == id) {
+                return std::pair<int, int32_t>(i, id);
+            }
+        }
+        return std::pair<int, int32_t>(3, id);
+    };
+    int r = 0;
+    for (int i = 1; i < 3; ++i) {
+        if (rank(v[i]) < rank(v[r])) {
+            r = i;
+        }
+    }
+    Piece piece{};
+    piece.source = t;
+    piece.coplanar = coplanar;
+    for (int i = 0; i < 3; ++i) {
+        piece.v[i] = v[(i + r) % 3];
+        if ((seam >> ((i + r) % 3)) & 1u) {
+            piece.seamMask |= static_cast<uint8_t>(1u << i);
+        }
+    }
+    out.push_back(piece);
+}
+
+void Arrangement::Impl::splitAcrossCorner(int32_t t, int k, int32_t p, int32_t q,
+                                          std::vector<Piece>& out) const {
+    const Corners& c = tris[t];
+    const int32_t from = c[k], corner = c[(k + 1) % 3], to = c[(k + 2) % 3];
+    const size_t first = out.size();
+    const int32_t cut[3] = {p, corner, q};
+    addPiece(t, cut, 1u << 2, 0, out);
+    // Quadrilateral from, p, q, to, convex: either diagonal gives valid pieces, so rounding
+    // near a tie only picks the other valid one.
+    const auto planar = [&](int32_t id) {
+        const EP3& e = exactPoint(id);
+        const double x = CGAL::to_double(e.x()), y = CGAL::to_double(e.y()),
+                     z = CGAL::to_double(e.z());
+        const int ax = axis[t];
+        return ax == 0 ? std::array<double, 2>{y, z}
+                       : ax == 1 ? std::array<double, 2>{z, x} : std::array<double, 2>{x, y};
+    };
+    const std::array<double, 2> a = planar(from), b = planar(p), d = planar(to),
+                                e = planar(q);
+    // q inside the circle through from, p, to (taken counterclockwise in the projection)?
+    const double adx = a[0] - e[0], ady = a[1] - e[1];
+    const double bdx = b[0] - e[0], bdy = b[1] - e[1];
+    const double cdx = d[0] - e[0], cdy = d[1] - e[1];
+    const double det = (adx * adx + ady * ady) * (bdx * cdy - cdx * bdy) -
+                       (bdx * bdx + bdy * bdy) * (adx * cdy - cdx * ady) +
+                       (cdx * cdx + cdy * cdy) * (adx * bdy - bdx * ady);
+    if (det * projectedSign[t] > 0) {
+        const int32_t x[3] = {from, p, q}, y[3] = {from, q, to};
+        addPiece(t, x, 1u << 1, 0, out);
+        addPiece(t, y, 0, 0, out);
+    } else {
+        const int32_t x[3] = {from, p, to}, y[3] = {p, q, to};
+        addPiece(t, x, 0, 0, out);
+        addPiece(t, y, 1u << 0, 0, out);
+    }
+    std::sort(out.begin() + static_cast<std::ptrdiff_t>(first), out.end(),
+              [](const Piece& x, const Piece& y) { return x.v < y.v; });
 }
 
 Arrangement::Arrangement(std::vector<Point3> points, std::vector<Corners> triangles,
@@ -661,6 +718,9 @@ bool Arrangement::split() {
         int32_t t;
         std::vector<int32_t> ids, partners;
         std::vector<std::vector<int32_t>> segs;
+        bool inside = false;                // a point inside the triangle
+        std::array<int32_t, 3> edgeCount{};  // points inside each edge
+        std::array<int32_t, 3> edgePoint{};  // the first of them
     };
     std::vector<Job> jobs;
     size_t faceAt = 0, chainAt = 0, coplanarAt = 0;
@@ -676,6 +736,7 @@ bool Arrangement::split() {
         }
         for (; faceAt < m.inFace.size() && m.inFace[faceAt].first == t; ++faceAt) {
             job.ids.push_back(m.idOf(m.inFace[faceAt].second));
+            job.inside = true;
         }
         for (; chainAt < m.chainOf.size() && m.chainOf[chainAt].first < t; ++chainAt) {
         }
@@ -697,6 +758,10 @@ bool Arrangement::split() {
             const int32_t e = m.triEdge[t][k];
             for (int32_t i = edgeStart[e]; i < edgeStart[e + 1]; ++i) {
                 job.ids.push_back(m.idOf(m.onEdge[i].second));
+            }
+            job.edgeCount[k] = edgeStart[e + 1] - edgeStart[e];
+            if (job.edgeCount[k] > 0) {
+                job.edgePoint[k] = m.idOf(m.onEdge[edgeStart[e]].second);
             }
         }
         std::sort(job.ids.begin() + 3, job.ids.end());
@@ -742,6 +807,23 @@ bool Arrangement::split() {
         tbb::blocked_range<size_t>(0, jobs.size(), 8), [&](const tbb::blocked_range<size_t>& r) {
             for (size_t j = r.begin(); j < r.end(); ++j) {
                 const Job& job = jobs[j];
+                // Most cut triangles are crossed once, from edge to edge.
+                const int cut = job.edgeCount[0] + job.edgeCount[1] + job.edgeCount[2];
+                if (!job.inside && job.partners.empty() && cut == 2 && job.segs.size() == 1 &&
+                    job.segs[0].size() == 2 && job.ids.size() == 5) {
+                    const auto& c = job.edgeCount;
+                    const int k = c[0] == 0 ? 1 : c[1] == 0 ? 2 : 0;  // first of the two edges
+                    if (c[k] == 1 && c[(k + 1) % 3] == 1) {
+                        const int32_t onFirst = job.edgePoint[k];
+                        const int32_t onSecond = job.edgePoint[(k + 1) % 3];
+                        const auto& seg = job.segs[0];
+                        if ((seg[0] == onFirst && seg[1] == onSecond) ||
+                            (seg[0] == onSecond && seg[1] == onFirst)) {
+                            m.splitAcrossCorner(job.t, k, onFirst, onSecond, split[j]);
+                            continue;
+                        }
+                    }
+                }
                 failed[j] =
                     m.splitTriangle(job.t, job.ids, job.segs, job.partners, split[j], why[j]) ? 0
                                                                                               : 1;
