@@ -1,6 +1,8 @@
 #include "app/main_app.h"
+#include "geometry/memory_budget.h"
 
 int main(int argc, char** argv) {
+    korvan::keepFreedMemoryForReuse();
     korvan::app::CMainApp::setUpOpenGLFormat();
     korvan::app::CMainApp app(argc, argv);
     if (!app.InitInstance()) {

@@ -1,5 +1,8 @@
 #include "geometry/memory_budget.h"
 
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -70,6 +73,13 @@ double memoryLimitBytes() {
     }
     limit = std::min({limit, rlimit(RLIMIT_AS), rlimit(RLIMIT_DATA), cgroupLimit()});
     return limit;
+}
+
+void keepFreedMemoryForReuse() {
+#if defined(__GLIBC__)
+    mallopt(M_MMAP_THRESHOLD, 32 << 20);
+    mallopt(M_TRIM_THRESHOLD, 512 << 20);
+#endif
 }
 
 }  // namespace korvan

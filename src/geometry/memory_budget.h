@@ -10,4 +10,9 @@ namespace korvan {
 // memory.limit_in_bytes) where one is set. Bytes; a missing figure does not limit.
 double memoryLimitBytes();
 
+// Lets the process keep the memory that one operation frees for the next, instead of handing
+// it back to the system and taking it again page by page: arrays up to 32 MiB come from the
+// heap, and up to 512 MiB freed at its top stay there. Called once by each program at start.
+void keepFreedMemoryForReuse();
+
 }  // namespace korvan
