@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "generator/generators.h"
 #include "image/image.h"
@@ -48,6 +49,7 @@ public:
     bool DrawAndSaveFrame(Scene& scene, int32_t number, const std::string& baseName,
                           const std::string& extension) override {
         const Clock::time_point t0 = Clock::now();
+        calls.push_back(t0);
         bool ok = true;
         if (m_mode == FrameMode::Pipelined) {
             ok = HeadlessFrameSink::DrawAndSaveFrame(scene, number, baseName, extension);
@@ -65,6 +67,7 @@ public:
         return notWritten;
     }
     double seconds = 0;
+    std::vector<Clock::time_point> calls;  // when each frame reached the sink
 
 private:
     FrameMode m_mode;
@@ -138,6 +141,60 @@ BENCHMARK_CAPTURE(BM_Milling100Frames, boolean_only, "BMP", FrameMode::None)
 BENCHMARK_CAPTURE(BM_Milling100Frames, png, "PNG", FrameMode::Pipelined)
     ->Unit(benchmark::kSecond)
     ->Iterations(1);
+
+// A long closed-mode run: the tool sweeps to and fro along x while it sinks, so every frame
+// cuts; frames/s over the first and the last 100 frames show whether the workpiece's growth
+// slows the run down.
+void BM_ClosedMilling1000Frames(benchmark::State& state) {
+    ::setenv("LIBGL_ALWAYS_SOFTWARE", "1", 0);
+    std::unique_ptr<HeadlessContext> context;
+    if (Status s = HeadlessContext::create(640, 480, context); !s) {
+        state.SkipWithError(("no headless OpenGL context: " + s.message()).c_str());
+        return;
+    }
+    AnimationSettings settings;
+    settings.x.sinus = 1;
+    settings.x.amplitude = 0.03f;
+    settings.x.angleStep = 2;
+    settings.z.step = -0.0008f;
+    settings.frameCount = 1000;
+    settings.outputFile = scratchBase();
+    settings.format = "BMP";
+    double first = 0, last = 0, whole = 0;
+    int32_t workpiece = 0, triangles = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        Scene scene;
+        scene.m_closedResult = true;
+        (void)scene.GenerateObject(1, cube());
+        (void)scene.GenerateObject(2, tool());
+        workpiece = scene.m_object1.triangleCount();
+        ViewState view;
+        placeCameraForObject(view, scene.m_object1, kNearAfterGenerating);
+        scene.m_object2Offset = Vector4(-0.5f, 0.2f, 1.1f);
+        TimedSink sink(*context, view, FrameMode::Pipelined);
+        state.ResumeTiming();
+        const Clock::time_point t0 = Clock::now();
+        const AnimationResult r = RunAnimation(scene, settings, sink);
+        whole = std::chrono::duration<double>(Clock::now() - t0).count();
+        if (r.framesNotWritten != 0 || !r.status || sink.calls.size() != 1000) {
+            state.SkipWithError(("the run did not complete: " + r.status.message() + " after " + std::to_string(sink.calls.size())).c_str());
+            break;
+        }
+        first = std::chrono::duration<double>(sink.calls[100] - sink.calls[0]).count();
+        last = std::chrono::duration<double>(sink.calls[999] - sink.calls[899]).count();
+        triangles = scene.m_object1.triangleCount();
+    }
+    for (int32_t i = 0; i < settings.frameCount; ++i) {
+        std::remove(imageFileName(settings.outputFile, i, "BMP").c_str());
+    }
+    state.counters["fps"] = 1000.0 / whole;
+    state.counters["fps_first_100"] = first > 0 ? 100.0 / first : 0;
+    state.counters["fps_last_100"] = last > 0 ? 100.0 / last : 0;
+    state.counters["workpiece_triangles"] = workpiece;
+    state.counters["result_triangles"] = triangles;
+}
+BENCHMARK(BM_ClosedMilling1000Frames)->Unit(benchmark::kSecond)->Iterations(1);
 
 // A rendered 640x480 frame of the machined cube, or a synthetic one without a context.
 const RgbImage& sampleFrame() {
