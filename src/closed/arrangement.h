@@ -52,6 +52,8 @@ public:
     int64_t seamPointCount() const;
     // The point rounded to the nearest float per coordinate, for the output mesh.
     std::array<float, 3> rounded(int32_t point) const;
+    // Cross product of input triangle t's edges (corner 0 to 1, corner 0 to 2), in double.
+    std::array<double, 3> sourceNormal(int32_t triangle) const;
     // Exact parity of crossings of a ray from the piece's centroid with the other operand.
     // The piece must not lie on the other surface.
     bool insideOther(int32_t piece) const;

@@ -711,6 +711,155 @@ std::string operandsProblem(const Welded& w) {
     return {};
 }
 
+// Rounding a seam point to floats moves it by up to half a unit in the last place. Where seam
+// points lie closer together than that (a tool passing nearly where it passed before), a small
+// triangle can turn over and fold into its neighbours: a self-intersection that the next
+// operation on this mesh would trip over. Such a triangle faces against the triangle it was cut
+// from; its shortest edge with a seam point at one end is collapsed into the other end, which
+// keeps the mesh closed and consistently oriented, and the triangles that collapse with it are
+// left out, as are pairs of triangles on the same three corners facing each other. Vertices
+// are then numbered again in order of first use. Returns the number of edges collapsed.
+template <typename SourceNormal>
+int64_t unfold(std::vector<Corners>& tris, std::vector<int32_t>& source, std::vector<Point3>& points,
+               std::vector<char>& seamVertex, const SourceNormal& sourceNormal) {
+    const auto faces = [&](int32_t t) {
+        const Corners& c = tris[t];
+        const Point3& a = points[c[0]];
+        const Point3& b = points[c[1]];
+        const Point3& d = points[c[2]];
+        const double ux = b.x - a.x, uy = b.y - a.y, uz = b.z - a.z;
+        const double vx = d.x - a.x, vy = d.y - a.y, vz = d.z - a.z;
+        const std::array<double, 3> n{uy * vz - uz * vy, uz * vx - ux * vz, ux * vy - uy * vx};
+        const int32_t s = source[t];
+        std::array<double, 3> r = sourceNormal(s < 0 ? ~s : s);
+        const double along = n[0] * r[0] + n[1] * r[1] + n[2] * r[2];
+        return s < 0 ? -along : along;
+    };
+    std::vector<int32_t> into(points.size());
+    std::iota(into.begin(), into.end(), 0);
+    const auto find = [&](int32_t v) {
+        while (into[v] != v) {
+            into[v] = into[into[v]];
+            v = into[v];
+        }
+        return v;
+    };
+    std::vector<char> merged(points.size(), 0);  // vertices others were moved onto
+    int64_t collapsed = 0;
+    for (int round = 0; round < 16; ++round) {
+        const std::vector<int32_t> folded =
+            selectInOrder(static_cast<int32_t>(tris.size()), [&](int32_t t) {
+                const Corners& c = tris[t];
+                return (seamVertex[c[0]] || seamVertex[c[1]] || seamVertex[c[2]]) && !(faces(t) > 0);
+            });
+        if (folded.empty()) {
+            break;
+        }
+        for (int32_t t : folded) {
+            const Corners c{find(tris[t][0]), find(tris[t][1]), find(tris[t][2])};
+            if (c[0] == c[1] || c[1] == c[2] || c[0] == c[2]) {
+                continue;  // already collapsed by an earlier merge of this round
+            }
+            int best = -1;
+            double shortest = HUGE_VAL;
+            for (int e = 0; e < 3; ++e) {
+                const int32_t x = c[e], y = c[(e + 1) % 3];
+                if (!seamVertex[x] && !seamVertex[y]) {
+                    continue;
+                }
+                const Point3& p = points[x];
+                const Point3& q = points[y];
+                const double d = (p.x - q.x) * (p.x - q.x) + (p.y - q.y) * (p.y - q.y) +
+                                 (p.z - q.z) * (p.z - q.z);
+                if (d < shortest) {
+                    shortest = d;
+                    best = e;
+                }
+            }
+            const int32_t x = c[best], y = c[(best + 1) % 3];
+            // A seam point moves onto an input vertex; of two seam points the later one moves.
+            const bool moveX = seamVertex[x] && (!seamVertex[y] || x > y);
+            into[moveX ? x : y] = moveX ? y : x;
+            merged[moveX ? y : x] = 1;
+            ++collapsed;
+        }
+        size_t kept = 0;
+        for (size_t t = 0; t < tris.size(); ++t) {
+            const Corners c{find(tris[t][0]), find(tris[t][1]), find(tris[t][2])};
+            if (c[0] == c[1] || c[1] == c[2] || c[0] == c[2]) {
+                continue;
+            }
+            tris[kept] = c;
+            source[kept] = source[t];
+            ++kept;
+        }
+        tris.resize(kept);
+        source.resize(kept);
+    }
+    if (collapsed == 0) {
+        return 0;
+    }
+    // Two triangles on the same corners facing each other enclose nothing.
+    {
+        std::vector<std::pair<Corners, int32_t>> sorted;
+        sorted.reserve(tris.size());
+        for (int32_t t = 0; t < static_cast<int32_t>(tris.size()); ++t) {
+            Corners c = tris[t];
+            if (merged[c[0]] || merged[c[1]] || merged[c[2]]) {
+                std::sort(c.begin(), c.end());
+                sorted.emplace_back(c, t);
+            }
+        }
+        std::sort(sorted.begin(), sorted.end());
+        std::vector<char> drop(tris.size(), 0);
+        for (size_t i = 0; i + 1 < sorted.size();) {
+            size_t j = i;
+            while (j < sorted.size() && sorted[j].first == sorted[i].first) {
+                ++j;
+            }
+            // Within a group every corner order is one of two windings; pair them off.
+            std::vector<int32_t> way[2];
+            for (size_t k = i; k < j; ++k) {
+                const Corners& c = tris[sorted[k].second];
+                const int32_t lo = sorted[i].first[0];
+                const int at = c[0] == lo ? 0 : c[1] == lo ? 1 : 2;
+                way[c[(at + 1) % 3] == sorted[i].first[1] ? 0 : 1].push_back(sorted[k].second);
+            }
+            for (size_t k = 0; k < std::min(way[0].size(), way[1].size()); ++k) {
+                drop[way[0][k]] = drop[way[1][k]] = 1;
+            }
+            i = j;
+        }
+        size_t kept = 0;
+        for (size_t t = 0; t < tris.size(); ++t) {
+            if (!drop[t]) {
+                tris[kept] = tris[t];
+                source[kept] = source[t];
+                ++kept;
+            }
+        }
+        tris.resize(kept);
+        source.resize(kept);
+    }
+    // Number the vertices again in order of first use; merged and unused ones drop out.
+    std::vector<int32_t> number(points.size(), -1);
+    std::vector<Point3> newPoints;
+    std::vector<char> newSeam;
+    for (Corners& c : tris) {
+        for (int32_t& v : c) {
+            if (number[v] < 0) {
+                number[v] = static_cast<int32_t>(newPoints.size());
+                newPoints.push_back(points[v]);
+                newSeam.push_back(seamVertex[v]);
+            }
+            v = number[v];
+        }
+    }
+    points = std::move(newPoints);
+    seamVertex = std::move(newSeam);
+    return collapsed;
+}
+
 // weldPositions' numbering of `rounded`, where only the uses in `seamUses` can share a
 // position with another use: the input points are distinct positions already. Seam points are
 // sorted by position and each input point near them is looked up, instead of hashing all.
@@ -835,15 +984,19 @@ Status run(const Solid& object1, const Solid& object2, BooleanOp op, Solid& resu
     // this collapses are left out.
     const bool reverseOther = op == BooleanOp::Difference;
     std::vector<Corners> kept;
+    std::vector<int32_t> keptSource;  // source triangle, as ~source where turned over
     for (int32_t p = 0; p < static_cast<int32_t>(pieces.size()); ++p) {
         if (!keep[p]) {
             continue;
         }
         Corners c = pieces[p].v;
+        int32_t source = pieces[p].source;
         if (reverseOther && pieces[p].source >= firstOther) {
             std::swap(c[1], c[2]);
+            source = ~source;
         }
         kept.push_back(c);
+        keptSource.push_back(source);
     }
     std::vector<int32_t> pointToVertex(static_cast<size_t>(arrangement.pointCount()), -1);
     std::vector<Vector4> rounded;
@@ -875,9 +1028,12 @@ Status run(const Solid& object1, const Solid& object2, BooleanOp op, Solid& resu
     // first use by the triangles that remain.
     std::vector<Corners> out;
     out.reserve(kept.size());
+    std::vector<int32_t> outSource;
+    outSource.reserve(kept.size());
     std::vector<int32_t> vertexOfSlot(static_cast<size_t>(slots), -1);
     int32_t vertexCount = 0;
-    for (const Corners& k : kept) {
+    for (size_t i = 0; i < kept.size(); ++i) {
+        const Corners& k = kept[i];
         Corners c{pointToVertex[k[0]], pointToVertex[k[1]], pointToVertex[k[2]]};
         if (c[0] == c[1] || c[1] == c[2] || c[0] == c[2]) {
             continue;
@@ -889,7 +1045,10 @@ Status run(const Solid& object1, const Solid& object2, BooleanOp op, Solid& resu
             v = vertexOfSlot[v];
         }
         out.push_back(c);
+        outSource.push_back(keptSource[i]);
     }
+    kept = {};
+    keptSource = {};
     // Rounding can leave a seam point on the line through two other corners; such triangles
     // are split away. Only triangles with a seam point can have become flat.
     std::vector<Point3> outPoints(static_cast<size_t>(vertexCount));
@@ -906,15 +1065,16 @@ Status run(const Solid& object1, const Solid& object2, BooleanOp op, Solid& resu
             seamVertex[vertexOfSlot[slot]] = 1;
         }
     }
+    report.folds = unfold(out, outSource, outPoints, seamVertex,
+                          [&](int32_t t) { return arrangement.sourceNormal(t); });
+    vertexCount = static_cast<int32_t>(outPoints.size());
     report.slivers = repairSlivers(out, outPoints, &seamVertex);
     Solid fresh;
     fresh.allocate(vertexCount, static_cast<int32_t>(out.size()));
-    for (size_t slot = 0; slot < slotPosition.size(); ++slot) {
-        if (vertexOfSlot[slot] >= 0) {
-            const Vector4& k = slotPosition[slot];
-            fresh.vertices[static_cast<size_t>(vertexOfSlot[slot])] =
-                Vector4(k.x + 0.0f, k.y + 0.0f, k.z + 0.0f);
-        }
+    for (size_t v = 0; v < outPoints.size(); ++v) {
+        const Point3& k = outPoints[v];
+        fresh.vertices[v] = Vector4(static_cast<float>(k.x) + 0.0f, static_cast<float>(k.y) + 0.0f,
+                                    static_cast<float>(k.z) + 0.0f);
     }
     for (size_t i = 0; i < out.size(); ++i) {
         fresh.triangles[i].setIndices(out[i][0], out[i][1], out[i][2]);

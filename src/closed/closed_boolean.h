@@ -16,6 +16,7 @@ struct ClosedReport {
     int64_t pieces = 0;             // triangles after splitting, both operands
     int64_t resultTriangles = 0;
     int64_t slivers = 0;  // zero-area result triangles that could not be split away
+    int64_t folds = 0;    // edges collapsed where rounding turned a triangle over
     // Result edges with four triangles: where the exact result pinches, or where two seam
     // points rounded to the same float position.
     int64_t pinchedEdges = 0;
