@@ -610,11 +610,11 @@ void Arrangement::Impl::splitAcrossCorner(int32_t t, int k, int32_t p, int32_t q
         const double x = CGAL::to_double(e.x()), y = CGAL::to_double(e.y()),
                      z = CGAL::to_double(e.z());
         const int ax = axis[t];
-        return ax == 0 ? std::array<double, 2>{y, z}
-                       : ax == 1 ? std::array<double, 2>{z, x} : std::array<double, 2>{x, y};
+        return ax == 0   ? std::array<double, 2>{y, z}
+               : ax == 1 ? std::array<double, 2>{z, x}
+                         : std::array<double, 2>{x, y};
     };
-    const std::array<double, 2> a = planar(from), b = planar(p), d = planar(to),
-                                e = planar(q);
+    const std::array<double, 2> a = planar(from), b = planar(p), d = planar(to), e = planar(q);
     // q inside the circle through from, p, to (taken counterclockwise in the projection)?
     const double adx = a[0] - e[0], ady = a[1] - e[1];
     const double bdx = b[0] - e[0], bdy = b[1] - e[1];
@@ -718,7 +718,7 @@ bool Arrangement::split() {
         int32_t t;
         std::vector<int32_t> ids, partners;
         std::vector<std::vector<int32_t>> segs;
-        bool inside = false;                // a point inside the triangle
+        bool inside = false;                 // a point inside the triangle
         std::array<int32_t, 3> edgeCount{};  // points inside each edge
         std::array<int32_t, 3> edgePoint{};  // the first of them
     };

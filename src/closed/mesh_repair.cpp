@@ -1,0 +1,388 @@
+// Checks and repairs of welded triangle sets: edge faults, flat triangles, triangles that
+// rounding turned over, and the welding of rounded seam points.
+#include <tbb/parallel_reduce.h>
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cassert>
+#include <cmath>
+#include <numeric>
+#include <utility>
+#include <vector>
+
+#include "closed/passes.h"
+
+namespace korvan::closed {
+
+MeshTopology edgeFaults(const Corners* begin, const Corners* end, int32_t vertexCount) {
+    assert(vertexCount < (1 << 30));
+    // Every edge x -> y is filed under its lower end as (higher end * 2 + 1 if it leaves the
+    // lower end); a row sorted groups the uses of each edge.
+    std::vector<int32_t> start(static_cast<size_t>(vertexCount) + 1, 0);
+    for (const Corners* c = begin; c != end; ++c) {
+        for (int e = 0; e < 3; ++e) {
+            const int32_t x = (*c)[e], y = (*c)[(e + 1) % 3];
+            if (x != y) {
+                ++start[std::min(x, y) + 1];
+            }
+        }
+    }
+    for (size_t i = 1; i < start.size(); ++i) {
+        start[i] += start[i - 1];
+    }
+    std::vector<int32_t> row(static_cast<size_t>(start.back()));
+    {
+        std::vector<int32_t> fill(start.begin(), start.end() - 1);
+        for (const Corners* c = begin; c != end; ++c) {
+            for (int e = 0; e < 3; ++e) {
+                const int32_t x = (*c)[e], y = (*c)[(e + 1) % 3];
+                if (x != y) {
+                    row[fill[std::min(x, y)]++] = std::max(x, y) * 2 + (x < y ? 1 : 0);
+                }
+            }
+        }
+    }
+    struct Counts {
+        int64_t open = 0, nonManifold = 0, flips = 0;
+    };
+    const Counts total = tbb::parallel_reduce(
+        tbb::blocked_range<int32_t>(0, vertexCount, 2048), Counts{},
+        [&](const tbb::blocked_range<int32_t>& r, Counts acc) {
+            for (int32_t a = r.begin(); a < r.end(); ++a) {
+                int32_t* first = row.data() + start[a];
+                int32_t* last = row.data() + start[a + 1];
+                std::sort(first, last);
+                for (int32_t* i = first; i != last;) {
+                    int32_t* j = i;
+                    int32_t forward = 0;
+                    while (j != last && (*j >> 1) == (*i >> 1)) {
+                        forward += *j & 1;
+                        ++j;
+                    }
+                    const auto count = static_cast<int32_t>(j - i);
+                    if (count == 1) {
+                        ++acc.open;
+                    } else {
+                        acc.nonManifold += count > 2 ? 1 : 0;
+                        acc.flips += 2 * forward != count ? 1 : 0;
+                    }
+                    i = j;
+                }
+            }
+            return acc;
+        },
+        [](Counts x, const Counts& y) {
+            x.open += y.open;
+            x.nonManifold += y.nonManifold;
+            x.flips += y.flips;
+            return x;
+        });
+    MeshTopology topo;
+    topo.openEdges = static_cast<decltype(topo.openEdges)>(total.open);
+    topo.nonManifoldEdges = static_cast<decltype(topo.nonManifoldEdges)>(total.nonManifold);
+    topo.orientationFlips = static_cast<decltype(topo.orientationFlips)>(total.flips);
+    return topo;
+}
+
+int64_t repairSlivers(std::vector<Corners>& tris, const std::vector<Point3>& points,
+                      const std::vector<char>* suspect) {
+    const auto coordinate = [&](int32_t v, int axis) {
+        const Point3& p = points[v];
+        return axis == 0 ? p.x : axis == 1 ? p.y : p.z;
+    };
+    std::vector<int32_t> slivers;
+    for (int round = 0; round < 8; ++round) {
+        slivers = selectInOrder(static_cast<int32_t>(tris.size()), [&](int32_t t) {
+            const Corners& c = tris[t];
+            if (suspect != nullptr && !(*suspect)[c[0]] && !(*suspect)[c[1]] && !(*suspect)[c[2]]) {
+                return false;
+            }
+            return c[0] != c[1] && c[1] != c[2] && c[0] != c[2] &&
+                   collinear(points[c[0]], points[c[1]], points[c[2]]);
+        });
+        if (slivers.empty() || round == 7) {
+            break;
+        }
+        std::vector<int32_t> start(points.size() + 1, 0);
+        for (const Corners& c : tris) {
+            for (int32_t v : c) {
+                ++start[v + 1];
+            }
+        }
+        for (size_t i = 1; i < start.size(); ++i) {
+            start[i] += start[i - 1];
+        }
+        std::vector<int32_t> around(static_cast<size_t>(start.back()));
+        std::vector<int32_t> fill(start.begin(), start.end() - 1);
+        for (int32_t t = 0; t < static_cast<int32_t>(tris.size()); ++t) {
+            for (int32_t v : tris[t]) {
+                around[fill[v]++] = t;
+            }
+        }
+        std::vector<char> changed(tris.size(), 0);
+        for (int32_t t : slivers) {
+            if (changed[t]) {
+                continue;
+            }
+            const Corners c = tris[t];
+            // The middle corner along the axis where the three differ most.
+            int axis = 0;
+            double widest = -1;
+            for (int i = 0; i < 3; ++i) {
+                const double lo =
+                    std::min({coordinate(c[0], i), coordinate(c[1], i), coordinate(c[2], i)});
+                const double hi =
+                    std::max({coordinate(c[0], i), coordinate(c[1], i), coordinate(c[2], i)});
+                if (hi - lo > widest) {
+                    widest = hi - lo;
+                    axis = i;
+                }
+            }
+            int m = 0;
+            for (int i = 0; i < 3; ++i) {
+                const double x = coordinate(c[i], axis);
+                const double y = coordinate(c[(i + 1) % 3], axis);
+                const double z = coordinate(c[(i + 2) % 3], axis);
+                if ((y < x && x < z) || (z < x && x < y)) {
+                    m = i;
+                }
+            }
+            const int32_t mid = c[m], a = c[(m + 1) % 3], b = c[(m + 2) % 3];
+            for (int32_t k = start[a]; k < start[a + 1]; ++k) {
+                const int32_t s = around[k];
+                if (s == t || changed[s]) {
+                    continue;
+                }
+                const Corners& n = tris[s];
+                int r = -1;
+                for (int i = 0; i < 3; ++i) {
+                    if (n[i] == b && n[(i + 1) % 3] == a) {
+                        r = i;
+                    }
+                }
+                if (r < 0) {
+                    continue;
+                }
+                const int32_t d = n[(r + 2) % 3];
+                tris[s] = {b, mid, d};
+                tris[t] = {mid, a, d};
+                changed[s] = changed[t] = 1;
+                break;
+            }
+        }
+    }
+    return static_cast<int64_t>(slivers.size());
+}
+
+int64_t unfold(std::vector<Corners>& tris, std::vector<int32_t>& source,
+               std::vector<Point3>& points, std::vector<char>& seamVertex,
+               const Arrangement& arrangement) {
+    const auto faces = [&](int32_t t) {
+        const Corners& c = tris[t];
+        const Point3& a = points[c[0]];
+        const Point3& b = points[c[1]];
+        const Point3& d = points[c[2]];
+        const double ux = b.x - a.x, uy = b.y - a.y, uz = b.z - a.z;
+        const double vx = d.x - a.x, vy = d.y - a.y, vz = d.z - a.z;
+        const std::array<double, 3> n{uy * vz - uz * vy, uz * vx - ux * vz, ux * vy - uy * vx};
+        const int32_t s = source[t];
+        std::array<double, 3> r = arrangement.sourceNormal(s < 0 ? ~s : s);
+        const double along = n[0] * r[0] + n[1] * r[1] + n[2] * r[2];
+        return s < 0 ? -along : along;
+    };
+    std::vector<int32_t> into(points.size());
+    std::iota(into.begin(), into.end(), 0);
+    const auto find = [&](int32_t v) {
+        while (into[v] != v) {
+            into[v] = into[into[v]];
+            v = into[v];
+        }
+        return v;
+    };
+    std::vector<char> merged(points.size(), 0);  // vertices others were moved onto
+    int64_t collapsed = 0;
+    for (int round = 0; round < 16; ++round) {
+        const std::vector<int32_t> folded =
+            selectInOrder(static_cast<int32_t>(tris.size()), [&](int32_t t) {
+                const Corners& c = tris[t];
+                return (seamVertex[c[0]] || seamVertex[c[1]] || seamVertex[c[2]]) &&
+                       !(faces(t) > 0);
+            });
+        if (folded.empty()) {
+            break;
+        }
+        for (int32_t t : folded) {
+            const Corners c{find(tris[t][0]), find(tris[t][1]), find(tris[t][2])};
+            if (c[0] == c[1] || c[1] == c[2] || c[0] == c[2]) {
+                continue;  // already collapsed by an earlier merge of this round
+            }
+            int best = -1;
+            double shortest = HUGE_VAL;
+            for (int e = 0; e < 3; ++e) {
+                const int32_t x = c[e], y = c[(e + 1) % 3];
+                if (!seamVertex[x] && !seamVertex[y]) {
+                    continue;
+                }
+                const Point3& p = points[x];
+                const Point3& q = points[y];
+                const double d = (p.x - q.x) * (p.x - q.x) + (p.y - q.y) * (p.y - q.y) +
+                                 (p.z - q.z) * (p.z - q.z);
+                if (d < shortest) {
+                    shortest = d;
+                    best = e;
+                }
+            }
+            const int32_t x = c[best], y = c[(best + 1) % 3];
+            // A seam point moves onto an input vertex; of two seam points the later one moves.
+            const bool moveX = seamVertex[x] && (!seamVertex[y] || x > y);
+            into[moveX ? x : y] = moveX ? y : x;
+            merged[moveX ? y : x] = 1;
+            ++collapsed;
+        }
+        size_t kept = 0;
+        for (size_t t = 0; t < tris.size(); ++t) {
+            const Corners c{find(tris[t][0]), find(tris[t][1]), find(tris[t][2])};
+            if (c[0] == c[1] || c[1] == c[2] || c[0] == c[2]) {
+                continue;
+            }
+            tris[kept] = c;
+            source[kept] = source[t];
+            ++kept;
+        }
+        tris.resize(kept);
+        source.resize(kept);
+    }
+    if (collapsed == 0) {
+        return 0;
+    }
+    // Two triangles on the same corners facing each other enclose nothing.
+    {
+        std::vector<std::pair<Corners, int32_t>> sorted;
+        sorted.reserve(tris.size());
+        for (int32_t t = 0; t < static_cast<int32_t>(tris.size()); ++t) {
+            Corners c = tris[t];
+            if (merged[c[0]] || merged[c[1]] || merged[c[2]]) {
+                std::sort(c.begin(), c.end());
+                sorted.emplace_back(c, t);
+            }
+        }
+        std::sort(sorted.begin(), sorted.end());
+        std::vector<char> drop(tris.size(), 0);
+        for (size_t i = 0; i + 1 < sorted.size();) {
+            size_t j = i;
+            while (j < sorted.size() && sorted[j].first == sorted[i].first) {
+                ++j;
+            }
+            // Within a group every corner order is one of two windings; pair them off.
+            std::vector<int32_t> way[2];
+            for (size_t k = i; k < j; ++k) {
+                const Corners& c = tris[sorted[k].second];
+                const int32_t lo = sorted[i].first[0];
+                const int at = c[0] == lo ? 0 : c[1] == lo ? 1 : 2;
+                way[c[(at + 1) % 3] == sorted[i].first[1] ? 0 : 1].push_back(sorted[k].second);
+            }
+            for (size_t k = 0; k < std::min(way[0].size(), way[1].size()); ++k) {
+                drop[way[0][k]] = drop[way[1][k]] = 1;
+            }
+            i = j;
+        }
+        size_t kept = 0;
+        for (size_t t = 0; t < tris.size(); ++t) {
+            if (!drop[t]) {
+                tris[kept] = tris[t];
+                source[kept] = source[t];
+                ++kept;
+            }
+        }
+        tris.resize(kept);
+        source.resize(kept);
+    }
+    // Number the vertices again in order of first use; merged and unused ones drop out.
+    std::vector<int32_t> number(points.size(), -1);
+    std::vector<Point3> newPoints;
+    std::vector<char> newSeam;
+    for (Corners& c : tris) {
+        for (int32_t& v : c) {
+            if (number[v] < 0) {
+                number[v] = static_cast<int32_t>(newPoints.size());
+                newPoints.push_back(points[v]);
+                newSeam.push_back(seamVertex[v]);
+            }
+            v = number[v];
+        }
+    }
+    points = std::move(newPoints);
+    seamVertex = std::move(newSeam);
+    return collapsed;
+}
+
+std::vector<int32_t> weldRounded(const std::vector<Vector4>& rounded,
+                                 const std::vector<int32_t>& seamUses, int32_t& distinct) {
+    using Key = std::array<uint32_t, 3>;
+    const auto keyOf = [&](int32_t i) {
+        const Vector4& v = rounded[static_cast<size_t>(i)];
+        // +0.0f folds -0 into +0, as weldPositions does.
+        return Key{std::bit_cast<uint32_t>(v.x + 0.0f), std::bit_cast<uint32_t>(v.y + 0.0f),
+                   std::bit_cast<uint32_t>(v.z + 0.0f)};
+    };
+    std::vector<std::pair<Key, int32_t>> seam;
+    seam.reserve(seamUses.size());
+    float lo[3] = {HUGE_VALF, HUGE_VALF, HUGE_VALF}, hi[3] = {-HUGE_VALF, -HUGE_VALF, -HUGE_VALF};
+    for (int32_t i : seamUses) {
+        seam.emplace_back(keyOf(i), i);
+        const Vector4& v = rounded[static_cast<size_t>(i)];
+        const float c[3] = {v.x, v.y, v.z};
+        for (int k = 0; k < 3; ++k) {
+            lo[k] = std::min(lo[k], c[k]);
+            hi[k] = std::max(hi[k], c[k]);
+        }
+    }
+    std::sort(seam.begin(), seam.end());
+    const auto n = static_cast<int32_t>(rounded.size());
+    // Each use's first use of the same position.
+    std::vector<int32_t> first(static_cast<size_t>(n));
+    std::iota(first.begin(), first.end(), 0);
+    std::vector<int32_t> inputMatch(seam.size(), INT32_MAX);
+    std::vector<char> isSeam(static_cast<size_t>(n), 0);
+    for (int32_t i : seamUses) {
+        isSeam[static_cast<size_t>(i)] = 1;
+    }
+    for (int32_t i = 0; i < n && !seam.empty(); ++i) {
+        const Vector4& v = rounded[static_cast<size_t>(i)];
+        if (isSeam[static_cast<size_t>(i)] || v.x < lo[0] || v.x > hi[0] || v.y < lo[1] ||
+            v.y > hi[1] || v.z < lo[2] || v.z > hi[2]) {
+            continue;
+        }
+        const auto it = std::lower_bound(seam.begin(), seam.end(),
+                                         std::pair<Key, int32_t>(keyOf(i), INT32_MIN));
+        if (it != seam.end() && it->first == keyOf(i)) {
+            inputMatch[static_cast<size_t>(it - seam.begin())] = i;  // one input point per position
+        }
+    }
+    for (size_t a = 0; a < seam.size();) {
+        size_t b = a;
+        int32_t m = seam[a].second;
+        while (b < seam.size() && seam[b].first == seam[a].first) {
+            m = std::min(m, inputMatch[b]);
+            ++b;
+        }
+        for (size_t k = a; k < b; ++k) {
+            first[static_cast<size_t>(seam[k].second)] = m;
+            if (inputMatch[k] != INT32_MAX) {
+                first[static_cast<size_t>(inputMatch[k])] = m;
+            }
+        }
+        a = b;
+    }
+    std::vector<int32_t> id(static_cast<size_t>(n));
+    int32_t count = 0;
+    for (int32_t i = 0; i < n; ++i) {
+        const int32_t f = first[static_cast<size_t>(i)];
+        id[static_cast<size_t>(i)] = f == i ? count++ : id[static_cast<size_t>(f)];
+    }
+    distinct = count;
+    return id;
+}
+
+}  // namespace korvan::closed

@@ -1,0 +1,108 @@
+// Passes over the two operands' welded triangles, shared by the closed engine's driver, its
+// broad phase and the repairs of its output; internal to the engine.
+#pragma once
+
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "closed/arrangement.h"
+#include "geometry/mesh_topology.h"
+#include "geometry/vector4.h"
+
+namespace korvan::closed {
+
+// Both operands over one table of distinct positions: equal positions of either operand share
+// one point, so a vertex one operand has on the other's surface is found as itself.
+struct Welded {
+    std::vector<Point3> points;
+    std::vector<Corners> tris;
+    int32_t firstOther = 0;
+};
+
+struct Box {
+    std::array<double, 3> lo, hi;
+};
+
+inline Box emptyBox() {
+    return {{HUGE_VAL, HUGE_VAL, HUGE_VAL}, {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL}};
+}
+
+inline void grow(Box& into, const Box& b) {
+    for (int i = 0; i < 3; ++i) {
+        into.lo[i] = std::min(into.lo[i], b.lo[i]);
+        into.hi[i] = std::max(into.hi[i], b.hi[i]);
+    }
+}
+
+// Indices i in [0, n) with pred(i), in increasing order, tested in parallel.
+template <typename Pred>
+std::vector<int32_t> selectInOrder(int32_t n, const Pred& pred) {
+    std::vector<char> hit(static_cast<size_t>(n), 0);
+    tbb::parallel_for(tbb::blocked_range<int32_t>(0, n, 4096),
+                      [&](const tbb::blocked_range<int32_t>& r) {
+                          for (int32_t i = r.begin(); i < r.end(); ++i) {
+                              hit[static_cast<size_t>(i)] = pred(i) ? 1 : 0;
+                          }
+                      });
+    std::vector<int32_t> out;
+    for (int32_t i = 0; i < n; ++i) {
+        if (hit[static_cast<size_t>(i)]) {
+            out.push_back(i);
+        }
+    }
+    return out;
+}
+
+// The edge counts of edgeTopology (open, more than two triangles, used unevenly each way) for
+// corners [begin, end), with the vertices' rows counted in parallel; sums of counts do not
+
+// The edge counts of edgeTopology (open, more than two triangles, used unevenly each way) for
+// corners [begin, end), with the vertices' rows counted in parallel; sums of counts do not
+// depend on the order they are taken in.
+MeshTopology edgeFaults(const Corners* begin, const Corners* end, int32_t vertexCount);
+
+// Replaces each triangle whose three distinct corners are collinear, with its middle corner m
+// between a and b, by splitting the triangle across its long edge a-b at m: (a, b, m) and
+// (b, a, d) become (m, a, d) and (b, m, d). The surface keeps its shape and stays closed.
+// Returns the number of such triangles left (none found a partner).
+// With `suspect`, only triangles with a suspect corner are looked at.
+int64_t repairSlivers(std::vector<Corners>& tris, const std::vector<Point3>& points,
+                      const std::vector<char>* suspect = nullptr);
+
+// Pairs (object 1 triangle, object 2 triangle) whose closed boxes meet, sorted. Only triangles
+// near the other operand take part: each side is cut down to the triangles whose box meets the
+// other side's remaining ones. The smaller side goes into a sparse grid of cells about a
+// triangle in size; each triangle of the larger side looks up the cells its box covers, and a
+// pair is reported by the cell that holds the low corner of the two boxes' overlap only.
+std::vector<std::pair<int32_t, int32_t>> candidatePairs(const Welded& w);
+
+// Where a seam point's rounding to floats turns a result triangle over, collapses it away:
+// `source` gives each triangle's source triangle in the arrangement (~source where it was
+// turned over for the result).
+//
+// Rounding a seam point to floats moves it by up to half a unit in the last place. Where seam
+// points lie closer together than that (a tool passing nearly where it passed before), a small
+// triangle can turn over and fold into its neighbours: a self-intersection that the next
+// operation on this mesh would trip over. Such a triangle faces against the triangle it was cut
+// from; its shortest edge with a seam point at one end is collapsed into the other end, which
+// keeps the mesh closed and consistently oriented, and the triangles that collapse with it are
+// left out, as are pairs of triangles on the same three corners facing each other. Vertices
+// are then numbered again in order of first use. Returns the number of edges collapsed.
+int64_t unfold(std::vector<Corners>& tris, std::vector<int32_t>& source,
+               std::vector<Point3>& points, std::vector<char>& seamVertex,
+               const Arrangement& arrangement);
+
+// weldPositions' numbering of `rounded`, where only the uses in `seamUses` can share a
+// position with another use: the input points are distinct positions already. Seam points are
+// sorted by position and each input point near them is looked up, instead of hashing all.
+std::vector<int32_t> weldRounded(const std::vector<Vector4>& rounded,
+                                 const std::vector<int32_t>& seamUses, int32_t& distinct);
+
+}  // namespace korvan::closed
