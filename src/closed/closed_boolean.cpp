@@ -94,10 +94,16 @@ std::string repairOperands(Welded& w) {
     return {};
 }
 
+// An operand's arrays; object 2's vertices may be a moved copy of its solid's.
+struct Operand {
+    const std::vector<Vector4>& vertices;
+    const std::vector<Triangle>& triangles;
+};
+
 // The same numbering as welding a's vertices followed by b's: each operand is welded on its
 // own (both at once), then b's positions that a has too take a's ids; b's new positions follow
 // a's in b's order of first occurrence.
-Welded weld(const Solid& a, const Solid& b) {
+Welded weld(const Operand& a, const Operand& b) {
     int32_t distinct[2] = {0, 0};
     std::vector<int32_t> id[2];
     tbb::parallel_invoke([&] { id[0] = weldPositions(a.vertices, distinct[0]); },
@@ -331,11 +337,11 @@ std::string operandsProblem(const Welded& w) {
     return {};
 }
 
-Status run(const Solid& object1, const Solid& object2, BooleanOp op, Solid& result,
+Status run(const Solid& object1, const Operand& object2, BooleanOp op, Solid& result,
            ClosedReport& report) {
     Clock::time_point t = Clock::now();
     const Clock::time_point start = t;
-    Welded w = weld(object1, object2);
+    Welded w = weld({object1.vertices, object1.triangles}, object2);
     if (std::string message = operandsProblem(w); !message.empty()) {
         return Status::failure(message);
     }
@@ -513,11 +519,24 @@ Status checkClosedOperand(const Solid& solid, int objectNumber) {
 }
 
 Status closedBoolean(const Solid& object1, const Solid& object2, BooleanOp op, Solid& result,
-                     ClosedReport* report, int threads) {
+                     ClosedReport* report, int threads, const Vector4& object2Offset) {
+    std::vector<Vector4> moved;
+    try {
+        if (!(object2Offset == Vector4())) {
+            moved.reserve(object2.vertices.size());
+            for (const Vector4& v : object2.vertices) {
+                moved.push_back(v + object2Offset);  // as Solid::translate moves it
+            }
+        }
+    } catch (const std::bad_alloc&) {
+        return Status::failure(kOutOfMemoryMessage);
+    }
+    const Operand operands[2] = {
+        {object1.vertices, object1.triangles},
+        {object2Offset == Vector4() ? object2.vertices : moved, object2.triangles}};
     // Exact predicates need finite coordinates, and the arrays must agree.
-    const Solid* operands[2] = {&object1, &object2};
     for (int k = 0; k < 2; ++k) {
-        const Solid& s = *operands[k];
+        const Operand& s = operands[k];
         const std::string name = "Objekt " + std::to_string(k + 1);
         for (const Vector4& v : s.vertices) {
             if (!std::isfinite(v.x) || !std::isfinite(v.y) || !std::isfinite(v.z)) {
@@ -537,7 +556,7 @@ Status closedBoolean(const Solid& object1, const Solid& object2, BooleanOp op, S
         // Every parallel loop below runs inside this arena, so `threads` caps them all.
         tbb::task_arena arena(threads > 0 ? threads : tbb::task_arena::automatic);
         Status s;
-        arena.execute([&] { s = run(object1, object2, op, result, local); });
+        arena.execute([&] { s = run(object1, operands[1], op, result, local); });
         if (report != nullptr) {
             *report = local;
         }

@@ -40,7 +40,10 @@ Status checkClosedOperand(const Solid& solid, int objectNumber);
 // are. On success `result` is replaced (welded vertices, triangle data and box computed, loaded,
 // object 1's edge limit); on failure it is left untouched and the status carries the message.
 // `threads` caps the worker threads (0: all cores); the result is the same for any count.
+// Object 2 takes part moved by `object2Offset`, each vertex as Solid::translate moves it, so
+// a caller can move it for good once the result is in.
 Status closedBoolean(const Solid& object1, const Solid& object2, BooleanOp op, Solid& result,
-                     ClosedReport* report = nullptr, int threads = 0);
+                     ClosedReport* report = nullptr, int threads = 0,
+                     const Vector4& object2Offset = Vector4());
 
 }  // namespace korvan

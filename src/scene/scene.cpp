@@ -164,19 +164,7 @@ Status Scene::octreeOperationPhases(BooleanOp op, OperationReport& report) {
 }
 
 Status Scene::closedOperation(BooleanOp op, OperationReport& report) {
-    // Refused operands leave everything as it was, object 2 still shown where it is.
-    if (Status s = checkClosedOperand(m_object1, 1); !s) {
-        return s;
-    }
-    if (Status s = checkClosedOperand(m_object2, 2); !s) {
-        return s;
-    }
     Clock::time_point lap = Clock::now();
-    m_object2.translate(m_object2Offset);
-    m_object2Offset = Vector4();
-    m_object2Rotation = Vector4();
-    // Object 2's tree, if any, was built where it stood before.
-    m_tree2.reset();
     report.closedResult = true;
     report.object1Triangles = m_object1.triangleCount();
     report.object2Triangles = m_object2.triangleCount();
@@ -184,10 +172,19 @@ Status Scene::closedOperation(BooleanOp op, OperationReport& report) {
     reporter().ShowProgressPopup("Zatvoreni rezultat: presjeci trokuta");
     Solid result;
     ClosedReport closed;
-    if (Status s = closedBoolean(m_object1, m_object2, op, result, &closed, m_threads); !s) {
+    // The engine checks both operands; object 2 is moved for good only once the result is in,
+    // so a refusal leaves everything as it was, object 2 still shown where it is.
+    if (Status s = closedBoolean(m_object1, m_object2, op, result, &closed, m_threads,
+                                 m_object2Offset);
+        !s) {
         reporter().CloseProgressPopup();
         return s;
     }
+    m_object2.translate(m_object2Offset);
+    m_object2Offset = Vector4();
+    m_object2Rotation = Vector4();
+    // Object 2's tree, if any, was built where it stood before.
+    m_tree2.reset();
     report.pieces = static_cast<int32_t>(closed.pieces);
     report.piecesInResult = static_cast<int32_t>(closed.resultTriangles);
     report.assemblySeconds = secondsSince(lap);
