@@ -140,14 +140,16 @@ std::vector<std::pair<int32_t, int32_t>> candidatePairs(const Welded& w) {
         return (z * dim[1] + y) * dim[0] + x;
     };
     const int small = side[0].size() <= side[1].size() ? 0 : 1;
-    // (cell, triangle) of the smaller side, sorted by cell.
+    // (cell, position in the smaller side's list) sorted by cell, and the boxes by position.
+    const std::vector<int32_t>& few = side[small];
+    std::vector<Box> fewBoxes(few.size());
     std::vector<std::pair<int64_t, int32_t>> grid;
-    for (int32_t t : side[small]) {
-        const Box b = boxOf(w, t);
+    for (int32_t n = 0; n < static_cast<int32_t>(few.size()); ++n) {
+        const Box b = fewBoxes[static_cast<size_t>(n)] = boxOf(w, few[static_cast<size_t>(n)]);
         for (int64_t z = cellOf(2, b.lo[2]); z <= cellOf(2, b.hi[2]); ++z) {
             for (int64_t y = cellOf(1, b.lo[1]); y <= cellOf(1, b.hi[1]); ++y) {
                 for (int64_t x = cellOf(0, b.lo[0]); x <= cellOf(0, b.hi[0]); ++x) {
-                    grid.emplace_back(index(x, y, z), t);
+                    grid.emplace_back(index(x, y, z), n);
                 }
             }
         }
@@ -169,15 +171,15 @@ std::vector<std::pair<int32_t, int32_t>> candidatePairs(const Welded& w) {
                             auto it = std::lower_bound(grid.begin(), grid.end(),
                                                        std::pair<int64_t, int32_t>(c, INT32_MIN));
                             for (; it != grid.end() && it->first == c; ++it) {
-                                const Box bv = boxOf(w, it->second);
+                                const Box& bv = fewBoxes[static_cast<size_t>(it->second)];
                                 if (!overlaps(bu, bv)) {
                                     continue;
                                 }
                                 if (cellOf(0, std::max(bu.lo[0], bv.lo[0])) == x &&
                                     cellOf(1, std::max(bu.lo[1], bv.lo[1])) == y &&
                                     cellOf(2, std::max(bu.lo[2], bv.lo[2])) == z) {
-                                    out.emplace_back(small == 0 ? it->second : u,
-                                                     small == 0 ? u : it->second);
+                                    const int32_t v = few[static_cast<size_t>(it->second)];
+                                    out.emplace_back(small == 0 ? v : u, small == 0 ? u : v);
                                 }
                             }
                         }

@@ -9,6 +9,26 @@
 #include "octree/octree.h"
 
 namespace korvan {
+namespace {
+
+// Distance from a point to the closed box [lo, hi], at most that of any point in the box.
+Precise distanceToBox(const Vector4& p, const Vector4& lo, const Vector4& hi) {
+    const auto gap = [](float v, float low, float high) -> Precise {
+        if (v < low) {
+            return static_cast<Precise>(low) - v;
+        }
+        if (v > high) {
+            return static_cast<Precise>(v) - high;
+        }
+        return 0.0;
+    };
+    const Precise dx = gap(p.x, lo.x, hi.x);
+    const Precise dy = gap(p.y, lo.y, hi.y);
+    const Precise dz = gap(p.z, lo.z, hi.z);
+    return std::sqrt((dx * dx + dy * dy) + dz * dz);
+}
+
+}  // namespace
 
 NearestIndex::NearestIndex(const std::vector<int32_t>& list, const Triangle* triangles) {
     m_entries.reserve(list.size());
@@ -52,21 +72,9 @@ int32_t NearestIndex::buildNode(int32_t begin, int32_t end) {
 
 Precise NearestIndex::lowerBound(int32_t id, const Vector4& p) const {
     const Node& node = m_nodes[static_cast<size_t>(id)];
-    const auto gap = [](float v, float lo, float hi) -> Precise {
-        if (v < lo) {
-            return static_cast<Precise>(lo) - v;
-        }
-        if (v > hi) {
-            return static_cast<Precise>(v) - hi;
-        }
-        return 0.0;
-    };
-    const Precise dx = gap(p.x, node.lo.x, node.hi.x);
-    const Precise dy = gap(p.y, node.lo.y, node.hi.y);
-    const Precise dz = gap(p.z, node.lo.z, node.hi.z);
     // The margin covers the float rounding of the differences the distances are computed
     // from, so a centroid that could tie with the best is never skipped.
-    return std::sqrt((dx * dx + dy * dy) + dz * dz) * (1.0 - 1e-6);
+    return distanceToBox(p, node.lo, node.hi) * (1.0 - 1e-6);
 }
 
 void NearestIndex::search(int32_t id, const Vector4& point, Precise& best,
@@ -146,26 +154,9 @@ const Triangle* nearestListedTriangle(OctreeNode& node, const Vector4& point) {
 
 namespace {
 
-// Distance from a point to a closed box, at most the distance of any point in the box.
-Precise boxDistance(const OctreeNode& node, const Vector4& p) {
-    const auto gap = [](float v, float lo, float hi) -> Precise {
-        if (v < lo) {
-            return static_cast<Precise>(lo) - v;
-        }
-        if (v > hi) {
-            return static_cast<Precise>(v) - hi;
-        }
-        return 0.0;
-    };
-    const Precise dx = gap(p.x, node.minCorner.x, node.maxCorner.x);
-    const Precise dy = gap(p.y, node.minCorner.y, node.maxCorner.y);
-    const Precise dz = gap(p.z, node.minCorner.z, node.maxCorner.z);
-    return std::sqrt((dx * dx + dy * dy) + dz * dz);
-}
-
 void searchSurface(OctreeNode& node, const Vector4& point, Precise& best,
                    const Triangle*& nearest) {
-    if (nearest != nullptr && boxDistance(node, point) * (1.0 - 1e-6) > best) {
+    if (nearest != nullptr && distanceToBox(point, node.minCorner, node.maxCorner) * (1.0 - 1e-6) > best) {
         return;
     }
     if (node.type == kCellSubdivided) {
