@@ -200,13 +200,15 @@ int64_t unfold(std::vector<Corners>& tris, std::vector<int32_t>& source,
         }
         return v;
     };
-    std::vector<char> merged(points.size(), 0);  // vertices others were moved onto
+    // Vertices others were moved onto: their triangles are looked at again, as seam ones are.
+    std::vector<char> merged(points.size(), 0);
     int64_t collapsed = 0;
     for (int round = 0; round < 16; ++round) {
         const std::vector<int32_t> folded =
             selectInOrder(static_cast<int32_t>(tris.size()), [&](int32_t t) {
                 const Corners& c = tris[t];
-                return (seamVertex[c[0]] || seamVertex[c[1]] || seamVertex[c[2]]) &&
+                return (merged[c[0]] || merged[c[1]] || merged[c[2]] || seamVertex[c[0]] ||
+                        seamVertex[c[1]] || seamVertex[c[2]]) &&
                        !(faces(t) > 0);
             });
         if (folded.empty()) {
@@ -232,6 +234,9 @@ int64_t unfold(std::vector<Corners>& tris, std::vector<int32_t>& source,
                     shortest = d;
                     best = e;
                 }
+            }
+            if (best < 0) {
+                continue;  // its seam corners moved onto input vertices this round
             }
             const int32_t x = c[best], y = c[(best + 1) % 3];
             // A seam point moves onto an input vertex; of two seam points the later one moves.
