@@ -159,6 +159,7 @@ struct Arrangement::Impl {
     // Appends the pieces of triangle t to `out`; on failure returns false with `why` set.
     // Reads exact points only, all of which must have been built before.
     bool splitTriangle(int32_t t, const std::vector<int32_t>& ids,
+                       const std::array<std::vector<int32_t>, 3>& edgePoints,
                        const std::vector<std::vector<int32_t>>& segs,
                        const std::vector<int32_t>& partners, std::vector<Piece>& out,
                        std::string& why) const;
@@ -464,6 +465,7 @@ const EP3& Arrangement::Impl::exactPoint(int32_t id) const {
 
 // Triangulates triangle t with the given points (its corners first) and seam chains.
 bool Arrangement::Impl::splitTriangle(int32_t t, const std::vector<int32_t>& ids,
+                                      const std::array<std::vector<int32_t>, 3>& edgePoints,
                                       const std::vector<std::vector<int32_t>>& segs,
                                       const std::vector<int32_t>& partners,
                                       std::vector<Piece>& pieces, std::string& error) const {
@@ -471,15 +473,60 @@ bool Arrangement::Impl::splitTriangle(int32_t t, const std::vector<int32_t>& ids
     Cdt cdt;
     std::vector<std::pair<int32_t, Cdt::Vertex_handle>> handles;
     handles.reserve(ids.size());
-    for (int32_t id : ids) {
+    const auto put = [&](int32_t id, const Cdt::Vertex_handle h) {
+        h->info() = id;
+        handles.emplace_back(id, h);
+    };
+    const auto projected = [&](int32_t id) { return project<EP2>(exactPoint(id), ax); };
+    Cdt::Vertex_handle corner[3];
+    for (int k = 0; k < 3; ++k) {
+        corner[k] = cdt.insert(projected(ids[static_cast<size_t>(k)]));
+        put(ids[static_cast<size_t>(k)], corner[k]);
+    }
+    // Points inside an edge go in where they are known to lie, one after another from the
+    // edge's first corner: locating them would ask whether they lie on the edge, which no
+    // rounded arithmetic can confirm, so each would be settled in exact numbers. The edges of
+    // the triangle bound all its points, so no flip removes them.
+    std::vector<std::pair<EP2, int32_t>> along;
+    for (int k = 0; k < 3; ++k) {
+        const EP2 from = projected(ids[static_cast<size_t>(k)]);
+        along.clear();
+        for (int32_t id : edgePoints[static_cast<size_t>(k)]) {
+            along.emplace_back(projected(id), id);
+        }
+        std::sort(along.begin(), along.end(), [&](const auto& a, const auto& b) {
+            return CGAL::compare_distance_to_point(from, a.first, b.first) == CGAL::SMALLER;
+        });
+        Cdt::Vertex_handle previous = corner[k];
+        for (const auto& [point, id] : along) {
+            Cdt::Face_handle face;
+            int index = 0;
+            if (!cdt.is_edge(previous, corner[(k + 1) % 3], face, index)) {
+                error = "tocka spoja izvan svog trokuta";
+                return false;
+            }
+            const Cdt::Vertex_handle h = cdt.insert(point, Cdt::EDGE, face, index);
+            put(id, h);
+            previous = h;
+        }
+    }
+    std::vector<int32_t> onEdges;
+    for (const auto& points : edgePoints) {
+        onEdges.insert(onEdges.end(), points.begin(), points.end());
+    }
+    std::sort(onEdges.begin(), onEdges.end());
+    for (size_t n = 3; n < ids.size(); ++n) {
+        const int32_t id = ids[n];
+        if (std::binary_search(onEdges.begin(), onEdges.end(), id)) {
+            continue;
+        }
         const size_t before = cdt.number_of_vertices();
-        const Cdt::Vertex_handle h = cdt.insert(project<EP2>(exactPoint(id), ax));
+        const Cdt::Vertex_handle h = cdt.insert(projected(id));
         if (cdt.number_of_vertices() == before) {
             error = "dvije tocke spoja na istom mjestu";
             return false;
         }
-        h->info() = id;
-        handles.emplace_back(id, h);
+        put(id, h);
     }
     std::sort(handles.begin(), handles.end(),
               [](const auto& a, const auto& b) { return a.first < b.first; });
@@ -772,9 +819,10 @@ bool Arrangement::split() {
         int32_t t;
         std::vector<int32_t> ids, partners;
         std::vector<std::vector<int32_t>> segs;
-        bool inside = false;                 // a point inside the triangle
-        std::array<int32_t, 3> edgeCount{};  // points inside each edge
-        std::array<int32_t, 3> edgePoint{};  // the first of them
+        bool inside = false;                             // a point inside the triangle
+        std::array<int32_t, 3> edgeCount{};              // points inside each edge
+        std::array<int32_t, 3> edgePoint{};              // the first of them
+        std::array<std::vector<int32_t>, 3> edgePoints;  // all of them
     };
     std::vector<Job> jobs;
     size_t faceAt = 0, chainAt = 0, coplanarAt = 0;
@@ -812,6 +860,7 @@ bool Arrangement::split() {
             const int32_t e = m.triEdge[t][k];
             for (int32_t i = edgeStart[e]; i < edgeStart[e + 1]; ++i) {
                 job.ids.push_back(m.idOf(m.onEdge[i].second));
+                job.edgePoints[static_cast<size_t>(k)].push_back(job.ids.back());
             }
             job.edgeCount[k] = edgeStart[e + 1] - edgeStart[e];
             if (job.edgeCount[k] > 0) {
@@ -878,9 +927,10 @@ bool Arrangement::split() {
                         }
                     }
                 }
-                failed[j] =
-                    m.splitTriangle(job.t, job.ids, job.segs, job.partners, split[j], why[j]) ? 0
-                                                                                              : 1;
+                failed[j] = m.splitTriangle(job.t, job.ids, job.edgePoints, job.segs, job.partners,
+                                            split[j], why[j])
+                                ? 0
+                                : 1;
             }
         });
     for (size_t j = 0; j < jobs.size(); ++j) {
