@@ -692,74 +692,14 @@ Arrangement::Arrangement(std::vector<Point3> points, std::vector<Corners> triang
 
 Arrangement::~Arrangement() = default;
 
-namespace {
-
-// False only where one triangle lies strictly on one side of the other's plane, decided in
-// double with an error bound, so that the exact test is left the pairs that may touch. Corners
-// are floats, so differences of them are exact; the bound covers the rounding of the cross
-// product and of the dot products.
-bool mayTouch(const Point3* a, const Point3* b) {
-    for (int side = 0; side < 2; ++side) {
-        const Point3* t = side == 0 ? a : b;
-        const Point3* u = side == 0 ? b : a;
-        const double ux = t[1].x - t[0].x, uy = t[1].y - t[0].y, uz = t[1].z - t[0].z;
-        const double vx = t[2].x - t[0].x, vy = t[2].y - t[0].y, vz = t[2].z - t[0].z;
-        const double nx = uy * vz - uz * vy, ny = uz * vx - ux * vz, nz = ux * vy - uy * vx;
-        const double mx = std::abs(uy * vz) + std::abs(uz * vy);
-        const double my = std::abs(uz * vx) + std::abs(ux * vz);
-        const double mz = std::abs(ux * vy) + std::abs(uy * vx);
-        int above = 0, below = 0;
-        for (int k = 0; k < 3; ++k) {
-            const double dx = u[k].x - t[0].x, dy = u[k].y - t[0].y, dz = u[k].z - t[0].z;
-            const double s = nx * dx + ny * dy + nz * dz;
-            const double bound =
-                1e-13 * ((mx + std::abs(nx)) * std::abs(dx) + (my + std::abs(ny)) * std::abs(dy) +
-                         (mz + std::abs(nz)) * std::abs(dz));
-            above += s > bound ? 1 : 0;
-            below += s < -bound ? 1 : 0;
-        }
-        if (above == 3 || below == 3) {
-            return false;
-        }
-    }
-    return true;
-}
-
-}  // namespace
-
-int64_t Arrangement::intersect(const std::vector<std::pair<int32_t, int32_t>>& candidates) {
+int64_t Arrangement::intersect(const std::vector<std::pair<int32_t, int32_t>>& candidates,
+                               const std::vector<int32_t>& involved) {
     Impl& m = *m_impl;
-    std::vector<char> isInvolved(m.tris.size(), 0);
-    for (const auto& [a, b] : candidates) {
-        isInvolved[static_cast<size_t>(a)] = 1;
-        isInvolved[static_cast<size_t>(b)] = 1;
-    }
-    std::vector<int32_t> involved;
-    for (int32_t t = 0; t < static_cast<int32_t>(m.tris.size()); ++t) {
-        if (isInvolved[static_cast<size_t>(t)]) {
-            involved.push_back(t);
-        }
-    }
     m.buildEdges(involved);
-    // Most pairs whose boxes meet are apart; that is found in parallel, and the exact test,
-    // which records what it finds in order, runs on the rest.
-    std::vector<char> maybe(candidates.size(), 0);
-    tbb::parallel_for(tbb::blocked_range<size_t>(0, candidates.size(), 4096),
-                      [&](const tbb::blocked_range<size_t>& r) {
-                          for (size_t i = r.begin(); i < r.end(); ++i) {
-                              const auto [a, b] = candidates[i];
-                              const Point3 pa[3] = {m.points[m.tris[a][0]], m.points[m.tris[a][1]],
-                                                    m.points[m.tris[a][2]]};
-                              const Point3 pb[3] = {m.points[m.tris[b][0]], m.points[m.tris[b][1]],
-                                                    m.points[m.tris[b][2]]};
-                              maybe[i] = mayTouch(pa, pb) ? 1 : 0;
-                          }
-                      });
     int64_t touching = 0;
-    for (size_t i = 0; i < candidates.size(); ++i) {
-        const auto [a, b] = candidates[i];
+    for (const auto& [a, b] : candidates) {
         assert(a < m.firstOther && b >= m.firstOther);
-        touching += maybe[i] && m.pair(a, b) ? 1 : 0;
+        touching += m.pair(a, b) ? 1 : 0;
     }
     return touching;
 }

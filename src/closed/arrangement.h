@@ -39,8 +39,10 @@ public:
     Arrangement& operator=(const Arrangement&) = delete;
 
     // Exact intersection of each candidate pair (object 1 triangle, object 2 triangle).
-    // Returns the number of pairs that touch.
-    int64_t intersect(const std::vector<std::pair<int32_t, int32_t>>& candidates);
+    // `involved` lists, ascending, every triangle near the other operand (a superset of the
+    // candidates' triangles); their edges are numbered. Returns the number of pairs that touch.
+    int64_t intersect(const std::vector<std::pair<int32_t, int32_t>>& candidates,
+                      const std::vector<int32_t>& involved);
 
     // Splits every touched triangle along its seam segments into pieces (in triangle order).
     // Returns false, with `error()` set, when seam segments cross inside a triangle, which only

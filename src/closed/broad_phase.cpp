@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <climits>
 #include <cmath>
 #include <utility>
@@ -70,13 +71,44 @@ std::vector<int32_t> trianglesNear(const Welded& w, int32_t begin, int32_t end, 
     return out;
 }
 
+// False only where one triangle lies strictly on one side of the other's plane, decided in
+// double with an error bound, so that the exact test is left the pairs that may touch. Corners
+// are floats, so differences of them are exact; the bound covers the rounding of the cross
+// product and of the dot products.
+bool mayTouch(const Point3* a, const Point3* b) {
+    for (int side = 0; side < 2; ++side) {
+        const Point3* t = side == 0 ? a : b;
+        const Point3* u = side == 0 ? b : a;
+        const double ux = t[1].x - t[0].x, uy = t[1].y - t[0].y, uz = t[1].z - t[0].z;
+        const double vx = t[2].x - t[0].x, vy = t[2].y - t[0].y, vz = t[2].z - t[0].z;
+        const double nx = uy * vz - uz * vy, ny = uz * vx - ux * vz, nz = ux * vy - uy * vx;
+        const double mx = std::abs(uy * vz) + std::abs(uz * vy);
+        const double my = std::abs(uz * vx) + std::abs(ux * vz);
+        const double mz = std::abs(ux * vy) + std::abs(uy * vx);
+        int above = 0, below = 0;
+        for (int k = 0; k < 3; ++k) {
+            const double dx = u[k].x - t[0].x, dy = u[k].y - t[0].y, dz = u[k].z - t[0].z;
+            const double s = nx * dx + ny * dy + nz * dz;
+            const double bound =
+                1e-13 * ((mx + std::abs(nx)) * std::abs(dx) + (my + std::abs(ny)) * std::abs(dy) +
+                         (mz + std::abs(nz)) * std::abs(dz));
+            above += s > bound ? 1 : 0;
+            below += s < -bound ? 1 : 0;
+        }
+        if (above == 3 || below == 3) {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
-std::vector<std::pair<int32_t, int32_t>> candidatePairs(const Welded& w) {
+Candidates candidatePairs(const Welded& w) {
     const auto nt = static_cast<int32_t>(w.tris.size());
-    std::vector<std::pair<int32_t, int32_t>> pairs;
+    Candidates found;
     if (w.firstOther == 0 || w.firstOther == nt) {
-        return pairs;
+        return found;
     }
     const Box everything{{-HUGE_VAL, -HUGE_VAL, -HUGE_VAL}, {HUGE_VAL, HUGE_VAL, HUGE_VAL}};
     Box reach[2];
@@ -84,11 +116,11 @@ std::vector<std::pair<int32_t, int32_t>> candidatePairs(const Welded& w) {
     std::vector<int32_t> side[2];
     side[0] = trianglesNear(w, 0, w.firstOther, reach[1], reach[0]);
     if (side[0].empty()) {
-        return pairs;
+        return found;
     }
     side[1] = trianglesNear(w, w.firstOther, nt, reach[0], reach[1]);
     if (side[1].empty()) {
-        return pairs;
+        return found;
     }
     // Once more for object 1, now against the object 2 triangles that are left.
     {
@@ -104,7 +136,7 @@ std::vector<std::pair<int32_t, int32_t>> candidatePairs(const Welded& w) {
         side[0] = std::move(kept);
         reach[0] = again;
         if (side[0].empty()) {
-            return pairs;
+            return found;
         }
     }
     Box region;
@@ -156,14 +188,27 @@ std::vector<std::pair<int32_t, int32_t>> candidatePairs(const Welded& w) {
     }
     tbb::parallel_sort(grid.begin(), grid.end());
     const std::vector<int32_t>& large = side[1 - small];
-    tbb::enumerable_thread_specific<std::vector<std::pair<int32_t, int32_t>>> found;
+    // Triangles of pairs whose boxes meet, whether or not a plane then separates them: the
+    // exact tests number the edges of all of them.
+    std::vector<char> involved(static_cast<size_t>(nt), 0);
+    const auto involve = [&](int32_t t) {
+        std::atomic_ref<char>(involved[static_cast<size_t>(t)]).store(1, std::memory_order_relaxed);
+    };
+    const auto corners = [&](int32_t t, Point3* p) {
+        for (int k = 0; k < 3; ++k) {
+            p[k] = w.points[static_cast<size_t>(w.tris[static_cast<size_t>(t)][k])];
+        }
+    };
+    tbb::enumerable_thread_specific<std::vector<std::pair<int32_t, int32_t>>> shares;
     tbb::parallel_for(
         tbb::blocked_range<size_t>(0, large.size(), 1024),
         [&](const tbb::blocked_range<size_t>& r) {
-            auto& out = found.local();
+            auto& out = shares.local();
+            Point3 pu[3], pv[3];
             for (size_t i = r.begin(); i < r.end(); ++i) {
                 const int32_t u = large[i];
                 const Box bu = boxOf(w, u);
+                corners(u, pu);
                 for (int64_t z = cellOf(2, bu.lo[2]); z <= cellOf(2, bu.hi[2]); ++z) {
                     for (int64_t y = cellOf(1, bu.lo[1]); y <= cellOf(1, bu.hi[1]); ++y) {
                         for (int64_t x = cellOf(0, bu.lo[0]); x <= cellOf(0, bu.hi[0]); ++x) {
@@ -179,7 +224,12 @@ std::vector<std::pair<int32_t, int32_t>> candidatePairs(const Welded& w) {
                                     cellOf(1, std::max(bu.lo[1], bv.lo[1])) == y &&
                                     cellOf(2, std::max(bu.lo[2], bv.lo[2])) == z) {
                                     const int32_t v = few[static_cast<size_t>(it->second)];
-                                    out.emplace_back(small == 0 ? v : u, small == 0 ? u : v);
+                                    involve(u);
+                                    involve(v);
+                                    corners(v, pv);
+                                    if (mayTouch(pu, pv)) {
+                                        out.emplace_back(small == 0 ? v : u, small == 0 ? u : v);
+                                    }
                                 }
                             }
                         }
@@ -187,12 +237,17 @@ std::vector<std::pair<int32_t, int32_t>> candidatePairs(const Welded& w) {
                 }
             }
         });
-    for (const auto& part : found) {
-        pairs.insert(pairs.end(), part.begin(), part.end());
+    for (const auto& part : shares) {
+        found.pairs.insert(found.pairs.end(), part.begin(), part.end());
     }
     // The threads' shares arrive in any order; sorting makes the list the same for any count.
-    tbb::parallel_sort(pairs.begin(), pairs.end());
-    return pairs;
+    tbb::parallel_sort(found.pairs.begin(), found.pairs.end());
+    for (int32_t t = 0; t < nt; ++t) {
+        if (involved[static_cast<size_t>(t)]) {
+            found.involved.push_back(t);
+        }
+    }
+    return found;
 }
 
 }  // namespace korvan::closed

@@ -350,13 +350,13 @@ Status run(const Solid& object1, const Operand& object2, BooleanOp op, Solid& re
     }
     report.weldSeconds = secondsSince(t);
 
-    const std::vector<std::pair<int32_t, int32_t>> candidates = candidatePairs(w);
+    const closed::Candidates candidates = candidatePairs(w);
     report.broadPhaseSeconds = secondsSince(t);
 
     const int32_t firstOther = w.firstOther;
     const auto inputPoints = static_cast<int32_t>(w.points.size());
     closed::Arrangement arrangement(std::move(w.points), std::move(w.tris), firstOther);
-    report.intersectingPairs = arrangement.intersect(candidates);
+    report.intersectingPairs = arrangement.intersect(candidates.pairs, candidates.involved);
     report.intersectSeconds = secondsSince(t);
 
     if (!arrangement.split()) {

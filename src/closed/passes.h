@@ -76,12 +76,18 @@ MeshTopology edgeFaults(const Corners* begin, const Corners* end, int32_t vertex
 int64_t repairSlivers(std::vector<Corners>& tris, const std::vector<Point3>& points,
                       const std::vector<char>* suspect = nullptr);
 
-// Pairs (object 1 triangle, object 2 triangle) whose closed boxes meet, sorted. Only triangles
-// near the other operand take part: each side is cut down to the triangles whose box meets the
-// other side's remaining ones. The smaller side goes into a sparse grid of cells about a
-// triangle in size; each triangle of the larger side looks up the cells its box covers, and a
-// pair is reported by the cell that holds the low corner of the two boxes' overlap only.
-std::vector<std::pair<int32_t, int32_t>> candidatePairs(const Welded& w);
+// Pairs (object 1 triangle, object 2 triangle) whose closed boxes meet and that no plane of
+// either plainly separates, sorted, and the triangles of every pair whose boxes meet
+// (`involved`, ascending). Only triangles near the other operand take part: each side is cut
+// down to the triangles whose box meets the other side's remaining ones. The smaller side goes
+// into a sparse grid of cells about a triangle in size; each triangle of the larger side looks
+// up the cells its box covers, and a pair is reported by the cell that holds the low corner of
+// the two boxes' overlap only.
+struct Candidates {
+    std::vector<std::pair<int32_t, int32_t>> pairs;
+    std::vector<int32_t> involved;
+};
+Candidates candidatePairs(const Welded& w);
 
 // Where a seam point's rounding to floats turns a result triangle over, collapses it away:
 // `source` gives each triangle's source triangle in the arrangement (~source where it was
