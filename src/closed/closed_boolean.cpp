@@ -391,6 +391,8 @@ Status run(const Solid& object1, const Operand& object2, BooleanOp op, Solid& re
     const bool reverseOther = op == BooleanOp::Difference;
     std::vector<Corners> kept;
     std::vector<int32_t> keptSource;  // source triangle, as ~source where turned over
+    kept.reserve(pieces.size());
+    keptSource.reserve(pieces.size());
     for (int32_t p = 0; p < static_cast<int32_t>(pieces.size()); ++p) {
         if (!keep[p]) {
             continue;
@@ -474,23 +476,29 @@ Status run(const Solid& object1, const Operand& object2, BooleanOp op, Solid& re
     report.folds = unfold(out, outSource, outPoints, seamVertex, arrangement);
     vertexCount = static_cast<int32_t>(outPoints.size());
     report.slivers = repairSlivers(out, outPoints, &seamVertex);
+    // The result's arrays and the check of its edges read `out` only: both at once.
     Solid fresh;
-    fresh.allocate(vertexCount, static_cast<int32_t>(out.size()));
-    for (size_t v = 0; v < outPoints.size(); ++v) {
-        const Point3& k = outPoints[v];
-        fresh.vertices[v] = Vector4(static_cast<float>(k.x) + 0.0f, static_cast<float>(k.y) + 0.0f,
-                                    static_cast<float>(k.z) + 0.0f);
-    }
-    for (size_t i = 0; i < out.size(); ++i) {
-        fresh.triangles[i].setIndices(out[i][0], out[i][1], out[i][2]);
-    }
-    fresh.computeTriangleData();
-    fresh.computeBoundingBox();
+    MeshTopology topo;
+    tbb::parallel_invoke(
+        [&] {
+            fresh.allocate(vertexCount, static_cast<int32_t>(out.size()));
+            for (size_t v = 0; v < outPoints.size(); ++v) {
+                const Point3& k = outPoints[v];
+                fresh.vertices[v] =
+                    Vector4(static_cast<float>(k.x) + 0.0f, static_cast<float>(k.y) + 0.0f,
+                            static_cast<float>(k.z) + 0.0f);
+            }
+            for (size_t i = 0; i < out.size(); ++i) {
+                fresh.triangles[i].setIndices(out[i][0], out[i][1], out[i][2]);
+            }
+            fresh.computeTriangleData();
+            fresh.computeBoundingBox();
+        },
+        [&] { topo = edgeFaults(out.data(), out.data() + out.size(), vertexCount); });
     fresh.loaded = 1;
     fresh.edgeLimit = object1.edgeLimit;
     report.resultTriangles = static_cast<int64_t>(out.size());
 
-    const MeshTopology topo = edgeFaults(out.data(), out.data() + out.size(), vertexCount);
     // Where the exact result itself pinches (two parts touching along an edge) an edge keeps
     // four triangles, two each way: closed and oriented, so it is returned and counted.
     if (topo.openEdges != 0 || topo.orientationFlips != 0) {
