@@ -316,21 +316,29 @@ std::string operandProblem(const MeshTopology& topo, bool empty, int objectNumbe
 
 // Checks both operands on the shared weld, before anything is dropped.
 std::string operandsProblem(const Welded& w) {
-    for (int side = 0; side < 2; ++side) {
+    // Both operands at once; object 1's problem is named first.
+    MeshTopology topo[2];
+    const auto check = [&](int side) {
         const Corners* begin = w.tris.data() + (side == 0 ? 0 : w.firstOther);
         const Corners* end =
             side == 0 ? w.tris.data() + w.firstOther : w.tris.data() + w.tris.size();
-        MeshTopology topo = edgeFaults(begin, end, static_cast<int32_t>(w.points.size()));
+        topo[side] = edgeFaults(begin, end, static_cast<int32_t>(w.points.size()));
         for (const Corners* it = begin; it != end; ++it) {
             const Corners& c = *it;
             const Point3& p = w.points[c[0]];
             const Point3& q = w.points[c[1]];
             const Point3& r = w.points[c[2]];
-            topo.signedVolume += (p.x * (q.y * r.z - q.z * r.y) + p.y * (q.z * r.x - q.x * r.z) +
-                                  p.z * (q.x * r.y - q.y * r.x)) /
-                                 6.0;
+            topo[side].signedVolume +=
+                (p.x * (q.y * r.z - q.z * r.y) + p.y * (q.z * r.x - q.x * r.z) +
+                 p.z * (q.x * r.y - q.y * r.x)) /
+                6.0;
         }
-        if (std::string problem = operandProblem(topo, begin == end, side + 1); !problem.empty()) {
+    };
+    tbb::parallel_invoke([&] { check(0); }, [&] { check(1); });
+    for (int side = 0; side < 2; ++side) {
+        const bool empty =
+            side == 0 ? w.firstOther == 0 : w.firstOther == static_cast<int32_t>(w.tris.size());
+        if (std::string problem = operandProblem(topo[side], empty, side + 1); !problem.empty()) {
             return problem;
         }
     }
