@@ -1,0 +1,177 @@
+// The arrangement's private state and the exact types it works in, shared by its pair tests
+// (arrangement.cpp) and its triangulations (triangulation.cpp); internal to the closed engine
+// and, like them, the only code that sees CGAL.
+#pragma once
+
+#include <CGAL/Constrained_Delaunay_triangulation_2.h>
+#include <CGAL/Exact_predicates_exact_constructions_kernel.h>
+#include <CGAL/Exact_predicates_inexact_constructions_kernel.h>
+#include <CGAL/Triangulation_vertex_base_with_info_2.h>
+#include <CGAL/intersections.h>
+
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
+
+#include <algorithm>
+#include <boost/variant/get.hpp>
+#include <cassert>
+#include <cmath>
+#include <optional>
+
+#include "closed/arrangement.h"
+
+namespace korvan::closed::exact {
+
+using Epick = CGAL::Exact_predicates_inexact_constructions_kernel;
+using Epeck = CGAL::Exact_predicates_exact_constructions_kernel;
+using IP3 = Epick::Point_3;
+using IP2 = Epick::Point_2;
+using EP3 = Epeck::Point_3;
+using EP2 = Epeck::Point_2;
+
+using Vb = CGAL::Triangulation_vertex_base_with_info_2<int32_t, Epeck>;
+using Fb = CGAL::Constrained_triangulation_face_base_2<Epeck>;
+using Tds = CGAL::Triangulation_data_structure_2<Vb, Fb>;
+using Cdt = CGAL::Constrained_Delaunay_triangulation_2<
+    Epeck, Tds, CGAL::No_constraint_intersection_requiring_constructions_tag>;
+
+// What produces a point: an input vertex, an edge through the interior of a face of the other
+// operand, or an edge of object 1 crossing an edge of object 2 at interior points of both.
+enum Kind : int32_t { kVertex = 0, kEdgeFace = 1, kEdgeEdge = 2 };
+
+struct Key {
+    int32_t kind;
+    int32_t a;
+    int32_t b;
+    auto operator<=>(const Key&) const = default;
+};
+
+// Where a point lies in one triangle: at corner i, inside edge i (corner i to i + 1), inside.
+enum Site : int8_t { kNowhere = 0, kCorner = 1, kOnEdge = 2, kInside = 3 };
+struct Where {
+    Site site = kNowhere;
+    int8_t index = 0;
+};
+
+struct Found {
+    Key key;
+    Where in[2];  // in the object 1 triangle, in the object 2 triangle
+};
+
+inline int sign(CGAL::Orientation o) {
+    return o == CGAL::POSITIVE ? 1 : o == CGAL::NEGATIVE ? -1 : 0;
+}
+
+// Axis dropped to project a plane without folding it: the normal's largest component.
+inline int dominantAxis(const Point3& a, const Point3& b, const Point3& c) {
+    const double ux = b.x - a.x, uy = b.y - a.y, uz = b.z - a.z;
+    const double vx = c.x - a.x, vy = c.y - a.y, vz = c.z - a.z;
+    const double nx = std::abs(uy * vz - uz * vy);
+    const double ny = std::abs(uz * vx - ux * vz);
+    const double nz = std::abs(ux * vy - uy * vx);
+    return nx >= ny && nx >= nz ? 0 : ny >= nz ? 1 : 2;
+}
+
+// Cyclic (y, z), (z, x), (x, y): a positive normal component keeps 2-D orientation.
+template <typename P2, typename P3>
+P2 project(const P3& p, int axis) {
+    switch (axis) {
+        case 0:
+            return P2(p.y(), p.z());
+        case 1:
+            return P2(p.z(), p.x());
+        default:
+            return P2(p.x(), p.y());
+    }
+}
+
+inline IP2 project(const Point3& p, int axis) {
+    switch (axis) {
+        case 0:
+            return IP2(p.y, p.z);
+        case 1:
+            return IP2(p.z, p.x);
+        default:
+            return IP2(p.x, p.y);
+    }
+}
+
+}  // namespace korvan::closed::exact
+
+namespace korvan::closed {
+
+using namespace exact;
+
+struct Arrangement::Impl {
+    std::vector<Point3> points;
+    std::vector<Corners> tris;
+    int32_t firstOther = 0;
+    std::vector<std::array<int32_t, 3>> triEdge;   // edge id of edge i (corner i to i + 1)
+    std::vector<std::array<int32_t, 2>> edgeEnds;  // the two points of each edge
+    std::vector<int8_t> axis;                      // projection axis per triangle
+    std::vector<int8_t> projectedSign;             // orientation of the projected corners
+
+    // Records gathered by the pair tests, sorted and resolved after all pairs.
+    std::vector<std::pair<int32_t, Key>> onEdge;            // (edge id, point) inside the edge
+    std::vector<std::pair<int32_t, Key>> inFace;            // (triangle, point) inside the triangle
+    std::vector<std::pair<int32_t, int32_t>> chainOf;       // (triangle, chain)
+    std::vector<std::pair<int32_t, int32_t>> coplanarWith;  // (triangle, other triangle)
+    std::vector<std::vector<Key>> chains;                   // collinear points of one seam segment
+
+    std::vector<Key> seamKeys;  // sorted; seam point id = points.size() + index
+    std::vector<Piece> pieces;
+    mutable std::vector<std::optional<EP3>> exact;  // per point id, built on demand
+    std::string error;
+    mutable double span = 0;  // largest coordinate magnitude, at least 1
+
+    bool isOther(int32_t t) const { return t >= firstOther; }
+    IP3 ip(int32_t v) const {
+        const Point3& p = points[v];
+        return IP3(p.x, p.y, p.z);
+    }
+    int orient3(int32_t a, int32_t b, int32_t c, int32_t d) const {
+        return sign(CGAL::orientation(ip(a), ip(b), ip(c), ip(d)));
+    }
+    int orient2(int32_t a, int32_t b, int32_t c, int ax) const {
+        return sign(CGAL::orientation(project(points[a], ax), project(points[b], ax),
+                                      project(points[c], ax)));
+    }
+    bool strictlyBetween(int32_t p, int32_t c, int32_t q) const {
+        return CGAL::collinear_are_strictly_ordered_along_line(ip(p), ip(c), ip(q));
+    }
+
+    void buildEdges(const std::vector<int32_t>& involved);
+    Where locate(int32_t z, int32_t tri, int ax) const;
+    void segmentVsTriangle(int side, int32_t x, int k, int32_t y, int ax,
+                           std::vector<Found>& out) const;
+    void edgeVsTriangle(int side, int32_t x, int k, int32_t y, const int* o,
+                        std::vector<Found>& out) const;
+    bool pair(int32_t t0, int32_t t1);
+
+    int32_t idOf(const Key& k) const {
+        if (k.kind == kVertex) {
+            return k.a;
+        }
+        const auto it = std::lower_bound(seamKeys.begin(), seamKeys.end(), k);
+        assert(it != seamKeys.end() && *it == k);
+        return static_cast<int32_t>(points.size() + (it - seamKeys.begin()));
+    }
+    const EP3& exactPoint(int32_t id) const;
+    // Appends the pieces of triangle t to `out`; on failure returns false with `why` set.
+    // Reads exact points only, all of which must have been built before.
+    bool splitTriangle(int32_t t, const std::vector<int32_t>& ids,
+                       const std::array<std::vector<int32_t>, 3>& edgePoints,
+                       const std::vector<std::vector<int32_t>>& segs,
+                       const std::vector<int32_t>& partners, std::vector<Piece>& out,
+                       std::string& why) const;
+    // Triangle t crossed by one seam segment from point p inside edge k (corner k to k + 1) to
+    // point q inside edge k + 1: the corner between them is cut off, and the quadrilateral
+    // left takes the diagonal the Delaunay triangulation of the projected points takes.
+    void splitAcrossCorner(int32_t t, int k, int32_t p, int32_t q, std::vector<Piece>& out) const;
+    // Appends piece v of triangle t (in t's orientation; bit e of `seam` for edge v[e] to
+    // v[e + 1]), starting at t's earliest own corner it has, else at its smallest id.
+    void addPiece(int32_t t, const int32_t* v, unsigned seam, int8_t coplanar,
+                  std::vector<Piece>& out) const;
+};
+
+}  // namespace korvan::closed

@@ -1,0 +1,417 @@
+// Splitting the cut triangles: a constrained Delaunay triangulation of each, with its seam
+// points and segments, or a direct cut where one segment crosses it from edge to edge.
+#include "closed/arrangement_impl.h"
+
+namespace korvan::closed {
+
+bool Arrangement::Impl::splitTriangle(int32_t t, const std::vector<int32_t>& ids,
+                                      const std::array<std::vector<int32_t>, 3>& edgePoints,
+                                      const std::vector<std::vector<int32_t>>& segs,
+                                      const std::vector<int32_t>& partners,
+                                      std::vector<Piece>& pieces, std::string& error) const {
+    const int ax = axis[t];
+    Cdt cdt;
+    std::vector<std::pair<int32_t, Cdt::Vertex_handle>> handles;
+    handles.reserve(ids.size());
+    const auto put = [&](int32_t id, const Cdt::Vertex_handle h) {
+        h->info() = id;
+        handles.emplace_back(id, h);
+    };
+    const auto projected = [&](int32_t id) { return project<EP2>(exactPoint(id), ax); };
+    Cdt::Vertex_handle corner[3];
+    for (int k = 0; k < 3; ++k) {
+        corner[k] = cdt.insert(projected(ids[static_cast<size_t>(k)]));
+        put(ids[static_cast<size_t>(k)], corner[k]);
+    }
+    // Points inside an edge go in where they are known to lie, one after another from the
+    // edge's first corner: locating them would ask whether they lie on the edge, which no
+    // rounded arithmetic can confirm, so each would be settled in exact numbers. The edges of
+    // the triangle bound all its points, so no flip removes them.
+    std::vector<std::pair<EP2, int32_t>> along;
+    for (int k = 0; k < 3; ++k) {
+        const EP2 from = projected(ids[static_cast<size_t>(k)]);
+        along.clear();
+        for (int32_t id : edgePoints[static_cast<size_t>(k)]) {
+            along.emplace_back(projected(id), id);
+        }
+        std::sort(along.begin(), along.end(), [&](const auto& a, const auto& b) {
+            return CGAL::compare_distance_to_point(from, a.first, b.first) == CGAL::SMALLER;
+        });
+        Cdt::Vertex_handle previous = corner[k];
+        for (const auto& [point, id] : along) {
+            Cdt::Face_handle face;
+            int index = 0;
+            if (!cdt.is_edge(previous, corner[(k + 1) % 3], face, index)) {
+                error = "tocka spoja izvan svog trokuta";
+                return false;
+            }
+            const Cdt::Vertex_handle h = cdt.insert(point, Cdt::EDGE, face, index);
+            put(id, h);
+            previous = h;
+        }
+    }
+    std::vector<int32_t> onEdges;
+    for (const auto& points : edgePoints) {
+        onEdges.insert(onEdges.end(), points.begin(), points.end());
+    }
+    std::sort(onEdges.begin(), onEdges.end());
+    for (size_t n = 3; n < ids.size(); ++n) {
+        const int32_t id = ids[n];
+        if (std::binary_search(onEdges.begin(), onEdges.end(), id)) {
+            continue;
+        }
+        const size_t before = cdt.number_of_vertices();
+        const Cdt::Vertex_handle h = cdt.insert(projected(id));
+        if (cdt.number_of_vertices() == before) {
+            error = "dvije tocke spoja na istom mjestu";
+            return false;
+        }
+        put(id, h);
+    }
+    std::sort(handles.begin(), handles.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
+    const auto handleOf = [&](int32_t id) {
+        const auto it = std::lower_bound(
+            handles.begin(), handles.end(), id,
+            [](const std::pair<int32_t, Cdt::Vertex_handle>& h, int32_t v) { return h.first < v; });
+        assert(it != handles.end() && it->first == id);
+        return it->second;
+    };
+    try {
+        for (const std::vector<int32_t>& seg : segs) {
+            // Collinear points: the lexicographic extremes are the segment's ends, and the
+            // triangulation splits the constraint at the points between.
+            Cdt::Vertex_handle lo = handleOf(seg[0]), hi = lo;
+            for (size_t i = 1; i < seg.size(); ++i) {
+                const Cdt::Vertex_handle h = handleOf(seg[i]);
+                if (CGAL::compare_xy(h->point(), lo->point()) == CGAL::SMALLER) {
+                    lo = h;
+                }
+                if (CGAL::compare_xy(h->point(), hi->point()) == CGAL::LARGER) {
+                    hi = h;
+                }
+            }
+            if (lo != hi) {
+                cdt.insert_constraint(lo, hi);
+            }
+        }
+    } catch (const std::exception&) {
+        error = "rubovi spoja se sijeku unutar trokuta (tijelo sijece samo sebe)";
+        return false;
+    }
+    if (cdt.number_of_vertices() != ids.size()) {
+        error = "tocka spoja izvan svog trokuta";
+        return false;
+    }
+    // Faces in a fixed order: by their smallest id, then the rest, so that the output does
+    // not depend on the triangulation's storage order.
+    const bool flip = projectedSign[t] < 0;
+    const size_t first = pieces.size();
+    for (auto f = cdt.finite_faces_begin(); f != cdt.finite_faces_end(); ++f) {
+        int32_t v[3];
+        bool constrained[3];  // edge v[i] -> v[i + 1]
+        for (int i = 0; i < 3; ++i) {
+            v[i] = f->vertex(i)->info();
+            constrained[i] = f->is_constrained((i + 2) % 3);
+        }
+        if (flip) {
+            std::swap(v[1], v[2]);
+            // Edges become v0->v2 (old 2), v2->v1 (old 1), v1->v0 (old 0).
+            const bool c0 = constrained[2], c1 = constrained[1], c2 = constrained[0];
+            constrained[0] = c0;
+            constrained[1] = c1;
+            constrained[2] = c2;
+        }
+        unsigned seam = 0;
+        for (int i = 0; i < 3; ++i) {
+            seam |= constrained[i] ? 1u << i : 0u;
+        }
+        int8_t coplanar = 0;
+        if (!partners.empty()) {
+            const EP2 centre = CGAL::centroid(project<EP2>(exactPoint(v[0]), ax),
+                                              project<EP2>(exactPoint(v[1]), ax),
+                                              project<EP2>(exactPoint(v[2]), ax));
+            for (int32_t other : partners) {
+                const Corners& c = tris[other];
+                const int s = orient2(c[0], c[1], c[2], ax);
+                bool inside = true;
+                for (int i = 0; i < 3 && inside; ++i) {
+                    inside = sign(CGAL::orientation(project<EP2>(exactPoint(c[i]), ax),
+                                                    project<EP2>(exactPoint(c[(i + 1) % 3]), ax),
+                                                    centre)) == s;
+                }
+                if (inside) {
+                    coplanar = static_cast<int8_t>(s == projectedSign[t] ? 1 : -1);
+                    break;
+                }
+            }
+        }
+        addPiece(t, v, seam, coplanar, pieces);
+    }
+    std::sort(pieces.begin() + static_cast<std::ptrdiff_t>(first), pieces.end(),
+              [](const Piece& a, const Piece& b) { return a.v < b.v; });
+    return true;
+}
+
+void Arrangement::Impl::addPiece(int32_t t, const int32_t* v, unsigned seam, int8_t coplanar,
+                                 std::vector<Piece>& out) const {
+    // A piece that is the whole triangle again keeps the triangle's order.
+    const Corners& own = tris[t];
+    const auto rank = [&](int32_t id) {
+        for (int i = 0; i < 3; ++i) {
+            if (own[i] == id) {
+                return std::pair<int, int32_t>(i, id);
+            }
+        }
+        return std::pair<int, int32_t>(3, id);
+    };
+    int r = 0;
+    for (int i = 1; i < 3; ++i) {
+        if (rank(v[i]) < rank(v[r])) {
+            r = i;
+        }
+    }
+    Piece piece{};
+    piece.source = t;
+    piece.coplanar = coplanar;
+    for (int i = 0; i < 3; ++i) {
+        piece.v[i] = v[(i + r) % 3];
+        if ((seam >> ((i + r) % 3)) & 1u) {
+            piece.seamMask |= static_cast<uint8_t>(1u << i);
+        }
+    }
+    out.push_back(piece);
+}
+
+void Arrangement::Impl::splitAcrossCorner(int32_t t, int k, int32_t p, int32_t q,
+                                          std::vector<Piece>& out) const {
+    const Corners& c = tris[t];
+    const int32_t from = c[k], corner = c[(k + 1) % 3], to = c[(k + 2) % 3];
+    const size_t first = out.size();
+    const int32_t cut[3] = {p, corner, q};
+    addPiece(t, cut, 1u << 2, 0, out);
+    // Quadrilateral from, p, q, to, convex: either diagonal gives valid pieces, so rounding
+    // near a tie only picks the other valid one.
+    const auto planar = [&](int32_t id) {
+        const EP3& e = exactPoint(id);
+        const double x = CGAL::to_double(e.x()), y = CGAL::to_double(e.y()),
+                     z = CGAL::to_double(e.z());
+        const int ax = axis[t];
+        return ax == 0   ? std::array<double, 2>{y, z}
+               : ax == 1 ? std::array<double, 2>{z, x}
+                         : std::array<double, 2>{x, y};
+    };
+    const std::array<double, 2> a = planar(from), b = planar(p), d = planar(to), e = planar(q);
+    // q inside the circle through from, p, to (taken counterclockwise in the projection)?
+    const double adx = a[0] - e[0], ady = a[1] - e[1];
+    const double bdx = b[0] - e[0], bdy = b[1] - e[1];
+    const double cdx = d[0] - e[0], cdy = d[1] - e[1];
+    const double det = (adx * adx + ady * ady) * (bdx * cdy - cdx * bdy) -
+                       (bdx * bdx + bdy * bdy) * (adx * cdy - cdx * ady) +
+                       (cdx * cdx + cdy * cdy) * (adx * bdy - bdx * ady);
+    if (det * projectedSign[t] > 0) {
+        const int32_t x[3] = {from, p, q}, y[3] = {from, q, to};
+        addPiece(t, x, 1u << 1, 0, out);
+        addPiece(t, y, 0, 0, out);
+    } else {
+        const int32_t x[3] = {from, p, to}, y[3] = {p, q, to};
+        addPiece(t, x, 0, 0, out);
+        addPiece(t, y, 1u << 0, 0, out);
+    }
+    std::sort(out.begin() + static_cast<std::ptrdiff_t>(first), out.end(),
+              [](const Piece& x, const Piece& y) { return x.v < y.v; });
+}
+
+bool Arrangement::split() {
+    Impl& m = *m_impl;
+    const auto sortUnique = [](auto& v) {
+        std::sort(v.begin(), v.end());
+        v.erase(std::unique(v.begin(), v.end()), v.end());
+    };
+    sortUnique(m.onEdge);
+    sortUnique(m.inFace);
+    sortUnique(m.chainOf);
+    sortUnique(m.coplanarWith);
+    for (const auto& e : m.onEdge) {
+        if (e.second.kind != kVertex) {
+            m.seamKeys.push_back(e.second);
+        }
+    }
+    for (const auto& e : m.inFace) {
+        if (e.second.kind != kVertex) {
+            m.seamKeys.push_back(e.second);
+        }
+    }
+    sortUnique(m.seamKeys);
+    m.exact.assign(m.points.size() + m.seamKeys.size(), std::nullopt);
+
+    // Which triangles need splitting: those with a point on an edge, inside, or a chain.
+    const auto nt = static_cast<int32_t>(m.tris.size());
+    std::vector<std::vector<int32_t>> edgePoints;  // per edge id, filled lazily below
+    std::vector<int32_t> edgeStart(m.edgeEnds.size() + 1, 0);
+    for (const auto& e : m.onEdge) {
+        ++edgeStart[e.first + 1];
+    }
+    for (size_t i = 1; i < edgeStart.size(); ++i) {
+        edgeStart[i] += edgeStart[i - 1];
+    }
+    std::vector<char> touched(m.tris.size(), 0);
+    for (int32_t t = 0; t < nt; ++t) {
+        // Only triangles of candidate pairs have edge ids; only they can be touched.
+        for (int k = 0; k < 3 && m.triEdge[t][0] >= 0; ++k) {
+            const int32_t e = m.triEdge[t][k];
+            if (edgeStart[e + 1] > edgeStart[e]) {
+                touched[t] = 1;
+            }
+        }
+    }
+    for (const auto& f : m.inFace) {
+        touched[f.first] = 1;
+    }
+    for (const auto& c : m.chainOf) {
+        touched[c.first] = 1;
+    }
+
+    // What each touched triangle is split along, gathered in triangle order.
+    struct Job {
+        int32_t t;
+        std::vector<int32_t> ids, partners;
+        std::vector<std::vector<int32_t>> segs;
+        bool inside = false;                             // a point inside the triangle
+        std::array<int32_t, 3> edgeCount{};              // points inside each edge
+        std::array<int32_t, 3> edgePoint{};              // the first of them
+        std::array<std::vector<int32_t>, 3> edgePoints;  // all of them
+    };
+    std::vector<Job> jobs;
+    size_t faceAt = 0, chainAt = 0, coplanarAt = 0;
+    for (int32_t t = 0; t < nt; ++t) {
+        if (!touched[t]) {
+            continue;  // kept whole; coplanar contacts at a single point change nothing
+        }
+        Job job;
+        job.t = t;
+        const Corners& c = m.tris[t];
+        job.ids.assign(c.begin(), c.end());
+        for (; faceAt < m.inFace.size() && m.inFace[faceAt].first < t; ++faceAt) {
+        }
+        for (; faceAt < m.inFace.size() && m.inFace[faceAt].first == t; ++faceAt) {
+            job.ids.push_back(m.idOf(m.inFace[faceAt].second));
+            job.inside = true;
+        }
+        for (; chainAt < m.chainOf.size() && m.chainOf[chainAt].first < t; ++chainAt) {
+        }
+        for (; chainAt < m.chainOf.size() && m.chainOf[chainAt].first == t; ++chainAt) {
+            std::vector<int32_t> seg;
+            for (const Key& k : m.chains[m.chainOf[chainAt].second]) {
+                seg.push_back(m.idOf(k));
+            }
+            job.segs.push_back(std::move(seg));
+        }
+        for (; coplanarAt < m.coplanarWith.size() && m.coplanarWith[coplanarAt].first < t;
+             ++coplanarAt) {
+        }
+        for (; coplanarAt < m.coplanarWith.size() && m.coplanarWith[coplanarAt].first == t;
+             ++coplanarAt) {
+            job.partners.push_back(m.coplanarWith[coplanarAt].second);
+        }
+        for (int k = 0; k < 3; ++k) {
+            const int32_t e = m.triEdge[t][k];
+            for (int32_t i = edgeStart[e]; i < edgeStart[e + 1]; ++i) {
+                job.ids.push_back(m.idOf(m.onEdge[i].second));
+                job.edgePoints[static_cast<size_t>(k)].push_back(job.ids.back());
+            }
+            job.edgeCount[k] = edgeStart[e + 1] - edgeStart[e];
+            if (job.edgeCount[k] > 0) {
+                job.edgePoint[k] = m.idOf(m.onEdge[edgeStart[e]].second);
+            }
+        }
+        std::sort(job.ids.begin() + 3, job.ids.end());
+        job.ids.erase(std::unique(job.ids.begin() + 3, job.ids.end()), job.ids.end());
+        jobs.push_back(std::move(job));
+    }
+
+    // Exact points are built once, before the threads read them: input points (each slot by
+    // one thread), then seam points, which read only input points of involved triangles.
+    {
+        std::vector<char> need(m.points.size(), 0);
+        for (int32_t t = 0; t < nt; ++t) {
+            if (m.triEdge[t][0] >= 0) {
+                for (int32_t v : m.tris[t]) {
+                    need[v] = 1;
+                }
+            }
+        }
+        tbb::parallel_for(tbb::blocked_range<size_t>(0, need.size(), 4096),
+                          [&](const tbb::blocked_range<size_t>& r) {
+                              for (size_t i = r.begin(); i < r.end(); ++i) {
+                                  if (need[i]) {
+                                      (void)m.exactPoint(static_cast<int32_t>(i));
+                                  }
+                              }
+                          });
+        const auto np = static_cast<int32_t>(m.points.size());
+        tbb::parallel_for(
+            tbb::blocked_range<int32_t>(0, static_cast<int32_t>(m.seamKeys.size()), 256),
+            [&](const tbb::blocked_range<int32_t>& r) {
+                for (int32_t i = r.begin(); i < r.end(); ++i) {
+                    (void)m.exactPoint(np + i);
+                }
+            });
+    }
+
+    // The triangulations are independent; each job keeps its own pieces and the first
+    // failure in triangle order is the one reported.
+    std::vector<std::vector<Piece>> split(jobs.size());
+    std::vector<std::string> why(jobs.size());
+    std::vector<char> failed(jobs.size(), 0);
+    tbb::parallel_for(
+        tbb::blocked_range<size_t>(0, jobs.size(), 8), [&](const tbb::blocked_range<size_t>& r) {
+            for (size_t j = r.begin(); j < r.end(); ++j) {
+                const Job& job = jobs[j];
+                // Most cut triangles are crossed once, from edge to edge.
+                const int cut = job.edgeCount[0] + job.edgeCount[1] + job.edgeCount[2];
+                if (!job.inside && job.partners.empty() && cut == 2 && job.segs.size() == 1 &&
+                    job.segs[0].size() == 2 && job.ids.size() == 5) {
+                    const auto& c = job.edgeCount;
+                    const int k = c[0] == 0 ? 1 : c[1] == 0 ? 2 : 0;  // first of the two edges
+                    if (c[k] == 1 && c[(k + 1) % 3] == 1) {
+                        const int32_t onFirst = job.edgePoint[k];
+                        const int32_t onSecond = job.edgePoint[(k + 1) % 3];
+                        const auto& seg = job.segs[0];
+                        if ((seg[0] == onFirst && seg[1] == onSecond) ||
+                            (seg[0] == onSecond && seg[1] == onFirst)) {
+                            m.splitAcrossCorner(job.t, k, onFirst, onSecond, split[j]);
+                            continue;
+                        }
+                    }
+                }
+                failed[j] = m.splitTriangle(job.t, job.ids, job.edgePoints, job.segs, job.partners,
+                                            split[j], why[j])
+                                ? 0
+                                : 1;
+            }
+        });
+    for (size_t j = 0; j < jobs.size(); ++j) {
+        if (failed[j]) {
+            m.error = why[j];
+            return false;
+        }
+    }
+    size_t total = m.tris.size() - jobs.size();
+    for (const std::vector<Piece>& p : split) {
+        total += p.size();
+    }
+    m.pieces.reserve(total);
+    size_t next = 0;
+    for (int32_t t = 0; t < nt; ++t) {
+        if (next < jobs.size() && jobs[next].t == t) {
+            m.pieces.insert(m.pieces.end(), split[next].begin(), split[next].end());
+            ++next;
+        } else {
+            m.pieces.push_back({m.tris[t], t, 0, 0});
+        }
+    }
+    return true;
+}
+
+}  // namespace korvan::closed
