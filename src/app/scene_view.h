@@ -183,7 +183,6 @@ private:
     ViewState m_viewState;
     KeyTable m_keys;
     SceneRenderer m_renderer;
-    FrameRateCounter m_frameRate;
     int32_t m_redraw = 1;
     int32_t m_glReady = 0;
     int32_t m_busy = 0;

@@ -367,20 +367,4 @@ void enterObject2Mode(ViewState& view, int32_t mode, int32_t x, int32_t y) {
     view.m_mouseMode = mode;
 }
 
-std::optional<double> FrameRateCounter::frameDrawn(Clock::time_point now) {
-    m_frameCount = (m_frameCount + 1) % 5;
-    if (m_frameCount != 0) {
-        return std::nullopt;
-    }
-    m_pendingFrames += 5;
-    const double seconds = std::chrono::duration<double>(now - m_fpsStart).count();
-    if (seconds <= 0.0) {
-        return std::nullopt;
-    }
-    const double rate = m_pendingFrames / seconds;
-    m_pendingFrames = 0;
-    m_fpsStart = now;
-    return rate;
-}
-
 }  // namespace korvan

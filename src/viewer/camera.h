@@ -3,7 +3,6 @@
 #pragma once
 
 #include <array>
-#include <chrono>
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -83,20 +82,5 @@ bool onMouseMove(ViewState& view, Scene& scene, int32_t x, int32_t y, bool shift
 bool onRightButtonDown(ViewState& view, int32_t x, int32_t y);
 // Commands "move object 2" and "rotate object 2" from the cursor position (x, y).
 void enterObject2Mode(ViewState& view, int32_t mode, int32_t x, int32_t y);
-
-// Mean frame rate over every fifth frame.
-class FrameRateCounter {
-public:
-    using Clock = std::chrono::steady_clock;
-    FrameRateCounter() : m_fpsStart(Clock::now()) {}
-    // Counts one drawn frame; on every fifth returns frames per second since the previous
-    // measurement. When no time elapsed the window is extended instead of dividing by zero.
-    std::optional<double> frameDrawn(Clock::time_point now = Clock::now());
-
-private:
-    Clock::time_point m_fpsStart;
-    int32_t m_frameCount = 0;
-    int32_t m_pendingFrames = 0;
-};
 
 }  // namespace korvan
