@@ -76,17 +76,6 @@ protected:
     Scene scene;
 };
 
-TEST(AnimationPath, LinearAxisMovesByStepPerFrame) {
-    AxisMotion m;
-    m.step = 0.25f;
-    EXPECT_EQ(axisDisplacement(m, 0), 0.0f);
-    EXPECT_EQ(axisDisplacement(m, 3), 0.75f);
-    AnimationSettings s;
-    s.y = m;
-    const Vector4 start(1.0f, 2.0f, 3.0f, 0.5f);
-    EXPECT_EQ(animationOffset(start, s, 3), Vector4(1.0f, 2.75f, 3.0f, 0.5f));
-}
-
 TEST(AnimationPath, SineUsesTheProgramsDegreeConstant) {
     AxisMotion m;
     m.sinus = 1;

@@ -121,13 +121,6 @@ struct SphereFixture : ::testing::Test {
     }
 };
 
-TEST_F(SphereFixture, TestTriangleOutsideTheBoxReturnsZero) {
-    TriangleCutter cutter(object1, object2, 1, pieces);
-    Triangle& t = place({3, 0, 0});
-    EXPECT_EQ(cutter.testTriangle(*object1Tree, t), 0);
-    EXPECT_EQ(t.label, kLabelNone);
-}
-
 TEST_F(SphereFixture, InnerAndOuterLeavesDecideWithoutCutting) {
     TriangleCutter cutter(object1, object2, 1, pieces);
     EXPECT_EQ(cutter.testTriangle(*object1Tree, place({0.05f, 0.02f, 0.01f})), kLabelInside);

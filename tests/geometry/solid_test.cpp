@@ -10,24 +10,6 @@
 namespace korvan {
 namespace {
 
-TEST(Solid, ClearReleasesMeshButKeepsWireframeAndEdgeLimit) {
-    Solid s = test::makeSolid({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {0, 1, 2});
-    s.wireframe = 1;
-    s.edgeLimit = 0.25f;
-    s.centre = Vector4(1, 1, 1);
-    s.clear();
-    EXPECT_EQ(s.loaded, 0);
-    EXPECT_EQ(s.vertexCount(), 0);
-    EXPECT_EQ(s.triangleCount(), 0);
-    EXPECT_EQ(s.minCorner, Vector4());
-    EXPECT_EQ(s.maxCorner, Vector4());
-    EXPECT_EQ(s.centre, Vector4());
-    EXPECT_EQ(s.wireframe, 1);
-    EXPECT_EQ(s.edgeLimit, 0.25f);
-    s.clear();  // safe when already empty
-    EXPECT_EQ(s.loaded, 0);
-}
-
 TEST(Solid, TranslateMovesVerticesCentroidsAndBoxOnly) {
     Solid s = test::makeSolid({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {0, 1, 2});
     s.computeTriangleData();
@@ -73,27 +55,6 @@ TEST(Solid, NormalizeRefusesBoxesBeyondTheFloatRange) {
         EXPECT_FALSE(s.normalizeToUnitBox()) << big;
         EXPECT_EQ(s.vertices, before);
     }
-}
-
-TEST(Solid, TriangleDataGivesUnitNormalAndCentroid) {
-    Solid s = test::makeSolid({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}, {2, 0, 0}}, {0, 1, 2, 0, 1, 3});
-    s.computeTriangleData();
-    EXPECT_EQ(s.triangles[0].normal, Vector4(0, 0, 1, 0));
-    EXPECT_FLOAT_EQ(s.triangles[0].centroid.x, 1.0f / 3.0f);
-    EXPECT_FLOAT_EQ(s.triangles[0].centroid.y, 1.0f / 3.0f);
-    EXPECT_EQ(s.triangles[0].centroid.w, 0.0f);
-    // Collinear corners: the zero normal.
-    EXPECT_EQ(s.triangles[1].normal, Vector4());
-}
-
-TEST(Solid, SwapExchangesEverything) {
-    Solid a = test::makeSolid({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {0, 1, 2});
-    Solid b;
-    a.edgeLimit = 0.5f;
-    a.swap(b);
-    EXPECT_EQ(a.loaded, 0);
-    EXPECT_EQ(b.triangleCount(), 1);
-    EXPECT_EQ(b.edgeLimit, 0.5f);
 }
 
 // The drawing layer keeps a display list per solid until the revision moves on: every change

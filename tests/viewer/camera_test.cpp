@@ -49,18 +49,6 @@ TEST_F(CameraTest, DegenerateBoxesGiveFiniteOrderedPlanes) {
     }
 }
 
-TEST_F(CameraTest, ResizeKeepsPlanesAndZeroHeightKeepsTheAspect) {
-    view.m_near = 0.05;
-    view.m_far = 400;
-    setViewportSize(view, 800, 400);
-    EXPECT_DOUBLE_EQ(view.m_aspect, 2.0);
-    setViewportSize(view, 800, 0);
-    EXPECT_DOUBLE_EQ(view.m_aspect, 2.0);
-    EXPECT_EQ(view.m_height, 0);
-    EXPECT_DOUBLE_EQ(view.m_near, 0.05);
-    EXPECT_DOUBLE_EQ(view.m_far, 400);
-}
-
 TEST_F(CameraTest, KeysActOncePerTickInTheirOrder) {
     Solid& a = scene.m_object1;
     Solid& b = scene.m_object2;
@@ -96,47 +84,6 @@ TEST_F(CameraTest, EyeDistanceStaysFiniteAndNonZero) {
     view.m_eye.z = -4;  // a camera behind the target keeps its side
     scaleEyeDistance(view, 1e-12);
     EXPECT_LT(view.m_eye.z, 0.0f);
-}
-
-TEST_F(CameraTest, MouseModesMoveAndTurnObject2) {
-    enterObject2Mode(view, kMouseMoveObject2, 100, 100);
-    EXPECT_TRUE(onMouseMove(view, scene, 90, 110, true));  // Shift: horizontal moves along z
-    EXPECT_FLOAT_EQ(scene.m_object2Offset.z, 10 * 0.01f);
-    EXPECT_FLOAT_EQ(scene.m_object2Offset.y, -10 * 0.01f);
-    EXPECT_FLOAT_EQ(scene.m_object2Offset.x, 0.0f);
-    EXPECT_FALSE(onRightButtonDown(view, 0, 0));  // ends the mode, no menu
-    EXPECT_EQ(view.m_mouseMode, kMouseIdle);
-    EXPECT_FALSE(onMouseMove(view, scene, 5, 5, false));
-
-    enterObject2Mode(view, kMouseRotateObject2, 0, 0);
-    onMouseMove(view, scene, -3, 4, false);
-    EXPECT_FLOAT_EQ(scene.m_object2Rotation.x, -3.0f);
-    EXPECT_FLOAT_EQ(scene.m_object2Rotation.y, -4.0f);
-    onLeftButtonDown(view, 1, 1);  // ignored outside the idle mode
-    EXPECT_EQ(view.m_mouseMode, kMouseRotateObject2);
-    onLeftButtonUp(view);
-    EXPECT_EQ(view.m_mouseMode, kMouseIdle);
-    EXPECT_TRUE(onRightButtonDown(view, 7, 8));  // idle: the menu opens
-}
-
-TEST_F(CameraTest, FrameRateWithoutElapsedTimeWaitsForTheNextWindow) {
-    using Clock = FrameRateCounter::Clock;
-    FrameRateCounter counter;
-    const Clock::time_point t0 = Clock::now() + std::chrono::seconds(1);
-    for (int i = 0; i < 4; ++i) {
-        EXPECT_FALSE(counter.frameDrawn(t0).has_value());
-    }
-    const auto first = counter.frameDrawn(t0);
-    ASSERT_TRUE(first.has_value());
-    for (int i = 0; i < 5; ++i) {
-        EXPECT_FALSE(counter.frameDrawn(t0).has_value());  // no time: no division by zero
-    }
-    for (int i = 0; i < 4; ++i) {
-        counter.frameDrawn(t0);
-    }
-    const auto rate = counter.frameDrawn(t0 + std::chrono::milliseconds(500));
-    ASSERT_TRUE(rate.has_value());
-    EXPECT_DOUBLE_EQ(*rate, 10 / 0.5);
 }
 
 }  // namespace
