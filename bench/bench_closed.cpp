@@ -158,6 +158,16 @@ double secondsSince(Clock::time_point t0) {
     return std::chrono::duration<double>(Clock::now() - t0).count();
 }
 
+// The engine's phase times as counters.
+void phaseCounters(benchmark::State& state, const ClosedReport& report) {
+    state.counters["weld_ms"] = 1e3 * report.weldSeconds;
+    state.counters["broad_ms"] = 1e3 * report.broadPhaseSeconds;
+    state.counters["pairs_ms"] = 1e3 * report.intersectSeconds;
+    state.counters["split_ms"] = 1e3 * report.splitSeconds;
+    state.counters["classify_ms"] = 1e3 * report.classifySeconds;
+    state.counters["assemble_ms"] = 1e3 * report.assembleSeconds;
+}
+
 // One run of each engine on the same operands; counters carry the comparison.
 void compare(benchmark::State& state, int sizeIndex, bool withCgal) {
     const auto& [cube, moved] = operands(sizeIndex);
@@ -200,12 +210,7 @@ void compare(benchmark::State& state, int sizeIndex, bool withCgal) {
     state.counters["pairs"] = static_cast<double>(report.intersectingPairs);
     state.counters["result"] = static_cast<double>(report.resultTriangles);
     state.counters["closed_ms"] = 1e3 * closedSeconds;
-    state.counters["weld_ms"] = 1e3 * report.weldSeconds;
-    state.counters["broad_ms"] = 1e3 * report.broadPhaseSeconds;
-    state.counters["pairs_ms"] = 1e3 * report.intersectSeconds;
-    state.counters["split_ms"] = 1e3 * report.splitSeconds;
-    state.counters["classify_ms"] = 1e3 * report.classifySeconds;
-    state.counters["assemble_ms"] = 1e3 * report.assembleSeconds;
+    phaseCounters(state, report);
     state.counters["ns_per_tri"] =
         1e9 * closedSeconds / (cube.triangleCount() + moved.triangleCount());
     state.counters["open_edges"] = static_cast<double>(topo.openEdges);
@@ -248,12 +253,7 @@ void closedOnly(benchmark::State& state, int sizeIndex) {
     state.counters["rss_before_mb"] = before;
     state.counters["peak_mb"] = peak;
     state.counters["data_mb"] = data;
-    state.counters["weld_ms"] = 1e3 * report.weldSeconds;
-    state.counters["broad_ms"] = 1e3 * report.broadPhaseSeconds;
-    state.counters["pairs_ms"] = 1e3 * report.intersectSeconds;
-    state.counters["split_ms"] = 1e3 * report.splitSeconds;
-    state.counters["classify_ms"] = 1e3 * report.classifySeconds;
-    state.counters["assemble_ms"] = 1e3 * report.assembleSeconds;
+    phaseCounters(state, report);
     state.counters["ns_per_tri"] = 1e9 * seconds / (cube.triangleCount() + moved.triangleCount());
     state.counters["hash"] = hash;
     if (!ok) {

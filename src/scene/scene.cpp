@@ -65,26 +65,12 @@ void Scene::prepare(int32_t objectNumber) {
     }
 }
 
-Status Scene::LoadObject(int32_t objectNumber, const std::string& path) {
-    reporter().ShowProgressPopup(objectNumber == 1 ? "Citanje objekta 1 iz datoteke..."
-                                                   : "Citanje objekta 2 iz datoteke...");
+Status Scene::makeObject(int32_t objectNumber, const std::string& text,
+                         const std::function<Status(Solid&)>& make) {
+    reporter().ShowProgressPopup(text);
     tbb::task_arena arena(arenaSize(m_threads));
     Status s = arena.execute([&] {
-        Status loaded = loadObject(path, m_samplingFactor, object(objectNumber));
-        if (loaded) {
-            prepare(objectNumber);
-        }
-        return loaded;
-    });
-    reporter().CloseProgressPopup();
-    return s;
-}
-
-Status Scene::GenerateObject(int32_t objectNumber, const PrimitiveParameters& parameters) {
-    reporter().ShowProgressPopup("Generiranje novog trijela");
-    tbb::task_arena arena(arenaSize(m_threads));
-    Status s = arena.execute([&] {
-        Status made = generateObject(parameters, m_samplingFactor, object(objectNumber));
+        Status made = make(object(objectNumber));
         if (made) {
             prepare(objectNumber);
         }
@@ -92,6 +78,19 @@ Status Scene::GenerateObject(int32_t objectNumber, const PrimitiveParameters& pa
     });
     reporter().CloseProgressPopup();
     return s;
+}
+
+Status Scene::LoadObject(int32_t objectNumber, const std::string& path) {
+    return makeObject(
+        objectNumber,
+        objectNumber == 1 ? "Citanje objekta 1 iz datoteke..." : "Citanje objekta 2 iz datoteke...",
+        [&](Solid& target) { return loadObject(path, m_samplingFactor, target); });
+}
+
+Status Scene::GenerateObject(int32_t objectNumber, const PrimitiveParameters& parameters) {
+    return makeObject(objectNumber, "Generiranje novog trijela", [&](Solid& target) {
+        return generateObject(parameters, m_samplingFactor, target);
+    });
 }
 
 void Scene::ReplaceObject(int32_t objectNumber, Solid mesh) {
@@ -174,8 +173,8 @@ Status Scene::closedOperation(BooleanOp op, OperationReport& report) {
     ClosedReport closed;
     // The engine checks both operands; object 2 is moved for good only once the result is in,
     // so a refusal leaves everything as it was, object 2 still shown where it is.
-    if (Status s = closedBoolean(m_object1, m_object2, op, result, &closed, m_threads,
-                                 m_object2Offset);
+    if (Status s =
+            closedBoolean(m_object1, m_object2, op, result, &closed, m_threads, m_object2Offset);
         !s) {
         reporter().CloseProgressPopup();
         return s;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include <memory>
@@ -106,6 +107,10 @@ private:
     Status octreeOperationPhases(BooleanOp op, OperationReport& report);
     Status closedOperation(BooleanOp op, OperationReport& report);
     void prepare(int32_t objectNumber);
+    // Makes object `objectNumber` anew with `make` (under the progress popup `text` and the
+    // thread cap), then prepares it; on failure the object is as `make` left it.
+    Status makeObject(int32_t objectNumber, const std::string& text,
+                      const std::function<Status(Solid&)>& make);
     ProgressReporter& reporter() { return m_reporter != nullptr ? *m_reporter : m_silent; }
 
     std::unique_ptr<OctreeNode> m_tree1;
