@@ -278,9 +278,7 @@ bool Arrangement::split() {
         std::vector<int32_t> ids, partners;
         std::vector<std::vector<int32_t>> segs;
         bool inside = false;                             // a point inside the triangle
-        std::array<int32_t, 3> edgeCount{};              // points inside each edge
-        std::array<int32_t, 3> edgePoint{};              // the first of them
-        std::array<std::vector<int32_t>, 3> edgePoints;  // all of them
+        std::array<std::vector<int32_t>, 3> edgePoints;  // points inside each edge
     };
     std::vector<Job> jobs;
     size_t faceAt = 0, chainAt = 0, coplanarAt = 0;
@@ -319,10 +317,6 @@ bool Arrangement::split() {
             for (int32_t i = edgeStart[e]; i < edgeStart[e + 1]; ++i) {
                 job.ids.push_back(m.idOf(m.onEdge[i].second));
                 job.edgePoints[static_cast<size_t>(k)].push_back(job.ids.back());
-            }
-            job.edgeCount[k] = edgeStart[e + 1] - edgeStart[e];
-            if (job.edgeCount[k] > 0) {
-                job.edgePoint[k] = m.idOf(m.onEdge[edgeStart[e]].second);
             }
         }
         std::sort(job.ids.begin() + 3, job.ids.end());
@@ -369,14 +363,14 @@ bool Arrangement::split() {
             for (size_t j = r.begin(); j < r.end(); ++j) {
                 const Job& job = jobs[j];
                 // Most cut triangles are crossed once, from edge to edge.
-                const int cut = job.edgeCount[0] + job.edgeCount[1] + job.edgeCount[2];
+                const auto& on = job.edgePoints;
+                const size_t cut = on[0].size() + on[1].size() + on[2].size();
                 if (!job.inside && job.partners.empty() && cut == 2 && job.segs.size() == 1 &&
                     job.segs[0].size() == 2 && job.ids.size() == 5) {
-                    const auto& c = job.edgeCount;
-                    const int k = c[0] == 0 ? 1 : c[1] == 0 ? 2 : 0;  // first of the two edges
-                    if (c[k] == 1 && c[(k + 1) % 3] == 1) {
-                        const int32_t onFirst = job.edgePoint[k];
-                        const int32_t onSecond = job.edgePoint[(k + 1) % 3];
+                    const int k = on[0].empty() ? 1 : on[1].empty() ? 2 : 0;  // first of the two
+                    if (on[k].size() == 1 && on[(k + 1) % 3].size() == 1) {
+                        const int32_t onFirst = on[k][0];
+                        const int32_t onSecond = on[(k + 1) % 3][0];
                         const auto& seg = job.segs[0];
                         if ((seg[0] == onFirst && seg[1] == onSecond) ||
                             (seg[0] == onSecond && seg[1] == onFirst)) {
