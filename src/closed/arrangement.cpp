@@ -349,12 +349,7 @@ std::array<float, 3> Arrangement::rounded(int32_t point) const {
 std::array<double, 3> Arrangement::sourceNormal(int32_t triangle) const {
     const Impl& m = *m_impl;
     const Corners& c = m.tris[triangle];
-    const Point3& a = m.points[c[0]];
-    const Point3& b = m.points[c[1]];
-    const Point3& d = m.points[c[2]];
-    const double ux = b.x - a.x, uy = b.y - a.y, uz = b.z - a.z;
-    const double vx = d.x - a.x, vy = d.y - a.y, vz = d.z - a.z;
-    return {uy * vz - uz * vy, uz * vx - ux * vz, ux * vy - uy * vx};
+    return crossOf(m.points[c[0]], m.points[c[1]], m.points[c[2]]);
 }
 
 bool Arrangement::insideOther(int32_t pieceIndex) const {

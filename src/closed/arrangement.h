@@ -26,6 +26,13 @@ struct Piece {
     int8_t coplanar;   // 0: off the other surface; +1 / -1: on it, same / opposite facing
 };
 
+// (b - a) x (c - a) in double.
+inline std::array<double, 3> crossOf(const Point3& a, const Point3& b, const Point3& c) {
+    const double ux = b.x - a.x, uy = b.y - a.y, uz = b.z - a.z;
+    const double vx = c.x - a.x, vy = c.y - a.y, vz = c.z - a.z;
+    return {uy * vz - uz * vy, uz * vx - ux * vz, ux * vy - uy * vx};
+}
+
 // Exactly whether three points lie on one line.
 bool collinear(const Point3& a, const Point3& b, const Point3& c);
 

@@ -180,14 +180,9 @@ int64_t unfold(std::vector<Corners>& tris, std::vector<int32_t>& source,
                const Arrangement& arrangement) {
     const auto faces = [&](int32_t t) {
         const Corners& c = tris[t];
-        const Point3& a = points[c[0]];
-        const Point3& b = points[c[1]];
-        const Point3& d = points[c[2]];
-        const double ux = b.x - a.x, uy = b.y - a.y, uz = b.z - a.z;
-        const double vx = d.x - a.x, vy = d.y - a.y, vz = d.z - a.z;
-        const std::array<double, 3> n{uy * vz - uz * vy, uz * vx - ux * vz, ux * vy - uy * vx};
+        const std::array<double, 3> n = crossOf(points[c[0]], points[c[1]], points[c[2]]);
         const int32_t s = source[t];
-        std::array<double, 3> r = arrangement.sourceNormal(s < 0 ? ~s : s);
+        const std::array<double, 3> r = arrangement.sourceNormal(s < 0 ? ~s : s);
         const double along = n[0] * r[0] + n[1] * r[1] + n[2] * r[2];
         return s < 0 ? -along : along;
     };
