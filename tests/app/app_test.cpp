@@ -153,15 +153,6 @@ private slots:
         m_frame.menuAction(ID_CELLS_NONE)->trigger();
         QCOMPARE(checkedCells(), QList<int>());
         QCOMPARE(m_view.viewState().m_cellDisplayMode, 0);
-
-        QAction* coloured = m_frame.menuAction(ID_COLORED_MATERIALS);
-        QVERIFY(!coloured->isChecked());
-        coloured->trigger();
-        QVERIFY(m_view.viewState().m_coloredMaterials);
-        QVERIFY(coloured->isChecked());
-        coloured->trigger();
-        QVERIFY(!m_view.viewState().m_coloredMaterials);
-        QVERIFY(!coloured->isChecked());
     }
 
     void everyKeyPressActsExactlyOnce() {
@@ -459,7 +450,10 @@ private slots:
 
     void colouredObject1IsDrawnDarkRed() {
         generate(1, 1, {"1"});
-        m_view.viewState().m_coloredMaterials = true;
+        QAction* coloured = m_frame.menuAction(ID_COLORED_MATERIALS);
+        QVERIFY(!coloured->isChecked());
+        coloured->trigger();
+        QVERIFY(coloured->isChecked());
         m_view.update();
         QTest::qWait(50);
         const QImage picture = m_view.grabFramebuffer();
@@ -477,7 +471,8 @@ private slots:
             QCOMPARE(int(p[0]) + p[1] + p[2], 3 * 255);
             m_view.viewState().m_showObject1 = true;
         }
-        m_view.viewState().m_coloredMaterials = false;
+        coloured->trigger();
+        QVERIFY(!m_view.viewState().m_coloredMaterials);
         m_view.update();
         QTest::qWait(50);
         const QColor grey =
