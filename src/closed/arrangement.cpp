@@ -327,6 +327,10 @@ const std::vector<Piece>& Arrangement::pieces() const {
     return m_impl->pieces;
 }
 
+int32_t Arrangement::firstOther() const {
+    return m_impl->firstOther;
+}
+
 int32_t Arrangement::pointCount() const {
     return static_cast<int32_t>(m_impl->points.size() + m_impl->seamKeys.size());
 }

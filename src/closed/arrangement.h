@@ -57,6 +57,7 @@ public:
     bool split();
 
     const std::vector<Piece>& pieces() const;
+    int32_t firstOther() const;
     int32_t pointCount() const;
     int64_t seamPointCount() const;
     // The point rounded to the nearest float per coordinate, for the output mesh.

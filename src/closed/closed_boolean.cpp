@@ -9,6 +9,7 @@
 #include <climits>
 #include <cmath>
 #include <exception>
+#include <functional>
 #include <new>
 #include <numeric>
 #include <string>
@@ -375,10 +376,69 @@ Status run(const Solid& object1, const Operand& object2, BooleanOp op, Solid& re
     report.seamVertices = arrangement.seamPointCount();
     report.splitSeconds = secondsSince(t);
 
-    Patches patches = findPatches(pieces, firstOther, arrangement.pointCount());
-    // One exact ray per patch, cast from the patch's first piece that is off the other surface.
+    std::vector<char> keep;
+    closed::keepPieces(
+        pieces, firstOther, arrangement.pointCount(), op,
+        // One exact ray per patch.
+        [&](int32_t p) { return arrangement.insideOther(p) ? 1 : 0; }, keep);
+    report.classifySeconds = secondsSince(t);
+
+    closed::Assembly assembly = closed::assembleKept(arrangement, keep, inputPoints, op);
+    keep = {};
+    report.folds = assembly.folds;
+    std::vector<Corners>& out = assembly.tris;
+    std::vector<Point3>& outPoints = assembly.points;
+    std::vector<char>& seamVertex = assembly.seamVertex;
+    const auto vertexCount = static_cast<int32_t>(outPoints.size());
+    report.slivers = repairSlivers(out, outPoints, &seamVertex);
+    // The result's arrays and the check of its edges read `out` only: both at once.
+    Solid fresh;
+    MeshTopology topo;
+    tbb::parallel_invoke(
+        [&] {
+            fresh.allocate(vertexCount, static_cast<int32_t>(out.size()));
+            for (size_t v = 0; v < outPoints.size(); ++v) {
+                const Point3& k = outPoints[v];
+                fresh.vertices[v] =
+                    Vector4(static_cast<float>(k.x) + 0.0f, static_cast<float>(k.y) + 0.0f,
+                            static_cast<float>(k.z) + 0.0f);
+            }
+            for (size_t i = 0; i < out.size(); ++i) {
+                fresh.triangles[i].setIndices(out[i][0], out[i][1], out[i][2]);
+            }
+            fresh.computeTriangleData();
+            fresh.computeBoundingBox();
+        },
+        [&] { topo = edgeFaults(out.data(), out.data() + out.size(), vertexCount); });
+    fresh.loaded = 1;
+    fresh.edgeLimit = object1.edgeLimit;
+    report.resultTriangles = static_cast<int64_t>(out.size());
+
+    // Where the exact result itself pinches (two parts touching along an edge) an edge keeps
+    // four triangles, two each way: closed and oriented, so it is returned and counted.
+    if (topo.openEdges != 0 || topo.orientationFlips != 0) {
+        return Status::failure("Zatvoreni rezultat nije uspio: " + std::to_string(topo.openEdges) +
+                               " otvorenih i " + std::to_string(topo.orientationFlips) +
+                               " krivo orijentiranih rubova u rezultatu");
+    }
+    report.pinchedEdges = topo.nonManifoldEdges;
+    report.assembleSeconds = secondsSince(t);
+    report.totalSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+    result.swap(fresh);
+    result.wireframe = fresh.wireframe;
+    return {};
+}
+
+}  // namespace
+
+namespace closed {
+
+bool keepPieces(const std::vector<Piece>& pieces, int32_t firstOther, int32_t pointCount,
+                BooleanOp op, const std::function<int(int32_t)>& insideOther,
+                std::vector<char>& keep) {
+    Patches patches = findPatches(pieces, firstOther, pointCount);
     std::vector<int8_t> patchInside(pieces.size(), -1);
-    std::vector<char> keep(pieces.size(), 0);
+    keep.assign(pieces.size(), 0);
     for (int32_t p = 0; p < static_cast<int32_t>(pieces.size()); ++p) {
         const Piece& piece = pieces[p];
         const bool fromOther = piece.source >= firstOther;
@@ -386,14 +446,22 @@ Status run(const Solid& object1, const Operand& object2, BooleanOp op, Solid& re
         if (piece.coplanar == 0) {
             int8_t& known = patchInside[patches.find(p)];
             if (known < 0) {
-                known = arrangement.insideOther(p) ? 1 : 0;
+                known = static_cast<int8_t>(insideOther(p));
+                if (known < 0) {
+                    return false;
+                }
             }
             inside = known != 0;
         }
         keep[p] = keepPiece(piece, fromOther, inside, op) ? 1 : 0;
     }
-    report.classifySeconds = secondsSince(t);
+    return true;
+}
 
+Assembly assembleKept(const Arrangement& arrangement, const std::vector<char>& keep,
+                      int32_t inputPoints, BooleanOp op) {
+    const std::vector<Piece>& pieces = arrangement.pieces();
+    const int32_t firstOther = arrangement.firstOther();
     // Seam points that round to the same float position become one vertex, and pieces that
     // this collapses are left out.
     const bool reverseOther = op == BooleanOp::Difference;
@@ -481,48 +549,31 @@ Status run(const Solid& object1, const Operand& object2, BooleanOp op, Solid& re
             seamVertex[vertexOfSlot[slot]] = 1;
         }
     }
-    report.folds = unfold(out, outSource, outPoints, seamVertex, arrangement);
-    vertexCount = static_cast<int32_t>(outPoints.size());
-    report.slivers = repairSlivers(out, outPoints, &seamVertex);
-    // The result's arrays and the check of its edges read `out` only: both at once.
-    Solid fresh;
-    MeshTopology topo;
-    tbb::parallel_invoke(
-        [&] {
-            fresh.allocate(vertexCount, static_cast<int32_t>(out.size()));
-            for (size_t v = 0; v < outPoints.size(); ++v) {
-                const Point3& k = outPoints[v];
-                fresh.vertices[v] =
-                    Vector4(static_cast<float>(k.x) + 0.0f, static_cast<float>(k.y) + 0.0f,
-                            static_cast<float>(k.z) + 0.0f);
-            }
-            for (size_t i = 0; i < out.size(); ++i) {
-                fresh.triangles[i].setIndices(out[i][0], out[i][1], out[i][2]);
-            }
-            fresh.computeTriangleData();
-            fresh.computeBoundingBox();
-        },
-        [&] { topo = edgeFaults(out.data(), out.data() + out.size(), vertexCount); });
-    fresh.loaded = 1;
-    fresh.edgeLimit = object1.edgeLimit;
-    report.resultTriangles = static_cast<int64_t>(out.size());
-
-    // Where the exact result itself pinches (two parts touching along an edge) an edge keeps
-    // four triangles, two each way: closed and oriented, so it is returned and counted.
-    if (topo.openEdges != 0 || topo.orientationFlips != 0) {
-        return Status::failure("Zatvoreni rezultat nije uspio: " + std::to_string(topo.openEdges) +
-                               " otvorenih i " + std::to_string(topo.orientationFlips) +
-                               " krivo orijentiranih rubova u rezultatu");
+    // The input point each vertex is, if any: a slot holds at most one, as input points are
+    // distinct positions.
+    std::vector<int32_t> slotInput(static_cast<size_t>(slots), -1);
+    for (int32_t point = 0; point < inputPoints; ++point) {
+        if (pointToVertex[point] >= 0) {
+            slotInput[pointToVertex[point]] = point;
+        }
     }
-    report.pinchedEdges = topo.nonManifoldEdges;
-    report.assembleSeconds = secondsSince(t);
-    report.totalSeconds = std::chrono::duration<double>(Clock::now() - start).count();
-    result.swap(fresh);
-    result.wireframe = fresh.wireframe;
-    return {};
+    std::vector<int32_t> origin(static_cast<size_t>(vertexCount), -1);
+    for (size_t slot = 0; slot < vertexOfSlot.size(); ++slot) {
+        if (vertexOfSlot[slot] >= 0) {
+            origin[vertexOfSlot[slot]] = slotInput[slot];
+        }
+    }
+    Assembly a;
+    a.folds = unfold(out, outSource, outPoints, seamVertex, origin, arrangement);
+    a.tris = std::move(out);
+    a.source = std::move(outSource);
+    a.points = std::move(outPoints);
+    a.seamVertex = std::move(seamVertex);
+    a.origin = std::move(origin);
+    return a;
 }
 
-}  // namespace
+}  // namespace closed
 
 Status checkClosedOperand(const Solid& solid, int objectNumber) {
     try {

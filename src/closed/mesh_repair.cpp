@@ -177,7 +177,7 @@ int64_t repairSlivers(std::vector<Corners>& tris, const std::vector<Point3>& poi
 
 int64_t unfold(std::vector<Corners>& tris, std::vector<int32_t>& source,
                std::vector<Point3>& points, std::vector<char>& seamVertex,
-               const Arrangement& arrangement) {
+               std::vector<int32_t>& origin, const Arrangement& arrangement) {
     const auto faces = [&](int32_t t) {
         const Corners& c = tris[t];
         const std::array<double, 3> n = crossOf(points[c[0]], points[c[1]], points[c[2]]);
@@ -302,18 +302,21 @@ int64_t unfold(std::vector<Corners>& tris, std::vector<int32_t>& source,
     std::vector<int32_t> number(points.size(), -1);
     std::vector<Point3> newPoints;
     std::vector<char> newSeam;
+    std::vector<int32_t> newOrigin;
     for (Corners& c : tris) {
         for (int32_t& v : c) {
             if (number[v] < 0) {
                 number[v] = static_cast<int32_t>(newPoints.size());
                 newPoints.push_back(points[v]);
                 newSeam.push_back(seamVertex[v]);
+                newOrigin.push_back(origin[v]);
             }
             v = number[v];
         }
     }
     points = std::move(newPoints);
     seamVertex = std::move(newSeam);
+    origin = std::move(newOrigin);
     return collapsed;
 }
 

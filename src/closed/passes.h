@@ -9,9 +9,11 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <utility>
 #include <vector>
 
+#include "boolean/operation.h"
 #include "closed/arrangement.h"
 #include "geometry/mesh_topology.h"
 #include "geometry/vector4.h"
@@ -101,9 +103,31 @@ Candidates candidatePairs(const Welded& w);
 // keeps the mesh closed and consistently oriented, and the triangles that collapse with it are
 // left out, as are pairs of triangles on the same three corners facing each other. Vertices
 // are then numbered again in order of first use. Returns the number of edges collapsed.
+// `origin` follows the vertices through the renumbering.
 int64_t unfold(std::vector<Corners>& tris, std::vector<int32_t>& source,
                std::vector<Point3>& points, std::vector<char>& seamVertex,
-               const Arrangement& arrangement);
+               std::vector<int32_t>& origin, const Arrangement& arrangement);
+
+// Which of the arrangement's pieces `op` keeps (`keep`, one entry per piece). Pieces are
+// grouped into patches, joined across edges off the seam; `inside(p)` decides one piece per
+// patch, the first off the other surface: 1 inside the other operand, 0 outside, -1 when it
+// cannot tell, which makes this return false.
+bool keepPieces(const std::vector<Piece>& pieces, int32_t firstOther, int32_t pointCount,
+                BooleanOp op, const std::function<int(int32_t)>& inside, std::vector<char>& keep);
+
+// The kept pieces as one welded mesh: object 2's turned over for a difference, seam points
+// that round to the same float position (or to an input point's) made one vertex, pieces
+// this collapses left out, folds collapsed (unfold), vertices numbered by first use.
+struct Assembly {
+    std::vector<Corners> tris;
+    std::vector<int32_t> source;  // source triangle, as ~source where turned over
+    std::vector<Point3> points;
+    std::vector<char> seamVertex;
+    std::vector<int32_t> origin;  // the input point each vertex is, or -1 for a seam point
+    int64_t folds = 0;
+};
+Assembly assembleKept(const Arrangement& arrangement, const std::vector<char>& keep,
+                      int32_t inputPoints, BooleanOp op);
 
 // weldPositions' numbering of `rounded`, where only the uses in `seamUses` can share a
 // position with another use: the input points are distinct positions already. Seam points are
