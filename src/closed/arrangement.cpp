@@ -437,6 +437,88 @@ bool Arrangement::insideOther(int32_t pieceIndex) const {
     return false;
 }
 
+int Arrangement::insideObject1Near(int32_t pieceIndex, const std::array<double, 3>& lo,
+                                   const std::array<double, 3>& hi) const {
+    const Impl& m = *m_impl;
+    const Piece& piece = m.pieces[pieceIndex];
+    assert(m.isOther(piece.source));
+    const EP3 q = CGAL::centroid(m.exactPoint(piece.v[0]), m.exactPoint(piece.v[1]),
+                                 m.exactPoint(piece.v[2]));
+    const double qd[3] = {CGAL::to_double(q.x()), CGAL::to_double(q.y()), CGAL::to_double(q.z())};
+    const auto inBox = [&](const Point3& p) {
+        return p.x >= lo[0] && p.x <= hi[0] && p.y >= lo[1] && p.y <= hi[1] && p.z >= lo[2] &&
+               p.z <= hi[2];
+    };
+    const double margin = 1e-9 * std::max({1.0, std::abs(lo[0]), std::abs(lo[1]), std::abs(lo[2]),
+                                           std::abs(hi[0]), std::abs(hi[1]), std::abs(hi[2])});
+    int tried = 0;
+    for (int32_t target = 0; target < m.firstOther && tried < 8; ++target) {
+        const Corners& tc = m.tris[target];
+        if (!inBox(m.points[tc[0]]) || !inBox(m.points[tc[1]]) || !inBox(m.points[tc[2]])) {
+            continue;
+        }
+        ++tried;
+        const EP3 c = CGAL::centroid(m.exactPoint(tc[0]), m.exactPoint(tc[1]), m.exactPoint(tc[2]));
+        const int side = sign(
+            CGAL::orientation(m.exactPoint(tc[0]), m.exactPoint(tc[1]), m.exactPoint(tc[2]), q));
+        if (side == 0) {
+            continue;
+        }
+        const double cd[3] = {CGAL::to_double(c.x()), CGAL::to_double(c.y()),
+                              CGAL::to_double(c.z())};
+        double sLo[3], sHi[3];
+        for (int i = 0; i < 3; ++i) {
+            sLo[i] = std::min(qd[i], cd[i]) - margin;
+            sHi[i] = std::max(qd[i], cd[i]) + margin;
+        }
+        int parity = 0;
+        bool degenerate = false;
+        for (int32_t t = 0; t < m.firstOther && !degenerate; ++t) {
+            const Corners& u = m.tris[t];
+            const Point3& a = m.points[u[0]];
+            const Point3& b = m.points[u[1]];
+            const Point3& d = m.points[u[2]];
+            if (t == target || std::max({a.x, b.x, d.x}) < sLo[0] ||
+                std::min({a.x, b.x, d.x}) > sHi[0] || std::max({a.y, b.y, d.y}) < sLo[1] ||
+                std::min({a.y, b.y, d.y}) > sHi[1] || std::max({a.z, b.z, d.z}) < sLo[2] ||
+                std::min({a.z, b.z, d.z}) > sHi[2]) {
+                continue;
+            }
+            const EP3& pa = m.exactPoint(u[0]);
+            const EP3& pb = m.exactPoint(u[1]);
+            const EP3& pc = m.exactPoint(u[2]);
+            const int s1 = sign(CGAL::orientation(pa, pb, pc, q));
+            const int s2 = sign(CGAL::orientation(pa, pb, pc, c));
+            if (s1 == 0) {
+                degenerate = true;  // the piece's centroid on another plane: try elsewhere
+                break;
+            }
+            // The segment ends inside the target, which no other triangle of a solid reaches:
+            // ending on another triangle's plane is no crossing.
+            if (s2 == 0 || s1 == s2) {
+                continue;
+            }
+            const int e0 = sign(CGAL::orientation(q, c, pa, pb));
+            const int e1 = sign(CGAL::orientation(q, c, pb, pc));
+            const int e2 = sign(CGAL::orientation(q, c, pc, pa));
+            if ((e0 > 0 || e1 > 0 || e2 > 0) && (e0 < 0 || e1 < 0 || e2 < 0)) {
+                continue;
+            }
+            if (e0 == 0 || e1 == 0 || e2 == 0) {
+                degenerate = true;
+                break;
+            }
+            parity ^= 1;
+        }
+        if (!degenerate) {
+            // Just before the target the segment is outside where it comes from the side the
+            // target faces; each crossing on the way back to the piece turns that over.
+            return (side < 0 ? 1 : 0) ^ parity;
+        }
+    }
+    return -1;
+}
+
 const std::string& Arrangement::error() const {
     return m_impl->error;
 }

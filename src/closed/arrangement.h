@@ -67,6 +67,14 @@ public:
     // Exact parity of crossings of a ray from the piece's centroid with the other operand.
     // The piece must not lie on the other surface.
     bool insideOther(int32_t piece) const;
+    // For a piece of object 2 where object 1 is given by its triangles near object 2 only
+    // (every one of its triangles that meets the box [lo, hi] is there, and the piece lies
+    // inside the box): exact parity of crossings on a segment from the piece's centroid to the
+    // centroid of an object 1 triangle inside the box, and the side of that triangle the
+    // segment arrives from. 1 inside object 1, 0 outside, -1 when no such triangle gives a
+    // segment clear of edges and vertices.
+    int insideObject1Near(int32_t piece, const std::array<double, 3>& lo,
+                          const std::array<double, 3>& hi) const;
     const std::string& error() const;
 
 private:

@@ -292,29 +292,6 @@ bool keepPiece(const Piece& piece, bool fromOther, bool inside, BooleanOp op) {
     return fromOther ? inside : !inside;
 }
 
-// The refusal for an operand with these counts and this volume; empty when it is a solid.
-std::string operandProblem(const MeshTopology& topo, bool empty, int objectNumber) {
-    const std::string name = "Objekt " + std::to_string(objectNumber);
-    if (empty) {
-        return name + " je prazan";
-    }
-    if (topo.openEdges != 0) {
-        return name + " nije zatvoreno tijelo (" + std::to_string(topo.openEdges) +
-               " otvorenih rubova)";
-    }
-    // An edge with four triangles, two each way, still bounds a solid (two parts touching
-    // along it); this engine's own results can have such edges, so they are accepted. An edge
-    // used more often one way than the other is not.
-    if (topo.orientationFlips != 0) {
-        return name + " nije dosljedno orijentiran (" + std::to_string(topo.orientationFlips) +
-               " rubova s trokutima suprotne orijentacije)";
-    }
-    if (!(topo.signedVolume > 0.0)) {
-        return name + " je okrenut iznutra prema van (negativan volumen); okrenite mu trokute";
-    }
-    return {};
-}
-
 // Checks both operands on the shared weld, before anything is dropped.
 std::string operandsProblem(const Welded& w) {
     // Both operands at once; object 1's problem is named first.
@@ -339,7 +316,8 @@ std::string operandsProblem(const Welded& w) {
     for (int side = 0; side < 2; ++side) {
         const bool empty =
             side == 0 ? w.firstOther == 0 : w.firstOther == static_cast<int32_t>(w.tris.size());
-        if (std::string problem = operandProblem(topo[side], empty, side + 1); !problem.empty()) {
+        if (std::string problem = closed::operandProblem(topo[side], empty, side + 1);
+            !problem.empty()) {
             return problem;
         }
     }
@@ -432,6 +410,28 @@ Status run(const Solid& object1, const Operand& object2, BooleanOp op, Solid& re
 }  // namespace
 
 namespace closed {
+
+std::string operandProblem(const MeshTopology& topo, bool empty, int objectNumber) {
+    const std::string name = "Objekt " + std::to_string(objectNumber);
+    if (empty) {
+        return name + " je prazan";
+    }
+    if (topo.openEdges != 0) {
+        return name + " nije zatvoreno tijelo (" + std::to_string(topo.openEdges) +
+               " otvorenih rubova)";
+    }
+    // An edge with four triangles, two each way, still bounds a solid (two parts touching
+    // along it); this engine's own results can have such edges, so they are accepted. An edge
+    // used more often one way than the other is not.
+    if (topo.orientationFlips != 0) {
+        return name + " nije dosljedno orijentiran (" + std::to_string(topo.orientationFlips) +
+               " rubova s trokutima suprotne orijentacije)";
+    }
+    if (!(topo.signedVolume > 0.0)) {
+        return name + " je okrenut iznutra prema van (negativan volumen); okrenite mu trokute";
+    }
+    return {};
+}
 
 bool keepPieces(const std::vector<Piece>& pieces, int32_t firstOther, int32_t pointCount,
                 BooleanOp op, const std::function<int(int32_t)>& insideOther,
@@ -578,7 +578,7 @@ Assembly assembleKept(const Arrangement& arrangement, const std::vector<char>& k
 Status checkClosedOperand(const Solid& solid, int objectNumber) {
     try {
         const std::string problem =
-            operandProblem(analyzeTopology(solid), solid.triangles.empty(), objectNumber);
+            closed::operandProblem(analyzeTopology(solid), solid.triangles.empty(), objectNumber);
         return problem.empty() ? Status() : Status::failure(problem);
     } catch (const std::bad_alloc&) {
         return Status::failure(kOutOfMemoryMessage);

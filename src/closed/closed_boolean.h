@@ -46,4 +46,16 @@ Status closedBoolean(const Solid& object1, const Solid& object2, BooleanOp op, S
                      ClosedReport* report = nullptr, int threads = 0,
                      const Vector4& object2Offset = Vector4());
 
+// closedBoolean's difference, the same mesh to the last bit, for a milling step: object 1 must
+// be a result of closedBoolean or of this function, unchanged since, with no flat triangles
+// left (ClosedReport::slivers was 0). Where object 2 is small against object 1, only object
+// 1's triangles near it are computed and the others are carried over; otherwise, and where
+// the near part cannot decide (object 2 to repair or inside object 1 with nothing near), the
+// whole operation runs. ClosedReport::pinchedEdges then counts the near part's only.
+// `result` is written over, reusing its arrays' storage (a milling run hands in the previous
+// frame's workpiece); on failure it is left empty.
+Status closedDifferenceOfResult(const Solid& object1, const Solid& object2, Solid& result,
+                                ClosedReport* report = nullptr, int threads = 0,
+                                const Vector4& object2Offset = Vector4());
+
 }  // namespace korvan

@@ -15,7 +15,8 @@
 
 namespace korvan::closed {
 
-MeshTopology edgeFaults(const Corners* begin, const Corners* end, int32_t vertexCount) {
+MeshTopology edgeFaults(const Corners* begin, const Corners* end, int32_t vertexCount,
+                        const std::vector<char>* only) {
     assert(vertexCount < (1 << 30));
     // Every edge x -> y is filed under its lower end as (higher end * 2 + 1 if it leaves the
     // lower end); a row sorted groups the uses of each edge.
@@ -61,7 +62,9 @@ MeshTopology edgeFaults(const Corners* begin, const Corners* end, int32_t vertex
                         ++j;
                     }
                     const auto count = static_cast<int32_t>(j - i);
-                    if (count == 1) {
+                    if (only != nullptr && !(*only)[a] && !(*only)[*i >> 1]) {
+                        // an edge away from the part looked at
+                    } else if (count == 1) {
                         ++acc.open;
                     } else {
                         acc.nonManifold += count > 2 ? 1 : 0;

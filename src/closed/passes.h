@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdint>
 #include <functional>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -68,7 +69,13 @@ std::vector<int32_t> selectInOrder(int32_t n, const Pred& pred) {
 // The edge counts of edgeTopology (open, more than two triangles, used unevenly each way) for
 // corners [begin, end), with the vertices' rows counted in parallel; sums of counts do not
 // depend on the order they are taken in.
-MeshTopology edgeFaults(const Corners* begin, const Corners* end, int32_t vertexCount);
+// With `only`, edges with neither end in it are not counted.
+MeshTopology edgeFaults(const Corners* begin, const Corners* end, int32_t vertexCount,
+                        const std::vector<char>* only = nullptr);
+
+// The refusal of object `objectNumber` with these edge counts and this volume; empty when it
+// is a solid.
+std::string operandProblem(const MeshTopology& topo, bool empty, int objectNumber);
 
 // Replaces each triangle whose three distinct corners are collinear, with its middle corner m
 // between a and b, by splitting the triangle across its long edge a-b at m: (a, b, m) and

@@ -92,6 +92,7 @@ AnimationResult runFrames(Scene& scene, const AnimationSettings& settings, Frame
 
 AnimationResult RunAnimation(Scene& scene, const AnimationSettings& settings, FrameSink& sink) {
     AnimationResult result = runFrames(scene, settings, sink);
+    scene.prepareTree1();
     result.framesNotWritten += sink.FinishFrames();
     return result;
 }

@@ -169,12 +169,17 @@ Status Scene::closedOperation(BooleanOp op, OperationReport& report) {
     report.object2Triangles = m_object2.triangleCount();
 
     reporter().ShowProgressPopup("Zatvoreni rezultat: presjeci trokuta");
-    Solid result;
+    // During a milling run the previous workpiece's arrays are the next result's storage.
+    Solid& result = m_spare;
     ClosedReport closed;
     // The engine checks both operands; object 2 is moved for good only once the result is in,
     // so a refusal leaves everything as it was, object 2 still shown where it is.
-    if (Status s =
-            closedBoolean(m_object1, m_object2, op, result, &closed, m_threads, m_object2Offset);
+    const bool ownResult = op == BooleanOp::Difference && m_closedRevision != 0 &&
+                           m_closedRevision == m_object1.revision;
+    if (Status s = ownResult ? closedDifferenceOfResult(m_object1, m_object2, result, &closed,
+                                                        m_threads, m_object2Offset)
+                             : closedBoolean(m_object1, m_object2, op, result, &closed, m_threads,
+                                             m_object2Offset);
         !s) {
         reporter().CloseProgressPopup();
         return s;
@@ -186,20 +191,33 @@ Status Scene::closedOperation(BooleanOp op, OperationReport& report) {
     m_tree2.reset();
     report.pieces = static_cast<int32_t>(closed.pieces);
     report.piecesInResult = static_cast<int32_t>(closed.resultTriangles);
+    report.slivers = closed.slivers;
     report.assemblySeconds = secondsSince(lap);
 
     reporter().SetProgressText("Izgradnja novog oktalnog stabla");
     result.wireframe = m_object1.wireframe;
     m_object1.swap(result);
     m_tree1.reset();
+    if (!m_animationRunning) {
+        m_spare.clear();
+        // A milling run builds it once, at its end (prepareTree1).
+        prepareTree1();
+    }
+    report.rebuildSeconds = secondsSince(lap);
+    reporter().CloseProgressPopup();
+    return {};
+}
+
+void Scene::prepareTree1() {
+    m_spare.clear();
+    if (m_tree1 || m_object1.loaded == 0) {
+        return;
+    }
     try {
         m_tree1 = prepareOctree(m_object1);
     } catch (const std::bad_alloc&) {
         // The result is in place; the next octree operation builds the tree it lacks.
     }
-    report.rebuildSeconds = secondsSince(lap);
-    reporter().CloseProgressPopup();
-    return {};
 }
 
 Status Scene::BooleanOperation(BooleanOp op) {
@@ -221,6 +239,7 @@ Status Scene::BooleanOperation(BooleanOp op) {
         return s;
     }
     m_object1.touch();
+    m_closedRevision = report.closedResult && report.slivers == 0 ? m_object1.revision : 0;
 
     report.seconds = std::chrono::duration<double>(Clock::now() - t0).count();
     m_lastOperation = report;

@@ -36,6 +36,7 @@ struct OperationReport {
     double assemblySeconds = 0;
     double rebuildSeconds = 0;  // triangle data and classified tree of the result
     bool closedResult = false;  // made by the closed-result engine
+    int64_t slivers = 0;        // closed engine: flat triangles it could not split away
 };
 
 // Owns object 1 (with its classified tree), object 2 (with the tree of its last operation),
@@ -100,6 +101,9 @@ public:
     }
     // Drops object 2's tree, once object 2 has moved away from where it was built.
     void releaseTree2() { m_tree2.reset(); }
+    // Builds object 1's classified tree where it has none (closed-mode milling frames leave
+    // it to the end of the run) and lets go of the run's spare arrays.
+    void prepareTree1();
 
 private:
     Solid& object(int32_t objectNumber) { return objectNumber == 1 ? m_object1 : m_object2; }
@@ -115,6 +119,11 @@ private:
 
     std::unique_ptr<OctreeNode> m_tree1;
     std::unique_ptr<OctreeNode> m_tree2;
+    // Object 1's revision when the closed engine made it with nothing left to repair (0:
+    // never): a difference on it may then compute the part near object 2 only.
+    uint64_t m_closedRevision = 0;
+    // Storage for the next closed result during a milling run.
+    Solid m_spare;
     ProgressReporter* m_reporter;
     ProgressReporter m_silent;
     OperationReport m_lastOperation;

@@ -342,6 +342,61 @@ TEST(ClosedBoolean, ThreadCountDoesNotChangeTheResult) {
     }
 }
 
+// A milling step computed from the workpiece's triangles near the tool is the whole difference
+// to the last bit (corners, normals, centroids, box), frame after frame: a tool coming from
+// outside, cutting in through a face, running back along its groove a little deeper, breaking
+// out, and standing inside the stock with nothing near.
+TEST(ClosedBoolean, AMillingStepFromTheNearPartIsTheWholeDifference) {
+    const Solid stock = make(PrimitiveParameters::cube(2), {}, 0.03f);
+    const Solid tool = make(PrimitiveParameters::sphere(12, 16, 0.3f), {}, 0.1f);
+    const auto same = [](const Solid& a, const Solid& b) {
+        if (a.vertices.size() != b.vertices.size() || a.triangles.size() != b.triangles.size() ||
+            !(a.minCorner == b.minCorner) || !(a.maxCorner == b.maxCorner)) {
+            return false;
+        }
+        for (size_t i = 0; i < a.vertices.size(); ++i) {
+            if (!(a.vertices[i] == b.vertices[i])) {
+                return false;
+            }
+        }
+        for (size_t i = 0; i < a.triangles.size(); ++i) {
+            const Triangle& p = a.triangles[i];
+            const Triangle& q = b.triangles[i];
+            if (p.i0 != q.i0 || p.i1 != q.i1 || p.i2 != q.i2 || !(p.normal == q.normal) ||
+                !(p.centroid == q.centroid) || p.label != q.label) {
+                return false;
+            }
+        }
+        return true;
+    };
+    std::vector<Vector4> path;
+    for (int i = 0; i <= 14; ++i) {
+        path.emplace_back(-1.6f + 0.2f * i, 0.1f, 0.95f);
+    }
+    for (int i = 0; i <= 12; ++i) {
+        path.emplace_back(1.2f - 0.17f * i, 0.12f, 0.93f - 0.0005f * i);
+    }
+    path.emplace_back(0.0f, 0.0f, 0.0f);
+    path.emplace_back(0.05f, 0.0f, 0.0f);
+    Solid work;
+    ASSERT_TRUE(
+        closedBoolean(stock, tool, BooleanOp::Difference, work, nullptr, 0, {5, 5, 5}).ok());
+    for (size_t frame = 0; frame < path.size(); ++frame) {
+        Solid whole, near;
+        ClosedReport wholeReport, nearReport;
+        ASSERT_TRUE(
+            closedBoolean(work, tool, BooleanOp::Difference, whole, &wholeReport, 0, path[frame])
+                .ok());
+        ASSERT_TRUE(closedDifferenceOfResult(work, tool, near, &nearReport, 0, path[frame]).ok());
+        ASSERT_TRUE(same(whole, near)) << "frame " << frame;
+        EXPECT_EQ(nearReport.resultTriangles, wholeReport.resultTriangles);
+        EXPECT_EQ(nearReport.seamVertices, wholeReport.seamVertices);
+        ASSERT_EQ(wholeReport.slivers, 0);
+        work = std::move(near);
+    }
+    expectSolid(work, "milled");
+}
+
 TEST(ClosedBoolean, RealMeshesAgainstASphere) {
     for (const char* name : {"netgen-part1.obj", "prusa-m3-hex-nut.obj", "npm-bunny.obj"}) {
         SCOPED_TRACE(name);

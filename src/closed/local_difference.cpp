@@ -1,0 +1,429 @@
+// A milling step of the closed engine: the difference of a workpiece that is the engine's own
+// earlier result and a tool that is small against it. Only the workpiece's triangles near the
+// tool go through the arrangement; the rest is carried over, renumbered as the whole operation
+// would number it.
+#include <tbb/parallel_for.h>
+#include <tbb/task_arena.h>
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <chrono>
+#include <climits>
+#include <cmath>
+#include <exception>
+#include <new>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "closed/arrangement.h"
+#include "closed/closed_boolean.h"
+#include "closed/passes.h"
+#include "geometry/mesh_topology.h"
+
+namespace korvan {
+namespace {
+
+using namespace closed;
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point& t) {
+    const Clock::time_point now = Clock::now();
+    const double s = std::chrono::duration<double>(now - t).count();
+    t = now;
+    return s;
+}
+
+// A near part larger than this share of the workpiece is computed as a whole operation.
+constexpr double kLargestNearShare = 0.5;
+
+using Key = std::array<uint32_t, 3>;
+
+Key keyOf(const Vector4& v) {
+    // +0.0f folds -0 into +0, as the weld does.
+    return Key{std::bit_cast<uint32_t>(v.x + 0.0f), std::bit_cast<uint32_t>(v.y + 0.0f),
+               std::bit_cast<uint32_t>(v.z + 0.0f)};
+}
+
+// The workpiece's triangles near the tool, welded with the tool as the whole operation welds
+// both operands: the workpiece's ids keep their order, the tool's positions the workpiece
+// has take the workpiece's, and the tool's others follow in order of first occurrence.
+struct Near {
+    Welded w;
+    std::vector<int32_t> triangles;  // workpiece triangles in the near part, ascending
+    std::vector<int32_t> vertices;   // workpiece vertex of each near point below `w.firstOther`'s
+};
+
+Near weldNear(const Solid& work, std::vector<int32_t> triangles, const std::vector<Vector4>& tool,
+              const std::vector<Triangle>& toolTriangles) {
+    Near n;
+    n.triangles = std::move(triangles);
+    for (int32_t t : n.triangles) {
+        const Triangle& tri = work.triangles[static_cast<size_t>(t)];
+        n.vertices.insert(n.vertices.end(), {tri.i0, tri.i1, tri.i2});
+    }
+    std::sort(n.vertices.begin(), n.vertices.end());
+    n.vertices.erase(std::unique(n.vertices.begin(), n.vertices.end()), n.vertices.end());
+    const auto localOf = [&](int32_t v) {
+        return static_cast<int32_t>(std::lower_bound(n.vertices.begin(), n.vertices.end(), v) -
+                                    n.vertices.begin());
+    };
+    Welded& w = n.w;
+    std::vector<std::pair<Key, int32_t>> shared;
+    shared.reserve(n.vertices.size());
+    for (size_t i = 0; i < n.vertices.size(); ++i) {
+        const Vector4& v = work.vertices[static_cast<size_t>(n.vertices[i])];
+        w.points.push_back({v.x + 0.0f, v.y + 0.0f, v.z + 0.0f});
+        shared.emplace_back(keyOf(v), static_cast<int32_t>(i));
+    }
+    std::sort(shared.begin(), shared.end());
+    int32_t distinct = 0;
+    const std::vector<int32_t> id = weldPositions(tool, distinct);
+    std::vector<int32_t> idOfPosition(static_cast<size_t>(distinct), -1);
+    for (size_t i = 0; i < tool.size(); ++i) {
+        int32_t& g = idOfPosition[static_cast<size_t>(id[i])];
+        if (g >= 0) {
+            continue;
+        }
+        const Key key = keyOf(tool[i]);
+        const auto it =
+            std::lower_bound(shared.begin(), shared.end(), std::pair<Key, int32_t>(key, INT32_MIN));
+        if (it != shared.end() && it->first == key) {
+            g = it->second;
+        } else {
+            g = static_cast<int32_t>(w.points.size());
+            w.points.push_back({tool[i].x + 0.0f, tool[i].y + 0.0f, tool[i].z + 0.0f});
+        }
+    }
+    w.firstOther = static_cast<int32_t>(n.triangles.size());
+    w.tris.reserve(n.triangles.size() + toolTriangles.size());
+    for (int32_t t : n.triangles) {
+        const Triangle& tri = work.triangles[static_cast<size_t>(t)];
+        w.tris.push_back({localOf(tri.i0), localOf(tri.i1), localOf(tri.i2)});
+    }
+    for (const Triangle& t : toolTriangles) {
+        const auto at = [&](int32_t v) { return idOfPosition[static_cast<size_t>(id[v])]; };
+        w.tris.push_back({at(t.i0), at(t.i1), at(t.i2)});
+    }
+    return n;
+}
+
+// The tool's refusal on the shared weld, as the whole operation words it; empty when the tool
+// is a solid.
+std::string toolProblem(const Welded& w) {
+    const Corners* begin = w.tris.data() + w.firstOther;
+    const Corners* end = w.tris.data() + w.tris.size();
+    MeshTopology topo = edgeFaults(begin, end, static_cast<int32_t>(w.points.size()));
+    for (const Corners* it = begin; it != end; ++it) {
+        const Point3& p = w.points[(*it)[0]];
+        const Point3& q = w.points[(*it)[1]];
+        const Point3& r = w.points[(*it)[2]];
+        topo.signedVolume += (p.x * (q.y * r.z - q.z * r.y) + p.y * (q.z * r.x - q.x * r.z) +
+                              p.z * (q.x * r.y - q.y * r.x)) /
+                             6.0;
+    }
+    return operandProblem(topo, false, 2);
+}
+
+// The result, or nothing where the shortcut does not apply and the whole operation must run.
+std::optional<Status> runNear(const Solid& work, const std::vector<Vector4>& tool,
+                              const std::vector<Triangle>& toolTriangles, Solid& result,
+                              ClosedReport& report) {
+    Clock::time_point t = Clock::now();
+    const Clock::time_point start = t;
+    const auto nWork = static_cast<int32_t>(work.triangles.size());
+    const auto nWorkVertices = static_cast<int32_t>(work.vertices.size());
+    if (tool.empty() || toolTriangles.empty() || nWork == 0) {
+        return std::nullopt;
+    }
+    // The tool's box, widened far beyond any rounding of a seam point or a fold's collapse:
+    // a workpiece triangle outside it keeps its corners and neighbours whatever the tool does.
+    std::array<double, 3> lo = {HUGE_VAL, HUGE_VAL, HUGE_VAL};
+    std::array<double, 3> hi = {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
+    for (const Vector4& v : tool) {
+        const double c[3] = {v.x, v.y, v.z};
+        for (int i = 0; i < 3; ++i) {
+            lo[i] = std::min(lo[i], c[i]);
+            hi[i] = std::max(hi[i], c[i]);
+        }
+    }
+    double size = 1.0;
+    for (int i = 0; i < 3; ++i) {
+        size = std::max({size, std::abs(lo[i]), std::abs(hi[i])});
+    }
+    for (int i = 0; i < 3; ++i) {
+        lo[i] -= 1e-4 * size;
+        hi[i] += 1e-4 * size;
+    }
+    const auto meets = [&](const Vector4& a, const Vector4& b, const Vector4& c) {
+        return std::max({a.x, b.x, c.x}) >= lo[0] && std::min({a.x, b.x, c.x}) <= hi[0] &&
+               std::max({a.y, b.y, c.y}) >= lo[1] && std::min({a.y, b.y, c.y}) <= hi[1] &&
+               std::max({a.z, b.z, c.z}) >= lo[2] && std::min({a.z, b.z, c.z}) <= hi[2];
+    };
+    std::vector<int32_t> nearTriangles = selectInOrder(nWork, [&](int32_t i) {
+        const Triangle& tri = work.triangles[static_cast<size_t>(i)];
+        return meets(work.vertices[tri.i0], work.vertices[tri.i1], work.vertices[tri.i2]);
+    });
+    if (static_cast<double>(nearTriangles.size()) > kLargestNearShare * nWork) {
+        return std::nullopt;
+    }
+    // A tool clear of the workpiece's box is outside it, with nothing near to say so.
+    const bool toolOutsideBox =
+        nearTriangles.empty() &&
+        (lo[0] > work.maxCorner.x || hi[0] < work.minCorner.x || lo[1] > work.maxCorner.y ||
+         hi[1] < work.minCorner.y || lo[2] > work.maxCorner.z || hi[2] < work.minCorner.z);
+
+    Near near = weldNear(work, std::move(nearTriangles), tool, toolTriangles);
+    Welded& w = near.w;
+    const int32_t firstOther = w.firstOther;
+    if (std::string problem = toolProblem(w); !problem.empty()) {
+        return Status::failure(problem);
+    }
+    // A tool with flat triangles is repaired by the whole operation.
+    for (size_t i = static_cast<size_t>(firstOther); i < w.tris.size(); ++i) {
+        const Corners& c = w.tris[i];
+        if (c[0] == c[1] || c[1] == c[2] || c[0] == c[2] ||
+            collinear(w.points[c[0]], w.points[c[1]], w.points[c[2]])) {
+            return std::nullopt;
+        }
+    }
+    report.weldSeconds = secondsSince(t);
+
+    const Candidates candidates = candidatePairs(w);
+    report.broadPhaseSeconds = secondsSince(t);
+
+    const auto inputPoints = static_cast<int32_t>(w.points.size());
+    Arrangement arrangement(std::move(w.points), std::move(w.tris), firstOther);
+    report.intersectingPairs = arrangement.intersect(candidates.pairs, candidates.involved);
+    report.intersectSeconds = secondsSince(t);
+    if (!arrangement.split()) {
+        return std::nullopt;  // the whole operation says what is wrong
+    }
+    const std::vector<Piece>& pieces = arrangement.pieces();
+    report.pieces = static_cast<int64_t>(pieces.size()) + nWork - firstOther;
+    report.seamVertices = arrangement.seamPointCount();
+    report.splitSeconds = secondsSince(t);
+
+    std::vector<char> keep;
+    const bool decided = keepPieces(
+        pieces, firstOther, arrangement.pointCount(), BooleanOp::Difference,
+        [&](int32_t p) {
+            if (pieces[p].source < firstOther) {
+                return arrangement.insideOther(p) ? 1 : 0;
+            }
+            const int inside = arrangement.insideObject1Near(p, lo, hi);
+            return inside < 0 && toolOutsideBox ? 0 : inside;
+        },
+        keep);
+    if (!decided) {
+        return std::nullopt;
+    }
+    report.classifySeconds = secondsSince(t);
+
+    Assembly a = assembleKept(arrangement, keep, inputPoints, BooleanOp::Difference);
+    keep = {};
+    report.folds = a.folds;
+    // The whole operation numbers vertices before repairing slivers, which only moves corners.
+    const std::vector<Corners> numbered = a.tris;
+    report.slivers = repairSlivers(a.tris, a.points, &a.seamVertex);
+
+    // Ids: workpiece vertices keep theirs, the near part's new vertices follow. The result
+    // lists the workpiece's far triangles and the near part's triangles in source order, the
+    // tool's last, and numbers vertices by first use, as the whole operation does.
+    const auto nearCount = static_cast<int32_t>(near.triangles.size());
+    std::vector<int32_t> idOf(a.points.size());
+    for (size_t v = 0; v < a.points.size(); ++v) {
+        const int32_t o = a.origin[v];
+        idOf[v] = o >= 0 && o < static_cast<int32_t>(near.vertices.size())
+                      ? near.vertices[static_cast<size_t>(o)]
+                      : nWorkVertices + static_cast<int32_t>(v);
+    }
+    // Where each near triangle's pieces start in `a.tris`; the tool's pieces follow.
+    std::vector<int32_t> firstPiece(static_cast<size_t>(nearCount) + 1);
+    {
+        int32_t j = 0;
+        for (int32_t k = 0; k <= nearCount; ++k) {
+            while (j < static_cast<int32_t>(a.tris.size()) && a.source[j] >= 0 && a.source[j] < k) {
+                ++j;
+            }
+            firstPiece[static_cast<size_t>(k)] = j;
+        }
+    }
+    std::vector<char> nearVertex(static_cast<size_t>(nWorkVertices), 0);
+    for (int32_t v : near.vertices) {
+        nearVertex[static_cast<size_t>(v)] = 1;
+    }
+    std::vector<int32_t> number(static_cast<size_t>(nWorkVertices) + a.points.size(), -1);
+    int32_t vertexCount = 0;
+    const auto use = [&](int32_t id) {
+        int32_t& n = number[static_cast<size_t>(id)];
+        if (n < 0) {
+            n = vertexCount++;
+        }
+    };
+    std::vector<int32_t> farNearSeam;  // far triangles with a corner of the near part
+    {
+        size_t k = 0;
+        for (int32_t i = 0; i < nWork; ++i) {
+            if (k < near.triangles.size() && near.triangles[k] == i) {
+                for (int32_t j = firstPiece[k]; j < firstPiece[k + 1]; ++j) {
+                    for (int32_t v : numbered[static_cast<size_t>(j)]) {
+                        use(idOf[static_cast<size_t>(v)]);
+                    }
+                }
+                ++k;
+                continue;
+            }
+            const Triangle& tri = work.triangles[static_cast<size_t>(i)];
+            use(tri.i0);
+            use(tri.i1);
+            use(tri.i2);
+            if (nearVertex[tri.i0] || nearVertex[tri.i1] || nearVertex[tri.i2]) {
+                farNearSeam.push_back(i);
+            }
+        }
+        for (size_t j = static_cast<size_t>(firstPiece[nearCount]); j < numbered.size(); ++j) {
+            for (int32_t v : numbered[j]) {
+                use(idOf[static_cast<size_t>(v)]);
+            }
+        }
+    }
+    const auto triangleCount = static_cast<int32_t>(nWork - nearCount + a.tris.size());
+
+    // Written over `result`'s own arrays: a milling run hands in the previous frame's
+    // workpiece, whose storage then needs neither fresh pages nor zeroing.
+    Solid& fresh = result;
+    fresh.vertices.resize(static_cast<size_t>(vertexCount));
+    fresh.triangles.resize(static_cast<size_t>(triangleCount));
+    tbb::parallel_for(tbb::blocked_range<size_t>(0, number.size(), 16384),
+                      [&](const tbb::blocked_range<size_t>& r) {
+                          for (size_t id = r.begin(); id < r.end(); ++id) {
+                              const int32_t n = number[id];
+                              if (n < 0) {
+                                  continue;
+                              }
+                              if (id < static_cast<size_t>(nWorkVertices)) {
+                                  fresh.vertices[static_cast<size_t>(n)] = work.vertices[id];
+                              } else {
+                                  const Point3& p = a.points[id - nWorkVertices];
+                                  fresh.vertices[static_cast<size_t>(n)] =
+                                      Vector4(static_cast<float>(p.x) + 0.0f,
+                                              static_cast<float>(p.y) + 0.0f,
+                                              static_cast<float>(p.z) + 0.0f);
+                              }
+                          }
+                      });
+    // Far triangle i lands at i less the near triangles before it plus their pieces.
+    const auto numberOf = [&](int32_t v) {
+        return number[static_cast<size_t>(idOf[static_cast<size_t>(v)])];
+    };
+    tbb::parallel_for(
+        tbb::blocked_range<int32_t>(0, nearCount + 1, 64),
+        [&](const tbb::blocked_range<int32_t>& r) {
+            for (int32_t k = r.begin(); k < r.end(); ++k) {
+                // Far triangles between near triangle k - 1 and near triangle k, then k's pieces.
+                const int32_t from = k == 0 ? 0 : near.triangles[static_cast<size_t>(k - 1)] + 1;
+                const int32_t to = k == nearCount ? nWork : near.triangles[static_cast<size_t>(k)];
+                int32_t at = from - k + firstPiece[static_cast<size_t>(k)];
+                for (int32_t i = from; i < to; ++i, ++at) {
+                    const Triangle& src = work.triangles[static_cast<size_t>(i)];
+                    Triangle& dst = fresh.triangles[static_cast<size_t>(at)];
+                    dst = src;  // the same corners in the same places: the same normal and centroid
+                    dst.setIndices(number[static_cast<size_t>(src.i0)],
+                                   number[static_cast<size_t>(src.i1)],
+                                   number[static_cast<size_t>(src.i2)]);
+                }
+                const int32_t last = k == nearCount ? static_cast<int32_t>(a.tris.size())
+                                                    : firstPiece[static_cast<size_t>(k) + 1];
+                for (int32_t j = firstPiece[static_cast<size_t>(k)]; j < last; ++j, ++at) {
+                    const Corners& c = a.tris[static_cast<size_t>(j)];
+                    Triangle& dst = fresh.triangles[static_cast<size_t>(at)];
+                    dst.setIndices(numberOf(c[0]), numberOf(c[1]), numberOf(c[2]));
+                    computeTriangleData(dst, fresh.vertices.data());
+                }
+            }
+        });
+    fresh.computeBoundingBox();
+    fresh.loaded = 1;
+    fresh.edgeLimit = work.edgeLimit;
+    fresh.touch();
+    report.resultTriangles = triangleCount;
+
+    // Only edges at the near part can have changed; their triangles are the near part's
+    // pieces and the far triangles that share a vertex with it.
+    std::vector<Corners> around;
+    around.reserve(farNearSeam.size() + a.tris.size());
+    std::vector<char> touched(static_cast<size_t>(vertexCount), 0);
+    for (int32_t i : farNearSeam) {
+        const Triangle& tri = work.triangles[static_cast<size_t>(i)];
+        around.push_back({number[tri.i0], number[tri.i1], number[tri.i2]});
+    }
+    for (int32_t v : near.vertices) {
+        if (number[static_cast<size_t>(v)] >= 0) {
+            touched[static_cast<size_t>(number[static_cast<size_t>(v)])] = 1;
+        }
+    }
+    for (const Corners& c : a.tris) {
+        around.push_back({numberOf(c[0]), numberOf(c[1]), numberOf(c[2])});
+        for (int32_t v : around.back()) {
+            touched[static_cast<size_t>(v)] = 1;
+        }
+    }
+    const MeshTopology topo =
+        edgeFaults(around.data(), around.data() + around.size(), vertexCount, &touched);
+    if (topo.openEdges != 0 || topo.orientationFlips != 0) {
+        result.clear();
+        return Status::failure("Zatvoreni rezultat nije uspio: " + std::to_string(topo.openEdges) +
+                               " otvorenih i " + std::to_string(topo.orientationFlips) +
+                               " krivo orijentiranih rubova u rezultatu");
+    }
+    report.pinchedEdges = topo.nonManifoldEdges;
+    report.assembleSeconds = secondsSince(t);
+    report.totalSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+    return Status();
+}
+
+}  // namespace
+
+Status closedDifferenceOfResult(const Solid& object1, const Solid& object2, Solid& result,
+                                ClosedReport* report, int threads, const Vector4& object2Offset) {
+    std::optional<Status> done;
+    ClosedReport local;
+    try {
+        std::vector<Vector4> tool;
+        tool.reserve(object2.vertices.size());
+        bool sound = true;
+        for (const Vector4& v : object2.vertices) {
+            tool.push_back(v + object2Offset);  // as Solid::translate moves it
+            const Vector4& p = tool.back();
+            sound = sound && std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
+        }
+        const auto n = static_cast<uint32_t>(tool.size());
+        for (const Triangle& t : object2.triangles) {
+            sound = sound && static_cast<uint32_t>(t.i0) < n && static_cast<uint32_t>(t.i1) < n &&
+                    static_cast<uint32_t>(t.i2) < n;
+        }
+        if (sound) {
+            tbb::task_arena arena(threads > 0 ? threads : tbb::task_arena::automatic);
+            arena.execute([&] { done = runNear(object1, tool, object2.triangles, result, local); });
+        }
+    } catch (const std::bad_alloc&) {
+        result.clear();
+        return Status::failure(kOutOfMemoryMessage);
+    } catch (const std::exception& e) {
+        result.clear();
+        return Status::failure(std::string("Zatvoreni rezultat nije moguc: ") + e.what());
+    }
+    if (!done) {
+        return closedBoolean(object1, object2, BooleanOp::Difference, result, report, threads,
+                             object2Offset);
+    }
+    if (report != nullptr) {
+        *report = local;
+    }
+    return *done;
+}
+
+}  // namespace korvan
