@@ -20,6 +20,9 @@ struct ClosedReport {
     // Result edges with four triangles: where the exact result pinches, or where two seam
     // points rounded to the same float position.
     int64_t pinchedEdges = 0;
+    // Object 1's triangles a milling step carried over without computing them (far from
+    // object 2); 0 for a whole operation.
+    int64_t carriedOver = 0;
     double weldSeconds = 0;  // shared weld, operand checks and removal of flat triangles
     double broadPhaseSeconds = 0;
     double intersectSeconds = 0;  // exact pair tests

@@ -350,6 +350,7 @@ std::optional<Status> runNear(const Solid& work, const std::vector<Vector4>& too
     fresh.edgeLimit = work.edgeLimit;
     fresh.touch();
     report.resultTriangles = triangleCount;
+    report.carriedOver = nWork - nearCount;
 
     // Only edges at the near part can have changed; their triangles are the near part's
     // pieces and the far triangles that share a vertex with it.

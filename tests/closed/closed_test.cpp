@@ -381,6 +381,7 @@ TEST(ClosedBoolean, AMillingStepFromTheNearPartIsTheWholeDifference) {
     Solid work;
     ASSERT_TRUE(
         closedBoolean(stock, tool, BooleanOp::Difference, work, nullptr, 0, {5, 5, 5}).ok());
+    int nearSteps = 0;
     for (size_t frame = 0; frame < path.size(); ++frame) {
         Solid whole, near;
         ClosedReport wholeReport, nearReport;
@@ -392,8 +393,10 @@ TEST(ClosedBoolean, AMillingStepFromTheNearPartIsTheWholeDifference) {
         EXPECT_EQ(nearReport.resultTriangles, wholeReport.resultTriangles);
         EXPECT_EQ(nearReport.seamVertices, wholeReport.seamVertices);
         ASSERT_EQ(wholeReport.slivers, 0);
+        nearSteps += nearReport.carriedOver > 0 ? 1 : 0;
         work = std::move(near);
     }
+    EXPECT_EQ(nearSteps, static_cast<int>(path.size()) - 1);  // all but the tool inside
     expectSolid(work, "milled");
 }
 
