@@ -172,7 +172,9 @@ Candidates candidatePairs(const Welded& w) {
         return (z * dim[1] + y) * dim[0] + x;
     };
     const int small = side[0].size() <= side[1].size() ? 0 : 1;
-    // (cell, position in the smaller side's list) sorted by cell, and the boxes by position.
+    // The smaller side's members of each cell: cell c's are cellItems[cellStart[c] ..
+    // cellStart[c + 1]), in increasing order. Counted into a dense table of cells where there
+    // are few enough cells, else sorted (cell, member) pairs looked up by binary search.
     const std::vector<int32_t>& few = side[small];
     std::vector<Box> fewBoxes(few.size());
     std::vector<std::pair<int64_t, int32_t>> grid;
@@ -186,7 +188,40 @@ Candidates candidatePairs(const Welded& w) {
             }
         }
     }
-    tbb::parallel_sort(grid.begin(), grid.end());
+    const int64_t cellCount = dim[0] * dim[1] * dim[2];
+    const bool dense = cellCount <= (int64_t{1} << 22);
+    std::vector<int32_t> cellStart, cellItems;
+    if (dense) {
+        cellStart.assign(static_cast<size_t>(cellCount) + 1, 0);
+        for (const auto& [c, n] : grid) {
+            ++cellStart[static_cast<size_t>(c) + 1];
+        }
+        for (size_t c = 1; c < cellStart.size(); ++c) {
+            cellStart[c] += cellStart[c - 1];
+        }
+        cellItems.resize(grid.size());
+        std::vector<int32_t> fill(cellStart.begin(), cellStart.end() - 1);
+        for (const auto& [c, n] : grid) {
+            cellItems[static_cast<size_t>(fill[static_cast<size_t>(c)]++)] = n;
+        }
+    } else {
+        tbb::parallel_sort(grid.begin(), grid.end());
+    }
+    // Calls f(member) for each of the smaller side's members in cell c.
+    const auto forEachIn = [&](int64_t c, const auto& f) {
+        if (dense) {
+            for (int32_t k = cellStart[static_cast<size_t>(c)];
+                 k < cellStart[static_cast<size_t>(c) + 1]; ++k) {
+                f(cellItems[static_cast<size_t>(k)]);
+            }
+            return;
+        }
+        auto it =
+            std::lower_bound(grid.begin(), grid.end(), std::pair<int64_t, int32_t>(c, INT32_MIN));
+        for (; it != grid.end() && it->first == c; ++it) {
+            f(it->second);
+        }
+    };
     const std::vector<int32_t>& large = side[1 - small];
     // Triangles of pairs whose boxes meet, whether or not a plane then separates them: the
     // exact tests number the edges of all of them.
@@ -212,18 +247,15 @@ Candidates candidatePairs(const Welded& w) {
                 for (int64_t z = cellOf(2, bu.lo[2]); z <= cellOf(2, bu.hi[2]); ++z) {
                     for (int64_t y = cellOf(1, bu.lo[1]); y <= cellOf(1, bu.hi[1]); ++y) {
                         for (int64_t x = cellOf(0, bu.lo[0]); x <= cellOf(0, bu.hi[0]); ++x) {
-                            const int64_t c = index(x, y, z);
-                            auto it = std::lower_bound(grid.begin(), grid.end(),
-                                                       std::pair<int64_t, int32_t>(c, INT32_MIN));
-                            for (; it != grid.end() && it->first == c; ++it) {
-                                const Box& bv = fewBoxes[static_cast<size_t>(it->second)];
+                            forEachIn(index(x, y, z), [&](int32_t member) {
+                                const Box& bv = fewBoxes[static_cast<size_t>(member)];
                                 if (!overlaps(bu, bv)) {
-                                    continue;
+                                    return;
                                 }
                                 if (cellOf(0, std::max(bu.lo[0], bv.lo[0])) == x &&
                                     cellOf(1, std::max(bu.lo[1], bv.lo[1])) == y &&
                                     cellOf(2, std::max(bu.lo[2], bv.lo[2])) == z) {
-                                    const int32_t v = few[static_cast<size_t>(it->second)];
+                                    const int32_t v = few[static_cast<size_t>(member)];
                                     involve(u);
                                     involve(v);
                                     corners(v, pv);
@@ -231,7 +263,7 @@ Candidates candidatePairs(const Welded& w) {
                                         out.emplace_back(small == 0 ? v : u, small == 0 ? u : v);
                                     }
                                 }
-                            }
+                            });
                         }
                     }
                 }

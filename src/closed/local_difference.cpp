@@ -53,46 +53,58 @@ Key keyOf(const Vector4& v) {
 struct Near {
     Welded w;
     std::vector<int32_t> triangles;  // workpiece triangles in the near part, ascending
-    std::vector<int32_t> vertices;   // workpiece vertex of each near point below `w.firstOther`'s
+    std::vector<int32_t> vertices;   // workpiece vertex of each near point below the tool's
+    std::vector<int32_t> localOf;    // near point of each workpiece vertex, or -1
 };
 
 Near weldNear(const Solid& work, std::vector<int32_t> triangles, const std::vector<Vector4>& tool,
               const std::vector<Triangle>& toolTriangles) {
     Near n;
     n.triangles = std::move(triangles);
+    n.localOf.assign(work.vertices.size(), -1);
     for (int32_t t : n.triangles) {
         const Triangle& tri = work.triangles[static_cast<size_t>(t)];
-        n.vertices.insert(n.vertices.end(), {tri.i0, tri.i1, tri.i2});
+        n.localOf[static_cast<size_t>(tri.i0)] = n.localOf[static_cast<size_t>(tri.i1)] =
+            n.localOf[static_cast<size_t>(tri.i2)] = 0;
     }
-    std::sort(n.vertices.begin(), n.vertices.end());
-    n.vertices.erase(std::unique(n.vertices.begin(), n.vertices.end()), n.vertices.end());
-    const auto localOf = [&](int32_t v) {
-        return static_cast<int32_t>(std::lower_bound(n.vertices.begin(), n.vertices.end(), v) -
-                                    n.vertices.begin());
-    };
     Welded& w = n.w;
-    std::vector<std::pair<Key, int32_t>> shared;
-    shared.reserve(n.vertices.size());
-    for (size_t i = 0; i < n.vertices.size(); ++i) {
-        const Vector4& v = work.vertices[static_cast<size_t>(n.vertices[i])];
-        w.points.push_back({v.x + 0.0f, v.y + 0.0f, v.z + 0.0f});
-        shared.emplace_back(keyOf(v), static_cast<int32_t>(i));
+    for (size_t v = 0; v < n.localOf.size(); ++v) {
+        if (n.localOf[v] == 0) {
+            n.localOf[v] = static_cast<int32_t>(n.vertices.size());
+            n.vertices.push_back(static_cast<int32_t>(v));
+            const Vector4& p = work.vertices[v];
+            w.points.push_back({p.x + 0.0f, p.y + 0.0f, p.z + 0.0f});
+        }
     }
-    std::sort(shared.begin(), shared.end());
+    // The tool's distinct positions, sorted for lookup, and their box.
     int32_t distinct = 0;
     const std::vector<int32_t> id = weldPositions(tool, distinct);
-    std::vector<int32_t> idOfPosition(static_cast<size_t>(distinct), -1);
+    std::vector<std::pair<Key, int32_t>> toolKeys;
+    toolKeys.reserve(static_cast<size_t>(distinct));
+    Vector4 lo = tool.front(), hi = tool.front();
     for (size_t i = 0; i < tool.size(); ++i) {
-        int32_t& g = idOfPosition[static_cast<size_t>(id[i])];
-        if (g >= 0) {
+        if (id[i] == static_cast<int32_t>(toolKeys.size())) {
+            toolKeys.emplace_back(keyOf(tool[i]), id[i]);
+        }
+        includeInBox(lo, hi, tool[i]);
+    }
+    std::sort(toolKeys.begin(), toolKeys.end());
+    std::vector<int32_t> idOfPosition(static_cast<size_t>(distinct), -1);
+    for (size_t k = 0; k < n.vertices.size(); ++k) {
+        const Vector4& p = work.vertices[static_cast<size_t>(n.vertices[k])];
+        if (p.x < lo.x || p.x > hi.x || p.y < lo.y || p.y > hi.y || p.z < lo.z || p.z > hi.z) {
             continue;
         }
-        const Key key = keyOf(tool[i]);
-        const auto it =
-            std::lower_bound(shared.begin(), shared.end(), std::pair<Key, int32_t>(key, INT32_MIN));
-        if (it != shared.end() && it->first == key) {
-            g = it->second;
-        } else {
+        const Key key = keyOf(p);
+        const auto it = std::lower_bound(toolKeys.begin(), toolKeys.end(),
+                                         std::pair<Key, int32_t>(key, INT32_MIN));
+        if (it != toolKeys.end() && it->first == key) {
+            idOfPosition[static_cast<size_t>(it->second)] = static_cast<int32_t>(k);
+        }
+    }
+    for (size_t i = 0; i < tool.size(); ++i) {
+        int32_t& g = idOfPosition[static_cast<size_t>(id[i])];
+        if (g < 0) {
             g = static_cast<int32_t>(w.points.size());
             w.points.push_back({tool[i].x + 0.0f, tool[i].y + 0.0f, tool[i].z + 0.0f});
         }
@@ -101,7 +113,9 @@ Near weldNear(const Solid& work, std::vector<int32_t> triangles, const std::vect
     w.tris.reserve(n.triangles.size() + toolTriangles.size());
     for (int32_t t : n.triangles) {
         const Triangle& tri = work.triangles[static_cast<size_t>(t)];
-        w.tris.push_back({localOf(tri.i0), localOf(tri.i1), localOf(tri.i2)});
+        w.tris.push_back({n.localOf[static_cast<size_t>(tri.i0)],
+                          n.localOf[static_cast<size_t>(tri.i1)],
+                          n.localOf[static_cast<size_t>(tri.i2)]});
     }
     for (const Triangle& t : toolTriangles) {
         const auto at = [&](int32_t v) { return idOfPosition[static_cast<size_t>(id[v])]; };
@@ -251,10 +265,7 @@ std::optional<Status> runNear(const Solid& work, const std::vector<Vector4>& too
             firstPiece[static_cast<size_t>(k)] = j;
         }
     }
-    std::vector<char> nearVertex(static_cast<size_t>(nWorkVertices), 0);
-    for (int32_t v : near.vertices) {
-        nearVertex[static_cast<size_t>(v)] = 1;
-    }
+    const auto nearVertex = [&](int32_t v) { return near.localOf[static_cast<size_t>(v)] >= 0; };
     std::vector<int32_t> number(static_cast<size_t>(nWorkVertices) + a.points.size(), -1);
     int32_t vertexCount = 0;
     const auto use = [&](int32_t id) {
@@ -280,7 +291,7 @@ std::optional<Status> runNear(const Solid& work, const std::vector<Vector4>& too
             use(tri.i0);
             use(tri.i1);
             use(tri.i2);
-            if (nearVertex[tri.i0] || nearVertex[tri.i1] || nearVertex[tri.i2]) {
+            if (nearVertex(tri.i0) || nearVertex(tri.i1) || nearVertex(tri.i2)) {
                 farNearSeam.push_back(i);
             }
         }
