@@ -287,19 +287,8 @@ std::optional<Status> runNear(const Solid& work, const std::vector<Vector4>& too
         for (const Vector4& v : tool) {
             grow(toolBox, Box{{v.x, v.y, v.z}, {v.x, v.y, v.z}});
         }
-        std::vector<Corners> corners;
-        corners.reserve(passive.size());
-        for (int32_t t : passive) {
-            const Triangle& tri = work.triangles[static_cast<size_t>(t)];
-            corners.push_back({tri.i0, tri.i1, tri.i2});
-        }
-        const auto outsideToolBox = [&](int32_t v) {
-            const Vector4& p = work.vertices[static_cast<size_t>(v)];
-            return p.x < toolBox.lo[0] || p.x > toolBox.hi[0] || p.y < toolBox.lo[1] ||
-                   p.y > toolBox.hi[1] || p.z < toolBox.lo[2] || p.z > toolBox.hi[2];
-        };
         std::vector<char> inside;
-        if (!passiveInside(nWorkVertices, corners, outsideToolBox, vertexInside, inside)) {
+        if (!passiveInside(work.triangles, work.vertices, passive, toolBox, vertexInside, inside)) {
             return std::nullopt;
         }
         for (size_t k = 0; k < passive.size(); ++k) {

@@ -94,11 +94,11 @@ std::vector<int32_t> withinReachOfTool(const std::vector<Vector4>& vertices,
     });
 }
 
-bool passiveInside(int32_t vertexCount, const std::vector<Corners>& passive,
-                   const std::function<bool(int32_t)>& outside,
+bool passiveInside(const std::vector<Triangle>& triangles, const std::vector<Vector4>& vertices,
+                   const std::vector<int32_t>& passive, const Box& toolBox,
                    const std::vector<int8_t>& vertexInside, std::vector<char>& inside) {
     // Vertices joined by passive triangles; statuses gathered per group.
-    std::vector<int32_t> parent(static_cast<size_t>(vertexCount));
+    std::vector<int32_t> parent(vertexInside.size());
     std::iota(parent.begin(), parent.end(), 0);
     const auto find = [&](int32_t v) {
         while (parent[static_cast<size_t>(v)] != v) {
@@ -107,15 +107,23 @@ bool passiveInside(int32_t vertexCount, const std::vector<Corners>& passive,
         }
         return v;
     };
-    for (const Corners& c : passive) {
-        for (int e = 0; e < 2; ++e) {
-            const int32_t a = find(c[e]), b = find(c[e + 1]);
-            if (a != b) {
-                parent[static_cast<size_t>(std::max(a, b))] = std::min(a, b);
-            }
+    const auto join = [&](int32_t a, int32_t b) {
+        a = find(a);
+        b = find(b);
+        if (a != b) {
+            parent[static_cast<size_t>(std::max(a, b))] = std::min(a, b);
         }
+    };
+    for (int32_t t : passive) {
+        const Triangle& tri = triangles[static_cast<size_t>(t)];
+        join(tri.i0, tri.i1);
+        join(tri.i1, tri.i2);
     }
-    std::vector<int8_t> groupInside(static_cast<size_t>(vertexCount), -1);
+    const auto outsideToolBox = [&](const Vector4& p) {
+        return p.x < toolBox.lo[0] || p.x > toolBox.hi[0] || p.y < toolBox.lo[1] ||
+               p.y > toolBox.hi[1] || p.z < toolBox.lo[2] || p.z > toolBox.hi[2];
+    };
+    std::vector<int8_t> groupInside(vertexInside.size(), -1);
     const auto settle = [&](int32_t v, int8_t status) {
         int8_t& s = groupInside[static_cast<size_t>(find(v))];
         if (s >= 0 && s != status) {
@@ -124,17 +132,20 @@ bool passiveInside(int32_t vertexCount, const std::vector<Corners>& passive,
         s = status;
         return true;
     };
-    for (const Corners& c : passive) {
-        for (int32_t v : c) {
+    for (int32_t t : passive) {
+        const Triangle& tri = triangles[static_cast<size_t>(t)];
+        for (int32_t v : {tri.i0, tri.i1, tri.i2}) {
             const int8_t known = vertexInside[static_cast<size_t>(v)];
-            if ((known >= 0 && !settle(v, known)) || (outside(v) && !settle(v, 0))) {
+            if ((known >= 0 && !settle(v, known)) ||
+                (outsideToolBox(vertices[static_cast<size_t>(v)]) && !settle(v, 0))) {
                 return false;
             }
         }
     }
     inside.assign(passive.size(), 0);
     for (size_t k = 0; k < passive.size(); ++k) {
-        const int8_t s = groupInside[static_cast<size_t>(find(passive[k][0]))];
+        const int8_t s =
+            groupInside[static_cast<size_t>(find(triangles[static_cast<size_t>(passive[k])].i0))];
         if (s < 0) {
             return false;
         }

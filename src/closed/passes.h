@@ -153,13 +153,13 @@ std::vector<int32_t> withinReachOfTool(const std::vector<Vector4>& vertices,
                                        const std::vector<Vector4>& tool,
                                        const std::vector<Triangle>& toolTriangles, double margin);
 
-// Whether each of the `passive` triangles (corners below `vertexCount`), which touch nothing of
-// the other operand, lies inside it. Passive triangles that share a vertex are on the same
-// side, so groups of them joined at vertices share one answer: a vertex's known answer
-// (`vertexInside`: 1 inside, 0 outside, -1 not known; from the split triangles around it), or
-// outside where `outside(v)` says so. Returns false where a group has no answer or two.
-bool passiveInside(int32_t vertexCount, const std::vector<Corners>& passive,
-                   const std::function<bool(int32_t)>& outside,
+// Whether the tool holds each of the `passive` triangles (away from its surface). Passive
+// triangles that share a vertex are on the same side, so groups of them joined at vertices
+// share one answer: a vertex's known answer (`vertexInside`: 1 inside, 0 outside, -1 not known;
+// from the split triangles around it), or outside where a vertex lies outside `toolBox`.
+// Returns false where a group has no answer or two.
+bool passiveInside(const std::vector<Triangle>& triangles, const std::vector<Vector4>& vertices,
+                   const std::vector<int32_t>& passive, const Box& toolBox,
                    const std::vector<int8_t>& vertexInside, std::vector<char>& inside);
 
 }  // namespace korvan::closed
