@@ -356,58 +356,6 @@ std::array<double, 3> Arrangement::sourceNormal(int32_t triangle) const {
     return crossOf(m.points[c[0]], m.points[c[1]], m.points[c[2]]);
 }
 
-void RayIndex::build(const std::vector<Corners>& tris, const std::vector<Point3>& points,
-                     int32_t begin, int32_t end) {
-    offset = begin;
-    const auto n = static_cast<size_t>(end - begin);
-    double hi[2] = {-HUGE_VAL, -HUGE_VAL};
-    lo[0] = lo[1] = HUGE_VAL;
-    for (int32_t t = begin; t < end; ++t) {
-        for (int32_t v : tris[static_cast<size_t>(t)]) {
-            const Point3& p = points[static_cast<size_t>(v)];
-            lo[0] = std::min(lo[0], p.y);
-            hi[0] = std::max(hi[0], p.y);
-            lo[1] = std::min(lo[1], p.z);
-            hi[1] = std::max(hi[1], p.z);
-        }
-    }
-    const auto side =
-        static_cast<int32_t>(std::clamp(std::sqrt(static_cast<double>(n)) / 2.0, 1.0, 512.0));
-    for (int i = 0; i < 2; ++i) {
-        dim[i] = side;
-        cell[i] = std::max((hi[i] - lo[i]) / side, 1e-300);
-    }
-    // Each triangle under every cell its box covers: counted, then filled.
-    const auto forCells = [&](int32_t t, const auto& f) {
-        const Corners& c = tris[static_cast<size_t>(t)];
-        const Point3& a = points[static_cast<size_t>(c[0])];
-        const Point3& b = points[static_cast<size_t>(c[1])];
-        const Point3& d = points[static_cast<size_t>(c[2])];
-        const int32_t ya = cellOf(0, std::min({a.y, b.y, d.y}));
-        const int32_t yb = cellOf(0, std::max({a.y, b.y, d.y}));
-        const int32_t za = cellOf(1, std::min({a.z, b.z, d.z}));
-        const int32_t zb = cellOf(1, std::max({a.z, b.z, d.z}));
-        for (int32_t z = za; z <= zb; ++z) {
-            for (int32_t y = ya; y <= yb; ++y) {
-                f(z * dim[0] + y);
-            }
-        }
-    };
-    start.assign(static_cast<size_t>(dim[0]) * dim[1] + 1, 0);
-    for (int32_t t = begin; t < end; ++t) {
-        forCells(t, [&](int32_t c) { ++start[static_cast<size_t>(c) + 1]; });
-    }
-    for (size_t c = 1; c < start.size(); ++c) {
-        start[c] += start[c - 1];
-    }
-    members.resize(static_cast<size_t>(start.back()));
-    std::vector<int32_t> fill(start.begin(), start.end() - 1);
-    for (int32_t t = begin; t < end; ++t) {
-        forCells(t, [&](int32_t c) { members[static_cast<size_t>(fill[c]++)] = t; });
-    }
-    seen.assign(n, 0);
-}
-
 bool Arrangement::insideOther(int32_t pieceIndex) const {
     const Impl& m = *m_impl;
     const Piece& piece = m.pieces[pieceIndex];
@@ -432,36 +380,30 @@ bool Arrangement::insideOther(int32_t pieceIndex) const {
     static constexpr double kSlopes[][2] = {{0.000731, 0.000419},  {-0.000613, 0.000887},
                                             {0.000271, -0.000953}, {-0.000829, -0.000347},
                                             {0.000157, 0.000563},  {0.000919, -0.000211}};
-    const double margin = 1e-9 * span;
-    // After a few rays at one operand, its triangles are filed by their y-z boxes, and a ray
-    // looks at the triangles filed where it passes only.
-    const int side = fromOther ? 0 : 1;
-    RayIndex& index = m.rayIndex[side];
-    if (++index.rays == 5) {
-        index.build(m.tris, m.points, begin, end);
-    }
     for (const auto& slope : kSlopes) {
         const double dy = slope[0], dz = slope[1];
         const EP3 r = q + Epeck::Vector_3(length, length * dy, length * dz);
-        // 1: the ray crosses triangle t's inside, 0: it does not, -1: it grazes it.
-        const auto crossing = [&](int32_t t) {
+        int parity = 0;
+        bool degenerate = false;
+        for (int32_t t = begin; t < end && !degenerate; ++t) {
             const Corners& c = m.tris[t];
             const Point3& a = m.points[c[0]];
             const Point3& b = m.points[c[1]];
             const Point3& d = m.points[c[2]];
             const double xHi = std::max({a.x, b.x, d.x});
-            if (xHi < qx - margin) {
-                return 0;
+            if (xHi < qx - 1e-9 * span) {
+                continue;
             }
             const double xLo = std::max(std::min({a.x, b.x, d.x}), qx);
             // The ray's y and z over the triangle's x range, widened for rounding.
+            const double margin = 1e-9 * span;
             const double y0 = qy + dy * (xLo - qx), y1 = qy + dy * (xHi - qx);
             const double z0 = qz + dz * (xLo - qx), z1 = qz + dz * (xHi - qx);
             if (std::max({a.y, b.y, d.y}) < std::min(y0, y1) - margin ||
                 std::min({a.y, b.y, d.y}) > std::max(y0, y1) + margin ||
                 std::max({a.z, b.z, d.z}) < std::min(z0, z1) - margin ||
                 std::min({a.z, b.z, d.z}) > std::max(z0, z1) + margin) {
-                return 0;
+                continue;
             }
             const EP3& pa = m.exactPoint(c[0]);
             const EP3& pb = m.exactPoint(c[1]);
@@ -469,35 +411,23 @@ bool Arrangement::insideOther(int32_t pieceIndex) const {
             const int s1 = sign(CGAL::orientation(pa, pb, pc, q));
             const int s2 = sign(CGAL::orientation(pa, pb, pc, r));
             if (s2 == 0) {
-                return -1;
+                degenerate = true;
+                break;
             }
             if (s1 == 0 || s1 == s2) {
-                return 0;  // starts on the plane outside the triangle, or stays on one side
+                continue;  // starts on the plane outside the triangle, or stays on one side
             }
             const int e0 = sign(CGAL::orientation(q, r, pa, pb));
             const int e1 = sign(CGAL::orientation(q, r, pb, pc));
             const int e2 = sign(CGAL::orientation(q, r, pc, pa));
             if ((e0 > 0 || e1 > 0 || e2 > 0) && (e0 < 0 || e1 < 0 || e2 < 0)) {
-                return 0;
+                continue;
             }
-            return e0 == 0 || e1 == 0 || e2 == 0 ? -1 : 1;
-        };
-        int parity = 0;
-        bool degenerate = false;
-        const auto visit = [&](int32_t t) {
-            const int x = crossing(t);
-            degenerate = degenerate || x < 0;
-            parity ^= x > 0 ? 1 : 0;
-            return !degenerate;
-        };
-        if (index.built()) {
-            // Parity and grazing do not depend on the order the triangles are met in.
-            const double yEnd = qy + dy * length, zEnd = qz + dz * length;
-            index.forEachMeeting(std::min(qy, yEnd) - margin, std::max(qy, yEnd) + margin,
-                                 std::min(qz, zEnd) - margin, std::max(qz, zEnd) + margin, visit);
-        } else {
-            for (int32_t t = begin; t < end && visit(t); ++t) {
+            if (e0 == 0 || e1 == 0 || e2 == 0) {
+                degenerate = true;
+                break;
             }
+            parity ^= 1;
         }
         if (!degenerate) {
             return parity != 0;
@@ -508,8 +438,7 @@ bool Arrangement::insideOther(int32_t pieceIndex) const {
 }
 
 int Arrangement::insideObject1Near(int32_t pieceIndex, const std::array<double, 3>& lo,
-                                   const std::array<double, 3>& hi,
-                                   const std::vector<std::array<Point3, 3>>& passive) const {
+                                   const std::array<double, 3>& hi) const {
     const Impl& m = *m_impl;
     const Piece& piece = m.pieces[pieceIndex];
     assert(m.isOther(piece.source));
@@ -542,56 +471,44 @@ int Arrangement::insideObject1Near(int32_t pieceIndex, const std::array<double, 
             sLo[i] = std::min(qd[i], cd[i]) - margin;
             sHi[i] = std::max(qd[i], cd[i]) + margin;
         }
-        // 1: the segment crosses the triangle's inside, 0: it does not, -1: it touches an
-        // edge or a vertex, or the piece's centroid lies on the triangle's plane.
-        const auto crossing = [&](const Point3& a, const Point3& b, const Point3& d,
-                                  const auto& exactCorners) {
-            if (std::max({a.x, b.x, d.x}) < sLo[0] || std::min({a.x, b.x, d.x}) > sHi[0] ||
-                std::max({a.y, b.y, d.y}) < sLo[1] || std::min({a.y, b.y, d.y}) > sHi[1] ||
-                std::max({a.z, b.z, d.z}) < sLo[2] || std::min({a.z, b.z, d.z}) > sHi[2]) {
-                return 0;
+        int parity = 0;
+        bool degenerate = false;
+        for (int32_t t = 0; t < m.firstOther && !degenerate; ++t) {
+            const Corners& u = m.tris[t];
+            const Point3& a = m.points[u[0]];
+            const Point3& b = m.points[u[1]];
+            const Point3& d = m.points[u[2]];
+            if (t == target || std::max({a.x, b.x, d.x}) < sLo[0] ||
+                std::min({a.x, b.x, d.x}) > sHi[0] || std::max({a.y, b.y, d.y}) < sLo[1] ||
+                std::min({a.y, b.y, d.y}) > sHi[1] || std::max({a.z, b.z, d.z}) < sLo[2] ||
+                std::min({a.z, b.z, d.z}) > sHi[2]) {
+                continue;
             }
-            const auto [pa, pb, pc] = exactCorners();
+            const EP3& pa = m.exactPoint(u[0]);
+            const EP3& pb = m.exactPoint(u[1]);
+            const EP3& pc = m.exactPoint(u[2]);
             const int s1 = sign(CGAL::orientation(pa, pb, pc, q));
             const int s2 = sign(CGAL::orientation(pa, pb, pc, c));
             if (s1 == 0) {
-                return -1;  // the piece's centroid on another plane: try elsewhere
+                degenerate = true;  // the piece's centroid on another plane: try elsewhere
+                break;
             }
             // The segment ends inside the target, which no other triangle of a solid reaches:
             // ending on another triangle's plane is no crossing.
             if (s2 == 0 || s1 == s2) {
-                return 0;
+                continue;
             }
             const int e0 = sign(CGAL::orientation(q, c, pa, pb));
             const int e1 = sign(CGAL::orientation(q, c, pb, pc));
             const int e2 = sign(CGAL::orientation(q, c, pc, pa));
             if ((e0 > 0 || e1 > 0 || e2 > 0) && (e0 < 0 || e1 < 0 || e2 < 0)) {
-                return 0;
-            }
-            return e0 == 0 || e1 == 0 || e2 == 0 ? -1 : 1;
-        };
-        int parity = 0;
-        bool degenerate = false;
-        for (int32_t t = 0; t < m.firstOther && !degenerate; ++t) {
-            if (t == target) {
                 continue;
             }
-            const Corners& u = m.tris[t];
-            const int x = crossing(m.points[u[0]], m.points[u[1]], m.points[u[2]], [&] {
-                return std::array<EP3, 3>{m.exactPoint(u[0]), m.exactPoint(u[1]),
-                                          m.exactPoint(u[2])};
-            });
-            degenerate = x < 0;
-            parity ^= x > 0 ? 1 : 0;
-        }
-        for (size_t k = 0; k < passive.size() && !degenerate; ++k) {
-            const auto& p = passive[k];
-            const int x = crossing(p[0], p[1], p[2], [&] {
-                return std::array<EP3, 3>{EP3(p[0].x, p[0].y, p[0].z), EP3(p[1].x, p[1].y, p[1].z),
-                                          EP3(p[2].x, p[2].y, p[2].z)};
-            });
-            degenerate = x < 0;
-            parity ^= x > 0 ? 1 : 0;
+            if (e0 == 0 || e1 == 0 || e2 == 0) {
+                degenerate = true;
+                break;
+            }
+            parity ^= 1;
         }
         if (!degenerate) {
             // Just before the target the segment is outside where it comes from the side the

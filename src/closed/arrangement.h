@@ -73,11 +73,8 @@ public:
     // centroid of an object 1 triangle inside the box, and the side of that triangle the
     // segment arrives from. 1 inside object 1, 0 outside, -1 when no such triangle gives a
     // segment clear of edges and vertices.
-    // Object 1's triangles in the box that are not in the arrangement (`passive`, by their
-    // corners) count as crossings too.
     int insideObject1Near(int32_t piece, const std::array<double, 3>& lo,
-                          const std::array<double, 3>& hi,
-                          const std::vector<std::array<Point3, 3>>& passive) const;
+                          const std::array<double, 3>& hi) const;
     const std::string& error() const;
 
 private:

@@ -102,51 +102,6 @@ namespace korvan::closed {
 
 using namespace exact;
 
-// One operand's triangles filed by their boxes in y and z on a uniform grid, for rays that run
-// nearly along x.
-struct RayIndex {
-    int rays = 0;  // rays cast at the operand so far
-    double lo[2] = {0, 0}, cell[2] = {1, 1};
-    int32_t dim[2] = {0, 0};
-    std::vector<int32_t> start, members;
-    std::vector<int32_t> seen;  // per triangle, the query that last met it
-    int32_t query = 0;
-    int32_t offset = 0;  // the first triangle's index
-
-    bool built() const { return !start.empty(); }
-    void build(const std::vector<Corners>& tris, const std::vector<Point3>& points, int32_t begin,
-               int32_t end);
-    // Calls f(t) once for each filed triangle whose y-z box may meet [y0, y1] x [z0, z1],
-    // until f returns false.
-    template <typename F>
-    void forEachMeeting(double y0, double y1, double z0, double z1, const F& f) {
-        ++query;
-        const int32_t ya = cellOf(0, y0), yb = cellOf(0, y1);
-        const int32_t za = cellOf(1, z0), zb = cellOf(1, z1);
-        for (int32_t z = za; z <= zb; ++z) {
-            for (int32_t y = ya; y <= yb; ++y) {
-                const int32_t c = z * dim[0] + y;
-                for (int32_t k = start[static_cast<size_t>(c)];
-                     k < start[static_cast<size_t>(c) + 1]; ++k) {
-                    const int32_t t = members[static_cast<size_t>(k)];
-                    int32_t& last = seen[static_cast<size_t>(t - offset)];
-                    if (last == query) {
-                        continue;
-                    }
-                    last = query;
-                    if (!f(t)) {
-                        return;
-                    }
-                }
-            }
-        }
-    }
-    int32_t cellOf(int axis, double v) const {
-        const double c = std::floor((v - lo[axis]) / cell[axis]);
-        return static_cast<int32_t>(std::clamp(c, 0.0, static_cast<double>(dim[axis] - 1)));
-    }
-};
-
 struct Arrangement::Impl {
     std::vector<Point3> points;
     std::vector<Corners> tris;
@@ -167,8 +122,7 @@ struct Arrangement::Impl {
     std::vector<Piece> pieces;
     mutable std::vector<std::optional<EP3>> exact;  // per point id, built on demand
     std::string error;
-    mutable double span = 0;       // largest coordinate magnitude, at least 1
-    mutable RayIndex rayIndex[2];  // object 1's and object 2's triangles, for insideOther
+    mutable double span = 0;  // largest coordinate magnitude, at least 1
 
     bool isOther(int32_t t) const { return t >= firstOther; }
     IP3 ip(int32_t v) const {

@@ -176,29 +176,12 @@ std::optional<Status> runNear(const Solid& work, const std::vector<Vector4>& too
                std::max({a.y, b.y, c.y}) >= lo[1] && std::min({a.y, b.y, c.y}) <= hi[1] &&
                std::max({a.z, b.z, c.z}) >= lo[2] && std::min({a.z, b.z, c.z}) <= hi[2];
     };
-    const std::vector<int32_t> inBox = selectInOrder(nWork, [&](int32_t i) {
+    std::vector<int32_t> nearTriangles = selectInOrder(nWork, [&](int32_t i) {
         const Triangle& tri = work.triangles[static_cast<size_t>(i)];
         return meets(work.vertices[tri.i0], work.vertices[tri.i1], work.vertices[tri.i2]);
     });
-    // Of those, the ones within reach of the tool's surface are split; the others (passive)
-    // are each wholly inside or outside the tool.
-    std::vector<int32_t> nearTriangles, passive;
-    {
-        const std::vector<int32_t> reach = withinReachOfTool(work.vertices, work.triangles, inBox,
-                                                             tool, toolTriangles, 1e-4 * size);
-        if (static_cast<double>(reach.size()) > kLargestNearShare * nWork) {
-            return std::nullopt;
-        }
-        nearTriangles.reserve(reach.size());
-        size_t r = 0;
-        for (size_t k = 0; k < inBox.size(); ++k) {
-            if (r < reach.size() && reach[r] == static_cast<int32_t>(k)) {
-                nearTriangles.push_back(inBox[k]);
-                ++r;
-            } else {
-                passive.push_back(inBox[k]);
-            }
-        }
+    if (static_cast<double>(nearTriangles.size()) > kLargestNearShare * nWork) {
+        return std::nullopt;
     }
     // A tool clear of the workpiece's box is outside it, with nothing near to say so.
     const bool toolOutsideBox =
@@ -238,27 +221,13 @@ std::optional<Status> runNear(const Solid& work, const std::vector<Vector4>& too
     report.splitSeconds = secondsSince(t);
 
     std::vector<char> keep;
-    std::vector<std::array<Point3, 3>> passiveCorners;  // built for the first tool piece asked
     const bool decided = keepPieces(
         pieces, firstOther, arrangement.pointCount(), BooleanOp::Difference,
         [&](int32_t p) {
             if (pieces[p].source < firstOther) {
                 return arrangement.insideOther(p) ? 1 : 0;
             }
-            if (passiveCorners.size() != passive.size()) {
-                passiveCorners.clear();
-                for (int32_t t : passive) {
-                    const Triangle& tri = work.triangles[static_cast<size_t>(t)];
-                    std::array<Point3, 3> c;
-                    int k = 0;
-                    for (int32_t v : {tri.i0, tri.i1, tri.i2}) {
-                        const Vector4& x = work.vertices[static_cast<size_t>(v)];
-                        c[static_cast<size_t>(k++)] = {x.x, x.y, x.z};
-                    }
-                    passiveCorners.push_back(c);
-                }
-            }
-            const int inside = arrangement.insideObject1Near(p, lo, hi, passiveCorners);
+            const int inside = arrangement.insideObject1Near(p, lo, hi);
             return inside < 0 && toolOutsideBox ? 0 : inside;
         },
         keep);
@@ -266,37 +235,6 @@ std::optional<Status> runNear(const Solid& work, const std::vector<Vector4>& too
         return std::nullopt;
     }
     report.classifySeconds = secondsSince(t);
-
-    // A passive triangle is on the side of the split triangles' pieces at its vertices.
-    std::vector<int32_t> removed;  // passive triangles inside the tool, ascending
-    if (!passive.empty()) {
-        std::vector<int8_t> vertexInside(static_cast<size_t>(nWorkVertices), -1);
-        for (int32_t p = 0; p < static_cast<int32_t>(pieces.size()); ++p) {
-            const Piece& piece = pieces[p];
-            if (piece.source >= firstOther || piece.coplanar != 0) {
-                continue;
-            }
-            for (int32_t v : piece.v) {
-                if (v < static_cast<int32_t>(near.vertices.size())) {
-                    vertexInside[static_cast<size_t>(near.vertices[static_cast<size_t>(v)])] =
-                        keep[p] ? 0 : 1;
-                }
-            }
-        }
-        Box toolBox = emptyBox();
-        for (const Vector4& v : tool) {
-            grow(toolBox, Box{{v.x, v.y, v.z}, {v.x, v.y, v.z}});
-        }
-        std::vector<char> inside;
-        if (!passiveInside(work.triangles, work.vertices, passive, toolBox, vertexInside, inside)) {
-            return std::nullopt;
-        }
-        for (size_t k = 0; k < passive.size(); ++k) {
-            if (inside[k]) {
-                removed.push_back(passive[k]);
-            }
-        }
-    }
 
     Assembly a = assembleKept(arrangement, keep, inputPoints, BooleanOp::Difference);
     keep = {};
@@ -327,32 +265,7 @@ std::optional<Status> runNear(const Solid& work, const std::vector<Vector4>& too
             firstPiece[static_cast<size_t>(k)] = j;
         }
     }
-    // The workpiece triangles not carried over: the near ones, each with its pieces, and the
-    // passive ones inside the tool, with none. `first` has one more entry: the tool's pieces.
-    std::vector<int32_t> replaced, first;
-    replaced.reserve(near.triangles.size() + removed.size());
-    first.reserve(replaced.capacity() + 1);
-    for (size_t i = 0, j = 0; i < near.triangles.size() || j < removed.size();) {
-        const bool takeNear =
-            j == removed.size() || (i < near.triangles.size() && near.triangles[i] < removed[j]);
-        replaced.push_back(takeNear ? near.triangles[i] : removed[j]);
-        first.push_back(firstPiece[i]);
-        (takeNear ? i : j) += 1;
-    }
-    first.push_back(firstPiece[static_cast<size_t>(nearCount)]);
-    const auto replacedCount = static_cast<int32_t>(replaced.size());
-    // Vertices whose edges can have changed: the near part's and the removed triangles'.
-    std::vector<char> removedVertex(removed.empty() ? 0 : static_cast<size_t>(nWorkVertices), 0);
-    for (int32_t t : removed) {
-        const Triangle& tri = work.triangles[static_cast<size_t>(t)];
-        for (int32_t v : {tri.i0, tri.i1, tri.i2}) {
-            removedVertex[static_cast<size_t>(v)] = 1;
-        }
-    }
-    const auto nearVertex = [&](int32_t v) {
-        return near.localOf[static_cast<size_t>(v)] >= 0 ||
-               (!removed.empty() && removedVertex[static_cast<size_t>(v)]);
-    };
+    const auto nearVertex = [&](int32_t v) { return near.localOf[static_cast<size_t>(v)] >= 0; };
     std::vector<int32_t> number(static_cast<size_t>(nWorkVertices) + a.points.size(), -1);
     int32_t vertexCount = 0;
     const auto use = [&](int32_t id) {
@@ -365,8 +278,8 @@ std::optional<Status> runNear(const Solid& work, const std::vector<Vector4>& too
     {
         size_t k = 0;
         for (int32_t i = 0; i < nWork; ++i) {
-            if (k < replaced.size() && replaced[k] == i) {
-                for (int32_t j = first[k]; j < first[k + 1]; ++j) {
+            if (k < near.triangles.size() && near.triangles[k] == i) {
+                for (int32_t j = firstPiece[k]; j < firstPiece[k + 1]; ++j) {
                     for (int32_t v : numbered[static_cast<size_t>(j)]) {
                         use(idOf[static_cast<size_t>(v)]);
                     }
@@ -382,13 +295,13 @@ std::optional<Status> runNear(const Solid& work, const std::vector<Vector4>& too
                 farNearSeam.push_back(i);
             }
         }
-        for (size_t j = static_cast<size_t>(first[replaced.size()]); j < numbered.size(); ++j) {
+        for (size_t j = static_cast<size_t>(firstPiece[nearCount]); j < numbered.size(); ++j) {
             for (int32_t v : numbered[j]) {
                 use(idOf[static_cast<size_t>(v)]);
             }
         }
     }
-    const auto triangleCount = static_cast<int32_t>(nWork - replacedCount + a.tris.size());
+    const auto triangleCount = static_cast<int32_t>(nWork - nearCount + a.tris.size());
 
     // Written over `result`'s own arrays: a milling run hands in the previous frame's
     // workpiece, whose storage then needs neither fresh pages nor zeroing.
@@ -413,19 +326,18 @@ std::optional<Status> runNear(const Solid& work, const std::vector<Vector4>& too
                               }
                           }
                       });
-    // Far triangle i lands at i less the replaced triangles before it plus their pieces.
+    // Far triangle i lands at i less the near triangles before it plus their pieces.
     const auto numberOf = [&](int32_t v) {
         return number[static_cast<size_t>(idOf[static_cast<size_t>(v)])];
     };
     tbb::parallel_for(
-        tbb::blocked_range<int32_t>(0, replacedCount + 1, 64),
+        tbb::blocked_range<int32_t>(0, nearCount + 1, 64),
         [&](const tbb::blocked_range<int32_t>& r) {
             for (int32_t k = r.begin(); k < r.end(); ++k) {
-                // Far triangles between replaced triangle k - 1 and replaced triangle k, then
-                // k's pieces.
-                const int32_t from = k == 0 ? 0 : replaced[static_cast<size_t>(k - 1)] + 1;
-                const int32_t to = k == replacedCount ? nWork : replaced[static_cast<size_t>(k)];
-                int32_t at = from - k + first[static_cast<size_t>(k)];
+                // Far triangles between near triangle k - 1 and near triangle k, then k's pieces.
+                const int32_t from = k == 0 ? 0 : near.triangles[static_cast<size_t>(k - 1)] + 1;
+                const int32_t to = k == nearCount ? nWork : near.triangles[static_cast<size_t>(k)];
+                int32_t at = from - k + firstPiece[static_cast<size_t>(k)];
                 for (int32_t i = from; i < to; ++i, ++at) {
                     const Triangle& src = work.triangles[static_cast<size_t>(i)];
                     Triangle& dst = fresh.triangles[static_cast<size_t>(at)];
@@ -434,9 +346,9 @@ std::optional<Status> runNear(const Solid& work, const std::vector<Vector4>& too
                                    number[static_cast<size_t>(src.i1)],
                                    number[static_cast<size_t>(src.i2)]);
                 }
-                const int32_t last = k == replacedCount ? static_cast<int32_t>(a.tris.size())
-                                                        : first[static_cast<size_t>(k) + 1];
-                for (int32_t j = first[static_cast<size_t>(k)]; j < last; ++j, ++at) {
+                const int32_t last = k == nearCount ? static_cast<int32_t>(a.tris.size())
+                                                    : firstPiece[static_cast<size_t>(k) + 1];
+                for (int32_t j = firstPiece[static_cast<size_t>(k)]; j < last; ++j, ++at) {
                     const Corners& c = a.tris[static_cast<size_t>(j)];
                     Triangle& dst = fresh.triangles[static_cast<size_t>(at)];
                     dst.setIndices(numberOf(c[0]), numberOf(c[1]), numberOf(c[2]));
@@ -449,7 +361,7 @@ std::optional<Status> runNear(const Solid& work, const std::vector<Vector4>& too
     fresh.edgeLimit = work.edgeLimit;
     fresh.touch();
     report.resultTriangles = triangleCount;
-    report.carriedOver = nWork - replacedCount;
+    report.carriedOver = nWork - nearCount;
 
     // Only edges at the near part can have changed; their triangles are the near part's
     // pieces and the far triangles that share a vertex with it.
@@ -460,19 +372,10 @@ std::optional<Status> runNear(const Solid& work, const std::vector<Vector4>& too
         const Triangle& tri = work.triangles[static_cast<size_t>(i)];
         around.push_back({number[tri.i0], number[tri.i1], number[tri.i2]});
     }
-    const auto touch = [&](int32_t v) {
+    for (int32_t v : near.vertices) {
         if (number[static_cast<size_t>(v)] >= 0) {
             touched[static_cast<size_t>(number[static_cast<size_t>(v)])] = 1;
         }
-    };
-    for (int32_t v : near.vertices) {
-        touch(v);
-    }
-    for (int32_t t : removed) {
-        const Triangle& tri = work.triangles[static_cast<size_t>(t)];
-        touch(tri.i0);
-        touch(tri.i1);
-        touch(tri.i2);
     }
     for (const Corners& c : a.tris) {
         around.push_back({numberOf(c[0]), numberOf(c[1]), numberOf(c[2])});

@@ -17,7 +17,6 @@
 #include "boolean/operation.h"
 #include "closed/arrangement.h"
 #include "geometry/mesh_topology.h"
-#include "geometry/triangle.h"
 #include "geometry/vector4.h"
 
 namespace korvan::closed {
@@ -142,24 +141,5 @@ Assembly assembleKept(const Arrangement& arrangement, const std::vector<char>& k
 // sorted by position and each input point near them is looked up, instead of hashing all.
 std::vector<int32_t> weldRounded(const std::vector<Vector4>& rounded,
                                  const std::vector<int32_t>& seamUses, int32_t& distinct);
-
-// Of the workpiece triangles `candidates` (indices into `triangles`), the positions (into
-// `candidates`, ascending) of those whose box meets the box of a tool triangle widened by
-// `margin`: the ones a milling step must split. The others touch no tool triangle, so each
-// lies wholly inside or wholly outside the tool.
-std::vector<int32_t> withinReachOfTool(const std::vector<Vector4>& vertices,
-                                       const std::vector<Triangle>& triangles,
-                                       const std::vector<int32_t>& candidates,
-                                       const std::vector<Vector4>& tool,
-                                       const std::vector<Triangle>& toolTriangles, double margin);
-
-// Whether the tool holds each of the `passive` triangles (away from its surface). Passive
-// triangles that share a vertex are on the same side, so groups of them joined at vertices
-// share one answer: a vertex's known answer (`vertexInside`: 1 inside, 0 outside, -1 not known;
-// from the split triangles around it), or outside where a vertex lies outside `toolBox`.
-// Returns false where a group has no answer or two.
-bool passiveInside(const std::vector<Triangle>& triangles, const std::vector<Vector4>& vertices,
-                   const std::vector<int32_t>& passive, const Box& toolBox,
-                   const std::vector<int8_t>& vertexInside, std::vector<char>& inside);
 
 }  // namespace korvan::closed
