@@ -356,6 +356,31 @@ std::array<double, 3> Arrangement::sourceNormal(int32_t triangle) const {
     return crossOf(m.points[c[0]], m.points[c[1]], m.points[c[2]]);
 }
 
+namespace {
+
+// 1 where the segment from `from` to `to` crosses the inside of triangle abc, 0 where it does
+// not or where `from` lies on the triangle's plane, -1 where `to` lies on the plane or the
+// segment meets an edge or a corner.
+int segmentCrossing(const EP3& from, const EP3& to, const EP3& a, const EP3& b, const EP3& c) {
+    const int s1 = sign(CGAL::orientation(a, b, c, from));
+    const int s2 = sign(CGAL::orientation(a, b, c, to));
+    if (s2 == 0) {
+        return -1;
+    }
+    if (s1 == 0 || s1 == s2) {
+        return 0;
+    }
+    const int e0 = sign(CGAL::orientation(from, to, a, b));
+    const int e1 = sign(CGAL::orientation(from, to, b, c));
+    const int e2 = sign(CGAL::orientation(from, to, c, a));
+    if ((e0 > 0 || e1 > 0 || e2 > 0) && (e0 < 0 || e1 < 0 || e2 < 0)) {
+        return 0;
+    }
+    return e0 == 0 || e1 == 0 || e2 == 0 ? -1 : 1;
+}
+
+}  // namespace
+
 bool Arrangement::insideOther(int32_t pieceIndex) const {
     const Impl& m = *m_impl;
     const Piece& piece = m.pieces[pieceIndex];
@@ -408,26 +433,11 @@ bool Arrangement::insideOther(int32_t pieceIndex) const {
             const EP3& pa = m.exactPoint(c[0]);
             const EP3& pb = m.exactPoint(c[1]);
             const EP3& pc = m.exactPoint(c[2]);
-            const int s1 = sign(CGAL::orientation(pa, pb, pc, q));
-            const int s2 = sign(CGAL::orientation(pa, pb, pc, r));
-            if (s2 == 0) {
-                degenerate = true;
-                break;
-            }
-            if (s1 == 0 || s1 == s2) {
-                continue;  // starts on the plane outside the triangle, or stays on one side
-            }
-            const int e0 = sign(CGAL::orientation(q, r, pa, pb));
-            const int e1 = sign(CGAL::orientation(q, r, pb, pc));
-            const int e2 = sign(CGAL::orientation(q, r, pc, pa));
-            if ((e0 > 0 || e1 > 0 || e2 > 0) && (e0 < 0 || e1 < 0 || e2 < 0)) {
-                continue;
-            }
-            if (e0 == 0 || e1 == 0 || e2 == 0) {
-                degenerate = true;
-                break;
-            }
-            parity ^= 1;
+            // A ray starting on a triangle's plane starts outside it (the piece is off the
+            // other surface).
+            const int x = segmentCrossing(q, r, pa, pb, pc);
+            degenerate = x < 0;
+            parity ^= x > 0 ? 1 : 0;
         }
         if (!degenerate) {
             return parity != 0;
@@ -484,31 +494,13 @@ int Arrangement::insideObject1Near(int32_t pieceIndex, const std::array<double, 
                 std::min({a.z, b.z, d.z}) > sHi[2]) {
                 continue;
             }
-            const EP3& pa = m.exactPoint(u[0]);
-            const EP3& pb = m.exactPoint(u[1]);
-            const EP3& pc = m.exactPoint(u[2]);
-            const int s1 = sign(CGAL::orientation(pa, pb, pc, q));
-            const int s2 = sign(CGAL::orientation(pa, pb, pc, c));
-            if (s1 == 0) {
-                degenerate = true;  // the piece's centroid on another plane: try elsewhere
-                break;
-            }
-            // The segment ends inside the target, which no other triangle of a solid reaches:
-            // ending on another triangle's plane is no crossing.
-            if (s2 == 0 || s1 == s2) {
-                continue;
-            }
-            const int e0 = sign(CGAL::orientation(q, c, pa, pb));
-            const int e1 = sign(CGAL::orientation(q, c, pb, pc));
-            const int e2 = sign(CGAL::orientation(q, c, pc, pa));
-            if ((e0 > 0 || e1 > 0 || e2 > 0) && (e0 < 0 || e1 < 0 || e2 < 0)) {
-                continue;
-            }
-            if (e0 == 0 || e1 == 0 || e2 == 0) {
-                degenerate = true;
-                break;
-            }
-            parity ^= 1;
+            // From the target, whose inside no other triangle of a solid reaches: ending on
+            // another triangle's plane is no crossing; the piece's centroid on one is
+            // degenerate, and the next target is tried.
+            const int x =
+                segmentCrossing(c, q, m.exactPoint(u[0]), m.exactPoint(u[1]), m.exactPoint(u[2]));
+            degenerate = x < 0;
+            parity ^= x > 0 ? 1 : 0;
         }
         if (!degenerate) {
             // Just before the target the segment is outside where it comes from the side the

@@ -33,6 +33,7 @@ namespace {
 
 using closed::Box;
 using closed::candidatePairs;
+using closed::Clock;
 using closed::Corners;
 using closed::edgeFaults;
 using closed::emptyBox;
@@ -40,18 +41,11 @@ using closed::grow;
 using closed::Piece;
 using closed::Point3;
 using closed::repairSlivers;
+using closed::secondsSince;
 using closed::selectInOrder;
 using closed::unfold;
 using closed::Welded;
 using closed::weldRounded;
-using Clock = std::chrono::steady_clock;
-
-double secondsSince(Clock::time_point& t) {
-    const Clock::time_point now = Clock::now();
-    const double s = std::chrono::duration<double>(now - t).count();
-    t = now;
-    return s;
-}
 
 // Removes triangles that repeat a corner and splits away collinear ones, per operand; an
 // operand that is not closed afterwards is refused.
@@ -295,33 +289,10 @@ bool keepPiece(const Piece& piece, bool fromOther, bool inside, BooleanOp op) {
 // Checks both operands on the shared weld, before anything is dropped.
 std::string operandsProblem(const Welded& w) {
     // Both operands at once; object 1's problem is named first.
-    MeshTopology topo[2];
-    const auto check = [&](int side) {
-        const Corners* begin = w.tris.data() + (side == 0 ? 0 : w.firstOther);
-        const Corners* end =
-            side == 0 ? w.tris.data() + w.firstOther : w.tris.data() + w.tris.size();
-        topo[side] = edgeFaults(begin, end, static_cast<int32_t>(w.points.size()));
-        for (const Corners* it = begin; it != end; ++it) {
-            const Corners& c = *it;
-            const Point3& p = w.points[c[0]];
-            const Point3& q = w.points[c[1]];
-            const Point3& r = w.points[c[2]];
-            topo[side].signedVolume +=
-                (p.x * (q.y * r.z - q.z * r.y) + p.y * (q.z * r.x - q.x * r.z) +
-                 p.z * (q.x * r.y - q.y * r.x)) /
-                6.0;
-        }
-    };
-    tbb::parallel_invoke([&] { check(0); }, [&] { check(1); });
-    for (int side = 0; side < 2; ++side) {
-        const bool empty =
-            side == 0 ? w.firstOther == 0 : w.firstOther == static_cast<int32_t>(w.tris.size());
-        if (std::string problem = closed::operandProblem(topo[side], empty, side + 1);
-            !problem.empty()) {
-            return problem;
-        }
-    }
-    return {};
+    std::string problem[2];
+    tbb::parallel_invoke([&] { problem[0] = closed::operandProblem(w, 0); },
+                         [&] { problem[1] = closed::operandProblem(w, 1); });
+    return problem[0].empty() ? problem[1] : problem[0];
 }
 
 Status run(const Solid& object1, const Operand& object2, BooleanOp op, Solid& result,
@@ -392,12 +363,8 @@ Status run(const Solid& object1, const Operand& object2, BooleanOp op, Solid& re
     fresh.edgeLimit = object1.edgeLimit;
     report.resultTriangles = static_cast<int64_t>(out.size());
 
-    // Where the exact result itself pinches (two parts touching along an edge) an edge keeps
-    // four triangles, two each way: closed and oriented, so it is returned and counted.
-    if (topo.openEdges != 0 || topo.orientationFlips != 0) {
-        return Status::failure("Zatvoreni rezultat nije uspio: " + std::to_string(topo.openEdges) +
-                               " otvorenih i " + std::to_string(topo.orientationFlips) +
-                               " krivo orijentiranih rubova u rezultatu");
+    if (std::string problem = closed::resultProblem(topo); !problem.empty()) {
+        return Status::failure(problem);
     }
     report.pinchedEdges = topo.nonManifoldEdges;
     report.assembleSeconds = secondsSince(t);
@@ -431,6 +398,21 @@ std::string operandProblem(const MeshTopology& topo, bool empty, int objectNumbe
         return name + " je okrenut iznutra prema van (negativan volumen); okrenite mu trokute";
     }
     return {};
+}
+
+std::string operandProblem(const Welded& w, int side) {
+    const Corners* begin = w.tris.data() + (side == 0 ? 0 : w.firstOther);
+    const Corners* end = side == 0 ? w.tris.data() + w.firstOther : w.tris.data() + w.tris.size();
+    MeshTopology topo = edgeFaults(begin, end, static_cast<int32_t>(w.points.size()));
+    for (const Corners* it = begin; it != end; ++it) {
+        const Point3& p = w.points[(*it)[0]];
+        const Point3& q = w.points[(*it)[1]];
+        const Point3& r = w.points[(*it)[2]];
+        topo.signedVolume += (p.x * (q.y * r.z - q.z * r.y) + p.y * (q.z * r.x - q.x * r.z) +
+                              p.z * (q.x * r.y - q.y * r.x)) /
+                             6.0;
+    }
+    return operandProblem(topo, begin == end, side + 1);
 }
 
 bool keepPieces(const std::vector<Piece>& pieces, int32_t firstOther, int32_t pointCount,

@@ -27,14 +27,6 @@ namespace korvan {
 namespace {
 
 using namespace closed;
-using Clock = std::chrono::steady_clock;
-
-double secondsSince(Clock::time_point& t) {
-    const Clock::time_point now = Clock::now();
-    const double s = std::chrono::duration<double>(now - t).count();
-    t = now;
-    return s;
-}
 
 // A near part larger than this share of the workpiece is computed as a whole operation.
 constexpr double kLargestNearShare = 0.5;
@@ -124,23 +116,6 @@ Near weldNear(const Solid& work, std::vector<int32_t> triangles, const std::vect
     return n;
 }
 
-// The tool's refusal on the shared weld, as the whole operation words it; empty when the tool
-// is a solid.
-std::string toolProblem(const Welded& w) {
-    const Corners* begin = w.tris.data() + w.firstOther;
-    const Corners* end = w.tris.data() + w.tris.size();
-    MeshTopology topo = edgeFaults(begin, end, static_cast<int32_t>(w.points.size()));
-    for (const Corners* it = begin; it != end; ++it) {
-        const Point3& p = w.points[(*it)[0]];
-        const Point3& q = w.points[(*it)[1]];
-        const Point3& r = w.points[(*it)[2]];
-        topo.signedVolume += (p.x * (q.y * r.z - q.z * r.y) + p.y * (q.z * r.x - q.x * r.z) +
-                              p.z * (q.x * r.y - q.y * r.x)) /
-                             6.0;
-    }
-    return operandProblem(topo, false, 2);
-}
-
 // The result, or nothing where the shortcut does not apply and the whole operation must run.
 std::optional<Status> runNear(const Solid& work, const std::vector<Vector4>& tool,
                               const std::vector<Triangle>& toolTriangles, Solid& result,
@@ -154,23 +129,20 @@ std::optional<Status> runNear(const Solid& work, const std::vector<Vector4>& too
     }
     // The tool's box, widened far beyond any rounding of a seam point or a fold's collapse:
     // a workpiece triangle outside it keeps its corners and neighbours whatever the tool does.
-    std::array<double, 3> lo = {HUGE_VAL, HUGE_VAL, HUGE_VAL};
-    std::array<double, 3> hi = {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
+    Box reach = emptyBox();
     for (const Vector4& v : tool) {
-        const double c[3] = {v.x, v.y, v.z};
-        for (int i = 0; i < 3; ++i) {
-            lo[i] = std::min(lo[i], c[i]);
-            hi[i] = std::max(hi[i], c[i]);
-        }
+        grow(reach, Box{{v.x, v.y, v.z}, {v.x, v.y, v.z}});
     }
     double size = 1.0;
     for (int i = 0; i < 3; ++i) {
-        size = std::max({size, std::abs(lo[i]), std::abs(hi[i])});
+        size = std::max({size, std::abs(reach.lo[i]), std::abs(reach.hi[i])});
     }
     for (int i = 0; i < 3; ++i) {
-        lo[i] -= 1e-4 * size;
-        hi[i] += 1e-4 * size;
+        reach.lo[i] -= 1e-4 * size;
+        reach.hi[i] += 1e-4 * size;
     }
+    const std::array<double, 3>& lo = reach.lo;
+    const std::array<double, 3>& hi = reach.hi;
     const auto meets = [&](const Vector4& a, const Vector4& b, const Vector4& c) {
         return std::max({a.x, b.x, c.x}) >= lo[0] && std::min({a.x, b.x, c.x}) <= hi[0] &&
                std::max({a.y, b.y, c.y}) >= lo[1] && std::min({a.y, b.y, c.y}) <= hi[1] &&
@@ -192,7 +164,7 @@ std::optional<Status> runNear(const Solid& work, const std::vector<Vector4>& too
     Near near = weldNear(work, std::move(nearTriangles), tool, toolTriangles);
     Welded& w = near.w;
     const int32_t firstOther = w.firstOther;
-    if (std::string problem = toolProblem(w); !problem.empty()) {
+    if (std::string problem = operandProblem(w, 1); !problem.empty()) {
         return Status::failure(problem);
     }
     // A tool with flat triangles is repaired by the whole operation.
@@ -385,11 +357,9 @@ std::optional<Status> runNear(const Solid& work, const std::vector<Vector4>& too
     }
     const MeshTopology topo =
         edgeFaults(around.data(), around.data() + around.size(), vertexCount, &touched);
-    if (topo.openEdges != 0 || topo.orientationFlips != 0) {
+    if (std::string problem = resultProblem(topo); !problem.empty()) {
         result.clear();
-        return Status::failure("Zatvoreni rezultat nije uspio: " + std::to_string(topo.openEdges) +
-                               " otvorenih i " + std::to_string(topo.orientationFlips) +
-                               " krivo orijentiranih rubova u rezultatu");
+        return Status::failure(problem);
     }
     report.pinchedEdges = topo.nonManifoldEdges;
     report.assembleSeconds = secondsSince(t);

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <cmath>
 #include <cstdint>
 #include <functional>
@@ -44,6 +45,27 @@ inline void grow(Box& into, const Box& b) {
     }
 }
 
+using Clock = std::chrono::steady_clock;
+
+// Seconds since `t`, moving `t` on to now: the drivers' phase times.
+inline double secondsSince(Clock::time_point& t) {
+    const Clock::time_point now = Clock::now();
+    const double s = std::chrono::duration<double>(now - t).count();
+    t = now;
+    return s;
+}
+
+// The failure of a result with open or unevenly used edges; empty when there are none. Where
+// the exact result itself pinches (two parts touching along an edge) an edge keeps four
+// triangles, two each way: closed and oriented, so that is no failure.
+inline std::string resultProblem(const MeshTopology& topo) {
+    if (topo.openEdges == 0 && topo.orientationFlips == 0) {
+        return {};
+    }
+    return "Zatvoreni rezultat nije uspio: " + std::to_string(topo.openEdges) + " otvorenih i " +
+           std::to_string(topo.orientationFlips) + " krivo orijentiranih rubova u rezultatu";
+}
+
 // Indices i in [0, n) with pred(i), in increasing order, tested in parallel.
 template <typename Pred>
 std::vector<int32_t> selectInOrder(int32_t n, const Pred& pred) {
@@ -76,6 +98,9 @@ MeshTopology edgeFaults(const Corners* begin, const Corners* end, int32_t vertex
 // The refusal of object `objectNumber` with these edge counts and this volume; empty when it
 // is a solid.
 std::string operandProblem(const MeshTopology& topo, bool empty, int objectNumber);
+
+// The refusal of operand `side` (0: object 1) of the shared weld; empty when it is a solid.
+std::string operandProblem(const Welded& w, int side);
 
 // Replaces each triangle whose three distinct corners are collinear, with its middle corner m
 // between a and b, by splitting the triangle across its long edge a-b at m: (a, b, m) and

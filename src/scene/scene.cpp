@@ -198,9 +198,8 @@ Status Scene::closedOperation(BooleanOp op, OperationReport& report) {
     result.wireframe = m_object1.wireframe;
     m_object1.swap(result);
     m_tree1.reset();
+    // A milling run builds it once, at its end.
     if (!m_animationRunning) {
-        m_spare.clear();
-        // A milling run builds it once, at its end (prepareTree1).
         prepareTree1();
     }
     report.rebuildSeconds = secondsSince(lap);
