@@ -3,15 +3,14 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cassert>
 #include <chrono>
-#include <climits>
 #include <cmath>
 #include <exception>
 #include <functional>
 #include <new>
 #include <numeric>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -99,83 +98,55 @@ struct Operand {
 // own (both at once), then b's positions that a has too take a's ids; b's new positions follow
 // a's in b's order of first occurrence.
 Welded weld(const Operand& a, const Operand& b) {
-    int32_t distinct[2] = {0, 0};
-    std::vector<int32_t> id[2];
-    tbb::parallel_invoke([&] { id[0] = weldPositions(a.vertices, distinct[0]); },
-                         [&] { id[1] = weldPositions(b.vertices, distinct[1]); });
-    const std::vector<Vector4>* verts[2] = {&a.vertices, &b.vertices};
-    // The first vertex of each distinct position, and the box of each operand.
-    std::vector<int32_t> firstOf[2];
-    Box box[2];
-    for (int s = 0; s < 2; ++s) {
-        firstOf[s].reserve(static_cast<size_t>(distinct[s]));
-        box[s] = emptyBox();
-        for (size_t i = 0; i < verts[s]->size(); ++i) {
-            if (id[s][i] == static_cast<int32_t>(firstOf[s].size())) {
-                firstOf[s].push_back(static_cast<int32_t>(i));
-            }
-            const Vector4& v = (*verts[s])[i];
-            grow(box[s], Box{{v.x, v.y, v.z}, {v.x, v.y, v.z}});
+    std::optional<PositionWeld> welds[2];
+    tbb::parallel_invoke([&] { welds[0].emplace(a.vertices); },
+                         [&] { welds[1].emplace(b.vertices); });
+    const PositionWeld& wa = *welds[0];
+    const PositionWeld& wb = *welds[1];
+    // b's positions that a has too take a's ids; b's new positions follow a's in b's order.
+    std::vector<int32_t> globalOfB(static_cast<size_t>(wb.distinct()));
+    tbb::parallel_for(tbb::blocked_range<int32_t>(0, wb.distinct(), 4096),
+                      [&](const tbb::blocked_range<int32_t>& r) {
+                          for (int32_t k = r.begin(); k < r.end(); ++k) {
+                              globalOfB[static_cast<size_t>(k)] =
+                                  wa.find(b.vertices[static_cast<size_t>(wb.firstVertex[k])]);
+                          }
+                      });
+    int32_t next = wa.distinct();
+    for (int32_t& g : globalOfB) {
+        if (g < 0) {
+            g = next++;
         }
-    }
-    using Key = std::array<uint32_t, 3>;
-    const auto keyOf = [](const Vector4& v) {
-        return Key{std::bit_cast<uint32_t>(v.x + 0.0f), std::bit_cast<uint32_t>(v.y + 0.0f),
-                   std::bit_cast<uint32_t>(v.z + 0.0f)};
-    };
-    const auto inBox = [](const Vector4& v, const Box& x) {
-        return v.x >= x.lo[0] && v.x <= x.hi[0] && v.y >= x.lo[1] && v.y <= x.hi[1] &&
-               v.z >= x.lo[2] && v.z <= x.hi[2];
-    };
-    // a's positions where b could have them, sorted for lookup.
-    std::vector<std::pair<Key, int32_t>> shared;
-    for (int32_t k = 0; k < distinct[0]; ++k) {
-        const Vector4& v = a.vertices[static_cast<size_t>(firstOf[0][k])];
-        if (inBox(v, box[1])) {
-            shared.emplace_back(keyOf(v), k);
-        }
-    }
-    std::sort(shared.begin(), shared.end());
-    std::vector<int32_t> globalOfB(static_cast<size_t>(distinct[1]));
-    int32_t next = distinct[0];
-    for (int32_t k = 0; k < distinct[1]; ++k) {
-        const Vector4& v = b.vertices[static_cast<size_t>(firstOf[1][k])];
-        int32_t g = -1;
-        if (inBox(v, box[0])) {
-            const Key key = keyOf(v);
-            const auto it = std::lower_bound(shared.begin(), shared.end(),
-                                             std::pair<Key, int32_t>(key, INT32_MIN));
-            if (it != shared.end() && it->first == key) {
-                g = it->second;
-            }
-        }
-        globalOfB[static_cast<size_t>(k)] = g >= 0 ? g : next++;
     }
     Welded w;
     w.points.resize(static_cast<size_t>(next));
-    for (int s = 0; s < 2; ++s) {
-        for (int32_t k = 0; k < distinct[s]; ++k) {
-            const Vector4& v = (*verts[s])[static_cast<size_t>(firstOf[s][k])];
-            const int32_t g = s == 0 ? k : globalOfB[static_cast<size_t>(k)];
-            // +0.0f folds -0 into +0, as the weld did.
-            w.points[static_cast<size_t>(g)] = {v.x + 0.0f, v.y + 0.0f, v.z + 0.0f};
-        }
+    const auto place = [&](const Vector4& v, int32_t g) {
+        // +0.0f folds -0 into +0, as the weld did.
+        w.points[static_cast<size_t>(g)] = {v.x + 0.0f, v.y + 0.0f, v.z + 0.0f};
+    };
+    for (int32_t k = 0; k < wa.distinct(); ++k) {
+        place(a.vertices[static_cast<size_t>(wa.firstVertex[k])], k);
     }
+    for (int32_t k = 0; k < wb.distinct(); ++k) {
+        place(b.vertices[static_cast<size_t>(wb.firstVertex[k])], globalOfB[k]);
+    }
+    const std::vector<int32_t>& idA = wa.ids;
+    const std::vector<int32_t>& idB = wb.ids;
     w.tris.resize(a.triangles.size() + b.triangles.size());
     w.firstOther = static_cast<int32_t>(a.triangles.size());
-    tbb::parallel_for(tbb::blocked_range<size_t>(0, w.tris.size(), 4096),
-                      [&](const tbb::blocked_range<size_t>& r) {
-                          for (size_t i = r.begin(); i < r.end(); ++i) {
-                              if (i < a.triangles.size()) {
-                                  const Triangle& t = a.triangles[i];
-                                  w.tris[i] = {id[0][t.i0], id[0][t.i1], id[0][t.i2]};
-                              } else {
-                                  const Triangle& t = b.triangles[i - a.triangles.size()];
-                                  w.tris[i] = {globalOfB[id[1][t.i0]], globalOfB[id[1][t.i1]],
-                                               globalOfB[id[1][t.i2]]};
-                              }
-                          }
-                      });
+    tbb::parallel_for(
+        tbb::blocked_range<size_t>(0, w.tris.size(), 4096),
+        [&](const tbb::blocked_range<size_t>& r) {
+            for (size_t i = r.begin(); i < r.end(); ++i) {
+                if (i < a.triangles.size()) {
+                    const Triangle& t = a.triangles[i];
+                    w.tris[i] = {idA[t.i0], idA[t.i1], idA[t.i2]};
+                } else {
+                    const Triangle& t = b.triangles[i - a.triangles.size()];
+                    w.tris[i] = {globalOfB[idB[t.i0]], globalOfB[idB[t.i1]], globalOfB[idB[t.i2]]};
+                }
+            }
+        });
     return w;
 }
 
@@ -346,16 +317,23 @@ Status run(const Solid& object1, const Operand& object2, BooleanOp op, Solid& re
     tbb::parallel_invoke(
         [&] {
             fresh.allocate(vertexCount, static_cast<int32_t>(out.size()));
-            for (size_t v = 0; v < outPoints.size(); ++v) {
-                const Point3& k = outPoints[v];
-                fresh.vertices[v] =
-                    Vector4(static_cast<float>(k.x) + 0.0f, static_cast<float>(k.y) + 0.0f,
-                            static_cast<float>(k.z) + 0.0f);
-            }
-            for (size_t i = 0; i < out.size(); ++i) {
-                fresh.triangles[i].setIndices(out[i][0], out[i][1], out[i][2]);
-            }
-            fresh.computeTriangleData();
+            tbb::parallel_for(tbb::blocked_range<size_t>(0, outPoints.size(), 8192),
+                              [&](const tbb::blocked_range<size_t>& r) {
+                                  for (size_t v = r.begin(); v < r.end(); ++v) {
+                                      const Point3& k = outPoints[v];
+                                      fresh.vertices[v] = Vector4(static_cast<float>(k.x) + 0.0f,
+                                                                  static_cast<float>(k.y) + 0.0f,
+                                                                  static_cast<float>(k.z) + 0.0f);
+                                  }
+                              });
+            tbb::parallel_for(tbb::blocked_range<size_t>(0, out.size(), 8192),
+                              [&](const tbb::blocked_range<size_t>& r) {
+                                  for (size_t i = r.begin(); i < r.end(); ++i) {
+                                      Triangle& tri = fresh.triangles[i];
+                                      tri.setIndices(out[i][0], out[i][1], out[i][2]);
+                                      computeTriangleData(tri, fresh.vertices.data());
+                                  }
+                              });
             fresh.computeBoundingBox();
         },
         [&] { topo = edgeFaults(out.data(), out.data() + out.size(), vertexCount); });

@@ -7,9 +7,7 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <chrono>
-#include <climits>
 #include <cmath>
 #include <exception>
 #include <new>
@@ -30,14 +28,6 @@ using namespace closed;
 
 // A near part larger than this share of the workpiece is computed as a whole operation.
 constexpr double kLargestNearShare = 0.5;
-
-using Key = std::array<uint32_t, 3>;
-
-Key keyOf(const Vector4& v) {
-    // +0.0f folds -0 into +0, as the weld does.
-    return Key{std::bit_cast<uint32_t>(v.x + 0.0f), std::bit_cast<uint32_t>(v.y + 0.0f),
-               std::bit_cast<uint32_t>(v.z + 0.0f)};
-}
 
 // The workpiece's triangles near the tool, welded with the tool as the whole operation welds
 // both operands: the workpiece's ids keep their order, the tool's positions the workpiece
@@ -68,39 +58,24 @@ Near weldNear(const Solid& work, std::vector<int32_t> triangles, const std::vect
             w.points.push_back({p.x + 0.0f, p.y + 0.0f, p.z + 0.0f});
         }
     }
-    // The tool's distinct positions, sorted for lookup, and their box.
-    int32_t distinct = 0;
-    const std::vector<int32_t> id = weldPositions(tool, distinct);
-    std::vector<std::pair<Key, int32_t>> toolKeys;
-    toolKeys.reserve(static_cast<size_t>(distinct));
-    Vector4 lo = tool.front(), hi = tool.front();
-    for (size_t i = 0; i < tool.size(); ++i) {
-        if (id[i] == static_cast<int32_t>(toolKeys.size())) {
-            toolKeys.emplace_back(keyOf(tool[i]), id[i]);
-        }
-        includeInBox(lo, hi, tool[i]);
-    }
-    std::sort(toolKeys.begin(), toolKeys.end());
-    std::vector<int32_t> idOfPosition(static_cast<size_t>(distinct), -1);
+    // The tool's positions that the near part has take its ids; the tool's others follow.
+    const PositionWeld toolWeld(tool);
+    std::vector<int32_t> idOfPosition(static_cast<size_t>(toolWeld.distinct()), -1);
     for (size_t k = 0; k < n.vertices.size(); ++k) {
-        const Vector4& p = work.vertices[static_cast<size_t>(n.vertices[k])];
-        if (p.x < lo.x || p.x > hi.x || p.y < lo.y || p.y > hi.y || p.z < lo.z || p.z > hi.z) {
-            continue;
-        }
-        const Key key = keyOf(p);
-        const auto it = std::lower_bound(toolKeys.begin(), toolKeys.end(),
-                                         std::pair<Key, int32_t>(key, INT32_MIN));
-        if (it != toolKeys.end() && it->first == key) {
-            idOfPosition[static_cast<size_t>(it->second)] = static_cast<int32_t>(k);
+        const int32_t id = toolWeld.find(work.vertices[static_cast<size_t>(n.vertices[k])]);
+        if (id >= 0) {
+            idOfPosition[static_cast<size_t>(id)] = static_cast<int32_t>(k);
         }
     }
-    for (size_t i = 0; i < tool.size(); ++i) {
-        int32_t& g = idOfPosition[static_cast<size_t>(id[i])];
+    for (int32_t id = 0; id < toolWeld.distinct(); ++id) {
+        int32_t& g = idOfPosition[static_cast<size_t>(id)];
         if (g < 0) {
+            const Vector4& v = tool[static_cast<size_t>(toolWeld.firstVertex[id])];
             g = static_cast<int32_t>(w.points.size());
-            w.points.push_back({tool[i].x + 0.0f, tool[i].y + 0.0f, tool[i].z + 0.0f});
+            w.points.push_back({v.x + 0.0f, v.y + 0.0f, v.z + 0.0f});
         }
     }
+    const std::vector<int32_t>& id = toolWeld.ids;
     w.firstOther = static_cast<int32_t>(n.triangles.size());
     w.tris.reserve(n.triangles.size() + toolTriangles.size());
     for (int32_t t : n.triangles) {

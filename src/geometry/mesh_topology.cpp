@@ -51,44 +51,81 @@ Incidence incidence(const std::vector<std::array<int32_t, 3>>& corners, int32_t 
     return inc;
 }
 
+// +0.0f folds -0 into +0.
+std::array<uint32_t, 3> positionKey(const Vector4& v) {
+    return {std::bit_cast<uint32_t>(v.x + 0.0f), std::bit_cast<uint32_t>(v.y + 0.0f),
+            std::bit_cast<uint32_t>(v.z + 0.0f)};
+}
+
+// Three compares; std::array's operator== calls memcmp here.
+bool sameKey(const std::array<uint32_t, 3>& a, const std::array<uint32_t, 3>& b) {
+    return a[0] == b[0] && a[1] == b[1] && a[2] == b[2];
+}
+
 }  // namespace
 
-std::vector<int32_t> weldPositions(const std::vector<Vector4>& vertices, int32_t& distinct) {
+PositionWeld::PositionWeld(const std::vector<Vector4>& vertices) : ids(vertices.size()) {
     // Open addressing over the float bits; ids follow first occurrence, so the numbering
-    // never depends on the table's layout.
+    // never depends on the table's layout. A slot holds its key, so a probe touches one cache
+    // line, and the slots of the next vertices are fetched ahead: the table is far larger than
+    // the caches. Meshes usually repeat each position, so the table starts at one slot per
+    // vertex and doubles whenever it is half full.
     size_t capacity = 16;
-    while (capacity < vertices.size() * 2) {
+    while (capacity < vertices.size()) {
         capacity *= 2;
     }
-    std::vector<int32_t> slot(capacity, -1);
-    std::vector<int32_t> id(vertices.size());
-    std::vector<std::array<uint32_t, 3>> keys;
-    keys.reserve(vertices.size() / 2 + 1);
+    m_slots.assign(capacity, Slot{{0, 0, 0}, -1});
+    size_t mask = capacity - 1;
+    const auto insert = [&](const std::array<uint32_t, 3>& k, int32_t id) {
+        size_t h = hashKey(k) & mask;
+        while (m_slots[h].id >= 0) {
+            h = (h + 1) & mask;
+        }
+        m_slots[h] = {k, id};
+    };
+    constexpr size_t kAhead = 8;
     for (size_t i = 0; i < vertices.size(); ++i) {
-        const Vector4& v = vertices[i];
-        // +0.0f folds -0 into +0.
-        const std::array<uint32_t, 3> k = {std::bit_cast<uint32_t>(v.x + 0.0f),
-                                           std::bit_cast<uint32_t>(v.y + 0.0f),
-                                           std::bit_cast<uint32_t>(v.z + 0.0f)};
-        size_t h = hashKey(k) & (capacity - 1);
-        for (;;) {
-            const int32_t s = slot[h];
-            if (s < 0) {
-                slot[h] = static_cast<int32_t>(keys.size());
-                id[i] = slot[h];
-                keys.push_back(k);
-                break;
+        if (i + kAhead < vertices.size()) {
+            __builtin_prefetch(&m_slots[hashKey(positionKey(vertices[i + kAhead])) & mask]);
+        }
+        const std::array<uint32_t, 3> k = positionKey(vertices[i]);
+        size_t h = hashKey(k) & mask;
+        while (m_slots[h].id >= 0 && !sameKey(m_slots[h].key, k)) {
+            h = (h + 1) & mask;
+        }
+        if (m_slots[h].id >= 0) {
+            ids[i] = m_slots[h].id;
+            continue;
+        }
+        ids[i] = distinct();
+        m_slots[h] = {k, ids[i]};
+        firstVertex.push_back(static_cast<int32_t>(i));
+        if (2 * firstVertex.size() > capacity) {
+            capacity *= 2;
+            mask = capacity - 1;
+            m_slots.assign(capacity, Slot{{0, 0, 0}, -1});
+            for (int32_t id = 0; id < distinct(); ++id) {
+                insert(positionKey(vertices[static_cast<size_t>(firstVertex[id])]), id);
             }
-            const std::array<uint32_t, 3>& o = keys[s];
-            if (o[0] == k[0] && o[1] == k[1] && o[2] == k[2]) {
-                id[i] = s;
-                break;
-            }
-            h = (h + 1) & (capacity - 1);
         }
     }
-    distinct = static_cast<int32_t>(keys.size());
-    return id;
+}
+
+int32_t PositionWeld::find(const Vector4& v) const {
+    const std::array<uint32_t, 3> k = positionKey(v);
+    const size_t mask = m_slots.size() - 1;
+    for (size_t h = hashKey(k) & mask;; h = (h + 1) & mask) {
+        const Slot& s = m_slots[h];
+        if (s.id < 0 || sameKey(s.key, k)) {
+            return s.id;
+        }
+    }
+}
+
+std::vector<int32_t> weldPositions(const std::vector<Vector4>& vertices, int32_t& distinct) {
+    PositionWeld weld(vertices);
+    distinct = weld.distinct();
+    return std::move(weld.ids);
 }
 
 MeshTopology analyzeTopology(const Solid& solid) {

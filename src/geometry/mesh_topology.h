@@ -30,4 +30,24 @@ MeshTopology edgeTopology(const std::vector<std::array<int32_t, 3>>& corners, in
 // `distinct` receives the number of ids.
 std::vector<int32_t> weldPositions(const std::vector<Vector4>& vertices, int32_t& distinct);
 
+// weldPositions' numbering, with the table kept so that other positions can be looked up.
+class PositionWeld {
+public:
+    explicit PositionWeld(const std::vector<Vector4>& vertices);
+
+    std::vector<int32_t> ids;          // per vertex
+    std::vector<int32_t> firstVertex;  // per id, the vertex where it first occurs
+
+    int32_t distinct() const { return static_cast<int32_t>(firstVertex.size()); }
+    // The id of this position, or -1 where no vertex has it.
+    int32_t find(const Vector4& v) const;
+
+private:
+    struct Slot {
+        std::array<uint32_t, 3> key;
+        int32_t id;
+    };
+    std::vector<Slot> m_slots;
+};
+
 }  // namespace korvan
