@@ -151,9 +151,15 @@ Welded weld(const Operand& a, const Operand& b) {
 }
 
 // Disjoint sets over pieces, joined across edges that are not on the seam.
+// Disjoint sets over pieces, joined across edges that are not on the seam; with points too,
+// numbered before the pieces.
 struct Patches {
     std::vector<int32_t> parent;
-    explicit Patches(size_t n) : parent(n) { std::iota(parent.begin(), parent.end(), 0); }
+    int32_t firstPiece = 0;  // the node of piece p is firstPiece + p
+    Patches(size_t points, size_t pieces)
+        : parent(points + pieces), firstPiece(static_cast<int32_t>(points)) {
+        std::iota(parent.begin(), parent.end(), 0);
+    }
     int32_t find(int32_t x) {
         while (parent[x] != x) {
             parent[x] = parent[parent[x]];
@@ -164,7 +170,7 @@ struct Patches {
     void join(int32_t a, int32_t b) {
         a = find(a);
         b = find(b);
-        // The smaller index is the root, so a patch's root is its first piece.
+        // The smaller index is the root, so a parent never comes after its child.
         if (a < b) {
             parent[b] = a;
         } else if (b < a) {
@@ -173,16 +179,49 @@ struct Patches {
     }
 };
 
-Patches findPatches(const std::vector<Piece>& pieces, int32_t firstOther, int32_t pointCount) {
-    // Each edge {a, b} with a < b is filed under a, once per piece that has it, packed as
-    // b << 32 | seam << 31 | operand << 30 | piece. It is on the seam when pieces of both
-    // operands have it or any piece flags it; otherwise its two pieces join one patch.
-    assert(pieces.size() < (size_t{1} << 30));
-    static constexpr uint64_t kSeam = uint64_t{1} << 31, kOther = uint64_t{1} << 30;
+// Joins pieces across edges off the seam. Each edge {a, b} with a < b is filed under a, once
+// per piece that has it, packed as b << 32 | seam << 31 | operand << 30 | near << 29 | piece.
+// It is on the seam when pieces of both operands have it or any piece flags it; otherwise its
+// two pieces join one patch.
+//
+// With `nearTriangle`, the sets span the points and then the pieces. Only the pieces of near
+// triangles, and the pieces that share a corner with one, are filed: every use of an edge that
+// a near piece has is among those. A whole triangle away from the other operand instead joins
+// its corners, as none of its corners is on the other surface.
+Patches findPatches(const std::vector<Piece>& pieces, int32_t firstOther, int32_t pointCount,
+                    const std::vector<char>* nearTriangle) {
+    assert(pieces.size() < (size_t{1} << 29));
+    static constexpr uint64_t kSeam = uint64_t{1} << 31, kOther = uint64_t{1} << 30,
+                              kNear = uint64_t{1} << 29;
+    const auto pieceCount = static_cast<int32_t>(pieces.size());
+    const auto isNear = [&](const Piece& piece) {
+        return nearTriangle == nullptr || (*nearTriangle)[piece.source] != 0;
+    };
+    std::vector<char> filed;
+    if (nearTriangle != nullptr) {
+        std::vector<char> nearPoint(static_cast<size_t>(pointCount), 0);
+        for (const Piece& piece : pieces) {
+            if (isNear(piece)) {
+                for (int32_t v : piece.v) {
+                    nearPoint[v] = 1;
+                }
+            }
+        }
+        filed.resize(pieces.size());
+        for (int32_t p = 0; p < pieceCount; ++p) {
+            const Piece& piece = pieces[p];
+            filed[p] = isNear(piece) || nearPoint[piece.v[0]] || nearPoint[piece.v[1]] ||
+                       nearPoint[piece.v[2]];
+        }
+    }
+    const auto isFiled = [&](int32_t p) { return filed.empty() || filed[p] != 0; };
     std::vector<int32_t> start(static_cast<size_t>(pointCount) + 1, 0);
-    for (const Piece& p : pieces) {
-        for (int e = 0; e < 3; ++e) {
-            ++start[std::min(p.v[e], p.v[(e + 1) % 3]) + 1];
+    for (int32_t p = 0; p < pieceCount; ++p) {
+        if (isFiled(p)) {
+            const Piece& piece = pieces[p];
+            for (int e = 0; e < 3; ++e) {
+                ++start[std::min(piece.v[e], piece.v[(e + 1) % 3]) + 1];
+            }
         }
     }
     for (size_t i = 1; i < start.size(); ++i) {
@@ -191,10 +230,14 @@ Patches findPatches(const std::vector<Piece>& pieces, int32_t firstOther, int32_
     std::vector<uint64_t> row(static_cast<size_t>(start.back()));
     {
         std::vector<int32_t> fill(start.begin(), start.end() - 1);
-        for (int32_t p = 0; p < static_cast<int32_t>(pieces.size()); ++p) {
+        for (int32_t p = 0; p < pieceCount; ++p) {
+            if (!isFiled(p)) {
+                continue;
+            }
             const Piece& piece = pieces[p];
-            const uint64_t base =
-                static_cast<uint64_t>(p) | (piece.source >= firstOther ? kOther : 0);
+            const uint64_t base = static_cast<uint64_t>(p) |
+                                  (piece.source >= firstOther ? kOther : 0) |
+                                  (isNear(piece) ? kNear : 0);
             for (int e = 0; e < 3; ++e) {
                 const int32_t x = piece.v[e], y = piece.v[(e + 1) % 3];
                 row[fill[std::min(x, y)]++] = static_cast<uint64_t>(std::max(x, y)) << 32 | base |
@@ -203,25 +246,27 @@ Patches findPatches(const std::vector<Piece>& pieces, int32_t firstOther, int32_
         }
     }
     // The joins are gathered in parallel, then made in one thread; the sets, and their roots
-    // (always the smallest piece), do not depend on the order of the joins.
-    tbb::enumerable_thread_specific<std::vector<std::pair<int32_t, int32_t>>> joins;
+    // (always the smallest member), do not depend on the order of the joins.
+    tbb::enumerable_thread_specific<std::vector<std::pair<int32_t, int32_t>>> found;
     tbb::parallel_for(tbb::blocked_range<int32_t>(0, pointCount, 2048),
                       [&](const tbb::blocked_range<int32_t>& r) {
-                          auto& out = joins.local();
+                          auto& out = found.local();
                           for (int32_t a = r.begin(); a < r.end(); ++a) {
                               uint64_t* first = row.data() + start[a];
                               uint64_t* last = row.data() + start[a + 1];
                               std::sort(first, last);
                               for (uint64_t* i = first; i != last;) {
                                   uint64_t* j = i;
-                                  bool seam = false;
+                                  bool seam = false, near = false;
                                   while (j != last && (*j >> 32) == (*i >> 32)) {
                                       seam = seam || (*j & kSeam) != 0 || ((*j ^ *i) & kOther) != 0;
+                                      near = near || (*j & kNear) != 0;
                                       ++j;
                                   }
-                                  if (!seam && j - i == 2) {
+                                  // Edges between far pieces are joined through their corners.
+                                  if (!seam && near && j - i == 2) {
                                       const auto piece = [](uint64_t u) {
-                                          return static_cast<int32_t>(u & (kOther - 1));
+                                          return static_cast<int32_t>(u & (kNear - 1));
                                       };
                                       out.emplace_back(piece(*i), piece(*(i + 1)));
                                   }
@@ -229,10 +274,27 @@ Patches findPatches(const std::vector<Piece>& pieces, int32_t firstOther, int32_
                               }
                           }
                       });
-    Patches patches(pieces.size());
-    for (const auto& part : joins) {
+    Patches patches(nearTriangle != nullptr ? static_cast<size_t>(pointCount) : 0, pieces.size());
+    const int32_t node = patches.firstPiece;
+    for (const auto& part : found) {
         for (const auto& [x, y] : part) {
-            patches.join(x, y);
+            patches.join(node + x, node + y);
+        }
+    }
+    if (nearTriangle != nullptr) {
+        for (int32_t p = 0; p < pieceCount; ++p) {
+            const Piece& piece = pieces[p];
+            if (isNear(piece)) {
+                continue;
+            }
+            const int32_t corner = piece.v[0];
+            patches.join(corner, piece.v[1]);
+            patches.join(corner, piece.v[2]);
+            if (isFiled(p)) {
+                patches.join(node + p, corner);
+            } else {
+                patches.parent[node + p] = corner;  // joined with nothing else
+            }
         }
     }
     return patches;
@@ -280,6 +342,10 @@ Status run(const Solid& object1, const Operand& object2, BooleanOp op, Solid& re
     report.weldSeconds = secondsSince(t);
 
     const closed::Candidates candidates = candidatePairs(w);
+    std::vector<char> nearTriangle(w.tris.size(), 0);
+    for (int32_t t : candidates.involved) {
+        nearTriangle[t] = 1;
+    }
     report.broadPhaseSeconds = secondsSince(t);
 
     const int32_t firstOther = w.firstOther;
@@ -300,7 +366,7 @@ Status run(const Solid& object1, const Operand& object2, BooleanOp op, Solid& re
     closed::keepPieces(
         pieces, firstOther, arrangement.pointCount(), op,
         // One exact ray per patch.
-        [&](int32_t p) { return arrangement.insideOther(p) ? 1 : 0; }, keep);
+        [&](int32_t p) { return arrangement.insideOther(p) ? 1 : 0; }, keep, &nearTriangle);
     report.classifySeconds = secondsSince(t);
 
     closed::Assembly assembly = closed::assembleKept(arrangement, keep, inputPoints, op);
@@ -395,16 +461,21 @@ std::string operandProblem(const Welded& w, int side) {
 
 bool keepPieces(const std::vector<Piece>& pieces, int32_t firstOther, int32_t pointCount,
                 BooleanOp op, const std::function<int(int32_t)>& insideOther,
-                std::vector<char>& keep) {
-    Patches patches = findPatches(pieces, firstOther, pointCount);
-    std::vector<int8_t> patchInside(pieces.size(), -1);
+                std::vector<char>& keep, const std::vector<char>* nearTriangle) {
+    Patches patches = findPatches(pieces, firstOther, pointCount, nearTriangle);
+    // A parent never comes after its child, so one pass in order makes every parent the root.
+    std::vector<int32_t>& root = patches.parent;
+    for (int32_t& r : root) {
+        r = root[r];
+    }
+    std::vector<int8_t> patchInside(root.size(), -1);
     keep.assign(pieces.size(), 0);
     for (int32_t p = 0; p < static_cast<int32_t>(pieces.size()); ++p) {
         const Piece& piece = pieces[p];
         const bool fromOther = piece.source >= firstOther;
         bool inside = false;
         if (piece.coplanar == 0) {
-            int8_t& known = patchInside[patches.find(p)];
+            int8_t& known = patchInside[root[patches.firstPiece + p]];
             if (known < 0) {
                 known = static_cast<int8_t>(insideOther(p));
                 if (known < 0) {

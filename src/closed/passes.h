@@ -87,9 +87,6 @@ std::vector<int32_t> selectInOrder(int32_t n, const Pred& pred) {
 
 // The edge counts of edgeTopology (open, more than two triangles, used unevenly each way) for
 // corners [begin, end), with the vertices' rows counted in parallel; sums of counts do not
-
-// The edge counts of edgeTopology (open, more than two triangles, used unevenly each way) for
-// corners [begin, end), with the vertices' rows counted in parallel; sums of counts do not
 // depend on the order they are taken in.
 // With `only`, edges with neither end in it are not counted.
 MeshTopology edgeFaults(const Corners* begin, const Corners* end, int32_t vertexCount,
@@ -144,8 +141,13 @@ int64_t unfold(std::vector<Corners>& tris, std::vector<int32_t>& source,
 // grouped into patches, joined across edges off the seam; `inside(p)` decides one piece per
 // patch, the first off the other surface: 1 inside the other operand, 0 outside, -1 when it
 // cannot tell, which makes this return false.
+//
+// With `nearTriangle` (per input triangle: its box meets one of the other operand's), a whole
+// triangle away from the other operand is joined with every such triangle it shares a corner
+// with: none of them meets the other surface, so they lie on the side of that corner.
 bool keepPieces(const std::vector<Piece>& pieces, int32_t firstOther, int32_t pointCount,
-                BooleanOp op, const std::function<int(int32_t)>& inside, std::vector<char>& keep);
+                BooleanOp op, const std::function<int(int32_t)>& inside, std::vector<char>& keep,
+                const std::vector<char>* nearTriangle = nullptr);
 
 // The kept pieces as one welded mesh: object 2's turned over for a difference, seam points
 // that round to the same float position (or to an input point's) made one vertex, pieces
