@@ -48,7 +48,7 @@ using closed::weldRounded;
 
 // Removes triangles that repeat a corner and splits away collinear ones, per operand; an
 // operand that is not closed afterwards is refused.
-std::string repairOperands(Welded& w) {
+std::string repairOperands(Welded& w, bool& repaired) {
     // Nearly always there is nothing to repair; that is found in one parallel pass.
     const std::vector<int32_t> suspects =
         selectInOrder(static_cast<int32_t>(w.tris.size()), [&](int32_t t) {
@@ -59,6 +59,7 @@ std::string repairOperands(Welded& w) {
     if (suspects.empty()) {
         return {};
     }
+    repaired = true;
     std::vector<Corners> side[2];
     for (int32_t t = 0; t < static_cast<int32_t>(w.tris.size()); ++t) {
         const Corners& c = w.tris[t];
@@ -319,12 +320,15 @@ bool keepPiece(const Piece& piece, bool fromOther, bool inside, BooleanOp op) {
     return fromOther ? inside : !inside;
 }
 
-// Checks both operands on the shared weld, before anything is dropped.
-std::string operandsProblem(const Welded& w) {
+// Checks both operands on the shared weld, before anything is dropped; `pinched` tells
+// whether either has edges with four triangles.
+std::string operandsProblem(const Welded& w, bool& pinched) {
     // Both operands at once; object 1's problem is named first.
     std::string problem[2];
-    tbb::parallel_invoke([&] { problem[0] = closed::operandProblem(w, 0); },
-                         [&] { problem[1] = closed::operandProblem(w, 1); });
+    bool edges[2] = {false, false};
+    tbb::parallel_invoke([&] { problem[0] = closed::operandProblem(w, 0, &edges[0]); },
+                         [&] { problem[1] = closed::operandProblem(w, 1, &edges[1]); });
+    pinched = edges[0] || edges[1];
     return problem[0].empty() ? problem[1] : problem[0];
 }
 
@@ -333,18 +337,24 @@ Status run(const Solid& object1, const Operand& object2, BooleanOp op, Solid& re
     Clock::time_point t = Clock::now();
     const Clock::time_point start = t;
     Welded w = weld({object1.vertices, object1.triangles}, object2);
-    if (std::string message = operandsProblem(w); !message.empty()) {
+    bool pinched = false, repaired = false;
+    if (std::string message = operandsProblem(w, pinched); !message.empty()) {
         return Status::failure(message);
     }
-    if (std::string message = repairOperands(w); !message.empty()) {
+    if (std::string message = repairOperands(w, repaired); !message.empty()) {
         return Status::failure(message);
     }
     report.weldSeconds = secondsSince(t);
 
     const closed::Candidates candidates = candidatePairs(w);
+    // Triangles whose box meets one of the other operand's, and their corners.
     std::vector<char> nearTriangle(w.tris.size(), 0);
-    for (int32_t t : candidates.involved) {
-        nearTriangle[t] = 1;
+    std::vector<char> nearPoint(w.points.size(), 0);
+    for (int32_t tri : candidates.involved) {
+        nearTriangle[tri] = 1;
+        for (int32_t v : w.tris[tri]) {
+            nearPoint[v] = 1;
+        }
     }
     report.broadPhaseSeconds = secondsSince(t);
 
@@ -377,6 +387,26 @@ Status run(const Solid& object1, const Operand& object2, BooleanOp op, Solid& re
     std::vector<char>& seamVertex = assembly.seamVertex;
     const auto vertexCount = static_cast<int32_t>(outPoints.size());
     report.slivers = repairSlivers(out, outPoints, &seamVertex);
+    // Only edges at a near triangle can differ from the operands' edges, where those had two
+    // triangles each: the rest are whole triangles with all their neighbours in one patch.
+    std::vector<char> checked;
+    if (!pinched && !repaired) {
+        checked.assign(outPoints.size(), 0);
+        for (size_t i = 0; i < out.size(); ++i) {
+            const int32_t source = assembly.source[i];
+            if (nearTriangle[source >= 0 ? source : ~source]) {
+                for (int32_t v : out[i]) {
+                    checked[v] = 1;
+                }
+            }
+        }
+        for (size_t v = 0; v < outPoints.size(); ++v) {
+            const int32_t o = assembly.origin[v];
+            if (o >= 0 && nearPoint[o]) {
+                checked[v] = 1;
+            }
+        }
+    }
     // The result's arrays and the check of its edges read `out` only: both at once.
     Solid fresh;
     MeshTopology topo;
@@ -402,7 +432,10 @@ Status run(const Solid& object1, const Operand& object2, BooleanOp op, Solid& re
                               });
             fresh.computeBoundingBox();
         },
-        [&] { topo = edgeFaults(out.data(), out.data() + out.size(), vertexCount); });
+        [&] {
+            topo = edgeFaults(out.data(), out.data() + out.size(), vertexCount,
+                              checked.empty() ? nullptr : &checked);
+        });
     fresh.loaded = 1;
     fresh.edgeLimit = object1.edgeLimit;
     report.resultTriangles = static_cast<int64_t>(out.size());
@@ -444,10 +477,13 @@ std::string operandProblem(const MeshTopology& topo, bool empty, int objectNumbe
     return {};
 }
 
-std::string operandProblem(const Welded& w, int side) {
+std::string operandProblem(const Welded& w, int side, bool* pinched) {
     const Corners* begin = w.tris.data() + (side == 0 ? 0 : w.firstOther);
     const Corners* end = side == 0 ? w.tris.data() + w.firstOther : w.tris.data() + w.tris.size();
     MeshTopology topo = edgeFaults(begin, end, static_cast<int32_t>(w.points.size()));
+    if (pinched != nullptr) {
+        *pinched = topo.nonManifoldEdges != 0;
+    }
     for (const Corners* it = begin; it != end; ++it) {
         const Point3& p = w.points[(*it)[0]];
         const Point3& q = w.points[(*it)[1]];

@@ -20,11 +20,15 @@ MeshTopology edgeFaults(const Corners* begin, const Corners* end, int32_t vertex
     assert(vertexCount < (1 << 30));
     // Every edge x -> y is filed under its lower end as (higher end * 2 + 1 if it leaves the
     // lower end); a row sorted groups the uses of each edge.
+    // With `only`, edges away from it are not filed at all.
+    const auto filed = [only](int32_t x, int32_t y) {
+        return x != y && (only == nullptr || (*only)[x] || (*only)[y]);
+    };
     std::vector<int32_t> start(static_cast<size_t>(vertexCount) + 1, 0);
     for (const Corners* c = begin; c != end; ++c) {
         for (int e = 0; e < 3; ++e) {
             const int32_t x = (*c)[e], y = (*c)[(e + 1) % 3];
-            if (x != y) {
+            if (filed(x, y)) {
                 ++start[std::min(x, y) + 1];
             }
         }
@@ -38,7 +42,7 @@ MeshTopology edgeFaults(const Corners* begin, const Corners* end, int32_t vertex
         for (const Corners* c = begin; c != end; ++c) {
             for (int e = 0; e < 3; ++e) {
                 const int32_t x = (*c)[e], y = (*c)[(e + 1) % 3];
-                if (x != y) {
+                if (filed(x, y)) {
                     row[fill[std::min(x, y)]++] = std::max(x, y) * 2 + (x < y ? 1 : 0);
                 }
             }
@@ -62,9 +66,7 @@ MeshTopology edgeFaults(const Corners* begin, const Corners* end, int32_t vertex
                         ++j;
                     }
                     const auto count = static_cast<int32_t>(j - i);
-                    if (only != nullptr && !(*only)[a] && !(*only)[*i >> 1]) {
-                        // an edge away from the part looked at
-                    } else if (count == 1) {
+                    if (count == 1) {
                         ++acc.open;
                     } else {
                         acc.nonManifold += count > 2 ? 1 : 0;
