@@ -46,17 +46,11 @@ using closed::unfold;
 using closed::Welded;
 using closed::weldRounded;
 
-// Removes triangles that repeat a corner and splits away collinear ones, per operand; an
-// operand that is not closed afterwards is refused.
-std::string repairOperands(Welded& w, bool& repaired) {
-    // Nearly always there is nothing to repair; that is found in one parallel pass.
-    const std::vector<int32_t> suspects =
-        selectInOrder(static_cast<int32_t>(w.tris.size()), [&](int32_t t) {
-            const Corners& c = w.tris[t];
-            return c[0] == c[1] || c[1] == c[2] || c[0] == c[2] ||
-                   closed::collinear(w.points[c[0]], w.points[c[1]], w.points[c[2]]);
-        });
-    if (suspects.empty()) {
+// Removes triangles that repeat a corner and splits away collinear ones (`flat`), per
+// operand; an operand that is not closed afterwards is refused.
+std::string repairOperands(Welded& w, const std::vector<int32_t>& flat, bool& repaired) {
+    // Nearly always there is nothing to repair.
+    if (flat.empty()) {
         return {};
     }
     repaired = true;
@@ -108,9 +102,15 @@ Welded weld(const Operand& a, const Operand& b) {
     std::vector<int32_t> globalOfB(static_cast<size_t>(wb.distinct()));
     tbb::parallel_for(tbb::blocked_range<int32_t>(0, wb.distinct(), 4096),
                       [&](const tbb::blocked_range<int32_t>& r) {
+                          const auto at = [&](int32_t k) -> const Vector4& {
+                              return b.vertices[static_cast<size_t>(wb.firstVertex[k])];
+                          };
+                          constexpr int32_t kAhead = 8;
                           for (int32_t k = r.begin(); k < r.end(); ++k) {
-                              globalOfB[static_cast<size_t>(k)] =
-                                  wa.find(b.vertices[static_cast<size_t>(wb.firstVertex[k])]);
+                              if (k + kAhead < r.end()) {
+                                  wa.prefetch(at(k + kAhead));
+                              }
+                              globalOfB[static_cast<size_t>(k)] = wa.find(at(k));
                           }
                       });
     int32_t next = wa.distinct();
@@ -125,12 +125,22 @@ Welded weld(const Operand& a, const Operand& b) {
         // +0.0f folds -0 into +0, as the weld did.
         w.points[static_cast<size_t>(g)] = {v.x + 0.0f, v.y + 0.0f, v.z + 0.0f};
     };
-    for (int32_t k = 0; k < wa.distinct(); ++k) {
-        place(a.vertices[static_cast<size_t>(wa.firstVertex[k])], k);
-    }
-    for (int32_t k = 0; k < wb.distinct(); ++k) {
-        place(b.vertices[static_cast<size_t>(wb.firstVertex[k])], globalOfB[k]);
-    }
+    tbb::parallel_for(tbb::blocked_range<int32_t>(0, wa.distinct(), 8192),
+                      [&](const tbb::blocked_range<int32_t>& r) {
+                          for (int32_t k = r.begin(); k < r.end(); ++k) {
+                              place(a.vertices[static_cast<size_t>(wa.firstVertex[k])], k);
+                          }
+                      });
+    // b's positions that a has land on a's own; they are equal.
+    tbb::parallel_for(tbb::blocked_range<int32_t>(0, wb.distinct(), 8192),
+                      [&](const tbb::blocked_range<int32_t>& r) {
+                          for (int32_t k = r.begin(); k < r.end(); ++k) {
+                              if (globalOfB[k] >= wa.distinct()) {
+                                  place(b.vertices[static_cast<size_t>(wb.firstVertex[k])],
+                                        globalOfB[k]);
+                              }
+                          }
+                      });
     const std::vector<int32_t>& idA = wa.ids;
     const std::vector<int32_t>& idB = wb.ids;
     w.tris.resize(a.triangles.size() + b.triangles.size());
@@ -321,14 +331,17 @@ bool keepPiece(const Piece& piece, bool fromOther, bool inside, BooleanOp op) {
 }
 
 // Checks both operands on the shared weld, before anything is dropped; `pinched` tells
-// whether either has edges with four triangles.
-std::string operandsProblem(const Welded& w, bool& pinched) {
+// whether either has edges with four triangles, `flat` lists both's flat triangles.
+std::string operandsProblem(const Welded& w, bool& pinched, std::vector<int32_t>& flat) {
     // Both operands at once; object 1's problem is named first.
     std::string problem[2];
     bool edges[2] = {false, false};
-    tbb::parallel_invoke([&] { problem[0] = closed::operandProblem(w, 0, &edges[0]); },
-                         [&] { problem[1] = closed::operandProblem(w, 1, &edges[1]); });
+    std::vector<int32_t> flatOf[2];
+    tbb::parallel_invoke([&] { problem[0] = closed::operandProblem(w, 0, &edges[0], &flatOf[0]); },
+                         [&] { problem[1] = closed::operandProblem(w, 1, &edges[1], &flatOf[1]); });
     pinched = edges[0] || edges[1];
+    flat = std::move(flatOf[0]);
+    flat.insert(flat.end(), flatOf[1].begin(), flatOf[1].end());
     return problem[0].empty() ? problem[1] : problem[0];
 }
 
@@ -338,10 +351,11 @@ Status run(const Solid& object1, const Operand& object2, BooleanOp op, Solid& re
     const Clock::time_point start = t;
     Welded w = weld({object1.vertices, object1.triangles}, object2);
     bool pinched = false, repaired = false;
-    if (std::string message = operandsProblem(w, pinched); !message.empty()) {
+    std::vector<int32_t> flat;
+    if (std::string message = operandsProblem(w, pinched, flat); !message.empty()) {
         return Status::failure(message);
     }
-    if (std::string message = repairOperands(w, repaired); !message.empty()) {
+    if (std::string message = repairOperands(w, flat, repaired); !message.empty()) {
         return Status::failure(message);
     }
     report.weldSeconds = secondsSince(t);
@@ -477,22 +491,29 @@ std::string operandProblem(const MeshTopology& topo, bool empty, int objectNumbe
     return {};
 }
 
-std::string operandProblem(const Welded& w, int side, bool* pinched) {
-    const Corners* begin = w.tris.data() + (side == 0 ? 0 : w.firstOther);
-    const Corners* end = side == 0 ? w.tris.data() + w.firstOther : w.tris.data() + w.tris.size();
-    MeshTopology topo = edgeFaults(begin, end, static_cast<int32_t>(w.points.size()));
+std::string operandProblem(const Welded& w, int side, bool* pinched, std::vector<int32_t>* flat) {
+    const int32_t first = side == 0 ? 0 : w.firstOther;
+    const int32_t last = side == 0 ? w.firstOther : static_cast<int32_t>(w.tris.size());
+    const Corners* begin = w.tris.data() + first;
+    MeshTopology topo =
+        edgeFaults(begin, w.tris.data() + last, static_cast<int32_t>(w.points.size()));
     if (pinched != nullptr) {
         *pinched = topo.nonManifoldEdges != 0;
     }
-    for (const Corners* it = begin; it != end; ++it) {
-        const Point3& p = w.points[(*it)[0]];
-        const Point3& q = w.points[(*it)[1]];
-        const Point3& r = w.points[(*it)[2]];
+    for (int32_t t = first; t < last; ++t) {
+        const Corners& c = w.tris[t];
+        const Point3& p = w.points[c[0]];
+        const Point3& q = w.points[c[1]];
+        const Point3& r = w.points[c[2]];
         topo.signedVolume += (p.x * (q.y * r.z - q.z * r.y) + p.y * (q.z * r.x - q.x * r.z) +
                               p.z * (q.x * r.y - q.y * r.x)) /
                              6.0;
+        if (flat != nullptr &&
+            (c[0] == c[1] || c[1] == c[2] || c[0] == c[2] || closed::collinear(p, q, r))) {
+            flat->push_back(t);
+        }
     }
-    return operandProblem(topo, begin == end, side + 1);
+    return operandProblem(topo, first == last, side + 1);
 }
 
 bool keepPieces(const std::vector<Piece>& pieces, int32_t firstOther, int32_t pointCount,

@@ -139,16 +139,13 @@ std::optional<Status> runNear(const Solid& work, const std::vector<Vector4>& too
     Near near = weldNear(work, std::move(nearTriangles), tool, toolTriangles);
     Welded& w = near.w;
     const int32_t firstOther = w.firstOther;
-    if (std::string problem = operandProblem(w, 1); !problem.empty()) {
+    std::vector<int32_t> flat;
+    if (std::string problem = operandProblem(w, 1, nullptr, &flat); !problem.empty()) {
         return Status::failure(problem);
     }
     // A tool with flat triangles is repaired by the whole operation.
-    for (size_t i = static_cast<size_t>(firstOther); i < w.tris.size(); ++i) {
-        const Corners& c = w.tris[i];
-        if (c[0] == c[1] || c[1] == c[2] || c[0] == c[2] ||
-            collinear(w.points[c[0]], w.points[c[1]], w.points[c[2]])) {
-            return std::nullopt;
-        }
+    if (!flat.empty()) {
+        return std::nullopt;
     }
     report.weldSeconds = secondsSince(t);
 

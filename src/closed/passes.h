@@ -97,8 +97,10 @@ MeshTopology edgeFaults(const Corners* begin, const Corners* end, int32_t vertex
 std::string operandProblem(const MeshTopology& topo, bool empty, int objectNumber);
 
 // The refusal of operand `side` (0: object 1) of the shared weld; empty when it is a solid.
-// `pinched` tells whether it has edges with four triangles.
-std::string operandProblem(const Welded& w, int side, bool* pinched = nullptr);
+// `pinched` tells whether it has edges with four triangles; `flat` receives its triangles
+// (indices into `w.tris`) that repeat a corner or whose corners lie on one line.
+std::string operandProblem(const Welded& w, int side, bool* pinched = nullptr,
+                           std::vector<int32_t>* flat = nullptr);
 
 // Replaces each triangle whose three distinct corners are collinear, with its middle corner m
 // between a and b, by splitting the triangle across its long edge a-b at m: (a, b, m) and

@@ -111,6 +111,10 @@ PositionWeld::PositionWeld(const std::vector<Vector4>& vertices) : ids(vertices.
     }
 }
 
+void PositionWeld::prefetch(const Vector4& v) const {
+    __builtin_prefetch(&m_slots[hashKey(positionKey(v)) & (m_slots.size() - 1)]);
+}
+
 int32_t PositionWeld::find(const Vector4& v) const {
     const std::array<uint32_t, 3> k = positionKey(v);
     const size_t mask = m_slots.size() - 1;

@@ -41,6 +41,9 @@ public:
     int32_t distinct() const { return static_cast<int32_t>(firstVertex.size()); }
     // The id of this position, or -1 where no vertex has it.
     int32_t find(const Vector4& v) const;
+    // Starts loading the slot where find(v) looks first; a loop of lookups calls it a few
+    // positions ahead.
+    void prefetch(const Vector4& v) const;
 
 private:
     struct Slot {
