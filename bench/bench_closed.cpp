@@ -8,6 +8,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -168,33 +169,45 @@ void phaseCounters(benchmark::State& state, const ClosedReport& report) {
     state.counters["assemble_ms"] = 1e3 * report.assembleSeconds;
 }
 
-// One run of each engine on the same operands; counters carry the comparison.
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.empty() ? 0.0 : v[v.size() / 2];
+}
+
+// Runs of each engine on the same operands, taken in turns so that both see the same load;
+// counters carry the medians and the median of the runs' ratios. CGAL's corefinement runs
+// once.
 void compare(benchmark::State& state, int sizeIndex, bool withCgal) {
+    constexpr int kRuns = 5;
     const auto& [cube, moved] = operands(sizeIndex);
     ClosedReport report;
-    double closedSeconds = 0, octreeSeconds = 0, cgalSeconds = 0;
-    double closedVolume = 0, cgalVolume = 0;
+    std::vector<double> closedSeconds, octreeSeconds, ratios;
+    double cgalSeconds = 0, closedVolume = 0, cgalVolume = 0;
     MeshTopology topo;
     bool ok = true;
     for (auto _ : state) {
-        Solid result;
-        const Clock::time_point t0 = Clock::now();
-        ok = closedBoolean(cube, moved, BooleanOp::Difference, result, &report).ok();
-        closedSeconds = secondsSince(t0);
-        topo = analyzeTopology(result);
-        closedVolume = topo.signedVolume;
+        for (int run = 0; run < kRuns; ++run) {
+            Solid result;
+            const Clock::time_point t0 = Clock::now();
+            ok = closedBoolean(cube, moved, BooleanOp::Difference, result, &report).ok() && ok;
+            closedSeconds.push_back(secondsSince(t0));
+            if (run == 0) {
+                topo = analyzeTopology(result);
+                closedVolume = topo.signedVolume;
+            }
 
-        // The octree engine gets the same operands through its own generate command.
-        Scene scene;
-        scene.m_samplingFactor = kSizes[sizeIndex].cubeFactor;
-        (void)scene.GenerateObject(1, cubeParameters());
-        scene.m_samplingFactor = kSizes[sizeIndex].sphereFactor;
-        (void)scene.GenerateObject(2, sphereParameters());
-        scene.m_object2Offset = kOffset;
-        scene.m_animationRunning = true;
-        (void)scene.BooleanOperation(BooleanOp::Difference);
-        octreeSeconds = scene.lastOperation().seconds;
-
+            // The octree engine gets the same operands through its own generate command.
+            Scene scene;
+            scene.m_samplingFactor = kSizes[sizeIndex].cubeFactor;
+            (void)scene.GenerateObject(1, cubeParameters());
+            scene.m_samplingFactor = kSizes[sizeIndex].sphereFactor;
+            (void)scene.GenerateObject(2, sphereParameters());
+            scene.m_object2Offset = kOffset;
+            scene.m_animationRunning = true;
+            (void)scene.BooleanOperation(BooleanOp::Difference);
+            octreeSeconds.push_back(scene.lastOperation().seconds);
+            ratios.push_back(closedSeconds.back() / octreeSeconds.back());
+        }
         if (withCgal) {
             Mesh a = toMesh(cube);
             Mesh b = toMesh(moved);
@@ -205,20 +218,20 @@ void compare(benchmark::State& state, int sizeIndex, bool withCgal) {
             cgalVolume = cgalOk ? CGAL::to_double(PMP::volume(out)) : 0;
         }
     }
+    const double closed = median(closedSeconds);
     state.counters["tri1"] = cube.triangleCount();
     state.counters["tri2"] = moved.triangleCount();
     state.counters["pairs"] = static_cast<double>(report.intersectingPairs);
     state.counters["result"] = static_cast<double>(report.resultTriangles);
-    state.counters["closed_ms"] = 1e3 * closedSeconds;
+    state.counters["closed_ms"] = 1e3 * closed;
     phaseCounters(state, report);
-    state.counters["ns_per_tri"] =
-        1e9 * closedSeconds / (cube.triangleCount() + moved.triangleCount());
+    state.counters["ns_per_tri"] = 1e9 * closed / (cube.triangleCount() + moved.triangleCount());
     state.counters["open_edges"] = static_cast<double>(topo.openEdges);
-    state.counters["octree_ms"] = 1e3 * octreeSeconds;
-    state.counters["closed_over_octree"] = closedSeconds / octreeSeconds;
+    state.counters["octree_ms"] = 1e3 * median(octreeSeconds);
+    state.counters["closed_over_octree"] = median(ratios);
     if (withCgal) {
         state.counters["cgal_ms"] = 1e3 * cgalSeconds;
-        state.counters["cgal_over_closed"] = cgalSeconds / closedSeconds;
+        state.counters["cgal_over_closed"] = cgalSeconds / closed;
         state.counters["rel_err"] = std::abs(closedVolume - cgalVolume) / cgalVolume;
     }
     if (!ok) {
