@@ -39,6 +39,7 @@ void Arrangement::Impl::buildEdges(const std::vector<int32_t>& involved) {
             edgeEnds.push_back({all[i].lo, all[i].hi});
         }
     }
+    this->involved = involved;
     axis.assign(tris.size(), 0);
     projectedSign.assign(tris.size(), 0);
     for (int32_t t : involved) {

@@ -106,6 +106,7 @@ struct Arrangement::Impl {
     std::vector<Point3> points;
     std::vector<Corners> tris;
     int32_t firstOther = 0;
+    std::vector<int32_t> involved;                 // ascending; the only triangles with edge ids
     std::vector<std::array<int32_t, 3>> triEdge;   // edge id of edge i (corner i to i + 1)
     std::vector<std::array<int32_t, 2>> edgeEnds;  // the two points of each edge
     std::vector<int8_t> axis;                      // projection axis per triangle

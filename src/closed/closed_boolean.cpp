@@ -525,13 +525,11 @@ bool keepPieces(const std::vector<Piece>& pieces, int32_t firstOther, int32_t po
     for (int32_t& r : root) {
         r = root[r];
     }
+    // Each patch is decided on its first piece off the other surface, in piece order.
+    const auto pieceCount = static_cast<int32_t>(pieces.size());
     std::vector<int8_t> patchInside(root.size(), -1);
-    keep.assign(pieces.size(), 0);
-    for (int32_t p = 0; p < static_cast<int32_t>(pieces.size()); ++p) {
-        const Piece& piece = pieces[p];
-        const bool fromOther = piece.source >= firstOther;
-        bool inside = false;
-        if (piece.coplanar == 0) {
+    for (int32_t p = 0; p < pieceCount; ++p) {
+        if (pieces[p].coplanar == 0) {
             int8_t& known = patchInside[root[patches.firstPiece + p]];
             if (known < 0) {
                 known = static_cast<int8_t>(insideOther(p));
@@ -539,10 +537,19 @@ bool keepPieces(const std::vector<Piece>& pieces, int32_t firstOther, int32_t po
                     return false;
                 }
             }
-            inside = known != 0;
         }
-        keep[p] = keepPiece(piece, fromOther, inside, op) ? 1 : 0;
     }
+    keep.resize(pieces.size());
+    tbb::parallel_for(tbb::blocked_range<int32_t>(0, pieceCount, 8192),
+                      [&](const tbb::blocked_range<int32_t>& r) {
+                          for (int32_t p = r.begin(); p < r.end(); ++p) {
+                              const Piece& piece = pieces[p];
+                              const bool inside = piece.coplanar == 0 &&
+                                                  patchInside[root[patches.firstPiece + p]] != 0;
+                              keep[p] =
+                                  keepPiece(piece, piece.source >= firstOther, inside, op) ? 1 : 0;
+                          }
+                      });
     return true;
 }
 

@@ -256,9 +256,9 @@ bool Arrangement::split() {
         edgeStart[i] += edgeStart[i - 1];
     }
     std::vector<char> touched(m.tris.size(), 0);
-    for (int32_t t = 0; t < nt; ++t) {
-        // Only triangles of candidate pairs have edge ids; only they can be touched.
-        for (int k = 0; k < 3 && m.triEdge[t][0] >= 0; ++k) {
+    // Only triangles of candidate pairs have edge ids; only they can be touched.
+    for (int32_t t : m.involved) {
+        for (int k = 0; k < 3; ++k) {
             const int32_t e = m.triEdge[t][k];
             if (edgeStart[e + 1] > edgeStart[e]) {
                 touched[t] = 1;
@@ -282,7 +282,7 @@ bool Arrangement::split() {
     };
     std::vector<Job> jobs;
     size_t faceAt = 0, chainAt = 0, coplanarAt = 0;
-    for (int32_t t = 0; t < nt; ++t) {
+    for (int32_t t : m.involved) {
         if (!touched[t]) {
             continue;  // kept whole; coplanar contacts at a single point change nothing
         }
@@ -328,11 +328,9 @@ bool Arrangement::split() {
     // one thread), then seam points, which read only input points of involved triangles.
     {
         std::vector<char> need(m.points.size(), 0);
-        for (int32_t t = 0; t < nt; ++t) {
-            if (m.triEdge[t][0] >= 0) {
-                for (int32_t v : m.tris[t]) {
-                    need[v] = 1;
-                }
+        for (int32_t t : m.involved) {
+            for (int32_t v : m.tris[t]) {
+                need[v] = 1;
             }
         }
         tbb::parallel_for(tbb::blocked_range<size_t>(0, need.size(), 4096),
