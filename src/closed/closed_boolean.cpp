@@ -400,6 +400,8 @@ Status run(const Solid& object1, const Operand& object2, BooleanOp op, Solid& re
     std::vector<Point3>& outPoints = assembly.points;
     std::vector<char>& seamVertex = assembly.seamVertex;
     const auto vertexCount = static_cast<int32_t>(outPoints.size());
+    // Rounding can leave a seam point on the line through two other corners; such triangles
+    // are split away. Only triangles with a seam point can have become flat.
     report.slivers = repairSlivers(out, outPoints, &seamVertex);
     // Only edges at a near triangle can differ from the operands' edges, where those had two
     // triangles each: the rest are whole triangles with all their neighbours in one patch.
@@ -557,114 +559,109 @@ Assembly assembleKept(const Arrangement& arrangement, const std::vector<char>& k
                       int32_t inputPoints, BooleanOp op) {
     const std::vector<Piece>& pieces = arrangement.pieces();
     const int32_t firstOther = arrangement.firstOther();
-    // Seam points that round to the same float position become one vertex, and pieces that
-    // this collapses are left out.
     const bool reverseOther = op == BooleanOp::Difference;
-    std::vector<Corners> kept;
-    std::vector<int32_t> keptSource;  // source triangle, as ~source where turned over
-    kept.reserve(pieces.size());
-    keptSource.reserve(pieces.size());
+    // The kept pieces with their points numbered by first use.
+    Assembly a;
+    std::vector<int32_t> useOf(static_cast<size_t>(arrangement.pointCount()), -1);
+    std::vector<int32_t> pointOfUse;
+    a.tris.reserve(pieces.size());
+    a.source.reserve(pieces.size());
     for (int32_t p = 0; p < static_cast<int32_t>(pieces.size()); ++p) {
         if (!keep[p]) {
             continue;
         }
         Corners c = pieces[p].v;
         int32_t source = pieces[p].source;
-        if (reverseOther && pieces[p].source >= firstOther) {
+        if (reverseOther && source >= firstOther) {
             std::swap(c[1], c[2]);
             source = ~source;
         }
-        kept.push_back(c);
-        keptSource.push_back(source);
-    }
-    std::vector<int32_t> pointToVertex(static_cast<size_t>(arrangement.pointCount()), -1);
-    std::vector<Vector4> rounded;
-    std::vector<int32_t> seamUses;  // uses that are seam points
-    for (const Corners& c : kept) {
-        for (int32_t v : c) {
-            if (pointToVertex[v] == -1) {
-                pointToVertex[v] = static_cast<int32_t>(rounded.size());
-                if (v >= inputPoints) {
-                    seamUses.push_back(static_cast<int32_t>(rounded.size()));
-                }
-                const std::array<float, 3> r = arrangement.rounded(v);
-                rounded.emplace_back(r[0], r[1], r[2]);
+        for (int32_t& v : c) {
+            int32_t& use = useOf[v];
+            if (use < 0) {
+                use = static_cast<int32_t>(pointOfUse.size());
+                pointOfUse.push_back(v);
             }
+            v = use;
         }
+        a.tris.push_back(c);
+        a.source.push_back(source);
     }
+    useOf = {};
+    const auto uses = static_cast<int32_t>(pointOfUse.size());
+    std::vector<Vector4> rounded(static_cast<size_t>(uses));
+    tbb::parallel_for(tbb::blocked_range<int32_t>(0, uses, 8192),
+                      [&](const tbb::blocked_range<int32_t>& r) {
+                          for (int32_t u = r.begin(); u < r.end(); ++u) {
+                              const std::array<float, 3> x = arrangement.rounded(pointOfUse[u]);
+                              rounded[u] = Vector4(x[0], x[1], x[2]);
+                          }
+                      });
+    const std::vector<int32_t> seamUses =
+        selectInOrder(uses, [&](int32_t u) { return pointOfUse[u] >= inputPoints; });
+    // Seam points that round to the same float position (or to an input point's) become one
+    // vertex.
     int32_t slots = 0;
     const std::vector<int32_t> slotOfUse = weldRounded(rounded, seamUses, slots);
-    for (int32_t& v : pointToVertex) {
-        if (v >= 0) {
-            v = slotOfUse[v];
-        }
-    }
-    std::vector<Vector4> slotPosition(static_cast<size_t>(slots));
-    for (size_t i = 0; i < rounded.size(); ++i) {
-        slotPosition[slotOfUse[i]] = rounded[i];
-    }
-    // Pieces collapsed by the rounding are left out before vertices are numbered, in order of
-    // first use by the triangles that remain.
-    std::vector<Corners> out;
-    out.reserve(kept.size());
-    std::vector<int32_t> outSource;
-    outSource.reserve(kept.size());
-    std::vector<int32_t> vertexOfSlot(static_cast<size_t>(slots), -1);
-    int32_t vertexCount = 0;
-    for (size_t i = 0; i < kept.size(); ++i) {
-        const Corners& k = kept[i];
-        Corners c{pointToVertex[k[0]], pointToVertex[k[1]], pointToVertex[k[2]]};
-        if (c[0] == c[1] || c[1] == c[2] || c[0] == c[2]) {
-            continue;
-        }
-        for (int32_t& v : c) {
-            if (vertexOfSlot[v] < 0) {
-                vertexOfSlot[v] = vertexCount++;
+    if (slots == uses) {
+        // Nothing met: every use is a vertex of its own, numbered as it is.
+        a.points.resize(static_cast<size_t>(uses));
+        a.seamVertex.resize(static_cast<size_t>(uses));
+        a.origin.resize(static_cast<size_t>(uses));
+        tbb::parallel_for(tbb::blocked_range<int32_t>(0, uses, 8192),
+                          [&](const tbb::blocked_range<int32_t>& r) {
+                              for (int32_t u = r.begin(); u < r.end(); ++u) {
+                                  const Vector4& k = rounded[u];
+                                  a.points[u] = {k.x, k.y, k.z};
+                                  const bool seam = pointOfUse[u] >= inputPoints;
+                                  a.seamVertex[u] = seam ? 1 : 0;
+                                  a.origin[u] = seam ? -1 : pointOfUse[u];
+                              }
+                          });
+    } else {
+        // Pieces collapsed by the meeting are left out before vertices are numbered again, in
+        // order of first use by the triangles that remain.
+        std::vector<int32_t> vertexOfSlot(static_cast<size_t>(slots), -1);
+        size_t kept = 0;
+        for (size_t i = 0; i < a.tris.size(); ++i) {
+            Corners c = a.tris[i];
+            for (int32_t& v : c) {
+                v = slotOfUse[v];
             }
-            v = vertexOfSlot[v];
+            if (c[0] == c[1] || c[1] == c[2] || c[0] == c[2]) {
+                continue;
+            }
+            for (int32_t& v : c) {
+                if (vertexOfSlot[v] < 0) {
+                    vertexOfSlot[v] = static_cast<int32_t>(a.points.size());
+                    a.points.emplace_back();
+                }
+                v = vertexOfSlot[v];
+            }
+            a.tris[kept] = c;
+            a.source[kept] = a.source[i];
+            ++kept;
         }
-        out.push_back(c);
-        outSource.push_back(keptSource[i]);
-    }
-    kept = {};
-    keptSource = {};
-    // Rounding can leave a seam point on the line through two other corners; such triangles
-    // are split away. Only triangles with a seam point can have become flat.
-    std::vector<Point3> outPoints(static_cast<size_t>(vertexCount));
-    for (size_t slot = 0; slot < slotPosition.size(); ++slot) {
-        if (vertexOfSlot[slot] >= 0) {
-            const Vector4& k = slotPosition[slot];
-            outPoints[static_cast<size_t>(vertexOfSlot[slot])] = {k.x, k.y, k.z};
-        }
-    }
-    std::vector<char> seamVertex(static_cast<size_t>(vertexCount), 0);
-    for (int32_t point = inputPoints; point < arrangement.pointCount(); ++point) {
-        const int32_t slot = pointToVertex[point];
-        if (slot >= 0 && vertexOfSlot[slot] >= 0) {
-            seamVertex[vertexOfSlot[slot]] = 1;
-        }
-    }
-    // The input point each vertex is, if any: a slot holds at most one, as input points are
-    // distinct positions.
-    std::vector<int32_t> slotInput(static_cast<size_t>(slots), -1);
-    for (int32_t point = 0; point < inputPoints; ++point) {
-        if (pointToVertex[point] >= 0) {
-            slotInput[pointToVertex[point]] = point;
-        }
-    }
-    std::vector<int32_t> origin(static_cast<size_t>(vertexCount), -1);
-    for (size_t slot = 0; slot < vertexOfSlot.size(); ++slot) {
-        if (vertexOfSlot[slot] >= 0) {
-            origin[vertexOfSlot[slot]] = slotInput[slot];
+        a.tris.resize(kept);
+        a.source.resize(kept);
+        a.seamVertex.assign(a.points.size(), 0);
+        // A vertex is at most one input point, as input points are distinct positions.
+        a.origin.assign(a.points.size(), -1);
+        for (int32_t u = 0; u < uses; ++u) {
+            const int32_t v = vertexOfSlot[slotOfUse[u]];
+            if (v < 0) {
+                continue;
+            }
+            const Vector4& k = rounded[u];
+            a.points[v] = {k.x, k.y, k.z};
+            if (pointOfUse[u] >= inputPoints) {
+                a.seamVertex[v] = 1;
+            } else {
+                a.origin[v] = pointOfUse[u];
+            }
         }
     }
-    Assembly a;
-    a.folds = unfold(out, outSource, outPoints, seamVertex, origin, arrangement);
-    a.tris = std::move(out);
-    a.source = std::move(outSource);
-    a.points = std::move(outPoints);
-    a.seamVertex = std::move(seamVertex);
-    a.origin = std::move(origin);
+    a.folds = unfold(a.tris, a.source, a.points, a.seamVertex, a.origin, arrangement);
     return a;
 }
 

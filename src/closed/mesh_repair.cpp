@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "closed/passes.h"
+#include "geometry/mesh_topology.h"
 
 namespace korvan::closed {
 
@@ -327,61 +328,55 @@ int64_t unfold(std::vector<Corners>& tris, std::vector<int32_t>& source,
 
 std::vector<int32_t> weldRounded(const std::vector<Vector4>& rounded,
                                  const std::vector<int32_t>& seamUses, int32_t& distinct) {
-    using Key = std::array<uint32_t, 3>;
-    const auto keyOf = [&](int32_t i) {
-        const Vector4& v = rounded[static_cast<size_t>(i)];
-        // +0.0f folds -0 into +0, as weldPositions does.
-        return Key{std::bit_cast<uint32_t>(v.x + 0.0f), std::bit_cast<uint32_t>(v.y + 0.0f),
-                   std::bit_cast<uint32_t>(v.z + 0.0f)};
-    };
-    std::vector<std::pair<Key, int32_t>> seam;
+    // The seam points' positions, welded; each input point inside their box is looked up.
+    std::vector<Vector4> seam;
     seam.reserve(seamUses.size());
     float lo[3] = {HUGE_VALF, HUGE_VALF, HUGE_VALF}, hi[3] = {-HUGE_VALF, -HUGE_VALF, -HUGE_VALF};
     for (int32_t i : seamUses) {
-        seam.emplace_back(keyOf(i), i);
         const Vector4& v = rounded[static_cast<size_t>(i)];
+        seam.push_back(v);
         const float c[3] = {v.x, v.y, v.z};
         for (int k = 0; k < 3; ++k) {
             lo[k] = std::min(lo[k], c[k]);
             hi[k] = std::max(hi[k], c[k]);
         }
     }
-    std::sort(seam.begin(), seam.end());
+    const PositionWeld seamWeld(seam);
     const auto n = static_cast<int32_t>(rounded.size());
-    // Each use's first use of the same position.
-    std::vector<int32_t> first(static_cast<size_t>(n));
-    std::iota(first.begin(), first.end(), 0);
-    std::vector<int32_t> inputMatch(seam.size(), INT32_MAX);
+    // Each position's first use: its first seam use, or the input point there if that is
+    // earlier (one input point per position at most).
+    std::vector<int32_t> firstOfPosition(static_cast<size_t>(seamWeld.distinct()));
+    for (int32_t k = 0; k < seamWeld.distinct(); ++k) {
+        firstOfPosition[static_cast<size_t>(k)] = seamUses[seamWeld.firstVertex[k]];
+    }
     std::vector<char> isSeam(static_cast<size_t>(n), 0);
     for (int32_t i : seamUses) {
         isSeam[static_cast<size_t>(i)] = 1;
     }
+    std::vector<int32_t> first(static_cast<size_t>(n));
+    std::iota(first.begin(), first.end(), 0);
     for (int32_t i = 0; i < n && !seam.empty(); ++i) {
         const Vector4& v = rounded[static_cast<size_t>(i)];
         if (isSeam[static_cast<size_t>(i)] || v.x < lo[0] || v.x > hi[0] || v.y < lo[1] ||
             v.y > hi[1] || v.z < lo[2] || v.z > hi[2]) {
             continue;
         }
-        const auto it = std::lower_bound(seam.begin(), seam.end(),
-                                         std::pair<Key, int32_t>(keyOf(i), INT32_MIN));
-        if (it != seam.end() && it->first == keyOf(i)) {
-            inputMatch[static_cast<size_t>(it - seam.begin())] = i;  // one input point per position
+        const int32_t k = seamWeld.find(v);
+        if (k >= 0) {
+            int32_t& f = firstOfPosition[static_cast<size_t>(k)];
+            f = std::min(f, i);
+            first[static_cast<size_t>(i)] = -1 - k;  // resolved below
         }
     }
-    for (size_t a = 0; a < seam.size();) {
-        size_t b = a;
-        int32_t m = seam[a].second;
-        while (b < seam.size() && seam[b].first == seam[a].first) {
-            m = std::min(m, inputMatch[b]);
-            ++b;
+    for (size_t j = 0; j < seamUses.size(); ++j) {
+        first[static_cast<size_t>(seamUses[j])] =
+            firstOfPosition[static_cast<size_t>(seamWeld.ids[j])];
+    }
+    for (int32_t i = 0; i < n; ++i) {
+        int32_t& f = first[static_cast<size_t>(i)];
+        if (f < 0) {
+            f = firstOfPosition[static_cast<size_t>(-1 - f)];
         }
-        for (size_t k = a; k < b; ++k) {
-            first[static_cast<size_t>(seam[k].second)] = m;
-            if (inputMatch[k] != INT32_MAX) {
-                first[static_cast<size_t>(inputMatch[k])] = m;
-            }
-        }
-        a = b;
     }
     std::vector<int32_t> id(static_cast<size_t>(n));
     int32_t count = 0;
