@@ -7,6 +7,8 @@
 // points are built exactly only where the triangulation and the ray test need them.
 #include "closed/arrangement_impl.h"
 
+#include <tbb/parallel_invoke.h>
+
 namespace korvan::closed {
 
 void Arrangement::Impl::buildEdges(const std::vector<int32_t>& involved) {
@@ -382,70 +384,101 @@ int segmentCrossing(const EP3& from, const EP3& to, const EP3& a, const EP3& b, 
 
 }  // namespace
 
-bool Arrangement::insideOther(int32_t pieceIndex) const {
+std::vector<int8_t> Arrangement::insideOther(const std::vector<int32_t>& pieceIds) const {
     const Impl& m = *m_impl;
-    const Piece& piece = m.pieces[pieceIndex];
-    const bool fromOther = m.isOther(piece.source);
-    const auto nt = static_cast<int32_t>(m.tris.size());
-    const int32_t begin = fromOther ? 0 : m.firstOther;
-    const int32_t end = fromOther ? m.firstOther : nt;
-    const EP3 q = CGAL::centroid(m.exactPoint(piece.v[0]), m.exactPoint(piece.v[1]),
-                                 m.exactPoint(piece.v[2]));
-    const double qx = CGAL::to_double(q.x()), qy = CGAL::to_double(q.y()),
-                 qz = CGAL::to_double(q.z());
     if (m.span == 0) {
         m.span = 1.0;
         for (const Point3& p : m.points) {
             m.span = std::max({m.span, std::abs(p.x), std::abs(p.y), std::abs(p.z)});
         }
     }
-    const double span = m.span;
+    // The rays start at the pieces' centroids; those of each operand's pieces cross the other
+    // operand, and the two operands are scanned at once.
+    std::vector<Impl::Ray> rays[2];
+    for (size_t i = 0; i < pieceIds.size(); ++i) {
+        const Piece& piece = m.pieces[pieceIds[i]];
+        const EP3 q = CGAL::centroid(m.exactPoint(piece.v[0]), m.exactPoint(piece.v[1]),
+                                     m.exactPoint(piece.v[2]));
+        rays[m.isOther(piece.source) ? 1 : 0].push_back(
+            {q, {CGAL::to_double(q.x()), CGAL::to_double(q.y()), CGAL::to_double(q.z())}, i});
+    }
+    std::vector<int8_t> inside(pieceIds.size(), 0);
+    const auto nt = static_cast<int32_t>(m.tris.size());
+    tbb::parallel_invoke([&] { m.castRays(rays[0], m.firstOther, nt, inside); },
+                         [&] { m.castRays(rays[1], 0, m.firstOther, inside); });
+    return inside;
+}
+
+void Arrangement::Impl::castRays(std::vector<Ray>& rays, int32_t begin, int32_t end,
+                                 std::vector<int8_t>& inside) const {
     const double length = 8.0 * span;
+    const double margin = 1e-9 * span;
     // Nearly along +x, with slopes no mesh of the program lines up with; a ray that grazes an
-    // edge or a vertex is replaced by the next one.
+    // edge or a vertex is cast again along the next one.
     static constexpr double kSlopes[][2] = {{0.000731, 0.000419},  {-0.000613, 0.000887},
                                             {0.000271, -0.000953}, {-0.000829, -0.000347},
                                             {0.000157, 0.000563},  {0.000919, -0.000211}};
+    // Exact points are read, never built: the other operand's scan runs beside this one.
+    const auto exactOf = [&](int32_t id) {
+        const std::optional<EP3>& known = exact[id];
+        if (known) {
+            return *known;
+        }
+        const Point3& p = points[id];
+        return EP3(p.x, p.y, p.z);
+    };
     for (const auto& slope : kSlopes) {
+        if (rays.empty()) {
+            break;
+        }
         const double dy = slope[0], dz = slope[1];
-        const EP3 r = q + Epeck::Vector_3(length, length * dy, length * dz);
-        int parity = 0;
-        bool degenerate = false;
-        for (int32_t t = begin; t < end && !degenerate; ++t) {
-            const Corners& c = m.tris[t];
-            const Point3& a = m.points[c[0]];
-            const Point3& b = m.points[c[1]];
-            const Point3& d = m.points[c[2]];
+        std::vector<EP3> far;
+        std::vector<int> parity(rays.size(), 0);
+        std::vector<char> degenerate(rays.size(), 0);
+        for (const Ray& ray : rays) {
+            far.push_back(ray.from + Epeck::Vector_3(length, length * dy, length * dz));
+        }
+        for (int32_t t = begin; t < end; ++t) {
+            const Corners& c = tris[t];
+            const Point3& a = points[c[0]];
+            const Point3& b = points[c[1]];
+            const Point3& d = points[c[2]];
             const double xHi = std::max({a.x, b.x, d.x});
-            if (xHi < qx - 1e-9 * span) {
-                continue;
+            const double xMin = std::min({a.x, b.x, d.x});
+            const double yLo = std::min({a.y, b.y, d.y}), yHi = std::max({a.y, b.y, d.y});
+            const double zLo = std::min({a.z, b.z, d.z}), zHi = std::max({a.z, b.z, d.z});
+            for (size_t i = 0; i < rays.size(); ++i) {
+                const auto& [qx, qy, qz] = rays[i].approx;
+                if (degenerate[i] || xHi < qx - margin) {
+                    continue;
+                }
+                const double xLo = std::max(xMin, qx);
+                // The ray's y and z over the triangle's x range, widened for rounding.
+                const double y0 = qy + dy * (xLo - qx), y1 = qy + dy * (xHi - qx);
+                const double z0 = qz + dz * (xLo - qx), z1 = qz + dz * (xHi - qx);
+                if (yHi < std::min(y0, y1) - margin || yLo > std::max(y0, y1) + margin ||
+                    zHi < std::min(z0, z1) - margin || zLo > std::max(z0, z1) + margin) {
+                    continue;
+                }
+                // A ray starting on a triangle's plane starts outside it (the piece is off the
+                // other surface).
+                const int x = segmentCrossing(rays[i].from, far[i], exactOf(c[0]), exactOf(c[1]),
+                                              exactOf(c[2]));
+                degenerate[i] = x < 0 ? 1 : 0;
+                parity[i] ^= x > 0 ? 1 : 0;
             }
-            const double xLo = std::max(std::min({a.x, b.x, d.x}), qx);
-            // The ray's y and z over the triangle's x range, widened for rounding.
-            const double margin = 1e-9 * span;
-            const double y0 = qy + dy * (xLo - qx), y1 = qy + dy * (xHi - qx);
-            const double z0 = qz + dz * (xLo - qx), z1 = qz + dz * (xHi - qx);
-            if (std::max({a.y, b.y, d.y}) < std::min(y0, y1) - margin ||
-                std::min({a.y, b.y, d.y}) > std::max(y0, y1) + margin ||
-                std::max({a.z, b.z, d.z}) < std::min(z0, z1) - margin ||
-                std::min({a.z, b.z, d.z}) > std::max(z0, z1) + margin) {
-                continue;
+        }
+        std::vector<Ray> again;
+        for (size_t i = 0; i < rays.size(); ++i) {
+            if (degenerate[i]) {
+                again.push_back(rays[i]);
+            } else {
+                inside[rays[i].index] = static_cast<int8_t>(parity[i]);
             }
-            const EP3& pa = m.exactPoint(c[0]);
-            const EP3& pb = m.exactPoint(c[1]);
-            const EP3& pc = m.exactPoint(c[2]);
-            // A ray starting on a triangle's plane starts outside it (the piece is off the
-            // other surface).
-            const int x = segmentCrossing(q, r, pa, pb, pc);
-            degenerate = x < 0;
-            parity ^= x > 0 ? 1 : 0;
         }
-        if (!degenerate) {
-            return parity != 0;
-        }
+        rays = std::move(again);
     }
-    // Every ray grazed something: keep the last parity rather than fail (never seen).
-    return false;
+    // A piece whose every ray grazed something counts as outside (never seen).
 }
 
 int Arrangement::insideObject1Near(int32_t pieceIndex, const std::array<double, 3>& lo,

@@ -64,9 +64,9 @@ public:
     std::array<float, 3> rounded(int32_t point) const;
     // Cross product of input triangle t's edges (corner 0 to 1, corner 0 to 2), in double.
     std::array<double, 3> sourceNormal(int32_t triangle) const;
-    // Exact parity of crossings of a ray from the piece's centroid with the other operand.
-    // The piece must not lie on the other surface.
-    bool insideOther(int32_t piece) const;
+    // For each piece, the exact parity of crossings of a ray from its centroid with the other
+    // operand (1 inside it). The pieces must not lie on the other surface.
+    std::vector<int8_t> insideOther(const std::vector<int32_t>& pieces) const;
     // For a piece of object 2 where object 1 is given by its triangles near object 2 only
     // (every one of its triangles that meets the box [lo, hi] is there, and the piece lies
     // inside the box): exact parity of crossings on a segment from the piece's centroid to the

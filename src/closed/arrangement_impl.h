@@ -158,6 +158,17 @@ struct Arrangement::Impl {
         return static_cast<int32_t>(points.size() + (it - seamKeys.begin()));
     }
     const EP3& exactPoint(int32_t id) const;
+    // A ray from a piece's centroid: the exact start, its rounding, and its place in the
+    // caller's list.
+    struct Ray {
+        EP3 from;
+        std::array<double, 3> approx;
+        size_t index;
+    };
+    // Exact parity of crossings of each ray with triangles [begin, end), into inside[index];
+    // one pass over the triangles per slope tried. `span` must be known.
+    void castRays(std::vector<Ray>& rays, int32_t begin, int32_t end,
+                  std::vector<int8_t>& inside) const;
     // Appends the pieces of triangle t to `out`; on failure returns false with `why` set.
     // Reads exact points only, all of which must have been built before.
     bool splitTriangle(int32_t t, const std::vector<int32_t>& ids,

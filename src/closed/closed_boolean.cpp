@@ -390,7 +390,11 @@ Status run(const Solid& object1, const Operand& object2, BooleanOp op, Solid& re
     closed::keepPieces(
         pieces, firstOther, arrangement.pointCount(), op,
         // One exact ray per patch.
-        [&](int32_t p) { return arrangement.insideOther(p) ? 1 : 0; }, keep, &nearTriangle);
+        [&](const std::vector<int32_t>& deciding, std::vector<int8_t>& inside) {
+            inside = arrangement.insideOther(deciding);
+            return true;
+        },
+        keep, &nearTriangle);
     report.classifySeconds = secondsSince(t);
 
     closed::Assembly assembly = closed::assembleKept(arrangement, keep, inputPoints, op);
@@ -519,27 +523,35 @@ std::string operandProblem(const Welded& w, int side, bool* pinched, std::vector
 }
 
 bool keepPieces(const std::vector<Piece>& pieces, int32_t firstOther, int32_t pointCount,
-                BooleanOp op, const std::function<int(int32_t)>& insideOther,
-                std::vector<char>& keep, const std::vector<char>* nearTriangle) {
+                BooleanOp op, const DecidePatches& decide, std::vector<char>& keep,
+                const std::vector<char>* nearTriangle) {
     Patches patches = findPatches(pieces, firstOther, pointCount, nearTriangle);
     // A parent never comes after its child, so one pass in order makes every parent the root.
     std::vector<int32_t>& root = patches.parent;
     for (int32_t& r : root) {
         r = root[r];
     }
-    // Each patch is decided on its first piece off the other surface, in piece order.
+    // Each patch is decided on its first piece off the other surface.
     const auto pieceCount = static_cast<int32_t>(pieces.size());
+    std::vector<int32_t> patchOf;  // the patch of each deciding piece
+    std::vector<int32_t> deciding;
     std::vector<int8_t> patchInside(root.size(), -1);
     for (int32_t p = 0; p < pieceCount; ++p) {
         if (pieces[p].coplanar == 0) {
             int8_t& known = patchInside[root[patches.firstPiece + p]];
             if (known < 0) {
-                known = static_cast<int8_t>(insideOther(p));
-                if (known < 0) {
-                    return false;
-                }
+                known = 0;
+                patchOf.push_back(root[patches.firstPiece + p]);
+                deciding.push_back(p);
             }
         }
+    }
+    std::vector<int8_t> inside;
+    if (!decide(deciding, inside)) {
+        return false;
+    }
+    for (size_t i = 0; i < deciding.size(); ++i) {
+        patchInside[patchOf[i]] = inside[i];
     }
     keep.resize(pieces.size());
     tbb::parallel_for(tbb::blocked_range<int32_t>(0, pieceCount, 8192),

@@ -167,12 +167,30 @@ std::optional<Status> runNear(const Solid& work, const std::vector<Vector4>& too
     std::vector<char> keep;
     const bool decided = keepPieces(
         pieces, firstOther, arrangement.pointCount(), BooleanOp::Difference,
-        [&](int32_t p) {
-            if (pieces[p].source < firstOther) {
-                return arrangement.insideOther(p) ? 1 : 0;
+        [&](const std::vector<int32_t>& deciding, std::vector<int8_t>& inside) {
+            // The workpiece's pieces cast rays through the whole tool; the tool's reach the
+            // near part only.
+            std::vector<int32_t> work;
+            for (int32_t p : deciding) {
+                if (pieces[p].source < firstOther) {
+                    work.push_back(p);
+                }
             }
-            const int inside = arrangement.insideObject1Near(p, lo, hi);
-            return inside < 0 && toolOutsideBox ? 0 : inside;
+            const std::vector<int8_t> workInside = arrangement.insideOther(work);
+            inside.resize(deciding.size());
+            size_t next = 0;
+            for (size_t i = 0; i < deciding.size(); ++i) {
+                if (pieces[deciding[i]].source < firstOther) {
+                    inside[i] = workInside[next++];
+                    continue;
+                }
+                const int x = arrangement.insideObject1Near(deciding[i], lo, hi);
+                if (x < 0 && !toolOutsideBox) {
+                    return false;
+                }
+                inside[i] = static_cast<int8_t>(x > 0 ? 1 : 0);
+            }
+            return true;
         },
         keep);
     if (!decided) {

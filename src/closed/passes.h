@@ -141,15 +141,18 @@ int64_t unfold(std::vector<Corners>& tris, std::vector<int32_t>& source,
                std::vector<int32_t>& origin, const Arrangement& arrangement);
 
 // Which of the arrangement's pieces `op` keeps (`keep`, one entry per piece). Pieces are
-// grouped into patches, joined across edges off the seam; `inside(p)` decides one piece per
-// patch, the first off the other surface: 1 inside the other operand, 0 outside, -1 when it
-// cannot tell, which makes this return false.
+// grouped into patches, joined across edges off the seam; `decide(pieces, inside)` is given
+// one piece per patch, the first off the other surface, and sets inside[i] to 1 where
+// pieces[i] is inside the other operand, 0 outside; it returns false when it cannot tell,
+// which makes this return false.
 //
 // With `nearTriangle` (per input triangle: its box meets one of the other operand's), a whole
-// triangle away from the other operand is joined with every such triangle it shares a corner
-// with: none of them meets the other surface, so they lie on the side of that corner.
+// triangle away from the other operand is joined with every other such triangle it shares a
+// corner with: none of them meets the other surface, so they lie on the side of that corner.
+using DecidePatches =
+    std::function<bool(const std::vector<int32_t>& pieces, std::vector<int8_t>& inside)>;
 bool keepPieces(const std::vector<Piece>& pieces, int32_t firstOther, int32_t pointCount,
-                BooleanOp op, const std::function<int(int32_t)>& inside, std::vector<char>& keep,
+                BooleanOp op, const DecidePatches& decide, std::vector<char>& keep,
                 const std::vector<char>* nearTriangle = nullptr);
 
 // The kept pieces as one welded mesh: object 2's turned over for a difference, seam points
