@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "boolean/boolean.h"
+#include "geometry/memory_budget.h"
 
 namespace korvan {
 namespace {
@@ -324,6 +325,7 @@ int32_t assembleResult(Solid& object1, const Solid& object2, const SplitList& pi
     // arrays made at full size first.
     std::vector<Vector4> vertices;
     if (parallel) {
+        reservePopulated(vertices, operandVertices + 3 * pieceCount);
         vertices.resize(operandVertices + 3 * pieceCount);
     } else {
         vertices.reserve(operandVertices + 3 * pieceCount);
@@ -381,7 +383,7 @@ int32_t assembleResult(Solid& object1, const Solid& object2, const SplitList& pi
     std::vector<Triangle>& triangles = object1.triangles;
     if (resultTriangles > triangles.capacity()) {
         triangles = {};
-        triangles.reserve(resultTriangles + resultTriangles / 4);
+        reservePopulated(triangles, resultTriangles + resultTriangles / 4);
     }
     if (parallel) {
         triangles.resize(resultTriangles);

@@ -3,10 +3,14 @@
 #if defined(__GLIBC__)
 #include <malloc.h>
 #endif
+#include <sys/mman.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <tbb/parallel_for.h>
+
 #include <algorithm>
+#include <cstdint>
 #include <fstream>
 #include <limits>
 #include <string>
@@ -79,6 +83,35 @@ void keepFreedMemoryForReuse() {
 #if defined(__GLIBC__)
     mallopt(M_MMAP_THRESHOLD, 32 << 20);
     mallopt(M_TRIM_THRESHOLD, 512 << 20);
+#endif
+}
+
+void populatePages(void* data, size_t bytes) {
+#if defined(__linux__)
+#ifndef MADV_POPULATE_WRITE
+    constexpr int MADV_POPULATE_WRITE = 23;  // Linux 5.14; older kernels refuse it, harmlessly
+#endif
+    // Below this, one thread's faults cost less than waking the others.
+    constexpr size_t kLeast = size_t{8} << 20;
+    constexpr uintptr_t kPiece = uintptr_t{4} << 20;
+    if (data == nullptr || bytes < kLeast) {
+        return;
+    }
+    const auto page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const uintptr_t begin = (reinterpret_cast<uintptr_t>(data) + page - 1) / page * page;
+    const uintptr_t end = (reinterpret_cast<uintptr_t>(data) + bytes) / page * page;
+    if (end <= begin) {
+        return;
+    }
+    const size_t pieces = (end - begin + kPiece - 1) / kPiece;
+    tbb::parallel_for(size_t{0}, pieces, [&](size_t i) {
+        const uintptr_t from = begin + i * kPiece;
+        const uintptr_t to = std::min(end, from + kPiece);
+        (void)::madvise(reinterpret_cast<void*>(from), to - from, MADV_POPULATE_WRITE);
+    });
+#else
+    (void)data;
+    (void)bytes;
 #endif
 }
 

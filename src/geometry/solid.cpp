@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <utility>
 
+#include "geometry/memory_budget.h"
+
 namespace korvan {
 
 namespace {
@@ -43,8 +45,12 @@ Solid& Solid::operator=(Solid&& other) noexcept {
 }
 
 void Solid::allocate(int32_t vertexCount, int32_t triangleCount) {
-    std::vector<Vector4> newVertices(static_cast<size_t>(vertexCount));
-    std::vector<Triangle> newTriangles(static_cast<size_t>(triangleCount));
+    std::vector<Vector4> newVertices;
+    std::vector<Triangle> newTriangles;
+    reservePopulated(newVertices, static_cast<size_t>(vertexCount));
+    reservePopulated(newTriangles, static_cast<size_t>(triangleCount));
+    newVertices.resize(static_cast<size_t>(vertexCount));
+    newTriangles.resize(static_cast<size_t>(triangleCount));
     vertices = std::move(newVertices);
     triangles = std::move(newTriangles);
     loaded = 1;
