@@ -330,6 +330,14 @@ const std::vector<Piece>& Arrangement::pieces() const {
     return m_impl->pieces;
 }
 
+const std::vector<Point3>& Arrangement::inputPoints() const {
+    return m_impl->points;
+}
+
+const std::vector<Corners>& Arrangement::triangles() const {
+    return m_impl->tris;
+}
+
 int32_t Arrangement::firstOther() const {
     return m_impl->firstOther;
 }

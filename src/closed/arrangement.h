@@ -57,6 +57,9 @@ public:
     bool split();
 
     const std::vector<Piece>& pieces() const;
+    // The input points and triangles, as given.
+    const std::vector<Point3>& inputPoints() const;
+    const std::vector<Corners>& triangles() const;
     int32_t firstOther() const;
     int32_t pointCount() const;
     int64_t seamPointCount() const;

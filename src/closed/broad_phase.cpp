@@ -16,7 +16,7 @@
 namespace korvan::closed {
 namespace {
 
-Box boxOf(const Welded& w, int32_t t) {
+Box boxOf(const WeldedView& w, int32_t t) {
     const Corners& c = w.tris[t];
     Box b{{w.points[c[0]].x, w.points[c[0]].y, w.points[c[0]].z},
           {w.points[c[0]].x, w.points[c[0]].y, w.points[c[0]].z}};
@@ -43,8 +43,8 @@ bool overlaps(const Box& a, const Box& b) {
 // Triangles in [begin, end) whose box meets `around`, in index order, and the box of them all.
 // Min and max do not depend on the order they are taken in, so the split into ranges does not
 // change the box.
-std::vector<int32_t> trianglesNear(const Welded& w, int32_t begin, int32_t end, const Box& around,
-                                   Box& reach) {
+std::vector<int32_t> trianglesNear(const WeldedView& w, int32_t begin, int32_t end,
+                                   const Box& around, Box& reach) {
     std::vector<char> near(static_cast<size_t>(end - begin), 0);
     reach = tbb::parallel_reduce(
         tbb::blocked_range<int32_t>(begin, end, 4096), emptyBox(),
@@ -104,7 +104,7 @@ bool mayTouch(const Point3* a, const Point3* b) {
 
 }  // namespace
 
-Candidates candidatePairs(const Welded& w) {
+Candidates candidatePairs(const WeldedView& w) {
     const auto nt = static_cast<int32_t>(w.tris.size());
     Candidates found;
     if (w.firstOther == 0 || w.firstOther == nt) {

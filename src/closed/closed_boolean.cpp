@@ -331,18 +331,24 @@ bool keepPiece(const Piece& piece, bool fromOther, bool inside, BooleanOp op) {
 }
 
 // Checks both operands on the shared weld, before anything is dropped; `pinched` tells
-// whether either has edges with four triangles, `flat` lists both's flat triangles.
-std::string operandsProblem(const Welded& w, bool& pinched, std::vector<int32_t>& flat) {
+// whether either has edges with four triangles.
+std::string operandsProblem(const closed::WeldedView& w, bool& pinched) {
     // Both operands at once; object 1's problem is named first.
     std::string problem[2];
     bool edges[2] = {false, false};
-    std::vector<int32_t> flatOf[2];
-    tbb::parallel_invoke([&] { problem[0] = closed::operandProblem(w, 0, &edges[0], &flatOf[0]); },
-                         [&] { problem[1] = closed::operandProblem(w, 1, &edges[1], &flatOf[1]); });
+    tbb::parallel_invoke([&] { problem[0] = closed::operandProblem(w, 0, &edges[0]); },
+                         [&] { problem[1] = closed::operandProblem(w, 1, &edges[1]); });
     pinched = edges[0] || edges[1];
-    flat = std::move(flatOf[0]);
-    flat.insert(flat.end(), flatOf[1].begin(), flatOf[1].end());
     return problem[0].empty() ? problem[1] : problem[0];
+}
+
+// Triangles that repeat a corner or whose corners lie on one line, found in parallel.
+std::vector<int32_t> flatTriangles(const Welded& w) {
+    return selectInOrder(static_cast<int32_t>(w.tris.size()), [&](int32_t t) {
+        const Corners& c = w.tris[t];
+        return c[0] == c[1] || c[1] == c[2] || c[0] == c[2] ||
+               closed::collinear(w.points[c[0]], w.points[c[1]], w.points[c[2]]);
+    });
 }
 
 Status run(const Solid& object1, const Operand& object2, BooleanOp op, Solid& result,
@@ -351,40 +357,61 @@ Status run(const Solid& object1, const Operand& object2, BooleanOp op, Solid& re
     const Clock::time_point start = t;
     Welded w = weld({object1.vertices, object1.triangles}, object2);
     bool pinched = false, repaired = false;
-    std::vector<int32_t> flat;
-    if (std::string message = operandsProblem(w, pinched, flat); !message.empty()) {
-        return Status::failure(message);
-    }
-    if (std::string message = repairOperands(w, flat, repaired); !message.empty()) {
-        return Status::failure(message);
-    }
-    report.weldSeconds = secondsSince(t);
-
-    const closed::Candidates candidates = candidatePairs(w);
-    // Triangles whose box meets one of the other operand's, and their corners.
-    std::vector<char> nearTriangle(w.tris.size(), 0);
-    std::vector<char> nearPoint(w.points.size(), 0);
-    for (int32_t tri : candidates.involved) {
-        nearTriangle[tri] = 1;
-        for (int32_t v : w.tris[tri]) {
-            nearPoint[v] = 1;
+    std::string problem;
+    // The arrangement needs proper triangles: flat ones are repaired first, after the checks
+    // that name what is wrong with an operand.
+    if (const std::vector<int32_t> flat = flatTriangles(w); !flat.empty()) {
+        if (problem = operandsProblem(w, pinched); !problem.empty()) {
+            return Status::failure(problem);
+        }
+        if (problem = repairOperands(w, flat, repaired); !problem.empty()) {
+            return Status::failure(problem);
         }
     }
-    report.broadPhaseSeconds = secondsSince(t);
+    report.weldSeconds = secondsSince(t);
 
     const int32_t firstOther = w.firstOther;
     const auto inputPoints = static_cast<int32_t>(w.points.size());
     closed::Arrangement arrangement(std::move(w.points), std::move(w.tris), firstOther);
-    report.intersectingPairs = arrangement.intersect(candidates.pairs, candidates.involved);
-    report.intersectSeconds = secondsSince(t);
-
-    if (!arrangement.split()) {
+    const closed::WeldedView welded{arrangement.inputPoints(), arrangement.triangles(), firstOther};
+    // The operand checks only read the triangles; the broad phase, the pair tests and the split
+    // go on beside them and are thrown away where an operand is refused.
+    closed::Candidates candidates;
+    bool split = false;
+    tbb::parallel_invoke(
+        [&] {
+            if (!repaired) {
+                problem = operandsProblem(welded, pinched);
+            }
+        },
+        [&] {
+            Clock::time_point lap = Clock::now();
+            candidates = candidatePairs(welded);
+            report.broadPhaseSeconds = secondsSince(lap);
+            report.intersectingPairs = arrangement.intersect(candidates.pairs, candidates.involved);
+            report.intersectSeconds = secondsSince(lap);
+            split = arrangement.split();
+            report.splitSeconds = secondsSince(lap);
+        });
+    if (!problem.empty()) {
+        return Status::failure(problem);
+    }
+    if (!split) {
         return Status::failure("Zatvoreni rezultat nije moguc: " + arrangement.error());
+    }
+    // Triangles whose box meets one of the other operand's, and their corners.
+    std::vector<char> nearTriangle(welded.tris.size(), 0);
+    std::vector<char> nearPoint(welded.points.size(), 0);
+    for (int32_t tri : candidates.involved) {
+        nearTriangle[tri] = 1;
+        for (int32_t v : welded.tris[tri]) {
+            nearPoint[v] = 1;
+        }
     }
     const std::vector<Piece>& pieces = arrangement.pieces();
     report.pieces = static_cast<int64_t>(pieces.size());
     report.seamVertices = arrangement.seamPointCount();
-    report.splitSeconds = secondsSince(t);
+    t = Clock::now();
 
     std::vector<char> keep;
     closed::keepPieces(
@@ -497,7 +524,8 @@ std::string operandProblem(const MeshTopology& topo, bool empty, int objectNumbe
     return {};
 }
 
-std::string operandProblem(const Welded& w, int side, bool* pinched, std::vector<int32_t>* flat) {
+std::string operandProblem(const WeldedView& w, int side, bool* pinched,
+                           std::vector<int32_t>* flat) {
     const int32_t first = side == 0 ? 0 : w.firstOther;
     const int32_t last = side == 0 ? w.firstOther : static_cast<int32_t>(w.tris.size());
     const Corners* begin = w.tris.data() + first;

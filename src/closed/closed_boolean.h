@@ -23,7 +23,9 @@ struct ClosedReport {
     // Object 1's triangles a milling step carried over without computing them (far from
     // object 2); 0 for a whole operation.
     int64_t carriedOver = 0;
-    double weldSeconds = 0;  // shared weld, operand checks and removal of flat triangles
+    // Shared weld and removal of flat triangles; the operand checks run beside the broad
+    // phase, pair tests and split.
+    double weldSeconds = 0;
     double broadPhaseSeconds = 0;
     double intersectSeconds = 0;  // exact pair tests
     double splitSeconds = 0;      // constrained triangulation of the cut triangles

@@ -24,10 +24,20 @@ namespace korvan::closed {
 
 // Both operands over one table of distinct positions: equal positions of either operand share
 // one point, so a vertex one operand has on the other's surface is found as itself.
+struct Welded;
+
+// Welded triangles to read: a Welded, or the arrangement's own copy of one.
+struct WeldedView {
+    const std::vector<Point3>& points;
+    const std::vector<Corners>& tris;
+    int32_t firstOther;
+};
+
 struct Welded {
     std::vector<Point3> points;
     std::vector<Corners> tris;
     int32_t firstOther = 0;
+    operator WeldedView() const { return {points, tris, firstOther}; }
 };
 
 struct Box {
@@ -99,7 +109,7 @@ std::string operandProblem(const MeshTopology& topo, bool empty, int objectNumbe
 // The refusal of operand `side` (0: object 1) of the shared weld; empty when it is a solid.
 // `pinched` tells whether it has edges with four triangles; `flat` receives its triangles
 // (indices into `w.tris`) that repeat a corner or whose corners lie on one line.
-std::string operandProblem(const Welded& w, int side, bool* pinched = nullptr,
+std::string operandProblem(const WeldedView& w, int side, bool* pinched = nullptr,
                            std::vector<int32_t>* flat = nullptr);
 
 // Replaces each triangle whose three distinct corners are collinear, with its middle corner m
@@ -121,7 +131,7 @@ struct Candidates {
     std::vector<std::pair<int32_t, int32_t>> pairs;
     std::vector<int32_t> involved;
 };
-Candidates candidatePairs(const Welded& w);
+Candidates candidatePairs(const WeldedView& w);
 
 // Where a seam point's rounding to floats turns a result triangle over, collapses it away:
 // `source` gives each triangle's source triangle in the arrangement (~source where it was
