@@ -8,6 +8,7 @@
 #include "closed/arrangement_impl.h"
 
 #include <tbb/parallel_invoke.h>
+#include <tbb/parallel_sort.h>
 
 namespace korvan::closed {
 
@@ -15,31 +16,32 @@ void Arrangement::Impl::buildEdges(const std::vector<int32_t>& involved) {
     // Edge ids per operand, for the triangles of candidate pairs only: a point on an edge
     // touches both triangles of the edge, so both are candidates. An edge of object 1 and one
     // of object 2 on the same two points are different edges.
-    struct E {
-        int32_t side, lo, hi, tri, k;
-    };
-    std::vector<E> all;
+    // Each edge use as (operand << 62 | lower point << 31 | higher point, triangle * 3 + k):
+    // sorted, equal edges are neighbours and ids follow the order of (operand, lo, hi).
+    assert(points.size() < (size_t{1} << 31) && tris.size() < (size_t{1} << 30));
+    std::vector<std::pair<uint64_t, uint32_t>> all;
     all.reserve(involved.size() * 3);
     for (int32_t t : involved) {
         for (int k = 0; k < 3; ++k) {
-            const int32_t a = tris[t][k], b = tris[t][(k + 1) % 3];
-            all.push_back({isOther(t) ? 1 : 0, std::min(a, b), std::max(a, b), t, k});
+            const auto a = static_cast<uint64_t>(tris[t][k]);
+            const auto b = static_cast<uint64_t>(tris[t][(k + 1) % 3]);
+            all.emplace_back(static_cast<uint64_t>(isOther(t) ? 1 : 0) << 62 |
+                                 std::min(a, b) << 31 | std::max(a, b),
+                             static_cast<uint32_t>(t) * 3 + static_cast<uint32_t>(k));
         }
     }
-    std::sort(all.begin(), all.end(), [](const E& p, const E& q) {
-        return std::tie(p.side, p.lo, p.hi, p.tri) < std::tie(q.side, q.lo, q.hi, q.tri);
-    });
+    tbb::parallel_sort(all.begin(), all.end());
     triEdge.assign(tris.size(), {-1, -1, -1});
     int32_t id = -1;
+    constexpr uint64_t kPoint = (uint64_t{1} << 31) - 1;
     for (size_t i = 0; i < all.size(); ++i) {
-        if (i == 0 || all[i].side != all[i - 1].side || all[i].lo != all[i - 1].lo ||
-            all[i].hi != all[i - 1].hi) {
+        const uint64_t key = all[i].first;
+        if (i == 0 || key != all[i - 1].first) {
             ++id;
+            edgeEnds.push_back(
+                {static_cast<int32_t>(key >> 31 & kPoint), static_cast<int32_t>(key & kPoint)});
         }
-        triEdge[all[i].tri][all[i].k] = id;
-        if (static_cast<int32_t>(edgeEnds.size()) == id) {
-            edgeEnds.push_back({all[i].lo, all[i].hi});
-        }
+        triEdge[all[i].second / 3][all[i].second % 3] = id;
     }
     this->involved = involved;
     axis.assign(tris.size(), 0);

@@ -1,5 +1,7 @@
 // Candidate pairs of triangles whose boxes meet, one from each operand.
+#include <tbb/blocked_range.h>
 #include <tbb/enumerable_thread_specific.h>
+#include <tbb/parallel_for.h>
 #include <tbb/parallel_reduce.h>
 #include <tbb/parallel_sort.h>
 
@@ -8,6 +10,7 @@
 #include <atomic>
 #include <climits>
 #include <cmath>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -71,35 +74,64 @@ std::vector<int32_t> trianglesNear(const WeldedView& w, int32_t begin, int32_t e
     return out;
 }
 
-// False only where one triangle lies strictly on one side of the other's plane, decided in
-// double with an error bound, so that the exact test is left the pairs that may touch. Corners
-// are floats, so differences of them are exact; the bound covers the rounding of the cross
-// product and of the dot products.
-bool mayTouch(const Point3* a, const Point3* b) {
-    for (int side = 0; side < 2; ++side) {
-        const Point3* t = side == 0 ? a : b;
-        const Point3* u = side == 0 ? b : a;
-        const double ux = t[1].x - t[0].x, uy = t[1].y - t[0].y, uz = t[1].z - t[0].z;
-        const double vx = t[2].x - t[0].x, vy = t[2].y - t[0].y, vz = t[2].z - t[0].z;
-        const double nx = uy * vz - uz * vy, ny = uz * vx - ux * vz, nz = ux * vy - uy * vx;
-        const double mx = std::abs(uy * vz) + std::abs(uz * vy);
-        const double my = std::abs(uz * vx) + std::abs(ux * vz);
-        const double mz = std::abs(ux * vy) + std::abs(uy * vx);
-        int above = 0, below = 0;
-        for (int k = 0; k < 3; ++k) {
-            const double dx = u[k].x - t[0].x, dy = u[k].y - t[0].y, dz = u[k].z - t[0].z;
-            const double s = nx * dx + ny * dy + nz * dz;
-            const double bound =
-                1e-13 * ((mx + std::abs(nx)) * std::abs(dx) + (my + std::abs(ny)) * std::abs(dy) +
-                         (mz + std::abs(nz)) * std::abs(dz));
-            above += s > bound ? 1 : 0;
-            below += s < -bound ? 1 : 0;
-        }
-        if (above == 3 || below == 3) {
-            return false;
-        }
+// A triangle's corners and plane, for the separation test: the cross product of its edges
+// from corner 0, and the sums of the magnitudes of each component's two products.
+struct Plane {
+    Point3 corner[3];
+    double n[3], m[3];
+};
+
+Plane planeOf(const WeldedView& w, int32_t t) {
+    Plane p;
+    for (int k = 0; k < 3; ++k) {
+        p.corner[k] = w.points[static_cast<size_t>(w.tris[static_cast<size_t>(t)][k])];
     }
-    return true;
+    const Point3* c = p.corner;
+    const double ux = c[1].x - c[0].x, uy = c[1].y - c[0].y, uz = c[1].z - c[0].z;
+    const double vx = c[2].x - c[0].x, vy = c[2].y - c[0].y, vz = c[2].z - c[0].z;
+    p.n[0] = uy * vz - uz * vy;
+    p.n[1] = uz * vx - ux * vz;
+    p.n[2] = ux * vy - uy * vx;
+    p.m[0] = std::abs(uy * vz) + std::abs(uz * vy);
+    p.m[1] = std::abs(uz * vx) + std::abs(ux * vz);
+    p.m[2] = std::abs(ux * vy) + std::abs(uy * vx);
+    return p;
+}
+
+// Whether all of u's corners lie strictly on one side of t's plane, decided in double with an
+// error bound. Corners are floats, so differences of them are exact; the bound covers the
+// rounding of the cross product and of the dot products.
+bool separates(const Plane& t, const Plane& u) {
+    int above = 0, below = 0;
+    for (int k = 0; k < 3; ++k) {
+        const double dx = u.corner[k].x - t.corner[0].x, dy = u.corner[k].y - t.corner[0].y,
+                     dz = u.corner[k].z - t.corner[0].z;
+        const double s = t.n[0] * dx + t.n[1] * dy + t.n[2] * dz;
+        const double bound = 1e-13 * ((t.m[0] + std::abs(t.n[0])) * std::abs(dx) +
+                                      (t.m[1] + std::abs(t.n[1])) * std::abs(dy) +
+                                      (t.m[2] + std::abs(t.n[2])) * std::abs(dz));
+        above += s > bound ? 1 : 0;
+        below += s < -bound ? 1 : 0;
+    }
+    return above == 3 || below == 3;
+}
+
+// False only where one triangle lies strictly on one side of the other's plane, so that the
+// exact test is left the pairs that may touch.
+bool mayTouch(const Plane& a, const Plane& b) {
+    return !separates(a, b) && !separates(b, a);
+}
+
+// The boxes of triangles `tris`, in parallel.
+std::vector<Box> boxesOf(const WeldedView& w, const std::vector<int32_t>& tris) {
+    std::vector<Box> boxes(tris.size());
+    tbb::parallel_for(tbb::blocked_range<size_t>(0, tris.size(), 4096),
+                      [&](const tbb::blocked_range<size_t>& r) {
+                          for (size_t i = r.begin(); i < r.end(); ++i) {
+                              boxes[i] = boxOf(w, tris[i]);
+                          }
+                      });
+    return boxes;
 }
 
 }  // namespace
@@ -122,18 +154,21 @@ Candidates candidatePairs(const WeldedView& w) {
     if (side[1].empty()) {
         return found;
     }
+    std::vector<Box> boxes[2] = {boxesOf(w, side[0]), boxesOf(w, side[1])};
     // Once more for object 1, now against the object 2 triangles that are left.
     {
-        std::vector<int32_t> kept;
+        size_t kept = 0;
         Box again = emptyBox();
-        for (int32_t t : side[0]) {
-            const Box b = boxOf(w, t);
-            if (overlaps(b, reach[1])) {
-                kept.push_back(t);
-                grow(again, b);
+        for (size_t i = 0; i < side[0].size(); ++i) {
+            if (overlaps(boxes[0][i], reach[1])) {
+                grow(again, boxes[0][i]);
+                side[0][kept] = side[0][i];
+                boxes[0][kept] = boxes[0][i];
+                ++kept;
             }
         }
-        side[0] = std::move(kept);
+        side[0].resize(kept);
+        boxes[0].resize(kept);
         reach[0] = again;
         if (side[0].empty()) {
             return found;
@@ -146,8 +181,7 @@ Candidates candidatePairs(const WeldedView& w) {
     }
     double sizeSum = 0;
     for (int s = 0; s < 2; ++s) {
-        for (int32_t t : side[s]) {
-            const Box b = boxOf(w, t);
+        for (const Box& b : boxes[s]) {
             sizeSum += std::max({b.hi[0] - b.lo[0], b.hi[1] - b.lo[1], b.hi[2] - b.lo[2]});
         }
     }
@@ -164,22 +198,30 @@ Candidates candidatePairs(const WeldedView& w) {
         }
         cell *= 2.0;
     }
+    // Any monotone rule serves, as long as the grid and the lookups share it.
+    const double perCell = 1.0 / cell;
     const auto cellOf = [&](int i, double v) {
-        const auto c = static_cast<int64_t>(std::floor((v - region.lo[i]) / cell));
-        return std::clamp<int64_t>(c, 0, dim[i] - 1);
+        // Clamped before the conversion, which then rounds down as floor would.
+        const double c =
+            std::clamp((v - region.lo[i]) * perCell, 0.0, static_cast<double>(dim[i] - 1));
+        return static_cast<int64_t>(c);
     };
     const auto index = [&](int64_t x, int64_t y, int64_t z) {
         return (z * dim[1] + y) * dim[0] + x;
     };
     const int small = side[0].size() <= side[1].size() ? 0 : 1;
-    // The smaller side's members of each cell: cell c's are cellItems[cellStart[c] ..
-    // cellStart[c + 1]), in increasing order. Counted into a dense table of cells where there
-    // are few enough cells, else sorted (cell, member) pairs looked up by binary search.
     const std::vector<int32_t>& few = side[small];
-    std::vector<Box> fewBoxes(few.size());
+    const std::vector<Box>& fewBoxes = boxes[small];
+    std::vector<Plane> fewPlanes(few.size());
+    tbb::parallel_for(tbb::blocked_range<size_t>(0, few.size(), 4096),
+                      [&](const tbb::blocked_range<size_t>& r) {
+                          for (size_t i = r.begin(); i < r.end(); ++i) {
+                              fewPlanes[i] = planeOf(w, few[i]);
+                          }
+                      });
     std::vector<std::pair<int64_t, int32_t>> grid;
     for (int32_t n = 0; n < static_cast<int32_t>(few.size()); ++n) {
-        const Box b = fewBoxes[static_cast<size_t>(n)] = boxOf(w, few[static_cast<size_t>(n)]);
+        const Box& b = fewBoxes[static_cast<size_t>(n)];
         for (int64_t z = cellOf(2, b.lo[2]); z <= cellOf(2, b.hi[2]); ++z) {
             for (int64_t y = cellOf(1, b.lo[1]); y <= cellOf(1, b.hi[1]); ++y) {
                 for (int64_t x = cellOf(0, b.lo[0]); x <= cellOf(0, b.hi[0]); ++x) {
@@ -188,9 +230,18 @@ Candidates candidatePairs(const WeldedView& w) {
             }
         }
     }
+    // The smaller side's members of each cell, in increasing order, each with its box, so
+    // that a cell's tests read one run of memory; box corners are floats, as the points are.
+    // A dense table of cells finds a cell's run where there are few enough cells, else a
+    // binary search of the sorted (cell, member) pairs.
+    struct Item {
+        float lo[3], hi[3];
+        int32_t member;
+    };
     const int64_t cellCount = dim[0] * dim[1] * dim[2];
     const bool dense = cellCount <= (int64_t{1} << 22);
-    std::vector<int32_t> cellStart, cellItems;
+    std::vector<int32_t> cellStart;
+    std::vector<int32_t> order(grid.size());
     if (dense) {
         cellStart.assign(static_cast<size_t>(cellCount) + 1, 0);
         for (const auto& [c, n] : grid) {
@@ -199,71 +250,84 @@ Candidates candidatePairs(const WeldedView& w) {
         for (size_t c = 1; c < cellStart.size(); ++c) {
             cellStart[c] += cellStart[c - 1];
         }
-        cellItems.resize(grid.size());
         std::vector<int32_t> fill(cellStart.begin(), cellStart.end() - 1);
         for (const auto& [c, n] : grid) {
-            cellItems[static_cast<size_t>(fill[static_cast<size_t>(c)]++)] = n;
+            order[static_cast<size_t>(fill[static_cast<size_t>(c)]++)] = n;
         }
     } else {
         tbb::parallel_sort(grid.begin(), grid.end());
+        for (size_t k = 0; k < grid.size(); ++k) {
+            order[k] = grid[k].second;
+        }
     }
-    // Calls f(member) for each of the smaller side's members in cell c.
-    const auto forEachIn = [&](int64_t c, const auto& f) {
+    std::vector<Item> items(order.size());
+    for (size_t k = 0; k < order.size(); ++k) {
+        const Box& b = fewBoxes[static_cast<size_t>(order[k])];
+        Item& item = items[k];
+        for (int i = 0; i < 3; ++i) {
+            item.lo[i] = static_cast<float>(b.lo[i]);
+            item.hi[i] = static_cast<float>(b.hi[i]);
+        }
+        item.member = order[k];
+    }
+    // The run of items in cell c.
+    const auto itemsIn = [&](int64_t c) {
+        size_t first = 0, last = 0;
         if (dense) {
-            for (int32_t k = cellStart[static_cast<size_t>(c)];
-                 k < cellStart[static_cast<size_t>(c) + 1]; ++k) {
-                f(cellItems[static_cast<size_t>(k)]);
+            first = static_cast<size_t>(cellStart[static_cast<size_t>(c)]);
+            last = static_cast<size_t>(cellStart[static_cast<size_t>(c) + 1]);
+        } else {
+            const auto at = std::lower_bound(grid.begin(), grid.end(),
+                                             std::pair<int64_t, int32_t>(c, INT32_MIN));
+            first = static_cast<size_t>(at - grid.begin());
+            for (last = first; last < grid.size() && grid[last].first == c; ++last) {
             }
-            return;
         }
-        auto it =
-            std::lower_bound(grid.begin(), grid.end(), std::pair<int64_t, int32_t>(c, INT32_MIN));
-        for (; it != grid.end() && it->first == c; ++it) {
-            f(it->second);
-        }
+        return std::pair<const Item*, const Item*>(items.data() + first, items.data() + last);
     };
     const std::vector<int32_t>& large = side[1 - small];
+    const std::vector<Box>& largeBoxes = boxes[1 - small];
     // Triangles of pairs whose boxes meet, whether or not a plane then separates them: the
     // exact tests number the edges of all of them.
     std::vector<char> involved(static_cast<size_t>(nt), 0);
     const auto involve = [&](int32_t t) {
         std::atomic_ref<char>(involved[static_cast<size_t>(t)]).store(1, std::memory_order_relaxed);
     };
-    const auto corners = [&](int32_t t, Point3* p) {
-        for (int k = 0; k < 3; ++k) {
-            p[k] = w.points[static_cast<size_t>(w.tris[static_cast<size_t>(t)][k])];
-        }
-    };
     tbb::enumerable_thread_specific<std::vector<std::pair<int32_t, int32_t>>> shares;
     tbb::parallel_for(
         tbb::blocked_range<size_t>(0, large.size(), 1024),
         [&](const tbb::blocked_range<size_t>& r) {
             auto& out = shares.local();
-            Point3 pu[3], pv[3];
             for (size_t i = r.begin(); i < r.end(); ++i) {
                 const int32_t u = large[i];
-                const Box bu = boxOf(w, u);
-                corners(u, pu);
+                const Box& bu = largeBoxes[i];
+                std::optional<Plane> pu;  // made at the first box it meets
                 for (int64_t z = cellOf(2, bu.lo[2]); z <= cellOf(2, bu.hi[2]); ++z) {
                     for (int64_t y = cellOf(1, bu.lo[1]); y <= cellOf(1, bu.hi[1]); ++y) {
                         for (int64_t x = cellOf(0, bu.lo[0]); x <= cellOf(0, bu.hi[0]); ++x) {
-                            forEachIn(index(x, y, z), [&](int32_t member) {
-                                const Box& bv = fewBoxes[static_cast<size_t>(member)];
-                                if (!overlaps(bu, bv)) {
-                                    return;
+                            const auto [first, last] = itemsIn(index(x, y, z));
+                            for (const Item* it = first; it != last; ++it) {
+                                if (bu.hi[0] < it->lo[0] || it->hi[0] < bu.lo[0] ||
+                                    bu.hi[1] < it->lo[1] || it->hi[1] < bu.lo[1] ||
+                                    bu.hi[2] < it->lo[2] || it->hi[2] < bu.lo[2]) {
+                                    continue;
                                 }
-                                if (cellOf(0, std::max(bu.lo[0], bv.lo[0])) == x &&
-                                    cellOf(1, std::max(bu.lo[1], bv.lo[1])) == y &&
-                                    cellOf(2, std::max(bu.lo[2], bv.lo[2])) == z) {
-                                    const int32_t v = few[static_cast<size_t>(member)];
-                                    involve(u);
-                                    involve(v);
-                                    corners(v, pv);
-                                    if (mayTouch(pu, pv)) {
-                                        out.emplace_back(small == 0 ? v : u, small == 0 ? u : v);
-                                    }
+                                // Reported by the cell of the overlap's low corner only.
+                                if (cellOf(0, std::max<double>(bu.lo[0], it->lo[0])) != x ||
+                                    cellOf(1, std::max<double>(bu.lo[1], it->lo[1])) != y ||
+                                    cellOf(2, std::max<double>(bu.lo[2], it->lo[2])) != z) {
+                                    continue;
                                 }
-                            });
+                                const int32_t v = few[static_cast<size_t>(it->member)];
+                                involve(u);
+                                involve(v);
+                                if (!pu) {
+                                    pu = planeOf(w, u);
+                                }
+                                if (mayTouch(*pu, fewPlanes[static_cast<size_t>(it->member)])) {
+                                    out.emplace_back(small == 0 ? v : u, small == 0 ? u : v);
+                                }
+                            }
                         }
                     }
                 }
