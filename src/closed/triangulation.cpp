@@ -2,6 +2,8 @@
 // points and segments, or a direct cut where one segment crosses it from edge to edge.
 #include "closed/arrangement_impl.h"
 
+#include <numeric>
+
 namespace korvan::closed {
 
 bool Arrangement::Impl::splitTriangle(int32_t t, const std::vector<int32_t>& ids,
@@ -190,26 +192,14 @@ void Arrangement::Impl::splitAcrossCorner(int32_t t, int k, int32_t p, int32_t q
     const size_t first = out.size();
     const int32_t cut[3] = {p, corner, q};
     addPiece(t, cut, 1u << 2, 0, out);
-    // Quadrilateral from, p, q, to, convex: either diagonal gives valid pieces, so rounding
-    // near a tie only picks the other valid one.
-    const auto planar = [&](int32_t id) {
-        const EP3& e = exactPoint(id);
-        const double x = CGAL::to_double(e.x()), y = CGAL::to_double(e.y()),
-                     z = CGAL::to_double(e.z());
-        const int ax = axis[t];
-        return ax == 0   ? std::array<double, 2>{y, z}
-               : ax == 1 ? std::array<double, 2>{z, x}
-                         : std::array<double, 2>{x, y};
-    };
-    const std::array<double, 2> a = planar(from), b = planar(p), d = planar(to), e = planar(q);
+    // Quadrilateral from, p, q, to, convex: the diagonal is the Delaunay one, decided exactly,
+    // so that it does not depend on how far other threads have refined the shared points.
+    const int ax = axis[t];
+    const auto projected = [&](int32_t id) { return project<EP2>(exactPoint(id), ax); };
     // q inside the circle through from, p, to (taken counterclockwise in the projection)?
-    const double adx = a[0] - e[0], ady = a[1] - e[1];
-    const double bdx = b[0] - e[0], bdy = b[1] - e[1];
-    const double cdx = d[0] - e[0], cdy = d[1] - e[1];
-    const double det = (adx * adx + ady * ady) * (bdx * cdy - cdx * bdy) -
-                       (bdx * bdx + bdy * bdy) * (adx * cdy - cdx * ady) +
-                       (cdx * cdx + cdy * cdy) * (adx * bdy - bdx * ady);
-    if (det * projectedSign[t] > 0) {
+    const int inside = sign(CGAL::side_of_oriented_circle(projected(from), projected(p),
+                                                          projected(to), projected(q)));
+    if (inside * projectedSign[t] > 0) {
         const int32_t x[3] = {from, p, q}, y[3] = {from, q, to};
         addPiece(t, x, 1u << 1, 0, out);
         addPiece(t, y, 0, 0, out);
@@ -356,9 +346,16 @@ bool Arrangement::split() {
     std::vector<std::vector<Piece>> split(jobs.size());
     std::vector<std::string> why(jobs.size());
     std::vector<char> failed(jobs.size(), 0);
+    // The largest triangulations are started first, so that no thread is left with one long
+    // job at the end; results stay in triangle order.
+    std::vector<size_t> byPoints(jobs.size());
+    std::iota(byPoints.begin(), byPoints.end(), size_t{0});
+    std::stable_sort(byPoints.begin(), byPoints.end(),
+                     [&](size_t a, size_t b) { return jobs[a].ids.size() > jobs[b].ids.size(); });
     tbb::parallel_for(
-        tbb::blocked_range<size_t>(0, jobs.size(), 8), [&](const tbb::blocked_range<size_t>& r) {
-            for (size_t j = r.begin(); j < r.end(); ++j) {
+        tbb::blocked_range<size_t>(0, jobs.size(), 4), [&](const tbb::blocked_range<size_t>& r) {
+            for (size_t n = r.begin(); n < r.end(); ++n) {
+                const size_t j = byPoints[n];
                 const Job& job = jobs[j];
                 // Most cut triangles are crossed once, from edge to edge.
                 const auto& on = job.edgePoints;
