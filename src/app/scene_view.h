@@ -134,6 +134,8 @@ public:
     RgbImage grabPicture();
     // Draws the scene on screen at once, also inside a BusyScope.
     void drawFrameNow();
+    // The picture drawFrameNow left, read back without drawing it again; rows from the top.
+    RgbImage readDrawnPicture();
 
 protected:
     void initializeGL() override;

@@ -38,9 +38,10 @@ public:
         m_view.showStatus(QStringLiteral("Slika %1/%2 - tipka Esc prekida animaciju")
                               .arg(number + 1)
                               .arg(m_frameCount));
-        // On screen at once; the file is written by the worker while the next frame is cut.
+        // On screen at once, then read back as drawn; the file is written by the worker while
+        // the next frame is cut.
         m_view.drawFrameNow();
-        m_writer.push(m_view.grabPicture(), number, base, extension);
+        m_writer.push(m_view.readDrawnPicture(), number, base, extension);
         return true;
     }
 

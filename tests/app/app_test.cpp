@@ -469,6 +469,16 @@ private slots:
             QVERIFY(hidden.valid());
             const uint8_t* p = hidden.pixel(hidden.width / 2, hidden.height / 2);
             QCOMPARE(int(p[0]) + p[1] + p[2], 3 * 255);
+            // The animation reads each frame back as drawn instead of drawing it again; turned,
+            // so that the picture is not the same upside down.
+            m_view.viewState().m_showObject1 = true;
+            const float rotX = m_view.viewState().m_rotX;
+            m_view.viewState().m_rotX = rotX + 25.0f;
+            m_view.drawFrameNow();
+            const RgbImage drawn = m_view.readDrawnPicture();
+            QVERIFY(drawn.pixels == m_view.grabPicture().pixels);
+            QVERIFY(drawn.pixels != hidden.pixels);
+            m_view.viewState().m_rotX = rotX;
             m_view.viewState().m_showObject1 = true;
         }
         coloured->trigger();
