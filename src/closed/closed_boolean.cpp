@@ -378,6 +378,7 @@ Status run(const Solid& object1, const Operand& object2, BooleanOp op, Solid& re
     // go on beside them and are thrown away where an operand is refused.
     closed::Candidates candidates;
     bool split = false;
+    std::exception_ptr failure;  // of the work beside the checks, which name a refusal first
     tbb::parallel_invoke(
         [&] {
             if (!repaired) {
@@ -385,16 +386,24 @@ Status run(const Solid& object1, const Operand& object2, BooleanOp op, Solid& re
             }
         },
         [&] {
-            Clock::time_point lap = Clock::now();
-            candidates = candidatePairs(welded);
-            report.broadPhaseSeconds = secondsSince(lap);
-            report.intersectingPairs = arrangement.intersect(candidates.pairs, candidates.involved);
-            report.intersectSeconds = secondsSince(lap);
-            split = arrangement.split();
-            report.splitSeconds = secondsSince(lap);
+            try {
+                Clock::time_point lap = Clock::now();
+                candidates = candidatePairs(welded);
+                report.broadPhaseSeconds = secondsSince(lap);
+                report.intersectingPairs =
+                    arrangement.intersect(candidates.pairs, candidates.involved);
+                report.intersectSeconds = secondsSince(lap);
+                split = arrangement.split();
+                report.splitSeconds = secondsSince(lap);
+            } catch (...) {
+                failure = std::current_exception();
+            }
         });
     if (!problem.empty()) {
         return Status::failure(problem);
+    }
+    if (failure) {
+        std::rethrow_exception(failure);
     }
     if (!split) {
         return Status::failure("Zatvoreni rezultat nije moguc: " + arrangement.error());

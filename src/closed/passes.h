@@ -181,7 +181,7 @@ Assembly assembleKept(const Arrangement& arrangement, const std::vector<char>& k
 
 // weldPositions' numbering of `rounded`, where only the uses in `seamUses` can share a
 // position with another use: the input points are distinct positions already. Seam points are
-// sorted by position and each input point near them is looked up, instead of hashing all.
+// welded and each input point inside their box is looked up, instead of hashing all.
 std::vector<int32_t> weldRounded(const std::vector<Vector4>& rounded,
                                  const std::vector<int32_t>& seamUses, int32_t& distinct);
 
