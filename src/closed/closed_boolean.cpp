@@ -161,7 +161,6 @@ Welded weld(const Operand& a, const Operand& b) {
     return w;
 }
 
-// Disjoint sets over pieces, joined across edges that are not on the seam.
 // Disjoint sets over pieces, joined across edges that are not on the seam; with points too,
 // numbered before the pieces.
 struct Patches {
