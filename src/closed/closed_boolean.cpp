@@ -341,15 +341,6 @@ std::string operandsProblem(const closed::WeldedView& w, bool& pinched) {
     return problem[0].empty() ? problem[1] : problem[0];
 }
 
-// Triangles that repeat a corner or whose corners lie on one line, found in parallel.
-std::vector<int32_t> flatTriangles(const Welded& w) {
-    return selectInOrder(static_cast<int32_t>(w.tris.size()), [&](int32_t t) {
-        const Corners& c = w.tris[t];
-        return c[0] == c[1] || c[1] == c[2] || c[0] == c[2] ||
-               closed::collinear(w.points[c[0]], w.points[c[1]], w.points[c[2]]);
-    });
-}
-
 Status run(const Solid& object1, const Operand& object2, BooleanOp op, Solid& result,
            ClosedReport& report) {
     Clock::time_point t = Clock::now();
@@ -359,7 +350,9 @@ Status run(const Solid& object1, const Operand& object2, BooleanOp op, Solid& re
     std::string problem;
     // The arrangement needs proper triangles: flat ones are repaired first, after the checks
     // that name what is wrong with an operand.
-    if (const std::vector<int32_t> flat = flatTriangles(w); !flat.empty()) {
+    if (const std::vector<int32_t> flat =
+            closed::flatTriangles(w, 0, static_cast<int32_t>(w.tris.size()));
+        !flat.empty()) {
         if (problem = operandsProblem(w, pinched); !problem.empty()) {
             return Status::failure(problem);
         }
@@ -532,8 +525,7 @@ std::string operandProblem(const MeshTopology& topo, bool empty, int objectNumbe
     return {};
 }
 
-std::string operandProblem(const WeldedView& w, int side, bool* pinched,
-                           std::vector<int32_t>* flat) {
+std::string operandProblem(const WeldedView& w, int side, bool* pinched) {
     const int32_t first = side == 0 ? 0 : w.firstOther;
     const int32_t last = side == 0 ? w.firstOther : static_cast<int32_t>(w.tris.size());
     const Corners* begin = w.tris.data() + first;
@@ -550,10 +542,6 @@ std::string operandProblem(const WeldedView& w, int side, bool* pinched,
         topo.signedVolume += (p.x * (q.y * r.z - q.z * r.y) + p.y * (q.z * r.x - q.x * r.z) +
                               p.z * (q.x * r.y - q.y * r.x)) /
                              6.0;
-        if (flat != nullptr &&
-            (c[0] == c[1] || c[1] == c[2] || c[0] == c[2] || closed::collinear(p, q, r))) {
-            flat->push_back(t);
-        }
     }
     return operandProblem(topo, first == last, side + 1);
 }

@@ -139,12 +139,11 @@ std::optional<Status> runNear(const Solid& work, const std::vector<Vector4>& too
     Near near = weldNear(work, std::move(nearTriangles), tool, toolTriangles);
     Welded& w = near.w;
     const int32_t firstOther = w.firstOther;
-    std::vector<int32_t> flat;
-    if (std::string problem = operandProblem(w, 1, nullptr, &flat); !problem.empty()) {
+    if (std::string problem = operandProblem(w, 1); !problem.empty()) {
         return Status::failure(problem);
     }
     // A tool with flat triangles is repaired by the whole operation.
-    if (!flat.empty()) {
+    if (!flatTriangles(w, firstOther, static_cast<int32_t>(w.tris.size())).empty()) {
         return std::nullopt;
     }
     report.weldSeconds = secondsSince(t);

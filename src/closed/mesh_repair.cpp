@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <array>
-#include <bit>
 #include <cassert>
 #include <cmath>
 #include <numeric>
@@ -89,6 +88,18 @@ MeshTopology edgeFaults(const Corners* begin, const Corners* end, int32_t vertex
     topo.nonManifoldEdges = static_cast<decltype(topo.nonManifoldEdges)>(total.nonManifold);
     topo.orientationFlips = static_cast<decltype(topo.orientationFlips)>(total.flips);
     return topo;
+}
+
+std::vector<int32_t> flatTriangles(const WeldedView& w, int32_t begin, int32_t end) {
+    std::vector<int32_t> flat = selectInOrder(end - begin, [&](int32_t i) {
+        const Corners& c = w.tris[static_cast<size_t>(begin + i)];
+        return c[0] == c[1] || c[1] == c[2] || c[0] == c[2] ||
+               collinear(w.points[c[0]], w.points[c[1]], w.points[c[2]]);
+    });
+    for (int32_t& t : flat) {
+        t += begin;
+    }
+    return flat;
 }
 
 int64_t repairSlivers(std::vector<Corners>& tris, const std::vector<Point3>& points,

@@ -22,10 +22,6 @@
 
 namespace korvan::closed {
 
-// Both operands over one table of distinct positions: equal positions of either operand share
-// one point, so a vertex one operand has on the other's surface is found as itself.
-struct Welded;
-
 // Welded triangles to read: a Welded, or the arrangement's own copy of one.
 struct WeldedView {
     const std::vector<Point3>& points;
@@ -33,6 +29,8 @@ struct WeldedView {
     int32_t firstOther;
 };
 
+// Both operands over one table of distinct positions: equal positions of either operand share
+// one point, so a vertex one operand has on the other's surface is found as itself.
 struct Welded {
     std::vector<Point3> points;
     std::vector<Corners> tris;
@@ -107,10 +105,11 @@ MeshTopology edgeFaults(const Corners* begin, const Corners* end, int32_t vertex
 std::string operandProblem(const MeshTopology& topo, bool empty, int objectNumber);
 
 // The refusal of operand `side` (0: object 1) of the shared weld; empty when it is a solid.
-// `pinched` tells whether it has edges with four triangles; `flat` receives its triangles
-// (indices into `w.tris`) that repeat a corner or whose corners lie on one line.
-std::string operandProblem(const WeldedView& w, int side, bool* pinched = nullptr,
-                           std::vector<int32_t>* flat = nullptr);
+// `pinched` tells whether it has edges with four triangles.
+std::string operandProblem(const WeldedView& w, int side, bool* pinched = nullptr);
+
+// Triangles in [begin, end) that repeat a corner or whose corners lie on one line, in order.
+std::vector<int32_t> flatTriangles(const WeldedView& w, int32_t begin, int32_t end);
 
 // Replaces each triangle whose three distinct corners are collinear, with its middle corner m
 // between a and b, by splitting the triangle across its long edge a-b at m: (a, b, m) and

@@ -197,8 +197,8 @@ void Arrangement::Impl::splitAcrossCorner(int32_t t, int k, int32_t p, int32_t q
     const int ax = axis[t];
     const auto projected = [&](int32_t id) { return project<EP2>(exactPoint(id), ax); };
     // q inside the circle through from, p, to (taken counterclockwise in the projection)?
-    const int inside = sign(CGAL::side_of_oriented_circle(projected(from), projected(p),
-                                                          projected(to), projected(q)));
+    const int inside = sign(
+        CGAL::side_of_oriented_circle(projected(from), projected(p), projected(to), projected(q)));
     if (inside * projectedSign[t] > 0) {
         const int32_t x[3] = {from, p, q}, y[3] = {from, q, to};
         addPiece(t, x, 1u << 1, 0, out);
