@@ -123,15 +123,6 @@ TEST_P(SampledShape, KeepsEdgesWithinTheLimitAndTheMeshClosed) {
 
 INSTANTIATE_TEST_SUITE_P(Primitives, SampledShape, testing::Range(0, 5));
 
-TEST(EdgeSampling, DefaultFactorRefinesTheUnitCube) {
-    Solid cube;
-    MakeCube(cube, 1.0f);
-    ASSERT_TRUE(sampleEdges(cube, kDefaultSamplingFactor).ok());
-    EXPECT_EQ(cube.triangleCount(), 98304);
-    EXPECT_LE(test::longestEdge(cube), 0.01 * std::sqrt(3.0) + 1e-7);
-    EXPECT_EQ(test::openEdgeCount(cube), 0);
-}
-
 TEST(EdgeSampling, SecondRunWithTheSameFactorSplitsNothing) {
     Solid s;
     MakeSphere(s, 6, 6, 1.0f);

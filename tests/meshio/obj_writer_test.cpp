@@ -16,18 +16,6 @@
 namespace korvan {
 namespace {
 
-TEST(ObjWriter, WritesHeaderVerticesAndOneBasedFaces) {
-    test::TempDir dir;
-    const Solid s = test::makeSolid({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {0, 1, 2});
-    ASSERT_TRUE(writeObj(s, dir.path("t.obj")).ok());
-    EXPECT_EQ(test::readFile(dir.path("t.obj")),
-              "# 3d tijelo u .obj formatu\n"
-              "v 0.000000 0.000000 0.000000\n"
-              "v 1.000000 0.000000 0.000000\n"
-              "v 0.000000 1.000000 0.000000\n"
-              "f 1 2 3\n");
-}
-
 TEST(ObjWriter, FormatsLikePrintfFixedInTheCLocale) {
     test::TempDir dir;
     const char* old = std::setlocale(LC_NUMERIC, nullptr);
