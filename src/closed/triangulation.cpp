@@ -19,7 +19,15 @@ bool Arrangement::Impl::splitTriangle(int32_t t, const std::vector<int32_t>& ids
         h->info() = id;
         handles.emplace_back(id, h);
     };
-    const auto projected = [&](int32_t id) { return project<EP2>(exactPoint(id), ax); };
+    // Each point projected once: a projection is a new lazy construction.
+    std::vector<EP2> flat;
+    flat.reserve(ids.size());
+    for (int32_t id : ids) {
+        flat.push_back(project<EP2>(exactPoint(id), ax));
+    }
+    const auto projected = [&](int32_t id) -> const EP2& {
+        return flat[static_cast<size_t>(std::find(ids.begin(), ids.end(), id) - ids.begin())];
+    };
     Cdt::Vertex_handle corner[3];
     for (int k = 0; k < 3; ++k) {
         corner[k] = cdt.insert(projected(ids[static_cast<size_t>(k)]));
@@ -130,9 +138,7 @@ bool Arrangement::Impl::splitTriangle(int32_t t, const std::vector<int32_t>& ids
         }
         int8_t coplanar = 0;
         if (!partners.empty()) {
-            const EP2 centre = CGAL::centroid(project<EP2>(exactPoint(v[0]), ax),
-                                              project<EP2>(exactPoint(v[1]), ax),
-                                              project<EP2>(exactPoint(v[2]), ax));
+            const EP2 centre = CGAL::centroid(projected(v[0]), projected(v[1]), projected(v[2]));
             for (int32_t other : partners) {
                 const Corners& c = tris[other];
                 const int s = orient2(c[0], c[1], c[2], ax);
