@@ -292,20 +292,31 @@ Patches findPatches(const std::vector<Piece>& pieces, int32_t firstOther, int32_
         }
     }
     if (nearTriangle != nullptr) {
-        for (int32_t p = 0; p < pieceCount; ++p) {
-            const Piece& piece = pieces[p];
-            if (isNear(piece)) {
-                continue;
+        const auto joinFar = [&](int32_t begin, int32_t end) {
+            for (int32_t p = begin; p < end; ++p) {
+                const Piece& piece = pieces[p];
+                if (isNear(piece)) {
+                    continue;
+                }
+                const int32_t corner = piece.v[0];
+                patches.join(corner, piece.v[1]);
+                patches.join(corner, piece.v[2]);
+                if (isFiled(p)) {
+                    patches.join(node + p, corner);
+                } else {
+                    patches.parent[node + p] = corner;  // joined with nothing else
+                }
             }
-            const int32_t corner = piece.v[0];
-            patches.join(corner, piece.v[1]);
-            patches.join(corner, piece.v[2]);
-            if (isFiled(p)) {
-                patches.join(node + p, corner);
-            } else {
-                patches.parent[node + p] = corner;  // joined with nothing else
-            }
-        }
+        };
+        // No set spans both operands: the joins above keep to one operand, and a far
+        // triangle's corners lie on no piece of the other. So the two operands' far pieces are
+        // joined at once, each touching only its own sets.
+        const auto otherFirst = static_cast<int32_t>(
+            std::partition_point(pieces.begin(), pieces.end(),
+                                 [&](const Piece& piece) { return piece.source < firstOther; }) -
+            pieces.begin());
+        tbb::parallel_invoke([&] { joinFar(0, otherFirst); },
+                             [&] { joinFar(otherFirst, pieceCount); });
     }
     return patches;
 }
@@ -551,43 +562,54 @@ bool keepPieces(const std::vector<Piece>& pieces, int32_t firstOther, int32_t po
                 const std::vector<char>* nearTriangle) {
     Patches patches = findPatches(pieces, firstOther, pointCount, nearTriangle);
     // A parent never comes after its child, so one pass in order makes every parent the root.
-    std::vector<int32_t>& root = patches.parent;
-    for (int32_t& r : root) {
-        r = root[r];
+    std::vector<int32_t>& parent = patches.parent;
+    for (int32_t& r : parent) {
+        r = parent[r];
     }
-    // Each patch is decided on its first piece off the other surface.
+    const auto patchOfPiece = [&](int32_t p) { return parent[patches.firstPiece + p]; };
+    // Each patch is decided on its first piece off the other surface. No patch spans both
+    // operands, so each operand's pieces are gathered at once, in order.
     const auto pieceCount = static_cast<int32_t>(pieces.size());
-    std::vector<int32_t> patchOf;  // the patch of each deciding piece
-    std::vector<int32_t> deciding;
-    std::vector<int8_t> patchInside(root.size(), -1);
-    for (int32_t p = 0; p < pieceCount; ++p) {
-        if (pieces[p].coplanar == 0) {
-            int8_t& known = patchInside[root[patches.firstPiece + p]];
-            if (known < 0) {
-                known = 0;
-                patchOf.push_back(root[patches.firstPiece + p]);
-                deciding.push_back(p);
+    const auto otherFirst = static_cast<int32_t>(
+        std::partition_point(pieces.begin(), pieces.end(),
+                             [&](const Piece& piece) { return piece.source < firstOther; }) -
+        pieces.begin());
+    std::vector<int32_t> patchOf[2];  // the patch of each deciding piece
+    std::vector<int32_t> deciding[2];
+    std::vector<int8_t> patchInside(parent.size(), -1);
+    const auto gather = [&](int side, int32_t begin, int32_t end) {
+        for (int32_t p = begin; p < end; ++p) {
+            if (pieces[p].coplanar == 0) {
+                const int32_t patch = patchOfPiece(p);
+                if (patchInside[patch] < 0) {
+                    patchInside[patch] = 0;
+                    patchOf[side].push_back(patch);
+                    deciding[side].push_back(p);
+                }
             }
         }
-    }
+    };
+    tbb::parallel_invoke([&] { gather(0, 0, otherFirst); },
+                         [&] { gather(1, otherFirst, pieceCount); });
+    deciding[0].insert(deciding[0].end(), deciding[1].begin(), deciding[1].end());
+    patchOf[0].insert(patchOf[0].end(), patchOf[1].begin(), patchOf[1].end());
     std::vector<int8_t> inside;
-    if (!decide(deciding, inside)) {
+    if (!decide(deciding[0], inside)) {
         return false;
     }
-    for (size_t i = 0; i < deciding.size(); ++i) {
-        patchInside[patchOf[i]] = inside[i];
+    for (size_t i = 0; i < deciding[0].size(); ++i) {
+        patchInside[patchOf[0][i]] = inside[i];
     }
     keep.resize(pieces.size());
-    tbb::parallel_for(tbb::blocked_range<int32_t>(0, pieceCount, 8192),
-                      [&](const tbb::blocked_range<int32_t>& r) {
-                          for (int32_t p = r.begin(); p < r.end(); ++p) {
-                              const Piece& piece = pieces[p];
-                              const bool inside = piece.coplanar == 0 &&
-                                                  patchInside[root[patches.firstPiece + p]] != 0;
-                              keep[p] =
-                                  keepPiece(piece, piece.source >= firstOther, inside, op) ? 1 : 0;
-                          }
-                      });
+    tbb::parallel_for(
+        tbb::blocked_range<int32_t>(0, pieceCount, 8192),
+        [&](const tbb::blocked_range<int32_t>& r) {
+            for (int32_t p = r.begin(); p < r.end(); ++p) {
+                const Piece& piece = pieces[p];
+                const bool inside = piece.coplanar == 0 && patchInside[patchOfPiece(p)] != 0;
+                keep[p] = keepPiece(piece, piece.source >= firstOther, inside, op) ? 1 : 0;
+            }
+        });
     return true;
 }
 

@@ -268,7 +268,7 @@ bool Arrangement::split() {
         touched[c.first] = 1;
     }
 
-    // What each touched triangle is split along, gathered in triangle order.
+    // What each touched triangle is split along; built by the thread that splits it.
     struct Job {
         int32_t t;
         std::vector<int32_t> ids, partners;
@@ -276,37 +276,28 @@ bool Arrangement::split() {
         bool inside = false;                             // a point inside the triangle
         std::array<std::vector<int32_t>, 3> edgePoints;  // points inside each edge
     };
-    std::vector<Job> jobs;
-    size_t faceAt = 0, chainAt = 0, coplanarAt = 0;
-    for (int32_t t : m.involved) {
-        if (!touched[t]) {
-            continue;  // kept whole; coplanar contacts at a single point change nothing
-        }
-        Job job;
+    const auto rangeOf = [](const auto& list, int32_t t) {
+        const auto below = [](const auto& entry, int32_t x) { return entry.first < x; };
+        const auto first = std::lower_bound(list.begin(), list.end(), t, below);
+        return std::pair(first, std::lower_bound(first, list.end(), t + 1, below));
+    };
+    const auto makeJob = [&](int32_t t, Job& job) {
         job.t = t;
         const Corners& c = m.tris[t];
         job.ids.assign(c.begin(), c.end());
-        for (; faceAt < m.inFace.size() && m.inFace[faceAt].first < t; ++faceAt) {
-        }
-        for (; faceAt < m.inFace.size() && m.inFace[faceAt].first == t; ++faceAt) {
-            job.ids.push_back(m.idOf(m.inFace[faceAt].second));
+        for (auto [i, end] = rangeOf(m.inFace, t); i != end; ++i) {
+            job.ids.push_back(m.idOf(i->second));
             job.inside = true;
         }
-        for (; chainAt < m.chainOf.size() && m.chainOf[chainAt].first < t; ++chainAt) {
-        }
-        for (; chainAt < m.chainOf.size() && m.chainOf[chainAt].first == t; ++chainAt) {
+        for (auto [i, end] = rangeOf(m.chainOf, t); i != end; ++i) {
             std::vector<int32_t> seg;
-            for (const Key& k : m.chains[m.chainOf[chainAt].second]) {
+            for (const Key& k : m.chains[i->second]) {
                 seg.push_back(m.idOf(k));
             }
             job.segs.push_back(std::move(seg));
         }
-        for (; coplanarAt < m.coplanarWith.size() && m.coplanarWith[coplanarAt].first < t;
-             ++coplanarAt) {
-        }
-        for (; coplanarAt < m.coplanarWith.size() && m.coplanarWith[coplanarAt].first == t;
-             ++coplanarAt) {
-            job.partners.push_back(m.coplanarWith[coplanarAt].second);
+        for (auto [i, end] = rangeOf(m.coplanarWith, t); i != end; ++i) {
+            job.partners.push_back(i->second);
         }
         for (int k = 0; k < 3; ++k) {
             const int32_t e = m.triEdge[t][k];
@@ -317,7 +308,13 @@ bool Arrangement::split() {
         }
         std::sort(job.ids.begin() + 3, job.ids.end());
         job.ids.erase(std::unique(job.ids.begin() + 3, job.ids.end()), job.ids.end());
-        jobs.push_back(std::move(job));
+    };
+    // Kept whole where untouched: coplanar contacts at a single point change nothing.
+    std::vector<int32_t> work;
+    for (int32_t t : m.involved) {
+        if (touched[t]) {
+            work.push_back(t);
+        }
     }
 
     // Exact points are built once, before the threads read them: input points (each slot by
@@ -349,20 +346,31 @@ bool Arrangement::split() {
 
     // The triangulations are independent; each job keeps its own pieces and the first
     // failure in triangle order is the one reported.
-    std::vector<std::vector<Piece>> split(jobs.size());
-    std::vector<std::string> why(jobs.size());
-    std::vector<char> failed(jobs.size(), 0);
+    std::vector<std::vector<Piece>> split(work.size());
+    std::vector<std::string> why(work.size());
+    std::vector<char> failed(work.size(), 0);
     // The largest triangulations are started first, so that no thread is left with one long
     // job at the end; results stay in triangle order.
-    std::vector<size_t> byPoints(jobs.size());
+    std::vector<int32_t> points(work.size());
+    for (size_t j = 0; j < work.size(); ++j) {
+        const int32_t t = work[j];
+        const auto inner = rangeOf(m.inFace, t);
+        points[j] = static_cast<int32_t>(inner.second - inner.first);
+        for (int k = 0; k < 3; ++k) {
+            const int32_t e = m.triEdge[t][k];
+            points[j] += edgeStart[e + 1] - edgeStart[e];
+        }
+    }
+    std::vector<size_t> byPoints(work.size());
     std::iota(byPoints.begin(), byPoints.end(), size_t{0});
     std::stable_sort(byPoints.begin(), byPoints.end(),
-                     [&](size_t a, size_t b) { return jobs[a].ids.size() > jobs[b].ids.size(); });
+                     [&](size_t a, size_t b) { return points[a] > points[b]; });
     tbb::parallel_for(
-        tbb::blocked_range<size_t>(0, jobs.size(), 4), [&](const tbb::blocked_range<size_t>& r) {
+        tbb::blocked_range<size_t>(0, work.size(), 4), [&](const tbb::blocked_range<size_t>& r) {
             for (size_t n = r.begin(); n < r.end(); ++n) {
                 const size_t j = byPoints[n];
-                const Job& job = jobs[j];
+                Job job;
+                makeJob(work[j], job);
                 // Most cut triangles are crossed once, from edge to edge.
                 const auto& on = job.edgePoints;
                 const size_t cut = on[0].size() + on[1].size() + on[2].size();
@@ -386,26 +394,35 @@ bool Arrangement::split() {
                                 : 1;
             }
         });
-    for (size_t j = 0; j < jobs.size(); ++j) {
+    for (size_t j = 0; j < work.size(); ++j) {
         if (failed[j]) {
             m.error = why[j];
             return false;
         }
     }
-    size_t total = m.tris.size() - jobs.size();
-    for (const std::vector<Piece>& p : split) {
-        total += p.size();
+    // Pieces in triangle order: a touched triangle's own, else the triangle whole. Each
+    // triangle's place follows from the pieces of the touched triangles before it.
+    std::vector<size_t> extraBefore(work.size() + 1, 0);  // pieces beyond one per triangle
+    for (size_t j = 0; j < work.size(); ++j) {
+        extraBefore[j + 1] = extraBefore[j] + split[j].size() - 1;
     }
-    m.pieces.reserve(total);
-    size_t next = 0;
-    for (int32_t t = 0; t < nt; ++t) {
-        if (next < jobs.size() && jobs[next].t == t) {
-            m.pieces.insert(m.pieces.end(), split[next].begin(), split[next].end());
-            ++next;
-        } else {
-            m.pieces.push_back({m.tris[t], t, 0, 0});
-        }
-    }
+    m.pieces.resize(m.tris.size() + extraBefore.back());
+    tbb::parallel_for(
+        tbb::blocked_range<int32_t>(0, nt, 8192), [&](const tbb::blocked_range<int32_t>& r) {
+            auto j = static_cast<size_t>(std::lower_bound(work.begin(), work.end(), r.begin()) -
+                                         work.begin());
+            size_t at = static_cast<size_t>(r.begin()) + extraBefore[j];
+            for (int32_t t = r.begin(); t < r.end(); ++t) {
+                if (j < work.size() && work[j] == t) {
+                    std::copy(split[j].begin(), split[j].end(),
+                              m.pieces.begin() + static_cast<std::ptrdiff_t>(at));
+                    at += split[j].size();
+                    ++j;
+                } else {
+                    m.pieces[at++] = {m.tris[t], t, 0, 0};
+                }
+            }
+        });
     return true;
 }
 
