@@ -91,8 +91,9 @@ struct Operand {
 
 // The same numbering as welding a's vertices followed by b's: each operand is welded on its
 // own (both at once), then b's positions that a has too take a's ids; b's new positions follow
-// a's in b's order of first occurrence.
-Welded weld(const Operand& a, const Operand& b) {
+// a's in b's order of first occurrence. `flat` lists the triangles that repeat a corner or
+// have collinear corners, as flatTriangles does, found while the triangles are renumbered.
+Welded weld(const Operand& a, const Operand& b, std::vector<int32_t>& flat) {
     std::optional<PositionWeld> welds[2];
     tbb::parallel_invoke([&] { welds[0].emplace(a.vertices); },
                          [&] { welds[1].emplace(b.vertices); });
@@ -145,19 +146,18 @@ Welded weld(const Operand& a, const Operand& b) {
     const std::vector<int32_t>& idB = wb.ids;
     w.tris.resize(a.triangles.size() + b.triangles.size());
     w.firstOther = static_cast<int32_t>(a.triangles.size());
-    tbb::parallel_for(
-        tbb::blocked_range<size_t>(0, w.tris.size(), 4096),
-        [&](const tbb::blocked_range<size_t>& r) {
-            for (size_t i = r.begin(); i < r.end(); ++i) {
-                if (i < a.triangles.size()) {
-                    const Triangle& t = a.triangles[i];
-                    w.tris[i] = {idA[t.i0], idA[t.i1], idA[t.i2]};
-                } else {
-                    const Triangle& t = b.triangles[i - a.triangles.size()];
-                    w.tris[i] = {globalOfB[idB[t.i0]], globalOfB[idB[t.i1]], globalOfB[idB[t.i2]]};
-                }
-            }
-        });
+    flat = selectInOrder(static_cast<int32_t>(w.tris.size()), [&](int32_t i) {
+        Corners& c = w.tris[static_cast<size_t>(i)];
+        if (i < w.firstOther) {
+            const Triangle& t = a.triangles[static_cast<size_t>(i)];
+            c = {idA[t.i0], idA[t.i1], idA[t.i2]};
+        } else {
+            const Triangle& t = b.triangles[static_cast<size_t>(i - w.firstOther)];
+            c = {globalOfB[idB[t.i0]], globalOfB[idB[t.i1]], globalOfB[idB[t.i2]]};
+        }
+        return c[0] == c[1] || c[1] == c[2] || c[0] == c[2] ||
+               closed::collinear(w.points[c[0]], w.points[c[1]], w.points[c[2]]);
+    });
     return w;
 }
 
@@ -356,14 +356,13 @@ Status run(const Solid& object1, const Operand& object2, BooleanOp op, Solid& re
            ClosedReport& report) {
     Clock::time_point t = Clock::now();
     const Clock::time_point start = t;
-    Welded w = weld({object1.vertices, object1.triangles}, object2);
+    std::vector<int32_t> flat;
+    Welded w = weld({object1.vertices, object1.triangles}, object2, flat);
     bool pinched = false, repaired = false;
     std::string problem;
     // The arrangement needs proper triangles: flat ones are repaired first, after the checks
     // that name what is wrong with an operand.
-    if (const std::vector<int32_t> flat =
-            closed::flatTriangles(w, 0, static_cast<int32_t>(w.tris.size()));
-        !flat.empty()) {
+    if (!flat.empty()) {
         if (problem = operandsProblem(w, pinched); !problem.empty()) {
             return Status::failure(problem);
         }
