@@ -1,6 +1,10 @@
 #include "scene/animation.h"
 
+#include <chrono>
 #include <cmath>
+#include <future>
+#include <system_error>
+#include <utility>
 
 namespace korvan {
 
@@ -55,23 +59,94 @@ Vector4 animationOffset(const Vector4& start, const AnimationSettings& settings,
 
 namespace {
 
+// Moves object 2 out of sight after frame `offset`'s difference, so that the frame shows the
+// machined workpiece alone, and its vertices back where they were.
+void parkTool(Scene& scene, const Vector4& offset) {
+    scene.m_object2Offset = Vector4(1000.0f, 1000.0f, 1000.0f, 0.0f);
+    scene.m_object2.translate(offset * -1.0f);
+    // The tree was built at the tool's position in this frame.
+    scene.releaseTree2();
+}
+
+// Closed-mode milling. Where drawing a frame takes a good part of a difference's time (a large
+// workpiece drawn by a software renderer), frame i + 1's difference is computed on a thread of
+// its own while frame i is drawn and saved; where it does not, the two would only compete for
+// the cores, and run one after the other. Either way the differences and the frames are those
+// of the plain loop below; only their order in time changes.
+AnimationResult runClosedFrames(Scene& scene, const AnimationSettings& settings, FrameSink& sink) {
+    AnimationResult result;
+    const Vector4 start = scene.m_object2Offset;
+    const RunGuard guard(scene);
+    Scene::ClosedFrame next;
+    next.offset = animationOffset(start, settings, 0);
+    scene.computeClosedFrame(next);
+    double drawSeconds = 0;  // of the frame before
+    for (int32_t i = 0; i < settings.frameCount; ++i) {
+        result.status = scene.finishClosedFrame(next);
+        if (!result.status) {
+            break;
+        }
+        parkTool(scene, next.offset);
+        const bool last = i + 1 == settings.frameCount;
+        Scene::ClosedFrame following;
+        following.offset = animationOffset(start, settings, i + 1);
+        std::future<void> ahead;
+        if (!last && 2.0 * drawSeconds >= next.seconds) {
+            try {
+                ahead = std::async(std::launch::async,
+                                   [&scene, &following] { scene.computeClosedFrame(following); });
+            } catch (const std::system_error&) {
+                // No thread to be had: after the drawing, as any other frame.
+            }
+        }
+        const auto drawn = std::chrono::steady_clock::now();
+        const bool saved = sink.DrawAndSaveFrame(scene, i, settings.outputFile, settings.format);
+        drawSeconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - drawn).count();
+        const bool computed = ahead.valid();
+        if (computed) {
+            ahead.wait();
+        }
+        if (!saved) {
+            ++result.framesNotWritten;
+        }
+        ++result.framesDone;
+        if (last) {
+            break;
+        }
+        if (sink.StopRequested()) {
+            result.stopped = true;  // a difference computed ahead is dropped
+            break;
+        }
+        if (!computed) {
+            scene.computeClosedFrame(following);
+        }
+        next = std::move(following);
+    }
+    return result;
+}
+
 AnimationResult runFrames(Scene& scene, const AnimationSettings& settings, FrameSink& sink) {
     AnimationResult result;
     if (scene.m_object1.loaded == 0 || scene.m_object2.loaded == 0) {
         return result;
+    }
+    if (scene.m_closedResult && settings.preview == 0) {
+        return runClosedFrames(scene, settings, sink);
     }
     const Vector4 start = scene.m_object2Offset;
     const RunGuard guard(scene);
     for (int32_t i = 0; i < settings.frameCount; ++i) {
         scene.m_object2Offset = animationOffset(start, settings, i);
         if (settings.preview == 0) {
-            const Vector4 back = scene.m_object2Offset * -1.0f;
+            const Vector4 offset = scene.m_object2Offset;
             result.status = scene.BooleanOperation(BooleanOp::Difference);
-            // Out of sight, so that the frame shows the machined workpiece alone.
-            scene.m_object2Offset = Vector4(1000.0f, 1000.0f, 1000.0f, 0.0f);
-            scene.m_object2.translate(back);
-            // The tree was built at the tool's position in this frame.
-            scene.releaseTree2();
+            // A refused operation leaves object 2 unmoved, still shown at the offset; only one
+            // that moved it has it shown where it stands.
+            const Vector4& shown = scene.m_object2Offset;
+            if (shown.x == 0.0f && shown.y == 0.0f && shown.z == 0.0f) {
+                parkTool(scene, offset);
+            }
             if (!result.status) {
                 break;
             }

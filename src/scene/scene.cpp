@@ -162,48 +162,93 @@ Status Scene::octreeOperationPhases(BooleanOp op, OperationReport& report) {
     return {};
 }
 
-Status Scene::closedOperation(BooleanOp op, OperationReport& report) {
+bool Scene::fitsMemory() const {
+    // An operation needs about twice its operands at its peak; refuse before the system
+    // kills the program for it (under a cgroup limit there is no failed allocation first).
+    const auto bytes = [](const Solid& s) {
+        return static_cast<double>(s.vertices.size() * sizeof(Vector4) +
+                                   s.triangles.size() * sizeof(Triangle));
+    };
+    return 2.0 * (bytes(m_object1) + bytes(m_object2)) <= memoryLimitBytes();
+}
+
+void Scene::computeClosed(BooleanOp op, ClosedFrame& frame) {
+    const Clock::time_point t0 = Clock::now();
+    if (!fitsMemory()) {
+        frame.status = Status::failure(kOutOfMemoryMessage);
+        return;
+    }
+    // During a milling run the previous workpiece's arrays are the next result's storage.
+    const bool ownResult = op == BooleanOp::Difference && m_closedRevision != 0 &&
+                           m_closedRevision == m_object1.revision;
+    try {
+        frame.status = ownResult ? closedDifferenceOfResult(m_object1, m_object2, m_spare,
+                                                            &frame.report, m_threads, frame.offset)
+                                 : closedBoolean(m_object1, m_object2, op, m_spare, &frame.report,
+                                                 m_threads, frame.offset);
+    } catch (const std::bad_alloc&) {
+        // On the run's own thread nothing else would catch it.
+        frame.status = Status::failure(kOutOfMemoryMessage);
+    }
+    frame.seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+}
+
+Status Scene::finishClosed(const ClosedFrame& frame, OperationReport& report) {
     Clock::time_point lap = Clock::now();
     report.closedResult = true;
     report.object1Triangles = m_object1.triangleCount();
     report.object2Triangles = m_object2.triangleCount();
-
-    reporter().ShowProgressPopup("Zatvoreni rezultat: presjeci trokuta");
-    // During a milling run the previous workpiece's arrays are the next result's storage.
-    Solid& result = m_spare;
-    ClosedReport closed;
     // The engine checks both operands; object 2 is moved for good only once the result is in,
     // so a refusal leaves everything as it was, object 2 still shown where it is.
-    const bool ownResult = op == BooleanOp::Difference && m_closedRevision != 0 &&
-                           m_closedRevision == m_object1.revision;
-    if (Status s = ownResult ? closedDifferenceOfResult(m_object1, m_object2, result, &closed,
-                                                        m_threads, m_object2Offset)
-                             : closedBoolean(m_object1, m_object2, op, result, &closed, m_threads,
-                                             m_object2Offset);
-        !s) {
-        reporter().CloseProgressPopup();
-        return s;
+    if (!frame.status) {
+        return frame.status;
     }
-    m_object2.translate(m_object2Offset);
+    m_object2.translate(frame.offset);
     m_object2Offset = Vector4();
     m_object2Rotation = Vector4();
     // Object 2's tree, if any, was built where it stood before.
     m_tree2.reset();
-    report.pieces = static_cast<int32_t>(closed.pieces);
-    report.piecesInResult = static_cast<int32_t>(closed.resultTriangles);
-    report.slivers = closed.slivers;
-    report.assemblySeconds = secondsSince(lap);
+    report.pieces = static_cast<int32_t>(frame.report.pieces);
+    report.piecesInResult = static_cast<int32_t>(frame.report.resultTriangles);
+    report.slivers = frame.report.slivers;
+    report.assemblySeconds = frame.seconds + secondsSince(lap);
 
-    reporter().SetProgressText("Izgradnja novog oktalnog stabla");
-    result.wireframe = m_object1.wireframe;
-    m_object1.swap(result);
+    m_spare.wireframe = m_object1.wireframe;
+    m_object1.swap(m_spare);
     m_tree1.reset();
     // A milling run builds it once, at its end.
     if (!m_animationRunning) {
         prepareTree1();
     }
     report.rebuildSeconds = secondsSince(lap);
+    return {};
+}
+
+Status Scene::closedOperation(BooleanOp op, OperationReport& report) {
+    reporter().ShowProgressPopup("Zatvoreni rezultat: presjeci trokuta");
+    ClosedFrame frame;
+    frame.offset = m_object2Offset;
+    computeClosed(op, frame);
+    if (frame.status) {
+        reporter().SetProgressText("Izgradnja novog oktalnog stabla");
+    }
+    const Status s = finishClosed(frame, report);
     reporter().CloseProgressPopup();
+    return s;
+}
+
+void Scene::computeClosedFrame(ClosedFrame& frame) {
+    computeClosed(BooleanOp::Difference, frame);
+}
+
+Status Scene::finishClosedFrame(const ClosedFrame& frame) {
+    const Clock::time_point t0 = Clock::now();
+    OperationReport report;
+    if (Status s = finishClosed(frame, report); !s) {
+        return s;
+    }
+    finishOperation(report,
+                    frame.seconds + std::chrono::duration<double>(Clock::now() - t0).count());
     return {};
 }
 
@@ -223,13 +268,7 @@ Status Scene::BooleanOperation(BooleanOp op) {
     if (m_object1.loaded == 0 || m_object2.loaded == 0) {
         return {};
     }
-    // An operation needs about twice its operands at its peak; refuse before the system
-    // kills the program for it (under a cgroup limit there is no failed allocation first).
-    const auto bytes = [](const Solid& s) {
-        return static_cast<double>(s.vertices.size() * sizeof(Vector4) +
-                                   s.triangles.size() * sizeof(Triangle));
-    };
-    if (2.0 * (bytes(m_object1) + bytes(m_object2)) > memoryLimitBytes()) {
+    if (!fitsMemory()) {
         return Status::failure(kOutOfMemoryMessage);
     }
     const Clock::time_point t0 = Clock::now();
@@ -237,17 +276,20 @@ Status Scene::BooleanOperation(BooleanOp op) {
     if (Status s = m_closedResult ? closedOperation(op, report) : octreeOperation(op, report); !s) {
         return s;
     }
+    finishOperation(report, std::chrono::duration<double>(Clock::now() - t0).count());
+    return {};
+}
+
+void Scene::finishOperation(OperationReport& report, double seconds) {
     m_object1.touch();
     m_closedRevision = report.closedResult && report.slivers == 0 ? m_object1.revision : 0;
-
-    report.seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+    report.seconds = seconds;
     m_lastOperation = report;
     if (!m_animationRunning) {
         char text[128];
         std::snprintf(text, sizeof text, kTimeMessageFormat, report.seconds);
         reporter().ShowMessage(text);
     }
-    return {};
 }
 
 }  // namespace korvan

@@ -10,6 +10,7 @@
 
 #include "boolean/boolean.h"
 #include "boolean/operation.h"
+#include "closed/closed_boolean.h"
 #include "generator/generators.h"
 #include "geometry/solid.h"
 #include "geometry/status.h"
@@ -94,6 +95,21 @@ public:
 
     const OperationReport& lastOperation() const { return m_lastOperation; }
 
+    // A closed-mode milling frame in two halves, so that a run can compute the next frame
+    // while it draws this one. computeClosedFrame makes the difference of object 1 and object
+    // 2 shown at `offset`, as BooleanOperation(Difference) would, into spare arrays of the
+    // scene: it reads object 1 and object 2 and changes nothing else, so they may be drawn
+    // meanwhile on another thread, but nothing may change the scene until finishClosedFrame,
+    // which puts the result in place as BooleanOperation does and returns its status.
+    struct ClosedFrame {
+        Vector4 offset;
+        Status status;
+        ClosedReport report;
+        double seconds = 0;
+    };
+    void computeClosedFrame(ClosedFrame& frame);
+    Status finishClosedFrame(const ClosedFrame& frame);
+
     // The classified tree of object 1, and object 2's tree of the last operation; null when
     // there is none.
     const OctreeNode* tree(int32_t objectNumber) const {
@@ -110,6 +126,12 @@ private:
     Status octreeOperation(BooleanOp op, OperationReport& report);
     Status octreeOperationPhases(BooleanOp op, OperationReport& report);
     Status closedOperation(BooleanOp op, OperationReport& report);
+    void computeClosed(BooleanOp op, ClosedFrame& frame);
+    Status finishClosed(const ClosedFrame& frame, OperationReport& report);
+    // What every operation does once its result is in: revision, report, time message.
+    void finishOperation(OperationReport& report, double seconds);
+    // Whether both objects leave room for an operation's peak within the memory limit.
+    bool fitsMemory() const;
     void prepare(int32_t objectNumber);
     // Makes object `objectNumber` anew with `make` (under the progress popup `text` and the
     // thread cap), then prepares it; on failure the object is as `make` left it.

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <climits>
 #include <cmath>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "closed/closed_boolean.h"
@@ -168,17 +170,86 @@ TEST_F(AnimationTest, StartEqualsTheSameDifferencesDoneByHand) {
     ASSERT_EQ(scene.m_object1.triangleCount(), reference.m_object1.triangleCount());
 }
 
+// Both engines; the closed one computes each next frame while the sink draws, and must drop it.
 TEST_F(AnimationTest, StopKeepsTheLastFinishedFrameAndTheStartingOffset) {
+    for (const bool closed : {false, true}) {
+        Scene s;
+        ASSERT_TRUE(prepare(s).ok());
+        s.m_closedResult = closed;
+        const Vector4 start(0.9f, 0.2f, 0.1f);
+        s.m_object2Offset = start;
+        RecordingSink sink;
+        sink.stopAfter = 2;
+        const AnimationResult r = RunAnimation(s, linearX(10, -0.3f, 0), sink);
+        EXPECT_TRUE(r.stopped);
+        EXPECT_EQ(r.framesDone, 2);
+        EXPECT_EQ(sink.frames.size(), 2u);
+        EXPECT_EQ(s.m_object1.triangleCount(), sink.frames[1].object1Triangles) << closed;
+        EXPECT_EQ(s.m_object2Offset, start);
+        EXPECT_FALSE(s.m_animationRunning);
+    }
+}
+
+// Where drawing takes long against the difference, the closed run computes each next frame
+// while the sink draws: every frame must still show the workpiece the plain loop shows, and a
+// stop must drop the frame computed ahead.
+TEST_F(AnimationTest, ClosedRunComputingAheadShowsThePlainLoopsFrames) {
+    struct FrameHashSink : RecordingSink {
+        bool DrawAndSaveFrame(Scene& scene, int32_t number, const std::string& base,
+                              const std::string& extension) override {
+            double h = 0;
+            for (size_t i = 0; i < scene.m_object1.vertices.size(); ++i) {
+                const Vector4& v = scene.m_object1.vertices[i];
+                h += static_cast<double>(i % 101 + 1) * (v.x + 2.0 * v.y + 3.0 * v.z);
+            }
+            for (const Triangle& t : scene.m_object1.triangles) {
+                h += t.i0 + 2.0 * t.i1 + 3.0 * t.i2;
+            }
+            hashes.push_back(h);
+            if (slow) {
+                // Longer than the difference, so that the next one is computed meanwhile.
+                const double wait = std::max(0.01, 2.0 * scene.lastOperation().seconds);
+                std::this_thread::sleep_for(std::chrono::duration<double>(wait));
+            }
+            return RecordingSink::DrawAndSaveFrame(scene, number, base, extension);
+        }
+        bool slow = false;
+        std::vector<double> hashes;
+    };
+    const auto run = [](bool slow, int32_t stopAfter) {
+        Scene s;
+        EXPECT_TRUE(prepare(s).ok());
+        s.m_closedResult = true;
+        s.m_object2Offset = Vector4(-1.2f, 0.95f, 0.3f);
+        AnimationSettings settings = linearX(8, 0.12f, 0);
+        FrameHashSink sink;
+        sink.slow = slow;
+        sink.stopAfter = stopAfter;
+        const AnimationResult r = RunAnimation(s, settings, sink);
+        EXPECT_TRUE(r.status.ok());
+        sink.hashes.push_back(static_cast<double>(s.m_object1.triangleCount()));
+        return sink.hashes;
+    };
+    EXPECT_EQ(run(true, -1), run(false, -1));
+    EXPECT_EQ(run(true, 5), run(false, 5));
+}
+
+// A frame the closed engine refuses ends the run with its message; the workpiece keeps the
+// last finished frame and the tool is exactly where it was, never moved there and back.
+TEST_F(AnimationTest, ClosedRunEndsAtARefusedFrameWithNothingMoved) {
+    scene.m_closedResult = true;
+    scene.m_object2.triangles.pop_back();  // an open tool
+    const std::vector<Vector4> object1 = scene.m_object1.vertices;
+    const std::vector<Vector4> tool = scene.m_object2.vertices;
     const Vector4 start = scene.m_object2Offset;
     RecordingSink sink;
-    sink.stopAfter = 2;
-    const AnimationResult r = RunAnimation(scene, linearX(10, -0.3f, 0), sink);
-    EXPECT_TRUE(r.stopped);
-    EXPECT_EQ(r.framesDone, 2);
-    EXPECT_EQ(sink.frames.size(), 2u);
-    EXPECT_EQ(scene.m_object1.triangleCount(), sink.frames[1].object1Triangles);
+    const AnimationResult r = RunAnimation(scene, linearX(3, -0.3f, 0), sink);
+    EXPECT_FALSE(r.status.ok());
+    EXPECT_EQ(r.framesDone, 0);
+    EXPECT_TRUE(sink.frames.empty());
+    EXPECT_EQ(scene.m_object1.vertices, object1);
+    EXPECT_EQ(scene.m_object2.vertices, tool);
     EXPECT_EQ(scene.m_object2Offset, start);
-    EXPECT_FALSE(scene.m_animationRunning);
 }
 
 TEST_F(AnimationTest, FramesThatCannotBeWrittenAreCountedAndTheRunGoesOn) {
