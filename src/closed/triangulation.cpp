@@ -20,13 +20,13 @@ bool Arrangement::Impl::splitTriangle(int32_t t, const std::vector<int32_t>& ids
         handles.emplace_back(id, h);
     };
     // Each point projected once: a projection is a new lazy construction.
-    std::vector<EP2> flat;
-    flat.reserve(ids.size());
+    std::vector<EP2> inPlane;
+    inPlane.reserve(ids.size());
     for (int32_t id : ids) {
-        flat.push_back(project<EP2>(exactPoint(id), ax));
+        inPlane.push_back(project<EP2>(exactPoint(id), ax));
     }
     const auto projected = [&](int32_t id) -> const EP2& {
-        return flat[static_cast<size_t>(std::find(ids.begin(), ids.end(), id) - ids.begin())];
+        return inPlane[static_cast<size_t>(std::find(ids.begin(), ids.end(), id) - ids.begin())];
     };
     Cdt::Vertex_handle corner[3];
     for (int k = 0; k < 3; ++k) {
@@ -402,16 +402,17 @@ bool Arrangement::split() {
     }
     // Pieces in triangle order: a touched triangle's own, else the triangle whole. Each
     // triangle's place follows from the pieces of the touched triangles before it.
-    std::vector<size_t> extraBefore(work.size() + 1, 0);  // pieces beyond one per triangle
+    std::vector<size_t> piecesBefore(work.size() + 1, 0);  // of the touched triangles
     for (size_t j = 0; j < work.size(); ++j) {
-        extraBefore[j + 1] = extraBefore[j] + split[j].size() - 1;
+        piecesBefore[j + 1] = piecesBefore[j] + split[j].size();
     }
-    m.pieces.resize(m.tris.size() + extraBefore.back());
+    m.pieces.resize(m.tris.size() - work.size() + piecesBefore.back());
     tbb::parallel_for(
         tbb::blocked_range<int32_t>(0, nt, 8192), [&](const tbb::blocked_range<int32_t>& r) {
             auto j = static_cast<size_t>(std::lower_bound(work.begin(), work.end(), r.begin()) -
                                          work.begin());
-            size_t at = static_cast<size_t>(r.begin()) + extraBefore[j];
+            // The untouched triangles before r, one piece each, and the touched ones' pieces.
+            size_t at = static_cast<size_t>(r.begin()) - j + piecesBefore[j];
             for (int32_t t = r.begin(); t < r.end(); ++t) {
                 if (j < work.size() && work[j] == t) {
                     std::copy(split[j].begin(), split[j].end(),
