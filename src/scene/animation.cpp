@@ -105,7 +105,7 @@ AnimationResult runClosedFrames(Scene& scene, const AnimationSettings& settings,
             std::chrono::duration<double>(std::chrono::steady_clock::now() - drawn).count();
         const bool computed = ahead.valid();
         if (computed) {
-            ahead.wait();
+            ahead.get();  // what it threw, it throws here, as it would in turn
         }
         if (!saved) {
             ++result.framesNotWritten;
