@@ -91,8 +91,8 @@ struct Operand {
 
 // The same numbering as welding a's vertices followed by b's: each operand is welded on its
 // own (both at once), then b's positions that a has too take a's ids; b's new positions follow
-// a's in b's order of first occurrence. `flat` lists the triangles that repeat a corner or
-// have collinear corners, as flatTriangles does, found while the triangles are renumbered.
+// a's in b's order of first occurrence. `flat` lists the flat triangles, found while the
+// triangles are renumbered.
 Welded weld(const Operand& a, const Operand& b, std::vector<int32_t>& flat) {
     std::optional<PositionWeld> welds[2];
     tbb::parallel_invoke([&] { welds[0].emplace(a.vertices); },
@@ -155,8 +155,7 @@ Welded weld(const Operand& a, const Operand& b, std::vector<int32_t>& flat) {
             const Triangle& t = b.triangles[static_cast<size_t>(i - w.firstOther)];
             c = {globalOfB[idB[t.i0]], globalOfB[idB[t.i1]], globalOfB[idB[t.i2]]};
         }
-        return c[0] == c[1] || c[1] == c[2] || c[0] == c[2] ||
-               closed::collinear(w.points[c[0]], w.points[c[1]], w.points[c[2]]);
+        return closed::isFlat(c, w.points);
     });
     return w;
 }
@@ -198,8 +197,8 @@ struct Patches {
 // triangles, and the pieces that share a corner with one, are filed: every use of an edge that
 // a near piece has is among those. A whole triangle away from the other operand instead joins
 // its corners, as none of its corners is on the other surface.
-Patches findPatches(const std::vector<Piece>& pieces, int32_t firstOther, int32_t pointCount,
-                    const std::vector<char>* nearTriangle) {
+Patches findPatches(const std::vector<Piece>& pieces, int32_t firstOther, int32_t otherFirst,
+                    int32_t pointCount, const std::vector<char>* nearTriangle) {
     assert(pieces.size() < (size_t{1} << 29));
     static constexpr uint64_t kSeam = uint64_t{1} << 31, kOther = uint64_t{1} << 30,
                               kNear = uint64_t{1} << 29;
@@ -311,10 +310,6 @@ Patches findPatches(const std::vector<Piece>& pieces, int32_t firstOther, int32_
         // No set spans both operands: the joins above keep to one operand, and a far
         // triangle's corners lie on no piece of the other. So the two operands' far pieces are
         // joined at once, each touching only its own sets.
-        const auto otherFirst = static_cast<int32_t>(
-            std::partition_point(pieces.begin(), pieces.end(),
-                                 [&](const Piece& piece) { return piece.source < firstOther; }) -
-            pieces.begin());
         tbb::parallel_invoke([&] { joinFar(0, otherFirst); },
                              [&] { joinFar(otherFirst, pieceCount); });
     }
@@ -559,7 +554,12 @@ std::string operandProblem(const WeldedView& w, int side, bool* pinched) {
 bool keepPieces(const std::vector<Piece>& pieces, int32_t firstOther, int32_t pointCount,
                 BooleanOp op, const DecidePatches& decide, std::vector<char>& keep,
                 const std::vector<char>* nearTriangle) {
-    Patches patches = findPatches(pieces, firstOther, pointCount, nearTriangle);
+    // Pieces come in source order: object 1's, then object 2's from here on.
+    const auto otherFirst = static_cast<int32_t>(
+        std::partition_point(pieces.begin(), pieces.end(),
+                             [&](const Piece& piece) { return piece.source < firstOther; }) -
+        pieces.begin());
+    Patches patches = findPatches(pieces, firstOther, otherFirst, pointCount, nearTriangle);
     // A parent never comes after its child, so one pass in order makes every parent the root.
     std::vector<int32_t>& parent = patches.parent;
     for (int32_t& r : parent) {
@@ -569,10 +569,6 @@ bool keepPieces(const std::vector<Piece>& pieces, int32_t firstOther, int32_t po
     // Each patch is decided on its first piece off the other surface. No patch spans both
     // operands, so each operand's pieces are gathered at once, in order.
     const auto pieceCount = static_cast<int32_t>(pieces.size());
-    const auto otherFirst = static_cast<int32_t>(
-        std::partition_point(pieces.begin(), pieces.end(),
-                             [&](const Piece& piece) { return piece.source < firstOther; }) -
-        pieces.begin());
     std::vector<int32_t> patchOf[2];  // the patch of each deciding piece
     std::vector<int32_t> deciding[2];
     std::vector<int8_t> patchInside(parent.size(), -1);

@@ -92,9 +92,7 @@ MeshTopology edgeFaults(const Corners* begin, const Corners* end, int32_t vertex
 
 std::vector<int32_t> flatTriangles(const WeldedView& w, int32_t begin, int32_t end) {
     std::vector<int32_t> flat = selectInOrder(end - begin, [&](int32_t i) {
-        const Corners& c = w.tris[static_cast<size_t>(begin + i)];
-        return c[0] == c[1] || c[1] == c[2] || c[0] == c[2] ||
-               collinear(w.points[c[0]], w.points[c[1]], w.points[c[2]]);
+        return isFlat(w.tris[static_cast<size_t>(begin + i)], w.points);
     });
     for (int32_t& t : flat) {
         t += begin;

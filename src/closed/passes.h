@@ -108,7 +108,13 @@ std::string operandProblem(const MeshTopology& topo, bool empty, int objectNumbe
 // `pinched` tells whether it has edges with four triangles.
 std::string operandProblem(const WeldedView& w, int side, bool* pinched = nullptr);
 
-// Triangles in [begin, end) that repeat a corner or whose corners lie on one line, in order.
+// Whether a triangle repeats a corner or its corners lie on one line.
+inline bool isFlat(const Corners& c, const std::vector<Point3>& points) {
+    return c[0] == c[1] || c[1] == c[2] || c[0] == c[2] ||
+           collinear(points[c[0]], points[c[1]], points[c[2]]);
+}
+
+// The flat triangles in [begin, end), in order.
 std::vector<int32_t> flatTriangles(const WeldedView& w, int32_t begin, int32_t end);
 
 // Replaces each triangle whose three distinct corners are collinear, with its middle corner m
