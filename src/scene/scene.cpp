@@ -174,10 +174,6 @@ bool Scene::fitsMemory() const {
 
 void Scene::computeClosed(BooleanOp op, ClosedFrame& frame) {
     const Clock::time_point t0 = Clock::now();
-    if (!fitsMemory()) {
-        frame.status = Status::failure(kOutOfMemoryMessage);
-        return;
-    }
     // During a milling run the previous workpiece's arrays are the next result's storage.
     const bool ownResult = op == BooleanOp::Difference && m_closedRevision != 0 &&
                            m_closedRevision == m_object1.revision;
@@ -238,6 +234,11 @@ Status Scene::closedOperation(BooleanOp op, OperationReport& report) {
 }
 
 void Scene::computeClosedFrame(ClosedFrame& frame) {
+    // BooleanOperation's own check, for the frames that do not pass through it.
+    if (!fitsMemory()) {
+        frame.status = Status::failure(kOutOfMemoryMessage);
+        return;
+    }
     computeClosed(BooleanOp::Difference, frame);
 }
 
