@@ -7,7 +7,6 @@
 
 #include <cstring>
 #include <optional>
-#include <vector>
 
 #include "app/generator_dialog.h"
 #include "app/info_display.h"
@@ -378,25 +377,9 @@ RgbImage CSceneView::readDrawnPicture() {
     }
     makeCurrent();
     const QSize size = this->size() * devicePixelRatio();
-    std::vector<uint8_t> rgba(static_cast<size_t>(size.width()) * size.height() * 4);
-    QOpenGLFunctions* gl = context()->functions();
-    gl->glBindFramebuffer(GL_FRAMEBUFFER, defaultFramebufferObject());
-    gl->glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    gl->glReadPixels(0, 0, size.width(), size.height(), GL_RGBA, GL_UNSIGNED_BYTE, rgba.data());
-    picture.width = size.width();
-    picture.height = size.height();
-    picture.pixels.resize(static_cast<size_t>(picture.width) * picture.height * 3);
-    // OpenGL's rows run from the bottom.
-    for (int y = 0; y < picture.height; ++y) {
-        const uint8_t* from = rgba.data() + static_cast<size_t>(picture.height - 1 - y) *
-                                                static_cast<size_t>(picture.width) * 4;
-        uint8_t* to = picture.pixels.data() + static_cast<size_t>(y) * picture.width * 3;
-        for (int x = 0; x < picture.width; ++x) {
-            to[3 * x] = from[4 * x];
-            to[3 * x + 1] = from[4 * x + 1];
-            to[3 * x + 2] = from[4 * x + 2];
-        }
-    }
+    context()->functions()->glBindFramebuffer(GL_FRAMEBUFFER, defaultFramebufferObject());
+    // An empty picture where it cannot be read, as before the view is ready.
+    (void)readPicture(size.width(), size.height(), picture);
     return picture;
 }
 

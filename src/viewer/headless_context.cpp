@@ -11,6 +11,8 @@
 #include <string>
 #include <utility>
 
+#include "viewer/render.h"
+
 namespace korvan {
 
 // EGL handles and the framebuffer object's names, with the GL 3.0 entry points for it (a
@@ -224,26 +226,7 @@ Status HeadlessContext::create(int32_t width, int32_t height,
 }
 
 Status HeadlessContext::readPixels(RgbImage& out) const {
-    RgbImage picture;
-    try {
-        picture = RgbImage(m_width, m_height);
-    } catch (const std::bad_alloc&) {
-        return Status::failure(kOutOfMemoryMessage);
-    }
-    glFinish();
-    glPixelStorei(GL_PACK_ALIGNMENT, 1);
-    glReadPixels(0, 0, m_width, m_height, GL_RGB, GL_UNSIGNED_BYTE, picture.pixels.data());
-    if (glGetError() != GL_NO_ERROR) {
-        return Status::failure("glReadPixels failed.");
-    }
-    const size_t stride = static_cast<size_t>(m_width) * 3;
-    for (int32_t top = 0, bottom = m_height - 1; top < bottom; ++top, --bottom) {
-        std::swap_ranges(picture.pixels.begin() + top * stride,
-                         picture.pixels.begin() + (top + 1) * stride,
-                         picture.pixels.begin() + bottom * stride);
-    }
-    out = std::move(picture);
-    return {};
+    return readPicture(m_width, m_height, out);
 }
 
 }  // namespace korvan

@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cassert>
+#include <new>
+#include <utility>
 
 namespace korvan {
 
@@ -31,6 +33,29 @@ bool applyViewport(const ViewState& view) {
     glMatrixMode(GL_MODELVIEW);
     glLoadIdentity();
     return ok;
+}
+
+Status readPicture(int32_t width, int32_t height, RgbImage& out) {
+    RgbImage picture;
+    try {
+        picture = RgbImage(width, height);
+    } catch (const std::bad_alloc&) {
+        return Status::failure(kOutOfMemoryMessage);
+    }
+    glFinish();
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+    glReadPixels(0, 0, width, height, GL_RGB, GL_UNSIGNED_BYTE, picture.pixels.data());
+    if (glGetError() != GL_NO_ERROR) {
+        return Status::failure("glReadPixels failed.");
+    }
+    const size_t stride = static_cast<size_t>(width) * 3;
+    for (int32_t top = 0, bottom = height - 1; top < bottom; ++top, --bottom) {
+        std::swap_ranges(picture.pixels.begin() + top * stride,
+                         picture.pixels.begin() + (top + 1) * stride,
+                         picture.pixels.begin() + bottom * stride);
+    }
+    out = std::move(picture);
+    return {};
 }
 
 namespace {

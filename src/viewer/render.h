@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "geometry/solid.h"
+#include "geometry/status.h"
+#include "image/image.h"
 #include "octree/octree.h"
 #include "scene/scene.h"
 #include "viewer/camera.h"
@@ -26,6 +28,10 @@ void setupFixedState();
 // glViewport to the view's size, then the 45-degree perspective with the view's planes.
 // Returns false when OpenGL reported an error for the viewport.
 bool applyViewport(const ViewState& view);
+
+// The bound framebuffer's picture of width x height, rows from the top (glReadPixels counts
+// from the bottom).
+Status readPicture(int32_t width, int32_t height, RgbImage& out);
 
 // Draws the leaves of the tree of the kind `cellDisplayMode` selects (ViewState) as unlit
 // wire boxes, with the mean normal of boundary cells as a short white-to-red segment.
