@@ -8,6 +8,8 @@
 #include <new>
 #include <utility>
 
+#include "viewer/pixel_cull.h"
+
 namespace korvan {
 
 void setupFixedState() {
@@ -229,20 +231,29 @@ void SceneRenderer::drawSolid(const Solid& solid, const OctreeNode* tree, int32_
         entry->revision = solid.revision;
         entry->unchanged = kSettleFrames;  // first sight: most likely a mesh that stays
     } else if (entry->revision != solid.revision) {
-        if (entry->list != 0) {
-            glDeleteLists(entry->list, 1);
-            entry->list = 0;
-        }
         entry->revision = solid.revision;
         entry->unchanged = 0;
-        fillCorners(solid, entry->corners);
     } else if (entry->unchanged < kSettleFrames) {
         ++entry->unchanged;
     }
+    const bool culls = solid.wireframe != 1 && cullsAtPixelCentres();
+    const bool arrays =
+        entry->unchanged < kSettleFrames || (culls && solid.triangles.size() > kArraysAbove);
+    if (entry->list != 0 && arrays) {
+        glDeleteLists(entry->list, 1);
+        entry->list = 0;
+    }
+    entry->fromArrays = arrays;
 
     if (entry->list != 0) {
         glCallList(entry->list);
-    } else if (entry->unchanged < kSettleFrames) {
+    } else if (arrays) {
+        // Filled for every draw: which triangles reach a pixel centre depends on the view.
+        if (culls) {
+            fillCoveringCorners(solid, currentWindowMapping(), entry->corners, m_window);
+        } else {
+            fillCorners(solid, entry->corners);
+        }
         drawCorners(entry->corners);
     } else {
         // The mesh stays: a list drawn from OpenGL's own memory beats sending the arrays anew.
@@ -268,7 +279,7 @@ void SceneRenderer::drawSolid(const Solid& solid, const OctreeNode* tree, int32_
 bool SceneRenderer::drawsFromArrays(const Solid& solid) const {
     const auto entry = std::find_if(m_cache.begin(), m_cache.end(),
                                     [&](const Cached& e) { return e.solid == &solid; });
-    return entry != m_cache.end() && entry->list == 0 && entry->unchanged < kSettleFrames;
+    return entry != m_cache.end() && entry->fromArrays;
 }
 
 void SceneRenderer::drawScene(const Scene& scene, const ViewState& view) {

@@ -9,6 +9,7 @@
 // SceneRenderer::releaseLists with it still current. Client vertex arrays are left disabled.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -42,7 +43,10 @@ void drawOctreeCells(const OctreeNode& node, int32_t cellDisplayMode);
 // drawn from a display list compiled from immediate-mode calls. A solid whose revision moved
 // since it was last drawn (a milling workpiece, a tool moved back every frame) is drawn from
 // vertex arrays filled straight from its mesh instead: compiling a list costs more than it
-// saves when the next frame throws it away. Both paths give the same picture.
+// saves when the next frame throws it away. Filled solids drawn from arrays leave out the
+// triangles that reach no pixel centre (pixel_cull.h); a large filled solid is always drawn
+// that way, since most of its triangles then fall between pixel centres. Every path gives the
+// same picture.
 class SceneRenderer {
 public:
     SceneRenderer() = default;
@@ -51,6 +55,8 @@ public:
 
     // Draws without a change of revision after which a changing solid gets a list again.
     static constexpr int32_t kSettleFrames = 2;
+    // Filled solids with more triangles than this are drawn from arrays even when they stay.
+    static constexpr size_t kArraysAbove = 250000;
 
     // One frame: clear, camera, scene rotation, object 1 in dark red, object 2 moved by the
     // scene's m_object2Offset and turned by m_object2Rotation in dark blue (colours show only
@@ -69,13 +75,15 @@ private:
         uint64_t revision = 0;
         uint32_t list = 0;           // 0 while the solid is drawn from `corners`
         int32_t unchanged = 0;       // draws since the revision last moved
-        std::vector<float> corners;  // normal then position of each triangle corner
+        bool fromArrays = false;     // how it was drawn last
+        std::vector<float> corners;  // normal then position of each corner drawn last
     };
 
     // Draws one solid, then the cells of `tree` if there is one.
     void drawSolid(const Solid& solid, const OctreeNode* tree, int32_t cellDisplayMode);
 
     std::vector<Cached> m_cache;
+    std::vector<std::array<float, 2>> m_window;  // scratch of the pixel cull
 };
 
 }  // namespace korvan

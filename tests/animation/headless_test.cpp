@@ -146,20 +146,27 @@ bool samePicture(const RgbImage& a, const RgbImage& b) {
 
 // A machined workpiece (many small cut triangles) drawn from its list, then from vertex arrays
 // after every change, then from a list again once it stays: the same pixels each time, in
-// every drawing mode, with the cells drawn after it.
+// every drawing mode, with the cells drawn after it. The arrays leave out triangles that reach
+// no pixel centre, so the views include one from afar (most triangles between centres) and one
+// from inside the cube (corners behind the eye, triangles across the near plane and the edges).
 TEST_F(HeadlessTest, ChangingSolidsAreDrawnFromArraysWithTheListsPicture) {
     scene.m_object2Offset = Vector4(0.9f, 0.9f, 0.9f);
     ASSERT_TRUE(scene.BooleanOperation(BooleanOp::Difference).ok());
     scene.m_object2Offset = Vector4(0.0f, 0.0f, 1.5f);
+    const Vector4 eye = view.m_eye;
     struct Mode {
         bool colored;
         int32_t wireframe;
         int32_t cells;
+        float eyeScale;
     };
-    for (const Mode mode : {Mode{false, 0, 0}, Mode{true, 0, 5}, Mode{true, 1, 3}}) {
-        SCOPED_TRACE(::testing::Message() << mode.colored << mode.wireframe << mode.cells);
+    for (const Mode mode : {Mode{false, 0, 0, 1.0f}, Mode{true, 0, 5, 1.0f}, Mode{true, 1, 3, 1.0f},
+                            Mode{true, 0, 0, 6.0f}, Mode{false, 0, 0, 0.25f}}) {
+        SCOPED_TRACE(::testing::Message()
+                     << mode.colored << mode.wireframe << mode.cells << " " << mode.eyeScale);
         view.m_coloredMaterials = mode.colored;
         view.m_cellDisplayMode = mode.cells;
+        view.m_eye = eye * mode.eyeScale;
         scene.m_object1.wireframe = mode.wireframe;
         HeadlessFrameSink sink(*context, view);
         RgbImage fromList;

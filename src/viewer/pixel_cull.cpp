@@ -1,0 +1,150 @@
+#include "viewer/pixel_cull.h"
+
+#include <GL/gl.h>
+#include <tbb/parallel_for.h>
+
+#include <algorithm>
+#include <cassert>
+#include <cmath>
+
+namespace korvan {
+
+namespace {
+
+// OpenGL transforms in single precision and snaps window positions to 1/256 of a pixel; this
+// margin is far beyond either error, so a triangle left out never reached a pixel centre.
+constexpr float kMargin = 1.0f / 32.0f;
+// Positions farther out than this are not tested; the triangle is drawn.
+constexpr double kFarOut = 1.0e7;
+constexpr size_t kChunk = 1 << 15;
+
+void forChunks(size_t count, const auto& body) {
+    const size_t chunks = (count + kChunk - 1) / kChunk;
+    const auto run = [&](size_t c) { body(c * kChunk, std::min(count, (c + 1) * kChunk)); };
+    if (chunks > 1) {
+        tbb::parallel_for(tbb::blocked_range<size_t>(0, chunks, 1),
+                          [&](const tbb::blocked_range<size_t>& range) {
+                              for (size_t c = range.begin(); c != range.end(); ++c) {
+                                  run(c);
+                              }
+                          });
+    } else if (chunks == 1) {
+        run(0);
+    }
+}
+
+// True when no integer lies in [lo, hi] within [0, last]; NaN bounds never answer true.
+bool noCentreBetween(float lo, float hi, float last) {
+    return hi < 0.0f || lo > last || std::ceil(lo) > std::floor(hi);
+}
+
+}  // namespace
+
+WindowMapping currentWindowMapping() {
+    std::array<double, 16> projection{}, modelview{};
+    glGetDoublev(GL_PROJECTION_MATRIX, projection.data());
+    glGetDoublev(GL_MODELVIEW_MATRIX, modelview.data());
+    WindowMapping mapping;
+    for (int32_t column = 0; column < 4; ++column) {
+        for (int32_t row = 0; row < 4; ++row) {
+            double sum = 0.0;
+            for (int32_t k = 0; k < 4; ++k) {
+                sum += projection[k * 4 + row] * modelview[column * 4 + k];
+            }
+            mapping.matrix[column * 4 + row] = sum;
+        }
+    }
+    GLint viewport[4] = {0, 0, 0, 0};
+    glGetIntegerv(GL_VIEWPORT, viewport);
+    std::copy(viewport, viewport + 4, mapping.viewport.begin());
+    return mapping;
+}
+
+bool cullsAtPixelCentres() {
+    GLint sampleBuffers = 0;
+    glGetIntegerv(GL_SAMPLE_BUFFERS, &sampleBuffers);
+    return sampleBuffers == 0;
+}
+
+void fillCoveringCorners(const Solid& solid, const WindowMapping& mapping,
+                         std::vector<float>& corners, std::vector<std::array<float, 2>>& window) {
+    const auto& m = mapping.matrix;
+    const double width = mapping.viewport[2], height = mapping.viewport[3];
+    // Window positions relative to the viewport, shifted by half a pixel so that the pixel
+    // centres lie on the integers 0 .. width - 1 and 0 .. height - 1. NaN marks a corner not
+    // tested: on or behind the eye, or too far out.
+    const float nan = std::nanf("");
+    window.resize(solid.vertices.size());
+    forChunks(solid.vertices.size(), [&](size_t begin, size_t end) {
+        for (size_t i = begin; i < end; ++i) {
+            const Vector4& p = solid.vertices[i];
+            const double x = p.x, y = p.y, z = p.z;
+            const double cx = m[0] * x + m[4] * y + m[8] * z + m[12];
+            const double cy = m[1] * x + m[5] * y + m[9] * z + m[13];
+            const double cw = m[3] * x + m[7] * y + m[11] * z + m[15];
+            const double wx = (cx / cw + 1.0) * 0.5 * width - 0.5;
+            const double wy = (cy / cw + 1.0) * 0.5 * height - 0.5;
+            if (cw > 0.0 && std::abs(wx) < kFarOut && std::abs(wy) < kFarOut) {
+                window[i] = {static_cast<float>(wx), static_cast<float>(wy)};
+            } else {
+                window[i] = {nan, nan};
+            }
+        }
+    });
+
+    const auto lastX = static_cast<float>(width - 1.0), lastY = static_cast<float>(height - 1.0);
+    const auto covers = [&](const Triangle& t) {
+        const auto& a = window[t.i0];
+        const auto& b = window[t.i1];
+        const auto& c = window[t.i2];
+        if (std::isnan(a[0]) || std::isnan(b[0]) || std::isnan(c[0])) {
+            return true;
+        }
+        const float loX = std::min({a[0], b[0], c[0]}) - kMargin;
+        const float hiX = std::max({a[0], b[0], c[0]}) + kMargin;
+        const float loY = std::min({a[1], b[1], c[1]}) - kMargin;
+        const float hiY = std::max({a[1], b[1], c[1]}) + kMargin;
+        return !noCentreBetween(loX, hiX, lastX) && !noCentreBetween(loY, hiY, lastY);
+    };
+
+    const size_t count = solid.triangles.size();
+    const size_t chunks = (count + kChunk - 1) / kChunk;
+    std::vector<size_t> kept(chunks + 1, 0);
+    std::vector<uint8_t> drawn(count);
+    forChunks(count, [&](size_t begin, size_t end) {
+        size_t n = 0;
+        for (size_t i = begin; i < end; ++i) {
+            drawn[i] = covers(solid.triangles[i]) ? 1 : 0;
+            n += drawn[i];
+        }
+        kept[begin / kChunk + 1] = n;
+    });
+    for (size_t c = 0; c < chunks; ++c) {
+        kept[c + 1] += kept[c];
+    }
+
+    const auto& v = solid.vertices;
+    corners.resize(kept[chunks] * 18);
+    forChunks(count, [&](size_t begin, size_t end) {
+        float* out = corners.data() + kept[begin / kChunk] * 18;
+        for (size_t i = begin; i < end; ++i) {
+            if (drawn[i] == 0) {
+                continue;
+            }
+            const Triangle& t = solid.triangles[i];
+            assert(t.i0 >= 0 && t.i1 >= 0 && t.i2 >= 0);
+            assert(std::max({t.i0, t.i1, t.i2}) < solid.vertexCount());
+            for (const int32_t k : {t.i0, t.i1, t.i2}) {
+                out[0] = t.normal.x;
+                out[1] = t.normal.y;
+                out[2] = t.normal.z;
+                out[3] = v[k].x;
+                out[4] = v[k].y;
+                out[5] = v[k].z;
+                out += 6;
+            }
+        }
+    });
+}
+
+}  // namespace korvan

@@ -1,0 +1,38 @@
+// Leaves out of a draw the triangles that cannot change a pixel: those whose window-space
+// box, widened by a margin far above the rasteriser's rounding, holds no pixel centre of the
+// viewport. A triangle that covers no pixel centre writes neither colour nor depth, so the
+// picture is the same with or without it; a mesh of a million triangles seen in a 640 x 480
+// view has most of its triangles between pixel centres, and OpenGL would transform, light and
+// set up every one of them.
+//
+// Sound only for filled polygons rasterised at pixel centres: not for wireframe, nor where the
+// framebuffer has sample buffers (callers check `cullsAtPixelCentres`).
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "geometry/solid.h"
+
+namespace korvan {
+
+// Where object coordinates land on the screen for the current draw.
+struct WindowMapping {
+    std::array<double, 16> matrix{};  // projection times modelview, column-major as OpenGL's
+    std::array<int32_t, 4> viewport{};
+};
+
+// The current OpenGL matrices and viewport.
+WindowMapping currentWindowMapping();
+
+// True when the bound framebuffer samples each pixel at its centre only (no multisampling).
+bool cullsAtPixelCentres();
+
+// Fills `corners` with normal then position of each corner of the triangles of `solid` that
+// may cover a pixel centre under `mapping`, in the solid's order, each corner with its
+// triangle's normal. `window` is scratch kept between calls.
+void fillCoveringCorners(const Solid& solid, const WindowMapping& mapping,
+                         std::vector<float>& corners, std::vector<std::array<float, 2>>& window);
+
+}  // namespace korvan
