@@ -326,6 +326,7 @@ void SceneRenderer::releaseLists() {
         }
     }
     m_cache.clear();
+    std::vector<std::array<float, 2>>().swap(m_window);
 }
 
 }  // namespace korvan
