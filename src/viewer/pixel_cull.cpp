@@ -11,11 +11,13 @@ namespace korvan {
 
 namespace {
 
-// OpenGL transforms in single precision and snaps window positions to 1/256 of a pixel; this
-// margin is far beyond either error, so a triangle left out never reached a pixel centre.
+// Rasterisers snap window positions to 1/256 of a pixel or finer; this margin is far beyond
+// that. The error of OpenGL's single-precision transform is bounded per corner on top of it.
 constexpr float kMargin = 1.0f / 32.0f;
 // Positions farther out than this are not tested; the triangle is drawn.
 constexpr double kFarOut = 1.0e7;
+// A generous multiple of float's unit roundoff for the two matrix products OpenGL makes.
+constexpr double kFloatError = 16.0 * 0x1p-24;
 constexpr size_t kChunk = 1 << 15;
 
 void forChunks(size_t count, const auto& body) {
@@ -47,11 +49,14 @@ WindowMapping currentWindowMapping() {
     WindowMapping mapping;
     for (int32_t column = 0; column < 4; ++column) {
         for (int32_t row = 0; row < 4; ++row) {
-            double sum = 0.0;
+            double sum = 0.0, magnitude = 0.0;
             for (int32_t k = 0; k < 4; ++k) {
-                sum += projection[k * 4 + row] * modelview[column * 4 + k];
+                const double term = projection[k * 4 + row] * modelview[column * 4 + k];
+                sum += term;
+                magnitude += std::abs(term);
             }
             mapping.matrix[column * 4 + row] = sum;
+            mapping.magnitude[column * 4 + row] = magnitude;
         }
     }
     GLint viewport[4] = {0, 0, 0, 0};
@@ -67,11 +72,13 @@ bool cullsAtPixelCentres() {
 }
 
 void fillCoveringCorners(const Solid& solid, const WindowMapping& mapping,
-                         std::vector<float>& corners, std::vector<std::array<float, 2>>& window) {
+                         std::vector<float>& corners, std::vector<WindowCorner>& window) {
     const auto& m = mapping.matrix;
+    const auto& a = mapping.magnitude;
     const double width = mapping.viewport[2], height = mapping.viewport[3];
     // Window positions relative to the viewport, shifted by half a pixel so that the pixel
-    // centres lie on the integers 0 .. width - 1 and 0 .. height - 1. NaN marks a corner not
+    // centres lie on the integers 0 .. width - 1 and 0 .. height - 1, each with a bound on how
+    // far OpenGL's single-precision transform may put it from there. NaN marks a corner not
     // tested: on or behind the eye, or too far out.
     const float nan = std::nanf("");
     window.resize(solid.vertices.size());
@@ -84,11 +91,21 @@ void fillCoveringCorners(const Solid& solid, const WindowMapping& mapping,
             const double cw = m[3] * x + m[7] * y + m[11] * z + m[15];
             const double wx = (cx / cw + 1.0) * 0.5 * width - 0.5;
             const double wy = (cy / cw + 1.0) * 0.5 * height - 0.5;
-            if (cw > 0.0 && std::abs(wx) < kFarOut && std::abs(wy) < kFarOut) {
-                window[i] = {static_cast<float>(wx), static_cast<float>(wy)};
-            } else {
-                window[i] = {nan, nan};
+            if (!(cw > 0.0 && std::abs(wx) < kFarOut && std::abs(wy) < kFarOut)) {
+                window[i] = {nan, nan, nan};
+                continue;
             }
+            // Errors of the clip coordinates are bounded by their terms' magnitudes; a ratio's
+            // error follows from those of its two parts.
+            const double ax = std::abs(x), ay = std::abs(y), az = std::abs(z);
+            const double ex = kFloatError * (a[0] * ax + a[4] * ay + a[8] * az + a[12]);
+            const double ey = kFloatError * (a[1] * ax + a[5] * ay + a[9] * az + a[13]);
+            const double ew = kFloatError * (a[3] * ax + a[7] * ay + a[11] * az + a[15]);
+            const double error = std::max(0.5 * width * (ex + std::abs(cx / cw) * ew),
+                                          0.5 * height * (ey + std::abs(cy / cw) * ew)) /
+                                 cw;
+            window[i] = {static_cast<float>(wx), static_cast<float>(wy),
+                         static_cast<float>(error) + kMargin};
         }
     });
 
@@ -100,10 +117,11 @@ void fillCoveringCorners(const Solid& solid, const WindowMapping& mapping,
         if (std::isnan(a[0]) || std::isnan(b[0]) || std::isnan(c[0])) {
             return true;
         }
-        const float loX = std::min({a[0], b[0], c[0]}) - kMargin;
-        const float hiX = std::max({a[0], b[0], c[0]}) + kMargin;
-        const float loY = std::min({a[1], b[1], c[1]}) - kMargin;
-        const float hiY = std::max({a[1], b[1], c[1]}) + kMargin;
+        const float margin = std::max({a[2], b[2], c[2]});
+        const float loX = std::min({a[0], b[0], c[0]}) - margin;
+        const float hiX = std::max({a[0], b[0], c[0]}) + margin;
+        const float loY = std::min({a[1], b[1], c[1]}) - margin;
+        const float hiY = std::max({a[1], b[1], c[1]}) + margin;
         return !noCentreBetween(loX, hiX, lastX) && !noCentreBetween(loY, hiY, lastY);
     };
 

@@ -1,7 +1,7 @@
 // Leaves out of a draw the triangles that cannot change a pixel: those whose window-space
-// box, widened by a margin far above the rasteriser's rounding, holds no pixel centre of the
-// viewport. A triangle that covers no pixel centre writes neither colour nor depth, so the
-// picture is the same with or without it; a mesh of a million triangles seen in a 640 x 480
+// box, widened by a margin above the rasteriser's and the transform's rounding, holds no pixel
+// centre of the viewport. A triangle that covers no pixel centre writes neither colour nor depth,
+// so the picture is the same with or without it; a mesh of a million triangles seen in a 640 x 480
 // view has most of its triangles between pixel centres, and OpenGL would transform, light and
 // set up every one of them.
 //
@@ -19,9 +19,13 @@ namespace korvan {
 
 // Where object coordinates land on the screen for the current draw.
 struct WindowMapping {
-    std::array<double, 16> matrix{};  // projection times modelview, column-major as OpenGL's
+    std::array<double, 16> matrix{};     // projection times modelview, column-major as OpenGL's
+    std::array<double, 16> magnitude{};  // the same product of the entries' magnitudes
     std::array<int32_t, 4> viewport{};
 };
+
+// A corner's window position and how far it may be off where OpenGL puts it.
+using WindowCorner = std::array<float, 3>;
 
 // The current OpenGL matrices and viewport.
 WindowMapping currentWindowMapping();
@@ -33,6 +37,6 @@ bool cullsAtPixelCentres();
 // may cover a pixel centre under `mapping`, in the solid's order, each corner with its
 // triangle's normal. `window` is scratch kept between calls.
 void fillCoveringCorners(const Solid& solid, const WindowMapping& mapping,
-                         std::vector<float>& corners, std::vector<std::array<float, 2>>& window);
+                         std::vector<float>& corners, std::vector<WindowCorner>& window);
 
 }  // namespace korvan

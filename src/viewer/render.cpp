@@ -8,8 +8,6 @@
 #include <new>
 #include <utility>
 
-#include "viewer/pixel_cull.h"
-
 namespace korvan {
 
 void setupFixedState() {
@@ -326,7 +324,7 @@ void SceneRenderer::releaseLists() {
         }
     }
     m_cache.clear();
-    std::vector<std::array<float, 2>>().swap(m_window);
+    std::vector<WindowCorner>().swap(m_window);
 }
 
 }  // namespace korvan

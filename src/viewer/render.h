@@ -9,7 +9,6 @@
 // SceneRenderer::releaseLists with it still current. Client vertex arrays are left disabled.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -19,6 +18,7 @@
 #include "octree/octree.h"
 #include "scene/scene.h"
 #include "viewer/camera.h"
+#include "viewer/pixel_cull.h"
 #include "viewer/view_state.h"
 
 namespace korvan {
@@ -83,7 +83,7 @@ private:
     void drawSolid(const Solid& solid, const OctreeNode* tree, int32_t cellDisplayMode);
 
     std::vector<Cached> m_cache;
-    std::vector<std::array<float, 2>> m_window;  // scratch of the pixel cull
+    std::vector<WindowCorner> m_window;  // scratch of the pixel cull
 };
 
 }  // namespace korvan
