@@ -1,25 +1,23 @@
 // Assembly of the result mesh from the selected triangles and pieces.
 //
-// The work runs in fixed chunks of triangles, so the result is the same with any number of
-// threads: four passes, each over every chunk at once. (1) Each chunk notes the corners of its
-// selected triangles in a compact list, and each operand vertex learns the first selected
-// triangle that uses it. (2) Each chunk counts the vertices it uses first. (3) From the running
-// totals of the chunks before it, each chunk numbers those vertices and copies them (pieces
-// copy their own corners). (4) Each chunk writes its triangles, with their normals and
-// centroids. Numbers thus follow the order of first use, as one pass through the selected
-// triangles would give them. Only pass 1 reads the operands' triangle records; from then on
-// object 1's triangle array is free and takes the result.
+// Vertices are numbered in order of first use through object 1's kept triangles, then object
+// 2's, then the pieces (three new vertices each). One thread does it in one counting pass and
+// one copying pass. Several threads give the same result in three passes: (1) each operand
+// numbers its own vertices and notes its triangles' corners, the two operands at once (their
+// vertices are distinct, so object 2's numbers are its own plus object 1's count); (2) every
+// vertex is copied to its number, range by range; (3) every triangle is written with its
+// normal and centroid, range by range. Only pass 1 reads the operands' triangle records; from
+// then on object 1's triangle array is free and takes the result.
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
+#include <tbb/parallel_invoke.h>
 #include <tbb/task_arena.h>
 
 #include <algorithm>
 #include <array>
-#include <atomic>
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
-#include <limits>
 #include <utility>
 #include <vector>
 
@@ -34,72 +32,53 @@ bool inBox(const Vector4& c, const Vector4& lo, const Vector4& hi) {
 }
 
 constexpr size_t kChunk = size_t{1} << 15;
-// A vertex slot holds the index of the first selected triangle that uses the vertex, kUnused,
-// or (from pass 3 on) the vertex's number with kNumbered set; triangle indices and vertex
-// numbers are int32, so the flag never clashes with either.
-constexpr uint32_t kUnused = std::numeric_limits<uint32_t>::max();
-constexpr uint32_t kNumbered = uint32_t{1} << 31;
 
-// Slots are read and written by several chunks at once during passes 1 and 3.
-uint32_t loadSlot(uint32_t& slot) {
-    return std::atomic_ref<uint32_t>(slot).load(std::memory_order_relaxed);
-}
-
-void lowerSlot(uint32_t& slot, uint32_t key) {
-    std::atomic_ref<uint32_t> a(slot);
-    uint32_t current = a.load(std::memory_order_relaxed);
-    while (key < current && !a.compare_exchange_weak(current, key, std::memory_order_relaxed)) {
-    }
-}
-
-// A selected triangle's corners in the order they are numbered and written, and its index.
-struct Corners {
-    std::array<int32_t, 3> v;
-    uint32_t triangle;
+// One operand's share of the result: the number of each of its vertices within the share (or
+// -1 where no selected triangle uses it), how many it numbered, and the corners of its selected
+// triangles in those numbers, in order.
+struct OperandPart {
+    std::vector<int32_t> number;
+    size_t vertices = 0;
+    std::vector<std::array<int32_t, 3>> corners;
 };
 
-// One chunk of one source: object 1's triangles (0), object 2's (1) or the pieces (2).
-struct Chunk {
-    int32_t source = 0;
-    size_t begin = 0;
-    size_t end = 0;
-    std::vector<Corners> corners;  // pass 1, operand chunks only
-    size_t selected = 0;           // pass 1; then the result index of its first triangle
-    size_t firstVertices = 0;      // pass 2; then the number of its first new vertex
-    Vector4 lo;                    // box of the vertices it copied (pass 3)
-    Vector4 hi;
-    bool copied = false;
-};
-
-template <typename F>
-void forEachChunk(std::vector<Chunk>& chunks, bool parallel, const F& f) {
-    if (!parallel) {
-        for (Chunk& c : chunks) {
-            f(c);
+template <typename Selected, typename CornersOf>
+void numberOperand(const Solid& operand, int32_t source, const Selected& selected,
+                   const CornersOf& cornersOf, OperandPart& part) {
+    part.number.assign(operand.vertices.size(), -1);
+    part.corners.reserve(operand.triangles.size());
+    int32_t next = 0;
+    for (const Triangle& t : operand.triangles) {
+        if (!selected(source, t)) {
+            continue;
         }
-        return;
+        std::array<int32_t, 3> c = cornersOf(source, t);
+        for (int32_t& v : c) {
+            int32_t& n = part.number[static_cast<size_t>(v)];
+            if (n < 0) {
+                n = next++;
+            }
+            v = n;
+        }
+        part.corners.push_back(c);
     }
-    tbb::parallel_for(tbb::blocked_range<size_t>(0, chunks.size(), 1),
+    part.vertices = static_cast<size_t>(next);
+}
+
+template <typename T, typename F>
+void forEach(std::vector<T>& items, const F& f) {
+    tbb::parallel_for(tbb::blocked_range<size_t>(0, items.size(), 1),
                       [&](const tbb::blocked_range<size_t>& range) {
                           for (size_t k = range.begin(); k != range.end(); ++k) {
-                              f(chunks[k]);
+                              f(items[k]);
                           }
                       });
 }
 
-void addChunks(std::vector<Chunk>& chunks, int32_t source, size_t count) {
-    for (size_t begin = 0; begin < count; begin += kChunk) {
-        Chunk c;
-        c.source = source;
-        c.begin = begin;
-        c.end = std::min(count, begin + kChunk);
-        chunks.push_back(c);
-    }
-}
-
 // The one-thread assembly: one counting pass and one copying pass, numbering vertices as it
-// meets them. It gives the same result as the chunked passes (a test holds the two together)
-// with less traffic: no corner lists, and no pass that only finds first uses.
+// meets them. It gives the same result as the passes of several threads (a test holds the two
+// together) with less traffic: no corner lists, and object 1's records rewritten in place
+// where they fit.
 template <typename Selected2, typename SelectedPiece>
 size_t assembleSerially(Solid& object1, const Solid& object2, const SplitList& pieces,
                         int32_t keep1, bool reverse, const Selected2& selected2,
@@ -239,197 +218,138 @@ int32_t assembleResult(Solid& object1, const Solid& object2, const SplitList& pi
         return std::array<int32_t, 3>{t.i0, turn ? t.i2 : t.i1, turn ? t.i1 : t.i2};
     };
 
-    // The chunked passes do about 1.4 times the work of the serial ones (89 against 65 ms for
-    // 1M triangles on one core), so they pay from two threads that really run at once. Small
-    // operations stay serial: a task costs more than a chunk.
-    constexpr int kChunkedThreads = 2;
+    // The passes below note every selected triangle's corners once more, so they pay only from
+    // two threads that really run at once. Small operations stay serial: a task costs more
+    // than a chunk.
     const bool parallel =
         object1.triangles.size() + object2.triangles.size() + pieces.size() >= 2 * kChunk &&
-        tbb::this_task_arena::max_concurrency() >= kChunkedThreads;
+        tbb::this_task_arena::max_concurrency() >= 2;
     if (!parallel) {
         return static_cast<int32_t>(
             assembleSerially(object1, object2, pieces, keep1, reverse, selected2, selectedPiece));
     }
 
-    std::vector<Chunk> chunks;
-    addChunks(chunks, 0, object1.triangles.size());
-    addChunks(chunks, 1, object2.triangles.size());
-    addChunks(chunks, 2, pieces.size());
-    std::array<std::vector<uint32_t>, 2> slots;
-    for (size_t k = 0; k < 2; ++k) {
-        slots[k].assign(operands[k]->vertices.size(), kUnused);
-    }
+    // Pass 1, the two operands at once: each numbers its own vertices by first use through
+    // its selected triangles and notes their corners so numbered. Object 2's numbers follow
+    // all of object 1's, as one pass through both would give them; the pieces are picked
+    // beside them.
+    std::array<OperandPart, 2> parts;
+    std::vector<uint32_t> chosenPieces;
+    tbb::parallel_invoke([&] { numberOperand(object1, 0, selected, corners, parts[0]); },
+                         [&] { numberOperand(object2, 1, selected, corners, parts[1]); },
+                         [&] {
+                             for (size_t i = 0; i < pieces.size(); ++i) {
+                                 if (selectedPiece(pieces[i])) {
+                                     chosenPieces.push_back(static_cast<uint32_t>(i));
+                                 }
+                             }
+                         });
+    const size_t firstOf2 = parts[0].vertices;
+    const size_t firstPieceVertex = firstOf2 + parts[1].vertices;
+    const size_t pieceCount = chosenPieces.size();
+    const size_t triangles1 = parts[0].corners.size();
+    const size_t firstPiece = triangles1 + parts[1].corners.size();
+    const size_t resultTriangles = firstPiece + pieceCount;
+    assert(firstPieceVertex + 3 * pieceCount <= static_cast<size_t>(INT32_MAX));
 
-    forEachChunk(chunks, parallel, [&](Chunk& c) {
-        if (c.source == 2) {
-            for (size_t i = c.begin; i < c.end; ++i) {
-                c.selected += selectedPiece(pieces[i]) ? 1 : 0;
+    // Pass 2: every vertex to its number, each range of each source on its own; the box of
+    // each range, combined after (minima and maxima do not depend on the order). Meanwhile one
+    // thread readies object 1's triangle array for pass 3: its records were last read in pass
+    // 1. It is sized with room to spare when it must grow, so that the next operation of a
+    // milling run need not allocate (nor fault in) another; growing it writes every new
+    // element, which would otherwise hold up the passes.
+    struct Range {
+        int32_t source;
+        size_t begin, end;
+        Vector4 lo, hi;
+        bool copied = false;
+    };
+    std::vector<Vector4> vertices;
+    std::vector<Range> ranges;
+    std::vector<Triangle>& triangles = object1.triangles;
+    tbb::parallel_invoke(
+        [&] {
+            if (resultTriangles > triangles.capacity()) {
+                triangles = {};
+                reservePopulated(triangles, resultTriangles + resultTriangles / 4);
             }
-            return;
-        }
-        uint32_t* slot = slots[static_cast<size_t>(c.source)].data();
-        const Triangle* tri = operands[static_cast<size_t>(c.source)]->triangles.data();
-        c.corners.reserve(c.end - c.begin);
-        for (size_t i = c.begin; i < c.end; ++i) {
-            if (selected(c.source, tri[i])) {
-                const Corners k{corners(c.source, tri[i]), static_cast<uint32_t>(i)};
-                c.corners.push_back(k);
-                for (const int32_t v : k.v) {
-                    lowerSlot(slot[v], k.triangle);
+            triangles.resize(resultTriangles);
+        },
+        [&] {
+            reservePopulated(vertices, firstPieceVertex + 3 * pieceCount);
+            vertices.resize(firstPieceVertex + 3 * pieceCount);
+            for (int32_t source = 0; source < 3; ++source) {
+                const size_t count = source < 2
+                                         ? operands[static_cast<size_t>(source)]->vertices.size()
+                                         : pieceCount;
+                for (size_t begin = 0; begin < count; begin += kChunk) {
+                    ranges.push_back({source, begin, std::min(count, begin + kChunk), {}, {}});
                 }
             }
-        }
-        c.selected = c.corners.size();
-    });
-
-    // Whether corner j is the first use of its vertex: the earliest triangle using it, and not
-    // already met at an earlier corner of the same triangle.
-    const auto firstUse = [](const Corners& k, size_t j, uint32_t slotValue) {
-        return slotValue == k.triangle && (j == 0 || k.v[j] != k.v[0]) &&
-               (j < 2 || k.v[2] != k.v[1]);
-    };
-    forEachChunk(chunks, parallel, [&](Chunk& c) {
-        const uint32_t* slot =
-            c.source == 2 ? nullptr : slots[static_cast<size_t>(c.source)].data();
-        for (const Corners& k : c.corners) {
-            for (size_t j = 0; j < 3; ++j) {
-                c.firstVertices += firstUse(k, j, slot[k.v[j]]) ? 1 : 0;
-            }
-        }
-    });
-
-    size_t resultTriangles = 0;
-    size_t operandVertices = 0;
-    size_t pieceCount = 0;
-    for (Chunk& c : chunks) {
-        const size_t selectedHere = c.selected;
-        c.selected = resultTriangles;
-        resultTriangles += selectedHere;
-        if (c.source == 2) {
-            pieceCount += selectedHere;
-        } else {
-            const size_t firstHere = c.firstVertices;
-            c.firstVertices = operandVertices;
-            operandVertices += firstHere;
-        }
-    }
-    for (Chunk& c : chunks) {
-        if (c.source == 2) {
-            // Pieces carry three vertices each, after every operand vertex.
-            c.firstVertices = operandVertices + 3 * (c.selected - (resultTriangles - pieceCount));
-        }
-    }
-    assert(operandVertices + 3 * pieceCount <= static_cast<size_t>(INT32_MAX));
-
-    // One thread appends, writing each element once; several write at their own offsets into
-    // arrays made at full size first.
-    std::vector<Vector4> vertices;
-    if (parallel) {
-        reservePopulated(vertices, operandVertices + 3 * pieceCount);
-        vertices.resize(operandVertices + 3 * pieceCount);
-    } else {
-        vertices.reserve(operandVertices + 3 * pieceCount);
-    }
-    const auto putVertex = [&](size_t& next, const Vector4& q) {
-        if (parallel) {
-            vertices[next] = q;
-        } else {
-            assert(next == vertices.size());
-            vertices.push_back(q);
-        }
-        ++next;
-    };
-    const auto widen = [](Chunk& c, const Vector4& p) {
-        if (!c.copied) {
-            c.lo = c.hi = p;
-            c.copied = true;
-        } else {
-            includeInBox(c.lo, c.hi, p);
-        }
-    };
-    forEachChunk(chunks, parallel, [&](Chunk& c) {
-        size_t next = c.firstVertices;
-        if (c.source == 2) {
-            for (size_t i = c.begin; i < c.end; ++i) {
-                const SplitTriangle& p = pieces[i];
-                if (selectedPiece(p)) {
-                    const bool turn = reverse && p.owner == 2;
-                    for (const Vector4& q : {p.p0, turn ? p.p2 : p.p1, turn ? p.p1 : p.p2}) {
-                        putVertex(next, q);
-                        widen(c, q);
+            const auto put = [&](Range& r, size_t at, const Vector4& q) {
+                vertices[at] = q;
+                if (!r.copied) {
+                    r.lo = r.hi = q;
+                    r.copied = true;
+                } else {
+                    includeInBox(r.lo, r.hi, q);
+                }
+            };
+            forEach(ranges, [&](Range& r) {
+                if (r.source == 2) {
+                    for (size_t j = r.begin; j < r.end; ++j) {
+                        const SplitTriangle& p = pieces[chosenPieces[j]];
+                        const bool turn = reverse && p.owner == 2;
+                        const size_t at = firstPieceVertex + 3 * j;
+                        put(r, at, p.p0);
+                        put(r, at + 1, turn ? p.p2 : p.p1);
+                        put(r, at + 2, turn ? p.p1 : p.p2);
+                    }
+                    return;
+                }
+                const OperandPart& part = parts[static_cast<size_t>(r.source)];
+                const Vector4* from = operands[static_cast<size_t>(r.source)]->vertices.data();
+                const size_t base = r.source == 0 ? 0 : firstOf2;
+                for (size_t k = r.begin; k < r.end; ++k) {
+                    if (part.number[k] >= 0) {
+                        put(r, base + static_cast<size_t>(part.number[k]), from[k]);
                     }
                 }
-            }
-            return;
-        }
-        uint32_t* slot = slots[static_cast<size_t>(c.source)].data();
-        const Vector4* from = operands[static_cast<size_t>(c.source)]->vertices.data();
-        for (const Corners& k : c.corners) {
-            for (size_t j = 0; j < 3; ++j) {
-                uint32_t& s = slot[k.v[j]];
-                if (firstUse(k, j, loadSlot(s))) {
-                    std::atomic_ref<uint32_t>(s).store(kNumbered | static_cast<uint32_t>(next),
-                                                       std::memory_order_relaxed);
-                    putVertex(next, from[k.v[j]]);
-                    widen(c, from[k.v[j]]);
-                }
-            }
-        }
-    });
+            });
+        });
 
-    // Object 1's array is written over: its records were last read in pass 1. Sized with room to
-    // spare when it must grow, so the next operation of a milling run need not allocate (nor
-    // fault in) another; elements past the old size start as default triangles.
-    std::vector<Triangle>& triangles = object1.triangles;
-    if (resultTriangles > triangles.capacity()) {
-        triangles = {};
-        reservePopulated(triangles, resultTriangles + resultTriangles / 4);
+    // Pass 3: the triangles, with their normals and centroids.
+    std::vector<Range> spans;
+    for (size_t begin = 0; begin < resultTriangles; begin += kChunk) {
+        spans.push_back({0, begin, std::min(resultTriangles, begin + kChunk), {}, {}});
     }
-    if (parallel) {
-        triangles.resize(resultTriangles);
-    } else {
-        triangles.clear();
-    }
-    forEachChunk(chunks, parallel, [&](Chunk& c) {
-        size_t out = c.selected;
-        const auto putTriangle = [&]() -> Triangle& {
-            return parallel ? triangles[out++] : triangles.emplace_back();
-        };
-        if (c.source == 2) {
-            int32_t next = static_cast<int32_t>(c.firstVertices);
-            for (size_t i = c.begin; i < c.end; ++i) {
-                if (selectedPiece(pieces[i])) {
-                    Triangle& r = putTriangle();
-                    r.setIndices(next, next + 1, next + 2);
-                    computeTriangleData(r, vertices.data());
-                    next += 3;
-                }
+    forEach(spans, [&](Range& r) {
+        for (size_t i = r.begin; i < r.end; ++i) {
+            Triangle& t = triangles[i];
+            if (i < firstPiece) {
+                const bool first = i < triangles1;
+                const auto base = static_cast<int32_t>(first ? 0 : firstOf2);
+                const std::array<int32_t, 3>& c =
+                    first ? parts[0].corners[i] : parts[1].corners[i - triangles1];
+                t.setIndices(base + c[0], base + c[1], base + c[2]);
+            } else {
+                const auto v = static_cast<int32_t>(firstPieceVertex + 3 * (i - firstPiece));
+                t.setIndices(v, v + 1, v + 2);
             }
-            return;
+            computeTriangleData(t, vertices.data());
         }
-        const uint32_t* slot = slots[static_cast<size_t>(c.source)].data();
-        for (const Corners& k : c.corners) {
-            Triangle& r = putTriangle();
-            r.setIndices(static_cast<int32_t>(slot[k.v[0]] & ~kNumbered),
-                         static_cast<int32_t>(slot[k.v[1]] & ~kNumbered),
-                         static_cast<int32_t>(slot[k.v[2]] & ~kNumbered));
-            computeTriangleData(r, vertices.data());
-        }
-        c.corners = {};
     });
-    slots = {};
 
     // The box of the result's own vertices (pieces included), as for a mesh read from a file:
     // the next operation's tree and its box filter must cover every part of this result.
-    // Minima and maxima do not depend on the order they are taken in.
     Vector4 lo;
     Vector4 hi;
     if (!vertices.empty()) {
         lo = hi = vertices.front();
-        for (const Chunk& c : chunks) {
-            if (c.copied) {
-                includeInBox(lo, hi, c.lo);
-                includeInBox(lo, hi, c.hi);
+        for (const Range& r : ranges) {
+            if (r.copied) {
+                includeInBox(lo, hi, r.lo);
+                includeInBox(lo, hi, r.hi);
             }
         }
     }
