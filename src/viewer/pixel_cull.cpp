@@ -104,8 +104,9 @@ void fillCoveringCorners(const Solid& solid, const WindowMapping& mapping,
             const double error = std::max(0.5 * width * (ex + std::abs(cx / cw) * ew),
                                           0.5 * height * (ey + std::abs(cy / cw) * ew)) /
                                  cw;
+            // Kept within float's range: a corner that near the eye's plane is hardly tested.
             window[i] = {static_cast<float>(wx), static_cast<float>(wy),
-                         static_cast<float>(error) + kMargin};
+                         static_cast<float>(std::min(error, kFarOut)) + kMargin};
         }
     });
 
