@@ -260,8 +260,9 @@ BENCHMARK_CAPTURE(BM_Encode640x480, jpeg, ImageFormat::Jpeg)->Unit(benchmark::kM
 BENCHMARK_CAPTURE(BM_Encode640x480, gif, ImageFormat::Gif)->Unit(benchmark::kMillisecond);
 
 // The cube drawn again, then read back: the part of a frame that is neither the operation nor
-// the encoding. Unchanged it is drawn from its display list; touched every frame, as after
-// every operation, from vertex arrays. `sampling` 0.0036 gives about a million triangles.
+// the encoding. Unchanged it is drawn from its display list, up to the size from which the
+// renderer always draws from arrays; touched every frame, as after every operation, from
+// vertex arrays. `sampling` 0.0036 gives about 800k triangles, each about a pixel in size.
 void BM_DrawAndRead640x480(benchmark::State& state, bool changed, float sampling) {
     const std::unique_ptr<HeadlessContext> context = softwareContext(state);
     if (!context) {
