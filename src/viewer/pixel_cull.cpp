@@ -142,7 +142,6 @@ void fillCoveringCorners(const Solid& solid, const WindowMapping& mapping,
         kept[c + 1] += kept[c];
     }
 
-    const auto& v = solid.vertices;
     corners.resize(kept[chunks] * 18);
     forChunks(count, [&](size_t begin, size_t end) {
         float* out = corners.data() + kept[begin / kChunk] * 18;
@@ -150,20 +149,25 @@ void fillCoveringCorners(const Solid& solid, const WindowMapping& mapping,
             if (drawn[i] == 0) {
                 continue;
             }
-            const Triangle& t = solid.triangles[i];
-            assert(t.i0 >= 0 && t.i1 >= 0 && t.i2 >= 0);
-            assert(std::max({t.i0, t.i1, t.i2}) < solid.vertexCount());
-            for (const int32_t k : {t.i0, t.i1, t.i2}) {
-                out[0] = t.normal.x;
-                out[1] = t.normal.y;
-                out[2] = t.normal.z;
-                out[3] = v[k].x;
-                out[4] = v[k].y;
-                out[5] = v[k].z;
-                out += 6;
-            }
+            out = putCorners(solid, solid.triangles[i], out);
         }
     });
+}
+
+float* putCorners(const Solid& solid, const Triangle& t, float* out) {
+    assert(t.i0 >= 0 && t.i1 >= 0 && t.i2 >= 0);
+    assert(std::max({t.i0, t.i1, t.i2}) < solid.vertexCount());
+    for (const int32_t k : {t.i0, t.i1, t.i2}) {
+        const Vector4& p = solid.vertices[static_cast<size_t>(k)];
+        out[0] = t.normal.x;
+        out[1] = t.normal.y;
+        out[2] = t.normal.z;
+        out[3] = p.x;
+        out[4] = p.y;
+        out[5] = p.z;
+        out += 6;
+    }
+    return out;
 }
 
 }  // namespace korvan

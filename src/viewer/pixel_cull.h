@@ -39,4 +39,8 @@ bool cullsAtPixelCentres();
 void fillCoveringCorners(const Solid& solid, const WindowMapping& mapping,
                          std::vector<float>& corners, std::vector<WindowCorner>& window);
 
+// Writes normal then position of each corner of `t`, a triangle of `solid`, from `out` on (the
+// layout of the vertex arrays); returns where the next triangle's corners go.
+float* putCorners(const Solid& solid, const Triangle& t, float* out);
+
 }  // namespace korvan

@@ -180,21 +180,10 @@ void sendImmediate(const Solid& solid) {
 // The same corners as sendImmediate sends, each with its triangle's normal, so that the
 // lighting sees exactly the values the immediate calls would give it.
 void fillCorners(const Solid& solid, std::vector<float>& corners) {
-    const auto& v = solid.vertices;
     corners.resize(solid.triangles.size() * 18);
     float* out = corners.data();
     for (const Triangle& t : solid.triangles) {
-        assert(t.i0 >= 0 && t.i1 >= 0 && t.i2 >= 0);
-        assert(std::max({t.i0, t.i1, t.i2}) < solid.vertexCount());
-        for (const int32_t i : {t.i0, t.i1, t.i2}) {
-            out[0] = t.normal.x;
-            out[1] = t.normal.y;
-            out[2] = t.normal.z;
-            out[3] = v[i].x;
-            out[4] = v[i].y;
-            out[5] = v[i].z;
-            out += 6;
-        }
+        out = putCorners(solid, t, out);
     }
 }
 
