@@ -92,41 +92,45 @@ void OctreeNode::fill(const Vector4* centroids) {
     centre = (maxCorner + minCorner) / 2.0f;
     triangleCount = static_cast<int32_t>(triangleIndices.size());
     if (level == octreeLevels && triangleCount > 0) {
-        const Triangle* tri = solid->triangles.data();
-        Vector4 sum;
-        for (const int32_t i : triangleIndices) {
-            sum = sum + tri[i].normal;
-        }
-        sum.normalize();
-        meanNormal = sum;
-        type = kCellBoundary;
-        maxProjection = static_cast<float>(dot(meanNormal, centroids[triangleIndices[0]]));
-        minProjection = maxProjection;
-        for (const int32_t i : triangleIndices) {
-            const Precise p = dot(meanNormal, centroids[i]);
-            if (p > maxProjection) {
-                maxProjection = static_cast<float>(p);
-            } else if (p < minProjection) {
-                minProjection = static_cast<float>(p);
-            }
-        }
+        computeBoundaryData();
     }
     if (level < octreeLevels && triangleCount > 0) {
         subdivide(centroids);
     }
 }
 
-// Splits the box at its midpoint: siblings share that one value per axis, and upper children
-// end exactly at this cell's maximum, so no centroid of this cell falls between children.
-// The triangles are handed out in one pass over this cell's list (all triangles for the root)
-// rather than one pass per child; each child's list stays in ascending order.
-void OctreeNode::subdivide(const Vector4* centroids) {
+void OctreeNode::computeBoundaryData() {
+    const Triangle* tri = solid->triangles.data();
+    Vector4 sum;
+    for (const int32_t i : triangleIndices) {
+        sum = sum + tri[i].normal;
+    }
+    sum.normalize();
+    meanNormal = sum;
+    type = kCellBoundary;
+    maxProjection = static_cast<float>(dot(meanNormal, tri[triangleIndices[0]].centroid));
+    minProjection = maxProjection;
+    for (const int32_t i : triangleIndices) {
+        const Precise p = dot(meanNormal, tri[i].centroid);
+        if (p > maxProjection) {
+            maxProjection = static_cast<float>(p);
+        } else if (p < minProjection) {
+            minProjection = static_cast<float>(p);
+        }
+    }
+}
+
+Vector4 OctreeNode::midpoint() const {
+    return Vector4((maxCorner.x + minCorner.x) * 0.5f, (maxCorner.y + minCorner.y) * 0.5f,
+                   (maxCorner.z + minCorner.z) * 0.5f, (maxCorner.w + minCorner.w) * 0.5f);
+}
+
+void OctreeNode::makeChildren() {
     type = kCellSubdivided;
     for (auto& child : children) {
         child = std::make_unique<OctreeNode>();
     }
-    const Vector4 mid((maxCorner.x + minCorner.x) * 0.5f, (maxCorner.y + minCorner.y) * 0.5f,
-                      (maxCorner.z + minCorner.z) * 0.5f, (maxCorner.w + minCorner.w) * 0.5f);
+    const Vector4 mid = midpoint();
     for (int k = 0; k < 8; ++k) {
         OctreeNode& child = *children[k];
         const bool upperX = (k & 1) != 0;
@@ -136,10 +140,22 @@ void OctreeNode::subdivide(const Vector4* centroids) {
                                   upperZ ? mid.z : minCorner.z, mid.w);
         child.maxCorner = Vector4(upperX ? maxCorner.x : mid.x, upperY ? maxCorner.y : mid.y,
                                   upperZ ? maxCorner.z : mid.z, maxCorner.w);
+        child.centre = (child.maxCorner + child.minCorner) / 2.0f;
         for (int j = 0; j < 3; ++j) {
             child.neighbours[j] = children[kNeighbourTable[k][j]].get();
         }
+        child.solid = solid;
+        child.level = level + 1;
     }
+}
+
+// Splits the box at its midpoint: siblings share that one value per axis, and upper children
+// end exactly at this cell's maximum, so no centroid of this cell falls between children.
+// The triangles are handed out in one pass over this cell's list (all triangles for the root)
+// rather than one pass per child; each child's list stays in ascending order.
+void OctreeNode::subdivide(const Vector4* centroids) {
+    makeChildren();
+    const Vector4 mid = midpoint();
 
     const bool isRoot = level == 0;
     const size_t candidates = isRoot ? solid->triangles.size() : triangleIndices.size();
@@ -216,10 +232,6 @@ void OctreeNode::subdivide(const Vector4* centroids) {
                      }
                  });
     masks = {};
-    for (auto& child : children) {
-        child->solid = solid;
-        child->level = level + 1;
-    }
     // Subtrees share nothing but the read-only centroids and triangles.
     if (candidates >= 2 * kChunk) {
         tbb::parallel_for(0, 8, [&](int k) { children[static_cast<size_t>(k)]->fill(centroids); });

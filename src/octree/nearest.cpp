@@ -147,8 +147,13 @@ const Triangle* nearestListedTriangle(OctreeNode& node, const Vector4& point) {
         }
         return nearest;
     }
-    std::call_once(node.m_nearestOnce,
-                   [&] { node.m_nearestIndex = std::make_unique<NearestIndex>(list, tri); });
+    if (!node.m_nearestReady.load(std::memory_order_acquire)) {
+        const std::lock_guard<std::mutex> lock(node.m_nearestMutex);
+        if (!node.m_nearestIndex) {
+            node.m_nearestIndex = std::make_unique<NearestIndex>(list, tri);
+            node.m_nearestReady.store(true, std::memory_order_release);
+        }
+    }
     return &tri[list[static_cast<size_t>(node.m_nearestIndex->find(point))]];
 }
 
@@ -156,7 +161,8 @@ namespace {
 
 void searchSurface(OctreeNode& node, const Vector4& point, Precise& best,
                    const Triangle*& nearest) {
-    if (nearest != nullptr && distanceToBox(point, node.minCorner, node.maxCorner) * (1.0 - 1e-6) > best) {
+    if (nearest != nullptr &&
+        distanceToBox(point, node.minCorner, node.maxCorner) * (1.0 - 1e-6) > best) {
         return;
     }
     if (node.type == kCellSubdivided) {

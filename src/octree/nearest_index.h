@@ -29,7 +29,7 @@ private:
         int32_t end;
         int32_t left = -1;  // children, or -1 in a bucket
         int32_t right = -1;
-        Vector4 lo, hi;     // box of the node's centroids
+        Vector4 lo, hi;  // box of the node's centroids
     };
     int32_t buildNode(int32_t begin, int32_t end);
     void search(int32_t node, const Vector4& point, Precise& best, int32_t& bestPosition) const;

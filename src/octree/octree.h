@@ -67,14 +67,26 @@ struct OctreeNode {
 
 private:
     friend const Triangle* nearestListedTriangle(OctreeNode& node, const Vector4& point);
+    friend void updateOctree(OctreeNode& root, const std::vector<int32_t>& newIndex,
+                             int32_t firstAdded);
     void fill(const Vector4* centroids);
     void subdivide(const Vector4* centroids);
+    // Where the cell splits: siblings share this one value per axis.
+    Vector4 midpoint() const;
+    // Makes the eight children with their corners and neighbours; their lists stay empty.
+    void makeChildren();
+    // The boundary cell's mean normal and projection range, from its listed triangles.
+    void computeBoundaryData();
+    void update(const int32_t* newIndex, const std::vector<int32_t>& added);
+    // Drops the nearest-centroid index once the list it was built over has changed.
+    void forgetNearestIndex();
 
     // Built once a large cell has been asked often enough to repay it. Queries come from
     // several threads at once; the index gives the scan's answer, so who builds it, and when,
     // changes no result.
     std::unique_ptr<NearestIndex> m_nearestIndex;
-    std::once_flag m_nearestOnce;
+    std::mutex m_nearestMutex;
+    std::atomic<bool> m_nearestReady{false};
     std::atomic<int32_t> m_nearestQueries{0};
 };
 
@@ -96,6 +108,13 @@ std::unique_ptr<OctreeNode> buildOctree(Solid& solid);
 void classifyOctree(OctreeNode& root);
 // buildOctree then classifyOctree: what every caller does after a mesh changes.
 std::unique_ptr<OctreeNode> prepareOctree(Solid& solid);
+
+// Brings a classified tree up to date after its solid's triangles were replaced by the old ones
+// mapped through `newIndex` (-1 where dropped, the kept ones in their old order with their
+// centroids and normals unchanged) followed by new ones from `firstAdded` on, the solid's box
+// unchanged. Cells whose triangles stayed the same are only renumbered and keep their nearest-
+// centroid index; the rest are redone. The tree is then the one prepareOctree would give.
+void updateOctree(OctreeNode& root, const std::vector<int32_t>& newIndex, int32_t firstAdded);
 
 // Decides the side of one triangle against the reference tree; implemented by the Boolean
 // engine, which may also cut the triangle.

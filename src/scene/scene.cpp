@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 #include "closed/closed_boolean.h"
@@ -28,6 +29,21 @@ void clearLabels(Solid& solid) {
     for (Triangle& t : solid.triangles) {
         t.label = kLabelNone;
     }
+}
+
+// Each triangle's number in the result if the assembly keeps it (label `keep`), else -1;
+// returns how many are kept.
+int32_t numberKept(const Solid& solid, int32_t keep, std::vector<int32_t>& numbers) {
+    numbers.resize(solid.triangles.size());
+    int32_t next = 0;
+    for (size_t i = 0; i < numbers.size(); ++i) {
+        numbers[i] = solid.triangles[i].label == keep ? next++ : -1;
+    }
+    return next;
+}
+
+bool sameBits(const Vector4& a, const Vector4& b) {
+    return std::memcmp(&a, &b, sizeof(Vector4)) == 0;
 }
 
 }  // namespace
@@ -143,15 +159,37 @@ Status Scene::octreeOperationPhases(BooleanOp op, OperationReport& report) {
         report.pieces = static_cast<int32_t>(pieces.size());
 
         reporter().SetProgressText("Kopiranje objekta");
-        // The old tree describes the old mesh only; dropping it first lowers the peak memory.
-        m_tree1.reset();
+        // A tree the last octree operation made is kept to be brought up to date; any other
+        // describes the old mesh only, and dropping it first lowers the peak memory.
+        std::vector<int32_t> newIndex;
+        int32_t kept = 0;
+        if (m_treeRevision != 0 && m_treeRevision == m_object1.revision) {
+            kept = numberKept(m_object1, keep1, newIndex);
+        } else {
+            m_tree1.reset();
+        }
+        const Vector4 oldMin = m_object1.minCorner;
+        const Vector4 oldMax = m_object1.maxCorner;
+        const auto oldTriangles = static_cast<int32_t>(m_object1.triangles.size());
         BoxFilter filter = m_stockBox.value_or(BoxFilter{m_object1.minCorner, m_object1.maxCorner});
         filter.pieces = m_animationRunning;
         report.piecesInResult = assembleResult(m_object1, m_object2, pieces, keep1, keep2, filter);
         report.assemblySeconds = secondsSince(lap);
 
         reporter().SetProgressText("Izgradnja novog oktalnog stabla");
-        m_tree1 = prepareOctree(m_object1);
+        // The cells lie where they lay while the box stays. A milling frame replaces about a
+        // quarter of the triangles (the tool's whole sampled surface is cut in); past half,
+        // the parallel build is the quicker.
+        const auto total = static_cast<int32_t>(m_object1.triangles.size());
+        const int64_t changes = int64_t{oldTriangles} - kept + (total - kept);
+        if (m_tree1 && sameBits(oldMin, m_object1.minCorner) &&
+            sameBits(oldMax, m_object1.maxCorner) && 2 * changes <= total) {
+            updateOctree(*m_tree1, newIndex, kept);
+            report.treeUpdated = true;
+        } else {
+            m_tree1.reset();
+            m_tree1 = prepareOctree(m_object1);
+        }
         report.rebuildSeconds = secondsSince(lap);
     } catch (const std::bad_alloc&) {
         m_tree1.reset();
@@ -284,6 +322,7 @@ Status Scene::BooleanOperation(BooleanOp op) {
 void Scene::finishOperation(OperationReport& report, double seconds) {
     m_object1.touch();
     m_closedRevision = report.closedResult && report.slivers == 0 ? m_object1.revision : 0;
+    m_treeRevision = !report.closedResult && m_tree1 ? m_object1.revision : 0;
     report.seconds = seconds;
     m_lastOperation = report;
     if (!m_animationRunning) {

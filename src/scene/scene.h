@@ -36,6 +36,7 @@ struct OperationReport {
     double insideOut1Seconds = 0;  // object 1's triangles against object 2
     double assemblySeconds = 0;
     double rebuildSeconds = 0;  // triangle data and classified tree of the result
+    bool treeUpdated = false;   // object 1's tree brought up to date instead of rebuilt
     bool closedResult = false;  // made by the closed-result engine
     int64_t slivers = 0;        // closed engine: flat triangles it could not split away
 };
@@ -144,6 +145,10 @@ private:
     // Object 1's revision when the closed engine made it with nothing left to repair (0:
     // never): a difference on it may then compute the part near object 2 only.
     uint64_t m_closedRevision = 0;
+    // Object 1's revision when the octree engine made it and its tree (0: never): the kept
+    // triangles' centroids are then what the next assembly recomputes, so the next octree
+    // operation may bring the tree up to date where it changed instead of building it anew.
+    uint64_t m_treeRevision = 0;
     // Storage for the next closed result during a milling run.
     Solid m_spare;
     ProgressReporter* m_reporter;

@@ -72,6 +72,33 @@ TEST(ParallelOperation, GivesTheOneThreadBytes) {
     }
 }
 
+// Milling frames whose workpiece tree is brought up to date where the tool cut give the
+// bytes of frames that build it anew (a touched workpiece always gets a new tree). The tool
+// stays inside, where no stray piece can move the workpiece's box and force a new tree.
+TEST(LocalFrames, GiveTheBytesOfRebuiltTrees) {
+    const Case& c = kCases[0];
+    std::string results[2];
+    int32_t updates = 0;
+    for (const bool rebuild : {false, true}) {
+        Scene scene;
+        scene.m_animationRunning = true;
+        ASSERT_TRUE(test::runCase(scene, c.object1, PrimitiveParameters::sphere(16, 24, 0.3f),
+                                  Vector4(-0.5f, 0.3f, 0.5f), c.op, c.factor)
+                        .ok());
+        for (int step = 0; step < 5; ++step) {
+            scene.m_object2Offset = Vector4(0.15f, 0.0f, -0.02f);
+            if (rebuild) {
+                scene.m_object1.touch();
+            }
+            ASSERT_TRUE(scene.BooleanOperation(c.op).ok());
+            updates += scene.lastOperation().treeUpdated ? 1 : 0;
+        }
+        results[rebuild ? 1 : 0] = objText(scene.m_object1);
+    }
+    EXPECT_GE(updates, 3);
+    EXPECT_TRUE(results[0] == results[1]);
+}
+
 // The assembly hands over normals and centroids itself; they must be what recomputing them from
 // the result's vertices gives, or the next operation would sort by stale data.
 TEST(ParallelOperation, LeavesTriangleDataAsRecomputed) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <map>
 #include <numbers>
 #include <string>
@@ -196,9 +197,30 @@ TEST_F(SceneTest, Object2KeepsItsMovedPositionAndLabels) {
     EXPECT_EQ(recorder.messages.size(), 1u);  // the time; its format is the CLI test's
 }
 
+// Every field a build sets, bit for bit, in every cell.
+bool sameTree(const OctreeNode& a, const OctreeNode& b) {
+    const auto same = [](const Vector4& p, const Vector4& q) {
+        return std::memcmp(&p, &q, sizeof p) == 0;
+    };
+    if (!same(a.minCorner, b.minCorner) || !same(a.maxCorner, b.maxCorner) ||
+        !same(a.centre, b.centre) || !same(a.meanNormal, b.meanNormal) || a.type != b.type ||
+        a.level != b.level || a.triangleCount != b.triangleCount ||
+        a.triangleIndices != b.triangleIndices || a.maxProjection != b.maxProjection ||
+        a.minProjection != b.minProjection || a.isLeaf() != b.isLeaf()) {
+        return false;
+    }
+    for (size_t k = 0; k < 8 && !a.isLeaf(); ++k) {
+        if (!sameTree(*a.children[k], *b.children[k])) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // Milling: the tool is subtracted again and again along a path. The work piece may only lose
 // volume, and after each step the volume matches a one-shot difference with the same tool
-// position to within the cut tolerance.
+// position to within the cut tolerance. The workpiece's tree, brought up to date where the
+// tool cut, is the tree a build over the result gives.
 TEST_F(SceneTest, RepeatedDifferencesOnlyRemoveMaterial) {
     Recorder recorder;
     Scene scene(&recorder);
@@ -208,13 +230,22 @@ TEST_F(SceneTest, RepeatedDifferencesOnlyRemoveMaterial) {
     scene.m_animationRunning = true;
     scene.m_object2Offset = Vector4(-1.2f, 0, 1);
     double previous = signedVolume(scene.m_object1);
+    int32_t updates = 0;
     for (int step = 0; step < 12; ++step) {
         ASSERT_TRUE(scene.BooleanOperation(BooleanOp::Difference).ok());
         const double v = signedVolume(scene.m_object1);
         EXPECT_LE(v, previous + 1e-4) << "step " << step;
         previous = v;
         scene.m_object2Offset = Vector4(0.2f, 0, 0);
+        Solid result;
+        result.triangles = scene.m_object1.triangles;
+        result.minCorner = scene.m_object1.minCorner;
+        result.maxCorner = scene.m_object1.maxCorner;
+        result.centre = scene.m_object1.centre;
+        EXPECT_TRUE(sameTree(*scene.tree(1), *prepareOctree(result))) << "step " << step;
+        updates += scene.lastOperation().treeUpdated ? 1 : 0;
     }
+    EXPECT_GE(updates, 6);
     EXPECT_TRUE(recorder.messages.empty());
     // The steps carve a scalloped groove inside the continuous sweep of the half ball, a half
     // cylinder across the whole cube, and most of it.
