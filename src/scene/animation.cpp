@@ -126,6 +126,95 @@ AnimationResult runClosedFrames(Scene& scene, const AnimationSettings& settings,
     return result;
 }
 
+// What the sink draws of a frame: object 1's result and object 2 where the run left it.
+void copyShown(const Scene& scene, Scene& shown) {
+    const auto copy = [](const Solid& from, Solid& to) {
+        to.triangles = from.triangles;
+        to.vertices = from.vertices;
+        to.minCorner = from.minCorner;
+        to.maxCorner = from.maxCorner;
+        to.centre = from.centre;
+        to.loaded = from.loaded;
+        to.wireframe = from.wireframe;
+        to.edgeLimit = from.edgeLimit;
+        to.touch();
+    };
+    copy(scene.m_object1, shown.m_object1);
+    copy(scene.m_object2, shown.m_object2);
+    shown.m_object2Offset = scene.m_object2Offset;
+    shown.m_object2Rotation = scene.m_object2Rotation;
+}
+
+// One octree-engine frame: the difference at frame i's offset, then the tool out of sight.
+Status octreeFrame(Scene& scene, const Vector4& start, const AnimationSettings& settings,
+                   int32_t i) {
+    scene.m_object2Offset = animationOffset(start, settings, i);
+    const Vector4 offset = scene.m_object2Offset;
+    Status s = scene.BooleanOperation(BooleanOp::Difference);
+    // A refused operation leaves object 2 unmoved, still shown at the offset; only one that
+    // moved it has it shown where it stands.
+    const Vector4& shown = scene.m_object2Offset;
+    if (shown.x == 0.0f && shown.y == 0.0f && shown.z == 0.0f) {
+        parkTool(scene, offset);
+    }
+    return s;
+}
+
+// Octree-engine milling for a sink that draws a copy: while frame i is drawn from a copy of
+// the scene, frame i + 1's difference changes the scene itself on a thread of its own. The
+// differences and the frames are those of the plain loop; a run stopped after frame i puts
+// frame i's copy back, as if frame i + 1 had never been computed.
+AnimationResult runOctreeFramesAhead(Scene& scene, const AnimationSettings& settings,
+                                     FrameSink& sink) {
+    AnimationResult result;
+    const Vector4 start = scene.m_object2Offset;
+    const RunGuard guard(scene);
+    Scene shown;
+    Status next = octreeFrame(scene, start, settings, 0);
+    for (int32_t i = 0; i < settings.frameCount; ++i) {
+        result.status = next;
+        if (!result.status) {
+            break;
+        }
+        copyShown(scene, shown);
+        const bool last = i + 1 == settings.frameCount;
+        std::future<Status> ahead;
+        if (!last) {
+            try {
+                ahead = std::async(std::launch::async, [&scene, &start, &settings, i] {
+                    return octreeFrame(scene, start, settings, i + 1);
+                });
+            } catch (const std::system_error&) {
+                // No thread to be had: after the drawing, as in the plain loop.
+            }
+        }
+        const bool saved = sink.DrawAndSaveFrame(shown, i, settings.outputFile, settings.format);
+        const bool computed = ahead.valid();
+        if (computed) {
+            next = ahead.get();  // what it threw, it throws here, as it would in turn
+        }
+        if (!saved) {
+            ++result.framesNotWritten;
+        }
+        ++result.framesDone;
+        if (last) {
+            break;
+        }
+        if (sink.StopRequested()) {
+            result.stopped = true;
+            if (computed) {
+                scene.ReplaceObject(1, std::move(shown.m_object1));
+                scene.ReplaceObject(2, std::move(shown.m_object2));
+            }
+            break;
+        }
+        if (!computed) {
+            next = octreeFrame(scene, start, settings, i + 1);
+        }
+    }
+    return result;
+}
+
 AnimationResult runFrames(Scene& scene, const AnimationSettings& settings, FrameSink& sink) {
     AnimationResult result;
     if (scene.m_object1.loaded == 0 || scene.m_object2.loaded == 0) {
@@ -134,22 +223,19 @@ AnimationResult runFrames(Scene& scene, const AnimationSettings& settings, Frame
     if (scene.m_closedResult && settings.preview == 0) {
         return runClosedFrames(scene, settings, sink);
     }
+    if (settings.preview == 0 && sink.DrawsGivenSceneOnly()) {
+        return runOctreeFramesAhead(scene, settings, sink);
+    }
     const Vector4 start = scene.m_object2Offset;
     const RunGuard guard(scene);
     for (int32_t i = 0; i < settings.frameCount; ++i) {
-        scene.m_object2Offset = animationOffset(start, settings, i);
         if (settings.preview == 0) {
-            const Vector4 offset = scene.m_object2Offset;
-            result.status = scene.BooleanOperation(BooleanOp::Difference);
-            // A refused operation leaves object 2 unmoved, still shown at the offset; only one
-            // that moved it has it shown where it stands.
-            const Vector4& shown = scene.m_object2Offset;
-            if (shown.x == 0.0f && shown.y == 0.0f && shown.z == 0.0f) {
-                parkTool(scene, offset);
-            }
+            result.status = octreeFrame(scene, start, settings, i);
             if (!result.status) {
                 break;
             }
+        } else {
+            scene.m_object2Offset = animationOffset(start, settings, i);
         }
         if (!sink.DrawAndSaveFrame(scene, i, settings.outputFile, settings.format)) {
             ++result.framesNotWritten;

@@ -64,6 +64,9 @@ public:
     // Called once when the run ends, however it ends: a sink that writes frames behind the
     // run finishes them here and returns how many of those could not be written.
     virtual int32_t FinishFrames() { return 0; }
+    // True when DrawAndSaveFrame reads nothing of the program but the scene it is given, so
+    // that a run may hand it a copy of the scene and go on changing the scene meanwhile.
+    virtual bool DrawsGivenSceneOnly() const { return false; }
 };
 
 struct AnimationResult {

@@ -49,6 +49,9 @@ public:
     // many could not be read or written since the last call.
     int32_t FinishFrames() override;
 
+    // The octree cells are drawn from the scene's trees, which a copy does not carry.
+    bool DrawsGivenSceneOnly() const override { return m_view.m_cellDisplayMode == 0; }
+
     const SceneRenderer& renderer() const { return m_renderer; }
 
 protected:

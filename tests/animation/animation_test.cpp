@@ -36,10 +36,12 @@ public:
         return number % failEvery != failEvery - 1;
     }
     bool StopRequested() override { return static_cast<int32_t>(frames.size()) == stopAfter; }
+    bool DrawsGivenSceneOnly() const override { return drawsCopy; }
 
     std::vector<RecordedFrame> frames;
     int32_t failEvery = INT32_MAX;
     int32_t stopAfter = -1;
+    bool drawsCopy = false;  // the octree run then computes each next frame while it draws
 };
 
 // Moving there and back again rounds each coordinate at most twice.
@@ -170,24 +172,35 @@ TEST_F(AnimationTest, StartEqualsTheSameDifferencesDoneByHand) {
     ASSERT_EQ(scene.m_object1.triangleCount(), reference.m_object1.triangleCount());
 }
 
-// Both engines; the closed one computes each next frame while the sink draws, and must drop it.
+// Both engines; where the next frame is computed while the sink draws, it must be dropped.
 TEST_F(AnimationTest, StopKeepsTheLastFinishedFrameAndTheStartingOffset) {
+    std::vector<Vector4> octreeWorkpieces[2];
+    std::vector<Vector4> octreeTools[2];
     for (const bool closed : {false, true}) {
-        Scene s;
-        ASSERT_TRUE(prepare(s).ok());
-        s.m_closedResult = closed;
-        const Vector4 start(0.9f, 0.2f, 0.1f);
-        s.m_object2Offset = start;
-        RecordingSink sink;
-        sink.stopAfter = 2;
-        const AnimationResult r = RunAnimation(s, linearX(10, -0.3f, 0), sink);
-        EXPECT_TRUE(r.stopped);
-        EXPECT_EQ(r.framesDone, 2);
-        EXPECT_EQ(sink.frames.size(), 2u);
-        EXPECT_EQ(s.m_object1.triangleCount(), sink.frames[1].object1Triangles) << closed;
-        EXPECT_EQ(s.m_object2Offset, start);
-        EXPECT_FALSE(s.m_animationRunning);
+        for (const bool ahead : {false, true}) {
+            Scene s;
+            ASSERT_TRUE(prepare(s).ok());
+            s.m_closedResult = closed;
+            const Vector4 start(0.9f, 0.2f, 0.1f);
+            s.m_object2Offset = start;
+            RecordingSink sink;
+            sink.stopAfter = 2;
+            sink.drawsCopy = ahead;
+            const AnimationResult r = RunAnimation(s, linearX(10, -0.3f, 0), sink);
+            EXPECT_TRUE(r.stopped);
+            EXPECT_EQ(r.framesDone, 2);
+            EXPECT_EQ(sink.frames.size(), 2u);
+            EXPECT_EQ(s.m_object1.triangleCount(), sink.frames[1].object1Triangles) << closed;
+            EXPECT_EQ(s.m_object2Offset, start);
+            EXPECT_FALSE(s.m_animationRunning);
+            if (!closed) {
+                octreeWorkpieces[ahead] = s.m_object1.vertices;
+                octreeTools[ahead] = s.m_object2.vertices;
+            }
+        }
     }
+    EXPECT_EQ(octreeWorkpieces[0], octreeWorkpieces[1]);
+    EXPECT_EQ(octreeTools[0], octreeTools[1]);
 }
 
 // Where drawing takes long against the difference, the closed run computes each next frame

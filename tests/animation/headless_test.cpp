@@ -128,6 +128,8 @@ public:
                           const std::string& extension) override {
         return saveFrame(scene, number, baseName, extension).ok();
     }
+    // The plain loop too: each difference waits for the frame before.
+    bool DrawsGivenSceneOnly() const override { return false; }
 };
 
 // Records the outcomes the pipelined sink reports, in the order it reports them.
@@ -188,8 +190,9 @@ TEST_F(HeadlessTest, ChangingSolidsAreDrawnFromArraysWithTheListsPicture) {
     }
 }
 
-// The frames of a milling run handed to the writer thread are the files the plain loop
-// writes, byte for byte, and each frame is reported once, in order.
+// The frames of a milling run handed to the writer thread, each drawn from a copy while the
+// next difference is computed, are the files the plain loop writes, byte for byte, and each
+// frame is reported once, in order.
 TEST_F(HeadlessTest, PipelinedMillingWritesTheFramesOfThePlainLoop) {
     AnimationSettings settings;
     settings.x.step = -0.3f;
@@ -200,6 +203,7 @@ TEST_F(HeadlessTest, PipelinedMillingWritesTheFramesOfThePlainLoop) {
     settings.format = "bmp";
 
     std::vector<std::string> names[2];
+    std::vector<Vector4> workpieces[2];
     for (const bool pipelined : {false, true}) {
         // The same workpiece and tool again for the second run.
         ASSERT_TRUE(scene.GenerateObject(1, PrimitiveParameters::cube(2.0f)).ok());
@@ -224,7 +228,9 @@ TEST_F(HeadlessTest, PipelinedMillingWritesTheFramesOfThePlainLoop) {
         for (int32_t i = 0; i < 6; ++i) {
             names[pipelined].push_back(imageFileName(settings.outputFile, i, "bmp"));
         }
+        workpieces[pipelined] = scene.m_object1.vertices;
     }
+    EXPECT_EQ(workpieces[0], workpieces[1]);
     for (int32_t i = 0; i < 6; ++i) {
         const std::string plain = test::readFile(names[0][i]);
         ASSERT_FALSE(plain.empty()) << names[0][i];
