@@ -34,15 +34,17 @@ PrimitiveParameters tool() {
     return PrimitiveParameters::sphere(16, 24, 0.3f);
 }
 
-// How the frames of a run are drawn and written.
+// How the frames of a run are drawn and written. Drawn, each frame is drawn from a copy of
+// the scene while the run computes the next difference.
 enum class FrameMode {
     Pipelined,  // the sink's own: read back at the next frame, written on the worker thread
-    Plain,      // drawn, read back and written before the loop goes on
+    Plain,      // drawn, read back and written within the sink's call
     None,       // not drawn at all: the run is the Boolean operations alone
 };
 
 // Times what the sink does on the loop's thread; everything else is the Boolean operation
-// (and, pipelined, the rasterising and writing that overlap it).
+// (less what of it overlapped the sink, and, pipelined, with the rasterising and writing that
+// overlap it).
 class TimedSink final : public HeadlessFrameSink {
 public:
     TimedSink(HeadlessContext& context, ViewState& view, FrameMode mode)
