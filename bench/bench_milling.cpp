@@ -63,6 +63,10 @@ public:
         seconds += std::chrono::duration<double>(Clock::now() - t0).count();
         return ok;
     }
+    // Not drawn, the run is the plain loop of differences.
+    bool DrawsGivenSceneOnly() const override {
+        return m_mode != FrameMode::None && HeadlessFrameSink::DrawsGivenSceneOnly();
+    }
     // The last frames are still being written when the loop ends.
     int32_t FinishFrames() override {
         const Clock::time_point t0 = Clock::now();
