@@ -133,15 +133,25 @@ TriangleCutter::TriangleCutter(const TriangleCutter& other, SplitList& pieces)
       m_onPlane(other.m_onPlane) {}
 
 void TriangleCutter::insideOutParallel(OctreeNode& A, OctreeNode& B) {
+    std::vector<Region> regions;
     std::vector<OctreeNode*> cells;
-    labelRegions(A, B, cells);
+    findRegions(A, B, regions, cells);
     size_t listed = 0;
     for (const OctreeNode* cell : cells) {
         listed += cell->triangleIndices.size();
     }
     // Below this a task costs more than the tests it would take over.
     constexpr size_t kSerialTriangles = 8192;
-    if (listed < kSerialTriangles || tbb::this_task_arena::max_concurrency() < 2) {
+    const bool threads = tbb::this_task_arena::max_concurrency() >= 2;
+    // Labelling a region is a store per triangle: worth several threads only by the million.
+    if (threads && B.solid->triangles.size() >= (size_t{1} << 19)) {
+        labelRegionsAtOnce(regions);
+    } else {
+        for (const Region& region : regions) {
+            labelTriangles(*region.node, region.label);
+        }
+    }
+    if (listed < kSerialTriangles || !threads) {
         for (OctreeNode* cell : cells) {
             testCellTriangles(A, *cell, *this);
         }

@@ -1,4 +1,8 @@
 // The inside-out test: labels one solid's triangles against the other solid's classified tree.
+#include <tbb/parallel_for.h>
+
+#include <algorithm>
+
 #include "octree/octree.h"
 
 namespace korvan {
@@ -34,42 +38,77 @@ int32_t boxRelation(const OctreeNode& A, const OctreeNode& B) {
     return acc;
 }
 
-void labelTriangles(OctreeNode& node, int32_t label) {
-    std::vector<Triangle>& triangles = node.solid->triangles;
-    // A cut triangle's pieces stand in for it; relabelling it would put both in the result.
-    if (node.level == 0) {
-        for (Triangle& t : triangles) {
-            if (t.label != kLabelCut) {
-                t.label = label;
-            }
-        }
-        return;
-    }
-    for (const int32_t i : node.triangleIndices) {
-        Triangle& t = triangles[static_cast<size_t>(i)];
+namespace {
+
+// The triangles a node stands for: every triangle of the solid for a root.
+size_t listedCount(const OctreeNode& node) {
+    return node.level == 0 ? node.solid->triangles.size() : node.triangleIndices.size();
+}
+
+// labelTriangles for the node's listed triangles at positions [begin, end).
+void labelListed(OctreeNode& node, int32_t label, size_t begin, size_t end) {
+    Triangle* triangles = node.solid->triangles.data();
+    const int32_t* list = node.triangleIndices.data();
+    for (size_t k = begin; k < end; ++k) {
+        Triangle& t = triangles[node.level == 0 ? k : static_cast<size_t>(list[k])];
+        // A cut triangle's pieces stand in for it; relabelling it would put both in the result.
         if (t.label != kLabelCut) {
             t.label = label;
         }
     }
 }
 
-void labelRegions(OctreeNode& A, OctreeNode& B, std::vector<OctreeNode*>& cells) {
+}  // namespace
+
+void labelTriangles(OctreeNode& node, int32_t label) {
+    labelListed(node, label, 0, listedCount(node));
+}
+
+void labelRegionsAtOnce(const std::vector<Region>& regions) {
+    constexpr size_t kPiece = size_t{1} << 15;
+    struct Piece {
+        const Region* region;
+        size_t begin, end;
+    };
+    std::vector<Piece> pieces;
+    for (const Region& region : regions) {
+        const size_t count = listedCount(*region.node);
+        for (size_t begin = 0; begin < count; begin += kPiece) {
+            pieces.push_back({&region, begin, std::min(count, begin + kPiece)});
+        }
+    }
+    tbb::parallel_for(size_t{0}, pieces.size(), [&](size_t k) {
+        const Piece& p = pieces[k];
+        labelListed(*p.region->node, p.region->label, p.begin, p.end);
+    });
+}
+
+void findRegions(OctreeNode& A, OctreeNode& B, std::vector<Region>& regions,
+                 std::vector<OctreeNode*>& cells) {
     const int32_t r = boxRelation(A, B);
     if (r == 0 || r == kCellOuter) {
-        labelTriangles(B, kLabelOutside);
+        regions.push_back({&B, kLabelOutside});
         return;
     }
     if (r == kCellInner) {
-        labelTriangles(B, kLabelInside);
+        regions.push_back({&B, kLabelInside});
         return;
     }
     if (B.type == kCellSubdivided) {
         for (auto& child : B.children) {
-            labelRegions(A, *child, cells);
+            findRegions(A, *child, regions, cells);
         }
         return;
     }
     cells.push_back(&B);
+}
+
+void labelRegions(OctreeNode& A, OctreeNode& B, std::vector<OctreeNode*>& cells) {
+    std::vector<Region> regions;
+    findRegions(A, B, regions, cells);
+    for (const Region& region : regions) {
+        labelTriangles(*region.node, region.label);
+    }
 }
 
 void testCellTriangles(OctreeNode& A, OctreeNode& cell, TriangleTest& test) {

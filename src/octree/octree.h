@@ -146,6 +146,19 @@ void insideOut(OctreeNode& A, OctreeNode& B, TriangleTest& test);
 // list disjoint triangles, so the cells may then be tested in any order, or at once, as long
 // as `test` itself allows it.
 void labelRegions(OctreeNode& A, OctreeNode& B, std::vector<OctreeNode*>& cells);
+
+// A cell of B's tree whose triangles all take one label.
+struct Region {
+    OctreeNode* node;
+    int32_t label;
+};
+// labelRegions with the regions appended to `regions` instead of labelled; they too may be
+// labelled in any order, or at once.
+void findRegions(OctreeNode& A, OctreeNode& B, std::vector<Region>& regions,
+                 std::vector<OctreeNode*>& cells);
+// labelTriangles for each region, large ones cut into pieces labelled on the threads of the
+// current task arena.
+void labelRegionsAtOnce(const std::vector<Region>& regions);
 // insideOut's second half for one cell that labelRegions listed.
 void testCellTriangles(OctreeNode& A, OctreeNode& cell, TriangleTest& test);
 

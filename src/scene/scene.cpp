@@ -1,6 +1,8 @@
 #include "scene/scene.h"
 
+#include <tbb/blocked_range.h>
 #include <tbb/info.h>
+#include <tbb/parallel_for.h>
 #include <tbb/task_arena.h>
 
 #include <algorithm>
@@ -26,9 +28,12 @@ double secondsSince(Clock::time_point& lap) {
 }
 
 void clearLabels(Solid& solid) {
-    for (Triangle& t : solid.triangles) {
-        t.label = kLabelNone;
-    }
+    tbb::parallel_for(tbb::blocked_range<size_t>(0, solid.triangles.size(), size_t{1} << 15),
+                      [&solid](const tbb::blocked_range<size_t>& r) {
+                          for (size_t i = r.begin(); i != r.end(); ++i) {
+                              solid.triangles[i].label = kLabelNone;
+                          }
+                      });
 }
 
 // Each triangle's number in the result if the assembly keeps it (label `keep`), else -1;
