@@ -6,6 +6,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "octree/nearest_index.h"
@@ -18,7 +19,8 @@ namespace {
 constexpr int kNeighbourTable[8][3] = {{1, 2, 4}, {3, 5, 0}, {3, 6, 0}, {7, 2, 1},
                                        {5, 6, 0}, {7, 1, 4}, {7, 2, 4}, {6, 5, 3}};
 
-bool inClosedBox(const Vector4& c, const Vector4& lo, const Vector4& hi) {
+template <typename Point>
+bool inClosedBox(const Point& c, const Vector4& lo, const Vector4& hi) {
     return lo.x <= c.x && c.x <= hi.x && lo.y <= c.y && c.y <= hi.y && lo.z <= c.z && c.z <= hi.z;
 }
 
@@ -56,15 +58,16 @@ void forEachChunk(size_t items, const F& f) {
                       });
 }
 
-// The centroids in one compact array: every level scans them, in list order.
-std::vector<Vector4> gatherCentroids(const Solid& s) {
-    std::vector<Vector4> centroids(s.triangles.size());
-    Vector4* out = centroids.data();
+// The centroids in one compact array: every level scans them, in list order. Not zeroed
+// first: that would be one more pass over the array, and on one thread.
+std::unique_ptr<OctreeNode::Point[]> gatherCentroids(const Solid& s) {
+    auto centroids = std::make_unique_for_overwrite<OctreeNode::Point[]>(s.triangles.size());
+    OctreeNode::Point* out = centroids.get();
     const Triangle* tri = s.triangles.data();
-    forEachChunk(centroids.size(), [out, tri, count = centroids.size()](size_t c) {
+    forEachChunk(s.triangles.size(), [out, tri, count = s.triangles.size()](size_t c) {
         const size_t end = std::min(count, (c + 1) * kChunk);
         for (size_t i = c * kChunk; i < end; ++i) {
-            out[i] = tri[i].centroid;
+            out[i] = {tri[i].centroid.x, tri[i].centroid.y, tri[i].centroid.z};
         }
     });
     return centroids;
@@ -75,20 +78,20 @@ std::vector<Vector4> gatherCentroids(const Solid& s) {
 void OctreeNode::build(Solid& s, OctreeNode* parent, int32_t lvl) {
     solid = &s;
     level = lvl;
-    const std::vector<Vector4> centroids = gatherCentroids(s);
+    const std::unique_ptr<Point[]> centroids = gatherCentroids(s);
     if (parent == nullptr) {
         const Vector4 c = s.centre;
         maxCorner = c + (s.maxCorner - c) * 1.1f;
         minCorner = c + (s.minCorner - c) * 1.1f;
         centre = (maxCorner + minCorner) / 2.0f;
-        subdivide(centroids.data());
+        subdivide(centroids.get());
         return;
     }
-    fill(centroids.data());
+    fill(centroids.get());
 }
 
 // A child whose corners, neighbours and list its parent has set.
-void OctreeNode::fill(const Vector4* centroids) {
+void OctreeNode::fill(const Point* centroids) {
     centre = (maxCorner + minCorner) / 2.0f;
     triangleCount = static_cast<int32_t>(triangleIndices.size());
     if (level == octreeLevels && triangleCount > 0) {
@@ -153,7 +156,7 @@ void OctreeNode::makeChildren() {
 // end exactly at this cell's maximum, so no centroid of this cell falls between children.
 // The triangles are handed out in one pass over this cell's list (all triangles for the root)
 // rather than one pass per child; each child's list stays in ascending order.
-void OctreeNode::subdivide(const Vector4* centroids) {
+void OctreeNode::subdivide(const Point* centroids) {
     makeChildren();
     const Vector4 mid = midpoint();
 
@@ -180,7 +183,7 @@ void OctreeNode::subdivide(const Vector4* centroids) {
         const size_t end = std::min(candidates, (chunk + 1) * kChunk);
         std::array<uint32_t, 256> histogram{};
         for (size_t n = chunk * kChunk; n < end; ++n) {
-            const Vector4& c = centroids[isRoot ? n : static_cast<size_t>(list[n])];
+            const Point& c = centroids[isRoot ? n : static_cast<size_t>(list[n])];
             if (isRoot && !inClosedBox(c, lo, hi)) {
                 continue;
             }

@@ -65,12 +65,19 @@ struct OctreeNode {
 
     bool isLeaf() const { return !children[0]; }
 
+    // A centroid as the build reads it, all the tree's cells at once: x, y and z alone.
+    struct Point {
+        float x;
+        float y;
+        float z;
+    };
+
 private:
     friend const Triangle* nearestListedTriangle(OctreeNode& node, const Vector4& point);
     friend void updateOctree(OctreeNode& root, const std::vector<int32_t>& newIndex,
                              int32_t firstAdded);
-    void fill(const Vector4* centroids);
-    void subdivide(const Vector4* centroids);
+    void fill(const Point* centroids);
+    void subdivide(const Point* centroids);
     // Where the cell splits: siblings share this one value per axis.
     Vector4 midpoint() const;
     // Makes the eight children with their corners and neighbours; their lists stay empty.
