@@ -210,8 +210,14 @@ void OctreeNode::subdivide(const Point* centroids) {
             totals[k] += count;
         }
     }
-    for (size_t k = 0; k < 8; ++k) {
-        children[k]->triangleIndices.resize(totals[k]);
+    // Sizing a list writes it once; a large cell's eight lists are sized at once.
+    const auto size = [&](size_t k) { children[k]->triangleIndices.resize(totals[k]); };
+    if (candidates >= 2 * kChunk) {
+        tbb::parallel_for(size_t{0}, size_t{8}, size);
+    } else {
+        for (size_t k = 0; k < 8; ++k) {
+            size(k);
+        }
     }
     std::array<int32_t*, 8> lists{};
     for (size_t k = 0; k < 8; ++k) {
@@ -252,8 +258,33 @@ std::unique_ptr<OctreeNode> buildOctree(Solid& solid) {
 }
 
 void classifyOctree(OctreeNode& root) {
+    if (root.solid == nullptr || root.solid->triangles.size() < 2 * kChunk) {
+        for (int32_t m = octreeLevels; m >= 1; --m) {
+            classify(root, m);
+        }
+        return;
+    }
+    // The flood at level m runs along sibling links and reads only deeper levels, classified
+    // before, so the children of different parents are classified independently: each family
+    // at once with the others, in the order classify(root, m) takes it.
+    std::vector<std::vector<OctreeNode*>> parents(octreeLevels);
+    parents[0].push_back(&root);
+    for (size_t level = 1; level < parents.size(); ++level) {
+        for (OctreeNode* node : parents[level - 1]) {
+            for (auto& child : node->children) {
+                if (!child->isLeaf()) {
+                    parents[level].push_back(child.get());
+                }
+            }
+        }
+    }
     for (int32_t m = octreeLevels; m >= 1; --m) {
-        classify(root, m);
+        const std::vector<OctreeNode*>& families = parents[static_cast<size_t>(m - 1)];
+        tbb::parallel_for(size_t{0}, families.size(), [&families, m](size_t f) {
+            for (auto& child : families[f]->children) {
+                classify(*child, m);
+            }
+        });
     }
 }
 

@@ -1,5 +1,6 @@
 // The tree's structure, its nearest-triangle search and the classification of its cells.
 #include <gtest/gtest.h>
+#include <tbb/task_arena.h>
 
 #include <algorithm>
 #include <functional>
@@ -199,6 +200,24 @@ TEST(OctreeClassify, EmptyCellsFarFromTheSurfaceTakeItsSide) {
         inner += n.type == kCellInner;
     });
     EXPECT_GT(inner, 8);
+}
+
+// A large tree is classified family by family on several threads; the classes must be those
+// of the plain pass over the whole tree, level by level.
+TEST(OctreeClassify, FamiliesAtOnceGiveTheLevelByLevelClasses) {
+    Solid s = sphere(0.006f);
+    ASSERT_GT(s.triangleCount(), 1 << 16);
+    const std::unique_ptr<OctreeNode> plain = buildOctree(s);
+    for (int32_t m = octreeLevels; m >= 1; --m) {
+        classify(*plain, m);
+    }
+    const std::unique_ptr<OctreeNode> atOnce = buildOctree(s);
+    tbb::task_arena(2).execute([&] { classifyOctree(*atOnce); });
+    std::vector<int32_t> types[2];
+    forEachNode(*plain, [&](OctreeNode& n) { types[0].push_back(n.type); });
+    forEachNode(*atOnce, [&](OctreeNode& n) { types[1].push_back(n.type); });
+    EXPECT_EQ(types[0], types[1]);
+    EXPECT_GT(std::count(types[0].begin(), types[0].end(), kCellInner), 8);
 }
 
 // Counts the triangles handed to the per-triangle test and calls them outside.
