@@ -1,8 +1,5 @@
 #include "geometry/solid.h"
 
-#include <tbb/blocked_range.h>
-#include <tbb/parallel_for.h>
-
 #include <cmath>
 #include <cstddef>
 #include <utility>
@@ -71,20 +68,12 @@ void Solid::clear() {
 }
 
 void Solid::translate(const Vector4& d) {
-    // A million triangles are worth the second core (every tool move of an operation).
-    constexpr size_t kPiece = size_t{1} << 15;
-    tbb::parallel_for(tbb::blocked_range<size_t>(0, vertices.size(), kPiece),
-                      [this, &d](const tbb::blocked_range<size_t>& r) {
-                          for (size_t i = r.begin(); i != r.end(); ++i) {
-                              vertices[i] = vertices[i] + d;
-                          }
-                      });
-    tbb::parallel_for(tbb::blocked_range<size_t>(0, triangles.size(), kPiece),
-                      [this, &d](const tbb::blocked_range<size_t>& r) {
-                          for (size_t i = r.begin(); i != r.end(); ++i) {
-                              triangles[i].centroid = triangles[i].centroid + d;
-                          }
-                      });
+    for (Vector4& v : vertices) {
+        v = v + d;
+    }
+    for (Triangle& t : triangles) {
+        t.centroid = t.centroid + d;
+    }
     maxCorner = maxCorner + d;
     minCorner = minCorner + d;
     centre = centre + d;
