@@ -91,12 +91,7 @@ const std::pair<Solid, Solid>& operands(int sizeIndex) {
 
 Solid copyMesh(const Solid& from) {
     Solid to;
-    to.vertices = from.vertices;
-    to.triangles = from.triangles;
-    to.minCorner = from.minCorner;
-    to.maxCorner = from.maxCorner;
-    to.centre = from.centre;
-    to.edgeLimit = from.edgeLimit;
+    to.copyMeshFrom(from);
     to.loaded = 1;
     return to;
 }

@@ -59,13 +59,7 @@ void UndoHistory::restore(Scene& scene, const SceneSnapshot& state) {
             continue;  // the live mesh is that state already
         }
         Solid copy;
-        copy.triangles = saved.triangles;
-        copy.vertices = saved.vertices;
-        copy.minCorner = saved.minCorner;
-        copy.maxCorner = saved.maxCorner;
-        copy.centre = saved.centre;
-        copy.loaded = saved.loaded;
-        copy.edgeLimit = saved.edgeLimit;
+        copy.copyMeshFrom(saved);
         if (saved.loaded != 0) {
             scene.ReplaceObject(n, std::move(copy));
         } else {

@@ -138,6 +138,17 @@ void Solid::computeBoundingBox() {
     maxCorner = hi;
 }
 
+void Solid::copyMeshFrom(const Solid& from) {
+    triangles = from.triangles;
+    vertices = from.vertices;
+    minCorner = from.minCorner;
+    maxCorner = from.maxCorner;
+    centre = from.centre;
+    loaded = from.loaded;
+    edgeLimit = from.edgeLimit;
+    touch();
+}
+
 void Solid::swap(Solid& other) noexcept {
     const uint64_t next = newerRevision(revision, other.revision);
     std::swap(triangles, other.triangles);

@@ -71,6 +71,10 @@ public:
     // Exchanges everything, including `wireframe` and `edgeLimit`; both get new revisions.
     void swap(Solid& other) noexcept;
 
+    // Becomes a copy of `from`'s mesh: arrays, box, centre, `loaded` and `edgeLimit`, not
+    // `wireframe` (a setting of the view). Gets a new revision.
+    void copyMeshFrom(const Solid& from);
+
     // Records that the geometry changed.
     void touch() { ++revision; }
 };

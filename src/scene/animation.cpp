@@ -68,6 +68,20 @@ void parkTool(Scene& scene, const Vector4& offset) {
     scene.releaseTree2();
 }
 
+// Counts a frame the sink has drawn; true when the run ends with it: its last frame, or a stop
+// asked for after it (then `stopped` is set).
+bool frameEndsRun(AnimationResult& result, bool saved, bool last, FrameSink& sink) {
+    if (!saved) {
+        ++result.framesNotWritten;
+    }
+    ++result.framesDone;
+    if (last) {
+        return true;
+    }
+    result.stopped = sink.StopRequested();
+    return result.stopped;
+}
+
 // Closed-mode milling. Where drawing a frame takes a good part of a difference's time (a large
 // workpiece drawn by a software renderer), frame i + 1's difference is computed on a thread of
 // its own while frame i is drawn and saved; where it does not, the two would only compete for
@@ -107,16 +121,8 @@ AnimationResult runClosedFrames(Scene& scene, const AnimationSettings& settings,
         if (computed) {
             ahead.get();  // what it threw, it throws here, as it would in turn
         }
-        if (!saved) {
-            ++result.framesNotWritten;
-        }
-        ++result.framesDone;
-        if (last) {
-            break;
-        }
-        if (sink.StopRequested()) {
-            result.stopped = true;  // a difference computed ahead is dropped
-            break;
+        if (frameEndsRun(result, saved, last, sink)) {
+            break;  // a difference computed ahead is dropped
         }
         if (!computed) {
             scene.computeClosedFrame(following);
@@ -128,19 +134,12 @@ AnimationResult runClosedFrames(Scene& scene, const AnimationSettings& settings,
 
 // What the sink draws of a frame: object 1's result and object 2 where the run left it.
 void copyShown(const Scene& scene, Scene& shown) {
-    const auto copy = [](const Solid& from, Solid& to) {
-        to.triangles = from.triangles;
-        to.vertices = from.vertices;
-        to.minCorner = from.minCorner;
-        to.maxCorner = from.maxCorner;
-        to.centre = from.centre;
-        to.loaded = from.loaded;
-        to.wireframe = from.wireframe;
-        to.edgeLimit = from.edgeLimit;
-        to.touch();
-    };
-    copy(scene.m_object1, shown.m_object1);
-    copy(scene.m_object2, shown.m_object2);
+    for (int32_t n = 1; n <= 2; ++n) {
+        const Solid& from = n == 1 ? scene.m_object1 : scene.m_object2;
+        Solid& to = n == 1 ? shown.m_object1 : shown.m_object2;
+        to.copyMeshFrom(from);
+        to.wireframe = from.wireframe;  // drawn as the view would draw it
+    }
     shown.m_object2Offset = scene.m_object2Offset;
     shown.m_object2Rotation = scene.m_object2Rotation;
 }
@@ -193,16 +192,8 @@ AnimationResult runOctreeFramesAhead(Scene& scene, const AnimationSettings& sett
         if (computed) {
             next = ahead.get();  // what it threw, it throws here, as it would in turn
         }
-        if (!saved) {
-            ++result.framesNotWritten;
-        }
-        ++result.framesDone;
-        if (last) {
-            break;
-        }
-        if (sink.StopRequested()) {
-            result.stopped = true;
-            if (computed) {
+        if (frameEndsRun(result, saved, last, sink)) {
+            if (result.stopped && computed) {
                 scene.ReplaceObject(1, std::move(shown.m_object1));
                 scene.ReplaceObject(2, std::move(shown.m_object2));
             }
@@ -237,12 +228,8 @@ AnimationResult runFrames(Scene& scene, const AnimationSettings& settings, Frame
         } else {
             scene.m_object2Offset = animationOffset(start, settings, i);
         }
-        if (!sink.DrawAndSaveFrame(scene, i, settings.outputFile, settings.format)) {
-            ++result.framesNotWritten;
-        }
-        ++result.framesDone;
-        if (i + 1 < settings.frameCount && sink.StopRequested()) {
-            result.stopped = true;
+        const bool saved = sink.DrawAndSaveFrame(scene, i, settings.outputFile, settings.format);
+        if (frameEndsRun(result, saved, i + 1 == settings.frameCount, sink)) {
             break;
         }
     }

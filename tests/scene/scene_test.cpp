@@ -238,10 +238,7 @@ TEST_F(SceneTest, RepeatedDifferencesOnlyRemoveMaterial) {
         previous = v;
         scene.m_object2Offset = Vector4(0.2f, 0, 0);
         Solid result;
-        result.triangles = scene.m_object1.triangles;
-        result.minCorner = scene.m_object1.minCorner;
-        result.maxCorner = scene.m_object1.maxCorner;
-        result.centre = scene.m_object1.centre;
+        result.copyMeshFrom(scene.m_object1);
         EXPECT_TRUE(sameTree(*scene.tree(1), *prepareOctree(result))) << "step " << step;
         updates += scene.lastOperation().treeUpdated ? 1 : 0;
     }
