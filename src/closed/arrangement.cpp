@@ -492,7 +492,8 @@ void Arrangement::Impl::castRays(std::vector<Ray>& rays, int32_t begin, int32_t 
 }
 
 int Arrangement::insideObject1Near(int32_t pieceIndex, const std::array<double, 3>& lo,
-                                   const std::array<double, 3>& hi) const {
+                                   const std::array<double, 3>& hi,
+                                   const OtherTriangles& alsoObject1) const {
     const Impl& m = *m_impl;
     const Piece& piece = m.pieces[pieceIndex];
     assert(m.isOther(piece.source));
@@ -505,16 +506,28 @@ int Arrangement::insideObject1Near(int32_t pieceIndex, const std::array<double, 
     };
     const double margin = 1e-9 * std::max({1.0, std::abs(lo[0]), std::abs(lo[1]), std::abs(lo[2]),
                                            std::abs(hi[0]), std::abs(hi[1]), std::abs(hi[2])});
+    // Object 1's triangles: the arrangement's, then those given beside it.
+    const int32_t count = m.firstOther + alsoObject1.count;
+    const auto corners = [&](int32_t t) {
+        if (t < m.firstOther) {
+            const Corners& c = m.tris[t];
+            return std::array<Point3, 3>{m.points[c[0]], m.points[c[1]], m.points[c[2]]};
+        }
+        return alsoObject1.corners(t - m.firstOther);
+    };
+    const auto exact = [&](int32_t t, const std::array<Point3, 3>& p, int k) {
+        return t < m.firstOther ? m.exactPoint(m.tris[t][k]) : EP3(p[k].x, p[k].y, p[k].z);
+    };
     int tried = 0;
-    for (int32_t target = 0; target < m.firstOther && tried < 8; ++target) {
-        const Corners& tc = m.tris[target];
-        if (!inBox(m.points[tc[0]]) || !inBox(m.points[tc[1]]) || !inBox(m.points[tc[2]])) {
+    for (int32_t target = 0; target < count && tried < 8; ++target) {
+        const std::array<Point3, 3> tp = corners(target);
+        if (!inBox(tp[0]) || !inBox(tp[1]) || !inBox(tp[2])) {
             continue;
         }
         ++tried;
-        const EP3 c = CGAL::centroid(m.exactPoint(tc[0]), m.exactPoint(tc[1]), m.exactPoint(tc[2]));
-        const int side = sign(
-            CGAL::orientation(m.exactPoint(tc[0]), m.exactPoint(tc[1]), m.exactPoint(tc[2]), q));
+        const EP3 ta = exact(target, tp, 0), tb = exact(target, tp, 1), tc = exact(target, tp, 2);
+        const EP3 c = CGAL::centroid(ta, tb, tc);
+        const int side = sign(CGAL::orientation(ta, tb, tc, q));
         if (side == 0) {
             continue;
         }
@@ -527,11 +540,11 @@ int Arrangement::insideObject1Near(int32_t pieceIndex, const std::array<double, 
         }
         int parity = 0;
         bool degenerate = false;
-        for (int32_t t = 0; t < m.firstOther && !degenerate; ++t) {
-            const Corners& u = m.tris[t];
-            const Point3& a = m.points[u[0]];
-            const Point3& b = m.points[u[1]];
-            const Point3& d = m.points[u[2]];
+        for (int32_t t = 0; t < count && !degenerate; ++t) {
+            const std::array<Point3, 3> p = corners(t);
+            const Point3& a = p[0];
+            const Point3& b = p[1];
+            const Point3& d = p[2];
             if (t == target || std::max({a.x, b.x, d.x}) < sLo[0] ||
                 std::min({a.x, b.x, d.x}) > sHi[0] || std::max({a.y, b.y, d.y}) < sLo[1] ||
                 std::min({a.y, b.y, d.y}) > sHi[1] || std::max({a.z, b.z, d.z}) < sLo[2] ||
@@ -541,8 +554,7 @@ int Arrangement::insideObject1Near(int32_t pieceIndex, const std::array<double, 
             // From the target, whose inside no other triangle of a solid reaches: ending on
             // another triangle's plane is no crossing; the piece's centroid on one is
             // degenerate, and the next target is tried.
-            const int x =
-                segmentCrossing(c, q, m.exactPoint(u[0]), m.exactPoint(u[1]), m.exactPoint(u[2]));
+            const int x = segmentCrossing(c, q, exact(t, p, 0), exact(t, p, 1), exact(t, p, 2));
             degenerate = x < 0;
             parity ^= x > 0 ? 1 : 0;
         }

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <utility>
@@ -24,6 +25,12 @@ struct Piece {
     int32_t source;    // index of the input triangle it comes from
     uint8_t seamMask;  // bit e: edge v[e] -> v[(e + 1) % 3] lies on the other operand
     int8_t coplanar;   // 0: off the other surface; +1 / -1: on it, same / opposite facing
+};
+
+// Triangles read by index, each as its three corners.
+struct OtherTriangles {
+    int32_t count = 0;
+    std::function<std::array<Point3, 3>(int32_t)> corners;
 };
 
 // (b - a) x (c - a) in double.
@@ -71,13 +78,14 @@ public:
     // operand (1 inside it). The pieces must not lie on the other surface.
     std::vector<int8_t> insideOther(const std::vector<int32_t>& pieces) const;
     // For a piece of object 2 where object 1 is given by its triangles near object 2 only
-    // (every one of its triangles that meets the box [lo, hi] is there, and the piece lies
-    // inside the box): exact parity of crossings on a segment from the piece's centroid to the
-    // centroid of an object 1 triangle inside the box, and the side of that triangle the
-    // segment arrives from. 1 inside object 1, 0 outside, -1 when no such triangle gives a
-    // segment clear of edges and vertices.
+    // (every one of its triangles that meets the box [lo, hi] is there or in `alsoObject1`, and
+    // the piece lies inside the box): exact parity of crossings on a segment from the piece's
+    // centroid to the centroid of an object 1 triangle inside the box, and the side of that
+    // triangle the segment arrives from. 1 inside object 1, 0 outside, -1 when no such
+    // triangle gives a segment clear of edges and vertices.
     int insideObject1Near(int32_t piece, const std::array<double, 3>& lo,
-                          const std::array<double, 3>& hi) const;
+                          const std::array<double, 3>& hi,
+                          const OtherTriangles& alsoObject1 = {}) const;
     const std::string& error() const;
 
 private:

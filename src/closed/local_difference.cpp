@@ -19,6 +19,7 @@
 #include "closed/arrangement.h"
 #include "closed/closed_boolean.h"
 #include "closed/passes.h"
+#include "closed/tool_cells.h"
 #include "geometry/mesh_topology.h"
 
 namespace korvan {
@@ -112,29 +113,67 @@ std::optional<Status> runNear(const Solid& work, const std::vector<Vector4>& too
     for (int i = 0; i < 3; ++i) {
         size = std::max({size, std::abs(reach.lo[i]), std::abs(reach.hi[i])});
     }
+    const double margin = 1e-4 * size;
     for (int i = 0; i < 3; ++i) {
-        reach.lo[i] -= 1e-4 * size;
-        reach.hi[i] += 1e-4 * size;
+        reach.lo[i] -= margin;
+        reach.hi[i] += margin;
     }
     const std::array<double, 3>& lo = reach.lo;
     const std::array<double, 3>& hi = reach.hi;
-    const auto meets = [&](const Vector4& a, const Vector4& b, const Vector4& c) {
-        return std::max({a.x, b.x, c.x}) >= lo[0] && std::min({a.x, b.x, c.x}) <= hi[0] &&
-               std::max({a.y, b.y, c.y}) >= lo[1] && std::min({a.y, b.y, c.y}) <= hi[1] &&
-               std::max({a.z, b.z, c.z}) >= lo[2] && std::min({a.z, b.z, c.z}) <= hi[2];
-    };
-    std::vector<int32_t> nearTriangles = selectInOrder(nWork, [&](int32_t i) {
-        const Triangle& tri = work.triangles[static_cast<size_t>(i)];
-        return meets(work.vertices[tri.i0], work.vertices[tri.i1], work.vertices[tri.i2]);
-    });
+    // So is one in the box whose cells are all outside the tool, as far from every tool
+    // triangle: it is carried over too, and only read where the tool's pieces are decided.
+    // A tool sweeping along a path sits in the groove it cut, whose dense walls fill most of
+    // its box.
+    const ToolCells cells(reach, tool, toolTriangles, margin);
+    enum : char { kFar, kNear, kAside };
+    std::vector<char> kind(static_cast<size_t>(nWork));
+    tbb::parallel_for(tbb::blocked_range<int32_t>(0, nWork, 4096),
+                      [&](const tbb::blocked_range<int32_t>& r) {
+                          for (int32_t i = r.begin(); i < r.end(); ++i) {
+                              const Triangle& tri = work.triangles[static_cast<size_t>(i)];
+                              const Vector4& a = work.vertices[tri.i0];
+                              const Vector4& b = work.vertices[tri.i1];
+                              const Vector4& c = work.vertices[tri.i2];
+                              const std::array<double, 3> tLo = {std::min({a.x, b.x, c.x}),
+                                                                 std::min({a.y, b.y, c.y}),
+                                                                 std::min({a.z, b.z, c.z})};
+                              const std::array<double, 3> tHi = {std::max({a.x, b.x, c.x}),
+                                                                 std::max({a.y, b.y, c.y}),
+                                                                 std::max({a.z, b.z, c.z})};
+                              char k = kFar;
+                              if (tHi[0] >= lo[0] && tLo[0] <= hi[0] && tHi[1] >= lo[1] &&
+                                  tLo[1] <= hi[1] && tHi[2] >= lo[2] && tLo[2] <= hi[2]) {
+                                  k = cells.outside(tLo, tHi) ? kAside : kNear;
+                              }
+                              kind[static_cast<size_t>(i)] = k;
+                          }
+                      });
+    std::vector<int32_t> nearTriangles, aside;
+    for (int32_t i = 0; i < nWork; ++i) {
+        if (kind[static_cast<size_t>(i)] != kFar) {
+            (kind[static_cast<size_t>(i)] == kNear ? nearTriangles : aside).push_back(i);
+        }
+    }
+    kind = {};
     if (static_cast<double>(nearTriangles.size()) > kLargestNearShare * nWork) {
         return std::nullopt;
     }
     // A tool clear of the workpiece's box is outside it, with nothing near to say so.
     const bool toolOutsideBox =
-        nearTriangles.empty() &&
+        nearTriangles.empty() && aside.empty() &&
         (lo[0] > work.maxCorner.x || hi[0] < work.minCorner.x || lo[1] > work.maxCorner.y ||
          hi[1] < work.minCorner.y || lo[2] > work.maxCorner.z || hi[2] < work.minCorner.z);
+    // The tool's pieces look for the workpiece's surface in the box among these too.
+    const OtherTriangles asideTriangles{
+        static_cast<int32_t>(aside.size()), [&](int32_t i) {
+            const Triangle& tri =
+                work.triangles[static_cast<size_t>(aside[static_cast<size_t>(i)])];
+            const Vector4& a = work.vertices[tri.i0];
+            const Vector4& b = work.vertices[tri.i1];
+            const Vector4& c = work.vertices[tri.i2];
+            return std::array<Point3, 3>{Point3{a.x, a.y, a.z}, Point3{b.x, b.y, b.z},
+                                         Point3{c.x, c.y, c.z}};
+        }};
 
     Near near = weldNear(work, std::move(nearTriangles), tool, toolTriangles);
     Welded& w = near.w;
@@ -183,7 +222,7 @@ std::optional<Status> runNear(const Solid& work, const std::vector<Vector4>& too
                     inside[i] = workInside[next++];
                     continue;
                 }
-                const int x = arrangement.insideObject1Near(deciding[i], lo, hi);
+                const int x = arrangement.insideObject1Near(deciding[i], lo, hi, asideTriangles);
                 if (x < 0 && !toolOutsideBox) {
                     return false;
                 }

@@ -345,10 +345,16 @@ TEST(ClosedBoolean, ThreadCountDoesNotChangeTheResult) {
 // A milling step computed from the workpiece's triangles near the tool is the whole difference
 // to the last bit (corners, normals, centroids, box), frame after frame: a tool coming from
 // outside, cutting in through a face, running back along its groove a little deeper, breaking
-// out, and standing inside the stock with nothing near.
+// out, and standing inside the stock with nothing near; then a ring, whose hole holds parts of
+// the workpiece far from its surface, dipped in and held above the stock.
 TEST(ClosedBoolean, AMillingStepFromTheNearPartIsTheWholeDifference) {
     const Solid stock = make(PrimitiveParameters::cube(2), {}, 0.03f);
     const Solid tool = make(PrimitiveParameters::sphere(12, 16, 0.3f), {}, 0.1f);
+    Solid ring;
+    ASSERT_TRUE(loadObject(test::dataFile("prusa-torus.obj"), kFactor, ring).ok());
+    for (Vector4& v : ring.vertices) {
+        v = Vector4(0.5f * v.x, 0.5f * v.y, 0.5f * v.z);
+    }
     // Beyond sameBytes: the triangle data and the box, which the step copies rather than
     // computes.
     const auto same = [](const Solid& a, const Solid& b) {
@@ -364,26 +370,33 @@ TEST(ClosedBoolean, AMillingStepFromTheNearPartIsTheWholeDifference) {
         }
         return true;
     };
-    std::vector<Vector4> path;
+    std::vector<std::pair<const Solid*, Vector4>> path;
     for (int i = 0; i <= 14; ++i) {
-        path.emplace_back(-1.6f + 0.2f * i, 0.1f, 0.95f);
+        path.emplace_back(&tool, Vector4(-1.6f + 0.2f * i, 0.1f, 0.95f));
     }
     for (int i = 0; i <= 12; ++i) {
-        path.emplace_back(1.2f - 0.17f * i, 0.12f, 0.93f - 0.0005f * i);
+        path.emplace_back(&tool, Vector4(1.2f - 0.17f * i, 0.12f, 0.93f - 0.0005f * i));
     }
-    path.emplace_back(0.0f, 0.0f, 0.0f);
-    path.emplace_back(0.05f, 0.0f, 0.0f);
+    path.emplace_back(&tool, Vector4(0.0f, 0.0f, 0.0f));
+    path.emplace_back(&tool, Vector4(0.05f, 0.0f, 0.0f));
+    for (const Vector4& at :
+         {Vector4(0.53f, 1.19f, 0.87f), Vector4(-0.89f, -1.2f, 1.07f), Vector4(-0.85f, 1.2f, 0.82f),
+          Vector4(-0.25f, -0.98f, 0.79f), Vector4(-0.37f, -0.27f, 0.78f),
+          Vector4(1.05f, -0.25f, 0.97f), Vector4(0.0f, 0.0f, 1.2f)}) {
+        path.emplace_back(&ring, at);
+    }
     Solid work;
     ASSERT_TRUE(
         closedBoolean(stock, tool, BooleanOp::Difference, work, nullptr, 0, {5, 5, 5}).ok());
     int nearSteps = 0;
     for (size_t frame = 0; frame < path.size(); ++frame) {
+        const auto& [cutter, at] = path[frame];
         Solid whole, near;
         ClosedReport wholeReport, nearReport;
         ASSERT_TRUE(
-            closedBoolean(work, tool, BooleanOp::Difference, whole, &wholeReport, 0, path[frame])
-                .ok());
-        ASSERT_TRUE(closedDifferenceOfResult(work, tool, near, &nearReport, 0, path[frame]).ok());
+            closedBoolean(work, *cutter, BooleanOp::Difference, whole, &wholeReport, 0, at).ok());
+        const Status step = closedDifferenceOfResult(work, *cutter, near, &nearReport, 0, at);
+        ASSERT_TRUE(step.ok()) << "frame " << frame << ": " << step.message();
         ASSERT_TRUE(same(whole, near)) << "frame " << frame;
         EXPECT_EQ(nearReport.resultTriangles, wholeReport.resultTriangles);
         EXPECT_EQ(nearReport.seamVertices, wholeReport.seamVertices);
