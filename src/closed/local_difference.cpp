@@ -92,6 +92,18 @@ Near weldNear(const Solid& work, std::vector<int32_t> triangles, const std::vect
     return n;
 }
 
+// `v` with `count` items, all of them to be written over. A milling run's workpiece grows a
+// little every frame: storage too small is replaced with room to spare, without moving what it
+// held, instead of growing (a copy and fresh pages) frame after frame.
+template <typename T>
+void resizeToOverwrite(std::vector<T>& v, size_t count) {
+    if (v.capacity() < count) {
+        v = {};
+        v.reserve(count + count / 8);
+    }
+    v.resize(count);
+}
+
 // The result, or nothing where the shortcut does not apply and the whole operation must run.
 std::optional<Status> runNear(const Solid& work, const std::vector<Vector4>& tool,
                               const std::vector<Triangle>& toolTriangles, Solid& result,
@@ -306,8 +318,8 @@ std::optional<Status> runNear(const Solid& work, const std::vector<Vector4>& too
     // Written over `result`'s own arrays: a milling run hands in the previous frame's
     // workpiece, whose storage then needs neither fresh pages nor zeroing.
     Solid& fresh = result;
-    fresh.vertices.resize(static_cast<size_t>(vertexCount));
-    fresh.triangles.resize(static_cast<size_t>(triangleCount));
+    resizeToOverwrite(fresh.vertices, static_cast<size_t>(vertexCount));
+    resizeToOverwrite(fresh.triangles, static_cast<size_t>(triangleCount));
     tbb::parallel_for(tbb::blocked_range<size_t>(0, number.size(), 16384),
                       [&](const tbb::blocked_range<size_t>& r) {
                           for (size_t id = r.begin(); id < r.end(); ++id) {
