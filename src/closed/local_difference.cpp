@@ -92,6 +92,45 @@ Near weldNear(const Solid& work, std::vector<int32_t> triangles, const std::vect
     return n;
 }
 
+// The workpiece's triangles that meet `reach` (ascending): `near` where one of their cells
+// may hold the tool's surface or inside, `aside` where every cell is outside the tool.
+struct InReach {
+    std::vector<int32_t> near, aside;
+};
+
+InReach splitByReach(const Solid& work, const Box& reach, const ToolCells& cells) {
+    enum : char { kFar, kNear, kAside };
+    const auto kindOf = [&](const Triangle& t) {
+        const Vector4& a = work.vertices[t.i0];
+        const Vector4& b = work.vertices[t.i1];
+        const Vector4& c = work.vertices[t.i2];
+        const std::array<double, 3> lo = {std::min({a.x, b.x, c.x}), std::min({a.y, b.y, c.y}),
+                                          std::min({a.z, b.z, c.z})};
+        const std::array<double, 3> hi = {std::max({a.x, b.x, c.x}), std::max({a.y, b.y, c.y}),
+                                          std::max({a.z, b.z, c.z})};
+        for (int i = 0; i < 3; ++i) {
+            if (hi[i] < reach.lo[i] || lo[i] > reach.hi[i]) {
+                return kFar;
+            }
+        }
+        return cells.outside(lo, hi) ? kAside : kNear;
+    };
+    std::vector<char> kind(work.triangles.size());
+    tbb::parallel_for(tbb::blocked_range<size_t>(0, kind.size(), 4096),
+                      [&](const tbb::blocked_range<size_t>& r) {
+                          for (size_t i = r.begin(); i < r.end(); ++i) {
+                              kind[i] = kindOf(work.triangles[i]);
+                          }
+                      });
+    InReach split;
+    for (size_t i = 0; i < kind.size(); ++i) {
+        if (kind[i] != kFar) {
+            (kind[i] == kNear ? split.near : split.aside).push_back(static_cast<int32_t>(i));
+        }
+    }
+    return split;
+}
+
 // `v` with `count` items, all of them to be written over. A milling run's workpiece grows a
 // little every frame: storage too small is replaced with room to spare, without moving what it
 // held, instead of growing (a copy and fresh pages) frame after frame.
@@ -132,47 +171,17 @@ std::optional<Status> runNear(const Solid& work, const std::vector<Vector4>& too
     }
     const std::array<double, 3>& lo = reach.lo;
     const std::array<double, 3>& hi = reach.hi;
-    // So is one in the box whose cells are all outside the tool, as far from every tool
-    // triangle: it is carried over too, and only read where the tool's pieces are decided.
-    // A tool sweeping along a path sits in the groove it cut, whose dense walls fill most of
-    // its box.
-    const ToolCells cells(reach, tool, toolTriangles, margin);
-    enum : char { kFar, kNear, kAside };
-    std::vector<char> kind(static_cast<size_t>(nWork));
-    tbb::parallel_for(tbb::blocked_range<int32_t>(0, nWork, 4096),
-                      [&](const tbb::blocked_range<int32_t>& r) {
-                          for (int32_t i = r.begin(); i < r.end(); ++i) {
-                              const Triangle& tri = work.triangles[static_cast<size_t>(i)];
-                              const Vector4& a = work.vertices[tri.i0];
-                              const Vector4& b = work.vertices[tri.i1];
-                              const Vector4& c = work.vertices[tri.i2];
-                              const std::array<double, 3> tLo = {std::min({a.x, b.x, c.x}),
-                                                                 std::min({a.y, b.y, c.y}),
-                                                                 std::min({a.z, b.z, c.z})};
-                              const std::array<double, 3> tHi = {std::max({a.x, b.x, c.x}),
-                                                                 std::max({a.y, b.y, c.y}),
-                                                                 std::max({a.z, b.z, c.z})};
-                              char k = kFar;
-                              if (tHi[0] >= lo[0] && tLo[0] <= hi[0] && tHi[1] >= lo[1] &&
-                                  tLo[1] <= hi[1] && tHi[2] >= lo[2] && tLo[2] <= hi[2]) {
-                                  k = cells.outside(tLo, tHi) ? kAside : kNear;
-                              }
-                              kind[static_cast<size_t>(i)] = k;
-                          }
-                      });
-    std::vector<int32_t> nearTriangles, aside;
-    for (int32_t i = 0; i < nWork; ++i) {
-        if (kind[static_cast<size_t>(i)] != kFar) {
-            (kind[static_cast<size_t>(i)] == kNear ? nearTriangles : aside).push_back(i);
-        }
-    }
-    kind = {};
-    if (static_cast<double>(nearTriangles.size()) > kLargestNearShare * nWork) {
+    // One in the box whose cells all lie outside the tool is as far from every tool triangle:
+    // it is carried over too (`aside`), and only read where the tool's pieces are decided. A
+    // tool moving along a path sits in the groove it cut, whose dense walls fill most of its box.
+    InReach inReach = splitByReach(work, reach, ToolCells(reach, tool, toolTriangles, margin));
+    const std::vector<int32_t>& aside = inReach.aside;
+    if (static_cast<double>(inReach.near.size()) > kLargestNearShare * nWork) {
         return std::nullopt;
     }
     // A tool clear of the workpiece's box is outside it, with nothing near to say so.
     const bool toolOutsideBox =
-        nearTriangles.empty() && aside.empty() &&
+        inReach.near.empty() && aside.empty() &&
         (lo[0] > work.maxCorner.x || hi[0] < work.minCorner.x || lo[1] > work.maxCorner.y ||
          hi[1] < work.minCorner.y || lo[2] > work.maxCorner.z || hi[2] < work.minCorner.z);
     // The tool's pieces look for the workpiece's surface in the box among these too.
@@ -187,7 +196,7 @@ std::optional<Status> runNear(const Solid& work, const std::vector<Vector4>& too
                                          Point3{c.x, c.y, c.z}};
         }};
 
-    Near near = weldNear(work, std::move(nearTriangles), tool, toolTriangles);
+    Near near = weldNear(work, std::move(inReach.near), tool, toolTriangles);
     Welded& w = near.w;
     const int32_t firstOther = w.firstOther;
     if (std::string problem = operandProblem(w, 1); !problem.empty()) {
