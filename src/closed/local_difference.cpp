@@ -20,6 +20,7 @@
 #include "closed/closed_boolean.h"
 #include "closed/passes.h"
 #include "closed/tool_cells.h"
+#include "geometry/memory_budget.h"
 #include "geometry/mesh_topology.h"
 
 namespace korvan {
@@ -137,8 +138,8 @@ InReach splitByReach(const Solid& work, const Box& reach, const ToolCells& cells
 template <typename T>
 void resizeToOverwrite(std::vector<T>& v, size_t count) {
     if (v.capacity() < count) {
-        v = {};
-        v.reserve(count + count / 8);
+        v = {};  // nothing to move
+        reservePopulated(v, count + count / 8);
     }
     v.resize(count);
 }
