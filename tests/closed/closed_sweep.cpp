@@ -1,0 +1,85 @@
+// Runs the closed engine's random pairs for a range of seeds and reports faults and slow runs:
+//   closed_sweep FIRST_SEED COUNT [SECONDS [FOLDER]]
+// With one seed and a folder, the two operands are written there as a.obj and b.obj (moved by
+// the offset), with every float exact, for a closer look with korvan-cli.
+// Exit status 1 when any seed found a fault or took longer than SECONDS (default 10) for one
+// operation.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "support/random_solids.h"
+
+namespace {
+
+void writeExact(const korvan::Solid& s, const korvan::Vector4& offset, const std::string& path) {
+    FILE* f = std::fopen(path.c_str(), "w");
+    if (f == nullptr) {
+        return;
+    }
+    for (const korvan::Vector4& v0 : s.vertices) {
+        const korvan::Vector4 v = v0 + offset;
+        std::fprintf(f, "v %.9g %.9g %.9g\n", v.x, v.y, v.z);
+    }
+    for (const korvan::Triangle& t : s.triangles) {
+        std::fprintf(f, "f %d %d %d\n", t.i0 + 1, t.i1 + 1, t.i2 + 1);
+    }
+    std::fclose(f);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        std::fprintf(stderr, "closed_sweep FIRST_SEED COUNT [SECONDS]\n");
+        return 2;
+    }
+    const uint64_t first = std::strtoull(argv[1], nullptr, 10);
+    const uint64_t count = std::strtoull(argv[2], nullptr, 10);
+    const double limit = argc > 3 ? std::atof(argv[3]) : 10.0;
+    int64_t faults = 0, slow = 0;
+    double slowest = 0;
+    for (uint64_t seed = first; seed < first + count; ++seed) {
+        korvan::test::Choices choices(seed);
+        const korvan::test::OperandPair pair = korvan::test::randomOperands(choices);
+        double times[3] = {0, 0, 0};
+        const std::string fault = korvan::test::faultOfPair(pair, times);
+        for (double t : times) {
+            slowest = t > slowest ? t : slowest;
+            if (t > limit) {
+                ++slow;
+                std::printf("seed %llu slow (%.2f s): %s\n", static_cast<unsigned long long>(seed),
+                            t, pair.description.c_str());
+            }
+        }
+        if (count == 1 && argc > 4) {
+            writeExact(pair.a, korvan::Vector4(), std::string(argv[4]) + "/a.obj");
+            writeExact(pair.b, pair.offset, std::string(argv[4]) + "/b.obj");
+        }
+        if (count == 1) {
+            // One seed: what each operation gave, for a closer look.
+            const korvan::BooleanOp ops[3] = {korvan::BooleanOp::Union,
+                                              korvan::BooleanOp::Intersection,
+                                              korvan::BooleanOp::Difference};
+            for (korvan::BooleanOp op : ops) {
+                const korvan::test::Judged j = korvan::test::runAndJudge(pair, op);
+                std::printf("%s: %s volume %.9g (slack %.3g), %lld pinched, %lld open, %lld folds, %lld slivers %s\n",
+                            std::string(korvan::operationName(op)).c_str(), j.ok ? "ok" : "refused",
+                            j.volume, j.roundingSlack, static_cast<long long>(j.pinchedEdges),
+                            static_cast<long long>(j.openOrFlipped), static_cast<long long>(j.folds),
+                            static_cast<long long>(j.slivers), j.message.c_str());
+            }
+        }
+        if (!fault.empty()) {
+            ++faults;
+            std::printf("seed %llu: %s: %s\n", static_cast<unsigned long long>(seed),
+                        pair.description.c_str(), fault.c_str());
+        }
+        std::fflush(stdout);
+    }
+    std::printf("%llu seeds, %lld faults, %lld operations over %.0f s, slowest %.3f s\n",
+                static_cast<unsigned long long>(count), static_cast<long long>(faults),
+                static_cast<long long>(slow), limit, slowest);
+    return faults == 0 && slow == 0 ? 0 : 1;
+}

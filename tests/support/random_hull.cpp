@@ -1,0 +1,68 @@
+// The convex hull of random solids, from CGAL; the only test code compiled with CGAL's flags.
+#include <CGAL/Exact_predicates_inexact_constructions_kernel.h>
+#include <CGAL/Surface_mesh.h>
+#include <CGAL/convex_hull_3.h>
+
+#include <array>
+#include <map>
+#include <vector>
+
+#include "support/random_solids.h"
+
+namespace korvan::test {
+
+Solid convexHull(const std::vector<Vector4>& points) {
+    using Kernel = CGAL::Exact_predicates_inexact_constructions_kernel;
+    using Mesh = CGAL::Surface_mesh<Kernel::Point_3>;
+    std::vector<Kernel::Point_3> in;
+    for (const Vector4& p : points) {
+        in.emplace_back(p.x, p.y, p.z);
+    }
+    Solid out;
+    // Fewer than four points, or all on one plane, span no volume.
+    if (in.size() < 4) {
+        return out;
+    }
+    bool spans = false;
+    for (size_t i = 3; i < in.size() && !spans; ++i) {
+        spans = !CGAL::coplanar(in[0], in[1], in[2], in[i]) || !CGAL::collinear(in[0], in[1], in[2]);
+    }
+    Mesh mesh;
+    CGAL::convex_hull_3(in.begin(), in.end(), mesh);
+    if (!spans || !CGAL::is_closed(mesh) || mesh.number_of_faces() < 4) {
+        return out;
+    }
+    std::map<Mesh::Vertex_index, int32_t> id;
+    std::vector<Vector4> vertices;
+    for (const Mesh::Vertex_index v : mesh.vertices()) {
+        const Kernel::Point_3& p = mesh.point(v);
+        id[v] = static_cast<int32_t>(vertices.size());
+        vertices.emplace_back(static_cast<float>(p.x()), static_cast<float>(p.y()),
+                              static_cast<float>(p.z()));
+    }
+    std::vector<std::array<int32_t, 3>> faces;
+    for (const Mesh::Face_index f : mesh.faces()) {
+        std::array<int32_t, 3> c{};
+        int k = 0;
+        for (const Mesh::Vertex_index v : CGAL::vertices_around_face(mesh.halfedge(f), mesh)) {
+            if (k < 3) {
+                c[static_cast<size_t>(k)] = id[v];
+            }
+            ++k;
+        }
+        if (k != 3) {
+            return out;
+        }
+        faces.push_back(c);
+    }
+    out.allocate(static_cast<int32_t>(vertices.size()), static_cast<int32_t>(faces.size()));
+    out.vertices = vertices;
+    for (size_t i = 0; i < faces.size(); ++i) {
+        out.triangles[i].setIndices(faces[i][0], faces[i][1], faces[i][2]);
+    }
+    out.computeTriangleData();
+    out.computeBoundingBox();
+    return out;
+}
+
+}  // namespace korvan::test
