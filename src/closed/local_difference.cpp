@@ -260,6 +260,10 @@ std::optional<Status> runNear(const Solid& work, const std::vector<Vector4>& too
 
     Assembly a = assembleKept(arrangement, keep, inputPoints, BooleanOp::Difference);
     keep = {};
+    if (a.flips > 0) {
+        // A flip may reach a neighbour the near part does not have; the whole operation has.
+        return std::nullopt;
+    }
     report.folds = a.folds;
     // The whole operation numbers vertices before repairing slivers, which only moves corners.
     const std::vector<Corners> numbered = a.tris;

