@@ -7,7 +7,8 @@ DEMO_DIR ?= out/demo
 CLI := build/release/src/cli/korvan-cli
 GUI := build/release/src/app/korvan
 
-.PHONY: all deps configure build run demo test test-release test-asan test-clang test-fuzz bench \
+.PHONY: all deps configure build run demo test test-release test-asan test-clang test-fuzz \
+	test-fuzz-closed bench \
 	format clean
 
 all: build
@@ -69,6 +70,17 @@ test-fuzz: deps
 		status=$${PIPESTATUS[0]}; rm -rf $$scratch; \
 		if [ $$status -ne 0 ]; then echo "$$f found a fault" >&2; exit 1; fi; \
 	done
+
+# The closed engine's fuzz target (random solid pairs, all three operations), kept out of
+# `make test` until it runs clean: it still finds wrong results on near-degenerate pairs.
+test-fuzz-closed: deps
+	CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+		-DKORVAN_FUZZ=ON -DKORVAN_BUILD_TESTS=OFF -DKORVAN_BUILD_GUI=OFF >/dev/null
+	cmake --build build/fuzz -j $(JOBS) --target closed_engine_fuzz
+	scratch=$$(mktemp -d); \
+	build/fuzz/tests/fuzz/closed_engine_fuzz -max_total_time=$(FUZZ_SECONDS) -max_len=512 \
+		-print_final_stats=1 -artifact_prefix=build/fuzz/ $$scratch tests/fuzz/corpus/closed; \
+	status=$$?; rm -rf $$scratch; exit $$status
 
 test: test-release test-asan test-clang test-fuzz
 
