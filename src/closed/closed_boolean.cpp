@@ -439,7 +439,7 @@ Status run(const Solid& object1, const Operand& object2, BooleanOp op, Solid& re
     const auto vertexCount = static_cast<int32_t>(outPoints.size());
     // Rounding can leave a seam point on the line through two other corners; such triangles
     // are split away. Only triangles with a seam point can have become flat.
-    report.slivers = repairSlivers(out, outPoints, &seamVertex);
+    report.slivers = repairSlivers(out, outPoints, &seamVertex, &assembly.source);
     // Only edges at a near triangle can differ from the operands' edges, where those had two
     // triangles each: the rest are whole triangles with all their neighbours in one patch.
     std::vector<char> checked;

@@ -267,7 +267,12 @@ std::optional<Status> runNear(const Solid& work, const std::vector<Vector4>& too
     report.folds = a.folds;
     // The whole operation numbers vertices before repairing slivers, which only moves corners.
     const std::vector<Corners> numbered = a.tris;
-    report.slivers = repairSlivers(a.tris, a.points, &a.seamVertex);
+    int64_t dropped = 0;
+    report.slivers = repairSlivers(a.tris, a.points, &a.seamVertex, &a.source, &dropped);
+    if (dropped > 0) {
+        // Rare: the numbering below follows the pieces before the repair one for one.
+        return std::nullopt;
+    }
 
     // Ids: workpiece vertices keep theirs, the near part's new vertices follow. The result
     // lists the workpiece's far triangles and the near part's triangles in source order, the

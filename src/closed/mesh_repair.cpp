@@ -101,7 +101,8 @@ std::vector<int32_t> flatTriangles(const WeldedView& w, int32_t begin, int32_t e
 }
 
 int64_t repairSlivers(std::vector<Corners>& tris, const std::vector<Point3>& points,
-                      const std::vector<char>* suspect) {
+                      const std::vector<char>* suspect, std::vector<int32_t>* source,
+                      int64_t* dropped) {
     const auto coordinate = [&](int32_t v, int axis) {
         const Point3& p = points[v];
         return axis == 0 ? p.x : axis == 1 ? p.y : p.z;
@@ -136,6 +137,8 @@ int64_t repairSlivers(std::vector<Corners>& tris, const std::vector<Point3>& poi
             }
         }
         std::vector<char> changed(tris.size(), 0);
+        std::vector<char> gone(tris.size(), 0);
+        bool anyGone = false;
         for (int32_t t : slivers) {
             if (changed[t]) {
                 continue;
@@ -180,10 +183,36 @@ int64_t repairSlivers(std::vector<Corners>& tris, const std::vector<Point3>& poi
                     continue;
                 }
                 const int32_t d = n[(r + 2) % 3];
-                tris[s] = {b, mid, d};
-                tris[t] = {mid, a, d};
                 changed[s] = changed[t] = 1;
+                if (d == mid) {
+                    // Two flat triangles on the same corners facing each other enclose nothing.
+                    gone[s] = gone[t] = 1;
+                    anyGone = true;
+                } else {
+                    tris[s] = {b, mid, d};
+                    tris[t] = {mid, a, d};
+                }
                 break;
+            }
+        }
+        if (anyGone) {
+            size_t kept = 0;
+            for (size_t t = 0; t < tris.size(); ++t) {
+                if (gone[t]) {
+                    continue;
+                }
+                tris[kept] = tris[t];
+                if (source != nullptr) {
+                    (*source)[kept] = (*source)[t];
+                }
+                ++kept;
+            }
+            if (dropped != nullptr) {
+                *dropped += static_cast<int64_t>(tris.size() - kept);
+            }
+            tris.resize(kept);
+            if (source != nullptr) {
+                source->resize(kept);
             }
         }
     }
@@ -196,8 +225,9 @@ namespace {
 // the triangle (b, a, d) across that edge into (m, a, d) and (b, m, d), as a flat one would be:
 // the surface moves by the sliver's width only, where collapsing an edge would move m by the
 // length of one. Both new triangles must face as the neighbour's source does (`facing`, the
-// source each triangle is judged by, follows); otherwise nothing changes. Marks the triangles changed in `changed` (sized here) and
-// returns the number of flips.
+// source each triangle is judged by, follows); otherwise nothing changes. Marks the triangles
+// changed in `changed` (sized here) with 1, and with 2 a sliver whose neighbour was flipped
+// before it; returns the number of flips.
 template <typename Faces>
 int64_t flipSlivers(std::vector<Corners>& tris, std::vector<int32_t>& facing,
                     const std::vector<Point3>& points, const std::vector<char>& seamVertex,
@@ -255,7 +285,11 @@ int64_t flipSlivers(std::vector<Corners>& tris, std::vector<int32_t>& facing,
             }
         }
         // Only across an edge with one triangle the other way, and not into a pillow.
-        if (count != 1 || changed[partner] || d == m) {
+        if (count != 1 || d == m) {
+            continue;
+        }
+        if (changed[partner]) {
+            changed[t] = 2;  // the neighbour was flipped this round: tried again in the next
             continue;
         }
         const Corners oldT = tris[t], oldPartner = tris[partner];
@@ -318,9 +352,13 @@ int64_t unfold(std::vector<Corners>& tris, std::vector<int32_t>& source,
         if (facing.empty()) {
             facing = source;
         }
+        const int64_t before = flips + collapsed;
         flips += flipSlivers(tris, facing, points, seamVertex, folded, faces, flipped);
+        const bool waiting = std::find(flipped.begin(), flipped.end(), 2) != flipped.end();
         for (int32_t t : folded) {
-            if (flipped[t]) {
+            // Flipped, or waiting for a neighbour flipped this round (collapsed in the last
+            // rounds only).
+            if (flipped[t] == 1 || (flipped[t] == 2 && round < 12)) {
                 continue;
             }
             const Corners c{find(tris[t][0]), find(tris[t][1]), find(tris[t][2])};
@@ -346,6 +384,18 @@ int64_t unfold(std::vector<Corners>& tris, std::vector<int32_t>& source,
             if (best < 0) {
                 continue;  // its seam corners moved onto input vertices this round
             }
+            // Rounding moves a point by half a unit in the last place, so only seam points that
+            // close together can have folded a triangle by meeting. A longer collapse would move
+            // a point across the part and change its shape; such a fold is left as it is.
+            double scale = 0;
+            for (int32_t v : c) {
+                scale = std::max({scale, std::abs(points[v].x), std::abs(points[v].y),
+                                  std::abs(points[v].z)});
+            }
+            const double reach = std::ldexp(scale, -18);
+            if (shortest > reach * reach) {
+                continue;
+            }
             const int32_t x = c[best], y = c[(best + 1) % 3];
             // A seam point moves onto an input vertex; of two seam points the later one moves.
             const bool moveX = seamVertex[x] && (!seamVertex[y] || x > y);
@@ -370,6 +420,9 @@ int64_t unfold(std::vector<Corners>& tris, std::vector<int32_t>& source,
         source.resize(kept);
         if (!facing.empty()) {
             facing.resize(kept);
+        }
+        if (flips + collapsed == before && !waiting) {
+            break;  // the folds left are too wide to collapse and could not be flipped
         }
     }
     // Two triangles on the same corners facing each other enclose nothing. They arise where

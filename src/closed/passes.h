@@ -122,8 +122,11 @@ std::vector<int32_t> flatTriangles(const WeldedView& w, int32_t begin, int32_t e
 // (b, a, d) become (m, a, d) and (b, m, d). The surface keeps its shape and stays closed.
 // Returns the number of such triangles left (none found a partner).
 // With `suspect`, only triangles with a suspect corner are looked at.
+// Two flat triangles on the same corners facing each other are dropped instead, `source`
+// (one entry per triangle) following, and counted in `dropped`.
 int64_t repairSlivers(std::vector<Corners>& tris, const std::vector<Point3>& points,
-                      const std::vector<char>* suspect = nullptr);
+                      const std::vector<char>* suspect = nullptr,
+                      std::vector<int32_t>* source = nullptr, int64_t* dropped = nullptr);
 
 // Pairs (object 1 triangle, object 2 triangle) whose closed boxes meet and that no plane of
 // either plainly separates, sorted, and the triangles of every pair whose boxes meet

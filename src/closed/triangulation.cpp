@@ -47,6 +47,14 @@ bool Arrangement::Impl::splitTriangle(int32_t t, const std::vector<int32_t>& ids
         std::sort(along.begin(), along.end(), [&](const auto& a, const auto& b) {
             return CGAL::compare_distance_to_point(from, a.first, b.first) == CGAL::SMALLER;
         });
+        // Two points on one edge at the same place would be two vertices at one position, which
+        // the triangulation cannot hold; only an operand that meets itself makes them.
+        for (size_t i = 1; i < along.size(); ++i) {
+            if (along[i].first == along[i - 1].first) {
+                error = "dvije tocke spoja na istom mjestu (tijelo sijece samo sebe)";
+                return false;
+            }
+        }
         Cdt::Vertex_handle previous = corner[k];
         for (const auto& [point, id] : along) {
             Cdt::Face_handle face;
@@ -73,7 +81,7 @@ bool Arrangement::Impl::splitTriangle(int32_t t, const std::vector<int32_t>& ids
         const size_t before = cdt.number_of_vertices();
         const Cdt::Vertex_handle h = cdt.insert(projected(id));
         if (cdt.number_of_vertices() == before) {
-            error = "dvije tocke spoja na istom mjestu";
+            error = "dvije tocke spoja na istom mjestu (tijelo sijece samo sebe)";
             return false;
         }
         put(id, h);

@@ -43,6 +43,12 @@ int main(int argc, char** argv) {
     for (uint64_t seed = first; seed < first + count; ++seed) {
         korvan::test::Choices choices(seed);
         const korvan::test::OperandPair pair = korvan::test::randomOperands(choices);
+        if (count == 1 && argc > 4) {
+            writeExact(pair.a, korvan::Vector4(), std::string(argv[4]) + "/a.obj");
+            writeExact(pair.b, pair.offset, std::string(argv[4]) + "/b.obj");
+            std::printf("%s\n", pair.description.c_str());
+            std::fflush(stdout);
+        }
         double times[3] = {0, 0, 0};
         const std::string fault = korvan::test::faultOfPair(pair, times);
         for (double t : times) {
@@ -52,10 +58,6 @@ int main(int argc, char** argv) {
                 std::printf("seed %llu slow (%.2f s): %s\n", static_cast<unsigned long long>(seed),
                             t, pair.description.c_str());
             }
-        }
-        if (count == 1 && argc > 4) {
-            writeExact(pair.a, korvan::Vector4(), std::string(argv[4]) + "/a.obj");
-            writeExact(pair.b, pair.offset, std::string(argv[4]) + "/b.obj");
         }
         if (count == 1) {
             // One seed: what each operation gave, for a closer look.

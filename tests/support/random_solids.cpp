@@ -431,10 +431,9 @@ Judged runAndJudge(const OperandPair& pair, BooleanOp op) {
     for (const auto& [edge, u] : uses) {
         if (u.first != u.second) {
             ++j.openOrFlipped;
-        } else if (u.first == 2) {
+        } else if (u.first >= 2) {
+            // Used as often each way: where the exact result pinches, parts touch along it.
             ++j.pinchedEdges;
-        } else if (u.first != 1) {
-            ++j.otherNonManifold;
         }
     }
     j.volume = volumeOf(out);
@@ -493,9 +492,9 @@ std::string faultOfPair(const OperandPair& pair, double times[3]) {
             }
             continue;
         }
-        if ((r[k].openOrFlipped != 0 || r[k].otherNonManifold != 0) && fault.empty()) {
-            fault = name + ": " + std::to_string(r[k].openOrFlipped) + " open or flipped and " +
-                    std::to_string(r[k].otherNonManifold) + " non-manifold edges";
+        if (r[k].openOrFlipped != 0 && fault.empty()) {
+            fault = name + ": " + std::to_string(r[k].openOrFlipped) +
+                    " open or unevenly used edges or triangles with a repeated corner";
         }
     }
     if (!fault.empty() || !r[0].ok || !r[1].ok || !r[2].ok) {

@@ -48,7 +48,7 @@ OperandPair randomOperands(Choices& choices);
 Solid convexHull(const std::vector<Vector4>& points);
 
 // What one closed operation gave, judged independently of the engine: closed and oriented by
-// welded positions, its edges with two triangles each (pinched: four, two each way), and its
+// welded positions, its edges with two triangles each (pinched: more, as many each way), and its
 // signed volume. `roundingSlack` bounds how much rounding the result's new vertices to floats
 // can have changed its volume.
 struct Judged {
@@ -56,7 +56,6 @@ struct Judged {
     std::string message;
     int64_t openOrFlipped = 0;
     int64_t pinchedEdges = 0;
-    int64_t otherNonManifold = 0;
     double volume = 0;
     double roundingSlack = 0;
     double seconds = 0;
@@ -68,7 +67,7 @@ struct Judged {
 Judged runAndJudge(const OperandPair& pair, BooleanOp op);
 
 // A fault in the three operations on one pair, or empty when none: a result that is open or
-// has edges used other than twice (four for a pinch), an engine failure on operands it
+// has edges used unevenly each way, an engine failure on operands it
 // accepted, volumes that break vol(A u B) + vol(A n B) = vol(A) + vol(B) or
 // vol(A - B) = vol(A) - vol(A n B), and for A against itself anything but A, A, empty.
 // `times` receives each operation's seconds.
