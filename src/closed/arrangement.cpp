@@ -188,6 +188,9 @@ void Arrangement::Impl::edgeVsTriangle(int side, int32_t x, int k, int32_t y, co
 // Exact intersection of object 1 triangle t0 with object 2 triangle t1; records its points.
 bool Arrangement::Impl::pair(int32_t t0, int32_t t1) {
     const int32_t t[2] = {t0, t1};
+    if (sharedPair(t0, t1)) {
+        return true;
+    }
     int o[2][3];  // corners of t[s] against the plane of t[1 - s]
     for (int s = 0; s < 2; ++s) {
         const Corners& other = tris[t[1 - s]];
@@ -265,6 +268,120 @@ bool Arrangement::Impl::pair(int32_t t0, int32_t t1) {
     return true;
 }
 
+// Triangles with all three corners in common, two in common and different planes, or one in
+// common and the rest of one on one side of the other's plane, meet in what they share: an
+// operand against itself, or a copy welded onto it, makes such pairs for nearly every
+// triangle. Records what the general test would record, from the ids and a few orientations;
+// returns false for every other pair.
+bool Arrangement::Impl::sharedPair(int32_t t0, int32_t t1) {
+    const Corners& c0 = tris[t0];
+    const Corners& c1 = tris[t1];
+    int shared = 0, own = -1;  // own: a corner of t0 that t1 lacks
+    for (int i = 0; i < 3; ++i) {
+        if (c0[i] == c1[0] || c0[i] == c1[1] || c0[i] == c1[2]) {
+            ++shared;
+        } else {
+            own = i;
+        }
+    }
+    const auto addChain = [&](int32_t a, int32_t b) {
+        const auto id = static_cast<int32_t>(chains.size());
+        chains.push_back({Key{kVertex, std::min(a, b), 0}, Key{kVertex, std::max(a, b), 0}});
+        chainOf.emplace_back(t0, id);
+        chainOf.emplace_back(t1, id);
+    };
+    if (shared == 3) {
+        // The same triangle twice: coplanar, each edge of each a chain of its two corners.
+        coplanarWith.emplace_back(t0, t1);
+        coplanarWith.emplace_back(t1, t0);
+        for (const Corners* c : {&c0, &c1}) {
+            for (int k = 0; k < 3; ++k) {
+                addChain((*c)[k], (*c)[(k + 1) % 3]);
+            }
+        }
+        return true;
+    }
+    if (shared == 2) {
+        const int32_t a = c0[(own + 1) % 3], b = c0[(own + 2) % 3];
+        if (orient3(c1[0], c1[1], c1[2], c0[own]) != 0) {
+            // Two planes through one edge meet in its line, and the triangles in the edge.
+            addChain(a, b);
+            return true;
+        }
+        // One plane, the third corners on either side of the edge: again the edge alone.
+        int32_t other = c1[0];
+        for (int32_t v : c1) {
+            other = v != a && v != b ? v : other;
+        }
+        const int ax = axis[t0];
+        if (orient2(a, b, c0[own], ax) * orient2(a, b, other, ax) < 0) {
+            coplanarWith.emplace_back(t0, t1);
+            coplanarWith.emplace_back(t1, t0);
+            addChain(a, b);
+            addChain(a, b);
+            return true;
+        }
+        return false;
+    }
+    if (shared == 1) {
+        // Where one triangle's other corners lie strictly on one side of the other's plane,
+        // the two meet in their common corner alone, which records nothing.
+        const auto oneSide = [&](const Corners& plane, const Corners& c) {
+            int sum = 0;
+            for (int32_t v : c) {
+                if (v != plane[0] && v != plane[1] && v != plane[2]) {
+                    const int o = orient3(plane[0], plane[1], plane[2], v);
+                    if (o == 0) {
+                        return false;
+                    }
+                    sum += o;
+                }
+            }
+            return sum == 2 || sum == -2;
+        };
+        if (oneSide(c0, c1) || oneSide(c1, c0)) {
+            return true;
+        }
+        // One plane, and a line through an edge of one at the common corner leaves the other
+        // strictly outside: again the corner alone.
+        for (int32_t v : c1) {
+            if (v != c0[0] && v != c0[1] && v != c0[2] && orient3(c0[0], c0[1], c0[2], v) != 0) {
+                return false;
+            }
+        }
+        if (outsideAnEdge(t0, t1, true) || outsideAnEdge(t1, t0, true)) {
+            coplanarWith.emplace_back(t0, t1);
+            coplanarWith.emplace_back(t1, t0);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool Arrangement::Impl::outsideAnEdge(int32_t t, int32_t u, bool strict) const {
+    const Corners& c = tris[t];
+    const Corners& d = tris[u];
+    const int ax = axis[t];
+    const int inward = projectedSign[t];
+    for (int k = 0; k < 3; ++k) {
+        bool outside = true;
+        int away = 0;
+        for (int32_t v : d) {
+            const int o = orient2(c[k], c[(k + 1) % 3], v, ax) * inward;
+            outside = outside && o <= 0;
+            away += o < 0 ? 1 : 0;
+        }
+        // Strictly: every corner of u not on t is strictly outside.
+        if (outside && (!strict || away == 3 - static_cast<int>(std::count_if(
+                                                   d.begin(), d.end(), [&](int32_t v) {
+                                                       return v == c[0] || v == c[1] || v == c[2];
+                                                   })))) {
+            return true;
+        }
+    }
+    return false;
+}
+
 const EP3& Arrangement::Impl::exactPoint(int32_t id) const {
     std::optional<EP3>& slot = exact[id];
     if (slot) {
@@ -326,6 +443,14 @@ int64_t Arrangement::intersect(const std::vector<std::pair<int32_t, int32_t>>& c
         touching += m.pair(a, b) ? 1 : 0;
     }
     return touching;
+}
+
+void Arrangement::keepWhole() {
+    Impl& m = *m_impl;
+    m.pieces.resize(m.tris.size());
+    for (size_t t = 0; t < m.tris.size(); ++t) {
+        m.pieces[t] = {m.tris[t], static_cast<int32_t>(t), 7, 1};
+    }
 }
 
 const std::vector<Piece>& Arrangement::pieces() const {

@@ -58,6 +58,10 @@ public:
     int64_t intersect(const std::vector<std::pair<int32_t, int32_t>>& candidates,
                       const std::vector<int32_t>& involved);
 
+    // Instead of intersect and split, for two operands with the same triangles: every triangle
+    // is one piece, on the other surface and facing as it does, its edges on the seam.
+    void keepWhole();
+
     // Splits every touched triangle along its seam segments into pieces (in triangle order).
     // Returns false, with `error()` set, when seam segments cross inside a triangle, which only
     // a self-intersecting operand produces.

@@ -16,6 +16,7 @@
 #include <boost/variant/get.hpp>
 #include <cassert>
 #include <cmath>
+#include <functional>
 #include <optional>
 
 #include "closed/arrangement.h"
@@ -130,10 +131,18 @@ struct Arrangement::Impl {
         const Point3& p = points[v];
         return IP3(p.x, p.y, p.z);
     }
+    // A repeated point (one id: one position) is settled without the predicate, whose filter
+    // cannot tell an exact zero and falls back to exact numbers.
     int orient3(int32_t a, int32_t b, int32_t c, int32_t d) const {
+        if (d == a || d == b || d == c) {
+            return 0;
+        }
         return sign(CGAL::orientation(ip(a), ip(b), ip(c), ip(d)));
     }
     int orient2(int32_t a, int32_t b, int32_t c, int ax) const {
+        if (c == a || c == b || a == b) {
+            return 0;
+        }
         return sign(CGAL::orientation(project(points[a], ax), project(points[b], ax),
                                       project(points[c], ax)));
     }
@@ -148,6 +157,10 @@ struct Arrangement::Impl {
     void edgeVsTriangle(int side, int32_t x, int k, int32_t y, const int* o,
                         std::vector<Found>& out) const;
     bool pair(int32_t t0, int32_t t1);
+    bool sharedPair(int32_t t0, int32_t t1);
+    // Whether triangle u, in t's plane, lies on the outer side of the line through one of t's
+    // edges (on it allowed); with `strict`, its corners that are not t's strictly outside.
+    bool outsideAnEdge(int32_t t, int32_t u, bool strict) const;
 
     int32_t idOf(const Key& k) const {
         if (k.kind == kVertex) {
@@ -180,6 +193,15 @@ struct Arrangement::Impl {
     // point q inside edge k + 1: the corner between them is cut off, and the quadrilateral
     // left takes the diagonal the Delaunay triangulation of the projected points takes.
     void splitAcrossCorner(int32_t t, int k, int32_t p, int32_t q, std::vector<Piece>& out) const;
+    // Triangle t with no point but its corners: itself, with the edges that `segs` name on
+    // the seam, as its triangulation would give it.
+    void wholeTriangle(int32_t t, const std::vector<std::vector<int32_t>>& segs,
+                       const std::vector<int32_t>& partners, std::vector<Piece>& out) const;
+    // +1 / -1 where the centre of a piece of t (projected along t's axis, made by `centreOf`
+    // where needed) lies inside a coplanar partner facing the same way as t / the other way,
+    // else 0; the first partner that holds it decides.
+    int8_t coplanarSide(int32_t t, const std::function<EP2()>& centreOf,
+                        const std::vector<int32_t>& partners) const;
     // Appends piece v of triangle t (in t's orientation; bit e of `seam` for edge v[e] to
     // v[e + 1]), starting at t's earliest own corner it has, else at its smallest id.
     void addPiece(int32_t t, const int32_t* v, unsigned seam, int8_t coplanar,

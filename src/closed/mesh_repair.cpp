@@ -389,8 +389,8 @@ int64_t unfold(std::vector<Corners>& tris, std::vector<int32_t>& source,
             // a point across the part and change its shape; such a fold is left as it is.
             double scale = 0;
             for (int32_t v : c) {
-                scale = std::max({scale, std::abs(points[v].x), std::abs(points[v].y),
-                                  std::abs(points[v].z)});
+                scale = std::max(
+                    {scale, std::abs(points[v].x), std::abs(points[v].y), std::abs(points[v].z)});
             }
             const double reach = std::ldexp(scale, -18);
             if (shortest > reach * reach) {

@@ -2,6 +2,7 @@
 // points and segments, or a direct cut where one segment crosses it from edge to edge.
 #include "closed/arrangement_impl.h"
 
+#include <functional>
 #include <numeric>
 
 namespace korvan::closed {
@@ -144,29 +145,83 @@ bool Arrangement::Impl::splitTriangle(int32_t t, const std::vector<int32_t>& ids
         for (int i = 0; i < 3; ++i) {
             seam |= constrained[i] ? 1u << i : 0u;
         }
-        int8_t coplanar = 0;
-        if (!partners.empty()) {
-            const EP2 centre = CGAL::centroid(projected(v[0]), projected(v[1]), projected(v[2]));
-            for (int32_t other : partners) {
-                const Corners& c = tris[other];
-                const int s = orient2(c[0], c[1], c[2], ax);
-                bool inside = true;
-                for (int i = 0; i < 3 && inside; ++i) {
-                    inside = sign(CGAL::orientation(project<EP2>(exactPoint(c[i]), ax),
-                                                    project<EP2>(exactPoint(c[(i + 1) % 3]), ax),
-                                                    centre)) == s;
-                }
-                if (inside) {
-                    coplanar = static_cast<int8_t>(s == projectedSign[t] ? 1 : -1);
-                    break;
-                }
-            }
-        }
+        const int8_t coplanar =
+            partners.empty()
+                ? int8_t{0}
+                : coplanarSide(
+                      t,
+                      [&] {
+                          return CGAL::centroid(projected(v[0]), projected(v[1]), projected(v[2]));
+                      },
+                      partners);
         addPiece(t, v, seam, coplanar, pieces);
     }
     std::sort(pieces.begin() + static_cast<std::ptrdiff_t>(first), pieces.end(),
               [](const Piece& a, const Piece& b) { return a.v < b.v; });
     return true;
+}
+
+int8_t Arrangement::Impl::coplanarSide(int32_t t, const std::function<EP2()>& centreOf,
+                                       const std::vector<int32_t>& partners) const {
+    const int ax = axis[t];
+    std::optional<EP2> centre;  // a construction: made only where a test needs it
+    const Corners& own = tris[t];
+    std::array<int32_t, 3> sorted = own;
+    std::sort(sorted.begin(), sorted.end());
+    for (int32_t other : partners) {
+        const Corners& c = tris[other];
+        const int s = orient2(c[0], c[1], c[2], ax);
+        std::array<int32_t, 3> corners = c;
+        std::sort(corners.begin(), corners.end());
+        // A partner on t's own corners holds every point inside t, as the centre of a piece of
+        // t is: that needs no test.
+        const bool same = corners == sorted;
+        // Nor does one beside it, beyond the line through one of t's edges: its inside misses
+        // t's.
+        if (!same && outsideAnEdge(t, other, false)) {
+            continue;
+        }
+        bool inside = true;
+        if (!same && !centre) {
+            centre = centreOf();
+        }
+        for (int i = 0; i < 3 && inside && !same; ++i) {
+            inside =
+                sign(CGAL::orientation(project<EP2>(exactPoint(c[i]), ax),
+                                       project<EP2>(exactPoint(c[(i + 1) % 3]), ax), *centre)) == s;
+        }
+        if (inside) {
+            return static_cast<int8_t>(s == projectedSign[t] ? 1 : -1);
+        }
+    }
+    return 0;
+}
+
+void Arrangement::Impl::wholeTriangle(int32_t t, const std::vector<std::vector<int32_t>>& segs,
+                                      const std::vector<int32_t>& partners,
+                                      std::vector<Piece>& out) const {
+    const Corners& c = tris[t];
+    unsigned seam = 0;
+    for (const std::vector<int32_t>& seg : segs) {
+        for (int e = 0; e < 3; ++e) {
+            const bool from = std::find(seg.begin(), seg.end(), c[e]) != seg.end();
+            const bool to = std::find(seg.begin(), seg.end(), c[(e + 1) % 3]) != seg.end();
+            seam |= from && to ? 1u << e : 0u;
+        }
+    }
+    int8_t coplanar = 0;
+    if (!partners.empty()) {
+        const int ax = axis[t];
+        coplanar = coplanarSide(
+            t,
+            [&] {
+                return CGAL::centroid(project<EP2>(exactPoint(c[0]), ax),
+                                      project<EP2>(exactPoint(c[1]), ax),
+                                      project<EP2>(exactPoint(c[2]), ax));
+            },
+            partners);
+    }
+    addPiece(t, c.data(), seam, coplanar, out);
 }
 
 void Arrangement::Impl::addPiece(int32_t t, const int32_t* v, unsigned seam, int8_t coplanar,
@@ -395,6 +450,11 @@ bool Arrangement::split() {
                             continue;
                         }
                     }
+                }
+                if (job.ids.size() == 3) {
+                    // Touched at its corners and along its own edges only.
+                    m.wholeTriangle(job.t, job.segs, job.partners, split[j]);
+                    continue;
                 }
                 failed[j] = m.splitTriangle(job.t, job.ids, job.edgePoints, job.segs, job.partners,
                                             split[j], why[j])

@@ -1,5 +1,7 @@
 // Runs the closed engine's random pairs for a range of seeds and reports faults and slow runs:
-//   closed_sweep FIRST_SEED COUNT [SECONDS [FOLDER]]
+//   closed_sweep FIRST_SEED COUNT [SECONDS [FOLDER | hashes]]
+// With "hashes", each seed's three results are printed as hashes of their vertices and
+// corners, so that two builds can be compared for byte-identical output.
 // With one seed and a folder, the two operands are written there as a.obj and b.obj (moved by
 // the offset), with every float exact, for a closer look with korvan-cli.
 // Exit status 1 when any seed found a fault or took longer than SECONDS (default 10) for one
@@ -9,6 +11,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "closed/closed_boolean.h"
 #include "support/random_solids.h"
 
 namespace {
@@ -28,6 +31,26 @@ void writeExact(const korvan::Solid& s, const korvan::Vector4& offset, const std
     std::fclose(f);
 }
 
+// FNV-1a over the vertex coordinates and the corners.
+uint32_t hashOf(const korvan::Solid& s) {
+    uint32_t h = 2166136261u;
+    const auto mix = [&h](const void* data, size_t n) {
+        const auto* b = static_cast<const unsigned char*>(data);
+        for (size_t i = 0; i < n; ++i) {
+            h = (h ^ b[i]) * 16777619u;
+        }
+    };
+    for (const korvan::Vector4& v : s.vertices) {
+        const float xyz[3] = {v.x, v.y, v.z};
+        mix(xyz, sizeof xyz);
+    }
+    for (const korvan::Triangle& t : s.triangles) {
+        const int32_t c[3] = {t.i0, t.i1, t.i2};
+        mix(c, sizeof c);
+    }
+    return h;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -43,6 +66,20 @@ int main(int argc, char** argv) {
     for (uint64_t seed = first; seed < first + count; ++seed) {
         korvan::test::Choices choices(seed);
         const korvan::test::OperandPair pair = korvan::test::randomOperands(choices);
+        if (argc > 4 && std::string(argv[4]) == "hashes") {
+            const korvan::BooleanOp ops[3] = {korvan::BooleanOp::Union,
+                                              korvan::BooleanOp::Intersection,
+                                              korvan::BooleanOp::Difference};
+            std::printf("seed %llu", static_cast<unsigned long long>(seed));
+            for (korvan::BooleanOp op : ops) {
+                korvan::Solid out;
+                const korvan::Status s =
+                    korvan::closedBoolean(pair.a, pair.b, op, out, nullptr, 0, pair.offset);
+                std::printf(" %08x", s.ok() ? hashOf(out) : 0u);
+            }
+            std::printf("\n");
+            continue;
+        }
         if (count == 1 && argc > 4) {
             writeExact(pair.a, korvan::Vector4(), std::string(argv[4]) + "/a.obj");
             writeExact(pair.b, pair.offset, std::string(argv[4]) + "/b.obj");

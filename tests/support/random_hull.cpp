@@ -3,7 +3,9 @@
 #include <CGAL/Surface_mesh.h>
 #include <CGAL/convex_hull_3.h>
 
+#include <algorithm>
 #include <array>
+#include <tuple>
 #include <map>
 #include <vector>
 
@@ -55,6 +57,32 @@ Solid convexHull(const std::vector<Vector4>& points) {
         }
         faces.push_back(c);
     }
+    // The hull's own order follows CGAL's random state, which earlier hulls have moved on: a
+    // seed must give the same mesh whatever ran before, so vertices go by position and faces by
+    // corners.
+    std::vector<int32_t> order(vertices.size());
+    for (size_t i = 0; i < order.size(); ++i) {
+        order[i] = static_cast<int32_t>(i);
+    }
+    std::sort(order.begin(), order.end(), [&](int32_t a, int32_t b) {
+        const Vector4& p = vertices[static_cast<size_t>(a)];
+        const Vector4& q = vertices[static_cast<size_t>(b)];
+        return std::tie(p.x, p.y, p.z) < std::tie(q.x, q.y, q.z);
+    });
+    std::vector<int32_t> rank(vertices.size());
+    std::vector<Vector4> sorted;
+    for (size_t i = 0; i < order.size(); ++i) {
+        rank[static_cast<size_t>(order[i])] = static_cast<int32_t>(i);
+        sorted.push_back(vertices[static_cast<size_t>(order[i])]);
+    }
+    vertices = sorted;
+    for (std::array<int32_t, 3>& c : faces) {
+        for (int32_t& v : c) {
+            v = rank[static_cast<size_t>(v)];
+        }
+        std::rotate(c.begin(), std::min_element(c.begin(), c.end()), c.end());
+    }
+    std::sort(faces.begin(), faces.end());
     out.allocate(static_cast<int32_t>(vertices.size()), static_cast<int32_t>(faces.size()));
     out.vertices = vertices;
     for (size_t i = 0; i < faces.size(); ++i) {
