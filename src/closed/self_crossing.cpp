@@ -1,6 +1,9 @@
-// Pairs of one operand's triangles that meet other than in what they share: a grid of cells
-// about a triangle in size brings each pair of triangles whose boxes meet together once, ids
-// tell what a pair shares, and exact predicates decide what a double filter leaves open.
+// Pairs of one operand's triangles that meet other than in what they share. The triangles are
+// stored in the order of a grid's blocks and entered in every cell their box reaches. Pairs
+// with a common corner are settled per vertex: where the triangles around a vertex form one
+// plain fan, none of them meets another beyond what they share, and only other fans need their
+// pairs tested. Pairs with nothing in common are tested once, in one cell both reach. A double
+// filter with an error bound decides nearly every test, exact predicates the rest.
 #include "closed/self_crossing.h"
 
 #include <CGAL/Exact_predicates_inexact_constructions_kernel.h>
@@ -19,6 +22,7 @@
 #include <cmath>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -61,11 +65,24 @@ int significantBits(double v) {
     return 64 - std::countl_zero(significand) - std::countr_zero(significand);
 }
 
+// orient2 where its error bound leaves the sign open. The double evaluation is still exact
+// when the differences are and each product fits in 53 bits, as for points of one line on a
+// flat face (a great many there); CGAL's exact predicate takes what is left.
+[[gnu::noinline]] int orient2Exact(double ax, double ay, double bx, double by, double cx,
+                                   double cy) {
+    const double ux = bx - ax, uy = by - ay, vx = cx - ax, vy = cy - ay;
+    if (exactDifference(bx, ax, ux) && exactDifference(by, ay, uy) && exactDifference(cx, ax, vx) &&
+        exactDifference(cy, ay, vy) && significantBits(ux) + significantBits(vy) <= 53 &&
+        significantBits(uy) + significantBits(vx) <= 53) {
+        // Both products exact; rounding their difference keeps its sign.
+        return signOf(ux * vy - uy * vx);
+    }
+    return signOf(CGAL::orientation(KP2(ax, ay), KP2(bx, by), KP2(cx, cy)));
+}
+
 // Sign of the orientation of (a, b, c) in the plane, counter-clockwise positive. An error bound
-// settles nearly every case. Where it does not, the double evaluation is still exact when the
-// differences are and each product fits in 53 bits, as for points of one line on a flat face
-// (a great many there); CGAL's exact predicate takes what is left.
-int orient2(double ax, double ay, double bx, double by, double cx, double cy) {
+// settles nearly every case.
+inline int orient2(double ax, double ay, double bx, double by, double cx, double cy) {
     const double ux = bx - ax, uy = by - ay, vx = cx - ax, vy = cy - ay;
     const double l = ux * vy, r = uy * vx;
     const double det = l - r;
@@ -76,17 +93,12 @@ int orient2(double ax, double ay, double bx, double by, double cx, double cy) {
     if (det < -bound) {
         return -1;
     }
-    if (exactDifference(bx, ax, ux) && exactDifference(by, ay, uy) && exactDifference(cx, ax, vx) &&
-        exactDifference(cy, ay, vy) && significantBits(ux) + significantBits(vy) <= 53 &&
-        significantBits(uy) + significantBits(vx) <= 53) {
-        return signOf(det);  // both products exact; rounding their difference keeps its sign
-    }
-    return signOf(CGAL::orientation(KP2(ax, ay), KP2(bx, by), KP2(cx, cy)));
+    return orient2Exact(ax, ay, bx, by, cx, cy);
 }
 
 // orient2 of three points projected along `axis` onto the other two, taken cyclically, so
 // that the sign is that of the normal's component on `axis`.
-int orient2Along(int axis, const double* a, const double* b, const double* c) {
+inline int orient2Along(int axis, const double* a, const double* b, const double* c) {
     const int u = axis == 2 ? 0 : axis + 1;
     const int v = axis == 0 ? 2 : axis - 1;
     return orient2(a[u], a[v], b[u], b[v], c[u], c[v]);
@@ -97,71 +109,112 @@ struct Grid {
     std::array<double, 3> origin{};
     double perCell = 1.0;
     std::array<int64_t, 3> dim{};
+    std::array<double, 3> top{};  // dim - 1
 
     // Clamped before the conversion, which then rounds down as floor would.
     int32_t cellOf(int i, double v) const {
-        const double c =
-            std::clamp((v - origin[i]) * perCell, 0.0, static_cast<double>(dim[i] - 1));
-        return static_cast<int32_t>(c);
+        return static_cast<int32_t>(std::min(std::max((v - origin[i]) * perCell, 0.0), top[i]));
     }
 };
 
 // Cells are grouped into blocks of 4 x 4 x 4; an entry names a triangle and its cell in a block.
 constexpr int kBlockShift = 2;
 constexpr int32_t kBlockMask = (1 << kBlockShift) - 1;
+constexpr uint8_t kOutside = 0xff;
 
 uint64_t entryOf(int32_t triangle, int32_t x, int32_t y, int32_t z) {
     return (static_cast<uint64_t>(triangle) << 6) |
            static_cast<uint64_t>((x & kBlockMask) | (y & kBlockMask) << 2 | (z & kBlockMask) << 4);
 }
 
-struct FloatBox {
+// An array whose values are each written before they are read: left uninitialised, its pages
+// are first touched by the threads that fill it rather than by a pass that zeroes it.
+template <typename T>
+std::unique_ptr<T[]> unfilled(size_t n) {
+    return std::make_unique_for_overwrite<T[]>(n);
+}
+
+struct Bounds {
     float lo[3], hi[3];
 };
 
-// One triangle as the pair tests read it.
+// A triangle as stored in the order of the blocks: its corners, exact in float, and their ids.
+struct Record {
+    float p[3][3];
+    Corners id;
+};
+
+// Exact signs of the components of (p1 - p0) x (p2 - p0), all zero for collinear corners.
+void normalSigns(const double (&p)[3][3], int8_t (&sign)[3]) {
+    const double u[3] = {p[1][0] - p[0][0], p[1][1] - p[0][1], p[1][2] - p[0][2]};
+    const double v[3] = {p[2][0] - p[0][0], p[2][1] - p[0][1], p[2][2] - p[0][2]};
+    for (int i = 0; i < 3; ++i) {
+        const int j = (i + 1) % 3, k = (i + 2) % 3;
+        const double l = u[j] * v[k], r = u[k] * v[j];
+        // Products of float differences do not underflow: a zero one has a zero factor.
+        if (std::abs(l - r) > 1e-14 * (std::abs(l) + std::abs(r)) || (l == 0.0 && r == 0.0)) {
+            sign[i] = static_cast<int8_t>(signOf(l - r));
+        } else {
+            sign[i] = static_cast<int8_t>(orient2Along(i, p[0], p[1], p[2]));
+        }
+    }
+}
+
+void normalSigns(const float (&f)[3][3], int8_t (&sign)[3]) {
+    const double p[3][3] = {
+        {f[0][0], f[0][1], f[0][2]}, {f[1][0], f[1][1], f[1][2]}, {f[2][0], f[2][1], f[2][2]}};
+    normalSigns(p, sign);
+}
+
+// A float as an integer of the same order (for finite values, -0 taken as +0), so that box
+// tests compare integers, which run several at once.
+int32_t ordered(float f) {
+    const auto i = std::bit_cast<int32_t>(f + 0.0f);
+    return i ^ ((i >> 31) & 0x7fffffff);
+}
+
+// A triangle of the block being processed.
+struct Local {
+    int32_t lo[3], hi[3];  // its box, as ordered integers
+    int32_t cellLo[3];     // the cell of the box's low corner
+    Corners id;
+    int8_t sign[3];         // exact signs of its normal's components
+    uint8_t cornerCell[3];  // each corner's cell in the block, or kOutside
+    int32_t record;
+};
+
+// One triangle as the exact pair tests read it.
 struct Tri {
     std::array<int32_t, 3> id;
     double p[3][3];
-    double n[3];    // (p1 - p0) x (p2 - p0)
-    double err[3];  // weights of |q - p0| in the error bound of n . (q - p0)
-    float lo[3], hi[3];
-    int32_t cellLo[3];  // the cell of the box's low corner
-    int8_t flat;        // the axis on which all three corners agree, or -1
-    int8_t axis;        // projection axis that keeps the triangle's area
-    int8_t axisSign;    // orientation of the corners projected along it
+    double n[3];      // (p1 - p0) x (p2 - p0)
+    double err[3];    // weights of |q - p0| in the error bound of n . (q - p0)
+    int8_t flat;      // the axis on which all three corners agree, or -1
+    int8_t axis;      // projection axis that keeps the triangle's area
+    int8_t axisSign;  // sign of n[axis]: orientation of the corners projected along it
 };
 
-void load(Tri& t, const WeldedView& w, int32_t triangle, const Grid& grid) {
-    t.id = w.tris[static_cast<size_t>(triangle)];
+Tri makeTri(const Record& r, const int8_t (&sign)[3]) {
+    Tri t;
+    t.id = r.id;
     for (int k = 0; k < 3; ++k) {
-        const Point3& q = w.points[static_cast<size_t>(t.id[k])];
-        t.p[k][0] = q.x;
-        t.p[k][1] = q.y;
-        t.p[k][2] = q.z;
-    }
-    for (int i = 0; i < 3; ++i) {
-        const double lo = std::min({t.p[0][i], t.p[1][i], t.p[2][i]});
-        const double hi = std::max({t.p[0][i], t.p[1][i], t.p[2][i]});
-        t.lo[i] = static_cast<float>(lo);
-        t.hi[i] = static_cast<float>(hi);
-        t.cellLo[i] = grid.cellOf(i, lo);
+        for (int i = 0; i < 3; ++i) {
+            t.p[k][i] = r.p[k][i];
+        }
     }
     const double* a = t.p[0];
     const double u[3] = {t.p[1][0] - a[0], t.p[1][1] - a[1], t.p[1][2] - a[2]};
     const double v[3] = {t.p[2][0] - a[0], t.p[2][1] - a[1], t.p[2][2] - a[2]};
+    t.flat = -1;
     for (int i = 0; i < 3; ++i) {
         const int j = (i + 1) % 3, k = (i + 2) % 3;
-        const double l = u[j] * v[k], r = u[k] * v[j];
-        t.n[i] = l - r;
+        const double l = u[j] * v[k], r2 = u[k] * v[j];
+        t.n[i] = l - r2;
         // Far above the rounding of the differences, products and sums (a few units in the
         // last place of the terms).
-        t.err[i] = 1e-13 * (std::abs(l) + std::abs(r) + std::abs(t.n[i]));
-    }
-    t.flat = -1;
-    for (int8_t i = 0; i < 3; ++i) {
+        t.err[i] = 1e-13 * (std::abs(l) + std::abs(r2) + std::abs(t.n[i]));
         if (u[i] == 0.0 && v[i] == 0.0) {
-            t.flat = i;
+            t.flat = static_cast<int8_t>(i);
         }
     }
     if (t.flat >= 0) {
@@ -170,13 +223,13 @@ void load(Tri& t, const WeldedView& w, int32_t triangle, const Grid& grid) {
         const double nx = std::abs(t.n[0]), ny = std::abs(t.n[1]), nz = std::abs(t.n[2]);
         t.axis = static_cast<int8_t>(nx >= ny && nx >= nz ? 0 : ny >= nz ? 1 : 2);
     }
-    t.axisSign = static_cast<int8_t>(orient2Along(t.axis, t.p[0], t.p[1], t.p[2]));
-    // The largest rounded component can only miss where the triangle is nearly flat; then
+    // The largest rounded component can only be zero where the triangle is nearly flat; then
     // the first axis whose projection keeps an area serves.
-    for (int8_t i = 0; i < 3 && t.axisSign == 0; ++i) {
+    for (int8_t i = 0; i < 3 && sign[t.axis] == 0; ++i) {
         t.axis = i;
-        t.axisSign = static_cast<int8_t>(orient2Along(i, t.p[0], t.p[1], t.p[2]));
     }
+    t.axisSign = sign[t.axis];
+    return t;
 }
 
 // Exact side of t's plane that q lies on: the sign of n . (q - p0).
@@ -314,48 +367,341 @@ bool meetBeyondShared(const Tri& x, const Tri& y) {
                               Kernel::Triangle_3(kp(y.p[0]), kp(y.p[1]), kp(y.p[2])));
 }
 
-// A thread's buffers for one block at a time.
-struct Worker {
-    std::vector<Tri> tris;
-    std::vector<int32_t> triOfEntry;
-    std::vector<int32_t> byCell;
+// Quarter of the plane that the direction with coordinate signs (sx, sy) points into,
+// counter-clockwise from +x, each quarter holding its first axis direction.
+int quadrant(int sx, int sy) {
+    const int second = (sx <= 0) & (sy > 0);
+    const int third = (sx < 0) & (sy <= 0);
+    const int fourth = (sx >= 0) & (sy < 0);
+    return second | third << 1 | fourth * 3;
+}
+
+// A corner of a triangle in the fan around a vertex: the triangle (the block's) and which of
+// its corners the vertex is.
+struct FanCorner {
+    int32_t tri;
+    int32_t corner;
 };
 
-// The pass over the cells: every pair of triangles whose boxes meet is tested in the cell of
-// the low corner of the boxes' overlap, so once.
+// A block of the grid: its coordinates and its entries.
+struct BlockRun {
+    int32_t at[3];
+    int64_t begin, count;
+};
+
+// A thread's buffers for one block at a time.
+struct Worker {
+    std::vector<Local> locals;
+    std::vector<int32_t> localOfEntry, byCell, made;
+    std::vector<Tri> tris;
+    // Fans: the block's vertices in a small hash table, each with a list of its corners.
+    struct Slot {
+        int32_t vertex, group;
+        uint32_t stamp;  // the block it was filled for
+    };
+    std::vector<Slot> slots;
+    uint32_t stamp = 0;
+    std::vector<int32_t> groupVertex, groupStart, groupFill, cornerGroup;
+    std::vector<FanCorner> corners, fan;
+    std::vector<int32_t> from, to;
+    // A cell's triangles, as columns.
+    std::vector<int32_t> lo[3], hi[3], id[3], starts, need;
+};
+
+// The pass over the blocks. A pair of triangles with a common corner is tested with the fan
+// of its smallest common point id, and only where that fan is not plain; any other pair whose
+// boxes meet is tested once, in the cell where between them the two boxes start on every
+// axis.
 struct Counter {
-    const WeldedView& w;
-    int32_t first;
+    const Record* records;
     const Grid& grid;
     int64_t limit;
     std::atomic<int64_t> found{0};
     std::atomic<bool> stop{false};
 
-    void found1() {
+    // Counts one crossing; false once the limit is reached.
+    bool add() {
         if (found.fetch_add(1, std::memory_order_relaxed) + 1 >= limit) {
             stop.store(true, std::memory_order_relaxed);
+            return false;
         }
+        return true;
     }
 
-    // The entries of block (bx, by, bz), each a triangle (its entries in a row) and its cell.
-    void block(int64_t bx, int64_t by, int64_t bz, const uint64_t* entries, size_t count,
-               Worker& wk) {
+    // The exact form of the block's triangle i, made at its first use.
+    const Tri& exact(Worker& wk, int32_t i) const {
+        int32_t& at = wk.made[static_cast<size_t>(i)];
+        if (at < 0) {
+            const Local& l = wk.locals[static_cast<size_t>(i)];
+            at = static_cast<int32_t>(wk.tris.size());
+            wk.tris.push_back(makeTri(records[l.record], l.sign));
+        }
+        return wk.tris[static_cast<size_t>(at)];
+    }
+
+    void makeLocal(Local& l, int32_t j, const BlockRun& block) const {
+        const Record& r = records[j];
+        l.record = j;
+        l.id = r.id;
+        float lo[3], hi[3];
+        for (int i = 0; i < 3; ++i) {
+            lo[i] = std::min({r.p[0][i], r.p[1][i], r.p[2][i]});
+            hi[i] = std::max({r.p[0][i], r.p[1][i], r.p[2][i]});
+            l.lo[i] = ordered(lo[i]);
+            l.hi[i] = ordered(hi[i]);
+            l.cellLo[i] = grid.cellOf(i, lo[i]);
+        }
+        for (int k = 0; k < 3; ++k) {
+            int32_t cell[3];
+            bool inBlock = true;
+            for (int i = 0; i < 3 && inBlock; ++i) {
+                cell[i] = r.p[k][i] == lo[i] ? l.cellLo[i] : grid.cellOf(i, r.p[k][i]);
+                inBlock = (cell[i] >> kBlockShift) == block.at[i];
+            }
+            l.cornerCell[k] = inBlock ? static_cast<uint8_t>((cell[0] & kBlockMask) |
+                                                             (cell[1] & kBlockMask) << 2 |
+                                                             (cell[2] & kBlockMask) << 4)
+                                      : kOutside;
+        }
+        normalSigns(r.p, l.sign);
+    }
+
+    // Whether the triangles around a vertex (all of them, as `fan`) form one plain fan: seen
+    // along some axis each turns the same way, and their far edges close a loop that winds
+    // once around the vertex. Then, seen along that axis, the angles at the vertex tile the
+    // plane once: two triangles that share an edge from it meet only in that edge, others
+    // only at the vertex, and so it is in space.
+    bool plainFan(Worker& wk, const FanCorner* fan, int count) const {
+        if (count < 3) {
+            return false;
+        }
+        const auto local = [&](int k) -> const Local& {
+            return wk.locals[static_cast<size_t>(fan[k].tri)];
+        };
+        wk.from.resize(static_cast<size_t>(count));
+        wk.to.resize(static_cast<size_t>(count));
+        int32_t* from = wk.from.data();
+        int32_t* to = wk.to.data();
+        for (int k = 0; k < count; ++k) {
+            const Corners& id = local(k).id;
+            from[k] = id[static_cast<size_t>((fan[k].corner + 1) % 3)];
+            to[k] = id[static_cast<size_t>((fan[k].corner + 2) % 3)];
+        }
+        // Each far corner starts one far edge and ends one.
+        if (count <= 16) {
+            for (int k = 0; k < count; ++k) {
+                int starts = 0, ends = 0;
+                for (int j = 0; j < count; ++j) {
+                    starts += from[j] == from[k] ? 1 : 0;
+                    ends += to[j] == from[k] ? 1 : 0;
+                }
+                if (starts != 1 || ends != 1) {
+                    return false;
+                }
+            }
+        } else {
+            std::sort(from, from + count);
+            std::sort(to, to + count);
+            if (!std::equal(from, from + count, to) ||
+                std::adjacent_find(from, from + count) != from + count) {
+                return false;
+            }
+        }
+        int axis = -1;
+        int sign = 0;
+        for (int i = 0; i < 3 && axis < 0; ++i) {
+            sign = local(0).sign[i];
+            bool same = sign != 0;
+            for (int k = 1; k < count && same; ++k) {
+                same = local(k).sign[i] == sign;
+            }
+            axis = same ? i : -1;
+        }
+        if (axis < 0) {
+            return false;
+        }
+        // Each angle, under a half turn, steps over as many quarter boundaries as its ends'
+        // quarters differ by; the loop winds once when the steps add up to four.
+        const int u = axis == 2 ? 0 : axis + 1;
+        const int w = axis == 0 ? 2 : axis - 1;
+        const float* v = records[local(0).record].p[fan[0].corner];
+        // Signs of differences of floats, exact without computing them.
+        const auto quarter = [&](const float* q) {
+            return quadrant((q[u] > v[u]) - (q[u] < v[u]), sign * ((q[w] > v[w]) - (q[w] < v[w])));
+        };
+        int steps = 0;
+        for (int k = 0; k < count; ++k) {
+            const Record& r = records[local(k).record];
+            const int c = fan[k].corner;
+            steps += (quarter(r.p[(c + 2) % 3]) - quarter(r.p[(c + 1) % 3])) & 3;
+        }
+        return steps == 4;
+    }
+
+    // The fans of the vertices in the block: all triangles at such a vertex have an entry in
+    // its cell, so in this block, and no other block sees the vertex. Where a fan is not plain,
+    // tests the pairs of its triangles with no smaller common corner. False once the limit is
+    // reached.
+    bool fans(Worker& wk) {
+        const size_t count = wk.locals.size();
+        // Three corners per triangle at most, with the table at most half full. Slots filled
+        // for earlier blocks count as empty.
+        const size_t need = std::bit_ceil(std::max<size_t>(6 * count, 16));
+        if (wk.slots.size() < need || ++wk.stamp == 0) {
+            wk.slots.assign(std::max(need, wk.slots.size()), Worker::Slot{0, 0, 0});
+            wk.stamp = 1;
+        }
+        const size_t mask = wk.slots.size() - 1;
+        const auto shift = static_cast<uint32_t>(32 - std::countr_zero(wk.slots.size()));
+        // The corners in the block, each with its vertex's group; then by group.
+        wk.groupVertex.clear();
+        wk.groupStart.assign(1, 0);
+        wk.cornerGroup.resize(3 * count);
+        wk.corners.resize(3 * count);
+        size_t corners = 0;
+        for (size_t i = 0; i < count; ++i) {
+            const Local& l = wk.locals[i];
+            for (int k = 0; k < 3; ++k) {
+                if (l.cornerCell[k] == kOutside) {
+                    continue;
+                }
+                const int32_t v = l.id[static_cast<size_t>(k)];
+                size_t at = (static_cast<uint32_t>(v) * 2654435761u) >> shift;
+                while (wk.slots[at].stamp == wk.stamp && wk.slots[at].vertex != v) {
+                    at = (at + 1) & mask;
+                }
+                Worker::Slot& slot = wk.slots[at];
+                if (slot.stamp != wk.stamp) {
+                    slot = {v, static_cast<int32_t>(wk.groupVertex.size()), wk.stamp};
+                    wk.groupVertex.push_back(v);
+                    wk.groupStart.push_back(0);
+                }
+                ++wk.groupStart[static_cast<size_t>(slot.group) + 1];
+                wk.cornerGroup[corners] = slot.group;
+                wk.corners[corners] = {static_cast<int32_t>(i), k};
+                ++corners;
+            }
+        }
+        const size_t groups = wk.groupVertex.size();
+        for (size_t g = 1; g <= groups; ++g) {
+            wk.groupStart[g] += wk.groupStart[g - 1];
+        }
+        wk.fan.resize(corners);
+        wk.groupFill.assign(wk.groupStart.begin(), wk.groupStart.end() - 1);
+        for (size_t c = 0; c < corners; ++c) {
+            wk.fan[static_cast<size_t>(wk.groupFill[static_cast<size_t>(wk.cornerGroup[c])]++)] =
+                wk.corners[c];
+        }
+        for (size_t g = 0; g < groups; ++g) {
+            const FanCorner* fan = wk.fan.data() + wk.groupStart[g];
+            const int32_t size = wk.groupStart[g + 1] - wk.groupStart[g];
+            if (plainFan(wk, fan, size)) {
+                continue;
+            }
+            const int32_t v = wk.groupVertex[g];
+            for (int32_t a = 0; a < size; ++a) {
+                const Corners& x = wk.locals[static_cast<size_t>(fan[a].tri)].id;
+                for (int32_t b = a + 1; b < size; ++b) {
+                    const Corners& y = wk.locals[static_cast<size_t>(fan[b].tri)].id;
+                    bool smaller = false;
+                    for (const int32_t id : x) {
+                        smaller = smaller || (id < v && (id == y[0] || id == y[1] || id == y[2]));
+                    }
+                    if (!smaller &&
+                        meetBeyondShared(exact(wk, fan[a].tri), exact(wk, fan[b].tri)) && !add()) {
+                        return false;
+                    }
+                }
+            }
+        }
+        return true;
+    }
+
+    // Tests the pairs of cell (coordinates `cell`) among `members` (the block's triangles)
+    // that have no common corner; false once the limit is reached. Such a pair is tested here
+    // when between them the two boxes start in this cell on every axis.
+    bool cellPairs(Worker& wk, const int32_t* members, int32_t count, const int32_t (&cell)[3]) {
+        const auto n = static_cast<size_t>(count);
+        for (int k = 0; k < 3; ++k) {
+            wk.lo[k].resize(n);
+            wk.hi[k].resize(n);
+            wk.id[k].resize(n);
+        }
+        wk.starts.resize(n);
+        wk.need.resize(n);
+        for (size_t m = 0; m < n; ++m) {
+            const Local& l = wk.locals[static_cast<size_t>(members[m])];
+            for (int k = 0; k < 3; ++k) {
+                wk.lo[k][m] = l.lo[k];
+                wk.hi[k][m] = l.hi[k];
+                wk.id[k][m] = l.id[static_cast<size_t>(k)];
+            }
+            // Bit k: the box starts in this cell on axis k.
+            wk.starts[m] = (l.cellLo[0] == cell[0] ? 1 : 0) | (l.cellLo[1] == cell[1] ? 2 : 0) |
+                           (l.cellLo[2] == cell[2] ? 4 : 0);
+        }
+        const int32_t *lo0 = wk.lo[0].data(), *lo1 = wk.lo[1].data(), *lo2 = wk.lo[2].data();
+        const int32_t *hi0 = wk.hi[0].data(), *hi1 = wk.hi[1].data(), *hi2 = wk.hi[2].data();
+        const int32_t *a = wk.id[0].data(), *b = wk.id[1].data(), *c = wk.id[2].data();
+        const int32_t* starts = wk.starts.data();
+        int32_t* need = wk.need.data();
+        for (int32_t p = 0; p + 1 < count; ++p) {
+            const int32_t xlo0 = lo0[p], xlo1 = lo1[p], xlo2 = lo2[p];
+            const int32_t xhi0 = hi0[p], xhi1 = hi1[p], xhi2 = hi2[p];
+            const int32_t xa = a[p], xb = b[p], xc = c[p], xs = starts[p];
+            // Without branches, so that the loop runs several pairs at once: pairs reported
+            // here whose boxes meet and that have no common corner (the fans take those).
+            int32_t any = 0;
+            for (int32_t q = p + 1; q < count; ++q) {
+                const int32_t elsewhere = (xs | starts[q]) != 7;
+                const int32_t apart = (xhi0 < lo0[q]) | (hi0[q] < xlo0) | (xhi1 < lo1[q]) |
+                                      (hi1[q] < xlo1) | (xhi2 < lo2[q]) | (hi2[q] < xlo2);
+                const int32_t shared = (xa == a[q]) | (xa == b[q]) | (xa == c[q]) | (xb == a[q]) |
+                                       (xb == b[q]) | (xb == c[q]) | (xc == a[q]) | (xc == b[q]) |
+                                       (xc == c[q]);
+                const int32_t open = (elsewhere | apart | shared) ^ 1;
+                need[q] = open;
+                any |= open;
+            }
+            if (any == 0) {
+                continue;
+            }
+            for (int32_t q = p + 1; q < count; ++q) {
+                if (need[q] != 0 &&
+                    meetBeyondShared(exact(wk, members[p]), exact(wk, members[q])) && !add()) {
+                    return false;
+                }
+            }
+        }
+        return true;
+    }
+
+    // The block's fans, then the pairs of its cells.
+    void block(const BlockRun& block, const uint64_t* entries, Worker& wk) {
+        const auto count = static_cast<size_t>(block.count);
         if (count < 2 || stop.load(std::memory_order_relaxed)) {
             return;
         }
-        wk.tris.clear();
-        wk.triOfEntry.resize(count);
+        wk.locals.clear();
+        wk.localOfEntry.resize(count);
         int32_t inCell[65] = {};
         int64_t last = -1;
         for (size_t k = 0; k < count; ++k) {
-            const auto t = static_cast<int64_t>(entries[k] >> 6);
-            if (t != last) {
-                wk.tris.emplace_back();
-                load(wk.tris.back(), w, first + static_cast<int32_t>(t), grid);
-                last = t;
+            const auto j = static_cast<int64_t>(entries[k] >> 6);
+            if (j != last) {
+                wk.locals.emplace_back();
+                makeLocal(wk.locals.back(), static_cast<int32_t>(j), block);
+                last = j;
             }
-            wk.triOfEntry[k] = static_cast<int32_t>(wk.tris.size()) - 1;
+            wk.localOfEntry[k] = static_cast<int32_t>(wk.locals.size()) - 1;
             ++inCell[(entries[k] & 63) + 1];
+        }
+        wk.made.assign(wk.locals.size(), -1);
+        wk.tris.clear();
+        // Room for all, so that a reference to one made stays valid while another is made.
+        wk.tris.reserve(wk.locals.size());
+        if (!fans(wk)) {
+            return;
         }
         for (int c = 1; c <= 64; ++c) {
             inCell[c] += inCell[c - 1];
@@ -365,7 +711,7 @@ struct Counter {
             int32_t fill[64];
             std::copy(inCell, inCell + 64, fill);
             for (size_t k = 0; k < count; ++k) {
-                wk.byCell[static_cast<size_t>(fill[entries[k] & 63]++)] = wk.triOfEntry[k];
+                wk.byCell[static_cast<size_t>(fill[entries[k] & 63]++)] = wk.localOfEntry[k];
             }
         }
         for (int c = 0; c < 64; ++c) {
@@ -373,30 +719,11 @@ struct Counter {
             if (end - begin < 2) {
                 continue;
             }
-            const int32_t cell[3] = {
-                static_cast<int32_t>((bx << kBlockShift) + (c & kBlockMask)),
-                static_cast<int32_t>((by << kBlockShift) + ((c >> 2) & kBlockMask)),
-                static_cast<int32_t>((bz << kBlockShift) + ((c >> 4) & kBlockMask))};
-            for (int32_t p = begin; p < end; ++p) {
-                const Tri& x = wk.tris[static_cast<size_t>(wk.byCell[static_cast<size_t>(p)])];
-                for (int32_t q = p + 1; q < end; ++q) {
-                    const Tri& y = wk.tris[static_cast<size_t>(wk.byCell[static_cast<size_t>(q)])];
-                    if (x.hi[0] < y.lo[0] || y.hi[0] < x.lo[0] || x.hi[1] < y.lo[1] ||
-                        y.hi[1] < x.lo[1] || x.hi[2] < y.lo[2] || y.hi[2] < x.lo[2]) {
-                        continue;
-                    }
-                    if (std::max(x.cellLo[0], y.cellLo[0]) != cell[0] ||
-                        std::max(x.cellLo[1], y.cellLo[1]) != cell[1] ||
-                        std::max(x.cellLo[2], y.cellLo[2]) != cell[2]) {
-                        continue;
-                    }
-                    if (meetBeyondShared(x, y)) {
-                        found1();
-                        if (stop.load(std::memory_order_relaxed)) {
-                            return;
-                        }
-                    }
-                }
+            const int32_t cell[3] = {(block.at[0] << kBlockShift) + (c & kBlockMask),
+                                     (block.at[1] << kBlockShift) + ((c >> 2) & kBlockMask),
+                                     (block.at[2] << kBlockShift) + ((c >> 4) & kBlockMask)};
+            if (!cellPairs(wk, wk.byCell.data() + begin, end - begin, cell)) {
+                return;
             }
         }
     }
@@ -414,9 +741,10 @@ int64_t selfCrossingPairs(const WeldedView& w, int side, int64_t limit) {
         return 0;
     }
     const int32_t n = last - first;
-    // Boxes, and which triangles take part: those with three distinct, non-collinear corners.
-    std::vector<FloatBox> boxes(static_cast<size_t>(n));
-    std::vector<char> usable(static_cast<size_t>(n), 0);
+    // Boxes and the operand's extent. A triangle with a repeated corner or collinear corners
+    // takes no part.
+    auto bounds = unfilled<Bounds>(static_cast<size_t>(n));
+    auto usable = unfilled<char>(static_cast<size_t>(n));
     struct Extent {
         Box region = emptyBox();
         double sizeSum = 0;
@@ -427,25 +755,36 @@ int64_t selfCrossingPairs(const WeldedView& w, int side, int64_t limit) {
         [&](const tbb::blocked_range<int32_t>& r, Extent acc) {
             for (int32_t i = r.begin(); i < r.end(); ++i) {
                 const Corners& c = w.tris[static_cast<size_t>(first + i)];
-                const Point3& p = w.points[static_cast<size_t>(c[0])];
-                const Point3& q = w.points[static_cast<size_t>(c[1])];
-                const Point3& s = w.points[static_cast<size_t>(c[2])];
-                if (c[0] == c[1] || c[1] == c[2] || c[0] == c[2] || collinear(p, q, s)) {
+                char& use = usable[static_cast<size_t>(i)];
+                use = c[0] != c[1] && c[1] != c[2] && c[0] != c[2];
+                if (!use) {
                     continue;
                 }
-                usable[static_cast<size_t>(i)] = 1;
-                FloatBox& b = boxes[static_cast<size_t>(i)];
-                const double lo[3] = {std::min({p.x, q.x, s.x}), std::min({p.y, q.y, s.y}),
-                                      std::min({p.z, q.z, s.z})};
-                const double hi[3] = {std::max({p.x, q.x, s.x}), std::max({p.y, q.y, s.y}),
-                                      std::max({p.z, q.z, s.z})};
+                double p[3][3];
                 for (int k = 0; k < 3; ++k) {
-                    b.lo[k] = static_cast<float>(lo[k]);
-                    b.hi[k] = static_cast<float>(hi[k]);
-                    acc.region.lo[k] = std::min(acc.region.lo[k], lo[k]);
-                    acc.region.hi[k] = std::max(acc.region.hi[k], hi[k]);
+                    const Point3& q = w.points[static_cast<size_t>(c[static_cast<size_t>(k)])];
+                    p[k][0] = q.x;
+                    p[k][1] = q.y;
+                    p[k][2] = q.z;
                 }
-                acc.sizeSum += std::max({hi[0] - lo[0], hi[1] - lo[1], hi[2] - lo[2]});
+                int8_t sign[3];
+                normalSigns(p, sign);
+                use = sign[0] != 0 || sign[1] != 0 || sign[2] != 0;
+                if (!use) {
+                    continue;
+                }
+                Bounds& b = bounds[static_cast<size_t>(i)];
+                double size = 0;
+                for (int k = 0; k < 3; ++k) {
+                    const double lo = std::min({p[0][k], p[1][k], p[2][k]});
+                    const double hi = std::max({p[0][k], p[1][k], p[2][k]});
+                    b.lo[k] = static_cast<float>(lo);
+                    b.hi[k] = static_cast<float>(hi);
+                    acc.region.lo[k] = std::min(acc.region.lo[k], lo);
+                    acc.region.hi[k] = std::max(acc.region.hi[k], hi);
+                    size = std::max(size, hi - lo);
+                }
+                acc.sizeSum += size;
                 ++acc.count;
             }
             return acc;
@@ -464,10 +803,6 @@ int64_t selfCrossingPairs(const WeldedView& w, int side, int64_t limit) {
     // or the triangles would fill too many cells.
     Grid grid;
     double cell = std::max(2.0 * extent.sizeSum / static_cast<double>(extent.count), 1e-30);
-    const auto cellRange = [&](const FloatBox& b, int k) {
-        return std::pair<int32_t, int32_t>(grid.cellOf(k, b.lo[k]), grid.cellOf(k, b.hi[k]));
-    };
-    int64_t entryCount = 0;
     for (;;) {
         bool fits = true;
         for (int k = 0; k < 3; ++k) {
@@ -478,17 +813,19 @@ int64_t selfCrossingPairs(const WeldedView& w, int side, int64_t limit) {
             fits = fits && grid.dim[k] <= (int64_t{1} << 21);
         }
         grid.perCell = 1.0 / cell;
+        for (int k = 0; k < 3; ++k) {
+            grid.top[k] = static_cast<double>(grid.dim[k] - 1);
+        }
         if (fits) {
-            entryCount = tbb::parallel_reduce(
+            const int64_t entryCount = tbb::parallel_reduce(
                 tbb::blocked_range<int32_t>(0, n, 4096), int64_t{0},
                 [&](const tbb::blocked_range<int32_t>& r, int64_t acc) {
                     for (int32_t i = r.begin(); i < r.end(); ++i) {
                         if (usable[static_cast<size_t>(i)]) {
-                            const FloatBox& b = boxes[static_cast<size_t>(i)];
+                            const Bounds& b = bounds[static_cast<size_t>(i)];
                             int64_t cells = 1;
                             for (int k = 0; k < 3; ++k) {
-                                const auto [lo, hi] = cellRange(b, k);
-                                cells *= hi - lo + 1;
+                                cells *= grid.cellOf(k, b.hi[k]) - grid.cellOf(k, b.lo[k]) + 1;
                             }
                             acc += cells;
                         }
@@ -503,168 +840,231 @@ int64_t selfCrossingPairs(const WeldedView& w, int side, int64_t limit) {
         cell *= 2.0;
     }
 
-    // Each triangle's cells, grouped by block. Where the grid's blocks are few enough to be
-    // counted in a table, each triangle takes its entries in a block in one row; otherwise
-    // entries are sorted by block.
+    // Cells are grouped into blocks. Where the blocks are few enough to be counted in a table,
+    // entries are placed by counting; otherwise they are sorted by block.
     std::array<int64_t, 3> blocks{};
     for (int k = 0; k < 3; ++k) {
         blocks[k] = (grid.dim[k] + kBlockMask) >> kBlockShift;
     }
     const int64_t blockCount = blocks[0] * blocks[1] * blocks[2];
-    // Calls f(bx, by, bz, x0, x1, y0, y1, z0, z1) for each block that triangle i's box
+    const bool dense = blockCount <= 2 * extent.count + 65536;
+    const auto blockIndex = [&](int64_t bx, int64_t by, int64_t bz) {
+        return static_cast<size_t>((bz * blocks[1] + by) * blocks[0] + bx);
+    };
+    const auto blockKey = [](int64_t bx, int64_t by, int64_t bz) {
+        return static_cast<uint64_t>(bx) | static_cast<uint64_t>(by) << 21 |
+               static_cast<uint64_t>(bz) << 42;
+    };
+    const auto homeCells = [&](const Bounds& b) {
+        return std::array<int64_t, 3>{grid.cellOf(0, b.lo[0]) >> kBlockShift,
+                                      grid.cellOf(1, b.lo[1]) >> kBlockShift,
+                                      grid.cellOf(2, b.lo[2]) >> kBlockShift};
+    };
+
+    // The triangles' records in order of the block of their box's low corner, so that the
+    // triangles of a block lie together.
+    const auto m = static_cast<size_t>(extent.count);
+    auto records = unfilled<Record>(m);
+    const auto store = [&](size_t at, int32_t i) {
+        Record& r = records[at];
+        r.id = w.tris[static_cast<size_t>(first + i)];
+        for (int k = 0; k < 3; ++k) {
+            const Point3& q = w.points[static_cast<size_t>(r.id[static_cast<size_t>(k)])];
+            r.p[k][0] = static_cast<float>(q.x);
+            r.p[k][1] = static_cast<float>(q.y);
+            r.p[k][2] = static_cast<float>(q.z);
+        }
+    };
+    if (dense) {
+        auto home = unfilled<int32_t>(static_cast<size_t>(n));
+        std::vector<int32_t> start(static_cast<size_t>(blockCount) + 1, 0);
+        tbb::parallel_for(tbb::blocked_range<int32_t>(0, n, 4096),
+                          [&](const tbb::blocked_range<int32_t>& r) {
+                              for (int32_t i = r.begin(); i < r.end(); ++i) {
+                                  if (usable[static_cast<size_t>(i)]) {
+                                      const auto h = homeCells(bounds[static_cast<size_t>(i)]);
+                                      const size_t b = blockIndex(h[0], h[1], h[2]);
+                                      home[static_cast<size_t>(i)] = static_cast<int32_t>(b);
+                                      std::atomic_ref<int32_t>(start[b + 1])
+                                          .fetch_add(1, std::memory_order_relaxed);
+                                  }
+                              }
+                          });
+        for (size_t b = 1; b < start.size(); ++b) {
+            start[b] += start[b - 1];
+        }
+        // The corners are read in the operand's order, asked for some triangles ahead.
+        tbb::parallel_for(
+            tbb::blocked_range<int32_t>(0, n, 4096), [&](const tbb::blocked_range<int32_t>& r) {
+                constexpr int32_t kAhead = 8;
+                for (int32_t i = r.begin(); i < r.end(); ++i) {
+                    if (i + kAhead < r.end()) {
+                        for (const int32_t v : w.tris[static_cast<size_t>(first + i + kAhead)]) {
+                            __builtin_prefetch(&w.points[static_cast<size_t>(v)]);
+                        }
+                    }
+                    if (usable[static_cast<size_t>(i)]) {
+                        const auto h = static_cast<size_t>(home[static_cast<size_t>(i)]);
+                        store(static_cast<size_t>(std::atomic_ref<int32_t>(start[h]).fetch_add(
+                                  1, std::memory_order_relaxed)),
+                              i);
+                    }
+                }
+            });
+    } else {
+        std::vector<std::pair<uint64_t, int32_t>> keyed;
+        keyed.reserve(m);
+        for (int32_t i = 0; i < n; ++i) {
+            if (usable[static_cast<size_t>(i)]) {
+                const auto h = homeCells(bounds[static_cast<size_t>(i)]);
+                keyed.emplace_back(blockKey(h[0], h[1], h[2]), i);
+            }
+        }
+        tbb::parallel_sort(keyed.begin(), keyed.end());
+        tbb::parallel_for(tbb::blocked_range<size_t>(0, m, 4096),
+                          [&](const tbb::blocked_range<size_t>& r) {
+                              for (size_t j = r.begin(); j < r.end(); ++j) {
+                                  store(j, keyed[j].second);
+                              }
+                          });
+    }
+    bounds.reset();
+    usable.reset();
+
+    // Calls f(bx, by, bz, x0, x1, y0, y1, z0, z1) for each block that triangle j's box
     // reaches, with the cells of the box in it.
-    const auto forBlocks = [&](int32_t i, const auto& f) {
-        const FloatBox& b = boxes[static_cast<size_t>(i)];
-        const auto [x0, x1] = cellRange(b, 0);
-        const auto [y0, y1] = cellRange(b, 1);
-        const auto [z0, z1] = cellRange(b, 2);
-        for (int32_t bz = z0 >> kBlockShift; bz <= z1 >> kBlockShift; ++bz) {
-            const int32_t zl = std::max(z0, bz << kBlockShift);
-            const int32_t zh = std::min(z1, (bz << kBlockShift) + kBlockMask);
-            for (int32_t by = y0 >> kBlockShift; by <= y1 >> kBlockShift; ++by) {
-                const int32_t yl = std::max(y0, by << kBlockShift);
-                const int32_t yh = std::min(y1, (by << kBlockShift) + kBlockMask);
-                for (int32_t bx = x0 >> kBlockShift; bx <= x1 >> kBlockShift; ++bx) {
-                    const int32_t xl = std::max(x0, bx << kBlockShift);
-                    const int32_t xh = std::min(x1, (bx << kBlockShift) + kBlockMask);
+    const auto forBlocks = [&](size_t j, const auto& f) {
+        const Record& r = records[j];
+        int32_t lo[3], hi[3];
+        for (int i = 0; i < 3; ++i) {
+            lo[i] = grid.cellOf(i, std::min({r.p[0][i], r.p[1][i], r.p[2][i]}));
+            hi[i] = grid.cellOf(i, std::max({r.p[0][i], r.p[1][i], r.p[2][i]}));
+        }
+        for (int32_t bz = lo[2] >> kBlockShift; bz <= hi[2] >> kBlockShift; ++bz) {
+            const int32_t zl = std::max(lo[2], bz << kBlockShift);
+            const int32_t zh = std::min(hi[2], (bz << kBlockShift) + kBlockMask);
+            for (int32_t by = lo[1] >> kBlockShift; by <= hi[1] >> kBlockShift; ++by) {
+                const int32_t yl = std::max(lo[1], by << kBlockShift);
+                const int32_t yh = std::min(hi[1], (by << kBlockShift) + kBlockMask);
+                for (int32_t bx = lo[0] >> kBlockShift; bx <= hi[0] >> kBlockShift; ++bx) {
+                    const int32_t xl = std::max(lo[0], bx << kBlockShift);
+                    const int32_t xh = std::min(hi[0], (bx << kBlockShift) + kBlockMask);
                     f(bx, by, bz, xl, xh, yl, yh, zl, zh);
                 }
             }
         }
     };
-    const auto writeEntries = [](uint64_t* out, int32_t i, int32_t xl, int32_t xh, int32_t yl,
-                                 int32_t yh, int32_t zl, int32_t zh) {
-        for (int32_t z = zl; z <= zh; ++z) {
-            for (int32_t y = yl; y <= yh; ++y) {
-                for (int32_t x = xl; x <= xh; ++x) {
-                    *out++ = entryOf(i, x, y, z);
-                }
-            }
-        }
+    const auto cellsIn = [](int32_t xl, int32_t xh, int32_t yl, int32_t yh, int32_t zl,
+                            int32_t zh) {
+        return static_cast<int64_t>(xh - xl + 1) * (yh - yl + 1) * (zh - zl + 1);
+    };
+    const auto forTriangles = [&](const auto& f) {
+        tbb::parallel_for(tbb::blocked_range<size_t>(0, m, 4096),
+                          [&](const tbb::blocked_range<size_t>& r) {
+                              for (size_t j = r.begin(); j < r.end(); ++j) {
+                                  f(j);
+                              }
+                          });
     };
 
-    Counter counter{w, first, grid, limit};
-    tbb::enumerable_thread_specific<Worker> workers;
-    std::vector<uint64_t> entries(static_cast<size_t>(entryCount));
-    if (blockCount <= 2 * extent.count + 65536) {
-        const auto blockIndex = [&](int64_t bx, int64_t by, int64_t bz) {
-            return static_cast<size_t>((bz * blocks[1] + by) * blocks[0] + bx);
-        };
+    std::vector<BlockRun> runs;
+    std::unique_ptr<uint64_t[]> entries;
+    if (dense) {
+        // Each triangle takes its entries in a block in one row.
         std::vector<int64_t> start(static_cast<size_t>(blockCount) + 1, 0);
-        tbb::parallel_for(
-            tbb::blocked_range<int32_t>(0, n, 4096), [&](const tbb::blocked_range<int32_t>& r) {
-                for (int32_t i = r.begin(); i < r.end(); ++i) {
-                    if (!usable[static_cast<size_t>(i)]) {
-                        continue;
-                    }
-                    forBlocks(i, [&](int32_t bx, int32_t by, int32_t bz, int32_t xl, int32_t xh,
-                                     int32_t yl, int32_t yh, int32_t zl, int32_t zh) {
-                        const int64_t cells =
-                            static_cast<int64_t>(xh - xl + 1) * (yh - yl + 1) * (zh - zl + 1);
-                        std::atomic_ref<int64_t>(start[blockIndex(bx, by, bz) + 1])
-                            .fetch_add(cells, std::memory_order_relaxed);
-                    });
-                }
+        forTriangles([&](size_t j) {
+            forBlocks(j, [&](int32_t bx, int32_t by, int32_t bz, int32_t xl, int32_t xh, int32_t yl,
+                             int32_t yh, int32_t zl, int32_t zh) {
+                std::atomic_ref<int64_t>(start[blockIndex(bx, by, bz) + 1])
+                    .fetch_add(cellsIn(xl, xh, yl, yh, zl, zh), std::memory_order_relaxed);
             });
+        });
         for (size_t b = 1; b < start.size(); ++b) {
             start[b] += start[b - 1];
         }
+        entries = unfilled<uint64_t>(static_cast<size_t>(start.back()));
         std::vector<int64_t> cursor(start.begin(), start.end() - 1);
-        tbb::parallel_for(
-            tbb::blocked_range<int32_t>(0, n, 4096), [&](const tbb::blocked_range<int32_t>& r) {
-                for (int32_t i = r.begin(); i < r.end(); ++i) {
-                    if (!usable[static_cast<size_t>(i)]) {
-                        continue;
-                    }
-                    forBlocks(i, [&](int32_t bx, int32_t by, int32_t bz, int32_t xl, int32_t xh,
-                                     int32_t yl, int32_t yh, int32_t zl, int32_t zh) {
-                        const int64_t cells =
-                            static_cast<int64_t>(xh - xl + 1) * (yh - yl + 1) * (zh - zl + 1);
-                        const int64_t at = std::atomic_ref<int64_t>(cursor[blockIndex(bx, by, bz)])
-                                               .fetch_add(cells, std::memory_order_relaxed);
-                        writeEntries(entries.data() + at, i, xl, xh, yl, yh, zl, zh);
-                    });
-                }
-            });
-        tbb::parallel_for(tbb::blocked_range<int64_t>(0, blockCount, 64),
-                          [&](const tbb::blocked_range<int64_t>& r) {
-                              Worker& wk = workers.local();
-                              for (int64_t b = r.begin(); b < r.end(); ++b) {
-                                  const int64_t begin = start[static_cast<size_t>(b)];
-                                  const int64_t end = start[static_cast<size_t>(b) + 1];
-                                  counter.block(b % blocks[0], (b / blocks[0]) % blocks[1],
-                                                b / (blocks[0] * blocks[1]), entries.data() + begin,
-                                                static_cast<size_t>(end - begin), wk);
-                              }
-                          });
-    } else {
-        // A sparse grid (parts of the operand far apart): (block, entry) sorted.
-        std::vector<int64_t> offset(static_cast<size_t>(n) + 1, 0);
-        tbb::parallel_for(tbb::blocked_range<int32_t>(0, n, 4096),
-                          [&](const tbb::blocked_range<int32_t>& r) {
-                              for (int32_t i = r.begin(); i < r.end(); ++i) {
-                                  if (usable[static_cast<size_t>(i)]) {
-                                      const FloatBox& b = boxes[static_cast<size_t>(i)];
-                                      int64_t cells = 1;
-                                      for (int k = 0; k < 3; ++k) {
-                                          const auto [lo, hi] = cellRange(b, k);
-                                          cells *= hi - lo + 1;
-                                      }
-                                      offset[static_cast<size_t>(i) + 1] = cells;
-                                  }
-                              }
-                          });
-        for (size_t i = 1; i < offset.size(); ++i) {
-            offset[i] += offset[i - 1];
-        }
-        std::vector<std::pair<uint64_t, uint64_t>> keyed(static_cast<size_t>(entryCount));
-        const auto blockKey = [](int64_t bx, int64_t by, int64_t bz) {
-            return static_cast<uint64_t>(bx) | static_cast<uint64_t>(by) << 21 |
-                   static_cast<uint64_t>(bz) << 42;
-        };
-        tbb::parallel_for(
-            tbb::blocked_range<int32_t>(0, n, 4096), [&](const tbb::blocked_range<int32_t>& r) {
-                for (int32_t i = r.begin(); i < r.end(); ++i) {
-                    if (!usable[static_cast<size_t>(i)]) {
-                        continue;
-                    }
-                    int64_t at = offset[static_cast<size_t>(i)];
-                    forBlocks(i, [&](int32_t bx, int32_t by, int32_t bz, int32_t xl, int32_t xh,
-                                     int32_t yl, int32_t yh, int32_t zl, int32_t zh) {
-                        for (int32_t z = zl; z <= zh; ++z) {
-                            for (int32_t y = yl; y <= yh; ++y) {
-                                for (int32_t x = xl; x <= xh; ++x) {
-                                    keyed[static_cast<size_t>(at++)] = {blockKey(bx, by, bz),
-                                                                        entryOf(i, x, y, z)};
-                                }
-                            }
+        forTriangles([&](size_t j) {
+            forBlocks(j, [&](int32_t bx, int32_t by, int32_t bz, int32_t xl, int32_t xh, int32_t yl,
+                             int32_t yh, int32_t zl, int32_t zh) {
+                const int64_t at =
+                    std::atomic_ref<int64_t>(cursor[blockIndex(bx, by, bz)])
+                        .fetch_add(cellsIn(xl, xh, yl, yh, zl, zh), std::memory_order_relaxed);
+                uint64_t* out = entries.get() + at;
+                for (int32_t z = zl; z <= zh; ++z) {
+                    for (int32_t y = yl; y <= yh; ++y) {
+                        for (int32_t x = xl; x <= xh; ++x) {
+                            *out++ = entryOf(static_cast<int32_t>(j), x, y, z);
                         }
-                    });
+                    }
                 }
             });
-        tbb::parallel_sort(keyed.begin(), keyed.end());
-        std::vector<size_t> groupStart;
-        for (size_t k = 0; k < keyed.size(); ++k) {
-            entries[k] = keyed[k].second;
-            if (k == 0 || keyed[k].first != keyed[k - 1].first) {
-                groupStart.push_back(k);
+        });
+        for (int64_t b = 0; b < blockCount; ++b) {
+            const int64_t begin = start[static_cast<size_t>(b)];
+            const int64_t end = start[static_cast<size_t>(b) + 1];
+            if (end - begin >= 2) {
+                runs.push_back({{static_cast<int32_t>(b % blocks[0]),
+                                 static_cast<int32_t>((b / blocks[0]) % blocks[1]),
+                                 static_cast<int32_t>(b / (blocks[0] * blocks[1]))},
+                                begin,
+                                end - begin});
             }
         }
-        groupStart.push_back(keyed.size());
-        tbb::parallel_for(tbb::blocked_range<size_t>(0, groupStart.size() - 1, 16),
-                          [&](const tbb::blocked_range<size_t>& r) {
-                              Worker& wk = workers.local();
-                              for (size_t g = r.begin(); g < r.end(); ++g) {
-                                  const uint64_t key = keyed[groupStart[g]].first;
-                                  const uint64_t mask = (uint64_t{1} << 21) - 1;
-                                  counter.block(static_cast<int64_t>(key & mask),
-                                                static_cast<int64_t>((key >> 21) & mask),
-                                                static_cast<int64_t>(key >> 42),
-                                                entries.data() + groupStart[g],
-                                                groupStart[g + 1] - groupStart[g], wk);
-                              }
-                          });
+    } else {
+        // (block, entry) pairs, sorted: a triangle's entries in a block stay in one row.
+        std::vector<int64_t> offset(m + 1, 0);
+        forTriangles([&](size_t j) {
+            int64_t cells = 0;
+            forBlocks(j,
+                      [&](int32_t, int32_t, int32_t, int32_t xl, int32_t xh, int32_t yl, int32_t yh,
+                          int32_t zl, int32_t zh) { cells += cellsIn(xl, xh, yl, yh, zl, zh); });
+            offset[j + 1] = cells;
+        });
+        for (size_t j = 1; j < offset.size(); ++j) {
+            offset[j] += offset[j - 1];
+        }
+        std::vector<std::pair<uint64_t, uint64_t>> keyed(static_cast<size_t>(offset.back()));
+        forTriangles([&](size_t j) {
+            auto at = static_cast<size_t>(offset[j]);
+            forBlocks(j, [&](int32_t bx, int32_t by, int32_t bz, int32_t xl, int32_t xh, int32_t yl,
+                             int32_t yh, int32_t zl, int32_t zh) {
+                for (int32_t z = zl; z <= zh; ++z) {
+                    for (int32_t y = yl; y <= yh; ++y) {
+                        for (int32_t x = xl; x <= xh; ++x) {
+                            keyed[at++] = {blockKey(bx, by, bz),
+                                           entryOf(static_cast<int32_t>(j), x, y, z)};
+                        }
+                    }
+                }
+            });
+        });
+        tbb::parallel_sort(keyed.begin(), keyed.end());
+        entries = unfilled<uint64_t>(keyed.size());
+        const uint64_t mask = (uint64_t{1} << 21) - 1;
+        for (size_t k = 0; k < keyed.size(); ++k) {
+            entries[k] = keyed[k].second;
+            const uint64_t key = keyed[k].first;
+            if (k == 0 || key != keyed[k - 1].first) {
+                runs.push_back(
+                    {{static_cast<int32_t>(key & mask), static_cast<int32_t>((key >> 21) & mask),
+                      static_cast<int32_t>(key >> 42)},
+                     static_cast<int64_t>(k),
+                     0});
+            }
+            ++runs.back().count;
+        }
     }
+
+    Counter counter{records.get(), grid, limit};
+    tbb::enumerable_thread_specific<Worker> workers;
+    tbb::parallel_for(tbb::blocked_range<size_t>(0, runs.size(), 16),
+                      [&](const tbb::blocked_range<size_t>& r) {
+                          Worker& wk = workers.local();
+                          for (size_t b = r.begin(); b < r.end(); ++b) {
+                              counter.block(runs[b], entries.get() + runs[b].begin, wk);
+                          }
+                      });
     return std::min(counter.found.load(), limit);
 }
 

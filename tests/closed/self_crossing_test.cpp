@@ -358,6 +358,22 @@ TEST(SelfCrossing, FanAroundAVertexDoesNotCrossUnlessFoldedOver) {
     EXPECT_GE(folded.crossings(), 2);
 }
 
+TEST(SelfCrossing, FanWindingTwiceAroundItsVertexCrossesItself) {
+    // Eight quarter turns around v, each seen from above turning the same way, the ring
+    // climbing all the way: the second round passes over the first, and the two rounds must
+    // meet where the climb comes back down.
+    const V v{0, 0, 0};
+    const V ring[8] = {{2, 0, -1}, {0, 2, -0.75f}, {-2, 0, -0.5f}, {0, -2, -0.25f},
+                       {1, 0, 0},  {0, 1, 0.25f},  {-1, 0, 0.5f},  {0, -1, 0.75f}};
+    Builder b;
+    for (int i = 0; i < 8; ++i) {
+        b.triangle(v, ring[i], ring[(i + 1) % 8]);
+    }
+    const int64_t expected = referenceCount(b.view(), 0);
+    EXPECT_GT(expected, 0);
+    EXPECT_EQ(b.crossings(), expected);
+}
+
 TEST(SelfCrossing, CountsOnlyTheGivenOperand) {
     Builder b;
     box(b, {0, 0, 0}, {4, 4, 4});
@@ -495,6 +511,74 @@ TEST(SelfCrossing, SameCountOnOneThreadAndOnMany) {
     tbb::task_arena(2).execute([&] { many = b.crossings(); });
     EXPECT_EQ(one, many);
     EXPECT_EQ(one, referenceCount(b.view(), 0));
+}
+
+// A generated solid with about one point in eight moved by up to `reach` on each axis; with
+// `inFace`, only points inside a face of the cube [-1, 1]^3 move, and only within it.
+Builder dented(const PrimitiveParameters& p, float factor, float reach, bool inFace,
+               uint32_t seed) {
+    Solid s;
+    EXPECT_TRUE(generateObject(p, factor, s).ok());
+    Builder b;
+    b.solid(s);
+    std::mt19937 rng(seed);
+    std::uniform_real_distribution<float> move(-reach, reach);
+    std::uniform_int_distribution<int> pick(0, 7);
+    Builder out;
+    std::vector<V> moved(b.w.points.size());
+    for (size_t i = 0; i < b.w.points.size(); ++i) {
+        const Point3& q = b.w.points[i];
+        V v{static_cast<float>(q.x), static_cast<float>(q.y), static_cast<float>(q.z)};
+        if (pick(rng) == 0) {
+            float* c[3] = {&v.x, &v.y, &v.z};
+            int onFace = 0;
+            for (float* x : c) {
+                onFace += std::abs(*x) == 1.0f ? 1 : 0;
+            }
+            if (!inFace || onFace == 1) {
+                for (float* x : c) {
+                    const float d = move(rng);
+                    if (!inFace || std::abs(*x) != 1.0f) {
+                        *x += d;
+                    }
+                }
+            }
+        }
+        moved[i] = v;
+    }
+    for (const Corners& c : b.w.tris) {
+        const int32_t ids[3] = {out.point(moved[static_cast<size_t>(c[0])]),
+                                out.point(moved[static_cast<size_t>(c[1])]),
+                                out.point(moved[static_cast<size_t>(c[2])])};
+        out.triangle(ids[0], ids[1], ids[2]);
+    }
+    return out;
+}
+
+TEST(SelfCrossing, CountsDentedSolidsAsAnExactIntersectionOfEveryPairDoes) {
+    struct Case {
+        PrimitiveParameters shape;
+        float factor, reach;
+        bool inFace;
+    };
+    const Case cases[] = {{PrimitiveParameters::sphere(10, 14, 1.0f), 0.08f, 0.12f, false},
+                          {PrimitiveParameters::sphere(10, 14, 1.0f), 0.08f, 0.3f, false},
+                          {PrimitiveParameters::cube(2), 0.06f, 0.1f, true},
+                          {PrimitiveParameters::cube(2), 0.06f, 0.12f, false},
+                          {PrimitiveParameters::cylinder(12, 1.0f, 2.0f), 0.08f, 0.1f, false}};
+    uint32_t seed = 1;
+    for (const Case& c : cases) {
+        const Builder b = dented(c.shape, c.factor, c.reach, c.inFace, seed++);
+        SCOPED_TRACE(static_cast<int>(c.shape.shape));
+        SCOPED_TRACE(c.reach);
+        const int64_t expected = referenceCount(b.view(), 0);
+        EXPECT_GT(expected, 0);
+        int64_t one = 0, two = 0;
+        tbb::task_arena(1).execute([&] { one = b.crossings(); });
+        tbb::task_arena(2).execute([&] { two = b.crossings(); });
+        EXPECT_EQ(one, expected);
+        EXPECT_EQ(two, expected);
+    }
 }
 
 TEST(SelfCrossing, GeneratedPrimitivesDoNotCrossThemselves) {
