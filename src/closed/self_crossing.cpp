@@ -142,6 +142,7 @@ struct Bounds {
 struct Record {
     float p[3][3];
     Corners id;
+    int8_t sign[3];  // exact signs of the normal's components
 };
 
 // Exact signs of the components of (p1 - p0) x (p2 - p0), all zero for collinear corners.
@@ -158,12 +159,6 @@ void normalSigns(const double (&p)[3][3], int8_t (&sign)[3]) {
             sign[i] = static_cast<int8_t>(orient2Along(i, p[0], p[1], p[2]));
         }
     }
-}
-
-void normalSigns(const float (&f)[3][3], int8_t (&sign)[3]) {
-    const double p[3][3] = {
-        {f[0][0], f[0][1], f[0][2]}, {f[1][0], f[1][1], f[1][2]}, {f[2][0], f[2][1], f[2][2]}};
-    normalSigns(p, sign);
 }
 
 // A float as an integer of the same order (for finite values, -0 taken as +0), so that box
@@ -463,7 +458,9 @@ struct Counter {
                                                              (cell[2] & kBlockMask) << 4)
                                       : kOutside;
         }
-        normalSigns(r.p, l.sign);
+        for (int i = 0; i < 3; ++i) {
+            l.sign[i] = r.sign[i];
+        }
     }
 
     // Whether the triangles around a vertex (all of them, as `fan`) form one plain fan: seen
@@ -769,10 +766,13 @@ int64_t selfCrossingPairs(const WeldedView& w, int side, int64_t limit) {
                 }
                 int8_t sign[3];
                 normalSigns(p, sign);
-                use = sign[0] != 0 || sign[1] != 0 || sign[2] != 0;
-                if (!use) {
+                if (sign[0] == 0 && sign[1] == 0 && sign[2] == 0) {
+                    use = 0;
                     continue;
                 }
+                // The signs, kept for the triangle's record, each as sign + 1 in two bits.
+                use = static_cast<char>(0x40 | (sign[0] + 1) | (sign[1] + 1) << 2 |
+                                        (sign[2] + 1) << 4);
                 Bounds& b = bounds[static_cast<size_t>(i)];
                 double size = 0;
                 for (int k = 0; k < 3; ++k) {
@@ -868,6 +868,10 @@ int64_t selfCrossingPairs(const WeldedView& w, int side, int64_t limit) {
     const auto store = [&](size_t at, int32_t i) {
         Record& r = records[at];
         r.id = w.tris[static_cast<size_t>(first + i)];
+        const int use = usable[static_cast<size_t>(i)];
+        for (int k = 0; k < 3; ++k) {
+            r.sign[k] = static_cast<int8_t>(((use >> (2 * k)) & 3) - 1);
+        }
         for (int k = 0; k < 3; ++k) {
             const Point3& q = w.points[static_cast<size_t>(r.id[static_cast<size_t>(k)])];
             r.p[k][0] = static_cast<float>(q.x);
