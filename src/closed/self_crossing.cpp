@@ -117,14 +117,17 @@ struct Grid {
     }
 };
 
-// Cells are grouped into blocks of 4 x 4 x 4; an entry names a triangle and its cell in a block.
-constexpr int kBlockShift = 2;
+// Cells are grouped into blocks of 8 x 8 x 8; an entry names a triangle and its cell in a block.
+constexpr int kBlockShift = 3;
 constexpr int32_t kBlockMask = (1 << kBlockShift) - 1;
-constexpr uint8_t kOutside = 0xff;
+constexpr int kCellBits = 3 * kBlockShift;  // a cell within its block
+constexpr int kBlockCells = 1 << kCellBits;
+constexpr uint16_t kOutside = 0xffff;
 
 uint64_t entryOf(int32_t triangle, int32_t x, int32_t y, int32_t z) {
-    return (static_cast<uint64_t>(triangle) << 6) |
-           static_cast<uint64_t>((x & kBlockMask) | (y & kBlockMask) << 2 | (z & kBlockMask) << 4);
+    return (static_cast<uint64_t>(triangle) << kCellBits) |
+           static_cast<uint64_t>((x & kBlockMask) | (y & kBlockMask) << kBlockShift |
+                                 (z & kBlockMask) << (2 * kBlockShift));
 }
 
 // An array whose values are each written before they are read: left uninitialised, its pages
@@ -143,7 +146,12 @@ struct Record {
     float p[3][3];
     Corners id;
     int8_t sign[3];  // exact signs of the normal's components
+    // Bit 3k + i: corner k's cell on axis i is one past that of the box's low corner, where
+    // kFar is clear; where it is set, some corner lies farther.
+    uint16_t cornerStep;
 };
+
+constexpr uint16_t kFar = 1 << 9;
 
 // Exact signs of the components of (p1 - p0) x (p2 - p0), all zero for collinear corners.
 void normalSigns(const double (&p)[3][3], int8_t (&sign)[3]) {
@@ -173,8 +181,8 @@ struct Local {
     int32_t lo[3], hi[3];  // its box, as ordered integers
     int32_t cellLo[3];     // the cell of the box's low corner
     Corners id;
-    int8_t sign[3];         // exact signs of its normal's components
-    uint8_t cornerCell[3];  // each corner's cell in the block, or kOutside
+    int8_t sign[3];          // exact signs of its normal's components
+    uint16_t cornerCell[3];  // each corner's cell in the block, or kOutside
     int32_t record;
 };
 
@@ -450,13 +458,16 @@ struct Counter {
             int32_t cell[3];
             bool inBlock = true;
             for (int i = 0; i < 3 && inBlock; ++i) {
-                cell[i] = r.p[k][i] == lo[i] ? l.cellLo[i] : grid.cellOf(i, r.p[k][i]);
+                cell[i] = (r.cornerStep & kFar) != 0
+                              ? grid.cellOf(i, r.p[k][i])
+                              : l.cellLo[i] + ((r.cornerStep >> (3 * k + i)) & 1);
                 inBlock = (cell[i] >> kBlockShift) == block.at[i];
             }
-            l.cornerCell[k] = inBlock ? static_cast<uint8_t>((cell[0] & kBlockMask) |
-                                                             (cell[1] & kBlockMask) << 2 |
-                                                             (cell[2] & kBlockMask) << 4)
-                                      : kOutside;
+            l.cornerCell[k] =
+                inBlock ? static_cast<uint16_t>((cell[0] & kBlockMask) |
+                                                (cell[1] & kBlockMask) << kBlockShift |
+                                                (cell[2] & kBlockMask) << (2 * kBlockShift))
+                        : kOutside;
         }
         for (int i = 0; i < 3; ++i) {
             l.sign[i] = r.sign[i];
@@ -619,13 +630,15 @@ struct Counter {
     // when between them the two boxes start in this cell on every axis.
     bool cellPairs(Worker& wk, const int32_t* members, int32_t count, const int32_t (&cell)[3]) {
         const auto n = static_cast<size_t>(count);
-        for (int k = 0; k < 3; ++k) {
-            wk.lo[k].resize(n);
-            wk.hi[k].resize(n);
-            wk.id[k].resize(n);
+        if (wk.starts.size() < n) {
+            for (int k = 0; k < 3; ++k) {
+                wk.lo[k].resize(n);
+                wk.hi[k].resize(n);
+                wk.id[k].resize(n);
+            }
+            wk.starts.resize(n);
+            wk.need.resize(n);
         }
-        wk.starts.resize(n);
-        wk.need.resize(n);
         for (size_t m = 0; m < n; ++m) {
             const Local& l = wk.locals[static_cast<size_t>(members[m])];
             for (int k = 0; k < 3; ++k) {
@@ -681,17 +694,17 @@ struct Counter {
         }
         wk.locals.clear();
         wk.localOfEntry.resize(count);
-        int32_t inCell[65] = {};
+        int32_t inCell[kBlockCells + 1] = {};
         int64_t last = -1;
         for (size_t k = 0; k < count; ++k) {
-            const auto j = static_cast<int64_t>(entries[k] >> 6);
+            const auto j = static_cast<int64_t>(entries[k] >> kCellBits);
             if (j != last) {
                 wk.locals.emplace_back();
                 makeLocal(wk.locals.back(), static_cast<int32_t>(j), block);
                 last = j;
             }
             wk.localOfEntry[k] = static_cast<int32_t>(wk.locals.size()) - 1;
-            ++inCell[(entries[k] & 63) + 1];
+            ++inCell[(entries[k] & (kBlockCells - 1)) + 1];
         }
         wk.made.assign(wk.locals.size(), -1);
         wk.tris.clear();
@@ -700,25 +713,27 @@ struct Counter {
         if (!fans(wk)) {
             return;
         }
-        for (int c = 1; c <= 64; ++c) {
+        for (int c = 1; c <= kBlockCells; ++c) {
             inCell[c] += inCell[c - 1];
         }
         wk.byCell.resize(count);
         {
-            int32_t fill[64];
-            std::copy(inCell, inCell + 64, fill);
+            int32_t fill[kBlockCells];
+            std::copy(inCell, inCell + kBlockCells, fill);
             for (size_t k = 0; k < count; ++k) {
-                wk.byCell[static_cast<size_t>(fill[entries[k] & 63]++)] = wk.localOfEntry[k];
+                wk.byCell[static_cast<size_t>(fill[entries[k] & (kBlockCells - 1)]++)] =
+                    wk.localOfEntry[k];
             }
         }
-        for (int c = 0; c < 64; ++c) {
+        for (int c = 0; c < kBlockCells; ++c) {
             const int32_t begin = inCell[c], end = inCell[c + 1];
             if (end - begin < 2) {
                 continue;
             }
-            const int32_t cell[3] = {(block.at[0] << kBlockShift) + (c & kBlockMask),
-                                     (block.at[1] << kBlockShift) + ((c >> 2) & kBlockMask),
-                                     (block.at[2] << kBlockShift) + ((c >> 4) & kBlockMask)};
+            const int32_t cell[3] = {
+                (block.at[0] << kBlockShift) + (c & kBlockMask),
+                (block.at[1] << kBlockShift) + ((c >> kBlockShift) & kBlockMask),
+                (block.at[2] << kBlockShift) + ((c >> (2 * kBlockShift)) & kBlockMask)};
             if (!cellPairs(wk, wk.byCell.data() + begin, end - begin, cell)) {
                 return;
             }
@@ -877,6 +892,16 @@ int64_t selfCrossingPairs(const WeldedView& w, int side, int64_t limit) {
             r.p[k][0] = static_cast<float>(q.x);
             r.p[k][1] = static_cast<float>(q.y);
             r.p[k][2] = static_cast<float>(q.z);
+        }
+        r.cornerStep = 0;
+        for (int i = 0; i < 3; ++i) {
+            const int32_t lo = grid.cellOf(i, std::min({r.p[0][i], r.p[1][i], r.p[2][i]}));
+            for (int k = 0; k < 3; ++k) {
+                const int32_t step = grid.cellOf(i, r.p[k][i]) - lo;
+                r.cornerStep |= static_cast<uint16_t>(step == 1  ? 1 << (3 * k + i)
+                                                      : step > 1 ? kFar
+                                                                 : 0);
+            }
         }
     };
     if (dense) {
