@@ -394,6 +394,7 @@ struct BlockRun {
 
 // A thread's buffers for one block at a time.
 struct Worker {
+    std::vector<uint64_t> entries;  // of the block, where they are made for it
     std::vector<Local> locals;
     std::vector<int32_t> localOfEntry, byCell, made;
     std::vector<Tri> tris;
@@ -442,7 +443,7 @@ struct Counter {
         return wk.tris[static_cast<size_t>(at)];
     }
 
-    void makeLocal(Local& l, int32_t j, const BlockRun& block) const {
+    void makeLocal(Local& l, int32_t j, const int32_t (&block)[3]) const {
         const Record& r = records[j];
         l.record = j;
         l.id = r.id;
@@ -461,7 +462,7 @@ struct Counter {
                 cell[i] = (r.cornerStep & kFar) != 0
                               ? grid.cellOf(i, r.p[k][i])
                               : l.cellLo[i] + ((r.cornerStep >> (3 * k + i)) & 1);
-                inBlock = (cell[i] >> kBlockShift) == block.at[i];
+                inBlock = (cell[i] >> kBlockShift) == block[i];
             }
             l.cornerCell[k] =
                 inBlock ? static_cast<uint16_t>((cell[0] & kBlockMask) |
@@ -687,8 +688,7 @@ struct Counter {
     }
 
     // The block's fans, then the pairs of its cells.
-    void block(const BlockRun& block, const uint64_t* entries, Worker& wk) {
-        const auto count = static_cast<size_t>(block.count);
+    void block(const int32_t (&block)[3], const uint64_t* entries, size_t count, Worker& wk) {
         if (count < 2 || stop.load(std::memory_order_relaxed)) {
             return;
         }
@@ -731,9 +731,9 @@ struct Counter {
                 continue;
             }
             const int32_t cell[3] = {
-                (block.at[0] << kBlockShift) + (c & kBlockMask),
-                (block.at[1] << kBlockShift) + ((c >> kBlockShift) & kBlockMask),
-                (block.at[2] << kBlockShift) + ((c >> (2 * kBlockShift)) & kBlockMask)};
+                (block[0] << kBlockShift) + (c & kBlockMask),
+                (block[1] << kBlockShift) + ((c >> kBlockShift) & kBlockMask),
+                (block[2] << kBlockShift) + ((c >> (2 * kBlockShift)) & kBlockMask)};
             if (!cellPairs(wk, wk.byCell.data() + begin, end - begin, cell)) {
                 return;
             }
@@ -904,6 +904,7 @@ int64_t selfCrossingPairs(const WeldedView& w, int side, int64_t limit) {
             }
         }
     };
+    std::vector<int32_t> homeStart;  // dense: each block's first record
     if (dense) {
         auto home = unfilled<int32_t>(static_cast<size_t>(n));
         std::vector<int32_t> start(static_cast<size_t>(blockCount) + 1, 0);
@@ -922,6 +923,7 @@ int64_t selfCrossingPairs(const WeldedView& w, int side, int64_t limit) {
         for (size_t b = 1; b < start.size(); ++b) {
             start[b] += start[b - 1];
         }
+        homeStart = start;
         // The corners are read in the operand's order, asked for some triangles ahead.
         tbb::parallel_for(
             tbb::blocked_range<int32_t>(0, n, 4096), [&](const tbb::blocked_range<int32_t>& r) {
@@ -996,50 +998,93 @@ int64_t selfCrossingPairs(const WeldedView& w, int side, int64_t limit) {
                           });
     };
 
+    Counter counter{records.get(), grid, limit};
+    tbb::enumerable_thread_specific<Worker> workers;
     std::vector<BlockRun> runs;
     std::unique_ptr<uint64_t[]> entries;
     if (dense) {
-        // Each triangle takes its entries in a block in one row.
-        std::vector<int64_t> start(static_cast<size_t>(blockCount) + 1, 0);
-        forTriangles([&](size_t j) {
-            forBlocks(j, [&](int32_t bx, int32_t by, int32_t bz, int32_t xl, int32_t xh, int32_t yl,
-                             int32_t yh, int32_t zl, int32_t zh) {
-                std::atomic_ref<int64_t>(start[blockIndex(bx, by, bz) + 1])
-                    .fetch_add(cellsIn(xl, xh, yl, yh, zl, zh), std::memory_order_relaxed);
-            });
-        });
-        for (size_t b = 1; b < start.size(); ++b) {
-            start[b] += start[b - 1];
-        }
-        entries = unfilled<uint64_t>(static_cast<size_t>(start.back()));
-        std::vector<int64_t> cursor(start.begin(), start.end() - 1);
-        forTriangles([&](size_t j) {
-            forBlocks(j, [&](int32_t bx, int32_t by, int32_t bz, int32_t xl, int32_t xh, int32_t yl,
-                             int32_t yh, int32_t zl, int32_t zh) {
-                const int64_t at =
-                    std::atomic_ref<int64_t>(cursor[blockIndex(bx, by, bz)])
-                        .fetch_add(cellsIn(xl, xh, yl, yh, zl, zh), std::memory_order_relaxed);
-                uint64_t* out = entries.get() + at;
-                for (int32_t z = zl; z <= zh; ++z) {
-                    for (int32_t y = yl; y <= yh; ++y) {
-                        for (int32_t x = xl; x <= xh; ++x) {
-                            *out++ = entryOf(static_cast<int32_t>(j), x, y, z);
+        // A block holds the triangles whose box starts in it, and those whose box reaches into
+        // it from another block, listed apart; its entries are made when it is processed.
+        std::vector<int32_t> spillStart(static_cast<size_t>(blockCount) + 1, 0);
+        const auto forSpills = [&](size_t j, const auto& f) {
+            const Record& r = records[j];
+            int32_t lo[3], hi[3];
+            bool spills = false;
+            for (int i = 0; i < 3; ++i) {
+                lo[i] = grid.cellOf(i, std::min({r.p[0][i], r.p[1][i], r.p[2][i]})) >> kBlockShift;
+                hi[i] = grid.cellOf(i, std::max({r.p[0][i], r.p[1][i], r.p[2][i]})) >> kBlockShift;
+                spills = spills || hi[i] != lo[i];
+            }
+            if (!spills) {
+                return;
+            }
+            for (int32_t bz = lo[2]; bz <= hi[2]; ++bz) {
+                for (int32_t by = lo[1]; by <= hi[1]; ++by) {
+                    for (int32_t bx = lo[0]; bx <= hi[0]; ++bx) {
+                        if (bx != lo[0] || by != lo[1] || bz != lo[2]) {
+                            f(blockIndex(bx, by, bz));
                         }
                     }
                 }
+            }
+        };
+        forTriangles([&](size_t j) {
+            forSpills(j, [&](size_t b) {
+                std::atomic_ref<int32_t>(spillStart[b + 1]).fetch_add(1, std::memory_order_relaxed);
             });
         });
-        for (int64_t b = 0; b < blockCount; ++b) {
-            const int64_t begin = start[static_cast<size_t>(b)];
-            const int64_t end = start[static_cast<size_t>(b) + 1];
-            if (end - begin >= 2) {
-                runs.push_back({{static_cast<int32_t>(b % blocks[0]),
-                                 static_cast<int32_t>((b / blocks[0]) % blocks[1]),
-                                 static_cast<int32_t>(b / (blocks[0] * blocks[1]))},
-                                begin,
-                                end - begin});
-            }
+        for (size_t b = 1; b < spillStart.size(); ++b) {
+            spillStart[b] += spillStart[b - 1];
         }
+        std::vector<int32_t> spills(static_cast<size_t>(spillStart.back()));
+        std::vector<int32_t> cursor(spillStart.begin(), spillStart.end() - 1);
+        forTriangles([&](size_t j) {
+            forSpills(j, [&](size_t b) {
+                spills[static_cast<size_t>(std::atomic_ref<int32_t>(cursor[b]).fetch_add(
+                    1, std::memory_order_relaxed))] = static_cast<int32_t>(j);
+            });
+        });
+        tbb::parallel_for(
+            tbb::blocked_range<int64_t>(0, blockCount, 64),
+            [&](const tbb::blocked_range<int64_t>& r) {
+                Worker& wk = workers.local();
+                for (int64_t b = r.begin(); b < r.end(); ++b) {
+                    const auto at = static_cast<size_t>(b);
+                    const int32_t homed = homeStart[at + 1] - homeStart[at];
+                    const int32_t spilled = spillStart[at + 1] - spillStart[at];
+                    if (homed + spilled < 2) {
+                        continue;
+                    }
+                    const int32_t block[3] = {static_cast<int32_t>(b % blocks[0]),
+                                              static_cast<int32_t>((b / blocks[0]) % blocks[1]),
+                                              static_cast<int32_t>(b / (blocks[0] * blocks[1]))};
+                    wk.entries.clear();
+                    const auto enter = [&](size_t j) {
+                        forBlocks(j, [&](int32_t bx, int32_t by, int32_t bz, int32_t xl, int32_t xh,
+                                         int32_t yl, int32_t yh, int32_t zl, int32_t zh) {
+                            if (bx != block[0] || by != block[1] || bz != block[2]) {
+                                return;
+                            }
+                            for (int32_t z = zl; z <= zh; ++z) {
+                                for (int32_t y = yl; y <= yh; ++y) {
+                                    for (int32_t x = xl; x <= xh; ++x) {
+                                        wk.entries.push_back(
+                                            entryOf(static_cast<int32_t>(j), x, y, z));
+                                    }
+                                }
+                            }
+                        });
+                    };
+                    for (int32_t j = homeStart[at]; j < homeStart[at + 1]; ++j) {
+                        enter(static_cast<size_t>(j));
+                    }
+                    for (int32_t k = spillStart[at]; k < spillStart[at + 1]; ++k) {
+                        enter(static_cast<size_t>(spills[static_cast<size_t>(k)]));
+                    }
+                    counter.block(block, wk.entries.data(), wk.entries.size(), wk);
+                }
+            });
+        return std::min(counter.found.load(), limit);
     } else {
         // (block, entry) pairs, sorted: a triangle's entries in a block stay in one row.
         std::vector<int64_t> offset(m + 1, 0);
@@ -1085,13 +1130,12 @@ int64_t selfCrossingPairs(const WeldedView& w, int side, int64_t limit) {
         }
     }
 
-    Counter counter{records.get(), grid, limit};
-    tbb::enumerable_thread_specific<Worker> workers;
     tbb::parallel_for(tbb::blocked_range<size_t>(0, runs.size(), 16),
                       [&](const tbb::blocked_range<size_t>& r) {
                           Worker& wk = workers.local();
                           for (size_t b = r.begin(); b < r.end(); ++b) {
-                              counter.block(runs[b], entries.get() + runs[b].begin, wk);
+                              counter.block(runs[b].at, entries.get() + runs[b].begin,
+                                            static_cast<size_t>(runs[b].count), wk);
                           }
                       });
     return std::min(counter.found.load(), limit);
