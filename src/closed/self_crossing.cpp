@@ -496,14 +496,20 @@ struct Counter {
             from[k] = id[static_cast<size_t>((fan[k].corner + 1) % 3)];
             to[k] = id[static_cast<size_t>((fan[k].corner + 2) % 3)];
         }
-        // Each far corner starts one far edge and ends one.
-        if (count <= 16) {
+        // Each far corner starts one far edge and ends one; for a small fan, `before` notes
+        // the angle that ends where each starts.
+        constexpr int kSmall = 16;
+        int before[kSmall];
+        if (count <= kSmall) {
             for (int k = 0; k < count; ++k) {
-                int starts = 0, ends = 0;
+                int starts = 0, ends = 0, at = 0;
                 for (int j = 0; j < count; ++j) {
                     starts += from[j] == from[k] ? 1 : 0;
-                    ends += to[j] == from[k] ? 1 : 0;
+                    const bool end = to[j] == from[k];
+                    ends += end ? 1 : 0;
+                    at = end ? j : at;
                 }
+                before[k] = at;
                 if (starts != 1 || ends != 1) {
                     return false;
                 }
@@ -539,10 +545,21 @@ struct Counter {
             return quadrant((q[u] > v[u]) - (q[u] < v[u]), sign * ((q[w] > v[w]) - (q[w] < v[w])));
         };
         int steps = 0;
-        for (int k = 0; k < count; ++k) {
-            const Record& r = records[local(k).record];
-            const int c = fan[k].corner;
-            steps += (quarter(r.p[(c + 2) % 3]) - quarter(r.p[(c + 1) % 3])) & 3;
+        if (count <= kSmall) {
+            // An angle ends where the next starts: each far corner's quarter once.
+            int starting[kSmall];
+            for (int k = 0; k < count; ++k) {
+                starting[k] = quarter(records[local(k).record].p[(fan[k].corner + 1) % 3]);
+            }
+            for (int k = 0; k < count; ++k) {
+                steps += (starting[k] - starting[before[k]]) & 3;
+            }
+        } else {
+            for (int k = 0; k < count; ++k) {
+                const Record& r = records[local(k).record];
+                const int c = fan[k].corner;
+                steps += (quarter(r.p[(c + 2) % 3]) - quarter(r.p[(c + 1) % 3])) & 3;
+            }
         }
         return steps == 4;
     }
