@@ -25,6 +25,7 @@
 
 #include "closed/arrangement.h"
 #include "closed/passes.h"
+#include "closed/self_crossing.h"
 #include "geometry/mesh_topology.h"
 
 namespace korvan {
@@ -374,8 +375,24 @@ std::string operandsProblem(const closed::WeldedView& w, bool& pinched) {
     return problem[0].empty() ? problem[1] : problem[0];
 }
 
+// The refusal of an operand whose triangles cross or touch each other, for the operands
+// `check` names; empty when none does. Both are counted at once; object 1 is named first.
+std::string crossingProblem(const closed::WeldedView& w, const bool check[2]) {
+    int64_t crossing[2] = {0, 0};
+    tbb::parallel_invoke([&] { crossing[0] = check[0] ? closed::selfCrossingPairs(w, 0) : 0; },
+                         [&] { crossing[1] = check[1] ? closed::selfCrossingPairs(w, 1) : 0; });
+    for (int side = 0; side < 2; ++side) {
+        if (crossing[side] > 0) {
+            return "Objekt " + std::to_string(side + 1) + " sijece samog sebe (" +
+                   std::to_string(crossing[side]) +
+                   " parova trokuta se sijece ili dodiruje); njegova unutrasnjost nije odredena";
+        }
+    }
+    return {};
+}
+
 Status run(const Solid& object1, const Operand& object2, BooleanOp op, Solid& result,
-           ClosedReport& report) {
+           ClosedReport& report, bool checkObject1) {
     Clock::time_point t = Clock::now();
     const Clock::time_point start = t;
     std::vector<int32_t> flat;
@@ -407,6 +424,10 @@ Status run(const Solid& object1, const Operand& object2, BooleanOp op, Solid& re
         [&] {
             if (!repaired) {
                 problem = operandsProblem(welded, pinched);
+            }
+            if (problem.empty()) {
+                const bool check[2] = {checkObject1, true};
+                problem = crossingProblem(welded, check);
             }
         },
         [&] {
@@ -767,8 +788,11 @@ Status checkClosedOperand(const Solid& solid, int objectNumber) {
     }
 }
 
-Status closedBoolean(const Solid& object1, const Solid& object2, BooleanOp op, Solid& result,
-                     ClosedReport* report, int threads, const Vector4& object2Offset) {
+namespace {
+
+Status checkedBoolean(const Solid& object1, const Solid& object2, BooleanOp op, Solid& result,
+                      ClosedReport* report, int threads, const Vector4& object2Offset,
+                      bool checkObject1) {
     std::vector<Vector4> moved;
     try {
         if (!(object2Offset == Vector4())) {
@@ -805,7 +829,7 @@ Status closedBoolean(const Solid& object1, const Solid& object2, BooleanOp op, S
         // Every parallel loop below runs inside this arena, so `threads` caps them all.
         tbb::task_arena arena(threads > 0 ? threads : tbb::task_arena::automatic);
         Status s;
-        arena.execute([&] { s = run(object1, operands[1], op, result, local); });
+        arena.execute([&] { s = run(object1, operands[1], op, result, local, checkObject1); });
         if (report != nullptr) {
             *report = local;
         }
@@ -815,6 +839,19 @@ Status closedBoolean(const Solid& object1, const Solid& object2, BooleanOp op, S
     } catch (const std::exception& e) {
         return Status::failure(std::string("Zatvoreni rezultat nije moguc: ") + e.what());
     }
+}
+
+}  // namespace
+
+Status closedBoolean(const Solid& object1, const Solid& object2, BooleanOp op, Solid& result,
+                     ClosedReport* report, int threads, const Vector4& object2Offset) {
+    return checkedBoolean(object1, object2, op, result, report, threads, object2Offset, true);
+}
+
+Status closedBooleanOfResult(const Solid& object1, const Solid& object2, BooleanOp op,
+                             Solid& result, ClosedReport* report, int threads,
+                             const Vector4& object2Offset) {
+    return checkedBoolean(object1, object2, op, result, report, threads, object2Offset, false);
 }
 
 }  // namespace korvan

@@ -39,17 +39,27 @@ struct ClosedReport {
 // message names object `objectNumber`. Edges with four triangles, two each way, are accepted.
 Status checkClosedOperand(const Solid& solid, int objectNumber);
 
-// The Boolean of two closed, consistently oriented solids as a closed, consistently oriented
-// mesh, edge-manifold except where the exact result pinches or rounding of seam points to
-// floats makes two of them meet (ClosedReport::pinchedEdges). Object 2 is used where its vertices
-// are. On success `result` is replaced (welded vertices, triangle data and box computed, loaded,
-// object 1's edge limit); on failure it is left untouched and the status carries the message.
-// `threads` caps the worker threads (0: all cores); the result is the same for any count.
-// Object 2 takes part moved by `object2Offset`, each vertex as Solid::translate moves it, so
-// a caller can move it for good once the result is in.
+// The Boolean of two closed, consistently oriented solids whose triangles do not cross or touch
+// each other (other than along the edges and at the corners they share; an operand that does
+// is refused, naming the number of such pairs) as a closed, consistently oriented mesh,
+// edge-manifold except where the exact result pinches or rounding of seam points to floats makes
+// two of them meet (ClosedReport::pinchedEdges). Object 2 is used where its vertices are. On
+// success `result` is replaced (welded vertices, triangle data and box computed, loaded, object 1's
+// edge limit); on failure it is left untouched and the status carries the message. `threads` caps
+// the worker threads (0: all cores); the result is the same for any count. Object 2 takes part
+// moved by `object2Offset`, each vertex as Solid::translate moves it, so a caller can move it for
+// good once the result is in.
 Status closedBoolean(const Solid& object1, const Solid& object2, BooleanOp op, Solid& result,
                      ClosedReport* report = nullptr, int threads = 0,
                      const Vector4& object2Offset = Vector4());
+
+// closedBoolean for an object 1 that this engine made, unchanged since (a chain of operations):
+// its triangles are not checked for crossing each other, as closedBoolean checks both
+// operands'. Rounding seam points to floats can leave a few result triangles touching where
+// the exact result has none, and the chain must go on; object 2 is checked as ever.
+Status closedBooleanOfResult(const Solid& object1, const Solid& object2, BooleanOp op,
+                             Solid& result, ClosedReport* report = nullptr, int threads = 0,
+                             const Vector4& object2Offset = Vector4());
 
 // closedBoolean's difference, the same mesh to the last bit, for a milling step: object 1 must
 // be a result of closedBoolean or of this function, unchanged since, with no flat triangles

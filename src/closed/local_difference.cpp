@@ -19,6 +19,7 @@
 #include "closed/arrangement.h"
 #include "closed/closed_boolean.h"
 #include "closed/passes.h"
+#include "closed/self_crossing.h"
 #include "closed/tool_cells.h"
 #include "geometry/memory_budget.h"
 #include "geometry/mesh_topology.h"
@@ -202,6 +203,10 @@ std::optional<Status> runNear(const Solid& work, const std::vector<Vector4>& too
     const int32_t firstOther = w.firstOther;
     if (std::string problem = operandProblem(w, 1); !problem.empty()) {
         return Status::failure(problem);
+    }
+    // The tool's own triangles must not cross; the workpiece is this engine's result.
+    if (const int64_t crossing = selfCrossingPairs(w, 1); crossing > 0) {
+        return std::nullopt;  // the whole operation says what is wrong
     }
     // A tool with flat triangles is repaired by the whole operation.
     if (!flatTriangles(w, firstOther, static_cast<int32_t>(w.tris.size())).empty()) {
@@ -458,8 +463,8 @@ Status closedDifferenceOfResult(const Solid& object1, const Solid& object2, Soli
         return Status::failure(std::string("Zatvoreni rezultat nije moguc: ") + e.what());
     }
     if (!done) {
-        return closedBoolean(object1, object2, BooleanOp::Difference, result, report, threads,
-                             object2Offset);
+        return closedBooleanOfResult(object1, object2, BooleanOp::Difference, result, report,
+                                     threads, object2Offset);
     }
     if (report != nullptr) {
         *report = local;

@@ -240,11 +240,14 @@ bool Scene::fitsMemory() const {
 void Scene::computeClosed(BooleanOp op, ClosedFrame& frame) {
     const Clock::time_point t0 = Clock::now();
     // During a milling run the previous workpiece's arrays are the next result's storage.
-    const bool ownResult = op == BooleanOp::Difference && m_closedRevision != 0 &&
-                           m_closedRevision == m_object1.revision;
+    const bool own = m_closedRevision != 0 && m_closedRevision == m_object1.revision;
+    const bool ownResult = op == BooleanOp::Difference && own;
     try {
+        // Object 1 made by this engine is not checked for crossing itself again.
         frame.status = ownResult ? closedDifferenceOfResult(m_object1, m_object2, m_spare,
                                                             &frame.report, m_threads, frame.offset)
+                       : own     ? closedBooleanOfResult(m_object1, m_object2, op, m_spare,
+                                                         &frame.report, m_threads, frame.offset)
                                  : closedBoolean(m_object1, m_object2, op, m_spare, &frame.report,
                                                  m_threads, frame.offset);
     } catch (const std::bad_alloc&) {

@@ -333,7 +333,8 @@ TEST_F(AnimationTest, ClosedMillingKeepsTheWorkpieceASolidInsideTheStock) {
     for (int32_t i = 0; i < settings.frameCount; ++i) {
         const Vector4 at = animationOffset(Vector4(-1.2f, 0.95f, 0.3f), settings, i);
         Solid next;
-        ASSERT_TRUE(closedBoolean(work, tool, BooleanOp::Difference, next, nullptr, 0, at).ok());
+        ASSERT_TRUE(
+            closedBooleanOfResult(work, tool, BooleanOp::Difference, next, nullptr, 0, at).ok());
         work = std::move(next);
         tool.translate(at);  // there and back, as the run moves it
         tool.translate(at * -1.0f);
