@@ -6,6 +6,8 @@
 #include <CGAL/Surface_mesh.h>
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
+#include <tbb/parallel_invoke.h>
+#include <tbb/task_arena.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -20,6 +22,7 @@
 #include <vector>
 
 #include "closed/closed_boolean.h"
+#include "closed/self_crossing.h"
 #include "generator/generators.h"
 #include "geometry/mesh_topology.h"
 #include "scene/scene.h"
@@ -274,6 +277,75 @@ void closedOnly(benchmark::State& state, int sizeIndex) {
     }
 }
 
+// Both operands over one table of positions, each welded on its own (the check reads one
+// operand at a time, so ids shared between them do not matter).
+closed::Welded weldBoth(const Solid& a, const Solid& b) {
+    closed::Welded w;
+    for (const Solid* s : {&a, &b}) {
+        const PositionWeld weld(s->vertices);
+        const auto base = static_cast<int32_t>(w.points.size());
+        for (const int32_t v : weld.firstVertex) {
+            const Vector4& p = s->vertices[static_cast<size_t>(v)];
+            w.points.push_back({p.x + 0.0f, p.y + 0.0f, p.z + 0.0f});
+        }
+        for (const Triangle& t : s->triangles) {
+            w.tris.push_back({base + weld.ids[static_cast<size_t>(t.i0)],
+                              base + weld.ids[static_cast<size_t>(t.i1)],
+                              base + weld.ids[static_cast<size_t>(t.i2)]});
+        }
+        if (s == &a) {
+            w.firstOther = static_cast<int32_t>(w.tris.size());
+        }
+    }
+    return w;
+}
+
+// The self-crossing check of both operands, side by side as the engine's operand checks run,
+// against the whole closed Boolean of the same operands at the same thread count, and the
+// check of each operand alone; runs taken in turns so that all see the same load, medians
+// reported.
+void selfCrossing(benchmark::State& state, int sizeIndex) {
+    constexpr int kRuns = 5;
+    const auto& [cube, moved] = operands(sizeIndex);
+    const int threads = static_cast<int>(state.range(0));
+    const closed::Welded w = weldBoth(cube, moved);
+    tbb::task_arena arena(threads);
+    std::vector<double> checkSeconds, closedSeconds, ratios, alone[2];
+    int64_t found[2] = {0, 0};
+    bool ok = true;
+    for (auto _ : state) {
+        for (int run = 0; run < kRuns; ++run) {
+            arena.execute([&] {
+                const Clock::time_point t0 = Clock::now();
+                tbb::parallel_invoke([&] { found[0] = closed::selfCrossingPairs(w, 0); },
+                                     [&] { found[1] = closed::selfCrossingPairs(w, 1); });
+                checkSeconds.push_back(secondsSince(t0));
+                for (int side = 0; side < 2; ++side) {
+                    const Clock::time_point t1 = Clock::now();
+                    (void)closed::selfCrossingPairs(w, side);
+                    alone[side].push_back(secondsSince(t1));
+                }
+            });
+            Solid result;
+            const Clock::time_point t0 = Clock::now();
+            ok = closedBoolean(cube, moved, BooleanOp::Difference, result, nullptr, threads).ok() &&
+                 ok;
+            closedSeconds.push_back(secondsSince(t0));
+            ratios.push_back(checkSeconds.back() / closedSeconds.back());
+        }
+    }
+    state.counters["tris"] = cube.triangleCount() + moved.triangleCount();
+    state.counters["check_ms"] = 1e3 * median(checkSeconds);
+    state.counters["closed_ms"] = 1e3 * median(closedSeconds);
+    state.counters["check_over_closed"] = median(ratios);
+    state.counters["cube_ms"] = 1e3 * median(alone[0]);
+    state.counters["sphere_ms"] = 1e3 * median(alone[1]);
+    state.counters["crossings"] = static_cast<double>(found[0] + found[1]);
+    if (!ok) {
+        state.SkipWithError("the closed engine refused the operands");
+    }
+}
+
 // A milling step once the groove fills the tool's box: a sphere (16 x 24, radius 0.3) has
 // crossed cube:2 (98k triangles) in 300 steps of 0.0022, as the long milling run does; the
 // next 20 steps are timed from the near part, and one as the whole difference.
@@ -321,6 +393,14 @@ void registerAll() {
     for (int i = 0; i < 4; ++i) {
         benchmark::RegisterBenchmark((std::string("ClosedOnly/") + kSizes[i].label).c_str(),
                                      [i](benchmark::State& s) { closedOnly(s, i); })
+            ->Arg(1)
+            ->Arg(2)
+            ->Iterations(1)
+            ->Unit(benchmark::kMillisecond);
+    }
+    for (int i = 0; i < 4; ++i) {
+        benchmark::RegisterBenchmark((std::string("SelfCrossing/") + kSizes[i].label).c_str(),
+                                     [i](benchmark::State& s) { selfCrossing(s, i); })
             ->Arg(1)
             ->Arg(2)
             ->Iterations(1)
