@@ -786,6 +786,9 @@ int64_t selfCrossingPairs(const WeldedView& w, int side, int64_t limit) {
                 const Corners& c = w.tris[static_cast<size_t>(first + i)];
                 char& use = usable[static_cast<size_t>(i)];
                 use = c[0] != c[1] && c[1] != c[2] && c[0] != c[2];
+                for (const int32_t v : c) {
+                    use = use && v >= 0 && static_cast<size_t>(v) < w.points.size();
+                }
                 if (!use) {
                     continue;
                 }
@@ -795,6 +798,10 @@ int64_t selfCrossingPairs(const WeldedView& w, int side, int64_t limit) {
                     p[k][0] = q.x;
                     p[k][1] = q.y;
                     p[k][2] = q.z;
+                    use = use && std::isfinite(q.x) && std::isfinite(q.y) && std::isfinite(q.z);
+                }
+                if (!use) {
+                    continue;
                 }
                 int8_t sign[3];
                 normalSigns(p, sign);

@@ -14,9 +14,10 @@ namespace korvan::closed {
 // two with nothing in common not at all. Touching counts (a corner of one on the other's face
 // or edge), and so does coplanar overlap, two triangles on the same three points included.
 // Points are welded (equal positions have one id) and every coordinate is a float; a triangle
-// with a repeated corner or collinear corners takes no part. Exact, and the same for any
-// number of threads. Counting stops once `limit` pairs are found, and the result is then
-// `limit`, so that a hopeless operand is refused fast; a limit of 0 or less counts nothing.
+// with a repeated corner, collinear corners, a corner id out of range or a coordinate that is
+// not finite takes no part. Exact, and the same for any number of threads. Counting stops once
+// `limit` pairs are found, and the result is then `limit`, so that a hopeless operand is
+// refused fast; a limit of 0 or less counts nothing.
 int64_t selfCrossingPairs(const WeldedView& w, int side, int64_t limit = INT64_MAX);
 
 }  // namespace korvan::closed

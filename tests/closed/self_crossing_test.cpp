@@ -374,6 +374,27 @@ TEST(SelfCrossing, FanWindingTwiceAroundItsVertexCrossesItself) {
     EXPECT_EQ(b.crossings(), expected);
 }
 
+TEST(SelfCrossing, TrianglesWithoutAreaOrWithBadCornersTakeNoPart) {
+    Builder b;
+    box(b, {0, 0, 0}, {1, 1, 1});
+    // Across the top face: three points on one line, and a corner repeated.
+    b.triangle({-1, 0.5f, 1}, {0.5f, 0.5f, 1}, {2, 0.5f, 1});
+    const int32_t p = b.point({0.25f, 0.75f, 0.5f}), q = b.point({0.25f, 0.75f, 2});
+    b.triangle(p, q, p);
+    EXPECT_EQ(b.crossings(), 0);
+    // A corner id past the points, and a corner that is not a number, through the box.
+    b.triangle(p, q, static_cast<int32_t>(b.w.points.size()) + 5);
+    b.triangle(p, q, -1);
+    b.w.points.push_back({std::nan(""), 0.5, 0.5});
+    b.triangle(p, q, static_cast<int32_t>(b.w.points.size()) - 1);
+    b.w.points.push_back({HUGE_VAL, 0.5, 0.5});
+    b.triangle(p, q, static_cast<int32_t>(b.w.points.size()) - 1);
+    EXPECT_EQ(b.crossings(), 0);
+    // A proper triangle through the top face, inside its triangle (4, 7, 6), still counts.
+    b.triangle(p, q, b.point({0.3f, 0.7f, 2}));
+    EXPECT_EQ(b.crossings(), 1);
+}
+
 TEST(SelfCrossing, CountsOnlyTheGivenOperand) {
     Builder b;
     box(b, {0, 0, 0}, {4, 4, 4});
