@@ -123,8 +123,9 @@ Solid heightField(Choices& c) {
             for (int top = 0; top < 2; ++top) {
                 const int a = at(i, j, top), b = at(i + 1, j, top), d = at(i + 1, j + 1, top),
                           e = at(i, j + 1, top);
-                std::array<Face, 2> pair = c.flip() ? std::array<Face, 2>{Face{a, b, d}, Face{a, d, e}}
-                                                    : std::array<Face, 2>{Face{a, b, e}, Face{b, d, e}};
+                std::array<Face, 2> pair = c.flip()
+                                               ? std::array<Face, 2>{Face{a, b, d}, Face{a, d, e}}
+                                               : std::array<Face, 2>{Face{a, b, e}, Face{b, d, e}};
                 for (Face& face : pair) {
                     if (!top) {
                         std::swap(face[1], face[2]);
@@ -136,10 +137,14 @@ Solid heightField(Choices& c) {
     }
     // The walls, walking the border counterclockwise seen from above.
     std::vector<std::pair<int, int>> ring;
-    for (int i = 0; i < nx; ++i) ring.emplace_back(i, 0);
-    for (int j = 0; j < ny; ++j) ring.emplace_back(nx, j);
-    for (int i = nx; i > 0; --i) ring.emplace_back(i, ny);
-    for (int j = ny; j > 0; --j) ring.emplace_back(0, j);
+    for (int i = 0; i < nx; ++i)
+        ring.emplace_back(i, 0);
+    for (int j = 0; j < ny; ++j)
+        ring.emplace_back(nx, j);
+    for (int i = nx; i > 0; --i)
+        ring.emplace_back(i, ny);
+    for (int j = ny; j > 0; --j)
+        ring.emplace_back(0, j);
     for (size_t k = 0; k < ring.size(); ++k) {
         const auto [pi, pj] = ring[k];
         const auto [qi, qj] = ring[(k + 1) % ring.size()];
@@ -282,8 +287,8 @@ void needle(Solid& s, Choices& c) {
 }
 
 float offsetComponent(Choices& c) {
-    static constexpr float kTiny[] = {0.0f, 0.0f, 0.0f, 1e-30f, -1e-30f, 1e-20f, 1e-7f, -1e-7f,
-                                      1e-4f};
+    static constexpr float kTiny[] = {0.0f,   0.0f,  0.0f,   1e-30f, -1e-30f,
+                                      1e-20f, 1e-7f, -1e-7f, 1e-4f};
     const uint32_t k = c.below(12);
     if (k < 9) {
         return kTiny[k];
@@ -412,8 +417,9 @@ Judged runAndJudge(const OperandPair& pair, BooleanOp op) {
     std::vector<int32_t> id(out.vertices.size());
     for (size_t i = 0; i < out.vertices.size(); ++i) {
         const Vector4& v = out.vertices[i];
-        id[i] = ids.emplace(Key(v.x + 0.0f, v.y + 0.0f, v.z + 0.0f), static_cast<int32_t>(ids.size()))
-                    .first->second;
+        id[i] =
+            ids.emplace(Key(v.x + 0.0f, v.y + 0.0f, v.z + 0.0f), static_cast<int32_t>(ids.size()))
+                .first->second;
     }
     std::map<std::pair<int32_t, int32_t>, std::pair<int, int>> uses;  // lo->hi, hi->lo
     for (const Triangle& t : out.triangles) {
@@ -440,34 +446,67 @@ Judged runAndJudge(const OperandPair& pair, BooleanOp op) {
     // Vertices that are no operand's were rounded to floats: each moved by at most half a unit
     // in the last place per coordinate, which changes the volume by at most that distance
     // times the area of the triangles around it.
-    std::set<Key> inputs;
-    for (const Vector4& v : pair.a.vertices) {
-        inputs.emplace(v.x + 0.0f, v.y + 0.0f, v.z + 0.0f);
-    }
     double span = 0;
-    for (const Vector4& v0 : pair.b.vertices) {
-        const Vector4 v = v0 + pair.offset;
-        inputs.emplace(v.x + 0.0f, v.y + 0.0f, v.z + 0.0f);
-    }
     for (const Vector4& v : out.vertices) {
-        span = std::max({span, std::abs(double(v.x)), std::abs(double(v.y)), std::abs(double(v.z))});
+        span =
+            std::max({span, std::abs(double(v.x)), std::abs(double(v.y)), std::abs(double(v.z))});
     }
     const double step = std::sqrt(3.0) * std::ldexp(span, -24);
-    for (const Triangle& t : out.triangles) {
-        bool rounded = false;
-        for (int32_t v : {t.i0, t.i1, t.i2}) {
-            const Vector4& p = out.vertices[static_cast<size_t>(v)];
-            rounded = rounded || inputs.count(Key(p.x + 0.0f, p.y + 0.0f, p.z + 0.0f)) == 0;
+    // A seam point can also round onto an operand's corner that lies within a step of the
+    // other surface: such corners count as rounded too. Near a triangle's plane and box is
+    // enough for a bound.
+    const auto nearSurface = [&](const Solid& s, const Vector4& shift, const Vector4& p) {
+        for (const Triangle& t : s.triangles) {
+            const Vector4 a = s.vertices[t.i0] + shift, b = s.vertices[t.i1] + shift,
+                          c = s.vertices[t.i2] + shift;
+            const double reach = 4 * step;
+            if (p.x < std::min({a.x, b.x, c.x}) - reach ||
+                p.x > std::max({a.x, b.x, c.x}) + reach ||
+                p.y < std::min({a.y, b.y, c.y}) - reach ||
+                p.y > std::max({a.y, b.y, c.y}) + reach ||
+                p.z < std::min({a.z, b.z, c.z}) - reach ||
+                p.z > std::max({a.z, b.z, c.z}) + reach) {
+                continue;
+            }
+            const double ux = double(b.x) - a.x, uy = double(b.y) - a.y, uz = double(b.z) - a.z;
+            const double vx = double(c.x) - a.x, vy = double(c.y) - a.y, vz = double(c.z) - a.z;
+            const double nx = uy * vz - uz * vy, ny = uz * vx - ux * vz, nz = ux * vy - uy * vx;
+            const double length = std::sqrt(nx * nx + ny * ny + nz * nz);
+            const double d = (nx * (p.x - a.x) + ny * (p.y - a.y) + nz * (p.z - a.z));
+            if (length > 0 && std::abs(d) <= reach * length) {
+                return true;
+            }
         }
+        return false;
+    };
+    std::set<Key> own[2];
+    for (const Vector4& v : pair.a.vertices) {
+        own[0].emplace(v.x + 0.0f, v.y + 0.0f, v.z + 0.0f);
+    }
+    for (const Vector4& v0 : pair.b.vertices) {
+        const Vector4 v = v0 + pair.offset;
+        own[1].emplace(v.x + 0.0f, v.y + 0.0f, v.z + 0.0f);
+    }
+    std::vector<char> moved(out.vertices.size(), 0);
+    for (size_t i = 0; i < out.vertices.size(); ++i) {
+        const Vector4& p = out.vertices[i];
+        const Key k(p.x + 0.0f, p.y + 0.0f, p.z + 0.0f);
+        const bool ofA = own[0].count(k) != 0, ofB = own[1].count(k) != 0;
+        moved[i] = (!ofA && !ofB) || (ofA && !ofB && nearSurface(pair.b, pair.offset, p)) ||
+                   (ofB && !ofA && nearSurface(pair.a, Vector4(), p));
+    }
+    for (const Triangle& t : out.triangles) {
+        const bool rounded = moved[static_cast<size_t>(t.i0)] || moved[static_cast<size_t>(t.i1)] ||
+                             moved[static_cast<size_t>(t.i2)];
         if (rounded) {
             const Vector4& a = out.vertices[t.i0];
             const Vector4& b = out.vertices[t.i1];
             const Vector4& c = out.vertices[t.i2];
             const double ux = double(b.x) - a.x, uy = double(b.y) - a.y, uz = double(b.z) - a.z;
             const double vx = double(c.x) - a.x, vy = double(c.y) - a.y, vz = double(c.z) - a.z;
-            const double area = 0.5 * std::sqrt(std::pow(uy * vz - uz * vy, 2) +
-                                                std::pow(uz * vx - ux * vz, 2) +
-                                                std::pow(ux * vy - uy * vx, 2));
+            const double area =
+                0.5 * std::sqrt(std::pow(uy * vz - uz * vy, 2) + std::pow(uz * vx - ux * vz, 2) +
+                                std::pow(ux * vy - uy * vx, 2));
             j.roundingSlack += 3.0 * step * area;
         }
     }
@@ -507,8 +546,8 @@ std::string faultOfPair(const OperandPair& pair, double times[3]) {
                          r[1].roundingSlack + r[2].roundingSlack;
     const double u = r[0].volume, i = r[1].volume, d = r[2].volume;
     if (std::abs(u + i - va - vb) > slack) {
-        return "vol(A u B) + vol(A n B) = " + number(u + i) + ", vol(A) + vol(B) = " +
-               number(va + vb);
+        return "vol(A u B) + vol(A n B) = " + number(u + i) +
+               ", vol(A) + vol(B) = " + number(va + vb);
     }
     if (std::abs(d - (va - i)) > slack) {
         return "vol(A - B) = " + number(d) + ", vol(A) - vol(A n B) = " + number(va - i);
