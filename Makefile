@@ -55,13 +55,14 @@ test-clang: deps
 # Each fuzz target for FUZZ_SECONDS on the seeds in tests/fuzz/corpus (new inputs go to a
 # scratch folder, not into the repository), with the core instrumented and the sanitizers on.
 FUZZ_SECONDS ?= 60
-FUZZERS := obj_reader_fuzz mesh_preparation_fuzz mesh_source_fuzz
+FUZZERS := obj_reader_fuzz mesh_preparation_fuzz mesh_source_fuzz closed_engine_fuzz
 test-fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 		-DKORVAN_FUZZ=ON -DKORVAN_BUILD_TESTS=OFF -DKORVAN_BUILD_GUI=OFF >/dev/null
 	cmake --build build/fuzz -j $(JOBS) --target $(FUZZERS)
 	@for f in $(FUZZERS); do \
-		seeds=tests/fuzz/corpus/$$(case $$f in mesh_source_fuzz) echo source;; *) echo obj;; esac); \
+		seeds=tests/fuzz/corpus/$$(case $$f in mesh_source_fuzz) echo source;; \
+			closed_engine_fuzz) echo closed;; *) echo obj;; esac); \
 		scratch=$$(mktemp -d); \
 		echo "== $$f ($(FUZZ_SECONDS) s)"; \
 		build/fuzz/tests/fuzz/$$f -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -print_final_stats=1 \
@@ -71,8 +72,8 @@ test-fuzz: deps
 		if [ $$status -ne 0 ]; then echo "$$f found a fault" >&2; exit 1; fi; \
 	done
 
-# The closed engine's fuzz target (random solid pairs, all three operations), kept out of
-# `make test` until it runs clean: it still finds wrong results on near-degenerate pairs.
+# The closed engine's fuzz target alone (random solid pairs, all three operations), for a long
+# run: make test-fuzz-closed FUZZ_SECONDS=1800.
 test-fuzz-closed: deps
 	CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 		-DKORVAN_FUZZ=ON -DKORVAN_BUILD_TESTS=OFF -DKORVAN_BUILD_GUI=OFF >/dev/null
