@@ -5,10 +5,11 @@
 
 #include <algorithm>
 #include <array>
-#include <tuple>
 #include <map>
+#include <tuple>
 #include <vector>
 
+#include "support/mesh_checks.h"
 #include "support/random_solids.h"
 
 namespace korvan::test {
@@ -27,7 +28,8 @@ Solid convexHull(const std::vector<Vector4>& points) {
     }
     bool spans = false;
     for (size_t i = 3; i < in.size() && !spans; ++i) {
-        spans = !CGAL::coplanar(in[0], in[1], in[2], in[i]) || !CGAL::collinear(in[0], in[1], in[2]);
+        spans =
+            !CGAL::coplanar(in[0], in[1], in[2], in[i]) || !CGAL::collinear(in[0], in[1], in[2]);
     }
     Mesh mesh;
     CGAL::convex_hull_3(in.begin(), in.end(), mesh);
@@ -83,13 +85,12 @@ Solid convexHull(const std::vector<Vector4>& points) {
         std::rotate(c.begin(), std::min_element(c.begin(), c.end()), c.end());
     }
     std::sort(faces.begin(), faces.end());
-    out.allocate(static_cast<int32_t>(vertices.size()), static_cast<int32_t>(faces.size()));
-    out.vertices = vertices;
-    for (size_t i = 0; i < faces.size(); ++i) {
-        out.triangles[i].setIndices(faces[i][0], faces[i][1], faces[i][2]);
+    std::vector<int32_t> corners;
+    for (const std::array<int32_t, 3>& f : faces) {
+        corners.insert(corners.end(), f.begin(), f.end());
     }
+    out = makeSolid(vertices, corners);
     out.computeTriangleData();
-    out.computeBoundingBox();
     return out;
 }
 

@@ -12,35 +12,26 @@
 #include <utility>
 
 #include "closed/closed_boolean.h"
+#include "support/mesh_checks.h"
 
 namespace korvan::test {
 namespace {
 
 using Face = std::array<int32_t, 3>;
 
+// The solid over `vertices` with `faces`, its triangle data computed.
 Solid makeMesh(const std::vector<Vector4>& vertices, const std::vector<Face>& faces) {
-    Solid s;
-    s.allocate(static_cast<int32_t>(vertices.size()), static_cast<int32_t>(faces.size()));
-    s.vertices = vertices;
-    for (size_t i = 0; i < faces.size(); ++i) {
-        s.triangles[i].setIndices(faces[i][0], faces[i][1], faces[i][2]);
+    std::vector<int32_t> corners;
+    for (const Face& f : faces) {
+        corners.insert(corners.end(), f.begin(), f.end());
     }
+    Solid s = makeSolid(vertices, corners);
     s.computeTriangleData();
-    s.computeBoundingBox();
     return s;
 }
 
 double volumeOf(const Solid& s) {
-    double sum = 0;
-    for (const Triangle& t : s.triangles) {
-        const Vector4& a = s.vertices[t.i0];
-        const Vector4& b = s.vertices[t.i1];
-        const Vector4& c = s.vertices[t.i2];
-        const double ax = a.x, ay = a.y, az = a.z, bx = b.x, by = b.y, bz = b.z;
-        const double cx = c.x, cy = c.y, cz = c.z;
-        sum += ax * (by * cz - bz * cy) - ay * (bx * cz - bz * cx) + az * (bx * cy - by * cx);
-    }
-    return sum / 6.0;
+    return signedVolume(s);
 }
 
 // Turns every triangle over where the builder's winding came out inward.
