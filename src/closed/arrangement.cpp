@@ -363,6 +363,11 @@ bool Arrangement::Impl::outsideAnEdge(int32_t t, int32_t u, bool strict) const {
     const Corners& d = tris[u];
     const int ax = axis[t];
     const int inward = projectedSign[t];
+    // With `strict`, every corner of u that is not one of t's must lie strictly outside.
+    int own = 0;
+    for (int32_t v : d) {
+        own += v == c[0] || v == c[1] || v == c[2] ? 1 : 0;
+    }
     for (int k = 0; k < 3; ++k) {
         bool outside = true;
         int away = 0;
@@ -371,11 +376,7 @@ bool Arrangement::Impl::outsideAnEdge(int32_t t, int32_t u, bool strict) const {
             outside = outside && o <= 0;
             away += o < 0 ? 1 : 0;
         }
-        // Strictly: every corner of u not on t is strictly outside.
-        if (outside && (!strict || away == 3 - static_cast<int>(std::count_if(
-                                                   d.begin(), d.end(), [&](int32_t v) {
-                                                       return v == c[0] || v == c[1] || v == c[2];
-                                                   })))) {
+        if (outside && (!strict || away == 3 - own)) {
             return true;
         }
     }

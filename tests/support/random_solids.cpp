@@ -30,13 +30,9 @@ Solid makeMesh(const std::vector<Vector4>& vertices, const std::vector<Face>& fa
     return s;
 }
 
-double volumeOf(const Solid& s) {
-    return signedVolume(s);
-}
-
 // Turns every triangle over where the builder's winding came out inward.
 void orientOutward(Solid& s) {
-    if (volumeOf(s) < 0) {
+    if (signedVolume(s) < 0) {
         for (Triangle& t : s.triangles) {
             t.setIndices(t.i0, t.i2, t.i1);
         }
@@ -433,7 +429,7 @@ Judged runAndJudge(const OperandPair& pair, BooleanOp op) {
             ++j.pinchedEdges;
         }
     }
-    j.volume = volumeOf(out);
+    j.volume = signedVolume(out);
     // Vertices that are no operand's were rounded to floats: each moved by at most half a unit
     // in the last place per coordinate, which changes the volume by at most that distance
     // times the area of the triangles around it.
@@ -532,7 +528,7 @@ std::string faultOfPair(const OperandPair& pair, double times[3]) {
     }
     Solid moved = copyOf(pair.b);
     shift(moved, pair.offset);
-    const double va = volumeOf(pair.a), vb = volumeOf(moved);
+    const double va = signedVolume(pair.a), vb = signedVolume(moved);
     const double slack = 1e-9 * std::max(std::abs(va), std::abs(vb)) + r[0].roundingSlack +
                          r[1].roundingSlack + r[2].roundingSlack;
     const double u = r[0].volume, i = r[1].volume, d = r[2].volume;
