@@ -13,6 +13,7 @@
 
 #include "closed/closed_boolean.h"
 #include "generator/generators.h"
+#include "formats/mesh_file.h"
 #include "meshio/load.h"
 #include "support/mesh_checks.h"
 

@@ -131,7 +131,7 @@ static int writeScreenshots(CMainFrame& frame, const QString& folder) {
     ok = save(question, folder, "question.png") && ok;
     question.hide();
 
-    QFileDialog open(&frame, QString(), folder, objFileFilter());
+    QFileDialog open(&frame, QString(), folder, meshFileFilter());
     open.setOption(QFileDialog::DontUseNativeDialog);
     open.setAcceptMode(QFileDialog::AcceptSave);
     open.show();

@@ -34,6 +34,9 @@ constexpr std::array kCommands = {
     CommandInfo{ID_CLOSED_RESULT,
                 "Unija, presjek, razlika i animacija daju zatvoreno tijelo s tocnim presjecima",
                 true},
+    CommandInfo{ID_KEEP_COORDINATES,
+                "Datoteke zadrzavaju svoje jedinice i polozaj (bez centriranja i skaliranja)",
+                true},
     CommandInfo{ID_COLORED_MATERIALS, "", true},
     CommandInfo{ID_VIEW_TOOLBAR, "Skriva ili pokazuje alatnu traku", true},
     CommandInfo{ID_VIEW_STATUS_BAR, "Skriva ili pokazuje statusnu traku", true},
@@ -77,6 +80,7 @@ constexpr std::array kActionsMenu = {
     MenuItem{ID_NONE, ""},
     MenuItem{ID_EDGE_SAMPLING, "Uzorkovanje rubova"},
     MenuItem{ID_CLOSED_RESULT, "Zatvoreni rezultat"},
+    MenuItem{ID_KEEP_COORDINATES, "Zadrzi koordinate datoteka"},
 };
 constexpr std::array kViewMenu = {
     MenuItem{ID_COLORED_MATERIALS, "&Obojeni materijali"},

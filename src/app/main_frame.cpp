@@ -184,6 +184,7 @@ void CMainFrame::buildCommandUi() {
 
     menuAction(ID_EDGE_SAMPLING)->setChecked(m_view.scene().m_edgeSampling != 0);
     menuAction(ID_CLOSED_RESULT)->setChecked(m_view.scene().m_closedResult);
+    menuAction(ID_KEEP_COORDINATES)->setChecked(m_view.scene().m_keepCoordinates);
 }
 
 QAction* CMainFrame::menuAction(int32_t id) const {
@@ -266,6 +267,13 @@ bool CMainFrame::OnFrameCommand(int32_t id) {
             bool& closed = m_view.scene().m_closedResult;
             closed = !closed;
             menuAction(ID_CLOSED_RESULT)->setChecked(closed);
+            return true;
+        }
+        case ID_KEEP_COORDINATES: {
+            // Applies to the next file read; what is in the scene stays as it was read.
+            bool& keep = m_view.scene().m_keepCoordinates;
+            keep = !keep;
+            menuAction(ID_KEEP_COORDINATES)->setChecked(keep);
             return true;
         }
         case ID_VIEW_TOOLBAR:

@@ -52,6 +52,10 @@ QString Prompts::saveFileName(QWidget* parent, const QString& folder, const QStr
     dialog.setFileMode(QFileDialog::AnyFile);
     dialog.setAcceptMode(QFileDialog::AcceptSave);
     dialog.setDefaultSuffix(defaultSuffix);
+    // A name typed without an extension gets the one of the format chosen in the list.
+    QObject::connect(
+        &dialog, &QFileDialog::filterSelected, &dialog,
+        [&dialog](const QString& chosen) { dialog.setDefaultSuffix(suffixOfFilter(chosen)); });
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return {};
     }
@@ -62,8 +66,24 @@ int Prompts::runDialog(QDialog& dialog) {
     return dialog.exec();
 }
 
-QString objFileFilter() {
-    return QStringLiteral(".OBJ objekti (*.OBJ *.obj *.Obj);;Sve datoteke (*)");
+QString meshFileFilter() {
+    // The file dialog matches patterns by case on Linux: each extension in its usual spellings.
+    return QStringLiteral(
+        "Sve mreze (*.obj *.OBJ *.Obj *.stl *.STL *.Stl *.ply *.PLY *.off *.OFF *.3mf *.3MF);;"
+        ".OBJ objekti (*.OBJ *.obj *.Obj);;STL (*.stl *.STL *.Stl);;PLY (*.ply *.PLY);;"
+        "OFF (*.off *.OFF);;3MF (*.3mf *.3MF);;Sve datoteke (*)");
+}
+
+QString suffixOfFilter(const QString& filter) {
+    const qsizetype star = filter.indexOf(QStringLiteral("*."));
+    if (star < 0 || filter.startsWith(QStringLiteral("Sve mreze"))) {
+        return QStringLiteral("obj");
+    }
+    qsizetype end = star + 2;
+    while (end < filter.size() && filter[end].isLetterOrNumber()) {
+        ++end;
+    }
+    return filter.mid(star + 2, end - star - 2).toLower();
 }
 
 }  // namespace korvan::app

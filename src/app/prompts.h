@@ -28,7 +28,11 @@ public:
     virtual int runDialog(QDialog& dialog);
 };
 
-// The file filter of the open and save commands; matches .obj and .OBJ alike.
-QString objFileFilter();
+// The file filter of the open and save commands: all mesh formats first, then one per format
+// (each extension in its usual letter cases), then all files.
+QString meshFileFilter();
+// The extension (lower case) of the format a filter of meshFileFilter() names; "obj" for the
+// filters of several formats.
+QString suffixOfFilter(const QString& filter);
 
 }  // namespace korvan::app

@@ -12,10 +12,10 @@
 #include "app/info_display.h"
 #include "app/prikazni.h"
 #include "app/scene_view.h"
+#include "formats/mesh_file.h"
 #include "geometry/mesh_defects.h"
 #include "geometry/statistics.h"
 #include "image/image.h"
-#include "meshio/obj.h"
 
 namespace korvan::app {
 namespace {
@@ -168,7 +168,7 @@ void CSceneView::LoadObject(int32_t objectNumber) {
     if (objectNumber == 1 && !maySafelyDiscardResult()) {
         return;
     }
-    const QString path = m_prompts->openFileName(this, m_currentFolder, objFileFilter());
+    const QString path = m_prompts->openFileName(this, m_currentFolder, meshFileFilter());
     if (path.isEmpty()) {
         return;
     }
@@ -210,7 +210,7 @@ void CSceneView::finishNewObject(int32_t objectNumber, const Status& status, dou
     }
     const Solid& target = objectNumber == 1 ? m_scene.m_object1 : m_scene.m_object2;
     if (objectNumber == 1) {
-        placeCameraForObject(m_viewState, target, nearPlane);
+        placeCameraForObject(m_viewState, target, nearPlane, m_scene.m_keepCoordinates);
         // A turned scene may need more room than the box diagonal gives.
         const std::optional<double> fit = fittingEyeDistance(m_viewState, m_scene);
         if (fit && *fit > length(m_viewState.m_eye - m_viewState.m_target)) {
@@ -233,13 +233,13 @@ bool CSceneView::SaveObject(int32_t objectNumber) {
         return false;
     }
     const QString path =
-        m_prompts->saveFileName(this, m_currentFolder, objFileFilter(), QStringLiteral("OBJ"));
+        m_prompts->saveFileName(this, m_currentFolder, meshFileFilter(), QStringLiteral("obj"));
     if (path.isEmpty()) {
         return false;
     }
     rememberFolderOf(path);
     // An existing file is replaced only by a complete new one.
-    const Status s = writeObj(solid, QFile::encodeName(path).toStdString());
+    const Status s = writeMesh(solid, QFile::encodeName(path).toStdString());
     if (!s) {
         m_prompts->message(window(), QString::fromStdString(s.message()), {}, Prompts::Icon::Error);
         return false;

@@ -13,6 +13,8 @@ std::shared_ptr<const Solid> copyOf(const Solid& s) {
     copy->minCorner = s.minCorner;
     copy->maxCorner = s.maxCorner;
     copy->centre = s.centre;
+    copy->fileMinCorner = s.fileMinCorner;
+    copy->fileMaxCorner = s.fileMaxCorner;
     copy->loaded = s.loaded;
     copy->wireframe = s.wireframe;
     copy->edgeLimit = s.edgeLimit;

@@ -36,6 +36,11 @@ void warnIfSamplingIsOff(float factor);
 void addThreadsOption(CLI::App& command, int& threads);
 // Adds --closed: the closed-result engine ("Zatvoreni rezultat") instead of the octree engine.
 void addClosedOption(CLI::App& command, bool& closed);
+// Adds --keep-coordinates: files keep their own units and frame instead of being centred and
+// scaled into the unit box; primitives are made at their size about the origin as ever.
+void addKeepCoordinatesOption(CLI::App& command, bool& keep);
+// Adds --ascii: an STL or PLY output is written as text instead of binary.
+void addAsciiOption(CLI::App& command, bool& ascii);
 // Adds --offset X,Y,Z, stored in `offset`; each coordinate finite and within +-1e6.
 CLI::Option* addOffsetOption(CLI::App& command, Vector4& offset, const std::string& description);
 
@@ -55,7 +60,7 @@ public:
     bool quietMessages = false;
 };
 
-// Reads or generates the source (an OBJ path or a primitive such as "sphere:M,N,R") into
+// Reads or generates the source (a mesh file's path or a primitive such as "sphere:M,N,R") into
 // object 1 or 2 of the scene, as the open and generate commands do. For object 1 the camera of
 // `view`, when given, is then placed as the desktop view places it.
 Status loadSceneObject(Scene& scene, const std::string& source, int32_t objectNumber,

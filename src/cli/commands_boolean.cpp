@@ -8,9 +8,9 @@
 #include "cli/commands.h"
 #include "cli/interrupt.h"
 #include "cli/json.h"
+#include "formats/mesh_file.h"
 #include "geometry/mesh_topology.h"
 #include "meshio/edge_sampling.h"
-#include "meshio/obj.h"
 #include "scene/scene.h"
 
 namespace korvan::cli {
@@ -25,6 +25,8 @@ struct BooleanArguments {
     bool noEdgeSampling = false;
     bool closed = false;
     bool json = false;
+    bool keepCoordinates = false;
+    bool ascii = false;
     int threads = 0;
 };
 
@@ -37,6 +39,7 @@ int runBoolean(BooleanOp op, const BooleanArguments& args) {
     scene.m_edgeSampling = args.noEdgeSampling ? 0 : 1;
     scene.m_closedResult = args.closed;
     scene.m_threads = args.threads;
+    scene.m_keepCoordinates = args.keepCoordinates;
     warnIfSamplingIsOff(args.samplingFactor);
     if (!loadOperands(scene, args.source1, args.source2)) {
         return 1;
@@ -50,7 +53,7 @@ int runBoolean(BooleanOp op, const BooleanArguments& args) {
         return interruptExitCode();
     }
     if (s) {
-        s = writeObj(scene.m_object1, args.output);
+        s = writeMesh(scene.m_object1, args.output, WriteOptions{args.ascii});
     }
     if (!s) {
         printError(s);
@@ -80,15 +83,20 @@ int runBoolean(BooleanOp op, const BooleanArguments& args) {
 void registerOperation(CLI::App& app, int& exitCode, BooleanOp op, const char* description) {
     auto* cmd = app.add_subcommand(std::string(operationName(op)), description);
     auto args = std::make_shared<BooleanArguments>();
-    cmd->add_option("SRC1", args->source1, "Objekt 1: OBJ datoteka ili primitiv")->required();
-    cmd->add_option("SRC2", args->source2, "Objekt 2: OBJ datoteka ili primitiv")->required();
-    cmd->add_option("-o,--output", args->output, "Izlazna OBJ datoteka (objekt 1 nakon operacije)")
+    cmd->add_option("SRC1", args->source1,
+                    "Objekt 1: datoteka mreze (OBJ, STL, PLY, OFF, 3MF) ili primitiv")
+        ->required();
+    cmd->add_option("SRC2", args->source2, "Objekt 2: datoteka mreze ili primitiv")->required();
+    cmd->add_option("-o,--output", args->output,
+                    "Izlazna datoteka (objekt 1 nakon operacije); format po nastavku imena")
         ->required();
     addOffsetOption(*cmd, args->offset, "Pomak objekta 2 prije operacije");
     addSamplingOption(*cmd, args->samplingFactor);
     cmd->add_flag("--no-edge-sampling", args->noEdgeSampling,
                   "Iskljucuje rezanje trokuta (Uzorkovanje rubova)");
     addClosedOption(*cmd, args->closed);
+    addKeepCoordinatesOption(*cmd, args->keepCoordinates);
+    addAsciiOption(*cmd, args->ascii);
     addThreadsOption(*cmd, args->threads);
     cmd->add_flag("--json", args->json, "Ispis kao jedan JSON objekt");
     cmd->callback([op, args, &exitCode] { exitCode = runBoolean(op, *args); });

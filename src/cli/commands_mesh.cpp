@@ -8,6 +8,7 @@
 #include "cli/interrupt.h"
 #include "cli/json.h"
 #include "cli/mesh_source.h"
+#include "formats/mesh_file.h"
 #include "geometry/mesh_topology.h"
 #include "geometry/statistics.h"
 #include "meshio/edge_sampling.h"
@@ -18,16 +19,19 @@ namespace korvan::cli {
 namespace {
 
 // One source prepared as object 1 of a scene, as the open and generate commands do it.
-bool loadObject1(Scene& scene, const std::string& source, float samplingFactor, int threads) {
+bool loadObject1(Scene& scene, const std::string& source, float samplingFactor, int threads,
+                 bool keepCoordinates) {
     scene.m_samplingFactor = samplingFactor;
     scene.m_threads = threads;
+    scene.m_keepCoordinates = keepCoordinates;
     return loadOperands(scene, source, {});
 }
 
-int runInfo(const std::string& source, float samplingFactor, bool json, int threads) {
+int runInfo(const std::string& source, float samplingFactor, bool json, int threads,
+            bool keepCoordinates) {
     LineReporter reporter;
     Scene scene(&reporter);
-    if (!loadObject1(scene, source, samplingFactor, threads)) {
+    if (!loadObject1(scene, source, samplingFactor, threads, keepCoordinates)) {
         return 1;
     }
     const Solid& object1 = scene.m_object1;
@@ -40,6 +44,8 @@ int runInfo(const std::string& source, float samplingFactor, bool json, int thre
             .add("sampling_factor", samplingFactor)
             .add("min_corner", object1.minCorner)
             .add("max_corner", object1.maxCorner)
+            .add("file_min_corner", object1.fileMinCorner)
+            .add("file_max_corner", object1.fileMaxCorner)
             .add("open_edges", topology.openEdges)
             .add("nonmanifold_edges", topology.nonManifoldEdges)
             .add("volume", topology.signedVolume)
@@ -59,16 +65,16 @@ void printReport(bool generated, const Solid& solid) {
 }
 
 int runConvert(const std::string& source, const std::string& output, float samplingFactor,
-               int threads) {
+               int threads, bool keepCoordinates, bool ascii) {
     LineReporter reporter;
     Scene scene(&reporter);
-    if (!loadObject1(scene, source, samplingFactor, threads)) {
+    if (!loadObject1(scene, source, samplingFactor, threads, keepCoordinates)) {
         return 1;
     }
     if (stopIfInterrupted()) {
         return interruptExitCode();
     }
-    if (Status s = writeObj(scene.m_object1, output); !s) {
+    if (Status s = writeMesh(scene.m_object1, output, WriteOptions{ascii}); !s) {
         printError(s);
         return 1;
     }
@@ -125,27 +131,38 @@ void registerInfoCommand(CLI::App& app, int& exitCode) {
     auto factor = std::make_shared<float>(kDefaultSamplingFactor);
     auto json = std::make_shared<bool>(false);
     auto threads = std::make_shared<int>(0);
-    cmd->add_option("SRC", *source, "OBJ datoteka ili primitiv (npr. sphere:20,20,1)")->required();
+    auto keep = std::make_shared<bool>(false);
+    cmd->add_option("SRC", *source,
+                    "Datoteka mreze (OBJ, STL, PLY, OFF, 3MF) ili primitiv (npr. sphere:20,20,1)")
+        ->required();
     addSamplingOption(*cmd, *factor);
     addThreadsOption(*cmd, *threads);
+    addKeepCoordinatesOption(*cmd, *keep);
     cmd->add_flag("--json", *json, "Ispis kao jedan JSON objekt");
-    cmd->callback([source, factor, json, threads, &exitCode] {
-        exitCode = runInfo(*source, *factor, *json, *threads);
+    cmd->callback([source, factor, json, threads, keep, &exitCode] {
+        exitCode = runInfo(*source, *factor, *json, *threads, *keep);
     });
 }
 
 void registerConvertCommand(CLI::App& app, int& exitCode) {
-    auto* cmd = app.add_subcommand("convert", "Priprema objekt i sprema ga kao OBJ");
+    auto* cmd = app.add_subcommand(
+        "convert", "Priprema objekt i sprema ga (OBJ, STL, PLY, OFF ili 3MF, po nastavku imena)");
     auto source = std::make_shared<std::string>();
     auto output = std::make_shared<std::string>();
     auto factor = std::make_shared<float>(kDefaultSamplingFactor);
     auto threads = std::make_shared<int>(0);
-    cmd->add_option("SRC", *source, "OBJ datoteka ili primitiv")->required();
-    cmd->add_option("-o,--output", *output, "Izlazna OBJ datoteka")->required();
+    auto keep = std::make_shared<bool>(false);
+    auto ascii = std::make_shared<bool>(false);
+    cmd->add_option("SRC", *source, "Datoteka mreze (OBJ, STL, PLY, OFF, 3MF) ili primitiv")
+        ->required();
+    cmd->add_option("-o,--output", *output, "Izlazna datoteka; format po nastavku imena")
+        ->required();
     addSamplingOption(*cmd, *factor);
     addThreadsOption(*cmd, *threads);
-    cmd->callback([source, output, factor, threads, &exitCode] {
-        exitCode = runConvert(*source, *output, *factor, *threads);
+    addKeepCoordinatesOption(*cmd, *keep);
+    addAsciiOption(*cmd, *ascii);
+    cmd->callback([source, output, factor, threads, keep, ascii, &exitCode] {
+        exitCode = runConvert(*source, *output, *factor, *threads, *keep, *ascii);
     });
 }
 

@@ -18,6 +18,7 @@
 #include "cli/interrupt.h"
 #include "cli/render_options.h"
 #include "cli/view_options.h"
+#include "formats/mesh_file.h"
 #include "image/image.h"
 #include "meshio/obj.h"
 #include "scene/animation.h"
@@ -38,6 +39,7 @@ struct SceneArguments {
     int width = 640;
     int height = 480;
     int threads = 0;
+    bool keepCoordinates = false;
     ViewOptions viewOptions;
 };
 
@@ -55,6 +57,7 @@ struct MillArguments : SceneArguments {
     int frames = 0;
     bool preview = false;
     bool closed = false;
+    bool ascii = false;
     AxisMotion x, y, z;
 };
 
@@ -75,6 +78,7 @@ std::unique_ptr<HeadlessContext> prepareScene(Scene& scene, ViewState& view,
                                               const SceneArguments& args) {
     scene.m_samplingFactor = args.samplingFactor;
     scene.m_threads = args.threads;
+    scene.m_keepCoordinates = args.keepCoordinates;
     if (!loadOperands(scene, args.source1, args.source2, &view)) {
         return nullptr;
     }
@@ -218,7 +222,7 @@ int runMill(const MillArguments& args) {
     }
     const int exitCode = stopped ? interruptExitCode() : 0;
     if (!args.finalObject.empty()) {
-        if (Status s = writeObj(scene.m_object1, args.finalObject); !s) {
+        if (Status s = writeMesh(scene.m_object1, args.finalObject, WriteOptions{args.ascii}); !s) {
             printError(s);
             return 1;
         }
@@ -287,8 +291,10 @@ void registerRenderCommands(CLI::App& app, int& exitCode) {
     {
         auto* cmd = app.add_subcommand("render", "Crta scenu bez prozora i sprema sliku");
         auto args = std::make_shared<RenderArguments>();
-        cmd->add_option("SRC1", args->source1, "Objekt 1: OBJ datoteka ili primitiv")->required();
-        cmd->add_option("SRC2", args->source2, "Objekt 2: OBJ datoteka ili primitiv");
+        cmd->add_option("SRC1", args->source1,
+                        "Objekt 1: datoteka mreze (OBJ, STL, PLY, OFF, 3MF) ili primitiv")
+            ->required();
+        cmd->add_option("SRC2", args->source2, "Objekt 2: datoteka mreze ili primitiv");
         cmd->add_option("-o,--output", args->output, "Slika: .bmp, .gif, .jpg ili .png")
             ->required()
             ->check(CLI::Validator(
@@ -311,6 +317,7 @@ void registerRenderCommands(CLI::App& app, int& exitCode) {
         cmd->add_flag("--wireframe", args->wireframe, "Zicani prikaz");
         cmd->add_flag("--colored", args->colored, "Obojani materijali");
         addSamplingOption(*cmd, args->samplingFactor);
+        addKeepCoordinatesOption(*cmd, args->keepCoordinates);
         addThreadsOption(*cmd, args->threads);
         cmd->callback([args, &exitCode] { exitCode = runRender(*args); });
     }
@@ -338,8 +345,11 @@ void registerRenderCommands(CLI::App& app, int& exitCode) {
         addParsed(*cmd, "--size", static_cast<SceneArguments&>(*args), parseSceneSize,
                   "SxV, npr. 640x480", "Velicina slika")
             ->default_str("640x480");
-        cmd->add_option("-o,--output", args->finalObject, "Objekt 1 nakon animacije (OBJ)");
+        cmd->add_option("-o,--output", args->finalObject,
+                        "Objekt 1 nakon animacije; format po nastavku imena");
+        addAsciiOption(*cmd, args->ascii);
         addSamplingOption(*cmd, args->samplingFactor);
+        addKeepCoordinatesOption(*cmd, args->keepCoordinates);
         addThreadsOption(*cmd, args->threads);
         addClosedOption(*cmd, args->closed);
         cmd->callback([args, &exitCode] { exitCode = runMill(*args); });

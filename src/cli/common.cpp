@@ -59,6 +59,15 @@ void addClosedOption(CLI::App& command, bool& closed) {
                      "tijela)");
 }
 
+void addKeepCoordinatesOption(CLI::App& command, bool& keep) {
+    command.add_flag("--keep-coordinates", keep,
+                     "Zadrzi koordinate datoteka: bez centriranja i skaliranja u jedinicnu kocku");
+}
+
+void addAsciiOption(CLI::App& command, bool& ascii) {
+    command.add_flag("--ascii", ascii, "STL i PLY izlaz kao tekst umjesto binarnog zapisa");
+}
+
 CLI::Option* addOffsetOption(CLI::App& command, Vector4& offset, const std::string& description) {
     return command
         .add_option_function<std::string>(
@@ -101,7 +110,8 @@ Status loadSceneObject(Scene& scene, const std::string& source, int32_t objectNu
                       : scene.LoadObject(objectNumber, source);
     if (s && objectNumber == 1 && view != nullptr) {
         placeCameraForObject(*view, scene.m_object1,
-                             parsed ? kNearAfterGenerating : kNearAfterReading);
+                             parsed ? kNearAfterGenerating : kNearAfterReading,
+                             scene.m_keepCoordinates);
     }
     return s;
 }

@@ -22,6 +22,8 @@ Solid::Solid(Solid&& other) noexcept
       minCorner(other.minCorner),
       maxCorner(other.maxCorner),
       centre(other.centre),
+      fileMinCorner(other.fileMinCorner),
+      fileMaxCorner(other.fileMaxCorner),
       loaded(other.loaded),
       wireframe(other.wireframe),
       revision(other.revision + 1),
@@ -36,6 +38,8 @@ Solid& Solid::operator=(Solid&& other) noexcept {
     minCorner = other.minCorner;
     maxCorner = other.maxCorner;
     centre = other.centre;
+    fileMinCorner = other.fileMinCorner;
+    fileMaxCorner = other.fileMaxCorner;
     loaded = other.loaded;
     wireframe = other.wireframe;
     edgeLimit = other.edgeLimit;
@@ -65,6 +69,7 @@ void Solid::clear() {
     centre = Vector4();
     maxCorner = centre;
     minCorner = maxCorner;
+    fileMinCorner = fileMaxCorner = centre;
 }
 
 void Solid::translate(const Vector4& d) {
@@ -144,6 +149,8 @@ void Solid::copyMeshFrom(const Solid& from) {
     minCorner = from.minCorner;
     maxCorner = from.maxCorner;
     centre = from.centre;
+    fileMinCorner = from.fileMinCorner;
+    fileMaxCorner = from.fileMaxCorner;
     loaded = from.loaded;
     edgeLimit = from.edgeLimit;
     touch();
@@ -156,6 +163,8 @@ void Solid::swap(Solid& other) noexcept {
     std::swap(minCorner, other.minCorner);
     std::swap(maxCorner, other.maxCorner);
     std::swap(centre, other.centre);
+    std::swap(fileMinCorner, other.fileMinCorner);
+    std::swap(fileMaxCorner, other.fileMaxCorner);
     std::swap(loaded, other.loaded);
     std::swap(wireframe, other.wireframe);
     std::swap(edgeLimit, other.edgeLimit);

@@ -25,6 +25,10 @@ public:
     Vector4 minCorner;
     Vector4 maxCorner;
     Vector4 centre;
+    // The box of the file the mesh was read from, in the file's own units and frame, whether or
+    // not the reader scaled the mesh into the unit box; zero for meshes not read from a file.
+    Vector4 fileMinCorner;
+    Vector4 fileMaxCorner;
     int32_t loaded = 0;
     int32_t wireframe = 0;
     uint64_t revision = 0;

@@ -1,7 +1,6 @@
 #include "meshio/load.h"
 
 #include "meshio/edge_sampling.h"
-#include "meshio/obj.h"
 
 namespace korvan {
 
@@ -15,14 +14,6 @@ Status completeAndReplace(Solid& fresh, float samplingFactor, Solid& target) {
     target.clear();
     target.swap(fresh);
     return {};
-}
-
-Status loadObject(const std::string& path, float samplingFactor, Solid& target) {
-    Solid fresh;
-    if (Status s = readObj(path, fresh); !s) {
-        return s;
-    }
-    return completeAndReplace(fresh, samplingFactor, target);
 }
 
 }  // namespace korvan

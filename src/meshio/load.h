@@ -1,4 +1,5 @@
-// Preparation of a new mesh the way the open and generate commands do it.
+// Preparation of a new mesh the way the open and generate commands do it (the reading is
+// formats/mesh_file.h's loadObject).
 #pragma once
 
 #include <string>
@@ -12,9 +13,5 @@ namespace korvan {
 // it into `target`, which keeps its `wireframe` flag (and its `edgeLimit` when the factor
 // switches sampling off). On failure `target` is left as it was.
 Status completeAndReplace(Solid& fresh, float samplingFactor, Solid& target);
-
-// The open-object flow without its dialog: read, normalise, sample, triangle data.
-// `target` is replaced only on success.
-Status loadObject(const std::string& path, float samplingFactor, Solid& target);
 
 }  // namespace korvan

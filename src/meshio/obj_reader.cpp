@@ -1,8 +1,3 @@
-#include <fcntl.h>
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -12,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "meshio/mesh_data.h"
 #include "meshio/obj.h"
 
 namespace korvan {
@@ -24,48 +20,6 @@ bool isBlank(char c) {
 bool isSpace(char c) {
     return isBlank(c) || c == '\n';
 }
-
-// The file's bytes, mapped read-only (no copy, no zero-filled buffer); an empty file maps
-// to an empty view.
-class MappedFile {
-public:
-    explicit MappedFile(const std::string& path) {
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0) {
-            return;
-        }
-        struct stat st {};
-        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-            m_size = static_cast<size_t>(st.st_size);
-            if (m_size == 0) {
-                m_ok = true;
-            } else {
-                void* p = ::mmap(nullptr, m_size, PROT_READ, MAP_PRIVATE, fd, 0);
-                if (p != MAP_FAILED) {
-                    m_data = static_cast<const char*>(p);
-                    ::madvise(p, m_size, MADV_SEQUENTIAL);
-                    m_ok = true;
-                }
-            }
-        }
-        ::close(fd);
-    }
-    ~MappedFile() {
-        if (m_data != nullptr) {
-            ::munmap(const_cast<char*>(m_data), m_size);
-        }
-    }
-    MappedFile(const MappedFile&) = delete;
-    MappedFile& operator=(const MappedFile&) = delete;
-
-    bool ok() const { return m_ok; }
-    std::string_view text() const { return m_data ? std::string_view(m_data, m_size) : ""; }
-
-private:
-    const char* m_data = nullptr;
-    size_t m_size = 0;
-    bool m_ok = false;
-};
 
 // Upper bounds of the vertex and triangle counts, so that the arrays grow only once: lines
 // starting with v or f (after any indentation); faces of more corners are rare.
@@ -174,8 +128,6 @@ private:
 struct Parsed {
     std::vector<Vector4> vertices;
     std::vector<Triangle> triangles;
-    Vector4 minCorner;
-    Vector4 maxCorner;
 };
 
 std::string lineError(const std::string& path, int64_t line, const std::string& what) {
@@ -228,14 +180,7 @@ Status parse(const std::string& path, std::string_view text, Parsed& out) {
                 if (out.vertices.size() >= static_cast<size_t>(INT32_MAX)) {
                     return Status::failure(lineError(path, line, "previse vrhova"));
                 }
-                const Vector4 v(xyz[0], xyz[1], xyz[2]);
-                if (out.vertices.empty()) {
-                    out.maxCorner = v;
-                    out.minCorner = v;
-                } else {
-                    includeInBox(out.minCorner, out.maxCorner, v);
-                }
-                out.vertices.push_back(v);
+                out.vertices.emplace_back(xyz[0], xyz[1], xyz[2]);
             }
         } else if (kind == 'f' || kind == 'F') {
             corners.clear();
@@ -297,19 +242,16 @@ bool looksBinary(std::string_view text) {
 
 }  // namespace
 
-Status readObj(const std::string& path, Solid& target) {
-    try {
-        const MappedFile file(path);
-        if (!file.ok()) {
-            return Status::failure("Datoteka " + path + " se ne moze procitati");
-        }
-        return readObjText(file.text(), path, target);
-    } catch (const std::bad_alloc&) {
-        return Status::failure(kOutOfMemoryMessage);
+Status readObj(const std::string& path, Solid& target, const ReadOptions& options) {
+    std::string bytes;
+    if (Status s = readFileBytes(path, bytes); !s) {
+        return s;
     }
+    return readObjText(bytes, path, target, options);
 }
 
-Status readObjText(std::string_view text, const std::string& path, Solid& target) {
+Status readObjText(std::string_view text, const std::string& path, Solid& target,
+                   const ReadOptions& options) {
     try {
         if (looksBinary(text)) {
             return Status::failure("Datoteka " + path + " nije tekstualna OBJ datoteka");
@@ -322,25 +264,11 @@ Status readObjText(std::string_view text, const std::string& path, Solid& target
         if (Status s = parse(path, text, parsed); !s) {
             return s;
         }
-
-        Solid fresh;
-        fresh.vertices = std::move(parsed.vertices);
-        fresh.triangles = std::move(parsed.triangles);
-        fresh.maxCorner = parsed.maxCorner;
-        fresh.minCorner = parsed.minCorner;
-        fresh.loaded = 1;
-        if (!fresh.normalizeToUnitBox()) {
-            return Status::failure("Koordinate u datoteci " + path +
-                                   " su prevelike ili premale za obradu");
-        }
-        fresh.wireframe = target.wireframe;
-        fresh.edgeLimit = target.edgeLimit;
-        target.clear();
-        target.swap(fresh);
+        MeshData mesh{std::move(parsed.vertices), std::move(parsed.triangles)};
+        return adoptMesh(mesh, path, options, target);
     } catch (const std::bad_alloc&) {
         return Status::failure(kOutOfMemoryMessage);
     }
-    return {};
 }
 
 }  // namespace korvan

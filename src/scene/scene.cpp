@@ -12,6 +12,7 @@
 #include <new>
 
 #include "closed/closed_boolean.h"
+#include "formats/mesh_file.h"
 #include "geometry/memory_budget.h"
 #include "meshio/load.h"
 
@@ -128,7 +129,9 @@ Status Scene::LoadObject(int32_t objectNumber, const std::string& path) {
     return makeObject(
         objectNumber,
         objectNumber == 1 ? "Citanje objekta 1 iz datoteke..." : "Citanje objekta 2 iz datoteke...",
-        [&](Solid& target) { return loadObject(path, m_samplingFactor, target); });
+        [&](Solid& target) {
+            return loadObject(path, m_samplingFactor, target, ReadOptions{m_keepCoordinates});
+        });
 }
 
 Status Scene::GenerateObject(int32_t objectNumber, const PrimitiveParameters& parameters) {

@@ -57,6 +57,9 @@ public:
     int32_t m_threads = 0;
     // The number of threads m_threads stands for on this machine.
     int32_t threadsUsed() const;
+    // true: files keep their own coordinates (units and frame) when read, instead of being
+    // centred and scaled into the unit box.
+    bool m_keepCoordinates = false;
     // Sampling factor of the next load or generation; sampling happens only when 0 < f < 1.
     float m_samplingFactor = kDefaultSamplingFactor;
     // Translation by which object 2 is currently shown; applied to its vertices and reset by
@@ -77,7 +80,8 @@ public:
     Scene& operator=(const Scene&) = delete;
     ~Scene();
 
-    // The open-object flow: reads the OBJ file into object 1 or 2, normalises, samples with
+    // The open-object flow: reads the mesh file (OBJ, STL, PLY, OFF or 3MF, by its extension)
+    // into object 1 or 2, normalises unless m_keepCoordinates, samples with
     // m_samplingFactor, computes triangle data, and for object 1 builds and classifies its
     // tree. On failure the object keeps its previous state.
     Status LoadObject(int32_t objectNumber, const std::string& path);

@@ -35,10 +35,22 @@ void setViewportSize(ViewState& view, int32_t width, int32_t height) {
     }
 }
 
-void placeCameraForObject(ViewState& view, const Solid& object1, double nearPlane) {
+void placeCameraForObject(ViewState& view, const Solid& object1, double nearPlane,
+                          bool fileCoordinates) {
     double d = length(object1.maxCorner - object1.minCorner);
     if (!std::isfinite(d) || d < 1e-6) {
         d = 1.0;
+    }
+    view.m_pivot = Vector4();
+    if (fileCoordinates) {
+        // Any size anywhere: turn about the box's middle, and keep the near plane where it is
+        // for the unit box's diagonal (2 sqrt 3), relative to this one.
+        view.m_pivot = (object1.minCorner + object1.maxCorner) / 2.0f;
+        if (!std::isfinite(view.m_pivot.x) || !std::isfinite(view.m_pivot.y) ||
+            !std::isfinite(view.m_pivot.z)) {
+            view.m_pivot = Vector4();
+        }
+        nearPlane *= d / (2.0 * std::numbers::sqrt3);
     }
     view.m_eye = Vector4(0.0f, 0.0f, static_cast<float>(d));
     view.m_near = std::fmin(nearPlane, d / 10.0);
@@ -225,7 +237,8 @@ std::optional<double> fittingEyeDistance(const ViewState& view, const Scene& sce
     const Vec3 target{view.m_target.x, view.m_target.y, view.m_target.z};
     double distance = 0.0;
     for (const Vec3& corner : corners) {
-        const Vec3 t = turned(view, corner);
+        const Vec3 t = turned(view, {corner.x - view.m_pivot.x, corner.y - view.m_pivot.y,
+                                     corner.z - view.m_pivot.z});
         const Vec3 p{t.x - target.x, t.y - target.y, t.z - target.z};
         const double depth = dot3(p, f.back);
         distance = std::max({distance, depth + std::fabs(dot3(p, f.right)) / tanH,

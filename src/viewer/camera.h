@@ -20,7 +20,11 @@ void setViewportSize(ViewState& view, int32_t width, int32_t height);
 // Puts the eye on +z at the distance of the solid's box diagonal d, looking at the origin,
 // and sets the planes to (min(nearPlane, d / 10), 50 d). A zero, tiny or non-finite diagonal
 // counts as 1, so the planes stay ordered and finite.
-void placeCameraForObject(ViewState& view, const Solid& object1, double nearPlane);
+// Where files keep their own coordinates (`fileCoordinates`), the view turns about the middle
+// of the box and the near plane scales with it, so that parts of any size and place are shown
+// whole and turn alike.
+void placeCameraForObject(ViewState& view, const Solid& object1, double nearPlane,
+                          bool fileCoordinates = false);
 
 // Scales the eye's distance from the origin by `factor` (m_eye.z alone when the eye is on the
 // z axis), keeping it finite and inside [1e-3, 1e6].

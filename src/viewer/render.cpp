@@ -287,6 +287,7 @@ void SceneRenderer::drawScene(const Scene& scene, const ViewState& view) {
     glColor3f(0.5f, 0.0f, 0.0f);
     glRotatef(view.m_rotY, 0.0f, 1.0f, 0.0f);
     glRotatef(view.m_rotX, 1.0f, 0.0f, 0.0f);
+    glTranslatef(-view.m_pivot.x, -view.m_pivot.y, -view.m_pivot.z);
     if (scene.m_object1.loaded != 0 && view.m_showObject1) {
         drawSolid(scene.m_object1, scene.tree(1), view.m_cellDisplayMode);
     }

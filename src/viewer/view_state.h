@@ -48,6 +48,9 @@ struct ViewState {
 
     Vector4 m_eye{0.0f, 0.0f, 15.0f};
     Vector4 m_target;
+    // The scene point that turns about the target and is shown at it: the origin for scenes in
+    // the unit box, the middle of object 1's box where files keep their own coordinates.
+    Vector4 m_pivot;
     double m_near = kNearAfterReading;
     double m_far = 100.0;
     int32_t m_width = 0;

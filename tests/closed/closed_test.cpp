@@ -10,6 +10,7 @@
 #include "closed/closed_boolean.h"
 #include "generator/generators.h"
 #include "geometry/mesh_topology.h"
+#include "formats/mesh_file.h"
 #include "meshio/load.h"
 #include "support/mesh_checks.h"
 

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "generator/generators.h"
+#include "formats/mesh_file.h"
 #include "meshio/load.h"
 #include "support/mesh_checks.h"
 

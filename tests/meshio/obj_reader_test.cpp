@@ -4,6 +4,7 @@
 #include <ostream>
 #include <string>
 
+#include "formats/mesh_file.h"
 #include "meshio/load.h"
 #include "meshio/obj.h"
 #include "support/mesh_checks.h"

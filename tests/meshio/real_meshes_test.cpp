@@ -8,6 +8,7 @@
 #include <ostream>
 #include <string>
 
+#include "formats/mesh_file.h"
 #include "meshio/edge_sampling.h"
 #include "meshio/load.h"
 #include "meshio/obj.h"

@@ -61,6 +61,74 @@ int64_t openEdgeCount(const Solid& solid) {
     return bad;
 }
 
+IndexFaults indexManifoldFaults(const Solid& solid) {
+    IndexFaults faults;
+    std::map<std::pair<int32_t, int32_t>, int32_t> directed;
+    std::vector<std::vector<int32_t>> around(solid.vertices.size());
+    for (size_t t = 0; t < solid.triangles.size(); ++t) {
+        const Triangle& tri = solid.triangles[t];
+        const int32_t c[3] = {tri.i0, tri.i1, tri.i2};
+        for (int e = 0; e < 3; ++e) {
+            ++directed[{c[e], c[(e + 1) % 3]}];
+            around[static_cast<size_t>(c[e])].push_back(static_cast<int32_t>(t));
+        }
+    }
+    for (const auto& [edge, count] : directed) {
+        const auto back = directed.find({edge.second, edge.first});
+        if (count != 1 || back == directed.end() || back->second != 1) {
+            ++faults.edges;
+        }
+    }
+    // Fans: triangles at v joined when they share a second vertex.
+    for (size_t v = 0; v < around.size(); ++v) {
+        const std::vector<int32_t>& tris = around[v];
+        std::vector<int32_t> group(tris.size());
+        for (size_t i = 0; i < tris.size(); ++i) {
+            group[i] = static_cast<int32_t>(i);
+        }
+        bool changed = true;
+        while (changed) {
+            changed = false;
+            for (size_t i = 0; i < tris.size(); ++i) {
+                for (size_t j = 0; j < tris.size(); ++j) {
+                    const Triangle& a = solid.triangles[static_cast<size_t>(tris[i])];
+                    const Triangle& b = solid.triangles[static_cast<size_t>(tris[j])];
+                    int shared = 0;
+                    for (int32_t x : {a.i0, a.i1, a.i2}) {
+                        shared += static_cast<int>(x != static_cast<int32_t>(v) &&
+                                                   (x == b.i0 || x == b.i1 || x == b.i2));
+                    }
+                    if (shared > 0 && group[j] > group[i]) {
+                        group[j] = group[i];
+                        changed = true;
+                    }
+                }
+            }
+        }
+        if (std::any_of(group.begin(), group.end(), [](int32_t g) { return g != 0; })) {
+            ++faults.vertices;
+        }
+    }
+    return faults;
+}
+
+int64_t degenerateTriangles(const Solid& solid) {
+    int64_t count = 0;
+    for (const Triangle& t : solid.triangles) {
+        const Vector4& a = solid.vertices[t.i0];
+        const Vector4& b = solid.vertices[t.i1];
+        const Vector4& c = solid.vertices[t.i2];
+        // Products of floats are exact in double; their differences nearly so, and a zero
+        // cross product of float differences is what rounding leaves behind.
+        const double ux = double(b.x) - a.x, uy = double(b.y) - a.y, uz = double(b.z) - a.z;
+        const double vx = double(c.x) - a.x, vy = double(c.y) - a.y, vz = double(c.z) - a.z;
+        const bool flat =
+            uy * vz - uz * vy == 0 && uz * vx - ux * vz == 0 && ux * vy - uy * vx == 0;
+        count += (t.i0 == t.i1 || t.i1 == t.i2 || t.i0 == t.i2 || flat) ? 1 : 0;
+    }
+    return count;
+}
+
 double signedVolume(const Solid& solid) {
     double sum = 0.0;
     for (const Triangle& t : solid.triangles) {

@@ -18,6 +18,18 @@ std::vector<int32_t> weldedCorners(const Solid& solid);
 // edge-manifold mesh.
 int64_t openEdgeCount(const Solid& solid);
 
+// 2-manifold faults judged on the mesh's own indices, as a tool that reads an indexed file
+// sees them: edges not used exactly once each way, and vertices whose triangles form more than
+// one fan (joined through the edges at the vertex).
+struct IndexFaults {
+    int64_t edges = 0;
+    int64_t vertices = 0;
+};
+IndexFaults indexManifoldFaults(const Solid& solid);
+
+// Triangles with two equal corners or zero area (exactly, in double).
+int64_t degenerateTriangles(const Solid& solid);
+
 // Signed volume by the divergence theorem; positive when normals point outward.
 double signedVolume(const Solid& solid);
 

@@ -1,0 +1,458 @@
+#include "formats/stl.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <new>
+#include <string>
+#include <string_view>
+
+namespace korvan {
+namespace {
+
+// Binary layout: an 80-byte header, the triangle count, then 50 bytes per triangle (normal,
+// three corners, two attribute bytes), all little-endian.
+constexpr size_t kHeaderBytes = 80;
+constexpr size_t kPrefixBytes = kHeaderBytes + 4;
+constexpr size_t kRecordBytes = 50;
+
+// Every triangle stores its own corners, so the vertex array holds three per triangle.
+constexpr uint64_t kMostTriangles = static_cast<uint64_t>(INT32_MAX) / 3;
+
+uint32_t loadU32(const char* p) {
+    unsigned char b[4];
+    std::memcpy(b, p, 4);
+    return static_cast<uint32_t>(b[0]) | static_cast<uint32_t>(b[1]) << 8 |
+           static_cast<uint32_t>(b[2]) << 16 | static_cast<uint32_t>(b[3]) << 24;
+}
+
+char* storeU32(char* p, uint32_t v) {
+    const unsigned char b[4] = {static_cast<unsigned char>(v), static_cast<unsigned char>(v >> 8),
+                                static_cast<unsigned char>(v >> 16),
+                                static_cast<unsigned char>(v >> 24)};
+    std::memcpy(p, b, 4);
+    return p + 4;
+}
+
+char* storeFloat(char* p, float f) {
+    uint32_t bits = 0;
+    std::memcpy(&bits, &f, 4);
+    return storeU32(p, bits);
+}
+
+// "1 trokut", "2 trokuta", "21 trokut", "11 trokuta".
+std::string trianglesText(uint64_t n) {
+    const bool singular = n % 10 == 1 && n % 100 != 11;
+    return std::to_string(n) + (singular ? " trokut" : " trokuta");
+}
+
+// ---- Binary --------------------------------------------------------------------------------
+
+Status parseBinary(std::string_view bytes, const std::string& path, MeshData& mesh) {
+    const uint64_t count = loadU32(bytes.data() + kHeaderBytes);
+    if (count > kMostTriangles) {
+        return Status::failure("Datoteka " + path + " ima previse vrhova ili trokuta");
+    }
+    const auto n = static_cast<size_t>(count);
+    mesh.vertices.resize(3 * n);
+    mesh.triangles.resize(n);
+    const char* record = bytes.data() + kPrefixBytes;
+    Vector4* corner = mesh.vertices.data();
+    for (size_t i = 0; i < n; ++i, record += kRecordBytes) {
+        uint32_t bits[9];
+        uint32_t nonFinite = 0;
+        for (int k = 0; k < 9; ++k) {
+            bits[k] = loadU32(record + 12 + 4 * k);
+            // All exponent bits set: inf or nan.
+            nonFinite |= static_cast<uint32_t>((bits[k] & 0x7f800000u) == 0x7f800000u);
+        }
+        if (nonFinite != 0) {
+            return Status::failure(readError(path, "trokut " + std::to_string(i + 1),
+                                             "koordinata vrha nije konacan broj"));
+        }
+        float c[9];
+        std::memcpy(c, bits, sizeof c);
+        corner[0] = Vector4(c[0], c[1], c[2]);
+        corner[1] = Vector4(c[3], c[4], c[5]);
+        corner[2] = Vector4(c[6], c[7], c[8]);
+        corner += 3;
+        const auto first = static_cast<int32_t>(3 * i);
+        mesh.triangles[i].setIndices(first, first + 1, first + 2);
+    }
+    return {};
+}
+
+// Why a file that is not exactly as long as its header says is not a binary STL either.
+Status sizeMismatch(std::string_view bytes, const std::string& path) {
+    const uint64_t promised = loadU32(bytes.data() + kHeaderBytes);
+    const uint64_t body = bytes.size() - kPrefixBytes;
+    std::string held = trianglesText(body / kRecordBytes);
+    if (body % kRecordBytes != 0) {
+        held += " i jos " + std::to_string(body % kRecordBytes) + " bajtova";
+    }
+    return Status::failure(
+        readError(path, "zaglavlje",
+                  "najavljuje " + trianglesText(promised) + ", a datoteka ih sadrzi " + held));
+}
+
+// ---- ASCII ---------------------------------------------------------------------------------
+
+bool isSpace(char c) {
+    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+}
+
+bool sameWord(std::string_view token, std::string_view keyword) {
+    if (token.size() != keyword.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < token.size(); ++i) {
+        const char c = token[i];
+        if ((c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c) != keyword[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// A token as a message may show it: short, and printable ASCII only.
+std::string shown(std::string_view token) {
+    std::string s = "'";
+    for (size_t i = 0; i < token.size() && i < 24; ++i) {
+        const char c = token[i];
+        s += c >= 0x20 && c < 0x7f ? c : '?';
+    }
+    return s + (token.size() > 24 ? "...'" : "'");
+}
+
+// White-space separated words, with the line each lies on. Lines end at LF, CR LF or CR.
+class Words {
+public:
+    explicit Words(std::string_view text) : m_p(text.data()), m_end(text.data() + text.size()) {}
+
+    // The next word; empty at the end of the text.
+    std::string_view next() {
+        while (m_p < m_end && isSpace(*m_p)) {
+            m_line += *m_p == '\n' || (*m_p == '\r' && (m_p + 1 == m_end || m_p[1] != '\n'));
+            ++m_p;
+        }
+        const char* start = m_p;
+        while (m_p < m_end && !isSpace(*m_p)) {
+            ++m_p;
+        }
+        return {start, static_cast<size_t>(m_p - start)};
+    }
+
+    // Passes over the rest of the current line (a solid's name).
+    void skipLine() {
+        while (m_p < m_end && *m_p != '\n' && *m_p != '\r') {
+            ++m_p;
+        }
+    }
+
+    int64_t line() const { return m_line; }
+
+private:
+    const char* m_p;
+    const char* m_end;
+    int64_t m_line = 1;
+};
+
+enum class Number { Ok, Unreadable, NotFinite };
+
+// A whole word as a float in the C locale's notation, read as the OBJ reader reads it: values
+// that overflow a float, nan and inf are refused; values too small become 0 or a subnormal.
+Number parseFloat(std::string_view word, float& out) {
+    const char* p = word.data();
+    const char* const end = p + word.size();
+    if (end - p > 1 && *p == '+' && p[1] != '-') {
+        ++p;
+    }
+    float value = 0.0f;
+    auto [next, ec] = std::from_chars(p, end, value);
+    if (ec == std::errc::result_out_of_range) {
+        double wide = 0.0;
+        const auto [wideNext, wideEc] = std::from_chars(p, end, wide);
+        const std::string_view text(p, static_cast<size_t>(wideNext - p));
+        const size_t e = text.find_first_of("eE");
+        if (wideEc == std::errc::result_out_of_range && e != std::string_view::npos &&
+            e + 1 < text.size() && text[e + 1] == '-') {
+            wide = *p == '-' ? -0.0 : 0.0;  // below even a double's range
+        } else if (wideEc != std::errc() || std::fabs(wide) > std::numeric_limits<float>::max()) {
+            return Number::NotFinite;
+        }
+        value = static_cast<float>(wide);
+        next = wideNext;
+    } else if (ec != std::errc()) {
+        return Number::Unreadable;
+    }
+    if (next != end) {
+        return Number::Unreadable;
+    }
+    if (!std::isfinite(value)) {
+        return Number::NotFinite;
+    }
+    out = value;
+    return Number::Ok;
+}
+
+class AsciiParser {
+public:
+    AsciiParser(std::string_view text, const std::string& path) : m_words(text), m_path(path) {}
+
+    // One or more "solid ... endsolid" blocks and nothing else but white space.
+    Status parse(MeshData& mesh) {
+        bool first = true;
+        for (std::string_view word = m_words.next(); !word.empty(); word = m_words.next()) {
+            if (!sameWord(word, "solid")) {
+                return unexpected(word, first ? "'solid'" : "'solid' ili kraj datoteke");
+            }
+            m_words.skipLine();  // the name
+            if (Status s = parseSolid(mesh); !s) {
+                return s;
+            }
+            first = false;
+        }
+        return {};
+    }
+
+private:
+    Status parseSolid(MeshData& mesh) {
+        for (;;) {
+            const std::string_view word = m_words.next();
+            if (sameWord(word, "endsolid")) {
+                m_words.skipLine();
+                return {};
+            }
+            if (!sameWord(word, "facet")) {
+                return unexpected(word, "'facet' ili 'endsolid'");
+            }
+            if (Status s = parseFacet(mesh); !s) {
+                return s;
+            }
+        }
+    }
+
+    // After "facet": the normal (ignored), the loop of three vertices, "endfacet".
+    Status parseFacet(MeshData& mesh) {
+        const int64_t facetLine = m_words.line();
+        // "normal nx ny nz", which some writers fill with nan for degenerate facets.
+        std::string_view word = m_words.next();
+        for (int skipped = 0; skipped < 4 && !word.empty() && !sameWord(word, "outer"); ++skipped) {
+            word = m_words.next();
+        }
+        if (!sameWord(word, "outer")) {
+            return unexpected(word, "'outer'");
+        }
+        if (word = m_words.next(); !sameWord(word, "loop")) {
+            return unexpected(word, "'loop'");
+        }
+        float xyz[9] = {};
+        int64_t corners = 0;
+        for (word = m_words.next(); !sameWord(word, "endloop"); word = m_words.next()) {
+            if (!sameWord(word, "vertex")) {
+                return unexpected(word, "'vertex' ili 'endloop'");
+            }
+            for (int k = 0; k < 3; ++k) {
+                float value = 0.0f;
+                const Number r = parseFloat(m_words.next(), value);
+                if (r == Number::NotFinite) {
+                    return failure(m_words.line(), "koordinata vrha nije konacan broj");
+                }
+                if (r != Number::Ok) {
+                    return failure(m_words.line(), "koordinate vrha nisu ispravni brojevi");
+                }
+                if (corners < 3) {
+                    xyz[3 * corners + k] = value;
+                }
+            }
+            ++corners;
+        }
+        if (corners != 3) {
+            return failure(facetLine,
+                           "broj vrhova plohe je " + std::to_string(corners) + " umjesto 3");
+        }
+        if (word = m_words.next(); !sameWord(word, "endfacet")) {
+            return unexpected(word, "'endfacet'");
+        }
+        if (mesh.triangles.size() >= kMostTriangles) {
+            return failure(facetLine, "previse trokuta");
+        }
+        const auto first = static_cast<int32_t>(mesh.vertices.size());
+        for (int k = 0; k < 3; ++k) {
+            mesh.vertices.emplace_back(xyz[3 * k], xyz[3 * k + 1], xyz[3 * k + 2]);
+        }
+        mesh.triangles.emplace_back().setIndices(first, first + 1, first + 2);
+        return {};
+    }
+
+    Status unexpected(std::string_view word, const std::string& expected) const {
+        if (word.empty()) {
+            return failure(m_words.line(),
+                           "datoteka zavrsava prerano (ocekivano " + expected + ")");
+        }
+        return failure(m_words.line(), "ocekivano " + expected + ", a procitano je " + shown(word));
+    }
+
+    Status failure(int64_t line, const std::string& what) const {
+        return Status::failure(readError(m_path, "redak " + std::to_string(line), what));
+    }
+
+    Words m_words;
+    const std::string& m_path;
+};
+
+Status finish(MeshData& mesh, const std::string& path, const ReadOptions& options, Solid& target) {
+    weldEqualPositions(mesh);
+    return adoptMesh(mesh, path, options, target);
+}
+
+// ---- Writing -------------------------------------------------------------------------------
+
+// The unit normal of a triangle's corners, computed in double so that large or tiny
+// coordinates neither overflow nor vanish; zero for a degenerate triangle.
+Vector4 unitNormal(const Vector4& a, const Vector4& b, const Vector4& c) {
+    const double ux = static_cast<double>(b.x) - a.x;
+    const double uy = static_cast<double>(b.y) - a.y;
+    const double uz = static_cast<double>(b.z) - a.z;
+    const double vx = static_cast<double>(c.x) - a.x;
+    const double vy = static_cast<double>(c.y) - a.y;
+    const double vz = static_cast<double>(c.z) - a.z;
+    const double nx = uy * vz - uz * vy;
+    const double ny = uz * vx - ux * vz;
+    const double nz = ux * vy - uy * vx;
+    const double length = std::sqrt(nx * nx + ny * ny + nz * nz);
+    if (!(length > 0.0) || !std::isfinite(length)) {
+        return {};
+    }
+    return {static_cast<float>(nx / length), static_cast<float>(ny / length),
+            static_cast<float>(nz / length)};
+}
+
+bool writeBinary(const Solid& solid, FileSink& sink) {
+    char header[kPrefixBytes] = "Korvan STL";
+    storeU32(header + kHeaderBytes, static_cast<uint32_t>(solid.triangles.size()));
+    sink.append(header, sizeof header);
+
+    constexpr size_t kBatch = 4096;
+    const Vector4* v = solid.vertices.data();
+    const size_t total = solid.triangles.size();
+    for (size_t from = 0; from < total; from += kBatch) {
+        const size_t to = total - from < kBatch ? total : from + kBatch;
+        char* p = sink.reserve((to - from) * kRecordBytes);
+        for (size_t i = from; i < to; ++i) {
+            const Triangle& t = solid.triangles[i];
+            const Vector4& a = v[t.i0];
+            const Vector4& b = v[t.i1];
+            const Vector4& c = v[t.i2];
+            const Vector4 n = unitNormal(a, b, c);
+            for (const Vector4* q : {&n, &a, &b, &c}) {
+                p = storeFloat(p, q->x);
+                p = storeFloat(p, q->y);
+                p = storeFloat(p, q->z);
+            }
+            *p++ = 0;
+            *p++ = 0;
+        }
+        sink.commit(p);
+    }
+    return true;
+}
+
+char* putWords(char* p, std::string_view words) {
+    std::memcpy(p, words.data(), words.size());
+    return p + words.size();
+}
+
+char* putTriple(char* p, const Vector4& v) {
+    for (float c : {v.x, v.y, v.z}) {
+        *p++ = ' ';
+        p = putCoordinate(p, c);
+    }
+    *p++ = '\n';
+    return p;
+}
+
+bool writeAscii(const Solid& solid, FileSink& sink) {
+    sink.append("solid korvan\n", 13);
+    // Four lines of three numbers and the fixed words around them.
+    constexpr size_t kFacetChars = 4 * 3 * (kCoordinateChars + 1) + 128;
+    const Vector4* v = solid.vertices.data();
+    for (const Triangle& t : solid.triangles) {
+        const Vector4& a = v[t.i0];
+        const Vector4& b = v[t.i1];
+        const Vector4& c = v[t.i2];
+        char* p = sink.reserve(kFacetChars);
+        p = putTriple(putWords(p, "  facet normal"), unitNormal(a, b, c));
+        p = putWords(p, "    outer loop\n");
+        for (const Vector4* corner : {&a, &b, &c}) {
+            p = putTriple(putWords(p, "      vertex"), *corner);
+        }
+        p = putWords(p, "    endloop\n  endfacet\n");
+        sink.commit(p);
+    }
+    sink.append("endsolid korvan\n", 16);
+    return true;
+}
+
+}  // namespace
+
+Status readStl(const std::string& path, Solid& target, const ReadOptions& options) {
+    std::string bytes;
+    if (Status s = readFileBytes(path, bytes); !s) {
+        return s;
+    }
+    return readStlBytes(bytes, path, target, options);
+}
+
+Status readStlBytes(std::string_view bytes, const std::string& path, Solid& target,
+                    const ReadOptions& options) {
+    try {
+        // The length decides first: a binary file's header may well begin with "solid".
+        if (bytes.size() >= kPrefixBytes &&
+            bytes.size() - kPrefixBytes ==
+                kRecordBytes * static_cast<uint64_t>(loadU32(bytes.data() + kHeaderBytes))) {
+            MeshData mesh;
+            if (Status s = parseBinary(bytes, path, mesh); !s) {
+                return s;
+            }
+            return finish(mesh, path, options, target);
+        }
+        // Text holds no NUL byte; a binary file of the wrong length almost surely does.
+        const bool binary = bytes.find('\0') != std::string_view::npos;
+        // A UTF-8 byte-order mark is no part of the first line.
+        const std::string_view text =
+            bytes.substr(0, 3) == "\xEF\xBB\xBF" ? bytes.substr(3) : bytes;
+        if (sameWord(Words(text).next(), "solid")) {
+            MeshData mesh;
+            Status s = AsciiParser(text, path).parse(mesh);
+            if (s) {
+                return finish(mesh, path, options, target);
+            }
+            if (!binary || bytes.size() < kPrefixBytes) {
+                return s;
+            }
+        }
+        if (bytes.empty()) {
+            return Status::failure("Datoteka " + path + " je prazna");
+        }
+        if (binary && bytes.size() >= kPrefixBytes) {
+            return sizeMismatch(bytes, path);
+        }
+        return Status::failure("Datoteka " + path + " nije ni binarna ni tekstualna STL datoteka");
+    } catch (const std::bad_alloc&) {
+        return Status::failure(kOutOfMemoryMessage);
+    }
+}
+
+Status writeStl(const Solid& solid, const std::string& path, const WriteOptions& options) {
+    if (Status s = checkWritable(solid, path); !s) {
+        return s;
+    }
+    return writeAtomically(path, [&](FileSink& sink) {
+        return options.ascii ? writeAscii(solid, sink) : writeBinary(solid, sink);
+    });
+}
+
+}  // namespace korvan

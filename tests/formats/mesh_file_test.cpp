@@ -1,0 +1,261 @@
+// Mesh files as a user chains them: every format gives back exactly what was written, closed
+// results stay solids through files, and parts keep their millimetres.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <numbers>
+#include <string>
+#include <vector>
+
+#include "closed/closed_boolean.h"
+#include "formats/mesh_file.h"
+#include "generator/generators.h"
+#include "geometry/mesh_topology.h"
+#include "meshio/obj.h"
+#include "scene/scene.h"
+#include "support/mesh_checks.h"
+
+namespace korvan {
+namespace {
+
+// Every format, and the text forms of the two that also have binary ones.
+struct Written {
+    const char* name;
+    WriteOptions options;
+};
+const Written kFormats[] = {{"m.obj", {}},     {"m.stl", {}}, {"m.STL", {true}}, {"m.ply", {}},
+                            {"m.Ply", {true}}, {"m.off", {}}, {"m.3mf", {}}};
+
+bool welds(const std::string& name) {
+    return formatOfPath(name) == MeshFormat::Stl;
+}
+
+// The triangles of `back` have the corners of `original`'s, bit for bit and in order; with
+// shared vertices kept (`sameIndices`) also the same vertex array and indices.
+void expectSameMesh(const Solid& original, const Solid& back, bool sameIndices,
+                    const std::string& what) {
+    ASSERT_EQ(original.triangleCount(), back.triangleCount()) << what;
+    if (sameIndices) {
+        ASSERT_EQ(original.vertexCount(), back.vertexCount()) << what;
+        for (size_t v = 0; v < original.vertices.size(); ++v) {
+            const Vector4& a = original.vertices[v];
+            const Vector4& b = back.vertices[v];
+            ASSERT_TRUE(a.x == b.x && a.y == b.y && a.z == b.z) << what << " vertex " << v;
+        }
+    }
+    for (size_t t = 0; t < original.triangles.size(); ++t) {
+        const Triangle& a = original.triangles[t];
+        const Triangle& b = back.triangles[t];
+        if (sameIndices) {
+            ASSERT_TRUE(a.i0 == b.i0 && a.i1 == b.i1 && a.i2 == b.i2) << what << " triangle " << t;
+        }
+        const int32_t ca[3] = {a.i0, a.i1, a.i2};
+        const int32_t cb[3] = {b.i0, b.i1, b.i2};
+        for (int k = 0; k < 3; ++k) {
+            const Vector4& p = original.vertices[static_cast<size_t>(ca[k])];
+            const Vector4& q = back.vertices[static_cast<size_t>(cb[k])];
+            ASSERT_TRUE(p.x == q.x && p.y == q.y && p.z == q.z) << what << " triangle " << t;
+        }
+    }
+}
+
+void roundTrip(const Solid& original, const std::string& what) {
+    test::TempDir dir;
+    for (const Written& f : kFormats) {
+        const std::string path = dir.path(f.name);
+        ASSERT_TRUE(writeMesh(original, path, f.options).ok()) << what << " " << f.name;
+        Solid back;
+        const Status s = readMesh(path, back, ReadOptions{true});
+        ASSERT_TRUE(s.ok()) << what << " " << f.name << ": " << s.message();
+        // STL keeps no shared vertices; welding gives one per distinct position back.
+        expectSameMesh(original, back, !welds(f.name), what + " as " + f.name);
+        if (welds(f.name)) {
+            EXPECT_EQ(back.vertexCount(), analyzeTopology(original).weldedVertices) << what;
+        }
+    }
+}
+
+TEST(MeshFiles, EveryFormatGivesBackTheSameVerticesAndTriangles) {
+    std::vector<std::string> names;
+    for (const char* folder : {"", "full-style/"}) {
+        for (const auto& entry : std::filesystem::directory_iterator(test::dataFile(folder))) {
+            if (entry.path().extension() == ".obj") {
+                names.push_back(folder + entry.path().filename().string());
+            }
+        }
+    }
+    ASSERT_GE(names.size(), 14u);
+    for (const std::string& name : names) {
+        Solid mesh;
+        ASSERT_TRUE(readObj(test::dataFile(name), mesh, ReadOptions{true}).ok()) << name;
+        roundTrip(mesh, name);
+    }
+    Solid primitive;
+    MakeSphere(primitive, 24, 32, 1.5f);
+    roundTrip(primitive, "sphere");
+    MakeCube(primitive, 2.0f);
+    roundTrip(primitive, "cube");
+    MakeBox(primitive, 1.0f, 0.3f, 7.0f);
+    roundTrip(primitive, "box");
+    MakeCylinder(primitive, 40, 0.7f, 3.0f);
+    roundTrip(primitive, "cylinder");
+    MakeCone(primitive, 40, 0.7f, 3.0f);
+    roundTrip(primitive, "cone");
+}
+
+TEST(MeshFiles, TheExtensionChoosesTheFormatInAnyCase) {
+    EXPECT_EQ(formatOfPath("a/b.StL"), MeshFormat::Stl);
+    EXPECT_EQ(formatOfPath("x.PLY"), MeshFormat::Ply);
+    EXPECT_EQ(formatOfPath("x.oFf"), MeshFormat::Off);
+    EXPECT_EQ(formatOfPath("x.3MF"), MeshFormat::ThreeMf);
+    EXPECT_EQ(formatOfPath("x.obj"), MeshFormat::Obj);
+    EXPECT_EQ(formatOfPath("x.stl.txt"), MeshFormat::Obj);
+    EXPECT_EQ(formatOfPath("stl"), MeshFormat::Obj);
+
+    // A file that is not what its name says is refused, and the object keeps its mesh.
+    test::TempDir dir;
+    Solid cube;
+    MakeCube(cube, 1.0f);
+    ASSERT_TRUE(writeMesh(cube, dir.path("cube.obj")).ok());
+    std::filesystem::copy_file(dir.path("cube.obj"), dir.path("cube.stl"));
+    std::filesystem::copy_file(dir.path("cube.obj"), dir.path("cube.3mf"));
+    std::filesystem::copy_file(dir.path("cube.obj"), dir.path("cube.ply"));
+    for (const char* name : {"cube.stl", "cube.3mf", "cube.ply"}) {
+        Solid target;
+        MakeSphere(target, 6, 8, 1.0f);
+        const int32_t before = target.triangleCount();
+        const Status s = readMesh(dir.path(name), target);
+        EXPECT_FALSE(s.ok()) << name;
+        EXPECT_NE(s.message().find(name), std::string::npos) << s.message();
+        EXPECT_EQ(target.triangleCount(), before) << name;
+    }
+}
+
+// A ball of the closed engine's chain: a sphere moved a little further each step.
+void subtractBall(const Solid& work, int step, Solid& result) {
+    Solid ball;
+    MakeSphere(ball, 10, 14, 0.45f);
+    const float a = 0.6f * static_cast<float>(step);
+    const Vector4 at(0.9f * std::cos(a), 0.35f * static_cast<float>(step % 3) - 0.3f,
+                     0.9f * std::sin(a));
+    const Status s = closedBoolean(work, ball, BooleanOp::Difference, result, nullptr, 0, at);
+    ASSERT_TRUE(s.ok()) << "step " << step << ": " << s.message();
+}
+
+TEST(MeshFiles, ClosedResultsChainedThroughFilesStaySolids) {
+    // The chain kept in memory.
+    Solid memory;
+    MakeCube(memory, 2.0f);
+    std::vector<double> volumes;
+    for (int step = 0; step < 10; ++step) {
+        Solid next;
+        subtractBall(memory, step, next);
+        memory.swap(next);
+        volumes.push_back(test::signedVolume(memory));
+    }
+    test::TempDir dir;
+    for (const Written& f : kFormats) {
+        Solid work;
+        MakeCube(work, 2.0f);
+        for (int step = 0; step < 10; ++step) {
+            Solid next;
+            subtractBall(work, step, next);
+            const std::string path = dir.path(f.name);
+            ASSERT_TRUE(writeMesh(next, path, f.options).ok());
+            ASSERT_TRUE(readMesh(path, work, ReadOptions{true}).ok()) << f.name << " " << step;
+            SCOPED_TRACE(std::string(f.name) + " step " + std::to_string(step));
+            EXPECT_EQ(test::openEdgeCount(work), 0);
+            EXPECT_EQ(test::degenerateTriangles(work), 0);
+            if (!welds(f.name)) {
+                const test::IndexFaults faults = test::indexManifoldFaults(work);
+                EXPECT_EQ(faults.edges, 0);
+                EXPECT_EQ(faults.vertices, 0);
+            }
+            EXPECT_NEAR(test::signedVolume(work), volumes[static_cast<size_t>(step)], 1e-9);
+        }
+    }
+}
+
+// A plate of 100 x 60 x 8 mm with its corner at the origin, and a bolt of radius 4 mm and
+// length 20 mm standing through it at (30, 20): the generator's cylinder turned from y to z.
+// Everything is multiplied by `scale`.
+void writePlateAndBolt(const std::string& platePath, const std::string& boltPath, int sides,
+                       float scale) {
+    Solid plate;
+    MakeBox(plate, 100.0f, 60.0f, 8.0f);
+    plate.translate(Vector4(50.0f, 30.0f, 4.0f));
+    for (Vector4& v : plate.vertices) {
+        v = v * scale;
+    }
+    ASSERT_TRUE(writeMesh(plate, platePath).ok());
+    Solid bolt;
+    MakeCylinder(bolt, sides, 4.0f, 20.0f);
+    for (Vector4& v : bolt.vertices) {
+        v = Vector4(v.x + 30.0f, v.z + 20.0f, v.y + 4.0f) * scale;
+    }
+    for (Triangle& t : bolt.triangles) {
+        t.setIndices(t.i0, t.i2, t.i1);  // swapping y and z mirrors: turn the faces back out
+    }
+    ASSERT_TRUE(writeMesh(bolt, boltPath).ok());
+}
+
+double differenceVolume(const std::string& plate, const std::string& bolt, bool closed) {
+    Scene scene;
+    scene.m_keepCoordinates = true;
+    scene.m_closedResult = closed;
+    EXPECT_TRUE(scene.LoadObject(1, plate).ok());
+    EXPECT_TRUE(scene.LoadObject(2, bolt).ok());
+    EXPECT_TRUE(scene.BooleanOperation(BooleanOp::Difference).ok());
+    return test::signedVolume(scene.m_object1);
+}
+
+TEST(MeshFiles, PartsKeepTheirMillimetresAndPlaces) {
+    constexpr int kSides = 64;
+    // The hole is the bolt's polygon, not a circle.
+    const double hole = 0.5 * kSides * 16.0 * std::sin(2.0 * std::numbers::pi / kSides) * 8.0;
+    const double expected = 100.0 * 60.0 * 8.0 - hole;
+    test::TempDir dir;
+    writePlateAndBolt(dir.path("plate.stl"), dir.path("bolt.3mf"), kSides, 1.0f);
+
+    Scene scene;
+    scene.m_keepCoordinates = true;
+    scene.m_closedResult = true;
+    ASSERT_TRUE(scene.LoadObject(1, dir.path("plate.stl")).ok());
+    ASSERT_TRUE(scene.LoadObject(2, dir.path("bolt.3mf")).ok());
+    EXPECT_EQ(scene.m_object1.maxCorner, Vector4(100.0f, 60.0f, 8.0f));
+    ASSERT_TRUE(scene.BooleanOperation(BooleanOp::Difference).ok());
+    const Solid& r = scene.m_object1;
+    EXPECT_NEAR(test::signedVolume(r), expected, 1e-9 * expected);
+    // Still in millimetres, with the hole where the bolt was.
+    EXPECT_EQ(r.minCorner, Vector4(0.0f, 0.0f, 0.0f));
+    EXPECT_EQ(r.maxCorner, Vector4(100.0f, 60.0f, 8.0f));
+    double nearest = 1e9;
+    for (const Vector4& v : r.vertices) {
+        if (v.z == 8.0f) {
+            nearest = std::fmin(nearest, std::hypot(v.x - 30.0, v.y - 20.0));
+        }
+    }
+    // On the bolt's polygon: between its sides' middles and its corners.
+    EXPECT_GT(nearest, 4.0 * std::cos(std::numbers::pi / kSides) - 1e-5);
+    EXPECT_LT(nearest, 4.0 + 1e-5);
+
+    // The octree engine's result in millimetres is its result for the same parts drawn 64
+    // times smaller, scaled up: the units change nothing.
+    writePlateAndBolt(dir.path("small-plate.obj"), dir.path("small-bolt.ply"), kSides,
+                      1.0f / 64.0f);
+    const double mm = differenceVolume(dir.path("plate.stl"), dir.path("bolt.3mf"), false);
+    const double small =
+        differenceVolume(dir.path("small-plate.obj"), dir.path("small-bolt.ply"), false);
+    EXPECT_NEAR(mm, small * 64.0 * 64.0 * 64.0, 1e-9 * expected);
+    EXPECT_NEAR(mm, expected, 0.02 * expected);
+
+    // Without the mode both are scaled into the unit box on their own, as ever.
+    Scene unit;
+    ASSERT_TRUE(unit.LoadObject(1, dir.path("plate.stl")).ok());
+    EXPECT_EQ(unit.m_object1.maxCorner.x, 1.0f);
+    EXPECT_EQ(unit.m_object1.fileMaxCorner, Vector4(100.0f, 60.0f, 8.0f));
+}
+
+}  // namespace
+}  // namespace korvan

@@ -1,0 +1,596 @@
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <limits>
+#include <random>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "formats/ply.h"
+#include "formats/threemf.h"
+#include "generator/generators.h"
+#include "meshio/obj.h"
+#include "support/mesh_checks.h"
+
+namespace korvan {
+namespace {
+
+using Bits = std::tuple<uint32_t, uint32_t, uint32_t>;
+
+Bits exactBits(const Vector4& v) {
+    return {std::bit_cast<uint32_t>(v.x), std::bit_cast<uint32_t>(v.y),
+            std::bit_cast<uint32_t>(v.z)};
+}
+
+// Every shared mesh in its own coordinates, the primitives, and awkward numbers (a subnormal,
+// -0, the largest float, shortest-text floats) that a writer must not round.
+std::vector<std::pair<std::string, Solid>> sampleMeshes() {
+    std::vector<std::pair<std::string, Solid>> meshes;
+    for (const auto& entry : std::filesystem::directory_iterator(test::dataFile(""))) {
+        if (entry.path().extension() == ".obj") {
+            Solid s;
+            EXPECT_TRUE(readObj(entry.path().string(), s, ReadOptions{true}).ok()) << entry.path();
+            meshes.emplace_back(entry.path().filename().string(), std::move(s));
+        }
+    }
+    const std::vector<std::pair<std::string, std::function<void(Solid&)>>> primitives = {
+        {"sphere", [](Solid& s) { MakeSphere(s, 12, 17, 1.3f); }},
+        {"cube", [](Solid& s) { MakeCube(s, 0.1f); }},
+        {"box", [](Solid& s) { MakeBox(s, 1e-3f, 2.5f, 7777.7f); }},
+        {"cylinder", [](Solid& s) { MakeCylinder(s, 11, 0.7f, 3.3f); }},
+        {"cone", [](Solid& s) { MakeCone(s, 9, 1e4f, 0.2f); }}};
+    for (const auto& [name, make] : primitives) {
+        Solid s;
+        make(s);
+        meshes.emplace_back(name, std::move(s));
+    }
+    meshes.emplace_back("awkward", test::makeSolid({{0.1f, -0.0f, 1e-40f},
+                                                    {16777217.0f, 3.4028235e38f, -1.1754944e-38f},
+                                                    {-0.3333333f, 0.0f, 2.0f}},
+                                                   {0, 1, 2}));
+    return meshes;
+}
+
+void expectSameTriangles(const Solid& back, const Solid& mesh) {
+    ASSERT_EQ(back.triangleCount(), mesh.triangleCount());
+    for (size_t t = 0; t < mesh.triangles.size(); ++t) {
+        const Triangle& a = mesh.triangles[t];
+        const Triangle& b = back.triangles[t];
+        ASSERT_EQ(std::tie(b.i0, b.i1, b.i2), std::tie(a.i0, a.i1, a.i2)) << t;
+    }
+}
+
+void expectSameMesh(const Solid& back, const Solid& mesh) {
+    ASSERT_EQ(back.vertexCount(), mesh.vertexCount());
+    for (size_t i = 0; i < mesh.vertices.size(); ++i) {
+        ASSERT_EQ(exactBits(back.vertices[i]), exactBits(mesh.vertices[i])) << i;
+    }
+    expectSameTriangles(back, mesh);
+}
+
+Solid preloaded() {
+    Solid s = test::makeSolid({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {0, 1, 2});
+    s.edgeLimit = 0.5f;
+    return s;
+}
+
+void expectPreloadKept(const Solid& s) {
+    EXPECT_EQ(s.vertexCount(), 3);
+    EXPECT_EQ(s.triangleCount(), 1);
+    EXPECT_EQ(s.vertices[1], Vector4(1, 0, 0));
+    EXPECT_EQ(s.edgeLimit, 0.5f);
+}
+
+// Binary PLY bodies in either byte order.
+struct Body {
+    bool big = false;
+    std::string bytes;
+    template <class T>
+    Body& put(T value) {
+        char raw[sizeof(T)];
+        std::memcpy(raw, &value, sizeof raw);
+        for (size_t k = 0; k < sizeof raw; ++k) {
+            bytes += raw[big ? sizeof raw - 1 - k : k];
+        }
+        return *this;
+    }
+};
+
+TEST(PlyRoundTrip, BinaryAndTextKeepEveryVertexBitAndEveryTriangle) {
+    test::TempDir dir;
+    for (const auto& [name, mesh] : sampleMeshes()) {
+        for (const bool ascii : {false, true}) {
+            SCOPED_TRACE(name + (ascii ? " ascii" : " binary"));
+            ASSERT_TRUE(writePly(mesh, dir.path("m.ply"), WriteOptions{ascii}).ok());
+            Solid back;
+            ASSERT_TRUE(readPly(dir.path("m.ply"), back, ReadOptions{true}).ok());
+            expectSameMesh(back, mesh);
+        }
+    }
+}
+
+TEST(PlyWriter, WritesTheAgreedHeaderAndLittleEndianBody) {
+    test::TempDir dir;
+    const Solid s = test::makeSolid({{1, -2, 0.5f}, {0, 0, 0}, {3, 1, 0}}, {0, 1, 2});
+    ASSERT_TRUE(writePly(s, dir.path("b.ply")).ok());
+    const std::string header =
+        "ply\nformat binary_little_endian 1.0\ncomment Korvan\nelement vertex 3\n"
+        "property float x\nproperty float y\nproperty float z\nelement face 1\n"
+        "property list uchar int vertex_indices\nend_header\n";
+    Body body;
+    body.put(1.0f).put(-2.0f).put(0.5f).put(0.0f).put(0.0f).put(0.0f).put(3.0f).put(1.0f);
+    body.put(0.0f).put(uint8_t{3}).put(0).put(1).put(2);
+    EXPECT_EQ(test::readFile(dir.path("b.ply")), header + body.bytes);
+    ASSERT_TRUE(writePly(s, dir.path("a.ply"), WriteOptions{true}).ok());
+    std::string text = header;
+    text.replace(text.find("binary_little_endian"), 20, "ascii");
+    EXPECT_EQ(test::readFile(dir.path("a.ply")),
+              text +
+                  "1.000000 -2.000000 0.500000\n0.000000 0.000000 0.000000\n"
+                  "3.000000 1.000000 0.000000\n3 0 1 2\n");
+}
+
+// A quad and a triangle over five vertices, with everything a reader must step over: comments,
+// obj_info, normals, colours, a list among the vertex properties, texture coordinates before
+// the corners, a material element with lists, an element of no properties and countless items,
+// CR LF header lines.
+std::string richHeader(const std::string& format) {
+    return "ply\r\nformat " + format +
+           " 1.0\r\ncomment made by hand\r\nobj_info test\r\n"
+           "element material 2\r\nproperty list uint8 float32 ambient\r\nproperty uchar red\r\n"
+           "element nothing 18446744073709551615\r\nelement vertex 5\r\nproperty double "
+           "x\r\nproperty float nx\r\nproperty int16 y\r\n"
+           "property list ushort int weights\r\nproperty float32 z\r\nproperty uchar green\r\n"
+           "element face 2\r\nproperty list uchar float texcoord\r\n"
+           "property list int uint vertex_index\r\nproperty uchar flags\r\nend_header\r\n";
+}
+
+const std::vector<Vector4> kRichVertices = {
+    {0.1f, 0, 0}, {1, -2, 0.25f}, {1, 1, -0.0f}, {0, 1, 3e-39f}, {-7, 300, 0}};
+
+void expectRichMesh(const Solid& s) {
+    ASSERT_EQ(s.vertexCount(), 5);
+    for (size_t i = 0; i < kRichVertices.size(); ++i) {
+        EXPECT_EQ(exactBits(s.vertices[i]), exactBits(kRichVertices[i])) << i;
+    }
+    std::vector<int32_t> corners;
+    for (const Triangle& t : s.triangles) {
+        corners.insert(corners.end(), {t.i0, t.i1, t.i2});
+    }
+    EXPECT_EQ(corners, (std::vector<int32_t>{0, 1, 2, 0, 2, 3, 4, 3, 2}));
+}
+
+TEST(PlyReader, StepsOverEveryOtherElementAndPropertyInText) {
+    const std::string text = richHeader("ascii") +
+                             "3 0.5 0.5 0.5 255\n0 7\n"
+                             "0.1 0 0 0 0 1\n+1 0 -2 2 5 6 0.25 0\n1 0 1 0 -0 0\n"
+                             "0 0 1 1 9 3e-39 0\n-7.0e0 1 300 0 0 9\r\n"
+                             "0 4 0 1 2 3 1\n6 1 1 1 1 1 1 3 4 3 2 0\n";
+    Solid s;
+    ASSERT_TRUE(readPlyBytes(text, "rich.ply", s, ReadOptions{true}).ok());
+    expectRichMesh(s);
+}
+
+TEST(PlyReader, StepsOverEveryOtherElementAndPropertyInEitherByteOrder) {
+    for (const bool big : {false, true}) {
+        SCOPED_TRACE(big ? "big-endian" : "little-endian");
+        Body b{big, {}};
+        b.put(uint8_t{2}).put(0.5f).put(0.25f).put(uint8_t{255});
+        b.put(uint8_t{0}).put(uint8_t{7});
+        const int16_t ys[] = {0, -2, 1, 1, 300};
+        for (size_t i = 0; i < 5; ++i) {
+            const Vector4& v = kRichVertices[i];
+            b.put(static_cast<double>(v.x)).put(1.0f).put(ys[i]).put(uint16_t(i % 2));
+            if (i % 2) {
+                b.put(int32_t{-5});
+            }
+            b.put(v.z).put(uint8_t{0});
+        }
+        b.put(uint8_t{0}).put(int32_t{4}).put(0u).put(1u).put(2u).put(3u).put(uint8_t{1});
+        b.put(uint8_t{2}).put(0.5f).put(0.5f).put(int32_t{3}).put(4u).put(3u).put(2u);
+        b.put(uint8_t{0});
+        Solid s;
+        const std::string format = big ? "binary_big_endian" : "binary_little_endian";
+        ASSERT_TRUE(
+            readPlyBytes(richHeader(format) + b.bytes, "rich.ply", s, ReadOptions{true}).ok());
+        expectRichMesh(s);
+    }
+}
+
+TEST(PlyReader, TakesCoordinatesOfEveryNumberTypeAndNormalisesByDefault) {
+    Body b;
+    b.put(int8_t{-4}).put(uint16_t{0}).put(2u).put(uint8_t{4}).put(int16_t{0}).put(0u);
+    b.put(int8_t{0}).put(uint16_t{4}).put(6u);
+    b.put(uint8_t{3}).put(int8_t{0}).put(int8_t{1}).put(int8_t{2});
+    const std::string header =
+        "ply\nformat binary_little_endian 1.0\nelement vertex 3\nproperty char x\n"
+        "property ushort y\nproperty uint32 z\nelement face 1\n"
+        "property list uint8 int8 vertex_indices\nend_header\n";
+    Solid s;
+    ASSERT_TRUE(readPlyBytes(header + b.bytes, "ints.ply", s).ok());
+    EXPECT_EQ(s.vertices[0], Vector4(-1, -0.5f, -0.25f));
+    EXPECT_EQ(s.vertices[1], Vector4(1, -0.5f, -0.75f));
+    EXPECT_EQ(s.vertices[2], Vector4(0, 0.5f, 0.75f));
+}
+
+struct Refusal {
+    std::string name;
+    std::string bytes;
+    std::string mention;  // what the message must name
+    friend void PrintTo(const Refusal& r, std::ostream* os) { *os << r.name; }
+};
+
+const std::string kHead =
+    "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\n"
+    "property float y\nproperty float z\nelement face 1\n"
+    "property list uchar int vertex_indices\nend_header\n";
+const std::string kBinaryHead =
+    "ply\nformat binary_little_endian 1.0\nelement vertex 3\n"
+    "property float x\nproperty float y\nproperty double z\n"
+    "element face 1\nproperty list uchar int vertex_indices\n"
+    "end_header\n";
+
+std::string binaryVertices(double z) {
+    Body b;
+    for (int i = 0; i < 3; ++i) {
+        b.put(float(i == 1)).put(float(i == 2)).put(i == 2 ? z : 0.0);
+    }
+    return b.bytes;
+}
+
+std::string binaryFace(uint8_t count, std::vector<int32_t> corners) {
+    Body b;
+    b.put(count);
+    for (int32_t c : corners) {
+        b.put(c);
+    }
+    return b.bytes;
+}
+
+class PlyReaderRefuses : public testing::TestWithParam<Refusal> {};
+
+TEST_P(PlyReaderRefuses, TheWholeFileAndKeepsTheOldObject) {
+    test::TempDir dir;
+    test::writeFile(dir.path("bad.ply"), GetParam().bytes);
+    Solid s = preloaded();
+    const Status status = readPly(dir.path("bad.ply"), s);
+    ASSERT_FALSE(status.ok());
+    EXPECT_NE(status.message().find(GetParam().mention), std::string::npos) << status.message();
+    EXPECT_NE(status.message().find("bad.ply"), std::string::npos) << status.message();
+    expectPreloadKept(s);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    BadFiles, PlyReaderRefuses,
+    testing::Values(
+        Refusal{"Empty", "", "nije PLY"},
+        Refusal{"NotPly", "solid x\nfacet normal 0 0 1\n", "nije PLY"},
+        Refusal{"UnknownFormat", "ply\nformat binary_middle_endian 1.0\nend_header\n", "redak 2"},
+        Refusal{"UnknownVersion", "ply\nformat ascii 2.0\nend_header\n", "redak 2"},
+        Refusal{"UnknownType", "ply\nformat ascii 1.0\nelement vertex 1\nproperty flaot x\n",
+                "redak 4: nepoznat tip 'flaot'"},
+        Refusal{"UnknownKeyword", "ply\nformat ascii 1.0\nelemnt vertex 1\nend_header\n",
+                "redak 3"},
+        Refusal{"PropertyBeforeElement", "ply\nformat ascii 1.0\nproperty float x\n", "redak 3"},
+        Refusal{"FloatListCount",
+                "ply\nformat ascii 1.0\nelement face 1\nproperty list float int vertex_indices\n",
+                "redak 4"},
+        Refusal{"NoEndHeader", "ply\nformat ascii 1.0\nelement vertex 0\n", "end_header"},
+        Refusal{"NoFormat", "ply\nelement vertex 0\nend_header\n", "format"},
+        Refusal{"MissingZ",
+                "ply\nformat ascii 1.0\nelement vertex 1\nproperty float x\nproperty float y\n"
+                "end_header\n0 0\n",
+                "x, y i z"},
+        Refusal{"MissingFaceList",
+                "ply\nformat ascii 1.0\nelement vertex 0\nproperty float x\nproperty float y\n"
+                "property float z\nelement face 0\nproperty list uchar int corners\nend_header\n",
+                "vertex_indices"},
+        Refusal{"FloatCorners",
+                "ply\nformat ascii 1.0\nelement face 0\n"
+                "property list uchar float vertex_indices\nend_header\n",
+                "cjelobrojna"},
+        Refusal{"HugeVertexCount",
+                "ply\nformat binary_little_endian 1.0\nelement vertex 4000000000\n"
+                "property float x\nproperty float y\nproperty float z\nend_header\n" +
+                    std::string(100, '\0'),
+                "element vertex"},
+        Refusal{"HugeFaceCount",
+                "ply\nformat ascii 1.0\nelement vertex 1\nproperty float x\nproperty float y\n"
+                "property float z\nelement face 1500000000\n"
+                "property list uchar int vertex_indices\nend_header\n0 0 0\n3 0 0 0\n",
+                "element face"},
+        Refusal{"NoTriangles",
+                kHead.substr(0, kHead.find("element face")) + "end_header\n0 0 0\n1 0 0\n0 1 0\n",
+                "nijedan trokut"},
+        Refusal{"ShortText", kHead + "0 0 0\n1 0 0\n0 1 0\n3 0 1" + std::string(9, ' '),
+                "element face, stavka 1"},
+        Refusal{"UnreadableNumber", kHead + "0 0 0\n1 x 0\n0 1 0\n3 0 1 2\n",
+                "element vertex, stavka 2 (redak 11)"},
+        Refusal{"NaN", kHead + "0 0 0\n1 0 0\nnan 1 0\n3 0 1 2\n", "stavka 3"},
+        Refusal{"FloatOverflow", kHead + "0 0 0\n1 0 1e39\n0 1 0\n3 0 1 2\n", "konacan"},
+        Refusal{"TwoCorners", kHead + "0 0 0\n1 0 0\n0 1 0\n2 0 1\n", "manje od tri"},
+        Refusal{"TextCornerNotInteger", kHead + "0 0 0\n1 0 0\n0 1 0\n3 0 1 2.0\n", "cijeli broj"},
+        Refusal{"IndexPastEnd", kHead + "0 0 0\n1 0 0\n0 1 0\n3 0 1 3\n", "izvan raspona 0..2"},
+        Refusal{"NegativeIndex", kBinaryHead + binaryVertices(0) + binaryFace(3, {0, -1, 2}),
+                "element face, stavka 1 (bajt 218)"},
+        Refusal{"DoubleBeyondFloat", kBinaryHead + binaryVertices(1e300) + binaryFace(3, {0, 1, 2}),
+                "element vertex, stavka 3"},
+        Refusal{"InfiniteDouble",
+                kBinaryHead + binaryVertices(std::numeric_limits<double>::infinity()) +
+                    binaryFace(3, {0, 1, 2}),
+                "konacan"},
+        Refusal{"TruncatedBinary", kBinaryHead + binaryVertices(0) + binaryFace(3, {0, 1}),
+                "element face, stavka 1"},
+        Refusal{"NegativeListLength",
+                "ply\nformat binary_little_endian 1.0\nelement junk 1\n"
+                "property list int char data\nend_header\n" +
+                    Body().put(int32_t{-1}).bytes + std::string(8, '\0'),
+                "negativan"}),
+    [](const auto& info) { return info.param.name; });
+
+// Writes `solid` and returns the file's bytes.
+std::string threeMfBytes(const Solid& solid) {
+    test::TempDir dir;
+    EXPECT_TRUE(writeThreeMf(solid, dir.path("m.3mf")).ok());
+    return test::readFile(dir.path("m.3mf"));
+}
+
+TEST(ThreeMfRoundTrip, KeepsTrianglesAndVerticesToTheMillionthLib3mfWrites) {
+    // lib3mf 1.8 cuts coordinates to six decimals (and its last digits are noisy), so a vertex
+    // comes back within a millionth plus the float's own rounding, not bit for bit. It takes
+    // no coordinate beyond a billion.
+    test::TempDir dir;
+    for (const auto& [name, mesh] : sampleMeshes()) {
+        SCOPED_TRACE(name);
+        bool huge = false;
+        for (const Vector4& v : mesh.vertices) {
+            huge = huge || std::fabs(v.x) > 1e9f || std::fabs(v.y) > 1e9f || std::fabs(v.z) > 1e9f;
+        }
+        if (huge) {
+            test::writeFile(dir.path("old.3mf"), "stari");
+            EXPECT_FALSE(writeThreeMf(mesh, dir.path("old.3mf")).ok());
+            EXPECT_EQ(test::readFile(dir.path("old.3mf")), "stari");
+            continue;
+        }
+        Solid back;
+        ASSERT_TRUE(readThreeMfBytes(threeMfBytes(mesh), "m.3mf", back, ReadOptions{true}).ok());
+        ASSERT_EQ(back.vertexCount(), mesh.vertexCount());
+        for (size_t i = 0; i < mesh.vertices.size(); ++i) {
+            const Vector4& a = mesh.vertices[i];
+            const Vector4& b = back.vertices[i];
+            for (const auto& [p, q] : {std::pair{a.x, b.x}, {a.y, b.y}, {a.z, b.z}}) {
+                const double ulp = std::nextafter(std::fabs(p), INFINITY) - std::fabs(p);
+                ASSERT_LE(std::fabs(double(p) - double(q)), 1e-6 + ulp) << i;
+            }
+        }
+        expectSameTriangles(back, mesh);
+    }
+}
+
+TEST(ThreeMfRoundTrip, CoordinatesOfSixDecimalsComeBackExactlyAndFilesAreDeterministic) {
+    Solid box;
+    MakeBox(box, 0.5f, 2.25f, 1024.125f);
+    const std::string bytes = threeMfBytes(box);
+    EXPECT_EQ(bytes, threeMfBytes(box));
+    Solid back;
+    ASSERT_TRUE(readThreeMfBytes(bytes, "box.3mf", back, ReadOptions{true}).ok());
+    expectSameMesh(back, box);
+    EXPECT_EQ(test::openEdgeCount(back), 0);
+    EXPECT_GT(test::signedVolume(back), 0.0);
+}
+
+// A 3MF package written by hand: the given model XML, stored (not deflated) in a ZIP archive.
+std::string storedZip(const std::vector<std::pair<std::string, std::string>>& files) {
+    const auto crc32 = [](const std::string& data) {
+        uint32_t crc = 0xFFFFFFFFu;
+        for (unsigned char c : data) {
+            crc ^= c;
+            for (int k = 0; k < 8; ++k) {
+                crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+            }
+        }
+        return ~crc;
+    };
+    std::string zip;
+    std::string directory;
+    for (const auto& [name, data] : files) {
+        Body local;
+        local.put(0x04034b50u).put(uint16_t{20}).put(uint16_t{0}).put(uint16_t{0});
+        local.put(uint16_t{0}).put(uint16_t{0x21}).put(crc32(data));
+        local.put(uint32_t(data.size())).put(uint32_t(data.size()));
+        local.put(uint16_t(name.size())).put(uint16_t{0});
+        Body central;
+        central.put(0x02014b50u).put(uint16_t{20});
+        central.bytes += local.bytes.substr(4, 26);
+        central.put(uint16_t{0}).put(uint16_t{0}).put(uint16_t{0}).put(0u);
+        central.put(uint32_t(zip.size()));
+        directory += central.bytes + name;
+        zip += local.bytes + name + data;
+    }
+    Body end;
+    end.put(0x06054b50u).put(uint16_t{0}).put(uint16_t{0}).put(uint16_t(files.size()));
+    end.put(uint16_t(files.size())).put(uint32_t(directory.size())).put(uint32_t(zip.size()));
+    end.put(uint16_t{0});
+    return zip + directory + end.bytes;
+}
+
+std::string package(const std::string& resources, const std::string& build) {
+    return storedZip(
+        {{"[Content_Types].xml",
+          "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Types xmlns=\"http://schemas."
+          "openxmlformats.org/package/2006/content-types\"><Default Extension=\"rels\" "
+          "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/><Default "
+          "Extension=\"model\" ContentType=\"application/vnd.ms-package.3dmanufacturing-"
+          "3dmodel+xml\"/></Types>"},
+         {"_rels/.rels",
+          "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Relationships xmlns=\"http://schemas."
+          "openxmlformats.org/package/2006/relationships\"><Relationship Target=\"/3D/"
+          "3dmodel.model\" Id=\"rel0\" Type=\"http://schemas.microsoft.com/3dmanufacturing/"
+          "2013/01/3dmodel\"/></Relationships>"},
+         {"3D/3dmodel.model",
+          "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<model unit=\"millimeter\" "
+          "xmlns=\"http://schemas.microsoft.com/3dmanufacturing/core/2015/02\"><resources>" +
+              resources + "</resources><build>" + build + "</build></model>"}});
+}
+
+// A tetrahedron with corners (0,0,0), (1,0,0), (0,2,0), (0,0,3); `attributes` go on the vertex
+// x = 1, `last` is the last triangle's last corner.
+std::string tetrahedron(int id, const std::string& attributes = "x=\"1\"",
+                        const std::string& last = "3") {
+    return "<object id=\"" + std::to_string(id) +
+           "\" type=\"model\"><mesh><vertices><vertex x=\"0\" y=\"0\" z=\"0\"/><vertex " +
+           attributes +
+           " y=\"0\" z=\"0\"/><vertex x=\"0\" y=\"2\" z=\"0\"/><vertex x=\"0\" y=\"0\" "
+           "z=\"3\"/></vertices><triangles><triangle v1=\"0\" v2=\"2\" v3=\"1\"/><triangle "
+           "v1=\"0\" v2=\"1\" v3=\"3\"/><triangle v1=\"0\" v2=\"3\" v3=\"2\"/><triangle v1=\"1\" "
+           "v2=\"2\" v3=\"" +
+           last + "\"/></triangles></mesh></object>";
+}
+
+const std::vector<Vector4> kTetrahedron = {{0, 0, 0}, {1, 0, 0}, {0, 2, 0}, {0, 0, 3}};
+
+Solid read3mf(const std::string& bytes) {
+    Solid s;
+    const Status status = readThreeMfBytes(bytes, "hand.3mf", s, ReadOptions{true});
+    EXPECT_TRUE(status.ok()) << status.message() << " / " << status.detail();
+    return s;
+}
+
+TEST(ThreeMfReader, PlacesEveryBuildItemWithItsTransformAndMergesThem) {
+    // A quarter turn about z and a shift; the same object placed twice; object 2 not built.
+    const Solid s = read3mf(package(
+        tetrahedron(1) + tetrahedron(2),
+        "<item objectid=\"1\" transform=\"0 1 0 -1 0 0 0 0 1 10 20 30\"/><item objectid=\"1\"/>"));
+    ASSERT_EQ(s.vertexCount(), 8);
+    ASSERT_EQ(s.triangleCount(), 8);
+    for (size_t i = 0; i < 4; ++i) {
+        const Vector4& p = kTetrahedron[i];
+        EXPECT_EQ(s.vertices[i], Vector4(10 - p.y, 20 + p.x, 30 + p.z)) << i;
+        EXPECT_EQ(s.vertices[i + 4], p) << i;
+    }
+    EXPECT_EQ(std::tie(s.triangles[4].i0, s.triangles[4].i1, s.triangles[4].i2),
+              std::make_tuple(4, 6, 5));
+    EXPECT_EQ(test::openEdgeCount(s), 0);
+}
+
+TEST(ThreeMfReader, AppliesComponentTransformsInsideTheBuildItems) {
+    const Solid s = read3mf(package(
+        tetrahedron(1) +
+            "<object id=\"2\" type=\"model\"><components><component objectid=\"1\" "
+            "transform=\"1 0 0 0 1 0 0 0 1 5 0 0\"/><component objectid=\"1\"/></components>"
+            "</object>",
+        "<item objectid=\"2\" transform=\"2 0 0 0 2 0 0 0 2 0 0 1\"/>"));
+    ASSERT_EQ(s.vertexCount(), 8);
+    for (size_t i = 0; i < 4; ++i) {
+        const Vector4& p = kTetrahedron[i];
+        EXPECT_EQ(s.vertices[i], Vector4(2 * (p.x + 5), 2 * p.y, 2 * p.z + 1)) << i;
+        EXPECT_EQ(s.vertices[i + 4], Vector4(2 * p.x, 2 * p.y, 2 * p.z + 1)) << i;
+    }
+}
+
+TEST(ThreeMfReader, TakesEveryMeshWithoutABuildAndIgnoresColours) {
+    const Solid s = read3mf(package(
+        "<basematerials id=\"9\"><base name=\"red\" displaycolor=\"#FF0000\"/></basematerials>" +
+            tetrahedron(1, "x=\"1\"") + tetrahedron(2),
+        ""));
+    EXPECT_EQ(s.vertexCount(), 8);
+    EXPECT_EQ(s.triangleCount(), 8);
+}
+
+TEST(ThreeMfReader, ReadsShortestTextFloatsBitForBit) {
+    std::mt19937 random(7);
+    std::uniform_int_distribution<uint32_t> bits;
+    std::string vertices;
+    std::vector<Vector4> expected;
+    while (expected.size() < 300) {
+        float c[3];
+        std::string xml = "<vertex";
+        for (int k = 0; k < 3; ++k) {
+            do {
+                c[k] = std::bit_cast<float>(bits(random));
+            } while (!(std::fabs(c[k]) <= 1e9f) || std::fabs(c[k]) < 1e-30f);
+            char text[32];
+            xml += std::string(" ") + "xyz"[k] + "=\"" +
+                   std::string(text, std::to_chars(text, text + 32, c[k]).ptr) + "\"";
+        }
+        vertices += xml + "/>";
+        expected.emplace_back(c[0], c[1], c[2]);
+    }
+    const Solid s = read3mf(package("<object id=\"1\" type=\"model\"><mesh><vertices>" + vertices +
+                                        "</vertices><triangles><triangle v1=\"0\" v2=\"1\" "
+                                        "v3=\"2\"/></triangles></mesh></object>",
+                                    "<item objectid=\"1\"/>"));
+    ASSERT_EQ(s.vertexCount(), 300);
+    for (size_t i = 0; i < expected.size(); ++i) {
+        ASSERT_EQ(exactBits(s.vertices[i]), exactBits(expected[i])) << i;
+    }
+}
+
+class ThreeMfReaderRefuses : public testing::TestWithParam<Refusal> {};
+
+TEST_P(ThreeMfReaderRefuses, TheWholeFileAndKeepsTheOldObject) {
+    test::TempDir dir;
+    test::writeFile(dir.path("bad.3mf"), GetParam().bytes);
+    Solid s = preloaded();
+    const Status status = readThreeMf(dir.path("bad.3mf"), s);
+    ASSERT_FALSE(status.ok());
+    EXPECT_NE(status.message().find(GetParam().mention), std::string::npos) << status.message();
+    EXPECT_NE(status.message().find("bad.3mf"), std::string::npos) << status.message();
+    expectPreloadKept(s);
+}
+
+const std::string kGood = package(tetrahedron(1), "<item objectid=\"1\"/>");
+
+INSTANTIATE_TEST_SUITE_P(
+    BadFiles, ThreeMfReaderRefuses,
+    testing::Values(
+        Refusal{"Empty", "", "nije 3MF"}, Refusal{"Text", "solid x\n", "nije 3MF"},
+        Refusal{"TruncatedZip", kGood.substr(0, kGood.size() / 2), "ZIP arhiva nije ispravna"},
+        Refusal{"NoModelPart", storedZip({{"a.txt", "hello"}}), "lib3mf greska"},
+        Refusal{"BrokenXml", storedZip({{"[Content_Types].xml", "<Types"}, {"_rels/.rels", "<<>"}}),
+                "lib3mf greska"},
+        Refusal{"IndexOutOfRange",
+                package(tetrahedron(1, "x=\"1\"", "7"), "<item objectid=\"1\"/>"),
+                "brojeve vrhova"},
+        Refusal{"NaN", package(tetrahedron(1, "x=\"nan\""), "<item objectid=\"1\"/>"),
+                "koordinate"},
+        Refusal{"InfiniteAfterTransform",
+                package(tetrahedron(1, "x=\"1e9\""),
+                        "<item objectid=\"1\" transform=\"1e30 0 0 0 1 0 0 0 1 0 0 0\"/>"),
+                "objekt 1, vrh 1"},
+        Refusal{"MissingObject", package(tetrahedron(1), "<item objectid=\"4\"/>"),
+                "nepostojeci objekt"},
+        Refusal{"NoMesh", package("", ""), "nijednu mrezu"},
+        Refusal{"NoTriangle",
+                package("<object id=\"1\" type=\"model\"><mesh><vertices/><triangles/></mesh>"
+                        "</object>",
+                        "<item objectid=\"1\"/>"),
+                "nijedan trokut"}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(PlyThreeMfWriter, RefusedWritesLeaveTheOldFileUntouched) {
+    test::TempDir dir;
+    const Solid bad = test::makeSolid(
+        {{0, 0, 0}, {std::numeric_limits<float>::quiet_NaN(), 0, 0}, {0, 1, 0}}, {0, 1, 2});
+    const std::vector<std::function<Status(const Solid&, const std::string&)>> writers = {
+        [](const Solid& s, const std::string& p) { return writePly(s, p); },
+        [](const Solid& s, const std::string& p) { return writePly(s, p, WriteOptions{true}); },
+        [](const Solid& s, const std::string& p) { return writeThreeMf(s, p); }};
+    for (const auto& write : writers) {
+        test::writeFile(dir.path("old"), "stari sadrzaj");
+        const Status s = write(bad, dir.path("old"));
+        EXPECT_FALSE(s.ok());
+        EXPECT_EQ(s.message(), kSaveErrorMessage);
+        EXPECT_EQ(test::readFile(dir.path("old")), "stari sadrzaj");
+        EXPECT_FALSE(write(preloaded(), dir.path("no/such/folder/m")).ok());
+    }
+}
+
+}  // namespace
+}  // namespace korvan

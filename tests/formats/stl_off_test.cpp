@@ -1,0 +1,380 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <limits>
+#include <set>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "formats/off.h"
+#include "formats/stl.h"
+#include "generator/generators.h"
+#include "meshio/obj.h"
+#include "support/mesh_checks.h"
+
+namespace korvan {
+namespace {
+
+using Bits = std::tuple<uint32_t, uint32_t, uint32_t>;
+
+uint32_t bitsOf(float f) {
+    uint32_t u = 0;
+    std::memcpy(&u, &f, sizeof u);
+    return u;
+}
+
+Bits exactBits(const Vector4& v) {
+    return {bitsOf(v.x), bitsOf(v.y), bitsOf(v.z)};
+}
+
+// The bits with -0 read as +0: the welding's notion of an equal position.
+Bits weldBits(const Vector4& v) {
+    return exactBits(Vector4(v.x + 0.0f, v.y + 0.0f, v.z + 0.0f));
+}
+
+// The shared meshes in their own coordinates and the primitives, with a few awkward numbers
+// (shortest-text floats, a subnormal, -0) that a writer must not round.
+std::vector<std::pair<std::string, Solid>> sampleMeshes() {
+    std::vector<std::pair<std::string, Solid>> meshes;
+    for (const char* name :
+         {"conway-hart-A7-flipped.obj", "netgen-hinge.obj", "npm-bunny.obj", "openfoam-flange.obj",
+          "open-npm-teapot.obj", "prusa-m3-hex-nut.obj", "qt3d-trefoil.obj"}) {
+        Solid s;
+        EXPECT_TRUE(readObj(test::dataFile(name), s, ReadOptions{true}).ok()) << name;
+        meshes.emplace_back(name, std::move(s));
+    }
+    const std::vector<std::pair<std::string, std::function<void(Solid&)>>> primitives = {
+        {"sphere", [](Solid& s) { MakeSphere(s, 12, 17, 1.3f); }},
+        {"cube", [](Solid& s) { MakeCube(s, 0.1f); }},
+        {"box", [](Solid& s) { MakeBox(s, 1e-3f, 2.5f, 7777.7f); }},
+        {"cylinder", [](Solid& s) { MakeCylinder(s, 11, 0.7f, 3.3f); }},
+        {"cone", [](Solid& s) { MakeCone(s, 9, 1e4f, 0.2f); }}};
+    for (const auto& [name, make] : primitives) {
+        Solid s;
+        make(s);
+        meshes.emplace_back(name, std::move(s));
+    }
+    meshes.emplace_back("awkward", test::makeSolid({{0.1f, -0.0f, 1e-40f},
+                                                    {16777217.0f, 3.4028235e38f, -1.1754944e-38f},
+                                                    {-0.3333333f, 0.0f, 2.0f}},
+                                                   {0, 1, 2}));
+    return meshes;
+}
+
+// A loaded object that must survive a refused file.
+Solid preloaded() {
+    Solid s = test::makeSolid({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {0, 1, 2});
+    s.edgeLimit = 0.5f;
+    return s;
+}
+
+void expectPreloadKept(const Solid& s) {
+    EXPECT_EQ(s.loaded, 1);
+    EXPECT_EQ(s.vertexCount(), 3);
+    EXPECT_EQ(s.triangleCount(), 1);
+    EXPECT_EQ(s.vertices[1], Vector4(1, 0, 0));
+    EXPECT_EQ(s.edgeLimit, 0.5f);
+}
+
+std::string binaryStl(const Solid& s) {
+    test::TempDir dir;
+    EXPECT_TRUE(writeStl(s, dir.path("m.stl")).ok());
+    return test::readFile(dir.path("m.stl"));
+}
+
+TEST(StlOffRoundTrip, StlKeepsEveryCornerBitForBitAndWeldsSharedPositions) {
+    test::TempDir dir;
+    for (const auto& [name, mesh] : sampleMeshes()) {
+        for (const bool ascii : {false, true}) {
+            SCOPED_TRACE(name + (ascii ? " ascii" : " binary"));
+            const std::string path = dir.path("m.stl");
+            ASSERT_TRUE(writeStl(mesh, path, WriteOptions{ascii}).ok());
+            Solid back;
+            ASSERT_TRUE(readStl(path, back, ReadOptions{true}).ok());
+            ASSERT_EQ(back.triangleCount(), mesh.triangleCount());
+            std::set<Bits> distinct;
+            for (size_t t = 0; t < mesh.triangles.size(); ++t) {
+                const Triangle& a = mesh.triangles[t];
+                const Triangle& b = back.triangles[t];
+                for (const auto& [i, j] : {std::pair{a.i0, b.i0}, {a.i1, b.i1}, {a.i2, b.i2}}) {
+                    ASSERT_EQ(weldBits(back.vertices[j]), weldBits(mesh.vertices[i]));
+                    distinct.insert(weldBits(mesh.vertices[i]));
+                }
+            }
+            EXPECT_EQ(back.vertexCount(), static_cast<int32_t>(distinct.size()));
+        }
+    }
+}
+
+TEST(StlOffRoundTrip, OffKeepsVerticesBitForBitAndTrianglesAsTheyWere) {
+    test::TempDir dir;
+    for (const auto& [name, mesh] : sampleMeshes()) {
+        SCOPED_TRACE(name);
+        ASSERT_TRUE(writeOff(mesh, dir.path("m.off")).ok());
+        Solid back;
+        ASSERT_TRUE(readOff(dir.path("m.off"), back, ReadOptions{true}).ok());
+        ASSERT_EQ(back.vertexCount(), mesh.vertexCount());
+        ASSERT_EQ(back.triangleCount(), mesh.triangleCount());
+        for (size_t i = 0; i < mesh.vertices.size(); ++i) {
+            ASSERT_EQ(exactBits(back.vertices[i]), exactBits(mesh.vertices[i])) << i;
+        }
+        for (size_t t = 0; t < mesh.triangles.size(); ++t) {
+            const Triangle& a = mesh.triangles[t];
+            const Triangle& b = back.triangles[t];
+            ASSERT_EQ(std::tie(b.i0, b.i1, b.i2), std::tie(a.i0, a.i1, a.i2)) << t;
+        }
+    }
+}
+
+TEST(StlOffRoundTrip, ReadsNormalisedIntoTheUnitBoxByDefault) {
+    Solid box;
+    MakeBox(box, 4.0f, 2.0f, 1.0f);
+    Solid back;
+    ASSERT_TRUE(readStlBytes(binaryStl(box), "box.stl", back).ok());
+    EXPECT_EQ(back.minCorner, Vector4(-1.0f, -0.5f, -0.25f));
+    EXPECT_EQ(back.maxCorner, Vector4(1.0f, 0.5f, 0.25f));
+    EXPECT_EQ(test::openEdgeCount(back), 0);
+    EXPECT_GT(test::signedVolume(back), 0.0);
+}
+
+TEST(StlWriter, BinaryHoldsUnitNormalsOfTheCornersAndNoSolidHeader) {
+    Solid cube;
+    MakeCube(cube, 2.0f);
+    // A degenerate triangle gets the zero normal.
+    cube.triangles.emplace_back().setIndices(0, 0, 1);
+    const std::string bytes = binaryStl(cube);
+    ASSERT_EQ(bytes.size(), 84u + 50u * 13u);
+    EXPECT_NE(bytes.substr(0, 5), "solid");  // other readers would take it for text
+    uint32_t count = 0;
+    std::memcpy(&count, bytes.data() + 80, 4);
+    EXPECT_EQ(count, 13u);
+    for (size_t t = 0; t < 13; ++t) {
+        const char* record = bytes.data() + 84 + 50 * t;
+        float f[12];
+        std::memcpy(f, record, sizeof f);
+        const Vector4 n(f[0], f[1], f[2]);
+        const Vector4 a(f[3], f[4], f[5]), b(f[6], f[7], f[8]), c(f[9], f[10], f[11]);
+        const Vector4 expected = cross(b - a, c - a) / 4.0f;  // faces of area 2 in a cube of 2
+        EXPECT_EQ(n, t < 12 ? expected : Vector4()) << t;
+        EXPECT_EQ(record[48], 0);
+        EXPECT_EQ(record[49], 0);
+    }
+}
+
+TEST(StlWriter, AsciiIsTheFamiliarTextAndOutputIsDeterministic) {
+    test::TempDir dir;
+    const Solid s = test::makeSolid({{0, 0, 0}, {1, 0, 0}, {0, 1e-7f, 0}}, {0, 1, 2});
+    ASSERT_TRUE(writeStl(s, dir.path("a.stl"), WriteOptions{true}).ok());
+    EXPECT_EQ(test::readFile(dir.path("a.stl")),
+              "solid korvan\n"
+              "  facet normal 0.000000 0.000000 1.000000\n"
+              "    outer loop\n"
+              "      vertex 0.000000 0.000000 0.000000\n"
+              "      vertex 1.000000 0.000000 0.000000\n"
+              "      vertex 0.000000 1e-07 0.000000\n"
+              "    endloop\n"
+              "  endfacet\n"
+              "endsolid korvan\n");
+    Solid sphere;
+    MakeSphere(sphere, 9, 9, 1.0f);
+    for (const bool ascii : {false, true}) {
+        ASSERT_TRUE(writeStl(sphere, dir.path("1.stl"), WriteOptions{ascii}).ok());
+        ASSERT_TRUE(writeStl(sphere, dir.path("2.stl"), WriteOptions{ascii}).ok());
+        EXPECT_EQ(test::readFile(dir.path("1.stl")), test::readFile(dir.path("2.stl")));
+    }
+}
+
+TEST(StlOffWriter, RefusesNonFiniteMeshesAndLeavesTheOldFileUntouched) {
+    test::TempDir dir;
+    const Solid bad = test::makeSolid(
+        {{0, 0, 0}, {std::numeric_limits<float>::quiet_NaN(), 0, 0}, {0, 1, 0}}, {0, 1, 2});
+    const std::vector<std::function<Status(const std::string&)>> writers = {
+        [&](const std::string& p) { return writeStl(bad, p); },
+        [&](const std::string& p) { return writeStl(bad, p, WriteOptions{true}); },
+        [&](const std::string& p) { return writeOff(bad, p); }};
+    for (const auto& write : writers) {
+        test::writeFile(dir.path("old"), "stari sadrzaj");
+        const Status s = write(dir.path("old"));
+        EXPECT_FALSE(s.ok());
+        EXPECT_EQ(s.message(), kSaveErrorMessage);
+        EXPECT_EQ(test::readFile(dir.path("old")), "stari sadrzaj");
+    }
+    EXPECT_FALSE(writeStl(preloaded(), dir.path("no/such/folder.stl")).ok());
+}
+
+TEST(StlReader, TakesABinaryFileWhoseHeaderSaysSolidByItsLength) {
+    Solid cube;
+    MakeCube(cube, 1.0f);
+    std::string bytes = binaryStl(cube);
+    std::memcpy(bytes.data(), "solid cube\n  facet normal", 25);
+    Solid back;
+    ASSERT_TRUE(readStlBytes(bytes, "cube.stl", back).ok());
+    EXPECT_EQ(back.triangleCount(), 12);
+    EXPECT_EQ(back.vertexCount(), 8);
+    EXPECT_EQ(test::openEdgeCount(back), 0);
+}
+
+TEST(StlReader, AcceptsAnyCaseAndSpacingSeveralSolidsAndIgnoresNormals) {
+    const std::string text =
+        "\xEF\xBB\xBF  SOLID first part\r\n"
+        "facet normal nan nan nan\r\n OUTER LOOP\r\n\tvertex 0 0 0\r\n vertex +1 0 0\r\n"
+        "  Vertex 0 1e0 0\r\n endloop\r\nEndFacet\r\nendsolid first part\r\n\r\n"
+        "solid\nfacet outer loop vertex 0 0 0 vertex 0 1 0 vertex 0 0 1 endloop endfacet\n"
+        "facet normal 1 0 0 outer loop vertex 0 0 0\nvertex 0 0 1\nvertex 1 0 0\nendloop\n"
+        "endfacet\nendsolid\n";
+    Solid s;
+    const Status status = readStlBytes(text, "parts.stl", s, ReadOptions{true});
+    ASSERT_TRUE(status.ok()) << status.message();
+    EXPECT_EQ(s.triangleCount(), 3);
+    EXPECT_EQ(s.vertexCount(), 4);  // the origin and three unit points, welded
+    EXPECT_EQ(s.vertices[2], Vector4(0, 1, 0));
+}
+
+struct Refusal {
+    std::string name;
+    std::string bytes;
+    std::string mention;  // what the message must name
+};
+
+std::ostream& operator<<(std::ostream& os, const Refusal& r) {
+    return os << r.name;
+}
+
+std::string withCount(std::string bytes, uint32_t count) {
+    std::memcpy(bytes.data() + 80, &count, 4);
+    return bytes;
+}
+
+std::string withFloat(std::string bytes, size_t at, float value) {
+    std::memcpy(bytes.data() + at, &value, 4);
+    return bytes;
+}
+
+std::vector<Refusal> stlRefusals() {
+    Solid cube;
+    MakeCube(cube, 1.0f);
+    const std::string good = binaryStl(cube);
+    const std::string facet = "facet normal 0 0 1\nouter loop\nvertex 0 0 0\nvertex 1 0 0\n";
+    return {
+        {"TruncatedBinary", good.substr(0, good.size() - 10),
+         "najavljuje 12 trokuta, a datoteka ih sadrzi 11 trokuta i jos 40 bajtova"},
+        {"CountBeyondTheFile", withCount(good, 1000), "najavljuje 1000 trokuta"},
+        {"CountOfOneTooMany", withCount(good, 13), "sadrzi 12 trokuta"},
+        {"TruncatedBinaryWithASolidHeader", "solid x" + good.substr(7, good.size() - 57),
+         "najavljuje 12 trokuta, a datoteka ih sadrzi 11"},
+        {"BinaryInfinity", withFloat(good, 84 + 4 * 50 + 12 + 20, INFINITY), "trokut 5:"},
+        {"BinaryNan", withFloat(good, 84 + 11 * 50 + 12, NAN), "trokut 12:"},
+        {"BinaryWithoutTriangles", good.substr(0, 80) + std::string(4, '\0'),
+         "ne sadrzi nijedan trokut"},
+        {"AsciiWithoutTriangles", "solid empty\nendsolid empty\n", "ne sadrzi nijedan trokut"},
+        {"AsciiFacetWithFourVertices",
+         "solid s\n" + facet + "vertex 0 1 0\nvertex 1 1 0\nendloop\nendfacet\nendsolid s\n",
+         "redak 2: broj vrhova plohe je 4"},
+        {"AsciiFacetWithTwoVertices", "solid s\n\n" + facet + "endloop\nendfacet\nendsolid\n",
+         "redak 3: broj vrhova plohe je 2"},
+        {"AsciiOverflowingNumber",
+         "solid s\n" + facet + "vertex 0 1e39 0\nendloop\nendfacet\nendsolid\n",
+         "redak 6: koordinata vrha nije konacan broj"},
+        {"AsciiNan", "solid s\n" + facet + "vertex 0 NaN 0\nendloop\nendfacet\nendsolid\n",
+         "redak 6: koordinata vrha nije konacan broj"},
+        {"AsciiDecimalComma", "solid s\n" + facet + "vertex 0 1,5 0\nendloop\nendfacet\nendsolid\n",
+         "redak 6: koordinate vrha nisu ispravni brojevi"},
+        {"AsciiMissingEndsolid", "solid s\n" + facet + "vertex 0 1 0\nendloop\nendfacet\n",
+         "datoteka zavrsava prerano"},
+        {"AsciiMisspeltKeyword", "solid s\n" + facet + "vertex 0 1 0\nendlop\nendfacet\nendsolid\n",
+         "redak 7: ocekivano 'vertex' ili 'endloop', a procitano je 'endlop'"},
+        {"AsciiGarbageAfterEndsolid",
+         "solid s\n" + facet + "vertex 0 1 0\nendloop\nendfacet\nendsolid\nxyz\n", "redak 10"},
+        {"Empty", "", "je prazna"},
+        {"NulBytes", std::string(300, '\0'), "najavljuje 0 trokuta"},
+        {"FewNulBytes", std::string(20, '\0'), "nije ni binarna ni tekstualna"},
+        {"OtherText", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\n", "nije ni binarna ni tekstualna"},
+    };
+}
+
+class StlReaderRefuses : public testing::TestWithParam<Refusal> {};
+
+TEST_P(StlReaderRefuses, TheWholeFileAndKeepsTheOldObject) {
+    test::TempDir dir;
+    test::writeFile(dir.path("m.stl"), GetParam().bytes);
+    Solid s = preloaded();
+    const Status status = readStl(dir.path("m.stl"), s);
+    ASSERT_FALSE(status.ok());
+    EXPECT_NE(status.message().find(GetParam().mention), std::string::npos) << status.message();
+    EXPECT_NE(status.message().find(dir.path("m.stl")), std::string::npos) << status.message();
+    expectPreloadKept(s);
+}
+
+INSTANTIATE_TEST_SUITE_P(Stl, StlReaderRefuses, testing::ValuesIn(stlRefusals()),
+                         [](const auto& info) { return info.param.name; });
+
+TEST(OffReader, AcceptsVariantsCommentsPolygonsAndExtraValues) {
+    const std::string tail =
+        "0 0 0 1 0 0 1\n1 0 0 0 1 0 1\n\n1 1 0 0 0 1 1 # a comment\n0 1 0 1 1 1 1\n"
+        "4 0 1 2 3 255 0 0\n3 0 2 1\n";
+    for (const std::string head :
+         {"OFF\n4 2 0\n", "# made by hand\nCOFF 4 2 5\n", "NOFF\r\n\r\n4 2\r\n", "STOFF\n4 2 0\n",
+          "4 2 0\n", "off\n# counts next\n   4\t2 0\n"}) {
+        SCOPED_TRACE(head);
+        Solid s;
+        ASSERT_TRUE(readOffBytes(head + tail, "m.off", s, ReadOptions{true}).ok());
+        ASSERT_EQ(s.vertexCount(), 4);
+        EXPECT_EQ(s.vertices[2], Vector4(1, 1, 0));
+        EXPECT_EQ(test::weldedCorners(s), (std::vector<int32_t>{0, 1, 2, 0, 2, 3, 0, 2, 1}));
+    }
+}
+
+std::vector<Refusal> offRefusals() {
+    const std::string vertices = "0 0 0\n1 0 0\n0 1 0\n";
+    return {
+        {"FourDimensions", "4OFF\n3 1 0\n0 0 0 0\n", "redak 1: podrzan je samo trodimenzionalni"},
+        {"AnyDimension", "\nnOFF\n4\n3 1 0\n", "redak 2: podrzan je samo trodimenzionalni"},
+        {"Binary", "OFF BINARY\n", "redak 1: binarni OFF nije podrzan"},
+        {"CountsMissing", "OFF\n3\n" + vertices, "redak 2: nedostaju brojevi vrhova i ploha"},
+        {"NoCountsAtAll", "OFF\n", "nedostaju brojevi vrhova i ploha"},
+        {"NegativeCount", "OFF\n3 -1 0\n" + vertices, "redak 2: broj vrhova ili ploha je neg"},
+        {"NotOff", "PLY\n3 1 0\n", "redak 1: ocekivano zaglavlje 'OFF'"},
+        {"MoreVerticesThanTheFile", "OFF\n4 1 0\n" + vertices,
+         "redak 2: broj vrhova u zaglavlju je 4, a datoteka ih sadrzi samo 3"},
+        {"MoreFacesThanTheFile", "OFF\n3 2 0\n" + vertices + "3 0 1 2\n",
+         "redak 2: broj ploha u zaglavlju je 2, a datoteka ih sadrzi samo 1"},
+        {"HugeCounts", "OFF\n2000000000 2000000000 0\n" + vertices,
+         "redak 2: broj vrhova u zaglavlju je 2000000000, a datoteka ih sadrzi samo 3"},
+        {"TrailingData", "OFF\n3 1 0\n" + vertices + "3 0 1 2\n3 2 1 0\n",
+         "redak 7: nakon svih ploha"},
+        {"UnreadableCoordinate", "OFF\n3 1 0\n0 0 0\n1 x 0\n0 1 0\n3 0 1 2\n",
+         "redak 4: koordinate vrha nisu ispravni brojevi"},
+        {"InfiniteCoordinate", "OFF\n3 1 0\n0 0 0\n1 inf 0\n0 1 0\n3 0 1 2\n",
+         "redak 4: koordinata vrha nije konacan broj"},
+        {"FaceOfTwo", "OFF\n3 1 0\n" + vertices + "2 0 1\n", "redak 6: ploha ima manje od 3"},
+        {"FaceShorterThanItsCount", "OFF\n3 1 0\n" + vertices + "4 0 1 2\n", "redak 6: redak ima"},
+        {"IndexOutOfRange", "OFF\n3 1 0\n" + vertices + "3 0 1 3\n",
+         "redak 6: broj vrha 3 je izvan raspona 0..2"},
+        {"NegativeIndex", "OFF\n3 1 0\n" + vertices + "3 0 -1 2\n", "redak 6: broj vrha -1"},
+        {"NoFaces", "OFF\n3 0 0\n" + vertices, "ne sadrzi nijedan trokut"},
+        {"Empty", "", "ne sadrzi nijedan trokut"},
+        {"NulBytes", std::string("OFF\n3 1 0\n\0", 11), "nije tekstualna OFF datoteka"},
+    };
+}
+
+class OffReaderRefuses : public testing::TestWithParam<Refusal> {};
+
+TEST_P(OffReaderRefuses, TheWholeFileAndKeepsTheOldObject) {
+    test::TempDir dir;
+    test::writeFile(dir.path("m.off"), GetParam().bytes);
+    Solid s = preloaded();
+    const Status status = readOff(dir.path("m.off"), s);
+    ASSERT_FALSE(status.ok());
+    EXPECT_NE(status.message().find(GetParam().mention), std::string::npos) << status.message();
+    EXPECT_NE(status.message().find(dir.path("m.off")), std::string::npos) << status.message();
+    expectPreloadKept(s);
+}
+
+INSTANTIATE_TEST_SUITE_P(Off, OffReaderRefuses, testing::ValuesIn(offRefusals()),
+                         [](const auto& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace korvan
