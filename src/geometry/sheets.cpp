@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <numbers>
 #include <numeric>
 #include <vector>
 
@@ -99,8 +100,7 @@ private:
     // Four or more triangles on the edge (v, w). Turning about d = w - v, a triangle running
     // v -> w has the solid's outside on its turning-forward side and one running w -> v the
     // inside, so each w -> v triangle and the next one ahead bound one wedge of the solid:
-    // they are one sheet. Where the order does not alternate (a degenerate tie), the edge's
-    // triangles stay together.
+    // they are one sheet. Where no order alternates, the edge's triangles stay together.
     void pairAround(int32_t v, const std::vector<Corner>& corners, size_t from, size_t to,
                     std::vector<int32_t>& parent) {
         const int32_t w = m_edges[from].other;
@@ -122,19 +122,15 @@ private:
                 const double m = std::sqrt(dot(s, s));
                 side = m > 0 ? Dvec{s.x / m, s.y / m, s.z / m} : s;
             }
-            m_around.push_back(
-                {std::atan2(dot(r, side), dot(r, u)), m_edges[k].corner, m_edges[k].leaving});
+            // -pi and pi are one direction: keep it once, so equal directions sort together.
+            double angle = std::atan2(dot(r, side), dot(r, u));
+            angle = angle == -std::numbers::pi ? std::numbers::pi : angle;
+            m_around.push_back({angle, m_edges[k].corner, m_edges[k].leaving});
         }
         std::sort(m_around.begin(), m_around.end(), [](const Around& a, const Around& b) {
             return a.angle != b.angle ? a.angle < b.angle : a.corner < b.corner;
         });
-        bool alternates = dd > 0;
-        for (size_t k = 0; k < m_around.size() && alternates; ++k) {
-            const Around& a = m_around[k];
-            const Around& b = m_around[(k + 1) % m_around.size()];
-            alternates = a.leaving != b.leaving && a.angle != b.angle;
-        }
-        if (!alternates) {
+        if (!(dd > 0) || !alternate()) {
             for (size_t k = 1; k < m_around.size(); ++k) {
                 unite(parent, m_around[0].corner, m_around[k].corner);
             }
@@ -147,6 +143,47 @@ private:
         }
     }
 
+    // Orders the triangles that share a direction (sheets touching face to face after
+    // rounding) so that leaving and arriving ones alternate around the edge, as a solid's must;
+    // false when no order does.
+    bool alternate() {
+        const size_t n = m_around.size();
+        for (bool leavingFirst : {true, false}) {
+            bool fits = true;
+            for (size_t from = 0; from < n && fits;) {
+                size_t to = from + 1;
+                while (to < n && m_around[to].angle == m_around[from].angle) {
+                    ++to;
+                }
+                // The places of this direction want so many leaving triangles; it must have
+                // exactly those, which then take the places in turn.
+                m_group.clear();
+                size_t want = 0;
+                for (size_t k = from; k < to; ++k) {
+                    want += ((k % 2 == 0) == leavingFirst) ? 1 : 0;
+                    if (m_around[k].leaving) {
+                        m_group.push_back(m_around[k]);
+                    }
+                }
+                const size_t leaving = m_group.size();
+                fits = want == leaving;
+                for (size_t k = from; k < to && fits; ++k) {
+                    if (!m_around[k].leaving) {
+                        m_group.push_back(m_around[k]);
+                    }
+                }
+                for (size_t k = from, l = 0, a = leaving; k < to && fits; ++k) {
+                    m_around[k] = m_group[((k % 2 == 0) == leavingFirst) ? l++ : a++];
+                }
+                from = to;
+            }
+            if (fits) {
+                return true;
+            }
+        }
+        return false;
+    }
+
     struct Around {
         double angle;
         int32_t corner;
@@ -156,6 +193,7 @@ private:
     const std::vector<Vector4>& m_points;
     std::vector<EdgeUse> m_edges;
     std::vector<Around> m_around;
+    std::vector<Around> m_group;
 };
 
 }  // namespace
