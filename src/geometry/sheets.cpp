@@ -97,6 +97,12 @@ private:
         bool leaving;  // the triangle runs v -> other
     };
 
+    struct Around {
+        double angle;
+        int32_t corner;
+        bool leaving;
+    };
+
     // Four or more triangles on the edge (v, w). Turning about d = w - v, a triangle running
     // v -> w has the solid's outside on its turning-forward side and one running w -> v the
     // inside, so each w -> v triangle and the next one ahead bound one wedge of the solid:
@@ -145,55 +151,71 @@ private:
 
     // Orders the triangles that share a direction (sheets touching face to face after
     // rounding) so that leaving and arriving ones alternate around the edge, as a solid's must;
-    // false when no order does.
+    // false when no order does. Of two orders, the one that keeps more such touching triangles
+    // together as one sheet wins: two triangles on the same corners facing apart are a sheet of
+    // their own (a fin of no thickness), not part of their neighbours'.
     bool alternate() {
-        const size_t n = m_around.size();
+        int best = -1;
         for (bool leavingFirst : {true, false}) {
-            bool fits = true;
-            for (size_t from = 0; from < n && fits;) {
-                size_t to = from + 1;
-                while (to < n && m_around[to].angle == m_around[from].angle) {
-                    ++to;
-                }
-                // The places of this direction want so many leaving triangles; it must have
-                // exactly those, which then take the places in turn.
-                m_group.clear();
-                size_t want = 0;
-                for (size_t k = from; k < to; ++k) {
-                    want += ((k % 2 == 0) == leavingFirst) ? 1 : 0;
-                    if (m_around[k].leaving) {
-                        m_group.push_back(m_around[k]);
-                    }
-                }
-                const size_t leaving = m_group.size();
-                fits = want == leaving;
-                for (size_t k = from; k < to && fits; ++k) {
-                    if (!m_around[k].leaving) {
-                        m_group.push_back(m_around[k]);
-                    }
-                }
-                for (size_t k = from, l = 0, a = leaving; k < to && fits; ++k) {
-                    m_around[k] = m_group[((k % 2 == 0) == leavingFirst) ? l++ : a++];
-                }
-                from = to;
+            m_trial = m_around;
+            if (!arrange(m_trial, leavingFirst)) {
+                continue;
             }
-            if (fits) {
-                return true;
+            int together = 0;
+            for (size_t k = 0; k < m_trial.size(); ++k) {
+                const Around& next = m_trial[(k + 1) % m_trial.size()];
+                together += !m_trial[k].leaving && next.angle == m_trial[k].angle ? 1 : 0;
+            }
+            if (together > best) {
+                best = together;
+                m_best.swap(m_trial);
             }
         }
-        return false;
+        if (best < 0) {
+            return false;
+        }
+        m_around.swap(m_best);
+        return true;
     }
 
-    struct Around {
-        double angle;
-        int32_t corner;
-        bool leaving;
-    };
+    // Puts leaving triangles at the even places (`leavingFirst`) or the odd ones, moving
+    // triangles only among those of one direction; false when a direction has the wrong mix.
+    bool arrange(std::vector<Around>& around, bool leavingFirst) {
+        const size_t n = around.size();
+        for (size_t from = 0; from < n;) {
+            size_t to = from + 1;
+            while (to < n && around[to].angle == around[from].angle) {
+                ++to;
+            }
+            m_group.clear();
+            size_t want = 0;
+            for (size_t k = from; k < to; ++k) {
+                want += ((k % 2 == 0) == leavingFirst) ? 1 : 0;
+                if (around[k].leaving) {
+                    m_group.push_back(around[k]);
+                }
+            }
+            const size_t leaving = m_group.size();
+            if (want != leaving) {
+                return false;
+            }
+            for (size_t k = from; k < to; ++k) {
+                if (!around[k].leaving) {
+                    m_group.push_back(around[k]);
+                }
+            }
+            for (size_t k = from, l = 0, a = leaving; k < to; ++k) {
+                around[k] = m_group[((k % 2 == 0) == leavingFirst) ? l++ : a++];
+            }
+            from = to;
+        }
+        return true;
+    }
 
     const std::vector<Vector4>& m_points;
     std::vector<EdgeUse> m_edges;
     std::vector<Around> m_around;
-    std::vector<Around> m_group;
+    std::vector<Around> m_group, m_trial, m_best;
 };
 
 }  // namespace

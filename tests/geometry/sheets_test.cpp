@@ -128,6 +128,22 @@ TEST(Sheets, BoxesTouchingAlongAnEdgeOrAtACornerGetTheirOwnVertices) {
     EXPECT_EQ(again.vertexCount(), out.vertexCount());
 }
 
+TEST(Sheets, AFinOfNoThicknessOnAnEdgeBecomesASheetOfItsOwn) {
+    // Rounding can leave two triangles on the same corners facing apart, hanging on an edge of
+    // the solid; the fin lies in the plane of one of the box's faces, so its triangles share
+    // their direction around the edge with that face's.
+    std::vector<Vector4> vertices;
+    std::vector<int32_t> corners;
+    addBox(vertices, corners, Vector4(0, 0, 0), Vector4(1, 1, 1));
+    vertices.emplace_back(1.0f, 2.0f, 0.5f);  // 8: beyond the edge from corner 3 to corner 7
+    corners.insert(corners.end(), {3, 7, 8, 3, 8, 7});
+    const Solid fin = test::makeSolid(vertices, corners);
+    Solid out;
+    ASSERT_TRUE(separateSheets(fin, out));
+    expectSeparated(fin, out);
+    EXPECT_EQ(out.vertexCount(), fin.vertexCount() + 2);
+}
+
 TEST(Sheets, MeshesWithNothingToSeparateAreLeftAlone) {
     Solid sphere;
     MakeSphere(sphere, 12, 16, 1.0f);
