@@ -13,7 +13,7 @@ packages=(
     libjpeg62-turbo-dev libgif-dev libpng-dev
     libcgal-dev
     libtbb-dev
-    lib3mf-dev
+    lib3mf-dev pkg-config
 )
 
 missing=()

@@ -4,6 +4,8 @@
 #include <Model/COM/NMR_DLLInterfaces.h>
 
 #include <algorithm>
+#include <array>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -410,93 +412,235 @@ Status readBuffer(BYTE* data, size_t size, const std::string& path, Solid& targe
     return adoptMesh(mesh, path, options, target);
 }
 
-// lib3mf writes its ZIP archive through these, seeking back to complete the entry headers.
-struct MemoryStream {
-    std::vector<char> bytes;
-    size_t position = 0;
+// ---- Writing ------------------------------------------------------------------------------
+// Written by hand rather than through lib3mf, whose writer rounds every coordinate to six
+// decimals. The package is a ZIP archive of three parts, stored uncompressed: any ZIP reader
+// takes that, and it costs nothing to write.
 
-    static uint32_t write(BYTE* data, uint32_t size, void* user) {
-        auto& s = *static_cast<MemoryStream*>(user);
-        try {
-            if (s.position + size > s.bytes.size()) {
-                s.bytes.resize(s.position + size);
-            }
-        } catch (const std::bad_alloc&) {
-            return 1;
-        }
-        std::memcpy(s.bytes.data() + s.position, data, size);
-        s.position += size;
-        return 0;
-    }
-    static uint32_t seek(uint64_t position, void* user) {
-        auto& s = *static_cast<MemoryStream*>(user);
-        if (position > s.bytes.size()) {
-            return 1;
-        }
-        s.position = static_cast<size_t>(position);
-        return 0;
-    }
-};
-
-// lib3mf refuses coordinates beyond a billion (millimetres) in both directions.
+// lib3mf's reader refuses coordinates beyond a billion (millimetres) in either direction, so a
+// file holding them could not be read back.
 constexpr float kLargestCoordinate = 1e9f;
 
-// Fixed identifiers, so that the same mesh always gives the same file.
-constexpr const char* kObjectUuid = "4b6f7276-616e-4000-8000-000000000001";
-constexpr const char* kItemUuid = "4b6f7276-616e-4000-8000-000000000002";
-constexpr const char* kBuildUuid = "4b6f7276-616e-4000-8000-000000000003";
+constexpr std::string_view kContentTypesName = "[Content_Types].xml";
+constexpr std::string_view kContentTypes =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<Types xmlns=\"http://schemas.openxmlformats.org/package/2006/content-types\">\n"
+    "<Default Extension=\"rels\" "
+    "ContentType=\"application/vnd.openxmlformats-package.relationships+xml\"/>\n"
+    "<Default Extension=\"model\" "
+    "ContentType=\"application/vnd.ms-package.3dmanufacturing-3dmodel+xml\"/>\n"
+    "</Types>\n";
+constexpr std::string_view kRelationshipsName = "_rels/.rels";
+constexpr std::string_view kRelationships =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<Relationships xmlns=\"http://schemas.openxmlformats.org/package/2006/relationships\">\n"
+    "<Relationship Target=\"/3D/3dmodel.model\" Id=\"rel0\" "
+    "Type=\"http://schemas.microsoft.com/3dmanufacturing/2013/01/3dmodel\"/>\n"
+    "</Relationships>\n";
+constexpr std::string_view kModelName = "3D/3dmodel.model";
+constexpr std::string_view kModelStart =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<model unit=\"millimeter\" xml:lang=\"en-US\" "
+    "xmlns=\"http://schemas.microsoft.com/3dmanufacturing/core/2015/02\">\n"
+    "<resources>\n<object id=\"1\" type=\"model\">\n<mesh>\n<vertices>\n";
+constexpr std::string_view kModelMiddle = "</vertices>\n<triangles>\n";
+constexpr std::string_view kModelEnd =
+    "</triangles>\n</mesh>\n</object>\n</resources>\n<build>\n<item objectid=\"1\"/>\n"
+    "</build>\n</model>\n";
 
-// The whole 3MF archive of `solid` in memory; false (with lib3mf's text in `error`) on failure.
-bool encode(const Solid& solid, MemoryStream& stream, std::string& error) {
-    std::vector<NMR::MODELMESHVERTEX> vertices(solid.vertices.size());
-    for (size_t k = 0; k < vertices.size(); ++k) {
-        const Vector4& v = solid.vertices[k];
-        vertices[k] = NMR::MODELMESHVERTEX{{v.x, v.y, v.z}};
+// The ZIP checksum (CRC-32, reflected polynomial 0xEDB88320), eight bytes a step.
+using CrcTables = std::array<std::array<uint32_t, 256>, 8>;
+
+constexpr CrcTables makeCrcTables() {
+    CrcTables t{};
+    for (uint32_t n = 0; n < 256; ++n) {
+        uint32_t c = n;
+        for (int k = 0; k < 8; ++k) {
+            c = (c >> 1) ^ (0xEDB88320u & (0u - (c & 1u)));
+        }
+        t[0][n] = c;
     }
-    std::vector<NMR::MODELMESHTRIANGLE> triangles(solid.triangles.size());
-    for (size_t k = 0; k < triangles.size(); ++k) {
-        const Triangle& t = solid.triangles[k];
-        triangles[k] = NMR::MODELMESHTRIANGLE{
-            {static_cast<DWORD>(t.i0), static_cast<DWORD>(t.i1), static_cast<DWORD>(t.i2)}};
+    for (uint32_t n = 0; n < 256; ++n) {
+        for (size_t s = 1; s < t.size(); ++s) {
+            t[s][n] = (t[s - 1][n] >> 8) ^ t[0][t[s - 1][n] & 0xFFu];
+        }
     }
-    Handle model;
-    Handle mesh;
-    Handle item;
-    Handle writer;
-    if (acquire(model, NMR::lib3mf_createmodel) != LIB3MF_OK) {
-        error = "lib3mf: model se ne moze stvoriti";
-        return false;
+    return t;
+}
+
+constexpr CrcTables kCrcTables = makeCrcTables();
+
+// Continues `crc` (0 for none yet) over the bytes.
+uint32_t crc32(uint32_t crc, std::string_view bytes) {
+    const auto& t = kCrcTables;
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    size_t size = bytes.size();
+    crc = ~crc;
+    for (; size >= 8; size -= 8, p += 8) {
+        const uint32_t a = crc ^ (uint32_t{p[0]} | uint32_t{p[1]} << 8 | uint32_t{p[2]} << 16 |
+                                  uint32_t{p[3]} << 24);
+        crc = t[7][a & 0xFFu] ^ t[6][(a >> 8) & 0xFFu] ^ t[5][(a >> 16) & 0xFFu] ^ t[4][a >> 24] ^
+              t[3][p[4]] ^ t[2][p[5]] ^ t[1][p[6]] ^ t[0][p[7]];
     }
-    // Each step names the object whose last error tells why it failed.
-    Object failed = nullptr;
-    const auto step = [&](Object instance, LIB3MFRESULT result) {
-        failed = instance;
-        return result == LIB3MF_OK;
+    for (; size > 0; --size, ++p) {
+        crc = (crc >> 8) ^ t[0][(crc ^ *p) & 0xFFu];
+    }
+    return ~crc;
+}
+
+// Text gathered in chunks of a mebibyte, so that a model of gigabytes is never copied to grow;
+// each chunk's checksum is taken as it fills, while it is still in the cache.
+class ChunkedText {
+public:
+    // Room for at least `bytes` more; the caller writes there and calls commit() with the end.
+    char* room(size_t bytes) {
+        if (!m_open || m_used + bytes > m_chunks.back().capacity) {
+            seal();
+            const size_t capacity = std::max(kChunkBytes, bytes);
+            m_chunks.push_back({std::make_unique_for_overwrite<char[]>(capacity), 0, capacity});
+            m_open = true;
+        }
+        return m_chunks.back().data.get() + m_used;
+    }
+    void commit(char* end) { m_used = static_cast<size_t>(end - m_chunks.back().data.get()); }
+    void append(std::string_view text) {
+        char* p = room(text.size());
+        std::memcpy(p, text.data(), text.size());
+        commit(p + text.size());
+    }
+    // Ends the text: its checksum and chunks are complete from here on.
+    void finish() { seal(); }
+
+    uint64_t size() const { return m_sealed + m_used; }
+    uint32_t crc() const { return m_crc; }
+    template <class Visit>
+    void forEachChunk(Visit&& visit) const {
+        for (const Chunk& chunk : m_chunks) {
+            visit(std::string_view(chunk.data.get(), chunk.size));
+        }
+    }
+
+private:
+    static constexpr size_t kChunkBytes = size_t{1} << 20;
+    struct Chunk {
+        std::unique_ptr<char[]> data;
+        size_t size;
+        size_t capacity;
     };
-    const auto vertexCount = static_cast<DWORD>(vertices.size());
-    const auto triangleCount = static_cast<DWORD>(triangles.size());
-    const bool ok =
-        step(model.get(), NMR::lib3mf_model_setunit(model.get(), NMR::MODELUNIT_MILLIMETER)) &&
-        step(model.get(), acquire(mesh, NMR::lib3mf_model_addmeshobject, model.get())) &&
-        step(mesh.get(),
-             NMR::lib3mf_meshobject_setgeometry(mesh.get(), vertices.data(), vertexCount,
-                                                triangles.data(), triangleCount)) &&
-        step(mesh.get(), NMR::lib3mf_object_setuuidutf8(mesh.get(), kObjectUuid)) &&
-        step(model.get(),
-             acquire(item, NMR::lib3mf_model_addbuilditem, model.get(), mesh.get(), nullptr)) &&
-        step(item.get(), NMR::lib3mf_builditem_setuuidutf8(item.get(), kItemUuid)) &&
-        step(model.get(), NMR::lib3mf_model_setbuilduuidutf8(model.get(), kBuildUuid)) &&
-        step(model.get(), acquire(writer, NMR::lib3mf_model_querywriter, model.get(), "3mf")) &&
-        step(writer.get(), NMR::lib3mf_writer_writetocallback(
-                               writer.get(), reinterpret_cast<void*>(&MemoryStream::write),
-                               reinterpret_cast<void*>(&MemoryStream::seek), &stream));
-    if (!ok) {
-        DWORD code = 0;
-        LPCSTR text = nullptr;
-        NMR::lib3mf_getlasterror(failed, &code, &text);
-        error = "lib3mf greska " + hex(code) + (text != nullptr ? std::string(": ") + text : "");
+
+    void seal() {
+        if (m_open) {
+            Chunk& last = m_chunks.back();
+            last.size = m_used;
+            m_crc = crc32(m_crc, std::string_view(last.data.get(), last.size));
+            m_sealed += m_used;
+            m_used = 0;
+            m_open = false;
+        }
     }
-    return ok;
+
+    std::vector<Chunk> m_chunks;
+    size_t m_used = 0;      // bytes in the open chunk
+    uint64_t m_sealed = 0;  // bytes in the chunks before it
+    uint32_t m_crc = 0;
+    bool m_open = false;
+};
+
+template <size_t N>
+char* put(char* p, const char (&text)[N]) {
+    std::memcpy(p, text, N - 1);
+    return p + N - 1;
+}
+
+char* putIndex(char* p, int32_t index) {
+    return std::to_chars(p, p + 10, static_cast<uint32_t>(index)).ptr;
+}
+
+// Sizes and offsets beyond this need ZIP64 records, which this writer does not write.
+constexpr uint64_t kLargestZipOffset = 0xFFFFFFFEu;
+
+// The model part of `solid`; false as soon as it outgrows a plain ZIP archive.
+bool encodeModel(const Solid& solid, ChunkedText& text) {
+    constexpr size_t kVertexChars = 3 * kCoordinateChars + 32;
+    constexpr size_t kTriangleChars = 3 * 10 + 40;
+    text.append(kModelStart);
+    for (const Vector4& v : solid.vertices) {
+        char* p = put(text.room(kVertexChars), "<vertex x=\"");
+        p = put(putCoordinate(p, v.x), "\" y=\"");
+        p = put(putCoordinate(p, v.y), "\" z=\"");
+        text.commit(put(putCoordinate(p, v.z), "\"/>\n"));
+        if (text.size() > kLargestZipOffset) {
+            return false;
+        }
+    }
+    text.append(kModelMiddle);
+    for (const Triangle& t : solid.triangles) {
+        char* p = put(text.room(kTriangleChars), "<triangle v1=\"");
+        p = put(putIndex(p, t.i0), "\" v2=\"");
+        p = put(putIndex(p, t.i1), "\" v3=\"");
+        text.commit(put(putIndex(p, t.i2), "\"/>\n"));
+        if (text.size() > kLargestZipOffset) {
+            return false;
+        }
+    }
+    text.append(kModelEnd);
+    text.finish();
+    return true;
+}
+
+// Little-endian fields of the ZIP records.
+struct Fields {
+    std::string bytes;
+    Fields& u16(uint32_t v) {
+        bytes += static_cast<char>(v & 0xFFu);
+        bytes += static_cast<char>((v >> 8) & 0xFFu);
+        return *this;
+    }
+    Fields& u32(uint32_t v) { return u16(v & 0xFFFFu).u16(v >> 16); }
+};
+
+struct ZipEntry {
+    std::string_view name;
+    uint32_t crc = 0;
+    uint64_t size = 0;
+    uint64_t offset = 0;  // of its local header
+};
+
+// Version 2.0 of the format (made on and needed by); 1980-01-01 00:00, the earliest time a ZIP
+// archive can hold, so that the same mesh always gives the same bytes.
+constexpr uint32_t kZipVersion = 20;
+constexpr uint32_t kDosTime = 0;
+constexpr uint32_t kDosDate = (1 << 5) | 1;
+
+// The fields that the local and the central header share: version needed, flags, method
+// (stored), time, date, checksum, both sizes and the name's length.
+Fields sharedFields(Fields fields, const ZipEntry& e) {
+    return fields.u16(kZipVersion)
+        .u16(0)
+        .u16(0)
+        .u16(kDosTime)
+        .u16(kDosDate)
+        .u32(e.crc)
+        .u32(static_cast<uint32_t>(e.size))
+        .u32(static_cast<uint32_t>(e.size))
+        .u16(static_cast<uint32_t>(e.name.size()));
+}
+
+std::string localHeader(const ZipEntry& e) {
+    return sharedFields(Fields().u32(0x04034b50u), e).u16(0).bytes + std::string(e.name);
+}
+
+std::string centralHeader(const ZipEntry& e) {
+    // No extra field or comment, disk 0, no attributes.
+    return sharedFields(Fields().u32(0x02014b50u).u16(kZipVersion), e)
+               .u16(0)
+               .u16(0)
+               .u16(0)
+               .u16(0)
+               .u32(0)
+               .u32(static_cast<uint32_t>(e.offset))
+               .bytes +
+           std::string(e.name);
 }
 
 }  // namespace
@@ -535,17 +679,56 @@ Status writeThreeMf(const Solid& solid, const std::string& path, const WriteOpti
                                    path + ": 3MF ne dopusta koordinate vece od 1000000000");
         }
     }
-    MemoryStream stream;
-    std::string error;
+    ChunkedText model;
+    bool fits = false;
     try {
-        if (!encode(solid, stream, error)) {
-            return Status::failure(kSaveErrorMessage, path + ": " + error);
-        }
+        fits = encodeModel(solid, model);
     } catch (const std::bad_alloc&) {
         return Status::failure(kSaveErrorMessage, path + ": " + kOutOfMemoryMessage);
     }
+    ZipEntry entries[] = {{kContentTypesName, crc32(0, kContentTypes), kContentTypes.size()},
+                          {kRelationshipsName, crc32(0, kRelationships), kRelationships.size()},
+                          {kModelName, model.crc(), model.size()}};
+    uint64_t directoryOffset = 0;
+    for (ZipEntry& e : entries) {
+        e.offset = directoryOffset;
+        directoryOffset += localHeader(e).size() + e.size;
+    }
+    if (!fits || directoryOffset > kLargestZipOffset) {
+        return Status::failure(kSaveErrorMessage,
+                               path +
+                                   ": mreza je prevelika za 3MF datoteku (vise od 4 GiB); "
+                                   "spremite je kao STL ili PLY");
+    }
     return writeAtomically(path, [&](FileSink& sink) {
-        sink.append(stream.bytes.data(), stream.bytes.size());
+        std::string directory;
+        for (const ZipEntry& e : entries) {
+            const std::string header = localHeader(e);
+            sink.append(header.data(), header.size());
+            if (e.name == kModelName) {
+                model.forEachChunk(
+                    [&](std::string_view chunk) { sink.append(chunk.data(), chunk.size()); });
+            } else {
+                const std::string_view data =
+                    e.name == kContentTypesName ? kContentTypes : kRelationships;
+                sink.append(data.data(), data.size());
+            }
+            directory += centralHeader(e);
+        }
+        // The end record: entries on this disk and in all, the directory's size and offset.
+        const auto count = static_cast<uint32_t>(std::size(entries));
+        const auto directorySize = static_cast<uint32_t>(directory.size());
+        directory += Fields()
+                         .u32(0x06054b50u)
+                         .u16(0)
+                         .u16(0)
+                         .u16(count)
+                         .u16(count)
+                         .u32(directorySize)
+                         .u32(static_cast<uint32_t>(directoryOffset))
+                         .u16(0)
+                         .bytes;
+        sink.append(directory.data(), directory.size());
         return true;
     });
 }

@@ -594,3 +594,27 @@ TEST(PlyThreeMfWriter, RefusedWritesLeaveTheOldFileUntouched) {
 
 }  // namespace
 }  // namespace korvan
+namespace korvan {
+TEST(TmpDebug, Dump) {
+    Solid s;
+    MakeSphere(s, 12, 17, 1.3f);
+    ASSERT_TRUE(writeThreeMf(s, "/tmp/z/sphere.3mf").ok());
+    Solid t = test::makeSolid({{0.1f, -0.0f, 1e-40f}, {123456.789f, 1e9f, -1e9f}, {-0.3333333f, 0.0f, 2.0f}}, {0, 1, 2});
+    ASSERT_TRUE(writeThreeMf(t, "/tmp/z/neg.3mf").ok());
+    Solid back;
+    Status st = readThreeMf("/tmp/z/neg.3mf", back, ReadOptions{true});
+    ASSERT_TRUE(st.ok()) << st.message();
+    for (auto& v : back.vertices) printf("%a %a %a\n", v.x, v.y, v.z);
+    Solid d = test::makeSolid({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {0, 1, 2});
+    d.triangles.push_back(d.triangles[0]);
+    d.triangles.back().setIndices(0, 0, 1);
+    ASSERT_TRUE(writeThreeMf(d, "/tmp/z/degen.3mf").ok());
+    st = readThreeMf("/tmp/z/degen.3mf", back, ReadOptions{true});
+    printf("degen: %d %s %s tri=%d\n", st.ok(), st.message().c_str(), st.detail().c_str(), back.triangleCount());
+    std::string bytes = test::readFile("/tmp/z/sphere.3mf");
+    size_t at = bytes.find("<vertex x=\"") + 12;
+    bytes[at] = bytes[at] == '1' ? '2' : '1';
+    st = readThreeMfBytes(bytes, "c.3mf", back, ReadOptions{true});
+    printf("corrupt: %d %s %s\n", st.ok(), st.message().c_str(), st.detail().c_str());
+}
+}

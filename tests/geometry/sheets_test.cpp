@@ -129,9 +129,8 @@ TEST(Sheets, BoxesTouchingAlongAnEdgeOrAtACornerGetTheirOwnVertices) {
 }
 
 TEST(Sheets, AFinOfNoThicknessOnAnEdgeBecomesASheetOfItsOwn) {
-    // Rounding can leave two triangles on the same corners facing apart, hanging on an edge of
-    // the solid; the fin lies in the plane of one of the box's faces, so its triangles share
-    // their direction around the edge with that face's.
+    // Rounding can leave two triangles on the same corners facing apart (a sheet of no
+    // thickness) hanging on an edge of the solid.
     std::vector<Vector4> vertices;
     std::vector<int32_t> corners;
     addBox(vertices, corners, Vector4(0, 0, 0), Vector4(1, 1, 1));
