@@ -408,6 +408,44 @@ private slots:
         QCOMPARE(m_prompts->messages[0].text, QString("Greska kod spremanja!"));
     }
 
+    void partsKeepTheirCoordinatesWhenTheMarkIsSet() {
+        // "Zadrzi koordinate datoteka" follows "Zatvoreni rezultat", unchecked in a new window.
+        QAction* keep = m_frame.menuAction(ID_KEEP_COORDINATES);
+        const QList<QAction*> actions = m_frame.menuBar()->actions().at(2)->menu()->actions();
+        QCOMPARE(actions.indexOf(keep), actions.indexOf(m_frame.menuAction(ID_CLOSED_RESULT)) + 1);
+        QVERIFY(!keep->isChecked());
+        keep->trigger();
+        QVERIFY(m_view.scene().m_keepCoordinates);
+
+        // A part of 200 mm far from the origin is read as it is, and the view turns about it.
+        QTemporaryDir dir;
+        const QString part = dir.filePath("part.obj");
+        writeFile(part,
+                  "v 1000 0 0\nv 1200 0 0\nv 1000 200 0\nv 1000 0 200\n"
+                  "f 1 3 2\nf 1 2 4\nf 1 4 3\nf 2 3 4\n");
+        m_prompts->fileNames = {part};
+        m_frame.OnCmdMsg(ID_OPEN_OBJECT1);
+        const Solid& o1 = m_view.scene().m_object1;
+        QCOMPARE(o1.maxCorner, Vector4(1200, 200, 200));
+        QCOMPARE(m_view.viewState().m_pivot, Vector4(1100, 100, 100));
+        const float d = static_cast<float>(length(o1.maxCorner - o1.minCorner));
+        QCOMPARE(m_view.viewState().m_eye.z, d);
+        QVERIFY(m_view.viewState().m_near < d / 10.0 && m_view.viewState().m_far > d);
+
+        // Saved as binary STL (the extension decides), then read back in the unit box.
+        const QString stl = dir.filePath("part.stl");
+        m_prompts->fileNames = {stl};
+        m_frame.OnCmdMsg(ID_SAVE_OBJECT1);
+        QCOMPARE(QFileInfo(stl).size(), qint64(84 + 50 * o1.triangleCount()));
+        keep->trigger();
+        QVERIFY(!m_view.scene().m_keepCoordinates);
+        m_prompts->fileNames = {stl};
+        m_frame.OnCmdMsg(ID_OPEN_OBJECT1);
+        QCOMPARE(o1.maxCorner.x, 1.0f);
+        QCOMPARE(o1.fileMaxCorner, Vector4(1200, 200, 200));
+        QCOMPARE(m_view.viewState().m_pivot, Vector4());
+    }
+
     void viewImagesTakeTheNextFreeNumberAndSayWhere() {
         QTemporaryDir dir;
         generate(1, 1, {"1"});
