@@ -1,5 +1,7 @@
 #include "app/main_app.h"
 
+#include <clocale>
+
 #include <QDir>
 #include <QLibraryInfo>
 #include <QLocale>
@@ -14,6 +16,9 @@
 namespace korvan::app {
 
 CMainApp::CMainApp(int& argc, char** argv) : QApplication(argc, argv) {
+    // QApplication sets the C library's locale from the user's; files (lib3mf reads 3MF numbers
+    // through the C library) must keep their full stop whatever the desktop's language.
+    std::setlocale(LC_NUMERIC, "C");
     setOrganizationName(QStringLiteral("Tarvel_diplomski"));
     setApplicationName(QStringLiteral("Korvan"));
     setApplicationDisplayName(QStringLiteral("Korvan"));

@@ -1,4 +1,5 @@
-// 3MF, the zipped XML of current slicers (read and written with lib3mf).
+// 3MF, the zipped XML of current slicers (read with lib3mf, written by our own writer so that every
+// coordinate reads back exactly).
 #pragma once
 
 #include <string>
