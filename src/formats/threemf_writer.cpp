@@ -184,9 +184,9 @@ std::string encodeModel(const Solid& solid, ChunkedText& text) {
     text.append(kModelStart);
     for (const Vector4& v : solid.vertices) {
         char* p = put(text.room(kVertexChars), "<vertex x=\"");
-        p = put(putCoordinate(p, v.x), "\" y=\"");
-        p = put(putCoordinate(p, v.y), "\" z=\"");
-        text.commit(put(putCoordinate(p, v.z), "\"/>\n"));
+        p = put(putShortest(p, v.x), "\" y=\"");
+        p = put(putShortest(p, v.y), "\" z=\"");
+        text.commit(put(putShortest(p, v.z), "\"/>\n"));
         if (text.size() > kLargestZipOffset) {
             return kTooLarge;
         }

@@ -52,6 +52,10 @@ char* putCoordinate(char* p, float value) {
     return std::to_chars(p, end, value).ptr;
 }
 
+char* putShortest(char* p, float value) {
+    return std::to_chars(p, p + kCoordinateChars, value).ptr;
+}
+
 Status checkWritable(const Solid& solid, const std::string& path) {
     for (const Vector4& v : solid.vertices) {
         if (!std::isfinite(v.x) || !std::isfinite(v.y) || !std::isfinite(v.z)) {

@@ -45,6 +45,10 @@ inline constexpr size_t kCoordinateChars = 48;
 // familiar form, and the shortest text that round-trips otherwise. -0 prints as "-0.000000".
 char* putCoordinate(char* p, float value);
 
+// The shortest text that reads back as the same float (no "%f" form first): for formats that
+// have no files of our own to stay alike with, and faster.
+char* putShortest(char* p, float value);
+
 // Refuses a mesh with inf or nan coordinates before anything is written (a corrupt mesh would
 // hand its damage on), with the save message and `path`.
 Status checkWritable(const Solid& solid, const std::string& path);
