@@ -103,19 +103,6 @@ struct Body {
     }
 };
 
-TEST(PlyRoundTrip, BinaryAndTextKeepEveryVertexBitAndEveryTriangle) {
-    test::TempDir dir;
-    for (const auto& [name, mesh] : sampleMeshes()) {
-        for (const bool ascii : {false, true}) {
-            SCOPED_TRACE(name + (ascii ? " ascii" : " binary"));
-            ASSERT_TRUE(writePly(mesh, dir.path("m.ply"), WriteOptions{ascii}).ok());
-            Solid back;
-            ASSERT_TRUE(readPly(dir.path("m.ply"), back, ReadOptions{true}).ok());
-            expectSameMesh(back, mesh);
-        }
-    }
-}
-
 TEST(PlyWriter, WritesTheAgreedHeaderAndLittleEndianBody) {
     test::TempDir dir;
     const Solid s = test::makeSolid({{1, -2, 0.5f}, {0, 0, 0}, {3, 1, 0}}, {0, 1, 2});

@@ -1,9 +1,9 @@
 // Saves the closed engine's results on random operand pairs in every format, reads them back
 // and counts what a user would see go wrong (not a test; a measurement):
 //   saved_solids FIRST_SEED COUNT
-// For each result: open or unevenly used edges (welded by position), faults of 2-manifoldness by index (formats with indices), flat
-// triangles, vertices that came back different, and whether the engine takes it again; then
-// each pair's difference is chained five times through an OBJ file.
+// For each result: open or unevenly used edges (welded by position), faults of 2-manifoldness by
+// index (formats with indices), flat triangles, vertices that came back different, and whether the
+// engine takes it again; then each pair's difference is chained five times through an OBJ file.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
