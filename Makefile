@@ -54,7 +54,7 @@ test-clang: deps
 
 # Each fuzz target for FUZZ_SECONDS on the seeds in tests/fuzz/corpus (new inputs go to a
 # scratch folder, not into the repository), with the core instrumented and the sanitizers on.
-FUZZ_SECONDS ?= 60
+FUZZ_SECONDS ?= 30
 FUZZERS := obj_reader_fuzz mesh_preparation_fuzz mesh_source_fuzz closed_engine_fuzz \
 	stl_reader_fuzz off_reader_fuzz ply_reader_fuzz threemf_reader_fuzz
 test-fuzz: deps
