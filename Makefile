@@ -56,7 +56,7 @@ test-clang: deps
 # scratch folder, not into the repository), with the core instrumented and the sanitizers on.
 FUZZ_SECONDS ?= 30
 FUZZERS := obj_reader_fuzz mesh_preparation_fuzz mesh_source_fuzz closed_engine_fuzz \
-	stl_reader_fuzz off_reader_fuzz ply_reader_fuzz threemf_reader_fuzz
+	stl_reader_fuzz off_reader_fuzz ply_reader_fuzz threemf_reader_fuzz gcode_reader_fuzz
 test-fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 		-DKORVAN_FUZZ=ON -DKORVAN_BUILD_TESTS=OFF -DKORVAN_BUILD_GUI=OFF >/dev/null
@@ -64,7 +64,8 @@ test-fuzz: deps
 	@for f in $(FUZZERS); do \
 		seeds=tests/fuzz/corpus/$$(case $$f in mesh_source_fuzz) echo source;; \
 			closed_engine_fuzz) echo closed;; stl_reader_fuzz) echo stl;; off_reader_fuzz) echo off;; \
-			ply_reader_fuzz) echo ply;; threemf_reader_fuzz) echo 3mf;; *) echo obj;; esac); \
+			ply_reader_fuzz) echo ply;; threemf_reader_fuzz) echo 3mf;; gcode_reader_fuzz) echo gcode;; \
+			*) echo obj;; esac); \
 		scratch=$$(mktemp -d); \
 		echo "== $$f ($(FUZZ_SECONDS) s)"; \
 		build/fuzz/tests/fuzz/$$f -max_total_time=$(FUZZ_SECONDS) -max_len=4096 -print_final_stats=1 \

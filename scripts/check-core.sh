@@ -5,7 +5,7 @@
 # non-constant variable there shows as a first-column line ending in ';' with no parameter list.
 set -u
 cd "$(dirname "$0")/../src"
-core=(geometry meshio formats generator octree boolean closed scene)
+core=(geometry meshio formats generator octree boolean closed gcode scene)
 status=0
 if grep -rnE '#include <(Q|GL/|EGL/|GLES)' "${core[@]}"; then
     echo "the core includes a GUI or GL header" >&2

@@ -1,0 +1,123 @@
+%
+O1002 (CONTOUR)
+(contour_arcs.nc: the outside of a boss 70 x 50 mm with corners of radius 10, cut round)
+(with G2 corners in four steps of 2 mm to Z-8, tangent G3 lead-in and lead-out arcs given by R,)
+(then a round pocket of diameter 24 mm in the top of the boss cleared by full circles.)
+(Tool: T2 flat end mill, diameter 8 mm, flute length 25 mm, flat:8,25)
+(Stock: block 100 x 80 x 20 mm, X0 to 100, Y0 to 80, top face at Z0, bottom at Z-20)
+(Units: millimetres, absolute coordinates, arc centres I J relative to the start)
+G90 G17 G21 G94
+G54
+T2 M6
+S9000 M3
+M8
+G0 X50 Y3 Z25
+G0 Z5
+(step 1 at Z-2)
+G0 X50 Y3
+G1 Z-2 F250
+G1 X58 Y3 F800
+G3 X50 Y11 R8
+G1 X25 Y11
+G2 X11 Y25 I0 J14
+G1 Y55
+G2 X25 Y69 I14 J0
+G1 X75
+G2 X89 Y55 I0 J-14
+G1 Y25
+G2 X75 Y11 I-14 J0
+G1 X50
+G3 X42 Y3 R8
+G0 Z0
+(step 2 at Z-4)
+G0 X50 Y3
+G1 Z-4 F250
+G1 X58 Y3 F800
+G3 X50 Y11 R8
+G1 X25 Y11
+G2 X11 Y25 I0 J14
+G1 Y55
+G2 X25 Y69 I14 J0
+G1 X75
+G2 X89 Y55 I0 J-14
+G1 Y25
+G2 X75 Y11 I-14 J0
+G1 X50
+G3 X42 Y3 R8
+G0 Z-2
+(step 3 at Z-6)
+G0 X50 Y3
+G1 Z-6 F250
+G1 X58 Y3 F800
+G3 X50 Y11 R8
+G1 X25 Y11
+G2 X11 Y25 I0 J14
+G1 Y55
+G2 X25 Y69 I14 J0
+G1 X75
+G2 X89 Y55 I0 J-14
+G1 Y25
+G2 X75 Y11 I-14 J0
+G1 X50
+G3 X42 Y3 R8
+G0 Z-4
+(step 4 at Z-8)
+G0 X50 Y3
+G1 Z-8 F250
+G1 X58 Y3 F800
+G3 X50 Y11 R8
+G1 X25 Y11
+G2 X11 Y25 I0 J14
+G1 Y55
+G2 X25 Y69 I14 J0
+G1 X75
+G2 X89 Y55 I0 J-14
+G1 Y25
+G2 X75 Y11 I-14 J0
+G1 X50
+G3 X42 Y3 R8
+G0 Z-6
+G0 Z5
+(pocket step 1 at Z-1.5)
+G0 X50 Y40
+G1 Z-1.5 F200
+G1 X52 Y40 F700
+G3 I-2 J0
+G1 X54.5 Y40 F700
+G3 I-4.5 J0
+G1 X57 Y40 F700
+G3 I-7 J0
+G1 X58 Y40 F700
+G3 I-8 J0
+G1 X50 Y40
+G0 Z5
+(pocket step 2 at Z-3)
+G0 X50 Y40
+G1 Z-3 F200
+G1 X52 Y40 F700
+G3 I-2 J0
+G1 X54.5 Y40 F700
+G3 I-4.5 J0
+G1 X57 Y40 F700
+G3 I-7 J0
+G1 X58 Y40 F700
+G3 I-8 J0
+G1 X50 Y40
+G0 Z5
+(pocket step 3 at Z-4.5)
+G0 X50 Y40
+G1 Z-4.5 F200
+G1 X52 Y40 F700
+G3 I-2 J0
+G1 X54.5 Y40 F700
+G3 I-4.5 J0
+G1 X57 Y40 F700
+G3 I-7 J0
+G1 X58 Y40 F700
+G3 I-8 J0
+G1 X50 Y40
+G0 Z5
+G0 Z25
+M5 M9
+M30
+%

@@ -1,0 +1,264 @@
+%
+O1001 (ZIGZAG POCKET)
+(zigzag_pocket.nc: a rectangular pocket 60 x 40 mm, 6 mm deep, cleared by zig-zag passes)
+(along X with a 1.8 mm stepover in five steps of 1.2 mm, then a finishing pass round the walls.)
+(Tool: T1 flat end mill, diameter 6 mm, flute length 20 mm, flat:6,20)
+(Stock: block 100 x 80 x 20 mm, X0 to 100, Y0 to 80, top face at Z0, bottom at Z-20)
+(Units: millimetres, absolute coordinates, work offset G54 at the stock corner)
+N10 G90 G94 G17 G21 G40 G49 G80
+N20 G54
+N30 T1 M6
+N40 S10000 M3
+N50 M8
+G0 X23 Y23 Z25
+G0 Z5
+(layer 1 at Z-1.2)
+G1 Z-1.2 F300
+G1 X23 Y23 F900
+X77
+Y24.8
+X23
+Y26.6
+X77
+Y28.4
+X23
+Y30.2
+X77
+Y32
+X23
+Y33.8
+X77
+Y35.6
+X23
+Y37.4
+X77
+Y39.2
+X23
+Y41
+X77
+Y42.8
+X23
+Y44.6
+X77
+Y46.4
+X23
+Y48.2
+X77
+Y50
+X23
+Y51.8
+X77
+Y53.6
+X23
+Y55.4
+X77
+Y57
+X23
+G1 X23 Y57
+Y23
+X77
+Y57
+X23
+G0 Z-0.2
+G0 X23 Y23
+(layer 2 at Z-2.4)
+G1 Z-2.4 F300
+G1 X23 Y23 F900
+X77
+Y24.8
+X23
+Y26.6
+X77
+Y28.4
+X23
+Y30.2
+X77
+Y32
+X23
+Y33.8
+X77
+Y35.6
+X23
+Y37.4
+X77
+Y39.2
+X23
+Y41
+X77
+Y42.8
+X23
+Y44.6
+X77
+Y46.4
+X23
+Y48.2
+X77
+Y50
+X23
+Y51.8
+X77
+Y53.6
+X23
+Y55.4
+X77
+Y57
+X23
+G1 X23 Y57
+Y23
+X77
+Y57
+X23
+G0 Z-1.4
+G0 X23 Y23
+(layer 3 at Z-3.6)
+G1 Z-3.6 F300
+G1 X23 Y23 F900
+X77
+Y24.8
+X23
+Y26.6
+X77
+Y28.4
+X23
+Y30.2
+X77
+Y32
+X23
+Y33.8
+X77
+Y35.6
+X23
+Y37.4
+X77
+Y39.2
+X23
+Y41
+X77
+Y42.8
+X23
+Y44.6
+X77
+Y46.4
+X23
+Y48.2
+X77
+Y50
+X23
+Y51.8
+X77
+Y53.6
+X23
+Y55.4
+X77
+Y57
+X23
+G1 X23 Y57
+Y23
+X77
+Y57
+X23
+G0 Z-2.6
+G0 X23 Y23
+(layer 4 at Z-4.8)
+G1 Z-4.8 F300
+G1 X23 Y23 F900
+X77
+Y24.8
+X23
+Y26.6
+X77
+Y28.4
+X23
+Y30.2
+X77
+Y32
+X23
+Y33.8
+X77
+Y35.6
+X23
+Y37.4
+X77
+Y39.2
+X23
+Y41
+X77
+Y42.8
+X23
+Y44.6
+X77
+Y46.4
+X23
+Y48.2
+X77
+Y50
+X23
+Y51.8
+X77
+Y53.6
+X23
+Y55.4
+X77
+Y57
+X23
+G1 X23 Y57
+Y23
+X77
+Y57
+X23
+G0 Z-3.8
+G0 X23 Y23
+(layer 5 at Z-6)
+G1 Z-6 F300
+G1 X23 Y23 F900
+X77
+Y24.8
+X23
+Y26.6
+X77
+Y28.4
+X23
+Y30.2
+X77
+Y32
+X23
+Y33.8
+X77
+Y35.6
+X23
+Y37.4
+X77
+Y39.2
+X23
+Y41
+X77
+Y42.8
+X23
+Y44.6
+X77
+Y46.4
+X23
+Y48.2
+X77
+Y50
+X23
+Y51.8
+X77
+Y53.6
+X23
+Y55.4
+X77
+Y57
+X23
+G1 X23 Y57
+Y23
+X77
+Y57
+X23
+G0 Z-5
+G0 X23 Y23
+G0 Z25
+M5
+M9
+M30
+%

@@ -1,0 +1,4 @@
+G0 X0 Y0
+G2 X10 Y0 I4
+G1 X1..2
+G0 G1 X1 (open
