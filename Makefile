@@ -55,7 +55,7 @@ test-clang: deps
 # Each fuzz target for FUZZ_SECONDS on the seeds in tests/fuzz/corpus (new inputs go to a
 # scratch folder, not into the repository), with the core instrumented and the sanitizers on.
 FUZZ_SECONDS ?= 30
-FUZZERS := obj_reader_fuzz mesh_preparation_fuzz mesh_source_fuzz closed_engine_fuzz \
+FUZZERS := obj_reader_fuzz obj_numbers_fuzz mesh_preparation_fuzz mesh_source_fuzz closed_engine_fuzz \
 	stl_reader_fuzz off_reader_fuzz ply_reader_fuzz threemf_reader_fuzz gcode_reader_fuzz
 test-fuzz: deps
 	CC=clang CXX=clang++ cmake -S . -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -65,6 +65,7 @@ test-fuzz: deps
 		seeds=tests/fuzz/corpus/$$(case $$f in mesh_source_fuzz) echo source;; \
 			closed_engine_fuzz) echo closed;; stl_reader_fuzz) echo stl;; off_reader_fuzz) echo off;; \
 			ply_reader_fuzz) echo ply;; threemf_reader_fuzz) echo 3mf;; gcode_reader_fuzz) echo gcode;; \
+			obj_numbers_fuzz) echo obj-numbers;; \
 			*) echo obj;; esac); \
 		scratch=$$(mktemp -d); \
 		echo "== $$f ($(FUZZ_SECONDS) s)"; \

@@ -49,6 +49,19 @@ CLI::Option* addOffsetOption(CLI::App& command, Vector4& offset, const std::stri
 void printError(const std::string& message);
 void printError(const Status& status);
 
+// Hands what is buffered for standard output to the system. False, with the reason on stderr,
+// when it could not be written (a full disk, a closed pipe). Commands call it before they put
+// an output file in place, so that a report that cannot be written leaves the files unwritten.
+bool flushStandardOutput();
+
+// The exit status of a command whose last step (an operation, a write) ended with `s`: 0 on
+// success; 128 + the signal where a stop cut the step short ("Prekinuto"); otherwise 1, with
+// the message.
+int exitStatusOf(const Status& s);
+// The same for the write that puts the command's last output in place; once it has succeeded,
+// a signal stops nothing more.
+int exitStatusOfLastWrite(const Status& s);
+
 // The scene's phases on stderr as they happen, its messages (the time of an operation) on
 // stdout; each kind can be silenced.
 class LineReporter final : public ProgressReporter {

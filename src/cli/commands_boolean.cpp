@@ -52,13 +52,11 @@ int runBoolean(BooleanOp op, const BooleanArguments& args) {
     if (s && stopIfInterrupted()) {
         return interruptExitCode();
     }
-    if (s) {
-        s = writeMesh(scene.m_object1, args.output, WriteOptions{args.ascii});
-    }
     if (!s) {
-        printError(s);
-        return 1;
+        return exitStatusOf(s);
     }
+    // The report goes out before the file is put in place: a report that cannot be written
+    // leaves the output as it was.
     if (args.json) {
         const OperationReport& r = scene.lastOperation();
         const MeshTopology topology = analyzeTopology(scene.m_object1);
@@ -77,7 +75,10 @@ int runBoolean(BooleanOp op, const BooleanArguments& args) {
             .add("output", args.output);
         std::printf("%s\n", out.str().c_str());
     }
-    return 0;
+    if (!flushStandardOutput()) {
+        return 1;
+    }
+    return exitStatusOfLastWrite(writeMesh(scene.m_object1, args.output, WriteOptions{args.ascii}));
 }
 
 void registerOperation(CLI::App& app, int& exitCode, BooleanOp op, const char* description) {

@@ -74,13 +74,13 @@ int runConvert(const std::string& source, const std::string& output, float sampl
     if (stopIfInterrupted()) {
         return interruptExitCode();
     }
-    if (Status s = writeMesh(scene.m_object1, output, WriteOptions{ascii}); !s) {
-        printError(s);
-        return 1;
-    }
+    // The report first: one that cannot be written leaves the output as it was.
     PrimitiveParameters unused;
     printReport(parsePrimitive(source, unused).has_value(), scene.m_object1);
-    return 0;
+    if (!flushStandardOutput()) {
+        return 1;
+    }
+    return exitStatusOfLastWrite(writeMesh(scene.m_object1, output, WriteOptions{ascii}));
 }
 
 // A sphere written as it is generated, then a cube minus a sphere moved onto one of its
@@ -93,15 +93,18 @@ int runDemo(float samplingFactor, int threads) {
     scene.m_samplingFactor = samplingFactor;
     scene.m_threads = threads;
     Status s = scene.GenerateObject(1, PrimitiveParameters::sphere(24, 32, 1.0f));
-    if (s) {
-        s = writeObj(scene.m_object1, kSphereOutput);
-    }
     if (!s) {
-        printError(s);
-        return 1;
+        return exitStatusOf(s);
     }
+    // Each report goes out before its file is written.
     printReport(true, scene.m_object1);
     std::printf("Spremljeno u %s\n", kSphereOutput);
+    if (!flushStandardOutput()) {
+        return 1;
+    }
+    if (const int status = exitStatusOf(writeObj(scene.m_object1, kSphereOutput)); status != 0) {
+        return status;
+    }
 
     s = scene.GenerateObject(1, PrimitiveParameters::cube(1.5f));
     if (s) {
@@ -111,15 +114,18 @@ int runDemo(float samplingFactor, int threads) {
         scene.m_object2Offset = Vector4(0.5f, 0.4f, 0.3f);
         s = scene.BooleanOperation(BooleanOp::Difference);
     }
-    if (s) {
-        s = writeObj(scene.m_object1, kDifferenceOutput);
-    }
     if (!s) {
-        printError(s);
-        return 1;
+        return exitStatusOf(s);
     }
     std::printf("Razlika kocke i kugle: %d tokuta,  %d vrhova\nSpremljeno u %s\n",
                 scene.m_object1.triangleCount(), scene.m_object1.vertexCount(), kDifferenceOutput);
+    if (!flushStandardOutput()) {
+        return 1;
+    }
+    if (const int status = exitStatusOf(writeObj(scene.m_object1, kDifferenceOutput));
+        status != 0) {
+        return status;
+    }
     return runDemoMilling();
 }
 

@@ -108,22 +108,24 @@ int runRender(const RenderArguments& args) {
     if (s && stopIfInterrupted()) {
         return interruptExitCode();
     }
-    if (s) {
-        s = writeImage(picture, args.output);
-    }
     if (!s) {
-        printError(s);
+        return exitStatusOf(s);
+    }
+    // The report first: one that cannot be written leaves the picture as it was.
+    std::printf("Spremljeno u %s\n", args.output.c_str());
+    if (!flushStandardOutput()) {
         return 1;
     }
-    std::printf("Spremljeno u %s\n", args.output.c_str());
-    return 0;
+    return exitStatusOfLastWrite(writeImage(picture, args.output));
 }
 
-// Prints one line per frame; Ctrl+C or SIGTERM ends the run after the current frame.
+// Prints one line per frame; Ctrl+C or SIGTERM ends the run after the current frame. The
+// names of the files written go to `written`, when given.
 class CliFrameSink final : public HeadlessFrameSink {
 public:
-    CliFrameSink(HeadlessContext& context, ViewState& view, int32_t frameCount)
-        : HeadlessFrameSink(context, view), m_frameCount(frameCount) {}
+    CliFrameSink(HeadlessContext& context, ViewState& view, int32_t frameCount,
+                 std::vector<std::string>* written = nullptr)
+        : HeadlessFrameSink(context, view), m_frameCount(frameCount), m_written(written) {}
 
     bool StopRequested() override { return interrupted(); }
 
@@ -133,11 +135,27 @@ protected:
         std::fprintf(stderr, "Slika %d/%d: %s%s\n", outcome.number + 1, m_frameCount,
                      outcome.fileName.c_str(), outcome.status ? "" : " - nije zapisana");
         std::fflush(stderr);
+        if (outcome.status && m_written != nullptr) {
+            m_written->push_back(outcome.fileName);
+        }
     }
 
 private:
     int32_t m_frameCount;
+    std::vector<std::string>* m_written;
 };
+
+// A failed run leaves nothing behind: the frames it wrote are removed again, and the user told.
+int removeFramesOfFailedRun(const std::vector<std::string>& written) {
+    int removed = 0;
+    for (const std::string& name : written) {
+        removed += ::unlink(name.c_str()) == 0 ? 1 : 0;
+    }
+    if (removed > 0) {
+        std::fprintf(stderr, "Zapisane slike ove animacije su uklonjene (%d)\n", removed);
+    }
+    return 1;
+}
 
 // The folder the frames go to must take new files before the first frame is computed.
 Status checkFramesFolder(const std::string& baseName) {
@@ -190,8 +208,9 @@ int runMill(const MillArguments& args) {
     reporter.quietPhases = reporter.quietMessages = true;
     const auto t0 = std::chrono::steady_clock::now();
     AnimationResult result;
+    std::vector<std::string> written;
     {
-        CliFrameSink sink(*context, view, settings.frameCount);
+        CliFrameSink sink(*context, view, settings.frameCount, &written);
         result = RunAnimation(scene, settings, sink);
     }
     const double seconds =
@@ -218,17 +237,25 @@ int runMill(const MillArguments& args) {
     std::printf("Animacija: %d slika, %.3f s (%.2f slika/s)\n", result.framesDone, seconds,
                 seconds > 0 ? result.framesDone / seconds : 0.0);
     if (failed) {
-        return 1;
+        return removeFramesOfFailedRun(written);
     }
-    const int exitCode = stopped ? interruptExitCode() : 0;
+    // A stopped run keeps the frames it finished, and object 1 is not written.
+    if (stopped) {
+        return interruptExitCode();
+    }
+    // The report first: one that cannot be written fails the run before object 1 is written.
     if (!args.finalObject.empty()) {
-        if (Status s = writeMesh(scene.m_object1, args.finalObject, WriteOptions{args.ascii}); !s) {
-            printError(s);
-            return 1;
-        }
         std::printf("Spremljeno u %s\n", args.finalObject.c_str());
     }
-    return exitCode;
+    if (!flushStandardOutput()) {
+        return removeFramesOfFailedRun(written);
+    }
+    if (args.finalObject.empty()) {
+        return 0;
+    }
+    const int status = exitStatusOfLastWrite(
+        writeMesh(scene.m_object1, args.finalObject, WriteOptions{args.ascii}));
+    return status == 1 ? removeFramesOfFailedRun(written) : status;
 }
 
 // Adds an option whose text is parsed by `parse`; a refused value is a usage error.

@@ -1,9 +1,12 @@
 // What the commands share: options, reporting, loading the operands.
 #include <CLI/CLI.hpp>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "cli/commands.h"
+#include "cli/interrupt.h"
 #include "cli/mesh_source.h"
 #include "geometry/mesh_defects.h"
 #include "geometry/numbers.h"
@@ -21,6 +24,32 @@ void printError(const Status& status) {
     if (!status.detail().empty()) {
         printError(status.detail());
     }
+}
+
+bool flushStandardOutput() {
+    if (std::fflush(stdout) == 0 && std::ferror(stdout) == 0) {
+        return true;
+    }
+    std::fprintf(stderr, "Greska kod pisanja na standardni izlaz: %s\n", std::strerror(errno));
+    return false;
+}
+
+int exitStatusOf(const Status& s) {
+    if (s) {
+        return 0;
+    }
+    if (stopIfInterrupted()) {
+        return interruptExitCode();
+    }
+    printError(s);
+    return 1;
+}
+
+int exitStatusOfLastWrite(const Status& s) {
+    if (s) {
+        outputsInPlace();
+    }
+    return exitStatusOf(s);
 }
 
 void addSamplingOption(CLI::App& command, float& factor) {

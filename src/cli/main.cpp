@@ -1,10 +1,6 @@
 // korvan-cli: the Boolean engine without a window.
 #include <CLI/CLI.hpp>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-
 #include "cli/commands.h"
 #include "cli/help_texts.h"
 #include "cli/interrupt.h"
@@ -38,9 +34,9 @@ int main(int argc, char** argv) {
         app.exit(e);
         return 2;
     }
-    // A report that did not reach its reader is a failure (a full disk, a closed pipe).
-    if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
-        std::fprintf(stderr, "Greska kod pisanja na standardni izlaz: %s\n", std::strerror(errno));
+    // A report that did not reach its reader is a failure (a full disk, a closed pipe), unless
+    // the command failed or was stopped already.
+    if (exitCode == 0 && !korvan::cli::flushStandardOutput()) {
         return 1;
     }
     return exitCode;

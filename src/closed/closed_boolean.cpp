@@ -582,6 +582,9 @@ std::string operandProblem(const MeshTopology& topo, bool empty, int objectNumbe
         return name + " nije dosljedno orijentiran (" + std::to_string(topo.orientationFlips) +
                " rubova s trokutima suprotne orijentacije)";
     }
+    if (hasNoVolume(topo)) {
+        return name + " nema volumen (njegove plohe ne zatvaraju prostor)";
+    }
     if (!(topo.signedVolume > 0.0)) {
         return name + " je okrenut iznutra prema van (negativan volumen); okrenite mu trokute";
     }
@@ -602,9 +605,11 @@ std::string operandProblem(const WeldedView& w, int side, bool* pinched) {
         const Point3& p = w.points[c[0]];
         const Point3& q = w.points[c[1]];
         const Point3& r = w.points[c[2]];
-        topo.signedVolume += (p.x * (q.y * r.z - q.z * r.y) + p.y * (q.z * r.x - q.x * r.z) +
-                              p.z * (q.x * r.y - q.y * r.x)) /
-                             6.0;
+        const double tetrahedron = (p.x * (q.y * r.z - q.z * r.y) + p.y * (q.z * r.x - q.x * r.z) +
+                                    p.z * (q.x * r.y - q.y * r.x)) /
+                                   6.0;
+        topo.signedVolume += tetrahedron;
+        topo.absoluteVolume += std::fabs(tetrahedron);
     }
     return operandProblem(topo, first == last, side + 1);
 }

@@ -16,7 +16,13 @@ std::string describeDefects(const MeshTopology& t) {
         text += "Upozorenje: trokuti nisu jednako orijentirani (" +
                 std::to_string(t.orientationFlips) + " rubova)\n";
     }
-    if (t.openEdges == 0 && t.signedVolume < 0) {
+    if (t.degenerateTriangles > 0) {
+        text += "Upozorenje: " + std::to_string(t.degenerateTriangles) +
+                " trokuta nema povrsinu (vrhovi se ponavljaju ili leze na pravcu)\n";
+    }
+    if (t.openEdges == 0 && hasNoVolume(t)) {
+        text += "Upozorenje: tijelo nema volumen\n";
+    } else if (t.openEdges == 0 && t.signedVolume < 0) {
         text += "Upozorenje: tijelo je izvrnuto (normale gledaju prema unutra)\n";
     }
     return text;

@@ -8,8 +8,8 @@
 namespace korvan {
 
 // One Croatian line per defect (open edges, non-manifold edges, inconsistent orientation,
-// inside out), each ending in a newline; empty for a closed, consistently oriented,
-// edge-manifold mesh with positive volume.
+// triangles of no area, no volume or inside out), each ending in a newline; empty for a closed,
+// consistently oriented, edge-manifold mesh of non-degenerate triangles with positive volume.
 std::string describeDefects(const MeshTopology& topology);
 
 }  // namespace korvan

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cmath>
 #include <cstring>
 
 namespace korvan {
@@ -148,7 +149,16 @@ MeshTopology analyzeTopology(const Solid& solid) {
         const double cx = double(q.y) * r.z - double(q.z) * r.y;
         const double cy = double(q.z) * r.x - double(q.x) * r.z;
         const double cz = double(q.x) * r.y - double(q.y) * r.x;
-        result.signedVolume += (p.x * cx + p.y * cy + p.z * cz) / 6.0;
+        const double tetrahedron = (p.x * cx + p.y * cy + p.z * cz) / 6.0;
+        result.signedVolume += tetrahedron;
+        result.absoluteVolume += std::fabs(tetrahedron);
+        // Differences of floats are exact in double but for extreme spans, and so is a zero
+        // cross product of them.
+        const double ux = double(q.x) - p.x, uy = double(q.y) - p.y, uz = double(q.z) - p.z;
+        const double vx = double(r.x) - p.x, vy = double(r.y) - p.y, vz = double(r.z) - p.z;
+        const bool flat =
+            uy * vz - uz * vy == 0 && uz * vx - ux * vz == 0 && ux * vy - uy * vx == 0;
+        result.degenerateTriangles += flat ? 1 : 0;
     }
     const MeshTopology edges = edgeTopology(corners, distinct);
     result.weldedVertices = edges.weldedVertices;

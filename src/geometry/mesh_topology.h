@@ -10,12 +10,22 @@
 namespace korvan {
 
 struct MeshTopology {
-    int64_t weldedVertices = 0;    // distinct positions used by the mesh
-    int64_t openEdges = 0;         // undirected edges used by one triangle
-    int64_t nonManifoldEdges = 0;  // undirected edges used by more than two triangles
-    int64_t orientationFlips = 0;  // edges used more often in one direction than the other
-    double signedVolume = 0.0;     // divergence theorem in double; positive for outward normals
+    int64_t weldedVertices = 0;       // distinct positions used by the mesh
+    int64_t openEdges = 0;            // undirected edges used by one triangle
+    int64_t nonManifoldEdges = 0;     // undirected edges used by more than two triangles
+    int64_t orientationFlips = 0;     // edges used more often in one direction than the other
+    double signedVolume = 0.0;        // divergence theorem in double; positive for outward normals
+    double absoluteVolume = 0.0;      // the same sum of tetrahedra taken without their signs
+    int64_t degenerateTriangles = 0;  // triangles of no area: a repeated corner, or in a line
 };
+
+// Whether the volume is nothing but rounding: closed surfaces that enclose no space (a flat or
+// doubled sheet, triangles all on one point) sum to zero up to errors far below 1e-9 of the
+// unsigned sum, which for any solid that floats can hold is at least that fraction of it.
+inline bool hasNoVolume(const MeshTopology& t) {
+    const double magnitude = t.signedVolume < 0 ? -t.signedVolume : t.signedVolume;
+    return !(magnitude > 1e-9 * t.absoluteVolume);
+}
 
 // Welds vertices with exactly equal positions (-0 equals +0), then counts edges by use.
 // Triangles that collapse to an edge or a point after welding add no edges. A closed,

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -23,10 +24,11 @@ mode_t newFileMode(const struct stat* existing) {
 }
 
 // The file a path names once symbolic links are followed; a link to a file that does not
-// exist yet names that file.
+// exist yet names that file. A loop of links (or a chain longer than the system follows)
+// names no file: empty.
 std::string followLinks(const std::string& path) {
     std::string current = path;
-    for (int hops = 0; hops < 40; ++hops) {
+    for (int hops = 0; hops <= 40; ++hops) {
         struct stat st {};
         if (::lstat(current.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) {
             return current;
@@ -44,7 +46,29 @@ std::string followLinks(const std::string& path) {
         }
         current = next;
     }
-    return current;
+    return {};
+}
+
+// "FOLDER/NAME.XXXXXX" for mkstemp, with NAME cut short where the whole would not fit the
+// folder's limit on a name's length, so that the temporary still starts with the target's name.
+std::string temporaryPattern(const std::string& target) {
+    constexpr const char* kSuffix = ".XXXXXX";
+    constexpr size_t kSuffixLength = 7;
+    const size_t slash = target.find_last_of('/');
+    const std::string folder = slash == std::string::npos ? "." : target.substr(0, slash + 1);
+    const size_t nameAt = slash == std::string::npos ? 0 : slash + 1;
+    const long limit = ::pathconf(folder.c_str(), _PC_NAME_MAX);
+    const size_t longest = limit > static_cast<long>(kSuffixLength)
+                               ? static_cast<size_t>(limit) - kSuffixLength
+                               : NAME_MAX - kSuffixLength;
+    return target.substr(0, nameAt + std::min(target.size() - nameAt, longest)) + kSuffix;
+}
+
+// Whether SIGINT or SIGTERM waits on this thread (or on the process).
+bool interruptPending() {
+    sigset_t pending;
+    return ::sigpending(&pending) == 0 &&
+           (sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1);
 }
 
 sigset_t interruptSignals() {
@@ -63,8 +87,18 @@ AtomicFile::AtomicFile(const std::string& path) : m_path(path) {
         return;
     }
     m_target = followLinks(path);
+    if (m_target.empty()) {
+        fail(std::strerror(ELOOP));
+        return;
+    }
     struct stat st {};
     const bool exists = ::stat(m_target.c_str(), &st) == 0;
+    // A missing file is made; any other reason it cannot be looked at (a path too long, a
+    // folder that is a file, no permission to search) is the user's to know.
+    if (!exists && errno != ENOENT) {
+        fail(std::strerror(errno));
+        return;
+    }
     if (exists && !S_ISREG(st.st_mode)) {
         fail("nije obicna datoteka");
         return;
@@ -76,7 +110,11 @@ AtomicFile::AtomicFile(const std::string& path) : m_path(path) {
     }
     const sigset_t interrupts = interruptSignals();
     m_masked = ::pthread_sigmask(SIG_BLOCK, &interrupts, &m_previousMask) == 0;
-    m_temp = m_target + ".XXXXXX";
+    if (m_masked && interruptPending()) {
+        fail("spremanje prekinuto");
+        return;
+    }
+    m_temp = temporaryPattern(m_target);
     m_fd = ::mkstemp(m_temp.data());
     if (m_fd < 0) {
         m_temp.clear();
@@ -108,6 +146,12 @@ void AtomicFile::fail(const std::string& reason) {
 }
 
 bool AtomicFile::write(const void* data, size_t size) {
+    // A stop asked for meanwhile ends a long write early, and the temporary goes at once, so
+    // that nothing is left behind however the run then ends.
+    if (m_ok && m_masked && interruptPending()) {
+        fail("spremanje prekinuto");
+        discard();
+    }
     const auto* p = static_cast<const char*>(data);
     while (m_ok && size > 0) {
         const ssize_t n = ::write(m_fd, p, size);
@@ -139,9 +183,7 @@ bool AtomicFile::commit(bool durable) {
         ok = false;
     }
     m_fd = -1;
-    sigset_t pending;
-    if (ok && m_masked && ::sigpending(&pending) == 0 &&
-        (sigismember(&pending, SIGINT) == 1 || sigismember(&pending, SIGTERM) == 1)) {
+    if (ok && m_masked && interruptPending()) {
         fail("spremanje prekinuto");
         ok = false;
     }

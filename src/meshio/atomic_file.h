@@ -12,12 +12,14 @@ namespace korvan {
 // umask's for a new file); commit() renames it over the target only when every write and the
 // close succeeded. Anything not committed is removed, leaving an existing target untouched.
 //
-// A symbolic link is followed: the file it points to is replaced and the link stays a link.
-// A target that exists but is not a regular file (a folder, a FIFO, a device) or that the user
+// A symbolic link is followed: the file it points to is replaced and the link stays a link; a
+// loop of links is refused with the system's reason. The temporary file is named after the
+// target ("NAME.XXXXXX", NAME shortened where the folder's limit on name length requires). A
+// target that exists but is not a regular file (a folder, a FIFO, a device) or that the user
 // may not write is refused before anything is created. SIGINT and SIGTERM are held back on
-// this thread while the file is open; one that arrived meanwhile makes commit() discard the
-// new file, so an interrupted save leaves the old file and no temporary behind, and the signal
-// is delivered once the object is gone.
+// this thread while the file is open; one that arrived meanwhile ends the writing and makes
+// commit() discard the new file, so an interrupted save leaves the old file and no temporary
+// behind, and the signal is delivered once the object is gone (if the thread lets it through).
 class AtomicFile {
 public:
     explicit AtomicFile(const std::string& path);

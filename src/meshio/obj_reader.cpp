@@ -1,5 +1,7 @@
+#include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <limits>
 #include <new>
@@ -22,9 +24,13 @@ bool isSpace(char c) {
 }
 
 // Upper bounds of the vertex and triangle counts, so that the arrays grow only once: lines
-// starting with v or f (after any indentation); faces of more corners are rare.
+// starting with v or f (after any indentation) that are long enough to hold one ("v 0 0 0" and
+// "f 1 2 3" take seven characters; faces of more corners are rare). Only a hint: where even that
+// much memory cannot be had, the arrays grow as the lines are read, so that a file of short bad
+// lines is refused for its first bad line rather than for the memory it seemed to need.
 void reserveFor(std::string_view text, std::vector<Vector4>& vertices,
                 std::vector<Triangle>& triangles) {
+    constexpr size_t kShortestLine = 7;
     size_t v = 0;
     size_t f = 0;
     size_t at = 0;
@@ -32,16 +38,68 @@ void reserveFor(std::string_view text, std::vector<Vector4>& vertices,
         while (at < text.size() && isBlank(text[at])) {
             ++at;
         }
-        if (at < text.size()) {
+        const size_t nl = std::min(text.find_first_of("\r\n", at), text.size());
+        if (nl - at >= kShortestLine) {
             const char c = text[at];
             v += (c == 'v' || c == 'V');
             f += (c == 'f' || c == 'F');
         }
-        const size_t nl = text.find_first_of("\r\n", at);
-        at = nl == std::string_view::npos ? text.size() : nl + 1;
+        at = nl + 1;
     }
-    vertices.reserve(v);
-    triangles.reserve(f);
+    try {
+        vertices.reserve(v);
+        triangles.reserve(f);
+    } catch (const std::bad_alloc&) {
+        vertices.shrink_to_fit();
+        triangles.shrink_to_fit();
+    }
+}
+
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+
+const char* skipDigits(const char* p, const char* end) {
+    while (p < end && isDigit(*p)) {
+        ++p;
+    }
+    return p;
+}
+
+// The end of the integer [+-]?digits at p, or p itself when none starts there.
+const char* scanInteger(const char* p, const char* end) {
+    const char* digits = p < end && (*p == '+' || *p == '-') ? p + 1 : p;
+    const char* after = skipDigits(digits, end);
+    return after == digits ? p : after;
+}
+
+// The end of the number [+-]?digits[.digits][(e|E)[+-]digits] at p, or p itself when none
+// starts there. A point or an exponent mark without digits after it is no part of the number.
+const char* scanDecimal(const char* p, const char* end) {
+    const char* q = scanInteger(p, end);
+    if (q == p) {
+        return p;
+    }
+    if (q < end && *q == '.') {
+        const char* fraction = skipDigits(q + 1, end);
+        q = fraction == q + 1 ? q : fraction;
+    }
+    if (q < end && (*q == 'e' || *q == 'E')) {
+        const char* exponent = scanInteger(q + 1, end);
+        q = exponent == q + 1 ? q : exponent;
+    }
+    return q;
+}
+
+// A piece of the file for a message: printable ASCII as it is, anything else as '?', and long
+// pieces cut short.
+std::string quoted(const char* from, const char* to) {
+    constexpr ptrdiff_t kLongest = 40;
+    std::string text = "\"";
+    for (const char* c = from; c < to && c - from < kLongest; ++c) {
+        text += *c >= ' ' && *c <= '~' ? *c : '?';
+    }
+    return text + (to - from > kLongest ? "...\"" : "\"");
 }
 
 // Parses one line of the file; `p` starts after the line's first character.
@@ -56,52 +114,84 @@ public:
     }
     bool atEnd() const { return m_p >= m_end; }
     char peek() const { return atEnd() ? '\0' : *m_p; }
+    // Where the last number read (or refused) starts, and the text up to the next blank.
+    const char* tokenStart() const { return m_token; }
+    const char* tokenEnd() const {
+        const char* q = m_token;
+        while (q < m_end && !isBlank(*q)) {
+            ++q;
+        }
+        return q;
+    }
 
     // A float in the C locale's notation. Values that overflow a float, and nan or inf, are
-    // refused; values too small for a float become 0 or a subnormal.
-    enum class Number { Ok, Unreadable, NotFinite };
+    // refused; values too small for a float become 0 or a subnormal. A number that something
+    // other than a blank follows ("1.2.3", "1-2", "0x1") is Glued.
+    enum class Number { Ok, Unreadable, NotFinite, Glued };
     Number readFloat(float& out) {
         skipBlanks();
-        skipPlus();
+        m_token = m_p;
+        const char* const numberEnd = scanDecimal(m_p, m_end);
+        if (numberEnd == m_p) {
+            // Not a number; from_chars still knows nan and inf, refused for what they are.
+            float value = 0.0f;
+            const auto [next, ec] = std::from_chars(m_p, m_end, value);
+            return ec == std::errc() && !std::isfinite(value) ? Number::NotFinite
+                                                              : Number::Unreadable;
+        }
+        if (numberEnd < m_end && !isBlank(*numberEnd)) {
+            return Number::Glued;
+        }
+        const char* const from = *m_p == '+' ? m_p + 1 : m_p;
         float value = 0.0f;
-        auto [next, ec] = std::from_chars(m_p, m_end, value);
+        auto [next, ec] = std::from_chars(from, numberEnd, value);
         if (ec == std::errc::result_out_of_range) {
             double wide = 0.0;
-            auto [wnext, wec] = std::from_chars(m_p, m_end, wide);
-            if (wec == std::errc::result_out_of_range && underflows(m_p, wnext)) {
+            auto [wnext, wec] = std::from_chars(from, numberEnd, wide);
+            if (wec == std::errc::result_out_of_range && underflows(from, wnext)) {
                 // Too small even for a double (1e-400): zero, as smaller floats become.
-                wide = *m_p == '-' ? -0.0 : 0.0;
+                wide = *from == '-' ? -0.0 : 0.0;
             } else if (wec != std::errc() || std::fabs(wide) > std::numeric_limits<float>::max()) {
                 return Number::NotFinite;
             }
             value = static_cast<float>(wide);
-            next = wnext;
         } else if (ec != std::errc()) {
             return Number::Unreadable;
         }
         if (!std::isfinite(value)) {
             return Number::NotFinite;
         }
-        m_p = next;
+        m_p = numberEnd;
         out = value;
         return Number::Ok;
     }
 
-    // A corner "a", "a/b", "a/b/c" or "a//c"; gives a. False when no integer starts here.
-    bool readCorner(int64_t& out) {
+    // A corner "a", "a/b", "a/b/c", "a//c" or "a/": gives a, saturated to the int64 range, and
+    // its text as written. Missing when no integer starts here; Glued when the corner holds
+    // anything but integers where they belong ("1.5", "1/2x").
+    enum class Corner { Ok, Missing, Glued };
+    Corner readCorner(int64_t& out, std::string_view& text) {
         skipBlanks();
-        skipPlus();
-        auto [next, ec] = std::from_chars(m_p, m_end, out);
-        if (ec == std::errc::result_out_of_range) {
-            out = std::numeric_limits<int64_t>::max();
-        } else if (ec != std::errc()) {
-            return false;
+        m_token = m_p;
+        const char* const numberEnd = scanInteger(m_p, m_end);
+        if (numberEnd == m_p) {
+            return Corner::Missing;
         }
-        m_p = next;
-        while (m_p < m_end && !isBlank(*m_p)) {
-            ++m_p;
+        const char* q = numberEnd;
+        for (int slash = 0; slash < 2 && q < m_end && *q == '/'; ++slash) {
+            q = scanInteger(q + 1, m_end);
         }
-        return true;
+        if (q < m_end && !isBlank(*q)) {
+            return Corner::Glued;
+        }
+        const char* const from = *m_p == '+' ? m_p + 1 : m_p;
+        if (std::from_chars(from, numberEnd, out).ec != std::errc()) {
+            out = *from == '-' ? std::numeric_limits<int64_t>::min()
+                               : std::numeric_limits<int64_t>::max();
+        }
+        text = std::string_view(m_p, static_cast<size_t>(numberEnd - m_p));
+        m_p = q;
+        return Corner::Ok;
     }
 
 private:
@@ -115,14 +205,9 @@ private:
         return false;
     }
 
-    void skipPlus() {
-        if (m_p + 1 < m_end && *m_p == '+' && *(m_p + 1) != '-') {
-            ++m_p;
-        }
-    }
-
     const char* m_p;
     const char* m_end;
+    const char* m_token = nullptr;
 };
 
 struct Parsed {
@@ -134,14 +219,25 @@ std::string lineError(const std::string& path, int64_t line, const std::string& 
     return "Greska u datoteci " + path + ", redak " + std::to_string(line) + ": " + what;
 }
 
+// A number that runs into other text, named with its line and (1-based, in bytes) column.
+std::string gluedError(const std::string& path, int64_t line, const char* lineStart,
+                       const LineParser& lp, const char* what) {
+    return readError(path,
+                     "redak " + std::to_string(line) + ", stupac " +
+                         std::to_string(lp.tokenStart() - lineStart + 1),
+                     quoted(lp.tokenStart(), lp.tokenEnd()) + " " + what);
+}
+
 Status parse(const std::string& path, std::string_view text, Parsed& out) {
     reserveFor(text, out.vertices, out.triangles);
     const char* p = text.data();
     const char* const end = p + text.size();
     int64_t line = 1;
-    // The largest 1-based vertex number named by a face, and where, so that numbers past
-    // the end of the file's vertices can be told once all vertices are known.
+    const char* lineStart = p;
+    // The largest 1-based vertex number named by a face, as written, and where, so that numbers
+    // past the end of the file's vertices can be told once all vertices are known.
     int64_t largestIndex = 0;
+    std::string_view largestIndexText;
     int64_t largestIndexLine = 0;
     std::vector<int32_t> corners;
 
@@ -149,7 +245,10 @@ Status parse(const std::string& path, std::string_view text, Parsed& out) {
         // Blank lines and leading white space are skipped; only line numbers are counted. A
         // line ends at LF, CR LF or a lone CR (old Mac files).
         if (isSpace(*p)) {
-            line += *p == '\n' || (*p == '\r' && (p + 1 == end || p[1] != '\n'));
+            if (*p == '\n' || (*p == '\r' && (p + 1 == end || p[1] != '\n'))) {
+                ++line;
+                lineStart = p + 1;
+            }
             ++p;
             continue;
         }
@@ -172,6 +271,10 @@ Status parse(const std::string& path, std::string_view text, Parsed& out) {
                         return Status::failure(
                             lineError(path, line, "koordinata vrha nije konacan broj"));
                     }
+                    if (r == LineParser::Number::Glued) {
+                        return Status::failure(
+                            gluedError(path, line, lineStart, lp, "nije ispravan broj"));
+                    }
                     if (r != LineParser::Number::Ok) {
                         return Status::failure(
                             lineError(path, line, "koordinate vrha nisu ispravni brojevi"));
@@ -185,14 +288,25 @@ Status parse(const std::string& path, std::string_view text, Parsed& out) {
         } else if (kind == 'f' || kind == 'F') {
             corners.clear();
             int64_t number = 0;
-            while (lp.readCorner(number)) {
+            std::string_view written;
+            for (;;) {
+                const auto r = lp.readCorner(number, written);
+                if (r == LineParser::Corner::Missing) {
+                    break;
+                }
+                if (r == LineParser::Corner::Glued) {
+                    return Status::failure(
+                        gluedError(path, line, lineStart, lp, "nije ispravan broj vrha"));
+                }
                 int64_t index = 0;  // 0-based
                 if (number < 0) {
-                    index = static_cast<int64_t>(out.vertices.size()) + number;
+                    index = number < -static_cast<int64_t>(out.vertices.size())
+                                ? -1
+                                : static_cast<int64_t>(out.vertices.size()) + number;
                     if (index < 0) {
                         return Status::failure(lineError(path, line,
                                                          "relativni broj vrha " +
-                                                             std::to_string(number) +
+                                                             std::string(written) +
                                                              " seze ispred prvog vrha"));
                     }
                 } else if (number == 0) {
@@ -201,6 +315,7 @@ Status parse(const std::string& path, std::string_view text, Parsed& out) {
                 } else {
                     if (number > largestIndex) {
                         largestIndex = number;
+                        largestIndexText = written;
                         largestIndexLine = line;
                     }
                     index = number > INT32_MAX ? INT32_MAX : number - 1;
@@ -225,7 +340,7 @@ Status parse(const std::string& path, std::string_view text, Parsed& out) {
 
     if (largestIndex > static_cast<int64_t>(out.vertices.size())) {
         return Status::failure(lineError(path, largestIndexLine,
-                                         "broj vrha " + std::to_string(largestIndex) +
+                                         "broj vrha " + std::string(largestIndexText) +
                                              " je izvan raspona 1.." +
                                              std::to_string(out.vertices.size())));
     }

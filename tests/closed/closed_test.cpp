@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "closed/closed_boolean.h"
+#include "formats/mesh_file.h"
 #include "generator/generators.h"
 #include "geometry/mesh_topology.h"
-#include "formats/mesh_file.h"
 #include "meshio/load.h"
 #include "support/mesh_checks.h"
 
@@ -152,6 +152,28 @@ TEST(MeshTopology, CountsOpenFlippedAndNonManifoldEdges) {
     doubled.triangles.push_back(doubled.triangles[0]);
     const MeshTopology d = analyzeTopology(doubled);
     EXPECT_EQ(d.nonManifoldEdges, 3);
+}
+
+// A closed surface around no space sums to zero but for rounding, wherever it lies; a solid far
+// from the origin has a volume tiny beside its tetrahedra, and still has one.
+TEST(MeshTopology, ToldNoVolumeFromRoundingAndFromSmallSolids) {
+    for (const Vector4& at : {Vector4(), Vector4(1000.3f, -700.1f, 333.7f)}) {
+        Solid sheet = make(PrimitiveParameters::sphere(12, 16, 1.0f), at);
+        const auto n = sheet.triangles.size();
+        for (size_t k = 0; k < n; ++k) {
+            Triangle back = sheet.triangles[k];
+            std::swap(back.i1, back.i2);
+            sheet.triangles.push_back(back);
+        }
+        const MeshTopology t = analyzeTopology(sheet);
+        EXPECT_TRUE(hasNoVolume(t)) << t.signedVolume;
+        EXPECT_EQ(t.degenerateTriangles, 0);
+        EXPECT_FALSE(hasNoVolume(analyzeTopology(make(PrimitiveParameters::cube(0.01f), at))));
+    }
+    Solid point = test::makeSolid({{0.5f, 0.5f, 0.5f}}, {0, 0, 0, 0, 0, 0});
+    const MeshTopology t = analyzeTopology(point);
+    EXPECT_TRUE(hasNoVolume(t));
+    EXPECT_EQ(t.degenerateTriangles, 2);
 }
 
 TEST(ClosedBoolean, CurvedOperandsAtSeveralOffsets) {
@@ -565,6 +587,13 @@ TEST(ClosedBoolean, RefusesOpenAndInsideOutOperandsAndKeepsTheResult) {
     EXPECT_FALSE(s.ok());
     EXPECT_NE(s.message().find("Objekt 2 je okrenut iznutra prema van"), std::string::npos)
         << s.message();
+    EXPECT_TRUE(sameBytes(result, before));
+
+    // A sheet seen from both sides is closed and consistently oriented, but holds no space.
+    const Solid sheet =
+        test::makeSolid({{0, 0, 0}, {0.5f, 0, 0}, {0, 0.5f, 0}}, {0, 1, 2, 0, 2, 1});
+    s = closedBoolean(b, sheet, BooleanOp::Difference, result);
+    EXPECT_NE(s.message().find("Objekt 2 nema volumen"), std::string::npos) << s.message();
     EXPECT_TRUE(sameBytes(result, before));
 
     Solid broken = make(PrimitiveParameters::cube(2));

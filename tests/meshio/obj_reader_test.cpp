@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <atomic>
 #include <clocale>
+#include <cmath>
 #include <ostream>
 #include <string>
+#include <thread>
 
 #include "formats/mesh_file.h"
 #include "meshio/load.h"
@@ -133,7 +138,24 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"IndexPastEnd", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3\nf 1 2 4\n", "redak 5"},
         Refusal{"IndexZero", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 0 1 2\n", "redak 4"},
         Refusal{"NegativeBeforeFirst", "v 0 0 0\nf -1 -2 -3\nv 1 0 0\nv 0 1 0\n", "redak 2"},
-        Refusal{"HugeIndex", "v 0 0 0\nf 1 2 99999999999999999999\n", "redak 2"},
+        Refusal{"HugeIndexAsWritten", "v 0 0 0\nf 1 2 99999999999999999999\n",
+                "redak 2: broj vrha 99999999999999999999 je izvan"},
+        Refusal{"HugeNegativeIndexAsWritten", "v 0 0 0\nf 1 -99999999999999999999 1\n",
+                "redak 2: relativni broj vrha -99999999999999999999 seze"},
+        // A number ends at a blank or the end of its line; whatever runs into it is an error.
+        Refusal{"SecondPoint", "v 1.2.3 0 0\n", "redak 1, stupac 3: \"1.2.3\" nije ispravan"},
+        Refusal{"SignInside", "v 0 0 0\nv 1-2 3\n", "redak 2, stupac 3: \"1-2\" nije"},
+        Refusal{"HexNumber", "v 0 0x1 0\n", "redak 1, stupac 5: \"0x1\""},
+        Refusal{"PointWithoutDigits", "v 1. 0 0\n", "redak 1, stupac 3"},
+        Refusal{"ExponentWithoutDigits", "\t v 0 0 1e\n", "redak 1, stupac 9: \"1e\""},
+        Refusal{"ThirdCoordinateRunsOn", "v 0 0 0#x\n", "redak 1, stupac 7: \"0#x\""},
+        Refusal{"FractionalIndex", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1.5 2 3\n",
+                "redak 4, stupac 3: \"1.5\" nije ispravan broj vrha"},
+        Refusal{"TextInTextureIndex", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2/x 3\n",
+                "redak 4, stupac 5: \"2/x\""},
+        Refusal{"FourIndicesInACorner", "v 0 0 0\nv 1 0 0\nv 0 1 0\nf 1 2 3/3/3/3\n",
+                "redak 4, stupac 7"},
+        Refusal{"UnprintableShownAsQuestionMarks", "v 0 0 1\x01\xC3\xA9\n", "stupac 7: \"1???\""},
         Refusal{"EmptyFile", "", "nijedan trokut"},
         Refusal{"OnlyVertices", "v 0 0 0\nv 1 0 0\nv 0 1 0\n", "nijedan trokut"},
         Refusal{"NulBytes", std::string(64, '\0'), "nije tekstualna"},
@@ -147,6 +169,20 @@ INSTANTIATE_TEST_SUITE_P(
                 "premale"}),
     [](const auto& info) { return info.param.name; });
 
+TEST_F(ObjReader, ReadsEveryFormOfNumberAsWritten) {
+    const std::string path = dir.path("forms.obj");
+    test::writeFile(path,
+                    "v +1.5e+2 -0.25E-1 7\nv 0012.500 -0 1e-3\t\nv 3.4028234e38 1e-45 2 extra\n"
+                    "f +1/1 2// -1/+1/-1 # end\n");
+    ASSERT_TRUE(readObj(path, solid, ReadOptions{.keepCoordinates = true}).ok());
+    ASSERT_EQ(solid.vertexCount(), 3);
+    EXPECT_EQ(solid.vertices[0], Vector4(150.0f, -0.025f, 7.0f));
+    EXPECT_EQ(solid.vertices[1], Vector4(12.5f, 0.0f, 0.001f));
+    EXPECT_TRUE(std::signbit(solid.vertices[1].y));
+    EXPECT_EQ(solid.vertices[2], Vector4(3.4028234e38f, 1e-45f, 2.0f));
+    EXPECT_EQ(corners(), (std::vector<int32_t>{0, 1, 2}));
+}
+
 TEST_F(ObjReader, RefusesAMissingFile) {
     preload();
     const Status s = readObj(dir.path("missing.obj"), solid);
@@ -155,10 +191,42 @@ TEST_F(ObjReader, RefusesAMissingFile) {
     expectPreloadKept();
 }
 
-TEST_F(ObjReader, RefusesAFolder) {
-    preload();
-    EXPECT_FALSE(readObj(dir.dir(), solid).ok());
-    expectPreloadKept();
+// A FIFO without a writer, a device that never ends and a folder: refused before anything
+// could block or fill memory.
+TEST_F(ObjReader, RefusesFilesThatAreNotRegularAtOnce) {
+    const std::string fifo = dir.path("fifo.obj");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {fifo, std::string("/dev/zero"), dir.dir()}) {
+        preload();
+        const Status s = readObj(path, solid);
+        ASSERT_FALSE(s.ok()) << path;
+        EXPECT_EQ(s.message(), "Datoteka " + path + " nije obicna datoteka");
+        expectPreloadKept();
+    }
+}
+
+// Another process truncating the file while it is read: the read ends early (a refusal or a
+// shorter mesh), never with a signal.
+TEST_F(ObjReader, SurvivesAFileThatShrinksWhileItIsRead) {
+    const std::string path = dir.path("shrinking.obj");
+    std::string text;
+    for (int k = 0; k < 100000; ++k) {
+        text += "v 0 0 0\nv 1 0 0\nv 0 1 0\nf -3 -2 -1\n";
+    }
+    test::writeFile(path, text);
+    std::atomic<bool> done{false};
+    std::thread shrinker([&] {
+        while (!done) {
+            (void)::truncate(path.c_str(), 0);
+            (void)::truncate(path.c_str(), static_cast<off_t>(text.size()));
+        }
+    });
+    for (int k = 0; k < 50; ++k) {
+        const Status s = readObj(path, solid);
+        EXPECT_TRUE(s.ok() || !s.message().empty());
+    }
+    done = true;
+    shrinker.join();
 }
 
 TEST_F(ObjReader, TinyNumbersBecomeZeroNotErrors) {

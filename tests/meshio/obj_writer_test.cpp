@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <pthread.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <clocale>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 
 #include "generator/generators.h"
@@ -136,6 +140,63 @@ TEST(AtomicFile, AnInterruptDuringTheWriteKeepsTheOldFile) {
     ::sigaction(SIGTERM, &previous, nullptr);
     EXPECT_EQ(test::readFile(path), "precious\n");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.dir()), {}), 1);
+}
+
+// A signal that waits on the thread: a file opened then makes no temporary, and one being
+// written loses its temporary at the next write, before any commit.
+TEST(AtomicFile, APendingInterruptLeavesNoTemporaryBehind) {
+    test::TempDir dir;
+    const std::string path = dir.path("keep.obj");
+    test::writeFile(path, "precious\n");
+    const auto files = [&] {
+        return std::distance(std::filesystem::directory_iterator(dir.dir()), {});
+    };
+    struct sigaction action {};
+    struct sigaction previous {};
+    action.sa_handler = [](int) {};
+    ASSERT_EQ(::sigaction(SIGTERM, &action, &previous), 0);
+    sigset_t term;
+    sigemptyset(&term);
+    sigaddset(&term, SIGTERM);
+    sigset_t oldMask;
+    ASSERT_EQ(::pthread_sigmask(SIG_BLOCK, &term, &oldMask), 0);
+    {
+        AtomicFile writing(path);
+        ASSERT_TRUE(writing.write("new\n", 4));
+        EXPECT_EQ(files(), 2);
+        ::raise(SIGTERM);
+        EXPECT_FALSE(writing.write("more\n", 5));
+        EXPECT_EQ(files(), 1) << "the temporary goes at once";
+        AtomicFile late(path);
+        EXPECT_FALSE(late.ok());
+        EXPECT_EQ(files(), 1);
+    }
+    ::pthread_sigmask(SIG_SETMASK, &oldMask, nullptr);
+    ::sigaction(SIGTERM, &previous, nullptr);
+    EXPECT_EQ(test::readFile(path), "precious\n");
+}
+
+// NAME plus the temporary's suffix may pass the file system's limit on a name where NAME does
+// not; a loop of links names no file at all.
+TEST(AtomicFile, FitsTheNameLimitAndRefusesALoopOfLinks) {
+    test::TempDir dir;
+    const std::string longName = dir.path(std::string(250, 'n') + ".obj");
+    {
+        AtomicFile file(longName);
+        ASSERT_TRUE(file.write("new\n", 4)) << file.error();
+        EXPECT_TRUE(file.commit(false)) << file.error();
+    }
+    EXPECT_EQ(test::readFile(longName), "new\n");
+
+    const std::string a = dir.path("a.obj");
+    const std::string b = dir.path("b.obj");
+    ASSERT_EQ(::symlink(b.c_str(), a.c_str()), 0);
+    ASSERT_EQ(::symlink(a.c_str(), b.c_str()), 0);
+    AtomicFile loop(a);
+    EXPECT_FALSE(loop.ok());
+    EXPECT_EQ(loop.error(), a + ": " + std::strerror(ELOOP));
+    EXPECT_FALSE(loop.commit(false));
+    EXPECT_TRUE(std::filesystem::is_symlink(a));
 }
 
 }  // namespace
