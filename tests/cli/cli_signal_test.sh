@@ -44,15 +44,20 @@ for trial in $(seq 0 49); do
         signal=TERM
         expected=143
     fi
-    # Anywhere in the first 85 % of the run, from before the first phase to the final write.
-    delay=$(awk -v s="${seconds[$kind]}" -v r=$RANDOM 'BEGIN { printf "%.3f", s * 0.85 * r / 32768 }')
+    # The first 25 trials anywhere in the first half of the run (as timed alone: a loaded
+    # machine may run it faster later), where no signal may come late; the others anywhere up
+    # to the end, the final write included, where one may.
+    share=0.5
+    [ "$trial" -ge 25 ] && share=1.0
+    delay=$(awk -v s="${seconds[$kind]}" -v f=$share -v r=$RANDOM \
+        'BEGIN { printf "%.3f", s * f * r / 32768 }')
     echo "keep me" >out.obj
     rm -f frame*
     "$CLI" "${command[@]}" -o out.obj >/dev/null 2>err.txt &
     pid=$!
     sleep "$delay"
     if ! kill -"$signal" "$pid" 2>/dev/null; then
-        late=$((late + 1))  # it ended before the signal was sent
+        [ "$trial" -lt 25 ] && late=$((late + 1))  # it ended before the signal was sent
         wait "$pid"
         continue
     fi
@@ -61,7 +66,7 @@ for trial in $(seq 0 49); do
     # A signal that comes once the output is in place stops nothing: the run ends with 0 and
     # the whole result (a lost signal would look the same, hence the count below).
     if [ "$rc" -eq 0 ] && cmp -s out.obj "$kind.obj"; then
-        late=$((late + 1))
+        [ "$trial" -lt 25 ] && late=$((late + 1))
         continue
     fi
     what="$kind SIG$signal after $delay s"
@@ -70,6 +75,6 @@ for trial in $(seq 0 49); do
     check "$what leaves no temporary file" test -z "$(ls out.obj.* frame*.BMP.* 2>/dev/null)"
 done
 set +m
-check "the signals came before the outputs were in place ($late late)" test "$late" -le 5
+check "signals in the first half of a run are never late ($late late)" test "$late" -le 2
 
 finish
