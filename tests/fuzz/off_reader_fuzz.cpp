@@ -1,11 +1,10 @@
 // libFuzzer target for the OFF reader: any bytes must give a mesh or a refusal, never a crash;
 // an accepted mesh has triangles, names only vertices it has, and holds finite numbers only.
-#include <cmath>
 #include <cstdint>
-#include <cstdlib>
 
 #include <string_view>
 
+#include "accepted_mesh.h"
 #include "formats/off.h"
 #include "geometry/solid.h"
 
@@ -15,20 +14,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!korvan::readOffBytes(bytes, "fuzz.off", solid).ok()) {
         return 0;
     }
-    if (solid.triangles.empty()) {
-        std::abort();
-    }
-    for (const korvan::Triangle& t : solid.triangles) {
-        for (const int32_t i : {t.i0, t.i1, t.i2}) {
-            if (i < 0 || i >= solid.vertexCount()) {
-                std::abort();
-            }
-        }
-    }
-    for (const korvan::Vector4& v : solid.vertices) {
-        if (!std::isfinite(v.x) || !std::isfinite(v.y) || !std::isfinite(v.z)) {
-            std::abort();
-        }
-    }
+    korvan::fuzz::abortUnlessSound(solid);
     return 0;
 }
