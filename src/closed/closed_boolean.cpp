@@ -682,11 +682,14 @@ Assembly assembleKept(const Arrangement& arrangement, const std::vector<char>& k
     std::vector<int32_t> pointOfUse;
     a.tris.reserve(pieces.size());
     a.source.reserve(pieces.size());
+    const std::vector<uint8_t> action =
+        wholeTriangles(pieces, keep, arrangement.triangles(), arrangement.pointCount());
     for (int32_t p = 0; p < static_cast<int32_t>(pieces.size()); ++p) {
-        if (!keep[p]) {
+        if (!keep[p] || action[p] == kDropPiece) {
             continue;
         }
-        Corners c = pieces[p].v;
+        Corners c = action[p] == kWholeTriangle ? arrangement.triangles()[pieces[p].source]
+                                                : pieces[p].v;
         int32_t source = pieces[p].source;
         if (reverseOther && source >= firstOther) {
             std::swap(c[1], c[2]);

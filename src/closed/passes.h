@@ -178,7 +178,22 @@ bool keepPieces(const std::vector<Piece>& pieces, int32_t firstOther, int32_t po
                 BooleanOp op, const DecidePatches& decide, std::vector<char>& keep,
                 const std::vector<char>* nearTriangle = nullptr);
 
-// The kept pieces as one welded mesh: object 2's turned over for a difference, seam points
+// What assembleKept does with each piece: emits it, emits its source triangle whole in its
+// place, or leaves it out (a later piece of a triangle emitted whole).
+constexpr uint8_t kKeepPiece = 0;
+constexpr uint8_t kWholeTriangle = 1;
+constexpr uint8_t kDropPiece = 2;
+
+// For each piece, kWholeTriangle on the first piece of every split triangle that lies partly
+// on the other surface, is kept entirely, and whose points inside it (not at its corners) no other
+// kept piece uses, kDropPiece on its other pieces, kKeepPiece elsewhere. The triangle then stands
+// for its pieces exactly; that may release its neighbours' points in turn, and the largest such set
+// is taken. `triangles` are the arrangement's input triangles, `pointCount` its number of points.
+std::vector<uint8_t> wholeTriangles(const std::vector<Piece>& pieces, const std::vector<char>& keep,
+                                    const std::vector<Corners>& triangles, int32_t pointCount);
+
+// The kept pieces as one welded mesh: split triangles kept entirely put back whole
+// (wholeTriangles), object 2's turned over for a difference, seam points
 // that round to the same float position (or to an input point's) made one vertex, pieces
 // this collapses left out, folds collapsed (unfold), vertices numbered by first use.
 struct Assembly {

@@ -246,6 +246,36 @@ TEST(ClosedBoolean, CoplanarFacesWhoseTrianglesDoNotLineUp) {
     EXPECT_NEAR(volume(run(a, b, BooleanOp::Union)), 12.6, 1e-6);
 }
 
+// A cube against itself turned by 1e-6 degrees about z: rounding puts most vertices back where
+// they were and moves the others within their faces, so every face lies on one of the cube's
+// and is tessellated differently. Where the surfaces coincide, each triangle is kept or dropped
+// whole: the result carries the cube's own triangles, not the pieces the other grid cut.
+TEST(ClosedBoolean, TrianglesOnTheOtherSurfaceStayWhole) {
+    const Solid a = make(PrimitiveParameters::cube(2));
+    Solid b;
+    b.copyMeshFrom(a);
+    const double turn = 1e-6 * std::acos(-1.0) / 180.0;
+    int moved = 0;
+    for (Vector4& v : b.vertices) {
+        const double x = v.x, y = v.y;
+        const Vector4 w(static_cast<float>(x * std::cos(turn) - y * std::sin(turn)),
+                        static_cast<float>(x * std::sin(turn) + y * std::cos(turn)), v.z);
+        moved += w == v ? 0 : 1;
+        v = w;
+    }
+    ASSERT_GT(moved, 0);
+    b.computeTriangleData();
+    b.computeBoundingBox();
+    for (const BooleanOp op : {BooleanOp::Union, BooleanOp::Intersection}) {
+        const Solid r = run(a, b, op);
+        EXPECT_EQ(r.triangles.size(), a.triangles.size()) << operationName(op);
+        EXPECT_NEAR(volume(r), 8.0, 1e-12) << operationName(op);
+    }
+    Solid empty;
+    EXPECT_TRUE(closedBoolean(a, b, BooleanOp::Difference, empty).ok());
+    EXPECT_TRUE(empty.triangles.empty());
+}
+
 TEST(ClosedBoolean, SharedAndTouchingFaces) {
     const Solid a = make(PrimitiveParameters::cube(2));
     const Solid touching = make(PrimitiveParameters::cube(2), {2, 0.3f, 0.2f});
