@@ -186,9 +186,9 @@ void Arrangement::Impl::edgeVsTriangle(int side, int32_t x, int k, int32_t y, co
 }
 
 // Exact intersection of object 1 triangle t0 with object 2 triangle t1; records its points.
-bool Arrangement::Impl::pair(int32_t t0, int32_t t1) {
+bool Arrangement::Impl::pair(int32_t t0, int32_t t1, PairRecords& out) const {
     const int32_t t[2] = {t0, t1};
-    if (sharedPair(t0, t1)) {
+    if (sharedPair(t0, t1, out)) {
         return true;
     }
     int o[2][3];  // corners of t[s] against the plane of t[1 - s]
@@ -226,9 +226,9 @@ bool Arrangement::Impl::pair(int32_t t0, int32_t t1) {
     for (const Found& f : found) {
         for (int s = 0; s < 2; ++s) {
             if (f.in[s].site == kOnEdge) {
-                onEdge.emplace_back(triEdge[t[s]][f.in[s].index], f.key);
+                out.onEdge.emplace_back(triEdge[t[s]][f.in[s].index], f.key);
             } else if (f.in[s].site == kInside) {
-                inFace.emplace_back(t[s], f.key);
+                out.inFace.emplace_back(t[s], f.key);
             }
         }
     }
@@ -236,10 +236,10 @@ bool Arrangement::Impl::pair(int32_t t0, int32_t t1) {
         if (keys.size() < 2) {
             return;
         }
-        const auto id = static_cast<int32_t>(chains.size());
-        chains.push_back(std::move(keys));
-        chainOf.emplace_back(t0, id);
-        chainOf.emplace_back(t1, id);
+        const auto id = static_cast<int32_t>(out.chains.size());
+        out.chains.push_back(std::move(keys));
+        out.chainOf.emplace_back(t0, id);
+        out.chainOf.emplace_back(t1, id);
     };
     if (!coplanar) {
         std::vector<Key> keys;
@@ -249,8 +249,8 @@ bool Arrangement::Impl::pair(int32_t t0, int32_t t1) {
         addChain(std::move(keys));
         return true;
     }
-    coplanarWith.emplace_back(t0, t1);
-    coplanarWith.emplace_back(t1, t0);
+    out.coplanarWith.emplace_back(t0, t1);
+    out.coplanarWith.emplace_back(t1, t0);
     // The overlap is bounded by pieces of both triangles' edges: one chain per edge.
     for (int s = 0; s < 2; ++s) {
         for (int k = 0; k < 3; ++k) {
@@ -273,7 +273,7 @@ bool Arrangement::Impl::pair(int32_t t0, int32_t t1) {
 // operand against itself, or a copy welded onto it, makes such pairs for nearly every
 // triangle. Records what the general test would record, from the ids and a few orientations;
 // returns false for every other pair.
-bool Arrangement::Impl::sharedPair(int32_t t0, int32_t t1) {
+bool Arrangement::Impl::sharedPair(int32_t t0, int32_t t1, PairRecords& out) const {
     const Corners& c0 = tris[t0];
     const Corners& c1 = tris[t1];
     int shared = 0, own = -1;  // own: a corner of t0 that t1 lacks
@@ -285,15 +285,15 @@ bool Arrangement::Impl::sharedPair(int32_t t0, int32_t t1) {
         }
     }
     const auto addChain = [&](int32_t a, int32_t b) {
-        const auto id = static_cast<int32_t>(chains.size());
-        chains.push_back({Key{kVertex, std::min(a, b), 0}, Key{kVertex, std::max(a, b), 0}});
-        chainOf.emplace_back(t0, id);
-        chainOf.emplace_back(t1, id);
+        const auto id = static_cast<int32_t>(out.chains.size());
+        out.chains.push_back({Key{kVertex, std::min(a, b), 0}, Key{kVertex, std::max(a, b), 0}});
+        out.chainOf.emplace_back(t0, id);
+        out.chainOf.emplace_back(t1, id);
     };
     if (shared == 3) {
         // The same triangle twice: coplanar, each edge of each a chain of its two corners.
-        coplanarWith.emplace_back(t0, t1);
-        coplanarWith.emplace_back(t1, t0);
+        out.coplanarWith.emplace_back(t0, t1);
+        out.coplanarWith.emplace_back(t1, t0);
         for (const Corners* c : {&c0, &c1}) {
             for (int k = 0; k < 3; ++k) {
                 addChain((*c)[k], (*c)[(k + 1) % 3]);
@@ -315,8 +315,8 @@ bool Arrangement::Impl::sharedPair(int32_t t0, int32_t t1) {
         }
         const int ax = axis[t0];
         if (orient2(a, b, c0[own], ax) * orient2(a, b, other, ax) < 0) {
-            coplanarWith.emplace_back(t0, t1);
-            coplanarWith.emplace_back(t1, t0);
+            out.coplanarWith.emplace_back(t0, t1);
+            out.coplanarWith.emplace_back(t1, t0);
             addChain(a, b);
             addChain(a, b);
             return true;
@@ -350,8 +350,8 @@ bool Arrangement::Impl::sharedPair(int32_t t0, int32_t t1) {
             }
         }
         if (outsideAnEdge(t0, t1, true) || outsideAnEdge(t1, t0, true)) {
-            coplanarWith.emplace_back(t0, t1);
-            coplanarWith.emplace_back(t1, t0);
+            out.coplanarWith.emplace_back(t0, t1);
+            out.coplanarWith.emplace_back(t1, t0);
             return true;
         }
     }
@@ -438,12 +438,43 @@ int64_t Arrangement::intersect(const std::vector<std::pair<int32_t, int32_t>>& c
                                const std::vector<int32_t>& involved) {
     Impl& m = *m_impl;
     m.buildEdges(involved);
-    int64_t touching = 0;
-    for (const auto& [a, b] : candidates) {
-        assert(a < m.firstOther && b >= m.firstOther);
-        touching += m.pair(a, b) ? 1 : 0;
+    // Runs of pairs in parallel, each with its own records; joined in order, with the chain
+    // numbers of each run moved past those before it.
+    constexpr size_t kRun = 2048;
+    const size_t runs = (candidates.size() + kRun - 1) / kRun;
+    std::vector<PairRecords> found(runs);
+    std::vector<int64_t> touching(runs, 0);
+    tbb::parallel_for(tbb::blocked_range<size_t>(0, runs, 1),
+                      [&](const tbb::blocked_range<size_t>& r) {
+                          for (size_t run = r.begin(); run < r.end(); ++run) {
+                              const size_t end = std::min(candidates.size(), (run + 1) * kRun);
+                              for (size_t i = run * kRun; i < end; ++i) {
+                                  const auto [a, b] = candidates[i];
+                                  assert(a < m.firstOther && b >= m.firstOther);
+                                  touching[run] += m.pair(a, b, found[run]) ? 1 : 0;
+                              }
+                          }
+                      });
+    int64_t total = 0;
+    for (size_t run = 0; run < runs; ++run) {
+        PairRecords& f = found[run];
+        const auto before = static_cast<int32_t>(m.chains.size());
+        const auto append = [](auto& to, auto& from) {
+            to.insert(to.end(), std::make_move_iterator(from.begin()),
+                      std::make_move_iterator(from.end()));
+        };
+        for (auto& [t, chain] : f.chainOf) {
+            chain += before;
+        }
+        append(m.onEdge, f.onEdge);
+        append(m.inFace, f.inFace);
+        append(m.chainOf, f.chainOf);
+        append(m.coplanarWith, f.coplanarWith);
+        append(m.chains, f.chains);
+        f = PairRecords();
+        total += touching[run];
     }
-    return touching;
+    return total;
 }
 
 void Arrangement::keepWhole() {

@@ -103,6 +103,16 @@ namespace korvan::closed {
 
 using namespace exact;
 
+// What the pair tests find, gathered per run of pairs so that runs can go in parallel and be
+// joined in order: the same records, in the same order, as one pass over all pairs.
+struct PairRecords {
+    std::vector<std::pair<int32_t, Key>> onEdge;            // (edge id, point) inside the edge
+    std::vector<std::pair<int32_t, Key>> inFace;            // (triangle, point) inside the triangle
+    std::vector<std::pair<int32_t, int32_t>> chainOf;       // (triangle, chain)
+    std::vector<std::pair<int32_t, int32_t>> coplanarWith;  // (triangle, other triangle)
+    std::vector<std::vector<Key>> chains;                   // collinear points of one seam segment
+};
+
 struct Arrangement::Impl {
     std::vector<Point3> points;
     std::vector<Corners> tris;
@@ -114,11 +124,11 @@ struct Arrangement::Impl {
     std::vector<int8_t> projectedSign;             // orientation of the projected corners
 
     // Records gathered by the pair tests, sorted and resolved after all pairs.
-    std::vector<std::pair<int32_t, Key>> onEdge;            // (edge id, point) inside the edge
-    std::vector<std::pair<int32_t, Key>> inFace;            // (triangle, point) inside the triangle
-    std::vector<std::pair<int32_t, int32_t>> chainOf;       // (triangle, chain)
-    std::vector<std::pair<int32_t, int32_t>> coplanarWith;  // (triangle, other triangle)
-    std::vector<std::vector<Key>> chains;                   // collinear points of one seam segment
+    std::vector<std::pair<int32_t, Key>> onEdge;
+    std::vector<std::pair<int32_t, Key>> inFace;
+    std::vector<std::pair<int32_t, int32_t>> chainOf;
+    std::vector<std::pair<int32_t, int32_t>> coplanarWith;
+    std::vector<std::vector<Key>> chains;
 
     std::vector<Key> seamKeys;  // sorted; seam point id = points.size() + index
     std::vector<Piece> pieces;
@@ -156,8 +166,9 @@ struct Arrangement::Impl {
                            std::vector<Found>& out) const;
     void edgeVsTriangle(int side, int32_t x, int k, int32_t y, const int* o,
                         std::vector<Found>& out) const;
-    bool pair(int32_t t0, int32_t t1);
-    bool sharedPair(int32_t t0, int32_t t1);
+    // The pair tests read the arrangement only and write to `out`.
+    bool pair(int32_t t0, int32_t t1, PairRecords& out) const;
+    bool sharedPair(int32_t t0, int32_t t1, PairRecords& out) const;
     // Whether triangle u, in t's plane, lies on the outer side of the line through one of t's
     // edges (on it allowed); with `strict`, its corners that are not t's strictly outside.
     bool outsideAnEdge(int32_t t, int32_t u, bool strict) const;
