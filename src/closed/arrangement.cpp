@@ -242,6 +242,8 @@ bool Arrangement::Impl::pair(int32_t t0, int32_t t1, PairRecords& out) const {
         out.chainOf.emplace_back(t1, id);
     };
     if (!coplanar) {
+        out.crossed.push_back(t0);
+        out.crossed.push_back(t1);
         std::vector<Key> keys;
         for (const Found& f : found) {
             keys.push_back(f.key);
@@ -305,6 +307,8 @@ bool Arrangement::Impl::sharedPair(int32_t t0, int32_t t1, PairRecords& out) con
         const int32_t a = c0[(own + 1) % 3], b = c0[(own + 2) % 3];
         if (orient3(c1[0], c1[1], c1[2], c0[own]) != 0) {
             // Two planes through one edge meet in its line, and the triangles in the edge.
+            out.crossed.push_back(t0);
+            out.crossed.push_back(t1);
             addChain(a, b);
             return true;
         }
@@ -340,6 +344,8 @@ bool Arrangement::Impl::sharedPair(int32_t t0, int32_t t1, PairRecords& out) con
             return sum == 2 || sum == -2;
         };
         if (oneSide(c0, c1) || oneSide(c1, c0)) {
+            out.crossed.push_back(t0);
+            out.crossed.push_back(t1);
             return true;
         }
         // One plane, and a line through an edge of one at the common corner leaves the other
@@ -471,6 +477,7 @@ int64_t Arrangement::intersect(const std::vector<std::pair<int32_t, int32_t>>& c
         append(m.chainOf, f.chainOf);
         append(m.coplanarWith, f.coplanarWith);
         append(m.chains, f.chains);
+        append(m.crossed, f.crossed);
         f = PairRecords();
         total += touching[run];
     }

@@ -40,6 +40,8 @@ inline std::array<double, 3> crossOf(const Point3& a, const Point3& b, const Poi
     return {uy * vz - uz * vy, uz * vx - ux * vz, ux * vy - uy * vx};
 }
 
+struct SplitJob;  // what a touched triangle is split along; internal
+
 // Exactly whether three points lie on one line.
 bool collinear(const Point3& a, const Point3& b, const Point3& c);
 
@@ -66,6 +68,15 @@ public:
     // Returns false, with `error()` set, when seam segments cross inside a triangle, which only
     // a self-intersecting operand produces.
     bool split();
+
+    // A triangle that lies on the other surface throughout, touched by nothing out of its
+    // plane, is left one piece (on the other surface, its edges on the seam) by split(): it
+    // is kept or dropped whole. Where a kept piece elsewhere uses one of its points (the
+    // points its pieces would have, corners first), splitDeferred gives the pieces that
+    // split() would have made; false with `why` set where that fails.
+    bool isDeferred(int32_t triangle) const;
+    const std::vector<int32_t>& deferredPoints(int32_t triangle) const;
+    bool splitDeferred(int32_t triangle, std::vector<Piece>& out, std::string& why) const;
 
     const std::vector<Piece>& pieces() const;
     // The input points and triangles, as given.
@@ -94,6 +105,7 @@ public:
 
 private:
     struct Impl;
+    const SplitJob* deferredJob(int32_t triangle) const;
     std::unique_ptr<Impl> m_impl;
 };
 

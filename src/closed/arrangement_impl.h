@@ -111,6 +111,16 @@ struct PairRecords {
     std::vector<std::pair<int32_t, int32_t>> chainOf;       // (triangle, chain)
     std::vector<std::pair<int32_t, int32_t>> coplanarWith;  // (triangle, other triangle)
     std::vector<std::vector<Key>> chains;                   // collinear points of one seam segment
+    std::vector<int32_t> crossed;  // triangles touched by a pair that is not in one plane
+};
+
+// What one touched triangle is split along.
+struct SplitJob {
+    int32_t t = -1;
+    std::vector<int32_t> ids, partners;  // points (corners first), coplanar partners
+    std::vector<std::vector<int32_t>> segs;
+    bool inside = false;                             // a point inside the triangle
+    std::array<std::vector<int32_t>, 3> edgePoints;  // points inside each edge
 };
 
 struct Arrangement::Impl {
@@ -129,6 +139,10 @@ struct Arrangement::Impl {
     std::vector<std::pair<int32_t, int32_t>> chainOf;
     std::vector<std::pair<int32_t, int32_t>> coplanarWith;
     std::vector<std::vector<Key>> chains;
+    std::vector<int32_t> crossed;
+    // Triangles split() left whole as lying entirely on the other surface, ascending, and
+    // what each would be split along.
+    std::vector<SplitJob> deferred;
 
     std::vector<Key> seamKeys;  // sorted; seam point id = points.size() + index
     std::vector<Piece> pieces;
@@ -213,6 +227,13 @@ struct Arrangement::Impl {
     // else 0; the first partner that holds it decides.
     int8_t coplanarSide(int32_t t, const std::function<EP2()>& centreOf,
                         const std::vector<int32_t>& partners) const;
+    // The pieces of the job's triangle, appended to `out`; on failure false with `why` set.
+    bool splitJob(const SplitJob& job, std::vector<Piece>& out, std::string& why) const;
+    // +1 / -1 where triangle t, touched only by triangles in its plane, has partners that
+    // overlap it and all face the same way as it / the other way: then, the other operand
+    // being closed, its surface covers t, and every piece of t would lie on it facing so.
+    // 0 otherwise.
+    int8_t coveredSide(int32_t t, const std::vector<int32_t>& partners) const;
     // Appends piece v of triangle t (in t's orientation; bit e of `seam` for edge v[e] to
     // v[e + 1]), starting at t's earliest own corner it has, else at its smallest id.
     void addPiece(int32_t t, const int32_t* v, unsigned seam, int8_t coplanar,

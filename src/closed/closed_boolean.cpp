@@ -490,6 +490,9 @@ Status run(const Solid& object1, const Operand& object2, BooleanOp op, Solid& re
 
     closed::Assembly assembly = closed::assembleKept(arrangement, keep, inputPoints, op);
     keep = {};
+    if (!assembly.error.empty()) {
+        return Status::failure("Zatvoreni rezultat nije moguc: " + assembly.error);
+    }
     report.folds = assembly.folds;
     std::vector<Corners>& out = assembly.tris;
     std::vector<Point3>& outPoints = assembly.points;
@@ -682,15 +685,8 @@ Assembly assembleKept(const Arrangement& arrangement, const std::vector<char>& k
     std::vector<int32_t> pointOfUse;
     a.tris.reserve(pieces.size());
     a.source.reserve(pieces.size());
-    const std::vector<uint8_t> action =
-        wholeTriangles(pieces, keep, arrangement.triangles(), arrangement.pointCount());
-    for (int32_t p = 0; p < static_cast<int32_t>(pieces.size()); ++p) {
-        if (!keep[p] || action[p] == kDropPiece) {
-            continue;
-        }
-        Corners c = action[p] == kWholeTriangle ? arrangement.triangles()[pieces[p].source]
-                                                : pieces[p].v;
-        int32_t source = pieces[p].source;
+    const std::vector<uint8_t> action = wholeTriangles(arrangement, keep);
+    const auto emit = [&](Corners c, int32_t source) {
         if (reverseOther && source >= firstOther) {
             std::swap(c[1], c[2]);
             source = ~source;
@@ -705,6 +701,24 @@ Assembly assembleKept(const Arrangement& arrangement, const std::vector<char>& k
         }
         a.tris.push_back(c);
         a.source.push_back(source);
+    };
+    std::vector<Piece> late;
+    for (int32_t p = 0; p < static_cast<int32_t>(pieces.size()); ++p) {
+        if (!keep[p] || action[p] == kDropPiece) {
+            continue;
+        }
+        const int32_t source = pieces[p].source;
+        if (action[p] == kSplitNow) {
+            late.clear();
+            if (!arrangement.splitDeferred(source, late, a.error)) {
+                return a;
+            }
+            for (const Piece& piece : late) {
+                emit(piece.v, source);
+            }
+            continue;
+        }
+        emit(action[p] == kWholeTriangle ? arrangement.triangles()[source] : pieces[p].v, source);
     }
     useOf = {};
     const auto uses = static_cast<int32_t>(pointOfUse.size());

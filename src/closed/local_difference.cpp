@@ -265,6 +265,10 @@ std::optional<Status> runNear(const Solid& work, const std::vector<Vector4>& too
 
     Assembly a = assembleKept(arrangement, keep, inputPoints, BooleanOp::Difference);
     keep = {};
+    if (!a.error.empty()) {
+        // The whole operation reports the failure.
+        return std::nullopt;
+    }
     if (a.flips > 0) {
         // A flip may reach a neighbour the near part does not have; the whole operation has.
         return std::nullopt;

@@ -179,18 +179,20 @@ bool keepPieces(const std::vector<Piece>& pieces, int32_t firstOther, int32_t po
                 const std::vector<char>* nearTriangle = nullptr);
 
 // What assembleKept does with each piece: emits it, emits its source triangle whole in its
-// place, or leaves it out (a later piece of a triangle emitted whole).
+// place, leaves it out (a later piece of a triangle emitted whole), or emits in its place the
+// pieces of the triangle that the split left whole.
 constexpr uint8_t kKeepPiece = 0;
 constexpr uint8_t kWholeTriangle = 1;
 constexpr uint8_t kDropPiece = 2;
+constexpr uint8_t kSplitNow = 3;
 
 // For each piece, kWholeTriangle on the first piece of every split triangle that lies partly
-// on the other surface, is kept entirely, and whose points inside it (not at its corners) no other
-// kept piece uses, kDropPiece on its other pieces, kKeepPiece elsewhere. The triangle then stands
-// for its pieces exactly; that may release its neighbours' points in turn, and the largest such set
-// is taken. `triangles` are the arrangement's input triangles, `pointCount` its number of points.
-std::vector<uint8_t> wholeTriangles(const std::vector<Piece>& pieces, const std::vector<char>& keep,
-                                    const std::vector<Corners>& triangles, int32_t pointCount);
+// on the other surface, is kept entirely, and whose points inside it (not at its corners) no
+// other kept piece uses, kDropPiece on its other pieces, kSplitNow on a kept piece that the
+// split left whole where such a point is used, kKeepPiece elsewhere. The triangle then stands
+// for its pieces exactly; that may release its neighbours' points in turn, and the largest
+// such set is taken.
+std::vector<uint8_t> wholeTriangles(const Arrangement& arrangement, const std::vector<char>& keep);
 
 // The kept pieces as one welded mesh: split triangles kept entirely put back whole
 // (wholeTriangles), object 2's turned over for a difference, seam points
@@ -204,6 +206,7 @@ struct Assembly {
     std::vector<int32_t> origin;  // the input point each vertex is, or -1 for a seam point
     int64_t folds = 0;
     int64_t flips = 0;  // of the folds, slivers flipped with a neighbour
+    std::string error;  // set where a triangle left whole could not be split after all
 };
 Assembly assembleKept(const Arrangement& arrangement, const std::vector<char>& keep,
                       int32_t inputPoints, BooleanOp op);

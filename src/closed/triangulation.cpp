@@ -2,6 +2,7 @@
 // points and segments, or a direct cut where one segment crosses it from edge to edge.
 #include "closed/arrangement_impl.h"
 
+#include <atomic>
 #include <functional>
 #include <numeric>
 
@@ -281,6 +282,54 @@ void Arrangement::Impl::splitAcrossCorner(int32_t t, int k, int32_t p, int32_t q
               [](const Piece& x, const Piece& y) { return x.v < y.v; });
 }
 
+bool Arrangement::Impl::splitJob(const SplitJob& job, std::vector<Piece>& out,
+                                 std::string& why) const {
+    // Most cut triangles are crossed once, from edge to edge.
+    const auto& on = job.edgePoints;
+    const size_t cut = on[0].size() + on[1].size() + on[2].size();
+    if (!job.inside && job.partners.empty() && cut == 2 && job.segs.size() == 1 &&
+        job.segs[0].size() == 2 && job.ids.size() == 5) {
+        const int k = on[0].empty() ? 1 : on[1].empty() ? 2 : 0;  // first of the two
+        if (on[k].size() == 1 && on[(k + 1) % 3].size() == 1) {
+            const int32_t onFirst = on[k][0];
+            const int32_t onSecond = on[(k + 1) % 3][0];
+            const auto& seg = job.segs[0];
+            if ((seg[0] == onFirst && seg[1] == onSecond) ||
+                (seg[0] == onSecond && seg[1] == onFirst)) {
+                splitAcrossCorner(job.t, k, onFirst, onSecond, out);
+                return true;
+            }
+        }
+    }
+    if (job.ids.size() == 3) {
+        // Touched at its corners and along its own edges only.
+        wholeTriangle(job.t, job.segs, job.partners, out);
+        return true;
+    }
+    return splitTriangle(job.t, job.ids, job.edgePoints, job.segs, job.partners, out, why);
+}
+
+int8_t Arrangement::Impl::coveredSide(int32_t t, const std::vector<int32_t>& partners) const {
+    std::array<int32_t, 3> sorted = tris[t];
+    std::sort(sorted.begin(), sorted.end());
+    int8_t side = 0;
+    for (const int32_t other : partners) {
+        const Corners& c = tris[other];
+        std::array<int32_t, 3> corners = c;
+        std::sort(corners.begin(), corners.end());
+        // A partner beside t, beyond the line through one of its edges, only touches it.
+        if (corners != sorted && outsideAnEdge(t, other, false)) {
+            continue;
+        }
+        const int8_t s = orient2(c[0], c[1], c[2], axis[t]) == projectedSign[t] ? 1 : -1;
+        if (side != 0 && s != side) {
+            return 0;
+        }
+        side = s;
+    }
+    return side;
+}
+
 bool Arrangement::split() {
     Impl& m = *m_impl;
     const auto sortUnique = [](auto& v) {
@@ -314,6 +363,10 @@ bool Arrangement::split() {
     for (size_t i = 1; i < edgeStart.size(); ++i) {
         edgeStart[i] += edgeStart[i - 1];
     }
+    std::vector<char> crossed(m.tris.size(), 0);
+    for (const int32_t t : m.crossed) {
+        crossed[static_cast<size_t>(t)] = 1;
+    }
     std::vector<char> touched(m.tris.size(), 0);
     // Only triangles of candidate pairs have edge ids; only they can be touched.
     for (int32_t t : m.involved) {
@@ -331,14 +384,8 @@ bool Arrangement::split() {
         touched[c.first] = 1;
     }
 
-    // What each touched triangle is split along; built by the thread that splits it.
-    struct Job {
-        int32_t t;
-        std::vector<int32_t> ids, partners;
-        std::vector<std::vector<int32_t>> segs;
-        bool inside = false;                             // a point inside the triangle
-        std::array<std::vector<int32_t>, 3> edgePoints;  // points inside each edge
-    };
+    // What each touched triangle is split along is built by the thread that splits it.
+    using Job = SplitJob;
     const auto rangeOf = [](const auto& list, int32_t t) {
         const auto below = [](const auto& entry, int32_t x) { return entry.first < x; };
         const auto first = std::lower_bound(list.begin(), list.end(), t, below);
@@ -380,6 +427,39 @@ bool Arrangement::split() {
         }
     }
 
+    // The triangulations are independent; each job keeps its own pieces and the first
+    // failure in triangle order is the one reported.
+    std::vector<std::vector<Piece>> split(work.size());
+    std::vector<std::string> why(work.size());
+    std::vector<char> failed(work.size(), 0);
+    // A triangle on the other surface throughout is kept or dropped whole unless a kept piece
+    // elsewhere uses one of its points; it is split only then (splitDeferred). Only the seam
+    // points of the triangles split now are built here.
+    std::vector<Job> deferred(work.size());
+    const auto np = static_cast<int32_t>(m.points.size());
+    std::vector<char> needSeam(m.seamKeys.size(), 0);
+    tbb::parallel_for(
+        tbb::blocked_range<size_t>(0, work.size(), 64), [&](const tbb::blocked_range<size_t>& r) {
+            for (size_t j = r.begin(); j < r.end(); ++j) {
+                Job job;
+                makeJob(work[j], job);
+                if (!crossed[static_cast<size_t>(job.t)] && job.ids.size() > 3) {
+                    if (const int8_t side = m.coveredSide(job.t, job.partners); side != 0) {
+                        // All edges on the seam: the piece joins no patch, as it decides none.
+                        m.addPiece(job.t, m.tris[job.t].data(), 7u, side, split[j]);
+                        deferred[j] = std::move(job);
+                        continue;
+                    }
+                }
+                for (const int32_t id : job.ids) {
+                    if (id >= np) {
+                        std::atomic_ref<char>(needSeam[static_cast<size_t>(id - np)])
+                            .store(1, std::memory_order_relaxed);
+                    }
+                }
+            }
+        });
+
     // Exact points are built once, before the threads read them: input points (each slot by
     // one thread), then seam points, which read only input points of involved triangles.
     {
@@ -397,21 +477,17 @@ bool Arrangement::split() {
                                   }
                               }
                           });
-        const auto np = static_cast<int32_t>(m.points.size());
         tbb::parallel_for(
             tbb::blocked_range<int32_t>(0, static_cast<int32_t>(m.seamKeys.size()), 256),
             [&](const tbb::blocked_range<int32_t>& r) {
                 for (int32_t i = r.begin(); i < r.end(); ++i) {
-                    (void)m.exactPoint(np + i);
+                    if (needSeam[static_cast<size_t>(i)]) {
+                        (void)m.exactPoint(np + i);
+                    }
                 }
             });
     }
 
-    // The triangulations are independent; each job keeps its own pieces and the first
-    // failure in triangle order is the one reported.
-    std::vector<std::vector<Piece>> split(work.size());
-    std::vector<std::string> why(work.size());
-    std::vector<char> failed(work.size(), 0);
     // The largest triangulations are started first, so that no thread is left with one long
     // job at the end; results stay in triangle order.
     std::vector<int32_t> points(work.size());
@@ -428,46 +504,30 @@ bool Arrangement::split() {
     std::iota(byPoints.begin(), byPoints.end(), size_t{0});
     std::stable_sort(byPoints.begin(), byPoints.end(),
                      [&](size_t a, size_t b) { return points[a] > points[b]; });
-    tbb::parallel_for(
-        tbb::blocked_range<size_t>(0, work.size(), 4), [&](const tbb::blocked_range<size_t>& r) {
-            for (size_t n = r.begin(); n < r.end(); ++n) {
-                const size_t j = byPoints[n];
-                Job job;
-                makeJob(work[j], job);
-                // Most cut triangles are crossed once, from edge to edge.
-                const auto& on = job.edgePoints;
-                const size_t cut = on[0].size() + on[1].size() + on[2].size();
-                if (!job.inside && job.partners.empty() && cut == 2 && job.segs.size() == 1 &&
-                    job.segs[0].size() == 2 && job.ids.size() == 5) {
-                    const int k = on[0].empty() ? 1 : on[1].empty() ? 2 : 0;  // first of the two
-                    if (on[k].size() == 1 && on[(k + 1) % 3].size() == 1) {
-                        const int32_t onFirst = on[k][0];
-                        const int32_t onSecond = on[(k + 1) % 3][0];
-                        const auto& seg = job.segs[0];
-                        if ((seg[0] == onFirst && seg[1] == onSecond) ||
-                            (seg[0] == onSecond && seg[1] == onFirst)) {
-                            m.splitAcrossCorner(job.t, k, onFirst, onSecond, split[j]);
-                            continue;
-                        }
-                    }
-                }
-                if (job.ids.size() == 3) {
-                    // Touched at its corners and along its own edges only.
-                    m.wholeTriangle(job.t, job.segs, job.partners, split[j]);
-                    continue;
-                }
-                failed[j] = m.splitTriangle(job.t, job.ids, job.edgePoints, job.segs, job.partners,
-                                            split[j], why[j])
-                                ? 0
-                                : 1;
-            }
-        });
+    tbb::parallel_for(tbb::blocked_range<size_t>(0, work.size(), 4),
+                      [&](const tbb::blocked_range<size_t>& r) {
+                          for (size_t n = r.begin(); n < r.end(); ++n) {
+                              const size_t j = byPoints[n];
+                              if (deferred[j].t >= 0) {
+                                  continue;
+                              }
+                              Job job;
+                              makeJob(work[j], job);
+                              failed[j] = m.splitJob(job, split[j], why[j]) ? 0 : 1;
+                          }
+                      });
     for (size_t j = 0; j < work.size(); ++j) {
         if (failed[j]) {
             m.error = why[j];
             return false;
         }
     }
+    for (Job& job : deferred) {
+        if (job.t >= 0) {
+            m.deferred.push_back(std::move(job));
+        }
+    }
+    deferred = {};
     // Pieces in triangle order: a touched triangle's own, else the triangle whole. Each
     // triangle's place follows from the pieces of the touched triangles before it.
     std::vector<size_t> piecesBefore(work.size() + 1, 0);  // of the touched triangles
@@ -493,6 +553,25 @@ bool Arrangement::split() {
             }
         });
     return true;
+}
+
+bool Arrangement::isDeferred(int32_t triangle) const {
+    return deferredJob(triangle) != nullptr;
+}
+
+const std::vector<int32_t>& Arrangement::deferredPoints(int32_t triangle) const {
+    return deferredJob(triangle)->ids;
+}
+
+bool Arrangement::splitDeferred(int32_t triangle, std::vector<Piece>& out, std::string& why) const {
+    return m_impl->splitJob(*deferredJob(triangle), out, why);
+}
+
+const SplitJob* Arrangement::deferredJob(int32_t triangle) const {
+    const std::vector<SplitJob>& d = m_impl->deferred;
+    const auto it = std::lower_bound(d.begin(), d.end(), triangle,
+                                     [](const SplitJob& job, int32_t t) { return job.t < t; });
+    return it != d.end() && it->t == triangle ? &*it : nullptr;
 }
 
 }  // namespace korvan::closed
