@@ -1,14 +1,9 @@
 #include <gtest/gtest.h>
 
-#include <bit>
-#include <charconv>
 #include <cmath>
 #include <cstring>
-#include <filesystem>
-#include <functional>
 #include <limits>
 #include <map>
-#include <random>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -17,76 +12,11 @@
 #include "formats/threemf.h"
 #include "generator/generators.h"
 #include "meshio/obj.h"
+#include "support/format_checks.h"
 #include "support/mesh_checks.h"
 
 namespace korvan {
 namespace {
-
-using Bits = std::tuple<uint32_t, uint32_t, uint32_t>;
-
-Bits exactBits(const Vector4& v) {
-    return {std::bit_cast<uint32_t>(v.x), std::bit_cast<uint32_t>(v.y),
-            std::bit_cast<uint32_t>(v.z)};
-}
-
-// Every shared mesh in its own coordinates, the primitives, and awkward numbers (a subnormal,
-// -0, the largest float, shortest-text floats) that a writer must not round.
-std::vector<std::pair<std::string, Solid>> sampleMeshes() {
-    std::vector<std::pair<std::string, Solid>> meshes;
-    for (const auto& entry : std::filesystem::directory_iterator(test::dataFile(""))) {
-        if (entry.path().extension() == ".obj") {
-            Solid s;
-            EXPECT_TRUE(readObj(entry.path().string(), s, ReadOptions{true}).ok()) << entry.path();
-            meshes.emplace_back(entry.path().filename().string(), std::move(s));
-        }
-    }
-    const std::vector<std::pair<std::string, std::function<void(Solid&)>>> primitives = {
-        {"sphere", [](Solid& s) { MakeSphere(s, 12, 17, 1.3f); }},
-        {"cube", [](Solid& s) { MakeCube(s, 0.1f); }},
-        {"box", [](Solid& s) { MakeBox(s, 1e-3f, 2.5f, 7777.7f); }},
-        {"cylinder", [](Solid& s) { MakeCylinder(s, 11, 0.7f, 3.3f); }},
-        {"cone", [](Solid& s) { MakeCone(s, 9, 1e4f, 0.2f); }}};
-    for (const auto& [name, make] : primitives) {
-        Solid s;
-        make(s);
-        meshes.emplace_back(name, std::move(s));
-    }
-    meshes.emplace_back("awkward", test::makeSolid({{0.1f, -0.0f, 1e-40f},
-                                                    {16777217.0f, 3.4028235e38f, -1.1754944e-38f},
-                                                    {-0.3333333f, 0.0f, 2.0f}},
-                                                   {0, 1, 2}));
-    return meshes;
-}
-
-void expectSameTriangles(const Solid& back, const Solid& mesh) {
-    ASSERT_EQ(back.triangleCount(), mesh.triangleCount());
-    for (size_t t = 0; t < mesh.triangles.size(); ++t) {
-        const Triangle& a = mesh.triangles[t];
-        const Triangle& b = back.triangles[t];
-        ASSERT_EQ(std::tie(b.i0, b.i1, b.i2), std::tie(a.i0, a.i1, a.i2)) << t;
-    }
-}
-
-void expectSameMesh(const Solid& back, const Solid& mesh) {
-    ASSERT_EQ(back.vertexCount(), mesh.vertexCount());
-    for (size_t i = 0; i < mesh.vertices.size(); ++i) {
-        ASSERT_EQ(exactBits(back.vertices[i]), exactBits(mesh.vertices[i])) << i;
-    }
-    expectSameTriangles(back, mesh);
-}
-
-Solid preloaded() {
-    Solid s = test::makeSolid({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {0, 1, 2});
-    s.edgeLimit = 0.5f;
-    return s;
-}
-
-void expectPreloadKept(const Solid& s) {
-    EXPECT_EQ(s.vertexCount(), 3);
-    EXPECT_EQ(s.triangleCount(), 1);
-    EXPECT_EQ(s.vertices[1], Vector4(1, 0, 0));
-    EXPECT_EQ(s.edgeLimit, 0.5f);
-}
 
 // Binary PLY bodies in either byte order.
 struct Body {
@@ -143,15 +73,7 @@ const std::vector<Vector4> kRichVertices = {
     {0.1f, 0, 0}, {1, -2, 0.25f}, {1, 1, -0.0f}, {0, 1, 3e-39f}, {-7, 300, 0}};
 
 void expectRichMesh(const Solid& s) {
-    ASSERT_EQ(s.vertexCount(), 5);
-    for (size_t i = 0; i < kRichVertices.size(); ++i) {
-        EXPECT_EQ(exactBits(s.vertices[i]), exactBits(kRichVertices[i])) << i;
-    }
-    std::vector<int32_t> corners;
-    for (const Triangle& t : s.triangles) {
-        corners.insert(corners.end(), {t.i0, t.i1, t.i2});
-    }
-    EXPECT_EQ(corners, (std::vector<int32_t>{0, 1, 2, 0, 2, 3, 4, 3, 2}));
+    test::expectSameMesh(s, test::makeSolid(kRichVertices, {0, 1, 2, 0, 2, 3, 4, 3, 2}));
 }
 
 TEST(PlyReader, StepsOverEveryOtherElementAndPropertyInText) {
@@ -161,7 +83,7 @@ TEST(PlyReader, StepsOverEveryOtherElementAndPropertyInText) {
                              "0 0 1 1 9 3e-39 0\n-7.0e0 1 300 0 0 9\r\n"
                              "0 4 0 1 2 3 1\n6 1 1 1 1 1 1 3 4 3 2 0\n";
     Solid s;
-    ASSERT_TRUE(readPlyBytes(text, "rich.ply", s, ReadOptions{true}).ok());
+    ASSERT_TRUE(readPlyBytes(text, "rich.ply", s, test::keepCoordinates()).ok());
     expectRichMesh(s);
 }
 
@@ -186,7 +108,8 @@ TEST(PlyReader, StepsOverEveryOtherElementAndPropertyInEitherByteOrder) {
         Solid s;
         const std::string format = big ? "binary_big_endian" : "binary_little_endian";
         ASSERT_TRUE(
-            readPlyBytes(richHeader(format) + b.bytes, "rich.ply", s, ReadOptions{true}).ok());
+            readPlyBytes(richHeader(format) + b.bytes, "rich.ply", s, test::keepCoordinates())
+                .ok());
         expectRichMesh(s);
     }
 }
@@ -206,13 +129,6 @@ TEST(PlyReader, TakesCoordinatesOfEveryNumberTypeAndNormalisesByDefault) {
     EXPECT_EQ(s.vertices[1], Vector4(1, -0.5f, -0.75f));
     EXPECT_EQ(s.vertices[2], Vector4(0, 0.5f, 0.75f));
 }
-
-struct Refusal {
-    std::string name;
-    std::string bytes;
-    std::string mention;  // what the message must name
-    friend void PrintTo(const Refusal& r, std::ostream* os) { *os << r.name; }
-};
 
 const std::string kHead =
     "ply\nformat ascii 1.0\nelement vertex 3\nproperty float x\n"
@@ -241,85 +157,88 @@ std::string binaryFace(uint8_t count, std::vector<int32_t> corners) {
     return b.bytes;
 }
 
-class PlyReaderRefuses : public testing::TestWithParam<Refusal> {};
+class PlyReaderRefuses : public testing::TestWithParam<test::Refusal> {};
 
 TEST_P(PlyReaderRefuses, TheWholeFileAndKeepsTheOldObject) {
-    test::TempDir dir;
-    test::writeFile(dir.path("bad.ply"), GetParam().bytes);
-    Solid s = preloaded();
-    const Status status = readPly(dir.path("bad.ply"), s);
-    ASSERT_FALSE(status.ok());
-    EXPECT_NE(status.message().find(GetParam().mention), std::string::npos) << status.message();
-    EXPECT_NE(status.message().find("bad.ply"), std::string::npos) << status.message();
-    expectPreloadKept(s);
+    test::expectRefused(GetParam(), "bad.ply");
 }
 
 INSTANTIATE_TEST_SUITE_P(
     BadFiles, PlyReaderRefuses,
     testing::Values(
-        Refusal{"Empty", "", "nije PLY"},
-        Refusal{"NotPly", "solid x\nfacet normal 0 0 1\n", "nije PLY"},
-        Refusal{"UnknownFormat", "ply\nformat binary_middle_endian 1.0\nend_header\n", "redak 2"},
-        Refusal{"UnknownVersion", "ply\nformat ascii 2.0\nend_header\n", "redak 2"},
-        Refusal{"UnknownType", "ply\nformat ascii 1.0\nelement vertex 1\nproperty flaot x\n",
-                "redak 4: nepoznat tip 'flaot'"},
-        Refusal{"UnknownKeyword", "ply\nformat ascii 1.0\nelemnt vertex 1\nend_header\n",
-                "redak 3"},
-        Refusal{"PropertyBeforeElement", "ply\nformat ascii 1.0\nproperty float x\n", "redak 3"},
-        Refusal{"FloatListCount",
-                "ply\nformat ascii 1.0\nelement face 1\nproperty list float int vertex_indices\n",
-                "redak 4"},
-        Refusal{"NoEndHeader", "ply\nformat ascii 1.0\nelement vertex 0\n", "end_header"},
-        Refusal{"NoFormat", "ply\nelement vertex 0\nend_header\n", "format"},
-        Refusal{"MissingZ",
-                "ply\nformat ascii 1.0\nelement vertex 1\nproperty float x\nproperty float y\n"
-                "end_header\n0 0\n",
-                "x, y i z"},
-        Refusal{"MissingFaceList",
-                "ply\nformat ascii 1.0\nelement vertex 0\nproperty float x\nproperty float y\n"
-                "property float z\nelement face 0\nproperty list uchar int corners\nend_header\n",
-                "vertex_indices"},
-        Refusal{"FloatCorners",
-                "ply\nformat ascii 1.0\nelement face 0\n"
-                "property list uchar float vertex_indices\nend_header\n",
-                "cjelobrojna"},
-        Refusal{"HugeVertexCount",
-                "ply\nformat binary_little_endian 1.0\nelement vertex 4000000000\n"
-                "property float x\nproperty float y\nproperty float z\nend_header\n" +
-                    std::string(100, '\0'),
-                "element vertex"},
-        Refusal{"HugeFaceCount",
-                "ply\nformat ascii 1.0\nelement vertex 1\nproperty float x\nproperty float y\n"
-                "property float z\nelement face 1500000000\n"
-                "property list uchar int vertex_indices\nend_header\n0 0 0\n3 0 0 0\n",
-                "element face"},
-        Refusal{"NoTriangles",
-                kHead.substr(0, kHead.find("element face")) + "end_header\n0 0 0\n1 0 0\n0 1 0\n",
-                "nijedan trokut"},
-        Refusal{"ShortText", kHead + "0 0 0\n1 0 0\n0 1 0\n3 0 1" + std::string(9, ' '),
-                "element face, stavka 1"},
-        Refusal{"UnreadableNumber", kHead + "0 0 0\n1 x 0\n0 1 0\n3 0 1 2\n",
-                "element vertex, stavka 2 (redak 11)"},
-        Refusal{"NaN", kHead + "0 0 0\n1 0 0\nnan 1 0\n3 0 1 2\n", "stavka 3"},
-        Refusal{"FloatOverflow", kHead + "0 0 0\n1 0 1e39\n0 1 0\n3 0 1 2\n", "konacan"},
-        Refusal{"TwoCorners", kHead + "0 0 0\n1 0 0\n0 1 0\n2 0 1\n", "manje od tri"},
-        Refusal{"TextCornerNotInteger", kHead + "0 0 0\n1 0 0\n0 1 0\n3 0 1 2.0\n", "cijeli broj"},
-        Refusal{"IndexPastEnd", kHead + "0 0 0\n1 0 0\n0 1 0\n3 0 1 3\n", "izvan raspona 0..2"},
-        Refusal{"NegativeIndex", kBinaryHead + binaryVertices(0) + binaryFace(3, {0, -1, 2}),
-                "element face, stavka 1 (bajt 218)"},
-        Refusal{"DoubleBeyondFloat", kBinaryHead + binaryVertices(1e300) + binaryFace(3, {0, 1, 2}),
-                "element vertex, stavka 3"},
-        Refusal{"InfiniteDouble",
-                kBinaryHead + binaryVertices(std::numeric_limits<double>::infinity()) +
-                    binaryFace(3, {0, 1, 2}),
-                "konacan"},
-        Refusal{"TruncatedBinary", kBinaryHead + binaryVertices(0) + binaryFace(3, {0, 1}),
-                "element face, stavka 1"},
-        Refusal{"NegativeListLength",
-                "ply\nformat binary_little_endian 1.0\nelement junk 1\n"
-                "property list int char data\nend_header\n" +
-                    Body().put(int32_t{-1}).bytes + std::string(8, '\0'),
-                "negativan"}),
+        test::Refusal{"Empty", "", "nije PLY"},
+        test::Refusal{"NotPly", "solid x\nfacet normal 0 0 1\n", "nije PLY"},
+        test::Refusal{"UnknownFormat", "ply\nformat binary_middle_endian 1.0\nend_header\n",
+                      "redak 2"},
+        test::Refusal{"UnknownVersion", "ply\nformat ascii 2.0\nend_header\n", "redak 2"},
+        test::Refusal{"UnknownType", "ply\nformat ascii 1.0\nelement vertex 1\nproperty flaot x\n",
+                      "redak 4: nepoznat tip 'flaot'"},
+        test::Refusal{"UnknownKeyword", "ply\nformat ascii 1.0\nelemnt vertex 1\nend_header\n",
+                      "redak 3"},
+        test::Refusal{"PropertyBeforeElement", "ply\nformat ascii 1.0\nproperty float x\n",
+                      "redak 3"},
+        test::Refusal{
+            "FloatListCount",
+            "ply\nformat ascii 1.0\nelement face 1\nproperty list float int vertex_indices\n",
+            "redak 4"},
+        test::Refusal{"NoEndHeader", "ply\nformat ascii 1.0\nelement vertex 0\n", "end_header"},
+        test::Refusal{"NoFormat", "ply\nelement vertex 0\nend_header\n", "format"},
+        test::Refusal{
+            "MissingZ",
+            "ply\nformat ascii 1.0\nelement vertex 1\nproperty float x\nproperty float y\n"
+            "end_header\n0 0\n",
+            "x, y i z"},
+        test::Refusal{
+            "MissingFaceList",
+            "ply\nformat ascii 1.0\nelement vertex 0\nproperty float x\nproperty float y\n"
+            "property float z\nelement face 0\nproperty list uchar int corners\nend_header\n",
+            "vertex_indices"},
+        test::Refusal{"FloatCorners",
+                      "ply\nformat ascii 1.0\nelement face 0\n"
+                      "property list uchar float vertex_indices\nend_header\n",
+                      "cjelobrojna"},
+        test::Refusal{"HugeVertexCount",
+                      "ply\nformat binary_little_endian 1.0\nelement vertex 4000000000\n"
+                      "property float x\nproperty float y\nproperty float z\nend_header\n" +
+                          std::string(100, '\0'),
+                      "element vertex"},
+        test::Refusal{
+            "HugeFaceCount",
+            "ply\nformat ascii 1.0\nelement vertex 1\nproperty float x\nproperty float y\n"
+            "property float z\nelement face 1500000000\n"
+            "property list uchar int vertex_indices\nend_header\n0 0 0\n3 0 0 0\n",
+            "element face"},
+        test::Refusal{
+            "NoTriangles",
+            kHead.substr(0, kHead.find("element face")) + "end_header\n0 0 0\n1 0 0\n0 1 0\n",
+            "nijedan trokut"},
+        test::Refusal{"ShortText", kHead + "0 0 0\n1 0 0\n0 1 0\n3 0 1" + std::string(9, ' '),
+                      "element face, stavka 1"},
+        test::Refusal{"UnreadableNumber", kHead + "0 0 0\n1 x 0\n0 1 0\n3 0 1 2\n",
+                      "element vertex, stavka 2 (redak 11)"},
+        test::Refusal{"NaN", kHead + "0 0 0\n1 0 0\nnan 1 0\n3 0 1 2\n", "stavka 3"},
+        test::Refusal{"FloatOverflow", kHead + "0 0 0\n1 0 1e39\n0 1 0\n3 0 1 2\n", "konacan"},
+        test::Refusal{"TwoCorners", kHead + "0 0 0\n1 0 0\n0 1 0\n2 0 1\n", "manje od tri"},
+        test::Refusal{"TextCornerNotInteger", kHead + "0 0 0\n1 0 0\n0 1 0\n3 0 1 2.0\n",
+                      "cijeli broj"},
+        test::Refusal{"IndexPastEnd", kHead + "0 0 0\n1 0 0\n0 1 0\n3 0 1 3\n",
+                      "izvan raspona 0..2"},
+        test::Refusal{"NegativeIndex", kBinaryHead + binaryVertices(0) + binaryFace(3, {0, -1, 2}),
+                      "element face, stavka 1 (bajt 218)"},
+        test::Refusal{"DoubleBeyondFloat",
+                      kBinaryHead + binaryVertices(1e300) + binaryFace(3, {0, 1, 2}),
+                      "element vertex, stavka 3"},
+        test::Refusal{"InfiniteDouble",
+                      kBinaryHead + binaryVertices(std::numeric_limits<double>::infinity()) +
+                          binaryFace(3, {0, 1, 2}),
+                      "konacan"},
+        test::Refusal{"TruncatedBinary", kBinaryHead + binaryVertices(0) + binaryFace(3, {0, 1}),
+                      "element face, stavka 1"},
+        test::Refusal{"NegativeListLength",
+                      "ply\nformat binary_little_endian 1.0\nelement junk 1\n"
+                      "property list int char data\nend_header\n" +
+                          Body().put(int32_t{-1}).bytes + std::string(8, '\0'),
+                      "negativan"}),
     [](const auto& info) { return info.param.name; });
 
 // Writes `solid` and returns the file's bytes.
@@ -327,36 +246,6 @@ std::string threeMfBytes(const Solid& solid) {
     test::TempDir dir;
     EXPECT_TRUE(writeThreeMf(solid, dir.path("m.3mf")).ok());
     return test::readFile(dir.path("m.3mf"));
-}
-
-TEST(ThreeMfRoundTrip, KeepsEveryVertexBitAndEveryTriangleAndWritesTheSameBytesTwice) {
-    // lib3mf's reader takes no coordinate beyond a billion, so such meshes are refused.
-    test::TempDir dir;
-    auto meshes = sampleMeshes();
-    meshes.emplace_back("awkward within a billion",
-                        test::makeSolid({{0.1f, -0.0f, 1e-40f},
-                                         {123456.789f, 1e9f, -1.1754944e-38f},
-                                         {-0.3333333f, -1e9f, 16777216.0f},
-                                         {7.0e-3f, 999999.94f, -3.4e-5f}},
-                                        {0, 1, 2, 0, 2, 3}));
-    for (const auto& [name, mesh] : meshes) {
-        SCOPED_TRACE(name);
-        bool huge = false;
-        for (const Vector4& v : mesh.vertices) {
-            huge = huge || std::fabs(v.x) > 1e9f || std::fabs(v.y) > 1e9f || std::fabs(v.z) > 1e9f;
-        }
-        if (huge) {
-            test::writeFile(dir.path("old.3mf"), "stari");
-            EXPECT_FALSE(writeThreeMf(mesh, dir.path("old.3mf")).ok());
-            EXPECT_EQ(test::readFile(dir.path("old.3mf")), "stari");
-            continue;
-        }
-        const std::string bytes = threeMfBytes(mesh);
-        EXPECT_EQ(bytes, threeMfBytes(mesh));
-        Solid back;
-        ASSERT_TRUE(readThreeMfBytes(bytes, "m.3mf", back, ReadOptions{true}).ok());
-        expectSameMesh(back, mesh);
-    }
 }
 
 // The ZIP checksum, a bit at a time.
@@ -511,7 +400,7 @@ const std::vector<Vector4> kTetrahedron = {{0, 0, 0}, {1, 0, 0}, {0, 2, 0}, {0, 
 
 Solid read3mf(const std::string& bytes) {
     Solid s;
-    const Status status = readThreeMfBytes(bytes, "hand.3mf", s, ReadOptions{true});
+    const Status status = readThreeMfBytes(bytes, "hand.3mf", s, test::keepCoordinates());
     EXPECT_TRUE(status.ok()) << status.message() << " / " << status.detail();
     return s;
 }
@@ -557,46 +446,10 @@ TEST(ThreeMfReader, TakesEveryMeshWithoutABuildAndIgnoresColours) {
     EXPECT_EQ(s.triangleCount(), 8);
 }
 
-TEST(ThreeMfReader, ReadsShortestTextFloatsBitForBit) {
-    std::mt19937 random(7);
-    std::uniform_int_distribution<uint32_t> bits;
-    std::string vertices;
-    std::vector<Vector4> expected;
-    while (expected.size() < 300) {
-        float c[3];
-        std::string xml = "<vertex";
-        for (int k = 0; k < 3; ++k) {
-            do {
-                c[k] = std::bit_cast<float>(bits(random));
-            } while (!(std::fabs(c[k]) <= 1e9f) || std::fabs(c[k]) < 1e-30f);
-            char text[32];
-            xml += std::string(" ") + "xyz"[k] + "=\"" +
-                   std::string(text, std::to_chars(text, text + 32, c[k]).ptr) + "\"";
-        }
-        vertices += xml + "/>";
-        expected.emplace_back(c[0], c[1], c[2]);
-    }
-    const Solid s = read3mf(package("<object id=\"1\" type=\"model\"><mesh><vertices>" + vertices +
-                                        "</vertices><triangles><triangle v1=\"0\" v2=\"1\" "
-                                        "v3=\"2\"/></triangles></mesh></object>",
-                                    "<item objectid=\"1\"/>"));
-    ASSERT_EQ(s.vertexCount(), 300);
-    for (size_t i = 0; i < expected.size(); ++i) {
-        ASSERT_EQ(exactBits(s.vertices[i]), exactBits(expected[i])) << i;
-    }
-}
-
-class ThreeMfReaderRefuses : public testing::TestWithParam<Refusal> {};
+class ThreeMfReaderRefuses : public testing::TestWithParam<test::Refusal> {};
 
 TEST_P(ThreeMfReaderRefuses, TheWholeFileAndKeepsTheOldObject) {
-    test::TempDir dir;
-    test::writeFile(dir.path("bad.3mf"), GetParam().bytes);
-    Solid s = preloaded();
-    const Status status = readThreeMf(dir.path("bad.3mf"), s);
-    ASSERT_FALSE(status.ok());
-    EXPECT_NE(status.message().find(GetParam().mention), std::string::npos) << status.message();
-    EXPECT_NE(status.message().find("bad.3mf"), std::string::npos) << status.message();
-    expectPreloadKept(s);
+    test::expectRefused(GetParam(), "bad.3mf");
 }
 
 const std::string kGood = package(tetrahedron(1), "<item objectid=\"1\"/>");
@@ -604,47 +457,31 @@ const std::string kGood = package(tetrahedron(1), "<item objectid=\"1\"/>");
 INSTANTIATE_TEST_SUITE_P(
     BadFiles, ThreeMfReaderRefuses,
     testing::Values(
-        Refusal{"Empty", "", "nije 3MF"}, Refusal{"Text", "solid x\n", "nije 3MF"},
-        Refusal{"TruncatedZip", kGood.substr(0, kGood.size() / 2), "ZIP arhiva nije ispravna"},
-        Refusal{"NoModelPart", storedZip({{"a.txt", "hello"}}), "lib3mf greska"},
-        Refusal{"BrokenXml", storedZip({{"[Content_Types].xml", "<Types"}, {"_rels/.rels", "<<>"}}),
-                "lib3mf greska"},
-        Refusal{"IndexOutOfRange",
-                package(tetrahedron(1, "x=\"1\"", "7"), "<item objectid=\"1\"/>"),
-                "brojeve vrhova"},
-        Refusal{"NaN", package(tetrahedron(1, "x=\"nan\""), "<item objectid=\"1\"/>"),
-                "koordinate"},
-        Refusal{"InfiniteAfterTransform",
-                package(tetrahedron(1, "x=\"1e9\""),
-                        "<item objectid=\"1\" transform=\"1e30 0 0 0 1 0 0 0 1 0 0 0\"/>"),
-                "objekt 1, vrh 1"},
-        Refusal{"MissingObject", package(tetrahedron(1), "<item objectid=\"4\"/>"),
-                "nepostojeci objekt"},
-        Refusal{"NoMesh", package("", ""), "nijednu mrezu"},
-        Refusal{"NoTriangle",
-                package("<object id=\"1\" type=\"model\"><mesh><vertices/><triangles/></mesh>"
-                        "</object>",
-                        "<item objectid=\"1\"/>"),
-                "nijedan trokut"}),
+        test::Refusal{"Empty", "", "nije 3MF"}, test::Refusal{"Text", "solid x\n", "nije 3MF"},
+        test::Refusal{"TruncatedZip", kGood.substr(0, kGood.size() / 2),
+                      "ZIP arhiva nije ispravna"},
+        test::Refusal{"NoModelPart", storedZip({{"a.txt", "hello"}}), "lib3mf greska"},
+        test::Refusal{"BrokenXml",
+                      storedZip({{"[Content_Types].xml", "<Types"}, {"_rels/.rels", "<<>"}}),
+                      "lib3mf greska"},
+        test::Refusal{"IndexOutOfRange",
+                      package(tetrahedron(1, "x=\"1\"", "7"), "<item objectid=\"1\"/>"),
+                      "brojeve vrhova"},
+        test::Refusal{"NaN", package(tetrahedron(1, "x=\"nan\""), "<item objectid=\"1\"/>"),
+                      "koordinate"},
+        test::Refusal{"InfiniteAfterTransform",
+                      package(tetrahedron(1, "x=\"1e9\""),
+                              "<item objectid=\"1\" transform=\"1e30 0 0 0 1 0 0 0 1 0 0 0\"/>"),
+                      "objekt 1, vrh 1"},
+        test::Refusal{"MissingObject", package(tetrahedron(1), "<item objectid=\"4\"/>"),
+                      "nepostojeci objekt"},
+        test::Refusal{"NoMesh", package("", ""), "nijednu mrezu"},
+        test::Refusal{"NoTriangle",
+                      package("<object id=\"1\" type=\"model\"><mesh><vertices/><triangles/></mesh>"
+                              "</object>",
+                              "<item objectid=\"1\"/>"),
+                      "nijedan trokut"}),
     [](const auto& info) { return info.param.name; });
-
-TEST(PlyThreeMfWriter, RefusedWritesLeaveTheOldFileUntouched) {
-    test::TempDir dir;
-    const Solid bad = test::makeSolid(
-        {{0, 0, 0}, {std::numeric_limits<float>::quiet_NaN(), 0, 0}, {0, 1, 0}}, {0, 1, 2});
-    const std::vector<std::function<Status(const Solid&, const std::string&)>> writers = {
-        [](const Solid& s, const std::string& p) { return writePly(s, p); },
-        [](const Solid& s, const std::string& p) { return writePly(s, p, WriteOptions{true}); },
-        [](const Solid& s, const std::string& p) { return writeThreeMf(s, p); }};
-    for (const auto& write : writers) {
-        test::writeFile(dir.path("old"), "stari sadrzaj");
-        const Status s = write(bad, dir.path("old"));
-        EXPECT_FALSE(s.ok());
-        EXPECT_EQ(s.message(), kSaveErrorMessage);
-        EXPECT_EQ(test::readFile(dir.path("old")), "stari sadrzaj");
-        EXPECT_FALSE(write(preloaded(), dir.path("no/such/folder/m")).ok());
-    }
-}
 
 }  // namespace
 }  // namespace korvan

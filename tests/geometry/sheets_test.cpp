@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
+#include <numeric>
 #include <vector>
 
 #include "closed/closed_boolean.h"
@@ -51,32 +53,25 @@ Solid twoBoxes(const Vector4& lo2, const Vector4& hi2) {
 // Volumes of the parts connected through shared vertex indices, in order of first triangle.
 std::vector<double> partVolumes(const Solid& s) {
     std::vector<int32_t> part(s.vertices.size());
-    for (size_t i = 0; i < part.size(); ++i) {
-        part[i] = static_cast<int32_t>(i);
-    }
+    std::iota(part.begin(), part.end(), 0);
     const auto root = [&](int32_t v) {
         while (part[static_cast<size_t>(v)] != v) {
             v = part[static_cast<size_t>(v)];
         }
-        return v;
+        return static_cast<size_t>(v);
     };
     for (const Triangle& t : s.triangles) {
-        part[static_cast<size_t>(root(t.i1))] = root(t.i0);
-        part[static_cast<size_t>(root(t.i2))] = root(t.i0);
+        part[root(t.i1)] = part[root(t.i2)] = static_cast<int32_t>(root(t.i0));
     }
-    std::vector<int32_t> roots;
+    std::map<size_t, size_t> order;
     std::vector<double> volumes;
     for (const Triangle& t : s.triangles) {
-        const int32_t r = root(t.i0);
-        const auto at = std::find(roots.begin(), roots.end(), r);
-        if (at == roots.end()) {
-            roots.push_back(r);
+        const auto [at, fresh] = order.emplace(root(t.i0), volumes.size());
+        if (fresh) {
             volumes.push_back(0.0);
         }
-        const double part6 = test::signedVolume(
+        volumes[at->second] += test::signedVolume(
             test::makeSolid({s.vertices[t.i0], s.vertices[t.i1], s.vertices[t.i2]}, {0, 1, 2}));
-        volumes[static_cast<size_t>(std::find(roots.begin(), roots.end(), r) - roots.begin())] +=
-            part6;
     }
     return volumes;
 }

@@ -29,31 +29,11 @@ TEST(Solid, TranslateMovesVerticesCentroidsAndBoxOnly) {
     EXPECT_EQ(s.maxCorner, Vector4(2, 3, 3));
 }
 
-TEST(Solid, NormalizeMapsTheBoxIntoTheUnitCube) {
-    Solid s = test::makeSolid({{-2, 0, 0}, {2, 1, 1}, {0, 0, 1}}, {0, 1, 2});
-    ASSERT_TRUE(s.normalizeToUnitBox());
-    EXPECT_EQ(s.minCorner, Vector4(-1, -0.25f, -0.25f));
-    EXPECT_EQ(s.maxCorner, Vector4(1, 0.25f, 0.25f));
-    EXPECT_EQ(s.centre, Vector4());
-    EXPECT_EQ(s.vertices[2], Vector4(0, -0.25f, 0.25f));
-}
-
 TEST(Solid, NormalizeOfAPointOnlyShifts) {
     Solid s = test::makeSolid({{3, 4, 5}, {3, 4, 5}, {3, 4, 5}}, {0, 1, 2});
     ASSERT_TRUE(s.normalizeToUnitBox());
     for (const Vector4& v : s.vertices) {
         EXPECT_EQ(v, Vector4());
-    }
-}
-
-// Centring 3e38 with 2e38 overflows; scaling an object 1e-40 wide needs 1 / 5e-41.
-TEST(Solid, NormalizeRefusesBoxesBeyondTheFloatRange) {
-    for (const float big : {3e38f, 1e-40f}) {
-        Solid s =
-            test::makeSolid({{big, 0, 0}, {big * 0.5f, 0, 0}, {big, big * 0.5f, 0}}, {0, 1, 2});
-        const std::vector<Vector4> before = s.vertices;
-        EXPECT_FALSE(s.normalizeToUnitBox()) << big;
-        EXPECT_EQ(s.vertices, before);
     }
 }
 

@@ -1,12 +1,12 @@
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "image/decode.h"
 #include "image/image.h"
+#include "support/format_checks.h"
+#include "support/mesh_checks.h"
 
 namespace korvan {
 namespace {
@@ -43,18 +43,9 @@ void expectColourNear(const RgbImage& image, int32_t x, int32_t y, int r, int g,
 
 class ImageFiles : public ::testing::Test {
 protected:
-    void SetUp() override {
-        m_dir = fs::temp_directory_path() /
-                ("korvan-image-" + std::to_string(::getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(m_dir);
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
-    std::string path(const std::string& name) const { return (m_dir / name).string(); }
-    size_t fileCount() const {
-        return static_cast<size_t>(std::distance(fs::directory_iterator(m_dir), {}));
-    }
-    fs::path m_dir;
+    std::string path(const std::string& name) const { return m_dir.path(name); }
+    int64_t fileCount() const { return test::entryCount(m_dir.dir()); }
+    test::TempDir m_dir;
 };
 
 TEST(ImageNames, FollowTheFrameNumberPattern) {
@@ -144,7 +135,7 @@ TEST_F(ImageFiles, UnknownExtensionWritesNothing) {
         EXPECT_FALSE(s.ok()) << name;
         EXPECT_EQ(s.message(), kImageSaveErrorMessage);
     }
-    EXPECT_EQ(fileCount(), 0u);
+    EXPECT_EQ(fileCount(), 0);
 }
 
 TEST_F(ImageFiles, FailedWriteLeavesTheExistingFileAndNoTemporary) {
@@ -156,7 +147,7 @@ TEST_F(ImageFiles, FailedWriteLeavesTheExistingFileAndNoTemporary) {
     broken.pixels.pop_back();
     EXPECT_FALSE(writeImage(broken, target).ok());
     EXPECT_EQ(fs::file_size(target), before);
-    EXPECT_EQ(fileCount(), 1u);
+    EXPECT_EQ(fileCount(), 1);
     EXPECT_FALSE(writeImage(testPicture(), path("missing/dir/a.png")).ok());
 }
 
@@ -164,7 +155,7 @@ TEST_F(ImageFiles, SaveViewImageNamesTheFileFromItsParts) {
     ASSERT_TRUE(SaveViewImage(testPicture(), 0, path("screen"), "bmp").ok());
     ASSERT_TRUE(SaveViewImage(testPicture(), 0, path("screen"), "bmp").ok());  // replaces it
     EXPECT_TRUE(fs::exists(path("screen0000.bmp")));
-    EXPECT_EQ(fileCount(), 1u);
+    EXPECT_EQ(fileCount(), 1);
 }
 
 TEST(ImageEncoding, IsDeterministic) {

@@ -68,27 +68,11 @@ TEST(EdgeSampling, UntouchedTrianglesKeepIndexCornersAndLabel) {
 
 // Properties of refined primitives: every edge within the limit, the mesh closed once
 // coincident midpoints are welded, volume and orientation unchanged, halves in order.
-class SampledShape : public testing::TestWithParam<int> {};
+class SampledShape : public testing::TestWithParam<void (*)(Solid&)> {};
 
 TEST_P(SampledShape, KeepsEdgesWithinTheLimitAndTheMeshClosed) {
     Solid s;
-    switch (GetParam()) {
-        case 0:
-            MakeCube(s, 1.0f);
-            break;
-        case 1:
-            MakeSphere(s, 9, 13, 2.0f);
-            break;
-        case 2:
-            MakeCylinder(s, 7, 1.0f, 5.0f);
-            break;
-        case 3:
-            MakeCone(s, 5, 3.0f, 0.5f);
-            break;
-        case 4:
-            MakeBox(s, 0.1f, 10.0f, 1.0f);
-            break;
-    }
+    GetParam()(s);
     s.computeTriangleData();
     std::vector<Vector4> originalNormals;
     for (const Triangle& t : s.triangles) {
@@ -121,7 +105,12 @@ TEST_P(SampledShape, KeepsEdgesWithinTheLimitAndTheMeshClosed) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Primitives, SampledShape, testing::Range(0, 5));
+INSTANTIATE_TEST_SUITE_P(Primitives, SampledShape,
+                         testing::Values([](Solid& s) { MakeCube(s, 1.0f); },
+                                         [](Solid& s) { MakeSphere(s, 9, 13, 2.0f); },
+                                         [](Solid& s) { MakeCylinder(s, 7, 1.0f, 5.0f); },
+                                         [](Solid& s) { MakeCone(s, 5, 3.0f, 0.5f); },
+                                         [](Solid& s) { MakeBox(s, 0.1f, 10.0f, 1.0f); }));
 
 TEST(EdgeSampling, SecondRunWithTheSameFactorSplitsNothing) {
     Solid s;

