@@ -10,7 +10,9 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QTest>
+#include <QTimer>
 
 #include <cstdio>
 
@@ -21,7 +23,6 @@
 #include "app/main_app.h"
 #include "app/main_frame.h"
 #include "app/prikazni.h"
-#include "geometry/statistics.h"
 #include "test_prompts.h"
 
 using namespace korvan;
@@ -85,10 +86,6 @@ static int writeScreenshots(CMainFrame& frame, const QString& folder) {
     frame.OnCmdMsg(ID_CELLS_NONE);
     frame.OnCmdMsg(ID_COLORED_MATERIALS);
     ok = save(frame, folder, "grey.png") && ok;
-
-    view.ShowProgressPopup("Klasifikacija oktalnog stabla");
-    ok = save(frame, folder, "progress.png") && ok;
-    view.CloseProgressPopup();
 
     QMenu* fileMenu = frame.menuBar()->actions().front()->menu();
     fileMenu->popup(frame.mapToGlobal(QPoint(0, frame.menuBar()->height())));
@@ -161,18 +158,61 @@ static int writeScreenshots(CMainFrame& frame, const QString& folder) {
     about.hide();
 
     CinfoDisplay info(&frame);
-    info.m_text =
-        QString::fromStdString(objectStatistics(view.scene().m_object1, view.scene().m_object2));
+    info.m_text = objectInfoText(view.scene().m_object1, view.scene().m_object2);
     info.exchangeToControls();
     info.show();
     ok = save(info, folder, "info.png") && ok;
     info.hide();
 
-    CPrikazni factor(prompts, QStringLiteral("Unesite faktor uzorkovanja"), &frame);
+    CPrikazni factor(prompts, QStringLiteral("Unesite faktor uzorkovanja"), &frame,
+                     QString::fromLatin1(kSamplingFactorLabel));
     factor.m_value = scene.m_samplingFactor;
     factor.exchangeToControls();
     factor.show();
     ok = save(factor, folder, "factor.png") && ok;
+    factor.hide();
+
+    // "Cijela scena" with a sphere beside a cube, then a cube alone in the iso view, grey.
+    generate(frame, prompts, 1, 1, {"1"});
+    generate(frame, prompts, 2, 0, {"24", "24", "0.3"});
+    scene.m_object2Offset = Vector4(1.5f, 0.0f, 0.0f);
+    frame.OnCmdMsg(ID_VIEW_FRONT);
+    frame.OnCmdMsg(ID_FIT_VIEW);
+    ok = save(frame, folder, "home_two_objects.png") && ok;
+    viewState.m_showObject2 = false;
+    frame.OnCmdMsg(ID_VIEW_ISO);
+    ok = save(frame, folder, "view_iso_cube.png") && ok;
+    viewState.m_showObject2 = true;
+
+    // The bars' context menu.
+    std::unique_ptr<QMenu> bars(frame.createPopupMenu());
+    bars->popup(frame.mapToGlobal(QPoint(300, frame.menuBar()->height() + 10)));
+    ok = save(*bars, folder, "menu_bars.png") && ok;
+    bars->hide();
+
+    // A closed union of two spheres of half a million triangles each, photographed while it
+    // runs off the window's thread with its bar and "Prekini", then stopped with it.
+    scene.m_samplingFactor = 1.0f;
+    scene.m_closedResult = true;
+    ok = scene.GenerateObject(1, PrimitiveParameters::sphere(500, 500, 1.0f)).ok() && ok;
+    ok = scene.GenerateObject(2, PrimitiveParameters::sphere(500, 500, 0.8f)).ok() && ok;
+    scene.m_object2Offset = Vector4(0.5f, 0.3f, 0.2f);
+    frame.OnCmdMsg(ID_VIEW_ISO);
+    bool photographed = false;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, [&] {
+        CProgressPopup* popup = view.progressPopup();
+        if (photographed || popup == nullptr || popup->barValue() == 0) {
+            return;
+        }
+        photographed = true;
+        ok = save(frame, folder, "progress.png") && ok;
+        QTest::mouseClick(popup->stopButton(), Qt::LeftButton);
+    });
+    watch.start(20);
+    frame.updateCommandStates();
+    frame.OnCmdMsg(ID_UNION);
+    ok = photographed && ok;
     return ok ? 0 : 1;
 }
 

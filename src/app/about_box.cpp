@@ -25,7 +25,7 @@ CAboutBox::CAboutBox(Prompts& prompts, QWidget* parent)
     m_richEdit->setObjectName(QStringLiteral("1040"));
     m_richEdit->setReadOnly(true);
     m_richEdit->setOpenLinks(false);
-    auto* ok = new QPushButton(QStringLiteral("OK"), this);
+    auto* ok = new QPushButton(QStringLiteral("U redu"), this);
     ok->setObjectName(QStringLiteral("1"));
     ok->setDefault(true);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);

@@ -150,8 +150,25 @@ void CAnimator::exchangeToControls() {
 }
 
 bool CAnimator::exchangeFromControls() {
+    // The message names the field: the rows of the three axes look alike.
     const auto refuse = [this](QLineEdit* edit, const char* text) {
-        m_prompts->message(this, QString::fromUtf8(text), {}, Prompts::Icon::Information);
+        QString field = QStringLiteral("Broj slika");
+        for (size_t a = 0; a < m_axes.size(); ++a) {
+            const AxisFields& f = m_axes[a];
+            const char* name = edit == f.step         ? "Korak"
+                               : edit == f.amplitude  ? "Amplituda"
+                               : edit == f.angleStep  ? "Inkrement kuta"
+                               : edit == f.startAngle ? "Pocetni kut"
+                                                      : nullptr;
+            if (name != nullptr) {
+                field = QStringLiteral("%1 (%2 os)")
+                            .arg(QString::fromLatin1(name))
+                            .arg(QLatin1Char(static_cast<char>('x' + a)));
+            }
+        }
+        m_prompts->message(this,
+                           QStringLiteral("%1\nPolje: %2").arg(QString::fromUtf8(text), field), {},
+                           Prompts::Icon::Information);
         edit->setFocus();
         edit->selectAll();
         return false;

@@ -52,10 +52,11 @@ constexpr std::array kCommands = {
     CommandInfo{ID_ROTATE_OBJECT2, "", false},
 };
 
-// The "\t&1" parts name keys the view handles itself; they are shown, never bound.
+// The "\t&1" parts of the octree menu are shown, never bound: the digit keys are the view's.
+// The open commands show their Ctrl shortcuts instead.
 constexpr std::array kFileMenu = {
-    MenuItem{ID_OPEN_OBJECT1, "Otvori objekt1\t&1"},
-    MenuItem{ID_OPEN_OBJECT2, "Otvori objekt2\t&2"},
+    MenuItem{ID_OPEN_OBJECT1, "Otvori objekt1"},
+    MenuItem{ID_OPEN_OBJECT2, "Otvori objekt2"},
     MenuItem{ID_SAVE_OBJECT1, "Spremi objekt1"},
     MenuItem{ID_SAVE_OBJECT2, "Spremi objekt2"},
     MenuItem{ID_NONE, ""},
@@ -85,8 +86,8 @@ constexpr std::array kActionsMenu = {
 constexpr std::array kViewMenu = {
     MenuItem{ID_COLORED_MATERIALS, "&Obojeni materijali"},
     MenuItem{ID_NONE, ""},
-    MenuItem{ID_VIEW_TOOLBAR, "&Toolbar"},
-    MenuItem{ID_VIEW_STATUS_BAR, "&Status Bar"},
+    MenuItem{ID_VIEW_TOOLBAR, "&Alatna traka"},
+    MenuItem{ID_VIEW_STATUS_BAR, "&Statusna traka"},
     MenuItem{ID_NONE, ""},
     MenuItem{ID_OBJECT_INFO, "Info o tijelima"},
     MenuItem{ID_NONE, ""},

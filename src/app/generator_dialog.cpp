@@ -67,9 +67,10 @@ int rowOf(ParameterField field) {
 
 }  // namespace
 
-CGenerator::CGenerator(Prompts& prompts, QWidget* parent)
+CGenerator::CGenerator(Prompts& prompts, QWidget* parent, const GeneratorValues& start)
     : QDialog(parent),
       m_prompts(prompts),
+      m_values(start),
       m_shapeList(new QComboBox(this)),
       m_preview(new QLabel(this)),
       m_object1(new QRadioButton(QStringLiteral("Objekt 1"), this)),
@@ -91,7 +92,14 @@ CGenerator::CGenerator(Prompts& prompts, QWidget* parent)
     for (const ShapeRows& shape : kShapes) {
         m_shapeList->addItem(QString::fromLatin1(shape.name));
     }
-    m_shapeList->setCurrentIndex(0);
+    for (size_t shape = 0; shape < m_texts.size(); ++shape) {
+        const PrimitiveParameters& p = m_values.perShape[shape];
+        m_texts[shape] = {formatInteger(p.m), formatInteger(p.n), QStringLiteral("0"),
+                          formatFloat(p.a),   formatFloat(p.b),   formatFloat(p.c)};
+    }
+    const int startShape = static_cast<int>(m_values.shape);
+    m_shapeList->setCurrentIndex(
+        startShape >= 0 && startShape < static_cast<int>(kShapes.size()) ? startShape : 0);
     connect(m_shapeList, &QComboBox::currentIndexChanged, this, [this] { OnShapeChanged(); });
 
     auto* fields = new QGridLayout;
@@ -100,7 +108,7 @@ CGenerator::CGenerator(Prompts& prompts, QWidget* parent)
         Row& row = m_rows[i];
         row.label = new QLabel(QStringLiteral("Static"), this);
         row.label->setObjectName(QString::number(kLabelIds[i]));
-        row.edit = new QLineEdit(QStringLiteral("0"), this);
+        row.edit = new QLineEdit(this);
         row.edit->setObjectName(QString::number(kEditIds[i]));
         row.edit->setFixedWidth(70);
         int gridRow = static_cast<int>(i);
@@ -185,9 +193,59 @@ void CGenerator::OnShapeChanged() {
     if (index < 0 || index >= static_cast<int>(kShapes.size())) {
         return;
     }
+    if (m_shownShape >= 0) {
+        for (size_t i = 0; i < m_rows.size(); ++i) {
+            m_texts[static_cast<size_t>(m_shownShape)][i] = m_rows[i].edit->text();
+        }
+    }
+    m_shownShape = index;
+    for (size_t i = 0; i < m_rows.size(); ++i) {
+        m_rows[i].edit->setText(m_texts[static_cast<size_t>(index)][i]);
+    }
     const Shape shape = static_cast<Shape>(index);
     showRows(shape);
     m_preview->setPixmap(previewPicture(shape));
+}
+
+GeneratorValues CGenerator::values() const {
+    GeneratorValues v = m_values;
+    if (result() == QDialog::Accepted) {
+        const PrimitiveParameters p = parameters();
+        v.shape = p.shape;
+        PrimitiveParameters& kept = v.perShape[static_cast<size_t>(p.shape)];
+        // Only the fields the shape reads: the others stay as they were.
+        switch (p.shape) {
+            case Shape::Sphere:
+                kept = PrimitiveParameters::sphere(p.m, p.n, p.a);
+                break;
+            case Shape::Cube:
+                kept = PrimitiveParameters::cube(p.a);
+                break;
+            case Shape::Box:
+                kept = PrimitiveParameters::box(p.a, p.b, p.c);
+                break;
+            case Shape::Cylinder:
+                kept = PrimitiveParameters::cylinder(p.m, p.a, p.b);
+                break;
+            case Shape::Cone:
+                kept = PrimitiveParameters::cone(p.m, p.a, p.b);
+                break;
+        }
+    }
+    return v;
+}
+
+void CGenerator::refuseRow(int row, const char* message, const QString& caption) {
+    // The label without its padding names the field; the bounds are those the generators check.
+    const QString field = rowLabel(row)->text().simplified();
+    const QString rule = row <= 3 ? QStringLiteral("cijeli broj od 3 do 1000")
+                                  : QStringLiteral("broj veci od 0.0001, najvise 10000");
+    m_prompts.message(
+        this, QStringLiteral("%1\n%2: %3").arg(QString::fromLatin1(message), field, rule), caption,
+        caption.isEmpty() ? Prompts::Icon::Information : Prompts::Icon::None);
+    QLineEdit* edit = rowEdit(row);
+    edit->setFocus();
+    edit->selectAll();
 }
 
 PrimitiveParameters CGenerator::parameters() const {
@@ -228,11 +286,7 @@ void CGenerator::OnMake() {
             }
         }
         if (!ok) {
-            m_prompts.message(
-                this, QString::fromLatin1(t.row <= 3 ? kEnterIntegerMessage : kEnterNumberMessage),
-                {}, Prompts::Icon::Information);
-            edit->setFocus();
-            edit->selectAll();
+            refuseRow(t.row, t.row <= 3 ? kEnterIntegerMessage : kEnterNumberMessage, {});
             return;
         }
     }
@@ -242,11 +296,7 @@ void CGenerator::OnMake() {
         return;
     }
     if (const auto bad = firstInvalidField(parameters())) {
-        m_prompts.message(this, QString::fromLatin1(kInvalidParameterMessage),
-                          QStringLiteral("Greska"), Prompts::Icon::None);
-        QLineEdit* edit = rowEdit(rowOf(*bad));
-        edit->setFocus();
-        edit->selectAll();
+        refuseRow(rowOf(*bad), kInvalidParameterMessage, QStringLiteral("Greska"));
         return;
     }
     accept();

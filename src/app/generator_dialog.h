@@ -19,9 +19,19 @@ namespace korvan::app {
 
 class Prompts;
 
+// What the generator's fields start with: the shape made last and, per shape, the parameters
+// it was last made with (on a first start a sphere of 32 by 32 divisions and radius 1).
+struct GeneratorValues {
+    Shape shape = Shape::Sphere;
+    std::array<PrimitiveParameters, 5> perShape = {
+        PrimitiveParameters::sphere(32, 32, 1.0f), PrimitiveParameters::cube(1.0f),
+        PrimitiveParameters::box(1.0f, 0.6f, 0.4f), PrimitiveParameters::cylinder(32, 0.5f, 1.0f),
+        PrimitiveParameters::cone(32, 0.5f, 1.0f)};
+};
+
 class CGenerator : public QDialog {
 public:
-    CGenerator(Prompts& prompts, QWidget* parent);
+    CGenerator(Prompts& prompts, QWidget* parent, const GeneratorValues& start = {});
 
     int32_t m_m = 0;
     int32_t m_n = 0;
@@ -32,6 +42,8 @@ public:
     float m_c = 0.0f;
 
     PrimitiveParameters parameters() const;
+    // The start values with the shape made (once accepted) as the last one.
+    GeneratorValues values() const;
 
     void OnObject1();
     void OnObject2();
@@ -51,8 +63,15 @@ private:
         QLineEdit* edit = nullptr;
     };
     void showRows(Shape shape);
+    // Tells what was wrong with a row and puts the cursor there.
+    void refuseRow(int row, const char* message, const QString& caption);
 
     Prompts& m_prompts;
+    GeneratorValues m_values;
+    // Per shape, the text of each row: what was typed stays with its shape while the dialog
+    // is open.
+    std::array<std::array<QString, 6>, 5> m_texts;
+    int m_shownShape = -1;
     QComboBox* m_shapeList;
     QLabel* m_preview;
     QRadioButton* m_object1;

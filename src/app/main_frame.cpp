@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QMenu>
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QToolBar>
@@ -77,6 +78,9 @@ CMainFrame::CMainFrame() {
     rebuildRecentMenus();
 
     m_view.setIdleHandler([this] {
+        // The commands disabled while the operation ran are offered again at once, not at
+        // the idle timer's next tick.
+        updateCommandStates();
         // Closing waits for the operation; it happens once the handler has returned.
         if (m_closePending) {
             QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
@@ -157,7 +161,7 @@ void CMainFrame::buildCommandUi() {
         }
     }
 
-    m_toolBar = addToolBar(QStringLiteral("Toolbar"));
+    m_toolBar = addToolBar(QStringLiteral("Alatna traka"));
     m_toolBar->setObjectName(QStringLiteral("59392"));
     m_toolBar->setIconSize(QSize(22, 22));
     m_toolBar->setMovable(true);
@@ -227,6 +231,9 @@ void CMainFrame::updateCommandStates() {
                                OnUpdateFrameCommand(id, state) ||
                                (app != nullptr && app->OnUpdateCommand(id, state));
             if (!known) {
+                // No rule of its own: enabled unless an operation runs (OnCmdMsg refuses
+                // every command meanwhile; the menus still open and show it).
+                action->setEnabled(!m_view.busy());
                 continue;
             }
             action->setEnabled(state.enabled && !m_view.busy());
@@ -349,6 +356,15 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
         return;
     }
     QMainWindow::closeEvent(event);
+}
+
+QMenu* CMainFrame::createPopupMenu() {
+    // The bars' context menu: the two commands of "Prikazi", with their Croatian names.
+    updateCommandStates();
+    auto* menu = new QMenu(this);
+    menu->addAction(menuAction(ID_VIEW_TOOLBAR));
+    menu->addAction(menuAction(ID_VIEW_STATUS_BAR));
+    return menu;
 }
 
 void CMainFrame::focusInEvent(QFocusEvent* event) {

@@ -35,6 +35,8 @@ public:
     QAction* menuAction(int32_t id) const;
     QAction* toolbarAction(int32_t id) const;
     QToolBar* toolBar() const { return m_toolBar; }
+    // The context menu of the toolbar and the menu bar: "Alatna traka" and "Statusna traka".
+    QMenu* createPopupMenu() override;
     // "Nedavne datoteke" for object 1 or 2.
     QMenu* recentMenu(int32_t objectNumber) const { return m_recent[objectNumber == 1 ? 0 : 1]; }
 

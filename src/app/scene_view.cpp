@@ -14,9 +14,11 @@
 #include <QUrl>
 #include <QWheelEvent>
 
-#include <chrono>
+#include <QEventLoop>
+#include <QThread>
 
-#include "app/info_view.h"
+#include <chrono>
+#include <thread>
 
 namespace korvan::app {
 
@@ -94,15 +96,16 @@ void CSceneView::requestRedraw() {
 }
 
 void CSceneView::paintGL() {
-    // Mid-operation the meshes may be half built; the last picture stays.
-    if (m_glReady == 0 || (busy() && !m_drawWhileBusy)) {
+    // Mid-operation on this thread the meshes may be half built; the last picture stays. An
+    // operation on its own thread leaves a copy to draw.
+    if (m_glReady == 0 || (busy() && !m_drawWhileBusy && !m_working)) {
         return;
     }
     // The compositor shares nothing with this context, but the state is cheap to restate.
     const auto start = std::chrono::steady_clock::now();
     setupFixedState();
     applyViewport(m_viewState);
-    m_renderer.drawScene(m_scene, m_viewState);
+    m_renderer.drawScene(m_frameScene != nullptr ? *m_frameScene : viewScene(), m_viewState);
     // Drawn only on change, so the rate is that of this drawing, finished.
     context()->functions()->glFinish();
     const double seconds =
@@ -110,7 +113,9 @@ void CSceneView::paintGL() {
     m_lastFrameRate = seconds > 0.0 ? 1.0 / seconds : 0.0;
     m_redraw = 0;
     ++m_framesDrawn;
-    updateCaption();
+    if (!m_working) {
+        updateCaption();  // it reads the scene the operation is changing
+    }
 }
 
 void CSceneView::updateCaption() {
@@ -128,14 +133,25 @@ void CSceneView::updateCaption() {
         const QString name = !file.isEmpty()               ? QFileInfo(file).fileName()
                              : (n == 1 && m_resultUnsaved) ? QStringLiteral("rezultat")
                                                            : QStringLiteral("generirano");
-        names << QStringLiteral("objekt%1: %2").arg(n).arg(name);
+        // "[*]" in a name is Qt's mark unless doubled.
+        QString entry =
+            QStringLiteral("objekt%1: %2")
+                .arg(n)
+                .arg(QString(name).replace(QStringLiteral("[*]"), QStringLiteral("[*][*]")));
+        if (n == 1) {
+            entry += QStringLiteral("[*]");  // the unsaved result is object 1's
+        }
+        names << entry;
     }
-    // Qt adds the program's name after the title; "[*]" marks an unsaved result.
+    // Qt adds the program's name after the title; "[*]" shows as "*" for an unsaved result.
     const QString rate =
         m_lastFrameRate > 0.0 ? QString::asprintf("FPS: %5.2lf", m_lastFrameRate) : QString();
+    const bool marked = m_scene.m_object1.loaded != 0;
     const QString title = names.isEmpty() ? rate + QStringLiteral("[*]")
                                           : names.join(QStringLiteral(", ")) +
-                                                QStringLiteral("[*]           ") + rate;
+                                                (marked ? QStringLiteral("           ")
+                                                        : QStringLiteral("[*]           ")) +
+                                                rate;
     frame->setWindowTitle(title.trimmed());
     frame->setWindowModified(m_resultUnsaved);
 }
@@ -153,14 +169,16 @@ void CSceneView::drawFrameNow() {
 }
 
 void CSceneView::OnTimer() {
-    if (busy()) {
+    // While an operation runs on its thread the view still turns; whatever the keys do to the
+    // copy it draws is dropped with the copy.
+    if (busy() && !m_working) {
         return;
     }
-    if (m_keys.m_keyDown[kVkY] == 1 && m_scene.m_object2Offset != Vector4()) {
+    if (!m_working && m_keys.m_keyDown[kVkY] == 1 && m_scene.m_object2Offset != Vector4()) {
         endObject2Move(true);
         m_undo.push(snapshot());  // Y drops a placement: one step of "Ponisti"
     }
-    if (runKeyActions(m_keys, m_viewState, m_scene)) {
+    if (runKeyActions(m_keys, m_viewState, viewScene())) {
         m_redraw = 1;
     }
     if (m_redraw != 0) {
@@ -214,6 +232,10 @@ void CSceneView::keyPressEvent(QKeyEvent* event) {
     // Keys with Ctrl or Alt are the menus' shortcuts, not the view's keys.
     if (event->modifiers() & (Qt::ControlModifier | Qt::AltModifier)) {
         QOpenGLWidget::keyPressEvent(event);
+        return;
+    }
+    if (m_working && event->key() == Qt::Key_Escape) {
+        requestStop();
         return;
     }
     const bool keypad = (event->modifiers() & Qt::KeypadModifier) != 0;
@@ -307,11 +329,15 @@ void CSceneView::endObject2Move(bool evenInTheMode) {
 
 void CSceneView::mouseMoveEvent(QMouseEvent* event) {
     const QPoint p = event->position().toPoint();
+    if (m_working && (m_viewState.m_mouseMode == kMouseMoveObject2 ||
+                      m_viewState.m_mouseMode == kMouseRotateObject2)) {
+        return;  // object 2 stays where the operation took it from
+    }
     if (!m_moveStart && (m_viewState.m_mouseMode == kMouseMoveObject2 ||
                          m_viewState.m_mouseMode == kMouseRotateObject2)) {
         beginObject2Move();  // again after an operation ended the previous step mid-mode
     }
-    if (onMouseMove(m_viewState, m_scene, p.x(), p.y(),
+    if (onMouseMove(m_viewState, viewScene(), p.x(), p.y(),
                     (event->modifiers() & Qt::ShiftModifier) != 0)) {
         requestRedraw();
     }
@@ -319,7 +345,7 @@ void CSceneView::mouseMoveEvent(QMouseEvent* event) {
 
 void CSceneView::wheelEvent(QWheelEvent* event) {
     // Touchpads send small deltas: they add up to whole steps.
-    applyWheelDelta(m_viewState, event->angleDelta().y());
+    applyWheelDelta(m_viewState, viewScene(), event->angleDelta().y());
     requestRedraw();
     event->accept();
 }
@@ -369,6 +395,9 @@ void CSceneView::dropEvent(QDropEvent* event) {
 }
 
 void CSceneView::openPopupMenu(const QPoint& globalPos) {
+    if (busy()) {
+        return;
+    }
     // The popup's items are never greyed: the handlers check the loaded flags themselves.
     QAction* chosen = m_popup->exec(globalPos);
     if (chosen != nullptr) {
@@ -404,27 +433,121 @@ CSceneView::BusyScope::~BusyScope() {
     }
 }
 
+// --- Work off the window's thread ---------------------------------------------------------
+
+namespace {
+
+// The objects and object 2's placement, for the window to draw while the scene changes.
+void copyForDrawing(const Scene& from, Scene& to) {
+    for (int32_t n : {1, 2}) {
+        const Solid& source = n == 1 ? from.m_object1 : from.m_object2;
+        Solid& copy = n == 1 ? to.m_object1 : to.m_object2;
+        copy.copyMeshFrom(source);
+        copy.wireframe = source.wireframe;
+    }
+    to.m_object2Offset = from.m_object2Offset;
+    to.m_object2Rotation = from.m_object2Rotation;
+    to.m_keepCoordinates = from.m_keepCoordinates;
+}
+
+}  // namespace
+
+Status CSceneView::runWork(const std::function<Status()>& work) {
+    if (!m_shown) {
+        m_shown = std::make_unique<Scene>();
+    }
+    try {
+        copyForDrawing(m_scene, *m_shown);
+    } catch (const std::bad_alloc&) {
+        return Status::failure(kOutOfMemoryMessage);
+    }
+    m_stopRequested = false;
+    m_work.start(QString());
+    m_progress = std::make_unique<CProgressPopup>(this, m_work, [this] { requestStop(); });
+    m_working = true;
+    m_progress->showCentred();
+    Status status;
+    QEventLoop loop;
+    std::chrono::steady_clock::time_point ended;
+    std::thread worker([&] {
+        try {
+            status = work();
+        } catch (const std::bad_alloc&) {
+            status = Status::failure(kOutOfMemoryMessage);
+        }
+        ended = std::chrono::steady_clock::now();
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    // Menus open (their commands disabled), the window repaints and the view turns meanwhile.
+    loop.exec();
+    worker.join();
+    m_working = false;
+    if (m_stopRequested) {
+        m_lastStopSeconds = std::chrono::duration<double>(ended - m_stopAsked).count();
+    }
+    m_stopRequested = false;
+    m_progress->hide();
+    m_progress.reset();
+    m_shown->m_object1.clear();
+    m_shown->m_object2.clear();
+    m_redraw = 1;
+    update();
+    return status;
+}
+
+void CSceneView::requestStop() {
+    if (!m_working || m_stopRequested) {
+        return;
+    }
+    m_stopAsked = std::chrono::steady_clock::now();
+    m_stopRequested = true;
+    if (m_progress) {
+        m_progress->stopping();
+    }
+}
+
+RgbImage CSceneView::drawAnimationFrame(const Scene& scene, int32_t number, int32_t count) {
+    // The user sees how far the run is and how to stop it.
+    showStatus(
+        QStringLiteral("Slika %1/%2 - tipka Esc prekida animaciju").arg(number + 1).arg(count));
+    m_work.setRun(number + 1, count);
+    m_frameScene = &scene;
+    drawFrameNow();
+    RgbImage picture = readDrawnPicture();
+    m_frameScene = nullptr;
+    try {
+        copyForDrawing(scene, *m_shown);  // shown until the next frame
+    } catch (const std::bad_alloc&) {
+        m_shown->m_object1.clear();
+        m_shown->m_object2.clear();
+    }
+    return picture;
+}
+
+// Called on the operation's thread: the popup's timer shows what is written here.
 void CSceneView::ShowProgressPopup(const std::string& text) {
-    m_progress = std::make_unique<CInfoView>(this);
-    m_progress->showCentred(QString::fromStdString(text));
+    m_work.setText(QString::fromStdString(text));
 }
 
 void CSceneView::SetProgressText(const std::string& text) {
-    if (m_progress) {
-        m_progress->SetProgressText(QString::fromStdString(text));
-    }
+    m_work.setText(QString::fromStdString(text));
 }
 
-void CSceneView::CloseProgressPopup() {
-    if (m_progress) {
-        m_progress->hide();
-        m_progress.reset();
-        update();
-    }
+void CSceneView::SetProgressShare(double share) {
+    m_work.setShare(share);
+}
+
+void CSceneView::CountProgress(double upTo, const std::atomic<int64_t>* done, int64_t items) {
+    m_work.countTowards(upTo, done, items);
 }
 
 void CSceneView::ShowMessage(const std::string& text) {
-    queueMessage(QString::fromStdString(text), {}, Prompts::Icon::None);
+    if (QThread::currentThread() == thread()) {
+        queueMessage(QString::fromStdString(text), {}, Prompts::Icon::None);
+        return;
+    }
+    const std::lock_guard lock(m_messageMutex);
+    m_pendingMessages.push_back({QString::fromStdString(text), {}, Prompts::Icon::None});
 }
 
 void CSceneView::queueMessage(const QString& text, const QString& caption, Prompts::Icon icon) {
@@ -432,12 +555,16 @@ void CSceneView::queueMessage(const QString& text, const QString& caption, Promp
         m_prompts->message(window(), text, caption, icon);
         return;
     }
+    const std::lock_guard lock(m_messageMutex);
     m_pendingMessages.push_back({text, caption, icon});
 }
 
 void CSceneView::showPendingMessages() {
     std::vector<PendingMessage> messages;
-    messages.swap(m_pendingMessages);
+    {
+        const std::lock_guard lock(m_messageMutex);
+        messages.swap(m_pendingMessages);
+    }
     for (const PendingMessage& m : messages) {
         m_prompts->message(window(), m.text, m.caption, m.icon);
     }

@@ -7,13 +7,18 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
 #include "app/commands.h"
+#include "app/generator_dialog.h"
+#include "app/progress_popup.h"
 #include "app/prompts.h"
 #include "app/undo_history.h"
 #include "image/image.h"
@@ -29,7 +34,6 @@ class QMenu;
 namespace korvan::app {
 
 class CAnimator;
-class CInfoView;
 
 class CSceneView : public QOpenGLWidget, public ProgressReporter {
 public:
@@ -62,7 +66,8 @@ public:
     const QString& currentFolder() const { return m_currentFolder; }
     void setCurrentFolder(const QString& folder) { m_currentFolder = folder; }
 
-    // While a long operation runs: no drawing from the timer, no other command, a wait cursor.
+    // While a long operation runs: no other command, a wait cursor; drawing and the view's
+    // turning only while the operation runs on its own thread (working()).
     class BusyScope {
     public:
         explicit BusyScope(CSceneView& view);
@@ -77,13 +82,26 @@ public:
     // Called once when the last BusyScope ends (the frame closes itself if asked to meanwhile).
     void setIdleHandler(std::function<void()> handler) { m_onIdle = std::move(handler); }
 
-    // ProgressReporter: the popup and the messages of the scene's operations. Messages wait
-    // until the operation is over, so that the result is drawn behind them.
+    // ProgressReporter, called on the operation's thread: the popup's text and bar, and the
+    // messages, which wait until the operation is over so that the result is drawn behind them.
     void ShowProgressPopup(const std::string& text) override;
     void SetProgressText(const std::string& text) override;
-    void CloseProgressPopup() override;
     void ShowMessage(const std::string& text) override;
-    const CInfoView* progressPopup() const { return m_progress.get(); }
+    const std::atomic<bool>* StopFlag() const override { return &m_stopRequested; }
+    void SetProgressShare(double share) override;
+    void CountProgress(double upTo, const std::atomic<int64_t>* done, int64_t items) override;
+    // The popup with its bar and "Prekini", there while an operation runs off this thread.
+    CProgressPopup* progressPopup() const { return m_progress.get(); }
+    // True while an operation runs on its own thread: the window draws the scene as it was
+    // before and keeps turning; nothing else may change the scene.
+    bool working() const { return m_working; }
+    // "Prekini" and Escape: the operation stops and leaves the scene as it was.
+    void requestStop();
+    // Seconds from the last stop request to the end of the operation's thread (-1: none yet).
+    double lastStopSeconds() const { return m_lastStopSeconds; }
+    // A milling frame, on this thread while the run's thread waits: drawn from `scene`, read
+    // back, and kept as the picture the window shows until the next one.
+    RgbImage drawAnimationFrame(const Scene& scene, int32_t number, int32_t count);
 
     // Operations behind the commands.
     void LoadObject(int32_t objectNumber);
@@ -95,8 +113,9 @@ public:
     void OnObjectInfo();
     void OnSaveViewImage();
     // Reads `path` into object 1 or 2 as "Otvori objekt" does once a file is chosen (asking
-    // first when object 1 holds an unsaved result); false when nothing was read.
-    bool OpenFile(int32_t objectNumber, const QString& path);
+    // first when object 1 holds an unsaved result, unless the caller has asked already);
+    // false when nothing was read.
+    bool OpenFile(int32_t objectNumber, const QString& path, bool askFirst = true);
     // Ctrl+Z / Ctrl+Y: the state of both objects and object 2's placement before / after the
     // last change.
     void OnUndo();
@@ -180,6 +199,13 @@ private:
     // last file dialog when the name is relative. Escape ends it after the current frame;
     // frames that could not be written are reported once at the end.
     void runAnimation(const AnimationSettings& settings);
+    // Runs `work` (which changes m_scene) on a thread of its own and waits for it in an event
+    // loop, the progress popup shown; returns its status.
+    Status runWork(const std::function<Status()>& work);
+    // The scene the window draws and the view's keys and mouse read: a copy of the scene as
+    // it was while an operation changes it on its thread.
+    Scene& viewScene() { return m_working ? *m_shown : m_scene; }
+    const Scene& viewScene() const { return m_working ? *m_shown : m_scene; }
 
     Scene m_scene;
     ViewState m_viewState;
@@ -200,12 +226,22 @@ private:
     std::function<void()> m_onRecentFiles;
     QMetaObject::Connection m_contextConnection;
     std::unique_ptr<Prompts> m_prompts;
-    std::unique_ptr<CInfoView> m_progress;
+    std::unique_ptr<CProgressPopup> m_progress;
+    WorkProgress m_work;
+    std::atomic<bool> m_stopRequested{false};
+    bool m_working = false;
+    std::chrono::steady_clock::time_point m_stopAsked;
+    double m_lastStopSeconds = -1;
+    std::unique_ptr<Scene> m_shown;
+    const Scene* m_frameScene = nullptr;
+    std::mutex m_messageMutex;
     std::unique_ptr<QMenu> m_popup;
     std::vector<PendingMessage> m_pendingMessages;
     QString m_currentFolder;
     std::function<void()> m_onIdle;
     QPointer<CAnimator> m_animator;
+    // The generator's last values, for its next opening in this session.
+    GeneratorValues m_generatorValues;
 };
 
 // Qt key to the Windows virtual-key code the key table is indexed by; -1 for keys the view

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/animator_dialog.h"
+#include "app/number_fields.h"
 #include "app/prompts.h"
 #include "app/scene_view.h"
 #include "image/image.h"
@@ -16,32 +17,26 @@
 namespace korvan::app {
 namespace {
 
-// Draws each frame in the view and writes it; between frames lets the window repaint and
-// watches for Escape. User input is swallowed meanwhile, so that nothing moves the scene or
-// starts another command (the view refuses commands while busy; closing waits).
-class ViewFrameSink final : public QObject, public FrameSink {
+// Draws each frame in the view and writes it. The run goes on the operation's thread; each
+// frame is drawn on the window's thread while the run waits, and written by the frame writer
+// while the next one is cut. Escape and "Prekini" end the run, also inside a frame.
+class ViewFrameSink final : public FrameSink {
 public:
     ViewFrameSink(CSceneView& view, std::string folder, int32_t frameCount)
-        : m_view(view), m_folder(std::move(folder)), m_frameCount(frameCount) {
-        QCoreApplication::instance()->installEventFilter(this);
-    }
-    ~ViewFrameSink() override { QCoreApplication::instance()->removeEventFilter(this); }
+        : m_view(view), m_folder(std::move(folder)), m_frameCount(frameCount) {}
 
-    bool DrawAndSaveFrame(Scene&, int32_t number, const std::string& baseName,
+    bool DrawAndSaveFrame(Scene& scene, int32_t number, const std::string& baseName,
                           const std::string& extension) override {
         std::string base = baseName;
         // A relative name lands in the folder of the last file dialog, as the screenshot does.
         if (!m_folder.empty() && (base.empty() || base.front() != '/')) {
             base = m_folder + "/" + base;
         }
-        // The user sees how far the run is and how to stop it.
-        m_view.showStatus(QStringLiteral("Slika %1/%2 - tipka Esc prekida animaciju")
-                              .arg(number + 1)
-                              .arg(m_frameCount));
-        // On screen at once, then read back as drawn; the file is written by the worker while
-        // the next frame is cut.
-        m_view.drawFrameNow();
-        m_writer.push(m_view.readDrawnPicture(), number, base, extension);
+        RgbImage picture;
+        QMetaObject::invokeMethod(
+            &m_view, [&] { picture = m_view.drawAnimationFrame(scene, number, m_frameCount); },
+            Qt::BlockingQueuedConnection);
+        m_writer.push(std::move(picture), number, base, extension);
         return true;
     }
 
@@ -54,38 +49,12 @@ public:
         return failed;
     }
 
-    bool StopRequested() override {
-        QCoreApplication::processEvents();
-        return m_stop;
-    }
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        switch (event->type()) {
-            case QEvent::KeyPress:
-                if (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
-                    m_stop = true;
-                }
-                return true;
-            case QEvent::KeyRelease:
-            case QEvent::ShortcutOverride:
-            case QEvent::MouseButtonPress:
-            case QEvent::MouseButtonRelease:
-            case QEvent::MouseButtonDblClick:
-            case QEvent::MouseMove:
-            case QEvent::Wheel:
-            case QEvent::ContextMenu:
-                return true;
-            default:
-                return QObject::eventFilter(watched, event);
-        }
-    }
+    bool StopRequested() override { return m_view.StopFlag()->load(); }
 
 private:
     CSceneView& m_view;
     std::string m_folder;
     int32_t m_frameCount;
-    bool m_stop = false;
     FrameWriter m_writer;
 };
 
@@ -96,11 +65,15 @@ void CSceneView::runAnimation(const AnimationSettings& settings) {
     endObject2Move(true);
     SceneSnapshot before = snapshot();
     {
-        // Nothing else draws and commands wait while the view is busy.
+        // Commands wait while the view is busy; the run goes on its own thread.
         BusyScope busy(*this);
         ViewFrameSink sink(*this, QFile::encodeName(m_currentFolder).toStdString(),
                            settings.frameCount);
-        result = RunAnimation(m_scene, settings, sink);
+        (void)runWork([&] {
+            m_work.setRun(0, settings.frameCount);
+            result = RunAnimation(m_scene, settings, sink);
+            return Status();
+        });
         if (settings.preview == 0 && result.framesDone > 0) {
             // The whole run is one step of "Ponisti".
             m_undo.push(std::move(before));
@@ -108,9 +81,11 @@ void CSceneView::runAnimation(const AnimationSettings& settings) {
             m_resultUnsaved = true;
         }
     }
-    showStatus(result.stopped
-                   ? QStringLiteral("Animacija prekinuta nakon %1 slika").arg(result.framesDone)
-                   : QStringLiteral("Animacija gotova: %1 slika").arg(result.framesDone));
+    // "nakon" takes the genitive: nakon 1 slike, 2 slike, 5 slika.
+    showStatus(result.stopped ? QStringLiteral("Animacija prekinuta nakon ") +
+                                    countedNoun(result.framesDone, "slike", "slike", "slika")
+                              : QStringLiteral("Animacija gotova: ") +
+                                    countedNoun(result.framesDone, "slika", "slike", "slika"));
     updateCaption();
     if (!result.status) {
         m_prompts->message(window(), QString::fromStdString(result.status.message()),

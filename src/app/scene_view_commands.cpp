@@ -14,11 +14,15 @@
 #include "app/scene_view.h"
 #include "formats/mesh_file.h"
 #include "geometry/mesh_defects.h"
-#include "geometry/statistics.h"
 #include "image/image.h"
 
 namespace korvan::app {
 namespace {
+
+// An operation the user stopped: the scene is as it was, and no message box says so.
+bool stoppedByUser(const Status& s) {
+    return s.message() == kStoppedMessage;
+}
 
 QString countsReport(const char* format, const Solid& solid) {
     return QString::asprintf(format, solid.triangleCount(), solid.vertexCount());
@@ -100,8 +104,8 @@ bool CSceneView::OnCommand(int32_t id) {
 }
 
 bool CSceneView::OnUpdateCommand(int32_t id, CommandState& state) const {
-    const bool loaded1 = m_scene.m_object1.loaded != 0;
-    const bool loaded2 = m_scene.m_object2.loaded != 0;
+    const bool loaded1 = viewScene().m_object1.loaded != 0;
+    const bool loaded2 = viewScene().m_object2.loaded != 0;
     switch (id) {
         case ID_SAVE_OBJECT1:
             state.enabled = loaded1;
@@ -172,11 +176,11 @@ void CSceneView::LoadObject(int32_t objectNumber) {
     if (path.isEmpty()) {
         return;
     }
-    OpenFile(objectNumber, path);
+    OpenFile(objectNumber, path, false);  // asked above, before the file dialog
 }
 
-bool CSceneView::OpenFile(int32_t objectNumber, const QString& path) {
-    if (busy() || (objectNumber == 1 && !maySafelyDiscardResult())) {
+bool CSceneView::OpenFile(int32_t objectNumber, const QString& path, bool askFirst) {
+    if (busy() || (objectNumber == 1 && askFirst && !maySafelyDiscardResult())) {
         return false;
     }
     rememberFolderOf(path);
@@ -185,7 +189,12 @@ bool CSceneView::OpenFile(int32_t objectNumber, const QString& path) {
     Status s;
     {
         BusyScope busy(*this);
-        s = m_scene.LoadObject(objectNumber, QFile::encodeName(path).toStdString());
+        const std::string file = QFile::encodeName(path).toStdString();
+        s = runWork([&] { return m_scene.LoadObject(objectNumber, file); });
+        if (stoppedByUser(s)) {
+            showStatus(QString::fromLatin1(kStoppedMessage));
+            return false;
+        }
         if (s) {
             m_undo.push(std::move(before));
             m_fileName[objectNumber - 1] = QFileInfo(path).absoluteFilePath();
@@ -224,7 +233,13 @@ void CSceneView::finishNewObject(int32_t objectNumber, const Status& status, dou
     if (!defects.empty()) {
         text += QStringLiteral("\n\n") + QString::fromStdString(defects).trimmed();
     }
-    queueMessage(text, {}, Prompts::Icon::None);
+    // Two files opened at once give two reports: each box says which object it is about.
+    const QString& file = fileName(objectNumber);
+    QString caption = QStringLiteral("Objekt %1").arg(objectNumber);
+    if (!file.isEmpty()) {
+        caption += QStringLiteral(" - ") + QFileInfo(file).fileName();
+    }
+    queueMessage(text, caption, Prompts::Icon::None);
 }
 
 bool CSceneView::SaveObject(int32_t objectNumber) {
@@ -264,7 +279,13 @@ void CSceneView::RunBoolean(int32_t commandId) {
     const BooleanOp op = commandId == ID_UNION          ? BooleanOp::Union
                          : commandId == ID_INTERSECTION ? BooleanOp::Intersection
                                                         : BooleanOp::Difference;
-    const Status s = m_scene.BooleanOperation(op);
+    const Status s = runWork([&] { return m_scene.BooleanOperation(op); });
+    if (stoppedByUser(s)) {
+        // Nothing changed: no step of "Ponisti".
+        showStatus(QString::fromLatin1(kStoppedMessage));
+        requestRedraw();
+        return;
+    }
     // Even a refused operation has moved object 2 by its offset: one step either way.
     m_undo.push(std::move(before));
     if (!s) {
@@ -305,22 +326,24 @@ void CSceneView::OnRedo() {
 }
 
 void CSceneView::OnFitToView() {
-    if (fitSceneToView(m_viewState, m_scene)) {
+    if (fitWholeSceneToView(m_viewState, viewScene())) {
         requestRedraw();
     }
 }
 
 void CSceneView::OnStandardView(StandardView which) {
     setStandardView(m_viewState, which);
-    fitSceneToView(m_viewState, m_scene);
+    // Seen from the new side, the shown objects are framed as "Cijela scena" frames them.
+    fitWholeSceneToView(m_viewState, viewScene());
     requestRedraw();
 }
 
 void CSceneView::OnGenerator() {
-    CGenerator dialog(*m_prompts, window());
+    CGenerator dialog(*m_prompts, window(), m_generatorValues);
     if (m_prompts->runDialog(dialog) != QDialog::Accepted) {
         return;
     }
+    m_generatorValues = dialog.values();
     const int32_t objectNumber = dialog.m_whichObject;
     if (objectNumber == 1 && !maySafelyDiscardResult()) {
         return;
@@ -330,7 +353,12 @@ void CSceneView::OnGenerator() {
     BusyScope busy(*this);
     // Parameters were checked by the dialog; the scene checks again and replaces the target
     // only on success.
-    const Status s = m_scene.GenerateObject(objectNumber, dialog.parameters());
+    const PrimitiveParameters parameters = dialog.parameters();
+    const Status s = runWork([&] { return m_scene.GenerateObject(objectNumber, parameters); });
+    if (stoppedByUser(s)) {
+        showStatus(QString::fromLatin1(kStoppedMessage));
+        return;
+    }
     if (s) {
         m_undo.push(std::move(before));
         m_fileName[objectNumber - 1].clear();
@@ -343,7 +371,8 @@ void CSceneView::OnGenerator() {
 }
 
 void CSceneView::OnSamplingFactor() {
-    CPrikazni dialog(*m_prompts, QStringLiteral("Unesite faktor uzorkovanja"), window());
+    CPrikazni dialog(*m_prompts, QStringLiteral("Unesite faktor uzorkovanja"), window(),
+                     QString::fromLatin1(kSamplingFactorLabel));
     dialog.m_value = m_scene.m_samplingFactor;
     dialog.exchangeToControls();
     if (m_prompts->runDialog(dialog) == QDialog::Accepted) {
@@ -405,7 +434,7 @@ void CSceneView::OnSaveViewImage() {
 
 void CSceneView::OnObjectInfo() {
     CinfoDisplay dialog(window());
-    dialog.m_text = QString::fromStdString(objectStatistics(m_scene.m_object1, m_scene.m_object2));
+    dialog.m_text = objectInfoText(m_scene.m_object1, m_scene.m_object2);
     dialog.exchangeToControls();
     m_prompts->runDialog(dialog);
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "geometry/solid.h"
+#include "geometry/stop_token.h"
 #include "geometry/triangle.h"
 #include "geometry/vector4.h"
 #include "octree/octree.h"
@@ -61,7 +62,9 @@ public:
     // insideOut(A, B, *this), with the cells of a large operand tested at once on the threads of
     // the current task arena. Labels and pieces, their order and numbers included, are those
     // of the one-thread run: each cell's pieces are kept apart and appended in cell order.
-    void insideOutParallel(OctreeNode& A, OctreeNode& B);
+    // `stop` is polled and counts B's listed triangles after each cell; a stop leaves labels
+    // and pieces half done, for the caller to throw away.
+    void insideOutParallel(OctreeNode& A, OctreeNode& B, const StopToken& stop = {});
 
 private:
     int32_t descend(OctreeNode& root, OctreeNode& A, Triangle& t);

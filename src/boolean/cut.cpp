@@ -132,7 +132,7 @@ TriangleCutter::TriangleCutter(const TriangleCutter& other, SplitList& pieces)
       m_keep2(other.m_keep2),
       m_onPlane(other.m_onPlane) {}
 
-void TriangleCutter::insideOutParallel(OctreeNode& A, OctreeNode& B) {
+void TriangleCutter::insideOutParallel(OctreeNode& A, OctreeNode& B, const StopToken& stop) {
     std::vector<Region> regions;
     std::vector<OctreeNode*> cells;
     findRegions(A, B, regions, cells);
@@ -154,6 +154,7 @@ void TriangleCutter::insideOutParallel(OctreeNode& A, OctreeNode& B) {
     if (listed < kSerialTriangles || !threads) {
         for (OctreeNode* cell : cells) {
             testCellTriangles(A, *cell, *this);
+            stop.advance(static_cast<int64_t>(cell->triangleIndices.size()));
         }
         return;
     }
@@ -165,6 +166,7 @@ void TriangleCutter::insideOutParallel(OctreeNode& A, OctreeNode& B) {
                           for (size_t k = range.begin(); k != range.end(); ++k) {
                               TriangleCutter local(*this, parts[k]);
                               testCellTriangles(A, *cells[k], local);
+                              stop.advance(static_cast<int64_t>(cells[k]->triangleIndices.size()));
                           }
                       });
     size_t made = 0;

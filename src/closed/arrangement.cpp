@@ -441,7 +441,7 @@ Arrangement::Arrangement(std::vector<Point3> points, std::vector<Corners> triang
 Arrangement::~Arrangement() = default;
 
 int64_t Arrangement::intersect(const std::vector<std::pair<int32_t, int32_t>>& candidates,
-                               const std::vector<int32_t>& involved) {
+                               const std::vector<int32_t>& involved, const StopToken& stop) {
     Impl& m = *m_impl;
     m.buildEdges(involved);
     // Runs of pairs in parallel, each with its own records; joined in order, with the chain
@@ -453,6 +453,7 @@ int64_t Arrangement::intersect(const std::vector<std::pair<int32_t, int32_t>>& c
     tbb::parallel_for(tbb::blocked_range<size_t>(0, runs, 1),
                       [&](const tbb::blocked_range<size_t>& r) {
                           for (size_t run = r.begin(); run < r.end(); ++run) {
+                              stop.check();
                               const size_t end = std::min(candidates.size(), (run + 1) * kRun);
                               for (size_t i = run * kRun; i < end; ++i) {
                                   const auto [a, b] = candidates[i];

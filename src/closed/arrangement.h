@@ -9,6 +9,8 @@
 #include <utility>
 #include <vector>
 
+#include "geometry/stop_token.h"
+
 namespace korvan::closed {
 
 // An input position; every coordinate is a float, so exact in double.
@@ -57,8 +59,9 @@ public:
     // Exact intersection of each candidate pair (object 1 triangle, object 2 triangle).
     // `involved` lists, ascending, every triangle near the other operand (a superset of the
     // candidates' triangles); their edges are numbered. Returns the number of pairs that touch.
+    // `stop` is polled once per run of pairs (it throws OperationStopped).
     int64_t intersect(const std::vector<std::pair<int32_t, int32_t>>& candidates,
-                      const std::vector<int32_t>& involved);
+                      const std::vector<int32_t>& involved, const StopToken& stop = {});
 
     // Instead of intersect and split, for two operands with the same triangles: every triangle
     // is one piece, on the other surface and facing as it does, its edges on the seam.
@@ -67,7 +70,8 @@ public:
     // Splits every touched triangle along its seam segments into pieces (in triangle order).
     // Returns false, with `error()` set, when seam segments cross inside a triangle, which only
     // a self-intersecting operand produces.
-    bool split();
+    // `stop` is polled once per chunk of triangles (it throws OperationStopped).
+    bool split(const StopToken& stop = {});
 
     // A triangle that lies on the other surface throughout, touched by nothing out of its
     // plane, is left one piece (on the other surface, its edges on the seam) by split(): it

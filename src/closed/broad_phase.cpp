@@ -136,7 +136,7 @@ std::vector<Box> boxesOf(const WeldedView& w, const std::vector<int32_t>& tris) 
 
 }  // namespace
 
-Candidates candidatePairs(const WeldedView& w) {
+Candidates candidatePairs(const WeldedView& w, const StopToken& stop) {
     const auto nt = static_cast<int32_t>(w.tris.size());
     Candidates found;
     if (w.firstOther == 0 || w.firstOther == nt) {
@@ -150,11 +150,14 @@ Candidates candidatePairs(const WeldedView& w) {
     if (side[0].empty()) {
         return found;
     }
+    stop.check();
     side[1] = trianglesNear(w, w.firstOther, nt, reach[0], reach[1]);
     if (side[1].empty()) {
         return found;
     }
+    stop.check();
     std::vector<Box> boxes[2] = {boxesOf(w, side[0]), boxesOf(w, side[1])};
+    stop.check();
     // Once more for object 1, now against the object 2 triangles that are left.
     {
         size_t kept = 0;
@@ -219,6 +222,7 @@ Candidates candidatePairs(const WeldedView& w) {
                               fewPlanes[i] = planeOf(w, few[i]);
                           }
                       });
+    stop.check();
     std::vector<std::pair<int64_t, int32_t>> grid;
     for (int32_t n = 0; n < static_cast<int32_t>(few.size()); ++n) {
         const Box& b = fewBoxes[static_cast<size_t>(n)];
@@ -238,6 +242,7 @@ Candidates candidatePairs(const WeldedView& w) {
         float lo[3], hi[3];
         int32_t member;
     };
+    stop.check();
     const int64_t cellCount = dim[0] * dim[1] * dim[2];
     const bool dense = cellCount <= (int64_t{1} << 22);
     std::vector<int32_t> cellStart;
@@ -297,6 +302,7 @@ Candidates candidatePairs(const WeldedView& w) {
     tbb::parallel_for(
         tbb::blocked_range<size_t>(0, large.size(), 1024),
         [&](const tbb::blocked_range<size_t>& r) {
+            stop.check();
             auto& out = shares.local();
             for (size_t i = r.begin(); i < r.end(); ++i) {
                 const int32_t u = large[i];

@@ -377,10 +377,12 @@ std::string operandsProblem(const closed::WeldedView& w, bool& pinched) {
 
 // The refusal of an operand whose triangles cross or touch each other, for the operands
 // `check` names; empty when none does. Both are counted at once; object 1 is named first.
-std::string crossingProblem(const closed::WeldedView& w, const bool check[2]) {
+std::string crossingProblem(const closed::WeldedView& w, const bool check[2],
+                            const StopToken& stop) {
     int64_t crossing[2] = {0, 0};
-    tbb::parallel_invoke([&] { crossing[0] = check[0] ? closed::selfCrossingPairs(w, 0) : 0; },
-                         [&] { crossing[1] = check[1] ? closed::selfCrossingPairs(w, 1) : 0; });
+    tbb::parallel_invoke(
+        [&] { crossing[0] = check[0] ? closed::selfCrossingPairs(w, 0, INT64_MAX, stop) : 0; },
+        [&] { crossing[1] = check[1] ? closed::selfCrossingPairs(w, 1, INT64_MAX, stop) : 0; });
     for (int side = 0; side < 2; ++side) {
         if (crossing[side] > 0) {
             return "Objekt " + std::to_string(side + 1) + " sijece samog sebe (" +
@@ -391,8 +393,9 @@ std::string crossingProblem(const closed::WeldedView& w, const bool check[2]) {
     return {};
 }
 
+// `stop` is polled between the phases and counts each phase's triangles when it ends.
 Status run(const Solid& object1, const Operand& object2, BooleanOp op, Solid& result,
-           ClosedReport& report, bool checkObject1) {
+           ClosedReport& report, bool checkObject1, const StopToken& stop) {
     Clock::time_point t = Clock::now();
     const Clock::time_point start = t;
     std::vector<int32_t> flat;
@@ -410,6 +413,8 @@ Status run(const Solid& object1, const Operand& object2, BooleanOp op, Solid& re
         }
     }
     report.weldSeconds = secondsSince(t);
+    const auto triangleCount = static_cast<int64_t>(w.tris.size());
+    stop.advance(triangleCount);
 
     const int32_t firstOther = w.firstOther;
     const auto inputPoints = static_cast<int32_t>(w.points.size());
@@ -425,9 +430,10 @@ Status run(const Solid& object1, const Operand& object2, BooleanOp op, Solid& re
             if (!repaired) {
                 problem = operandsProblem(welded, pinched);
             }
+            stop.check();
             if (problem.empty()) {
                 const bool check[2] = {checkObject1, true};
-                problem = crossingProblem(welded, check);
+                problem = crossingProblem(welded, check, stop);
             }
         },
         [&] {
@@ -443,12 +449,15 @@ Status run(const Solid& object1, const Operand& object2, BooleanOp op, Solid& re
                     report.splitSeconds = secondsSince(lap);
                     return;
                 }
-                candidates = candidatePairs(welded);
+                stop.check();
+                candidates = candidatePairs(welded, stop);
                 report.broadPhaseSeconds = secondsSince(lap);
+                stop.advance(triangleCount);
                 report.intersectingPairs =
-                    arrangement.intersect(candidates.pairs, candidates.involved);
+                    arrangement.intersect(candidates.pairs, candidates.involved, stop);
                 report.intersectSeconds = secondsSince(lap);
-                split = arrangement.split();
+                stop.advance(triangleCount);
+                split = arrangement.split(stop);
                 report.splitSeconds = secondsSince(lap);
             } catch (...) {
                 failure = std::current_exception();
@@ -460,6 +469,7 @@ Status run(const Solid& object1, const Operand& object2, BooleanOp op, Solid& re
     if (failure) {
         std::rethrow_exception(failure);
     }
+    stop.advance(triangleCount);
     if (!split) {
         return Status::failure("Zatvoreni rezultat nije moguc: " + arrangement.error());
     }
@@ -487,12 +497,14 @@ Status run(const Solid& object1, const Operand& object2, BooleanOp op, Solid& re
         },
         keep, &nearTriangle);
     report.classifySeconds = secondsSince(t);
+    stop.advance(triangleCount);
 
     closed::Assembly assembly = closed::assembleKept(arrangement, keep, inputPoints, op);
     keep = {};
     if (!assembly.error.empty()) {
         return Status::failure("Zatvoreni rezultat nije moguc: " + assembly.error);
     }
+    stop.advance(triangleCount);
     report.folds = assembly.folds;
     std::vector<Corners>& out = assembly.tris;
     std::vector<Point3>& outPoints = assembly.points;
@@ -560,6 +572,7 @@ Status run(const Solid& object1, const Operand& object2, BooleanOp op, Solid& re
     report.pinchedEdges = topo.nonManifoldEdges;
     report.assembleSeconds = secondsSince(t);
     report.totalSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+    stop.check();
     result.swap(fresh);
     result.wireframe = fresh.wireframe;
     return {};
@@ -814,7 +827,7 @@ namespace {
 
 Status checkedBoolean(const Solid& object1, const Solid& object2, BooleanOp op, Solid& result,
                       ClosedReport* report, int threads, const Vector4& object2Offset,
-                      bool checkObject1) {
+                      bool checkObject1, const StopToken& stop) {
     std::vector<Vector4> moved;
     try {
         if (!(object2Offset == Vector4())) {
@@ -851,7 +864,8 @@ Status checkedBoolean(const Solid& object1, const Solid& object2, BooleanOp op, 
         // Every parallel loop below runs inside this arena, so `threads` caps them all.
         tbb::task_arena arena(threads > 0 ? threads : tbb::task_arena::automatic);
         Status s;
-        arena.execute([&] { s = run(object1, operands[1], op, result, local, checkObject1); });
+        arena.execute(
+            [&] { s = run(object1, operands[1], op, result, local, checkObject1, stop); });
         if (report != nullptr) {
             *report = local;
         }
@@ -866,14 +880,16 @@ Status checkedBoolean(const Solid& object1, const Solid& object2, BooleanOp op, 
 }  // namespace
 
 Status closedBoolean(const Solid& object1, const Solid& object2, BooleanOp op, Solid& result,
-                     ClosedReport* report, int threads, const Vector4& object2Offset) {
-    return checkedBoolean(object1, object2, op, result, report, threads, object2Offset, true);
+                     ClosedReport* report, int threads, const Vector4& object2Offset,
+                     const StopToken& stop) {
+    return checkedBoolean(object1, object2, op, result, report, threads, object2Offset, true, stop);
 }
 
 Status closedBooleanOfResult(const Solid& object1, const Solid& object2, BooleanOp op,
                              Solid& result, ClosedReport* report, int threads,
-                             const Vector4& object2Offset) {
-    return checkedBoolean(object1, object2, op, result, report, threads, object2Offset, false);
+                             const Vector4& object2Offset, const StopToken& stop) {
+    return checkedBoolean(object1, object2, op, result, report, threads, object2Offset, false,
+                          stop);
 }
 
 }  // namespace korvan

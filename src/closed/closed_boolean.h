@@ -6,6 +6,7 @@
 #include "boolean/operation.h"
 #include "geometry/solid.h"
 #include "geometry/status.h"
+#include "geometry/stop_token.h"
 
 namespace korvan {
 
@@ -48,10 +49,11 @@ Status checkClosedOperand(const Solid& solid, int objectNumber);
 // edge limit); on failure it is left untouched and the status carries the message. `threads` caps
 // the worker threads (0: all cores); the result is the same for any count. Object 2 takes part
 // moved by `object2Offset`, each vertex as Solid::translate moves it, so a caller can move it for
-// good once the result is in.
+// good once the result is in. `stop` is polled between and inside the phases; a stop throws
+// OperationStopped with `result` untouched.
 Status closedBoolean(const Solid& object1, const Solid& object2, BooleanOp op, Solid& result,
                      ClosedReport* report = nullptr, int threads = 0,
-                     const Vector4& object2Offset = Vector4());
+                     const Vector4& object2Offset = Vector4(), const StopToken& stop = {});
 
 // closedBoolean for an object 1 that this engine made, unchanged since (a chain of operations):
 // its triangles are not checked for crossing each other, as closedBoolean checks both
@@ -59,7 +61,7 @@ Status closedBoolean(const Solid& object1, const Solid& object2, BooleanOp op, S
 // the exact result has none, and the chain must go on; object 2 is checked as ever.
 Status closedBooleanOfResult(const Solid& object1, const Solid& object2, BooleanOp op,
                              Solid& result, ClosedReport* report = nullptr, int threads = 0,
-                             const Vector4& object2Offset = Vector4());
+                             const Vector4& object2Offset = Vector4(), const StopToken& stop = {});
 
 // closedBoolean's difference, the same mesh to the last bit, for a milling step: object 1 must
 // be a result of closedBoolean or of this function, unchanged since, with no flat triangles
@@ -71,6 +73,7 @@ Status closedBooleanOfResult(const Solid& object1, const Solid& object2, Boolean
 // frame's workpiece); on failure it is left empty.
 Status closedDifferenceOfResult(const Solid& object1, const Solid& object2, Solid& result,
                                 ClosedReport* report = nullptr, int threads = 0,
-                                const Vector4& object2Offset = Vector4());
+                                const Vector4& object2Offset = Vector4(),
+                                const StopToken& stop = {});
 
 }  // namespace korvan

@@ -438,7 +438,9 @@ std::optional<Status> runNear(const Solid& work, const std::vector<Vector4>& too
 }  // namespace
 
 Status closedDifferenceOfResult(const Solid& object1, const Solid& object2, Solid& result,
-                                ClosedReport* report, int threads, const Vector4& object2Offset) {
+                                ClosedReport* report, int threads, const Vector4& object2Offset,
+                                const StopToken& stop) {
+    stop.check();
     std::optional<Status> done;
     ClosedReport local;
     try {
@@ -468,7 +470,7 @@ Status closedDifferenceOfResult(const Solid& object1, const Solid& object2, Soli
     }
     if (!done) {
         return closedBooleanOfResult(object1, object2, BooleanOp::Difference, result, report,
-                                     threads, object2Offset);
+                                     threads, object2Offset, stop);
     }
     if (report != nullptr) {
         *report = local;

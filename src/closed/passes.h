@@ -18,6 +18,7 @@
 #include "boolean/operation.h"
 #include "closed/arrangement.h"
 #include "geometry/mesh_topology.h"
+#include "geometry/stop_token.h"
 #include "geometry/vector4.h"
 
 namespace korvan::closed {
@@ -139,7 +140,8 @@ struct Candidates {
     std::vector<std::pair<int32_t, int32_t>> pairs;
     std::vector<int32_t> involved;
 };
-Candidates candidatePairs(const WeldedView& w);
+// `stop` is polled once per chunk of the pair search.
+Candidates candidatePairs(const WeldedView& w, const StopToken& stop = {});
 
 // Where a seam point's rounding to floats turns a result triangle over, collapses it away:
 // `source` gives each triangle's source triangle in the arrangement (~source where it was

@@ -763,7 +763,7 @@ constexpr int64_t kEntriesPerTriangle = 16;
 
 }  // namespace
 
-int64_t selfCrossingPairs(const WeldedView& w, int side, int64_t limit) {
+int64_t selfCrossingPairs(const WeldedView& w, int side, int64_t limit, const StopToken& stop) {
     const int32_t first = side == 0 ? 0 : w.firstOther;
     const int32_t last = side == 0 ? w.firstOther : static_cast<int32_t>(w.tris.size());
     if (limit <= 0 || last - first < 2) {
@@ -782,6 +782,7 @@ int64_t selfCrossingPairs(const WeldedView& w, int side, int64_t limit) {
     const Extent extent = tbb::parallel_reduce(
         tbb::blocked_range<int32_t>(0, n, 4096), Extent{},
         [&](const tbb::blocked_range<int32_t>& r, Extent acc) {
+            stop.check();
             for (int32_t i = r.begin(); i < r.end(); ++i) {
                 const Corners& c = w.tris[static_cast<size_t>(first + i)];
                 char& use = usable[static_cast<size_t>(i)];
@@ -951,6 +952,7 @@ int64_t selfCrossingPairs(const WeldedView& w, int side, int64_t limit) {
         // The corners are read in the operand's order, asked for some triangles ahead.
         tbb::parallel_for(
             tbb::blocked_range<int32_t>(0, n, 4096), [&](const tbb::blocked_range<int32_t>& r) {
+                stop.check();
                 constexpr int32_t kAhead = 8;
                 for (int32_t i = r.begin(); i < r.end(); ++i) {
                     if (i + kAhead < r.end()) {
@@ -975,6 +977,7 @@ int64_t selfCrossingPairs(const WeldedView& w, int side, int64_t limit) {
                 keyed.emplace_back(blockKey(h[0], h[1], h[2]), i);
             }
         }
+        stop.check();
         tbb::parallel_sort(keyed.begin(), keyed.end());
         tbb::parallel_for(tbb::blocked_range<size_t>(0, m, 4096),
                           [&](const tbb::blocked_range<size_t>& r) {
@@ -1016,6 +1019,7 @@ int64_t selfCrossingPairs(const WeldedView& w, int side, int64_t limit) {
     const auto forTriangles = [&](const auto& f) {
         tbb::parallel_for(tbb::blocked_range<size_t>(0, m, 4096),
                           [&](const tbb::blocked_range<size_t>& r) {
+                              stop.check();
                               for (size_t j = r.begin(); j < r.end(); ++j) {
                                   f(j);
                               }
@@ -1071,6 +1075,7 @@ int64_t selfCrossingPairs(const WeldedView& w, int side, int64_t limit) {
         tbb::parallel_for(
             tbb::blocked_range<int64_t>(0, blockCount, 64),
             [&](const tbb::blocked_range<int64_t>& r) {
+                stop.check();
                 Worker& wk = workers.local();
                 for (int64_t b = r.begin(); b < r.end(); ++b) {
                     const auto at = static_cast<size_t>(b);
@@ -1137,6 +1142,7 @@ int64_t selfCrossingPairs(const WeldedView& w, int side, int64_t limit) {
                 }
             });
         });
+        stop.check();
         tbb::parallel_sort(keyed.begin(), keyed.end());
         entries = unfilled<uint64_t>(keyed.size());
         const uint64_t mask = (uint64_t{1} << 21) - 1;
@@ -1156,6 +1162,7 @@ int64_t selfCrossingPairs(const WeldedView& w, int side, int64_t limit) {
 
     tbb::parallel_for(tbb::blocked_range<size_t>(0, runs.size(), 16),
                       [&](const tbb::blocked_range<size_t>& r) {
+                          stop.check();
                           Worker& wk = workers.local();
                           for (size_t b = r.begin(); b < r.end(); ++b) {
                               counter.block(runs[b].at, entries.get() + runs[b].begin,

@@ -17,7 +17,9 @@ namespace korvan::closed {
 // with a repeated corner, collinear corners, a corner id out of range or a coordinate that is
 // not finite takes no part. Exact, and the same for any number of threads. Counting stops once
 // `limit` pairs are found, and the result is then `limit`, so that a hopeless operand is
-// refused fast; a limit of 0 or less counts nothing.
-int64_t selfCrossingPairs(const WeldedView& w, int side, int64_t limit = INT64_MAX);
+// refused fast; a limit of 0 or less counts nothing. `stop` is polled once per chunk of the
+// pair tests.
+int64_t selfCrossingPairs(const WeldedView& w, int side, int64_t limit = INT64_MAX,
+                          const StopToken& stop = {});
 
 }  // namespace korvan::closed

@@ -330,7 +330,7 @@ int8_t Arrangement::Impl::coveredSide(int32_t t, const std::vector<int32_t>& par
     return side;
 }
 
-bool Arrangement::split() {
+bool Arrangement::split(const StopToken& stop) {
     Impl& m = *m_impl;
     const auto sortUnique = [](auto& v) {
         std::sort(v.begin(), v.end());
@@ -440,6 +440,7 @@ bool Arrangement::split() {
     std::vector<char> needSeam(m.seamKeys.size(), 0);
     tbb::parallel_for(
         tbb::blocked_range<size_t>(0, work.size(), 64), [&](const tbb::blocked_range<size_t>& r) {
+            stop.check();
             for (size_t j = r.begin(); j < r.end(); ++j) {
                 Job job;
                 makeJob(work[j], job);
@@ -506,6 +507,7 @@ bool Arrangement::split() {
                      [&](size_t a, size_t b) { return points[a] > points[b]; });
     tbb::parallel_for(tbb::blocked_range<size_t>(0, work.size(), 4),
                       [&](const tbb::blocked_range<size_t>& r) {
+                          stop.check();
                           for (size_t n = r.begin(); n < r.end(); ++n) {
                               const size_t j = byPoints[n];
                               if (deferred[j].t >= 0) {

@@ -44,7 +44,8 @@ MeshFormat formatOfPath(std::string_view path) {
     return MeshFormat::Obj;
 }
 
-Status readMesh(const std::string& path, Solid& target, const ReadOptions& options) {
+Status readMesh(const std::string& path, Solid& target, const ReadOptions& options,
+                const StopToken& stop) {
     switch (formatOfPath(path)) {
         case MeshFormat::Stl:
             return readStl(path, target, options);
@@ -57,7 +58,7 @@ Status readMesh(const std::string& path, Solid& target, const ReadOptions& optio
         case MeshFormat::Obj:
             break;
     }
-    return readObj(path, target, options);
+    return readObj(path, target, options, stop);
 }
 
 Status writeMesh(const Solid& input, const std::string& path, const WriteOptions& options) {
@@ -82,9 +83,9 @@ Status writeMesh(const Solid& input, const std::string& path, const WriteOptions
 }
 
 Status loadObject(const std::string& path, float samplingFactor, Solid& target,
-                  const ReadOptions& options) {
+                  const ReadOptions& options, const StopToken& stop) {
     Solid fresh;
-    if (Status s = readMesh(path, fresh, options); !s) {
+    if (Status s = readMesh(path, fresh, options, stop); !s) {
         return s;
     }
     return completeAndReplace(fresh, samplingFactor, target);

@@ -6,6 +6,7 @@
 
 #include "geometry/solid.h"
 #include "geometry/status.h"
+#include "geometry/stop_token.h"
 #include "meshio/mesh_data.h"
 #include "meshio/mesh_output.h"
 
@@ -19,7 +20,9 @@ MeshFormat formatOfPath(std::string_view path);
 
 // Reads a mesh file of the format its extension names into `target` (replaced only on
 // success), centred and scaled into the unit box unless `options` keeps the file's coordinates.
-Status readMesh(const std::string& path, Solid& target, const ReadOptions& options = {});
+// `stop` is polled while an OBJ file is parsed (OperationStopped, `target` untouched).
+Status readMesh(const std::string& path, Solid& target, const ReadOptions& options = {},
+                const StopToken& stop = {});
 
 // Writes `solid` in the format the extension names, atomically: a failure leaves an existing
 // file untouched. Every coordinate reads back as the same float.
@@ -28,6 +31,6 @@ Status writeMesh(const Solid& solid, const std::string& path, const WriteOptions
 // The open-object flow without its dialog: read (any format), normalise unless `options` keeps
 // the file's coordinates, sample, triangle data. `target` is replaced only on success.
 Status loadObject(const std::string& path, float samplingFactor, Solid& target,
-                  const ReadOptions& options = {});
+                  const ReadOptions& options = {}, const StopToken& stop = {});
 
 }  // namespace korvan

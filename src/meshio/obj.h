@@ -6,6 +6,7 @@
 
 #include "geometry/solid.h"
 #include "geometry/status.h"
+#include "geometry/stop_token.h"
 #include "meshio/mesh_data.h"
 
 namespace korvan {
@@ -22,10 +23,12 @@ namespace korvan {
 // does a file with no triangle, a binary file (NUL bytes) and coordinates too large or too
 // small to normalise in float. Lines end at LF, CR LF or CR; a UTF-8 byte-order mark is
 // skipped. `target` is replaced only on success. Centroids and normals are left zero.
-Status readObj(const std::string& path, Solid& target, const ReadOptions& options = {});
+// `stop` is polled every few thousand lines; a stop throws OperationStopped, `target` untouched.
+Status readObj(const std::string& path, Solid& target, const ReadOptions& options = {},
+               const StopToken& stop = {});
 // The same for a file's content already in memory; `path` only names it in messages.
 Status readObjText(std::string_view text, const std::string& path, Solid& target,
-                   const ReadOptions& options = {});
+                   const ReadOptions& options = {}, const StopToken& stop = {});
 
 // Writes "# 3d tijelo u .obj formatu", one "v x y z" line per vertex and one "f %d %d %d" line
 // per triangle (1-based). Coordinates print as "%f" where that reads back as the same float, and

@@ -228,7 +228,7 @@ std::string gluedError(const std::string& path, int64_t line, const char* lineSt
                      quoted(lp.tokenStart(), lp.tokenEnd()) + " " + what);
 }
 
-Status parse(const std::string& path, std::string_view text, Parsed& out) {
+Status parse(const std::string& path, std::string_view text, Parsed& out, const StopToken& stop) {
     reserveFor(text, out.vertices, out.triangles);
     const char* p = text.data();
     const char* const end = p + text.size();
@@ -255,6 +255,9 @@ Status parse(const std::string& path, std::string_view text, Parsed& out) {
         const char* lineEnd = p;
         while (lineEnd < end && *lineEnd != '\n' && *lineEnd != '\r') {
             ++lineEnd;
+        }
+        if ((line & 0xFFFF) == 0) {
+            stop.check();  // a few milliseconds of parsing between polls
         }
         const char kind = *p;
         LineParser lp(p + 1, lineEnd);
@@ -357,16 +360,17 @@ bool looksBinary(std::string_view text) {
 
 }  // namespace
 
-Status readObj(const std::string& path, Solid& target, const ReadOptions& options) {
+Status readObj(const std::string& path, Solid& target, const ReadOptions& options,
+               const StopToken& stop) {
     std::string bytes;
     if (Status s = readFileBytes(path, bytes); !s) {
         return s;
     }
-    return readObjText(bytes, path, target, options);
+    return readObjText(bytes, path, target, options, stop);
 }
 
 Status readObjText(std::string_view text, const std::string& path, Solid& target,
-                   const ReadOptions& options) {
+                   const ReadOptions& options, const StopToken& stop) {
     try {
         if (looksBinary(text)) {
             return Status::failure("Datoteka " + path + " nije tekstualna OBJ datoteka");
@@ -376,7 +380,7 @@ Status readObjText(std::string_view text, const std::string& path, Solid& target
             text.remove_prefix(3);
         }
         Parsed parsed;
-        if (Status s = parse(path, text, parsed); !s) {
+        if (Status s = parse(path, text, parsed, stop); !s) {
             return s;
         }
         MeshData mesh{std::move(parsed.vertices), std::move(parsed.triangles)};

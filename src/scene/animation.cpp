@@ -240,6 +240,11 @@ AnimationResult runFrames(Scene& scene, const AnimationSettings& settings, Frame
 
 AnimationResult RunAnimation(Scene& scene, const AnimationSettings& settings, FrameSink& sink) {
     AnimationResult result = runFrames(scene, settings, sink);
+    // A frame stopped inside its difference left the scene as the frame before left it.
+    if (!result.status && result.status.message() == kStoppedMessage) {
+        result.status = Status();
+        result.stopped = true;
+    }
     scene.prepareTree1();
     result.framesNotWritten += sink.FinishFrames();
     return result;

@@ -72,7 +72,7 @@ public:
 struct AnimationResult {
     int32_t framesDone = 0;        // frames computed and drawn
     int32_t framesNotWritten = 0;  // of those, frames whose file could not be written (each once)
-    bool stopped = false;          // ended early on request
+    bool stopped = false;          // ended early on request (after a frame or inside one)
     Status status;                 // a Boolean operation that ran out of memory
 };
 

@@ -75,6 +75,17 @@ bool sameBits(const Vector4& a, const Vector4& b) {
     return std::memcmp(&a, &b, sizeof(Vector4)) == 0;
 }
 
+// A tree points at the solid it was built over; once that solid's arrays have moved into
+// `solid`, it must point there.
+void pointTreeAt(OctreeNode& node, Solid* solid) {
+    node.solid = solid;
+    for (const std::unique_ptr<OctreeNode>& child : node.children) {
+        if (child) {
+            pointTreeAt(*child, solid);
+        }
+    }
+}
+
 }  // namespace
 
 Scene::Scene(ProgressReporter* reporter) : m_reporter(reporter) {}
@@ -110,16 +121,59 @@ void Scene::prepare(int32_t objectNumber) {
     }
 }
 
+void Scene::phase(double share, double upTo, int64_t items) {
+    if (stoppable() && reporter().StopRequested()) {
+        throw OperationStopped{};
+    }
+    m_itemsDone.store(0);
+    reporter().SetProgressShare(share);
+    if (items > 0) {
+        reporter().CountProgress(upTo, &m_itemsDone, items);
+    }
+}
+
 Status Scene::makeObject(int32_t objectNumber, const std::string& text,
-                         const std::function<Status(Solid&)>& make) {
+                         const std::function<Status(Solid&, const StopToken&)>& make) {
     reporter().ShowProgressPopup(text);
     tbb::task_arena arena(arenaSize(m_threads));
     Status s = arena.execute([&] {
-        Status made = make(object(objectNumber));
-        if (made) {
-            prepare(objectNumber);
+        // Made and given its tree beside the object, so that a stop anywhere before the end
+        // leaves the object as it was.
+        Solid made;
+        std::unique_ptr<OctreeNode> tree;
+        try {
+            phase(0.0);
+            const Solid& target = object(objectNumber);
+            made.wireframe = target.wireframe;
+            made.edgeLimit = target.edgeLimit;
+            if (Status status = make(made, stopToken()); !status) {
+                return status;
+            }
+            // Reading and sampling cost about as much as object 1's tree.
+            phase(objectNumber == 1 ? 0.5 : 1.0);
+            if (objectNumber == 1) {
+                try {
+                    tree = prepareOctree(made);
+                } catch (const std::bad_alloc&) {
+                    // The mesh goes in; the next operation builds the tree it lacks.
+                }
+                phase(1.0);
+            }
+        } catch (const OperationStopped&) {
+            return Status::failure(kStoppedMessage);
         }
-        return made;
+        Solid& target = object(objectNumber);
+        target.clear();
+        target.swap(made);
+        if (objectNumber == 1) {
+            m_tree1 = std::move(tree);
+            if (m_tree1) {
+                pointTreeAt(*m_tree1, &m_object1);
+            }
+        } else {
+            m_tree2.reset();
+        }
+        return Status();
     });
     reporter().CloseProgressPopup();
     return s;
@@ -129,15 +183,16 @@ Status Scene::LoadObject(int32_t objectNumber, const std::string& path) {
     return makeObject(
         objectNumber,
         objectNumber == 1 ? "Citanje objekta 1 iz datoteke..." : "Citanje objekta 2 iz datoteke...",
-        [&](Solid& target) {
-            return loadObject(path, m_samplingFactor, target, ReadOptions{m_keepCoordinates});
+        [&](Solid& target, const StopToken& stop) {
+            return loadObject(path, m_samplingFactor, target, ReadOptions{m_keepCoordinates}, stop);
         });
 }
 
 Status Scene::GenerateObject(int32_t objectNumber, const PrimitiveParameters& parameters) {
-    return makeObject(objectNumber, "Generiranje novog trijela", [&](Solid& target) {
-        return generateObject(parameters, m_samplingFactor, target);
-    });
+    return makeObject(objectNumber, "Generiranje novog trijela",
+                      [&](Solid& target, const StopToken&) {
+                          return generateObject(parameters, m_samplingFactor, target);
+                      });
 }
 
 void Scene::ReplaceObject(int32_t objectNumber, Solid mesh) {
@@ -153,9 +208,53 @@ Status Scene::octreeOperation(BooleanOp op, OperationReport& report) {
     return arena.execute([&] { return octreeOperationPhases(op, report); });
 }
 
+namespace {
+
+// What the phases of an octree operation before its assembly change, kept aside where the
+// operation may be stopped there: a stop puts it back.
+struct OctreeBefore {
+    std::vector<Vector4> vertices2;
+    std::vector<Vector4> centroids2;
+    std::vector<int32_t> labels2;
+    Vector4 min2, max2, centre2;
+    uint64_t revision2 = 0;
+    std::vector<int32_t> labels1;
+    Vector4 offset, rotation;
+    bool hadTree1 = false;
+};
+
+}  // namespace
+
 Status Scene::octreeOperationPhases(BooleanOp op, OperationReport& report) {
     const auto [keep1, keep2] = keepLabels(op);
     Clock::time_point lap = Clock::now();
+    std::optional<OctreeBefore> before;
+    std::unique_ptr<OctreeNode> oldTree2;
+    if (stoppable()) {
+        try {
+            before.emplace();
+            before->vertices2 = m_object2.vertices;
+            before->centroids2.resize(m_object2.triangles.size());
+            before->labels2.resize(m_object2.triangles.size());
+            forEachIndex(m_object2.triangles.size(), [this, &before](size_t i) {
+                before->centroids2[i] = m_object2.triangles[i].centroid;
+                before->labels2[i] = m_object2.triangles[i].label;
+            });
+            before->min2 = m_object2.minCorner;
+            before->max2 = m_object2.maxCorner;
+            before->centre2 = m_object2.centre;
+            before->revision2 = m_object2.revision;
+            before->labels1.resize(m_object1.triangles.size());
+            forEachIndex(m_object1.triangles.size(), [this, &before](size_t i) {
+                before->labels1[i] = m_object1.triangles[i].label;
+            });
+            before->offset = m_object2Offset;
+            before->rotation = m_object2Rotation;
+            before->hadTree1 = m_tree1 != nullptr;
+        } catch (const std::bad_alloc&) {
+            return Status::failure(kOutOfMemoryMessage);
+        }
+    }
 
     // Labels of a previous operation would otherwise survive: a stale 1 keeps a triangle from
     // being cut again, and object 2 keeps its labels between operations.
@@ -168,13 +267,19 @@ Status Scene::octreeOperationPhases(BooleanOp op, OperationReport& report) {
 
     reporter().ShowProgressPopup("Gradnja oktalnog stabla");
     try {
+        // Shares of the whole the phases took with a million triangles per operand.
+        phase(0.0);
         if (!m_tree1) {
             m_tree1 = prepareOctree(m_object1);
         }
-        m_tree2.reset();
+        oldTree2 = std::move(m_tree2);
+        if (!before) {
+            oldTree2.reset();  // the lower peak
+        }
         m_tree2 = buildOctree(m_object2);
         report.buildSeconds = secondsSince(lap);
 
+        phase(0.20);
         reporter().SetProgressText("Klasifikacija oktalnog stabla");
         classifyOctree(*m_tree2);
         report.classifySeconds = secondsSince(lap);
@@ -182,12 +287,18 @@ Status Scene::octreeOperationPhases(BooleanOp op, OperationReport& report) {
         reporter().SetProgressText("Inside-out test");
         SplitList pieces;
         TriangleCutter cutter(m_object1, m_object2, m_edgeSampling, pieces, keep1, keep2);
-        cutter.insideOutParallel(*m_tree1, *m_tree2);
+        phase(0.22, 0.38, m_object2.triangleCount());
+        cutter.insideOutParallel(*m_tree1, *m_tree2, stopToken());
         report.insideOut2Seconds = secondsSince(lap);
-        cutter.insideOutParallel(*m_tree2, *m_tree1);
+        phase(0.38, 0.59, m_object1.triangleCount());
+        cutter.insideOutParallel(*m_tree2, *m_tree1, stopToken());
         report.insideOut1Seconds = secondsSince(lap);
         report.pieces = static_cast<int32_t>(pieces.size());
 
+        // The last place to stop: from here on object 1 is rebuilt in place.
+        phase(0.59);
+        before.reset();
+        oldTree2.reset();
         reporter().SetProgressText("Kopiranje objekta");
         // A tree the last octree operation made is kept to be brought up to date; any other
         // describes the old mesh only, and dropping it first lowers the peak memory.
@@ -206,6 +317,7 @@ Status Scene::octreeOperationPhases(BooleanOp op, OperationReport& report) {
         report.piecesInResult = assembleResult(m_object1, m_object2, pieces, keep1, keep2, filter);
         report.assemblySeconds = secondsSince(lap);
 
+        reporter().SetProgressShare(0.83);
         reporter().SetProgressText("Izgradnja novog oktalnog stabla");
         // The cells lie where they lay while the box stays. A milling frame replaces about a
         // quarter of the triangles (the tool's whole sampled surface is cut in); past half,
@@ -225,6 +337,28 @@ Status Scene::octreeOperationPhases(BooleanOp op, OperationReport& report) {
         m_tree1.reset();
         reporter().CloseProgressPopup();
         return Status::failure(kOutOfMemoryMessage);
+    } catch (const OperationStopped&) {
+        // Only the phases before the assembly stop, and `before` holds what they changed.
+        m_object2.vertices = std::move(before->vertices2);
+        forEachIndex(m_object2.triangles.size(), [this, &before](size_t i) {
+            m_object2.triangles[i].centroid = before->centroids2[i];
+            m_object2.triangles[i].label = before->labels2[i];
+        });
+        m_object2.minCorner = before->min2;
+        m_object2.maxCorner = before->max2;
+        m_object2.centre = before->centre2;
+        m_object2.revision = before->revision2;
+        forEachIndex(m_object1.triangles.size(), [this, &before](size_t i) {
+            m_object1.triangles[i].label = before->labels1[i];
+        });
+        m_object2Offset = before->offset;
+        m_object2Rotation = before->rotation;
+        m_tree2 = std::move(oldTree2);
+        if (!before->hadTree1) {
+            m_tree1.reset();
+        }
+        reporter().CloseProgressPopup();
+        return Status::failure(kStoppedMessage);
     }
     reporter().CloseProgressPopup();
     return {};
@@ -247,15 +381,19 @@ void Scene::computeClosed(BooleanOp op, ClosedFrame& frame) {
     const bool ownResult = op == BooleanOp::Difference && own;
     try {
         // Object 1 made by this engine is not checked for crossing itself again.
-        frame.status = ownResult ? closedDifferenceOfResult(m_object1, m_object2, m_spare,
-                                                            &frame.report, m_threads, frame.offset)
-                       : own     ? closedBooleanOfResult(m_object1, m_object2, op, m_spare,
-                                                         &frame.report, m_threads, frame.offset)
-                                 : closedBoolean(m_object1, m_object2, op, m_spare, &frame.report,
-                                                 m_threads, frame.offset);
+        const StopToken stop = stopToken();
+        frame.status = ownResult
+                           ? closedDifferenceOfResult(m_object1, m_object2, m_spare, &frame.report,
+                                                      m_threads, frame.offset, stop)
+                       : own ? closedBooleanOfResult(m_object1, m_object2, op, m_spare,
+                                                     &frame.report, m_threads, frame.offset, stop)
+                             : closedBoolean(m_object1, m_object2, op, m_spare, &frame.report,
+                                             m_threads, frame.offset, stop);
     } catch (const std::bad_alloc&) {
         // On the run's own thread nothing else would catch it.
         frame.status = Status::failure(kOutOfMemoryMessage);
+    } catch (const OperationStopped&) {
+        frame.status = Status::failure(kStoppedMessage);
     }
     frame.seconds = std::chrono::duration<double>(Clock::now() - t0).count();
 }
@@ -270,6 +408,21 @@ Status Scene::finishClosed(const ClosedFrame& frame, OperationReport& report) {
     if (!frame.status) {
         return frame.status;
     }
+    // The result's tree is built before anything changes, so that a stop meanwhile leaves the
+    // scene as it was. A milling run builds it once, at its end.
+    std::unique_ptr<OctreeNode> tree;
+    if (!m_animationRunning) {
+        try {
+            phase(0.85);
+            reporter().SetProgressText("Izgradnja novog oktalnog stabla");
+            tree = prepareOctree(m_spare);
+            phase(1.0);
+        } catch (const std::bad_alloc&) {
+            // The result goes in; the next octree operation builds the tree it lacks.
+        } catch (const OperationStopped&) {
+            return Status::failure(kStoppedMessage);
+        }
+    }
     m_object2.translate(frame.offset);
     m_object2Offset = Vector4();
     m_object2Rotation = Vector4();
@@ -282,10 +435,12 @@ Status Scene::finishClosed(const ClosedFrame& frame, OperationReport& report) {
 
     m_spare.wireframe = m_object1.wireframe;
     m_object1.swap(m_spare);
-    m_tree1.reset();
-    // A milling run builds it once, at its end.
+    m_tree1 = std::move(tree);
+    if (m_tree1) {
+        pointTreeAt(*m_tree1, &m_object1);
+    }
     if (!m_animationRunning) {
-        prepareTree1();
+        m_spare.clear();
     }
     report.rebuildSeconds = secondsSince(lap);
     return {};
@@ -295,9 +450,13 @@ Status Scene::closedOperation(BooleanOp op, OperationReport& report) {
     reporter().ShowProgressPopup("Zatvoreni rezultat: presjeci trokuta");
     ClosedFrame frame;
     frame.offset = m_object2Offset;
-    computeClosed(op, frame);
-    if (frame.status) {
-        reporter().SetProgressText("Izgradnja novog oktalnog stabla");
+    try {
+        // The engine counts its six phases' triangles; the result's tree takes the rest.
+        phase(0.0, 0.85,
+              6 * (int64_t{m_object1.triangleCount()} + int64_t{m_object2.triangleCount()}));
+        computeClosed(op, frame);
+    } catch (const OperationStopped&) {
+        frame.status = Status::failure(kStoppedMessage);
     }
     const Status s = finishClosed(frame, report);
     reporter().CloseProgressPopup();

@@ -1,12 +1,12 @@
 // The scene without a window: the two operands, the piece list and the engine's commands.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
-#include <string>
-
 #include <memory>
 #include <optional>
+#include <string>
 
 #include "boolean/boolean.h"
 #include "boolean/operation.h"
@@ -14,6 +14,7 @@
 #include "generator/generators.h"
 #include "geometry/solid.h"
 #include "geometry/status.h"
+#include "geometry/stop_token.h"
 #include "geometry/vector4.h"
 #include "meshio/edge_sampling.h"
 #include "octree/octree.h"
@@ -43,7 +44,10 @@ struct OperationReport {
 
 // Owns object 1 (with its classified tree), object 2 (with the tree of its last operation),
 // where object 2 is shown, and the settings of the next operation; reports through the
-// reporter given at construction (or nothing).
+// reporter given at construction (or nothing). Where the reporter can ask to stop, loading,
+// generating and the Boolean operations stop within a fraction of a second of the request
+// with kStoppedMessage, the scene as it was before; the phases that put a result in place
+// (the octree engine's assembly and new tree) run to their end.
 class Scene {
 public:
     Solid m_object1;
@@ -141,7 +145,13 @@ private:
     // Makes object `objectNumber` anew with `make` (under the progress popup `text` and the
     // thread cap), then prepares it; on failure the object is as `make` left it.
     Status makeObject(int32_t objectNumber, const std::string& text,
-                      const std::function<Status(Solid&)>& make);
+                      const std::function<Status(Solid&, const StopToken&)>& make);
+    // A phase boundary of an operation: stops it here (OperationStopped) when asked, tells the
+    // reporter the share done, and lets the share grow to `upTo` while the phase counts
+    // `items` through stopToken().
+    void phase(double share, double upTo = 0, int64_t items = 0);
+    StopToken stopToken() { return StopToken(reporter().StopFlag(), &m_itemsDone); }
+    bool stoppable() { return reporter().StopFlag() != nullptr; }
     ProgressReporter& reporter() { return m_reporter != nullptr ? *m_reporter : m_silent; }
 
     std::unique_ptr<OctreeNode> m_tree1;
@@ -157,6 +167,8 @@ private:
     Solid m_spare;
     ProgressReporter* m_reporter;
     ProgressReporter m_silent;
+    // Items the current phase has done, counted by the engines' threads.
+    std::atomic<int64_t> m_itemsDone{0};
     OperationReport m_lastOperation;
 };
 

@@ -82,15 +82,30 @@ void scaleEyeDistance(ViewState& view, double factor) {
     view.m_eye.z = static_cast<float>(z);
 }
 
-void applyWheel(ViewState& view, int32_t zDelta) {
+void zoomEye(ViewState& view, const Scene& scene, double factor) {
+    if (factor < 1.0) {
+        // Closer, but never into the shown objects' boxes; an eye already nearer stays put.
+        const double limit = nearestEyeDistance(view, scene);
+        const double distance = length(view.m_eye - view.m_target);
+        if (limit > 0.0 && distance * factor < limit) {
+            if (!(distance > limit)) {
+                return;
+            }
+            factor = limit / distance;
+        }
+    }
+    scaleEyeDistance(view, factor);
+}
+
+void applyWheel(ViewState& view, const Scene& scene, int32_t zDelta) {
     if (zDelta > 0) {
-        scaleEyeDistance(view, power(1.1, zDelta / 120));
+        zoomEye(view, scene, power(1.1, zDelta / 120));
     } else {
-        scaleEyeDistance(view, power(0.9, -(zDelta / 120)));
+        zoomEye(view, scene, power(0.9, -(zDelta / 120)));
     }
 }
 
-void applyWheelDelta(ViewState& view, int32_t zDelta) {
+void applyWheelDelta(ViewState& view, const Scene& scene, int32_t zDelta) {
     if ((zDelta > 0 && view.m_wheelRemainder < 0) || (zDelta < 0 && view.m_wheelRemainder > 0)) {
         view.m_wheelRemainder = 0;
     }
@@ -100,7 +115,7 @@ void applyWheelDelta(ViewState& view, int32_t zDelta) {
     const int32_t whole = total / 120 * 120;
     view.m_wheelRemainder = total - whole;
     if (whole != 0) {
-        applyWheel(view, whole);
+        applyWheel(view, scene, whole);
     }
 }
 
@@ -123,8 +138,12 @@ void setStandardView(ViewState& view, StandardView which) {
             view.m_rotY = -90.0f;  // +x towards the eye: seen from the right
             break;
         case StandardView::Iso: {
-            const float c = static_cast<float>(distance / std::numbers::sqrt3);
-            view.m_eye = Vector4(c, c, c);
+            // The isometric elevation (the eye 1/sqrt 3 up), but turned 30 degrees about y
+            // instead of 45: the head-light then meets the three visible faces of a box at
+            // different angles, so they get three shades and its edges show.
+            view.m_eye = Vector4(static_cast<float>(distance / std::sqrt(6.0)),
+                                 static_cast<float>(distance / std::numbers::sqrt3),
+                                 static_cast<float>(distance / std::numbers::sqrt2));
             break;
         }
     }
@@ -165,17 +184,28 @@ Vec3 turned(const ViewState& view, Vec3 p) {
     return {q.x * std::cos(ay) + q.z * std::sin(ay), q.y, -q.x * std::sin(ay) + q.z * std::cos(ay)};
 }
 
-// Corners of the shown objects' boxes in scene coordinates (before the view's turn).
-std::vector<Vec3> shownCorners(const ViewState& view, const Scene& scene) {
-    std::vector<Vec3> corners;
-    auto addBox = [&](Vector4 lo, Vector4 hi) {
-        for (int i = 0; i < 8; ++i) {
-            corners.push_back(
-                {(i & 1) ? hi.x : lo.x, (i & 2) ? hi.y : lo.y, (i & 4) ? hi.z : lo.z});
-        }
+// The inverse of `turned`: back from the turned scene to scene coordinates.
+Vec3 unturned(const ViewState& view, Vec3 p) {
+    const double ax = view.m_rotX * std::numbers::pi / 180.0;
+    const double ay = view.m_rotY * std::numbers::pi / 180.0;
+    const Vec3 q{p.x * std::cos(ay) - p.z * std::sin(ay), p.y,
+                 p.x * std::sin(ay) + p.z * std::cos(ay)};
+    return {q.x, q.y * std::cos(ax) + q.z * std::sin(ax), -q.y * std::sin(ax) + q.z * std::cos(ax)};
+}
+
+struct Box {
+    Vec3 lo, hi;
+};
+
+// The boxes of the shown objects in scene coordinates (before the view's turn), object 1's
+// first; object 2's moved by its placement.
+std::vector<Box> shownBoxes(const ViewState& view, const Scene& scene) {
+    std::vector<Box> boxes;
+    auto add = [&](Vector4 lo, Vector4 hi) {
+        boxes.push_back({{lo.x, lo.y, lo.z}, {hi.x, hi.y, hi.z}});
     };
     if (scene.m_object1.loaded != 0 && view.m_showObject1) {
-        addBox(scene.m_object1.minCorner, scene.m_object1.maxCorner);
+        add(scene.m_object1.minCorner, scene.m_object1.maxCorner);
     }
     if (scene.m_object2.loaded != 0 && view.m_showObject2) {
         Vector4 lo = scene.m_object2.minCorner + scene.m_object2Offset;
@@ -188,14 +218,27 @@ std::vector<Vec3> shownCorners(const ViewState& view, const Scene& scene) {
             lo = Vector4(c.x - r, c.y - r, c.z - r);
             hi = Vector4(c.x + r, c.y + r, c.z + r);
         }
-        addBox(lo, hi);
+        add(lo, hi);
     }
-    corners.erase(std::remove_if(corners.begin(), corners.end(),
-                                 [](const Vec3& p) {
-                                     return !std::isfinite(p.x) || !std::isfinite(p.y) ||
-                                            !std::isfinite(p.z);
-                                 }),
-                  corners.end());
+    return boxes;
+}
+
+bool isFinite(const Vec3& p) {
+    return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z);
+}
+
+// Corners of the shown objects' boxes in scene coordinates (before the view's turn).
+std::vector<Vec3> shownCorners(const ViewState& view, const Scene& scene) {
+    std::vector<Vec3> corners;
+    for (const Box& b : shownBoxes(view, scene)) {
+        for (int i = 0; i < 8; ++i) {
+            corners.push_back(
+                {(i & 1) ? b.hi.x : b.lo.x, (i & 2) ? b.hi.y : b.lo.y, (i & 4) ? b.hi.z : b.lo.z});
+        }
+    }
+    corners.erase(
+        std::remove_if(corners.begin(), corners.end(), [](const Vec3& p) { return !isFinite(p); }),
+        corners.end());
     return corners;
 }
 
@@ -252,9 +295,14 @@ bool fitSceneToView(ViewState& view, const Scene& scene, double margin) {
     if (!fit || !std::isfinite(*fit) || *fit <= 0.0) {
         return false;
     }
+    // Measured from the scene point shown at the target (the origin unless Home moved the
+    // pivot), so that a scene far from the origin keeps a near plane of its own size.
+    const Vec3 t = unturned(view, {view.m_target.x, view.m_target.y, view.m_target.z});
+    const Vec3 centre{view.m_pivot.x + t.x, view.m_pivot.y + t.y, view.m_pivot.z + t.z};
     double radius = 0.0;
     for (const Vec3& corner : shownCorners(view, scene)) {
-        radius = std::max(radius, std::sqrt(dot3(corner, corner)));
+        const Vec3 r{corner.x - centre.x, corner.y - centre.y, corner.z - centre.z};
+        radius = std::max(radius, std::sqrt(dot3(r, r)));
     }
     const double distance = std::clamp(*fit * margin, kMinEyeDistance, kMaxEyeDistance);
     const EyeFrame f = eyeFrame(view);
@@ -270,6 +318,102 @@ bool fitSceneToView(ViewState& view, const Scene& scene, double margin) {
     }
     view.m_far = std::max(view.m_far, 2.0 * (distance + radius));
     return true;
+}
+
+bool fitWholeSceneToView(ViewState& view, const Scene& scene, double margin) {
+    const std::vector<Box> boxes = shownBoxes(view, scene);
+    Box all{{HUGE_VAL, HUGE_VAL, HUGE_VAL}, {-HUGE_VAL, -HUGE_VAL, -HUGE_VAL}};
+    for (const Box& b : boxes) {
+        all.lo = {std::min(all.lo.x, b.lo.x), std::min(all.lo.y, b.lo.y),
+                  std::min(all.lo.z, b.lo.z)};
+        all.hi = {std::max(all.hi.x, b.hi.x), std::max(all.hi.y, b.hi.y),
+                  std::max(all.hi.z, b.hi.z)};
+    }
+    if (boxes.empty() || !isFinite(all.lo) || !isFinite(all.hi)) {
+        return fitSceneToView(view, scene, margin);
+    }
+    // The scene turns about the middle of everything shown, which the target then shows.
+    const Vec3 t = unturned(view, {view.m_target.x, view.m_target.y, view.m_target.z});
+    const Vec3 middle{(all.lo.x + all.hi.x) / 2, (all.lo.y + all.hi.y) / 2,
+                      (all.lo.z + all.hi.z) / 2};
+    Vec3 pivot{middle.x - t.x, middle.y - t.y, middle.z - t.z};
+    auto setPivot = [&view](const Vec3& p) {
+        view.m_pivot =
+            Vector4(static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(p.z));
+    };
+    setPivot(pivot);
+    // Perspective draws the near side larger: shift sideways until the picture's margins are
+    // even. Each pass nearly halves what is left; a few are plenty.
+    const std::vector<Vec3> corners = shownCorners(view, scene);
+    const EyeFrame f = eyeFrame(view);
+    for (int pass = 0; pass < 4; ++pass) {
+        const std::optional<double> fit = fittingEyeDistance(view, scene);
+        if (!fit || !std::isfinite(*fit) || *fit <= 0.0) {
+            break;
+        }
+        const double distance = *fit * margin;
+        double left = HUGE_VAL, right = -HUGE_VAL, bottom = HUGE_VAL, top = -HUGE_VAL;
+        for (const Vec3& corner : corners) {
+            const Vec3 q = turned(view, {corner.x - view.m_pivot.x, corner.y - view.m_pivot.y,
+                                         corner.z - view.m_pivot.z});
+            const Vec3 p{q.x - view.m_target.x, q.y - view.m_target.y, q.z - view.m_target.z};
+            const double ahead = distance - dot3(p, f.back);
+            if (!(ahead > 0.0)) {
+                continue;
+            }
+            const double x = dot3(p, f.right) / ahead;
+            const double y = dot3(p, f.up) / ahead;
+            left = std::min(left, x);
+            right = std::max(right, x);
+            bottom = std::min(bottom, y);
+            top = std::max(top, y);
+        }
+        if (!(left <= right) || !(bottom <= top)) {
+            break;
+        }
+        const double sx = (left + right) / 2 * distance;
+        const double sy = (bottom + top) / 2 * distance;
+        const Vec3 shift =
+            unturned(view, {f.right.x * sx + f.up.x * sy, f.right.y * sx + f.up.y * sy,
+                            f.right.z * sx + f.up.z * sy});
+        pivot = {pivot.x + shift.x, pivot.y + shift.y, pivot.z + shift.z};
+        setPivot(pivot);
+    }
+    return fitSceneToView(view, scene, margin);
+}
+
+double nearestEyeDistance(const ViewState& view, const Scene& scene) {
+    // The eye's line through the target, in scene coordinates.
+    const EyeFrame f = eyeFrame(view);
+    const Vec3 t = unturned(view, {view.m_target.x, view.m_target.y, view.m_target.z});
+    const Vec3 origin{view.m_pivot.x + t.x, view.m_pivot.y + t.y, view.m_pivot.z + t.z};
+    const Vec3 direction = unturned(view, f.back);
+    double exit = 0.0;
+    for (const Box& b : shownBoxes(view, scene)) {
+        double enter = -HUGE_VAL;
+        double leave = HUGE_VAL;
+        const double o[3] = {origin.x, origin.y, origin.z};
+        const double d[3] = {direction.x, direction.y, direction.z};
+        const double lo[3] = {b.lo.x, b.lo.y, b.lo.z};
+        const double hi[3] = {b.hi.x, b.hi.y, b.hi.z};
+        for (int axis = 0; axis < 3; ++axis) {
+            if (std::fabs(d[axis]) < 1e-12) {
+                if (o[axis] < lo[axis] || o[axis] > hi[axis]) {
+                    leave = -HUGE_VAL;  // parallel to this slab and outside it
+                }
+                continue;
+            }
+            const double t1 = (lo[axis] - o[axis]) / d[axis];
+            const double t2 = (hi[axis] - o[axis]) / d[axis];
+            enter = std::max(enter, std::min(t1, t2));
+            leave = std::min(leave, std::max(t1, t2));
+        }
+        if (enter <= leave && leave > 0.0 && std::isfinite(leave)) {
+            exit = std::max(exit, leave);
+        }
+    }
+    // The near plane stays outside too, so that the face ahead is not cut open.
+    return exit > 0.0 ? exit + 1.25 * view.m_near : 0.0;
 }
 
 bool isToggleKey(int32_t code) {
@@ -309,10 +453,10 @@ bool runKeyActions(KeyTable& keys, ViewState& view, Scene& scene) {
         view.m_showObject2 = !view.m_showObject2;
     }
     if (take(kVkPageUp)) {
-        scaleEyeDistance(view, 0.9f);
+        zoomEye(view, scene, 0.9f);
     }
     if (take(kVkPageDown)) {
-        scaleEyeDistance(view, 1.1f);
+        zoomEye(view, scene, 1.1f);
     }
     if (take(kVkF)) {
         scene.m_object1.wireframe = scene.m_object1.wireframe == 0 ? 1 : 0;

@@ -30,16 +30,26 @@ void placeCameraForObject(ViewState& view, const Solid& object1, double nearPlan
 // z axis), keeping it finite and inside [1e-3, 1e6].
 void scaleEyeDistance(ViewState& view, double factor);
 
+// Scales the eye's distance by `factor` as scaleEyeDistance does, but a step closer stops
+// where nearestEyeDistance says; an eye already nearer than that comes no closer.
+void zoomEye(ViewState& view, const Scene& scene, double factor);
+
 // The wheel: n = |zDelta| / 120 whole notches; away from the user (positive) multiplies the
-// distance by 1.1^n, towards the user by 0.9^n.
-void applyWheel(ViewState& view, int32_t zDelta);
+// distance by 1.1^n, towards the user by 0.9^n (zoomEye: never into the scene).
+void applyWheel(ViewState& view, const Scene& scene, int32_t zDelta);
 
 // The wheel as a touchpad drives it: deltas are summed in view.m_wheelRemainder and every whole
 // notch of 120 is applied as applyWheel does; turning back drops the remainder of the other way.
-void applyWheelDelta(ViewState& view, int32_t zDelta);
+void applyWheelDelta(ViewState& view, const Scene& scene, int32_t zDelta);
+
+// The smallest distance from the target at which the eye, on its present line, is outside the
+// box of every shown object, with room for the near plane; 0 when that line meets none.
+double nearestEyeDistance(const ViewState& view, const Scene& scene);
 
 // Standard views. The eye keeps its distance from the target; front, top and side look along
-// an axis (the scene turned by the view's angles), iso looks from (+x, +y, +z) with y up.
+// an axis (the scene turned by the view's angles), iso looks from (+x, +y, +z) with y up, from
+// the isometric height but nearer the front than the side (1/sqrt 6, 1/sqrt 3, 1/sqrt 2), so
+// that the head-light shades a box's three visible faces differently.
 enum class StandardView { Front, Top, Side, Iso };
 void setStandardView(ViewState& view, StandardView which);
 // "front", "top", "side", "iso"; nothing for another name.
@@ -49,6 +59,9 @@ std::optional<StandardView> standardViewNamed(std::string_view name);
 // is drawn) fill the view, with `margin` (> 1 leaves a border); widens the clip planes to hold
 // them. Returns false and leaves the view alone when no shown object is loaded.
 bool fitSceneToView(ViewState& view, const Scene& scene, double margin = 1.05);
+// "Cijela scena": the scene turns about the middle of the shown objects' boxes, that middle
+// is shifted so that the picture's margins are even, then fitSceneToView with `margin`.
+bool fitWholeSceneToView(ViewState& view, const Scene& scene, double margin = 1.1);
 // The eye distance at which the shown objects just fit the view as it is turned now; nothing
 // when no shown object is loaded.
 std::optional<double> fittingEyeDistance(const ViewState& view, const Scene& scene);

@@ -79,9 +79,9 @@ private slots:
             prompts << m_prompts->messages[0].text;
             QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files).size(), 0);
         }
-        QCOMPARE(prompts,
-                 QStringList({"Unesite cijeli broj izmedu 1 i 1000.",
-                              "Unesite cijeli broj izmedu 1 i 1000.", "Unesite cijeli broj."}));
+        QCOMPARE(prompts, QStringList({"Unesite cijeli broj izmedu 1 i 1000.\nPolje: Broj slika",
+                                       "Unesite cijeli broj izmedu 1 i 1000.\nPolje: Broj slika",
+                                       "Unesite cijeli broj.\nPolje: Broj slika"}));
 
         // A step beyond 1e6 would send the tool where float has no precision left.
         m_prompts->messages.clear();
@@ -95,7 +95,8 @@ private slots:
         };
         m_frame.OnCmdMsg(ID_ANIMATION);
         QCOMPARE(m_prompts->messages.size(), size_t(1));
-        QCOMPARE(m_prompts->messages[0].text, QString("Unesite broj izmedu -1000000 i 1000000."));
+        QCOMPARE(m_prompts->messages[0].text,
+                 QString("Unesite broj izmedu -1000000 i 1000000.\nPolje: Korak (x os)"));
         QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files).size(), 0);
     }
 
@@ -160,7 +161,7 @@ private slots:
         QVERIFY(m_view.scene().m_object1.vertices == before);
     }
 
-    void escapeStopsAfterTheCurrentFrame() {
+    void escapeStopsTheRun() {
         const std::vector<Vector4> vertices2 = m_view.scene().m_object2.vertices;
         const Vector4 start = m_view.scene().m_object2Offset;
         answer("50", "esc", [this](CAnimator& a) {
@@ -168,7 +169,10 @@ private slots:
                 &m_view, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
             a.OnStart();
         });
-        QCOMPARE(QDir(m_dir.path()).entryList(QDir::Files), QStringList({"esc0000.BMP"}));
+        // Escape reaches the run inside its first frame or after it, never later.
+        const QStringList frames = QDir(m_dir.path()).entryList(QDir::Files);
+        QVERIFY2(frames.isEmpty() || frames == QStringList({"esc0000.BMP"}),
+                 qPrintable(frames.join(' ')));
         QCOMPARE(m_view.scene().m_object2Offset, start);
         QCOMPARE(m_view.scene().m_object2.vertices.size(), vertices2.size());
         QVERIFY(!m_view.busy());
@@ -243,7 +247,7 @@ private slots:
         QVERIFY2(shown.contains("Slika 1/2 - tipka Esc prekida animaciju"),
                  qPrintable(shown.join('|')));
         QVERIFY(shown.contains("Slika 2/2 - tipka Esc prekida animaciju"));
-        QCOMPARE(bar->currentMessage(), QString("Animacija gotova: 2 slika"));
+        QCOMPARE(bar->currentMessage(), QString("Animacija gotova: 2 slike"));
         QVERIFY(m_view.scene().m_object1.triangleCount() != triangles);
         QVERIFY(m_view.resultUnsaved());
         m_frame.updateCommandStates();

@@ -18,6 +18,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QUrl>
+#include <QWheelEvent>
 #include <QWindow>
 
 #include <cmath>
@@ -475,7 +476,7 @@ private slots:
             dialog.valueEdit()->setText("nan");
             dialog.accept();  // refused: a prompt, and the dialog stays open
             messagesAfterNan = m_prompts->messages.size();
-            dialog.valueEdit()->setText("0.05");
+            dialog.valueEdit()->setText("0,05");  // the decimal comma
             dialog.accept();
             return dialog.result();
         };
@@ -643,6 +644,10 @@ private slots:
         QTRY_COMPARE(m_view.scene().m_object2.loaded, 1);
         QCOMPARE(QFileInfo(m_view.fileName(1)).fileName(), QString("a.obj"));
         QCOMPARE(QFileInfo(m_view.fileName(2)).fileName(), QString("b.obj"));
+        // Two reports, each saying which object it is about.
+        QCOMPARE(m_prompts->messages.size(), size_t(2));
+        QCOMPARE(m_prompts->messages[0].caption, QString("Objekt 1 - a.obj"));
+        QCOMPARE(m_prompts->messages[1].caption, QString("Objekt 2 - b.obj"));
         // Each load is a step of its own.
         m_frame.updateCommandStates();
         m_frame.menuAction(ID_UNDO)->trigger();
@@ -687,6 +692,88 @@ private slots:
         QCOMPARE(m_prompts->questions.size(), 3);
     }
 
+    void ctrlOAsksOnceAboutAnUnsavedResult() {
+        generate(1, 1, {"1"});
+        generate(2, 1, {"0.5"});
+        m_frame.menuAction(ID_UNION)->trigger();
+        QVERIFY(m_view.resultUnsaved());
+        QTemporaryDir dir;
+        writeFile(dir.filePath("t.obj"), kTetra);
+        m_prompts->questions.clear();
+        m_prompts->answers = {Prompts::Answer::No};  // dropped without saving
+        m_prompts->fileNames = {dir.filePath("t.obj")};
+        QTest::keyClick(&m_frame, Qt::Key_O, Qt::ControlModifier);
+        QCOMPARE(m_prompts->questions.size(), 1);
+        QCOMPARE(QFileInfo(m_view.fileName(1)).fileName(), QString("t.obj"));
+        QVERIFY(!m_view.resultUnsaved());
+    }
+
+    void theCaptionMarksTheResultItself() {
+        generate(1, 1, {"1"});
+        generate(2, 1, {"0.5"});
+        m_frame.menuAction(ID_UNION)->trigger();
+        // What the window system shows: Qt's "[*]" turned into the mark.
+        const QString shown = m_frame.windowHandle()->title();
+        QVERIFY2(shown.startsWith("objekt1: rezultat*, objekt2: generirano "), qPrintable(shown));
+        QCOMPARE(shown.count('*'), 1);
+        QTemporaryDir dir;
+        m_prompts->fileNames = {dir.filePath("r.obj")};
+        m_frame.OnCmdMsg(ID_SAVE_OBJECT1);
+        QVERIFY2(!m_frame.windowHandle()->title().contains('*'),
+                 qPrintable(m_frame.windowHandle()->title()));
+    }
+
+    void barsAndMenusSpeakCroatian() {
+        QCOMPARE(m_frame.toolBar()->windowTitle(), QString("Alatna traka"));
+        std::unique_ptr<QMenu> popup(m_frame.createPopupMenu());
+        QStringList items;
+        for (const QAction* a : popup->actions()) {
+            items << a->text();
+        }
+        QCOMPARE(items, QStringList({"&Alatna traka", "&Statusna traka"}));
+        QVERIFY(popup->actions().at(1)->isChecked());
+        popup->actions().at(1)->trigger();
+        QVERIFY(!m_frame.statusBar()->isVisible());
+        m_frame.menuAction(ID_VIEW_STATUS_BAR)->trigger();
+        QVERIFY(m_frame.statusBar()->isVisible());
+        // The open commands show their Ctrl keys, not the digits that hide the objects.
+        QCOMPARE(m_frame.menuAction(ID_OPEN_OBJECT1)->text(), QString("Otvori objekt1"));
+        QCOMPARE(m_frame.menuAction(ID_OPEN_OBJECT2)->text(), QString("Otvori objekt2"));
+        QCOMPARE(m_frame.menuAction(ID_OPEN_OBJECT1)->shortcut(), QKeySequence("Ctrl+O"));
+    }
+
+    void theGeneratorStartsWithTheLastValuesOfTheSession() {
+        generate(2, 0, {"10", "14", "0,4"});  // decimal comma
+        QCOMPARE(m_view.scene().m_object2.maxCorner.y, 0.4f);
+        QStringList shown;
+        QString shape;
+        m_prompts->dialogHandler = [&](QDialog& d) {
+            auto& g = dynamic_cast<CGenerator&>(d);
+            shape = g.shapeList()->currentText();
+            for (int row : {1, 2, 4}) {
+                shown << g.rowEdit(row)->text();
+            }
+            return int(QDialog::Rejected);
+        };
+        m_frame.OnCmdMsg(ID_GENERATOR);
+        QCOMPARE(shape, QString("Kugla"));
+        QCOMPARE(shown, QStringList({"10", "14", "0.4"}));
+    }
+
+    void infoShowsBoxVolumeAndClosedness() {
+        generate(1, 1, {"2"});
+        QString text;
+        m_prompts->dialogHandler = [&](QDialog& d) {
+            text = dynamic_cast<CinfoDisplay&>(d).shownText();
+            return int(QDialog::Accepted);
+        };
+        m_frame.OnCmdMsg(ID_OBJECT_INFO);
+        QVERIFY2(text.contains("Okvir: (-1, -1, -1) - (1, 1, 1)"), qPrintable(text));
+        QVERIFY2(text.contains("Volumen: 8\n"), qPrintable(text));
+        QVERIFY(text.contains("Zatvoreno: da"));
+        QVERIFY(!text.contains("[Objekt 2]"));
+    }
+
     void aNewObject1IsPlacedInViewWhateverTheTurn() {
         m_view.viewState().m_rotY = 45;
         m_view.viewState().m_rotX = 35;
@@ -703,7 +790,7 @@ private slots:
         QVERIFY(backgroundAtTheEdges());
         m_view.OnCommand(ID_VIEW_ISO);
         const Vector4 eye = m_view.viewState().m_eye;
-        QVERIFY(eye.x > 0 && std::abs(eye.x - eye.y) < 1e-4f && std::abs(eye.y - eye.z) < 1e-4f);
+        QVERIFY(eye.x > 0 && eye.x < eye.y && eye.y < eye.z);  // three faces, three shades
         QVERIFY(backgroundAtTheEdges());
         // Zoomed in too far, Home brings the whole scene back.
         for (int i = 0; i < 10; ++i) {
@@ -718,7 +805,53 @@ private slots:
         QCOMPARE(m_view.viewState().m_rotX, 0.0f);
     }
 
+    void homeCentresBothObjects() {
+        generate(1, 1, {"1"});
+        generate(2, 1, {"0.6"});                                  // boxes that are what is drawn
+        m_view.scene().m_object2Offset = Vector4(1.5f, 0.2f, 0);  // beside the cube
+        for (int turn : {0, 35}) {
+            m_view.viewState().m_rotY = static_cast<float>(turn);
+            QTest::keyClick(&m_view, Qt::Key_Home);
+            const QRect drawn = drawnArea();
+            const int width = m_view.grabFramebuffer().width();
+            const int height = m_view.grabFramebuffer().height();
+            const int left = drawn.left(), right = width - 1 - drawn.right();
+            const int top = drawn.top(), bottom = height - 1 - drawn.bottom();
+            const QString what = QString("turn %1: margins %2 %3 %4 %5")
+                                     .arg(turn)
+                                     .arg(left)
+                                     .arg(right)
+                                     .arg(top)
+                                     .arg(bottom);
+            QVERIFY2(left > 0 && right > 0 && top > 0 && bottom > 0, qPrintable(what));
+            QVERIFY2(std::abs(left - right) <= width / 50, qPrintable(what));
+        }
+        // The wheel then stops before the eye enters the cube.
+        QWheelEvent wheel(QPointF(50, 50), m_view.mapToGlobal(QPointF(50, 50)), {}, {0, -1200},
+                          Qt::NoButton, {}, Qt::NoScrollPhase, false);
+        for (int i = 0; i < 20; ++i) {
+            QCoreApplication::sendEvent(&m_view, &wheel);
+        }
+        QVERIFY(length(m_view.viewState().m_eye) >=
+                nearestEyeDistance(m_view.viewState(), m_view.scene()) * 0.999);
+    }
+
 private:
+    // The smallest rectangle holding every pixel that is not background.
+    QRect drawnArea() {
+        const QImage picture = m_view.grabFramebuffer();
+        const QColor background = picture.pixelColor(0, 0);
+        QRect area;
+        for (int y = 0; y < picture.height(); ++y) {
+            for (int x = 0; x < picture.width(); ++x) {
+                if (picture.pixelColor(x, y) != background) {
+                    area |= QRect(x, y, 1, 1);
+                }
+            }
+        }
+        return area;
+    }
+
     // The picture's outermost rows and columns are all background: nothing is cut off.
     bool backgroundAtTheEdges() {
         const QImage picture = m_view.grabFramebuffer();

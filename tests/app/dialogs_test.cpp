@@ -1,19 +1,23 @@
-// The dialogs on their own: the generator's rows and checks, the about box and its RTF
-// reader, the number fields.
+// The dialogs on their own: the generator's rows, start values and checks, the about box and
+// its RTF reader, the number fields, the buttons, the object information.
 #include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBrowser>
 
 #include "app/about_box.h"
 #include "app/generator_dialog.h"
+#include "app/info_display.h"
 #include "app/main_app.h"
 #include "app/number_fields.h"
+#include "app/prikazni.h"
 #include "app/rtf_reader.h"
+#include "generator/generators.h"
 #include "test_prompts.h"
 
 using namespace korvan;
@@ -28,16 +32,44 @@ private slots:
         CGenerator g(prompts, nullptr);
         QCOMPARE(g.shapeList()->currentText(), QString("Kugla"));
         QCOMPARE(visibleRows(g), QList<int>({1, 2, 4}));
+        QCOMPARE(visibleTexts(g), QStringList({"32", "32", "1"}));  // valid from the start
         QVERIFY(!g.preview()->pixmap().isNull());
         g.rowEdit(1)->setText("17");
         g.shapeList()->setCurrentIndex(3);  // Valjak
         QCOMPARE(visibleRows(g), QList<int>({1, 4, 5}));
         QCOMPARE(g.rowLabel(1)->text(), QString("Broj podjeljaka     (n) "));
-        QCOMPARE(g.rowEdit(1)->text(), QString("17"));
+        QCOMPARE(visibleTexts(g), QStringList({"32", "0.5", "1"}));
         g.shapeList()->setCurrentIndex(1);
         QCOMPARE(visibleRows(g), QList<int>({4}));
         g.shapeList()->setCurrentIndex(2);
         QCOMPARE(visibleRows(g), QList<int>({4, 5, 6}));
+        g.shapeList()->setCurrentIndex(0);
+        QCOMPARE(visibleTexts(g), QStringList({"17", "32", "1"}));  // what was typed stays
+    }
+
+    void generatorStartsWithTheValuesItMadeLast() {
+        TestPrompts prompts;
+        GeneratorValues kept;
+        {
+            CGenerator g(prompts, nullptr, kept);
+            fill(g, 3, {"12", "0,75", "2"});  // a cylinder, with a decimal comma
+            g.OnMake();
+            QCOMPARE(g.result(), int(QDialog::Accepted));
+            kept = g.values();
+        }
+        {
+            CGenerator g(prompts, nullptr, kept);
+            QCOMPARE(g.shapeList()->currentText(), QString("Valjak"));
+            QCOMPARE(visibleTexts(g), QStringList({"12", "0.75", "2"}));
+            g.shapeList()->setCurrentIndex(0);
+            QCOMPARE(visibleTexts(g), QStringList({"32", "32", "1"}));
+            // Refused or cancelled, nothing new is kept.
+            g.rowEdit(1)->setText("2");
+            g.OnMake();
+            QCOMPARE(g.values().shape, Shape::Cylinder);
+            QCOMPARE(g.values().perShape[0].m, 32);
+        }
+        QVERIFY(prompts.messages.size() == 1);
     }
 
     void generatorRejectsOutOfBoundsFieldsAndFocusesThem() {
@@ -67,14 +99,20 @@ private slots:
             }
             QVERIFY2(g.result() != QDialog::Accepted, qPrintable(what));
             QCOMPARE(prompts.messages.size(), size_t(1));
-            QCOMPARE(prompts.messages[0].text, QString("Nedozvoljena vrijednost parametra"));
+            // The message names the field and the bounds it must keep.
+            const QString& text = prompts.messages[0].text;
+            QVERIFY2(text.startsWith("Nedozvoljena vrijednost parametra\n"), qPrintable(text));
+            QVERIFY2(text.contains(g.rowLabel(c.failingRow)->text().simplified() + ": "),
+                     qPrintable(text));
+            QVERIFY2(text.contains(c.failingRow <= 3 ? "od 3 do 1000" : "0.0001, najvise 10000"),
+                     qPrintable(text));
             QCOMPARE(prompts.messages[0].caption, QString("Greska"));
             QVERIFY2(g.focusWidget() == g.rowEdit(c.failingRow), qPrintable(what));
         }
     }
 
     void generatorStopsAtAFieldItCannotConvert() {
-        for (const char* text : {"abc", "nan", "inf", "1,5", ""}) {
+        for (const char* text : {"abc", "nan", "inf", "1,5.2", "1,,5", ""}) {
             TestPrompts prompts;
             CGenerator g(prompts, nullptr);
             fill(g, 1, {text});
@@ -82,14 +120,90 @@ private slots:
             g.OnMake();
             QVERIFY2(g.result() != QDialog::Accepted, text);
             QCOMPARE(prompts.messages.size(), size_t(1));
-            QCOMPARE(prompts.messages[0].text, QString(kEnterNumberMessage));
+            QCOMPARE(prompts.messages[0].text,
+                     QString("Unesite broj.\nDuljina stranice (a): broj veci od 0.0001, najvise "
+                             "10000"));
             QCOMPARE(g.focusWidget(), g.rowEdit(4));
         }
     }
 
-    void numberFieldsAreWrittenWithTheFullStop() {
+    void numberFieldsTakeTheDecimalCommaAndWriteTheFullStop() {
         QCOMPARE(formatFloat(0.01f), QString("0.01"));
         QCOMPARE(parseFloat(" 0.5 "), std::optional<float>(0.5f));
+        QCOMPARE(parseFloat("1,5"), std::optional<float>(1.5f));
+        QCOMPARE(parseFloat("-0,25"), std::optional<float>(-0.25f));
+        for (const char* refused : {"1,000.5", "1.000,5", "1,5,3", ",", "1,5e"}) {
+            QVERIFY2(!parseFloat(refused), refused);
+        }
+        QVERIFY(!parseInteger("1,0"));
+    }
+
+    void countsTakeTheCroatianPlural() {
+        const std::pair<int, const char*> cases[] = {
+            {0, "0 slika"},     {1, "1 slika"},     {2, "2 slike"},     {4, "4 slike"},
+            {5, "5 slika"},     {11, "11 slika"},   {12, "12 slika"},   {14, "14 slika"},
+            {21, "21 slika"},   {22, "22 slike"},   {24, "24 slike"},   {25, "25 slika"},
+            {101, "101 slika"}, {111, "111 slika"}, {113, "113 slika"}, {1003, "1003 slike"},
+        };
+        for (const auto& [count, expected] : cases) {
+            QCOMPARE(countedNoun(count, "slika", "slike", "slika"), QString(expected));
+        }
+        QCOMPARE(countedNoun(21, "trokut", "trokuta", "trokuta"), QString("21 trokut"));
+        QCOMPARE(countedNoun(3, "trokut", "trokuta", "trokuta"), QString("3 trokuta"));
+    }
+
+    void dialogsSayURedu() {
+        TestPrompts prompts;
+        CinfoDisplay info(nullptr);
+        CAboutBox about(prompts, nullptr);
+        CPrikazni factor(prompts, "Unesite faktor uzorkovanja", nullptr,
+                         QString::fromLatin1(kSamplingFactorLabel));
+        for (QDialog* dialog : std::initializer_list<QDialog*>{&info, &about, &factor}) {
+            QStringList texts;
+            for (const QPushButton* button : dialog->findChildren<QPushButton*>()) {
+                texts << button->text();
+            }
+            QVERIFY2(texts.contains("U redu") && !texts.contains("OK"),
+                     qPrintable(texts.join('|')));
+        }
+        // The factor's dialog says what the number is and can be cancelled.
+        QVERIFY(factor.findChild<QLabel*>()->text().startsWith("Faktor uzorkovanja"));
+        QPushButton* cancel = factor.findChild<QPushButton*>("2");
+        QCOMPARE(cancel->text(), QString("Odustani"));
+        factor.m_value = 0.5f;
+        factor.exchangeToControls();
+        factor.valueEdit()->setText("0,02");
+        cancel->click();
+        QCOMPARE(factor.result(), int(QDialog::Rejected));
+        QCOMPARE(factor.m_value, 0.5f);
+    }
+
+    void infoTellsTheBoxVolumeAndClosedness() {
+        Solid cube;
+        MakeCube(cube, 2.0f);
+        cube.loaded = 1;
+        // A tetrahedron with one face missing: three open edges.
+        Solid open;
+        open.allocate(4, 3);
+        open.vertices = {Vector4(0, 0, 0), Vector4(1, 0, 0), Vector4(0, 1, 0), Vector4(0, 0, 1)};
+        open.triangles[0].setIndices(0, 2, 1);
+        open.triangles[1].setIndices(0, 1, 3);
+        open.triangles[2].setIndices(0, 3, 2);
+        open.computeBoundingBox();
+        open.loaded = 1;
+        const QString text = objectInfoText(cube, open);
+        const QStringList sections = text.split("\r\n\r\n", Qt::SkipEmptyParts);
+        QCOMPARE(sections.size(), 2);
+        QVERIFY2(sections[0].startsWith("[Objekt 1]\r\nBroj vrhova: 8\r\nBroj trokuta: 12"),
+                 qPrintable(sections[0]));
+        QVERIFY2(sections[0].contains("Okvir: (-1, -1, -1) - (1, 1, 1)"), qPrintable(sections[0]));
+        QVERIFY2(sections[0].contains("Volumen: 8\r\n"), qPrintable(sections[0]));
+        QVERIFY(sections[0].contains("Zatvoreno: da"));
+        QVERIFY(sections[0].contains("Otvoreni bridovi: 0, nemnogostruki bridovi: 0"));
+        QVERIFY2(sections[1].startsWith("[Objekt 2]"), qPrintable(sections[1]));
+        QVERIFY(sections[1].contains("Zatvoreno: ne"));
+        QVERIFY(sections[1].contains("Otvoreni bridovi: 3, nemnogostruki bridovi: 0"));
+        QCOMPARE(objectInfoText(Solid(), Solid()), QString("Ne postoje nikakvi objekti!"));
     }
 
     void rtfReaderKeepsTextAndFormatting() {
@@ -159,6 +273,14 @@ private:
             }
         }
         return rows;
+    }
+
+    static QStringList visibleTexts(CGenerator& g) {
+        QStringList texts;
+        for (int row : visibleRows(g)) {
+            texts << g.rowEdit(row)->text();
+        }
+        return texts;
     }
 
     static void fill(CGenerator& g, int shape, const QStringList& fields) {

@@ -1,5 +1,5 @@
 // Starts the real program, then runs one test class against it (or all of them):
-// korvan_app_test [AppTest|DialogsTest|AnimatorTest] [QTest options].
+// korvan_app_test [AppTest|DialogsTest|AnimatorTest|WorkTest] [QTest options].
 #include <QTest>
 
 #include <cstring>
@@ -10,6 +10,7 @@
 int runAppTests(korvan::app::CMainFrame& frame, int argc, char** argv);
 int runDialogsTests(int argc, char** argv);
 int runAnimatorTests(korvan::app::CMainFrame& frame, int argc, char** argv);
+int runWorkTests(korvan::app::CMainFrame& frame, int argc, char** argv);
 
 int main(int argc, char** argv) {
     korvan::app::CMainApp::setUpOpenGLFormat();
@@ -36,5 +37,6 @@ int main(int argc, char** argv) {
     failures += wanted("DialogsTest") ? runDialogsTests(argc, argv) : 0;
     failures += wanted("AppTest") ? runAppTests(frame, argc, argv) : 0;
     failures += wanted("AnimatorTest") ? runAnimatorTests(frame, argc, argv) : 0;
+    failures += wanted("WorkTest") ? runWorkTests(frame, argc, argv) : 0;
     return failures == 0 ? 0 : 1;
 }

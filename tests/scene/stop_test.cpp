@@ -1,0 +1,183 @@
+// Stopping the scene's long operations: a stopped operation leaves the scene as it was, and a
+// reporter that could stop but does not changes no result.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "meshio/obj.h"
+#include "support/mesh_checks.h"
+
+#include "scene/scene.h"
+
+namespace korvan {
+namespace {
+
+// Asks to stop as the `stopAt`-th share is set (counting from 1); never when it is 0. A stop
+// asked where the phase then counts items lands inside the engines' loops.
+struct StoppingReporter final : ProgressReporter {
+    explicit StoppingReporter(int stopAt = 0) : stopAt(stopAt) {}
+    const std::atomic<bool>* StopFlag() const override { return &flag; }
+    void ShowProgressPopup(const std::string&) override { lastShare = 0; }
+    void SetProgressShare(double share) override {
+        EXPECT_GE(share, lastShare);
+        lastShare = share;
+        if (++shares == stopAt) {
+            flag = true;
+        }
+    }
+    void CountProgress(double upTo, const std::atomic<int64_t>*, int64_t items) override {
+        EXPECT_GE(upTo, lastShare);
+        EXPECT_GT(items, 0);
+        ++counted;
+    }
+    int stopAt;
+    int shares = 0;
+    int counted = 0;
+    double lastShare = 0;
+    std::atomic<bool> flag{false};
+};
+
+// A solid's mesh, labels included, bit for bit.
+std::string bytesOf(const Solid& s) {
+    std::string b;
+    const auto add = [&b](const void* p, size_t n) { b.append(static_cast<const char*>(p), n); };
+    add(s.vertices.data(), s.vertices.size() * sizeof(Vector4));
+    for (const Triangle& t : s.triangles) {
+        add(&t.i0, 3 * sizeof(int32_t));
+        add(&t.centroid, sizeof(Vector4));
+        add(&t.normal, sizeof(Vector4));
+        add(&t.label, sizeof(int32_t));
+    }
+    for (const Vector4* v : {&s.minCorner, &s.maxCorner, &s.centre}) {
+        add(v, sizeof(Vector4));
+    }
+    add(&s.edgeLimit, sizeof(s.edgeLimit));
+    add(&s.loaded, sizeof(s.loaded));
+    return b;
+}
+
+struct SceneState {
+    std::string object1, object2;
+    uint64_t revision1, revision2;
+    Vector4 offset, rotation;
+    const OctreeNode* tree1;
+    const OctreeNode* tree2;
+    bool operator==(const SceneState&) const = default;
+};
+
+SceneState stateOf(const Scene& scene) {
+    return {bytesOf(scene.m_object1),
+            bytesOf(scene.m_object2),
+            scene.m_object1.revision,
+            scene.m_object2.revision,
+            scene.m_object2Offset,
+            scene.m_object2Rotation,
+            scene.tree(1),
+            scene.tree(2)};
+}
+
+// Two overlapping spheres in `scene`, object 2 shown moved and turned, after one operation
+// so that both trees and the labels are there to be kept.
+void setUp(Scene& scene, bool closed) {
+    scene.m_samplingFactor = 0.05f;
+    scene.m_closedResult = closed;
+    ASSERT_TRUE(scene.GenerateObject(1, PrimitiveParameters::sphere(40, 40, 1.0f)).ok());
+    ASSERT_TRUE(scene.GenerateObject(2, PrimitiveParameters::sphere(30, 30, 0.6f)).ok());
+    scene.m_object2Offset = Vector4(0.7f, 0.1f, 0.0f);
+    ASSERT_TRUE(scene.BooleanOperation(BooleanOp::Union).ok());
+    ASSERT_TRUE(scene.GenerateObject(2, PrimitiveParameters::sphere(30, 30, 0.5f)).ok());
+    scene.m_object2Offset = Vector4(-0.6f, 0.2f, 0.1f);
+    scene.m_object2Rotation = Vector4(0, 20, 0);
+}
+
+TEST(StopOperation, AStopInAnyPhaseLeavesTheSceneAsItWas) {
+    for (const bool closed : {false, true}) {
+        Scene reference;
+        setUp(reference, closed);
+        ASSERT_TRUE(reference.BooleanOperation(BooleanOp::Difference).ok());
+        // Phase by phase until the stop comes too late to stop anything.
+        for (int stopAt = 1;; ++stopAt) {
+            StoppingReporter reporter;
+            Scene scene(&reporter);
+            setUp(scene, closed);
+            reporter.shares = 0;
+            reporter.lastShare = 0;
+            reporter.stopAt = stopAt;
+            const SceneState before = stateOf(scene);
+            const Status s = scene.BooleanOperation(BooleanOp::Difference);
+            if (s.ok()) {
+                EXPECT_GT(stopAt, 2) << closed;
+                EXPECT_EQ(bytesOf(scene.m_object1), bytesOf(reference.m_object1)) << closed;
+                break;
+            }
+            EXPECT_EQ(s.message(), "Prekinuto") << closed << " " << stopAt;
+            EXPECT_TRUE(stateOf(scene) == before) << closed << " " << stopAt;
+            EXPECT_GT(reporter.counted, 0) << closed << " " << stopAt;
+            // The scene goes on as if nothing had happened.
+            reporter.flag = false;
+            reporter.stopAt = 0;
+            ASSERT_TRUE(scene.BooleanOperation(BooleanOp::Difference).ok());
+            EXPECT_EQ(bytesOf(scene.m_object1), bytesOf(reference.m_object1)) << closed;
+        }
+    }
+}
+
+TEST(StopOperation, AStoppedLoadOrGenerationKeepsTheObject) {
+    test::TempDir dir;
+    const std::string path = dir.path("sphere.obj");
+    {
+        Solid sphere;
+        ASSERT_TRUE(generateObject(PrimitiveParameters::sphere(300, 300, 1.0f), 1.0f, sphere).ok());
+        ASSERT_TRUE(writeObj(sphere, path).ok());
+    }
+    for (int32_t objectNumber : {1, 2}) {
+        for (const bool load : {true, false}) {
+            int stops = 0;
+            for (int stopAt = 1;; ++stopAt) {
+                StoppingReporter reporter;
+                Scene scene(&reporter);
+                setUp(scene, false);
+                reporter.stopAt = stopAt;
+                reporter.shares = 0;
+                const SceneState before = stateOf(scene);
+                const Status s =
+                    load ? scene.LoadObject(objectNumber, path)
+                         : scene.GenerateObject(objectNumber, PrimitiveParameters::cube(1));
+                if (s.ok()) {
+                    break;
+                }
+                ++stops;
+                EXPECT_EQ(s.message(), "Prekinuto");
+                EXPECT_TRUE(stateOf(scene) == before) << objectNumber << " " << stopAt;
+            }
+            EXPECT_GE(stops, objectNumber == 1 ? 2 : 1) << objectNumber << " " << load;
+        }
+    }
+}
+
+// A reporter that could stop but never does keeps state aside and counts: the results must
+// be those of a scene that reports nothing, to the last bit.
+TEST(StopOperation, AStoppableRunGivesTheSameBits) {
+    for (const bool closed : {false, true}) {
+        Scene plain;
+        StoppingReporter reporter;
+        Scene watched(&reporter);
+        for (Scene* scene : {&plain, &watched}) {
+            setUp(*scene, closed);
+            ASSERT_TRUE(scene->BooleanOperation(BooleanOp::Intersection).ok());
+            scene->m_object2Offset = Vector4(0.3f, -0.2f, 0.4f);
+            ASSERT_TRUE(scene->BooleanOperation(BooleanOp::Difference).ok());
+        }
+        EXPECT_EQ(bytesOf(plain.m_object1), bytesOf(watched.m_object1)) << closed;
+        EXPECT_EQ(bytesOf(plain.m_object2), bytesOf(watched.m_object2)) << closed;
+        EXPECT_GT(reporter.counted, 0);
+    }
+}
+
+}  // namespace
+}  // namespace korvan
