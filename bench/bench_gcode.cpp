@@ -1,13 +1,17 @@
-// The G-code reader on a large program, tool meshes at a sweep of tolerances, and the swept
-// volume of one move.
+// The G-code reader on a large program, tool meshes at a sweep of tolerances, the swept
+// volume of one move, and whole machining runs: feed moves per second on a large workpiece and
+// a pocket's total time.
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cstdio>
 #include <string>
 
+#include "gcode/machining.h"
 #include "gcode/program.h"
 #include "gcode/sweep.h"
 #include "gcode/tools.h"
+#include "generator/generators.h"
 
 namespace korvan::gcode {
 namespace {
@@ -88,6 +92,130 @@ void BM_SweepStraightMove(benchmark::State& state) {
     state.counters["triangles"] = sweep.triangleCount();
 }
 BENCHMARK(BM_SweepStraightMove)->Arg(10)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond);
+
+// Times the moves after the first cut: the first is a whole operation on the stock, which is
+// no result of the engine; every later one is the local step.
+class AfterFirstCut final : public MachiningObserver {
+public:
+    void moveDone(const MoveDone& done) override {
+        if (!m_started && done.workpiece.triangleCount() != m_stockTriangles) {
+            m_started = true;
+            m_first = done.index;
+            m_t0 = std::chrono::steady_clock::now();
+        }
+    }
+    double movesPerSecond(size_t count) const {
+        const double s =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - m_t0).count();
+        return m_started && s > 0 ? static_cast<double>(count - 1 - m_first) / s : 0.0;
+    }
+    int32_t m_stockTriangles = 0;
+
+private:
+    bool m_started = false;
+    size_t m_first = 0;
+    std::chrono::steady_clock::time_point m_t0;
+};
+
+void addRunCounters(benchmark::State& state, const MachiningReport& r, const Solid& part) {
+    state.counters["feed_moves"] = static_cast<double>(r.feedMoves);
+    state.counters["cuts"] = static_cast<double>(r.cuts);
+    state.counters["part_triangles"] = part.triangleCount();
+    state.counters["sweep_s"] = r.sweepSeconds;
+    state.counters["cut_s"] = r.cutSeconds;
+    state.counters["collision_s"] = r.collisionSeconds;
+}
+
+// A ball end mill (about 1,000 triangles) over the top of a sphere of about 100,000 triangles:
+// passes across it, each a little further along y and at one of five depths, so that no two
+// sweeps are translates of each other along a facet's plane (coplanar faces slow the engine
+// down; BM_MachinePocket shows how much). Argument: the number of feed moves.
+void BM_MachineFeedsOnLargeWorkpiece(benchmark::State& state) {
+    Solid stock;
+    generateShape(stock, PrimitiveParameters::sphere(224, 224, 50.0f));
+    stock.computeTriangleData();
+    stock.computeBoundingBox();
+    std::string text = "G0 X-20 Y-20 Z55\nG1 Z46 F1000\n";
+    char line[96];
+    const int moves = static_cast<int>(state.range(0));
+    for (int i = 0; i < moves; ++i) {
+        const double y = -20.0 + 0.37 * i + 0.11 * (i % 3);
+        const double x = i % 2 == 0 ? 20.0 : -20.0;
+        std::snprintf(line, sizeof line, "G1 X%.3f Y%.3f Z%.3f\n", x, y, 46.0 + 0.137 * (i % 5));
+        text += line;
+    }
+    Program program;
+    if (!readGcodeText(text + "M30\n", "feeds.nc", program).ok()) {
+        state.SkipWithError("program refused");
+        return;
+    }
+    program.start = {-20, -20, 55};  // above the sphere, not at its centre
+    ToolChoice tools;
+    tools.fixed = ToolSpec{ToolShape::Ball, 6, 0, 0, 20};
+    MachiningOptions options;
+    options.tolerance = 0.02;  // a ball of about 1,000 triangles
+    Solid tool;
+    (void)makeTool(*tools.fixed, options.tolerance, tool);
+    double rate = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        Solid part;
+        part.copyMeshFrom(stock);
+        MachiningReport report;
+        AfterFirstCut observer;
+        observer.m_stockTriangles = stock.triangleCount();
+        state.ResumeTiming();
+        if (!machineProgram(program, tools, options, part, report, &observer).ok()) {
+            state.SkipWithError("run failed");
+            return;
+        }
+        rate = observer.movesPerSecond(program.moves.size());
+        addRunCounters(state, report, part);
+    }
+    state.counters["stock_triangles"] = stock.triangleCount();
+    state.counters["tool_triangles"] = tool.triangleCount();
+    state.counters["moves_per_s"] = rate;
+}
+BENCHMARK(BM_MachineFeedsOnLargeWorkpiece)
+    ->Arg(50)
+    ->Arg(200)
+    ->Unit(benchmark::kSecond)
+    ->Iterations(1);
+
+// A pocket 60 x 40 in a 100 x 80 x 20 block, flat end mill of diameter 6: zig-zag passes along
+// x, 0.3 apart (so a pass overlaps the ones before it), at one depth. Argument: the number of
+// moves (100 to 10,000).
+void BM_MachinePocket(benchmark::State& state) {
+    const int moves = static_cast<int>(state.range(0));
+    std::string text = "G0 X23 Y23 Z5\nG1 Z-2 F300\n";
+    char line[96];
+    for (int i = 0; i < moves; ++i) {
+        const double y = 23.0 + 34.0 * (i / 2) / (moves / 2.0);
+        std::snprintf(line, sizeof line, "G1 X%.3f Y%.4f F1200\n", i % 2 == 0 ? 77.0 : 23.0, y);
+        text += line;
+    }
+    Program program;
+    if (!readGcodeText(text + "G0 Z5\nM30\n", "pocket.nc", program).ok()) {
+        state.SkipWithError("program refused");
+        return;
+    }
+    ToolChoice tools;
+    tools.fixed = ToolSpec{ToolShape::Flat, 6, 0, 0, 20};
+    for (auto _ : state) {
+        Solid part;
+        if (!makeBoxStock({0, 0, -20}, {100, 80, 0}, part).ok()) {
+            state.SkipWithError("no stock");
+            return;
+        }
+        MachiningReport report;
+        if (!machineProgram(program, tools, {}, part, report).ok()) {
+            state.SkipWithError("run failed");
+            return;
+        }
+        addRunCounters(state, report, part);
+    }
+}
+BENCHMARK(BM_MachinePocket)->Arg(20)->Arg(100)->Arg(10000)->Unit(benchmark::kSecond)->Iterations(1);
 
 }  // namespace
 }  // namespace korvan::gcode

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "geometry/status.h"
 #include "scene/progress.h"
@@ -23,9 +24,17 @@ void registerDemoCommand(CLI::App& app, int& exitCode);
 void registerBooleanCommands(CLI::App& app, int& exitCode);
 // render and mill: pictures of the scene without a display.
 void registerRenderCommands(CLI::App& app, int& exitCode);
+// cnc: a G-code program milled out of a stock, the part written.
+void registerCncCommand(CLI::App& app, int& exitCode);
 // The demo's milling run: a few frames in the current folder; skipped with a note on stderr
 // where no GL context can be had.
 int runDemoMilling();
+
+// What mill and cnc share about frames: a failed run removes the frames it wrote (the names
+// in `written`), tells the user and returns 1; the frames' folder must take new files before
+// the first frame is computed.
+int removeFramesOfFailedRun(const std::vector<std::string>& written);
+Status checkFramesFolder(const std::string& baseName);
 
 // Adds --sampling F (default 0.01), read as every number is, stored in `factor`.
 void addSamplingOption(CLI::App& command, float& factor);
@@ -69,6 +78,9 @@ public:
     void ShowProgressPopup(const std::string& text) override { SetProgressText(text); }
     void SetProgressText(const std::string& text) override;
     void ShowMessage(const std::string& text) override;
+    // Ctrl+C and SIGTERM stop an operation inside its phase.
+    const std::atomic<bool>* StopFlag() const override;
+    bool StopRequested() const override;
     bool quietPhases = false;
     bool quietMessages = false;
 };
@@ -80,8 +92,11 @@ Status loadSceneObject(Scene& scene, const std::string& source, int32_t objectNu
                        ViewState* view = nullptr);
 
 // Object 1 from `source1` and, unless `source2` is empty, object 2; says why on stderr when
-// one cannot be used.
+// one cannot be used (and nothing where a signal stopped the load).
 bool loadOperands(Scene& scene, const std::string& source1, const std::string& source2,
                   ViewState* view = nullptr);
+// The exit status of a command whose operands could not be loaded: 128 + the signal where one
+// stopped the load ("Prekinuto"), else 1.
+int loadFailure();
 
 }  // namespace korvan::cli

@@ -42,7 +42,7 @@ int runBoolean(BooleanOp op, const BooleanArguments& args) {
     scene.m_keepCoordinates = args.keepCoordinates;
     warnIfSamplingIsOff(args.samplingFactor);
     if (!loadOperands(scene, args.source1, args.source2)) {
-        return 1;
+        return loadFailure();
     }
     if (stopIfInterrupted()) {
         return interruptExitCode();

@@ -32,7 +32,7 @@ int runInfo(const std::string& source, float samplingFactor, bool json, int thre
     LineReporter reporter;
     Scene scene(&reporter);
     if (!loadObject1(scene, source, samplingFactor, threads, keepCoordinates)) {
-        return 1;
+        return loadFailure();
     }
     const Solid& object1 = scene.m_object1;
     if (json) {
@@ -69,7 +69,7 @@ int runConvert(const std::string& source, const std::string& output, float sampl
     LineReporter reporter;
     Scene scene(&reporter);
     if (!loadObject1(scene, source, samplingFactor, threads, keepCoordinates)) {
-        return 1;
+        return loadFailure();
     }
     if (stopIfInterrupted()) {
         return interruptExitCode();

@@ -93,7 +93,7 @@ int runRender(const RenderArguments& args) {
     ViewState view;
     const std::unique_ptr<HeadlessContext> context = prepareScene(scene, view, args);
     if (!context) {
-        return 1;
+        return loadFailure();
     }
     view.m_cellDisplayMode = args.cells;
     view.m_coloredMaterials = args.colored;
@@ -145,6 +145,8 @@ private:
     std::vector<std::string>* m_written;
 };
 
+}  // namespace
+
 // A failed run leaves nothing behind: the frames it wrote are removed again, and the user told.
 int removeFramesOfFailedRun(const std::vector<std::string>& written) {
     int removed = 0;
@@ -178,6 +180,8 @@ Status checkFramesFolder(const std::string& baseName) {
     return Status::failure(kImageSaveErrorMessage, folder + ": " + reason);
 }
 
+namespace {
+
 int runMill(const MillArguments& args) {
     if (Status s = checkFramesFolder(args.base); !s) {
         printError(s);
@@ -189,7 +193,7 @@ int runMill(const MillArguments& args) {
     ViewState view;
     const std::unique_ptr<HeadlessContext> context = prepareScene(scene, view, args);
     if (!context) {
-        return 1;
+        return loadFailure();
     }
     if (stopIfInterrupted()) {
         return interruptExitCode();
@@ -283,7 +287,7 @@ int runDemoMilling() {
     Scene scene(&reporter);
     ViewState view;
     if (!loadOperands(scene, "cube:1.5", "sphere:16,24,0.3", &view)) {
-        return 1;
+        return loadFailure();
     }
     std::unique_ptr<HeadlessContext> context;
     if (Status s = HeadlessContext::create(320, 240, context); !s) {

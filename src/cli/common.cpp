@@ -128,6 +128,14 @@ void LineReporter::ShowMessage(const std::string& text) {
     }
 }
 
+const std::atomic<bool>* LineReporter::StopFlag() const {
+    return &stopFlag();
+}
+
+bool LineReporter::StopRequested() const {
+    return interrupted();
+}
+
 Status loadSceneObject(Scene& scene, const std::string& source, int32_t objectNumber,
                        ViewState* view) {
     PrimitiveParameters params;
@@ -170,10 +178,16 @@ bool loadOperands(Scene& scene, const std::string& source1, const std::string& s
         }
     }
     if (!s) {
-        printError(s);
+        if (!interrupted()) {
+            printError(s);
+        }
         return false;
     }
     return true;
+}
+
+int loadFailure() {
+    return stopIfInterrupted() ? interruptExitCode() : 1;
 }
 
 }  // namespace korvan::cli

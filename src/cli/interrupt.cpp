@@ -15,6 +15,8 @@ namespace {
 std::atomic<int> g_signal{0};
 // Whether the run has put its outputs in place: a signal after that stops nothing.
 std::atomic<bool> g_finished{false};
+// Set with g_signal, for the engines' loops.
+std::atomic<bool> g_stopFlag{false};
 // Whether the stop has been told on stderr already.
 std::atomic<bool> g_told{false};
 // Whether the run has seen the stop and is winding down on its own.
@@ -66,6 +68,7 @@ void* waitForSignals(void*) {
     while (::sigwait(&set, &signal) != 0 || g_finished) {
     }
     g_signal = signal;
+    g_stopFlag = true;
     ::pthread_kill(g_mainThread, signal);
     // A run that has seen the stop gets time to finish its frame and its report; one that has
     // not (a long loop) is ended after the grace. Another signal ends it at once.
@@ -106,6 +109,10 @@ bool interrupted() {
     }
     g_seen = true;
     return true;
+}
+
+const std::atomic<bool>& stopFlag() {
+    return g_stopFlag;
 }
 
 int interruptExitCode() {

@@ -2,6 +2,8 @@
 // rather than an end in the middle of a write.
 #pragma once
 
+#include <atomic>
+
 namespace korvan::cli {
 
 // Blocks SIGINT and SIGTERM on the calling thread before any other thread exists, so that every
@@ -21,6 +23,10 @@ void installSignalHandlers(double graceSeconds = 0.15);
 // True once SIGINT or SIGTERM has arrived, or waits to be taken by the waiting thread (and the
 // run then counts as having seen the stop).
 bool interrupted();
+
+// Set as soon as a signal has come: the flag the engines poll inside their loops. Reading it
+// does not count as having seen the stop; interrupted() does.
+const std::atomic<bool>& stopFlag();
 
 // Called once the command's last output is in place: a signal from then on is too late to stop
 // anything, and the run ends with its own status.

@@ -19,6 +19,7 @@ int main(int argc, char** argv) {
     korvan::cli::registerDemoCommand(app, exitCode);
     korvan::cli::registerBooleanCommands(app, exitCode);
     korvan::cli::registerRenderCommands(app, exitCode);
+    korvan::cli::registerCncCommand(app, exitCode);
     // Last: the texts of every registered command and option.
     korvan::cli::applyCroatianTexts(app);
 

@@ -1,0 +1,368 @@
+#include "gcode/machining.h"
+
+#include <charconv>
+#include <chrono>
+#include <cmath>
+#include <new>
+#include <string>
+
+#include "closed/closed_boolean.h"
+#include "gcode/hull.h"
+#include "gcode/sweep.h"
+
+namespace korvan::gcode {
+namespace {
+
+constexpr double kLargestCoordinate = 1e6;
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point t0) {
+    return std::chrono::duration<double>(Clock::now() - t0).count();
+}
+
+double distance(const Position& a, const Position& b) {
+    return std::hypot(a.x - b.x, a.y - b.y, a.z - b.z);
+}
+
+std::string lineText(int64_t line) {
+    return "Redak " + std::to_string(line) + ": ";
+}
+
+// The meshes of one tool number, made once per run.
+struct ToolMeshes {
+    int32_t number = 0;
+    Solid cutter;
+    Solid shank;
+    bool hasShank = false;
+};
+
+// The spec that cuts with tool `number`, or nullptr with the reason in `why`.
+const ToolSpec* specFor(const ToolChoice& tools, int32_t number, std::string& why) {
+    if (!tools.table.empty() && number != 0) {
+        const ToolSpec* spec = findTool(tools.table, number);
+        if (spec == nullptr) {
+            why = "alat T" + std::to_string(number) + " nije u tablici alata";
+        }
+        return spec;
+    }
+    if (!tools.fixed) {
+        why = "pomak bez alata (nijedan alat nije zadan ni odabran s T i M6)";
+        return nullptr;
+    }
+    return &*tools.fixed;
+}
+
+// The meshes of tool `number`; prepareTools made them for every motion move's number, a dwell
+// may have none.
+const ToolMeshes* meshesFor(const std::vector<ToolMeshes>& meshes, int32_t number) {
+    for (const ToolMeshes& t : meshes) {
+        if (t.number == number) {
+            return &t;
+        }
+    }
+    return nullptr;
+}
+
+// Every motion move's tool made, every feed's rate checked, before anything is cut.
+Status prepareTools(const Program& program, const ToolChoice& tools, double tolerance,
+                    std::vector<ToolMeshes>& meshes) {
+    for (const Move& m : program.moves) {
+        if (m.kind == MoveKind::Dwell) {
+            continue;
+        }
+        if (m.kind == MoveKind::Feed && !(m.feed > 0.0)) {
+            return Status::failure(lineText(m.line) + "pomak G1/G2/G3 bez posmaka F");
+        }
+        if (meshesFor(meshes, m.tool) != nullptr) {
+            continue;
+        }
+        std::string why;
+        const ToolSpec* spec = specFor(tools, m.tool, why);
+        if (spec == nullptr) {
+            return Status::failure(lineText(m.line) + why);
+        }
+        ToolMeshes& made = meshes.emplace_back();
+        made.number = m.tool;
+        if (Status s = makeTool(*spec, tolerance, made.cutter); !s) {
+            return Status::failure(lineText(m.line) + s.message(), s.detail());
+        }
+        if (tools.shank) {
+            made.hasShank = true;
+            // The shank starts a hundredth of the tolerance above the flutes, so that its sweep
+            // does not lie in the plane of the face the flutes' sweep leaves in the material, a
+            // contact the closed engine cannot always resolve.
+            const double bottom = spec->fluteLength + tolerance / 100.0;
+            if (Status s = makeShank(*tools.shank, bottom, tolerance, made.shank); !s) {
+                return Status::failure(lineText(m.line) + s.message(), s.detail());
+            }
+        }
+    }
+    return {};
+}
+
+// Whether the two boxes share some volume; boxes that only touch do not.
+bool boxesOverlap(const Solid& a, const Solid& b) {
+    return a.minCorner.x < b.maxCorner.x && b.minCorner.x < a.maxCorner.x &&
+           a.minCorner.y < b.maxCorner.y && b.minCorner.y < a.maxCorner.y &&
+           a.minCorner.z < b.maxCorner.z && b.minCorner.z < a.maxCorner.z;
+}
+
+// Counts and time of the program's moves up to `lastLine`, from where it starts.
+void tally(const Program& program, int64_t lastLine, double rapidRate, MachiningReport& report) {
+    Position at = program.start;
+    for (const Move& m : program.moves) {
+        if (m.line > lastLine) {
+            break;
+        }
+        ++report.moves;
+        const double length = distance(at, m.end);
+        switch (m.kind) {
+            case MoveKind::Rapid:
+                ++report.rapidMoves;
+                report.machiningSeconds += rapidRate > 0.0 ? 60.0 * length / rapidRate : 0.0;
+                break;
+            case MoveKind::Feed:
+                ++report.feedMoves;
+                report.machiningSeconds += 60.0 * length / m.feed;
+                break;
+            case MoveKind::Dwell:
+                report.machiningSeconds += m.seconds;
+                break;
+        }
+        at = m.end;
+    }
+}
+
+// The state of one run: the workpiece, the storage the steps reuse and what they report.
+//
+// The material a sweep reaches is measured as what subtracting it removes: the rapid's own cut,
+// and for the shank a difference computed and dropped. The local step makes that as cheap as
+// the cut itself, where an intersection would be a whole operation over the workpiece.
+class Run {
+public:
+    Run(const MachiningOptions& options, Solid& workpiece, MachiningReport& report)
+        : m_options(options), m_work(workpiece), m_report(report) {}
+
+    // One move from `from` to `to` with `tool`: its cut and its collisions.
+    Status move(const Move& m, const Position& from, const ToolMeshes& tool) {
+        if (Status s = sweep(tool.cutter, from, m.end); !s) {
+            return s;
+        }
+        if (reaches()) {
+            const bool rapid = m.kind == MoveKind::Rapid;
+            const double before = rapid ? meshVolume(m_work) : 0.0;
+            const auto t0 = Clock::now();
+            if (Status s = subtract(m_next); !s) {
+                return s;
+            }
+            m_report.cutSeconds += secondsSince(t0);
+            ++m_report.cuts;
+            // The old workpiece's arrays become the next step's storage.
+            m_work.swap(m_next);
+            if (rapid) {
+                const auto t1 = Clock::now();
+                record(m, from, CollisionKind::Rapid, before - meshVolume(m_work));
+                m_report.collisionSeconds += secondsSince(t1);
+            }
+        }
+        if (!tool.hasShank) {
+            return {};
+        }
+        if (Status s = sweep(tool.shank, from, m.end); !s) {
+            return s;
+        }
+        if (reaches()) {
+            const auto t0 = Clock::now();
+            if (Status s = subtract(m_scratch); !s) {
+                return s;
+            }
+            record(m, from, CollisionKind::Shank, meshVolume(m_work) - meshVolume(m_scratch));
+            m_report.collisionSeconds += secondsSince(t0);
+        }
+        return {};
+    }
+
+private:
+    Status sweep(const Solid& tool, const Position& from, const Position& to) {
+        const auto t0 = Clock::now();
+        Status s = sweepStraightMove(tool, from, to, m_options.tolerance, m_sweep);
+        m_report.sweepSeconds += secondsSince(t0);
+        if (s) {
+            m_sweepVolume = meshVolume(m_sweep);
+        }
+        return s;
+    }
+
+    bool reaches() const { return !m_work.triangles.empty() && boxesOverlap(m_sweep, m_work); }
+
+    // The workpiece minus the sweep into `out`: the whole operation on the stock (not the
+    // engine's own result) and after a step that left flat triangles, the local step otherwise.
+    Status subtract(Solid& out) {
+        ClosedReport closed;
+        Status s;
+        if (!m_isResult) {
+            s = closedBoolean(m_work, m_sweep, BooleanOp::Difference, out, &closed,
+                              m_options.threads);
+        } else if (m_slivers > 0) {
+            s = closedBooleanOfResult(m_work, m_sweep, BooleanOp::Difference, out, &closed,
+                                      m_options.threads);
+        } else {
+            s = closedDifferenceOfResult(m_work, m_sweep, out, &closed, m_options.threads);
+            if (!s) {
+                // The local step's near part may fail where the whole operation does not.
+                ++m_report.wholeRetries;
+                closed = ClosedReport{};
+                s = closedBooleanOfResult(m_work, m_sweep, BooleanOp::Difference, out, &closed,
+                                          m_options.threads);
+            }
+        }
+        if (s && &out == &m_next) {
+            m_isResult = true;
+            m_slivers = closed.slivers;
+        }
+        return s;
+    }
+
+    // Seam points rounded to floats leave a sweep that only touches the material (a rapid out
+    // of its own cut, a shank along a wall the flutes made) reaching a sliver of it; a
+    // millionth of the sweep's own volume stands well above that and well below any material a
+    // machine would notice.
+    void record(const Move& m, const Position& from, CollisionKind kind, double volume) {
+        if (volume > 1e-6 * m_sweepVolume) {
+            m_report.collisions.push_back(Collision{m.line, kind, from, m.end, volume});
+        }
+    }
+
+    const MachiningOptions& m_options;
+    Solid& m_work;
+    MachiningReport& m_report;
+    Solid m_sweep;
+    Solid m_next;
+    Solid m_scratch;
+    double m_sweepVolume = 0.0;
+    bool m_isResult = false;
+    int64_t m_slivers = 0;
+};
+
+bool parseNumber(std::string_view text, double& value) {
+    const char* const end = text.data() + text.size();
+    const auto [p, ec] = std::from_chars(text.data(), end, value);
+    return ec == std::errc() && p == end;
+}
+
+}  // namespace
+
+Status makeBoxStock(const Position& a, const Position& b, Solid& out) {
+    for (const double v : {a.x, a.y, a.z, b.x, b.y, b.z}) {
+        if (!std::isfinite(v) || std::fabs(v) > kLargestCoordinate) {
+            return Status::failure("Mjere sirovca moraju biti konacni brojevi do 1e6");
+        }
+    }
+    std::vector<Vector4> corners;
+    for (int i = 0; i < 8; ++i) {
+        corners.emplace_back(static_cast<float>((i & 1) != 0 ? a.x : b.x),
+                             static_cast<float>((i & 2) != 0 ? a.y : b.y),
+                             static_cast<float>((i & 4) != 0 ? a.z : b.z));
+    }
+    if (corners[0].x == corners[7].x || corners[0].y == corners[7].y ||
+        corners[0].z == corners[7].z) {
+        return Status::failure("Sirovac je plosnat: kutovi se moraju razlikovati po svim osima");
+    }
+    try {
+        if (!convexHullOf(corners, out)) {
+            return Status::failure("Sirovac nema volumena");
+        }
+    } catch (const std::bad_alloc&) {
+        return Status::failure(kOutOfMemoryMessage);
+    }
+    return {};
+}
+
+Status parseBoxStock(std::string_view text, Solid& out) {
+    double v[6] = {};
+    size_t n = 0;
+    std::string_view rest = text;
+    bool ok = true;
+    while (ok) {
+        const size_t comma = rest.find(',');
+        ok = n < 6 && parseNumber(rest.substr(0, comma), v[n]);
+        ++n;
+        if (comma == std::string_view::npos) {
+            break;
+        }
+        rest.remove_prefix(comma + 1);
+    }
+    if (!ok || n != 6) {
+        return Status::failure("Sirovac se zadaje kao box:X0,Y0,Z0,X1,Y1,Z1: " + std::string(text));
+    }
+    return makeBoxStock({v[0], v[1], v[2]}, {v[3], v[4], v[5]}, out);
+}
+
+double meshVolume(const Solid& solid) {
+    double sum = 0.0;
+    for (const Triangle& t : solid.triangles) {
+        const Vector4& a = solid.vertices[static_cast<size_t>(t.i0)];
+        const Vector4& b = solid.vertices[static_cast<size_t>(t.i1)];
+        const Vector4& c = solid.vertices[static_cast<size_t>(t.i2)];
+        sum += double(a.x) * (double(b.y) * c.z - double(b.z) * c.y) +
+               double(a.y) * (double(b.z) * c.x - double(b.x) * c.z) +
+               double(a.z) * (double(b.x) * c.y - double(b.y) * c.x);
+    }
+    return sum / 6.0;
+}
+
+Status machineProgram(const Program& program, const ToolChoice& tools,
+                      const MachiningOptions& options, Solid& workpiece, MachiningReport& report,
+                      MachiningObserver* observer) {
+    report = MachiningReport{};
+    if (!(options.tolerance > 0.0) || !std::isfinite(options.tolerance)) {
+        return Status::failure("Tolerancija mora biti pozitivan broj");
+    }
+    if (!(options.rapidRate > 0.0) || !std::isfinite(options.rapidRate)) {
+        return Status::failure("Brzina brzog hoda mora biti pozitivan broj");
+    }
+    if (Status s = checkClosedOperand(workpiece, 1); !s) {
+        return Status::failure("Sirovac se ne moze obradivati: " + s.message(), s.detail());
+    }
+    try {
+        std::vector<ToolMeshes> meshes;
+        if (Status s = prepareTools(program, tools, options.tolerance, meshes); !s) {
+            return s;
+        }
+        const std::vector<Move> moves =
+            mergeCollinearFeeds(program.moves, program.start, options.tolerance);
+        report.stockVolume = meshVolume(workpiece);
+        Run run(options, workpiece, report);
+        Position at = program.start;  // where the last cut ended
+        Status failed;
+        for (size_t i = 0; i < moves.size(); ++i) {
+            const Move& m = moves[i];
+            const ToolMeshes* tool = meshesFor(meshes, m.tool);
+            if (m.kind != MoveKind::Dwell && !(distance(at, m.end) < options.tolerance)) {
+                if (Status s = run.move(m, at, *tool); !s) {
+                    failed = Status::failure(lineText(m.line) + s.message(), s.detail());
+                    break;
+                }
+                at = m.end;
+            }
+            report.lastLine = m.line;
+            if (observer != nullptr) {
+                observer->moveDone(MoveDone{m, i, moves.size(), workpiece,
+                                            tool != nullptr ? &tool->cutter : nullptr, at});
+                if (i + 1 < moves.size() && observer->stopRequested()) {
+                    report.stopped = true;
+                    break;
+                }
+            }
+        }
+        tally(program, report.lastLine, options.rapidRate, report);
+        report.volume = meshVolume(workpiece);
+        report.removedVolume = report.stockVolume - report.volume;
+        return failed;
+    } catch (const std::bad_alloc&) {
+        return Status::failure(kOutOfMemoryMessage);
+    }
+}
+
+}  // namespace korvan::gcode
