@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <map>
 #include <tuple>
 
 namespace korvan::gcode {
@@ -35,6 +36,92 @@ bool spansVolume(const std::vector<Point>& p) {
 
 bool lessByPosition(const Vector4& a, const Vector4& b) {
     return std::tie(a.x, a.y, a.z) < std::tie(b.x, b.y, b.z);
+}
+
+using Face = std::array<int32_t, 3>;
+
+// The triangles of a closed convex mesh with every set of edge-joined triangles in one plane
+// (a facet, a convex polygon whose corners are extreme points, so no three on a line) replaced
+// by the fan from its smallest corner, the turn kept. False where a facet's border is not one
+// cycle or a fan triangle would be flat: the faces are then left as they were.
+bool fanFlatFacets(const std::vector<Point>& at, std::vector<Face>& faces) {
+    std::map<std::pair<int32_t, int32_t>, size_t> faceOfEdge;
+    for (size_t f = 0; f < faces.size(); ++f) {
+        for (int k = 0; k < 3; ++k) {
+            faceOfEdge[{faces[f][k], faces[f][(k + 1) % 3]}] = f;
+        }
+    }
+    std::vector<size_t> facet(faces.size(), SIZE_MAX);
+    std::vector<Face> out;
+    out.reserve(faces.size());
+    for (size_t seed = 0; seed < faces.size(); ++seed) {
+        if (facet[seed] != SIZE_MAX) {
+            continue;
+        }
+        // The facet: triangles joined across edges to ones in the plane of `seed`.
+        std::vector<size_t> members{seed};
+        facet[seed] = seed;
+        const Face& s = faces[seed];
+        for (size_t i = 0; i < members.size(); ++i) {
+            const Face& f = faces[members[i]];
+            for (int k = 0; k < 3; ++k) {
+                const auto it = faceOfEdge.find({f[(k + 1) % 3], f[k]});
+                if (it == faceOfEdge.end()) {
+                    return false;
+                }
+                const size_t g = it->second;
+                if (facet[g] != SIZE_MAX) {
+                    continue;
+                }
+                const Face& n = faces[g];
+                bool flat = true;
+                for (const int32_t v : n) {
+                    flat = flat && CGAL::coplanar(
+                                       at[static_cast<size_t>(s[0])], at[static_cast<size_t>(s[1])],
+                                       at[static_cast<size_t>(s[2])], at[static_cast<size_t>(v)]);
+                }
+                if (flat) {
+                    facet[g] = seed;
+                    members.push_back(g);
+                }
+            }
+        }
+        if (members.size() == 1) {
+            out.push_back(s);
+            continue;
+        }
+        // The border: edges whose reverse is no edge of the facet, one leaving each corner.
+        std::map<int32_t, int32_t> next;
+        for (const size_t m : members) {
+            const Face& f = faces[m];
+            for (int k = 0; k < 3; ++k) {
+                const auto it = faceOfEdge.find({f[(k + 1) % 3], f[k]});
+                if (facet[it->second] != seed && !next.emplace(f[k], f[(k + 1) % 3]).second) {
+                    return false;
+                }
+            }
+        }
+        const int32_t first = next.begin()->first;  // the smallest corner
+        std::vector<int32_t> ring{first};
+        for (int32_t v = next[first]; v != first; v = next[v]) {
+            if (ring.size() > next.size()) {
+                return false;
+            }
+            ring.push_back(v);
+        }
+        if (ring.size() != next.size() || ring.size() != members.size() + 2) {
+            return false;
+        }
+        for (size_t i = 1; i + 1 < ring.size(); ++i) {
+            if (CGAL::collinear(at[static_cast<size_t>(ring[0])], at[static_cast<size_t>(ring[i])],
+                                at[static_cast<size_t>(ring[i + 1])])) {
+                return false;
+            }
+            out.push_back({ring[0], ring[i], ring[i + 1]});
+        }
+    }
+    faces = std::move(out);
+    return true;
 }
 
 }  // namespace
@@ -84,6 +171,16 @@ bool convexHullOf(const std::vector<Vector4>& points, Solid& out) {
         std::rotate(c.begin(), std::min_element(c.begin(), c.end()), c.end());
         faces.push_back(c);
     }
+    // convex_hull_3 cuts a flat facet of more than three corners (the flat end of a tool, a
+    // rectangle along a straight move) into triangles in an order that changes from call to
+    // call; each such facet is cut again as a fan from its first corner, so that one tool and
+    // one move always give one mesh.
+    std::vector<Point> at;
+    at.reserve(sorted.size());
+    for (const auto& [position, v] : sorted) {
+        at.emplace_back(position.x, position.y, position.z);
+    }
+    (void)fanFlatFacets(at, faces);
     std::sort(faces.begin(), faces.end());
 
     Solid hull;
