@@ -516,7 +516,7 @@ Status run(const Solid& object1, const Operand& object2, BooleanOp op, Solid& re
     // Only edges at a near triangle can differ from the operands' edges, where those had two
     // triangles each: the rest are whole triangles with all their neighbours in one patch.
     std::vector<char> checked;
-    if (!pinched && !repaired) {
+    if (!pinched && !repaired && assembly.refills == 0) {
         checked.assign(outPoints.size(), 0);
         for (size_t i = 0; i < out.size(); ++i) {
             const int32_t source = assembly.source[i];
@@ -807,7 +807,8 @@ Assembly assembleKept(const Arrangement& arrangement, const std::vector<char>& k
             }
         }
     }
-    a.folds = unfold(a.tris, a.source, a.points, a.seamVertex, a.origin, arrangement, &a.flips);
+    a.folds = unfold(a.tris, a.source, a.points, a.seamVertex, a.origin, arrangement, &a.flips,
+                     &a.refills);
     return a;
 }
 

@@ -76,4 +76,10 @@ Status closedDifferenceOfResult(const Solid& object1, const Solid& object2, Soli
                                 const Vector4& object2Offset = Vector4(),
                                 const StopToken& stop = {});
 
+// Pairs of `solid`'s triangles (equal positions welded) that cross or touch other than in what
+// they share, among the triangles whose box meets the box from `lo` to `hi`. Rounding seam
+// points to floats can make a few result triangles of a chain touch; where a step changed a
+// mesh that had none, these are the pairs it may have made.
+int64_t crossingPairsWithin(const Solid& solid, const Vector4& lo, const Vector4& hi);
+
 }  // namespace korvan

@@ -269,8 +269,9 @@ std::optional<Status> runNear(const Solid& work, const std::vector<Vector4>& too
         // The whole operation reports the failure.
         return std::nullopt;
     }
-    if (a.flips > 0) {
-        // A flip may reach a neighbour the near part does not have; the whole operation has.
+    if (a.flips > 0 || a.refills > 0) {
+        // A flip or a face triangulated again may reach a neighbour the near part does not
+        // have; the whole operation has.
         return std::nullopt;
     }
     report.folds = a.folds;

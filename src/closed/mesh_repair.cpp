@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "closed/passes.h"
+#include "closed/self_crossing.h"
 #include "geometry/mesh_topology.h"
 
 namespace korvan::closed {
@@ -232,7 +233,7 @@ template <typename Faces>
 int64_t flipSlivers(std::vector<Corners>& tris, std::vector<int32_t>& facing,
                     const std::vector<Point3>& points, const std::vector<char>& seamVertex,
                     const std::vector<int32_t>& folded, const Faces& faces,
-                    std::vector<char>& changed) {
+                    std::vector<char>& changed, bool anyApex = false) {
     changed.assign(tris.size(), 0);
     std::vector<char> wanted(points.size(), 0);
     for (int32_t t : folded) {
@@ -269,7 +270,7 @@ int64_t flipSlivers(std::vector<Corners>& tris, std::vector<int32_t>& facing,
             }
         }
         const int32_t a = c[e], b = c[(e + 1) % 3], m = c[(e + 2) % 3];
-        if (!seamVertex[m]) {
+        if (!seamVertex[m] && !anyApex) {
             continue;
         }
         int32_t partner = -1, d = -1, count = 0;
@@ -309,11 +310,157 @@ int64_t flipSlivers(std::vector<Corners>& tris, std::vector<int32_t>& facing,
     return flips;
 }
 
+// Folds that neither a flip nor a short collapse repairs: a seam point rounded across the long
+// edge of a sliver wider than a few units in the last place (seam points of two passes meeting
+// near an edge, then welded onto its ends). The point's exact place lies within one unit in the
+// last place of each neighbouring float, so it moves to the first of those (one coordinate
+// changed, then two, then three) around which every triangle faces as its source does and none
+// is flat, and where no other vertex stands. Returns the number of points moved.
+template <typename Faces>
+int64_t nudgeSeamPoints(const std::vector<Corners>& tris, std::vector<Point3>& points,
+                        const std::vector<char>& seamVertex, const std::vector<int32_t>& origin,
+                        const std::vector<int32_t>& folded, const Faces& faces) {
+    std::vector<char> wanted(points.size(), 0);
+    for (int32_t t : folded) {
+        for (int32_t v : tris[t]) {
+            wanted[v] = seamVertex[v] && origin[v] < 0;
+        }
+    }
+    std::vector<std::pair<int32_t, int32_t>> around;
+    for (int32_t t = 0; t < static_cast<int32_t>(tris.size()); ++t) {
+        for (int32_t v : tris[t]) {
+            if (wanted[v]) {
+                around.emplace_back(v, t);
+            }
+        }
+    }
+    std::sort(around.begin(), around.end());
+    const auto key = [](const Point3& p) { return std::array<double, 3>{p.x, p.y, p.z}; };
+    std::vector<std::array<double, 3>> taken(points.size());
+    std::transform(points.begin(), points.end(), taken.begin(), key);
+    std::sort(taken.begin(), taken.end());
+    const auto free = [&](const Point3& p) {
+        return !std::binary_search(taken.begin(), taken.end(), key(p));
+    };
+    // The 26 neighbouring floats, fewest coordinates changed first.
+    std::vector<std::array<int, 3>> steps;
+    for (int changed = 1; changed <= 3; ++changed) {
+        for (int dx = -1; dx <= 1; ++dx) {
+            for (int dy = -1; dy <= 1; ++dy) {
+                for (int dz = -1; dz <= 1; ++dz) {
+                    if ((dx != 0) + (dy != 0) + (dz != 0) == changed) {
+                        steps.push_back({dx, dy, dz});
+                    }
+                }
+            }
+        }
+    }
+    const auto next = [](double x, int d) {
+        const auto f = static_cast<float>(x);
+        return d == 0 ? x : static_cast<double>(std::nextafter(f, d > 0 ? HUGE_VALF : -HUGE_VALF));
+    };
+    int64_t moved = 0;
+    for (int32_t t : folded) {
+        if (faces(t) > 0) {
+            continue;  // mended by a point moved for an earlier fold
+        }
+        for (int32_t v : tris[t]) {
+            if (!wanted[v]) {
+                continue;
+            }
+            const auto first =
+                std::lower_bound(around.begin(), around.end(), std::pair(v, INT32_MIN));
+            auto last = first;
+            while (last != around.end() && last->first == v) {
+                ++last;
+            }
+            const Point3 was = points[v];
+            // The triangles near the point's neighbourhood, to count the pairs that cross or
+            // touch there before and after a move: a move must lessen them or leave none.
+            Box reach = emptyBox();
+            for (auto a = first; a != last; ++a) {
+                for (int32_t u : tris[a->second]) {
+                    grow(reach, Box{{points[u].x, points[u].y, points[u].z},
+                                    {points[u].x, points[u].y, points[u].z}});
+                }
+            }
+            const double pad = std::ldexp(
+                std::max({std::abs(reach.lo[0]), std::abs(reach.lo[1]), std::abs(reach.lo[2]),
+                          std::abs(reach.hi[0]), std::abs(reach.hi[1]), std::abs(reach.hi[2])}),
+                -20);
+            Welded local;
+            std::vector<int32_t> localOf;
+            int32_t vLocal = -1;
+            for (const Corners& c : tris) {
+                bool near = true;
+                for (int k = 0; k < 3 && near; ++k) {
+                    double lo = HUGE_VAL, hi = -HUGE_VAL;
+                    for (int32_t u : c) {
+                        const double x = k == 0 ? points[u].x : k == 1 ? points[u].y : points[u].z;
+                        lo = std::min(lo, x);
+                        hi = std::max(hi, x);
+                    }
+                    near = hi >= reach.lo[k] - pad && lo <= reach.hi[k] + pad;
+                }
+                if (!near) {
+                    continue;
+                }
+                Corners l;
+                for (int k = 0; k < 3; ++k) {
+                    const auto found = std::find(localOf.begin(), localOf.end(), c[k]);
+                    l[k] = static_cast<int32_t>(found - localOf.begin());
+                    if (found == localOf.end()) {
+                        localOf.push_back(c[k]);
+                        local.points.push_back(points[c[k]]);
+                        if (c[k] == v) {
+                            vLocal = l[k];
+                        }
+                    }
+                }
+                local.tris.push_back(l);
+            }
+            local.firstOther = static_cast<int32_t>(local.tris.size());
+            const int64_t before = selfCrossingPairs(local, 0);
+            bool done = false;
+            for (const std::array<int, 3>& d : steps) {
+                const Point3 p{next(was.x, d[0]), next(was.y, d[1]), next(was.z, d[2])};
+                if (!std::isfinite(p.x) || !std::isfinite(p.y) || !std::isfinite(p.z) || !free(p)) {
+                    continue;
+                }
+                points[v] = p;
+                done = std::all_of(first, last, [&](const std::pair<int32_t, int32_t>& a) {
+                    return !isFlat(tris[a.second], points) && faces(a.second) > 0;
+                });
+                if (done && vLocal >= 0) {
+                    local.points[static_cast<size_t>(vLocal)] = p;
+                    const int64_t after = selfCrossingPairs(local, 0);
+                    local.points[static_cast<size_t>(vLocal)] = was;
+                    done = after == 0 || after < before;
+                }
+                if (done) {
+                    break;
+                }
+            }
+            if (done) {
+                ++moved;
+                const auto at = std::lower_bound(taken.begin(), taken.end(), key(was));
+                taken.erase(at);
+                taken.insert(std::lower_bound(taken.begin(), taken.end(), key(points[v])),
+                             key(points[v]));
+                break;
+            }
+            points[v] = was;
+        }
+    }
+    return moved;
+}
+
 }  // namespace
 
 int64_t unfold(std::vector<Corners>& tris, std::vector<int32_t>& source,
                std::vector<Point3>& points, std::vector<char>& seamVertex,
-               std::vector<int32_t>& origin, const Arrangement& arrangement, int64_t* flipCount) {
+               std::vector<int32_t>& origin, const Arrangement& arrangement, int64_t* flipCount,
+               int64_t* refillCount) {
     // The source triangle each triangle faces as: its own, or, once flipped, its neighbour's.
     // `source` keeps its order, which a milling step reads.
     std::vector<int32_t> facing;
@@ -336,7 +483,7 @@ int64_t unfold(std::vector<Corners>& tris, std::vector<int32_t>& source,
     };
     // Vertices others were moved onto: their triangles are looked at again, as seam ones are.
     std::vector<char> merged(points.size(), 0);
-    int64_t collapsed = 0, flips = 0;
+    int64_t collapsed = 0, flips = 0, refilled = 0;
     for (int round = 0; round < 16; ++round) {
         const std::vector<int32_t> folded =
             selectInOrder(static_cast<int32_t>(tris.size()), [&](int32_t t) {
@@ -425,6 +572,63 @@ int64_t unfold(std::vector<Corners>& tris, std::vector<int32_t>& source,
             break;  // the folds left are too wide to collapse and could not be flipped
         }
     }
+    const std::vector<int32_t> wide =
+        selectInOrder(static_cast<int32_t>(tris.size()), [&](int32_t t) {
+            const Corners& c = tris[t];
+            // Facing across its source too: a piece whose corners rounded onto one plane
+            // square to its source (a sliver of a wall onto a coordinate plane).
+            return (seamVertex[c[0]] || seamVertex[c[1]] || seamVertex[c[2]]) &&
+                   (faces(t) < 0 || (faces(t) == 0 && !isFlat(c, points)));
+        });
+    if (!wide.empty()) {
+        // A seam point welded onto an input vertex across an edge folds a sliver whose apex is
+        // an input vertex; the flip across its long edge gives back the triangles it was cut
+        // from.
+        if (facing.empty()) {
+            facing = source;
+        }
+        std::vector<char> flipped;
+        const std::vector<int32_t> turned = selectInOrder(
+            static_cast<int32_t>(wide.size()), [&](int32_t i) { return faces(wide[i]) < 0; });
+        std::vector<int32_t> over(turned.size());
+        std::transform(turned.begin(), turned.end(), over.begin(),
+                       [&](int32_t i) { return wide[i]; });
+        flips += flipSlivers(tris, facing, points, seamVertex, over, faces, flipped, true);
+        // What the flips left: seam points turned over are moved first, then faces along a
+        // coordinate plane triangulated again, and seam points of pieces left in such a plane
+        // square to their source (slivers of a wall rounded onto it) moved where that failed.
+        const auto alongAxis = [&](const Corners& c) {
+            const Point3 &a = points[c[0]], &b = points[c[1]], &d = points[c[2]];
+            return (a.x == b.x && a.x == d.x) || (a.y == b.y && a.y == d.y) ||
+                   (a.z == b.z && a.z == d.z);
+        };
+        const auto left = [&](const std::vector<int32_t>& from, bool square) {
+            std::vector<int32_t> out;
+            for (int32_t t : from) {
+                const double f = faces(t);
+                if (f < 0 || (square && f == 0 && alongAxis(tris[t]))) {
+                    out.push_back(t);
+                }
+            }
+            return out;
+        };
+        nudgeSeamPoints(tris, points, seamVertex, origin, left(wide, false), faces);
+        if (const std::vector<int32_t> still = left(wide, true); !still.empty()) {
+            refilled = refillPlanarFolds(tris, source, facing, points, still, faces);
+            if (refilled > 0) {
+                // The refill moved triangles to the end: look for what is left anew.
+                const std::vector<int32_t> after =
+                    selectInOrder(static_cast<int32_t>(tris.size()), [&](int32_t t) {
+                        const Corners& c = tris[t];
+                        return (seamVertex[c[0]] || seamVertex[c[1]] || seamVertex[c[2]]) &&
+                               !isFlat(c, points);
+                    });
+                nudgeSeamPoints(tris, points, seamVertex, origin, left(after, true), faces);
+            } else {
+                nudgeSeamPoints(tris, points, seamVertex, origin, still, faces);
+            }
+        }
+    }
     // Two triangles on the same corners facing each other enclose nothing. They arise where
     // corners were merged, and where two faces meeting at an edge were each cut off by a sliver
     // whose seam point rounded onto that edge: two flat triangles, which no flip can repair.
@@ -479,7 +683,10 @@ int64_t unfold(std::vector<Corners>& tris, std::vector<int32_t>& source,
     if (flipCount != nullptr) {
         *flipCount = flips;
     }
-    if (collapsed == 0 && !dropped) {
+    if (refillCount != nullptr) {
+        *refillCount = refilled;
+    }
+    if (collapsed == 0 && !dropped && refilled == 0) {
         return flips;
     }
     // Number the vertices again in order of first use; merged and unused ones drop out.

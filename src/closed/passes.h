@@ -163,7 +163,19 @@ Candidates candidatePairs(const WeldedView& w, const StopToken& stop = {});
 int64_t unfold(std::vector<Corners>& tris, std::vector<int32_t>& source,
                std::vector<Point3>& points, std::vector<char>& seamVertex,
                std::vector<int32_t>& origin, const Arrangement& arrangement,
-               int64_t* flipCount = nullptr);
+               int64_t* flipCount = nullptr, int64_t* refillCount = nullptr);
+
+// Folds left in faces along a coordinate plane (`folds`: triangles that face against their
+// source, all three corners with one coordinate equal): the triangles of the plane within
+// three rings of them are replaced by a constrained triangulation of their outline in the
+// plane, facing as the face does, where that outline is a proper one once rounded (it does not
+// cross itself and has no corner on it). New triangles go to the end and take the source and
+// facing of a triangle of the face that faces right. No point moves; points left unused are
+// the caller's to drop. Returns the number of planes triangulated again.
+int64_t refillPlanarFolds(std::vector<Corners>& tris, std::vector<int32_t>& source,
+                          std::vector<int32_t>& facing, const std::vector<Point3>& points,
+                          const std::vector<int32_t>& folds,
+                          const std::function<double(int32_t)>& faces);
 
 // Which of the arrangement's pieces `op` keeps (`keep`, one entry per piece). Pieces are
 // grouped into patches, joined across edges off the seam; `decide(pieces, inside)` is given
@@ -207,8 +219,9 @@ struct Assembly {
     std::vector<char> seamVertex;
     std::vector<int32_t> origin;  // the input point each vertex is, or -1 for a seam point
     int64_t folds = 0;
-    int64_t flips = 0;  // of the folds, slivers flipped with a neighbour
-    std::string error;  // set where a triangle left whole could not be split after all
+    int64_t flips = 0;    // of the folds, slivers flipped with a neighbour
+    int64_t refills = 0;  // planes triangulated again around folds (refillPlanarFolds)
+    std::string error;    // set where a triangle left whole could not be split after all
 };
 Assembly assembleKept(const Arrangement& arrangement, const std::vector<char>& keep,
                       int32_t inputPoints, BooleanOp op);

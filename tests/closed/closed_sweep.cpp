@@ -1,11 +1,13 @@
 // Runs the closed engine's random pairs for a range of seeds and reports faults and slow runs:
 //   closed_sweep FIRST_SEED COUNT [SECONDS [FOLDER | hashes]]
 // With "hashes", each seed's three results are printed as hashes of their vertices and
-// corners, so that two builds can be compared for byte-identical output.
+// corners, so that two builds can be compared for byte-identical output, each with the number
+// of pairs of its triangles that cross or touch.
 // With one seed and a folder, the two operands are written there as a.obj and b.obj (moved by
 // the offset), with every float exact, for a closer look with korvan-cli.
 // Exit status 1 when any seed found a fault or took longer than SECONDS (default 10) for one
 // operation.
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -75,7 +77,14 @@ int main(int argc, char** argv) {
                 korvan::Solid out;
                 const korvan::Status s =
                     korvan::closedBoolean(pair.a, pair.b, op, out, nullptr, 0, pair.offset);
-                std::printf(" %08x", s.ok() ? hashOf(out) : 0u);
+                // The hash, and the pairs of result triangles that cross or touch.
+                std::printf(" %08x:%lld", s.ok() ? hashOf(out) : 0u,
+                            static_cast<long long>(
+                                s.ok() && !out.triangles.empty()
+                                    ? korvan::crossingPairsWithin(
+                                          out, korvan::Vector4(-HUGE_VALF, -HUGE_VALF, -HUGE_VALF),
+                                          korvan::Vector4(HUGE_VALF, HUGE_VALF, HUGE_VALF))
+                                    : 0));
             }
             std::printf("\n");
             continue;
@@ -103,11 +112,13 @@ int main(int argc, char** argv) {
                                               korvan::BooleanOp::Difference};
             for (korvan::BooleanOp op : ops) {
                 const korvan::test::Judged j = korvan::test::runAndJudge(pair, op);
-                std::printf("%s: %s volume %.9g (slack %.3g), %lld pinched, %lld open, %lld folds, %lld slivers %s\n",
-                            std::string(korvan::operationName(op)).c_str(), j.ok ? "ok" : "refused",
-                            j.volume, j.roundingSlack, static_cast<long long>(j.pinchedEdges),
-                            static_cast<long long>(j.openOrFlipped), static_cast<long long>(j.folds),
-                            static_cast<long long>(j.slivers), j.message.c_str());
+                std::printf(
+                    "%s: %s volume %.9g (slack %.3g), %lld pinched, %lld open, %lld folds, %lld "
+                    "slivers %s\n",
+                    std::string(korvan::operationName(op)).c_str(), j.ok ? "ok" : "refused",
+                    j.volume, j.roundingSlack, static_cast<long long>(j.pinchedEdges),
+                    static_cast<long long>(j.openOrFlipped), static_cast<long long>(j.folds),
+                    static_cast<long long>(j.slivers), j.message.c_str());
             }
         }
         if (!fault.empty()) {

@@ -12,6 +12,7 @@
 #include "generator/generators.h"
 #include "geometry/mesh_topology.h"
 #include "meshio/load.h"
+#include "meshio/mesh_data.h"
 #include "support/mesh_checks.h"
 
 namespace korvan {
@@ -360,6 +361,36 @@ TEST(ClosedBoolean, ResultsChainAsOperands) {
     EXPECT_TRUE(run(exactI, c, BooleanOp::Difference).triangles.empty());
     const Solid exactD = run(a, c, BooleanOp::Difference);
     EXPECT_NEAR(volume(run(exactD, exactI, BooleanOp::Union)), 8.0, 1e-9);
+}
+
+// Cuts of a helical ramp into a stock's top face where rounding seam points to floats once left
+// result triangles crossing or touching, so that the next cut failed: a seam point turned over
+// across a sliver's long edge, one welded onto a vertex across an edge, slivers turned over in
+// the top face, and a sliver of a wall rounded onto a coordinate plane. Each workpiece is the
+// part cut down to the neighbourhood of the fold; the tool is the move's sweep.
+TEST(ClosedBoolean, CutsAlongARimLeaveNoTouchingTriangles) {
+    const Vector4 lo(-HUGE_VALF, -HUGE_VALF, -HUGE_VALF), hi(HUGE_VALF, HUGE_VALF, HUGE_VALF);
+    ReadOptions asSaved;
+    asSaved.keepCoordinates = true;
+    for (const std::string name : {"turned", "welded", "plane", "square"}) {
+        SCOPED_TRACE(name);
+        const std::string base = std::string(KORVAN_CLOSED_DATA_DIR) + "/fold_" + name;
+        Solid work, tool;
+        ASSERT_TRUE(readMesh(base + "_work.ply", work, asSaved).ok());
+        ASSERT_TRUE(readMesh(base + "_tool.ply", tool, asSaved).ok());
+        ASSERT_EQ(crossingPairsWithin(work, lo, hi), 0);
+        Solid whole, local, common;
+        ASSERT_TRUE(closedBooleanOfResult(work, tool, BooleanOp::Difference, whole).ok());
+        ASSERT_TRUE(closedDifferenceOfResult(work, tool, local).ok());
+        ASSERT_TRUE(closedBooleanOfResult(work, tool, BooleanOp::Intersection, common).ok());
+        for (const Solid* cut : {&whole, &local}) {
+            expectSolid(*cut, name);
+            EXPECT_EQ(crossingPairsWithin(*cut, lo, hi), 0);
+        }
+        // Seam points rounded to floats (half a unit in the last place at 58 mm is 2e-6 mm)
+        // over the few square millimetres of the cut.
+        EXPECT_NEAR(volume(whole) + volume(common), volume(work), 1e-7 * volume(work));
+    }
 }
 
 TEST(ClosedBoolean, OutputIsDeterministicAndARepeatedDifferenceChangesNothing) {

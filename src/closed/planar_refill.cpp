@@ -1,0 +1,257 @@
+// Folds in flat faces along a coordinate plane, mended by triangulating the face around them
+// again. Seam points of passes that run nearly along one line (a tool's rim cut again and again
+// on a stock's top face, a floor's edge) lie closer to that line than a float's spacing; once
+// rounded, the slivers between them can turn over in a way no flip or short collapse mends.
+// Points in one coordinate plane keep that coordinate exactly when rounded, so the face around
+// the folds can be triangulated again from its rounded outline, exactly, with nothing moved.
+#include <CGAL/Constrained_Delaunay_triangulation_2.h>
+#include <CGAL/Exact_predicates_inexact_constructions_kernel.h>
+#include <CGAL/Triangulation_face_base_with_info_2.h>
+#include <CGAL/Triangulation_vertex_base_with_info_2.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <functional>
+#include <map>
+#include <utility>
+#include <vector>
+
+#include "closed/passes.h"
+
+namespace korvan::closed {
+namespace {
+
+using Kernel = CGAL::Exact_predicates_inexact_constructions_kernel;
+using Vb = CGAL::Triangulation_vertex_base_with_info_2<int32_t, Kernel>;
+using Fb0 = CGAL::Constrained_triangulation_face_base_2<Kernel>;
+using Fb = CGAL::Triangulation_face_base_with_info_2<int8_t, Kernel, Fb0>;
+using Tds = CGAL::Triangulation_data_structure_2<Vb, Fb>;
+using Cdt = CGAL::Constrained_Delaunay_triangulation_2<Kernel, Tds, CGAL::Exact_predicates_tag>;
+
+double coordinate(const Point3& p, int k) {
+    return k == 0 ? p.x : k == 1 ? p.y : p.z;
+}
+
+// The axis along which a triangle's three corners agree exactly, or -1.
+int flatAxis(const Corners& c, const std::vector<Point3>& points) {
+    for (int k = 0; k < 3; ++k) {
+        const double v = coordinate(points[c[0]], k);
+        if (coordinate(points[c[1]], k) == v && coordinate(points[c[2]], k) == v) {
+            return k;
+        }
+    }
+    return -1;
+}
+
+// Rings of triangles around the folds, within the plane's triangles `plane`.
+std::vector<int32_t> regionAround(const std::vector<Corners>& tris,
+                                  const std::vector<int32_t>& plane,
+                                  const std::vector<int32_t>& folds, int rings) {
+    std::vector<std::pair<int32_t, int32_t>> around;  // (vertex, triangle)
+    for (int32_t t : plane) {
+        for (int32_t v : tris[t]) {
+            around.emplace_back(v, t);
+        }
+    }
+    std::sort(around.begin(), around.end());
+    std::vector<int32_t> region = folds;
+    std::sort(region.begin(), region.end());
+    for (int r = 0; r < rings; ++r) {
+        std::vector<int32_t> next = region;
+        for (int32_t t : region) {
+            for (int32_t v : tris[t]) {
+                auto it = std::lower_bound(around.begin(), around.end(), std::pair(v, INT32_MIN));
+                for (; it != around.end() && it->first == v; ++it) {
+                    next.push_back(it->second);
+                }
+            }
+        }
+        std::sort(next.begin(), next.end());
+        next.erase(std::unique(next.begin(), next.end()), next.end());
+        region = std::move(next);
+    }
+    return region;
+}
+
+// The region's triangles again, from its outline: the corners of the new triangles in `out`,
+// facing +axis where `up`, else -axis. False where the outline crosses itself once rounded, a
+// corner lies on it, or the triangulation's inside cannot be told; `out` is then unusable.
+bool triangulateAgain(const std::vector<Corners>& tris, const std::vector<int32_t>& region,
+                      const std::vector<Point3>& points, int axis, bool up,
+                      std::vector<Corners>& out) {
+    const int i = (axis + 1) % 3, j = (axis + 2) % 3;
+    // Directed edges of the region; the outline is those whose reverse it does not have.
+    std::map<std::pair<int32_t, int32_t>, int> edges;
+    std::vector<int32_t> corners;
+    for (int32_t t : region) {
+        for (int e = 0; e < 3; ++e) {
+            ++edges[{tris[t][e], tris[t][(e + 1) % 3]}];
+            corners.push_back(tris[t][e]);
+        }
+    }
+    std::sort(corners.begin(), corners.end());
+    corners.erase(std::unique(corners.begin(), corners.end()), corners.end());
+    Cdt cdt;
+    std::map<int32_t, Cdt::Vertex_handle> handle;
+    for (int32_t v : corners) {
+        const Cdt::Vertex_handle h =
+            cdt.insert(Kernel::Point_2(coordinate(points[v], i), coordinate(points[v], j)));
+        h->info() = v;
+        handle[v] = h;
+    }
+    if (cdt.number_of_vertices() != corners.size()) {
+        return false;
+    }
+    std::vector<std::pair<int32_t, int32_t>> outline;
+    for (const auto& [edge, count] : edges) {
+        if (count != 1) {
+            return false;
+        }
+        if (edges.find({edge.second, edge.first}) == edges.end()) {
+            // The region lies to the left of a -> b seen from +axis where it faces up.
+            outline.push_back(up ? edge : std::pair(edge.second, edge.first));
+        }
+    }
+    for (const auto& [a, b] : outline) {
+        cdt.insert_constraint(handle[a], handle[b]);
+    }
+    if (cdt.number_of_vertices() != corners.size()) {
+        return false;  // the outline crosses itself
+    }
+    for (auto f = cdt.all_faces_begin(); f != cdt.all_faces_end(); ++f) {
+        f->info() = -1;
+    }
+    std::vector<Cdt::Face_handle> stack;
+    for (const auto& [a, b] : outline) {
+        Cdt::Face_handle f;
+        int e = 0;
+        if (!cdt.is_edge(handle[a], handle[b], f, e)) {
+            return false;  // a corner on the outline split it
+        }
+        if (f->vertex(Cdt::ccw(e)) != handle[a]) {
+            const Cdt::Face_handle g = f->neighbor(e);
+            e = g->index(f);
+            f = g;
+        }
+        const Cdt::Face_handle outside = f->neighbor(e);
+        if (f->info() == 0 || outside->info() == 1) {
+            return false;
+        }
+        f->info() = 1;
+        outside->info() = 0;
+        stack.push_back(f);
+    }
+    while (!stack.empty()) {
+        const Cdt::Face_handle f = stack.back();
+        stack.pop_back();
+        if (cdt.is_infinite(f)) {
+            return false;
+        }
+        for (int e = 0; e < 3; ++e) {
+            if (f->is_constrained(e)) {
+                continue;
+            }
+            const Cdt::Face_handle g = f->neighbor(e);
+            if (g->info() == 0) {
+                return false;
+            }
+            if (g->info() < 0) {
+                g->info() = 1;
+                stack.push_back(g);
+            }
+        }
+    }
+    out.clear();
+    for (auto f = cdt.finite_faces_begin(); f != cdt.finite_faces_end(); ++f) {
+        if (f->info() == 1) {
+            const int32_t a = f->vertex(0)->info(), b = f->vertex(1)->info(),
+                          c = f->vertex(2)->info();
+            out.push_back(up ? Corners{a, b, c} : Corners{a, c, b});
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+int64_t refillPlanarFolds(std::vector<Corners>& tris, std::vector<int32_t>& source,
+                          std::vector<int32_t>& facing, const std::vector<Point3>& points,
+                          const std::vector<int32_t>& folds,
+                          const std::function<double(int32_t)>& faces) {
+    // The folds by plane: (axis, coordinate).
+    std::map<std::pair<int, double>, std::vector<int32_t>> planes;
+    for (int32_t t : folds) {
+        const int axis = flatAxis(tris[t], points);
+        if (axis >= 0) {
+            planes[{axis, coordinate(points[tris[t][0]], axis)}].push_back(t);
+        }
+    }
+    std::vector<char> drop(tris.size(), 0);
+    std::vector<Corners> added;
+    std::vector<int32_t> addedSource, addedFacing;
+    int64_t refilled = 0;
+    for (const auto& [key, planeFolds] : planes) {
+        const auto [axis, value] = key;
+        std::vector<int32_t> plane;
+        for (int32_t t = 0; t < static_cast<int32_t>(tris.size()); ++t) {
+            const Corners& c = tris[t];
+            if (!drop[t] && coordinate(points[c[0]], axis) == value &&
+                coordinate(points[c[1]], axis) == value &&
+                coordinate(points[c[2]], axis) == value) {
+                plane.push_back(t);
+            }
+        }
+        std::vector<int32_t> region = regionAround(tris, plane, planeFolds, 3);
+        // The side the face faces, from a triangle of it that faces as its source does.
+        int32_t model = -1;
+        double widest = 0.0;
+        bool up = false;
+        for (int32_t t : region) {
+            const Corners& c = tris[t];
+            const double n = crossOf(points[c[0]], points[c[1]], points[c[2]])[axis];
+            if (std::abs(n) > widest && faces(t) > 0) {
+                model = t;
+                widest = std::abs(n);
+                up = n > 0;
+            }
+        }
+        if (model < 0) {
+            continue;
+        }
+        std::vector<Corners> fresh;
+        if (!triangulateAgain(tris, region, points, axis, up, fresh)) {
+            continue;
+        }
+        for (int32_t t : region) {
+            drop[t] = 1;
+        }
+        for (const Corners& c : fresh) {
+            added.push_back(c);
+            addedSource.push_back(source[model]);
+            addedFacing.push_back(facing[model]);
+        }
+        ++refilled;
+    }
+    if (refilled == 0) {
+        return 0;
+    }
+    size_t kept = 0;
+    for (size_t t = 0; t < tris.size(); ++t) {
+        if (!drop[t]) {
+            tris[kept] = tris[t];
+            source[kept] = source[t];
+            facing[kept] = facing[t];
+            ++kept;
+        }
+    }
+    tris.resize(kept);
+    source.resize(kept);
+    facing.resize(kept);
+    tris.insert(tris.end(), added.begin(), added.end());
+    source.insert(source.end(), addedSource.begin(), addedSource.end());
+    facing.insert(facing.end(), addedFacing.begin(), addedFacing.end());
+    return refilled;
+}
+
+}  // namespace korvan::closed

@@ -1,0 +1,49 @@
+// Self-crossing of a mesh within a box: a chain of operations checks where a step changed it.
+#include <algorithm>
+#include <vector>
+
+#include "closed/closed_boolean.h"
+#include "closed/passes.h"
+#include "closed/self_crossing.h"
+#include "geometry/mesh_topology.h"
+
+namespace korvan {
+
+int64_t crossingPairsWithin(const Solid& solid, const Vector4& lo, const Vector4& hi) {
+    closed::Welded w;
+    std::vector<Vector4> corners;
+    for (const Triangle& t : solid.triangles) {
+        const Vector4& a = solid.vertices[static_cast<size_t>(t.i0)];
+        const Vector4& b = solid.vertices[static_cast<size_t>(t.i1)];
+        const Vector4& c = solid.vertices[static_cast<size_t>(t.i2)];
+        if (std::max({a.x, b.x, c.x}) < lo.x || std::min({a.x, b.x, c.x}) > hi.x ||
+            std::max({a.y, b.y, c.y}) < lo.y || std::min({a.y, b.y, c.y}) > hi.y ||
+            std::max({a.z, b.z, c.z}) < lo.z || std::min({a.z, b.z, c.z}) > hi.z) {
+            continue;
+        }
+        const auto first = static_cast<int32_t>(corners.size());
+        corners.push_back(a);
+        corners.push_back(b);
+        corners.push_back(c);
+        w.tris.push_back({first, first + 1, first + 2});
+    }
+    if (w.tris.size() < 2) {
+        return 0;
+    }
+    const PositionWeld weld(corners);
+    w.points.resize(static_cast<size_t>(weld.distinct()));
+    for (int32_t k = 0; k < weld.distinct(); ++k) {
+        // +0.0f folds -0 into +0, as the weld does.
+        const Vector4& v = corners[static_cast<size_t>(weld.firstVertex[static_cast<size_t>(k)])];
+        w.points[static_cast<size_t>(k)] = {v.x + 0.0f, v.y + 0.0f, v.z + 0.0f};
+    }
+    for (closed::Corners& c : w.tris) {
+        for (int32_t& v : c) {
+            v = weld.ids[static_cast<size_t>(v)];
+        }
+    }
+    w.firstOther = static_cast<int32_t>(w.tris.size());
+    return closed::selfCrossingPairs(w, 0);
+}
+
+}  // namespace korvan
