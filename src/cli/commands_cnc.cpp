@@ -194,6 +194,8 @@ void printJson(const gcode::MachiningReport& r, const Solid& part, double second
         .add("feed_moves", r.feedMoves)
         .add("rapid_moves", r.rapidMoves)
         .add("cuts", r.cuts)
+        .add("shifted_moves", r.shiftedMoves)
+        .add("touching_moves", r.touchingMoves)
         .add("removed_volume", r.removedVolume)
         .add("volume", r.volume)
         .add("stock_volume", r.stockVolume)

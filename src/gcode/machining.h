@@ -64,6 +64,10 @@ struct MachiningReport {
     int64_t cuts = 0;  // moves whose sweep reached the workpiece: one difference each
     // Local steps that failed and were run again as whole operations.
     int64_t wholeRetries = 0;
+    // Moves cut again with the tool shifted sideways by a few units in the last place, where
+    // rounding left two triangles of the cut touching; and moves where that did not help.
+    int64_t shiftedMoves = 0;
+    int64_t touchingMoves = 0;
     std::vector<Collision> collisions;
     double stockVolume = 0.0;
     double removedVolume = 0.0;
@@ -75,6 +79,7 @@ struct MachiningReport {
     double sweepSeconds = 0.0;
     double cutSeconds = 0.0;
     double collisionSeconds = 0.0;
+    double checkSeconds = 0.0;  // looking for touching triangles near each cut
 };
 
 // One move run, for progress lines and frames. `tool` is the cutting tool's mesh at its own
