@@ -57,6 +57,7 @@ struct MillArguments : SceneArguments {
     int frames = 0;
     bool preview = false;
     bool closed = false;
+    bool sweep = false;
     bool ascii = false;
     AxisMotion x, y, z;
 };
@@ -207,6 +208,7 @@ int runMill(const MillArguments& args) {
     settings.outputFile = args.base;
     settings.format = args.format;
     settings.frameCount = args.frames;
+    settings.sweep = args.sweep;
 
     // One line per frame instead of the phases and times of every operation.
     reporter.quietPhases = reporter.quietMessages = true;
@@ -383,6 +385,9 @@ void registerRenderCommands(CLI::App& app, int& exitCode) {
         addKeepCoordinatesOption(*cmd, args->keepCoordinates);
         addThreadsOption(*cmd, args->threads);
         addClosedOption(*cmd, args->closed);
+        cmd->add_flag("--sweep", args->sweep,
+                      "Rezanje duz putanje: alat (konveksan) reze ravno od slike do slike "
+                      "(trazi --closed)");
         cmd->callback([args, &exitCode] { exitCode = runMill(*args); });
     }
 }

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "gcode/hull.h"
+#include "gcode/machining.h"
 
 namespace korvan::gcode {
 namespace {
@@ -54,6 +55,33 @@ Status sweepStraightMove(const Solid& tool, const Position& from, const Position
         appendMoved(tool, from, points);
         if (!(distance(from, to) < shortMove)) {
             appendMoved(tool, to, points);
+        }
+        if (!convexHullOf(points, out)) {
+            return Status::failure("Alat nema volumena");
+        }
+        return {};
+    } catch (const std::bad_alloc&) {
+        return Status::failure(kOutOfMemoryMessage);
+    }
+}
+
+bool fillsConvexHull(const Solid& tool, double share) {
+    Solid hull;
+    if (!convexHullOf(tool.vertices, hull)) {
+        return false;
+    }
+    const double full = meshVolume(hull);
+    return std::fabs(full - meshVolume(tool)) <= share * full;
+}
+
+Status sweepSolidBetween(const Solid& tool, const Vector4& from, const Vector4& to, Solid& out) {
+    try {
+        std::vector<Vector4> points;
+        points.reserve(2 * tool.vertices.size());
+        for (const Vector4* by : {&from, &to}) {
+            for (const Vector4& v : tool.vertices) {
+                points.push_back(v + *by);
+            }
         }
         if (!convexHullOf(points, out)) {
             return Status::failure("Alat nema volumena");

@@ -6,6 +6,7 @@
 #include "gcode/program.h"
 #include "geometry/solid.h"
 #include "geometry/status.h"
+#include "geometry/vector4.h"
 
 namespace korvan::gcode {
 
@@ -16,6 +17,19 @@ namespace korvan::gcode {
 // spans no volume and positions that do not fit a float; `out` is changed only on success.
 Status sweepStraightMove(const Solid& tool, const Position& from, const Position& to,
                          double shortMove, Solid& out);
+
+// Whether `tool` (closed, outward-oriented) is convex as far as its float corners allow: the
+// exact convex hull of its vertices exceeds its volume by at most `share` of the hull's. The
+// program's own spheres, cylinders and cones are dented by rounding (a corner a few float steps
+// in front of a neighbouring face), so exact convexity would refuse them; a real dent of a
+// thousandth of the tool is refused at any share below that.
+bool fillsConvexHull(const Solid& tool, double share);
+
+// The volume a convex `tool` sweeps moving in a straight line from where `from` puts it to
+// where `to` puts it: the exact convex hull of its vertices moved by both, each moved as
+// Solid::translate moves it, so that the hull's corners are the tool's own corners at either
+// end to the last bit. Refuses a tool that spans no volume; `out` is changed only on success.
+Status sweepSolidBetween(const Solid& tool, const Vector4& from, const Vector4& to, Solid& out);
 
 // The moves with each run of consecutive feed moves of one feed and one tool that go on along
 // one straight line joined into one move: every point the run passes lies within `tolerance` of

@@ -6,6 +6,8 @@
 #include <system_error>
 #include <utility>
 
+#include "gcode/sweep.h"
+
 namespace korvan {
 
 namespace {
@@ -132,6 +134,78 @@ AnimationResult runClosedFrames(Scene& scene, const AnimationSettings& settings,
     return result;
 }
 
+// Puts the tool back into object 2 however a swept frame ends; meanwhile object 2 holds what
+// the frame cuts.
+class ToolAside {
+public:
+    explicit ToolAside(Scene& scene) : m_scene(scene) { m_tool.swap(scene.m_object2); }
+    ~ToolAside() { m_scene.m_object2.swap(m_tool); }
+    ToolAside(const ToolAside&) = delete;
+    ToolAside& operator=(const ToolAside&) = delete;
+    const Solid& tool() const { return m_tool; }
+
+private:
+    Scene& m_scene;
+    Solid m_tool;
+};
+
+// One frame of a run cutting along the path: the tool at `from` and at `to` (the hull of both),
+// or at `to` alone for the first frame. Object 2 is left unmoved and out of sight.
+Status sweptFrame(Scene& scene, const Vector4* from, const Vector4& to) {
+    Scene::ClosedFrame frame;
+    {
+        const ToolAside aside(scene);
+        Solid& cut = scene.m_object2;
+        if (from == nullptr) {
+            cut.copyMeshFrom(aside.tool());
+            frame.offset = to;
+        } else if (Status s = gcode::sweepSolidBetween(aside.tool(), *from, to, cut); !s) {
+            return s;
+        }
+        scene.computeClosedFrame(frame);
+        if (Status s = scene.finishClosedFrame(frame); !s) {
+            return s;
+        }
+    }
+    scene.m_object2Offset = Vector4(1000.0f, 1000.0f, 1000.0f, 0.0f);
+    scene.releaseTree2();
+    return {};
+}
+
+// A tool may leave this share of its hull unfilled (dents of rounding) and still be swept as
+// its hull.
+constexpr double kConvexShare = 1e-6;
+
+// Closed-mode milling along the path, frame after frame. The tool's vertices are never moved:
+// each frame cuts a mesh of its own, so object 2 ends the run exactly as it began.
+AnimationResult runSweptFrames(Scene& scene, const AnimationSettings& settings, FrameSink& sink) {
+    AnimationResult result;
+    if (!scene.m_closedResult) {
+        result.status = Status::failure(kSweepNeedsClosedMessage);
+        return result;
+    }
+    if (!gcode::fillsConvexHull(scene.m_object2, kConvexShare)) {
+        result.status = Status::failure(kToolNotConvexMessage);
+        return result;
+    }
+    const Vector4 start = scene.m_object2Offset;
+    const RunGuard guard(scene);
+    Vector4 before;
+    for (int32_t i = 0; i < settings.frameCount; ++i) {
+        const Vector4 at = animationOffset(start, settings, i);
+        result.status = sweptFrame(scene, i == 0 ? nullptr : &before, at);
+        if (!result.status) {
+            break;
+        }
+        before = at;
+        const bool saved = sink.DrawAndSaveFrame(scene, i, settings.outputFile, settings.format);
+        if (frameEndsRun(result, saved, i + 1 == settings.frameCount, sink)) {
+            break;
+        }
+    }
+    return result;
+}
+
 // What the sink draws of a frame: object 1's result and object 2 where the run left it.
 void copyShown(const Scene& scene, Scene& shown) {
     for (int32_t n = 1; n <= 2; ++n) {
@@ -210,6 +284,9 @@ AnimationResult runFrames(Scene& scene, const AnimationSettings& settings, Frame
     AnimationResult result;
     if (scene.m_object1.loaded == 0 || scene.m_object2.loaded == 0) {
         return result;
+    }
+    if (settings.sweep && settings.preview == 0) {
+        return runSweptFrames(scene, settings, sink);
     }
     if (scene.m_closedResult && settings.preview == 0) {
         return runClosedFrames(scene, settings, sink);

@@ -40,7 +40,19 @@ struct AnimationSettings {
     std::string outputFile;  // base name of the frames, may hold a directory
     std::string format;      // file extension, "BMP", "GIF", "JPG" or "PNG"
     int32_t frameCount = 1;
+    // Cutting along the path (closed engine only, a tool that fills its convex hull up to
+    // rounding, gcode::fillsConvexHull): from the second frame on, a frame removes the convex
+    // hull of the tool at the frame before and at its own, so that the straight line between
+    // frame positions is cut, not the positions alone. A sinusoidal path is cut as the
+    // polyline through its frame positions. Frames are then computed one after the other.
+    bool sweep = false;
 };
+
+// Why a run cutting along the path did not start; nothing has changed.
+inline constexpr const char* kSweepNeedsClosedMessage =
+    "Rezanje duz putanje trazi zatvoreni rezultat";
+inline constexpr const char* kToolNotConvexMessage =
+    "Alat (objekt 2) nije konveksan: rezanje duz putanje nije moguce";
 
 // The displacement of one axis at frame `frame` (counted from 0). The angle is kept in 64 bits
 // and never reduced modulo 360: the constant is not exactly pi/180, so a reduction would move
@@ -82,7 +94,8 @@ struct AnimationResult {
 // The scene's m_animationRunning and m_stockBox (object 1's box at the start) are set during
 // the run. Afterwards m_object2Offset is the
 // offset before the run, object 2's vertices are where they were and its tree (built at the last
-// position) is released; object 1 holds the result of the last finished frame.
+// position) is released; object 1 holds the result of the last finished frame. A run cutting
+// along the path is refused (kSweepNeedsClosedMessage, kToolNotConvexMessage) before any frame.
 AnimationResult RunAnimation(Scene& scene, const AnimationSettings& settings, FrameSink& sink);
 
 }  // namespace korvan

@@ -93,6 +93,34 @@ check "object 1 is not written" test "$(cat f.obj)" = "keep me"
 run mill "${M[@]}" --frames 2 --out f --x lin:2e6
 check "a step beyond 1e6 is a usage error" test "$rc" -eq 2
 
+# --sweep cuts along the straight line between frames. The cube is above the plate in one frame
+# and below it in the next: at the frames alone it never touches it, along the path it goes
+# through, leaving a hole of 0.3 x 0.3 x 0.2.
+volume_of() {
+    "$CLI" info "$1" --keep-coordinates --json --sampling 1 2>/dev/null |
+        sed -n 's/.*"volume": \([-0-9.e+]*\).*/\1/p'
+}
+near() { # near A B TOLERANCE
+    awk -v a="$1" -v b="$2" -v t="$3" 'BEGIN { d = a - b; exit !(d <= t && -d <= t) }'
+}
+P=(box:2,2,0.2 cube:0.3 --offset 0.2,-0.1,0.5 --z lin:-1 --frames 2 --size 64x48 --sampling 1)
+run mill "${P[@]}" --closed --out pa -o pa.obj
+check "frames alone cut nothing" near "$(volume_of pa.obj)" 0.8 1e-6
+run mill "${P[@]}" --closed --sweep --out pb -o pb.obj
+check "mill --sweep exits 0 ($err)" test "$rc" -eq 0 -a -e pb0001.BMP
+check "mill --sweep cuts through the plate" near "$(volume_of pb.obj)" 0.782 1e-6
+# A dented tool (an octahedron with its top corner pushed below its middle), and the octree
+# engine, are refused before the first frame; nothing is written.
+printf 'v 1 0 0\nv 0 1 0\nv -1 0 0\nv 0 -1 0\nv 0 0 -0.3\nv 0 0 -1\n%s\n' \
+    "$(printf 'f %s\n' '1 2 5' '2 3 5' '3 4 5' '4 1 5' '2 1 6' '3 2 6' '4 3 6' '1 4 6')" >dent.obj
+for bad in "dent.obj --closed|nije konveksan" "cube:0.3|trazi zatvoreni rezultat"; do
+    run mill box:2,2,0.2 ${bad%%|*} --z lin:-1 --frames 2 --sampling 1 --size 64x48 --sweep \
+        --out pc -o pc.obj
+    check "mill --sweep refuses ${bad%%|*} with 1" test "$rc" -eq 1
+    check "the refusal says why: ${bad##*|}" grep -qF "${bad##*|}" err.txt
+    check "nothing is written for ${bad%%|*}" test ! -e pc0000.BMP -a ! -e pc.obj
+done
+
 # Ctrl+C ends the run after the current frame, with the files of the finished frames; object 1
 # is not written.
 set -m  # background jobs must not ignore SIGINT
