@@ -1,5 +1,6 @@
 // korvan-screenshots FOLDER: pictures of the program for a person to look at (the main window
-// with both objects, the cell display, the progress popup, the menus, the dialogs), written as
+// with both objects, the cell display, the progress popup, the menus, the dialogs, a panned
+// view, a window that starts with the settings of the one before), written as
 // PNG files into FOLDER. Run it under a display (scripts/screenshots/run.sh uses Xvfb).
 // KORVAN_SCREENSHOT_SLOW makes the operation long enough to photograph its popup from outside.
 #include <QComboBox>
@@ -11,7 +12,12 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTextBrowser>
 #include <QTimer>
 
 #include <cstdio>
@@ -22,6 +28,7 @@
 #include "app/info_display.h"
 #include "app/main_app.h"
 #include "app/main_frame.h"
+#include "app/placement_dialog.h"
 #include "app/prikazni.h"
 #include "test_prompts.h"
 
@@ -53,6 +60,58 @@ void generate(CMainFrame& frame, TestPrompts& prompts, int object, int shape, QS
 }
 
 }  // namespace
+
+// A second window after the first has saved a result, read two files into object 2, set
+// "Zatvoreni rezultat" and a smaller size, and closed: it starts with all of it.
+static bool writeRestoredWindow(CMainFrame& frame, TestPrompts& prompts, const QString& folder) {
+    QTemporaryDir files;
+    bool ok = true;
+    QStringList names;
+    for (const char* name : {"tetraedar.obj", "drugi_tetraedar.obj"}) {
+        QFile tetra(QDir(files.path()).filePath(QString::fromLatin1(name)));
+        ok = tetra.open(QIODevice::WriteOnly) &&
+             tetra.write(
+                 "v 0 0 0\nv 2 0 0\nv 0 2 0\nv 0 0 2\n"
+                 "f 1 3 2\nf 1 2 4\nf 1 4 3\nf 2 3 4\n") > 0 &&
+             ok;
+        names << tetra.fileName();
+    }
+    prompts.fileNames = {QDir(files.path()).filePath(QStringLiteral("rezultat.obj")), names[0],
+                         names[1]};
+    frame.OnCmdMsg(ID_SAVE_OBJECT1);
+    frame.OnCmdMsg(ID_OPEN_OBJECT2);
+    frame.OnCmdMsg(ID_OPEN_OBJECT2);
+    // Set by hand for the progress picture; the command is what the settings follow.
+    frame.view().scene().m_closedResult = false;
+    frame.OnCmdMsg(ID_CLOSED_RESULT);
+    frame.resize(880, 640);
+    frame.close();
+
+    CMainFrame restored;
+    restored.show();
+    ok = QTest::qWaitForWindowExposed(&restored) && ok;
+    ok = save(restored, folder, "settings_restored.png") && ok;
+    // The file menu with the recent files of object 2 open, as the screen shows them.
+    QMenu* fileMenu = restored.menuBar()->actions().front()->menu();
+    fileMenu->popup(restored.mapToGlobal(QPoint(0, restored.menuBar()->height())));
+    QTest::qWait(100);
+    fileMenu->setActiveAction(restored.recentMenu(2)->menuAction());
+    QTest::keyClick(fileMenu, Qt::Key_Right);
+    QTest::qWait(300);
+    const QRect area(restored.mapToGlobal(QPoint(0, 0)), QSize(restored.width(), 260));
+    ok = restored.screen()
+             ->grabWindow(0, area.x(), area.y(), area.width(), area.height())
+             .save(QDir(folder).filePath(QStringLiteral("settings_recent_files.png"))) &&
+         ok;
+    restored.recentMenu(2)->hide();
+    fileMenu->hide();
+    QMenu* actions = restored.menuBar()->actions().at(2)->menu();
+    restored.updateCommandStates();
+    actions->popup(restored.mapToGlobal(QPoint(100, restored.menuBar()->height())));
+    ok = save(*actions, folder, "settings_menu_actions.png") && ok;
+    actions->hide();
+    return ok;
+}
 
 static int writeScreenshots(CMainFrame& frame, const QString& folder) {
     Scene& scene = frame.view().scene();
@@ -155,6 +214,9 @@ static int writeScreenshots(CMainFrame& frame, const QString& folder) {
     CAboutBox about(prompts, &frame);
     about.show();
     ok = save(about, folder, "about.png") && ok;
+    about.textArea()->verticalScrollBar()->setValue(
+        about.textArea()->verticalScrollBar()->maximum());
+    ok = save(about, folder, "about_end.png") && ok;
     about.hide();
 
     CinfoDisplay info(&frame);
@@ -183,6 +245,31 @@ static int writeScreenshots(CMainFrame& frame, const QString& folder) {
     frame.OnCmdMsg(ID_VIEW_ISO);
     ok = save(frame, folder, "view_iso_cube.png") && ok;
     viewState.m_showObject2 = true;
+
+    // "Polozaj objekta 2" with typed numbers: object 2 moves as they are typed, before "U redu".
+    frame.OnCmdMsg(ID_VIEW_FRONT);
+    prompts.dialogHandler = [&](QDialog& d) {
+        auto& dialog = dynamic_cast<CObject2Placement&>(d);
+        dialog.field(0)->setText(QStringLiteral("0,8"));
+        dialog.field(1)->setText(QStringLiteral("0.4"));
+        dialog.field(3)->setText(QStringLiteral("45"));
+        dialog.show();
+        ok = save(dialog, folder, "placement_dialog.png") && ok;
+        ok = save(frame, folder, "placement_live.png") && ok;
+        dialog.accept();
+        return dialog.result();
+    };
+    frame.OnCmdMsg(ID_OBJECT2_PLACEMENT);
+    prompts.dialogHandler = nullptr;
+
+    // The view panned with the middle button: the scene keeps its place, the picture follows.
+    const QPoint middle(view.width() / 2, view.height() / 2);
+    QTest::mousePress(&view, Qt::MiddleButton, {}, middle);
+    QTest::mouseMove(&view, middle + QPoint(90, 40));
+    QTest::mouseMove(&view, middle + QPoint(180, 80));
+    QTest::mouseRelease(&view, Qt::MiddleButton, {}, middle + QPoint(180, 80));
+    ok = save(frame, folder, "panned.png") && ok;
+    frame.OnCmdMsg(ID_FIT_VIEW);
 
     // The bars' context menu.
     std::unique_ptr<QMenu> bars(frame.createPopupMenu());
@@ -213,10 +300,16 @@ static int writeScreenshots(CMainFrame& frame, const QString& folder) {
     frame.updateCommandStates();
     frame.OnCmdMsg(ID_UNION);
     ok = photographed && ok;
-    return ok ? 0 : 1;
+    watch.stop();
+    return writeRestoredWindow(frame, prompts, folder) && ok ? 0 : 1;
 }
 
 int main(int argc, char** argv) {
+    // Pictures of a new installation: the user's own settings are neither read nor written.
+    QTemporaryDir settingsFolder;
+    QSettings::setDefaultFormat(QSettings::IniFormat);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsFolder.path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::SystemScope, settingsFolder.path());
     CMainApp::setUpOpenGLFormat();
     CMainApp app(argc, argv);
     app.setQuitOnLastWindowClosed(false);

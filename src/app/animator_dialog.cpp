@@ -1,5 +1,6 @@
 #include "app/animator_dialog.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
@@ -15,8 +16,10 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSettings>
 #include <QVBoxLayout>
 
+#include <initializer_list>
 #include <memory>
 #include <optional>
 
@@ -61,11 +64,23 @@ CAnimator::CAnimator(Prompts& prompts, QWidget* parent)
     layout->addWidget(new QLabel(
         QStringLiteral("VAŽNO: Postavite objekte u početni položaj prije početka animacije!"),
         this));
+    m_axesSource = new QRadioButton(QStringLiteral("Pomak po osima"), this);
+    m_gcodeSource = new QRadioButton(QStringLiteral("G-kod"), this);
+    m_axesSource->setObjectName(QStringLiteral("axesSource"));
+    m_gcodeSource->setObjectName(QStringLiteral("gcodeSourceChoice"));
+    connect(m_axesSource, &QRadioButton::toggled, this, [this] { OnSourceChanged(); });
+    auto* sourceRow = new QHBoxLayout();
+    sourceRow->addWidget(new QLabel(QStringLiteral("Putanja:"), this));
+    sourceRow->addWidget(m_axesSource);
+    sourceRow->addWidget(m_gcodeSource);
+    sourceRow->addStretch(1);
+    layout->addLayout(sourceRow);
 
     auto* axesRow = new QHBoxLayout();
     for (int axis = 0; axis < 3; ++axis) {
         const AxisIds& ids = kAxisIds[axis];
         auto* group = new QGroupBox(QString::fromLatin1(kAxisTitles[axis]), this);
+        m_axisGroups[static_cast<size_t>(axis)] = group;
         AxisFields& f = m_axes[static_cast<size_t>(axis)];
         f.linear = named(new QRadioButton(QStringLiteral("Linearno"), group), ids.linear);
         f.sinus = named(new QRadioButton(QStringLiteral("Sinusno"), group), ids.sinus);
@@ -87,8 +102,12 @@ CAnimator::CAnimator(Prompts& prompts, QWidget* parent)
         axesRow->addWidget(group);
     }
     layout->addLayout(axesRow);
+    m_sweepCheck = new QCheckBox(QStringLiteral("Rezanje duz putanje"), this);
+    m_sweepCheck->setObjectName(QStringLiteral("sweepCheck"));
+    layout->addWidget(m_sweepCheck);
 
     auto* browse = named(new QPushButton(QStringLiteral("Potraži..."), this), 1036);
+    m_browseButton = browse;
     connect(browse, &QPushButton::clicked, this, &CAnimator::OnBrowse);
     auto* output = new QHBoxLayout();
     output->addWidget(m_outputEdit, 1);
@@ -99,8 +118,12 @@ CAnimator::CAnimator(Prompts& prompts, QWidget* parent)
     form->addRow(QStringLiteral("Izlazna datoteka"), output);
     form->addRow(QStringLiteral("Format zapisa"), m_formatList);
     layout->addLayout(form);
+    m_gcode = new GcodeSourceBox(this);
+    m_gcode->onBrowse = [this] { OnBrowseGcode(); };
+    layout->addWidget(m_gcode);
 
     auto* preview = named(new QPushButton(QStringLiteral("PREDPOGLED"), this), 3);
+    m_previewButton = preview;
     auto* start = named(new QPushButton(QStringLiteral("START"), this), 1);
     auto* cancel = named(new QPushButton(QStringLiteral("ODUSTANI"), this), 2);
     start->setDefault(true);
@@ -113,6 +136,7 @@ CAnimator::CAnimator(Prompts& prompts, QWidget* parent)
     buttons->addWidget(start);
     buttons->addWidget(cancel);
     layout->addLayout(buttons);
+    loadSettings();
     exchangeToControls();
 }
 
@@ -147,9 +171,26 @@ void CAnimator::exchangeToControls() {
     }
     m_countEdit->setText(formatInteger(m_imageCount));
     m_outputEdit->setText(m_outputFile);
+    m_sweepCheck->setChecked(m_sweep);
+    (m_source == 1 ? m_gcodeSource : m_axesSource)->setChecked(true);
+    m_gcode->exchangeToControls();
+    OnSourceChanged();
 }
 
 bool CAnimator::exchangeFromControls() {
+    if (m_gcodeSource->isChecked()) {
+        if (const auto refusal = m_gcode->exchangeFromControls(m_job)) {
+            m_prompts->message(this,
+                               QStringLiteral("%1\nPolje: %2").arg(refusal->text, refusal->field),
+                               {}, Prompts::Icon::Information);
+            refusal->edit->setFocus();
+            refusal->edit->selectAll();
+            return false;
+        }
+        m_source = 1;
+        saveSettings();
+        return true;
+    }
     // The message names the field: the rows of the three axes look alike.
     const auto refuse = [this](QLineEdit* edit, const char* text) {
         QString field = QStringLiteral("Broj slika");
@@ -211,6 +252,9 @@ bool CAnimator::exchangeFromControls() {
         }
     }
     m_outputFile = m_outputEdit->text();
+    m_sweep = m_sweepCheck->isChecked();
+    m_source = 0;
+    saveSettings();
     return true;
 }
 
@@ -265,6 +309,98 @@ void CAnimator::OnStart() {
     }
 }
 
+void CAnimator::OnSourceChanged() {
+    // Only the chosen source's fields are read by a run; a G-code run writes no frames.
+    const bool axes = m_axesSource->isChecked();
+    for (QGroupBox* group : m_axisGroups) {
+        group->setEnabled(axes);
+    }
+    for (QWidget* w : std::initializer_list<QWidget*>{m_countEdit, m_outputEdit, m_formatList,
+                                                      m_browseButton, m_previewButton}) {
+        if (w != nullptr) {
+            w->setEnabled(axes);
+        }
+    }
+    m_sweepCheck->setEnabled(axes && m_sweepAvailable);
+    m_gcode->setEnabled(!axes);
+}
+
+void CAnimator::OnBrowseGcode() {
+    const QString path = m_prompts->openFileName(
+        this, QString(),
+        QStringLiteral("G-kod (*.nc *.NC *.ngc *.NGC *.gcode *.GCODE *.tap *.TAP *.cnc *.CNC);;"
+                       "Sve datoteke (*)"));
+    if (!path.isEmpty()) {
+        m_gcode->findChild<QLineEdit*>(QStringLiteral("gcodeFile"))->setText(path);
+    }
+}
+
+void CAnimator::setSweepAvailable(bool available) {
+    m_sweepAvailable = available;
+    m_sweepCheck->setToolTip(available ? QString()
+                                       : QStringLiteral("Samo uz \"Zatvoreni rezultat\""));
+    OnSourceChanged();
+}
+
+void CAnimator::loadSettings() {
+    QSettings settings;
+    settings.beginGroup(QStringLiteral("Animacija"));
+    // A value that is missing or would not pass the dialog's own checks keeps the default.
+    const auto integer = [&settings](const char* key, int32_t& target, int64_t low, int64_t high) {
+        bool ok = false;
+        const qlonglong v = settings.value(QString::fromLatin1(key)).toLongLong(&ok);
+        if (ok && v >= low && v <= high) {
+            target = static_cast<int32_t>(v);
+        }
+    };
+    const auto number = [&settings](const char* key, float& target) {
+        bool ok = false;
+        const float v = settings.value(QString::fromLatin1(key)).toFloat(&ok);
+        if (ok && withinMotionLimit(v)) {
+            target = v;
+        }
+    };
+    integer("brojSlika", m_imageCount, 1, 1000);
+    m_outputFile = settings.value(QStringLiteral("izlaznaDatoteka"), m_outputFile).toString();
+    constexpr auto kLimit = static_cast<int64_t>(kMotionLimit);
+    number("x/korak", m_xStep);
+    number("y/korak", m_yStep);
+    number("z/korak", m_zStep);
+    number("x/amplituda", m_xAmplitude);
+    number("y/amplituda", m_yAmplitude);
+    number("z/amplituda", m_zAmplitude);
+    integer("x/pocetniKut", m_xStartAngle, -kLimit, kLimit);
+    integer("y/pocetniKut", m_yStartAngle, -kLimit, kLimit);
+    integer("z/pocetniKut", m_zStartAngle, -kLimit, kLimit);
+    integer("x/inkrementKuta", m_xAngleStep, -kLimit, kLimit);
+    integer("y/inkrementKuta", m_yAngleStep, -kLimit, kLimit);
+    integer("z/inkrementKuta", m_zAngleStep, -kLimit, kLimit);
+    m_sweep = settings.value(QStringLiteral("rezanjeDuzPutanje"), m_sweep).toBool();
+    integer("izvor", m_source, 0, 1);
+    m_gcode->load(settings);
+}
+
+void CAnimator::saveSettings() const {
+    QSettings settings;
+    settings.beginGroup(QStringLiteral("Animacija"));
+    settings.setValue(QStringLiteral("brojSlika"), m_imageCount);
+    settings.setValue(QStringLiteral("izlaznaDatoteka"), m_outputFile);
+    const float* steps[] = {&m_xStep, &m_yStep, &m_zStep};
+    const float* amplitudes[] = {&m_xAmplitude, &m_yAmplitude, &m_zAmplitude};
+    const int32_t* startAngles[] = {&m_xStartAngle, &m_yStartAngle, &m_zStartAngle};
+    const int32_t* angleSteps[] = {&m_xAngleStep, &m_yAngleStep, &m_zAngleStep};
+    for (size_t a = 0; a < 3; ++a) {
+        const QString axis = QString(QLatin1Char(static_cast<char>('x' + a)));
+        settings.setValue(axis + QStringLiteral("/korak"), *steps[a]);
+        settings.setValue(axis + QStringLiteral("/amplituda"), *amplitudes[a]);
+        settings.setValue(axis + QStringLiteral("/pocetniKut"), *startAngles[a]);
+        settings.setValue(axis + QStringLiteral("/inkrementKuta"), *angleSteps[a]);
+    }
+    settings.setValue(QStringLiteral("rezanjeDuzPutanje"), m_sweep);
+    settings.setValue(QStringLiteral("izvor"), m_source);
+    m_gcode->save(settings);
+}
+
 AnimationSettings CAnimator::settings(int32_t preview) const {
     AnimationSettings s;
     s.preview = preview;
@@ -274,6 +410,7 @@ AnimationSettings CAnimator::settings(int32_t preview) const {
     s.outputFile = QFile::encodeName(m_outputFile).toStdString();
     s.format = m_format.toStdString();
     s.frameCount = m_imageCount;
+    s.sweep = m_sweep && m_sweepAvailable;
     return s;
 }
 

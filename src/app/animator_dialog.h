@@ -1,8 +1,9 @@
 // "Animacija - simulacija glodanja" (template 145): the milling path per axis, the frame
-// count, the output name and the image format. START and PREDPOGLED validate the fields and
-// close the dialog with their result; the command then runs the animation with the dialog out
-// of the way and, after PREDPOGLED, shows it again. The values stay for the next opening; the
-// format (BMP) and the motion kinds (linear) are reset at each.
+// count, the output name and the image format, or a G-code program with its tool and stock.
+// START and PREDPOGLED validate the fields and close the dialog with their result; the command
+// then runs the animation with the dialog out of the way and, after PREDPOGLED, shows it again.
+// The values stay for the next opening, and the last valid ones for the next session (settings
+// group "Animacija"); the format (BMP) and the motion kinds (linear) are reset at each opening.
 #pragma once
 
 #include <QDialog>
@@ -11,9 +12,13 @@
 #include <array>
 #include <cstdint>
 
+#include "app/gcode_source.h"
 #include "scene/animation.h"
 
+class QCheckBox;
 class QComboBox;
+class QGroupBox;
+class QPushButton;
 class QLineEdit;
 class QRadioButton;
 
@@ -41,6 +46,11 @@ public:
     QLineEdit* m_outputEdit;
     QString m_outputFile;
     QString m_format = QStringLiteral("GIF");
+    // 1: the path is a G-code program ("G-kod"); 0: the motions per axis.
+    int32_t m_source = 0;
+    // "Rezanje duz putanje": the tool cuts along the path between frames (closed engine).
+    bool m_sweep = false;
+    GcodeSourceBox* m_gcode = nullptr;
 
     // The opening: fields from the members, format list BMP/GIF/JPG with BMP chosen, all
     // axes linear. Called before every showing.
@@ -56,6 +66,13 @@ public:
     void OnBrowse();
     void OnPreview();
     void OnStart();
+    void OnSourceChanged();
+    void OnBrowseGcode();
+
+    // Cutting along the path is offered only with the closed engine.
+    void setSweepAvailable(bool available);
+    // The G-code run START asked for, checked.
+    const GcodeJob& gcodeJob() const { return m_job; }
 
     AnimationSettings settings(int32_t preview) const;
     QRadioButton* radio(int axis, bool sinus) const;
@@ -64,6 +81,8 @@ public:
 
 private:
     void enableAxisFields(int axis, bool sinus);
+    void loadSettings();
+    void saveSettings() const;
     struct AxisFields {
         QRadioButton* linear;
         QRadioButton* sinus;
@@ -74,7 +93,15 @@ private:
     };
     Prompts* m_prompts;
     std::array<AxisFields, 3> m_axes{};
+    std::array<QGroupBox*, 3> m_axisGroups{};
     QLineEdit* m_countEdit;
+    QRadioButton* m_axesSource = nullptr;
+    QRadioButton* m_gcodeSource = nullptr;
+    QCheckBox* m_sweepCheck = nullptr;
+    QPushButton* m_previewButton = nullptr;
+    QPushButton* m_browseButton = nullptr;
+    bool m_sweepAvailable = true;
+    GcodeJob m_job;
 };
 
 }  // namespace korvan::app

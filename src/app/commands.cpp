@@ -29,6 +29,7 @@ constexpr std::array kCommands = {
                 false},
     CommandInfo{ID_SAMPLING_FACTOR, "", false},
     CommandInfo{ID_GENERATOR, "Generator objekata", false},
+    CommandInfo{ID_OBJECT2_PLACEMENT, "Upis pomaka i zakreta objekta 2", false},
     CommandInfo{ID_VIEW_IMAGE, "", false},
     CommandInfo{ID_EDGE_SAMPLING, "", true},
     CommandInfo{ID_CLOSED_RESULT,
@@ -76,6 +77,7 @@ constexpr std::array kActionsMenu = {
     MenuItem{ID_SAMPLING_FACTOR, "&Faktor uzorkovanja"},
     MenuItem{ID_NONE, ""},
     MenuItem{ID_GENERATOR, "&Generator objekata"},
+    MenuItem{ID_OBJECT2_PLACEMENT, "P&olozaj objekta 2"},
     MenuItem{ID_NONE, ""},
     MenuItem{ID_VIEW_IMAGE, "Slika prikaza"},
     MenuItem{ID_NONE, ""},
@@ -115,6 +117,7 @@ const std::array kMenuBar = {
 };
 constexpr std::array kPopupMenu = {
     MenuItem{ID_MOVE_OBJECT2, "Pomicanje objekta 2"},
+    MenuItem{ID_OBJECT2_PLACEMENT, "Polozaj objekta 2"},
     MenuItem{ID_NONE, ""},
     MenuItem{ID_UNION, "Unija"},
     MenuItem{ID_DIFFERENCE, "Razlika"},

@@ -7,9 +7,11 @@
 #include <QGuiApplication>
 #include <QMenu>
 #include <QMenuBar>
+#include <QSettings>
 #include <QStatusBar>
 #include <QToolBar>
 
+#include "app/app_settings.h"
 #include "app/lock_keys.h"
 #include "app/main_app.h"
 #include "app/toolbar_icons.h"
@@ -50,6 +52,13 @@ CMainFrame::CMainFrame() {
     setWindowTitle(QStringLiteral("Korvan"));
     setWindowIcon(programIcon());
     setCentralWidget(&m_view);
+    // What the last run left; with nothing stored, everything is as in a new window.
+    const StoredSettings stored = readSettings(QSettings());
+    m_view.scene().m_closedResult = stored.closedResult;
+    m_view.scene().m_keepCoordinates = stored.keepCoordinates;
+    m_view.scene().m_samplingFactor = stored.samplingFactor;
+    m_view.setGeneratorValues(stored.generator);
+    m_view.setCurrentFolder(stored.folder);
     buildCommandUi();
 
     m_statusBar = statusBar();
@@ -75,7 +84,8 @@ CMainFrame::CMainFrame() {
 
     m_view.setStatusHandler([this](const QString& text) { m_statusBar->showMessage(text); });
     m_view.setRecentFilesHandler([this] { rebuildRecentMenus(); });
-    rebuildRecentMenus();
+    m_view.setRecentFiles(1, stored.recentFiles[0]);
+    m_view.setRecentFiles(2, stored.recentFiles[1]);
 
     m_view.setIdleHandler([this] {
         // The commands disabled while the operation ran are offered again at once, not at
@@ -95,8 +105,12 @@ CMainFrame::CMainFrame() {
     m_idleTimer.start(150);
     updateCommandStates();
     updateLockIndicators();
-    // A fixed size, so that pictures of the window are reproducible.
+    // A fixed size, so that pictures of the window are reproducible, unless the last run
+    // left another.
     resize(1024, 768);
+    if (!stored.windowGeometry.isEmpty()) {
+        restoreGeometry(stored.windowGeometry);
+    }
     m_view.setFocus();
 }
 
@@ -274,6 +288,8 @@ bool CMainFrame::OnFrameCommand(int32_t id) {
             bool& closed = m_view.scene().m_closedResult;
             closed = !closed;
             menuAction(ID_CLOSED_RESULT)->setChecked(closed);
+            QSettings settings;
+            writeCheckItems(settings, closed, m_view.scene().m_keepCoordinates);
             return true;
         }
         case ID_KEEP_COORDINATES: {
@@ -281,6 +297,8 @@ bool CMainFrame::OnFrameCommand(int32_t id) {
             bool& keep = m_view.scene().m_keepCoordinates;
             keep = !keep;
             menuAction(ID_KEEP_COORDINATES)->setChecked(keep);
+            QSettings settings;
+            writeCheckItems(settings, m_view.scene().m_closedResult, keep);
             return true;
         }
         case ID_VIEW_TOOLBAR:
@@ -322,15 +340,31 @@ void CMainFrame::rebuildRecentMenus() {
         QMenu* menu = m_recent[n - 1];
         menu->clear();
         int index = 1;
-        for (const QString& path : m_view.recentFiles()) {
-            const QString text = QStringLiteral("&%1 %2").arg(index++).arg(
+        for (const QString& path : m_view.recentFiles(n)) {
+            // "&10" would take the key 1 from "&1".
+            const QString number =
+                index < 10 ? QStringLiteral("&%1").arg(index) : QString::number(index);
+            ++index;
+            const QString text = QStringLiteral("%1 %2").arg(number).arg(
                 QDir::toNativeSeparators(path).replace(QLatin1Char('&'), QStringLiteral("&&")));
             QAction* action = menu->addAction(text);
             connect(action, &QAction::triggered, this, [this, n, path] {
-                if (!m_view.busy()) {
-                    m_view.OpenFile(n, path);
-                    updateCommandStates();
+                if (m_view.busy()) {
+                    return;
                 }
+                // The menus are built anew below, this action with them.
+                const QString file = path;
+                const int32_t object = n;
+                if (!QFileInfo(file).isFile()) {
+                    // Gone since: it leaves the list; the load still says why nothing came.
+                    QStringList files = m_view.recentFiles(object);
+                    files.removeAll(file);
+                    m_view.setRecentFiles(object, files);
+                    QSettings settings;
+                    writeRecentFiles(settings, object, files);
+                }
+                m_view.OpenFile(object, file);
+                updateCommandStates();
             });
         }
         menu->setEnabled(!menu->isEmpty());
@@ -355,6 +389,8 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
+    QSettings settings;
+    writeWindowGeometry(settings, saveGeometry());
     QMainWindow::closeEvent(event);
 }
 

@@ -291,6 +291,19 @@ void CSceneView::keyReleaseEvent(QKeyEvent* event) {
 void CSceneView::mousePressEvent(QMouseEvent* event) {
     setFocus(Qt::MouseFocusReason);
     const QPoint p = event->position().toPoint();
+    // The middle button pans in any mode; Shift with the left button where it would turn the
+    // scene (in the modes that move object 2, Shift already means depth).
+    const bool panButton =
+        event->button() == Qt::MiddleButton ||
+        (event->button() == Qt::LeftButton && (event->modifiers() & Qt::ShiftModifier) != 0 &&
+         m_viewState.m_mouseMode == kMouseIdle);
+    if (panButton) {
+        if (m_panButton == Qt::NoButton) {
+            m_panButton = event->button();
+            m_panLast = event->position();
+        }
+        return;
+    }
     if (event->button() == Qt::LeftButton) {
         onLeftButtonDown(m_viewState, p.x(), p.y());
     } else if (event->button() == Qt::RightButton) {
@@ -303,6 +316,13 @@ void CSceneView::mousePressEvent(QMouseEvent* event) {
 }
 
 void CSceneView::mouseReleaseEvent(QMouseEvent* event) {
+    if (m_panButton != Qt::NoButton && event->button() == m_panButton) {
+        m_panButton = Qt::NoButton;
+        // A mode that moves object 2 goes on from here, not from where the pan began.
+        const QPoint p = event->position().toPoint();
+        m_viewState.m_lastMouse = {p.x(), p.y()};
+        return;
+    }
     if (event->button() == Qt::LeftButton) {
         onLeftButtonUp(m_viewState);
         endObject2Move();
@@ -329,6 +349,14 @@ void CSceneView::endObject2Move(bool evenInTheMode) {
 
 void CSceneView::mouseMoveEvent(QMouseEvent* event) {
     const QPoint p = event->position().toPoint();
+    if (m_panButton != Qt::NoButton) {
+        // The view only: nothing of the scene changes, so also while an operation runs.
+        const QPointF moved = (event->position() - m_panLast) * devicePixelRatioF();
+        m_panLast = event->position();
+        panView(m_viewState, moved.x(), moved.y());
+        requestRedraw();
+        return;
+    }
     if (m_working && (m_viewState.m_mouseMode == kMouseMoveObject2 ||
                       m_viewState.m_mouseMode == kMouseRotateObject2)) {
         return;  // object 2 stays where the operation took it from

@@ -18,6 +18,7 @@
 
 #include "app/commands.h"
 #include "app/generator_dialog.h"
+#include "app/placement_dialog.h"
 #include "app/progress_popup.h"
 #include "app/prompts.h"
 #include "app/undo_history.h"
@@ -34,6 +35,7 @@ class QMenu;
 namespace korvan::app {
 
 class CAnimator;
+struct GcodeJob;
 
 class CSceneView : public QOpenGLWidget, public ProgressReporter {
 public:
@@ -111,6 +113,13 @@ public:
     void OnGenerator();
     void OnSamplingFactor();
     void OnObjectInfo();
+    // "Polozaj objekta 2": the dialog, with object 2 shown as the fields change; each placement
+    // it settles on is one step of "Ponisti", and "Odustani" goes back to the last of them.
+    void OnObject2Placement();
+    // Object 2's placement relative to where it was read or generated (an operation that
+    // moved it into its vertices counts, so the numbers do not jump), and the way back there.
+    Object2Placement object2Placement() const;
+    void setObject2Placement(const Object2Placement& placement);
     void OnSaveViewImage();
     // Reads `path` into object 1 or 2 as "Otvori objekt" does once a file is chosen (asking
     // first when object 1 holds an unsaved result, unless the caller has asked already);
@@ -134,8 +143,14 @@ public:
     // Before object 1 or the window goes: asks whether to save an unsaved result. False when
     // the user cancels (or the save did not happen).
     bool maySafelyDiscardResult();
-    // Files read or written lately, newest first.
-    const QStringList& recentFiles() const { return m_recentFiles; }
+    // Files read into or written from object 1 or 2 lately, newest first.
+    const QStringList& recentFiles(int32_t objectNumber) const {
+        return m_recentFiles[objectNumber == 1 ? 0 : 1];
+    }
+    void setRecentFiles(int32_t objectNumber, const QStringList& files);
+    // The generator's fields at its next opening.
+    const GeneratorValues& generatorValues() const { return m_generatorValues; }
+    void setGeneratorValues(const GeneratorValues& values) { m_generatorValues = values; }
     // Told when the caption or the recent files change, and given status-bar texts.
     void setStatusHandler(std::function<void(const QString&)> handler) {
         m_onStatus = std::move(handler);
@@ -178,11 +193,15 @@ private:
     void queueMessage(const QString& text, const QString& caption, Prompts::Icon icon);
     void showPendingMessages();
     void rememberFolderOf(const QString& path);
-    void rememberRecentFile(const QString& path);
+    void rememberRecentFile(int32_t objectNumber, const QString& path);
     // Window caption: the files' names, a mark for an unsaved result, the frame rate.
     void updateCaption();
     // The state before a change, kept for "Ponisti" once the change is done.
-    SceneSnapshot snapshot() { return m_undo.capture(m_scene, m_fileName, m_resultUnsaved); }
+    SceneSnapshot snapshot() {
+        SceneSnapshot s = m_undo.capture(m_scene, m_fileName, m_resultUnsaved);
+        s.object2Home = m_object2Home;
+        return s;
+    }
     void restore(SceneSnapshot state);
     // Object 2's placement when a mouse mode that moves it began.
     void beginObject2Move();
@@ -199,6 +218,10 @@ private:
     // last file dialog when the name is relative. Escape ends it after the current frame;
     // frames that could not be written are reported once at the end.
     void runAnimation(const AnimationSettings& settings);
+    // A G-code program milled out of its stock ("G-kod" in the animation dialog), the line it
+    // is at in the popup: object 1 becomes the part in one step of "Ponisti", or stays as it
+    // was when the run is stopped or refused; a report of the job follows.
+    void runGcode(const GcodeJob& job);
     // Runs `work` (which changes m_scene) on a thread of its own and waits for it in an event
     // loop, the progress popup shown; returns its status.
     Status runWork(const std::function<Status()>& work);
@@ -221,7 +244,7 @@ private:
     std::optional<SceneSnapshot> m_moveStart;
     QString m_fileName[2];
     bool m_resultUnsaved = false;
-    QStringList m_recentFiles;
+    QStringList m_recentFiles[2];
     std::function<void(const QString&)> m_onStatus;
     std::function<void()> m_onRecentFiles;
     QMetaObject::Connection m_contextConnection;
@@ -240,8 +263,13 @@ private:
     QString m_currentFolder;
     std::function<void()> m_onIdle;
     QPointer<CAnimator> m_animator;
-    // The generator's last values, for its next opening in this session.
+    // The button that pans the view while it is held (none: no pan), and where the pointer was.
+    Qt::MouseButton m_panButton = Qt::NoButton;
+    QPointF m_panLast;
+    // The generator's last values, for its next opening.
     GeneratorValues m_generatorValues;
+    // The middle of object 2's box where it was read or generated.
+    Vector4 m_object2Home;
 };
 
 // Qt key to the Windows virtual-key code the key table is indexed by; -1 for keys the view

@@ -111,11 +111,16 @@ void CSceneView::OnAnimation() {
     }
     CAnimator& dialog = *m_animator;
     dialog.setPrompts(*m_prompts);
+    dialog.setSweepAvailable(m_scene.m_closedResult);
     dialog.OnInitDialog();
     for (;;) {
         const int result = m_prompts->runDialog(dialog);
         if (result == QDialog::Accepted) {
-            runAnimation(dialog.settings(0));
+            if (dialog.m_source == 1) {
+                runGcode(dialog.gcodeJob());
+            } else {
+                runAnimation(dialog.settings(0));
+            }
             return;
         }
         if (result != CAnimator::kPreviewResult) {

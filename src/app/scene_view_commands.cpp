@@ -4,10 +4,12 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QOpenGLFunctions>
+#include <QSettings>
 
 #include <cstring>
 #include <optional>
 
+#include "app/app_settings.h"
 #include "app/generator_dialog.h"
 #include "app/info_display.h"
 #include "app/prikazni.h"
@@ -89,6 +91,9 @@ bool CSceneView::OnCommand(int32_t id) {
         case ID_OBJECT_INFO:
             OnObjectInfo();
             return true;
+        case ID_OBJECT2_PLACEMENT:
+            OnObject2Placement();
+            return true;
         case ID_MOVE_OBJECT2:
         case ID_ROTATE_OBJECT2: {
             const QPoint p = mapFromGlobal(QCursor::pos());
@@ -111,6 +116,7 @@ bool CSceneView::OnUpdateCommand(int32_t id, CommandState& state) const {
             state.enabled = loaded1;
             return true;
         case ID_SAVE_OBJECT2:
+        case ID_OBJECT2_PLACEMENT:
             state.enabled = loaded2;
             return true;
         case ID_UNION:
@@ -138,18 +144,25 @@ bool CSceneView::OnUpdateCommand(int32_t id, CommandState& state) const {
 
 void CSceneView::rememberFolderOf(const QString& path) {
     m_currentFolder = QFileInfo(path).absolutePath();
+    QSettings settings;
+    writeFolder(settings, m_currentFolder);
 }
 
-void CSceneView::rememberRecentFile(const QString& path) {
-    const QString full = QFileInfo(path).absoluteFilePath();
-    m_recentFiles.removeAll(full);
-    m_recentFiles.prepend(full);
-    while (m_recentFiles.size() > 8) {
-        m_recentFiles.removeLast();
-    }
+void CSceneView::setRecentFiles(int32_t objectNumber, const QStringList& files) {
+    m_recentFiles[objectNumber == 1 ? 0 : 1] = files.mid(0, kMaxRecentFiles);
     if (m_onRecentFiles) {
         m_onRecentFiles();
     }
+}
+
+void CSceneView::rememberRecentFile(int32_t objectNumber, const QString& path) {
+    const QString full = QFileInfo(path).absoluteFilePath();
+    QStringList files = recentFiles(objectNumber);
+    files.removeAll(full);
+    files.prepend(full);
+    setRecentFiles(objectNumber, files);
+    QSettings settings;
+    writeRecentFiles(settings, objectNumber, recentFiles(objectNumber));
 }
 
 bool CSceneView::maySafelyDiscardResult() {
@@ -200,8 +213,10 @@ bool CSceneView::OpenFile(int32_t objectNumber, const QString& path, bool askFir
             m_fileName[objectNumber - 1] = QFileInfo(path).absoluteFilePath();
             if (objectNumber == 1) {
                 m_resultUnsaved = false;
+            } else {
+                m_object2Home = m_scene.m_object2.centre;
             }
-            rememberRecentFile(path);
+            rememberRecentFile(objectNumber, path);
         }
         finishNewObject(objectNumber, s, kNearAfterReading,
                         "Procitano i uzorkovano tijelo:\n%d tokuta,  %d vrhova");
@@ -263,7 +278,7 @@ bool CSceneView::SaveObject(int32_t objectNumber) {
     if (objectNumber == 1) {
         m_resultUnsaved = false;
     }
-    rememberRecentFile(path);
+    rememberRecentFile(objectNumber, path);
     showStatus(QStringLiteral("Spremljeno u %1").arg(QDir::toNativeSeparators(path)));
     updateCaption();
     return true;
@@ -305,6 +320,7 @@ void CSceneView::restore(SceneSnapshot state) {
         m_fileName[0] = state.fileName[0];
         m_fileName[1] = state.fileName[1];
         m_resultUnsaved = state.resultUnsaved;
+        m_object2Home = state.object2Home;
     }
     requestRedraw();
     updateCaption();
@@ -344,6 +360,10 @@ void CSceneView::OnGenerator() {
         return;
     }
     m_generatorValues = dialog.values();
+    {
+        QSettings settings;
+        writeGeneratorValues(settings, m_generatorValues);
+    }
     const int32_t objectNumber = dialog.m_whichObject;
     if (objectNumber == 1 && !maySafelyDiscardResult()) {
         return;
@@ -364,6 +384,8 @@ void CSceneView::OnGenerator() {
         m_fileName[objectNumber - 1].clear();
         if (objectNumber == 1) {
             m_resultUnsaved = false;
+        } else {
+            m_object2Home = m_scene.m_object2.centre;
         }
     }
     finishNewObject(objectNumber, s, kNearAfterGenerating,
@@ -377,6 +399,8 @@ void CSceneView::OnSamplingFactor() {
     dialog.exchangeToControls();
     if (m_prompts->runDialog(dialog) == QDialog::Accepted) {
         m_scene.m_samplingFactor = dialog.m_value;
+        QSettings settings;
+        writeSamplingFactor(settings, m_scene.m_samplingFactor);
     }
 }
 

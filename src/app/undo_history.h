@@ -25,6 +25,8 @@ struct SceneSnapshot {
     Vector4 object2Rotation;
     QString fileName[2];
     bool resultUnsaved = false;
+    // Where object 2 was read or generated (the view's; capture leaves it zero).
+    Vector4 object2Home;
 };
 
 class UndoHistory {

@@ -269,6 +269,38 @@ EyeFrame eyeFrame(const ViewState& view) {
 
 }  // namespace
 
+ScreenAxes screenAxes(const ViewState& view) {
+    const EyeFrame f = eyeFrame(view);
+    auto toScene = [&view](const Vec3& v) {
+        const Vec3 s = unturned(view, v);
+        return Vector4(static_cast<float>(s.x), static_cast<float>(s.y), static_cast<float>(s.z));
+    };
+    return {toScene(f.right), toScene(f.up), toScene(f.back)};
+}
+
+void panView(ViewState& view, double dx, double dy) {
+    const double distance = length(view.m_eye - view.m_target);
+    if (!std::isfinite(distance) || view.m_height <= 0 || !std::isfinite(dx) ||
+        !std::isfinite(dy)) {
+        return;
+    }
+    // Scene units per pixel at the target's depth, so that what lies there follows the pointer.
+    const double perPixel =
+        2.0 * distance * std::tan(22.5 * std::numbers::pi / 180.0) / view.m_height;
+    const EyeFrame f = eyeFrame(view);
+    const double a = dx * perPixel;
+    const double b = -dy * perPixel;
+    // The scene point shown at the target moves the other way: the picture follows the pointer.
+    const Vec3 shift = unturned(
+        view, {f.right.x * a + f.up.x * b, f.right.y * a + f.up.y * b, f.right.z * a + f.up.z * b});
+    const Vector4 pivot(static_cast<float>(view.m_pivot.x - shift.x),
+                        static_cast<float>(view.m_pivot.y - shift.y),
+                        static_cast<float>(view.m_pivot.z - shift.z));
+    if (std::isfinite(pivot.x) && std::isfinite(pivot.y) && std::isfinite(pivot.z)) {
+        view.m_pivot = pivot;
+    }
+}
+
 std::optional<double> fittingEyeDistance(const ViewState& view, const Scene& scene) {
     const std::vector<Vec3> corners = shownCorners(view, scene);
     if (corners.empty()) {
@@ -489,14 +521,16 @@ bool onMouseMove(ViewState& view, Scene& scene, int32_t x, int32_t y, bool shift
             view.m_rotY += dx;
             view.m_rotX += dy;
             return true;
-        case kMouseMoveObject2:
-            if (shift) {
-                offset.z += dx * step;
-            } else {
-                offset.x -= dx * step;
-            }
-            offset.y += dy * step;
+        case kMouseMoveObject2: {
+            // Along the screen as the view is turned now: right, up, and with Shift towards
+            // the eye. In the front view these are the axes x, y and z, exactly as before.
+            const ScreenAxes axes = screenAxes(view);
+            const float across = shift ? 0.0f : -dx * step;
+            const float depth = shift ? dx * step : 0.0f;
+            const float up = dy * step;
+            offset = offset + (axes.right * across + axes.up * up + axes.back * depth);
             return true;
+        }
         case kMouseRotateObject2:
             if (shift) {
                 rotation.z += dx;

@@ -66,6 +66,18 @@ bool fitWholeSceneToView(ViewState& view, const Scene& scene, double margin = 1.
 // when no shown object is loaded.
 std::optional<double> fittingEyeDistance(const ViewState& view, const Scene& scene);
 
+// The screen's directions in scene coordinates (before the view's turn), as unit vectors:
+// to the right, up, and from the target towards the eye. The front view gives x, y and z.
+struct ScreenAxes {
+    Vector4 right, up, back;
+};
+ScreenAxes screenAxes(const ViewState& view);
+
+// Pans the view by a pointer movement of (dx, dy) pixels (x right, y down): the scene point
+// shown at the target moves so that what lies at the target's depth follows the pointer. The
+// eye, the target and the turn stay; the scene then turns about the new middle of the picture.
+void panView(ViewState& view, double dx, double dy);
+
 // Windows virtual-key codes of the keys the view acts on.
 enum : int32_t {
     kVkPageUp = 33,
@@ -91,7 +103,8 @@ bool isToggleKey(int32_t code);
 bool runKeyActions(KeyTable& keys, ViewState& view, Scene& scene);
 
 // Mouse input. Moving turns the scene or moves or turns object 2, as the view's mouse mode
-// says; it returns true when the picture must be redrawn.
+// says (object 2 moves along the screen's right and up, with `shift` along the view's depth
+// instead of right); it returns true when the picture must be redrawn.
 void onLeftButtonDown(ViewState& view, int32_t x, int32_t y);
 void onLeftButtonUp(ViewState& view);
 bool onMouseMove(ViewState& view, Scene& scene, int32_t x, int32_t y, bool shift);

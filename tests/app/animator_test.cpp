@@ -1,5 +1,6 @@
 // The milling animation from the desktop program: the dialog's opening rules and validation,
 // START and PREDPOGLED runs with their frames, Escape, and frames that cannot be written.
+#include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDir>
@@ -19,6 +20,8 @@
 #include "app/commands.h"
 #include "app/generator_dialog.h"
 #include "app/main_frame.h"
+#include "gcode/machining.h"
+#include "gcode/program.h"
 #include "meshio/edge_sampling.h"
 #include "scene/animation.h"
 #include "test_prompts.h"
@@ -262,6 +265,66 @@ private slots:
                  QString("Greska kod spremanja slike!\nNije zapisano slika: 2 od 2"));
     }
 
+    // A slot milled from a box stock in the dialog: the part cnc makes of the same program,
+    // the report, one step of "Ponisti", and the values kept for the next session.
+    void gcodeRunMillsObject1AsCncWould() {
+        const QString program = writeProgram(
+            "slot.nc", "G90 G21\nG0 X20 Y30 Z5\nG1 Z-3 F200\nG1 X45 F800\nG1 X70\nG0 Z5\nM30\n");
+        const std::vector<Vector4> before = m_view.scene().m_object1.vertices;
+        const size_t steps = m_view.undoHistory().undoCount();
+        runGcode(program);
+        QVERIFY(!m_view.busy());
+
+        gcode::Program read;
+        QVERIFY(gcode::readGcode(program.toStdString(), read).ok());
+        Solid part;
+        QVERIFY(gcode::makeBoxStock({0, 0, -20}, {100, 60, 0}, part).ok());
+        gcode::ToolChoice tools;
+        tools.fixed = gcode::ToolSpec{gcode::ToolShape::Flat, 6.0, 0.0, 0.0, 20.0};
+        gcode::MachiningReport report;
+        QVERIFY(gcode::machineProgram(read, tools, {}, part, report).ok());
+        QCOMPARE(gcode::meshVolume(m_view.scene().m_object1), report.volume);
+        QVERIFY(m_view.scene().m_object1.vertices == part.vertices);
+
+        QCOMPARE(m_prompts->messages.size(), size_t(1));
+        QCOMPARE(m_prompts->messages[0].caption, QString("Izvjestaj obrade"));
+        QVERIFY2(m_prompts->messages[0].text.startsWith("Pomaka: 5 (posmak 3, brzi hod 2)\n"
+                                                        "Uklonjeni volumen: 984.4746\n"),
+                 qPrintable(m_prompts->messages[0].text));
+        QCOMPARE(m_view.undoHistory().undoCount(), steps + 1);
+        m_frame.updateCommandStates();
+        m_frame.menuAction(ID_UNDO)->trigger();
+        QVERIFY(m_view.scene().m_object1.vertices == before);
+
+        // A new dialog (the next session's) opens with the G-code source and its values.
+        CAnimator next(*m_prompts, nullptr);
+        QCOMPARE(next.m_source, 1);
+        QCOMPARE(next.m_gcode->m_file, program);
+        QCOMPARE(next.m_gcode->m_corners[3], 100.0);
+    }
+
+    void stoppedGcodeRunLeavesTheSceneAsItWas() {
+        // Many short feeds that no two join, so the stop comes long before the end.
+        QByteArray text = "G0 X10 Y10 Z5\nG1 Z-2 F300\n";
+        for (int i = 1; i <= 300; ++i) {
+            text += QByteArray("G1 X") + QByteArray::number(10 + i * 0.2) + " Y" +
+                    QByteArray::number(i % 2 == 0 ? 10 : 12) + "\n";
+        }
+        const QString program = writeProgram("long.nc", text + "M30\n");
+        const std::vector<Vector4> before = m_view.scene().m_object1.vertices;
+        const size_t steps = m_view.undoHistory().undoCount();
+        const bool unsaved = m_view.resultUnsaved();
+        QCoreApplication::postEvent(
+            &m_view, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+        runGcode(program);
+        QVERIFY(m_view.scene().m_object1.vertices == before);
+        QCOMPARE(m_view.undoHistory().undoCount(), steps);
+        QVERIFY(m_prompts->messages.empty());
+        QVERIFY2(m_frame.statusBar()->currentMessage().startsWith("Obrada prekinuta nakon retka"),
+                 qPrintable(m_frame.statusBar()->currentMessage()));
+        QCOMPARE(m_view.resultUnsaved(), unsaved);
+    }
+
 private:
     // A cube and a small sphere, coarsely sampled, the tool placed at (0.5, 0.5, 0.5).
     static bool prepare(Scene& scene) {
@@ -288,6 +351,42 @@ private:
             return a.result();
         };
         m_frame.OnCmdMsg(ID_ANIMATION);
+        m_prompts->dialogHandler = nullptr;
+    }
+
+    QString writeProgram(const char* name, const QByteArray& text) {
+        QFile file(m_dir.filePath(name));
+        if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size()) {
+            return {};
+        }
+        return file.fileName();
+    }
+
+    // Runs `program` from the dialog's G-code source with a flat end mill of 6 by 20 and the
+    // box 0,0,-20 to 100,60,0 as the stock; the dialog is left on the axes for the next test.
+    void runGcode(const QString& program) {
+        m_prompts->dialogHandler = [&](QDialog& d) {
+            auto& a = dynamic_cast<CAnimator&>(d);
+            a.findChild<QRadioButton*>("gcodeSourceChoice")->setChecked(true);
+            a.findChild<QLineEdit*>("gcodeFile")->setText(program);
+            const char* fields[] = {"toolDiameter", "toolFluteLength", "stockx0", "stocky0",
+                                    "stockz0",      "stockx1",         "stocky1", "stockz1"};
+            const char* values[] = {"6", "20", "0", "0", "-20", "100", "60", "0"};
+            for (size_t i = 0; i < std::size(fields); ++i) {
+                a.findChild<QLineEdit*>(fields[i])->setText(values[i]);
+            }
+            a.findChild<QComboBox*>("toolKind")->setCurrentIndex(0);
+            a.OnStart();
+            return a.result();
+        };
+        m_frame.OnCmdMsg(ID_ANIMATION);
+        m_prompts->dialogHandler = [](QDialog& d) {
+            dynamic_cast<CAnimator&>(d).m_source = 0;
+            return int(QDialog::Rejected);
+        };
+        const std::vector<RecordedMessage> messages = m_prompts->messages;
+        m_frame.OnCmdMsg(ID_ANIMATION);
+        m_prompts->messages = messages;
         m_prompts->dialogHandler = nullptr;
     }
 

@@ -40,26 +40,6 @@ namespace {
 const QByteArray kTetra =
     "v 0 0 0\nv 2 0 0\nv 0 2 0\nv 0 0 2\nf 1 3 2\nf 1 2 4\nf 1 4 3\nf 2 3 4\n";
 
-// Fills the generator's visible fields in row order and presses "NAPRAVI".
-std::function<int(QDialog&)> generatorAnswer(int object, int shape, QStringList fields) {
-    return [=](QDialog& d) {
-        auto* g = dynamic_cast<CGenerator*>(&d);
-        if (g == nullptr) {
-            return int(QDialog::Rejected);
-        }
-        g->shapeList()->setCurrentIndex(shape);
-        object == 1 ? g->OnObject1() : g->OnObject2();
-        int next = 0;
-        for (int row = 1; row <= 6 && next < fields.size(); ++row) {
-            if (!g->rowEdit(row)->isHidden()) {
-                g->rowEdit(row)->setText(fields[next++]);
-            }
-        }
-        g->OnMake();
-        return g->result();
-    };
-}
-
 }  // namespace
 
 class AppTest : public QObject {
@@ -283,9 +263,9 @@ private slots:
         });
         QTest::mousePress(&m_view, Qt::RightButton, {}, QPoint(30, 40));
         QCOMPARE(menuCorner, m_view.mapToGlobal(QPoint(30, 40)));
-        QCOMPARE(items.mid(0, 5),
-                 QStringList({"Pomicanje objekta 2", "", "Unija", "Razlika", "Presjek"}));
-        QCOMPARE(items.mid(5), QStringList({"", "Cijela scena", "Pogled sprijeda", "Pogled odozgo",
+        QCOMPARE(items.mid(0, 6), QStringList({"Pomicanje objekta 2", "Polozaj objekta 2", "",
+                                               "Unija", "Razlika", "Presjek"}));
+        QCOMPARE(items.mid(6), QStringList({"", "Cijela scena", "Pogled sprijeda", "Pogled odozgo",
                                             "Pogled sa strane", "Izometrijski pogled"}));
     }
 
@@ -626,12 +606,16 @@ private slots:
         QCOMPARE(m_view.scene().m_object1.loaded, 0);
         QCOMPARE(QFileInfo(m_view.fileName(2)).fileName(), QString("desno.obj"));
 
-        // It is now a recent file: the other menu reads it into object 1.
-        QMenu* recent = m_frame.recentMenu(1);
+        // It is now a recent file of object 2, not of object 1; its menu reads it again.
+        QMenu* recent = m_frame.recentMenu(2);
         QVERIFY(!recent->actions().isEmpty());
         QVERIFY(recent->actions().front()->text().endsWith("desno.obj"));
+        for (QAction* a : m_frame.recentMenu(1)->actions()) {
+            QVERIFY(!a->text().endsWith("desno.obj"));
+        }
+        m_view.scene().m_object2.clear();
         recent->actions().front()->trigger();
-        QCOMPARE(m_view.scene().m_object1.loaded, 1);
+        QCOMPARE(m_view.scene().m_object2.loaded, 1);
     }
 
     void theCommandLineOpensBothObjects() {

@@ -1,5 +1,7 @@
 // Starts the real program, then runs one test class against it (or all of them):
-// korvan_app_test [AppTest|DialogsTest|AnimatorTest|WorkTest] [QTest options].
+// korvan_app_test [AppTest|DialogsTest|AnimatorTest|WorkTest|PlacementTest] [QTest options].
+#include <QSettings>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <cstring>
@@ -11,8 +13,14 @@ int runAppTests(korvan::app::CMainFrame& frame, int argc, char** argv);
 int runDialogsTests(int argc, char** argv);
 int runAnimatorTests(korvan::app::CMainFrame& frame, int argc, char** argv);
 int runWorkTests(korvan::app::CMainFrame& frame, int argc, char** argv);
+int runPlacementTests(korvan::app::CMainFrame& frame, int argc, char** argv);
 
 int main(int argc, char** argv) {
+    // The user's own settings are neither read nor written: every run starts with none.
+    QTemporaryDir settingsFolder;
+    QSettings::setDefaultFormat(QSettings::IniFormat);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsFolder.path());
+    QSettings::setPath(QSettings::IniFormat, QSettings::SystemScope, settingsFolder.path());
     korvan::app::CMainApp::setUpOpenGLFormat();
     korvan::app::CMainApp app(argc, argv);
     app.setQuitOnLastWindowClosed(false);
@@ -38,5 +46,6 @@ int main(int argc, char** argv) {
     failures += wanted("AppTest") ? runAppTests(frame, argc, argv) : 0;
     failures += wanted("AnimatorTest") ? runAnimatorTests(frame, argc, argv) : 0;
     failures += wanted("WorkTest") ? runWorkTests(frame, argc, argv) : 0;
+    failures += wanted("PlacementTest") ? runPlacementTests(frame, argc, argv) : 0;
     return failures == 0 ? 0 : 1;
 }

@@ -2,13 +2,16 @@
 // dialogs through a handler instead of a modal loop.
 #pragma once
 
+#include <QComboBox>
 #include <QDialog>
+#include <QLineEdit>
 #include <QStringList>
 
 #include <deque>
 #include <functional>
 #include <vector>
 
+#include "app/generator_dialog.h"
 #include "app/prompts.h"
 #include "viewer/view_state.h"
 
@@ -66,4 +69,24 @@ inline void resetView(korvan::ViewState& view) {
     fresh.m_height = view.m_height;
     fresh.m_aspect = view.m_aspect;
     view = fresh;
+}
+
+// Fills the generator's visible fields in row order and presses "NAPRAVI".
+inline std::function<int(QDialog&)> generatorAnswer(int object, int shape, QStringList fields) {
+    return [=](QDialog& d) {
+        auto* g = dynamic_cast<korvan::app::CGenerator*>(&d);
+        if (g == nullptr) {
+            return int(QDialog::Rejected);
+        }
+        g->shapeList()->setCurrentIndex(shape);
+        object == 1 ? g->OnObject1() : g->OnObject2();
+        int next = 0;
+        for (int row = 1; row <= 6 && next < fields.size(); ++row) {
+            if (!g->rowEdit(row)->isHidden()) {
+                g->rowEdit(row)->setText(fields[next++]);
+            }
+        }
+        g->OnMake();
+        return g->result();
+    };
 }
