@@ -7,6 +7,7 @@
 #include <cassert>
 #include <cmath>
 #include <numeric>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -222,6 +223,21 @@ int64_t repairSlivers(std::vector<Corners>& tris, const std::vector<Point3>& poi
 
 namespace {
 
+// The (corner, triangle) uses of the corners marked in `wanted`, sorted by corner.
+std::vector<std::pair<int32_t, int32_t>> usesOf(const std::vector<Corners>& tris,
+                                                const std::vector<char>& wanted) {
+    std::vector<std::pair<int32_t, int32_t>> around;
+    for (int32_t t = 0; t < static_cast<int32_t>(tris.size()); ++t) {
+        for (int32_t v : tris[t]) {
+            if (wanted[v]) {
+                around.emplace_back(v, t);
+            }
+        }
+    }
+    std::sort(around.begin(), around.end());
+    return around;
+}
+
 // A folded sliver (a, b, m) whose seam point m rounded across its long edge a-b is flipped with
 // the triangle (b, a, d) across that edge into (m, a, d) and (b, m, d), as a flat one would be:
 // the surface moves by the sliver's width only, where collapsing an edge would move m by the
@@ -241,16 +257,8 @@ int64_t flipSlivers(std::vector<Corners>& tris, std::vector<int32_t>& facing,
             wanted[v] = 1;
         }
     }
-    // Triangles around the folded ones' corners, as (corner, triangle).
-    std::vector<std::pair<int32_t, int32_t>> around;
-    for (int32_t t = 0; t < static_cast<int32_t>(tris.size()); ++t) {
-        for (int32_t v : tris[t]) {
-            if (wanted[v]) {
-                around.emplace_back(v, t);
-            }
-        }
-    }
-    std::sort(around.begin(), around.end());
+    // Triangles around the folded ones' corners.
+    const std::vector<std::pair<int32_t, int32_t>> around = usesOf(tris, wanted);
     const auto squared = [&](int32_t x, int32_t y) {
         const Point3& p = points[x];
         const Point3& q = points[y];
@@ -326,15 +334,7 @@ int64_t nudgeSeamPoints(const std::vector<Corners>& tris, std::vector<Point3>& p
             wanted[v] = seamVertex[v] && origin[v] < 0;
         }
     }
-    std::vector<std::pair<int32_t, int32_t>> around;
-    for (int32_t t = 0; t < static_cast<int32_t>(tris.size()); ++t) {
-        for (int32_t v : tris[t]) {
-            if (wanted[v]) {
-                around.emplace_back(v, t);
-            }
-        }
-    }
-    std::sort(around.begin(), around.end());
+    const std::vector<std::pair<int32_t, int32_t>> around = usesOf(tris, wanted);
     const auto key = [](const Point3& p) { return std::array<double, 3>{p.x, p.y, p.z}; };
     std::vector<std::array<double, 3>> taken(points.size());
     std::transform(points.begin(), points.end(), taken.begin(), key);
@@ -389,8 +389,7 @@ int64_t nudgeSeamPoints(const std::vector<Corners>& tris, std::vector<Point3>& p
                           std::abs(reach.hi[0]), std::abs(reach.hi[1]), std::abs(reach.hi[2])}),
                 -20);
             Welded local;
-            std::vector<int32_t> localOf;
-            int32_t vLocal = -1;
+            std::unordered_map<int32_t, int32_t> localOf;
             for (const Corners& c : tris) {
                 bool near = true;
                 for (int k = 0; k < 3 && near; ++k) {
@@ -407,19 +406,18 @@ int64_t nudgeSeamPoints(const std::vector<Corners>& tris, std::vector<Point3>& p
                 }
                 Corners l;
                 for (int k = 0; k < 3; ++k) {
-                    const auto found = std::find(localOf.begin(), localOf.end(), c[k]);
-                    l[k] = static_cast<int32_t>(found - localOf.begin());
-                    if (found == localOf.end()) {
-                        localOf.push_back(c[k]);
+                    const auto [at, fresh] =
+                        localOf.try_emplace(c[k], static_cast<int32_t>(local.points.size()));
+                    l[k] = at->second;
+                    if (fresh) {
                         local.points.push_back(points[c[k]]);
-                        if (c[k] == v) {
-                            vLocal = l[k];
-                        }
                     }
                 }
                 local.tris.push_back(l);
             }
             local.firstOther = static_cast<int32_t>(local.tris.size());
+            const auto vAt = localOf.find(v);
+            const int32_t vLocal = vAt == localOf.end() ? -1 : vAt->second;
             const int64_t before = selfCrossingPairs(local, 0);
             bool done = false;
             for (const std::array<int, 3>& d : steps) {

@@ -52,9 +52,7 @@ public:
 
 private slots:
     void init() {
-        auto prompts = std::make_unique<TestPrompts>();
-        m_prompts = prompts.get();
-        m_view.setPrompts(std::move(prompts));
+        m_prompts = installPrompts(m_view);
         resetView(m_view.viewState());
         QVERIFY(prepare(m_view.scene()));
         placeCameraForObject(m_view.viewState(), m_view.scene().m_object1, kNearAfterGenerating);

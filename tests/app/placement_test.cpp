@@ -79,9 +79,7 @@ public:
 
 private slots:
     void init() {
-        auto prompts = std::make_unique<TestPrompts>();
-        m_prompts = prompts.get();
-        m_view.setPrompts(std::move(prompts));
+        m_prompts = installPrompts(m_view);
         m_view.scene().m_object1.clear();
         m_view.scene().m_object2.clear();
         resetView(m_view.viewState());

@@ -9,6 +9,7 @@
 
 #include <deque>
 #include <functional>
+#include <memory>
 #include <vector>
 
 #include "app/generator_dialog.h"
@@ -61,6 +62,15 @@ private:
         return name;
     }
 };
+
+// Fresh recorded prompts for `view`, which owns them.
+template <typename View>
+TestPrompts* installPrompts(View& view) {
+    auto prompts = std::make_unique<TestPrompts>();
+    TestPrompts* recorded = prompts.get();
+    view.setPrompts(std::move(prompts));
+    return recorded;
+}
 
 // A view as a new window has it (camera and switches), keeping the size of the widget.
 inline void resetView(korvan::ViewState& view) {

@@ -40,9 +40,7 @@ public:
 
 private slots:
     void init() {
-        auto prompts = std::make_unique<TestPrompts>();
-        m_prompts = prompts.get();
-        m_view.setPrompts(std::move(prompts));
+        m_prompts = installPrompts(m_view);
         // The default view, whatever the tests before left.
         m_frame.OnCmdMsg(ID_CELLS_NONE);
         resetView(m_view.viewState());
