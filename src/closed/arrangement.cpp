@@ -10,6 +10,10 @@
 #include <tbb/parallel_invoke.h>
 #include <tbb/parallel_sort.h>
 
+#include <bit>
+#include <cstdint>
+#include <utility>
+
 namespace korvan::closed {
 
 void Arrangement::Impl::buildEdges(const std::vector<int32_t>& involved) {
@@ -517,6 +521,35 @@ int64_t Arrangement::seamPointCount() const {
     return static_cast<int64_t>(m_impl->seamKeys.size());
 }
 
+namespace {
+
+// The float nearest to `v` (ties to even), whatever `v` has computed before. Rounding to
+// nearest is monotone, so where both ends of the interval round alike so does the value; only
+// otherwise is the exact value made (other threads may or may not have made it already, which
+// is why the interval's middle would not do).
+float nearestFloat(const Epeck::FT& v) {
+    std::pair<double, double> in = CGAL::to_interval(v);
+    float lo = static_cast<float>(in.first), hi = static_cast<float>(in.second);
+    if (lo != hi) {
+        (void)v.exact();
+        in = CGAL::to_interval(v);
+        lo = static_cast<float>(in.first);
+        hi = static_cast<float>(in.second);
+    }
+    if (lo != hi) {
+        // Two neighbouring floats: the exact value against their middle, a double.
+        const double middle = (static_cast<double>(lo) + static_cast<double>(hi)) / 2;
+        const CGAL::Comparison_result c = CGAL::compare(v, Epeck::FT(middle));
+        if (c == CGAL::EQUAL) {
+            return (std::bit_cast<uint32_t>(lo) & 1u) == 0 ? lo : hi;
+        }
+        return c == CGAL::SMALLER ? lo : hi;
+    }
+    return lo + 0.0f;  // -0 as +0
+}
+
+}  // namespace
+
 std::array<float, 3> Arrangement::rounded(int32_t point) const {
     const Impl& m = *m_impl;
     if (point < static_cast<int32_t>(m.points.size())) {
@@ -524,8 +557,7 @@ std::array<float, 3> Arrangement::rounded(int32_t point) const {
         return {static_cast<float>(p.x), static_cast<float>(p.y), static_cast<float>(p.z)};
     }
     const EP3& p = m.exactPoint(point);
-    return {static_cast<float>(CGAL::to_double(p.x())), static_cast<float>(CGAL::to_double(p.y())),
-            static_cast<float>(CGAL::to_double(p.z()))};
+    return {nearestFloat(p.x()), nearestFloat(p.y()), nearestFloat(p.z())};
 }
 
 std::array<double, 3> Arrangement::sourceNormal(int32_t triangle) const {
