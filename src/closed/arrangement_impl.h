@@ -222,11 +222,23 @@ struct Arrangement::Impl {
     // the seam, as its triangulation would give it.
     void wholeTriangle(int32_t t, const std::vector<std::vector<int32_t>>& segs,
                        const std::vector<int32_t>& partners, std::vector<Piece>& out) const;
-    // +1 / -1 where the centre of a piece of t (projected along t's axis, made by `centreOf`
-    // where needed) lies inside a coplanar partner facing the same way as t / the other way,
-    // else 0; the first partner that holds it decides.
-    int8_t coplanarSide(int32_t t, const std::function<EP2()>& centreOf,
-                        const std::vector<int32_t>& partners) const;
+    // A coplanar partner of a triangle as its pieces are tested against it: its corners
+    // projected along the triangle's axis (input points, so exact in doubles), the sign of
+    // their orientation there, and the side a piece inside it takes.
+    struct Partner {
+        double corner[3][2];
+        int8_t orientation;
+        int8_t side;  // +1: facing as the triangle, -1: the other way
+        bool same;    // on the triangle's own corners: holds every piece
+    };
+    // The partners of t that can hold a piece of it, in the given order: those beside t,
+    // beyond the line through one of its edges, are left out, and so is every one after a
+    // partner on t's own corners.
+    std::vector<Partner> partnersOf(int32_t t, const std::vector<int32_t>& partners) const;
+    // +1 / -1 where the centre of the piece with projected corners `piece` lies inside a
+    // coplanar partner facing the same way as t / the other way, else 0; the first partner
+    // that holds it decides. Exact: rounded arithmetic decides where it is sure.
+    static int8_t coplanarSide(const std::vector<Partner>& partners, const EP2* const (&piece)[3]);
     // The pieces of the job's triangle, appended to `out`; on failure false with `why` set.
     bool splitJob(const SplitJob& job, std::vector<Piece>& out, std::string& why) const;
     // +1 / -1 where triangle t, touched only by triangles in its plane, has partners that

@@ -127,6 +127,7 @@ bool Arrangement::Impl::splitTriangle(int32_t t, const std::vector<int32_t>& ids
     // not depend on the triangulation's storage order.
     const bool flip = projectedSign[t] < 0;
     const size_t first = pieces.size();
+    const std::vector<Partner> shapes = partnersOf(t, partners);
     for (auto f = cdt.finite_faces_begin(); f != cdt.finite_faces_end(); ++f) {
         int32_t v[3];
         bool constrained[3];  // edge v[i] -> v[i + 1]
@@ -146,15 +147,9 @@ bool Arrangement::Impl::splitTriangle(int32_t t, const std::vector<int32_t>& ids
         for (int i = 0; i < 3; ++i) {
             seam |= constrained[i] ? 1u << i : 0u;
         }
-        const int8_t coplanar =
-            partners.empty()
-                ? int8_t{0}
-                : coplanarSide(
-                      t,
-                      [&] {
-                          return CGAL::centroid(projected(v[0]), projected(v[1]), projected(v[2]));
-                      },
-                      partners);
+        const EP2* const corners[3] = {&f->vertex(0)->point(), &f->vertex(1)->point(),
+                                       &f->vertex(2)->point()};
+        const int8_t coplanar = shapes.empty() ? int8_t{0} : coplanarSide(shapes, corners);
         addPiece(t, v, seam, coplanar, pieces);
     }
     std::sort(pieces.begin() + static_cast<std::ptrdiff_t>(first), pieces.end(),
@@ -162,37 +157,72 @@ bool Arrangement::Impl::splitTriangle(int32_t t, const std::vector<int32_t>& ids
     return true;
 }
 
-int8_t Arrangement::Impl::coplanarSide(int32_t t, const std::function<EP2()>& centreOf,
-                                       const std::vector<int32_t>& partners) const {
+std::vector<Arrangement::Impl::Partner> Arrangement::Impl::partnersOf(
+    int32_t t, const std::vector<int32_t>& partners) const {
     const int ax = axis[t];
-    std::optional<EP2> centre;  // a construction: made only where a test needs it
-    const Corners& own = tris[t];
-    std::array<int32_t, 3> sorted = own;
+    std::array<int32_t, 3> sorted = tris[t];
     std::sort(sorted.begin(), sorted.end());
-    for (int32_t other : partners) {
+    std::vector<Partner> out;
+    for (const int32_t other : partners) {
         const Corners& c = tris[other];
-        const int s = orient2(c[0], c[1], c[2], ax);
         std::array<int32_t, 3> corners = c;
         std::sort(corners.begin(), corners.end());
-        // A partner on t's own corners holds every point inside t, as the centre of a piece of
-        // t is: that needs no test.
         const bool same = corners == sorted;
-        // Nor does one beside it, beyond the line through one of t's edges: its inside misses
-        // t's.
+        // One beside t, beyond the line through one of t's edges: its inside misses t's.
         if (!same && outsideAnEdge(t, other, false)) {
             continue;
         }
-        bool inside = true;
-        if (!same && !centre) {
-            centre = centreOf();
+        Partner p{};
+        for (int i = 0; i < 3; ++i) {
+            const IP2 q = project(points[c[i]], ax);
+            p.corner[i][0] = q.x();
+            p.corner[i][1] = q.y();
         }
-        for (int i = 0; i < 3 && inside && !same; ++i) {
-            inside =
-                sign(CGAL::orientation(project<EP2>(exactPoint(c[i]), ax),
-                                       project<EP2>(exactPoint(c[(i + 1) % 3]), ax), *centre)) == s;
+        p.orientation = static_cast<int8_t>(orient2(c[0], c[1], c[2], ax));
+        p.side = static_cast<int8_t>(p.orientation == projectedSign[t] ? 1 : -1);
+        p.same = same;
+        out.push_back(p);
+        if (same) {
+            break;  // it holds every piece: no later partner is asked
+        }
+    }
+    return out;
+}
+
+int8_t Arrangement::Impl::coplanarSide(const std::vector<Partner>& partners,
+                                       const EP2* const (&piece)[3]) {
+    using I = CGAL::Interval_nt<true>;
+    // The centre in intervals, from the corners' own (a seam point is a construction whose
+    // exact value is built only where the intervals cannot decide).
+    I centre[2] = {I(0), I(0)};
+    for (const EP2* p : piece) {
+        const auto approx = CGAL::approx(*p);
+        centre[0] += I(approx.x().inf(), approx.x().sup());
+        centre[1] += I(approx.y().inf(), approx.y().sup());
+    }
+    centre[0] /= 3;
+    centre[1] /= 3;
+    std::optional<EP2> exactCentre;
+    const auto orientation = [&](const double* a, const double* b) {
+        const I d = (I(b[0]) - a[0]) * (centre[1] - a[1]) - (I(b[1]) - a[1]) * (centre[0] - a[0]);
+        if (d.inf() > 0) {
+            return 1;
+        }
+        if (d.sup() < 0) {
+            return -1;
+        }
+        if (!exactCentre) {
+            exactCentre = CGAL::centroid(*piece[0], *piece[1], *piece[2]);
+        }
+        return sign(CGAL::orientation(EP2(a[0], a[1]), EP2(b[0], b[1]), *exactCentre));
+    };
+    for (const Partner& p : partners) {
+        bool inside = true;
+        for (int i = 0; i < 3 && inside && !p.same; ++i) {
+            inside = orientation(p.corner[i], p.corner[(i + 1) % 3]) == p.orientation;
         }
         if (inside) {
-            return static_cast<int8_t>(s == projectedSign[t] ? 1 : -1);
+            return p.side;
         }
     }
     return 0;
@@ -213,14 +243,11 @@ void Arrangement::Impl::wholeTriangle(int32_t t, const std::vector<std::vector<i
     int8_t coplanar = 0;
     if (!partners.empty()) {
         const int ax = axis[t];
-        coplanar = coplanarSide(
-            t,
-            [&] {
-                return CGAL::centroid(project<EP2>(exactPoint(c[0]), ax),
-                                      project<EP2>(exactPoint(c[1]), ax),
-                                      project<EP2>(exactPoint(c[2]), ax));
-            },
-            partners);
+        const EP2 corner[3] = {project<EP2>(exactPoint(c[0]), ax),
+                               project<EP2>(exactPoint(c[1]), ax),
+                               project<EP2>(exactPoint(c[2]), ax)};
+        const EP2* const corners[3] = {&corner[0], &corner[1], &corner[2]};
+        coplanar = coplanarSide(partnersOf(t, partners), corners);
     }
     addPiece(t, c.data(), seam, coplanar, out);
 }
