@@ -196,6 +196,7 @@ void printJson(const gcode::MachiningReport& r, const Solid& part, double second
         .add("cuts", r.cuts)
         .add("shifted_moves", r.shiftedMoves)
         .add("touching_moves", r.touchingMoves)
+        .add("merged_faces", r.mergedFaces)
         .add("removed_volume", r.removedVolume)
         .add("volume", r.volume)
         .add("stock_volume", r.stockVolume)

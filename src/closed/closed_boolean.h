@@ -82,4 +82,16 @@ Status closedDifferenceOfResult(const Solid& object1, const Solid& object2, Soli
 // mesh that had none, these are the pairs it may have made.
 int64_t crossingPairsWithin(const Solid& solid, const Vector4& lo, const Vector4& hi);
 
+// Flat faces of a milled part made lean again. Each cut leaves the floor it reaches cut along
+// every seam of the passes before; the next cut, on the same plane, then meets all those
+// pieces. Triangles with all three corners in one coordinate plane (one float equal), facing
+// the same way and joined by edges, form a face; each face with a triangle whose box meets the
+// box from `lo` to `hi`, and with corners that no triangle outside it uses, is triangulated
+// again from its outline, and those corners are dropped. No vertex moves, so the solid's
+// shape, volume, closedness and outline edges stay exactly as they were, and a result of the
+// closed engine stays one that closedDifferenceOfResult may take. Vertices are numbered again
+// in order of first use; triangle data and box are set. A face whose outline cannot be
+// triangulated exactly is left as it is. Returns the number of faces triangulated again.
+int64_t mergeFlatFaces(Solid& solid, const Vector4& lo, const Vector4& hi);
+
 }  // namespace korvan

@@ -177,6 +177,15 @@ int64_t refillPlanarFolds(std::vector<Corners>& tris, std::vector<int32_t>& sour
                           const std::vector<int32_t>& folds,
                           const std::function<double(int32_t)>& faces);
 
+// The triangles `region` of `tris`, all in one plane across `axis`, again from their outline:
+// a constrained triangulation of the outline's corners and of the region's other corners that
+// `keep` names (all where it is empty), facing +axis where `up`, else -axis, into `out`. False
+// where the outline crosses itself once rounded, a corner lies on it, or the triangulation's
+// inside cannot be told; `out` is then unusable.
+bool triangulateOutline(const std::vector<Corners>& tris, const std::vector<int32_t>& region,
+                        const std::vector<Point3>& points, int axis, bool up,
+                        const std::function<bool(int32_t)>& keep, std::vector<Corners>& out);
+
 // Which of the arrangement's pieces `op` keeps (`keep`, one entry per piece). Pieces are
 // grouped into patches, joined across edges off the seam; `decide(pieces, inside)` is given
 // one piece per patch, the first off the other surface, and sets inside[i] to 1 where

@@ -74,12 +74,11 @@ std::vector<int32_t> regionAround(const std::vector<Corners>& tris,
     return region;
 }
 
-// The region's triangles again, from its outline: the corners of the new triangles in `out`,
-// facing +axis where `up`, else -axis. False where the outline crosses itself once rounded, a
-// corner lies on it, or the triangulation's inside cannot be told; `out` is then unusable.
-bool triangulateAgain(const std::vector<Corners>& tris, const std::vector<int32_t>& region,
-                      const std::vector<Point3>& points, int axis, bool up,
-                      std::vector<Corners>& out) {
+}  // namespace
+
+bool triangulateOutline(const std::vector<Corners>& tris, const std::vector<int32_t>& region,
+                        const std::vector<Point3>& points, int axis, bool up,
+                        const std::function<bool(int32_t)>& keep, std::vector<Corners>& out) {
     const int i = (axis + 1) % 3, j = (axis + 2) % 3;
     // Directed edges of the region; the outline is those whose reverse it does not have.
     std::map<std::pair<int32_t, int32_t>, int> edges;
@@ -90,8 +89,29 @@ bool triangulateAgain(const std::vector<Corners>& tris, const std::vector<int32_
             corners.push_back(tris[t][e]);
         }
     }
+    std::vector<std::pair<int32_t, int32_t>> outline;
+    std::vector<int32_t> onOutline;
+    for (const auto& [edge, count] : edges) {
+        if (count != 1) {
+            return false;
+        }
+        if (edges.find({edge.second, edge.first}) == edges.end()) {
+            // The region lies to the left of a -> b seen from +axis where it faces up.
+            outline.push_back(up ? edge : std::pair(edge.second, edge.first));
+            onOutline.push_back(edge.first);
+        }
+    }
+    std::sort(onOutline.begin(), onOutline.end());
     std::sort(corners.begin(), corners.end());
     corners.erase(std::unique(corners.begin(), corners.end()), corners.end());
+    if (keep) {
+        corners.erase(std::remove_if(corners.begin(), corners.end(),
+                                     [&](int32_t v) {
+                                         return !keep(v) && !std::binary_search(onOutline.begin(),
+                                                                                onOutline.end(), v);
+                                     }),
+                      corners.end());
+    }
     Cdt cdt;
     std::map<int32_t, Cdt::Vertex_handle> handle;
     for (int32_t v : corners) {
@@ -102,16 +122,6 @@ bool triangulateAgain(const std::vector<Corners>& tris, const std::vector<int32_
     }
     if (cdt.number_of_vertices() != corners.size()) {
         return false;
-    }
-    std::vector<std::pair<int32_t, int32_t>> outline;
-    for (const auto& [edge, count] : edges) {
-        if (count != 1) {
-            return false;
-        }
-        if (edges.find({edge.second, edge.first}) == edges.end()) {
-            // The region lies to the left of a -> b seen from +axis where it faces up.
-            outline.push_back(up ? edge : std::pair(edge.second, edge.first));
-        }
     }
     for (const auto& [a, b] : outline) {
         cdt.insert_constraint(handle[a], handle[b]);
@@ -173,8 +183,6 @@ bool triangulateAgain(const std::vector<Corners>& tris, const std::vector<int32_
     return true;
 }
 
-}  // namespace
-
 int64_t refillPlanarFolds(std::vector<Corners>& tris, std::vector<int32_t>& source,
                           std::vector<int32_t>& facing, const std::vector<Point3>& points,
                           const std::vector<int32_t>& folds,
@@ -220,7 +228,7 @@ int64_t refillPlanarFolds(std::vector<Corners>& tris, std::vector<int32_t>& sour
             continue;
         }
         std::vector<Corners> fresh;
-        if (!triangulateAgain(tris, region, points, axis, up, fresh)) {
+        if (!triangulateOutline(tris, region, points, axis, up, {}, fresh)) {
             continue;
         }
         for (int32_t t : region) {

@@ -160,6 +160,7 @@ public:
             if (Status s = keepApart(tool.cutter, from, m.end); !s) {
                 return s;
             }
+            leanFloors();
             m_report.cutSeconds += secondsSince(t0);
             ++m_report.cuts;
             // The old workpiece's arrays become the next step's storage.
@@ -232,13 +233,28 @@ private:
         return {};
     }
 
-    int64_t touchingNear() const {
-        const auto t0 = Clock::now();
+    // A floor cut again and again keeps the seams of every pass, and each cut along it meets
+    // them all; the flat faces the sweep reached are triangulated again from their outlines.
+    void leanFloors() {
+        if (m_slivers > 0) {
+            return;
+        }
+        const Vector4 pad = sweepMargin();
+        m_report.mergedFaces +=
+            mergeFlatFaces(m_next, m_sweep.minCorner - pad, m_sweep.maxCorner + pad);
+    }
+
+    Vector4 sweepMargin() const {
         const float margin =
             std::ldexp(1.0f, -10) *
             std::max({1.0f, std::abs(m_sweep.minCorner.x), std::abs(m_sweep.maxCorner.x),
                       std::abs(m_sweep.minCorner.y), std::abs(m_sweep.maxCorner.y)});
-        const Vector4 pad(margin, margin, margin);
+        return Vector4(margin, margin, margin);
+    }
+
+    int64_t touchingNear() const {
+        const auto t0 = Clock::now();
+        const Vector4 pad = sweepMargin();
         const int64_t pairs =
             crossingPairsWithin(m_next, m_sweep.minCorner - pad, m_sweep.maxCorner + pad);
         m_report.checkSeconds += secondsSince(t0);

@@ -68,6 +68,8 @@ struct MachiningReport {
     // rounding left two triangles of the cut touching; and moves where that did not help.
     int64_t shiftedMoves = 0;
     int64_t touchingMoves = 0;
+    // Flat faces (floors, the stock's top) triangulated again from their outlines after a cut.
+    int64_t mergedFaces = 0;
     std::vector<Collision> collisions;
     double stockVolume = 0.0;
     double removedVolume = 0.0;

@@ -1,0 +1,160 @@
+// Flat faces of a milled part triangulated again: the part keeps its shape exactly and stays
+// a result the milling step can cut, while the floor sheds the seams of earlier passes.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "closed/closed_boolean.h"
+#include "support/mesh_checks.h"
+#include "support/random_solids.h"
+
+namespace korvan {
+namespace {
+
+Solid box(float x0, float y0, float z0, float x1, float y1, float z1) {
+    return test::convexHull({{x0, y0, z0},
+                             {x1, y0, z0},
+                             {x0, y1, z0},
+                             {x1, y1, z0},
+                             {x0, y0, z1},
+                             {x1, y0, z1},
+                             {x0, y1, z1},
+                             {x1, y1, z1}});
+}
+
+// A slot 14 long and 3 wide through the plate's centre, turned by a different angle each pass,
+// its floor at z = -1: every pass crosses the floor the passes before it left.
+Solid slot(int pass) {
+    const double angle = 0.37 * pass + 0.05;
+    const double c = std::cos(angle), s = std::sin(angle);
+    std::vector<Vector4> corners;
+    for (const double u : {-7.0, 7.0}) {
+        for (const double v : {-1.5, 1.5}) {
+            for (const float z : {-1.0f, 1.0f}) {
+                corners.emplace_back(static_cast<float>(10 + c * u - s * v),
+                                     static_cast<float>(10 + s * u + c * v), z);
+            }
+        }
+    }
+    return test::convexHull(corners);
+}
+
+bool meets(const Solid& s, const Vector4& lo, const Vector4& hi) {
+    return s.maxCorner.x >= lo.x && s.minCorner.x <= hi.x && s.maxCorner.y >= lo.y &&
+           s.minCorner.y <= hi.y && s.maxCorner.z >= lo.z && s.minCorner.z <= hi.z;
+}
+
+// Vertices on the plane z = -1 that no triangle off that plane uses: seams left inside the floor.
+int innerFloorVertices(const Solid& s) {
+    std::vector<char> onFloor(s.vertices.size(), 0), offFloor(s.vertices.size(), 0);
+    for (const Triangle& t : s.triangles) {
+        const int32_t v[3] = {t.i0, t.i1, t.i2};
+        bool flat = true;
+        for (const int32_t i : v) {
+            flat = flat && s.vertices[static_cast<size_t>(i)].z == -1.0f;
+        }
+        for (const int32_t i : v) {
+            (flat ? onFloor : offFloor)[static_cast<size_t>(i)] = 1;
+        }
+    }
+    int inner = 0;
+    for (size_t i = 0; i < s.vertices.size(); ++i) {
+        inner += onFloor[i] && !offFloor[i] ? 1 : 0;
+    }
+    return inner;
+}
+
+void expectSame(const Solid& a, const Solid& b) {
+    ASSERT_EQ(a.vertices.size(), b.vertices.size());
+    ASSERT_EQ(a.triangles.size(), b.triangles.size());
+    for (size_t i = 0; i < a.vertices.size(); ++i) {
+        ASSERT_EQ(a.vertices[i].x, b.vertices[i].x);
+        ASSERT_EQ(a.vertices[i].y, b.vertices[i].y);
+        ASSERT_EQ(a.vertices[i].z, b.vertices[i].z);
+    }
+    for (size_t t = 0; t < a.triangles.size(); ++t) {
+        ASSERT_EQ(a.triangles[t].i0, b.triangles[t].i0);
+        ASSERT_EQ(a.triangles[t].i1, b.triangles[t].i1);
+        ASSERT_EQ(a.triangles[t].i2, b.triangles[t].i2);
+    }
+}
+
+TEST(FlatFaces, FloorsCutAgainLoseTheirSeamsAndKeepTheirShape) {
+    constexpr int kPasses = 8;
+    Solid plain = box(0, 0, -4, 20, 20, 0), lean = box(0, 0, -4, 20, 20, 0);
+    int64_t merged = 0;
+    for (int pass = 0; pass < kPasses; ++pass) {
+        const Solid tool = slot(pass);
+        Solid next;
+        ASSERT_TRUE(pass == 0 ? closedBoolean(plain, tool, BooleanOp::Difference, next).ok()
+                              : closedDifferenceOfResult(plain, tool, next).ok());
+        plain.swap(next);
+        ASSERT_TRUE(pass == 0 ? closedBoolean(lean, tool, BooleanOp::Difference, next).ok()
+                              : closedDifferenceOfResult(lean, tool, next).ok());
+        lean.swap(next);
+        const double before = test::signedVolume(lean);
+        const size_t triangles = lean.triangles.size();
+        const std::vector<Vector4> positions = lean.vertices;
+        merged += mergeFlatFaces(lean, tool.minCorner, tool.maxCorner);
+        SCOPED_TRACE(pass);
+        // Closed, 2-manifold by indices, nothing flat, nothing touching, no vertex unused.
+        EXPECT_EQ(test::openEdgeCount(lean), 0);
+        const test::IndexFaults faults = test::indexManifoldFaults(lean);
+        EXPECT_EQ(faults.edges + faults.vertices, 0);
+        EXPECT_EQ(test::degenerateTriangles(lean), 0);
+        EXPECT_EQ(crossingPairsWithin(lean, lean.minCorner, lean.maxCorner), 0);
+        std::vector<char> used(lean.vertices.size(), 0);
+        for (const Triangle& t : lean.triangles) {
+            used[static_cast<size_t>(t.i0)] = used[static_cast<size_t>(t.i1)] =
+                used[static_cast<size_t>(t.i2)] = 1;
+        }
+        EXPECT_EQ(std::count(used.begin(), used.end(), 0), 0);
+        // No vertex moved or appeared; the volume is the same to rounding of its sum.
+        for (const Vector4& v : lean.vertices) {
+            EXPECT_NE(std::find_if(
+                          positions.begin(), positions.end(),
+                          [&](const Vector4& p) { return p.x == v.x && p.y == v.y && p.z == v.z; }),
+                      positions.end());
+        }
+        EXPECT_NEAR(test::signedVolume(lean), before, 1e-12 * before);
+        EXPECT_NEAR(test::signedVolume(lean), test::signedVolume(plain), 1e-9 * before);
+        EXPECT_LE(lean.triangles.size(), triangles);
+        EXPECT_EQ(innerFloorVertices(lean), 0);
+    }
+    EXPECT_GT(merged, 0);
+    EXPECT_GT(innerFloorVertices(plain), 0);  // what the faces would keep otherwise
+    EXPECT_LT(2 * lean.triangles.size(), plain.triangles.size());
+
+    // A lean part is still one the milling step takes: its near part gives the whole
+    // operation's mesh.
+    const Solid tool = slot(kPasses);
+    Solid local, whole;
+    ASSERT_TRUE(closedDifferenceOfResult(lean, tool, local).ok());
+    ASSERT_TRUE(closedBooleanOfResult(lean, tool, BooleanOp::Difference, whole).ok());
+    expectSame(local, whole);
+}
+
+TEST(FlatFaces, FacesWithNothingInsideOrOutsideTheBoxAreLeftAlone) {
+    Solid part = box(0, 0, -4, 20, 20, 0);
+    Solid cut;
+    ASSERT_TRUE(closedBoolean(part, slot(0), BooleanOp::Difference, cut).ok());
+    Solid copy;
+    copy.copyMeshFrom(cut);
+    // The box's faces and the first slot's floor have no corner inside them.
+    EXPECT_EQ(mergeFlatFaces(cut, cut.minCorner, cut.maxCorner), 0);
+    expectSame(cut, copy);
+    Solid next;
+    ASSERT_TRUE(closedDifferenceOfResult(cut, slot(1), next).ok());
+    ASSERT_GT(innerFloorVertices(next), 0);
+    // A box that meets no flat triangle of the part changes nothing.
+    const Vector4 far(100, 100, 100);
+    ASSERT_FALSE(meets(next, far, far));
+    copy.copyMeshFrom(next);
+    EXPECT_EQ(mergeFlatFaces(next, far, far), 0);
+    expectSame(next, copy);
+}
+
+}  // namespace
+}  // namespace korvan
