@@ -157,10 +157,10 @@ public:
             if (Status s = subtract(m_next); !s) {
                 return s;
             }
+            leanFloors();
             if (Status s = keepApart(tool.cutter, from, m.end); !s) {
                 return s;
             }
-            leanFloors();
             m_report.cutSeconds += secondsSince(t0);
             ++m_report.cuts;
             // The old workpiece's arrays become the next step's storage.
@@ -206,15 +206,20 @@ private:
     // a few units in the last place (tens of nanometres on a part of 100 mm, far below the
     // tolerance), which rounds the seam points differently; depths stay as programmed, so floors
     // stay flat.
+    static constexpr int kShiftTries = 8;
+
     Status keepApart(const Solid& tool, const Position& from, const Position& to) {
         if (m_slivers == 0 && touchingNear() == 0) {
             return {};
         }
         const double scale = std::max({1.0, std::abs(to.x), std::abs(to.y), std::abs(to.z),
                                        std::abs(from.x), std::abs(from.y), std::abs(from.z)});
-        for (int k = 1; k <= 3; ++k) {
+        // Growing shifts, turning a quarter each time, so that a seam that runs along one
+        // direction is moved across it by one of them.
+        constexpr double kTurns[4][2] = {{0.6, 0.8}, {-0.8, 0.6}, {-0.6, -0.8}, {0.8, -0.6}};
+        for (int k = 1; k <= kShiftTries; ++k) {
             const double d = std::ldexp(scale, -20) * k;
-            const Position shift{0.6 * d, 0.8 * d, 0.0};
+            const Position shift{kTurns[(k - 1) % 4][0] * d, kTurns[(k - 1) % 4][1] * d, 0.0};
             const Position a{from.x + shift.x, from.y + shift.y, from.z};
             const Position b{to.x + shift.x, to.y + shift.y, to.z};
             if (Status s = sweep(tool, a, b); !s) {
@@ -223,6 +228,7 @@ private:
             if (Status s = subtract(m_next); !s) {
                 return s;
             }
+            leanFloors();
             if (m_slivers == 0 && touchingNear() == 0) {
                 ++m_report.shiftedMoves;
                 return {};
