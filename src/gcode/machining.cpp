@@ -135,6 +135,20 @@ void tally(const Program& program, int64_t lastLine, double rapidRate, Machining
     }
 }
 
+double surfaceArea(const Solid& s) {
+    double area = 0.0;
+    for (const Triangle& t : s.triangles) {
+        const Vector4& a = s.vertices[static_cast<size_t>(t.i0)];
+        const Vector4& b = s.vertices[static_cast<size_t>(t.i1)];
+        const Vector4& c = s.vertices[static_cast<size_t>(t.i2)];
+        const double u[3] = {double{b.x} - a.x, double{b.y} - a.y, double{b.z} - a.z};
+        const double v[3] = {double{c.x} - a.x, double{c.y} - a.y, double{c.z} - a.z};
+        area += 0.5 * std::hypot(u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2],
+                                 u[0] * v[1] - u[1] * v[0]);
+    }
+    return area;
+}
+
 // The state of one run: the workpiece, the storage the steps reuse and what they report.
 //
 // The material a sweep reaches is measured as what subtracting it removes: the rapid's own cut,
@@ -195,6 +209,7 @@ private:
         m_report.sweepSeconds += secondsSince(t0);
         if (s) {
             m_sweepVolume = meshVolume(m_sweep);
+            m_sweepArea = surfaceArea(m_sweep);
         }
         return s;
     }
@@ -202,16 +217,31 @@ private:
     // Seam points rounded to floats can leave two triangles of the cut touching where the exact
     // part has none (seams of passes that run within a float's spacing of each other), or flat
     // triangles that cannot be split away, and the next step may not cut such a part. Where the
-    // cut's neighbourhood has such a pair, the move is cut again with the tool shifted sideways by
-    // a few units in the last place (tens of nanometres on a part of 100 mm, far below the
-    // tolerance), which rounds the seam points differently; depths stay as programmed, so floors
-    // stay flat.
+    // cut's neighbourhood has more such pairs than it had before the cut, the move is cut again
+    // with the tool shifted sideways by a few units in the last place (tens of nanometres on a
+    // part of 100 mm, far below the tolerance), which rounds the seam points differently;
+    // depths stay as programmed, so floors stay flat. Pairs an earlier move could not mend do
+    // not make every later move near them try again.
     static constexpr int kShiftTries = 8;
 
     Status keepApart(const Solid& tool, const Position& from, const Position& to) {
-        if (m_slivers == 0 && touchingNear() == 0) {
+        const Vector4 pad = sweepMargin();
+        const Vector4 lo = m_sweep.minCorner - pad, hi = m_sweep.maxCorner + pad;
+        int64_t touching = touchingWithin(m_next, lo, hi);
+        if (m_slivers == 0 && touching == 0) {
             return {};
         }
+        const int64_t before = touchingWithin(m_work, lo, hi);
+        if (m_slivers == 0 && touching <= before) {
+            return {};
+        }
+        // The best cut so far: no flat triangles first, then the fewest touching pairs.
+        const auto worse = [](int64_t slivers, int64_t pairs, int64_t bestSlivers,
+                              int64_t bestPairs) {
+            return (slivers > 0) != (bestSlivers > 0) ? slivers > 0 : pairs > bestPairs;
+        };
+        m_best.copyMeshFrom(m_next);
+        int64_t bestSlivers = m_slivers, bestTouching = touching;
         const double scale = std::max({1.0, std::abs(to.x), std::abs(to.y), std::abs(to.z),
                                        std::abs(from.x), std::abs(from.y), std::abs(from.z)});
         // Growing shifts, turning a quarter each time, so that a seam that runs along one
@@ -219,6 +249,7 @@ private:
         constexpr double kTurns[4][2] = {{0.6, 0.8}, {-0.8, 0.6}, {-0.6, -0.8}, {0.8, -0.6}};
         for (int k = 1; k <= kShiftTries; ++k) {
             const double d = std::ldexp(scale, -20) * k;
+            m_largestShift = std::max(m_largestShift, d);
             const Position shift{kTurns[(k - 1) % 4][0] * d, kTurns[(k - 1) % 4][1] * d, 0.0};
             const Position a{from.x + shift.x, from.y + shift.y, from.z};
             const Position b{to.x + shift.x, to.y + shift.y, to.z};
@@ -229,12 +260,22 @@ private:
                 return s;
             }
             leanFloors();
-            if (m_slivers == 0 && touchingNear() == 0) {
+            touching = touchingWithin(m_next, lo, hi);
+            if (m_slivers == 0 && touching <= before) {
                 ++m_report.shiftedMoves;
                 return {};
             }
+            if (worse(bestSlivers, bestTouching, m_slivers, touching)) {
+                m_best.copyMeshFrom(m_next);
+                bestSlivers = m_slivers;
+                bestTouching = touching;
+            }
         }
-        // Left as it is: the next step refuses the part if it cannot cut it.
+        // The best try is kept; the next step refuses the part if it cannot cut it.
+        if (worse(m_slivers, touching, bestSlivers, bestTouching)) {
+            m_next.swap(m_best);
+            m_slivers = bestSlivers;
+        }
         ++m_report.touchingMoves;
         return {};
     }
@@ -258,11 +299,9 @@ private:
         return Vector4(margin, margin, margin);
     }
 
-    int64_t touchingNear() const {
+    int64_t touchingWithin(const Solid& part, const Vector4& lo, const Vector4& hi) const {
         const auto t0 = Clock::now();
-        const Vector4 pad = sweepMargin();
-        const int64_t pairs =
-            crossingPairsWithin(m_next, m_sweep.minCorner - pad, m_sweep.maxCorner + pad);
+        const int64_t pairs = crossingPairsWithin(part, lo, hi);
         m_report.checkSeconds += secondsSince(t0);
         return pairs;
     }
@@ -300,9 +339,11 @@ private:
     // Seam points rounded to floats leave a sweep that only touches the material (a rapid out
     // of its own cut, a shank along a wall the flutes made) reaching a sliver of it; a
     // millionth of the sweep's own volume stands well above that and well below any material a
-    // machine would notice.
+    // machine would notice. A cut shifted sideways leaves a skin as thin as the shift on the
+    // walls it made, which a tool at the programmed place then grazes: no more than the
+    // sweep's surface times the largest shift so far.
     void record(const Move& m, const Position& from, CollisionKind kind, double volume) {
-        if (volume > 1e-6 * m_sweepVolume) {
+        if (volume > std::max(1e-6 * m_sweepVolume, m_sweepArea * m_largestShift)) {
             m_report.collisions.push_back(Collision{m.line, kind, from, m.end, volume});
         }
     }
@@ -313,7 +354,10 @@ private:
     Solid m_sweep;
     Solid m_next;
     Solid m_scratch;
+    Solid m_best;  // the best of a move's shifted cuts so far
     double m_sweepVolume = 0.0;
+    double m_sweepArea = 0.0;
+    double m_largestShift = 0.0;  // of the shifted cuts tried so far
     bool m_isResult = false;
     int64_t m_slivers = 0;
 };

@@ -163,6 +163,47 @@ TEST(Machining, SampleProgramsLeaveTheStockMinusTheirSweeps) {
     }
 }
 
+// Zig-zag passes on one floor each cut the floor the others left. With the floors made lean
+// after each cut, the part grows with its outline, not with the seams of every pass: 30 feeds
+// leave 155,000 triangles otherwise.
+TEST(Machining, FloorsOfOverlappingPassesKeepNoSeamsInside) {
+    Program program = programFile("zigzag_pocket.nc");
+    program.moves.resize(32);
+    Solid work = sampleStock();
+    MachiningReport report;
+    const ToolSpec tool{ToolShape::Flat, 6, 0, 0, 20};
+    const Status s = machineProgram(program, fixedTool(tool), {}, work, report);
+    ASSERT_TRUE(s.ok()) << s.message();
+    EXPECT_GT(report.mergedFaces, 20);
+    EXPECT_EQ(test::openEdgeCount(work), 0);
+    const test::IndexFaults faults = test::indexManifoldFaults(work);
+    EXPECT_EQ(faults.edges + faults.vertices, 0);
+    EXPECT_EQ(crossingPairsWithin(work, work.minCorner, work.maxCorner), 0);
+    EXPECT_NEAR(test::signedVolume(work), report.stockVolume - report.removedVolume,
+                1e-9 * report.stockVolume);
+    // Every vertex on the floor (z = -1.2) is on its outline: a wall uses it.
+    const float floor = -1.2f;
+    std::vector<char> onFloor(work.vertices.size(), 0), offFloor(work.vertices.size(), 0);
+    for (const Triangle& t : work.triangles) {
+        const int32_t v[3] = {t.i0, t.i1, t.i2};
+        bool flat = true;
+        for (const int32_t i : v) {
+            flat = flat && work.vertices[static_cast<size_t>(i)].z == floor;
+        }
+        for (const int32_t i : v) {
+            (flat ? onFloor : offFloor)[static_cast<size_t>(i)] = 1;
+        }
+    }
+    int64_t floorVertices = 0, inner = 0;
+    for (size_t i = 0; i < onFloor.size(); ++i) {
+        floorVertices += onFloor[i];
+        inner += onFloor[i] && !offFloor[i] ? 1 : 0;
+    }
+    EXPECT_GT(floorVertices, 0);
+    EXPECT_EQ(inner, 0);
+    EXPECT_LT(work.triangleCount(), 10000);
+}
+
 TEST(Machining, ReportsRapidsThroughTheStockAndBuriedShanksByLine) {
     const ToolSpec spec{ToolShape::Flat, 6, 0, 0, 20};
     {
