@@ -78,9 +78,12 @@ Status closedDifferenceOfResult(const Solid& object1, const Solid& object2, Soli
 
 // Pairs of `solid`'s triangles (equal positions welded) that cross or touch other than in what
 // they share, among the triangles whose box meets the box from `lo` to `hi`. Rounding seam
-// points to floats can make a few result triangles of a chain touch; where a step changed a
-// mesh that had none, these are the pairs it may have made.
-int64_t crossingPairsWithin(const Solid& solid, const Vector4& lo, const Vector4& hi);
+// points to floats can make a few result triangles of a chain touch; these are the pairs a
+// step may have made. With `before` (the mesh the step changed, free of such pairs or with
+// them counted before), only pairs with a corner at a position `before` has no vertex at are
+// counted: triangles between old positions lie where the exact result has them.
+int64_t crossingPairsWithin(const Solid& solid, const Vector4& lo, const Vector4& hi,
+                            const Solid* before = nullptr);
 
 // Flat faces of a milled part made lean again. Each cut leaves the floor it reaches cut along
 // every seam of the passes before; the next cut, on the same plane, then meets all those

@@ -1,5 +1,6 @@
 // Self-crossing of a mesh within a box: a chain of operations checks where a step changed it.
 #include <algorithm>
+#include <array>
 #include <vector>
 
 #include "closed/closed_boolean.h"
@@ -9,9 +10,18 @@
 
 namespace korvan {
 
-int64_t crossingPairsWithin(const Solid& solid, const Vector4& lo, const Vector4& hi) {
-    closed::Welded w;
-    std::vector<Vector4> corners;
+namespace {
+
+using Position = std::array<float, 3>;
+
+// +0.0f folds -0 into +0, as the weld does.
+Position positionOf(const Vector4& v) {
+    return {v.x + 0.0f, v.y + 0.0f, v.z + 0.0f};
+}
+
+// Calls f(a, b, c) with the corners of each triangle of `solid` whose box meets [lo, hi].
+template <typename F>
+void forTrianglesWithin(const Solid& solid, const Vector4& lo, const Vector4& hi, const F& f) {
     for (const Triangle& t : solid.triangles) {
         const Vector4& a = solid.vertices[static_cast<size_t>(t.i0)];
         const Vector4& b = solid.vertices[static_cast<size_t>(t.i1)];
@@ -21,12 +31,39 @@ int64_t crossingPairsWithin(const Solid& solid, const Vector4& lo, const Vector4
             std::max({a.z, b.z, c.z}) < lo.z || std::min({a.z, b.z, c.z}) > hi.z) {
             continue;
         }
+        f(a, b, c);
+    }
+}
+
+}  // namespace
+
+int64_t crossingPairsWithin(const Solid& solid, const Vector4& lo, const Vector4& hi,
+                            const Solid* before) {
+    std::vector<Position> old;
+    if (before != nullptr) {
+        forTrianglesWithin(*before, lo, hi,
+                           [&](const Vector4& a, const Vector4& b, const Vector4& c) {
+                               old.push_back(positionOf(a));
+                               old.push_back(positionOf(b));
+                               old.push_back(positionOf(c));
+                           });
+        std::sort(old.begin(), old.end());
+        old.erase(std::unique(old.begin(), old.end()), old.end());
+    }
+    const auto isNew = [&](const Vector4& v) {
+        return !std::binary_search(old.begin(), old.end(), positionOf(v));
+    };
+    closed::Welded w;
+    std::vector<Vector4> corners;
+    std::vector<char> fresh;
+    forTrianglesWithin(solid, lo, hi, [&](const Vector4& a, const Vector4& b, const Vector4& c) {
+        fresh.push_back(before == nullptr || isNew(a) || isNew(b) || isNew(c));
         const auto first = static_cast<int32_t>(corners.size());
         corners.push_back(a);
         corners.push_back(b);
         corners.push_back(c);
         w.tris.push_back({first, first + 1, first + 2});
-    }
+    });
     if (w.tris.size() < 2) {
         return 0;
     }
@@ -43,7 +80,7 @@ int64_t crossingPairsWithin(const Solid& solid, const Vector4& lo, const Vector4
         }
     }
     w.firstOther = static_cast<int32_t>(w.tris.size());
-    return closed::selfCrossingPairs(w, 0);
+    return closed::selfCrossingPairs(w, 0, INT64_MAX, {}, before != nullptr ? &fresh : nullptr);
 }
 
 }  // namespace korvan

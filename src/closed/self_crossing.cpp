@@ -146,6 +146,7 @@ struct Record {
     float p[3][3];
     Corners id;
     int8_t sign[3];  // exact signs of the normal's components
+    int8_t fresh;    // 0: its pairs with other triangles that are not fresh are not counted
     // Bit 3k + i: corner k's cell on axis i is one past that of the box's low corner, where
     // kFar is clear; where it is set, some corner lies farther.
     uint16_t cornerStep;
@@ -182,6 +183,7 @@ struct Local {
     int32_t cellLo[3];     // the cell of the box's low corner
     Corners id;
     int8_t sign[3];          // exact signs of its normal's components
+    int8_t fresh;            // as its record's
     uint16_t cornerCell[3];  // each corner's cell in the block, or kOutside
     int32_t record;
 };
@@ -409,7 +411,7 @@ struct Worker {
     std::vector<FanCorner> corners, fan;
     std::vector<int32_t> from, to;
     // A cell's triangles, as columns.
-    std::vector<int32_t> lo[3], hi[3], id[3], starts, need;
+    std::vector<int32_t> lo[3], hi[3], id[3], starts, need, fresh;
 };
 
 // The pass over the blocks. A pair of triangles with a common corner is tested with the fan
@@ -473,6 +475,7 @@ struct Counter {
         for (int i = 0; i < 3; ++i) {
             l.sign[i] = r.sign[i];
         }
+        l.fresh = r.fresh;
     }
 
     // Whether the triangles around a vertex (all of them, as `fan`) form one plain fan: seen
@@ -621,14 +624,23 @@ struct Counter {
         for (size_t g = 0; g < groups; ++g) {
             const FanCorner* fan = wk.fan.data() + wk.groupStart[g];
             const int32_t size = wk.groupStart[g + 1] - wk.groupStart[g];
-            if (plainFan(wk, fan, size)) {
+            bool anyFresh = false;
+            for (int32_t a = 0; a < size && !anyFresh; ++a) {
+                anyFresh = wk.locals[static_cast<size_t>(fan[a].tri)].fresh != 0;
+            }
+            if (!anyFresh || plainFan(wk, fan, size)) {
                 continue;
             }
             const int32_t v = wk.groupVertex[g];
             for (int32_t a = 0; a < size; ++a) {
-                const Corners& x = wk.locals[static_cast<size_t>(fan[a].tri)].id;
+                const Local& la = wk.locals[static_cast<size_t>(fan[a].tri)];
+                const Corners& x = la.id;
                 for (int32_t b = a + 1; b < size; ++b) {
-                    const Corners& y = wk.locals[static_cast<size_t>(fan[b].tri)].id;
+                    const Local& lb = wk.locals[static_cast<size_t>(fan[b].tri)];
+                    if ((la.fresh | lb.fresh) == 0) {
+                        continue;
+                    }
+                    const Corners& y = lb.id;
                     bool smaller = false;
                     for (const int32_t id : x) {
                         smaller = smaller || (id < v && (id == y[0] || id == y[1] || id == y[2]));
@@ -656,6 +668,7 @@ struct Counter {
             }
             wk.starts.resize(n);
             wk.need.resize(n);
+            wk.fresh.resize(n);
         }
         for (size_t m = 0; m < n; ++m) {
             const Local& l = wk.locals[static_cast<size_t>(members[m])];
@@ -664,6 +677,7 @@ struct Counter {
                 wk.hi[k][m] = l.hi[k];
                 wk.id[k][m] = l.id[static_cast<size_t>(k)];
             }
+            wk.fresh[m] = l.fresh;
             // Bit k: the box starts in this cell on axis k.
             wk.starts[m] = (l.cellLo[0] == cell[0] ? 1 : 0) | (l.cellLo[1] == cell[1] ? 2 : 0) |
                            (l.cellLo[2] == cell[2] ? 4 : 0);
@@ -672,11 +686,12 @@ struct Counter {
         const int32_t *hi0 = wk.hi[0].data(), *hi1 = wk.hi[1].data(), *hi2 = wk.hi[2].data();
         const int32_t *a = wk.id[0].data(), *b = wk.id[1].data(), *c = wk.id[2].data();
         const int32_t* starts = wk.starts.data();
+        const int32_t* fresh = wk.fresh.data();
         int32_t* need = wk.need.data();
         for (int32_t p = 0; p + 1 < count; ++p) {
             const int32_t xlo0 = lo0[p], xlo1 = lo1[p], xlo2 = lo2[p];
             const int32_t xhi0 = hi0[p], xhi1 = hi1[p], xhi2 = hi2[p];
-            const int32_t xa = a[p], xb = b[p], xc = c[p], xs = starts[p];
+            const int32_t xa = a[p], xb = b[p], xc = c[p], xs = starts[p], xf = fresh[p];
             // Without branches, so that the loop runs several pairs at once: pairs reported
             // here whose boxes meet and that have no common corner (the fans take those).
             int32_t any = 0;
@@ -687,7 +702,8 @@ struct Counter {
                 const int32_t shared = (xa == a[q]) | (xa == b[q]) | (xa == c[q]) | (xb == a[q]) |
                                        (xb == b[q]) | (xb == c[q]) | (xc == a[q]) | (xc == b[q]) |
                                        (xc == c[q]);
-                const int32_t open = (elsewhere | apart | shared) ^ 1;
+                const int32_t old = (xf | fresh[q]) ^ 1;
+                const int32_t open = (elsewhere | apart | shared | old) ^ 1;
                 need[q] = open;
                 any |= open;
             }
@@ -763,7 +779,8 @@ constexpr int64_t kEntriesPerTriangle = 16;
 
 }  // namespace
 
-int64_t selfCrossingPairs(const WeldedView& w, int side, int64_t limit, const StopToken& stop) {
+int64_t selfCrossingPairs(const WeldedView& w, int side, int64_t limit, const StopToken& stop,
+                          const std::vector<char>* fresh) {
     const int32_t first = side == 0 ? 0 : w.firstOther;
     const int32_t last = side == 0 ? w.firstOther : static_cast<int32_t>(w.tris.size());
     if (limit <= 0 || last - first < 2) {
@@ -908,6 +925,7 @@ int64_t selfCrossingPairs(const WeldedView& w, int side, int64_t limit, const St
     const auto store = [&](size_t at, int32_t i) {
         Record& r = records[at];
         r.id = w.tris[static_cast<size_t>(first + i)];
+        r.fresh = fresh == nullptr || (*fresh)[static_cast<size_t>(i)] != 0 ? 1 : 0;
         const int use = usable[static_cast<size_t>(i)];
         for (int k = 0; k < 3; ++k) {
             r.sign[k] = static_cast<int8_t>(((use >> (2 * k)) & 3) - 1);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "closed/passes.h"
 
@@ -18,8 +19,10 @@ namespace korvan::closed {
 // not finite takes no part. Exact, and the same for any number of threads. Counting stops once
 // `limit` pairs are found, and the result is then `limit`, so that a hopeless operand is
 // refused fast; a limit of 0 or less counts nothing. `stop` is polled once per chunk of the
-// pair tests.
+// pair tests. With `fresh` (one entry per triangle of the side, in order), a pair of two
+// triangles whose entries are 0 is not counted: a step that changed part of a mesh asks only
+// about the pairs it may have made.
 int64_t selfCrossingPairs(const WeldedView& w, int side, int64_t limit = INT64_MAX,
-                          const StopToken& stop = {});
+                          const StopToken& stop = {}, const std::vector<char>* fresh = nullptr);
 
 }  // namespace korvan::closed

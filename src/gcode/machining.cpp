@@ -217,22 +217,18 @@ private:
     // Seam points rounded to floats can leave two triangles of the cut touching where the exact
     // part has none (seams of passes that run within a float's spacing of each other), or flat
     // triangles that cannot be split away, and the next step may not cut such a part. Where the
-    // cut's neighbourhood has more such pairs than it had before the cut, the move is cut again
-    // with the tool shifted sideways by a few units in the last place (tens of nanometres on a
-    // part of 100 mm, far below the tolerance), which rounds the seam points differently;
-    // depths stay as programmed, so floors stay flat. Pairs an earlier move could not mend do
-    // not make every later move near them try again.
+    // cut made such a pair (one of its new triangles in it), the move is cut again with the tool
+    // shifted sideways by a few units in the last place (tens of nanometres on a part of
+    // 100 mm, far below the tolerance), which rounds the seam points differently; depths stay
+    // as programmed, so floors stay flat. Pairs an earlier move could not mend do not make
+    // every later move near them try again.
     static constexpr int kShiftTries = 8;
 
     Status keepApart(const Solid& tool, const Position& from, const Position& to) {
         const Vector4 pad = sweepMargin();
         const Vector4 lo = m_sweep.minCorner - pad, hi = m_sweep.maxCorner + pad;
-        int64_t touching = touchingWithin(m_next, lo, hi);
+        int64_t touching = touchingMade(lo, hi);
         if (m_slivers == 0 && touching == 0) {
-            return {};
-        }
-        const int64_t before = touchingWithin(m_work, lo, hi);
-        if (m_slivers == 0 && touching <= before) {
             return {};
         }
         // The best cut so far: no flat triangles first, then the fewest touching pairs.
@@ -260,8 +256,8 @@ private:
                 return s;
             }
             leanFloors();
-            touching = touchingWithin(m_next, lo, hi);
-            if (m_slivers == 0 && touching <= before) {
+            touching = touchingMade(lo, hi);
+            if (m_slivers == 0 && touching == 0) {
                 ++m_report.shiftedMoves;
                 return {};
             }
@@ -299,9 +295,10 @@ private:
         return Vector4(margin, margin, margin);
     }
 
-    int64_t touchingWithin(const Solid& part, const Vector4& lo, const Vector4& hi) const {
+    // Touching pairs near the move in the cut part with one of the cut's new triangles in them.
+    int64_t touchingMade(const Vector4& lo, const Vector4& hi) const {
         const auto t0 = Clock::now();
-        const int64_t pairs = crossingPairsWithin(part, lo, hi);
+        const int64_t pairs = crossingPairsWithin(m_next, lo, hi, &m_work);
         m_report.checkSeconds += secondsSince(t0);
         return pairs;
     }

@@ -135,21 +135,24 @@ bool proper(const WeldedView& w, const Corners& t) {
     return t[0] != t[1] && t[1] != t[2] && t[0] != t[2] && !exactTriangle(w, t).is_degenerate();
 }
 
-// Every pair of object 1's proper triangles whose boxes meet, intersected exactly.
-int64_t referenceCount(const WeldedView& w) {
+// Every pair of object 1's proper triangles whose boxes meet, intersected exactly; with
+// `fresh`, only pairs with a fresh triangle.
+int64_t referenceCount(const WeldedView& w, const std::vector<char>* fresh = nullptr) {
     std::vector<Corners> tris;
     std::vector<CGAL::Bbox_3> boxes;
+    std::vector<char> isFresh;
     for (int32_t t = 0; t < w.firstOther; ++t) {
         const Corners& c = w.tris[static_cast<size_t>(t)];
         if (proper(w, c)) {
             tris.push_back(c);
             boxes.push_back(exactTriangle(w, c).bbox());
+            isFresh.push_back(fresh == nullptr || (*fresh)[static_cast<size_t>(t)] != 0);
         }
     }
     int64_t count = 0;
     for (size_t i = 0; i < tris.size(); ++i) {
         for (size_t j = i + 1; j < tris.size(); ++j) {
-            if (CGAL::do_overlap(boxes[i], boxes[j]) &&
+            if ((isFresh[i] || isFresh[j]) && CGAL::do_overlap(boxes[i], boxes[j]) &&
                 meetBeyondSharedExactly(w, tris[i], tris[j])) {
                 ++count;
             }
@@ -371,6 +374,16 @@ TEST(SelfCrossing, CountsDentedSolidsAsAnExactIntersectionOfEveryPairDoes) {
         tbb::task_arena(2).execute([&] { two = b.crossings(); });
         EXPECT_EQ(one, expected);
         EXPECT_EQ(two, expected);
+        // A step that changed some triangles asks only for the pairs with one of them.
+        std::mt19937 rng(seed);
+        std::vector<char> fresh(static_cast<size_t>(b.view().firstOther));
+        for (char& f : fresh) {
+            f = rng() % 5 == 0 ? 1 : 0;
+        }
+        EXPECT_EQ(selfCrossingPairs(b.view(), 0, INT64_MAX, {}, &fresh),
+                  referenceCount(b.view(), &fresh));
+        std::fill(fresh.begin(), fresh.end(), 0);
+        EXPECT_EQ(selfCrossingPairs(b.view(), 0, INT64_MAX, {}, &fresh), 0);
     }
 }
 
