@@ -411,7 +411,7 @@ struct Worker {
     std::vector<FanCorner> corners, fan;
     std::vector<int32_t> from, to;
     // A cell's triangles, as columns.
-    std::vector<int32_t> lo[3], hi[3], id[3], starts, need, fresh;
+    std::vector<int32_t> lo[3], hi[3], id[3], starts, need, order;
 };
 
 // The pass over the blocks. A pair of triangles with a common corner is tested with the fan
@@ -658,7 +658,8 @@ struct Counter {
     // Tests the pairs of cell (coordinates `cell`) among `members` (the block's triangles)
     // that have no common corner; false once the limit is reached. Such a pair is tested here
     // when between them the two boxes start in this cell on every axis.
-    bool cellPairs(Worker& wk, const int32_t* members, int32_t count, const int32_t (&cell)[3]) {
+    bool cellPairs(Worker& wk, const int32_t* cellMembers, int32_t count,
+                   const int32_t (&cell)[3]) {
         const auto n = static_cast<size_t>(count);
         if (wk.starts.size() < n) {
             for (int k = 0; k < 3; ++k) {
@@ -668,8 +669,22 @@ struct Counter {
             }
             wk.starts.resize(n);
             wk.need.resize(n);
-            wk.fresh.resize(n);
+            wk.order.resize(n);
         }
+        // Fresh triangles first: a pair of two others is not counted, so the pairs start at a
+        // fresh one.
+        int32_t freshCount = 0;
+        for (size_t m = 0; m < n; ++m) {
+            freshCount += wk.locals[static_cast<size_t>(cellMembers[m])].fresh;
+        }
+        {
+            size_t front = 0, back = static_cast<size_t>(freshCount);
+            for (size_t m = 0; m < n; ++m) {
+                const int32_t i = cellMembers[m];
+                wk.order[wk.locals[static_cast<size_t>(i)].fresh != 0 ? front++ : back++] = i;
+            }
+        }
+        const int32_t* members = wk.order.data();
         for (size_t m = 0; m < n; ++m) {
             const Local& l = wk.locals[static_cast<size_t>(members[m])];
             for (int k = 0; k < 3; ++k) {
@@ -677,7 +692,6 @@ struct Counter {
                 wk.hi[k][m] = l.hi[k];
                 wk.id[k][m] = l.id[static_cast<size_t>(k)];
             }
-            wk.fresh[m] = l.fresh;
             // Bit k: the box starts in this cell on axis k.
             wk.starts[m] = (l.cellLo[0] == cell[0] ? 1 : 0) | (l.cellLo[1] == cell[1] ? 2 : 0) |
                            (l.cellLo[2] == cell[2] ? 4 : 0);
@@ -686,12 +700,11 @@ struct Counter {
         const int32_t *hi0 = wk.hi[0].data(), *hi1 = wk.hi[1].data(), *hi2 = wk.hi[2].data();
         const int32_t *a = wk.id[0].data(), *b = wk.id[1].data(), *c = wk.id[2].data();
         const int32_t* starts = wk.starts.data();
-        const int32_t* fresh = wk.fresh.data();
         int32_t* need = wk.need.data();
-        for (int32_t p = 0; p + 1 < count; ++p) {
+        for (int32_t p = 0; p < freshCount && p + 1 < count; ++p) {
             const int32_t xlo0 = lo0[p], xlo1 = lo1[p], xlo2 = lo2[p];
             const int32_t xhi0 = hi0[p], xhi1 = hi1[p], xhi2 = hi2[p];
-            const int32_t xa = a[p], xb = b[p], xc = c[p], xs = starts[p], xf = fresh[p];
+            const int32_t xa = a[p], xb = b[p], xc = c[p], xs = starts[p];
             // Without branches, so that the loop runs several pairs at once: pairs reported
             // here whose boxes meet and that have no common corner (the fans take those).
             int32_t any = 0;
@@ -702,8 +715,7 @@ struct Counter {
                 const int32_t shared = (xa == a[q]) | (xa == b[q]) | (xa == c[q]) | (xb == a[q]) |
                                        (xb == b[q]) | (xb == c[q]) | (xc == a[q]) | (xc == b[q]) |
                                        (xc == c[q]);
-                const int32_t old = (xf | fresh[q]) ^ 1;
-                const int32_t open = (elsewhere | apart | shared | old) ^ 1;
+                const int32_t open = (elsewhere | apart | shared) ^ 1;
                 need[q] = open;
                 any |= open;
             }
