@@ -622,25 +622,24 @@ struct Counter {
                 wk.corners[c];
         }
         for (size_t g = 0; g < groups; ++g) {
-            const FanCorner* fan = wk.fan.data() + wk.groupStart[g];
+            FanCorner* fan = wk.fan.data() + wk.groupStart[g];
             const int32_t size = wk.groupStart[g + 1] - wk.groupStart[g];
-            bool anyFresh = false;
-            for (int32_t a = 0; a < size && !anyFresh; ++a) {
-                anyFresh = wk.locals[static_cast<size_t>(fan[a].tri)].fresh != 0;
-            }
-            if (!anyFresh || plainFan(wk, fan, size)) {
+            // Fresh corners first: a pair of two others is not counted, so the pairs start
+            // at a fresh one.
+            const int32_t freshCount = static_cast<int32_t>(
+                std::partition(fan, fan + size,
+                               [&](const FanCorner& f) {
+                                   return wk.locals[static_cast<size_t>(f.tri)].fresh != 0;
+                               }) -
+                fan);
+            if (freshCount == 0 || plainFan(wk, fan, size)) {
                 continue;
             }
             const int32_t v = wk.groupVertex[g];
-            for (int32_t a = 0; a < size; ++a) {
-                const Local& la = wk.locals[static_cast<size_t>(fan[a].tri)];
-                const Corners& x = la.id;
+            for (int32_t a = 0; a < freshCount; ++a) {
+                const Corners& x = wk.locals[static_cast<size_t>(fan[a].tri)].id;
                 for (int32_t b = a + 1; b < size; ++b) {
-                    const Local& lb = wk.locals[static_cast<size_t>(fan[b].tri)];
-                    if ((la.fresh | lb.fresh) == 0) {
-                        continue;
-                    }
-                    const Corners& y = lb.id;
+                    const Corners& y = wk.locals[static_cast<size_t>(fan[b].tri)].id;
                     bool smaller = false;
                     for (const int32_t id : x) {
                         smaller = smaller || (id < v && (id == y[0] || id == y[1] || id == y[2]));
