@@ -168,7 +168,7 @@ public:
             const bool rapid = m.kind == MoveKind::Rapid;
             const double before = rapid ? meshVolume(m_work) : 0.0;
             const auto t0 = Clock::now();
-            if (Status s = subtract(m_next); !s) {
+            if (Status s = subtract(m_next); !s && !cutShifted(tool.cutter, from, m.end)) {
                 return s;
             }
             leanFloors();
@@ -220,9 +220,43 @@ private:
     // cut made such a pair (one of its new triangles in it), the move is cut again with the tool
     // shifted sideways by a few units in the last place (tens of nanometres on a part of
     // 100 mm, far below the tolerance), which rounds the seam points differently; depths stay
-    // as programmed, so floors stay flat. Pairs an earlier move could not mend do not make
-    // every later move near them try again.
+    // as programmed, so floors stay flat, unless every sideways try leaves flat triangles.
+    // Pairs an earlier move could not mend do not make every later move near them try again.
     static constexpr int kShiftTries = 8;
+
+    // The k-th shift of a move's ends: growing, turning a quarter each time, so that a seam
+    // that runs along one direction is moved across it by one of them; with `lift`, as much
+    // upwards too.
+    void shiftSideways(int k, Position& from, Position& to, bool lift = false) {
+        const double scale = std::max({1.0, std::abs(to.x), std::abs(to.y), std::abs(to.z),
+                                       std::abs(from.x), std::abs(from.y), std::abs(from.z)});
+        constexpr double kTurns[4][2] = {{0.6, 0.8}, {-0.8, 0.6}, {-0.6, -0.8}, {0.8, -0.6}};
+        const double d = std::ldexp(scale, -20) * k;
+        m_largestShift = std::max(m_largestShift, d);
+        const double dx = kTurns[(k - 1) % 4][0] * d, dy = kTurns[(k - 1) % 4][1] * d;
+        from.x += dx;
+        from.y += dy;
+        to.x += dx;
+        to.y += dy;
+        if (lift) {
+            from.z += d;
+            to.z += d;
+        }
+    }
+
+    // A cut the engine refused (a part that rounding left touching itself near the move) is
+    // tried with the tool shifted sideways, as keepApart does; false where every try fails.
+    bool cutShifted(const Solid& tool, const Position& from, const Position& to) {
+        for (int k = 1; k <= kShiftTries; ++k) {
+            Position a = from, b = to;
+            shiftSideways(k, a, b);
+            if (sweep(tool, a, b).ok() && subtract(m_next).ok()) {
+                ++m_report.shiftedMoves;
+                return true;
+            }
+        }
+        return false;
+    }
 
     Status keepApart(const Solid& tool, const Position& from, const Position& to) {
         const Vector4 pad = sweepMargin();
@@ -238,22 +272,19 @@ private:
         };
         m_best.copyMeshFrom(m_next);
         int64_t bestSlivers = m_slivers, bestTouching = touching;
-        const double scale = std::max({1.0, std::abs(to.x), std::abs(to.y), std::abs(to.z),
-                                       std::abs(from.x), std::abs(from.y), std::abs(from.z)});
-        // Growing shifts, turning a quarter each time, so that a seam that runs along one
-        // direction is moved across it by one of them.
-        constexpr double kTurns[4][2] = {{0.6, 0.8}, {-0.8, 0.6}, {-0.6, -0.8}, {0.8, -0.6}};
-        for (int k = 1; k <= kShiftTries; ++k) {
-            const double d = std::ldexp(scale, -20) * k;
-            m_largestShift = std::max(m_largestShift, d);
-            const Position shift{kTurns[(k - 1) % 4][0] * d, kTurns[(k - 1) % 4][1] * d, 0.0};
-            const Position a{from.x + shift.x, from.y + shift.y, from.z};
-            const Position b{to.x + shift.x, to.y + shift.y, to.z};
-            if (Status s = sweep(tool, a, b); !s) {
-                return s;
+        bool lastIsBest = true;  // m_next holds the best try
+        // Sideways first; where every try leaves flat triangles, which the next cut cannot
+        // take, also lifted by as much (never deeper than programmed).
+        for (int k = 1; k <= 2 * kShiftTries; ++k) {
+            const bool lift = k > kShiftTries;
+            if (lift && bestSlivers == 0) {
+                break;
             }
-            if (Status s = subtract(m_next); !s) {
-                return s;
+            Position a = from, b = to;
+            shiftSideways(lift ? k - kShiftTries : k, a, b, lift);
+            if (!sweep(tool, a, b).ok() || !subtract(m_next).ok()) {
+                lastIsBest = false;
+                continue;
             }
             leanFloors();
             touching = touchingMade(lo, hi);
@@ -261,16 +292,18 @@ private:
                 ++m_report.shiftedMoves;
                 return {};
             }
-            if (worse(bestSlivers, bestTouching, m_slivers, touching)) {
+            lastIsBest = worse(bestSlivers, bestTouching, m_slivers, touching);
+            if (lastIsBest) {
                 m_best.copyMeshFrom(m_next);
                 bestSlivers = m_slivers;
                 bestTouching = touching;
             }
         }
         // The best try is kept; the next step refuses the part if it cannot cut it.
-        if (worse(m_slivers, touching, bestSlivers, bestTouching)) {
+        if (!lastIsBest) {
             m_next.swap(m_best);
             m_slivers = bestSlivers;
+            m_isResult = true;
         }
         ++m_report.touchingMoves;
         return {};
