@@ -218,7 +218,7 @@ private:
     // part has none (seams of passes that run within a float's spacing of each other), or flat
     // triangles that cannot be split away, and the next step may not cut such a part. Where the
     // cut made such a pair (one of its new triangles in it), the move is cut again with the tool
-    // shifted sideways by a few units in the last place (tens of nanometres on a part of
+    // shifted sideways by a few units in the last place (0.1 to 0.8 micrometres on a part of
     // 100 mm, far below the tolerance), which rounds the seam points differently; depths stay
     // as programmed, so floors stay flat, unless every sideways try leaves flat triangles.
     // Pairs an earlier move could not mend do not make every later move near them try again.
