@@ -14,6 +14,17 @@
 namespace korvan::gcode {
 namespace {
 
+// The sum of f(a, b, c) over the corners of each triangle, in order.
+template <typename F>
+double sumOverTriangles(const Solid& s, const F& f) {
+    double sum = 0.0;
+    for (const Triangle& t : s.triangles) {
+        sum += f(s.vertices[static_cast<size_t>(t.i0)], s.vertices[static_cast<size_t>(t.i1)],
+                 s.vertices[static_cast<size_t>(t.i2)]);
+    }
+    return sum;
+}
+
 constexpr double kLargestCoordinate = 1e6;
 
 using Clock = std::chrono::steady_clock;
@@ -136,17 +147,12 @@ void tally(const Program& program, int64_t lastLine, double rapidRate, Machining
 }
 
 double surfaceArea(const Solid& s) {
-    double area = 0.0;
-    for (const Triangle& t : s.triangles) {
-        const Vector4& a = s.vertices[static_cast<size_t>(t.i0)];
-        const Vector4& b = s.vertices[static_cast<size_t>(t.i1)];
-        const Vector4& c = s.vertices[static_cast<size_t>(t.i2)];
+    return sumOverTriangles(s, [](const Vector4& a, const Vector4& b, const Vector4& c) {
         const double u[3] = {double{b.x} - a.x, double{b.y} - a.y, double{b.z} - a.z};
         const double v[3] = {double{c.x} - a.x, double{c.y} - a.y, double{c.z} - a.z};
-        area += 0.5 * std::hypot(u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2],
-                                 u[0] * v[1] - u[1] * v[0]);
-    }
-    return area;
+        return 0.5 * std::hypot(u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2],
+                                u[0] * v[1] - u[1] * v[0]);
+    });
 }
 
 // The state of one run: the workpiece, the storage the steps reuse and what they report.
@@ -447,16 +453,13 @@ Status parseBoxStock(std::string_view text, Solid& out) {
 }
 
 double meshVolume(const Solid& solid) {
-    double sum = 0.0;
-    for (const Triangle& t : solid.triangles) {
-        const Vector4& a = solid.vertices[static_cast<size_t>(t.i0)];
-        const Vector4& b = solid.vertices[static_cast<size_t>(t.i1)];
-        const Vector4& c = solid.vertices[static_cast<size_t>(t.i2)];
-        sum += double(a.x) * (double(b.y) * c.z - double(b.z) * c.y) +
-               double(a.y) * (double(b.z) * c.x - double(b.x) * c.z) +
-               double(a.z) * (double(b.x) * c.y - double(b.y) * c.x);
-    }
-    return sum / 6.0;
+    return sumOverTriangles(solid,
+                            [](const Vector4& a, const Vector4& b, const Vector4& c) {
+                                return double(a.x) * (double(b.y) * c.z - double(b.z) * c.y) +
+                                       double(a.y) * (double(b.z) * c.x - double(b.x) * c.z) +
+                                       double(a.z) * (double(b.x) * c.y - double(b.y) * c.x);
+                            }) /
+           6.0;
 }
 
 Status machineProgram(const Program& program, const ToolChoice& tools,
