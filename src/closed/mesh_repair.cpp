@@ -109,8 +109,14 @@ int64_t repairSlivers(std::vector<Corners>& tris, const std::vector<Point3>& poi
         const Point3& p = points[v];
         return axis == 0 ? p.x : axis == 1 ? p.y : p.z;
     };
+    // A flip whose far corner is on the line too leaves two flat triangles with shorter long
+    // edges, and each round changes a triangle once: a cluster of seam points rounded onto one
+    // line (a tool edge along a wall it cut before) takes a round per few of its triangles.
+    // Rounds go on while they flip something.
+    constexpr int kRounds = 256;
     std::vector<int32_t> slivers;
-    for (int round = 0; round < 8; ++round) {
+    bool flipped = true;
+    for (int round = 0; round < kRounds; ++round) {
         slivers = selectInOrder(static_cast<int32_t>(tris.size()), [&](int32_t t) {
             const Corners& c = tris[t];
             if (suspect != nullptr && !(*suspect)[c[0]] && !(*suspect)[c[1]] && !(*suspect)[c[2]]) {
@@ -119,7 +125,7 @@ int64_t repairSlivers(std::vector<Corners>& tris, const std::vector<Point3>& poi
             return c[0] != c[1] && c[1] != c[2] && c[0] != c[2] &&
                    collinear(points[c[0]], points[c[1]], points[c[2]]);
         });
-        if (slivers.empty() || round == 7) {
+        if (slivers.empty() || !flipped || round == kRounds - 1) {
             break;
         }
         std::vector<int32_t> start(points.size() + 1, 0);
@@ -141,6 +147,7 @@ int64_t repairSlivers(std::vector<Corners>& tris, const std::vector<Point3>& poi
         std::vector<char> changed(tris.size(), 0);
         std::vector<char> gone(tris.size(), 0);
         bool anyGone = false;
+        flipped = false;
         for (int32_t t : slivers) {
             if (changed[t]) {
                 continue;
@@ -186,6 +193,7 @@ int64_t repairSlivers(std::vector<Corners>& tris, const std::vector<Point3>& poi
                 }
                 const int32_t d = n[(r + 2) % 3];
                 changed[s] = changed[t] = 1;
+                flipped = true;
                 if (d == mid) {
                     // Two flat triangles on the same corners facing each other enclose nothing.
                     gone[s] = gone[t] = 1;

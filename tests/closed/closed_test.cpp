@@ -366,13 +366,15 @@ TEST(ClosedBoolean, ResultsChainAsOperands) {
 // Cuts of a helical ramp into a stock's top face where rounding seam points to floats once left
 // result triangles crossing or touching, so that the next cut failed: a seam point turned over
 // across a sliver's long edge, one welded onto a vertex across an edge, slivers turned over in
-// the top face, and a sliver of a wall rounded onto a coordinate plane. Each workpiece is the
-// part cut down to the neighbourhood of the fold; the tool is the move's sweep.
+// the top face, a sliver of a wall rounded onto a coordinate plane, and a hundred seam points
+// rounded onto one vertical line (the tool's edge along a wall it cut before), a cluster of
+// flat triangles. Each workpiece is the part cut down to the neighbourhood of the fold; the
+// tool is the move's sweep.
 TEST(ClosedBoolean, CutsAlongARimLeaveNoTouchingTriangles) {
     const Vector4 lo(-HUGE_VALF, -HUGE_VALF, -HUGE_VALF), hi(HUGE_VALF, HUGE_VALF, HUGE_VALF);
     ReadOptions asSaved;
     asSaved.keepCoordinates = true;
-    for (const std::string name : {"turned", "welded", "plane", "square"}) {
+    for (const std::string name : {"turned", "welded", "plane", "square", "line"}) {
         SCOPED_TRACE(name);
         const std::string base = std::string(KORVAN_CLOSED_DATA_DIR) + "/fold_" + name;
         Solid work, tool;
@@ -380,8 +382,13 @@ TEST(ClosedBoolean, CutsAlongARimLeaveNoTouchingTriangles) {
         ASSERT_TRUE(readMesh(base + "_tool.ply", tool, asSaved).ok());
         ASSERT_EQ(crossingPairsWithin(work, lo, hi), 0);
         Solid whole, local, common;
-        ASSERT_TRUE(closedBooleanOfResult(work, tool, BooleanOp::Difference, whole).ok());
-        ASSERT_TRUE(closedDifferenceOfResult(work, tool, local).ok());
+        ClosedReport wholeReport, localReport;
+        ASSERT_TRUE(
+            closedBooleanOfResult(work, tool, BooleanOp::Difference, whole, &wholeReport).ok());
+        ASSERT_TRUE(closedDifferenceOfResult(work, tool, local, &localReport).ok());
+        // A flat triangle left over stops the chain: the next step refuses the part.
+        EXPECT_EQ(wholeReport.slivers, 0);
+        EXPECT_EQ(localReport.slivers, 0);
         ASSERT_TRUE(closedBooleanOfResult(work, tool, BooleanOp::Intersection, common).ok());
         for (const Solid* cut : {&whole, &local}) {
             expectSolid(*cut, name);
