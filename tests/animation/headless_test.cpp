@@ -66,30 +66,6 @@ protected:
     test::TempDir dir;
 };
 
-TEST_F(HeadlessTest, DrawsTheSceneInTheViewsColours) {
-    HeadlessFrameSink sink(*context, view);
-    RgbImage picture;
-    scene.m_object2Offset = Vector4(0.0f, 0.0f, 1.5f);  // in front of the cube, towards the eye
-
-    // Without coloured materials (on a fresh context) both objects show the default grey.
-    view.m_coloredMaterials = false;
-    ASSERT_TRUE(sink.drawAndRead(scene, picture).ok());
-    EXPECT_EQ(countPixels(picture, isDarkRed), 0);
-    const uint8_t* centre = picture.pixel(kWidth / 2, kHeight / 2);
-    EXPECT_FALSE(isWhite(centre));
-    EXPECT_EQ(centre[0], centre[1]);
-    EXPECT_EQ(centre[1], centre[2]);
-
-    view.m_coloredMaterials = true;
-    ASSERT_TRUE(sink.drawAndRead(scene, picture).ok());
-    ASSERT_EQ(picture.width, kWidth);
-    ASSERT_EQ(picture.height, kHeight);
-    EXPECT_TRUE(isWhite(picture.pixel(0, 0)));
-    EXPECT_TRUE(isWhite(picture.pixel(kWidth - 1, kHeight - 1)));
-    EXPECT_GT(countPixels(picture, isDarkRed), kWidth * kHeight / 10);
-    EXPECT_GT(countPixels(picture, isDarkBlue), 20);
-}
-
 TEST_F(HeadlessTest, MillingFramesShowTheWorkpieceAloneAndPreviewFramesTheTool) {
     scene.m_object2Offset = Vector4(0.9f, 0.9f, 0.9f);
     AnimationSettings settings;

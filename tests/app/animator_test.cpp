@@ -353,11 +353,8 @@ private:
     }
 
     QString writeProgram(const char* name, const QByteArray& text) {
-        QFile file(m_dir.filePath(name));
-        if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size()) {
-            return {};
-        }
-        return file.fileName();
+        const QString path = m_dir.filePath(name);
+        return writeFile(path, text) ? path : QString();
     }
 
     // Runs `program` from the dialog's G-code source with a flat end mill of 6 by 20 and the

@@ -35,13 +35,6 @@
 using namespace korvan;
 using namespace korvan::app;
 
-namespace {
-
-const QByteArray kTetra =
-    "v 0 0 0\nv 2 0 0\nv 0 2 0\nv 0 0 2\nf 1 3 2\nf 1 2 4\nf 1 4 3\nf 2 3 4\n";
-
-}  // namespace
-
 class AppTest : public QObject {
     Q_OBJECT
 
@@ -323,7 +316,7 @@ private slots:
     void loadingAndSavingObjFiles() {
         QTemporaryDir dir;
         const QString good = dir.filePath("tetra.OBJ");
-        writeFile(good, "v 0 0 0\nv 2 0 0\nv 0 2 0\nv 0 0 2\nf 1 3 2\nf 1 2 4\nf 1 4 3\nf 2 3 4\n");
+        writeFile(good, kTetra);
         m_prompts->fileNames = {good};
         m_frame.OnCmdMsg(ID_OPEN_OBJECT1);
         const Solid& o1 = m_view.scene().m_object1;
@@ -750,10 +743,8 @@ private slots:
             return int(QDialog::Accepted);
         };
         m_frame.OnCmdMsg(ID_OBJECT_INFO);
-        QVERIFY2(text.contains("Okvir: (-1, -1, -1) - (1, 1, 1)"), qPrintable(text));
-        QVERIFY2(text.contains("Volumen: 8\n"), qPrintable(text));
-        QVERIFY(text.contains("Zatvoreno: da"));
-        QVERIFY(!text.contains("[Objekt 2]"));
+        // The text itself is the dialogs' test's business.
+        QVERIFY2(text.contains("Volumen: 8\n") && !text.contains("[Objekt 2]"), qPrintable(text));
     }
 
     void aNewObject1IsPlacedInViewWhateverTheTurn() {
@@ -787,53 +778,7 @@ private slots:
         QCOMPARE(m_view.viewState().m_rotX, 0.0f);
     }
 
-    void homeCentresBothObjects() {
-        generate(1, 1, {"1"});
-        generate(2, 1, {"0.6"});                                  // boxes that are what is drawn
-        m_view.scene().m_object2Offset = Vector4(1.5f, 0.2f, 0);  // beside the cube
-        for (int turn : {0, 35}) {
-            m_view.viewState().m_rotY = static_cast<float>(turn);
-            QTest::keyClick(&m_view, Qt::Key_Home);
-            const QRect drawn = drawnArea();
-            const int width = m_view.grabFramebuffer().width();
-            const int height = m_view.grabFramebuffer().height();
-            const int left = drawn.left(), right = width - 1 - drawn.right();
-            const int top = drawn.top(), bottom = height - 1 - drawn.bottom();
-            const QString what = QString("turn %1: margins %2 %3 %4 %5")
-                                     .arg(turn)
-                                     .arg(left)
-                                     .arg(right)
-                                     .arg(top)
-                                     .arg(bottom);
-            QVERIFY2(left > 0 && right > 0 && top > 0 && bottom > 0, qPrintable(what));
-            QVERIFY2(std::abs(left - right) <= width / 50, qPrintable(what));
-        }
-        // The wheel then stops before the eye enters the cube.
-        QWheelEvent wheel(QPointF(50, 50), m_view.mapToGlobal(QPointF(50, 50)), {}, {0, -1200},
-                          Qt::NoButton, {}, Qt::NoScrollPhase, false);
-        for (int i = 0; i < 20; ++i) {
-            QCoreApplication::sendEvent(&m_view, &wheel);
-        }
-        QVERIFY(length(m_view.viewState().m_eye) >=
-                nearestEyeDistance(m_view.viewState(), m_view.scene()) * 0.999);
-    }
-
 private:
-    // The smallest rectangle holding every pixel that is not background.
-    QRect drawnArea() {
-        const QImage picture = m_view.grabFramebuffer();
-        const QColor background = picture.pixelColor(0, 0);
-        QRect area;
-        for (int y = 0; y < picture.height(); ++y) {
-            for (int x = 0; x < picture.width(); ++x) {
-                if (picture.pixelColor(x, y) != background) {
-                    area |= QRect(x, y, 1, 1);
-                }
-            }
-        }
-        return area;
-    }
-
     // The picture's outermost rows and columns are all background: nothing is cut off.
     bool backgroundAtTheEdges() {
         const QImage picture = m_view.grabFramebuffer();
@@ -860,12 +805,6 @@ private:
         m_frame.OnCmdMsg(ID_GENERATOR);
         m_prompts->dialogHandler = nullptr;
         m_frame.updateCommandStates();  // as the idle timer does
-    }
-
-    static void writeFile(const QString& path, const QByteArray& text) {
-        QFile f(path);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(text);
     }
 
     CMainFrame& m_frame;

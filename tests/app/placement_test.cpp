@@ -7,11 +7,9 @@
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTextBrowser>
 
 #include <cmath>
 
-#include "app/about_box.h"
 #include "app/app_settings.h"
 #include "app/commands.h"
 #include "app/main_frame.h"
@@ -24,9 +22,6 @@ using namespace korvan;
 using namespace korvan::app;
 
 namespace {
-
-const QByteArray kTetra =
-    "v 0 0 0\nv 2 0 0\nv 0 2 0\nv 0 0 2\nf 1 3 2\nf 1 2 4\nf 1 4 3\nf 2 3 4\n";
 
 // Where the drawn pixels lie: their count and their mean position (y down).
 struct Drawn {
@@ -249,11 +244,7 @@ private slots:
         QTemporaryDir dir;
         const QString kept = dir.filePath("a.obj");
         const QString gone = dir.filePath("b.obj");
-        for (const QString& path : {kept, gone}) {
-            QFile f(path);
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            f.write(kTetra);
-        }
+        QVERIFY(writeFile(kept, kTetra) && writeFile(gone, kTetra));
         m_prompts->fileNames = {gone, kept};
         m_frame.OnCmdMsg(ID_OPEN_OBJECT2);
         m_frame.OnCmdMsg(ID_OPEN_OBJECT2);
@@ -289,16 +280,6 @@ private slots:
         m_frame.menuAction(ID_CLOSED_RESULT)->trigger();
         m_frame.resize(1024, 768);
         QSettings().clear();
-    }
-
-    void theAboutBoxNamesTheNewCommands() {
-        CAboutBox about(*m_prompts, nullptr);
-        const QString text = about.textArea()->toPlainText();
-        for (const char* words :
-             {"Polozaj objekta 2", "Ponisti polozaj", "Srednja tipka misa ili Shift + lijeva",
-              "Prekini ili tipka Escape", "pamte se do sljedeceg pokretanja"}) {
-            QVERIFY2(text.contains(QLatin1String(words)), words);
-        }
     }
 
 private:

@@ -4,6 +4,7 @@
 
 #include <QComboBox>
 #include <QDialog>
+#include <QFile>
 #include <QLineEdit>
 #include <QStringList>
 
@@ -70,6 +71,15 @@ TestPrompts* installPrompts(View& view) {
     TestPrompts* recorded = prompts.get();
     view.setPrompts(std::move(prompts));
     return recorded;
+}
+
+// A closed tetrahedron, for the tests that open files.
+inline const QByteArray kTetra =
+    "v 0 0 0\nv 2 0 0\nv 0 2 0\nv 0 0 2\nf 1 3 2\nf 1 2 4\nf 1 4 3\nf 2 3 4\n";
+
+inline bool writeFile(const QString& path, const QByteArray& text) {
+    QFile f(path);
+    return f.open(QIODevice::WriteOnly) && f.write(text) == text.size();
 }
 
 // A view as a new window has it (camera and switches), keeping the size of the widget.

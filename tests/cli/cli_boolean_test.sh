@@ -44,12 +44,11 @@ run union open-tetra.obj cube:1 --closed -o refused-open.obj
 check "--closed refuses an open operand" test "$rc" -eq 1 -a ! -e refused-open.obj
 check "--closed says why" test -s err.txt
 
-# The result does not depend on the number of threads; --json says how many were used.
-run difference cube:2 sphere:16,24,0.6 --offset 0.3,0.2,0.9 --sampling 0.008 --threads 1 --json -o t1.obj
+# --json says how many threads were used (that their number changes no byte is the scene
+# tests' business).
+run difference cube:2 sphere:12,16,0.6 --offset 0.3,0.2,0.9 --sampling 0.05 --threads 1 --json -o t1.obj
 check "--threads 1 exits 0" test "$rc" -eq 0
 check "--threads 1 is reported" grep -qF '"threads": 1' out.txt
-run difference cube:2 sphere:16,24,0.6 --offset 0.3,0.2,0.9 --sampling 0.008 --threads 2 -o t2.obj
-check "two threads write the one-thread file" cmp -s t1.obj t2.obj
 run info bunny:0 --threads 0
 check "--threads 0 is a usage error" test "$rc" -eq 2
 run info cube:1 --threads x
@@ -77,8 +76,8 @@ run union cube:1 -o x.obj
 check "a missing operand is a usage error" test "$rc" -eq 2
 check "no file after usage errors" test ! -e x.obj
 
-# Real parts: the format follows the extension, and files may keep their millimetres. A plate
-# of 100 x 60 x 8 with a tunnel of radius 3 along y, 20 mm off its middle.
+# Real parts: the format follows the extension, and files may keep their millimetres (what an
+# operation on them gives is the format tests' business).
 run convert box:100,60,8 --sampling 0 -o plate.stl
 check "convert writes binary STL" test "$rc" -eq 0 -a "$(stat -c %s plate.stl)" -eq $((84 + 12 * 50))
 run info plate.stl --keep-coordinates --sampling 0 --json
@@ -86,15 +85,6 @@ check "the file's millimetres are kept" grep -qF '"max_corner": [50, 30, 4]' out
 run info plate.stl --sampling 0 --json
 check "without the mode the box is the unit box" grep -qF '"max_corner": [1, 0.59999996, 0.08]' out.txt
 check "the file's own box is reported in every mode" grep -qF '"file_max_corner": [50, 30, 4]' out.txt
-run difference plate.stl cylinder:64,3,80 --offset 20,0,0 --keep-coordinates --closed --sampling 0 \
-    --json -o holed.3mf
-check "a closed difference in millimetres exits 0" test "$rc" -eq 0
-run info holed.3mf --keep-coordinates --sampling 0 --json
-volume=$(grep -oE '"volume": [0-9.e+-]+' out.txt | cut -d' ' -f2)
-check "the tunnel is cut in millimetres" awk -v v="$volume" 'BEGIN {
-    hole = 0.5 * 64 * 9 * sin(2 * 3.14159265358979 / 64) * 60
-    d = v - (48000 - hole); exit !(d < 1e-6 * 48000 && d > -1e-6 * 48000) }'
-check "it reads back closed and manifold" grep -qF '"open_edges": 0, "nonmanifold_edges": 0' out.txt
 run convert sphere:8,12,1 --sampling 0 --ascii -o ascii.stl
 check "--ascii writes text STL" test "$(head -c 6 ascii.stl)" = "solid "
 cp bad.obj notstl.stl

@@ -97,43 +97,6 @@ TEST(Sphere, RingsUseTheApproximatePi) {
     EXPECT_EQ(s.triangles[15].i0, 9);
 }
 
-TEST(Cone, BaseIsFannedFromItsCentre) {
-    Solid s;
-    MakeCone(s, 3, 1.0f, 2.0f);
-    EXPECT_EQ(s.vertices[0], Vector4(0, 1, 0));
-    EXPECT_EQ(s.vertices[1], Vector4(0, -1, 0));
-    for (int j = 0; j < 3; ++j) {
-        EXPECT_EQ(s.triangles[2 * j + 1].i0, 1);
-        EXPECT_EQ(s.triangles[2 * j].i0, 0);
-    }
-}
-
-TEST(Parameters, BoundsOfTheGeneratorDialog) {
-    EXPECT_FALSE(isValidCount(2));
-    EXPECT_TRUE(isValidCount(3));
-    EXPECT_TRUE(isValidCount(1000));
-    EXPECT_FALSE(isValidCount(1001));
-    EXPECT_FALSE(isValidLength(0.0001f));  // the nearest float lies just below 0.0001
-    EXPECT_TRUE(isValidLength(0.0002f));
-    EXPECT_TRUE(isValidLength(10000.0f));
-    EXPECT_FALSE(isValidLength(10001.0f));
-    EXPECT_FALSE(isValidLength(std::nanf("")));
-}
-
-TEST(Parameters, FirstInvalidFieldFollowsTheDialogsOrder) {
-    PrimitiveParameters p;
-    EXPECT_EQ(firstInvalidField(p), ParameterField::M);
-    p.m = 3;
-    p.n = 2;
-    EXPECT_EQ(firstInvalidField(p), ParameterField::N);
-    p.n = 1000;
-    p.a = 10000;
-    EXPECT_EQ(firstInvalidField(p), std::nullopt);
-
-    EXPECT_EQ(firstInvalidField(PrimitiveParameters::box(1, 1, 0)), ParameterField::C);
-    EXPECT_EQ(firstInvalidField(PrimitiveParameters::cylinder(3, 1, 0)), ParameterField::B);
-}
-
 TEST(GenerateObject, RejectedParameterLeavesTheTargetAsItWas) {
     Solid target;
     MakeCube(target, 1.0f);

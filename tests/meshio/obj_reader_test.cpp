@@ -10,8 +10,6 @@
 #include <string>
 #include <thread>
 
-#include "formats/mesh_file.h"
-#include "meshio/load.h"
 #include "meshio/obj.h"
 #include "support/format_checks.h"
 #include "support/mesh_checks.h"
@@ -202,16 +200,6 @@ TEST_F(ObjReader, TinyNumbersBecomeZeroNotErrors) {
     ASSERT_TRUE(read("v 1e-50 0 0\nv 1 0 0\nv 0 1 0\nv -1e-400 0 0\nf 4 2 3\n").ok());
     EXPECT_EQ(solid.vertexCount(), 4);
     EXPECT_EQ(solid.vertices[0], solid.vertices[3]);
-}
-
-TEST_F(ObjReader, LoadObjectSamplesAndCompletesTheMesh) {
-    const std::string path = dir.path("tri.obj");
-    test::writeFile(path, "v 0 0 0\nv 2 0 0\nv 0 2 0\nf 1 2 3\n");
-    solid = test::preloaded();
-    ASSERT_TRUE(loadObject(path, 0.1f, solid).ok());
-    EXPECT_GT(solid.triangleCount(), 1);
-    EXPECT_LE(test::longestEdge(solid), solid.edgeLimit);
-    EXPECT_EQ(solid.triangles[0].normal, Vector4(0, 0, 1));
 }
 
 }  // namespace

@@ -5,10 +5,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <clocale>
 #include <csignal>
-#include <cstring>
 #include <filesystem>
 
 #include "generator/generators.h"
@@ -149,29 +147,6 @@ TEST(AtomicFile, APendingInterruptLeavesNoTemporaryBehind) {
     ::pthread_sigmask(SIG_SETMASK, &oldMask, nullptr);
     ::sigaction(SIGTERM, &previous, nullptr);
     EXPECT_EQ(test::readFile(path), "precious\n");
-}
-
-// NAME plus the temporary's suffix may pass the file system's limit on a name where NAME does
-// not; a loop of links names no file at all.
-TEST(AtomicFile, FitsTheNameLimitAndRefusesALoopOfLinks) {
-    test::TempDir dir;
-    const std::string longName = dir.path(std::string(250, 'n') + ".obj");
-    {
-        AtomicFile file(longName);
-        ASSERT_TRUE(file.write("new\n", 4)) << file.error();
-        EXPECT_TRUE(file.commit(false)) << file.error();
-    }
-    EXPECT_EQ(test::readFile(longName), "new\n");
-
-    const std::string a = dir.path("a.obj");
-    const std::string b = dir.path("b.obj");
-    ASSERT_EQ(::symlink(b.c_str(), a.c_str()), 0);
-    ASSERT_EQ(::symlink(a.c_str(), b.c_str()), 0);
-    AtomicFile loop(a);
-    EXPECT_FALSE(loop.ok());
-    EXPECT_EQ(loop.error(), a + ": " + std::strerror(ELOOP));
-    EXPECT_FALSE(loop.commit(false));
-    EXPECT_TRUE(std::filesystem::is_symlink(a));
 }
 
 }  // namespace

@@ -59,7 +59,7 @@ TEST(ViewShading, IsoViewShowsThreeShadesOfACube) {
     EXPECT_GE(shades[1] - shades[0], 15);
     EXPECT_GE(shades[2] - shades[1], 15);
 
-    // From the front, the head-light meets one face square on: one shade, as specified.
+    // From the front, the head-light meets one face square on: one shade.
     setStandardView(view, StandardView::Front);
     fitSceneToView(view, scene);
     applyViewport(view);
