@@ -410,6 +410,12 @@ struct Worker {
     std::vector<int32_t> groupVertex, groupStart, groupFill, cornerGroup;
     std::vector<FanCorner> corners, fan;
     std::vector<int32_t> from, to;
+    // A large fan's triangles: each as the cap of directions from the vertex that holds it.
+    struct Cap {
+        double centre[3];
+        double cosRadius, sinRadius;
+    };
+    std::vector<Cap> caps;
     // A cell's triangles, as columns.
     std::vector<int32_t> lo[3], hi[3], id[3], starts, need, order;
 };
@@ -567,6 +573,51 @@ struct Counter {
         return steps == 4;
     }
 
+    // For each triangle of the fan, the cap of directions (on the sphere around the vertex)
+    // that holds its angle there: centred between the directions of its far corners, as wide
+    // as half the angle between them. A triangle lies in the cone of its cap; two whose caps
+    // are apart meet only at the vertex.
+    void fanCaps(Worker& wk, const FanCorner* fan, int count) const {
+        wk.caps.resize(static_cast<size_t>(count));
+        for (int k = 0; k < count; ++k) {
+            const Record& r = records[wk.locals[static_cast<size_t>(fan[k].tri)].record];
+            const float* v = r.p[fan[k].corner];
+            double dir[2][3];
+            for (int e = 0; e < 2; ++e) {
+                const float* q = r.p[(fan[k].corner + 1 + e) % 3];
+                const double d[3] = {double{q[0]} - v[0], double{q[1]} - v[1], double{q[2]} - v[2]};
+                const double length = std::hypot(d[0], d[1], d[2]);
+                for (int i = 0; i < 3; ++i) {
+                    dir[e][i] = d[i] / length;
+                }
+            }
+            Worker::Cap& cap = wk.caps[static_cast<size_t>(k)];
+            const double cosAngle = std::clamp(
+                dir[0][0] * dir[1][0] + dir[0][1] * dir[1][1] + dir[0][2] * dir[1][2], -1.0, 1.0);
+            const double mid[3] = {dir[0][0] + dir[1][0], dir[0][1] + dir[1][1],
+                                   dir[0][2] + dir[1][2]};
+            const double length = std::hypot(mid[0], mid[1], mid[2]);
+            if (!(length > 1e-6)) {
+                // Nearly a half turn: a cap that is apart from none.
+                cap = Worker::Cap{{1, 0, 0}, -1, 0};
+                continue;
+            }
+            cap = Worker::Cap{{mid[0] / length, mid[1] / length, mid[2] / length},
+                              std::sqrt((1 + cosAngle) / 2),
+                              std::sqrt((1 - cosAngle) / 2)};
+        }
+    }
+
+    // Whether the caps are apart: their centres further apart than their radii together, by a
+    // margin far above the rounding of the directions (a few units in the last place).
+    static bool capsApart(const Worker::Cap& x, const Worker::Cap& y) {
+        const double dot =
+            x.centre[0] * y.centre[0] + x.centre[1] * y.centre[1] + x.centre[2] * y.centre[2];
+        // Each radius is under a quarter turn, so the sum is under a half.
+        const double cosSum = x.cosRadius * y.cosRadius - x.sinRadius * y.sinRadius;
+        return dot < cosSum - 1e-9;
+    }
+
     // The fans of the vertices in the block: all triangles at such a vertex have an entry in
     // its cell, so in this block, and no other block sees the vertex. Where a fan is not plain,
     // tests the pairs of its triangles with no smaller common corner. False once the limit is
@@ -635,10 +686,22 @@ struct Counter {
             if (freshCount == 0 || plainFan(wk, fan, size)) {
                 continue;
             }
+            // In a large fan (a stock's corner fanned to a pocket's outline, a wall's slivers
+            // gathered at a floor's corner) most pairs lie far apart around the vertex, and a
+            // test of their caps spares the exact test.
+            constexpr int32_t kLargeFan = 12;
+            const bool large = size >= kLargeFan;
+            if (large) {
+                fanCaps(wk, fan, size);
+            }
             const int32_t v = wk.groupVertex[g];
             for (int32_t a = 0; a < freshCount; ++a) {
                 const Corners& x = wk.locals[static_cast<size_t>(fan[a].tri)].id;
                 for (int32_t b = a + 1; b < size; ++b) {
+                    if (large && capsApart(wk.caps[static_cast<size_t>(a)],
+                                           wk.caps[static_cast<size_t>(b)])) {
+                        continue;
+                    }
                     const Corners& y = wk.locals[static_cast<size_t>(fan[b].tri)].id;
                     bool smaller = false;
                     for (const int32_t id : x) {

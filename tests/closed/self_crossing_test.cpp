@@ -177,6 +177,52 @@ TEST(SelfCrossing, FanWindingTwiceAroundItsVertexCrossesItself) {
     EXPECT_EQ(b.crossings(), expected);
 }
 
+// Large fans (a stock's corner fanned to a pocket's outline, a wall's slivers gathered at one
+// corner) are sorted out by the directions their triangles span around the vertex; the count
+// must stay the exact one. Far corners on a small lattice around the vertex give shared edges,
+// coplanar neighbours, edges along each other and overlaps; some fans lie in one plane, as a
+// face fanned from one corner does, some in one plane but for one triangle turned over.
+TEST(SelfCrossing, LargeFansCountAsAnExactIntersectionOfEveryPairDoes) {
+    std::mt19937 rng(20261208);
+    std::uniform_int_distribution<int> coordinate(-3, 3);
+    std::uniform_int_distribution<int> size(12, 60);
+    int64_t total = 0;
+    for (int round = 0; round < 120; ++round) {
+        Builder b;
+        const V v{0.5f, 0.25f, 0};
+        const int kind = round % 3;
+        const auto corner = [&]() -> V {
+            const auto c = [&] { return static_cast<float>(coordinate(rng)); };
+            const float z = kind == 0 ? c() : 0.0f;
+            return {v.x + c(), v.y + 0.37f * c(), z};
+        };
+        const int n = size(rng);
+        if (kind == 2) {
+            // A flat face fanned from v to a line, tiled once, with one triangle flipped over.
+            for (int i = 0; i < n; ++i) {
+                const V p{10.0f - 0.25f * static_cast<float>(i), 7, 0};
+                const V q{9.75f - 0.25f * static_cast<float>(i), 7, 0};
+                if (i == n / 2) {
+                    b.triangle(v, p, V{q.x, -7, 0});
+                } else {
+                    b.triangle(v, q, p);
+                }
+            }
+        } else {
+            for (int i = 0; i < n; ++i) {
+                const V p = corner(), q = corner();
+                if (proper(b.view(), {b.point(v), b.point(p), b.point(q)})) {
+                    b.triangle(v, p, q);
+                }
+            }
+        }
+        const int64_t expected = referenceCount(b.view());
+        ASSERT_EQ(b.crossings(), expected) << "round " << round;
+        total += expected;
+    }
+    EXPECT_GT(total, 120);
+}
+
 TEST(SelfCrossing, TrianglesWithoutAreaOrWithBadCornersTakeNoPart) {
     Builder b;
     box(b, {0, 0, 0}, {1, 1, 1});
