@@ -6,6 +6,7 @@
 #include <array>
 #include <cassert>
 #include <cmath>
+#include <cstdint>
 #include <numeric>
 #include <unordered_map>
 #include <utility>
@@ -112,10 +113,13 @@ int64_t repairSlivers(std::vector<Corners>& tris, const std::vector<Point3>& poi
     // A flip whose far corner is on the line too leaves two flat triangles with shorter long
     // edges, and each round changes a triangle once: a cluster of seam points rounded onto one
     // line (a tool edge along a wall it cut before) takes a round per few of its triangles.
-    // Rounds go on while they flip something.
+    // Rounds go on while they flip something and, within a few rounds, leave fewer.
     constexpr int kRounds = 256;
+    constexpr int kRoundsWithoutFewer = 8;
     std::vector<int32_t> slivers;
     bool flipped = true;
+    size_t fewest = SIZE_MAX;
+    int sinceFewer = 0;
     for (int round = 0; round < kRounds; ++round) {
         slivers = selectInOrder(static_cast<int32_t>(tris.size()), [&](int32_t t) {
             const Corners& c = tris[t];
@@ -125,7 +129,10 @@ int64_t repairSlivers(std::vector<Corners>& tris, const std::vector<Point3>& poi
             return c[0] != c[1] && c[1] != c[2] && c[0] != c[2] &&
                    collinear(points[c[0]], points[c[1]], points[c[2]]);
         });
-        if (slivers.empty() || !flipped || round == kRounds - 1) {
+        sinceFewer = slivers.size() < fewest ? 0 : sinceFewer + 1;
+        fewest = std::min(fewest, slivers.size());
+        if (slivers.empty() || !flipped || sinceFewer == kRoundsWithoutFewer ||
+            round == kRounds - 1) {
             break;
         }
         std::vector<int32_t> start(points.size() + 1, 0);
