@@ -89,11 +89,15 @@ int64_t crossingPairsWithin(const Solid& solid, const Vector4& lo, const Vector4
 // every seam of the passes before; the next cut, on the same plane, then meets all those
 // pieces. Triangles with all three corners in one coordinate plane (one float equal), facing
 // the same way and joined by edges, form a face; each face with a triangle whose box meets the
-// box from `lo` to `hi`, and with corners that no triangle outside it uses, is triangulated
-// again from its outline, and those corners are dropped. No vertex moves, so the solid's
-// shape, volume, closedness and outline edges stay exactly as they were, and a result of the
-// closed engine stays one that closedDifferenceOfResult may take. Vertices are numbered again
-// in order of first use; triangle data and box are set. A face whose outline cannot be
+// box from `lo` to `hi` is triangulated again from its outline where corners that no triangle
+// outside it uses (seams of earlier cuts) lie inside it, or where it has room for lattice
+// points: those corners are dropped, and points of a lattice in the face's plane (a power of
+// two near a sixteenth of its extent apart, well inside it) keep the triangles short, where an
+// outline alone fans long slivers across the face that slow every later cut and check. No
+// vertex moves, and the new ones lie in the face, so the solid's shape, volume, closedness and
+// outline edges stay exactly as they were, and a result of the closed engine stays one that
+// closedDifferenceOfResult may take; merging again changes nothing. Vertices are numbered
+// again in order of first use; triangle data and box are set. A face whose outline cannot be
 // triangulated exactly is left as it is. Returns the number of faces triangulated again.
 int64_t mergeFlatFaces(Solid& solid, const Vector4& lo, const Vector4& hi);
 

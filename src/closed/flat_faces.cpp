@@ -55,6 +55,10 @@ bool planeOf(const Solid& s, const Triangle& t, Plane& plane) {
     return false;
 }
 
+double coordinateOf(const closed::Point3& p, int k) {
+    return k == 0 ? p.x : k == 1 ? p.y : p.z;
+}
+
 int32_t findRoot(std::vector<int32_t>& parent, int32_t x) {
     while (parent[static_cast<size_t>(x)] != x) {
         parent[static_cast<size_t>(x)] =
@@ -159,6 +163,7 @@ int64_t mergeFlatFaces(Solid& solid, const Vector4& lo, const Vector4& hi) {
     std::vector<int32_t> faceUses(solid.vertices.size(), 0);
     std::vector<char> dropTriangle(solid.triangles.size(), 0);
     std::vector<std::array<int32_t, 3>> added;
+    std::vector<Vector4> newVertices;  // lattice points, after the solid's own
     int64_t merged = 0;
     for (const std::vector<int32_t>& face : faces) {
         // The face with its own numbering of corners, for the triangulation.
@@ -182,9 +187,6 @@ int64_t mergeFlatFaces(Solid& solid, const Vector4& lo, const Vector4& hi) {
             inner = inner || !keep[k];
             faceUses[v] = 0;
         }
-        if (!inner) {
-            continue;  // nothing to drop: the face is as lean as its outline allows
-        }
         const auto localOf = [&](int32_t v) {
             return static_cast<int32_t>(std::lower_bound(vertexOf.begin(), vertexOf.end(), v) -
                                         vertexOf.begin());
@@ -204,19 +206,65 @@ int64_t mergeFlatFaces(Solid& solid, const Vector4& lo, const Vector4& hi) {
         }
         const Plane& facePlane =
             planes[static_cast<size_t>(planeIndex[static_cast<size_t>(face[0])])];
-        std::vector<Corners> fresh;
-        if (!closed::triangulateOutline(
-                local, region, points, facePlane.axis, facePlane.up,
-                [&](int32_t v) { return keep[static_cast<size_t>(v)] != 0; }, fresh)) {
+        // Lattice points a sixteenth of the face's extent apart (a power of two, so that they
+        // are floats exactly) keep its triangles short.
+        double extent = 0;
+        for (int k = 0; k < 3; ++k) {
+            if (k == facePlane.axis) {
+                continue;
+            }
+            const auto [lo, hi] =
+                std::minmax_element(points.begin(), points.end(),
+                                    [k](const closed::Point3& a, const closed::Point3& b) {
+                                        return coordinateOf(a, k) < coordinateOf(b, k);
+                                    });
+            extent = std::max(extent, coordinateOf(*hi, k) - coordinateOf(*lo, k));
+        }
+        const double spacing = extent > 0 ? std::exp2(std::ceil(std::log2(extent / 16))) : 0.0;
+        // A face with nothing inside but lattice points is as lean as it gets.
+        const auto onLattice = [&](const closed::Point3& p) {
+            bool on = spacing > 0;
+            for (int k = 0; k < 3; ++k) {
+                const double q = coordinateOf(p, k) / spacing;
+                on = on && (k == facePlane.axis || q == std::floor(q));
+            }
+            return on;
+        };
+        bool seamInside = false;
+        for (size_t k = 0; k < vertexOf.size(); ++k) {
+            seamInside = seamInside || (!keep[k] && !onLattice(points[k]));
+        }
+        if (inner && !seamInside) {
             continue;
         }
+        std::vector<Corners> fresh;
+        std::vector<closed::Point3> lattice;
+        if (!closed::triangulateOutline(
+                local, region, points, facePlane.axis, facePlane.up,
+                [&](int32_t v) { return keep[static_cast<size_t>(v)] != 0; }, fresh, spacing,
+                &lattice)) {
+            continue;
+        }
+        const auto base = static_cast<int32_t>(vertexOf.size());
+        const bool latticeUsed = std::any_of(fresh.begin(), fresh.end(), [base](const Corners& c) {
+            return c[0] >= base || c[1] >= base || c[2] >= base;
+        });
+        if (!inner && !latticeUsed) {
+            continue;  // nothing to drop or add: the face is as lean as its outline allows
+        }
+        const auto firstLattice = static_cast<int32_t>(solid.vertices.size() + newVertices.size());
+        for (const closed::Point3& p : lattice) {
+            newVertices.emplace_back(static_cast<float>(p.x), static_cast<float>(p.y),
+                                     static_cast<float>(p.z));
+        }
+        const auto vertexAt = [&](int32_t c) {
+            return c < base ? vertexOf[static_cast<size_t>(c)] : firstLattice + (c - base);
+        };
         for (const int32_t m : face) {
             dropTriangle[static_cast<size_t>(members[static_cast<size_t>(m)])] = 1;
         }
         for (const Corners& c : fresh) {
-            added.push_back({vertexOf[static_cast<size_t>(c[0])],
-                             vertexOf[static_cast<size_t>(c[1])],
-                             vertexOf[static_cast<size_t>(c[2])]});
+            added.push_back({vertexAt(c[0]), vertexAt(c[1]), vertexAt(c[2])});
         }
         ++merged;
     }
@@ -240,6 +288,7 @@ int64_t mergeFlatFaces(Solid& solid, const Vector4& lo, const Vector4& hi) {
         t.setIndices(c[0], c[1], c[2]);
         triangles.push_back(t);
     }
+    solid.vertices.insert(solid.vertices.end(), newVertices.begin(), newVertices.end());
     std::vector<int32_t> renumbered(solid.vertices.size(), -1);
     std::vector<Vector4> vertices;
     vertices.reserve(solid.vertices.size());

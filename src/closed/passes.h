@@ -182,9 +182,16 @@ int64_t refillPlanarFolds(std::vector<Corners>& tris, std::vector<int32_t>& sour
 // `keep` names (all where it is empty), facing +axis where `up`, else -axis, into `out`. False
 // where the outline crosses itself once rounded, a corner lies on it, or the triangulation's
 // inside cannot be told; `out` is then unusable.
+// With `spacing` (a power of two) and `lattice`, the points of the plane whose other two
+// coordinates are multiples of `spacing`, within the outline's box and more than about two
+// spacings from it, are triangulated too, numbered from points.size() on in the order of
+// `lattice` (which receives all of them, used or not): an outline alone fans long slivers
+// across a face (from a stock's corner to a pocket's rim), with them the triangles stay within
+// a few spacings of each other but along long outline edges.
 bool triangulateOutline(const std::vector<Corners>& tris, const std::vector<int32_t>& region,
                         const std::vector<Point3>& points, int axis, bool up,
-                        const std::function<bool(int32_t)>& keep, std::vector<Corners>& out);
+                        const std::function<bool(int32_t)>& keep, std::vector<Corners>& out,
+                        double spacing = 0, std::vector<Point3>* lattice = nullptr);
 
 // Which of the arrangement's pieces `op` keeps (`keep`, one entry per piece). Pieces are
 // grouped into patches, joined across edges off the seam; `decide(pieces, inside)` is given

@@ -74,11 +74,81 @@ std::vector<int32_t> regionAround(const std::vector<Corners>& tris,
     return region;
 }
 
+// The lattice points (multiples of `spacing` on axes i and j, `level` on the third) in the
+// box of the outline's corners, but for those within about two spacings of an outline edge:
+// each edge is walked in steps of half a spacing, and the lattice points around each step
+// are left out. None can then lie on the outline, which it would split.
+std::vector<Point3> latticeAwayFrom(const std::vector<std::pair<int32_t, int32_t>>& outline,
+                                    const std::vector<Point3>& points, int axis, double spacing) {
+    const int i = (axis + 1) % 3, j = (axis + 2) % 3;
+    double lo[2] = {HUGE_VAL, HUGE_VAL}, hi[2] = {-HUGE_VAL, -HUGE_VAL};
+    for (const auto& [a, b] : outline) {
+        for (const int k : {0, 1}) {
+            const double c = coordinate(points[a], k == 0 ? i : j);
+            lo[k] = std::min(lo[k], c);
+            hi[k] = std::max(hi[k], c);
+        }
+    }
+    std::vector<Point3> lattice;
+    if (outline.empty() || !(spacing > 0)) {
+        return lattice;
+    }
+    const double first[2] = {std::ceil(lo[0] / spacing), std::ceil(lo[1] / spacing)};
+    const double count[2] = {std::floor(hi[0] / spacing) - first[0] + 1,
+                             std::floor(hi[1] / spacing) - first[1] + 1};
+    // Few enough to list; a caller picks the spacing from the box.
+    constexpr double kMostPerAxis = 256;
+    if (!(count[0] > 0 && count[1] > 0 && count[0] <= kMostPerAxis && count[1] <= kMostPerAxis)) {
+        return lattice;
+    }
+    const auto nx = static_cast<int>(count[0]), ny = static_cast<int>(count[1]);
+    std::vector<char> near(static_cast<size_t>(nx) * static_cast<size_t>(ny), 0);
+    const auto mark = [&](double u, double w) {
+        const auto x = static_cast<int>(std::floor(u / spacing - first[0]));
+        const auto y = static_cast<int>(std::floor(w / spacing - first[1]));
+        for (int dy = -2; dy <= 3; ++dy) {
+            for (int dx = -2; dx <= 3; ++dx) {
+                if (x + dx >= 0 && x + dx < nx && y + dy >= 0 && y + dy < ny) {
+                    near[static_cast<size_t>(y + dy) * static_cast<size_t>(nx) +
+                         static_cast<size_t>(x + dx)] = 1;
+                }
+            }
+        }
+    };
+    for (const auto& [a, b] : outline) {
+        const double ua = coordinate(points[a], i), wa = coordinate(points[a], j);
+        const double ub = coordinate(points[b], i), wb = coordinate(points[b], j);
+        const double steps = std::ceil(2 * std::hypot(ub - ua, wb - wa) / spacing);
+        for (double s = 0; s <= steps; ++s) {
+            const double t = s / steps;
+            mark(ua + t * (ub - ua), wa + t * (wb - wa));
+        }
+    }
+    const double level = coordinate(points[outline.front().first], axis);
+    for (int y = 0; y < ny; ++y) {
+        for (int x = 0; x < nx; ++x) {
+            if (near[static_cast<size_t>(y) * static_cast<size_t>(nx) + static_cast<size_t>(x)]) {
+                continue;
+            }
+            double p[3];
+            p[axis] = level;
+            p[i] = (first[0] + x) * spacing;
+            p[j] = (first[1] + y) * spacing;
+            // The solid keeps floats: a point that a float cannot hold is left out.
+            if (static_cast<float>(p[i]) == p[i] && static_cast<float>(p[j]) == p[j]) {
+                lattice.push_back({p[0], p[1], p[2]});
+            }
+        }
+    }
+    return lattice;
+}
+
 }  // namespace
 
 bool triangulateOutline(const std::vector<Corners>& tris, const std::vector<int32_t>& region,
                         const std::vector<Point3>& points, int axis, bool up,
-                        const std::function<bool(int32_t)>& keep, std::vector<Corners>& out) {
+                        const std::function<bool(int32_t)>& keep, std::vector<Corners>& out,
+                        double spacing, std::vector<Point3>* lattice) {
     const int i = (axis + 1) % 3, j = (axis + 2) % 3;
     // Directed edges of the region; the outline is those whose reverse it does not have.
     std::map<std::pair<int32_t, int32_t>, int> edges;
@@ -128,6 +198,18 @@ bool triangulateOutline(const std::vector<Corners>& tris, const std::vector<int3
     }
     if (cdt.number_of_vertices() != corners.size()) {
         return false;  // the outline crosses itself
+    }
+    if (lattice != nullptr) {
+        *lattice = latticeAwayFrom(outline, points, axis, spacing);
+        const auto base = static_cast<int32_t>(points.size());
+        for (size_t k = 0; k < lattice->size(); ++k) {
+            const size_t before = cdt.number_of_vertices();
+            const Cdt::Vertex_handle h = cdt.insert(
+                Kernel::Point_2(coordinate((*lattice)[k], i), coordinate((*lattice)[k], j)));
+            if (cdt.number_of_vertices() != before) {
+                h->info() = base + static_cast<int32_t>(k);
+            }
+        }
     }
     for (auto f = cdt.all_faces_begin(); f != cdt.all_faces_end(); ++f) {
         f->info() = -1;
