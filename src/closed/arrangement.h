@@ -18,6 +18,11 @@ struct Point3 {
     double x, y, z;
 };
 
+// Its coordinate on axis k (0: x, 1: y, 2: z).
+inline double coordinate(const Point3& p, int k) {
+    return k == 0 ? p.x : k == 1 ? p.y : p.z;
+}
+
 using Corners = std::array<int32_t, 3>;
 
 // One triangle of the split surfaces. Points below pointCount() name input vertices first,

@@ -55,10 +55,6 @@ bool planeOf(const Solid& s, const Triangle& t, Plane& plane) {
     return false;
 }
 
-double coordinateOf(const closed::Point3& p, int k) {
-    return k == 0 ? p.x : k == 1 ? p.y : p.z;
-}
-
 int32_t findRoot(std::vector<int32_t>& parent, int32_t x) {
     while (parent[static_cast<size_t>(x)] != x) {
         parent[static_cast<size_t>(x)] =
@@ -216,16 +212,16 @@ int64_t mergeFlatFaces(Solid& solid, const Vector4& lo, const Vector4& hi) {
             const auto [lo, hi] =
                 std::minmax_element(points.begin(), points.end(),
                                     [k](const closed::Point3& a, const closed::Point3& b) {
-                                        return coordinateOf(a, k) < coordinateOf(b, k);
+                                        return closed::coordinate(a, k) < closed::coordinate(b, k);
                                     });
-            extent = std::max(extent, coordinateOf(*hi, k) - coordinateOf(*lo, k));
+            extent = std::max(extent, closed::coordinate(*hi, k) - closed::coordinate(*lo, k));
         }
         const double spacing = extent > 0 ? std::exp2(std::ceil(std::log2(extent / 16))) : 0.0;
         // A face with nothing inside but lattice points is as lean as it gets.
         const auto onLattice = [&](const closed::Point3& p) {
             bool on = spacing > 0;
             for (int k = 0; k < 3; ++k) {
-                const double q = coordinateOf(p, k) / spacing;
+                const double q = closed::coordinate(p, k) / spacing;
                 on = on && (k == facePlane.axis || q == std::floor(q));
             }
             return on;

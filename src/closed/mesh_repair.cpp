@@ -106,10 +106,7 @@ std::vector<int32_t> flatTriangles(const WeldedView& w, int32_t begin, int32_t e
 int64_t repairSlivers(std::vector<Corners>& tris, const std::vector<Point3>& points,
                       const std::vector<char>* suspect, std::vector<int32_t>* source,
                       int64_t* dropped) {
-    const auto coordinate = [&](int32_t v, int axis) {
-        const Point3& p = points[v];
-        return axis == 0 ? p.x : axis == 1 ? p.y : p.z;
-    };
+    const auto coordinateOf = [&](int32_t v, int axis) { return coordinate(points[v], axis); };
     // A flip whose far corner is on the line too leaves two flat triangles with shorter long
     // edges, and each round changes a triangle once: a cluster of seam points rounded onto one
     // line (a tool edge along a wall it cut before) takes a round per few of its triangles.
@@ -165,9 +162,9 @@ int64_t repairSlivers(std::vector<Corners>& tris, const std::vector<Point3>& poi
             double widest = -1;
             for (int i = 0; i < 3; ++i) {
                 const double lo =
-                    std::min({coordinate(c[0], i), coordinate(c[1], i), coordinate(c[2], i)});
+                    std::min({coordinateOf(c[0], i), coordinateOf(c[1], i), coordinateOf(c[2], i)});
                 const double hi =
-                    std::max({coordinate(c[0], i), coordinate(c[1], i), coordinate(c[2], i)});
+                    std::max({coordinateOf(c[0], i), coordinateOf(c[1], i), coordinateOf(c[2], i)});
                 if (hi - lo > widest) {
                     widest = hi - lo;
                     axis = i;
@@ -175,9 +172,9 @@ int64_t repairSlivers(std::vector<Corners>& tris, const std::vector<Point3>& poi
             }
             int m = 0;
             for (int i = 0; i < 3; ++i) {
-                const double x = coordinate(c[i], axis);
-                const double y = coordinate(c[(i + 1) % 3], axis);
-                const double z = coordinate(c[(i + 2) % 3], axis);
+                const double x = coordinateOf(c[i], axis);
+                const double y = coordinateOf(c[(i + 1) % 3], axis);
+                const double z = coordinateOf(c[(i + 2) % 3], axis);
                 if ((y < x && x < z) || (z < x && x < y)) {
                     m = i;
                 }

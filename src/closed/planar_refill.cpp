@@ -29,10 +29,6 @@ using Fb = CGAL::Triangulation_face_base_with_info_2<int8_t, Kernel, Fb0>;
 using Tds = CGAL::Triangulation_data_structure_2<Vb, Fb>;
 using Cdt = CGAL::Constrained_Delaunay_triangulation_2<Kernel, Tds, CGAL::Exact_predicates_tag>;
 
-double coordinate(const Point3& p, int k) {
-    return k == 0 ? p.x : k == 1 ? p.y : p.z;
-}
-
 // The axis along which a triangle's three corners agree exactly, or -1.
 int flatAxis(const Corners& c, const std::vector<Point3>& points) {
     for (int k = 0; k < 3; ++k) {
