@@ -27,24 +27,10 @@ Solid make(const PrimitiveParameters& p, const Vector4& offset = {}, float facto
     return s;
 }
 
-// Triangles whose corners lie on one line (exact for float coordinates of similar size).
-int zeroAreaTriangles(const Solid& s) {
-    int count = 0;
-    for (const Triangle& t : s.triangles) {
-        const Vector4& a = s.vertices[t.i0];
-        const Vector4& b = s.vertices[t.i1];
-        const Vector4& c = s.vertices[t.i2];
-        const double ux = double(b.x) - a.x, uy = double(b.y) - a.y, uz = double(b.z) - a.z;
-        const double vx = double(c.x) - a.x, vy = double(c.y) - a.y, vz = double(c.z) - a.z;
-        count += (uy * vz == uz * vy && uz * vx == ux * vz && ux * vy == uy * vx) ? 1 : 0;
-    }
-    return count;
-}
-
 // Closed, edge-manifold, consistently oriented, no zero-area triangle, and accepted again as
 // an operand.
 void expectSolid(const Solid& s, const std::string& what) {
-    EXPECT_EQ(zeroAreaTriangles(s), 0) << what;
+    EXPECT_EQ(test::degenerateTriangles(s), 0) << what;
     const MeshTopology t = analyzeTopology(s);
     EXPECT_EQ(t.openEdges, 0) << what;
     EXPECT_EQ(t.nonManifoldEdges, 0) << what;
@@ -628,7 +614,7 @@ TEST(ClosedBoolean, SplitsAwayZeroAreaTrianglesOfAnOperand) {
     const Vector4 m = (a + b) * 0.5f;
     Solid sliver =
         handMade({a, b, c, d, m}, {0, 4, 2, 4, 1, 2, 1, 0, 3, 0, 1, 4, 0, 2, 3, 1, 3, 2});
-    ASSERT_EQ(zeroAreaTriangles(sliver), 1);
+    ASSERT_EQ(test::degenerateTriangles(sliver), 1);
     ASSERT_TRUE(checkClosedOperand(sliver, 1).ok());
     const Solid cubeTool = make(PrimitiveParameters::cube(1), {0.5f, 0.2f, 0});
     const Solid d1 = run(sliver, cubeTool, BooleanOp::Difference);
