@@ -236,23 +236,22 @@ bool Arrangement::Impl::pair(int32_t t0, int32_t t1, PairRecords& out) const {
             }
         }
     }
-    const auto addChain = [&](std::vector<Key> keys) {
-        if (keys.size() < 2) {
+    // The keys pushed since `first` become a chain if there are two or more.
+    const auto addChain = [&](size_t first) {
+        if (out.chainKeys.size() < first + 2) {
+            out.chainKeys.resize(first);
             return;
         }
-        const auto id = static_cast<int32_t>(out.chains.size());
-        out.chains.push_back(std::move(keys));
-        out.chainOf.emplace_back(t0, id);
-        out.chainOf.emplace_back(t1, id);
+        out.addChain(t0, t1);
     };
     if (!coplanar) {
         out.crossed.push_back(t0);
         out.crossed.push_back(t1);
-        std::vector<Key> keys;
+        const size_t first = out.chainKeys.size();
         for (const Found& f : found) {
-            keys.push_back(f.key);
+            out.chainKeys.push_back(f.key);
         }
-        addChain(std::move(keys));
+        addChain(first);
         return true;
     }
     out.coplanarWith.emplace_back(t0, t1);
@@ -260,15 +259,15 @@ bool Arrangement::Impl::pair(int32_t t0, int32_t t1, PairRecords& out) const {
     // The overlap is bounded by pieces of both triangles' edges: one chain per edge.
     for (int s = 0; s < 2; ++s) {
         for (int k = 0; k < 3; ++k) {
-            std::vector<Key> keys;
+            const size_t first = out.chainKeys.size();
             for (const Found& f : found) {
                 const Where w = f.in[s];
                 if ((w.site == kOnEdge && w.index == k) ||
                     (w.site == kCorner && (w.index == k || w.index == (k + 1) % 3))) {
-                    keys.push_back(f.key);
+                    out.chainKeys.push_back(f.key);
                 }
             }
-            addChain(std::move(keys));
+            addChain(first);
         }
     }
     return true;
@@ -291,10 +290,9 @@ bool Arrangement::Impl::sharedPair(int32_t t0, int32_t t1, PairRecords& out) con
         }
     }
     const auto addChain = [&](int32_t a, int32_t b) {
-        const auto id = static_cast<int32_t>(out.chains.size());
-        out.chains.push_back({Key{kVertex, std::min(a, b), 0}, Key{kVertex, std::max(a, b), 0}});
-        out.chainOf.emplace_back(t0, id);
-        out.chainOf.emplace_back(t1, id);
+        out.chainKeys.push_back(Key{kVertex, std::min(a, b), 0});
+        out.chainKeys.push_back(Key{kVertex, std::max(a, b), 0});
+        out.addChain(t0, t1);
     };
     if (shared == 3) {
         // The same triangle twice: coplanar, each edge of each a chain of its two corners.
@@ -469,7 +467,8 @@ int64_t Arrangement::intersect(const std::vector<std::pair<int32_t, int32_t>>& c
     int64_t total = 0;
     for (size_t run = 0; run < runs; ++run) {
         PairRecords& f = found[run];
-        const auto before = static_cast<int32_t>(m.chains.size());
+        const auto before = static_cast<int32_t>(m.chainEnd.size());
+        const auto keysBefore = static_cast<int32_t>(m.chainKeys.size());
         const auto append = [](auto& to, auto& from) {
             to.insert(to.end(), std::make_move_iterator(from.begin()),
                       std::make_move_iterator(from.end()));
@@ -481,7 +480,11 @@ int64_t Arrangement::intersect(const std::vector<std::pair<int32_t, int32_t>>& c
         append(m.inFace, f.inFace);
         append(m.chainOf, f.chainOf);
         append(m.coplanarWith, f.coplanarWith);
-        append(m.chains, f.chains);
+        for (int32_t& end : f.chainEnd) {
+            end += keysBefore;
+        }
+        append(m.chainKeys, f.chainKeys);
+        append(m.chainEnd, f.chainEnd);
         append(m.crossed, f.crossed);
         f = PairRecords();
         total += touching[run];

@@ -110,8 +110,18 @@ struct PairRecords {
     std::vector<std::pair<int32_t, Key>> inFace;            // (triangle, point) inside the triangle
     std::vector<std::pair<int32_t, int32_t>> chainOf;       // (triangle, chain)
     std::vector<std::pair<int32_t, int32_t>> coplanarWith;  // (triangle, other triangle)
-    std::vector<std::vector<Key>> chains;                   // collinear points of one seam segment
+    // Collinear points of one seam segment each: chain i is chainKeys[chainEnd[i - 1],
+    // chainEnd[i]), in one array rather than a vector per chain.
+    std::vector<Key> chainKeys;
+    std::vector<int32_t> chainEnd;
     std::vector<int32_t> crossed;  // triangles touched by a pair that is not in one plane
+
+    int32_t chainCount() const { return static_cast<int32_t>(chainEnd.size()); }
+    void addChain(int32_t t0, int32_t t1) {
+        chainOf.emplace_back(t0, chainCount());
+        chainOf.emplace_back(t1, chainCount());
+        chainEnd.push_back(static_cast<int32_t>(chainKeys.size()));
+    }
 };
 
 // What one touched triangle is split along.
@@ -138,7 +148,8 @@ struct Arrangement::Impl {
     std::vector<std::pair<int32_t, Key>> inFace;
     std::vector<std::pair<int32_t, int32_t>> chainOf;
     std::vector<std::pair<int32_t, int32_t>> coplanarWith;
-    std::vector<std::vector<Key>> chains;
+    std::vector<Key> chainKeys;  // as in PairRecords
+    std::vector<int32_t> chainEnd;
     std::vector<int32_t> crossed;
     // Triangles split() left whole as lying entirely on the other surface, ascending, and
     // what each would be split along.

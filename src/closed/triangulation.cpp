@@ -6,6 +6,8 @@
 #include <functional>
 #include <numeric>
 
+#include <tbb/parallel_sort.h>
+
 namespace korvan::closed {
 
 bool Arrangement::Impl::splitTriangle(int32_t t, const std::vector<int32_t>& ids,
@@ -357,16 +359,57 @@ int8_t Arrangement::Impl::coveredSide(int32_t t, const std::vector<int32_t>& par
     return side;
 }
 
+namespace {
+
+// Sorts `list` by (first, second) and drops repeats, as a whole sort would, but by placing each
+// entry in the bucket of its first value (in [0, n)) and sorting the small buckets, in parallel.
+// Returns where each first value's entries start, n + 1 offsets.
+template <class T>
+std::vector<int32_t> groupByFirst(std::vector<std::pair<int32_t, T>>& list, size_t n) {
+    std::vector<int32_t> start(n + 1, 0);
+    for (const auto& e : list) {
+        ++start[static_cast<size_t>(e.first) + 1];
+    }
+    std::partial_sum(start.begin(), start.end(), start.begin());
+    std::vector<std::pair<int32_t, T>> placed(list.size());
+    {
+        std::vector<int32_t> at(start.begin(), start.end() - 1);
+        for (auto& e : list) {
+            placed[static_cast<size_t>(at[static_cast<size_t>(e.first)]++)] = std::move(e);
+        }
+    }
+    std::vector<int32_t> kept(n + 1, 0);
+    tbb::parallel_for(tbb::blocked_range<size_t>(0, n, 1024),
+                      [&](const tbb::blocked_range<size_t>& r) {
+                          for (size_t b = r.begin(); b < r.end(); ++b) {
+                              const auto first = placed.begin() + start[b];
+                              const auto last = placed.begin() + start[b + 1];
+                              std::sort(first, last);
+                              kept[b + 1] = static_cast<int32_t>(std::unique(first, last) - first);
+                          }
+                      });
+    std::partial_sum(kept.begin(), kept.end(), kept.begin());
+    list.resize(static_cast<size_t>(kept[n]));
+    tbb::parallel_for(tbb::blocked_range<size_t>(0, n, 1024),
+                      [&](const tbb::blocked_range<size_t>& r) {
+                          for (size_t b = r.begin(); b < r.end(); ++b) {
+                              std::move(placed.begin() + start[b],
+                                        placed.begin() + start[b] + (kept[b + 1] - kept[b]),
+                                        list.begin() + kept[b]);
+                          }
+                      });
+    return kept;
+}
+
+}  // namespace
+
 bool Arrangement::split(const StopToken& stop) {
     Impl& m = *m_impl;
-    const auto sortUnique = [](auto& v) {
-        std::sort(v.begin(), v.end());
-        v.erase(std::unique(v.begin(), v.end()), v.end());
-    };
-    sortUnique(m.onEdge);
-    sortUnique(m.inFace);
-    sortUnique(m.chainOf);
-    sortUnique(m.coplanarWith);
+    // Each list grouped by its first member; the offsets find a triangle's (or edge's) entries.
+    const std::vector<int32_t> edgeStart = groupByFirst(m.onEdge, m.edgeEnds.size());
+    const std::vector<int32_t> inFaceStart = groupByFirst(m.inFace, m.tris.size());
+    const std::vector<int32_t> chainStart = groupByFirst(m.chainOf, m.tris.size());
+    const std::vector<int32_t> partnerStart = groupByFirst(m.coplanarWith, m.tris.size());
     for (const auto& e : m.onEdge) {
         if (e.second.kind != kVertex) {
             m.seamKeys.push_back(e.second);
@@ -377,19 +420,12 @@ bool Arrangement::split(const StopToken& stop) {
             m.seamKeys.push_back(e.second);
         }
     }
-    sortUnique(m.seamKeys);
+    tbb::parallel_sort(m.seamKeys.begin(), m.seamKeys.end());
+    m.seamKeys.erase(std::unique(m.seamKeys.begin(), m.seamKeys.end()), m.seamKeys.end());
     m.exact.assign(m.points.size() + m.seamKeys.size(), std::nullopt);
 
     // Which triangles need splitting: those with a point on an edge, inside, or a chain.
     const auto nt = static_cast<int32_t>(m.tris.size());
-    std::vector<std::vector<int32_t>> edgePoints;  // per edge id, filled lazily below
-    std::vector<int32_t> edgeStart(m.edgeEnds.size() + 1, 0);
-    for (const auto& e : m.onEdge) {
-        ++edgeStart[e.first + 1];
-    }
-    for (size_t i = 1; i < edgeStart.size(); ++i) {
-        edgeStart[i] += edgeStart[i - 1];
-    }
     std::vector<char> crossed(m.tris.size(), 0);
     for (const int32_t t : m.crossed) {
         crossed[static_cast<size_t>(t)] = 1;
@@ -411,29 +447,35 @@ bool Arrangement::split(const StopToken& stop) {
         touched[c.first] = 1;
     }
 
+    // The chains' points by id, each found once.
+    std::vector<int32_t> chainIds(m.chainKeys.size());
+    tbb::parallel_for(tbb::blocked_range<size_t>(0, chainIds.size(), 4096),
+                      [&](const tbb::blocked_range<size_t>& r) {
+                          for (size_t i = r.begin(); i < r.end(); ++i) {
+                              chainIds[i] = m.idOf(m.chainKeys[i]);
+                          }
+                      });
+
     // What each touched triangle is split along is built by the thread that splits it.
     using Job = SplitJob;
-    const auto rangeOf = [](const auto& list, int32_t t) {
-        const auto below = [](const auto& entry, int32_t x) { return entry.first < x; };
-        const auto first = std::lower_bound(list.begin(), list.end(), t, below);
-        return std::pair(first, std::lower_bound(first, list.end(), t + 1, below));
+    const auto rangeOf = [](const auto& list, const std::vector<int32_t>& start, int32_t t) {
+        return std::pair(list.begin() + start[static_cast<size_t>(t)],
+                         list.begin() + start[static_cast<size_t>(t) + 1]);
     };
     const auto makeJob = [&](int32_t t, Job& job) {
         job.t = t;
         const Corners& c = m.tris[t];
         job.ids.assign(c.begin(), c.end());
-        for (auto [i, end] = rangeOf(m.inFace, t); i != end; ++i) {
+        for (auto [i, end] = rangeOf(m.inFace, inFaceStart, t); i != end; ++i) {
             job.ids.push_back(m.idOf(i->second));
             job.inside = true;
         }
-        for (auto [i, end] = rangeOf(m.chainOf, t); i != end; ++i) {
-            std::vector<int32_t> seg;
-            for (const Key& k : m.chains[i->second]) {
-                seg.push_back(m.idOf(k));
-            }
-            job.segs.push_back(std::move(seg));
+        for (auto [i, end] = rangeOf(m.chainOf, chainStart, t); i != end; ++i) {
+            const auto c = static_cast<size_t>(i->second);
+            job.segs.emplace_back(chainIds.begin() + (c == 0 ? 0 : m.chainEnd[c - 1]),
+                                  chainIds.begin() + m.chainEnd[c]);
         }
-        for (auto [i, end] = rangeOf(m.coplanarWith, t); i != end; ++i) {
+        for (auto [i, end] = rangeOf(m.coplanarWith, partnerStart, t); i != end; ++i) {
             job.partners.push_back(i->second);
         }
         for (int k = 0; k < 3; ++k) {
@@ -462,20 +504,21 @@ bool Arrangement::split(const StopToken& stop) {
     // A triangle on the other surface throughout is kept or dropped whole unless a kept piece
     // elsewhere uses one of its points; it is split only then (splitDeferred). Only the seam
     // points of the triangles split now are built here.
-    std::vector<Job> deferred(work.size());
+    std::vector<Job> jobs(work.size());
+    std::vector<char> isDeferred(work.size(), 0);
     const auto np = static_cast<int32_t>(m.points.size());
     std::vector<char> needSeam(m.seamKeys.size(), 0);
     tbb::parallel_for(
         tbb::blocked_range<size_t>(0, work.size(), 64), [&](const tbb::blocked_range<size_t>& r) {
             stop.check();
             for (size_t j = r.begin(); j < r.end(); ++j) {
-                Job job;
+                Job& job = jobs[j];
                 makeJob(work[j], job);
                 if (!crossed[static_cast<size_t>(job.t)] && job.ids.size() > 3) {
                     if (const int8_t side = m.coveredSide(job.t, job.partners); side != 0) {
                         // All edges on the seam: the piece joins no patch, as it decides none.
                         m.addPiece(job.t, m.tris[job.t].data(), 7u, side, split[j]);
-                        deferred[j] = std::move(job);
+                        isDeferred[j] = 1;
                         continue;
                     }
                 }
@@ -521,7 +564,7 @@ bool Arrangement::split(const StopToken& stop) {
     std::vector<int32_t> points(work.size());
     for (size_t j = 0; j < work.size(); ++j) {
         const int32_t t = work[j];
-        const auto inner = rangeOf(m.inFace, t);
+        const auto inner = rangeOf(m.inFace, inFaceStart, t);
         points[j] = static_cast<int32_t>(inner.second - inner.first);
         for (int k = 0; k < 3; ++k) {
             const int32_t e = m.triEdge[t][k];
@@ -537,12 +580,9 @@ bool Arrangement::split(const StopToken& stop) {
                           stop.check();
                           for (size_t n = r.begin(); n < r.end(); ++n) {
                               const size_t j = byPoints[n];
-                              if (deferred[j].t >= 0) {
-                                  continue;
+                              if (!isDeferred[j]) {
+                                  failed[j] = m.splitJob(jobs[j], split[j], why[j]) ? 0 : 1;
                               }
-                              Job job;
-                              makeJob(work[j], job);
-                              failed[j] = m.splitJob(job, split[j], why[j]) ? 0 : 1;
                           }
                       });
     for (size_t j = 0; j < work.size(); ++j) {
@@ -551,12 +591,12 @@ bool Arrangement::split(const StopToken& stop) {
             return false;
         }
     }
-    for (Job& job : deferred) {
-        if (job.t >= 0) {
-            m.deferred.push_back(std::move(job));
+    for (size_t j = 0; j < work.size(); ++j) {
+        if (isDeferred[j]) {
+            m.deferred.push_back(std::move(jobs[j]));
         }
     }
-    deferred = {};
+    jobs = {};
     // Pieces in triangle order: a touched triangle's own, else the triangle whole. Each
     // triangle's place follows from the pieces of the touched triangles before it.
     std::vector<size_t> piecesBefore(work.size() + 1, 0);  // of the touched triangles
