@@ -58,18 +58,42 @@ void Arrangement::Impl::buildEdges(const std::vector<int32_t>& involved) {
     }
 }
 
-// Where point z, which lies in the plane of `tri`, falls in it.
-Where Arrangement::Impl::locate(int32_t z, int32_t tri, int ax) const {
-    const Corners& c = tris[tri];
+Arrangement::Impl::PlanarSides::PlanarSides(const Impl& arrangement, int32_t t0, int32_t t1,
+                                            int axis)
+    : m(arrangement), t{t0, t1}, ax(axis) {
+    std::fill(&m_side[0][0][0], &m_side[0][0][0] + 18, kUnknown);
+}
+
+int Arrangement::Impl::PlanarSides::side(int s, int i, int j) {
+    int8_t& o = m_side[s][i][j];
+    if (o == kUnknown) {
+        const Corners& c = m.tris[t[s]];
+        o = static_cast<int8_t>(m.orient2(c[i], c[(i + 1) % 3], m.tris[t[1 - s]][j], ax));
+    }
+    return o;
+}
+
+int Arrangement::Impl::PlanarSides::turn(int s) {
+    int8_t& o = m_turn[s];
+    if (o == kUnknown) {
+        const Corners& c = m.tris[t[s]];
+        o = static_cast<int8_t>(m.orient2(c[0], c[1], c[2], ax));
+    }
+    return o;
+}
+
+Where Arrangement::Impl::locate(PlanarSides& sides, int s, int m) const {
+    const Corners& c = tris[sides.t[1 - s]];
+    const int32_t z = tris[sides.t[s]][m];
     for (int i = 0; i < 3; ++i) {
         if (c[i] == z) {
             return {kCorner, static_cast<int8_t>(i)};
         }
     }
-    const int s = orient2(c[0], c[1], c[2], ax);
+    const int turn = sides.turn(1 - s);
     int zeros = 0, zeroAt = 0;
     for (int i = 0; i < 3; ++i) {
-        const int o = orient2(c[i], c[(i + 1) % 3], z, ax) * s;
+        const int o = sides.side(1 - s, i, m) * turn;
         if (o < 0) {
             return {};
         }
@@ -86,10 +110,9 @@ Where Arrangement::Impl::locate(int32_t z, int32_t tri, int ax) const {
     return {kOnEdge, static_cast<int8_t>(zeroAt)};
 }
 
-// Edge k of triangle x lies in the plane of triangle y (side says which operand x is): the
-// points of the closed edge that lie in y, found in 2-D.
-void Arrangement::Impl::segmentVsTriangle(int side, int32_t x, int k, int32_t y, int ax,
+void Arrangement::Impl::segmentVsTriangle(int side, int k, PlanarSides& sides,
                                           std::vector<Found>& out) const {
+    const int32_t x = sides.t[side], y = sides.t[1 - side];
     const Corners& cx = tris[x];
     const Corners& cy = tris[y];
     const int32_t p = cx[k], q = cx[(k + 1) % 3];
@@ -100,10 +123,9 @@ void Arrangement::Impl::segmentVsTriangle(int side, int32_t x, int k, int32_t y,
         out.push_back(f);
     };
     for (int end = 0; end < 2; ++end) {
-        const int32_t z = end == 0 ? p : q;
-        const Where w = locate(z, y, ax);
+        const Where w = locate(sides, side, (k + end) % 3);
         if (w.site != kNowhere) {
-            add({kVertex, z, 0}, {kCorner, static_cast<int8_t>((k + end) % 3)}, w);
+            add({kVertex, cx[(k + end) % 3], 0}, {kCorner, static_cast<int8_t>((k + end) % 3)}, w);
         }
     }
     for (int j = 0; j < 3; ++j) {
@@ -111,8 +133,8 @@ void Arrangement::Impl::segmentVsTriangle(int side, int32_t x, int k, int32_t y,
         if (c == p || c == q || d == p || d == q) {
             continue;  // a shared corner is found by locate; no crossing besides it
         }
-        const int o1 = orient2(p, q, c, ax), o2 = orient2(p, q, d, ax);
-        const int o3 = orient2(c, d, p, ax), o4 = orient2(c, d, q, ax);
+        const int o1 = sides.side(side, k, j), o2 = sides.side(side, k, (j + 1) % 3);
+        const int o3 = sides.side(1 - side, j, k), o4 = sides.side(1 - side, j, (k + 1) % 3);
         if (o1 * o2 < 0 && o3 * o4 < 0) {
             const int32_t ex = triEdge[x][k], ey = triEdge[y][j];
             const Key key = side == 0 ? Key{kEdgeEdge, ex, ey} : Key{kEdgeEdge, ey, ex};
@@ -148,15 +170,16 @@ void Arrangement::Impl::edgeVsTriangle(int side, int32_t x, int k, int32_t y, co
         f.in[1 - side] = wy;
         out.push_back(f);
     };
-    if (op == 0 && oq == 0) {
-        segmentVsTriangle(side, x, k, y, axis[y], out);
-        return;
-    }
     if (op == 0 || oq == 0) {
-        const int32_t z = op == 0 ? p : q;
-        const Where w = locate(z, y, axis[y]);
+        PlanarSides sides(*this, side == 0 ? x : y, side == 0 ? y : x, axis[y]);
+        if (op == 0 && oq == 0) {
+            segmentVsTriangle(side, k, sides, out);
+            return;
+        }
+        const int m = op == 0 ? k : (k + 1) % 3;
+        const Where w = locate(sides, side, m);
         if (w.site != kNowhere) {
-            add({kVertex, z, 0}, {kCorner, static_cast<int8_t>(op == 0 ? k : (k + 1) % 3)}, w);
+            add({kVertex, cx[m], 0}, {kCorner, static_cast<int8_t>(m)}, w);
         }
         return;
     }
@@ -210,10 +233,11 @@ bool Arrangement::Impl::pair(int32_t t0, int32_t t1, PairRecords& out) const {
     }
     const bool coplanar = o[0][0] == 0 && o[0][1] == 0 && o[0][2] == 0;
     std::vector<Found> found;
+    PlanarSides sides(*this, t0, t1, axis[t0]);
     for (int s = 0; s < 2; ++s) {
         for (int k = 0; k < 3; ++k) {
             if (coplanar) {
-                segmentVsTriangle(s, t[s], k, t[1 - s], axis[t0], found);
+                segmentVsTriangle(s, k, sides, found);
             } else {
                 edgeVsTriangle(s, t[s], k, t[1 - s], o[s], found);
             }

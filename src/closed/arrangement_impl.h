@@ -186,9 +186,29 @@ struct Arrangement::Impl {
     }
 
     void buildEdges(const std::vector<int32_t>& involved);
-    Where locate(int32_t z, int32_t tri, int ax) const;
-    void segmentVsTriangle(int side, int32_t x, int k, int32_t y, int ax,
-                           std::vector<Found>& out) const;
+    // Orientations in one projection between the edges of two triangles in one plane and the
+    // other's corners, each computed when first asked: the tests of a coplanar pair ask for most of
+    // them several times.
+    struct PlanarSides {
+        PlanarSides(const Impl& arrangement, int32_t t0, int32_t t1, int axis);
+        // Corner j of t[1 - s] against the line through edge i of t[s].
+        int side(int s, int i, int j);
+        // The order of t[s]'s own corners.
+        int turn(int s);
+
+        const Impl& m;
+        const int32_t t[2];
+        const int ax;
+
+    private:
+        static constexpr int8_t kUnknown = 2;
+        int8_t m_side[2][3][3];
+        int8_t m_turn[2] = {kUnknown, kUnknown};
+    };
+    // Where corner m of t[s], which lies in the plane of t[1 - s], falls in t[1 - s].
+    Where locate(PlanarSides& sides, int s, int m) const;
+    // Edge k of t[side] lies in the plane of t[1 - side]: its points that lie in that triangle.
+    void segmentVsTriangle(int side, int k, PlanarSides& sides, std::vector<Found>& out) const;
     void edgeVsTriangle(int side, int32_t x, int k, int32_t y, const int* o,
                         std::vector<Found>& out) const;
     // The pair tests read the arrangement only and write to `out`.
