@@ -87,6 +87,17 @@ public:
     const std::vector<int32_t>& deferredPoints(int32_t triangle) const;
     bool splitDeferred(int32_t triangle, std::vector<Piece>& out, std::string& why) const;
 
+    // After split(): the points a touched triangle's pieces have besides its corners, those
+    // inside its edges and those inside it, each ascending.
+    void innerPoints(int32_t triangle, std::vector<int32_t>& onEdges,
+                     std::vector<int32_t>& inside) const;
+    // A touched triangle that is kept entirely, in pieces whose points are its corners and the
+    // points inside its edges that `used` marks (by point id): the triangle itself, meeting its
+    // neighbours at those points, without the seam points no one else needs. False with `why`
+    // set where the triangulation fails.
+    bool splitAt(int32_t triangle, const std::vector<char>& used, std::vector<Piece>& out,
+                 std::string& why) const;
+
     const std::vector<Piece>& pieces() const;
     // The input points and triangles, as given.
     const std::vector<Point3>& inputPoints() const;

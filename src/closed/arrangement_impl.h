@@ -151,6 +151,10 @@ struct Arrangement::Impl {
     std::vector<Key> chainKeys;  // as in PairRecords
     std::vector<int32_t> chainEnd;
     std::vector<int32_t> crossed;
+    // Set by split(): where each edge's (onEdge) and each triangle's (inFace, chainOf,
+    // coplanarWith) records start, and the chains' points by id.
+    std::vector<int32_t> edgeStart, inFaceStart, chainStart, partnerStart;
+    std::vector<int32_t> chainIds;
     // Triangles split() left whole as lying entirely on the other surface, ascending, and
     // what each would be split along.
     std::vector<SplitJob> deferred;
@@ -227,6 +231,8 @@ struct Arrangement::Impl {
         return static_cast<int32_t>(points.size() + (it - seamKeys.begin()));
     }
     const EP3& exactPoint(int32_t id) const;
+    // What touched triangle t is split along, from the records split() grouped.
+    void makeJob(int32_t t, SplitJob& job) const;
     // A ray from a piece's centroid: the exact start, its rounding, and its place in the
     // caller's list.
     struct Ray {

@@ -698,7 +698,8 @@ Assembly assembleKept(const Arrangement& arrangement, const std::vector<char>& k
     std::vector<int32_t> pointOfUse;
     a.tris.reserve(pieces.size());
     a.source.reserve(pieces.size());
-    const std::vector<uint8_t> action = wholeTriangles(arrangement, keep);
+    const WholeTriangles whole = wholeTriangles(arrangement, keep);
+    const std::vector<uint8_t>& action = whole.action;
     const auto emit = [&](Corners c, int32_t source) {
         if (reverseOther && source >= firstOther) {
             std::swap(c[1], c[2]);
@@ -721,9 +722,12 @@ Assembly assembleKept(const Arrangement& arrangement, const std::vector<char>& k
             continue;
         }
         const int32_t source = pieces[p].source;
-        if (action[p] == kSplitNow) {
+        if (action[p] == kSplitNow || action[p] == kSplitAtUsed) {
             late.clear();
-            if (!arrangement.splitDeferred(source, late, a.error)) {
+            const bool split = action[p] == kSplitNow
+                                   ? arrangement.splitDeferred(source, late, a.error)
+                                   : arrangement.splitAt(source, whole.used, late, a.error);
+            if (!split) {
                 return a;
             }
             for (const Piece& piece : late) {

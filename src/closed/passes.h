@@ -209,20 +209,27 @@ bool keepPieces(const std::vector<Piece>& pieces, int32_t firstOther, int32_t po
                 const std::vector<char>* nearTriangle = nullptr);
 
 // What assembleKept does with each piece: emits it, emits its source triangle whole in its
-// place, leaves it out (a later piece of a triangle emitted whole), or emits in its place the
-// pieces of the triangle that the split left whole.
+// place, leaves it out (a later piece of a triangle emitted otherwise), emits in its place the
+// pieces of the triangle that the split left whole, or emits in its place the triangle split
+// only at the used points of its edges (Arrangement::splitAt).
 constexpr uint8_t kKeepPiece = 0;
 constexpr uint8_t kWholeTriangle = 1;
 constexpr uint8_t kDropPiece = 2;
 constexpr uint8_t kSplitNow = 3;
+constexpr uint8_t kSplitAtUsed = 4;
 
-// For each piece, kWholeTriangle on the first piece of every split triangle that lies partly
-// on the other surface, is kept entirely, and whose points inside it (not at its corners) no
-// other kept piece uses, kDropPiece on its other pieces, kSplitNow on a kept piece that the
-// split left whole where such a point is used, kKeepPiece elsewhere. The triangle then stands
-// for its pieces exactly; that may release its neighbours' points in turn, and the largest
-// such set is taken.
-std::vector<uint8_t> wholeTriangles(const Arrangement& arrangement, const std::vector<char>& keep);
+// A split triangle that lies partly on the other surface and is kept entirely is emitted as
+// itself: whole (kWholeTriangle on its first piece, kDropPiece on the rest) where no other
+// kept piece uses a point inside it or inside its edges; split at the used points of its edges
+// alone (kSplitAtUsed) where only such points are used; as its pieces (kKeepPiece, or
+// kSplitNow where the split left it whole) where a used point lies inside it, which then uses
+// all its points in turn. kKeepPiece elsewhere. `used` marks, by point id, the points the
+// emitted triangles use (empty where no triangle is such).
+struct WholeTriangles {
+    std::vector<uint8_t> action;
+    std::vector<char> used;
+};
+WholeTriangles wholeTriangles(const Arrangement& arrangement, const std::vector<char>& keep);
 
 // The kept pieces as one welded mesh: split triangles kept entirely put back whole
 // (wholeTriangles), object 2's turned over for a difference, seam points

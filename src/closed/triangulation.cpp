@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <functional>
+#include <iterator>
 #include <numeric>
 
 #include <tbb/parallel_sort.h>
@@ -403,13 +404,41 @@ std::vector<int32_t> groupByFirst(std::vector<std::pair<int32_t, T>>& list, size
 
 }  // namespace
 
+void Arrangement::Impl::makeJob(int32_t t, SplitJob& job) const {
+    job.t = t;
+    const Corners& c = tris[t];
+    job.ids.assign(c.begin(), c.end());
+    for (int32_t i = inFaceStart[t]; i < inFaceStart[t + 1]; ++i) {
+        job.ids.push_back(idOf(inFace[i].second));
+        job.inside = true;
+    }
+    for (int32_t i = chainStart[t]; i < chainStart[t + 1]; ++i) {
+        const auto chain = static_cast<size_t>(chainOf[i].second);
+        job.segs.emplace_back(chainIds.begin() + (chain == 0 ? 0 : chainEnd[chain - 1]),
+                              chainIds.begin() + chainEnd[chain]);
+    }
+    for (int32_t i = partnerStart[t]; i < partnerStart[t + 1]; ++i) {
+        job.partners.push_back(coplanarWith[i].second);
+    }
+    for (int k = 0; k < 3; ++k) {
+        const int32_t e = triEdge[t][k];
+        for (int32_t i = edgeStart[e]; i < edgeStart[e + 1]; ++i) {
+            job.ids.push_back(idOf(onEdge[i].second));
+            job.edgePoints[static_cast<size_t>(k)].push_back(job.ids.back());
+        }
+    }
+    std::sort(job.ids.begin() + 3, job.ids.end());
+    job.ids.erase(std::unique(job.ids.begin() + 3, job.ids.end()), job.ids.end());
+}
+
 bool Arrangement::split(const StopToken& stop) {
     Impl& m = *m_impl;
     // Each list grouped by its first member; the offsets find a triangle's (or edge's) entries.
-    const std::vector<int32_t> edgeStart = groupByFirst(m.onEdge, m.edgeEnds.size());
-    const std::vector<int32_t> inFaceStart = groupByFirst(m.inFace, m.tris.size());
-    const std::vector<int32_t> chainStart = groupByFirst(m.chainOf, m.tris.size());
-    const std::vector<int32_t> partnerStart = groupByFirst(m.coplanarWith, m.tris.size());
+    m.edgeStart = groupByFirst(m.onEdge, m.edgeEnds.size());
+    m.inFaceStart = groupByFirst(m.inFace, m.tris.size());
+    m.chainStart = groupByFirst(m.chainOf, m.tris.size());
+    m.partnerStart = groupByFirst(m.coplanarWith, m.tris.size());
+    const std::vector<int32_t>& edgeStart = m.edgeStart;
     for (const auto& e : m.onEdge) {
         if (e.second.kind != kVertex) {
             m.seamKeys.push_back(e.second);
@@ -448,46 +477,17 @@ bool Arrangement::split(const StopToken& stop) {
     }
 
     // The chains' points by id, each found once.
-    std::vector<int32_t> chainIds(m.chainKeys.size());
-    tbb::parallel_for(tbb::blocked_range<size_t>(0, chainIds.size(), 4096),
+    m.chainIds.resize(m.chainKeys.size());
+    tbb::parallel_for(tbb::blocked_range<size_t>(0, m.chainIds.size(), 4096),
                       [&](const tbb::blocked_range<size_t>& r) {
                           for (size_t i = r.begin(); i < r.end(); ++i) {
-                              chainIds[i] = m.idOf(m.chainKeys[i]);
+                              m.chainIds[i] = m.idOf(m.chainKeys[i]);
                           }
                       });
 
     // What each touched triangle is split along is built by the thread that splits it.
     using Job = SplitJob;
-    const auto rangeOf = [](const auto& list, const std::vector<int32_t>& start, int32_t t) {
-        return std::pair(list.begin() + start[static_cast<size_t>(t)],
-                         list.begin() + start[static_cast<size_t>(t) + 1]);
-    };
-    const auto makeJob = [&](int32_t t, Job& job) {
-        job.t = t;
-        const Corners& c = m.tris[t];
-        job.ids.assign(c.begin(), c.end());
-        for (auto [i, end] = rangeOf(m.inFace, inFaceStart, t); i != end; ++i) {
-            job.ids.push_back(m.idOf(i->second));
-            job.inside = true;
-        }
-        for (auto [i, end] = rangeOf(m.chainOf, chainStart, t); i != end; ++i) {
-            const auto c = static_cast<size_t>(i->second);
-            job.segs.emplace_back(chainIds.begin() + (c == 0 ? 0 : m.chainEnd[c - 1]),
-                                  chainIds.begin() + m.chainEnd[c]);
-        }
-        for (auto [i, end] = rangeOf(m.coplanarWith, partnerStart, t); i != end; ++i) {
-            job.partners.push_back(i->second);
-        }
-        for (int k = 0; k < 3; ++k) {
-            const int32_t e = m.triEdge[t][k];
-            for (int32_t i = edgeStart[e]; i < edgeStart[e + 1]; ++i) {
-                job.ids.push_back(m.idOf(m.onEdge[i].second));
-                job.edgePoints[static_cast<size_t>(k)].push_back(job.ids.back());
-            }
-        }
-        std::sort(job.ids.begin() + 3, job.ids.end());
-        job.ids.erase(std::unique(job.ids.begin() + 3, job.ids.end()), job.ids.end());
-    };
+    const auto makeJob = [&](int32_t t, Job& job) { m.makeJob(t, job); };
     // Kept whole where untouched: coplanar contacts at a single point change nothing.
     std::vector<int32_t> work;
     for (int32_t t : m.involved) {
@@ -564,8 +564,7 @@ bool Arrangement::split(const StopToken& stop) {
     std::vector<int32_t> points(work.size());
     for (size_t j = 0; j < work.size(); ++j) {
         const int32_t t = work[j];
-        const auto inner = rangeOf(m.inFace, inFaceStart, t);
-        points[j] = static_cast<int32_t>(inner.second - inner.first);
+        points[j] = m.inFaceStart[t + 1] - m.inFaceStart[t];
         for (int k = 0; k < 3; ++k) {
             const int32_t e = m.triEdge[t][k];
             points[j] += edgeStart[e + 1] - edgeStart[e];
@@ -634,6 +633,41 @@ const std::vector<int32_t>& Arrangement::deferredPoints(int32_t triangle) const 
 
 bool Arrangement::splitDeferred(int32_t triangle, std::vector<Piece>& out, std::string& why) const {
     return m_impl->splitJob(*deferredJob(triangle), out, why);
+}
+
+void Arrangement::innerPoints(int32_t triangle, std::vector<int32_t>& onEdges,
+                              std::vector<int32_t>& inside) const {
+    SplitJob job;
+    m_impl->makeJob(triangle, job);
+    onEdges.clear();
+    for (const std::vector<int32_t>& points : job.edgePoints) {
+        onEdges.insert(onEdges.end(), points.begin(), points.end());
+    }
+    std::sort(onEdges.begin(), onEdges.end());
+    onEdges.erase(std::unique(onEdges.begin(), onEdges.end()), onEdges.end());
+    inside.clear();
+    std::set_difference(job.ids.begin() + 3, job.ids.end(), onEdges.begin(), onEdges.end(),
+                        std::back_inserter(inside));
+}
+
+bool Arrangement::splitAt(int32_t triangle, const std::vector<char>& used, std::vector<Piece>& out,
+                          std::string& why) const {
+    SplitJob all;
+    m_impl->makeJob(triangle, all);
+    SplitJob job;
+    job.t = triangle;
+    job.ids.assign(all.ids.begin(), all.ids.begin() + 3);
+    for (size_t k = 0; k < 3; ++k) {
+        for (const int32_t v : all.edgePoints[k]) {
+            if (used[static_cast<size_t>(v)]) {
+                job.edgePoints[k].push_back(v);
+                job.ids.push_back(v);
+            }
+        }
+    }
+    std::sort(job.ids.begin() + 3, job.ids.end());
+    job.ids.erase(std::unique(job.ids.begin() + 3, job.ids.end()), job.ids.end());
+    return m_impl->splitJob(job, out, why);
 }
 
 const SplitJob* Arrangement::deferredJob(int32_t triangle) const {

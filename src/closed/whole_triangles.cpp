@@ -4,22 +4,22 @@
 // triangle there is cut by the other surface's edges although each piece ends up on the same
 // side: the result would carry all the pieces and grow with every operation. A triangle with a
 // piece on the other surface whose pieces are all kept is the triangle itself, exactly, provided
-// no other kept piece uses a point that only its pieces had (a seam point inside it or inside
-// one of its edges): such a piece would meet its edge in the middle. Leaving one triangle split
-// can oblige its neighbours, so the refusals spread from point to point until none is left.
-// Triangles the split left whole (Arrangement::isDeferred) take part as if split, with the
-// points their pieces would have.
+// it meets every point that another kept piece uses inside it or inside its edges. With none,
+// it goes back whole; with some inside its edges only, it is split at those alone, which keeps
+// every other seam point out; with one inside it, it keeps its pieces, and their points then
+// oblige the triangles around in turn. Triangles the split left whole
+// (Arrangement::isDeferred) take part as if split, with the points their pieces would have.
 #include <algorithm>
+#include <tuple>
 
 #include "closed/passes.h"
 
 namespace korvan::closed {
 
-std::vector<uint8_t> wholeTriangles(const Arrangement& arrangement, const std::vector<char>& keep) {
+WholeTriangles wholeTriangles(const Arrangement& arrangement, const std::vector<char>& keep) {
     const std::vector<Piece>& pieces = arrangement.pieces();
     const std::vector<Corners>& triangles = arrangement.triangles();
     const auto n = static_cast<int32_t>(pieces.size());
-    std::vector<uint8_t> action(pieces.size(), kKeepPiece);
     // Runs of pieces of one source triangle; a run of one piece is the triangle already,
     // unless the split left it whole.
     struct Run {
@@ -42,8 +42,10 @@ std::vector<uint8_t> wholeTriangles(const Arrangement& arrangement, const std::v
         }
         p = q;
     }
+    WholeTriangles out;
+    out.action.assign(pieces.size(), kKeepPiece);
     if (runs.empty()) {
-        return action;
+        return out;
     }
     // Every point of a run's pieces, corners included.
     const auto forEachPoint = [&](const Run& run, const auto& f) {
@@ -59,12 +61,17 @@ std::vector<uint8_t> wholeTriangles(const Arrangement& arrangement, const std::v
             }
         }
     };
-    // Points that a kept piece outside every run uses.
-    std::vector<char> used(static_cast<size_t>(arrangement.pointCount()), 0);
+    std::vector<char>& used = out.used;
+    used.assign(static_cast<size_t>(arrangement.pointCount()), 0);
+    // Points that a kept piece outside every run uses, and the runs' corners, which every way
+    // of emitting a run uses.
     {
         size_t r = 0;
         for (int32_t p = 0; p < n; ++p) {
             if (r < runs.size() && p == runs[r].begin) {
+                for (const int32_t v : triangles[static_cast<size_t>(pieces[p].source)]) {
+                    used[static_cast<size_t>(v)] = 1;
+                }
                 p = runs[r++].end - 1;
                 continue;
             }
@@ -75,36 +82,55 @@ std::vector<uint8_t> wholeTriangles(const Arrangement& arrangement, const std::v
             }
         }
     }
-    // For each point, the runs it lies inside of (not at a corner).
-    std::vector<std::pair<int32_t, int32_t>> inner;  // (point, run)
-    for (size_t r = 0; r < runs.size(); ++r) {
-        const Corners& c = triangles[static_cast<size_t>(pieces[runs[r].begin].source)];
-        forEachPoint(runs[r], [&](int32_t v) {
-            if (v != c[0] && v != c[1] && v != c[2]) {
-                inner.emplace_back(v, static_cast<int32_t>(r));
+    // For each point, the runs it lies inside of (not at a corner), and whether inside the
+    // triangle rather than inside one of its edges.
+    struct Inner {
+        int32_t point, run;
+        bool interior;
+        bool operator<(const Inner& o) const {
+            return std::tie(point, run, interior) < std::tie(o.point, o.run, o.interior);
+        }
+    };
+    std::vector<Inner> inner;
+    {
+        std::vector<int32_t> onEdges, inside;
+        for (size_t r = 0; r < runs.size(); ++r) {
+            arrangement.innerPoints(pieces[runs[r].begin].source, onEdges, inside);
+            for (const int32_t v : onEdges) {
+                inner.push_back({v, static_cast<int32_t>(r), false});
             }
-        });
-    }
-    std::sort(inner.begin(), inner.end());
-    inner.erase(std::unique(inner.begin(), inner.end()), inner.end());
-    std::vector<char> whole(runs.size(), 1);
-    std::vector<int32_t> pending;
-    for (const auto& [v, r] : inner) {
-        if (used[static_cast<size_t>(v)] && (pending.empty() || pending.back() != v)) {
-            pending.push_back(v);
+            for (const int32_t v : inside) {
+                inner.push_back({v, static_cast<int32_t>(r), true});
+            }
         }
     }
-    const auto below = [](const std::pair<int32_t, int32_t>& e, int32_t x) { return e.first < x; };
+    std::sort(inner.begin(), inner.end());
+    // A used point inside a run's edge makes it emit the triangle split at the used points of
+    // its edges only (kSplitAtUsed), which uses no point that was not used already; a used point
+    // inside the triangle makes it emit its pieces, whose points are then used in turn.
+    enum : uint8_t { kWhole, kAtUsed, kPieces };
+    std::vector<uint8_t> state(runs.size(), kWhole);
+    std::vector<int32_t> pending;
+    for (const Inner& i : inner) {
+        if (used[static_cast<size_t>(i.point)] && (pending.empty() || pending.back() != i.point)) {
+            pending.push_back(i.point);
+        }
+    }
+    const auto below = [](const Inner& e, int32_t x) { return e.point < x; };
     while (!pending.empty()) {
         const int32_t v = pending.back();
         pending.pop_back();
         for (auto it = std::lower_bound(inner.begin(), inner.end(), v, below);
-             it != inner.end() && it->first == v; ++it) {
-            const auto r = static_cast<size_t>(it->second);
-            if (!whole[r]) {
+             it != inner.end() && it->point == v; ++it) {
+            const auto r = static_cast<size_t>(it->run);
+            if (state[r] == kPieces) {
                 continue;
             }
-            whole[r] = 0;
+            if (!it->interior) {
+                state[r] = kAtUsed;
+                continue;
+            }
+            state[r] = kPieces;
             forEachPoint(runs[r], [&](int32_t u) {
                 if (!used[static_cast<size_t>(u)]) {
                     used[static_cast<size_t>(u)] = 1;
@@ -113,15 +139,17 @@ std::vector<uint8_t> wholeTriangles(const Arrangement& arrangement, const std::v
             });
         }
     }
+    std::vector<uint8_t>& action = out.action;
     for (size_t r = 0; r < runs.size(); ++r) {
-        if (whole[r]) {
-            action[static_cast<size_t>(runs[r].begin)] = kWholeTriangle;
-            std::fill(action.begin() + runs[r].begin + 1, action.begin() + runs[r].end, kDropPiece);
-        } else if (runs[r].deferred) {
-            action[static_cast<size_t>(runs[r].begin)] = kSplitNow;
+        const auto first = static_cast<size_t>(runs[r].begin);
+        if (state[r] == kPieces) {
+            action[first] = runs[r].deferred ? kSplitNow : kKeepPiece;
+            continue;
         }
+        action[first] = state[r] == kWhole ? kWholeTriangle : kSplitAtUsed;
+        std::fill(action.begin() + runs[r].begin + 1, action.begin() + runs[r].end, kDropPiece);
     }
-    return action;
+    return out;
 }
 
 }  // namespace korvan::closed

@@ -142,9 +142,8 @@ TEST(FlatFaces, FloorsCutAgainLoseTheirSeamsAndKeepTheirShape) {
         expectSame(again, lean);
     }
     EXPECT_GT(merged, 0);
-    // The seams of the passes are not kept inside the floor (lattice points at most).
-    EXPECT_GT(innerFloorVertices(plain), 4 * innerFloorVertices(lean));
-    EXPECT_LT(2 * lean.triangles.size(), plain.triangles.size());
+    // Even unmerged, the floor keeps no more points inside it than the merged one's lattice.
+    EXPECT_LE(innerFloorVertices(plain), innerFloorVertices(lean));
 
     // A lean part is still one the milling step takes: its near part gives the whole
     // operation's mesh.
