@@ -264,6 +264,7 @@ struct Arrangement::Impl {
     // their orientation there, and the side a piece inside it takes.
     struct Partner {
         double corner[3][2];
+        double lo[2], hi[2];  // bounding box of the corners
         int8_t orientation;
         int8_t side;  // +1: facing as the triangle, -1: the other way
         bool same;    // on the triangle's own corners: holds every piece

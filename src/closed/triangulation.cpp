@@ -181,6 +181,10 @@ std::vector<Arrangement::Impl::Partner> Arrangement::Impl::partnersOf(
             p.corner[i][0] = q.x();
             p.corner[i][1] = q.y();
         }
+        for (int k = 0; k < 2; ++k) {
+            p.lo[k] = std::min({p.corner[0][k], p.corner[1][k], p.corner[2][k]});
+            p.hi[k] = std::max({p.corner[0][k], p.corner[1][k], p.corner[2][k]});
+        }
         p.orientation = static_cast<int8_t>(orient2(c[0], c[1], c[2], ax));
         p.side = static_cast<int8_t>(p.orientation == projectedSign[t] ? 1 : -1);
         p.same = same;
@@ -220,6 +224,11 @@ int8_t Arrangement::Impl::coplanarSide(const std::vector<Partner>& partners,
         return sign(CGAL::orientation(EP2(a[0], a[1]), EP2(b[0], b[1]), *exactCentre));
     };
     for (const Partner& p : partners) {
+        // A centre surely outside the partner's box is not inside it.
+        if (!p.same && (centre[0].sup() < p.lo[0] || centre[0].inf() > p.hi[0] ||
+                        centre[1].sup() < p.lo[1] || centre[1].inf() > p.hi[1])) {
+            continue;
+        }
         bool inside = true;
         for (int i = 0; i < 3 && inside && !p.same; ++i) {
             inside = orientation(p.corner[i], p.corner[(i + 1) % 3]) == p.orientation;
