@@ -100,22 +100,50 @@ bool Arrangement::Impl::splitTriangle(int32_t t, const std::vector<int32_t>& ids
         assert(it != handles.end() && it->first == id);
         return it->second;
     };
+    // A seam segment goes in as the pieces between its points in order along it. Where the
+    // triangulation has a piece as an edge already, the edge is marked: asked to insert it,
+    // the triangulation would test the segment's other points against it, which lie on its
+    // line exactly, and a seam point is a construction that only exact numbers place there.
+    std::vector<Cdt::Vertex_handle> line;
+    const auto constrain = [&](Cdt::Vertex_handle a, Cdt::Vertex_handle b) {
+        Cdt::Face_handle f;
+        int i = 0;
+        if (cdt.is_edge(a, b, f, i)) {
+            f->set_constraint(i, true);
+            f->neighbor(i)->set_constraint(cdt.mirror_index(f, i), true);
+        } else {
+            cdt.insert_constraint(a, b);
+        }
+    };
     try {
         for (const std::vector<int32_t>& seg : segs) {
-            // Collinear points: the lexicographic extremes are the segment's ends, and the
-            // triangulation splits the constraint at the points between.
-            Cdt::Vertex_handle lo = handleOf(seg[0]), hi = lo;
-            for (size_t i = 1; i < seg.size(); ++i) {
-                const Cdt::Vertex_handle h = handleOf(seg[i]);
-                if (CGAL::compare_xy(h->point(), lo->point()) == CGAL::SMALLER) {
-                    lo = h;
-                }
-                if (CGAL::compare_xy(h->point(), hi->point()) == CGAL::LARGER) {
-                    hi = h;
-                }
+            line.clear();
+            for (const int32_t id : seg) {
+                line.push_back(handleOf(id));
             }
-            if (lo != hi) {
-                cdt.insert_constraint(lo, hi);
+            if (line.size() > 2) {
+                // Collinear points in order along the coordinate they spread most in, in
+                // which distinct points differ.
+                double lo[2] = {HUGE_VAL, HUGE_VAL}, hi[2] = {-HUGE_VAL, -HUGE_VAL};
+                for (const Cdt::Vertex_handle h : line) {
+                    const double c[2] = {CGAL::to_double(h->point().x()),
+                                         CGAL::to_double(h->point().y())};
+                    for (int k = 0; k < 2; ++k) {
+                        lo[k] = std::min(lo[k], c[k]);
+                        hi[k] = std::max(hi[k], c[k]);
+                    }
+                }
+                const bool alongX = hi[0] - lo[0] >= hi[1] - lo[1];
+                std::sort(
+                    line.begin(), line.end(), [&](Cdt::Vertex_handle a, Cdt::Vertex_handle b) {
+                        return (alongX ? CGAL::compare_x(a->point(), b->point())
+                                       : CGAL::compare_y(a->point(), b->point())) == CGAL::SMALLER;
+                    });
+            }
+            for (size_t i = 1; i < line.size(); ++i) {
+                if (line[i - 1] != line[i]) {
+                    constrain(line[i - 1], line[i]);
+                }
             }
         }
     } catch (const std::exception&) {
