@@ -56,6 +56,27 @@ void Arrangement::Impl::buildEdges(const std::vector<int32_t>& involved) {
         projectedSign[t] = static_cast<int8_t>(orient2(c[0], c[1], c[2], axis[t]));
         assert(projectedSign[t] != 0);
     }
+    // An edge between two triangles of one operand in one plane, on either side of it, is no
+    // crease: the operand's surface goes on flat across it.
+    flatEdge.assign(edgeEnds.size(), 0);
+    for (size_t i = 0; i + 1 < all.size(); ++i) {
+        if (all[i].first != all[i + 1].first ||
+            (i + 2 < all.size() && all[i + 2].first == all[i].first) ||
+            (i > 0 && all[i - 1].first == all[i].first)) {
+            continue;
+        }
+        const auto t = static_cast<int32_t>(all[i].second / 3);
+        const auto u = static_cast<int32_t>(all[i + 1].second / 3);
+        const int32_t e = triEdge[t][all[i].second % 3];
+        const int32_t a = edgeEnds[e][0], b = edgeEnds[e][1];
+        const int32_t beyondT = tris[t][(all[i].second + 2) % 3];
+        const int32_t beyondU = tris[u][(all[i + 1].second + 2) % 3];
+        const Corners& c = tris[t];
+        flatEdge[e] = orient3(c[0], c[1], c[2], beyondU) == 0 &&
+                              orient2(a, b, beyondT, axis[t]) * orient2(a, b, beyondU, axis[t]) < 0
+                          ? 1
+                          : 0;
+    }
 }
 
 Arrangement::Impl::PlanarSides::PlanarSides(const Impl& arrangement, int32_t t0, int32_t t1,
@@ -280,7 +301,9 @@ bool Arrangement::Impl::pair(int32_t t0, int32_t t1, PairRecords& out) const {
     }
     out.coplanarWith.emplace_back(t0, t1);
     out.coplanarWith.emplace_back(t1, t0);
-    // The overlap is bounded by pieces of both triangles' edges: one chain per edge.
+    // The overlap is bounded by pieces of both triangles' edges: one chain per edge. An edge
+    // that is no crease of its operand bounds nothing of the other triangle, whose pieces on
+    // either side lie on the same surface facing the same way: it cuts its own triangle only.
     for (int s = 0; s < 2; ++s) {
         for (int k = 0; k < 3; ++k) {
             const size_t first = out.chainKeys.size();
@@ -291,7 +314,11 @@ bool Arrangement::Impl::pair(int32_t t0, int32_t t1, PairRecords& out) const {
                     out.chainKeys.push_back(f.key);
                 }
             }
-            addChain(first);
+            if (out.chainKeys.size() >= first + 2 && flatEdge[triEdge[t[s]][k]]) {
+                out.addChainOf(t[s]);
+            } else {
+                addChain(first);
+            }
         }
     }
     return true;

@@ -122,6 +122,10 @@ struct PairRecords {
         chainOf.emplace_back(t1, chainCount());
         chainEnd.push_back(static_cast<int32_t>(chainKeys.size()));
     }
+    void addChainOf(int32_t t) {
+        chainOf.emplace_back(t, chainCount());
+        chainEnd.push_back(static_cast<int32_t>(chainKeys.size()));
+    }
 };
 
 // What one touched triangle is split along.
@@ -140,8 +144,9 @@ struct Arrangement::Impl {
     std::vector<int32_t> involved;                 // ascending; the only triangles with edge ids
     std::vector<std::array<int32_t, 3>> triEdge;   // edge id of edge i (corner i to i + 1)
     std::vector<std::array<int32_t, 2>> edgeEnds;  // the two points of each edge
-    std::vector<int8_t> axis;                      // projection axis per triangle
-    std::vector<int8_t> projectedSign;             // orientation of the projected corners
+    std::vector<char> flatEdge;         // between two triangles of its operand in one plane
+    std::vector<int8_t> axis;           // projection axis per triangle
+    std::vector<int8_t> projectedSign;  // orientation of the projected corners
 
     // Records gathered by the pair tests, sorted and resolved after all pairs.
     std::vector<std::pair<int32_t, Key>> onEdge;

@@ -251,6 +251,9 @@ int8_t Arrangement::Impl::coplanarSide(const std::vector<Partner>& partners,
         }
         return sign(CGAL::orientation(EP2(a[0], a[1]), EP2(b[0], b[1]), *exactCentre));
     };
+    // A piece is split along every edge of a partner but those that are no crease of the other
+    // surface, so its centre lies inside a partner or on such an edge, between two partners
+    // facing the same way; either holds it.
     for (const Partner& p : partners) {
         // A centre surely outside the partner's box is not inside it.
         if (!p.same && (centre[0].sup() < p.lo[0] || centre[0].inf() > p.hi[0] ||
@@ -259,7 +262,7 @@ int8_t Arrangement::Impl::coplanarSide(const std::vector<Partner>& partners,
         }
         bool inside = true;
         for (int i = 0; i < 3 && inside && !p.same; ++i) {
-            inside = orientation(p.corner[i], p.corner[(i + 1) % 3]) == p.orientation;
+            inside = orientation(p.corner[i], p.corner[(i + 1) % 3]) != -p.orientation;
         }
         if (inside) {
             return p.side;
