@@ -1,18 +1,15 @@
 // Side by side with CGAL's corefinement Boolean on the same polyhedral operands: time of the
 // whole operation on each side, and the volume of Korvan's result against CGAL's exact one.
-#include <CGAL/Exact_predicates_inexact_constructions_kernel.h>
 #include <CGAL/Polygon_mesh_processing/corefinement.h>
 #include <CGAL/Polygon_mesh_processing/measure.h>
-#include <CGAL/Surface_mesh.h>
 #include <benchmark/benchmark.h>
 
 #include <chrono>
 #include <cmath>
-#include <map>
 #include <string>
 #include <tuple>
-#include <vector>
 
+#include "cgal_mesh.h"
 #include "scene/boolean_cases.h"
 #include "scene/scene.h"
 #include "support/mesh_checks.h"
@@ -20,31 +17,7 @@
 namespace korvan {
 namespace {
 
-using Kernel = CGAL::Exact_predicates_inexact_constructions_kernel;
-using Mesh = CGAL::Surface_mesh<Kernel::Point_3>;
 namespace PMP = CGAL::Polygon_mesh_processing;
-
-// Sampling leaves coincident midpoints unshared; CGAL needs them welded.
-Mesh toMesh(const Solid& s, int& refused) {
-    Mesh mesh;
-    std::map<std::tuple<float, float, float>, Mesh::Vertex_index> ids;
-    std::vector<Mesh::Vertex_index> idOf(s.vertices.size());
-    for (size_t i = 0; i < s.vertices.size(); ++i) {
-        const Vector4& v = s.vertices[i];
-        const auto key = std::make_tuple(v.x + 0.0f, v.y + 0.0f, v.z + 0.0f);
-        auto it = ids.find(key);
-        if (it == ids.end()) {
-            it = ids.emplace(key, mesh.add_vertex(Kernel::Point_3(v.x, v.y, v.z))).first;
-        }
-        idOf[i] = it->second;
-    }
-    for (const Triangle& t : s.triangles) {
-        if (mesh.add_face(idOf[t.i0], idOf[t.i1], idOf[t.i2]) == Mesh::null_face()) {
-            ++refused;
-        }
-    }
-    return mesh;
-}
 
 struct Case {
     const char* name;
@@ -85,9 +58,9 @@ void compare(benchmark::State& state, const Case& c, float factor1, float factor
         moved.vertices = scene.m_object2.vertices;
         moved.triangles = scene.m_object2.triangles;
         moved.translate(c.offset);
-        Mesh a = toMesh(scene.m_object1, refused);
-        Mesh b = toMesh(moved, refused);
-        Mesh out;
+        CgalMesh a = toCgalMesh(scene.m_object1, refused);
+        CgalMesh b = toCgalMesh(moved, refused);
+        CgalMesh out;
         const auto t0 = std::chrono::steady_clock::now();
         switch (c.op) {
             case BooleanOp::Union:
@@ -133,12 +106,11 @@ void registerAll() {
         }
     }
     // Speed at about 10k and 100k triangles per operand (sphere factors chosen to match).
-    const Case& c = kCases[0];
     for (const auto& [f1, f2, label] :
          {std::make_tuple(0.03f, 0.022f, "10k"), std::make_tuple(0.01f, 0.0075f, "100k")}) {
         benchmark::RegisterBenchmark(
             (std::string("Speed/cube-minus-sphere/") + label).c_str(),
-            [&c, f1 = f1, f2 = f2](benchmark::State& s) { compare(s, c, f1, f2); })
+            [f1 = f1, f2 = f2](benchmark::State& s) { compare(s, kCases[0], f1, f2); })
             ->Iterations(1)
             ->Unit(benchmark::kMillisecond);
     }

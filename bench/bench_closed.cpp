@@ -1,9 +1,7 @@
 // Cube minus sphere at about 10k, 100k and 1M triangles per operand: the closed-result engine
 // against the octree engine (time) and against CGAL's corefinement (time and exact volume).
-#include <CGAL/Exact_predicates_inexact_constructions_kernel.h>
 #include <CGAL/Polygon_mesh_processing/corefinement.h>
 #include <CGAL/Polygon_mesh_processing/measure.h>
-#include <CGAL/Surface_mesh.h>
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 #include <tbb/parallel_invoke.h>
@@ -21,6 +19,7 @@
 #include <utility>
 #include <vector>
 
+#include "cgal_mesh.h"
 #include "closed/closed_boolean.h"
 #include "closed/self_crossing.h"
 #include "generator/generators.h"
@@ -30,8 +29,7 @@
 namespace korvan {
 namespace {
 
-using Kernel = CGAL::Exact_predicates_inexact_constructions_kernel;
-using Mesh = CGAL::Surface_mesh<Kernel::Point_3>;
+using Mesh = CgalMesh;
 namespace PMP = CGAL::Polygon_mesh_processing;
 using Clock = std::chrono::steady_clock;
 
@@ -86,22 +84,8 @@ const Operands& operands(int sizeIndex) {
 }
 
 Mesh toMesh(const Solid& s) {
-    Mesh mesh;
-    std::map<std::tuple<float, float, float>, Mesh::Vertex_index> ids;
-    std::vector<Mesh::Vertex_index> idOf(s.vertices.size());
-    for (size_t i = 0; i < s.vertices.size(); ++i) {
-        const Vector4& v = s.vertices[i];
-        const auto key = std::make_tuple(v.x + 0.0f, v.y + 0.0f, v.z + 0.0f);
-        auto it = ids.find(key);
-        if (it == ids.end()) {
-            it = ids.emplace(key, mesh.add_vertex(Kernel::Point_3(v.x, v.y, v.z))).first;
-        }
-        idOf[i] = it->second;
-    }
-    for (const Triangle& t : s.triangles) {
-        mesh.add_face(idOf[t.i0], idOf[t.i1], idOf[t.i2]);
-    }
-    return mesh;
+    int refused = 0;
+    return toCgalMesh(s, refused);
 }
 
 // FNV-1a over the result's vertex coordinates and corner indices: equal hashes across builds
