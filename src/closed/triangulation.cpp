@@ -677,17 +677,25 @@ bool Arrangement::splitDeferred(int32_t triangle, std::vector<Piece>& out, std::
 
 void Arrangement::innerPoints(int32_t triangle, std::vector<int32_t>& onEdges,
                               std::vector<int32_t>& inside) const {
-    SplitJob job;
-    m_impl->makeJob(triangle, job);
+    const Impl& m = *m_impl;
     onEdges.clear();
-    for (const std::vector<int32_t>& points : job.edgePoints) {
-        onEdges.insert(onEdges.end(), points.begin(), points.end());
+    for (int k = 0; k < 3; ++k) {
+        const int32_t e = m.triEdge[triangle][k];
+        for (int32_t i = m.edgeStart[e]; i < m.edgeStart[e + 1]; ++i) {
+            onEdges.push_back(m.idOf(m.onEdge[i].second));
+        }
     }
     std::sort(onEdges.begin(), onEdges.end());
     onEdges.erase(std::unique(onEdges.begin(), onEdges.end()), onEdges.end());
     inside.clear();
-    std::set_difference(job.ids.begin() + 3, job.ids.end(), onEdges.begin(), onEdges.end(),
-                        std::back_inserter(inside));
+    for (int32_t i = m.inFaceStart[triangle]; i < m.inFaceStart[triangle + 1]; ++i) {
+        const int32_t id = m.idOf(m.inFace[i].second);
+        if (!std::binary_search(onEdges.begin(), onEdges.end(), id)) {
+            inside.push_back(id);
+        }
+    }
+    std::sort(inside.begin(), inside.end());
+    inside.erase(std::unique(inside.begin(), inside.end()), inside.end());
 }
 
 bool Arrangement::splitAt(int32_t triangle, const std::vector<char>& used, std::vector<Piece>& out,

@@ -12,6 +12,10 @@
 #include <algorithm>
 #include <tuple>
 
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
+#include <tbb/parallel_sort.h>
+
 #include "closed/passes.h"
 
 namespace korvan::closed {
@@ -93,18 +97,27 @@ WholeTriangles wholeTriangles(const Arrangement& arrangement, const std::vector<
     };
     std::vector<Inner> inner;
     {
-        std::vector<int32_t> onEdges, inside;
-        for (size_t r = 0; r < runs.size(); ++r) {
-            arrangement.innerPoints(pieces[runs[r].begin].source, onEdges, inside);
-            for (const int32_t v : onEdges) {
-                inner.push_back({v, static_cast<int32_t>(r), false});
-            }
-            for (const int32_t v : inside) {
-                inner.push_back({v, static_cast<int32_t>(r), true});
-            }
+        std::vector<std::vector<Inner>> ofRun(runs.size());
+        tbb::parallel_for(tbb::blocked_range<size_t>(0, runs.size(), 256),
+                          [&](const tbb::blocked_range<size_t>& range) {
+                              std::vector<int32_t> onEdges, inside;
+                              for (size_t r = range.begin(); r < range.end(); ++r) {
+                                  arrangement.innerPoints(pieces[runs[r].begin].source, onEdges,
+                                                          inside);
+                                  const auto run = static_cast<int32_t>(r);
+                                  for (const int32_t v : onEdges) {
+                                      ofRun[r].push_back({v, run, false});
+                                  }
+                                  for (const int32_t v : inside) {
+                                      ofRun[r].push_back({v, run, true});
+                                  }
+                              }
+                          });
+        for (const std::vector<Inner>& points : ofRun) {
+            inner.insert(inner.end(), points.begin(), points.end());
         }
     }
-    std::sort(inner.begin(), inner.end());
+    tbb::parallel_sort(inner.begin(), inner.end());
     // A used point inside a run's edge makes it emit the triangle split at the used points of
     // its edges only (kSplitAtUsed), which uses no point that was not used already; a used point
     // inside the triangle makes it emit its pieces, whose points are then used in turn.
