@@ -7,6 +7,8 @@
 // points are built exactly only where the triangulation and the ray test need them.
 #include "closed/arrangement_impl.h"
 
+#include <initializer_list>
+
 #include <tbb/parallel_invoke.h>
 #include <tbb/parallel_sort.h>
 
@@ -458,6 +460,54 @@ const EP3& Arrangement::Impl::exactPoint(int32_t id) const {
         return Epeck::Line_3(exactPoint(edgeEnds[edge][0]), exactPoint(edgeEnds[edge][1]));
     };
     std::optional<EP3> point;
+    // The coordinate in which all the given input points agree exactly, or -1.
+    const auto sharedAxis = [&](std::initializer_list<int32_t> ids) {
+        for (int axis = 0; axis < 3; ++axis) {
+            const double value = coordinate(points[*ids.begin()], axis);
+            if (std::all_of(ids.begin(), ids.end(),
+                            [&](int32_t v) { return coordinate(points[v], axis) == value; })) {
+                return axis;
+            }
+        }
+        return -1;
+    };
+    // Where the surfaces meet in a plane of constant coordinate (a floor, a wall, a stock's
+    // side), the point follows from a few exact operations on the coordinates, and that
+    // coordinate is exact from the start: evaluating it exactly costs a fraction of the general
+    // construction, and triangulations on such planes evaluate most of their seam points.
+    using FT = Epeck::FT;
+    const auto at = [&](int32_t v, int axis) { return FT(coordinate(points[v], axis)); };
+    if (k.kind == kEdgeFace) {
+        const int32_t p = edgeEnds[k.a][0], q = edgeEnds[k.a][1];
+        const Corners& c = tris[k.b];
+        if (const int axis = sharedAxis({c[0], c[1], c[2]}); axis >= 0) {
+            // The edge crosses the plane at one point, so its ends lie on either side of it.
+            const FT t = (at(c[0], axis) - at(p, axis)) / (at(q, axis) - at(p, axis));
+            FT x[3];
+            for (int i = 0; i < 3; ++i) {
+                x[i] = i == axis ? at(c[0], axis) : at(p, i) + t * (at(q, i) - at(p, i));
+            }
+            slot = EP3(x[0], x[1], x[2]);
+            return *slot;
+        }
+    } else {
+        const int32_t p = edgeEnds[k.a][0], q = edgeEnds[k.a][1];
+        const int32_t r = edgeEnds[k.b][0], w = edgeEnds[k.b][1];
+        if (const int axis = sharedAxis({p, q, r, w}); axis >= 0) {
+            // In the plane the two edges cross at one point, so they are not parallel there.
+            const int i = (axis + 1) % 3, j = (axis + 2) % 3;
+            const FT di = at(q, i) - at(p, i), dj = at(q, j) - at(p, j);
+            const FT ei = at(w, i) - at(r, i), ej = at(w, j) - at(r, j);
+            const FT s =
+                ((at(r, i) - at(p, i)) * ej - (at(r, j) - at(p, j)) * ei) / (di * ej - dj * ei);
+            FT x[3];
+            x[axis] = at(p, axis);
+            x[i] = at(p, i) + s * di;
+            x[j] = at(p, j) + s * dj;
+            slot = EP3(x[0], x[1], x[2]);
+            return *slot;
+        }
+    }
     if (k.kind == kEdgeFace) {
         const Corners& c = tris[k.b];
         const Epeck::Plane_3 plane(exactPoint(c[0]), exactPoint(c[1]), exactPoint(c[2]));
