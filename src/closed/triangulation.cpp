@@ -527,7 +527,6 @@ bool Arrangement::split(const StopToken& stop) {
 
     // What each touched triangle is split along is built by the thread that splits it.
     using Job = SplitJob;
-    const auto makeJob = [&](int32_t t, Job& job) { m.makeJob(t, job); };
     // Kept whole where untouched: coplanar contacts at a single point change nothing.
     std::vector<int32_t> work;
     for (int32_t t : m.involved) {
@@ -553,7 +552,7 @@ bool Arrangement::split(const StopToken& stop) {
             stop.check();
             for (size_t j = r.begin(); j < r.end(); ++j) {
                 Job& job = jobs[j];
-                makeJob(work[j], job);
+                m.makeJob(work[j], job);
                 if (!crossed[static_cast<size_t>(job.t)] && job.ids.size() > 3) {
                     if (const int8_t side = m.coveredSide(job.t, job.partners); side != 0) {
                         // All edges on the seam: the piece joins no patch, as it decides none.
