@@ -30,10 +30,13 @@ size_t bytesOf(const Solid& s) {
 UndoHistory::UndoHistory(size_t maxStates, size_t byteBudget)
     : m_maxStates(maxStates < 1 ? 1 : maxStates), m_byteBudget(byteBudget) {}
 
-std::shared_ptr<const Solid> UndoHistory::share(const Solid& live, int32_t objectNumber) {
+std::shared_ptr<const Solid> UndoHistory::share(const Scene& scene, int32_t objectNumber) {
     const size_t i = objectNumber == 1 ? 0 : 1;
+    const Solid& live = objectNumber == 1 ? scene.m_object1 : scene.m_object2;
     if (!m_shared[i] || m_sharedRevision[i] != live.revision) {
         m_shared[i] = copyOf(live);
+        const Solid& plain = scene.closedOperand(objectNumber);
+        m_sharedPlain[i] = &plain != &live ? copyOf(plain) : nullptr;
         m_sharedRevision[i] = live.revision;
     }
     return m_shared[i];
@@ -42,8 +45,10 @@ std::shared_ptr<const Solid> UndoHistory::share(const Solid& live, int32_t objec
 SceneSnapshot UndoHistory::capture(const Scene& scene, const QString (&fileName)[2],
                                    bool resultUnsaved) {
     SceneSnapshot s;
-    s.object1 = share(scene.m_object1, 1);
-    s.object2 = share(scene.m_object2, 2);
+    s.object1 = share(scene, 1);
+    s.object2 = share(scene, 2);
+    s.plain[0] = m_sharedPlain[0];
+    s.plain[1] = m_sharedPlain[1];
     s.object2Offset = scene.m_object2Offset;
     s.object2Rotation = scene.m_object2Rotation;
     s.fileName[0] = fileName[0];
@@ -62,8 +67,12 @@ void UndoHistory::restore(Scene& scene, const SceneSnapshot& state) {
         }
         Solid copy;
         copy.copyMeshFrom(saved);
+        Solid plain;
+        if (state.plain[n - 1]) {
+            plain.copyMeshFrom(*state.plain[n - 1]);
+        }
         if (saved.loaded != 0) {
-            scene.ReplaceObject(n, std::move(copy));
+            scene.ReplaceObject(n, std::move(copy), std::move(plain));
         } else {
             // Never loaded: nothing to draw or operate on, whatever tree was left.
             live.clear();
@@ -73,6 +82,7 @@ void UndoHistory::restore(Scene& scene, const SceneSnapshot& state) {
             }
         }
         m_shared[n - 1] = n == 1 ? state.object1 : state.object2;
+        m_sharedPlain[n - 1] = state.plain[n - 1];
         m_sharedRevision[n - 1] = live.revision;
     }
     scene.m_object2Offset = state.object2Offset;
@@ -110,7 +120,8 @@ size_t UndoHistory::bytesHeld() const {
     size_t bytes = 0;
     for (const auto* list : {&m_undo, &m_redo}) {
         for (const SceneSnapshot& s : *list) {
-            for (const Solid* mesh : {s.object1.get(), s.object2.get()}) {
+            for (const Solid* mesh :
+                 {s.object1.get(), s.object2.get(), s.plain[0].get(), s.plain[1].get()}) {
                 if (mesh != nullptr && seen.insert(mesh).second) {
                     bytes += bytesOf(*mesh);
                 }

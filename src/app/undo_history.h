@@ -21,6 +21,10 @@ namespace korvan::app {
 struct SceneSnapshot {
     std::shared_ptr<const Solid> object1;
     std::shared_ptr<const Solid> object2;
+    // What the closed engine takes for each object, where that is not the object itself (the
+    // mesh before sampling): kept so that an operation undone and done again gives its result
+    // again.
+    std::shared_ptr<const Solid> plain[2];
     Vector4 object2Offset;
     Vector4 object2Rotation;
     QString fileName[2];
@@ -51,7 +55,7 @@ public:
     size_t bytesHeld() const;
 
 private:
-    std::shared_ptr<const Solid> share(const Solid& live, int32_t objectNumber);
+    std::shared_ptr<const Solid> share(const Scene& scene, int32_t objectNumber);
     void trim();
 
     size_t m_maxStates;
@@ -60,6 +64,7 @@ private:
     std::deque<SceneSnapshot> m_redo;  // next redo last
     // The copy of each live mesh made last, with the revision it was made at.
     std::shared_ptr<const Solid> m_shared[2];
+    std::shared_ptr<const Solid> m_sharedPlain[2];
     uint64_t m_sharedRevision[2] = {0, 0};
 };
 

@@ -83,12 +83,12 @@ Status writeMesh(const Solid& input, const std::string& path, const WriteOptions
 }
 
 Status loadObject(const std::string& path, float samplingFactor, Solid& target,
-                  const ReadOptions& options, const StopToken& stop) {
+                  const ReadOptions& options, const StopToken& stop, Solid* plain) {
     Solid fresh;
     if (Status s = readMesh(path, fresh, options, stop); !s) {
         return s;
     }
-    return completeAndReplace(fresh, samplingFactor, target);
+    return completeAndReplace(fresh, samplingFactor, target, plain);
 }
 
 }  // namespace korvan

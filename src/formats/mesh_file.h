@@ -30,7 +30,9 @@ Status writeMesh(const Solid& solid, const std::string& path, const WriteOptions
 
 // The open-object flow without its dialog: read (any format), normalise unless `options` keeps
 // the file's coordinates, sample, triangle data. `target` is replaced only on success.
+// `plain`: as completeAndReplace's.
 Status loadObject(const std::string& path, float samplingFactor, Solid& target,
-                  const ReadOptions& options = {}, const StopToken& stop = {});
+                  const ReadOptions& options = {}, const StopToken& stop = {},
+                  Solid* plain = nullptr);
 
 }  // namespace korvan

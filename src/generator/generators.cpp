@@ -200,7 +200,8 @@ void generateShape(Solid& solid, const PrimitiveParameters& p) {
     }
 }
 
-Status generateObject(const PrimitiveParameters& p, float samplingFactor, Solid& target) {
+Status generateObject(const PrimitiveParameters& p, float samplingFactor, Solid& target,
+                      Solid* plain) {
     if (firstInvalidField(p)) {
         return Status::failure(kInvalidParameterMessage);
     }
@@ -210,7 +211,7 @@ Status generateObject(const PrimitiveParameters& p, float samplingFactor, Solid&
     } catch (const std::bad_alloc&) {
         return Status::failure(kOutOfMemoryMessage);
     }
-    return completeAndReplace(fresh, samplingFactor, target);
+    return completeAndReplace(fresh, samplingFactor, target, plain);
 }
 
 }  // namespace korvan

@@ -72,7 +72,9 @@ void generateShape(Solid& solid, const PrimitiveParameters& p);
 
 // The generate command without its dialog: validates, generates, samples with
 // `samplingFactor` and computes triangle data. `target` is replaced only on success and
-// keeps its `wireframe` flag; on failure it is left exactly as it was.
-Status generateObject(const PrimitiveParameters& p, float samplingFactor, Solid& target);
+// keeps its `wireframe` flag; on failure it is left exactly as it was. `plain`: as
+// completeAndReplace's.
+Status generateObject(const PrimitiveParameters& p, float samplingFactor, Solid& target,
+                      Solid* plain = nullptr);
 
 }  // namespace korvan

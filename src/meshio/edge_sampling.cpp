@@ -2,6 +2,7 @@
 
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
+#include <tbb/parallel_reduce.h>
 
 #include <algorithm>
 #include <array>
@@ -134,13 +135,50 @@ void placeSplits(const SplitChunk& made, size_t firstVertex, size_t firstHalf,
     }
 }
 
+float samplingLimit(const Solid& solid, float factor) {
+    return static_cast<float>(length(solid.maxCorner - solid.minCorner) * factor);
+}
+
 }  // namespace
+
+bool needsSampling(const Solid& solid, float factor) {
+    if (!(factor > 0.0f && factor < 1.0f)) {
+        return false;
+    }
+    const float limit = samplingLimit(solid, factor);
+    const std::vector<Vector4>& v = solid.vertices;
+    const std::vector<Triangle>& t = solid.triangles;
+    // The same lengths splitTriangles compares, so the answer is exactly whether it splits.
+    const auto tooLong = [&](size_t first, size_t end) {
+        for (size_t i = first; i < end; ++i) {
+            const Vector4& a = v[static_cast<size_t>(t[i].i0)];
+            const Vector4& b = v[static_cast<size_t>(t[i].i1)];
+            const Vector4& c = v[static_cast<size_t>(t[i].i2)];
+            if (edgeLength(a, b) > limit || edgeLength(b, c) > limit || edgeLength(c, a) > limit) {
+                return true;
+            }
+        }
+        return false;
+    };
+    return tbb::parallel_reduce(
+        tbb::blocked_range<size_t>(0, t.size(), kChunk), false,
+        [&](const tbb::blocked_range<size_t>& r, bool found) {
+            return found || tooLong(r.begin(), r.end());
+        },
+        [](bool a, bool b) { return a || b; });
+}
 
 Status sampleEdges(Solid& solid, float factor) {
     if (!(factor > 0.0f && factor < 1.0f)) {
         return {};
     }
-    const auto limit = static_cast<float>(length(solid.maxCorner - solid.minCorner) * factor);
+    const float limit = samplingLimit(solid, factor);
+    // A fine mesh is left as it is after one parallel read of its edges, without the copies.
+    if (!needsSampling(solid, factor)) {
+        solid.edgeLimit = limit;
+        solid.touch();
+        return {};
+    }
 
     const size_t byMemory = maxTrianglesForMemory(solid.triangles.size());
     const size_t maxTriangles = std::min(byMemory, kMaxTriangles);

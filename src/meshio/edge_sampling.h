@@ -22,4 +22,7 @@ inline constexpr float kDefaultSamplingFactor = 0.01f;
 // Fails, leaving the solid exactly as it was, when the refined mesh would not fit in memory.
 Status sampleEdges(Solid& solid, float factor);
 
+// Whether sampleEdges(solid, factor) would split any triangle; reads the edges only.
+bool needsSampling(const Solid& solid, float factor);
+
 }  // namespace korvan

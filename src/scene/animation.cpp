@@ -65,7 +65,7 @@ namespace {
 // machined workpiece alone, and its vertices back where they were.
 void parkTool(Scene& scene, const Vector4& offset) {
     scene.m_object2Offset = Vector4(1000.0f, 1000.0f, 1000.0f, 0.0f);
-    scene.m_object2.translate(offset * -1.0f);
+    scene.moveObject2(offset * -1.0f);
     // The tree was built at the tool's position in this frame.
     scene.releaseTree2();
 }
@@ -134,38 +134,23 @@ AnimationResult runClosedFrames(Scene& scene, const AnimationSettings& settings,
     return result;
 }
 
-// Puts the tool back into object 2 however a swept frame ends; meanwhile object 2 holds what
-// the frame cuts.
-class ToolAside {
-public:
-    explicit ToolAside(Scene& scene) : m_scene(scene) { m_tool.swap(scene.m_object2); }
-    ~ToolAside() { m_scene.m_object2.swap(m_tool); }
-    ToolAside(const ToolAside&) = delete;
-    ToolAside& operator=(const ToolAside&) = delete;
-    const Solid& tool() const { return m_tool; }
-
-private:
-    Scene& m_scene;
-    Solid m_tool;
-};
-
 // One frame of a run cutting along the path: the tool at `from` and at `to` (the hull of both),
 // or at `to` alone for the first frame. Object 2 is left unmoved and out of sight.
 Status sweptFrame(Scene& scene, const Vector4* from, const Vector4& to) {
     Scene::ClosedFrame frame;
-    {
-        const ToolAside aside(scene);
-        Solid& cut = scene.m_object2;
-        if (from == nullptr) {
-            cut.copyMeshFrom(aside.tool());
-            frame.offset = to;
-        } else if (Status s = gcode::sweepSolidBetween(aside.tool(), *from, to, cut); !s) {
-            return s;
-        }
-        scene.computeClosedFrame(frame);
-        if (Status s = scene.finishClosedFrame(frame); !s) {
-            return s;
-        }
+    const Solid& tool = scene.closedOperand(2);
+    Solid swept;
+    if (from == nullptr) {
+        frame.offset = to;
+        frame.cut = &tool;
+    } else if (Status s = gcode::sweepSolidBetween(tool, *from, to, swept); !s) {
+        return s;
+    } else {
+        frame.cut = &swept;
+    }
+    scene.computeClosedFrame(frame);
+    if (Status s = scene.finishClosedFrame(frame); !s) {
+        return s;
     }
     scene.m_object2Offset = Vector4(1000.0f, 1000.0f, 1000.0f, 0.0f);
     scene.releaseTree2();
@@ -184,7 +169,7 @@ AnimationResult runSweptFrames(Scene& scene, const AnimationSettings& settings, 
         result.status = Status::failure(kSweepNeedsClosedMessage);
         return result;
     }
-    if (!gcode::fillsConvexHull(scene.m_object2, kConvexShare)) {
+    if (!gcode::fillsConvexHull(scene.closedOperand(2), kConvexShare)) {
         result.status = Status::failure(kToolNotConvexMessage);
         return result;
     }
@@ -206,8 +191,15 @@ AnimationResult runSweptFrames(Scene& scene, const AnimationSettings& settings, 
     return result;
 }
 
-// What the sink draws of a frame: object 1's result and object 2 where the run left it.
-void copyShown(const Scene& scene, Scene& shown) {
+// What the sink draws of a frame: object 1's result and object 2 where the run left it; and,
+// into `plain2`, what the closed engine takes for object 2 (empty: object 2 itself), so that
+// a stopped run can put object 2 back whole.
+void copyShown(const Scene& scene, Scene& shown, Solid& plain2) {
+    const Solid& tool = scene.closedOperand(2);
+    plain2.clear();
+    if (&tool != &scene.m_object2) {
+        plain2.copyMeshFrom(tool);
+    }
     for (int32_t n = 1; n <= 2; ++n) {
         const Solid& from = n == 1 ? scene.m_object1 : scene.m_object2;
         Solid& to = n == 1 ? shown.m_object1 : shown.m_object2;
@@ -243,13 +235,14 @@ AnimationResult runOctreeFramesAhead(Scene& scene, const AnimationSettings& sett
     const Vector4 start = scene.m_object2Offset;
     const RunGuard guard(scene);
     Scene shown;
+    Solid shownPlain2;
     Status next = octreeFrame(scene, start, settings, 0);
     for (int32_t i = 0; i < settings.frameCount; ++i) {
         result.status = next;
         if (!result.status) {
             break;
         }
-        copyShown(scene, shown);
+        copyShown(scene, shown, shownPlain2);
         const bool last = i + 1 == settings.frameCount;
         std::future<Status> ahead;
         if (!last) {
@@ -269,7 +262,7 @@ AnimationResult runOctreeFramesAhead(Scene& scene, const AnimationSettings& sett
         if (frameEndsRun(result, saved, last, sink)) {
             if (result.stopped && computed) {
                 scene.ReplaceObject(1, std::move(shown.m_object1));
-                scene.ReplaceObject(2, std::move(shown.m_object2));
+                scene.ReplaceObject(2, std::move(shown.m_object2), std::move(shownPlain2));
             }
             break;
         }

@@ -114,6 +114,9 @@ void Scene::prepare(int32_t objectNumber) {
         return;
     }
     m_tree1.reset();
+    if (m_treeOnDemand) {
+        return;
+    }
     try {
         m_tree1 = prepareOctree(m_object1);
     } catch (const std::bad_alloc&) {
@@ -133,25 +136,27 @@ void Scene::phase(double share, double upTo, int64_t items) {
 }
 
 Status Scene::makeObject(int32_t objectNumber, const std::string& text,
-                         const std::function<Status(Solid&, const StopToken&)>& make) {
+                         const std::function<Status(Solid&, Solid&, const StopToken&)>& make) {
     reporter().ShowProgressPopup(text);
     tbb::task_arena arena(arenaSize(m_threads));
     Status s = arena.execute([&] {
         // Made and given its tree beside the object, so that a stop anywhere before the end
         // leaves the object as it was.
         Solid made;
+        Solid plain;
         std::unique_ptr<OctreeNode> tree;
         try {
             phase(0.0);
             const Solid& target = object(objectNumber);
             made.wireframe = target.wireframe;
             made.edgeLimit = target.edgeLimit;
-            if (Status status = make(made, stopToken()); !status) {
+            if (Status status = make(made, plain, stopToken()); !status) {
                 return status;
             }
             // Reading and sampling cost about as much as object 1's tree.
-            phase(objectNumber == 1 ? 0.5 : 1.0);
-            if (objectNumber == 1) {
+            const bool withTree = objectNumber == 1 && !m_treeOnDemand;
+            phase(withTree ? 0.5 : 1.0);
+            if (withTree) {
                 try {
                     tree = prepareOctree(made);
                 } catch (const std::bad_alloc&) {
@@ -165,6 +170,11 @@ Status Scene::makeObject(int32_t objectNumber, const std::string& text,
         Solid& target = object(objectNumber);
         target.clear();
         target.swap(made);
+        dropPlain(objectNumber);
+        if (!plain.triangles.empty()) {
+            m_plain[objectNumber - 1].swap(plain);
+            m_plainRevision[objectNumber - 1] = target.revision;
+        }
         if (objectNumber == 1) {
             m_tree1 = std::move(tree);
             if (m_tree1) {
@@ -183,21 +193,55 @@ Status Scene::LoadObject(int32_t objectNumber, const std::string& path) {
     return makeObject(
         objectNumber,
         objectNumber == 1 ? "Citanje objekta 1 iz datoteke..." : "Citanje objekta 2 iz datoteke...",
-        [&](Solid& target, const StopToken& stop) {
-            return loadObject(path, m_samplingFactor, target, ReadOptions{m_keepCoordinates}, stop);
+        [&](Solid& target, Solid& plain, const StopToken& stop) {
+            return loadObject(path, m_samplingFactor, target, ReadOptions{m_keepCoordinates}, stop,
+                              &plain);
         });
 }
 
 Status Scene::GenerateObject(int32_t objectNumber, const PrimitiveParameters& parameters) {
     return makeObject(objectNumber, "Generiranje novog trijela",
-                      [&](Solid& target, const StopToken&) {
-                          return generateObject(parameters, m_samplingFactor, target);
+                      [&](Solid& target, Solid& plain, const StopToken&) {
+                          return generateObject(parameters, m_samplingFactor, target, &plain);
                       });
 }
 
-void Scene::ReplaceObject(int32_t objectNumber, Solid mesh) {
+bool Scene::hasPlain(int32_t objectNumber) const {
+    const uint64_t revision = m_plainRevision[objectNumber - 1];
+    return revision != 0 && revision == (objectNumber == 1 ? m_object1 : m_object2).revision;
+}
+
+void Scene::dropPlain(int32_t objectNumber) {
+    m_plain[objectNumber - 1].clear();
+    m_plainRevision[objectNumber - 1] = 0;
+}
+
+const Solid& Scene::closedOperand(int32_t objectNumber) const {
+    if (hasPlain(objectNumber)) {
+        return m_plain[objectNumber - 1];
+    }
+    return objectNumber == 1 ? m_object1 : m_object2;
+}
+
+void Scene::moveObject2(const Vector4& d) {
+    const bool plain = hasPlain(2);
+    m_object2.translate(d);
+    if (plain) {
+        m_plain[1].translate(d);
+        m_plainRevision[1] = m_object2.revision;
+    } else {
+        dropPlain(2);
+    }
+}
+
+void Scene::ReplaceObject(int32_t objectNumber, Solid mesh, Solid plain) {
     mesh.wireframe = object(objectNumber).wireframe;
+    dropPlain(objectNumber);
     object(objectNumber).swap(mesh);
+    if (!plain.triangles.empty()) {
+        m_plain[objectNumber - 1].swap(plain);
+        m_plainRevision[objectNumber - 1] = object(objectNumber).revision;
+    }
     tbb::task_arena arena(arenaSize(m_threads));
     arena.execute([&] { prepare(objectNumber); });
 }
@@ -258,6 +302,8 @@ Status Scene::octreeOperationPhases(BooleanOp op, OperationReport& report) {
 
     // Labels of a previous operation would otherwise survive: a stale 1 keeps a triangle from
     // being cut again, and object 2 keeps its labels between operations.
+    const bool plain2 = hasPlain(2);
+    const Vector4 moved = m_object2Offset;
     moveClearingLabels(m_object2, m_object2Offset);
     m_object2Offset = Vector4();
     m_object2Rotation = Vector4();
@@ -333,6 +379,11 @@ Status Scene::octreeOperationPhases(BooleanOp op, OperationReport& report) {
             m_tree1 = prepareOctree(m_object1);
         }
         report.rebuildSeconds = secondsSince(lap);
+        dropPlain(1);
+        if (plain2) {
+            m_plain[1].translate(moved);
+            m_plainRevision[1] = m_object2.revision;
+        }
     } catch (const std::bad_alloc&) {
         m_tree1.reset();
         reporter().CloseProgressPopup();
@@ -382,12 +433,16 @@ void Scene::computeClosed(BooleanOp op, ClosedFrame& frame) {
     try {
         // Object 1 made by this engine is not checked for crossing itself again.
         const StopToken stop = stopToken();
+        // A milling run starts from the sampled stock: cut frame after frame, large triangles
+        // would become long slivers that every frame's neighbourhood takes in whole.
+        const Solid& object1 = m_animationRunning ? m_object1 : closedOperand(1);
+        const Solid& object2 = frame.cut != nullptr ? *frame.cut : closedOperand(2);
         frame.status = ownResult
-                           ? closedDifferenceOfResult(m_object1, m_object2, m_spare, &frame.report,
+                           ? closedDifferenceOfResult(object1, object2, m_spare, &frame.report,
                                                       m_threads, frame.offset, stop)
-                       : own ? closedBooleanOfResult(m_object1, m_object2, op, m_spare,
-                                                     &frame.report, m_threads, frame.offset, stop)
-                             : closedBoolean(m_object1, m_object2, op, m_spare, &frame.report,
+                       : own ? closedBooleanOfResult(object1, object2, op, m_spare, &frame.report,
+                                                     m_threads, frame.offset, stop)
+                             : closedBoolean(object1, object2, op, m_spare, &frame.report,
                                              m_threads, frame.offset, stop);
     } catch (const std::bad_alloc&) {
         // On the run's own thread nothing else would catch it.
@@ -401,8 +456,9 @@ void Scene::computeClosed(BooleanOp op, ClosedFrame& frame) {
 Status Scene::finishClosed(const ClosedFrame& frame, OperationReport& report) {
     Clock::time_point lap = Clock::now();
     report.closedResult = true;
-    report.object1Triangles = m_object1.triangleCount();
-    report.object2Triangles = m_object2.triangleCount();
+    report.object1Triangles = closedOperand(1).triangleCount();
+    report.object2Triangles =
+        (frame.cut != nullptr ? *frame.cut : closedOperand(2)).triangleCount();
     // The engine checks both operands; object 2 is moved for good only once the result is in,
     // so a refusal leaves everything as it was, object 2 still shown where it is.
     if (!frame.status) {
@@ -411,7 +467,7 @@ Status Scene::finishClosed(const ClosedFrame& frame, OperationReport& report) {
     // The result's tree is built before anything changes, so that a stop meanwhile leaves the
     // scene as it was. A milling run builds it once, at its end.
     std::unique_ptr<OctreeNode> tree;
-    if (!m_animationRunning) {
+    if (!m_animationRunning && !m_treeOnDemand) {
         try {
             phase(0.85);
             reporter().SetProgressText("Izgradnja novog oktalnog stabla");
@@ -423,7 +479,9 @@ Status Scene::finishClosed(const ClosedFrame& frame, OperationReport& report) {
             return Status::failure(kStoppedMessage);
         }
     }
-    m_object2.translate(frame.offset);
+    if (frame.cut == nullptr) {
+        moveObject2(frame.offset);
+    }
     m_object2Offset = Vector4();
     m_object2Rotation = Vector4();
     // Object 2's tree, if any, was built where it stood before.
@@ -434,6 +492,7 @@ Status Scene::finishClosed(const ClosedFrame& frame, OperationReport& report) {
     report.assemblySeconds = frame.seconds + secondsSince(lap);
 
     m_spare.wireframe = m_object1.wireframe;
+    dropPlain(1);
     m_object1.swap(m_spare);
     m_tree1 = std::move(tree);
     if (m_tree1) {

@@ -64,6 +64,9 @@ public:
     // true: files keep their own coordinates (units and frame) when read, instead of being
     // centred and scaled into the unit box.
     bool m_keepCoordinates = false;
+    // true: object 1's classified tree is built only when an octree operation needs it, not
+    // after every load, generation and closed operation (for callers that draw no cells).
+    bool m_treeOnDemand = false;
     // Sampling factor of the next load or generation; sampling happens only when 0 < f < 1.
     float m_samplingFactor = kDefaultSamplingFactor;
     // Translation by which object 2 is currently shown; applied to its vertices and reset by
@@ -93,8 +96,18 @@ public:
     Status GenerateObject(int32_t objectNumber, const PrimitiveParameters& parameters);
 
     // Puts a mesh that is already prepared (sampled, triangle data computed) in place of
-    // object 1 or 2, as a load would leave it.
-    void ReplaceObject(int32_t objectNumber, Solid mesh);
+    // object 1 or 2, as a load would leave it; `plain`, where not empty, is that mesh before
+    // sampling (see closedOperand).
+    void ReplaceObject(int32_t objectNumber, Solid mesh, Solid plain = Solid());
+
+    // The mesh the closed engine takes for object 1 or 2: the object as read or generated,
+    // before sampling split its triangles, while the object is still that mesh (moved only);
+    // else the object itself. The closed engine needs no sampling, and without it both its
+    // work and its results are lighter. A milling run still cuts object 1 as sampled: there
+    // small triangles keep each frame's work near the tool.
+    const Solid& closedOperand(int32_t objectNumber) const;
+    // Moves object 2, and what the scene keeps of it, by d for good.
+    void moveObject2(const Vector4& d);
 
     // Does nothing unless both objects are loaded. Object 1 becomes the triangles of object 1
     // and of object 2 that the operation keeps, and the matching pieces (object 2's turned
@@ -112,6 +125,8 @@ public:
     // which puts the result in place as BooleanOperation does and returns its status.
     struct ClosedFrame {
         Vector4 offset;
+        // Subtracted (moved by `offset`) instead of object 2, which then stays where it is.
+        const Solid* cut = nullptr;
         Status status;
         ClosedReport report;
         double seconds = 0;
@@ -143,9 +158,10 @@ private:
     bool fitsMemory() const;
     void prepare(int32_t objectNumber);
     // Makes object `objectNumber` anew with `make` (under the progress popup `text` and the
-    // thread cap), then prepares it; on failure the object is as `make` left it.
+    // thread cap; its second argument takes the mesh before sampling), then prepares it; on
+    // failure the object is as it was.
     Status makeObject(int32_t objectNumber, const std::string& text,
-                      const std::function<Status(Solid&, const StopToken&)>& make);
+                      const std::function<Status(Solid&, Solid&, const StopToken&)>& make);
     // A phase boundary of an operation: stops it here (OperationStopped) when asked, tells the
     // reporter the share done, and lets the share grow to `upTo` while the phase counts
     // `items` through stopToken().
@@ -165,6 +181,12 @@ private:
     uint64_t m_treeRevision = 0;
     // Storage for the next closed result during a milling run.
     Solid m_spare;
+    // Each object as read or generated where sampling split its triangles, and the object's
+    // revision it stands for (0: none); see closedOperand.
+    Solid m_plain[2];
+    uint64_t m_plainRevision[2] = {0, 0};
+    bool hasPlain(int32_t objectNumber) const;
+    void dropPlain(int32_t objectNumber);
     ProgressReporter* m_reporter;
     ProgressReporter m_silent;
     // Items the current phase has done, counted by the engines' threads.

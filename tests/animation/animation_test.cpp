@@ -248,6 +248,7 @@ TEST_F(AnimationTest, ClosedRunComputingAheadShowsThePlainLoopsFrames) {
 TEST_F(AnimationTest, ClosedRunEndsAtARefusedFrameWithNothingMoved) {
     scene.m_closedResult = true;
     scene.m_object2.triangles.pop_back();  // an open tool
+    scene.m_object2.touch();
     const std::vector<Vector4> object1 = scene.m_object1.vertices;
     const std::vector<Vector4> tool = scene.m_object2.vertices;
     const Vector4 start = scene.m_object2Offset;
@@ -311,10 +312,13 @@ TEST_F(AnimationTest, ClosedMillingKeepsTheWorkpieceASolidInsideTheStock) {
 
     // The run computes each frame from the part of the workpiece near the tool; frame by frame
     // the whole difference gives the same workpiece, to the last bit.
+    // The run cuts the sampled stock with the tool as generated, not as sampled.
     Scene reference;
     ASSERT_TRUE(prepare(reference).ok());
-    Solid work = std::move(reference.m_object1);
-    Solid& tool = reference.m_object2;
+    Solid work, tool;
+    work.copyMeshFrom(reference.m_object1);
+    tool.copyMeshFrom(reference.closedOperand(2));
+    ASSERT_LT(tool.triangleCount(), reference.m_object2.triangleCount());
     for (int32_t i = 0; i < settings.frameCount; ++i) {
         const Vector4 at = animationOffset(Vector4(-1.2f, 0.95f, 0.3f), settings, i);
         Solid next;
