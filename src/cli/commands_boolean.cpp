@@ -40,6 +40,8 @@ int runBoolean(BooleanOp op, const BooleanArguments& args) {
     scene.m_closedResult = args.closed;
     scene.m_threads = args.threads;
     scene.m_keepCoordinates = args.keepCoordinates;
+    // The octree operation builds object 1's tree itself; the closed one needs none.
+    scene.m_treeOnDemand = true;
     warnIfSamplingIsOff(args.samplingFactor);
     if (!loadOperands(scene, args.source1, args.source2)) {
         return loadFailure();

@@ -24,6 +24,7 @@ bool loadObject1(Scene& scene, const std::string& source, float samplingFactor, 
     scene.m_samplingFactor = samplingFactor;
     scene.m_threads = threads;
     scene.m_keepCoordinates = keepCoordinates;
+    scene.m_treeOnDemand = true;  // nothing here operates or draws cells
     return loadOperands(scene, source, {});
 }
 
