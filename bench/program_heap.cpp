@@ -1,8 +1,8 @@
-// Benchmarks run with the heap settings the programs use (see keepFreedMemoryForReuse).
-#include "geometry/memory_budget.h"
+// Benchmarks run with the heap the programs use (see setUpProgramHeap).
+#include "heap/program_heap.h"
 
 namespace {
 
-[[maybe_unused]] const bool kHeapKept = (korvan::keepFreedMemoryForReuse(), true);
+[[maybe_unused]] const bool kHeapKept = (korvan::setUpProgramHeap(), true);
 
 }  // namespace

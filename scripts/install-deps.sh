@@ -14,6 +14,7 @@ packages=(
     libcgal-dev
     libtbb-dev
     lib3mf-dev pkg-config
+    libmimalloc-dev
 )
 
 missing=()

@@ -1,8 +1,8 @@
 #include "app/main_app.h"
-#include "geometry/memory_budget.h"
+#include "heap/program_heap.h"
 
 int main(int argc, char** argv) {
-    korvan::keepFreedMemoryForReuse();
+    korvan::setUpProgramHeap();
     korvan::app::CMainApp::setUpOpenGLFormat();
     korvan::app::CMainApp app(argc, argv);
     if (!app.InitInstance()) {

@@ -4,11 +4,11 @@
 #include "cli/commands.h"
 #include "cli/help_texts.h"
 #include "cli/interrupt.h"
-#include "geometry/memory_budget.h"
+#include "heap/program_heap.h"
 
 int main(int argc, char** argv) {
     korvan::cli::installSignalHandlers();
-    korvan::keepFreedMemoryForReuse();
+    korvan::setUpProgramHeap();
     CLI::App app{"Korvan: unija, presjek i razlika zatvorenih mreza trokuta"};
     app.require_subcommand(1);
     app.set_version_flag("--version", "korvan-cli 0.1.0");
