@@ -118,7 +118,7 @@ void BM_Milling100Frames(benchmark::State& state, const char* format, FrameMode 
         scene.m_closedResult = closed;
         (void)scene.GenerateObject(1, cube());
         (void)scene.GenerateObject(2, tool());
-        workpiece = scene.closedOperand(1).triangleCount();
+        workpiece = scene.m_object1.triangleCount();
         ViewState view;
         placeCameraForObject(view, scene.m_object1, kNearAfterGenerating);
         scene.m_object2Offset = Vector4(-1.2f, 0.9f, 0.9f);  // a groove along the upper front edge
@@ -188,7 +188,7 @@ void BM_ClosedMilling1000Frames(benchmark::State& state) {
         scene.m_closedResult = true;
         (void)scene.GenerateObject(1, cube());
         (void)scene.GenerateObject(2, tool());
-        workpiece = scene.closedOperand(1).triangleCount();
+        workpiece = scene.m_object1.triangleCount();
         ViewState view;
         placeCameraForObject(view, scene.m_object1, kNearAfterGenerating);
         scene.m_object2Offset = Vector4(-1.1f, 0.2f, 0.9f);
