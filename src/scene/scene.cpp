@@ -170,11 +170,7 @@ Status Scene::makeObject(int32_t objectNumber, const std::string& text,
         Solid& target = object(objectNumber);
         target.clear();
         target.swap(made);
-        dropPlain(objectNumber);
-        if (!plain.triangles.empty()) {
-            m_plain[objectNumber - 1].swap(plain);
-            m_plainRevision[objectNumber - 1] = target.revision;
-        }
+        adoptPlain(objectNumber, plain);
         if (objectNumber == 1) {
             m_tree1 = std::move(tree);
             if (m_tree1) {
@@ -216,6 +212,33 @@ void Scene::dropPlain(int32_t objectNumber) {
     m_plainRevision[objectNumber - 1] = 0;
 }
 
+void Scene::adoptPlain(int32_t objectNumber, Solid& plain) {
+    dropPlain(objectNumber);
+    if (!plain.triangles.empty()) {
+        m_plain[objectNumber - 1].swap(plain);
+        m_plainRevision[objectNumber - 1] = object(objectNumber).revision;
+    }
+}
+
+void Scene::followObject2(bool hadPlain, const Vector4& d) {
+    if (hadPlain) {
+        m_plain[1].translate(d);
+        m_plainRevision[1] = m_object2.revision;
+    } else {
+        dropPlain(2);
+    }
+}
+
+const Solid& Scene::closedObject1() const {
+    // A milling run starts from the sampled stock: cut frame after frame, large triangles
+    // would become long slivers that every frame's neighbourhood takes in whole.
+    return m_animationRunning ? m_object1 : closedOperand(1);
+}
+
+const Solid& Scene::closedObject2(const ClosedFrame& frame) const {
+    return frame.cut != nullptr ? *frame.cut : closedOperand(2);
+}
+
 const Solid& Scene::closedOperand(int32_t objectNumber) const {
     if (hasPlain(objectNumber)) {
         return m_plain[objectNumber - 1];
@@ -226,22 +249,13 @@ const Solid& Scene::closedOperand(int32_t objectNumber) const {
 void Scene::moveObject2(const Vector4& d) {
     const bool plain = hasPlain(2);
     m_object2.translate(d);
-    if (plain) {
-        m_plain[1].translate(d);
-        m_plainRevision[1] = m_object2.revision;
-    } else {
-        dropPlain(2);
-    }
+    followObject2(plain, d);
 }
 
 void Scene::ReplaceObject(int32_t objectNumber, Solid mesh, Solid plain) {
     mesh.wireframe = object(objectNumber).wireframe;
-    dropPlain(objectNumber);
     object(objectNumber).swap(mesh);
-    if (!plain.triangles.empty()) {
-        m_plain[objectNumber - 1].swap(plain);
-        m_plainRevision[objectNumber - 1] = object(objectNumber).revision;
-    }
+    adoptPlain(objectNumber, plain);
     tbb::task_arena arena(arenaSize(m_threads));
     arena.execute([&] { prepare(objectNumber); });
 }
@@ -380,10 +394,7 @@ Status Scene::octreeOperationPhases(BooleanOp op, OperationReport& report) {
         }
         report.rebuildSeconds = secondsSince(lap);
         dropPlain(1);
-        if (plain2) {
-            m_plain[1].translate(moved);
-            m_plainRevision[1] = m_object2.revision;
-        }
+        followObject2(plain2, moved);
     } catch (const std::bad_alloc&) {
         m_tree1.reset();
         reporter().CloseProgressPopup();
@@ -433,10 +444,8 @@ void Scene::computeClosed(BooleanOp op, ClosedFrame& frame) {
     try {
         // Object 1 made by this engine is not checked for crossing itself again.
         const StopToken stop = stopToken();
-        // A milling run starts from the sampled stock: cut frame after frame, large triangles
-        // would become long slivers that every frame's neighbourhood takes in whole.
-        const Solid& object1 = m_animationRunning ? m_object1 : closedOperand(1);
-        const Solid& object2 = frame.cut != nullptr ? *frame.cut : closedOperand(2);
+        const Solid& object1 = closedObject1();
+        const Solid& object2 = closedObject2(frame);
         frame.status = ownResult
                            ? closedDifferenceOfResult(object1, object2, m_spare, &frame.report,
                                                       m_threads, frame.offset, stop)
@@ -456,9 +465,8 @@ void Scene::computeClosed(BooleanOp op, ClosedFrame& frame) {
 Status Scene::finishClosed(const ClosedFrame& frame, OperationReport& report) {
     Clock::time_point lap = Clock::now();
     report.closedResult = true;
-    report.object1Triangles = closedOperand(1).triangleCount();
-    report.object2Triangles =
-        (frame.cut != nullptr ? *frame.cut : closedOperand(2)).triangleCount();
+    report.object1Triangles = closedObject1().triangleCount();
+    report.object2Triangles = closedObject2(frame).triangleCount();
     // The engine checks both operands; object 2 is moved for good only once the result is in,
     // so a refusal leaves everything as it was, object 2 still shown where it is.
     if (!frame.status) {

@@ -187,6 +187,13 @@ private:
     uint64_t m_plainRevision[2] = {0, 0};
     bool hasPlain(int32_t objectNumber) const;
     void dropPlain(int32_t objectNumber);
+    // `plain` (if not empty) becomes what object `objectNumber`, as it is now, stands for.
+    void adoptPlain(int32_t objectNumber, Solid& plain);
+    // Object 2 has just moved by d: its plain mesh, if it had one, moves along.
+    void followObject2(bool hadPlain, const Vector4& d);
+    // The operands the closed engine takes for an operation or frame.
+    const Solid& closedObject1() const;
+    const Solid& closedObject2(const ClosedFrame& frame) const;
     ProgressReporter* m_reporter;
     ProgressReporter m_silent;
     // Items the current phase has done, counted by the engines' threads.
