@@ -133,6 +133,45 @@ InReach splitByReach(const Solid& work, const Box& reach, const ToolCells& cells
     return split;
 }
 
+std::array<Point3, 3> cornersOf(const Solid& work, int32_t t) {
+    const Triangle& tri = work.triangles[static_cast<size_t>(t)];
+    const Vector4& a = work.vertices[tri.i0];
+    const Vector4& b = work.vertices[tri.i1];
+    const Vector4& c = work.vertices[tri.i2];
+    return {Point3{a.x, a.y, a.z}, Point3{b.x, b.y, b.z}, Point3{c.x, c.y, c.z}};
+}
+
+// The workpiece's triangles other than `near` (ascending), the few nearest the box `reach`
+// first: a segment from the tool to one of those crosses few triangles on its way.
+std::vector<int32_t> trianglesBeside(const Solid& work, const std::vector<int32_t>& near,
+                                     const Box& reach) {
+    std::vector<std::pair<double, int32_t>> byDistance;
+    byDistance.reserve(work.triangles.size() - near.size());
+    double centre[3];
+    for (int i = 0; i < 3; ++i) {
+        centre[i] = 0.5 * (reach.lo[i] + reach.hi[i]);
+    }
+    size_t k = 0;
+    for (int32_t t = 0; t < static_cast<int32_t>(work.triangles.size()); ++t) {
+        if (k < near.size() && near[k] == t) {
+            ++k;
+            continue;
+        }
+        const Vector4& a = work.vertices[work.triangles[static_cast<size_t>(t)].i0];
+        const double d[3] = {a.x - centre[0], a.y - centre[1], a.z - centre[2]};
+        byDistance.emplace_back(d[0] * d[0] + d[1] * d[1] + d[2] * d[2], t);
+    }
+    const size_t nearest = std::min<size_t>(byDistance.size(), 8);
+    std::partial_sort(byDistance.begin(), byDistance.begin() + static_cast<ptrdiff_t>(nearest),
+                      byDistance.end());
+    std::vector<int32_t> out;
+    out.reserve(byDistance.size());
+    for (const auto& [distance, t] : byDistance) {
+        out.push_back(t);
+    }
+    return out;
+}
+
 // `v` with `count` items, all of them to be written over. A milling run's workpiece grows a
 // little every frame: storage too small is replaced with room to spare, without moving what it
 // held, instead of growing (a copy and fresh pages) frame after frame.
@@ -187,16 +226,9 @@ std::optional<Status> runNear(const Solid& work, const std::vector<Vector4>& too
         (lo[0] > work.maxCorner.x || hi[0] < work.minCorner.x || lo[1] > work.maxCorner.y ||
          hi[1] < work.minCorner.y || lo[2] > work.maxCorner.z || hi[2] < work.minCorner.z);
     // The tool's pieces look for the workpiece's surface in the box among these too.
-    const OtherTriangles asideTriangles{
-        static_cast<int32_t>(aside.size()), [&](int32_t i) {
-            const Triangle& tri =
-                work.triangles[static_cast<size_t>(aside[static_cast<size_t>(i)])];
-            const Vector4& a = work.vertices[tri.i0];
-            const Vector4& b = work.vertices[tri.i1];
-            const Vector4& c = work.vertices[tri.i2];
-            return std::array<Point3, 3>{Point3{a.x, a.y, a.z}, Point3{b.x, b.y, b.z},
-                                         Point3{c.x, c.y, c.z}};
-        }};
+    const OtherTriangles asideTriangles{static_cast<int32_t>(aside.size()), [&](int32_t i) {
+                                            return cornersOf(work, aside[static_cast<size_t>(i)]);
+                                        }};
 
     Near near = weldNear(work, std::move(inReach.near), tool, toolTriangles);
     Welded& w = near.w;
@@ -229,6 +261,24 @@ std::optional<Status> runNear(const Solid& work, const std::vector<Vector4>& too
     report.seamVertices = arrangement.seamPointCount();
     report.splitSeconds = secondsSince(t);
 
+    // A piece of the tool whose box holds no triangle of the workpiece close enough to aim at
+    // (the tool in the air over the workpiece, or in a cavity it cut) is decided against the
+    // whole workpiece, from the triangles nearest the tool first: one pass over the workpiece
+    // instead of the whole operation.
+    std::vector<int32_t> elsewhere;  // the workpiece's triangles outside the near part
+    Box everywhere = emptyBox();
+    const auto insideWorkpiece = [&](int32_t piece) {
+        if (elsewhere.empty()) {
+            elsewhere = trianglesBeside(work, near.triangles, reach);
+            grow(everywhere, reach);
+            grow(everywhere, Box{{work.minCorner.x, work.minCorner.y, work.minCorner.z},
+                                 {work.maxCorner.x, work.maxCorner.y, work.maxCorner.z}});
+        }
+        return arrangement.insideObject1Near(
+            piece, everywhere.lo, everywhere.hi,
+            {static_cast<int32_t>(elsewhere.size()),
+             [&](int32_t i) { return cornersOf(work, elsewhere[static_cast<size_t>(i)]); }});
+    };
     std::vector<char> keep;
     const bool decided = keepPieces(
         pieces, firstOther, arrangement.pointCount(), BooleanOp::Difference,
@@ -249,7 +299,10 @@ std::optional<Status> runNear(const Solid& work, const std::vector<Vector4>& too
                     inside[i] = workInside[next++];
                     continue;
                 }
-                const int x = arrangement.insideObject1Near(deciding[i], lo, hi, asideTriangles);
+                int x = arrangement.insideObject1Near(deciding[i], lo, hi, asideTriangles);
+                if (x < 0 && !toolOutsideBox) {
+                    x = insideWorkpiece(deciding[i]);
+                }
                 if (x < 0 && !toolOutsideBox) {
                     return false;
                 }
