@@ -1,13 +1,13 @@
 #include "gcode/hull.h"
 
 #include <CGAL/Exact_predicates_inexact_constructions_kernel.h>
-#include <CGAL/Surface_mesh.h>
 #include <CGAL/convex_hull_3.h>
 
 #include <algorithm>
 #include <array>
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <tuple>
 
 namespace korvan::gcode {
@@ -15,7 +15,6 @@ namespace {
 
 using Kernel = CGAL::Exact_predicates_inexact_constructions_kernel;
 using Point = Kernel::Point_3;
-using Mesh = CGAL::Surface_mesh<Point>;
 
 // Whether the points hold four that are not on one plane; decided exactly.
 bool spansVolume(const std::vector<Point>& p) {
@@ -45,12 +44,35 @@ using Face = std::array<int32_t, 3>;
 // by the fan from its smallest corner, the turn kept. False where a facet's border is not one
 // cycle or a fan triangle would be flat: the faces are then left as they were.
 bool fanFlatFacets(const std::vector<Point>& at, std::vector<Face>& faces) {
-    std::map<std::pair<int32_t, int32_t>, size_t> faceOfEdge;
-    for (size_t f = 0; f < faces.size(); ++f) {
-        for (int k = 0; k < 3; ++k) {
-            faceOfEdge[{faces[f][k], faces[f][(k + 1) % 3]}] = f;
+    // The face of each directed edge, listed by the edge's first corner: a corner has a few.
+    std::vector<int32_t> firstEdge(at.size() + 1, 0);
+    for (const Face& f : faces) {
+        for (const int32_t v : f) {
+            ++firstEdge[static_cast<size_t>(v) + 1];
         }
     }
+    for (size_t v = 1; v < firstEdge.size(); ++v) {
+        firstEdge[v] += firstEdge[v - 1];
+    }
+    std::vector<std::pair<int32_t, size_t>> edgeTo(3 * faces.size());  // (second corner, face)
+    {
+        std::vector<int32_t> cursor(firstEdge.begin(), firstEdge.end() - 1);
+        for (size_t f = 0; f < faces.size(); ++f) {
+            for (int k = 0; k < 3; ++k) {
+                edgeTo[static_cast<size_t>(cursor[static_cast<size_t>(faces[f][k])]++)] = {
+                    faces[f][(k + 1) % 3], f};
+            }
+        }
+    }
+    const auto faceOf = [&](int32_t a, int32_t b) -> std::optional<size_t> {
+        for (int32_t e = firstEdge[static_cast<size_t>(a)];
+             e < firstEdge[static_cast<size_t>(a) + 1]; ++e) {
+            if (edgeTo[static_cast<size_t>(e)].first == b) {
+                return edgeTo[static_cast<size_t>(e)].second;
+            }
+        }
+        return std::nullopt;
+    };
     std::vector<size_t> facet(faces.size(), SIZE_MAX);
     std::vector<Face> out;
     out.reserve(faces.size());
@@ -65,11 +87,11 @@ bool fanFlatFacets(const std::vector<Point>& at, std::vector<Face>& faces) {
         for (size_t i = 0; i < members.size(); ++i) {
             const Face& f = faces[members[i]];
             for (int k = 0; k < 3; ++k) {
-                const auto it = faceOfEdge.find({f[(k + 1) % 3], f[k]});
-                if (it == faceOfEdge.end()) {
+                const std::optional<size_t> across = faceOf(f[(k + 1) % 3], f[k]);
+                if (!across) {
                     return false;
                 }
-                const size_t g = it->second;
+                const size_t g = *across;
                 if (facet[g] != SIZE_MAX) {
                     continue;
                 }
@@ -95,8 +117,8 @@ bool fanFlatFacets(const std::vector<Point>& at, std::vector<Face>& faces) {
         for (const size_t m : members) {
             const Face& f = faces[m];
             for (int k = 0; k < 3; ++k) {
-                const auto it = faceOfEdge.find({f[(k + 1) % 3], f[k]});
-                if (facet[it->second] != seed && !next.emplace(f[k], f[(k + 1) % 3]).second) {
+                if (facet[*faceOf(f[(k + 1) % 3], f[k])] != seed &&
+                    !next.emplace(f[k], f[(k + 1) % 3]).second) {
                     return false;
                 }
             }
@@ -135,39 +157,35 @@ bool convexHullOf(const std::vector<Vector4>& points, Solid& out) {
     if (!spansVolume(in)) {
         return false;
     }
-    Mesh mesh;
-    CGAL::convex_hull_3(in.begin(), in.end(), mesh);
+    // Straight into indexed triangles, with the exact plane tests of the hull's own traits: no
+    // half-edge mesh is built and copied. (The public overload for indexed output takes the
+    // kernel's inexact planes.)
+    std::vector<Point> corners;
+    std::vector<std::array<size_t, 3>> hullFaces;
+    CGAL::Convex_hull_3::internal::Indexed_triangle_set indexed(corners, hullFaces);
+    CGAL::convex_hull_3(in.begin(), in.end(), indexed,
+                        CGAL::Convex_hull_traits_3<Kernel, CGAL::Default, CGAL::Tag_true>());
 
     // Vertices by position; the hull's points are the input doubles, so each is a float.
-    std::vector<std::pair<Vector4, Mesh::Vertex_index>> sorted;
-    sorted.reserve(mesh.number_of_vertices());
-    for (const Mesh::Vertex_index v : mesh.vertices()) {
-        const Point& p = mesh.point(v);
+    std::vector<std::pair<Vector4, int32_t>> sorted;
+    sorted.reserve(corners.size());
+    for (size_t v = 0; v < corners.size(); ++v) {
+        const Point& p = corners[v];
         sorted.emplace_back(Vector4(static_cast<float>(p.x()), static_cast<float>(p.y()),
                                     static_cast<float>(p.z())),
-                            v);
+                            static_cast<int32_t>(v));
     }
     std::sort(sorted.begin(), sorted.end(),
               [](const auto& a, const auto& b) { return lessByPosition(a.first, b.first); });
-    std::vector<int32_t> rank(mesh.number_of_vertices());
+    std::vector<int32_t> rank(corners.size());
     for (size_t i = 0; i < sorted.size(); ++i) {
         rank[static_cast<size_t>(sorted[i].second)] = static_cast<int32_t>(i);
     }
     // Faces with their smallest corner first (keeping the turn), then in order.
     std::vector<std::array<int32_t, 3>> faces;
-    faces.reserve(mesh.number_of_faces());
-    for (const Mesh::Face_index f : mesh.faces()) {
-        std::array<int32_t, 3> c{};
-        size_t k = 0;
-        for (const Mesh::Vertex_index v : CGAL::vertices_around_face(mesh.halfedge(f), mesh)) {
-            if (k < 3) {
-                c[k] = rank[static_cast<size_t>(v)];
-            }
-            ++k;
-        }
-        if (k != 3) {
-            return false;  // convex_hull_3 gives triangles only
-        }
+    faces.reserve(hullFaces.size());
+    for (const std::array<size_t, 3>& f : hullFaces) {
+        std::array<int32_t, 3> c{rank[f[0]], rank[f[1]], rank[f[2]]};
         std::rotate(c.begin(), std::min_element(c.begin(), c.end()), c.end());
         faces.push_back(c);
     }
