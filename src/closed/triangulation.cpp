@@ -226,7 +226,10 @@ std::vector<Arrangement::Impl::Partner> Arrangement::Impl::partnersOf(
 
 int8_t Arrangement::Impl::coplanarSide(const std::vector<Partner>& partners,
                                        const EP2* const (&piece)[3]) {
-    using I = CGAL::Interval_nt<true>;
+    // Interval operations that leave the rounding mode alone, which is set upward once for the
+    // whole test instead of for every operation; exact numbers round to nearest again.
+    using I = CGAL::Interval_nt<false>;
+    CGAL::Protect_FPU_rounding<true> upward;
     // The centre in intervals, from the corners' own (a seam point is a construction whose
     // exact value is built only where the intervals cannot decide).
     I centre[2] = {I(0), I(0)};
@@ -246,6 +249,7 @@ int8_t Arrangement::Impl::coplanarSide(const std::vector<Partner>& partners,
         if (d.sup() < 0) {
             return -1;
         }
+        CGAL::Protect_FPU_rounding<true> nearest(CGAL_FE_TONEAREST);
         if (!exactCentre) {
             exactCentre = CGAL::centroid(*piece[0], *piece[1], *piece[2]);
         }
