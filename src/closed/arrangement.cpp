@@ -675,22 +675,26 @@ namespace {
 // 1 where the segment from `from` to `to` crosses the inside of triangle abc, 0 where it does
 // not or where `from` lies on the triangle's plane, -1 where `to` lies on the plane or the
 // segment meets an edge or a corner.
-int segmentCrossing(const EP3& from, const EP3& to, const EP3& a, const EP3& b, const EP3& c) {
+// With `endOnPlane`, a segment ending on the triangle's plane but off the triangle misses it;
+// without, any end on the plane is degenerate.
+int segmentCrossing(const EP3& from, const EP3& to, const EP3& a, const EP3& b, const EP3& c,
+                    bool endOnPlane = false) {
     const int s1 = sign(CGAL::orientation(a, b, c, from));
     const int s2 = sign(CGAL::orientation(a, b, c, to));
-    if (s2 == 0) {
+    if (s2 == 0 && (s1 == 0 || !endOnPlane)) {
         return -1;
     }
-    if (s1 == 0 || s1 == s2) {
+    if (s2 != 0 && (s1 == 0 || s1 == s2)) {
         return 0;
     }
+    // The line meets the plane once, inside the triangle where no two signs are opposite.
     const int e0 = sign(CGAL::orientation(from, to, a, b));
     const int e1 = sign(CGAL::orientation(from, to, b, c));
     const int e2 = sign(CGAL::orientation(from, to, c, a));
     if ((e0 > 0 || e1 > 0 || e2 > 0) && (e0 < 0 || e1 < 0 || e2 < 0)) {
         return 0;
     }
-    return e0 == 0 || e1 == 0 || e2 == 0 ? -1 : 1;
+    return s2 == 0 || e0 == 0 || e1 == 0 || e2 == 0 ? -1 : 1;
 }
 
 }  // namespace
@@ -852,10 +856,12 @@ int Arrangement::insideObject1Near(int32_t pieceIndex, const std::array<double, 
                 std::min({a.z, b.z, d.z}) > sHi[2]) {
                 continue;
             }
-            // From the target, whose inside no other triangle of a solid reaches: ending on
-            // another triangle's plane is no crossing; the piece's centroid on one is
-            // degenerate, and the next target is tried.
-            const int x = segmentCrossing(c, q, exact(t, p, 0), exact(t, p, 1), exact(t, p, 2));
+            // From the target, whose inside no other triangle of a solid reaches: starting on
+            // another triangle's plane is no crossing, and neither is ending on one off the
+            // triangle (a piece in the plane of a floor beside it); the piece's centroid on
+            // another triangle is degenerate, and the next target is tried.
+            const int x =
+                segmentCrossing(c, q, exact(t, p, 0), exact(t, p, 1), exact(t, p, 2), true);
             degenerate = x < 0;
             parity ^= x > 0 ? 1 : 0;
         }
