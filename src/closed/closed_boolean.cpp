@@ -812,7 +812,7 @@ Assembly assembleKept(const Arrangement& arrangement, const std::vector<char>& k
         }
     }
     a.folds = unfold(a.tris, a.source, a.points, a.seamVertex, a.origin, arrangement, &a.flips,
-                     &a.refills);
+                     &a.refills, &a.flipRecord);
     return a;
 }
 

@@ -172,6 +172,38 @@ std::vector<int32_t> trianglesBeside(const Solid& work, const std::vector<int32_
     return out;
 }
 
+// Whether a point of `inputs` (near points, as welded) is a corner of a workpiece triangle
+// outside the near part: a flip looking across an edge there may have needed that triangle.
+bool flipsReachTheRim(const Solid& work, const Near& near, const std::vector<int32_t>& inputs) {
+    const auto nearPoints = static_cast<int32_t>(near.vertices.size());
+    std::vector<char> asked(static_cast<size_t>(nearPoints), 0);
+    bool any = false;
+    for (const int32_t p : inputs) {
+        if (p < nearPoints) {
+            asked[static_cast<size_t>(p)] = 1;
+            any = true;
+        }
+    }
+    if (!any) {
+        return false;
+    }
+    size_t k = 0;
+    for (int32_t t = 0; t < static_cast<int32_t>(work.triangles.size()); ++t) {
+        if (k < near.triangles.size() && near.triangles[k] == t) {
+            ++k;
+            continue;
+        }
+        const Triangle& tri = work.triangles[static_cast<size_t>(t)];
+        for (const int32_t v : {tri.i0, tri.i1, tri.i2}) {
+            const int32_t p = near.localOf[static_cast<size_t>(v)];
+            if (p >= 0 && asked[static_cast<size_t>(p)]) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 // `v` with `count` items, all of them to be written over. A milling run's workpiece grows a
 // little every frame: storage too small is replaced with room to spare, without moving what it
 // held, instead of growing (a copy and fresh pages) frame after frame.
@@ -322,14 +354,18 @@ std::optional<Status> runNear(const Solid& work, const std::vector<Vector4>& too
         // The whole operation reports the failure.
         return std::nullopt;
     }
-    if (a.flips > 0 || a.refills > 0) {
-        // A flip or a face triangulated again may reach a neighbour the near part does not
-        // have; the whole operation has.
+    // A face triangulated again may reach a neighbour the near part does not have, and so may
+    // a flip across an edge at the near part's rim; the whole operation has it.
+    if (a.refills > 0 || flipsReachTheRim(work, near, a.flipRecord.across)) {
         return std::nullopt;
     }
     report.folds = a.folds;
-    // The whole operation numbers vertices before repairing slivers, which only moves corners.
-    const std::vector<Corners> numbered = a.tris;
+    // The whole operation numbers vertices before repairing slivers, which only moves corners,
+    // and by the corners flipped triangles had, unless the folds' repair numbered them again.
+    std::vector<Corners> numbered = a.tris;
+    for (const auto& [t, corners] : a.flipRecord.before) {
+        numbered[static_cast<size_t>(t)] = corners;
+    }
     int64_t dropped = 0;
     report.slivers = repairSlivers(a.tris, a.points, &a.seamVertex, &a.source, &dropped);
     if (dropped > 0) {

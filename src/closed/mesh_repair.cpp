@@ -256,12 +256,13 @@ std::vector<std::pair<int32_t, int32_t>> usesOf(const std::vector<Corners>& tris
 // length of one. Both new triangles must face as the neighbour's source does (`facing`, the
 // source each triangle is judged by, follows); otherwise nothing changes. Marks the triangles
 // changed in `changed` (sized here) with 1, and with 2 a sliver whose neighbour was flipped
-// before it; returns the number of flips.
+// before it; returns the number of flips. `record` gets the ends of every long edge looked
+// across and the corners of both triangles of each flip from before it.
 template <typename Faces>
 int64_t flipSlivers(std::vector<Corners>& tris, std::vector<int32_t>& facing,
                     const std::vector<Point3>& points, const std::vector<char>& seamVertex,
                     const std::vector<int32_t>& folded, const Faces& faces,
-                    std::vector<char>& changed, bool anyApex = false) {
+                    std::vector<char>& changed, FlipRecord& record, bool anyApex = false) {
     changed.assign(tris.size(), 0);
     std::vector<char> wanted(points.size(), 0);
     for (int32_t t : folded) {
@@ -293,6 +294,8 @@ int64_t flipSlivers(std::vector<Corners>& tris, std::vector<int32_t>& facing,
         if (!seamVertex[m] && !anyApex) {
             continue;
         }
+        record.across.push_back(a);
+        record.across.push_back(b);
         int32_t partner = -1, d = -1, count = 0;
         const auto first = std::lower_bound(around.begin(), around.end(), std::pair(a, INT32_MIN));
         for (auto it = first; it != around.end() && it->first == a; ++it) {
@@ -320,6 +323,8 @@ int64_t flipSlivers(std::vector<Corners>& tris, std::vector<int32_t>& facing,
         facing[t] = facing[partner];
         if (faces(t) > 0 && faces(partner) > 0) {
             changed[t] = changed[partner] = 1;
+            record.before.emplace_back(t, oldT);
+            record.before.emplace_back(partner, oldPartner);
             ++flips;
         } else {
             tris[t] = oldT;
@@ -470,10 +475,11 @@ int64_t nudgeSeamPoints(const std::vector<Corners>& tris, std::vector<Point3>& p
 int64_t unfold(std::vector<Corners>& tris, std::vector<int32_t>& source,
                std::vector<Point3>& points, std::vector<char>& seamVertex,
                std::vector<int32_t>& origin, const Arrangement& arrangement, int64_t* flipCount,
-               int64_t* refillCount) {
+               int64_t* refillCount, FlipRecord* flipRecord) {
     // The source triangle each triangle faces as: its own, or, once flipped, its neighbour's.
     // `source` keeps its order, which a milling step reads.
     std::vector<int32_t> facing;
+    FlipRecord record;
     const auto faces = [&](int32_t t) {
         const Corners& c = tris[t];
         const std::array<double, 3> n = crossOf(points[c[0]], points[c[1]], points[c[2]]);
@@ -510,7 +516,7 @@ int64_t unfold(std::vector<Corners>& tris, std::vector<int32_t>& source,
             facing = source;
         }
         const int64_t before = flips + collapsed;
-        flips += flipSlivers(tris, facing, points, seamVertex, folded, faces, flipped);
+        flips += flipSlivers(tris, facing, points, seamVertex, folded, faces, flipped, record);
         const bool waiting = std::find(flipped.begin(), flipped.end(), 2) != flipped.end();
         for (int32_t t : folded) {
             // Flipped, or waiting for a neighbour flipped this round (collapsed in the last
@@ -603,7 +609,7 @@ int64_t unfold(std::vector<Corners>& tris, std::vector<int32_t>& source,
         std::vector<int32_t> over(turned.size());
         std::transform(turned.begin(), turned.end(), over.begin(),
                        [&](int32_t i) { return wide[i]; });
-        flips += flipSlivers(tris, facing, points, seamVertex, over, faces, flipped, true);
+        flips += flipSlivers(tris, facing, points, seamVertex, over, faces, flipped, record, true);
         // What the flips left: seam points turned over are moved first, then faces along a
         // coordinate plane triangulated again, and seam points of pieces left in such a plane
         // square to their source (slivers of a wall rounded onto it) moved where that failed.
@@ -696,8 +702,29 @@ int64_t unfold(std::vector<Corners>& tris, std::vector<int32_t>& source,
     if (refillCount != nullptr) {
         *refillCount = refilled;
     }
+    if (flipRecord != nullptr) {
+        // Ends as input points, before any renumbering below.
+        for (int32_t& v : record.across) {
+            v = origin[v];
+        }
+        std::erase(record.across, -1);
+        std::sort(record.across.begin(), record.across.end());
+        record.across.erase(std::unique(record.across.begin(), record.across.end()),
+                            record.across.end());
+        // Each triangle's corners from before its first flip.
+        std::stable_sort(record.before.begin(), record.before.end(),
+                         [](const auto& x, const auto& y) { return x.first < y.first; });
+        record.before.erase(
+            std::unique(record.before.begin(), record.before.end(),
+                        [](const auto& x, const auto& y) { return x.first == y.first; }),
+            record.before.end());
+        *flipRecord = std::move(record);
+    }
     if (collapsed == 0 && !dropped && refilled == 0) {
         return flips;
+    }
+    if (flipRecord != nullptr) {
+        flipRecord->before.clear();  // numbered below by the corners as they are now
     }
     // Number the vertices again in order of first use; merged and unused ones drop out.
     std::vector<int32_t> number(points.size(), -1);

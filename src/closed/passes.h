@@ -160,10 +160,20 @@ Candidates candidatePairs(const WeldedView& w, const StopToken& stop = {});
 // splits it away. Vertices are then numbered again in order of first use. Returns the number
 // of flips and collapses, and the flips alone in `flipCount`.
 // `origin` follows the vertices through the renumbering.
+//
+// What the flips looked at and changed, for a caller that repeats the assembly on part of a
+// mesh: the input points (`origin`, ascending) at the ends of every edge a flip looked across,
+// the only ones whose other triangles a flip may have needed; and, where the vertices were not
+// numbered again, the corners each flipped triangle had before, which their numbering follows.
+struct FlipRecord {
+    std::vector<int32_t> across;
+    std::vector<std::pair<int32_t, Corners>> before;  // (triangle, corners), by triangle
+};
 int64_t unfold(std::vector<Corners>& tris, std::vector<int32_t>& source,
                std::vector<Point3>& points, std::vector<char>& seamVertex,
                std::vector<int32_t>& origin, const Arrangement& arrangement,
-               int64_t* flipCount = nullptr, int64_t* refillCount = nullptr);
+               int64_t* flipCount = nullptr, int64_t* refillCount = nullptr,
+               FlipRecord* flipRecord = nullptr);
 
 // Folds left in faces along a coordinate plane (`folds`: triangles that face against their
 // source, all three corners with one coordinate equal): the triangles of the plane within
@@ -242,9 +252,10 @@ struct Assembly {
     std::vector<char> seamVertex;
     std::vector<int32_t> origin;  // the input point each vertex is, or -1 for a seam point
     int64_t folds = 0;
-    int64_t flips = 0;    // of the folds, slivers flipped with a neighbour
-    int64_t refills = 0;  // planes triangulated again around folds (refillPlanarFolds)
-    std::string error;    // set where a triangle left whole could not be split after all
+    int64_t flips = 0;      // of the folds, slivers flipped with a neighbour
+    int64_t refills = 0;    // planes triangulated again around folds (refillPlanarFolds)
+    FlipRecord flipRecord;  // what unfold's flips looked at and changed
+    std::string error;      // set where a triangle left whole could not be split after all
 };
 Assembly assembleKept(const Arrangement& arrangement, const std::vector<char>& keep,
                       int32_t inputPoints, BooleanOp op);
