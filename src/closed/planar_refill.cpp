@@ -146,22 +146,25 @@ bool triangulateOutline(const std::vector<Corners>& tris, const std::vector<int3
                         const std::function<bool(int32_t)>& keep, std::vector<Corners>& out,
                         double spacing, std::vector<Point3>* lattice) {
     const int i = (axis + 1) % 3, j = (axis + 2) % 3;
-    // Directed edges of the region; the outline is those whose reverse it does not have.
-    std::map<std::pair<int32_t, int32_t>, int> edges;
+    // Directed edges of the region, sorted; the outline is those whose reverse it does not
+    // have.
+    std::vector<std::pair<int32_t, int32_t>> edges;
+    edges.reserve(3 * region.size());
     std::vector<int32_t> corners;
     for (int32_t t : region) {
         for (int e = 0; e < 3; ++e) {
-            ++edges[{tris[t][e], tris[t][(e + 1) % 3]}];
+            edges.emplace_back(tris[t][e], tris[t][(e + 1) % 3]);
             corners.push_back(tris[t][e]);
         }
     }
+    std::sort(edges.begin(), edges.end());
+    if (std::adjacent_find(edges.begin(), edges.end()) != edges.end()) {
+        return false;
+    }
     std::vector<std::pair<int32_t, int32_t>> outline;
     std::vector<int32_t> onOutline;
-    for (const auto& [edge, count] : edges) {
-        if (count != 1) {
-            return false;
-        }
-        if (edges.find({edge.second, edge.first}) == edges.end()) {
+    for (const std::pair<int32_t, int32_t>& edge : edges) {
+        if (!std::binary_search(edges.begin(), edges.end(), std::pair(edge.second, edge.first))) {
             // The region lies to the left of a -> b seen from +axis where it faces up.
             outline.push_back(up ? edge : std::pair(edge.second, edge.first));
             onOutline.push_back(edge.first);
@@ -179,18 +182,24 @@ bool triangulateOutline(const std::vector<Corners>& tris, const std::vector<int3
                       corners.end());
     }
     Cdt cdt;
-    std::map<int32_t, Cdt::Vertex_handle> handle;
+    std::vector<Cdt::Vertex_handle> handles;  // of `corners`, ascending
+    handles.reserve(corners.size());
     for (int32_t v : corners) {
         const Cdt::Vertex_handle h =
             cdt.insert(Kernel::Point_2(coordinate(points[v], i), coordinate(points[v], j)));
         h->info() = v;
-        handle[v] = h;
+        handles.push_back(h);
     }
+    // Every corner of the outline is one of them.
+    const auto handle = [&](int32_t v) {
+        return handles[static_cast<size_t>(std::lower_bound(corners.begin(), corners.end(), v) -
+                                           corners.begin())];
+    };
     if (cdt.number_of_vertices() != corners.size()) {
         return false;
     }
     for (const auto& [a, b] : outline) {
-        cdt.insert_constraint(handle[a], handle[b]);
+        cdt.insert_constraint(handle(a), handle(b));
     }
     if (cdt.number_of_vertices() != corners.size()) {
         return false;  // the outline crosses itself
@@ -214,10 +223,10 @@ bool triangulateOutline(const std::vector<Corners>& tris, const std::vector<int3
     for (const auto& [a, b] : outline) {
         Cdt::Face_handle f;
         int e = 0;
-        if (!cdt.is_edge(handle[a], handle[b], f, e)) {
+        if (!cdt.is_edge(handle(a), handle(b), f, e)) {
             return false;  // a corner on the outline split it
         }
-        if (f->vertex(Cdt::ccw(e)) != handle[a]) {
+        if (f->vertex(Cdt::ccw(e)) != handle(a)) {
             const Cdt::Face_handle g = f->neighbor(e);
             e = g->index(f);
             f = g;
