@@ -141,6 +141,21 @@ std::array<Point3, 3> cornersOf(const Solid& work, int32_t t) {
     return {Point3{a.x, a.y, a.z}, Point3{b.x, b.y, b.z}, Point3{c.x, c.y, c.z}};
 }
 
+// Calls `f(t)` for each workpiece triangle t outside the near part (`near`, ascending), in
+// order, until it returns true; returns whether it did.
+template <typename F>
+bool anyTriangleOutside(const Solid& work, const std::vector<int32_t>& near, const F& f) {
+    size_t k = 0;
+    for (int32_t t = 0; t < static_cast<int32_t>(work.triangles.size()); ++t) {
+        if (k < near.size() && near[k] == t) {
+            ++k;
+        } else if (f(t)) {
+            return true;
+        }
+    }
+    return false;
+}
+
 // The workpiece's triangles other than `near` (ascending), the few nearest the box `reach`
 // first: a segment from the tool to one of those crosses few triangles on its way.
 std::vector<int32_t> trianglesBeside(const Solid& work, const std::vector<int32_t>& near,
@@ -151,16 +166,12 @@ std::vector<int32_t> trianglesBeside(const Solid& work, const std::vector<int32_
     for (int i = 0; i < 3; ++i) {
         centre[i] = 0.5 * (reach.lo[i] + reach.hi[i]);
     }
-    size_t k = 0;
-    for (int32_t t = 0; t < static_cast<int32_t>(work.triangles.size()); ++t) {
-        if (k < near.size() && near[k] == t) {
-            ++k;
-            continue;
-        }
+    (void)anyTriangleOutside(work, near, [&](int32_t t) {
         const Vector4& a = work.vertices[work.triangles[static_cast<size_t>(t)].i0];
         const double d[3] = {a.x - centre[0], a.y - centre[1], a.z - centre[2]};
         byDistance.emplace_back(d[0] * d[0] + d[1] * d[1] + d[2] * d[2], t);
-    }
+        return false;
+    });
     const size_t nearest = std::min<size_t>(byDistance.size(), 8);
     std::partial_sort(byDistance.begin(), byDistance.begin() + static_cast<ptrdiff_t>(nearest),
                       byDistance.end());
@@ -184,24 +195,16 @@ bool flipsReachTheRim(const Solid& work, const Near& near, const std::vector<int
             any = true;
         }
     }
-    if (!any) {
-        return false;
-    }
-    size_t k = 0;
-    for (int32_t t = 0; t < static_cast<int32_t>(work.triangles.size()); ++t) {
-        if (k < near.triangles.size() && near.triangles[k] == t) {
-            ++k;
-            continue;
-        }
-        const Triangle& tri = work.triangles[static_cast<size_t>(t)];
-        for (const int32_t v : {tri.i0, tri.i1, tri.i2}) {
-            const int32_t p = near.localOf[static_cast<size_t>(v)];
-            if (p >= 0 && asked[static_cast<size_t>(p)]) {
-                return true;
-            }
-        }
-    }
-    return false;
+    return any && anyTriangleOutside(work, near.triangles, [&](int32_t t) {
+               const Triangle& tri = work.triangles[static_cast<size_t>(t)];
+               for (const int32_t v : {tri.i0, tri.i1, tri.i2}) {
+                   const int32_t p = near.localOf[static_cast<size_t>(v)];
+                   if (p >= 0 && asked[static_cast<size_t>(p)]) {
+                       return true;
+                   }
+               }
+               return false;
+           });
 }
 
 // `v` with `count` items, all of them to be written over. A milling run's workpiece grows a
