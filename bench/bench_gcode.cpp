@@ -124,6 +124,9 @@ void addRunCounters(benchmark::State& state, const MachiningReport& r, const Sol
     state.counters["sweep_s"] = r.sweepSeconds;
     state.counters["cut_s"] = r.cutSeconds;
     state.counters["collision_s"] = r.collisionSeconds;
+    state.counters["check_s"] = r.checkSeconds;
+    state.counters["whole_retries"] = static_cast<double>(r.wholeRetries);
+    state.counters["shifted"] = static_cast<double>(r.shiftedMoves);
 }
 
 // A ball end mill (about 1,000 triangles) over the top of a sphere of about 100,000 triangles:

@@ -306,10 +306,41 @@ bool coplanarMeet(const Tri& x, const Tri& y) {
     return !apart(x, x.axisSign, y) && !apart(y, ySign, x);
 }
 
-// Whether all three corners of o lie strictly on one side of t's plane.
-bool planeSeparates(const Tri& t, const Tri& o) {
-    const int s = sideOf(t, o.p[0]);
-    return s != 0 && sideOf(t, o.p[1]) == s && sideOf(t, o.p[2]) == s;
+// Whether o, which touches t's plane without crossing it (`side`, its corners' sides of the
+// plane, none opposite another and not all zero), meets t. It meets the plane only in its
+// corners there and the edge between two of them, so the test is a flat one in t's plane.
+bool touchMeets(const Tri& t, const Tri& o, const int (&side)[3]) {
+    const double* on[2] = {nullptr, nullptr};
+    int count = 0;
+    for (int k = 0; k < 3; ++k) {
+        if (side[k] == 0) {
+            on[count++] = o.p[k];
+        }
+    }
+    // Apart where the line of an edge of t has them all strictly outside ...
+    for (int e = 0; e < 3; ++e) {
+        const double* p = t.p[e];
+        const double* q = t.p[(e + 1) % 3];
+        bool outside = true;
+        for (int k = 0; k < count && outside; ++k) {
+            outside = orient2Along(t.axis, p, q, on[k]) * t.axisSign < 0;
+        }
+        if (outside) {
+            return false;
+        }
+    }
+    if (count == 1) {
+        return true;
+    }
+    // ... or the line of the edge has t strictly on one side.
+    const int a = orient2Along(t.axis, on[0], on[1], t.p[0]);
+    return a == 0 || orient2Along(t.axis, on[0], on[1], t.p[1]) != a ||
+           orient2Along(t.axis, on[0], on[1], t.p[2]) != a;
+}
+
+// Whether some sides are opposite: the triangle crosses the plane.
+bool crosses(const int (&side)[3]) {
+    return (side[0] | side[1] | side[2]) < 0 && (side[0] > 0 || side[1] > 0 || side[2] > 0);
 }
 
 // Whether triangles x and y meet other than in the corners they share.
@@ -360,13 +391,22 @@ bool meetBeyondShared(const Tri& x, const Tri& y) {
         const int sc = sideOf(x, c), sd = sideOf(x, d);
         return sc * sd <= 0 && segmentMeets(c, d, x);
     }
-    // Nothing in common: apart where a plane of either has the other strictly on one side.
-    const int s0 = sideOf(x, y.p[0]), s1 = sideOf(x, y.p[1]), s2 = sideOf(x, y.p[2]);
-    if (s0 == s1 && s1 == s2) {
-        return s0 == 0 && coplanarMeet(x, y);
+    // Nothing in common: apart where a plane of either has the other strictly on one side. One
+    // that touches the other's plane without crossing it (a wall standing on a floor) meets
+    // it in that plane.
+    const int s[3] = {sideOf(x, y.p[0]), sideOf(x, y.p[1]), sideOf(x, y.p[2])};
+    if (s[0] == s[1] && s[1] == s[2]) {
+        return s[0] == 0 && coplanarMeet(x, y);
     }
-    if (planeSeparates(y, x)) {
-        return false;
+    if (!crosses(s)) {
+        return touchMeets(x, y, s);
+    }
+    const int r[3] = {sideOf(y, x.p[0]), sideOf(y, x.p[1]), sideOf(y, x.p[2])};
+    if (r[0] == r[1] && r[1] == r[2]) {
+        return false;  // not zero: x is not in y's plane, since y is not in x's
+    }
+    if (!crosses(r)) {
+        return touchMeets(y, x, r);
     }
     return CGAL::do_intersect(Kernel::Triangle_3(kp(x.p[0]), kp(x.p[1]), kp(x.p[2])),
                               Kernel::Triangle_3(kp(y.p[0]), kp(y.p[1]), kp(y.p[2])));
