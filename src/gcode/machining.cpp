@@ -10,6 +10,7 @@
 #include "closed/closed_boolean.h"
 #include "gcode/hull.h"
 #include "gcode/sweep.h"
+#include "gcode/swept_tool.h"
 
 namespace korvan::gcode {
 namespace {
@@ -41,11 +42,18 @@ std::string lineText(int64_t line) {
     return "Redak " + std::to_string(line) + ": ";
 }
 
+// A part of a tool: its mesh, and the same made ready for straight moves where the run's
+// extent allows.
+struct ToolBody {
+    Solid mesh;
+    SweptTool swept;
+};
+
 // The meshes of one tool number, made once per run.
 struct ToolMeshes {
     int32_t number = 0;
-    Solid cutter;
-    Solid shank;
+    ToolBody cutter;
+    ToolBody shank;
     bool hasShank = false;
 };
 
@@ -76,6 +84,43 @@ const ToolMeshes* meshesFor(const std::vector<ToolMeshes>& meshes, int32_t numbe
     return nullptr;
 }
 
+// The largest coordinate of a position the program moves the tool to.
+double reachOf(const Program& program) {
+    double reach = 0.0;
+    for (const Position& p : {program.start}) {
+        reach = std::max({reach, std::fabs(p.x), std::fabs(p.y), std::fabs(p.z)});
+    }
+    for (const Move& m : program.moves) {
+        reach = std::max({reach, std::fabs(m.end.x), std::fabs(m.end.y), std::fabs(m.end.z)});
+    }
+    return reach;
+}
+
+// The largest coordinate of a corner of the mesh.
+double reachOf(const Solid& mesh) {
+    double reach = 0.0;
+    for (const Vector4& v : mesh.vertices) {
+        reach = std::max(
+            {reach, std::fabs(double{v.x}), std::fabs(double{v.y}), std::fabs(double{v.z})});
+    }
+    return reach;
+}
+
+// The tools made ready for straight moves on one grid for the run; the grid, or 0 where the
+// run's extent leaves none fine enough (every sweep is then a hull of both ends as programmed).
+double prepareSweeps(const Program& program, double tolerance, std::vector<ToolMeshes>& meshes) {
+    double tools = 0.0;
+    for (const ToolMeshes& t : meshes) {
+        tools = std::max({tools, reachOf(t.cutter.mesh), reachOf(t.shank.mesh)});
+    }
+    const double grid = sweepGrid(reachOf(program) + tools, tolerance);
+    for (ToolMeshes& t : meshes) {
+        (void)t.cutter.swept.prepare(t.cutter.mesh, grid);
+        (void)(t.hasShank && t.shank.swept.prepare(t.shank.mesh, grid));
+    }
+    return grid;
+}
+
 // Every motion move's tool made, every feed's rate checked, before anything is cut.
 Status prepareTools(const Program& program, const ToolChoice& tools, double tolerance,
                     std::vector<ToolMeshes>& meshes) {
@@ -96,7 +141,7 @@ Status prepareTools(const Program& program, const ToolChoice& tools, double tole
         }
         ToolMeshes& made = meshes.emplace_back();
         made.number = m.tool;
-        if (Status s = makeTool(*spec, tolerance, made.cutter); !s) {
+        if (Status s = makeTool(*spec, tolerance, made.cutter.mesh); !s) {
             return Status::failure(lineText(m.line) + s.message(), s.detail());
         }
         if (tools.shank) {
@@ -105,7 +150,7 @@ Status prepareTools(const Program& program, const ToolChoice& tools, double tole
             // does not lie in the plane of the face the flutes' sweep leaves in the material, a
             // contact the closed engine cannot always resolve.
             const double bottom = spec->fluteLength + tolerance / 100.0;
-            if (Status s = makeShank(*tools.shank, bottom, tolerance, made.shank); !s) {
+            if (Status s = makeShank(*tools.shank, bottom, tolerance, made.shank.mesh); !s) {
                 return Status::failure(lineText(m.line) + s.message(), s.detail());
             }
         }
@@ -209,9 +254,14 @@ public:
     }
 
 private:
-    Status sweep(const Solid& tool, const Position& from, const Position& to) {
+    Status sweep(const ToolBody& tool, const Position& from, const Position& to) {
         const auto t0 = Clock::now();
-        Status s = sweepStraightMove(tool, from, to, m_options.tolerance, m_sweep);
+        Status s;
+        if (!tool.swept.sweep(from, to, m_options.tolerance, m_sweep)) {
+            const double grid = m_report.grid;
+            s = sweepStraightMove(tool.mesh, grid > 0.0 ? onGrid(from, grid) : from,
+                                  grid > 0.0 ? onGrid(to, grid) : to, m_options.tolerance, m_sweep);
+        }
         m_report.sweepSeconds += secondsSince(t0);
         if (s) {
             m_sweepVolume = meshVolume(m_sweep);
@@ -237,7 +287,8 @@ private:
         const double scale = std::max({1.0, std::abs(to.x), std::abs(to.y), std::abs(to.z),
                                        std::abs(from.x), std::abs(from.y), std::abs(from.z)});
         constexpr double kTurns[4][2] = {{0.6, 0.8}, {-0.8, 0.6}, {-0.6, -0.8}, {0.8, -0.6}};
-        const double d = std::ldexp(scale, -20) * k;
+        // At least a few steps of the grid the sweep puts positions on.
+        const double d = std::max(std::ldexp(scale, -20), 4.0 * m_report.grid) * k;
         m_largestShift = std::max(m_largestShift, d);
         const double dx = kTurns[(k - 1) % 4][0] * d, dy = kTurns[(k - 1) % 4][1] * d;
         from.x += dx;
@@ -252,7 +303,7 @@ private:
 
     // A cut the engine refused (a part that rounding left touching itself near the move) is
     // tried with the tool shifted sideways, as keepApart does; false where every try fails.
-    bool cutShifted(const Solid& tool, const Position& from, const Position& to) {
+    bool cutShifted(const ToolBody& tool, const Position& from, const Position& to) {
         for (int k = 1; k <= kShiftTries; ++k) {
             Position a = from, b = to;
             shiftSideways(k, a, b);
@@ -264,7 +315,7 @@ private:
         return false;
     }
 
-    Status keepApart(const Solid& tool, const Position& from, const Position& to) {
+    Status keepApart(const ToolBody& tool, const Position& from, const Position& to) {
         const Vector4 pad = sweepMargin();
         const Vector4 lo = m_sweep.minCorner - pad, hi = m_sweep.maxCorner + pad;
         int64_t touching = touchingMade(lo, hi);
@@ -480,6 +531,7 @@ Status machineProgram(const Program& program, const ToolChoice& tools,
         if (Status s = prepareTools(program, tools, options.tolerance, meshes); !s) {
             return s;
         }
+        report.grid = prepareSweeps(program, options.tolerance, meshes);
         const std::vector<Move> moves =
             mergeCollinearFeeds(program.moves, program.start, options.tolerance);
         report.stockVolume = meshVolume(workpiece);
@@ -499,7 +551,7 @@ Status machineProgram(const Program& program, const ToolChoice& tools,
             report.lastLine = m.line;
             if (observer != nullptr) {
                 observer->moveDone(MoveDone{m, i, moves.size(), workpiece,
-                                            tool != nullptr ? &tool->cutter : nullptr, at});
+                                            tool != nullptr ? &tool->cutter.mesh : nullptr, at});
                 if (i + 1 < moves.size() && observer->stopRequested()) {
                     report.stopped = true;
                     break;

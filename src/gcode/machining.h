@@ -82,6 +82,10 @@ struct MachiningReport {
     double cutSeconds = 0.0;
     double collisionSeconds = 0.0;
     double checkSeconds = 0.0;  // looking for touching triangles near each cut
+    // The tools' corners and the positions they are moved to are rounded to multiples of this
+    // (a power of two, two float steps at the run's largest coordinate), so that a tool at either
+    // end of a move is one mesh moved exactly; 0 where the run's extent allows no such grid.
+    double grid = 0.0;
 };
 
 // One move run, for progress lines and frames. `tool` is the cutting tool's mesh at its own

@@ -287,7 +287,7 @@ private slots:
         QCOMPARE(m_prompts->messages.size(), size_t(1));
         QCOMPARE(m_prompts->messages[0].caption, QString("Izvjestaj obrade"));
         QVERIFY2(m_prompts->messages[0].text.startsWith("Pomaka: 5 (posmak 3, brzi hod 2)\n"
-                                                        "Uklonjeni volumen: 984.4746\n"),
+                                                        "Uklonjeni volumen: 984.4744\n"),
                  qPrintable(m_prompts->messages[0].text));
         QCOMPARE(m_view.undoHistory().undoCount(), steps + 1);
         m_frame.updateCommandStates();

@@ -11,6 +11,7 @@
 #include "gcode/machining.h"
 #include "gcode/program.h"
 #include "gcode/sweep.h"
+#include "gcode/swept_tool.h"
 #include "gcode/tools.h"
 #include "support/mesh_checks.h"
 #include "support/random_solids.h"
@@ -51,9 +52,22 @@ Solid sampleStock() {
     return boxStock({0, 0, -20}, {100, 80, 0});
 }
 
-// The sweeps a run cuts, built here from the public steps: collinear feeds joined, moves
-// shorter than the tolerance skipped (the next one starting where the last cut ended).
-std::vector<Solid> sweepsOf(const Program& program, const Solid& tool) {
+// The tool a run cuts with: its corners on the run's grid.
+Solid toolOnGrid(const ToolSpec& spec, double grid) {
+    Solid tool;
+    EXPECT_TRUE(makeTool(spec, kTolerance, tool).ok());
+    EXPECT_GT(grid, 0.0);
+    const auto on = [&](float c) { return static_cast<float>(std::nearbyint(c / grid) * grid); };
+    for (Vector4& v : tool.vertices) {
+        v = Vector4(on(v.x), on(v.y), on(v.z));
+    }
+    return tool;
+}
+
+// The sweeps a run cuts, built here from the public steps as hulls of the tool at both ends:
+// collinear feeds joined, moves shorter than the tolerance skipped (the next one starting where
+// the last cut ended), positions on the run's grid.
+std::vector<Solid> sweepsOf(const Program& program, const Solid& tool, double grid) {
     std::vector<Solid> out;
     Position at = program.start;
     for (const Move& m : mergeCollinearFeeds(program.moves, program.start, kTolerance)) {
@@ -62,7 +76,8 @@ std::vector<Solid> sweepsOf(const Program& program, const Solid& tool) {
             continue;
         }
         Solid& sweep = out.emplace_back();
-        EXPECT_TRUE(sweepStraightMove(tool, at, m.end, kTolerance, sweep).ok());
+        EXPECT_TRUE(
+            sweepStraightMove(tool, onGrid(at, grid), onGrid(m.end, grid), kTolerance, sweep).ok());
         at = m.end;
     }
     return out;
@@ -77,9 +92,9 @@ TEST(Machining, StraightSlotRemovesTheSweepsVolumeExactly) {
     ASSERT_TRUE(machineProgram(program, fixedTool(spec), {}, work, report).ok());
 
     // The flat mill's sweep is a prism 20 high; 3 of it lie in the box. Its volume from an
-    // independent hull of the tool's vertices at both ends of the slot.
-    Solid tool;
-    ASSERT_TRUE(makeTool(spec, kTolerance, tool).ok());
+    // independent hull of the tool's vertices at both ends of the slot (whole numbers, on the
+    // run's grid).
+    const Solid tool = toolOnGrid(spec, report.grid);
     std::vector<Vector4> ends;
     for (const double x : {20.0, 70.0}) {
         for (const Vector4& v : tool.vertices) {
@@ -142,9 +157,8 @@ TEST(Machining, SampleProgramsLeaveTheStockMinusTheirSweeps) {
         const Solid stock = sampleStock();
         EXPECT_TRUE(closedBoolean(work, stock, BooleanOp::Intersection, same).ok());
 
-        Solid tool;
-        ASSERT_TRUE(makeTool(c.tool, kTolerance, tool).ok());
-        const std::vector<Solid> sweeps = sweepsOf(program, tool);
+        const std::vector<Solid> sweeps =
+            sweepsOf(program, toolOnGrid(c.tool, report.grid), report.grid);
         Solid expected = sampleStock();
         Solid next;
         bool first = true;
@@ -181,9 +195,10 @@ TEST(Machining, FloorsOfOverlappingPassesKeepNoSeamsInside) {
     EXPECT_EQ(crossingPairsWithin(work, work.minCorner, work.maxCorner), 0);
     EXPECT_NEAR(test::signedVolume(work), report.stockVolume - report.removedVolume,
                 1e-9 * report.stockVolume);
-    // Every vertex on the floor (z = -1.2) is on its outline (a wall uses it) or a lattice point
-    // that keeps the floor's triangles short, at whole millimetres on a floor this wide.
-    const float floor = -1.2f;
+    // Every vertex on the floor (z = -1.2 on the run's grid) is on its outline (a wall uses it)
+    // or a lattice point that keeps the floor's triangles short, at whole millimetres on a floor
+    // this wide.
+    const auto floor = static_cast<float>(onGrid({0, 0, -1.2}, report.grid).z);
     std::vector<char> onFloor(work.vertices.size(), 0), offFloor(work.vertices.size(), 0);
     for (const Triangle& t : work.triangles) {
         const int32_t v[3] = {t.i0, t.i1, t.i2};

@@ -9,9 +9,11 @@
 #include <tuple>
 #include <vector>
 
+#include "closed/closed_boolean.h"
 #include "gcode/checks.h"
 #include "gcode/program.h"
 #include "gcode/sweep.h"
+#include "gcode/swept_tool.h"
 #include "gcode/tools.h"
 #include "support/mesh_checks.h"
 #include "support/random_solids.h"
@@ -180,6 +182,65 @@ TEST(GcodeSweep, RefusesAFlatToolAndPositionsBeyondFloat) {
     EXPECT_EQ(sweepStraightMove(tool, {0, 0, 0}, {1e39, 0, 0}, 1e-6, sweep).message(),
               "Polozaj alata je izvan dozvoljenog raspona");
     EXPECT_EQ(sweep.triangleCount(), kept);
+}
+
+// A tool on a grid moved by positions on it is one mesh translated exactly, and its sweep is
+// built from the tool's hull: the same closed, convex solid as the hull of both ends, manifold,
+// with no two triangles crossing, for moves along the tool's flat faces and edges too.
+TEST(GcodeSweep, ToolOnAGridSweepsTheHullOfBothEnds) {
+    const double grid = sweepGrid(200, 0.05);
+    ASSERT_GT(grid, 0.0);
+    EXPECT_EQ(sweepGrid(1e6, 0.01), 0.0);  // no grid fine enough that far out
+    std::mt19937 random(7);
+    std::uniform_real_distribution<double> along(-60, 60);
+    for (const ToolSpec& spec :
+         {ToolSpec{ToolShape::Flat, 6, 0, 0, 20}, ToolSpec{ToolShape::Ball, 6, 0, 0, 20},
+          ToolSpec{ToolShape::BullNose, 10, 1, 0, 25}, ToolSpec{ToolShape::Drill, 8, 0, 118, 30}}) {
+        Solid tool;
+        ASSERT_TRUE(makeTool(spec, 0.05, tool).ok());
+        SweptTool swept;
+        ASSERT_TRUE(swept.prepare(tool, grid));
+        // Along an axis (the flat ends and some sides lie along the move), a plunge, from a
+        // corner of the tool to the next (the move is one of its edges), and at random.
+        const Vector4 edge = tool.vertices[1] - tool.vertices[0];
+        std::vector<std::pair<Position, Position>> moves = {
+            {{10, 20, -3}, {60, 20, -3}},
+            {{10, 20, -3}, {10, -40, -3}},
+            {{1, 2, 10}, {1, 2, -4}},
+            {{0, 0, 0}, {edge.x, edge.y, edge.z}},
+            {{5, 5, 5}, {5 + 3 * double{edge.x}, 5 + 3 * double{edge.y}, 5 + 3 * double{edge.z}}},
+        };
+        for (int i = 0; i < 12; ++i) {
+            moves.push_back({{along(random), along(random), along(random) / 4},
+                             {along(random), along(random), along(random) / 4}});
+        }
+        for (const auto& [from, to] : moves) {
+            SCOPED_TRACE(testing::Message()
+                         << "shape " << int(spec.shape) << " from " << from.x << " " << from.y
+                         << " " << from.z << " to " << to.x << " " << to.y << " " << to.z);
+            Solid sweep;
+            ASSERT_TRUE(swept.sweep(from, to, 1e-6, sweep));
+            expectSweepOf(sweep, tool, onGrid(from, grid), onGrid(to, grid));
+            const test::IndexFaults faults = test::indexManifoldFaults(sweep);
+            EXPECT_EQ(faults.edges + faults.vertices, 0);
+            EXPECT_EQ(crossingPairsWithin(sweep, sweep.minCorner, sweep.maxCorner), 0);
+        }
+        // A short move leaves the tool's hull where it stands.
+        Solid still;
+        ASSERT_TRUE(swept.sweep({4, 5, 6}, {4 + 1e-7, 5, 6}, 1e-6, still));
+        EXPECT_NEAR(test::signedVolume(still), test::signedVolume(test::convexHull(tool.vertices)),
+                    1e-9 * test::signedVolume(still));
+        // Beyond the grid's reach the hull of both ends must serve.
+        const int32_t kept = still.triangleCount();
+        EXPECT_FALSE(swept.sweep({0, 0, 0}, {1e6, 0, 0}, 1e-6, still));
+        EXPECT_EQ(still.triangleCount(), kept);
+    }
+    SweptTool none;
+    Solid tool;
+    ASSERT_TRUE(makeTool({ToolShape::Ball, 6, 0, 0, 20}, 0.05, tool).ok());
+    EXPECT_FALSE(none.prepare(tool, 0.0));
+    Solid sweep;
+    EXPECT_FALSE(none.sweep({0, 0, 0}, {1, 0, 0}, 1e-6, sweep));
 }
 
 std::vector<Move> merged(const std::string& text, double tolerance = 1e-6) {
