@@ -70,11 +70,13 @@ Status closedBooleanOfResult(const Solid& object1, const Solid& object2, Boolean
 // the near part cannot decide (object 2 to repair or inside object 1 with nothing near), the
 // whole operation runs. ClosedReport::pinchedEdges then counts the near part's only.
 // `result` is written over, reusing its arrays' storage (a milling run hands in the previous
-// frame's workpiece); on failure it is left empty.
+// frame's workpiece); on failure it is left empty. With `object2IsHull` the caller vouches that
+// object 2 is a convex hull built with exact predicates (a swept tool), whose triangles cannot
+// cross each other: the near part does not check them.
 Status closedDifferenceOfResult(const Solid& object1, const Solid& object2, Solid& result,
                                 ClosedReport* report = nullptr, int threads = 0,
                                 const Vector4& object2Offset = Vector4(),
-                                const StopToken& stop = {});
+                                const StopToken& stop = {}, bool object2IsHull = false);
 
 // Pairs of `solid`'s triangles (equal positions welded) that cross or touch other than in what
 // they share, among the triangles whose box meets the box from `lo` to `hi`. Rounding seam

@@ -221,8 +221,8 @@ void resizeToOverwrite(std::vector<T>& v, size_t count) {
 
 // The result, or nothing where the shortcut does not apply and the whole operation must run.
 std::optional<Status> runNear(const Solid& work, const std::vector<Vector4>& tool,
-                              const std::vector<Triangle>& toolTriangles, Solid& result,
-                              ClosedReport& report) {
+                              const std::vector<Triangle>& toolTriangles, bool toolIsHull,
+                              Solid& result, ClosedReport& report) {
     Clock::time_point t = Clock::now();
     const Clock::time_point start = t;
     const auto nWork = static_cast<int32_t>(work.triangles.size());
@@ -271,8 +271,9 @@ std::optional<Status> runNear(const Solid& work, const std::vector<Vector4>& too
     if (std::string problem = operandProblem(w, 1); !problem.empty()) {
         return Status::failure(problem);
     }
-    // The tool's own triangles must not cross; the workpiece is this engine's result.
-    if (const int64_t crossing = selfCrossingPairs(w, 1); crossing > 0) {
+    // The tool's own triangles must not cross (an exact hull's cannot); the workpiece is this
+    // engine's result.
+    if (const int64_t crossing = toolIsHull ? 0 : selfCrossingPairs(w, 1); crossing > 0) {
         return std::nullopt;  // the whole operation says what is wrong
     }
     // A tool with flat triangles is repaired by the whole operation.
@@ -532,7 +533,7 @@ std::optional<Status> runNear(const Solid& work, const std::vector<Vector4>& too
 
 Status closedDifferenceOfResult(const Solid& object1, const Solid& object2, Solid& result,
                                 ClosedReport* report, int threads, const Vector4& object2Offset,
-                                const StopToken& stop) {
+                                const StopToken& stop, bool object2IsHull) {
     stop.check();
     std::optional<Status> done;
     ClosedReport local;
@@ -552,7 +553,9 @@ Status closedDifferenceOfResult(const Solid& object1, const Solid& object2, Soli
         }
         if (sound) {
             tbb::task_arena arena(threads > 0 ? threads : tbb::task_arena::automatic);
-            arena.execute([&] { done = runNear(object1, tool, object2.triangles, result, local); });
+            arena.execute([&] {
+                done = runNear(object1, tool, object2.triangles, object2IsHull, result, local);
+            });
         }
     } catch (const std::bad_alloc&) {
         result.clear();

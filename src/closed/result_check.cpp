@@ -1,4 +1,7 @@
 // Self-crossing of a mesh within a box: a chain of operations checks where a step changed it.
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
+
 #include <algorithm>
 #include <array>
 #include <vector>
@@ -19,19 +22,31 @@ Position positionOf(const Vector4& v) {
     return {v.x + 0.0f, v.y + 0.0f, v.z + 0.0f};
 }
 
-// Calls f(a, b, c) with the corners of each triangle of `solid` whose box meets [lo, hi].
+// Calls f(a, b, c) with the corners of each triangle of `solid` whose box meets [lo, hi], in
+// order. The box tests run in parallel: a milled part is large and the box small.
 template <typename F>
 void forTrianglesWithin(const Solid& solid, const Vector4& lo, const Vector4& hi, const F& f) {
-    for (const Triangle& t : solid.triangles) {
-        const Vector4& a = solid.vertices[static_cast<size_t>(t.i0)];
-        const Vector4& b = solid.vertices[static_cast<size_t>(t.i1)];
-        const Vector4& c = solid.vertices[static_cast<size_t>(t.i2)];
-        if (std::max({a.x, b.x, c.x}) < lo.x || std::min({a.x, b.x, c.x}) > hi.x ||
-            std::max({a.y, b.y, c.y}) < lo.y || std::min({a.y, b.y, c.y}) > hi.y ||
-            std::max({a.z, b.z, c.z}) < lo.z || std::min({a.z, b.z, c.z}) > hi.z) {
-            continue;
+    const auto corner = [&](int32_t v) -> const Vector4& {
+        return solid.vertices[static_cast<size_t>(v)];
+    };
+    std::vector<char> within(solid.triangles.size());
+    tbb::parallel_for(
+        tbb::blocked_range<size_t>(0, within.size(), 8192),
+        [&](const tbb::blocked_range<size_t>& r) {
+            for (size_t i = r.begin(); i < r.end(); ++i) {
+                const Triangle& t = solid.triangles[i];
+                const Vector4 &a = corner(t.i0), &b = corner(t.i1), &c = corner(t.i2);
+                within[i] =
+                    !(std::max({a.x, b.x, c.x}) < lo.x || std::min({a.x, b.x, c.x}) > hi.x ||
+                      std::max({a.y, b.y, c.y}) < lo.y || std::min({a.y, b.y, c.y}) > hi.y ||
+                      std::max({a.z, b.z, c.z}) < lo.z || std::min({a.z, b.z, c.z}) > hi.z);
+            }
+        });
+    for (size_t i = 0; i < within.size(); ++i) {
+        if (within[i] != 0) {
+            const Triangle& t = solid.triangles[i];
+            f(corner(t.i0), corner(t.i1), corner(t.i2));
         }
-        f(a, b, c);
     }
 }
 

@@ -407,7 +407,9 @@ private:
             s = closedBooleanOfResult(m_work, m_sweep, BooleanOp::Difference, out, &closed,
                                       m_options.threads);
         } else {
-            s = closedDifferenceOfResult(m_work, m_sweep, out, &closed, m_options.threads);
+            // Every sweep is an exact convex hull, or built as one from the tool's.
+            s = closedDifferenceOfResult(m_work, m_sweep, out, &closed, m_options.threads, {}, {},
+                                         true);
             if (!s) {
                 // The local step's near part may fail where the whole operation does not.
                 ++m_report.wholeRetries;
