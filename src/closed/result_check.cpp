@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <vector>
 
 #include "closed/closed_boolean.h"
@@ -23,29 +24,26 @@ Position positionOf(const Vector4& v) {
 }
 
 // Calls f(a, b, c) with the corners of each triangle of `solid` whose box meets [lo, hi], in
-// order. The box tests run in parallel: a milled part is large and the box small.
+// order. A triangle's box misses [lo, hi] exactly where all three corners lie beyond one of its
+// faces, so each vertex gets the faces it lies beyond as six bits, and a triangle is tested by
+// its corners' bits alone: a milled part is large and the box small.
 template <typename F>
 void forTrianglesWithin(const Solid& solid, const Vector4& lo, const Vector4& hi, const F& f) {
-    const auto corner = [&](int32_t v) -> const Vector4& {
-        return solid.vertices[static_cast<size_t>(v)];
-    };
-    std::vector<char> within(solid.triangles.size());
-    tbb::parallel_for(
-        tbb::blocked_range<size_t>(0, within.size(), 8192),
-        [&](const tbb::blocked_range<size_t>& r) {
-            for (size_t i = r.begin(); i < r.end(); ++i) {
-                const Triangle& t = solid.triangles[i];
-                const Vector4 &a = corner(t.i0), &b = corner(t.i1), &c = corner(t.i2);
-                within[i] =
-                    !(std::max({a.x, b.x, c.x}) < lo.x || std::min({a.x, b.x, c.x}) > hi.x ||
-                      std::max({a.y, b.y, c.y}) < lo.y || std::min({a.y, b.y, c.y}) > hi.y ||
-                      std::max({a.z, b.z, c.z}) < lo.z || std::min({a.z, b.z, c.z}) > hi.z);
-            }
-        });
-    for (size_t i = 0; i < within.size(); ++i) {
-        if (within[i] != 0) {
-            const Triangle& t = solid.triangles[i];
-            f(corner(t.i0), corner(t.i1), corner(t.i2));
+    std::vector<uint8_t> beyond(solid.vertices.size());
+    tbb::parallel_for(tbb::blocked_range<size_t>(0, beyond.size(), 16384),
+                      [&](const tbb::blocked_range<size_t>& r) {
+                          for (size_t i = r.begin(); i < r.end(); ++i) {
+                              const Vector4& v = solid.vertices[i];
+                              beyond[i] = static_cast<uint8_t>(
+                                  (v.x < lo.x) | (v.x > hi.x) << 1 | (v.y < lo.y) << 2 |
+                                  (v.y > hi.y) << 3 | (v.z < lo.z) << 4 | (v.z > hi.z) << 5);
+                          }
+                      });
+    for (const Triangle& t : solid.triangles) {
+        if ((beyond[static_cast<size_t>(t.i0)] & beyond[static_cast<size_t>(t.i1)] &
+             beyond[static_cast<size_t>(t.i2)]) == 0) {
+            f(solid.vertices[static_cast<size_t>(t.i0)], solid.vertices[static_cast<size_t>(t.i1)],
+              solid.vertices[static_cast<size_t>(t.i2)]);
         }
     }
 }
