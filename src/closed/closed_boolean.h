@@ -103,4 +103,15 @@ int64_t crossingPairsWithin(const Solid& solid, const Vector4& lo, const Vector4
 // triangulated exactly is left as it is. Returns the number of faces triangulated again.
 int64_t mergeFlatFaces(Solid& solid, const Vector4& lo, const Vector4& hi);
 
+// Corners inside the box from `lo` to `hi` where nothing turns, dropped: one on a straight
+// crease between two flat faces (its two neighbours along the crease on either side of it), or
+// one inside a flat face off the coordinate planes (those are mergeFlatFaces'). Each cut splits
+// the faces it meets at every edge of theirs it crosses, and the next splits at those corners
+// again, so that a wall milled pass after pass gathers corners without end. The faces around a
+// dropped corner are filled again from their outlines with exact predicates; no vertex moves,
+// so the solid's shape, volume and closedness stay exactly as they were, and a result of the
+// closed engine stays one that closedDifferenceOfResult may take. Vertices no triangle uses any
+// more are removed, the others keeping their order. Returns the number of corners dropped.
+int64_t dropStraightCorners(Solid& solid, const Vector4& lo, const Vector4& hi);
+
 }  // namespace korvan

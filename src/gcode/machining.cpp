@@ -373,8 +373,9 @@ private:
             return;
         }
         const Vector4 pad = sweepMargin();
-        m_report.mergedFaces +=
-            mergeFlatFaces(m_next, m_sweep.minCorner - pad, m_sweep.maxCorner + pad);
+        const Vector4 lo = m_sweep.minCorner - pad, hi = m_sweep.maxCorner + pad;
+        m_report.mergedFaces += mergeFlatFaces(m_next, lo, hi);
+        m_report.droppedCorners += dropStraightCorners(m_next, lo, hi);
     }
 
     Vector4 sweepMargin() const {

@@ -70,6 +70,8 @@ struct MachiningReport {
     int64_t touchingMoves = 0;
     // Flat faces (floors, the stock's top) triangulated again from their outlines after a cut.
     int64_t mergedFaces = 0;
+    // Corners on straight creases and inside sloping flat faces dropped after a cut.
+    int64_t droppedCorners = 0;
     std::vector<Collision> collisions;
     double stockVolume = 0.0;
     double removedVolume = 0.0;

@@ -24,21 +24,26 @@ Solid box(float x0, float y0, float z0, float x1, float y1, float z1) {
                              {x1, y1, z1}});
 }
 
-// A slot 14 long and 3 wide through the plate's centre, turned by a different angle each pass,
-// its floor at z = -1: every pass crosses the floor the passes before it left.
-Solid slot(int pass) {
-    const double angle = 0.37 * pass + 0.05;
+// A slot 14 long and 3 wide through the plate's centre turned by `angle`, moved across itself
+// by `shift`, its floor at z = -1.
+Solid turnedSlot(double angle, double shift) {
     const double c = std::cos(angle), s = std::sin(angle);
     std::vector<Vector4> corners;
     for (const double u : {-7.0, 7.0}) {
         for (const double v : {-1.5, 1.5}) {
             for (const float z : {-1.0f, 1.0f}) {
-                corners.emplace_back(static_cast<float>(10 + c * u - s * v),
-                                     static_cast<float>(10 + s * u + c * v), z);
+                corners.emplace_back(static_cast<float>(10 + c * u - s * (v + shift)),
+                                     static_cast<float>(10 + s * u + c * (v + shift)), z);
             }
         }
     }
     return test::convexHull(corners);
+}
+
+// The slot turned by a different angle each pass: every pass crosses the floor the passes
+// before it left.
+Solid slot(int pass) {
+    return turnedSlot(0.37 * pass + 0.05, 0);
 }
 
 bool meets(const Solid& s, const Vector4& lo, const Vector4& hi) {
@@ -155,6 +160,57 @@ TEST(FlatFaces, FloorsCutAgainLoseTheirSeamsAndKeepTheirShape) {
     ASSERT_TRUE(closedBooleanOfResult(lean, tool, BooleanOp::Difference, whole).ok());
     expectSame(local, whole);
     EXPECT_GT(report.carriedOver, 0);
+}
+
+// One slot moved across itself a little each pass, as passes of a pocket are: each cut splits
+// the walls the passes before it left where it crosses their edges, the next splits again at
+// those corners. Corners where nothing turns (on a wall's straight edges, inside a sloping
+// wall) are dropped, and the part keeps every point where it was.
+TEST(FlatFaces, CornersWhereNothingTurnsAreDroppedWithoutMovingAnything) {
+    Solid plain = box(0, 0, -4, 20, 20, 0), lean = box(0, 0, -4, 20, 20, 0);
+    int64_t dropped = 0;
+    for (int pass = 0; pass < 10; ++pass) {
+        const Solid tool = turnedSlot(0.3, 0.05 * pass);
+        Solid next;
+        ASSERT_TRUE(pass == 0 ? closedBoolean(plain, tool, BooleanOp::Difference, next).ok()
+                              : closedDifferenceOfResult(plain, tool, next).ok());
+        plain.swap(next);
+        ASSERT_TRUE(pass == 0 ? closedBoolean(lean, tool, BooleanOp::Difference, next).ok()
+                              : closedDifferenceOfResult(lean, tool, next).ok());
+        lean.swap(next);
+        const double before = test::signedVolume(lean);
+        const std::vector<Vector4> positions = lean.vertices;
+        const size_t vertices = lean.vertices.size();
+        const int64_t now = dropStraightCorners(lean, tool.minCorner, tool.maxCorner);
+        dropped += now;
+        SCOPED_TRACE(pass);
+        EXPECT_EQ(lean.vertices.size() + static_cast<size_t>(now), vertices);
+        EXPECT_EQ(test::openEdgeCount(lean), 0);
+        const test::IndexFaults faults = test::indexManifoldFaults(lean);
+        EXPECT_EQ(faults.edges + faults.vertices, 0);
+        EXPECT_EQ(test::degenerateTriangles(lean), 0);
+        EXPECT_EQ(crossingPairsWithin(lean, lean.minCorner, lean.maxCorner), 0);
+        for (const Vector4& v : lean.vertices) {
+            EXPECT_TRUE(std::find_if(positions.begin(), positions.end(), [&](const Vector4& p) {
+                            return p.x == v.x && p.y == v.y && p.z == v.z;
+                        }) != positions.end());
+        }
+        EXPECT_NEAR(test::signedVolume(lean), before, 1e-12 * before);
+        EXPECT_NEAR(test::signedVolume(lean), test::signedVolume(plain), 1e-9 * before);
+        // Nothing is left to drop there.
+        Solid again;
+        again.copyMeshFrom(lean);
+        EXPECT_EQ(dropStraightCorners(again, tool.minCorner, tool.maxCorner), 0);
+        expectSame(again, lean);
+    }
+    EXPECT_GT(dropped, 0);
+    EXPECT_LT(lean.triangleCount(), plain.triangleCount());
+    // Still a part the milling step takes, giving the whole operation's mesh.
+    const Solid tool = turnedSlot(0.3, 0.55);
+    Solid local, whole;
+    ASSERT_TRUE(closedDifferenceOfResult(lean, tool, local).ok());
+    ASSERT_TRUE(closedBooleanOfResult(lean, tool, BooleanOp::Difference, whole).ok());
+    expectSame(local, whole);
 }
 
 TEST(FlatFaces, FacesWithNothingInsideOrOutsideTheBoxAreLeftAlone) {
