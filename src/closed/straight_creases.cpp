@@ -149,6 +149,9 @@ private:
     // Triangles filling the polygon `outline` (turning as `sign` says seen along `axis`) by
     // cutting ears; false where an ear cannot be cut without a corner on or in it.
     bool fill(std::vector<int32_t> outline, int axis, int sign, std::vector<Corners>& out) const {
+        if (outline.size() < 3) {
+            return false;
+        }
         while (outline.size() > 3) {
             const size_t n = outline.size();
             bool cut = false;
@@ -194,6 +197,13 @@ private:
             }
         }
         const size_t m = m_ring.size();
+        // A flat triangle at it (which the milling step leaves for the next cut to mend) is no
+        // face to fill.
+        for (size_t i = 0; i < m; ++i) {
+            if (axisOf(v, m_ring[i], m_ring[(i + 1) % m]).first < 0) {
+                return false;
+            }
+        }
         // Where the turn of the fan breaks: between m_fan[i - 1] and m_fan[i], at m_ring[i].
         std::vector<size_t> breaks;
         for (size_t i = 0; i < m; ++i) {

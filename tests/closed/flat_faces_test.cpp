@@ -213,6 +213,32 @@ TEST(FlatFaces, CornersWhereNothingTurnsAreDroppedWithoutMovingAnything) {
     expectSame(local, whole);
 }
 
+// A cube whose front face has a corner halfway along its bottom edge, where a flat triangle
+// (the bottom's edge, the corner) closes the seam: a cut can leave one for the next to mend.
+// Neither that corner nor the cube's own are dropped, and nothing changes.
+TEST(FlatFaces, CornersAtAFlatTriangleAreKept) {
+    Solid cube =
+        test::makeSolid({{0, 0, 0},
+                         {2, 0, 0},
+                         {2, 2, 0},
+                         {0, 2, 0},
+                         {0, 0, 2},
+                         {2, 0, 2},
+                         {2, 2, 2},
+                         {0, 2, 2},
+                         {1, 0, 0}},
+                        {0, 2, 1, 0, 3, 2,           // bottom, along the edge 0-1
+                         0, 8, 4, 8, 1, 5, 8, 5, 4,  // front, along 0-8-1
+                         0, 1, 8,                    // flat: 0, 1 and 8 on one line
+                         1, 2, 6, 1, 6, 5, 2, 3, 7, 2, 7, 6, 3, 0, 4, 3, 4, 7, 4, 5, 6, 4, 6, 7});
+    ASSERT_EQ(test::openEdgeCount(cube), 0);
+    ASSERT_NEAR(test::signedVolume(cube), 8.0, 1e-12);
+    Solid copy;
+    copy.copyMeshFrom(cube);
+    EXPECT_EQ(dropStraightCorners(cube, Vector4(-1, -1, -1), Vector4(3, 3, 3)), 0);
+    expectSame(cube, copy);
+}
+
 TEST(FlatFaces, FacesWithNothingInsideOrOutsideTheBoxAreLeftAlone) {
     Solid part = box(0, 0, -4, 20, 20, 0);
     Solid cut;
