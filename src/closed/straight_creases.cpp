@@ -25,33 +25,33 @@ constexpr size_t kLargestFan = 64;
 
 class Creases {
 public:
+    // Only the triangles whose box meets the box are read: a triangle's box misses it exactly
+    // where all three corners lie beyond one of its faces.
     Creases(Solid& solid, const Vector4& lo, const Vector4& hi) : m_solid(solid) {
-        m_inside.assign(solid.vertices.size(), 0);
-        std::vector<uint8_t> beyond(solid.vertices.size());
+        m_beyond.resize(solid.vertices.size());
         for (size_t i = 0; i < solid.vertices.size(); ++i) {
             const Vector4& v = solid.vertices[i];
-            beyond[i] =
+            m_beyond[i] =
                 static_cast<uint8_t>((v.x < lo.x) | (v.x > hi.x) << 1 | (v.y < lo.y) << 2 |
                                      (v.y > hi.y) << 3 | (v.z < lo.z) << 4 | (v.z > hi.z) << 5);
-            m_inside[i] = beyond[i] == 0;
         }
-        m_tris.reserve(solid.triangles.size());
-        for (const Triangle& t : solid.triangles) {
-            m_tris.push_back({t.i0, t.i1, t.i2});
-        }
-        m_alive.assign(m_tris.size(), 1);
-        for (size_t t = 0; t < m_tris.size(); ++t) {
-            const Corners& c = m_tris[t];
-            if ((beyond[static_cast<size_t>(c[0])] & beyond[static_cast<size_t>(c[1])] &
-                 beyond[static_cast<size_t>(c[2])]) != 0) {
+        for (size_t t = 0; t < solid.triangles.size(); ++t) {
+            const Triangle& tri = solid.triangles[t];
+            const Corners c = {tri.i0, tri.i1, tri.i2};
+            if ((m_beyond[static_cast<size_t>(c[0])] & m_beyond[static_cast<size_t>(c[1])] &
+                 m_beyond[static_cast<size_t>(c[2])]) != 0) {
                 continue;
             }
+            const auto local = static_cast<int32_t>(m_tris.size());
+            m_tris.push_back(c);
+            m_slot.push_back(static_cast<int32_t>(t));
             for (const int32_t v : c) {
-                if (m_inside[static_cast<size_t>(v)]) {
-                    m_around[v].push_back(static_cast<int32_t>(t));
+                if (inside(v)) {
+                    m_around[v].push_back(local);
                 }
             }
         }
+        m_alive.assign(m_tris.size(), 1);
     }
 
     // Drops every corner it can, each one's neighbours tried again after it; the number dropped.
@@ -192,7 +192,7 @@ private:
             return false;
         }
         for (const int32_t p : m_ring) {
-            if (!m_inside[static_cast<size_t>(p)]) {
+            if (!inside(p)) {
                 return false;  // its own fan is not all known
             }
         }
@@ -295,6 +295,7 @@ private:
         for (const Corners& c : made) {
             const auto t = static_cast<int32_t>(m_tris.size());
             m_tris.push_back(c);
+            m_slot.push_back(-1);
             m_alive.push_back(1);
             for (const int32_t p : c) {
                 m_around[p].push_back(t);
@@ -321,45 +322,62 @@ private:
         return false;
     }
 
-    // The living triangles back into the solid, in order, new ones in the places of the
-    // dropped; vertices no triangle uses removed, the others keeping their order.
+    bool inside(int32_t v) const { return m_beyond[static_cast<size_t>(v)] == 0; }
+
+    // The new triangles into the places of the dropped ones, in order (a fan of k triangles
+    // gives k - 2, so there is room), the places left over removed; vertices no triangle uses
+    // any more removed, the others keeping their order.
     void write() {
-        std::vector<Corners> kept;
-        kept.reserve(m_tris.size());
-        for (size_t t = 0; t < m_alive.size(); ++t) {
-            if (m_alive[t] != 0) {
-                kept.push_back(m_tris[t]);
+        std::vector<int32_t> places;
+        for (size_t t = 0; t < m_tris.size(); ++t) {
+            if (m_alive[t] == 0 && m_slot[t] >= 0) {
+                places.push_back(m_slot[t]);
             }
         }
+        std::sort(places.begin(), places.end());
+        std::vector<char> gone(m_solid.triangles.size(), 0);
+        size_t next = 0;
+        for (size_t t = 0; t < m_tris.size(); ++t) {
+            if (m_alive[t] != 0 && m_slot[t] < 0) {
+                const Corners& c = m_tris[t];
+                m_solid.triangles[static_cast<size_t>(places[next++])].setIndices(c[0], c[1], c[2]);
+            }
+        }
+        for (; next < places.size(); ++next) {
+            gone[static_cast<size_t>(places[next])] = 1;
+        }
+        size_t kept = 0;
+        for (size_t t = 0; t < m_solid.triangles.size(); ++t) {
+            if (gone[t] == 0) {
+                m_solid.triangles[kept++] = m_solid.triangles[t];
+            }
+        }
+        m_solid.triangles.resize(kept);
         std::vector<int32_t> newId(m_solid.vertices.size(), -1);
-        for (const Corners& c : kept) {
-            for (const int32_t v : c) {
-                newId[static_cast<size_t>(v)] = 0;
-            }
+        for (const Triangle& t : m_solid.triangles) {
+            newId[static_cast<size_t>(t.i0)] = newId[static_cast<size_t>(t.i1)] =
+                newId[static_cast<size_t>(t.i2)] = 0;
         }
-        std::vector<Vector4> vertices;
-        vertices.reserve(m_solid.vertices.size());
+        size_t vertices = 0;
         for (size_t v = 0; v < newId.size(); ++v) {
             if (newId[v] == 0) {
-                newId[v] = static_cast<int32_t>(vertices.size());
-                vertices.push_back(m_solid.vertices[v]);
+                newId[v] = static_cast<int32_t>(vertices);
+                m_solid.vertices[vertices++] = m_solid.vertices[v];
             }
         }
-        m_solid.vertices = std::move(vertices);
-        m_solid.triangles.resize(kept.size());
-        for (size_t t = 0; t < kept.size(); ++t) {
-            const Corners& c = kept[t];
-            m_solid.triangles[t].setIndices(newId[static_cast<size_t>(c[0])],
-                                            newId[static_cast<size_t>(c[1])],
-                                            newId[static_cast<size_t>(c[2])]);
+        m_solid.vertices.resize(vertices);
+        for (Triangle& t : m_solid.triangles) {
+            t.setIndices(newId[static_cast<size_t>(t.i0)], newId[static_cast<size_t>(t.i1)],
+                         newId[static_cast<size_t>(t.i2)]);
         }
         m_solid.computeTriangleData();
         m_solid.computeBoundingBox();
     }
 
     Solid& m_solid;
-    std::vector<char> m_inside;
-    std::vector<Corners> m_tris;
+    std::vector<uint8_t> m_beyond;  // faces of the box each vertex lies beyond, as bits
+    std::vector<Corners> m_tris;    // those whose box meets the box, then the new ones
+    std::vector<int32_t> m_slot;    // each one's place in the solid, -1 for a new one
     std::vector<char> m_alive;
     std::unordered_map<int32_t, std::vector<int32_t>> m_around;  // of corners in the box
     std::vector<int32_t> m_ring, m_fan;
