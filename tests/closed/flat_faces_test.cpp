@@ -86,19 +86,22 @@ void expectSame(const Solid& a, const Solid& b) {
     }
 }
 
+// One step of a milling chain: the whole operation on the stock, the milling step after.
+bool cut(Solid& part, const Solid& tool, bool first) {
+    Solid next;
+    const Status s = first ? closedBoolean(part, tool, BooleanOp::Difference, next)
+                           : closedDifferenceOfResult(part, tool, next);
+    part.swap(next);
+    return s.ok();
+}
+
 TEST(FlatFaces, FloorsCutAgainLoseTheirSeamsAndKeepTheirShape) {
     constexpr int kPasses = 8;
     Solid plain = box(0, 0, -4, 20, 20, 0), lean = box(0, 0, -4, 20, 20, 0);
     int64_t merged = 0;
     for (int pass = 0; pass < kPasses; ++pass) {
         const Solid tool = slot(pass);
-        Solid next;
-        ASSERT_TRUE(pass == 0 ? closedBoolean(plain, tool, BooleanOp::Difference, next).ok()
-                              : closedDifferenceOfResult(plain, tool, next).ok());
-        plain.swap(next);
-        ASSERT_TRUE(pass == 0 ? closedBoolean(lean, tool, BooleanOp::Difference, next).ok()
-                              : closedDifferenceOfResult(lean, tool, next).ok());
-        lean.swap(next);
+        ASSERT_TRUE(cut(plain, tool, pass == 0) && cut(lean, tool, pass == 0));
         const double before = test::signedVolume(lean);
         const std::vector<Vector4> positions = lean.vertices;
         merged += mergeFlatFaces(lean, tool.minCorner, tool.maxCorner);
@@ -171,13 +174,7 @@ TEST(FlatFaces, CornersWhereNothingTurnsAreDroppedWithoutMovingAnything) {
     int64_t dropped = 0;
     for (int pass = 0; pass < 10; ++pass) {
         const Solid tool = turnedSlot(0.3, 0.05 * pass);
-        Solid next;
-        ASSERT_TRUE(pass == 0 ? closedBoolean(plain, tool, BooleanOp::Difference, next).ok()
-                              : closedDifferenceOfResult(plain, tool, next).ok());
-        plain.swap(next);
-        ASSERT_TRUE(pass == 0 ? closedBoolean(lean, tool, BooleanOp::Difference, next).ok()
-                              : closedDifferenceOfResult(lean, tool, next).ok());
-        lean.swap(next);
+        ASSERT_TRUE(cut(plain, tool, pass == 0) && cut(lean, tool, pass == 0));
         const double before = test::signedVolume(lean);
         const std::vector<Vector4> positions = lean.vertices;
         const size_t vertices = lean.vertices.size();
