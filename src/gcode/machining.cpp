@@ -86,12 +86,12 @@ const ToolMeshes* meshesFor(const std::vector<ToolMeshes>& meshes, int32_t numbe
 
 // The largest coordinate of a position the program moves the tool to.
 double reachOf(const Program& program) {
-    double reach = 0.0;
-    for (const Position& p : {program.start}) {
-        reach = std::max({reach, std::fabs(p.x), std::fabs(p.y), std::fabs(p.z)});
-    }
+    const auto largest = [](const Position& p) {
+        return std::max({std::fabs(p.x), std::fabs(p.y), std::fabs(p.z)});
+    };
+    double reach = largest(program.start);
     for (const Move& m : program.moves) {
-        reach = std::max({reach, std::fabs(m.end.x), std::fabs(m.end.y), std::fabs(m.end.z)});
+        reach = std::max(reach, largest(m.end));
     }
     return reach;
 }

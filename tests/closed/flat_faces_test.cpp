@@ -86,6 +86,25 @@ void expectSame(const Solid& a, const Solid& b) {
     }
 }
 
+// Closed, 2-manifold by indices, nothing flat, nothing touching.
+void expectSoundPart(const Solid& part) {
+    EXPECT_EQ(test::openEdgeCount(part), 0);
+    const test::IndexFaults faults = test::indexManifoldFaults(part);
+    EXPECT_EQ(faults.edges + faults.vertices, 0);
+    EXPECT_EQ(test::degenerateTriangles(part), 0);
+    EXPECT_EQ(crossingPairsWithin(part, part.minCorner, part.maxCorner), 0);
+}
+
+// The milling step on `part` gives the whole operation's mesh; its report.
+ClosedReport millingStepGivesTheWhole(const Solid& part, const Solid& tool) {
+    Solid local, whole;
+    ClosedReport report;
+    EXPECT_TRUE(closedDifferenceOfResult(part, tool, local, &report).ok());
+    EXPECT_TRUE(closedBooleanOfResult(part, tool, BooleanOp::Difference, whole).ok());
+    expectSame(local, whole);
+    return report;
+}
+
 // One step of a milling chain: the whole operation on the stock, the milling step after.
 bool cut(Solid& part, const Solid& tool, bool first) {
     Solid next;
@@ -106,12 +125,8 @@ TEST(FlatFaces, FloorsCutAgainLoseTheirSeamsAndKeepTheirShape) {
         const std::vector<Vector4> positions = lean.vertices;
         merged += mergeFlatFaces(lean, tool.minCorner, tool.maxCorner);
         SCOPED_TRACE(pass);
-        // Closed, 2-manifold by indices, nothing flat, nothing touching, no vertex unused.
-        EXPECT_EQ(test::openEdgeCount(lean), 0);
-        const test::IndexFaults faults = test::indexManifoldFaults(lean);
-        EXPECT_EQ(faults.edges + faults.vertices, 0);
-        EXPECT_EQ(test::degenerateTriangles(lean), 0);
-        EXPECT_EQ(crossingPairsWithin(lean, lean.minCorner, lean.maxCorner), 0);
+        // Sound, and no vertex unused.
+        expectSoundPart(lean);
         std::vector<char> used(lean.vertices.size(), 0);
         for (const Triangle& t : lean.triangles) {
             used[static_cast<size_t>(t.i0)] = used[static_cast<size_t>(t.i1)] =
@@ -156,13 +171,7 @@ TEST(FlatFaces, FloorsCutAgainLoseTheirSeamsAndKeepTheirShape) {
     // A lean part is still one the milling step takes: its near part gives the whole
     // operation's mesh. The step stays local although the slot's floor lies in the plane of
     // the floor beside it.
-    const Solid tool = slot(kPasses);
-    Solid local, whole;
-    ClosedReport report;
-    ASSERT_TRUE(closedDifferenceOfResult(lean, tool, local, &report).ok());
-    ASSERT_TRUE(closedBooleanOfResult(lean, tool, BooleanOp::Difference, whole).ok());
-    expectSame(local, whole);
-    EXPECT_GT(report.carriedOver, 0);
+    EXPECT_GT(millingStepGivesTheWhole(lean, slot(kPasses)).carriedOver, 0);
 }
 
 // One slot moved across itself a little each pass, as passes of a pocket are: each cut splits
@@ -182,11 +191,7 @@ TEST(FlatFaces, CornersWhereNothingTurnsAreDroppedWithoutMovingAnything) {
         dropped += now;
         SCOPED_TRACE(pass);
         EXPECT_EQ(lean.vertices.size() + static_cast<size_t>(now), vertices);
-        EXPECT_EQ(test::openEdgeCount(lean), 0);
-        const test::IndexFaults faults = test::indexManifoldFaults(lean);
-        EXPECT_EQ(faults.edges + faults.vertices, 0);
-        EXPECT_EQ(test::degenerateTriangles(lean), 0);
-        EXPECT_EQ(crossingPairsWithin(lean, lean.minCorner, lean.maxCorner), 0);
+        expectSoundPart(lean);
         for (const Vector4& v : lean.vertices) {
             EXPECT_TRUE(std::find_if(positions.begin(), positions.end(), [&](const Vector4& p) {
                             return p.x == v.x && p.y == v.y && p.z == v.z;
@@ -203,11 +208,7 @@ TEST(FlatFaces, CornersWhereNothingTurnsAreDroppedWithoutMovingAnything) {
     EXPECT_GT(dropped, 0);
     EXPECT_LT(lean.triangleCount(), plain.triangleCount());
     // Still a part the milling step takes, giving the whole operation's mesh.
-    const Solid tool = turnedSlot(0.3, 0.55);
-    Solid local, whole;
-    ASSERT_TRUE(closedDifferenceOfResult(lean, tool, local).ok());
-    ASSERT_TRUE(closedBooleanOfResult(lean, tool, BooleanOp::Difference, whole).ok());
-    expectSame(local, whole);
+    (void)millingStepGivesTheWhole(lean, turnedSlot(0.3, 0.55));
 }
 
 // A cube whose front face has a corner halfway along its bottom edge, where a flat triangle
