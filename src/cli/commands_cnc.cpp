@@ -38,6 +38,7 @@ struct CncArguments {
     double rapidRate = 5000.0;
     bool json = false;
     bool ascii = false;
+    bool exactPart = false;
     int threads = 0;
     // Frames: one every `framesEvery` moves, none when 0.
     int framesEvery = 0;
@@ -197,6 +198,7 @@ void printJson(const gcode::MachiningReport& r, const Solid& part, double second
         .add("shifted_moves", r.shiftedMoves)
         .add("touching_moves", r.touchingMoves)
         .add("merged_faces", r.mergedFaces)
+        .add("dropped_corners", r.droppedCorners)
         .add("removed_volume", r.removedVolume)
         .add("volume", r.volume)
         .add("stock_volume", r.stockVolume)
@@ -267,6 +269,7 @@ int runCnc(const CncArguments& args) {
     options.tolerance = args.arcTolerance;
     options.rapidRate = args.rapidRate;
     options.threads = args.threads;
+    options.exactPart = args.exactPart;
     gcode::MachiningReport report;
     const auto t0 = std::chrono::steady_clock::now();
     const Status s = gcode::machineProgram(program, tools, options, part, report, &observer);
@@ -330,6 +333,9 @@ void registerCncCommand(CLI::App& app, int& exitCode) {
     cmd->add_option("-o,--output", args->output, "Obradak; format po nastavku imena");
     addAsciiOption(*cmd, args->ascii);
     cmd->add_flag("--json", args->json, "Ispis kao jedan JSON objekt");
+    cmd->add_flag("--exact-part", args->exactPart,
+                  "Zadrzi svaki kut koji rezovi ostave (sporije; inace se kutovi koje okrece samo "
+                  "zaokruzivanje uklanjaju)");
     addThreadsOption(*cmd, args->threads);
     auto* every = cmd->add_option("--frames-every", args->framesEvery,
                                   "Slika nakon svakih N pomaka (1 do 1000000)")

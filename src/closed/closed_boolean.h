@@ -112,6 +112,15 @@ int64_t mergeFlatFaces(Solid& solid, const Vector4& lo, const Vector4& hi);
 // so the solid's shape, volume and closedness stay exactly as they were, and a result of the
 // closed engine stays one that closedDifferenceOfResult may take. Vertices no triangle uses any
 // more are removed, the others keeping their order. Returns the number of corners dropped.
-int64_t dropStraightCorners(Solid& solid, const Vector4& lo, const Vector4& hi);
+//
+// With a `tolerance` above 0, corners where only rounding turns go too: seam points rounded to
+// floats lie up to half a float step off the straight rim or flat face they belong to, and
+// each lets the next cut split the faces around it again. Such a corner is dropped where every
+// corner of each face around it, itself included, lies within the tolerance of one plane and,
+// on a crease, it lies within the tolerance of the segment between its two neighbours there.
+// The surface then moves by at most about the tolerance, and no vertex moves. Where a face so
+// filled would meet another triangle beyond what they share, only the exact drops are made.
+int64_t dropStraightCorners(Solid& solid, const Vector4& lo, const Vector4& hi,
+                            double tolerance = 0.0);
 
 }  // namespace korvan

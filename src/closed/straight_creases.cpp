@@ -9,10 +9,14 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <tuple>
 #include <unordered_map>
 #include <vector>
 
 #include "closed/closed_boolean.h"
+#include "closed/passes.h"
+#include "closed/self_crossing.h"
+#include "geometry/mesh_topology.h"
 
 namespace korvan {
 namespace {
@@ -22,33 +26,44 @@ using Corners = std::array<int32_t, 3>;
 
 // A fan's triangles around a corner are cut when they turn more than this many ways.
 constexpr size_t kLargestFan = 64;
+// Corners where rounding is all that turns are tried with fans up to this size: each split of
+// the fan in two is tried.
+constexpr size_t kLargestNearFan = 16;
 
 class Creases {
 public:
-    // Only the triangles whose box meets the box are read: a triangle's box misses it exactly
-    // where all three corners lie beyond one of its faces.
-    Creases(Solid& solid, const Vector4& lo, const Vector4& hi) : m_solid(solid) {
-        m_beyond.resize(solid.vertices.size());
-        for (size_t i = 0; i < solid.vertices.size(); ++i) {
+    // The corners inside the box are the ones tried. Every triangle at a corner of one of
+    // theirs is read, so that the whole fan of each corner they reach is known: a corner
+    // inside has them all, and its neighbours, whose faces are filled again, too.
+    Creases(Solid& solid, const Vector4& lo, const Vector4& hi, double tolerance)
+        : m_solid(solid), m_tolerance(tolerance) {
+        const size_t n = solid.vertices.size();
+        m_inside.resize(n);
+        for (size_t i = 0; i < n; ++i) {
             const Vector4& v = solid.vertices[i];
-            m_beyond[i] =
-                static_cast<uint8_t>((v.x < lo.x) | (v.x > hi.x) << 1 | (v.y < lo.y) << 2 |
-                                     (v.y > hi.y) << 3 | (v.z < lo.z) << 4 | (v.z > hi.z) << 5);
+            m_inside[i] = v.x >= lo.x && v.x <= hi.x && v.y >= lo.y && v.y <= hi.y && v.z >= lo.z &&
+                          v.z <= hi.z;
+        }
+        std::vector<char> reached(n, 0);
+        for (const Triangle& t : solid.triangles) {
+            if (inside(t.i0) || inside(t.i1) || inside(t.i2)) {
+                reached[static_cast<size_t>(t.i0)] = reached[static_cast<size_t>(t.i1)] =
+                    reached[static_cast<size_t>(t.i2)] = 1;
+            }
         }
         for (size_t t = 0; t < solid.triangles.size(); ++t) {
             const Triangle& tri = solid.triangles[t];
             const Corners c = {tri.i0, tri.i1, tri.i2};
-            if ((m_beyond[static_cast<size_t>(c[0])] & m_beyond[static_cast<size_t>(c[1])] &
-                 m_beyond[static_cast<size_t>(c[2])]) != 0) {
+            if (reached[static_cast<size_t>(c[0])] == 0 &&
+                reached[static_cast<size_t>(c[1])] == 0 &&
+                reached[static_cast<size_t>(c[2])] == 0) {
                 continue;
             }
             const auto local = static_cast<int32_t>(m_tris.size());
             m_tris.push_back(c);
             m_slot.push_back(static_cast<int32_t>(t));
             for (const int32_t v : c) {
-                if (inside(v)) {
-                    m_around[v].push_back(local);
-                }
+                m_around[v].push_back(local);
             }
         }
         m_alive.assign(m_tris.size(), 1);
@@ -59,7 +74,9 @@ public:
         std::vector<int32_t> work;
         work.reserve(m_around.size());
         for (const auto& [v, around] : m_around) {
-            work.push_back(v);
+            if (inside(v)) {
+                work.push_back(v);
+            }
         }
         std::sort(work.begin(), work.end(), std::greater<>());  // taken from the back: ascending
         int64_t dropped = 0;
@@ -73,9 +90,13 @@ public:
                 }
             }
         }
-        if (dropped > 0) {
-            write();
+        if (dropped == 0) {
+            return 0;
         }
+        if (m_nearlyDropped > 0 && crossesWhatItMade()) {
+            return -1;
+        }
+        write();
         return dropped;
     }
 
@@ -187,14 +208,16 @@ private:
         return true;
     }
 
+    // A face to fill again: its outline, in the fan's turn, and how to see it flat.
+    struct Face {
+        std::vector<int32_t> outline;
+        int axis = -1;
+        int sign = 0;
+    };
+
     bool drop(int32_t v) {
-        if (!fanAround(v)) {
+        if (!inside(v) || !fanAround(v)) {
             return false;
-        }
-        for (const int32_t p : m_ring) {
-            if (!inside(p)) {
-                return false;  // its own fan is not all known
-            }
         }
         const size_t m = m_ring.size();
         // A flat triangle at it (which the milling step leaves for the next cut to mend) is no
@@ -204,68 +227,18 @@ private:
                 return false;
             }
         }
-        // Where the turn of the fan breaks: between m_fan[i - 1] and m_fan[i], at m_ring[i].
-        std::vector<size_t> breaks;
-        for (size_t i = 0; i < m; ++i) {
-            const int32_t before = m_ring[(i + m - 1) % m], at = m_ring[i],
-                          after = m_ring[(i + 1) % m];
-            const bool flat = CGAL::orientation(point(v), point(before), point(at), point(after)) ==
-                              CGAL::COPLANAR;
-            // Flat and not folded: the two far corners on either side of the common edge.
-            bool plain = false;
-            if (flat) {
-                const auto [axis, sign] = axisOf(v, before, at);
-                plain = axis >= 0 && orient2(axis, v, at, after) == sign;
-            }
-            if (!plain) {
-                breaks.push_back(i);
-                if (breaks.size() > 2) {
-                    return false;
-                }
-            }
-        }
-        std::vector<std::vector<int32_t>> outlines;
-        if (breaks.empty()) {
-            // Inside one flat face: coordinate planes are the flat faces' own (their lattice).
-            const Vector4& q = m_solid.vertices[static_cast<size_t>(v)];
-            for (int k = 0; k < 3; ++k) {
-                bool same = true;
-                for (const int32_t p : m_ring) {
-                    const Vector4& r = m_solid.vertices[static_cast<size_t>(p)];
-                    same = same && (k == 0 ? r.x == q.x : k == 1 ? r.y == q.y : r.z == q.z);
-                }
-                if (same) {
-                    return false;
-                }
-            }
-            outlines.push_back(m_ring);
-        } else if (breaks.size() == 2) {
-            // On a straight crease: both faces filled from their outlines, which meet along it.
-            const int32_t s = m_ring[breaks[0]], e = m_ring[breaks[1]];
-            if (!CGAL::collinear_are_strictly_ordered_along_line(point(s), point(v), point(e))) {
+        std::vector<Face> faces;
+        bool nearly = false;
+        if (!exactFaces(v, faces)) {
+            faces.clear();
+            if (m_tolerance <= 0.0 || !nearFaces(v, faces)) {
                 return false;
             }
-            for (int side = 0; side < 2; ++side) {
-                const size_t from = breaks[static_cast<size_t>(side)];
-                const size_t to = breaks[static_cast<size_t>(1 - side)];
-                std::vector<int32_t>& outline = outlines.emplace_back();
-                for (size_t i = from;; i = (i + 1) % m) {
-                    outline.push_back(m_ring[i]);
-                    if (i == to) {
-                        break;
-                    }
-                }
-            }
-        } else {
-            return false;
+            nearly = true;
         }
         std::vector<Corners> made;
-        for (const std::vector<int32_t>& outline : outlines) {
-            // The fan's turn, seen along an axis where the face keeps its area.
-            const Corners& first = m_tris[static_cast<size_t>(m_fan[static_cast<size_t>(
-                std::find(m_ring.begin(), m_ring.end(), outline[0]) - m_ring.begin())])];
-            const auto [axis, sign] = axisOf(first[0], first[1], first[2]);
-            if (axis < 0 || !fill(outline, axis, sign, made)) {
+        for (const Face& face : faces) {
+            if (!fill(face.outline, face.axis, face.sign, made)) {
                 return false;
             }
         }
@@ -301,6 +274,191 @@ private:
                 m_around[p].push_back(t);
             }
         }
+        m_nearlyDropped += nearly ? 1 : 0;
+        return true;
+    }
+
+    // The faces around `v` where nothing turns exactly: one flat face, or two flat faces
+    // meeting on a straight crease through it.
+    bool exactFaces(int32_t v, std::vector<Face>& faces) const {
+        const size_t m = m_ring.size();
+        // Where the turn of the fan breaks: between m_fan[i - 1] and m_fan[i], at m_ring[i].
+        std::vector<size_t> breaks;
+        for (size_t i = 0; i < m; ++i) {
+            const int32_t before = m_ring[(i + m - 1) % m], at = m_ring[i],
+                          after = m_ring[(i + 1) % m];
+            const bool flat = CGAL::orientation(point(v), point(before), point(at), point(after)) ==
+                              CGAL::COPLANAR;
+            // Flat and not folded: the two far corners on either side of the common edge.
+            bool plain = false;
+            if (flat) {
+                const auto [axis, sign] = axisOf(v, before, at);
+                plain = axis >= 0 && orient2(axis, v, at, after) == sign;
+            }
+            if (!plain) {
+                breaks.push_back(i);
+                if (breaks.size() > 2) {
+                    return false;
+                }
+            }
+        }
+        if (breaks.empty()) {
+            // Inside one flat face: coordinate planes are the flat faces' own (their lattice).
+            const Vector4& q = m_solid.vertices[static_cast<size_t>(v)];
+            for (int k = 0; k < 3; ++k) {
+                bool same = true;
+                for (const int32_t p : m_ring) {
+                    const Vector4& r = m_solid.vertices[static_cast<size_t>(p)];
+                    same = same && (k == 0 ? r.x == q.x : k == 1 ? r.y == q.y : r.z == q.z);
+                }
+                if (same) {
+                    return false;
+                }
+            }
+            faces.push_back({m_ring});
+        } else if (breaks.size() == 2) {
+            // On a straight crease: both faces filled from their outlines, which meet along it.
+            const int32_t s = m_ring[breaks[0]], e = m_ring[breaks[1]];
+            if (!CGAL::collinear_are_strictly_ordered_along_line(point(s), point(v), point(e))) {
+                return false;
+            }
+            for (int side = 0; side < 2; ++side) {
+                faces.push_back({chain(breaks[static_cast<size_t>(side)],
+                                       breaks[static_cast<size_t>(1 - side)])});
+            }
+        } else {
+            return false;
+        }
+        for (Face& face : faces) {
+            // The fan's turn, seen along an axis where the face keeps its area.
+            const Corners& first = m_tris[static_cast<size_t>(m_fan[static_cast<size_t>(
+                std::find(m_ring.begin(), m_ring.end(), face.outline[0]) - m_ring.begin())])];
+            std::tie(face.axis, face.sign) = axisOf(first[0], first[1], first[2]);
+            if (face.axis < 0) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // The same where rounding is all that turns: every corner of a face, `v` included, within
+    // the tolerance of one plane, and `v` within it of the crease between its neighbours there
+    // and strictly between them. Each face is seen along its normal's largest component, and
+    // every triangle of the fan it replaces must keep its area and turn there.
+    bool nearFaces(int32_t v, std::vector<Face>& faces) const {
+        const size_t m = m_ring.size();
+        if (m > kLargestNearFan) {
+            return false;
+        }
+        if (Face face{m_ring}; nearlyFlat(v, face, 0, m)) {
+            faces.push_back(std::move(face));
+            return true;
+        }
+        for (size_t i = 0; i < m; ++i) {
+            for (size_t j = i + 2; j + 2 <= i + m; ++j) {
+                const size_t e = j % m;
+                if (!nearlyBetween(m_ring[i], v, m_ring[e])) {
+                    continue;
+                }
+                Face one{chain(i, e)}, other{chain(e, i)};
+                if (nearlyFlat(v, one, i, j - i) && nearlyFlat(v, other, e, i + m - j)) {
+                    faces.push_back(std::move(one));
+                    faces.push_back(std::move(other));
+                    return true;
+                }
+            }
+        }
+        return false;
+    }
+
+    // m_ring from index `from` on to index `to`, both included.
+    std::vector<int32_t> chain(size_t from, size_t to) const {
+        std::vector<int32_t> out;
+        for (size_t i = from;; i = (i + 1) % m_ring.size()) {
+            out.push_back(m_ring[i]);
+            if (i == to) {
+                break;
+            }
+        }
+        return out;
+    }
+
+    std::array<double, 3> at(int32_t v) const {
+        const Vector4& p = m_solid.vertices[static_cast<size_t>(v)];
+        return {p.x, p.y, p.z};
+    }
+
+    // `v` within the tolerance of the segment from `s` to `e`, and strictly inside it.
+    bool nearlyBetween(int32_t s, int32_t v, int32_t e) const {
+        const std::array<double, 3> a = at(s), b = at(e), p = at(v);
+        double ab[3], ap[3], ll = 0.0, t = 0.0;
+        for (int k = 0; k < 3; ++k) {
+            ab[k] = b[k] - a[k];
+            ap[k] = p[k] - a[k];
+            ll += ab[k] * ab[k];
+            t += ab[k] * ap[k];
+        }
+        if (!(ll > 0.0) || !(t > 0.0) || !(t < ll)) {
+            return false;
+        }
+        const double cx = ab[1] * ap[2] - ab[2] * ap[1], cy = ab[2] * ap[0] - ab[0] * ap[2],
+                     cz = ab[0] * ap[1] - ab[1] * ap[0];
+        return cx * cx + cy * cy + cz * cz <= m_tolerance * m_tolerance * ll;
+    }
+
+    // Whether the polygon of `v` and the face's outline lies within the tolerance of one plane
+    // (Newell's normal through its centroid), the face's `count` fan triangles from m_fan[first]
+    // on keeping their turn seen along the normal's largest component; sets axis and sign.
+    bool nearlyFlat(int32_t v, Face& face, size_t first, size_t count) const {
+        std::vector<std::array<double, 3>> poly;
+        poly.reserve(face.outline.size() + 1);
+        if (count < m_ring.size()) {
+            poly.push_back(at(v));
+        }
+        for (const int32_t p : face.outline) {
+            poly.push_back(at(p));
+        }
+        double n[3] = {0, 0, 0}, c[3] = {0, 0, 0};
+        for (size_t i = 0; i < poly.size(); ++i) {
+            const std::array<double, 3>& a = poly[i];
+            const std::array<double, 3>& b = poly[(i + 1) % poly.size()];
+            n[0] += (a[1] - b[1]) * (a[2] + b[2]);
+            n[1] += (a[2] - b[2]) * (a[0] + b[0]);
+            n[2] += (a[0] - b[0]) * (a[1] + b[1]);
+            for (int k = 0; k < 3; ++k) {
+                c[k] += a[k] / static_cast<double>(poly.size());
+            }
+        }
+        const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+        if (!(length > 0.0)) {
+            return false;
+        }
+        const std::array<double, 3> q = at(v);
+        const auto off = [&](const std::array<double, 3>& p) {
+            return std::abs(n[0] * (p[0] - c[0]) + n[1] * (p[1] - c[1]) + n[2] * (p[2] - c[2])) /
+                   length;
+        };
+        if (off(q) > m_tolerance) {
+            return false;
+        }
+        for (const std::array<double, 3>& p : poly) {
+            if (off(p) > m_tolerance) {
+                return false;
+            }
+        }
+        face.axis = 0;
+        for (int k = 1; k < 3; ++k) {
+            if (std::abs(n[k]) > std::abs(n[face.axis])) {
+                face.axis = k;
+            }
+        }
+        face.sign = n[face.axis] > 0.0 ? 1 : -1;
+        for (size_t i = first; i < first + count; ++i) {
+            const size_t k = i % m_ring.size();
+            if (orient2(face.axis, v, m_ring[k], m_ring[(k + 1) % m_ring.size()]) != face.sign) {
+                return false;
+            }
+        }
         return true;
     }
 
@@ -322,7 +480,81 @@ private:
         return false;
     }
 
-    bool inside(int32_t v) const { return m_beyond[static_cast<size_t>(v)] == 0; }
+    bool inside(int32_t v) const { return m_inside[static_cast<size_t>(v)] != 0; }
+
+    // Whether a triangle made here crosses or touches another beyond what they share: a face
+    // filled where rounding turns lies within the tolerance of the old one, not on it. The
+    // triangles tested are those whose box meets the new ones' box, read or not.
+    bool crossesWhatItMade() const {
+        Vector4 lo(HUGE_VALF, HUGE_VALF, HUGE_VALF), hi(-HUGE_VALF, -HUGE_VALF, -HUGE_VALF);
+        for (size_t t = 0; t < m_tris.size(); ++t) {
+            if (m_alive[t] != 0 && m_slot[t] < 0) {
+                for (const int32_t v : m_tris[t]) {
+                    const Vector4& p = m_solid.vertices[static_cast<size_t>(v)];
+                    lo = Vector4(std::min(lo.x, p.x), std::min(lo.y, p.y), std::min(lo.z, p.z));
+                    hi = Vector4(std::max(hi.x, p.x), std::max(hi.y, p.y), std::max(hi.z, p.z));
+                }
+            }
+        }
+        const auto meets = [&](const Corners& c) {
+            for (int k = 0; k < 3; ++k) {
+                float a = HUGE_VALF, b = -HUGE_VALF;
+                for (const int32_t v : c) {
+                    const Vector4& p = m_solid.vertices[static_cast<size_t>(v)];
+                    const float x = k == 0 ? p.x : k == 1 ? p.y : p.z;
+                    a = std::min(a, x);
+                    b = std::max(b, x);
+                }
+                const float l = k == 0 ? lo.x : k == 1 ? lo.y : lo.z;
+                const float h = k == 0 ? hi.x : k == 1 ? hi.y : hi.z;
+                if (b < l || a > h) {
+                    return false;
+                }
+            }
+            return true;
+        };
+        closed::Welded w;
+        std::vector<Vector4> corners;
+        std::vector<char> fresh;
+        const auto add = [&](const Corners& c, bool made) {
+            const auto first = static_cast<int32_t>(corners.size());
+            for (const int32_t v : c) {
+                corners.push_back(m_solid.vertices[static_cast<size_t>(v)]);
+            }
+            w.tris.push_back({first, first + 1, first + 2});
+            fresh.push_back(made ? 1 : 0);
+        };
+        std::vector<char> read(m_solid.triangles.size(), 0);
+        for (size_t t = 0; t < m_tris.size(); ++t) {
+            if (m_slot[t] >= 0) {
+                read[static_cast<size_t>(m_slot[t])] = 1;
+            }
+            if (m_alive[t] != 0 && meets(m_tris[t])) {
+                add(m_tris[t], m_slot[t] < 0);
+            }
+        }
+        for (size_t t = 0; t < m_solid.triangles.size(); ++t) {
+            const Triangle& tri = m_solid.triangles[t];
+            if (read[t] == 0 && meets({tri.i0, tri.i1, tri.i2})) {
+                add({tri.i0, tri.i1, tri.i2}, false);
+            }
+        }
+        const PositionWeld weld(corners);
+        w.points.resize(static_cast<size_t>(weld.distinct()));
+        for (int32_t k = 0; k < weld.distinct(); ++k) {
+            // +0.0f folds -0 into +0, as the weld does.
+            const Vector4& p =
+                corners[static_cast<size_t>(weld.firstVertex[static_cast<size_t>(k)])];
+            w.points[static_cast<size_t>(k)] = {p.x + 0.0f, p.y + 0.0f, p.z + 0.0f};
+        }
+        for (closed::Corners& c : w.tris) {
+            for (int32_t& v : c) {
+                v = weld.ids[static_cast<size_t>(v)];
+            }
+        }
+        w.firstOther = static_cast<int32_t>(w.tris.size());
+        return closed::selfCrossingPairs(w, 0, 1, {}, &fresh) > 0;
+    }
 
     // The new triangles into the places of the dropped ones, in order (a fan of k triangles
     // gives k - 2, so there is room), the places left over removed; vertices no triangle uses
@@ -375,19 +607,24 @@ private:
     }
 
     Solid& m_solid;
-    std::vector<uint8_t> m_beyond;  // faces of the box each vertex lies beyond, as bits
-    std::vector<Corners> m_tris;    // those whose box meets the box, then the new ones
-    std::vector<int32_t> m_slot;    // each one's place in the solid, -1 for a new one
+    double m_tolerance;           // 0: only corners where nothing turns exactly
+    int64_t m_nearlyDropped = 0;  // corners dropped where rounding turns
+    std::vector<char> m_inside;   // per vertex of the solid
+    std::vector<Corners> m_tris;  // those at a corner of one at a corner inside, then new ones
+    std::vector<int32_t> m_slot;  // each one's place in the solid, -1 for a new one
     std::vector<char> m_alive;
-    std::unordered_map<int32_t, std::vector<int32_t>> m_around;  // of corners in the box
+    std::unordered_map<int32_t, std::vector<int32_t>> m_around;  // of their corners
     std::vector<int32_t> m_ring, m_fan;
 };
 
 }  // namespace
 
-int64_t dropStraightCorners(Solid& solid, const Vector4& lo, const Vector4& hi) {
-    Creases creases(solid, lo, hi);
-    return creases.run();
+int64_t dropStraightCorners(Solid& solid, const Vector4& lo, const Vector4& hi, double tolerance) {
+    if (const int64_t dropped = Creases(solid, lo, hi, tolerance).run(); dropped >= 0) {
+        return dropped;
+    }
+    // What the tolerance allowed made two triangles meet: only the exact drops are kept.
+    return Creases(solid, lo, hi, 0.0).run();
 }
 
 }  // namespace korvan

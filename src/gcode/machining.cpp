@@ -375,7 +375,9 @@ private:
         const Vector4 pad = sweepMargin();
         const Vector4 lo = m_sweep.minCorner - pad, hi = m_sweep.maxCorner + pad;
         m_report.mergedFaces += mergeFlatFaces(m_next, lo, hi);
-        m_report.droppedCorners += dropStraightCorners(m_next, lo, hi);
+        // Below a step of the grid every position is put on, rounding is all that turns.
+        m_report.droppedCorners +=
+            dropStraightCorners(m_next, lo, hi, m_options.exactPart ? 0.0 : m_report.grid);
     }
 
     Vector4 sweepMargin() const {

@@ -39,6 +39,14 @@ struct MachiningOptions {
     double tolerance = 0.01;
     double rapidRate = 5000.0;  // units per minute, for the job's time
     int threads = 0;            // the closed engine's worker threads (0: every core)
+    // Keep every corner the exact cuts leave. By default a corner that only rounding turns
+    // (off a straight rim or flat face by less than a step of the grid the run puts positions
+    // on) is dropped after each cut: without that, long runs of passes along one wall split
+    // it again and again at such corners, and the part grows with every move. Dropping them
+    // moves the surface by a few grid steps at most (about 1e-5 on a part within 100 units),
+    // so the part's volume then matches the exact chain of cuts to about that times its cut
+    // surface, not to the last digits.
+    bool exactPart = false;
 };
 
 enum class CollisionKind : uint8_t {
@@ -70,7 +78,8 @@ struct MachiningReport {
     int64_t touchingMoves = 0;
     // Flat faces (floors, the stock's top) triangulated again from their outlines after a cut.
     int64_t mergedFaces = 0;
-    // Corners on straight creases and inside sloping flat faces dropped after a cut.
+    // Corners on straight creases and inside sloping flat faces dropped after a cut, those that
+    // only rounding turns included.
     int64_t droppedCorners = 0;
     std::vector<Collision> collisions;
     double stockVolume = 0.0;

@@ -123,9 +123,24 @@ TEST(Machining, StraightSlotRemovesTheSweepsVolumeExactly) {
     EXPECT_NEAR(report.machiningSeconds, 60.0 * (8.0 / 200 + 50.0 / 800 + rapids / 5000), 1e-9);
 }
 
-// The sample programs, each with its own tool: a closed part, 2-manifold by its indices, with
-// no crossing triangles (the engine's own operand check), inside the stock, of the volume that
-// subtracting the same sweeps in the reverse order with whole operations leaves.
+void expectSoundPartInStock(const Solid& work) {
+    EXPECT_EQ(test::openEdgeCount(work), 0);
+    const test::IndexFaults faults = test::indexManifoldFaults(work);
+    EXPECT_EQ(faults.edges, 0);
+    EXPECT_EQ(faults.vertices, 0);
+    for (const Vector4& v : work.vertices) {
+        EXPECT_TRUE(v.x >= 0 && v.x <= 100 && v.y >= 0 && v.y <= 80 && v.z >= -20 && v.z <= 0);
+    }
+    Solid same;
+    const Solid stock = sampleStock();
+    EXPECT_TRUE(closedBoolean(work, stock, BooleanOp::Intersection, same).ok());
+}
+
+// The sample programs, each with its own tool. With every corner kept: a closed part,
+// 2-manifold by its indices, with no crossing triangles (the engine's own operand check),
+// inside the stock, of the volume that subtracting the same sweeps in the reverse order with
+// whole operations leaves. As run by default, with the corners that only rounding turns
+// dropped: as sound, no larger, and within a few steps of the run's grid of the exact part.
 TEST(Machining, SampleProgramsLeaveTheStockMinusTheirSweeps) {
     struct Case {
         const char* file;
@@ -143,19 +158,21 @@ TEST(Machining, SampleProgramsLeaveTheStockMinusTheirSweeps) {
         program.moves.resize(std::min(program.moves.size(), c.moves));
         Solid work = sampleStock();
         MachiningReport report;
-        const Status s = machineProgram(program, fixedTool(c.tool), {}, work, report);
+        MachiningOptions exact;
+        exact.exactPart = true;
+        const Status s = machineProgram(program, fixedTool(c.tool), exact, work, report);
         ASSERT_TRUE(s.ok()) << s.message();
         EXPECT_GE(report.cuts, 4);
-        EXPECT_EQ(test::openEdgeCount(work), 0);
-        const test::IndexFaults faults = test::indexManifoldFaults(work);
-        EXPECT_EQ(faults.edges, 0);
-        EXPECT_EQ(faults.vertices, 0);
-        for (const Vector4& v : work.vertices) {
-            EXPECT_TRUE(v.x >= 0 && v.x <= 100 && v.y >= 0 && v.y <= 80 && v.z >= -20 && v.z <= 0);
-        }
-        Solid same;
-        const Solid stock = sampleStock();
-        EXPECT_TRUE(closedBoolean(work, stock, BooleanOp::Intersection, same).ok());
+        expectSoundPartInStock(work);
+
+        Solid lean = sampleStock();
+        MachiningReport leanReport;
+        ASSERT_TRUE(machineProgram(program, fixedTool(c.tool), {}, lean, leanReport).ok());
+        expectSoundPartInStock(lean);
+        EXPECT_LE(lean.triangleCount(), work.triangleCount());
+        const double reach = 2.0 * report.grid;
+        EXPECT_LE(test::farthestVertexFrom(lean, work, reach), reach);
+        EXPECT_LE(test::farthestVertexFrom(work, lean, reach), reach);
 
         const std::vector<Solid> sweeps =
             sweepsOf(program, toolOnGrid(c.tool, report.grid), report.grid);

@@ -1,6 +1,7 @@
 #include "support/mesh_checks.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -152,6 +153,81 @@ double longestEdge(const Solid& solid) {
         longest = std::max({longest, length(b - a), length(c - b), length(a - c)});
     }
     return longest;
+}
+
+namespace {
+
+using D3 = std::array<double, 3>;
+
+D3 sub(const D3& a, const D3& b) {
+    return {a[0] - b[0], a[1] - b[1], a[2] - b[2]};
+}
+
+double dot(const D3& a, const D3& b) {
+    return a[0] * b[0] + a[1] * b[1] + a[2] * b[2];
+}
+
+// The point of triangle (a, b, c) nearest p, by the regions of its corners and edges.
+D3 nearestOnTriangle(const D3& p, const D3& a, const D3& b, const D3& c) {
+    const D3 ab = sub(b, a), ac = sub(c, a), ap = sub(p, a);
+    const auto at = [&](double s, double t) {
+        return D3{a[0] + s * ab[0] + t * ac[0], a[1] + s * ab[1] + t * ac[1],
+                  a[2] + s * ab[2] + t * ac[2]};
+    };
+    const double d1 = dot(ab, ap), d2 = dot(ac, ap);
+    if (d1 <= 0 && d2 <= 0) {
+        return a;
+    }
+    const D3 bp = sub(p, b);
+    const double d3 = dot(ab, bp), d4 = dot(ac, bp);
+    if (d3 >= 0 && d4 <= d3) {
+        return b;
+    }
+    const double vc = d1 * d4 - d3 * d2;
+    if (vc <= 0 && d1 >= 0 && d3 <= 0) {
+        return at(d1 / (d1 - d3), 0);
+    }
+    const D3 cp = sub(p, c);
+    const double d5 = dot(ab, cp), d6 = dot(ac, cp);
+    if (d6 >= 0 && d5 <= d6) {
+        return c;
+    }
+    const double vb = d5 * d2 - d1 * d6;
+    if (vb <= 0 && d2 >= 0 && d6 <= 0) {
+        return at(0, d2 / (d2 - d6));
+    }
+    const double va = d3 * d6 - d5 * d4;
+    if (va <= 0 && (d4 - d3) >= 0 && (d5 - d6) >= 0) {
+        const double w = (d4 - d3) / ((d4 - d3) + (d5 - d6));
+        return at(1 - w, w);
+    }
+    const double denom = 1.0 / (va + vb + vc);
+    return at(vb * denom, vc * denom);
+}
+
+}  // namespace
+
+double farthestVertexFrom(const Solid& a, const Solid& b, double reach) {
+    const auto d3 = [](const Vector4& v) { return D3{v.x, v.y, v.z}; };
+    double farthest = 0.0;
+    for (const Vector4& v : a.vertices) {
+        const D3 p = d3(v);
+        double nearest = HUGE_VAL;
+        for (const Triangle& t : b.triangles) {
+            const D3 c[3] = {d3(b.vertices[t.i0]), d3(b.vertices[t.i1]), d3(b.vertices[t.i2])};
+            bool near = true;
+            for (int k = 0; k < 3 && near; ++k) {
+                near = p[k] >= std::min({c[0][k], c[1][k], c[2][k]}) - reach &&
+                       p[k] <= std::max({c[0][k], c[1][k], c[2][k]}) + reach;
+            }
+            if (near) {
+                const D3 d = sub(p, nearestOnTriangle(p, c[0], c[1], c[2]));
+                nearest = std::min(nearest, std::sqrt(dot(d, d)));
+            }
+        }
+        farthest = std::max(farthest, nearest);
+    }
+    return farthest;
 }
 
 Solid makeSolid(const std::vector<Vector4>& vertices, const std::vector<int32_t>& corners) {

@@ -36,6 +36,10 @@ double signedVolume(const Solid& solid);
 // Longest edge of any triangle.
 double longestEdge(const Solid& solid);
 
+// The largest distance from a vertex of `a` to the surface of `b`, where each is within `reach`
+// of it; infinity where some vertex of `a` has no triangle of `b` that near.
+double farthestVertexFrom(const Solid& a, const Solid& b, double reach);
+
 // A solid holding the given triangles over the given vertices, box from the vertices.
 Solid makeSolid(const std::vector<Vector4>& vertices, const std::vector<int32_t>& corners);
 
