@@ -30,19 +30,31 @@ constexpr size_t kLargestFan = 64;
 // the fan in two is tried.
 constexpr size_t kLargestNearFan = 16;
 
+// The faces of the box from `lo` to `hi` that `v` lies beyond, as six bits.
+uint8_t beyond(const Vector4& v, const Vector4& lo, const Vector4& hi) {
+    return static_cast<uint8_t>((v.x < lo.x) | (v.x > hi.x) << 1 | (v.y < lo.y) << 2 |
+                                (v.y > hi.y) << 3 | (v.z < lo.z) << 4 | (v.z > hi.z) << 5);
+}
+
+// Whether a triangle's box meets the box its corners' bits are taken from: it misses it
+// exactly where all three corners lie beyond one of its faces.
+bool meets(const std::vector<uint8_t>& beyond, const Corners& c) {
+    return (beyond[static_cast<size_t>(c[0])] & beyond[static_cast<size_t>(c[1])] &
+            beyond[static_cast<size_t>(c[2])]) == 0;
+}
+
 class Creases {
 public:
     // The corners inside the box are the ones tried. Every triangle at a corner of one of
     // theirs is read, so that the whole fan of each corner they reach is known: a corner
-    // inside has them all, and its neighbours, whose faces are filled again, too.
+    // inside has them all, and its neighbours, whose faces are filled again, too. So is every
+    // triangle whose box meets the box (all three corners beyond one of its faces where not).
     Creases(Solid& solid, const Vector4& lo, const Vector4& hi, double tolerance)
-        : m_solid(solid), m_tolerance(tolerance) {
+        : m_solid(solid), m_tolerance(tolerance), m_lo(lo), m_hi(hi) {
         const size_t n = solid.vertices.size();
-        m_inside.resize(n);
+        m_beyond.resize(n);
         for (size_t i = 0; i < n; ++i) {
-            const Vector4& v = solid.vertices[i];
-            m_inside[i] = v.x >= lo.x && v.x <= hi.x && v.y >= lo.y && v.y <= hi.y && v.z >= lo.z &&
-                          v.z <= hi.z;
+            m_beyond[i] = beyond(solid.vertices[i], lo, hi);
         }
         std::vector<char> reached(n, 0);
         for (const Triangle& t : solid.triangles) {
@@ -56,14 +68,16 @@ public:
             const Corners c = {tri.i0, tri.i1, tri.i2};
             if (reached[static_cast<size_t>(c[0])] == 0 &&
                 reached[static_cast<size_t>(c[1])] == 0 &&
-                reached[static_cast<size_t>(c[2])] == 0) {
+                reached[static_cast<size_t>(c[2])] == 0 && !meets(m_beyond, c)) {
                 continue;
             }
             const auto local = static_cast<int32_t>(m_tris.size());
             m_tris.push_back(c);
             m_slot.push_back(static_cast<int32_t>(t));
             for (const int32_t v : c) {
-                m_around[v].push_back(local);
+                if (reached[static_cast<size_t>(v)] != 0) {
+                    m_around[v].push_back(local);
+                }
             }
         }
         m_alive.assign(m_tris.size(), 1);
@@ -480,7 +494,7 @@ private:
         return false;
     }
 
-    bool inside(int32_t v) const { return m_inside[static_cast<size_t>(v)] != 0; }
+    bool inside(int32_t v) const { return m_beyond[static_cast<size_t>(v)] == 0; }
 
     // Whether a triangle made here crosses or touches another beyond what they share: a face
     // filled where rounding turns lies within the tolerance of the old one, not on it. The
@@ -496,23 +510,13 @@ private:
                 }
             }
         }
-        const auto meets = [&](const Corners& c) {
-            for (int k = 0; k < 3; ++k) {
-                float a = HUGE_VALF, b = -HUGE_VALF;
-                for (const int32_t v : c) {
-                    const Vector4& p = m_solid.vertices[static_cast<size_t>(v)];
-                    const float x = k == 0 ? p.x : k == 1 ? p.y : p.z;
-                    a = std::min(a, x);
-                    b = std::max(b, x);
-                }
-                const float l = k == 0 ? lo.x : k == 1 ? lo.y : lo.z;
-                const float h = k == 0 ? hi.x : k == 1 ? hi.y : hi.z;
-                if (b < l || a > h) {
-                    return false;
-                }
-            }
-            return true;
-        };
+        // Within the box, every triangle that may meet them has been read.
+        const bool within = lo.x >= m_lo.x && lo.y >= m_lo.y && lo.z >= m_lo.z && hi.x <= m_hi.x &&
+                            hi.y <= m_hi.y && hi.z <= m_hi.z;
+        std::vector<uint8_t> near(m_solid.vertices.size());
+        for (size_t i = 0; i < near.size(); ++i) {
+            near[i] = beyond(m_solid.vertices[i], lo, hi);
+        }
         closed::Welded w;
         std::vector<Vector4> corners;
         std::vector<char> fresh;
@@ -524,19 +528,23 @@ private:
             w.tris.push_back({first, first + 1, first + 2});
             fresh.push_back(made ? 1 : 0);
         };
-        std::vector<char> read(m_solid.triangles.size(), 0);
         for (size_t t = 0; t < m_tris.size(); ++t) {
-            if (m_slot[t] >= 0) {
-                read[static_cast<size_t>(m_slot[t])] = 1;
-            }
-            if (m_alive[t] != 0 && meets(m_tris[t])) {
+            if (m_alive[t] != 0 && meets(near, m_tris[t])) {
                 add(m_tris[t], m_slot[t] < 0);
             }
         }
-        for (size_t t = 0; t < m_solid.triangles.size(); ++t) {
-            const Triangle& tri = m_solid.triangles[t];
-            if (read[t] == 0 && meets({tri.i0, tri.i1, tri.i2})) {
-                add({tri.i0, tri.i1, tri.i2}, false);
+        if (!within) {
+            std::vector<char> read(m_solid.triangles.size(), 0);
+            for (size_t t = 0; t < m_tris.size(); ++t) {
+                if (m_slot[t] >= 0) {
+                    read[static_cast<size_t>(m_slot[t])] = 1;
+                }
+            }
+            for (size_t t = 0; t < m_solid.triangles.size(); ++t) {
+                const Triangle& tri = m_solid.triangles[t];
+                if (read[t] == 0 && meets(near, {tri.i0, tri.i1, tri.i2})) {
+                    add({tri.i0, tri.i1, tri.i2}, false);
+                }
             }
         }
         const PositionWeld weld(corners);
@@ -572,7 +580,9 @@ private:
         for (size_t t = 0; t < m_tris.size(); ++t) {
             if (m_alive[t] != 0 && m_slot[t] < 0) {
                 const Corners& c = m_tris[t];
-                m_solid.triangles[static_cast<size_t>(places[next++])].setIndices(c[0], c[1], c[2]);
+                Triangle& into = m_solid.triangles[static_cast<size_t>(places[next++])];
+                into.setIndices(c[0], c[1], c[2]);
+                computeTriangleData(into, m_solid.vertices.data());
             }
         }
         for (; next < places.size(); ++next) {
@@ -602,16 +612,16 @@ private:
             t.setIndices(newId[static_cast<size_t>(t.i0)], newId[static_cast<size_t>(t.i1)],
                          newId[static_cast<size_t>(t.i2)]);
         }
-        m_solid.computeTriangleData();
         m_solid.computeBoundingBox();
     }
 
     Solid& m_solid;
     double m_tolerance;           // 0: only corners where nothing turns exactly
     int64_t m_nearlyDropped = 0;  // corners dropped where rounding turns
-    std::vector<char> m_inside;   // per vertex of the solid
-    std::vector<Corners> m_tris;  // those at a corner of one at a corner inside, then new ones
-    std::vector<int32_t> m_slot;  // each one's place in the solid, -1 for a new one
+    Vector4 m_lo, m_hi;
+    std::vector<uint8_t> m_beyond;  // per vertex of the solid, the faces of the box as bits
+    std::vector<Corners> m_tris;    // those at a corner of one at a corner inside, then new ones
+    std::vector<int32_t> m_slot;    // each one's place in the solid, -1 for a new one
     std::vector<char> m_alive;
     std::unordered_map<int32_t, std::vector<int32_t>> m_around;  // of their corners
     std::vector<int32_t> m_ring, m_fan;

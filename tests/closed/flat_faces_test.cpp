@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 #include <vector>
 
 #include "closed/closed_boolean.h"
@@ -235,6 +236,63 @@ TEST(FlatFaces, CornersAtAFlatTriangleAreKept) {
     copy.copyMeshFrom(cube);
     EXPECT_EQ(dropStraightCorners(cube, Vector4(-1, -1, -1), Vector4(3, 3, 3)), 0);
     expectSame(cube, copy);
+}
+
+// A 10-unit box whose top front edge has a corner in its middle dented in by `dent` (as a seam
+// point rounded to a float lies off the rim it belongs to), its front face bent by moving one
+// bottom corner back by `bend`, with a speck of a box in front of the dent where `speck`: in
+// the air the dent leaves, but across the face the box would have without it.
+Solid dentedBox(float dent, float bend, bool speck) {
+    std::vector<Vector4> points = {{0, bend, 0}, {10, 0, 0},  {10, 10, 0},
+                                   {0, 10, 0},   {0, 0, 10},  {10, 0, 10},
+                                   {10, 10, 10}, {0, 10, 10}, {5, dent, 10}};
+    std::vector<int32_t> corners = {0, 2, 1, 0, 3, 2,           // bottom
+                                    4, 8, 7, 8, 5, 6, 8, 6, 7,  // top, along 4-8-5
+                                    0, 1, 8, 1, 5, 8, 0, 8, 4,  // front, along 4-8-5
+                                    1, 2, 6, 1, 6, 5, 2, 3, 7, 2, 7, 6, 3, 0, 4, 3, 4, 7};
+    if (speck) {
+        const Solid s = box(4.99f, -0.2f * dent, 9.9f, 5.01f, 0.3f * dent, 9.95f);
+        const auto first = static_cast<int32_t>(points.size());
+        points.insert(points.end(), s.vertices.begin(), s.vertices.end());
+        for (const Triangle& t : s.triangles) {
+            corners.insert(corners.end(), {first + t.i0, first + t.i1, first + t.i2});
+        }
+    }
+    return test::makeSolid(points, corners);
+}
+
+// A corner off a straight rim by less than the tolerance goes, one off by more stays, and so
+// does one on a rim between faces that are not flat within it; where filling its faces again
+// would make them cross another triangle, nothing changes.
+TEST(FlatFaces, CornersThatOnlyRoundingTurnsGoWithinTheTolerance) {
+    constexpr float kDent = 1e-5f;
+    const Vector4 lo(-1, -1, -1), hi(11, 11, 11);
+    for (const auto& [dent, bend, tolerance] : {std::tuple(kDent, 0.0f, 0.0),
+                                                {kDent, 0.0f, 0.5 * kDent},
+                                                {0.0f, 100 * kDent, 2.0 * kDent}}) {
+        Solid part = dentedBox(dent, bend, false);
+        ASSERT_EQ(test::openEdgeCount(part), 0);
+        ASSERT_GT(test::signedVolume(part), 999.9);
+        Solid copy;
+        copy.copyMeshFrom(part);
+        EXPECT_EQ(dropStraightCorners(part, lo, hi, tolerance), 0);
+        expectSame(part, copy);
+    }
+    Solid part = dentedBox(kDent, 0, false);
+    const double before = test::signedVolume(part);
+    EXPECT_EQ(dropStraightCorners(part, lo, hi, 2.0 * kDent), 1);
+    EXPECT_EQ(part.triangleCount(), 12);
+    EXPECT_EQ(part.vertexCount(), 8);
+    expectSoundPart(part);
+    EXPECT_NEAR(test::signedVolume(part), 1000.0, 1e-9);
+    EXPECT_LT(test::signedVolume(part) - before, 100.0 * kDent);
+
+    Solid specked = dentedBox(kDent, 0, true);
+    ASSERT_EQ(crossingPairsWithin(specked, lo, hi), 0);
+    Solid copy;
+    copy.copyMeshFrom(specked);
+    EXPECT_EQ(dropStraightCorners(specked, lo, hi, 2.0 * kDent), 0);
+    expectSame(specked, copy);
 }
 
 TEST(FlatFaces, FacesWithNothingInsideOrOutsideTheBoxAreLeftAlone) {
