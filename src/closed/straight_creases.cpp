@@ -4,6 +4,8 @@
 // of those corners, so that a wall milled pass after pass gathers corners without end. Dropping
 // such a corner and filling its faces again from their outlines changes no point of the solid.
 #include <CGAL/Exact_predicates_inexact_constructions_kernel.h>
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
 
 #include <algorithm>
 #include <array>
@@ -30,6 +32,27 @@ constexpr size_t kLargestFan = 64;
 // the fan in two is tried.
 constexpr size_t kLargestNearFan = 16;
 
+constexpr size_t kChunk = 16384;
+
+// The indices below `count` that `keep` takes, in order; the tests run in chunks on every
+// thread.
+template <typename Keep>
+std::vector<int32_t> inChunks(size_t count, const Keep& keep) {
+    std::vector<std::vector<int32_t>> found((count + kChunk - 1) / kChunk);
+    tbb::parallel_for(size_t{0}, found.size(), [&](size_t k) {
+        for (size_t i = k * kChunk; i < std::min(count, (k + 1) * kChunk); ++i) {
+            if (keep(i)) {
+                found[k].push_back(static_cast<int32_t>(i));
+            }
+        }
+    });
+    std::vector<int32_t> all;
+    for (const std::vector<int32_t>& f : found) {
+        all.insert(all.end(), f.begin(), f.end());
+    }
+    return all;
+}
+
 // The faces of the box from `lo` to `hi` that `v` lies beyond, as six bits.
 uint8_t beyond(const Vector4& v, const Vector4& lo, const Vector4& hi) {
     return static_cast<uint8_t>((v.x < lo.x) | (v.x > hi.x) << 1 | (v.y < lo.y) << 2 |
@@ -51,29 +74,36 @@ public:
     // triangle whose box meets the box (all three corners beyond one of its faces where not).
     Creases(Solid& solid, const Vector4& lo, const Vector4& hi, double tolerance)
         : m_solid(solid), m_tolerance(tolerance), m_lo(lo), m_hi(hi) {
+        // A milled part is large and the box small: the passes over all of it run in chunks
+        // on every thread, and what they find is taken in order.
         const size_t n = solid.vertices.size();
         m_beyond.resize(n);
-        for (size_t i = 0; i < n; ++i) {
-            m_beyond[i] = beyond(solid.vertices[i], lo, hi);
-        }
+        tbb::parallel_for(tbb::blocked_range<size_t>(0, n, kChunk),
+                          [&](const tbb::blocked_range<size_t>& r) {
+                              for (size_t i = r.begin(); i < r.end(); ++i) {
+                                  m_beyond[i] = beyond(solid.vertices[i], lo, hi);
+                              }
+                          });
+        const std::vector<Triangle>& tris = solid.triangles;
         std::vector<char> reached(n, 0);
-        for (const Triangle& t : solid.triangles) {
-            if (inside(t.i0) || inside(t.i1) || inside(t.i2)) {
-                reached[static_cast<size_t>(t.i0)] = reached[static_cast<size_t>(t.i1)] =
-                    reached[static_cast<size_t>(t.i2)] = 1;
-            }
+        for (const int32_t t : inChunks(tris.size(), [&](size_t t) {
+                 return inside(tris[t].i0) || inside(tris[t].i1) || inside(tris[t].i2);
+             })) {
+            const Triangle& tri = tris[static_cast<size_t>(t)];
+            reached[static_cast<size_t>(tri.i0)] = reached[static_cast<size_t>(tri.i1)] =
+                reached[static_cast<size_t>(tri.i2)] = 1;
         }
-        for (size_t t = 0; t < solid.triangles.size(); ++t) {
-            const Triangle& tri = solid.triangles[t];
+        for (const int32_t t : inChunks(tris.size(), [&](size_t t) {
+                 const Corners c = {tris[t].i0, tris[t].i1, tris[t].i2};
+                 return reached[static_cast<size_t>(c[0])] != 0 ||
+                        reached[static_cast<size_t>(c[1])] != 0 ||
+                        reached[static_cast<size_t>(c[2])] != 0 || meets(m_beyond, c);
+             })) {
+            const Triangle& tri = tris[static_cast<size_t>(t)];
             const Corners c = {tri.i0, tri.i1, tri.i2};
-            if (reached[static_cast<size_t>(c[0])] == 0 &&
-                reached[static_cast<size_t>(c[1])] == 0 &&
-                reached[static_cast<size_t>(c[2])] == 0 && !meets(m_beyond, c)) {
-                continue;
-            }
             const auto local = static_cast<int32_t>(m_tris.size());
             m_tris.push_back(c);
-            m_slot.push_back(static_cast<int32_t>(t));
+            m_slot.push_back(t);
             for (const int32_t v : c) {
                 if (reached[static_cast<size_t>(v)] != 0) {
                     m_around[v].push_back(local);
@@ -279,6 +309,7 @@ private:
             }
         }
         m_around.erase(v);
+        m_dropped.push_back(v);
         for (const Corners& c : made) {
             const auto t = static_cast<int32_t>(m_tris.size());
             m_tris.push_back(c);
@@ -514,9 +545,12 @@ private:
         const bool within = lo.x >= m_lo.x && lo.y >= m_lo.y && lo.z >= m_lo.z && hi.x <= m_hi.x &&
                             hi.y <= m_hi.y && hi.z <= m_hi.z;
         std::vector<uint8_t> near(m_solid.vertices.size());
-        for (size_t i = 0; i < near.size(); ++i) {
-            near[i] = beyond(m_solid.vertices[i], lo, hi);
-        }
+        tbb::parallel_for(tbb::blocked_range<size_t>(0, near.size(), kChunk),
+                          [&](const tbb::blocked_range<size_t>& r) {
+                              for (size_t i = r.begin(); i < r.end(); ++i) {
+                                  near[i] = beyond(m_solid.vertices[i], lo, hi);
+                              }
+                          });
         closed::Welded w;
         std::vector<Vector4> corners;
         std::vector<char> fresh;
@@ -575,7 +609,6 @@ private:
             }
         }
         std::sort(places.begin(), places.end());
-        std::vector<char> gone(m_solid.triangles.size(), 0);
         size_t next = 0;
         for (size_t t = 0; t < m_tris.size(); ++t) {
             if (m_alive[t] != 0 && m_slot[t] < 0) {
@@ -585,33 +618,44 @@ private:
                 computeTriangleData(into, m_solid.vertices.data());
             }
         }
-        for (; next < places.size(); ++next) {
-            gone[static_cast<size_t>(places[next])] = 1;
+        std::vector<Triangle>& tris = m_solid.triangles;
+        if (next < places.size()) {
+            // The places left over, in order: everything after the first moves up.
+            size_t kept = static_cast<size_t>(places[next]);
+            for (size_t t = kept; t < tris.size(); ++t) {
+                if (next < places.size() && static_cast<size_t>(places[next]) == t) {
+                    ++next;
+                } else {
+                    tris[kept++] = tris[t];
+                }
+            }
+            tris.resize(kept);
         }
-        size_t kept = 0;
-        for (size_t t = 0; t < m_solid.triangles.size(); ++t) {
-            if (gone[t] == 0) {
-                m_solid.triangles[kept++] = m_solid.triangles[t];
+        // Only the dropped corners lose their triangles; every vertex after the first of them
+        // moves up by the number dropped before it.
+        std::sort(m_dropped.begin(), m_dropped.end());
+        std::vector<Vector4>& vertices = m_solid.vertices;
+        std::vector<int32_t> newId(vertices.size());
+        size_t kept = 0, d = 0;
+        for (size_t v = 0; v < vertices.size(); ++v) {
+            if (d < m_dropped.size() && static_cast<size_t>(m_dropped[d]) == v) {
+                ++d;
+                newId[v] = -1;
+            } else {
+                newId[v] = static_cast<int32_t>(kept);
+                vertices[kept++] = vertices[v];
             }
         }
-        m_solid.triangles.resize(kept);
-        std::vector<int32_t> newId(m_solid.vertices.size(), -1);
-        for (const Triangle& t : m_solid.triangles) {
-            newId[static_cast<size_t>(t.i0)] = newId[static_cast<size_t>(t.i1)] =
-                newId[static_cast<size_t>(t.i2)] = 0;
-        }
-        size_t vertices = 0;
-        for (size_t v = 0; v < newId.size(); ++v) {
-            if (newId[v] == 0) {
-                newId[v] = static_cast<int32_t>(vertices);
-                m_solid.vertices[vertices++] = m_solid.vertices[v];
-            }
-        }
-        m_solid.vertices.resize(vertices);
-        for (Triangle& t : m_solid.triangles) {
-            t.setIndices(newId[static_cast<size_t>(t.i0)], newId[static_cast<size_t>(t.i1)],
-                         newId[static_cast<size_t>(t.i2)]);
-        }
+        vertices.resize(kept);
+        tbb::parallel_for(tbb::blocked_range<size_t>(0, tris.size(), kChunk),
+                          [&](const tbb::blocked_range<size_t>& r) {
+                              for (size_t t = r.begin(); t < r.end(); ++t) {
+                                  Triangle& tri = tris[t];
+                                  tri.setIndices(newId[static_cast<size_t>(tri.i0)],
+                                                 newId[static_cast<size_t>(tri.i1)],
+                                                 newId[static_cast<size_t>(tri.i2)]);
+                              }
+                          });
         m_solid.computeBoundingBox();
     }
 
@@ -625,6 +669,7 @@ private:
     std::vector<char> m_alive;
     std::unordered_map<int32_t, std::vector<int32_t>> m_around;  // of their corners
     std::vector<int32_t> m_ring, m_fan;
+    std::vector<int32_t> m_dropped;  // the corners dropped
 };
 
 }  // namespace
