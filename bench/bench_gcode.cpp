@@ -188,21 +188,11 @@ BENCHMARK(BM_MachineFeedsOnLargeWorkpiece)
     ->Unit(benchmark::kSecond)
     ->Iterations(1);
 
-// A pocket 60 x 40 in a 100 x 80 x 20 block, flat end mill of diameter 6: zig-zag passes along
-// x at one depth, 34 / (moves / 2) apart (0.68 at 100 moves; at 10,000, 0.0068, far finer than
-// any CAM program would step, so that every pass leaves its own tooth on both ends of the
-// pocket). Argument: the number of moves.
-void BM_MachinePocket(benchmark::State& state) {
-    const int moves = static_cast<int>(state.range(0));
-    std::string text = "G0 X23 Y23 Z5\nG1 Z-2 F300\n";
-    char line[96];
-    for (int i = 0; i < moves; ++i) {
-        const double y = 23.0 + 34.0 * (i / 2) / (moves / 2.0);
-        std::snprintf(line, sizeof line, "G1 X%.3f Y%.4f F1200\n", i % 2 == 0 ? 77.0 : 23.0, y);
-        text += line;
-    }
+// Mills a pocket program (its moves, then a retract) out of a 100 x 80 x 20 block with a flat
+// end mill of diameter 6.
+void millPocket(benchmark::State& state, const std::string& moves) {
     Program program;
-    if (!readGcodeText(text + "G0 Z5\nM30\n", "pocket.nc", program).ok()) {
+    if (!readGcodeText(moves + "G0 Z5\nM30\n", "pocket.nc", program).ok()) {
         state.SkipWithError("program refused");
         return;
     }
@@ -221,6 +211,23 @@ void BM_MachinePocket(benchmark::State& state) {
         }
         addRunCounters(state, report, part);
     }
+    state.counters["moves"] = static_cast<double>(program.moves.size());
+}
+
+// A pocket 60 x 40 in a 100 x 80 x 20 block, flat end mill of diameter 6: zig-zag passes along
+// x at one depth, 34 / (moves / 2) apart (0.68 at 100 moves; at 10,000, 0.0068, far finer than
+// any CAM program would step, so that every pass leaves its own tooth on both ends of the
+// pocket). Argument: the number of moves.
+void BM_MachinePocket(benchmark::State& state) {
+    const int moves = static_cast<int>(state.range(0));
+    std::string text = "G0 X23 Y23 Z5\nG1 Z-2 F300\n";
+    char line[96];
+    for (int i = 0; i < moves; ++i) {
+        const double y = 23.0 + 34.0 * (i / 2) / (moves / 2.0);
+        std::snprintf(line, sizeof line, "G1 X%.3f Y%.4f F1200\n", i % 2 == 0 ? 77.0 : 23.0, y);
+        text += line;
+    }
+    millPocket(state, text);
 }
 BENCHMARK(BM_MachinePocket)->Arg(20)->Arg(100)->Arg(10000)->Unit(benchmark::kSecond)->Iterations(1);
 
@@ -256,27 +263,7 @@ void BM_MachineLayeredPocket(benchmark::State& state) {
             text += line;
         }
     }
-    Program program;
-    if (!readGcodeText(text + "G0 Z5\nM30\n", "layers.nc", program).ok()) {
-        state.SkipWithError("program refused");
-        return;
-    }
-    ToolChoice tools;
-    tools.fixed = ToolSpec{ToolShape::Flat, 6, 0, 0, 20};
-    for (auto _ : state) {
-        Solid part;
-        if (!makeBoxStock({0, 0, -20}, {100, 80, 0}, part).ok()) {
-            state.SkipWithError("no stock");
-            return;
-        }
-        MachiningReport report;
-        if (!machineProgram(program, tools, {}, part, report).ok()) {
-            state.SkipWithError("run failed");
-            return;
-        }
-        addRunCounters(state, report, part);
-    }
-    state.counters["moves"] = static_cast<double>(program.moves.size());
+    millPocket(state, text);
 }
 BENCHMARK(BM_MachineLayeredPocket)->Arg(1)->Arg(37)->Unit(benchmark::kSecond)->Iterations(1);
 
