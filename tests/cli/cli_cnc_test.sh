@@ -22,6 +22,9 @@ check "what remains is the rest ($out)" near "$(field volume)" 119015.5254 0.001
 check "counts its moves" grep -qF '"moves": 5, "feed_moves": 3, "rapid_moves": 2' out.txt
 check "reports no collision" grep -qF '"collisions": []' out.txt
 check "tells the lines it runs" grep -qF "Redak 6/6" err.txt
+# Every corner the cuts leave kept: the same slot.
+run cnc slot.nc --stock box:100,60,0,0,0,-20 --tool flat:6,20 -o exact.stl --json --exact-part
+check "--exact-part mills the same slot ($out)" near "$(field removed_volume)" 984.4744 0.001
 # The part in program units, written as the command wrote it.
 run info slot.stl --keep-coordinates --sampling 0 --json
 check "the part reads back closed ($out)" grep -qF '"open_edges": 0, "nonmanifold_edges": 0' out.txt
