@@ -3,6 +3,9 @@
 // meets at every edge of theirs it crosses, and the next cut along them splits again at each
 // of those corners, so that a wall milled pass after pass gathers corners without end. Dropping
 // such a corner and filling its faces again from their outlines changes no point of the solid.
+// Given a tolerance, corners that only rounding turns go too (seam points rounded to floats lie
+// a fraction of a float step off their rim): their faces move by about the tolerance, and the
+// new triangles are checked exactly against every triangle near them before anything is kept.
 #include <CGAL/Exact_predicates_inexact_constructions_kernel.h>
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
