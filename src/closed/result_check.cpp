@@ -66,20 +66,23 @@ int64_t crossingPairsWithin(const Solid& solid, const Vector4& lo, const Vector4
     const auto isNew = [&](const Vector4& v) {
         return !std::binary_search(old.begin(), old.end(), positionOf(v));
     };
-    closed::Welded w;
     std::vector<Vector4> corners;
     std::vector<char> fresh;
     forTrianglesWithin(solid, lo, hi, [&](const Vector4& a, const Vector4& b, const Vector4& c) {
         fresh.push_back(before == nullptr || isNew(a) || isNew(b) || isNew(c));
-        const auto first = static_cast<int32_t>(corners.size());
         corners.push_back(a);
         corners.push_back(b);
         corners.push_back(c);
-        w.tris.push_back({first, first + 1, first + 2});
     });
-    if (w.tris.size() < 2) {
+    return closed::crossingPairsOfCorners(corners, INT64_MAX, before != nullptr ? &fresh : nullptr);
+}
+
+int64_t closed::crossingPairsOfCorners(const std::vector<Vector4>& corners, int64_t limit,
+                                       const std::vector<char>* fresh) {
+    if (corners.size() < 6) {
         return 0;
     }
+    closed::Welded w;
     const PositionWeld weld(corners);
     w.points.resize(static_cast<size_t>(weld.distinct()));
     for (int32_t k = 0; k < weld.distinct(); ++k) {
@@ -87,13 +90,11 @@ int64_t crossingPairsWithin(const Solid& solid, const Vector4& lo, const Vector4
         const Vector4& v = corners[static_cast<size_t>(weld.firstVertex[static_cast<size_t>(k)])];
         w.points[static_cast<size_t>(k)] = {v.x + 0.0f, v.y + 0.0f, v.z + 0.0f};
     }
-    for (closed::Corners& c : w.tris) {
-        for (int32_t& v : c) {
-            v = weld.ids[static_cast<size_t>(v)];
-        }
+    for (size_t i = 0; i + 2 < corners.size(); i += 3) {
+        w.tris.push_back({weld.ids[i], weld.ids[i + 1], weld.ids[i + 2]});
     }
     w.firstOther = static_cast<int32_t>(w.tris.size());
-    return closed::selfCrossingPairs(w, 0, INT64_MAX, {}, before != nullptr ? &fresh : nullptr);
+    return closed::selfCrossingPairs(w, 0, limit, {}, fresh);
 }
 
 }  // namespace korvan

@@ -25,4 +25,9 @@ namespace korvan::closed {
 int64_t selfCrossingPairs(const WeldedView& w, int side, int64_t limit = INT64_MAX,
                           const StopToken& stop = {}, const std::vector<char>* fresh = nullptr);
 
+// selfCrossingPairs of triangles given as their corners' positions, three per triangle in
+// order, equal positions welded first.
+int64_t crossingPairsOfCorners(const std::vector<Vector4>& corners, int64_t limit,
+                               const std::vector<char>* fresh);
+
 }  // namespace korvan::closed

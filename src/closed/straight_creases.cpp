@@ -19,9 +19,7 @@
 #include <vector>
 
 #include "closed/closed_boolean.h"
-#include "closed/passes.h"
 #include "closed/self_crossing.h"
-#include "geometry/mesh_topology.h"
 
 namespace korvan {
 namespace {
@@ -554,15 +552,12 @@ private:
                                   near[i] = beyond(m_solid.vertices[i], lo, hi);
                               }
                           });
-        closed::Welded w;
         std::vector<Vector4> corners;
         std::vector<char> fresh;
         const auto add = [&](const Corners& c, bool made) {
-            const auto first = static_cast<int32_t>(corners.size());
             for (const int32_t v : c) {
                 corners.push_back(m_solid.vertices[static_cast<size_t>(v)]);
             }
-            w.tris.push_back({first, first + 1, first + 2});
             fresh.push_back(made ? 1 : 0);
         };
         for (size_t t = 0; t < m_tris.size(); ++t) {
@@ -584,21 +579,7 @@ private:
                 }
             }
         }
-        const PositionWeld weld(corners);
-        w.points.resize(static_cast<size_t>(weld.distinct()));
-        for (int32_t k = 0; k < weld.distinct(); ++k) {
-            // +0.0f folds -0 into +0, as the weld does.
-            const Vector4& p =
-                corners[static_cast<size_t>(weld.firstVertex[static_cast<size_t>(k)])];
-            w.points[static_cast<size_t>(k)] = {p.x + 0.0f, p.y + 0.0f, p.z + 0.0f};
-        }
-        for (closed::Corners& c : w.tris) {
-            for (int32_t& v : c) {
-                v = weld.ids[static_cast<size_t>(v)];
-            }
-        }
-        w.firstOther = static_cast<int32_t>(w.tris.size());
-        return closed::selfCrossingPairs(w, 0, 1, {}, &fresh) > 0;
+        return closed::crossingPairsOfCorners(corners, 1, &fresh) > 0;
     }
 
     // The new triangles into the places of the dropped ones, in order (a fan of k triangles
