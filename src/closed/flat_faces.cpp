@@ -6,6 +6,7 @@
 #include <numeric>
 #include <vector>
 
+#include "closed/box_bits.h"
 #include "closed/closed_boolean.h"
 #include "closed/passes.h"
 
@@ -64,24 +65,19 @@ int32_t findRoot(std::vector<int32_t>& parent, int32_t x) {
     return x;
 }
 
-bool boxMeets(const Solid& s, const Triangle& t, const Vector4& lo, const Vector4& hi) {
-    const Vector4& a = s.vertices[static_cast<size_t>(t.i0)];
-    const Vector4& b = s.vertices[static_cast<size_t>(t.i1)];
-    const Vector4& c = s.vertices[static_cast<size_t>(t.i2)];
-    return std::max({a.x, b.x, c.x}) >= lo.x && std::min({a.x, b.x, c.x}) <= hi.x &&
-           std::max({a.y, b.y, c.y}) >= lo.y && std::min({a.y, b.y, c.y}) <= hi.y &&
-           std::max({a.z, b.z, c.z}) >= lo.z && std::min({a.z, b.z, c.z}) <= hi.z;
-}
-
 }  // namespace
 
 int64_t mergeFlatFaces(Solid& solid, const Vector4& lo, const Vector4& hi) {
     const auto triangleCount = static_cast<int32_t>(solid.triangles.size());
     // The planes of the flat triangles in the box; then every triangle on those planes.
+    const std::vector<uint8_t> beyond = closed::beyondBitsOf(solid.vertices, lo, hi);
+    const auto boxMeets = [&](const Triangle& t) {
+        return closed::meetsBox(beyond, t.i0, t.i1, t.i2);
+    };
     std::vector<Plane> planes;
     Plane plane;
     for (const Triangle& t : solid.triangles) {
-        if (boxMeets(solid, t, lo, hi) && planeOf(solid, t, plane)) {
+        if (boxMeets(t) && planeOf(solid, t, plane)) {
             planes.push_back(plane);
         }
     }
@@ -130,7 +126,7 @@ int64_t mergeFlatFaces(Solid& solid, const Vector4& lo, const Vector4& hi) {
     // Each face by its first member, with its members in order; only faces in the box.
     std::vector<char> inBox(members.size(), 0);
     for (size_t m = 0; m < members.size(); ++m) {
-        if (boxMeets(solid, solid.triangles[static_cast<size_t>(members[m])], lo, hi)) {
+        if (boxMeets(solid.triangles[static_cast<size_t>(members[m])])) {
             inBox[static_cast<size_t>(findRoot(parent, static_cast<int32_t>(m)))] = 1;
         }
     }

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "closed/arrangement.h"
+#include "closed/box_bits.h"
 #include "closed/closed_boolean.h"
 #include "closed/passes.h"
 #include "closed/self_crossing.h"
@@ -102,7 +103,11 @@ struct InReach {
 
 InReach splitByReach(const Solid& work, const Box& reach, const ToolCells& cells) {
     enum : char { kFar, kNear, kAside };
+    const std::vector<uint8_t> beyond = beyondBitsOf(work.vertices, reach.lo, reach.hi);
     const auto kindOf = [&](const Triangle& t) {
+        if (!meetsBox(beyond, t.i0, t.i1, t.i2)) {
+            return kFar;
+        }
         const Vector4& a = work.vertices[t.i0];
         const Vector4& b = work.vertices[t.i1];
         const Vector4& c = work.vertices[t.i2];
@@ -110,11 +115,6 @@ InReach splitByReach(const Solid& work, const Box& reach, const ToolCells& cells
                                           std::min({a.z, b.z, c.z})};
         const std::array<double, 3> hi = {std::max({a.x, b.x, c.x}), std::max({a.y, b.y, c.y}),
                                           std::max({a.z, b.z, c.z})};
-        for (int i = 0; i < 3; ++i) {
-            if (hi[i] < reach.lo[i] || lo[i] > reach.hi[i]) {
-                return kFar;
-            }
-        }
         return cells.outside(lo, hi) ? kAside : kNear;
     };
     std::vector<char> kind(work.triangles.size());

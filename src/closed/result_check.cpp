@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "closed/box_bits.h"
 #include "closed/closed_boolean.h"
 #include "closed/passes.h"
 #include "closed/self_crossing.h"
@@ -24,24 +25,12 @@ Position positionOf(const Vector4& v) {
 }
 
 // Calls f(a, b, c) with the corners of each triangle of `solid` whose box meets [lo, hi], in
-// order. A triangle's box misses [lo, hi] exactly where all three corners lie beyond one of its
-// faces, so each vertex gets the faces it lies beyond as six bits, and a triangle is tested by
-// its corners' bits alone: a milled part is large and the box small.
+// order.
 template <typename F>
 void forTrianglesWithin(const Solid& solid, const Vector4& lo, const Vector4& hi, const F& f) {
-    std::vector<uint8_t> beyond(solid.vertices.size());
-    tbb::parallel_for(tbb::blocked_range<size_t>(0, beyond.size(), 16384),
-                      [&](const tbb::blocked_range<size_t>& r) {
-                          for (size_t i = r.begin(); i < r.end(); ++i) {
-                              const Vector4& v = solid.vertices[i];
-                              beyond[i] = static_cast<uint8_t>(
-                                  (v.x < lo.x) | (v.x > hi.x) << 1 | (v.y < lo.y) << 2 |
-                                  (v.y > hi.y) << 3 | (v.z < lo.z) << 4 | (v.z > hi.z) << 5);
-                          }
-                      });
+    const std::vector<uint8_t> beyond = closed::beyondBitsOf(solid.vertices, lo, hi);
     for (const Triangle& t : solid.triangles) {
-        if ((beyond[static_cast<size_t>(t.i0)] & beyond[static_cast<size_t>(t.i1)] &
-             beyond[static_cast<size_t>(t.i2)]) == 0) {
+        if (closed::meetsBox(beyond, t.i0, t.i1, t.i2)) {
             f(solid.vertices[static_cast<size_t>(t.i0)], solid.vertices[static_cast<size_t>(t.i1)],
               solid.vertices[static_cast<size_t>(t.i2)]);
         }

@@ -18,6 +18,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "closed/box_bits.h"
 #include "closed/closed_boolean.h"
 #include "closed/self_crossing.h"
 
@@ -54,19 +55,6 @@ std::vector<int32_t> inChunks(size_t count, const Keep& keep) {
     return all;
 }
 
-// The faces of the box from `lo` to `hi` that `v` lies beyond, as six bits.
-uint8_t beyond(const Vector4& v, const Vector4& lo, const Vector4& hi) {
-    return static_cast<uint8_t>((v.x < lo.x) | (v.x > hi.x) << 1 | (v.y < lo.y) << 2 |
-                                (v.y > hi.y) << 3 | (v.z < lo.z) << 4 | (v.z > hi.z) << 5);
-}
-
-// Whether a triangle's box meets the box its corners' bits are taken from: it misses it
-// exactly where all three corners lie beyond one of its faces.
-bool meets(const std::vector<uint8_t>& beyond, const Corners& c) {
-    return (beyond[static_cast<size_t>(c[0])] & beyond[static_cast<size_t>(c[1])] &
-            beyond[static_cast<size_t>(c[2])]) == 0;
-}
-
 class Creases {
 public:
     // The corners inside the box are the ones tried. Every triangle at a corner of one of
@@ -78,13 +66,7 @@ public:
         // A milled part is large and the box small: the passes over all of it run in chunks
         // on every thread, and what they find is taken in order.
         const size_t n = solid.vertices.size();
-        m_beyond.resize(n);
-        tbb::parallel_for(tbb::blocked_range<size_t>(0, n, kChunk),
-                          [&](const tbb::blocked_range<size_t>& r) {
-                              for (size_t i = r.begin(); i < r.end(); ++i) {
-                                  m_beyond[i] = beyond(solid.vertices[i], lo, hi);
-                              }
-                          });
+        m_beyond = closed::beyondBitsOf(solid.vertices, lo, hi);
         const std::vector<Triangle>& tris = solid.triangles;
         std::vector<char> reached(n, 0);
         for (const int32_t t : inChunks(tris.size(), [&](size_t t) {
@@ -98,7 +80,8 @@ public:
                  const Corners c = {tris[t].i0, tris[t].i1, tris[t].i2};
                  return reached[static_cast<size_t>(c[0])] != 0 ||
                         reached[static_cast<size_t>(c[1])] != 0 ||
-                        reached[static_cast<size_t>(c[2])] != 0 || meets(m_beyond, c);
+                        reached[static_cast<size_t>(c[2])] != 0 ||
+                        closed::meetsBox(m_beyond, c[0], c[1], c[2]);
              })) {
             const Triangle& tri = tris[static_cast<size_t>(t)];
             const Corners c = {tri.i0, tri.i1, tri.i2};
@@ -545,13 +528,21 @@ private:
         // Within the box, every triangle that may meet them has been read.
         const bool within = lo.x >= m_lo.x && lo.y >= m_lo.y && lo.z >= m_lo.z && hi.x <= m_hi.x &&
                             hi.y <= m_hi.y && hi.z <= m_hi.z;
-        std::vector<uint8_t> near(m_solid.vertices.size());
-        tbb::parallel_for(tbb::blocked_range<size_t>(0, near.size(), kChunk),
-                          [&](const tbb::blocked_range<size_t>& r) {
-                              for (size_t i = r.begin(); i < r.end(); ++i) {
-                                  near[i] = beyond(m_solid.vertices[i], lo, hi);
-                              }
-                          });
+        // Beyond the box, the whole solid is read, and each of its vertices tested once.
+        std::vector<uint8_t> near;
+        if (!within) {
+            near = closed::beyondBitsOf(m_solid.vertices, lo, hi);
+        }
+        const closed::Bound l = closed::boundOf(lo), h = closed::boundOf(hi);
+        const auto nearBox = [&](const Corners& c) {
+            if (within) {
+                const auto bits = [&](int32_t v) {
+                    return closed::beyondBits(m_solid.vertices[static_cast<size_t>(v)], l, h);
+                };
+                return (bits(c[0]) & bits(c[1]) & bits(c[2])) == 0;
+            }
+            return closed::meetsBox(near, c[0], c[1], c[2]);
+        };
         std::vector<Vector4> corners;
         std::vector<char> fresh;
         const auto add = [&](const Corners& c, bool made) {
@@ -561,7 +552,7 @@ private:
             fresh.push_back(made ? 1 : 0);
         };
         for (size_t t = 0; t < m_tris.size(); ++t) {
-            if (m_alive[t] != 0 && meets(near, m_tris[t])) {
+            if (m_alive[t] != 0 && nearBox(m_tris[t])) {
                 add(m_tris[t], m_slot[t] < 0);
             }
         }
@@ -574,7 +565,7 @@ private:
             }
             for (size_t t = 0; t < m_solid.triangles.size(); ++t) {
                 const Triangle& tri = m_solid.triangles[t];
-                if (read[t] == 0 && meets(near, {tri.i0, tri.i1, tri.i2})) {
+                if (read[t] == 0 && closed::meetsBox(near, tri.i0, tri.i1, tri.i2)) {
                     add({tri.i0, tri.i1, tri.i2}, false);
                 }
             }
@@ -585,6 +576,24 @@ private:
     // The new triangles into the places of the dropped ones, in order (a fan of k triangles
     // gives k - 2, so there is room), the places left over removed; vertices no triangle uses
     // any more removed, the others keeping their order.
+    // The ids from `count - holes.size()` up that are not holes, in order, each moved into the
+    // next hole below that bound: a few moves where shifting everything after the first hole
+    // up would move half of a milled part's arrays every time.
+    static std::vector<std::pair<int32_t, int32_t>> tailIntoHoles(
+        size_t count, const std::vector<int32_t>& holes) {
+        const auto kept = static_cast<int32_t>(count - holes.size());
+        std::vector<std::pair<int32_t, int32_t>> moves;
+        auto below = holes.begin(), above = std::lower_bound(holes.begin(), holes.end(), kept);
+        for (auto from = kept; from < static_cast<int32_t>(count); ++from) {
+            if (above != holes.end() && *above == from) {
+                ++above;
+            } else {
+                moves.emplace_back(from, *below++);
+            }
+        }
+        return moves;
+    }
+
     void write() {
         std::vector<int32_t> places;
         for (size_t t = 0; t < m_tris.size(); ++t) {
@@ -603,44 +612,47 @@ private:
             }
         }
         std::vector<Triangle>& tris = m_solid.triangles;
-        if (next < places.size()) {
-            // The places left over, in order: everything after the first moves up.
-            size_t kept = static_cast<size_t>(places[next]);
-            for (size_t t = kept; t < tris.size(); ++t) {
-                if (next < places.size() && static_cast<size_t>(places[next]) == t) {
-                    ++next;
-                } else {
-                    tris[kept++] = tris[t];
-                }
-            }
-            tris.resize(kept);
+        places.erase(places.begin(), places.begin() + static_cast<ptrdiff_t>(next));
+        for (const auto& [from, to] : tailIntoHoles(tris.size(), places)) {
+            tris[static_cast<size_t>(to)] = tris[static_cast<size_t>(from)];
         }
-        // Only the dropped corners lose their triangles; every vertex after the first of them
-        // moves up by the number dropped before it.
+        tris.resize(tris.size() - places.size());
+        // Only the dropped corners lose their triangles; the last vertices take their ids.
         std::sort(m_dropped.begin(), m_dropped.end());
         std::vector<Vector4>& vertices = m_solid.vertices;
-        std::vector<int32_t> newId(vertices.size());
-        size_t kept = 0, d = 0;
-        for (size_t v = 0; v < vertices.size(); ++v) {
-            if (d < m_dropped.size() && static_cast<size_t>(m_dropped[d]) == v) {
-                ++d;
-                newId[v] = -1;
-            } else {
-                newId[v] = static_cast<int32_t>(kept);
-                vertices[kept++] = vertices[v];
-            }
+        // A dropped corner lies between corners that stay, on the box or inside it; the box
+        // changes only where one lay on it.
+        bool onBox = false;
+        for (const int32_t v : m_dropped) {
+            const Vector4& p = vertices[static_cast<size_t>(v)];
+            onBox = onBox || p.x == m_solid.minCorner.x || p.y == m_solid.minCorner.y ||
+                    p.z == m_solid.minCorner.z || p.x == m_solid.maxCorner.x ||
+                    p.y == m_solid.maxCorner.y || p.z == m_solid.maxCorner.z;
         }
-        vertices.resize(kept);
+        const size_t kept = vertices.size() - m_dropped.size();
+        std::vector<int32_t> newId(vertices.size() - kept, -1);  // of the ids from `kept` up
+        for (const auto& [from, to] : tailIntoHoles(vertices.size(), m_dropped)) {
+            vertices[static_cast<size_t>(to)] = vertices[static_cast<size_t>(from)];
+            newId[static_cast<size_t>(from) - kept] = to;
+        }
+        const auto bound = static_cast<int32_t>(kept);
         tbb::parallel_for(tbb::blocked_range<size_t>(0, tris.size(), kChunk),
                           [&](const tbb::blocked_range<size_t>& r) {
+                              const auto id = [&](int32_t v) {
+                                  return v < bound ? v : newId[static_cast<size_t>(v - bound)];
+                              };
                               for (size_t t = r.begin(); t < r.end(); ++t) {
                                   Triangle& tri = tris[t];
-                                  tri.setIndices(newId[static_cast<size_t>(tri.i0)],
-                                                 newId[static_cast<size_t>(tri.i1)],
-                                                 newId[static_cast<size_t>(tri.i2)]);
+                                  if (tri.i0 >= bound || tri.i1 >= bound || tri.i2 >= bound) {
+                                      tri.setIndices(id(tri.i0), id(tri.i1), id(tri.i2));
+                                  }
                               }
                           });
-        m_solid.computeBoundingBox();
+        vertices.resize(kept);
+        if (onBox) {
+            m_solid.computeBoundingBox();
+        }
+        m_solid.touch();
     }
 
     Solid& m_solid;

@@ -286,6 +286,13 @@ TEST(FlatFaces, CornersThatOnlyRoundingTurnsGoWithinTheTolerance) {
     expectSoundPart(part);
     EXPECT_NEAR(test::signedVolume(part), 1000.0, 1e-9);
     EXPECT_LT(test::signedVolume(part) - before, 100.0 * kDent);
+    // A corner standing out of the rim held the part's box; the box shrinks with it.
+    Solid bulged = dentedBox(-kDent, 0, false);
+    bulged.computeBoundingBox();
+    ASSERT_EQ(bulged.minCorner.y, -kDent);
+    EXPECT_EQ(dropStraightCorners(bulged, lo, hi, 2.0 * kDent), 1);
+    expectSoundPart(bulged);
+    EXPECT_EQ(bulged.minCorner.y, 0.0f);
 
     Solid specked = dentedBox(kDent, 0, true);
     ASSERT_EQ(crossingPairsWithin(specked, lo, hi), 0);
