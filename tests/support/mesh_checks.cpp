@@ -230,6 +230,20 @@ double farthestVertexFrom(const Solid& a, const Solid& b, double reach) {
     return farthest;
 }
 
+bool sameMesh(const Solid& a, const Solid& b, bool normals) {
+    if (a.vertices != b.vertices || a.triangles.size() != b.triangles.size()) {
+        return false;
+    }
+    for (size_t i = 0; i < a.triangles.size(); ++i) {
+        const Triangle& p = a.triangles[i];
+        const Triangle& q = b.triangles[i];
+        if (p.i0 != q.i0 || p.i1 != q.i1 || p.i2 != q.i2 || (normals && !(p.normal == q.normal))) {
+            return false;
+        }
+    }
+    return true;
+}
+
 Solid makeSolid(const std::vector<Vector4>& vertices, const std::vector<int32_t>& corners) {
     Solid s;
     s.allocate(static_cast<int32_t>(vertices.size()), static_cast<int32_t>(corners.size() / 3));

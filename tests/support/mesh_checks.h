@@ -40,6 +40,10 @@ double longestEdge(const Solid& solid);
 // of it; infinity where some vertex of `a` has no triangle of `b` that near.
 double farthestVertexFrom(const Solid& a, const Solid& b, double reach);
 
+// The same vertices (compared with ==) and the same corners, triangle by triangle; with
+// `normals`, the same triangle normals too.
+bool sameMesh(const Solid& a, const Solid& b, bool normals = false);
+
 // A solid holding the given triangles over the given vertices, box from the vertices.
 Solid makeSolid(const std::vector<Vector4>& vertices, const std::vector<int32_t>& corners);
 
