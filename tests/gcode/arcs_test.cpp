@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "gcode/checks.h"
 #include "gcode/program.h"
 
 namespace korvan::gcode {
@@ -17,15 +18,6 @@ constexpr double kPi = std::numbers::pi;
 
 double coordinate(const Position& p, int axis) {
     return axis == 0 ? p.x : axis == 1 ? p.y : p.z;
-}
-
-double distanceToSegment(const Position& p, const Position& a, const Position& b) {
-    const double d[3] = {b.x - a.x, b.y - a.y, b.z - a.z};
-    const double w[3] = {p.x - a.x, p.y - a.y, p.z - a.z};
-    const double dd = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
-    double t = dd > 0 ? (w[0] * d[0] + w[1] * d[1] + w[2] * d[2]) / dd : 0.0;
-    t = std::clamp(t, 0.0, 1.0);
-    return std::hypot(w[0] - t * d[0], w[1] - t * d[1], w[2] - t * d[2]);
 }
 
 // The true arc: centre (ca, cb) in the plane of axes (a, b), the normal axis going linearly with
@@ -78,7 +70,7 @@ void expectChords(const Program& p, size_t first, const Position& from, const Tr
             *c[arc.a] = arc.ca + arc.radius * std::cos(angle);
             *c[arc.b] = arc.cb + arc.radius * std::sin(angle);
             *c[arc.normal] = n0 + (n1 - n0) * along;
-            worst = std::max(worst, distanceToSegment(q, previous, m.end));
+            worst = std::max(worst, checks::distanceToSegment(q, previous, m.end));
         }
         turned += step;
         EXPECT_NEAR(coordinate(m.end, arc.normal), n0 + (n1 - n0) * turned / arc.turn,

@@ -1,10 +1,11 @@
-// Checks of convex meshes shared by the tool and sweep tests.
+// Checks shared by the tool, sweep and arc tests.
 #pragma once
 
 #include <algorithm>
 #include <cmath>
 #include <vector>
 
+#include "gcode/program.h"
 #include "geometry/solid.h"
 
 namespace korvan::gcode::checks {
@@ -34,6 +35,16 @@ inline double largestExcess(const Solid& mesh, const std::vector<Vector4>& point
         }
     }
     return worst;
+}
+
+// Distance from p to the segment from a to b.
+inline double distanceToSegment(const Position& p, const Position& a, const Position& b) {
+    const double d[3] = {b.x - a.x, b.y - a.y, b.z - a.z};
+    const double w[3] = {p.x - a.x, p.y - a.y, p.z - a.z};
+    const double dd = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
+    const double t =
+        dd > 0 ? std::clamp((w[0] * d[0] + w[1] * d[1] + w[2] * d[2]) / dd, 0.0, 1.0) : 0.0;
+    return std::hypot(w[0] - t * d[0], w[1] - t * d[1], w[2] - t * d[2]);
 }
 
 // The largest absolute coordinate of the mesh: the scale of its rounding.

@@ -92,18 +92,24 @@ TEST_F(GcodeReader, MotionIsModalAndAxesKeepTheirValues) {
     }
     EXPECT_EQ(ends(),
               (std::vector<Position>{{1, 0, 0}, {1, 2, 0}, {1, 2, 3}, {4, 2, 3}, {4, 5, 6}}));
-}
-
-TEST_F(GcodeReader, IncrementalPositionsAddUpAndAbsoluteReturns) {
-    ASSERT_TRUE(read("G0 X10 Y10\nG91\nG1 X1 Y-2 F100\nX1\nZ-0.5\nG90 X0\n").ok());
-    EXPECT_EQ(ends(), (std::vector<Position>{
-                          {10, 10, 0}, {11, 8, 0}, {12, 8, 0}, {12, 8, -0.5}, {0, 8, -0.5}}));
-}
-
-TEST_F(GcodeReader, InchProgramsKeepTheirNumbersAndSayTheirUnits) {
-    ASSERT_TRUE(read("G20\nG0 X1.25 Y0.5\nG20 G1 Z-0.05 F20\n").ok());
-    EXPECT_EQ(program.units, Units::Inch);
-    EXPECT_EQ(ends(), (std::vector<Position>{{1.25, 0.5, 0}, {1.25, 0.5, -0.05}}));
+    // Incremental positions add up until G90; inch programs keep their numbers; M30 and M2 end
+    // the program (what follows is not read), M0 and M1 only pause it; a byte-order mark and
+    // an empty program are fine.
+    const std::pair<std::string, std::vector<Position>> cases[] = {
+        {"G0 X10 Y10\nG91\nG1 X1 Y-2 F100\nX1\nZ-0.5\nG90 X0\n",
+         {{10, 10, 0}, {11, 8, 0}, {12, 8, 0}, {12, 8, -0.5}, {0, 8, -0.5}}},
+        {"G20\nG0 X1.25 Y0.5\nG20 G1 Z-0.05 F20\n", {{1.25, 0.5, 0}, {1.25, 0.5, -0.05}}},
+        {"G0 X1\nM30\nG43 H1 garbage\n", {{1, 0, 0}}},
+        {"G0 X1\nM2\nX9\n", {{1, 0, 0}}},
+        {"G0 X1\nM0\nM1\nX9\n", {{1, 0, 0}, {9, 0, 0}}},
+        {"\xEF\xBB\xBFG0 X1\n", {{1, 0, 0}}},
+        {"", {}},
+    };
+    for (const auto& [text, expected] : cases) {
+        ASSERT_TRUE(read(text).ok()) << text;
+        EXPECT_EQ(ends(), expected) << text;
+        EXPECT_EQ(program.units, text.starts_with("G20") ? Units::Inch : Units::Millimetre);
+    }
 }
 
 TEST_F(GcodeReader, WordsMayBeGluedSpacedAndInAnyCase) {
@@ -135,22 +141,6 @@ TEST_F(GcodeReader, DwellTakesSecondsFromPOrX) {
     EXPECT_EQ(program.moves[1].seconds, 2.5);
     EXPECT_EQ(program.moves[1].end, (Position{1, 1, 0}));  // X is a time here, not an axis
     EXPECT_EQ(program.moves[2].seconds, 3.0);
-}
-
-TEST_F(GcodeReader, StopsReadingAtTheEndOfTheProgram) {
-    ASSERT_TRUE(read("G0 X1\nM30\nG43 H1 garbage\n").ok());
-    EXPECT_EQ(program.moves.size(), 1u);
-    ASSERT_TRUE(read("G0 X1\nM2\nX9\n").ok());
-    EXPECT_EQ(program.moves.size(), 1u);
-    ASSERT_TRUE(read("G0 X1\nM0\nM1\nX9\n").ok());  // pauses go on
-    EXPECT_EQ(program.moves.size(), 2u);
-}
-
-TEST_F(GcodeReader, AcceptsAByteOrderMarkAndAnEmptyProgram) {
-    ASSERT_TRUE(read("\xEF\xBB\xBFG0 X1\n").ok());
-    EXPECT_EQ(program.moves.size(), 1u);
-    ASSERT_TRUE(read("").ok());
-    EXPECT_TRUE(program.moves.empty());
 }
 
 // Each refused line comes after a good one, so that the line number is checked and the moves

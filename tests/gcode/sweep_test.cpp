@@ -281,13 +281,7 @@ void expectMergeFaithful(const std::vector<Move>& moves, const std::vector<Move>
     Position start;
     for (const Move& run : m) {
         for (; i < moves.size() && moves[i].line <= run.line; ++i) {
-            const Position& p = moves[i].end;
-            const double d[3] = {run.end.x - start.x, run.end.y - start.y, run.end.z - start.z};
-            const double w[3] = {p.x - start.x, p.y - start.y, p.z - start.z};
-            const double dd = d[0] * d[0] + d[1] * d[1] + d[2] * d[2];
-            const double t =
-                dd > 0 ? std::clamp((w[0] * d[0] + w[1] * d[1] + w[2] * d[2]) / dd, 0.0, 1.0) : 0;
-            EXPECT_LE(std::hypot(w[0] - t * d[0], w[1] - t * d[1], w[2] - t * d[2]), tolerance)
+            EXPECT_LE(checks::distanceToSegment(moves[i].end, start, run.end), tolerance)
                 << "line " << moves[i].line;
             EXPECT_EQ(moves[i].feed, run.feed);
             EXPECT_EQ(moves[i].tool, run.tool);
