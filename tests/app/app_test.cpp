@@ -188,13 +188,6 @@ private slots:
         QVERIFY2(!shown.contains("Korvan"), qPrintable(shown));
     }
 
-    void qtsOwnButtonsSpeakCroatian() {
-        QMessageBox box;
-        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel | QMessageBox::Yes);
-        QCOMPARE(box.button(QMessageBox::Cancel)->text(), QString("Odustani"));
-        QCOMPARE(box.button(QMessageBox::Yes)->text().remove('&'), QString("Da"));
-    }
-
     void wheelStepsScaleTheEyeDistanceAndSmallStepsAddUp() {
         auto wheel = [&](int delta) {
             QWheelEvent e(QPointF(10, 10), m_view.mapToGlobal(QPointF(10, 10)), QPoint(),
@@ -258,29 +251,6 @@ private slots:
                                                "Unija", "Razlika", "Presjek"}));
         QCOMPARE(items.mid(6), QStringList({"", "Cijela scena", "Pogled sprijeda", "Pogled odozgo",
                                             "Pogled sa strane", "Izometrijski pogled"}));
-    }
-
-    void differenceFromTheMenuReplacesObject1AndMovesObject2() {
-        generate(1, 1, {"1.5"});
-        generate(2, 0, {"12", "12", "0.6"});
-        const int triangles1 = m_view.scene().m_object1.triangleCount();
-        const Vector4 min2 = m_view.scene().m_object2.minCorner;
-        m_view.scene().m_object2Offset = Vector4(0.5f, 0.0f, 0.0f);
-        m_view.scene().m_object2Rotation = Vector4(0, 30, 0);
-        m_prompts->messages.clear();
-        m_frame.updateCommandStates();  // as the idle timer does
-
-        m_frame.menuAction(ID_DIFFERENCE)->trigger();
-
-        QVERIFY(!m_view.busy());
-        QVERIFY(m_view.progressPopup() == nullptr);
-        QVERIFY(m_view.scene().m_object1.triangleCount() != triangles1);
-        QCOMPARE(m_view.scene().m_object2.minCorner.x, min2.x + 0.5f);
-        QCOMPARE(m_view.scene().m_object2Offset, Vector4());
-        QCOMPARE(m_view.scene().m_object2Rotation, Vector4());
-        QCOMPARE(m_prompts->messages.size(), size_t(1));
-        QVERIFY(m_prompts->messages[0].text.startsWith("Vrijeme obavljanja operacije: "));
-        QVERIFY(m_prompts->messages[0].text.endsWith(" s"));
     }
 
     void aRejectedParameterLeavesTheObjectAsItWas() {
@@ -531,14 +501,27 @@ private slots:
         QCOMPARE(captionPixels, QList<int>({0, 0, 0, 0}));
     }
 
-    void undoAndRedoTakeBackAnOperationAndAMove() {
+    void differenceFromTheMenuIsUndoneAndRedone() {
         generate(1, 1, {"1.5"});
         generate(2, 0, {"12", "12", "0.6"});
         const int triangles = m_view.scene().m_object1.triangleCount();
+        const Vector4 min2 = m_view.scene().m_object2.minCorner;
         m_view.scene().m_object2Offset = Vector4(0.5f, 0, 0);
+        m_view.scene().m_object2Rotation = Vector4(0, 30, 0);
+        m_prompts->messages.clear();
+        m_frame.updateCommandStates();  // as the idle timer does
         m_frame.menuAction(ID_DIFFERENCE)->trigger();
+        // Object 1 replaced, object 2 moved into its vertices, the time reported.
+        QVERIFY(!m_view.busy());
+        QVERIFY(m_view.progressPopup() == nullptr);
         const int result = m_view.scene().m_object1.triangleCount();
         QVERIFY(result != triangles);
+        QCOMPARE(m_view.scene().m_object2.minCorner.x, min2.x + 0.5f);
+        QCOMPARE(m_view.scene().m_object2Offset, Vector4());
+        QCOMPARE(m_view.scene().m_object2Rotation, Vector4());
+        QCOMPARE(m_prompts->messages.size(), size_t(1));
+        QVERIFY(m_prompts->messages[0].text.startsWith("Vrijeme obavljanja operacije: "));
+        QVERIFY(m_prompts->messages[0].text.endsWith(" s"));
         QTest::keyClick(&m_frame, Qt::Key_Z, Qt::ControlModifier);
         QCOMPARE(m_view.scene().m_object1.triangleCount(), triangles);
         QCOMPARE(m_view.scene().m_object2Offset, Vector4(0.5f, 0, 0));
@@ -665,14 +648,21 @@ private slots:
         QCOMPARE(m_view.scene().m_object1.loaded, 1);
     }
 
-    void anUnsavedResultIsAskedForBeforeItGoes() {
+    void anUnsavedResultIsMarkedAndAskedForBeforeItGoes() {
         generate(1, 1, {"1"});
         generate(2, 1, {"0.5"});
-        m_frame.menuAction(ID_UNION)->trigger();
-        QVERIFY(m_view.resultUnsaved());
+        const auto unite = [&] {
+            m_frame.menuAction(ID_UNION)->trigger();
+            QVERIFY(m_view.resultUnsaved());
+            m_prompts->questions.clear();
+        };
+        unite();
         QVERIFY(m_frame.windowTitle().contains("rezultat"));
+        // What the window system shows: Qt's "[*]" turned into the mark.
+        const QString shown = m_frame.windowHandle()->title();
+        QVERIFY2(shown.startsWith("objekt1: rezultat*, objekt2: generirano "), qPrintable(shown));
+        QCOMPARE(shown.count('*'), 1);
         const int result = m_view.scene().m_object1.triangleCount();
-        m_prompts->questions.clear();
         m_prompts->answers = {Prompts::Answer::Cancel};
         generate(1, 0, {"12", "12", "1"});
         QCOMPARE(m_prompts->questions.size(), 1);
@@ -680,45 +670,30 @@ private slots:
         m_prompts->answers = {Prompts::Answer::Cancel};
         m_frame.close();
         QVERIFY(m_frame.isVisible());
-        // "Da" saves first; then nothing is asked any more.
-        QTemporaryDir dir;
-        m_prompts->answers = {Prompts::Answer::Yes};
-        m_prompts->fileNames = {dir.filePath("rezultat.obj")};
-        m_frame.OnCmdMsg(ID_OPEN_OBJECT1);  // the open dialog is then cancelled
-        QVERIFY(QFile::exists(dir.filePath("rezultat.obj")));
-        QVERIFY(!m_view.resultUnsaved());
-        QCOMPARE(m_prompts->questions.size(), 3);
-    }
-
-    void ctrlOAsksOnceAboutAnUnsavedResult() {
-        generate(1, 1, {"1"});
-        generate(2, 1, {"0.5"});
-        m_frame.menuAction(ID_UNION)->trigger();
-        QVERIFY(m_view.resultUnsaved());
-        QTemporaryDir dir;
-        writeFile(dir.filePath("t.obj"), kTetra);
-        m_prompts->questions.clear();
-        m_prompts->answers = {Prompts::Answer::No};  // dropped without saving
-        m_prompts->fileNames = {dir.filePath("t.obj")};
-        QTest::keyClick(&m_frame, Qt::Key_O, Qt::ControlModifier);
-        QCOMPARE(m_prompts->questions.size(), 1);
-        QCOMPARE(QFileInfo(m_view.fileName(1)).fileName(), QString("t.obj"));
-        QVERIFY(!m_view.resultUnsaved());
-    }
-
-    void theCaptionMarksTheResultItself() {
-        generate(1, 1, {"1"});
-        generate(2, 1, {"0.5"});
-        m_frame.menuAction(ID_UNION)->trigger();
-        // What the window system shows: Qt's "[*]" turned into the mark.
-        const QString shown = m_frame.windowHandle()->title();
-        QVERIFY2(shown.startsWith("objekt1: rezultat*, objekt2: generirano "), qPrintable(shown));
-        QCOMPARE(shown.count('*'), 1);
+        QCOMPARE(m_prompts->questions.size(), 2);
+        // Saved, it is no longer marked.
         QTemporaryDir dir;
         m_prompts->fileNames = {dir.filePath("r.obj")};
         m_frame.OnCmdMsg(ID_SAVE_OBJECT1);
         QVERIFY2(!m_frame.windowHandle()->title().contains('*'),
                  qPrintable(m_frame.windowHandle()->title()));
+        // "Da" saves first; then nothing is asked any more.
+        unite();
+        m_prompts->answers = {Prompts::Answer::Yes};
+        m_prompts->fileNames = {dir.filePath("rezultat.obj")};
+        m_frame.OnCmdMsg(ID_OPEN_OBJECT1);  // the open dialog is then cancelled
+        QVERIFY(QFile::exists(dir.filePath("rezultat.obj")));
+        QVERIFY(!m_view.resultUnsaved());
+        QCOMPARE(m_prompts->questions.size(), 1);
+        // Ctrl+O asks once; "Ne" drops the result unsaved.
+        unite();
+        writeFile(dir.filePath("t.obj"), kTetra);
+        m_prompts->answers = {Prompts::Answer::No};
+        m_prompts->fileNames = {dir.filePath("t.obj")};
+        QTest::keyClick(&m_frame, Qt::Key_O, Qt::ControlModifier);
+        QCOMPARE(m_prompts->questions.size(), 1);
+        QCOMPARE(QFileInfo(m_view.fileName(1)).fileName(), QString("t.obj"));
+        QVERIFY(!m_view.resultUnsaved());
     }
 
     void barsAndMenusSpeakCroatian() {
@@ -738,6 +713,11 @@ private slots:
         QCOMPARE(m_frame.menuAction(ID_OPEN_OBJECT1)->text(), QString("Otvori objekt1"));
         QCOMPARE(m_frame.menuAction(ID_OPEN_OBJECT2)->text(), QString("Otvori objekt2"));
         QCOMPARE(m_frame.menuAction(ID_OPEN_OBJECT1)->shortcut(), QKeySequence("Ctrl+O"));
+        // So do Qt's own buttons.
+        QMessageBox box;
+        box.setStandardButtons(QMessageBox::Ok | QMessageBox::Cancel | QMessageBox::Yes);
+        QCOMPARE(box.button(QMessageBox::Cancel)->text(), QString("Odustani"));
+        QCOMPARE(box.button(QMessageBox::Yes)->text().remove('&'), QString("Da"));
     }
 
     void theGeneratorStartsWithTheLastValuesOfTheSession() {
@@ -770,16 +750,12 @@ private slots:
         QVERIFY2(text.contains("Volumen: 8\n") && !text.contains("[Objekt 2]"), qPrintable(text));
     }
 
-    void aNewObject1IsPlacedInViewWhateverTheTurn() {
+    void aNewObject1IsPlacedInViewAndStandardViewsFitIt() {
         m_view.viewState().m_rotY = 45;
         m_view.viewState().m_rotX = 35;
         generate(1, 2, {"2", "0.5", "0.5"});  // a long box, corner-on
         QCOMPARE(m_view.viewState().m_showObject1, true);
         QVERIFY(backgroundAtTheEdges());
-    }
-
-    void standardViewsAndFitToView() {
-        generate(1, 2, {"2", "0.5", "0.5"});
         m_view.OnCommand(ID_VIEW_TOP);
         QCOMPARE(m_view.viewState().m_rotX, 90.0f);
         QCOMPARE(m_view.viewState().m_rotY, 0.0f);

@@ -182,15 +182,10 @@ private slots:
         Solid cube;
         MakeCube(cube, 2.0f);
         cube.loaded = 1;
-        // A tetrahedron with one face missing: three open edges.
+        // A cube with one triangle missing: three open edges.
         Solid open;
-        open.allocate(4, 3);
-        open.vertices = {Vector4(0, 0, 0), Vector4(1, 0, 0), Vector4(0, 1, 0), Vector4(0, 0, 1)};
-        open.triangles[0].setIndices(0, 2, 1);
-        open.triangles[1].setIndices(0, 1, 3);
-        open.triangles[2].setIndices(0, 3, 2);
-        open.computeBoundingBox();
-        open.loaded = 1;
+        MakeCube(open, 1.0f);
+        open.triangles.pop_back();
         const QString text = objectInfoText(cube, open);
         const QStringList sections = text.split("\r\n\r\n", Qt::SkipEmptyParts);
         QCOMPARE(sections.size(), 2);
