@@ -113,10 +113,7 @@ TEST(ParallelOperation, LeavesTriangleDataAsRecomputed) {
     for (size_t k = 0; k < handed.size(); ++k) {
         const Triangle& a = handed[k];
         const Triangle& b = scene.m_object1.triangles[k];
-        const bool same = a.centroid.x == b.centroid.x && a.centroid.y == b.centroid.y &&
-                          a.centroid.z == b.centroid.z && a.normal.x == b.normal.x &&
-                          a.normal.y == b.normal.y && a.normal.z == b.normal.z;
-        differing += same ? 0 : 1;
+        differing += a.centroid == b.centroid && a.normal == b.normal ? 0 : 1;
     }
     EXPECT_EQ(differing, 0u);
 }
