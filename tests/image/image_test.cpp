@@ -115,16 +115,12 @@ TEST_F(ImageFiles, GifKeepsManyColoursWithinTheQuantisationError) {
     EXPECT_LT(error / static_cast<double>(picture.pixels.size()), 8.0);
 }
 
-TEST_F(ImageFiles, UnknownExtensionWritesNothing) {
+// An unknown extension, nothing to encode, a broken picture, a missing folder.
+TEST_F(ImageFiles, FailedWriteLeavesTheExistingFileAndNoTemporary) {
     for (const char* name : {"a.tif", "a", "a."}) {
-        const Status s = writeImage(testPicture(), path(name));
-        EXPECT_FALSE(s.ok()) << name;
-        EXPECT_EQ(s.message(), kImageSaveErrorMessage);
+        EXPECT_EQ(writeImage(testPicture(), path(name)).message(), kImageSaveErrorMessage);
     }
     EXPECT_EQ(fileCount(), 0);
-}
-
-TEST_F(ImageFiles, FailedWriteLeavesTheExistingFileAndNoTemporary) {
     const std::string target = path("keep.bmp");
     ASSERT_TRUE(writeImage(testPicture(), target).ok());
     const auto before = fs::file_size(target);
