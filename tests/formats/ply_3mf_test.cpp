@@ -34,9 +34,7 @@ struct Body {
 };
 
 TEST(PlyWriter, WritesTheAgreedHeaderAndLittleEndianBody) {
-    test::TempDir dir;
     const Solid s = test::makeSolid({{1, -2, 0.5f}, {0, 0, 0}, {3, 1, 0}}, {0, 1, 2});
-    ASSERT_TRUE(writePly(s, dir.path("b.ply")).ok());
     const std::string header =
         "ply\nformat binary_little_endian 1.0\ncomment Korvan\nelement vertex 3\n"
         "property float x\nproperty float y\nproperty float z\nelement face 1\n"
@@ -44,11 +42,10 @@ TEST(PlyWriter, WritesTheAgreedHeaderAndLittleEndianBody) {
     Body body;
     body.put(1.0f).put(-2.0f).put(0.5f).put(0.0f).put(0.0f).put(0.0f).put(3.0f).put(1.0f);
     body.put(0.0f).put(uint8_t{3}).put(0).put(1).put(2);
-    EXPECT_EQ(test::readFile(dir.path("b.ply")), header + body.bytes);
-    ASSERT_TRUE(writePly(s, dir.path("a.ply"), WriteOptions{true}).ok());
+    EXPECT_EQ(test::savedBytes(s, "b.ply"), header + body.bytes);
     std::string text = header;
     text.replace(text.find("binary_little_endian"), 20, "ascii");
-    EXPECT_EQ(test::readFile(dir.path("a.ply")),
+    EXPECT_EQ(test::savedBytes(s, "a.ply", WriteOptions{true}),
               text +
                   "1.000000 -2.000000 0.500000\n0.000000 0.000000 0.000000\n"
                   "3.000000 1.000000 0.000000\n3 0 1 2\n");
@@ -72,25 +69,10 @@ std::string richHeader(const std::string& format) {
 const std::vector<Vector4> kRichVertices = {
     {0.1f, 0, 0}, {1, -2, 0.25f}, {1, 1, -0.0f}, {0, 1, 3e-39f}, {-7, 300, 0}};
 
-void expectRichMesh(const Solid& s) {
-    test::expectSameMesh(s, test::makeSolid(kRichVertices, {0, 1, 2, 0, 2, 3, 4, 3, 2}));
-}
-
-TEST(PlyReader, StepsOverEveryOtherElementAndPropertyInText) {
-    const std::string text = richHeader("ascii") +
-                             "3 0.5 0.5 0.5 255\n0 7\n"
-                             "0.1 0 0 0 0 1\n+1 0 -2 2 5 6 0.25 0\n1 0 1 0 -0 0\n"
-                             "0 0 1 1 9 3e-39 0\n-7.0e0 1 300 0 0 9\r\n"
-                             "0 4 0 1 2 3 1\n6 1 1 1 1 1 1 3 4 3 2 0\n";
-    Solid s;
-    ASSERT_TRUE(readPlyBytes(text, "rich.ply", s, test::keepCoordinates()).ok());
-    expectRichMesh(s);
-}
-
-TEST(PlyReader, StepsOverEveryOtherElementAndPropertyInEitherByteOrder) {
-    for (const bool big : {false, true}) {
-        SCOPED_TRACE(big ? "big-endian" : "little-endian");
-        Body b{big, {}};
+TEST(PlyReader, StepsOverEveryOtherElementAndPropertyInTextAndEitherByteOrder) {
+    for (const std::string format : {"ascii", "binary_little_endian", "binary_big_endian"}) {
+        SCOPED_TRACE(format);
+        Body b{format == "binary_big_endian", {}};
         b.put(uint8_t{2}).put(0.5f).put(0.25f).put(uint8_t{255});
         b.put(uint8_t{0}).put(uint8_t{7});
         const int16_t ys[] = {0, -2, 1, 1, 300};
@@ -105,12 +87,16 @@ TEST(PlyReader, StepsOverEveryOtherElementAndPropertyInEitherByteOrder) {
         b.put(uint8_t{0}).put(int32_t{4}).put(0u).put(1u).put(2u).put(3u).put(uint8_t{1});
         b.put(uint8_t{2}).put(0.5f).put(0.5f).put(int32_t{3}).put(4u).put(3u).put(2u);
         b.put(uint8_t{0});
+        const std::string body = format != "ascii" ? b.bytes
+                                                   : "3 0.5 0.5 0.5 255\n0 7\n"
+                                                     "0.1 0 0 0 0 1\n+1 0 -2 2 5 6 0.25 0\n"
+                                                     "1 0 1 0 -0 0\n0 0 1 1 9 3e-39 0\n"
+                                                     "-7.0e0 1 300 0 0 9\r\n"
+                                                     "0 4 0 1 2 3 1\n6 1 1 1 1 1 1 3 4 3 2 0\n";
         Solid s;
-        const std::string format = big ? "binary_big_endian" : "binary_little_endian";
         ASSERT_TRUE(
-            readPlyBytes(richHeader(format) + b.bytes, "rich.ply", s, test::keepCoordinates())
-                .ok());
-        expectRichMesh(s);
+            readPlyBytes(richHeader(format) + body, "rich.ply", s, test::keepCoordinates()).ok());
+        test::expectSameMesh(s, test::makeSolid(kRichVertices, {0, 1, 2, 0, 2, 3, 4, 3, 2}));
     }
 }
 
@@ -241,13 +227,6 @@ INSTANTIATE_TEST_SUITE_P(
                       "negativan"}),
     [](const auto& info) { return info.param.name; });
 
-// Writes `solid` and returns the file's bytes.
-std::string threeMfBytes(const Solid& solid) {
-    test::TempDir dir;
-    EXPECT_TRUE(writeThreeMf(solid, dir.path("m.3mf")).ok());
-    return test::readFile(dir.path("m.3mf"));
-}
-
 // The ZIP checksum, a bit at a time.
 uint32_t crc32(const std::string& data) {
     uint32_t crc = 0xFFFFFFFFu;
@@ -333,7 +312,7 @@ TEST(ThreeMfWriter, WritesAStoredZipWhoseLocalHeadersAgreeWithItsDirectory) {
     // Megabytes of model, so that its checksum runs over far more than any buffer.
     Solid sphere;
     MakeSphere(sphere, 160, 161, 1.3f);
-    const std::string zip = threeMfBytes(sphere);
+    const std::string zip = test::savedBytes(sphere, "m.3mf");
     ASSERT_GT(zip.size(), size_t{3} << 20);
     ASSERT_GT(zip.size(), 22u);
     const size_t end = zip.size() - 22;

@@ -14,18 +14,12 @@
 namespace korvan {
 namespace {
 
-std::string binaryStl(const Solid& s) {
-    test::TempDir dir;
-    EXPECT_TRUE(writeStl(s, dir.path("m.stl")).ok());
-    return test::readFile(dir.path("m.stl"));
-}
-
 TEST(StlWriter, BinaryHoldsUnitNormalsOfTheCornersAndNoSolidHeader) {
     Solid cube;
     MakeCube(cube, 2.0f);
     // A degenerate triangle gets the zero normal.
     cube.triangles.emplace_back().setIndices(0, 0, 1);
-    const std::string bytes = binaryStl(cube);
+    const std::string bytes = test::savedBytes(cube, "m.stl");
     ASSERT_EQ(bytes.size(), 84u + 50u * 13u);
     EXPECT_NE(bytes.substr(0, 5), "solid");  // other readers would take it for text
     uint32_t count = 0;
@@ -45,10 +39,8 @@ TEST(StlWriter, BinaryHoldsUnitNormalsOfTheCornersAndNoSolidHeader) {
 }
 
 TEST(StlWriter, AsciiIsTheFamiliarText) {
-    test::TempDir dir;
     const Solid s = test::makeSolid({{0, 0, 0}, {1, 0, 0}, {0, 1e-7f, 0}}, {0, 1, 2});
-    ASSERT_TRUE(writeStl(s, dir.path("a.stl"), WriteOptions{true}).ok());
-    EXPECT_EQ(test::readFile(dir.path("a.stl")),
+    EXPECT_EQ(test::savedBytes(s, "a.stl", WriteOptions{true}),
               "solid korvan\n"
               "  facet normal 0.000000 0.000000 1.000000\n"
               "    outer loop\n"
@@ -63,7 +55,7 @@ TEST(StlWriter, AsciiIsTheFamiliarText) {
 TEST(StlReader, TakesABinaryFileWhoseHeaderSaysSolidByItsLength) {
     Solid cube;
     MakeCube(cube, 1.0f);
-    std::string bytes = binaryStl(cube);
+    std::string bytes = test::savedBytes(cube, "m.stl");
     std::memcpy(bytes.data(), "solid cube\n  facet normal", 25);
     Solid back;
     ASSERT_TRUE(readStlBytes(bytes, "cube.stl", back).ok());
@@ -101,7 +93,7 @@ std::string withFloat(std::string bytes, size_t at, float value) {
 std::vector<test::Refusal> stlRefusals() {
     Solid cube;
     MakeCube(cube, 1.0f);
-    const std::string good = binaryStl(cube);
+    const std::string good = test::savedBytes(cube, "m.stl");
     const std::string facet = "facet normal 0 0 1\nouter loop\nvertex 0 0 0\nvertex 1 0 0\n";
     return {
         {"TruncatedBinary", good.substr(0, good.size() - 10),

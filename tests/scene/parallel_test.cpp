@@ -2,24 +2,16 @@
 // keeps the order of the one-thread run.
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "boolean_cases.h"
-#include "meshio/obj.h"
-#include "support/mesh_checks.h"
+#include "support/format_checks.h"
 
 namespace korvan {
 namespace {
 
 constexpr int32_t kThreadCounts[] = {2, 4};
-
-std::string objText(const Solid& solid) {
-    const test::TempDir dir;
-    EXPECT_TRUE(writeObj(solid, dir.path("result.obj")).ok());
-    return test::readFile(dir.path("result.obj"));
-}
 
 struct Case {
     const char* name;
@@ -57,7 +49,7 @@ std::string runWithThreads(const Case& c, int32_t threads) {
         scene.m_object2Offset = Vector4(-0.2f, 0.1f, 0.0f);
         EXPECT_TRUE(scene.BooleanOperation(c.op).ok());
     }
-    return objText(scene.m_object1);
+    return test::savedBytes(scene.m_object1, "result.obj");
 }
 
 TEST(ParallelOperation, GivesTheOneThreadBytes) {
@@ -93,7 +85,7 @@ TEST(LocalFrames, GiveTheBytesOfRebuiltTrees) {
             ASSERT_TRUE(scene.BooleanOperation(c.op).ok());
             updates += scene.lastOperation().treeUpdated ? 1 : 0;
         }
-        results[rebuild ? 1 : 0] = objText(scene.m_object1);
+        results[rebuild ? 1 : 0] = test::savedBytes(scene.m_object1, "result.obj");
     }
     EXPECT_GE(updates, 3);
     EXPECT_TRUE(results[0] == results[1]);

@@ -37,6 +37,13 @@ void expectRefused(const Refusal& refusal, const std::string& fileName) {
     expectPreloadKept(s);
 }
 
+std::string savedBytes(const Solid& solid, const std::string& fileName,
+                       const WriteOptions& options) {
+    TempDir dir;
+    EXPECT_TRUE(writeMesh(solid, dir.path(fileName), options).ok()) << fileName;
+    return readFile(dir.path(fileName));
+}
+
 std::vector<int32_t> cornerList(const Solid& solid) {
     std::vector<int32_t> corners;
     for (const Triangle& t : solid.triangles) {

@@ -9,6 +9,7 @@
 
 #include "geometry/solid.h"
 #include "meshio/mesh_data.h"
+#include "meshio/mesh_output.h"
 
 namespace korvan::test {
 
@@ -28,6 +29,10 @@ void expectPreloadKept(const Solid& solid);
 // name's extension gives: the read fails, the message names the fault and the file, and the
 // object keeps its mesh.
 void expectRefused(const Refusal& refusal, const std::string& fileName);
+
+// The bytes `solid` is saved as under `fileName`, whose extension chooses the format.
+std::string savedBytes(const Solid& solid, const std::string& fileName,
+                       const WriteOptions& options = {});
 
 // The corners of every triangle, three each, in order.
 std::vector<int32_t> cornerList(const Solid& solid);
