@@ -48,16 +48,14 @@ protected:
     test::TempDir m_dir;
 };
 
-TEST(ImageNames, FollowTheFrameNumberPatternAndTakeTheExtensionOfTheNameOnly) {
+TEST(ImageNames, FollowTheFrameNumberPatternAndChooseTheEncoderByTheNamesExtension) {
     EXPECT_EQ(imageFileName("film", 7, "JPG"), "film0007.JPG");
     EXPECT_EQ(imageFileName("a", 12345, "bmp"), "a12345.bmp");
     EXPECT_EQ(imageFileName("out/anim", 999, "png"), "out/anim0999.png");
     EXPECT_EQ(fileExtension("a/b.c/frame"), "");
     EXPECT_EQ(fileExtension("x.tar.png"), ".png");
-}
-
-// The common extensions are written back by the format tests below and the command line's.
-TEST(ImageEncoders, TakeTheRarerNamesAndNothingElse) {
+    // The rarer names of the encoders and nothing else (the common extensions are written back
+    // by the format tests below and the command line's).
     EXPECT_EQ(findImageEncoder("a.dib")->format, ImageFormat::Bmp);
     EXPECT_EQ(findImageEncoder("a.JFIF")->format, ImageFormat::Jpeg);
     for (const char* name : {"a.tif", "a.jp", "a.bmpx", "a", "a.", "dir.bmp/a"}) {

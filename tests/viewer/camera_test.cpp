@@ -35,9 +35,8 @@ TEST_F(CameraTest, PlacingForAnObjectKeepsItBetweenTheProjectionPlanes) {
     placeCameraForObject(view, big, static_cast<double>(0.01f));
     EXPECT_DOUBLE_EQ(view.m_near, static_cast<double>(0.01f));
     EXPECT_GT(view.m_far, view.m_eye.z + length(big.maxCorner - big.minCorner));
-}
 
-TEST_F(CameraTest, DegenerateBoxesGiveFiniteOrderedPlanes) {
+    // Degenerate boxes give finite, ordered planes.
     Solid flat;  // zero box
     Solid broken;
     broken.maxCorner = Vector4(std::numeric_limits<float>::infinity(), 0, 0);
