@@ -3,6 +3,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -94,6 +95,50 @@ TEST_F(HeadlessTest, MillingFramesShowTheWorkpieceAloneAndPreviewFramesTheTool) 
         }
         EXPECT_FALSE(std::filesystem::exists(imageFileName(settings.outputFile, 3, "bmp")));
     }
+}
+
+// The grey levels that cover at least 2% of the picture each, background left out.
+std::vector<int> mainShades(const RgbImage& picture) {
+    std::map<int, int64_t> counts;
+    for (int32_t y = 0; y < picture.height; ++y) {
+        for (int32_t x = 0; x < picture.width; ++x) {
+            const uint8_t* p = picture.pixel(x, y);
+            if (!isWhite(p)) {
+                ++counts[p[0]];
+            }
+        }
+    }
+    std::vector<int> shades;
+    for (const auto& [shade, count] : counts) {
+        if (count >= int64_t{picture.width} * picture.height / 50) {
+            shades.push_back(shade);
+        }
+    }
+    return shades;
+}
+
+// The head-light must tell a box's visible faces apart in the standard views, or its edges
+// vanish: three shades of a grey cube seen from the iso view, apart by a step the eye sees at
+// once; from the front it meets one face square on, one shade.
+TEST_F(HeadlessTest, IsoViewShowsThreeShadesOfACube) {
+    Scene cube;
+    ASSERT_TRUE(cube.GenerateObject(1, PrimitiveParameters::cube(1.0f)).ok());
+    ViewState plain;
+    HeadlessFrameSink sink(*context, plain);
+    placeCameraForObject(plain, cube.m_object1, kNearAfterGenerating);
+    std::vector<int> shades[2];
+    for (const StandardView which : {StandardView::Iso, StandardView::Front}) {
+        setStandardView(plain, which);
+        fitSceneToView(plain, cube);
+        applyViewport(plain);
+        RgbImage picture;
+        ASSERT_TRUE(sink.drawAndRead(cube, picture).ok());
+        shades[which == StandardView::Front] = mainShades(picture);
+    }
+    ASSERT_EQ(shades[0].size(), 3u);
+    EXPECT_GE(shades[0][1] - shades[0][0], 15);
+    EXPECT_GE(shades[0][2] - shades[0][1], 15);
+    EXPECT_EQ(shades[1].size(), 1u);
 }
 
 // Writes each frame before returning, as the loop did before frames were handed to a worker.
