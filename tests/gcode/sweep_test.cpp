@@ -119,38 +119,6 @@ TEST(GcodeSweep, OneMoveAlwaysGivesOneMesh) {
     }
 }
 
-TEST(GcodeSweep, RampsAndPlungesOfEveryShapeAreHullsOfBothEnds) {
-    const std::vector<ToolSpec> tools = {{ToolShape::Flat, 6, 0, 0, 20},
-                                         {ToolShape::Ball, 6, 0, 0, 20},
-                                         {ToolShape::BullNose, 10, 1, 0, 25},
-                                         {ToolShape::Drill, 8, 0, 118, 30}};
-    const std::vector<std::pair<Position, Position>> moves = {
-        {{0, 0, 0}, {30, 20, -5}},                  // ramp
-        {{1, 2, 10}, {1, 2, -4}},                   // plunge along the axis
-        {{-7.5, 3.25, 0}, {-7.5, 3.25 + 1e-3, 0}},  // a short step
-        {{100.1, -40.7, 2.2}, {60.3, 70.9, 2.2}},   // across, far from the origin
-    };
-    for (const ToolSpec& spec : tools) {
-        Solid tool;
-        ASSERT_TRUE(makeTool(spec, 0.05, tool).ok());
-        for (const auto& [p, q] : moves) {
-            SCOPED_TRACE(testing::Message() << "shape " << int(spec.shape) << " to " << q.x << " "
-                                            << q.y << " " << q.z);
-            Solid sweep;
-            ASSERT_TRUE(sweepStraightMove(tool, p, q, 1e-6, sweep).ok());
-            expectSweepOf(sweep, tool, p, q);
-            EXPECT_GT(test::signedVolume(sweep), test::signedVolume(tool) * (1 - 1e-6));
-        }
-    }
-    // A plunge of a flat end mill is the same prism, longer by the plunge.
-    Solid flat;
-    ASSERT_TRUE(makeTool({ToolShape::Flat, 6, 0, 0, 20}, 0.05, flat).ok());
-    Solid plunge;
-    ASSERT_TRUE(sweepStraightMove(flat, {0, 0, 10}, {0, 0, 0}, 1e-6, plunge).ok());
-    EXPECT_NEAR(test::signedVolume(plunge), test::signedVolume(flat) * 30 / 20,
-                1e-6 * test::signedVolume(plunge));
-}
-
 TEST(GcodeSweep, AShortMoveGivesTheToolWhereItStands) {
     Solid tool;
     ASSERT_TRUE(makeTool({ToolShape::Ball, 6, 0, 0, 20}, 0.05, tool).ok());
@@ -184,10 +152,11 @@ TEST(GcodeSweep, RefusesAFlatToolAndPositionsBeyondFloat) {
     EXPECT_EQ(sweep.triangleCount(), kept);
 }
 
-// A tool on a grid moved by positions on it is one mesh translated exactly, and its sweep is
-// built from the tool's hull: the same closed, convex solid as the hull of both ends, manifold,
-// with no two triangles crossing, for moves along the tool's flat faces and edges too.
-TEST(GcodeSweep, ToolOnAGridSweepsTheHullOfBothEnds) {
+// Every shape along a ramp, a plunge along its axis, a short step, a move far from the origin,
+// moves along its flat faces and edges, and at random: the sweep of the two copies, and the sweep
+// built from the tool's hull on a grid (where it is one mesh translated exactly), are each the
+// closed, convex hull of both ends, and the grid's is manifold with no two triangles crossing.
+TEST(GcodeSweep, EveryShapeSweepsTheHullOfBothEnds) {
     const double grid = sweepGrid(200, 0.05);
     ASSERT_GT(grid, 0.0);
     EXPECT_EQ(sweepGrid(1e6, 0.01), 0.0);  // no grid fine enough that far out
@@ -200,13 +169,14 @@ TEST(GcodeSweep, ToolOnAGridSweepsTheHullOfBothEnds) {
         ASSERT_TRUE(makeTool(spec, 0.05, tool).ok());
         SweptTool swept;
         ASSERT_TRUE(swept.prepare(tool, grid));
-        // Along an axis (the flat ends and some sides lie along the move), a plunge, from a
-        // corner of the tool to the next (the move is one of its edges), and at random.
         const Vector4 edge = tool.vertices[1] - tool.vertices[0];
         std::vector<std::pair<Position, Position>> moves = {
+            {{0, 0, 0}, {30, 20, -5}},
+            {{1, 2, 10}, {1, 2, -4}},
+            {{-7.5, 3.25, 0}, {-7.5, 3.25 + 1e-3, 0}},
+            {{100.1, -40.7, 2.2}, {60.3, 70.9, 2.2}},
             {{10, 20, -3}, {60, 20, -3}},
             {{10, 20, -3}, {10, -40, -3}},
-            {{1, 2, 10}, {1, 2, -4}},
             {{0, 0, 0}, {edge.x, edge.y, edge.z}},
             {{5, 5, 5}, {5 + 3 * double{edge.x}, 5 + 3 * double{edge.y}, 5 + 3 * double{edge.z}}},
         };
@@ -219,6 +189,9 @@ TEST(GcodeSweep, ToolOnAGridSweepsTheHullOfBothEnds) {
                          << "shape " << int(spec.shape) << " from " << from.x << " " << from.y
                          << " " << from.z << " to " << to.x << " " << to.y << " " << to.z);
             Solid sweep;
+            ASSERT_TRUE(sweepStraightMove(tool, from, to, 1e-6, sweep).ok());
+            expectSweepOf(sweep, tool, from, to);
+            EXPECT_GT(test::signedVolume(sweep), test::signedVolume(tool) * (1 - 1e-6));
             ASSERT_TRUE(swept.sweep(from, to, 1e-6, sweep));
             expectSweepOf(sweep, tool, onGrid(from, grid), onGrid(to, grid));
             const test::IndexFaults faults = test::indexManifoldFaults(sweep);
@@ -241,6 +214,12 @@ TEST(GcodeSweep, ToolOnAGridSweepsTheHullOfBothEnds) {
     EXPECT_FALSE(none.prepare(tool, 0.0));
     Solid sweep;
     EXPECT_FALSE(none.sweep({0, 0, 0}, {1, 0, 0}, 1e-6, sweep));
+    // A plunge of a flat end mill is the same prism, longer by the plunge.
+    Solid flat;
+    ASSERT_TRUE(makeTool({ToolShape::Flat, 6, 0, 0, 20}, 0.05, flat).ok());
+    ASSERT_TRUE(sweepStraightMove(flat, {0, 0, 10}, {0, 0, 0}, 1e-6, sweep).ok());
+    EXPECT_NEAR(test::signedVolume(sweep), test::signedVolume(flat) * 30 / 20,
+                1e-6 * test::signedVolume(sweep));
 }
 
 std::vector<Move> merged(const std::string& text, double tolerance = 1e-6) {
