@@ -608,10 +608,7 @@ TEST(ClosedBoolean, SplitsAwayZeroAreaTrianglesOfAnOperand) {
         handMade({a, b, c, d, m}, {0, 4, 2, 4, 1, 2, 1, 0, 3, 0, 1, 4, 0, 2, 3, 1, 3, 2});
     ASSERT_EQ(test::degenerateTriangles(sliver), 1);
     ASSERT_TRUE(checkClosedOperand(sliver, 1).ok());
-    const Solid cubeTool = make(PrimitiveParameters::cube(1), {0.5f, 0.2f, 0});
-    const Solid d1 = run(sliver, cubeTool, BooleanOp::Difference);
-    const Solid i1 = run(sliver, cubeTool, BooleanOp::Intersection);
-    EXPECT_NEAR(volume(d1) + volume(i1), volume(sliver), 1e-6);
+    identities(sliver, make(PrimitiveParameters::cube(1), {0.5f, 0.2f, 0}), 1e-6);
 }
 
 // Open, inside out, without volume, with a coordinate that is not a number, with a corner past
