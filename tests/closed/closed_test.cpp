@@ -381,12 +381,8 @@ TEST(ClosedBoolean, CutsAlongARimLeaveNoTouchingTriangles) {
     }
 }
 
-TEST(ClosedBoolean, OutputIsDeterministicAndARepeatedDifferenceChangesNothing) {
+TEST(ClosedBoolean, ARepeatedDifferenceChangesNothing) {
     const Solid a = make(PrimitiveParameters::cube(2));
-    const Solid b = make(PrimitiveParameters::sphere(16, 24, 0.6f), {0.3f, 0.2f, 0.9f});
-    EXPECT_TRUE(test::sameMesh(run(a, b, BooleanOp::Difference), run(a, b, BooleanOp::Difference)));
-    EXPECT_TRUE(test::sameMesh(run(a, b, BooleanOp::Union), run(a, b, BooleanOp::Union)));
-
     const Solid tool = make(PrimitiveParameters::cube(1), {0.5f, 0, 0});
     const Solid once = run(a, tool, BooleanOp::Difference);
     EXPECT_TRUE(test::sameMesh(once, run(once, tool, BooleanOp::Difference)));
@@ -396,8 +392,9 @@ TEST(ClosedBoolean, OutputIsDeterministicAndARepeatedDifferenceChangesNothing) {
 }
 
 // Pair tests, triangulations and patch joins run on several threads; the output may not
-// depend on how many. Curved seams and misaligned coplanar faces both take part.
-TEST(ClosedBoolean, ThreadCountDoesNotChangeTheResult) {
+// depend on how many, and a second run gives the same bytes. Curved seams and misaligned
+// coplanar faces both take part.
+TEST(ClosedBoolean, OutputIsDeterministicWhateverTheThreadCount) {
     const Solid a = make(PrimitiveParameters::cube(2));
     const Solid b = make(PrimitiveParameters::sphere(16, 24, 0.6f), {0.3f, 0.2f, 0.9f});
     const Solid c = make(PrimitiveParameters::cube(2), {1, 0, 0.3f});
@@ -406,7 +403,7 @@ TEST(ClosedBoolean, ThreadCountDoesNotChangeTheResult) {
             Solid one;
             ASSERT_TRUE(closedBoolean(a, *other, op, one, nullptr, 1).ok());
             EXPECT_GT(one.triangleCount(), 0);
-            for (int threads : {2, 4}) {
+            for (int threads : {1, 2, 4, 0}) {
                 Solid many;
                 ASSERT_TRUE(closedBoolean(a, *other, op, many, nullptr, threads).ok());
                 EXPECT_TRUE(test::sameMesh(one, many)) << operationName(op) << ", " << threads;
