@@ -1,6 +1,4 @@
 // Self-crossing of a mesh within a box: a chain of operations checks where a step changed it.
-#include <tbb/blocked_range.h>
-#include <tbb/parallel_for.h>
 
 #include <algorithm>
 #include <array>

@@ -573,9 +573,6 @@ private:
         return closed::crossingPairsOfCorners(corners, 1, &fresh) > 0;
     }
 
-    // The new triangles into the places of the dropped ones, in order (a fan of k triangles
-    // gives k - 2, so there is room), the places left over removed; vertices no triangle uses
-    // any more removed, the others keeping their order.
     // The ids from `count - holes.size()` up that are not holes, in order, each moved into the
     // next hole below that bound: a few moves where shifting everything after the first hole
     // up would move half of a milled part's arrays every time.
@@ -594,6 +591,9 @@ private:
         return moves;
     }
 
+    // The new triangles into the places of the dropped ones, in order (a fan of k triangles
+    // gives k - 2, so there is room), the places left over filled from the end; the dropped
+    // corners' ids taken by the last vertices.
     void write() {
         std::vector<int32_t> places;
         for (size_t t = 0; t < m_tris.size(); ++t) {
