@@ -21,7 +21,6 @@
 #include <tbb/parallel_invoke.h>
 #include <tbb/parallel_reduce.h>
 #include <tbb/parallel_sort.h>
-#include <tbb/task_arena.h>
 
 #include "closed/arrangement.h"
 #include "closed/passes.h"
@@ -866,11 +865,9 @@ Status checkedBoolean(const Solid& object1, const Solid& object2, BooleanOp op, 
     }
     ClosedReport local;
     try {
-        // Every parallel loop below runs inside this arena, so `threads` caps them all.
-        tbb::task_arena arena(threads > 0 ? threads : tbb::task_arena::automatic);
         Status s;
-        arena.execute(
-            [&] { s = run(object1, operands[1], op, result, local, checkObject1, stop); });
+        closed::withThreads(
+            threads, [&] { s = run(object1, operands[1], op, result, local, checkObject1, stop); });
         if (report != nullptr) {
             *report = local;
         }

@@ -3,7 +3,6 @@
 // tool go through the arrangement; the rest is carried over, renumbered as the whole operation
 // would number it.
 #include <tbb/parallel_for.h>
-#include <tbb/task_arena.h>
 
 #include <algorithm>
 #include <array>
@@ -552,8 +551,7 @@ Status closedDifferenceOfResult(const Solid& object1, const Solid& object2, Soli
                     static_cast<uint32_t>(t.i2) < n;
         }
         if (sound) {
-            tbb::task_arena arena(threads > 0 ? threads : tbb::task_arena::automatic);
-            arena.execute([&] {
+            withThreads(threads, [&] {
                 done = runNear(object1, tool, object2.triangles, object2IsHull, result, local);
             });
         }

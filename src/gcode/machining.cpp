@@ -1,5 +1,7 @@
 #include "gcode/machining.h"
 
+#include <tbb/task_arena.h>
+
 #include <algorithm>
 #include <charconv>
 #include <chrono>
@@ -540,28 +542,41 @@ Status machineProgram(const Program& program, const ToolChoice& tools,
         const std::vector<Move> moves =
             mergeCollinearFeeds(program.moves, program.start, options.tolerance);
         report.stockVolume = meshVolume(workpiece);
-        Run run(options, workpiece, report);
+        // Where the threads are capped, the whole run goes in one arena and the engine's steps
+        // run in it as their caller's own: an arena made for each step is memory TBB keeps.
+        MachiningOptions stepOptions = options;
+        stepOptions.threads = 0;
+        Run run(stepOptions, workpiece, report);
         Position at = program.start;  // where the last cut ended
         Status failed;
-        for (size_t i = 0; i < moves.size(); ++i) {
-            const Move& m = moves[i];
-            const ToolMeshes* tool = meshesFor(meshes, m.tool);
-            if (m.kind != MoveKind::Dwell && !(distance(at, m.end) < options.tolerance)) {
-                if (Status s = run.move(m, at, *tool); !s) {
-                    failed = Status::failure(lineText(m.line) + s.message(), s.detail());
-                    break;
+        const auto runMoves = [&] {
+            for (size_t i = 0; i < moves.size(); ++i) {
+                const Move& m = moves[i];
+                const ToolMeshes* tool = meshesFor(meshes, m.tool);
+                if (m.kind != MoveKind::Dwell && !(distance(at, m.end) < options.tolerance)) {
+                    if (Status s = run.move(m, at, *tool); !s) {
+                        failed = Status::failure(lineText(m.line) + s.message(), s.detail());
+                        break;
+                    }
+                    at = m.end;
                 }
-                at = m.end;
-            }
-            report.lastLine = m.line;
-            if (observer != nullptr) {
-                observer->moveDone(MoveDone{m, i, moves.size(), workpiece,
-                                            tool != nullptr ? &tool->cutter.mesh : nullptr, at});
-                if (i + 1 < moves.size() && observer->stopRequested()) {
-                    report.stopped = true;
-                    break;
+                report.lastLine = m.line;
+                if (observer != nullptr) {
+                    observer->moveDone(MoveDone{m, i, moves.size(), workpiece,
+                                                tool != nullptr ? &tool->cutter.mesh : nullptr,
+                                                at});
+                    if (i + 1 < moves.size() && observer->stopRequested()) {
+                        report.stopped = true;
+                        break;
+                    }
                 }
             }
+        };
+        if (options.threads > 0) {
+            tbb::task_arena arena(options.threads);
+            arena.execute(runMoves);
+        } else {
+            runMoves();
         }
         tally(program, report.lastLine, options.rapidRate, report);
         report.volume = meshVolume(workpiece);
