@@ -56,8 +56,8 @@ inline void grow(Box& into, const Box& b) {
 }
 
 // Runs `f` with every parallel loop in it capped at `threads` where that is above 0, else in
-// the caller's own arena. TBB keeps part of each arena it is asked to make (about a megabyte),
-// so one made for every step of a milling run would grow the process with every move.
+// the caller's own arena. TBB keeps some kilobytes of each arena it is asked to make, so one
+// made for every step of a milling run would grow the process with every move.
 template <typename F>
 void withThreads(int threads, const F& f) {
     if (threads <= 0) {
