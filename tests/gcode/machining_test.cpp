@@ -90,6 +90,13 @@ TEST(Machining, StraightSlotRemovesTheSweepsVolumeExactly) {
         programOf("G0 X20 Y30 Z5\nG1 Z-3 F200\nG1 X45 F800\nG1 X70\nG0 Z5\nM30\n");
     MachiningReport report;
     ASSERT_TRUE(machineProgram(program, fixedTool(spec), {}, work, report).ok());
+    // Capped threads (one arena for the run) give the same part to the bit.
+    Solid capped = boxStock({100, 60, 0}, {0, 0, -20});
+    MachiningOptions oneThread;
+    oneThread.threads = 1;
+    MachiningReport cappedReport;
+    ASSERT_TRUE(machineProgram(program, fixedTool(spec), oneThread, capped, cappedReport).ok());
+    EXPECT_TRUE(test::sameMesh(capped, work));
 
     // The flat mill's sweep is a prism 20 high; 3 of it lie in the box. Its volume from an
     // independent hull of the tool's vertices at both ends of the slot (whole numbers, on the
