@@ -72,7 +72,16 @@ void* waitForSignals(void*) {
     ::pthread_kill(g_mainThread, signal);
     // A run that has seen the stop gets time to finish its frame and its report; one that has
     // not (a long loop) is ended after the grace. Another signal ends it at once.
-    if (!anotherSignalWithin(g_graceSeconds) && g_seen) {
+    if (anotherSignalWithin(g_graceSeconds)) {
+        endNow(signal);
+    }
+    if (g_finished) {
+        // The signal came as the last output was put in place: it stopped nothing, so the run
+        // ends with its own status, however long its exit takes (a sanitizer's leak check takes
+        // more than the grace). Only another signal ends it sooner.
+        while (!anotherSignalWithin(60.0)) {
+        }
+    } else if (g_seen) {
         anotherSignalWithin(10.0);
     }
     endNow(signal);
