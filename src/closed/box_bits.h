@@ -7,31 +7,79 @@
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <array>
+#include <cmath>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 #include "geometry/vector4.h"
 
 namespace korvan::closed {
 
-// The faces of the box from `lo` to `hi` that `v` lies beyond: bits 2i and 2i + 1 for below
-// and above it on axis i.
 using Bound = std::array<double, 3>;
 
-inline uint8_t beyondBits(const Vector4& v, const Bound& lo, const Bound& hi) {
-    return static_cast<uint8_t>((v.x < lo[0]) | (v.x > hi[0]) << 1 | (v.y < lo[1]) << 2 |
-                                (v.y > hi[1]) << 3 | (v.z < lo[2]) << 4 | (v.z > hi[2]) << 5);
-}
+// The faces of a box that a vertex lies beyond: bits i and i + 3 for below and above it on
+// axis i. The box's double bounds are rounded inwards to floats (lo up, hi down), which leaves
+// every comparison with a float coordinate as it was and lets one vector compare test an axis
+// triple at once.
+class BoxBits {
+public:
+    BoxBits(const Bound& lo, const Bound& hi) {
+        for (int i = 0; i < 3; ++i) {
+            m_lo[i] = roundedUp(lo[static_cast<size_t>(i)]);
+            m_hi[i] = roundedDown(hi[static_cast<size_t>(i)]);
+        }
+        // The fourth lane (w) is never beyond.
+        m_lo[3] = -std::numeric_limits<float>::infinity();
+        m_hi[3] = std::numeric_limits<float>::infinity();
+    }
+
+    uint8_t operator()(const Vector4& v) const {
+#if defined(__SSE2__)
+        const __m128 p = _mm_loadu_ps(&v.x);
+        return static_cast<uint8_t>(_mm_movemask_ps(_mm_cmplt_ps(p, _mm_loadu_ps(m_lo))) |
+                                    _mm_movemask_ps(_mm_cmpgt_ps(p, _mm_loadu_ps(m_hi))) << 3);
+#else
+        return static_cast<uint8_t>((v.x < m_lo[0]) | (v.y < m_lo[1]) << 1 | (v.z < m_lo[2]) << 2 |
+                                    (v.x > m_hi[0]) << 3 | (v.y > m_hi[1]) << 4 |
+                                    (v.z > m_hi[2]) << 5);
+#endif
+    }
+
+private:
+    // The least float not below `d`, and the greatest not above it: for a float f,
+    // f < d exactly where f < roundedUp(d), and f > d where f > roundedDown(d).
+    static float roundedUp(double d) {
+        float f = static_cast<float>(d);
+        return static_cast<double>(f) < d
+                   ? std::nextafter(f, std::numeric_limits<float>::infinity())
+                   : f;
+    }
+    static float roundedDown(double d) {
+        float f = static_cast<float>(d);
+        return static_cast<double>(f) > d
+                   ? std::nextafter(f, -std::numeric_limits<float>::infinity())
+                   : f;
+    }
+
+    float m_lo[4];
+    float m_hi[4];
+};
 
 // Every vertex's bits, on every thread.
 inline std::vector<uint8_t> beyondBitsOf(const std::vector<Vector4>& vertices, const Bound& lo,
                                          const Bound& hi) {
+    const BoxBits box(lo, hi);
     std::vector<uint8_t> bits(vertices.size());
-    tbb::parallel_for(tbb::blocked_range<size_t>(0, bits.size(), 16384),
+    tbb::parallel_for(tbb::blocked_range<size_t>(0, bits.size(), 32768),
                       [&](const tbb::blocked_range<size_t>& r) {
                           for (size_t i = r.begin(); i < r.end(); ++i) {
-                              bits[i] = beyondBits(vertices[i], lo, hi);
+                              bits[i] = box(vertices[i]);
                           }
                       });
     return bits;

@@ -533,11 +533,11 @@ private:
         if (!within) {
             near = closed::beyondBitsOf(m_solid.vertices, lo, hi);
         }
-        const closed::Bound l = closed::boundOf(lo), h = closed::boundOf(hi);
+        const closed::BoxBits box(closed::boundOf(lo), closed::boundOf(hi));
         const auto nearBox = [&](const Corners& c) {
             if (within) {
                 const auto bits = [&](int32_t v) {
-                    return closed::beyondBits(m_solid.vertices[static_cast<size_t>(v)], l, h);
+                    return box(m_solid.vertices[static_cast<size_t>(v)]);
                 };
                 return (bits(c[0]) & bits(c[1]) & bits(c[2])) == 0;
             }

@@ -7,6 +7,7 @@
 #include <tuple>
 #include <vector>
 
+#include "closed/box_bits.h"
 #include "closed/closed_boolean.h"
 #include "support/mesh_checks.h"
 #include "support/random_solids.h"
@@ -323,6 +324,36 @@ TEST(FlatFaces, FacesWithNothingInsideOrOutsideTheBoxAreLeftAlone) {
     copy.copyMeshFrom(next);
     EXPECT_EQ(mergeFlatFaces(next, far, far), 0);
     expectSame(next, copy);
+}
+
+// The passes over a milled part test its vertices against a box in floats; the answers must be
+// those of the box's own double bounds, for coordinates on, just inside and just beyond bounds
+// that are floats and bounds that are not.
+TEST(FlatFaces, BoxBitsAnswerAsTheDoubleBoundsDo) {
+    const double bounds[] = {0.0, 1.0, -3.5, 0.1, -0.1, 1e-40, 12345.678901234, 3e38};
+    for (const double lo : bounds) {
+        for (const double hi : bounds) {
+            const closed::Bound l = {lo, lo - 1.0, lo + 0.25};
+            const closed::Bound h = {hi, hi + 1.0, hi - 0.25};
+            const closed::BoxBits box(l, h);
+            for (int axis = 0; axis < 3; ++axis) {
+                for (const double at : {l[axis], h[axis]}) {
+                    const float f = static_cast<float>(at);
+                    for (const float c :
+                         {std::nextafter(f, -INFINITY), f, std::nextafter(f, INFINITY)}) {
+                        Vector4 v(0, 0, 0);
+                        (axis == 0 ? v.x : axis == 1 ? v.y : v.z) = c;
+                        const float p[3] = {v.x, v.y, v.z};
+                        int expected = 0;
+                        for (int k = 0; k < 3; ++k) {
+                            expected |= (p[k] < l[k]) << k | (p[k] > h[k]) << (k + 3);
+                        }
+                        EXPECT_EQ(box(v), expected) << lo << " " << hi << " " << axis << " " << c;
+                    }
+                }
+            }
+        }
+    }
 }
 
 }  // namespace
