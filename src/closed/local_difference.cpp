@@ -459,33 +459,51 @@ std::optional<Status> runNear(const Solid& work, const std::vector<Vector4>& too
                               }
                           }
                       });
-    // Far triangle i lands at i less the near triangles before it plus their pieces.
+    // Far triangle i lands at i less the near triangles before it plus their pieces. The runs
+    // of far triangles between near ones are as long as the part is (the first and the last
+    // hold most of it), so they are copied in slices of even size.
     const auto numberOf = [&](int32_t v) {
         return number[static_cast<size_t>(idOf[static_cast<size_t>(v)])];
     };
+    struct Slice {
+        int32_t from, to;  // far triangles [from, to), or pieces where `pieces` is set
+        int32_t at;        // where the first lands
+        bool pieces;
+    };
+    constexpr int32_t kSlice = 8192;
+    std::vector<Slice> slices;
+    for (int32_t k = 0; k <= nearCount; ++k) {
+        // Far triangles between near triangle k - 1 and near triangle k, then k's pieces.
+        const int32_t from = k == 0 ? 0 : near.triangles[static_cast<size_t>(k - 1)] + 1;
+        const int32_t to = k == nearCount ? nWork : near.triangles[static_cast<size_t>(k)];
+        const int32_t at = from - k + firstPiece[static_cast<size_t>(k)];
+        for (int32_t i = from; i < to; i += kSlice) {
+            slices.push_back({i, std::min(to, i + kSlice), at + (i - from), false});
+        }
+        const int32_t last = k == nearCount ? static_cast<int32_t>(a.tris.size())
+                                            : firstPiece[static_cast<size_t>(k) + 1];
+        if (firstPiece[static_cast<size_t>(k)] < last) {
+            slices.push_back({firstPiece[static_cast<size_t>(k)], last, at + (to - from), true});
+        }
+    }
     tbb::parallel_for(
-        tbb::blocked_range<int32_t>(0, nearCount + 1, 64),
-        [&](const tbb::blocked_range<int32_t>& r) {
-            for (int32_t k = r.begin(); k < r.end(); ++k) {
-                // Far triangles between near triangle k - 1 and near triangle k, then k's pieces.
-                const int32_t from = k == 0 ? 0 : near.triangles[static_cast<size_t>(k - 1)] + 1;
-                const int32_t to = k == nearCount ? nWork : near.triangles[static_cast<size_t>(k)];
-                int32_t at = from - k + firstPiece[static_cast<size_t>(k)];
-                for (int32_t i = from; i < to; ++i, ++at) {
-                    const Triangle& src = work.triangles[static_cast<size_t>(i)];
+        tbb::blocked_range<size_t>(0, slices.size()), [&](const tbb::blocked_range<size_t>& r) {
+            for (size_t s = r.begin(); s < r.end(); ++s) {
+                const Slice& slice = slices[s];
+                int32_t at = slice.at;
+                for (int32_t i = slice.from; i < slice.to; ++i, ++at) {
                     Triangle& dst = fresh.triangles[static_cast<size_t>(at)];
+                    if (slice.pieces) {
+                        const Corners& c = a.tris[static_cast<size_t>(i)];
+                        dst.setIndices(numberOf(c[0]), numberOf(c[1]), numberOf(c[2]));
+                        computeTriangleData(dst, fresh.vertices.data());
+                        continue;
+                    }
+                    const Triangle& src = work.triangles[static_cast<size_t>(i)];
                     dst = src;  // the same corners in the same places: the same normal and centroid
                     dst.setIndices(number[static_cast<size_t>(src.i0)],
                                    number[static_cast<size_t>(src.i1)],
                                    number[static_cast<size_t>(src.i2)]);
-                }
-                const int32_t last = k == nearCount ? static_cast<int32_t>(a.tris.size())
-                                                    : firstPiece[static_cast<size_t>(k) + 1];
-                for (int32_t j = firstPiece[static_cast<size_t>(k)]; j < last; ++j, ++at) {
-                    const Corners& c = a.tris[static_cast<size_t>(j)];
-                    Triangle& dst = fresh.triangles[static_cast<size_t>(at)];
-                    dst.setIndices(numberOf(c[0]), numberOf(c[1]), numberOf(c[2]));
-                    computeTriangleData(dst, fresh.vertices.data());
                 }
             }
         });
