@@ -11,6 +11,7 @@
 #include <emmintrin.h>
 #endif
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -98,6 +99,26 @@ inline std::vector<uint8_t> beyondBitsOf(const std::vector<Vector4>& vertices, c
 inline bool meetsBox(const std::vector<uint8_t>& bits, int32_t a, int32_t b, int32_t c) {
     return (bits[static_cast<size_t>(a)] & bits[static_cast<size_t>(b)] &
             bits[static_cast<size_t>(c)]) == 0;
+}
+
+// The indices below `count` that `keep` takes, ascending; the tests run in chunks on every
+// thread, for the passes that look for a few triangles among a whole part's.
+template <typename Keep>
+std::vector<int32_t> indicesWhere(size_t count, const Keep& keep) {
+    constexpr size_t kChunk = 16384;
+    std::vector<std::vector<int32_t>> found((count + kChunk - 1) / kChunk);
+    tbb::parallel_for(size_t{0}, found.size(), [&](size_t k) {
+        for (size_t i = k * kChunk; i < std::min(count, (k + 1) * kChunk); ++i) {
+            if (keep(i)) {
+                found[k].push_back(static_cast<int32_t>(i));
+            }
+        }
+    });
+    std::vector<int32_t> all;
+    for (const std::vector<int32_t>& f : found) {
+        all.insert(all.end(), f.begin(), f.end());
+    }
+    return all;
 }
 
 }  // namespace korvan::closed

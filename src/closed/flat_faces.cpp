@@ -76,8 +76,9 @@ int64_t mergeFlatFaces(Solid& solid, const Vector4& lo, const Vector4& hi) {
     };
     std::vector<Plane> planes;
     Plane plane;
-    for (const Triangle& t : solid.triangles) {
-        if (boxMeets(t) && planeOf(solid, t, plane)) {
+    for (const int32_t t : closed::indicesWhere(
+             solid.triangles.size(), [&](size_t t) { return boxMeets(solid.triangles[t]); })) {
+        if (planeOf(solid, solid.triangles[static_cast<size_t>(t)], plane)) {
             planes.push_back(plane);
         }
     }
@@ -86,16 +87,22 @@ int64_t mergeFlatFaces(Solid& solid, const Vector4& lo, const Vector4& hi) {
     }
     std::sort(planes.begin(), planes.end());
     planes.erase(std::unique(planes.begin(), planes.end()), planes.end());
-    std::vector<int32_t> members;     // triangles on those planes, ascending
-    std::vector<int32_t> planeIndex;  // per member
-    for (int32_t t = 0; t < triangleCount; ++t) {
-        if (planeOf(solid, solid.triangles[static_cast<size_t>(t)], plane)) {
-            const auto it = std::lower_bound(planes.begin(), planes.end(), plane);
-            if (it != planes.end() && *it == plane) {
-                members.push_back(t);
-                planeIndex.push_back(static_cast<int32_t>(it - planes.begin()));
-            }
+    // The index of the plane triangle t lies on, or -1.
+    const auto planeAt = [&](size_t t) {
+        Plane on;
+        if (!planeOf(solid, solid.triangles[t], on)) {
+            return -1;
         }
+        const auto it = std::lower_bound(planes.begin(), planes.end(), on);
+        return it != planes.end() && *it == on ? static_cast<int32_t>(it - planes.begin()) : -1;
+    };
+    // Triangles on those planes, ascending, and the plane of each.
+    const std::vector<int32_t> members = closed::indicesWhere(
+        static_cast<size_t>(triangleCount), [&](size_t t) { return planeAt(t) >= 0; });
+    std::vector<int32_t> planeIndex;
+    planeIndex.reserve(members.size());
+    for (const int32_t t : members) {
+        planeIndex.push_back(planeAt(static_cast<size_t>(t)));
     }
     // Faces: members of one plane joined across the edges they share.
     struct Edge {

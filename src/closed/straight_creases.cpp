@@ -34,27 +34,6 @@ constexpr size_t kLargestFan = 64;
 // the fan in two is tried.
 constexpr size_t kLargestNearFan = 16;
 
-constexpr size_t kChunk = 16384;
-
-// The indices below `count` that `keep` takes, in order; the tests run in chunks on every
-// thread.
-template <typename Keep>
-std::vector<int32_t> inChunks(size_t count, const Keep& keep) {
-    std::vector<std::vector<int32_t>> found((count + kChunk - 1) / kChunk);
-    tbb::parallel_for(size_t{0}, found.size(), [&](size_t k) {
-        for (size_t i = k * kChunk; i < std::min(count, (k + 1) * kChunk); ++i) {
-            if (keep(i)) {
-                found[k].push_back(static_cast<int32_t>(i));
-            }
-        }
-    });
-    std::vector<int32_t> all;
-    for (const std::vector<int32_t>& f : found) {
-        all.insert(all.end(), f.begin(), f.end());
-    }
-    return all;
-}
-
 class Creases {
 public:
     // The corners inside the box are the ones tried. Every triangle at a corner of one of
@@ -69,14 +48,14 @@ public:
         m_beyond = closed::beyondBitsOf(solid.vertices, lo, hi);
         const std::vector<Triangle>& tris = solid.triangles;
         std::vector<char> reached(n, 0);
-        for (const int32_t t : inChunks(tris.size(), [&](size_t t) {
+        for (const int32_t t : closed::indicesWhere(tris.size(), [&](size_t t) {
                  return inside(tris[t].i0) || inside(tris[t].i1) || inside(tris[t].i2);
              })) {
             const Triangle& tri = tris[static_cast<size_t>(t)];
             reached[static_cast<size_t>(tri.i0)] = reached[static_cast<size_t>(tri.i1)] =
                 reached[static_cast<size_t>(tri.i2)] = 1;
         }
-        for (const int32_t t : inChunks(tris.size(), [&](size_t t) {
+        for (const int32_t t : closed::indicesWhere(tris.size(), [&](size_t t) {
                  const Corners c = {tris[t].i0, tris[t].i1, tris[t].i2};
                  return reached[static_cast<size_t>(c[0])] != 0 ||
                         reached[static_cast<size_t>(c[1])] != 0 ||
@@ -636,7 +615,7 @@ private:
             newId[static_cast<size_t>(from) - kept] = to;
         }
         const auto bound = static_cast<int32_t>(kept);
-        tbb::parallel_for(tbb::blocked_range<size_t>(0, tris.size(), kChunk),
+        tbb::parallel_for(tbb::blocked_range<size_t>(0, tris.size(), 16384),
                           [&](const tbb::blocked_range<size_t>& r) {
                               const auto id = [&](int32_t v) {
                                   return v < bound ? v : newId[static_cast<size_t>(v - bound)];
