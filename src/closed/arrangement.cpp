@@ -845,7 +845,7 @@ int Arrangement::insideObject1Near(int32_t pieceIndex, const std::array<double, 
         }
         int parity = 0;
         bool degenerate = false;
-        for (int32_t t = 0; t < count && !degenerate; ++t) {
+        const auto cross = [&](int32_t t) {
             const std::array<Point3, 3> p = corners(t);
             const Point3& a = p[0];
             const Point3& b = p[1];
@@ -854,7 +854,7 @@ int Arrangement::insideObject1Near(int32_t pieceIndex, const std::array<double, 
                 std::min({a.x, b.x, d.x}) > sHi[0] || std::max({a.y, b.y, d.y}) < sLo[1] ||
                 std::min({a.y, b.y, d.y}) > sHi[1] || std::max({a.z, b.z, d.z}) < sLo[2] ||
                 std::min({a.z, b.z, d.z}) > sHi[2]) {
-                continue;
+                return;
             }
             // From the target, whose inside no other triangle of a solid reaches: starting on
             // another triangle's plane is no crossing, and neither is ending on one off the
@@ -864,6 +864,21 @@ int Arrangement::insideObject1Near(int32_t pieceIndex, const std::array<double, 
                 segmentCrossing(c, q, exact(t, p, 0), exact(t, p, 1), exact(t, p, 2), true);
             degenerate = x < 0;
             parity ^= x > 0 ? 1 : 0;
+        };
+        // The triangles given beside the arrangement's are read only where their box meets
+        // the segment's, when the caller can say which those are.
+        const int32_t read = alsoObject1.meeting ? m.firstOther : count;
+        for (int32_t t = 0; t < read && !degenerate; ++t) {
+            cross(t);
+        }
+        if (alsoObject1.meeting && !degenerate) {
+            for (const int32_t i :
+                 alsoObject1.meeting({sLo[0], sLo[1], sLo[2]}, {sHi[0], sHi[1], sHi[2]})) {
+                cross(m.firstOther + i);
+                if (degenerate) {
+                    break;
+                }
+            }
         }
         if (!degenerate) {
             // Just before the target the segment is outside where it comes from the side the

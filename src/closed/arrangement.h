@@ -38,6 +38,11 @@ struct Piece {
 struct OtherTriangles {
     int32_t count = 0;
     std::function<std::array<Point3, 3>(int32_t)> corners;
+    // Where set: those whose box meets the box [lo, hi] (exactly those), ascending. Lets a
+    // long list be searched for the few triangles a segment may cross.
+    std::function<std::vector<int32_t>(const std::array<double, 3>& lo,
+                                       const std::array<double, 3>& hi)>
+        meeting;
 };
 
 // (b - a) x (c - a) in double.

@@ -260,9 +260,10 @@ std::optional<Status> runNear(const Solid& work, const std::vector<Vector4>& too
         (lo[0] > work.maxCorner.x || hi[0] < work.minCorner.x || lo[1] > work.maxCorner.y ||
          hi[1] < work.minCorner.y || lo[2] > work.maxCorner.z || hi[2] < work.minCorner.z);
     // The tool's pieces look for the workpiece's surface in the box among these too.
-    const OtherTriangles asideTriangles{static_cast<int32_t>(aside.size()), [&](int32_t i) {
-                                            return cornersOf(work, aside[static_cast<size_t>(i)]);
-                                        }};
+    const OtherTriangles asideTriangles{
+        static_cast<int32_t>(aside.size()),
+        [&](int32_t i) { return cornersOf(work, aside[static_cast<size_t>(i)]); },
+        {}};
 
     Near near = weldNear(work, std::move(inReach.near), tool, toolTriangles);
     Welded& w = near.w;
@@ -312,7 +313,14 @@ std::optional<Status> runNear(const Solid& work, const std::vector<Vector4>& too
         return arrangement.insideObject1Near(
             piece, everywhere.lo, everywhere.hi,
             {static_cast<int32_t>(elsewhere.size()),
-             [&](int32_t i) { return cornersOf(work, elsewhere[static_cast<size_t>(i)]); }});
+             [&](int32_t i) { return cornersOf(work, elsewhere[static_cast<size_t>(i)]); },
+             [&](const Bound& l, const Bound& h) {
+                 const std::vector<uint8_t> beyond = beyondBitsOf(work.vertices, l, h);
+                 return indicesWhere(elsewhere.size(), [&](size_t i) {
+                     const Triangle& t = work.triangles[static_cast<size_t>(elsewhere[i])];
+                     return meetsBox(beyond, t.i0, t.i1, t.i2);
+                 });
+             }});
     };
     std::vector<char> keep;
     const bool decided = keepPieces(

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "closed/arrangement.h"
 #include "closed/closed_boolean.h"
 #include "formats/mesh_file.h"
 #include "generator/generators.h"
@@ -484,6 +485,100 @@ TEST(ClosedBoolean, AMillingStepFromTheNearPartIsTheWholeDifference) {
     // Every frame, the two where rounding flips slivers with their neighbours included.
     EXPECT_EQ(nearSteps, static_cast<int>(path.size()));
     expectSolid(work, "milled");
+}
+
+// A piece of a tool that reaches no triangle of the workpiece (in a cavity it cut, deep in
+// the material) is decided by a segment to a triangle of the part that may lie anywhere: every
+// triangle of the part it crosses on the way counts, whether all are read or only those the
+// caller finds in the segment's box. Beads in voids and pockets and all over a block.
+TEST(ClosedBoolean, APieceClearOfTheWorkpieceCountsEveryCrossingOnItsWay) {
+    Solid work = make(PrimitiveParameters::cube(2), {}, 0.1f);
+    const Solid cutter = make(PrimitiveParameters::sphere(10, 12, 0.25f), {}, 0.2f);
+    const Solid bead = make(PrimitiveParameters::sphere(6, 8, 0.06f), {}, 0.2f);
+    std::vector<Vector4> beads;
+    for (int i = 0; i < 12; ++i) {
+        const auto k = static_cast<float>(i);
+        const Vector4 at(-0.7f + 0.13f * k, 0.6f * std::sin(1.7f * k),
+                         i % 3 == 0 ? 0.9f : 0.55f * std::cos(2.3f * k));
+        Solid next;
+        ASSERT_TRUE(closedBoolean(work, cutter, BooleanOp::Difference, next, nullptr, 0, at).ok());
+        work = std::move(next);
+        beads.push_back(at + Vector4(0.05f * std::sin(k), 0.05f * std::cos(k), 0.02f));
+    }
+    for (int i = 0; i < 30; ++i) {
+        const auto k = static_cast<float>(i);
+        beads.emplace_back(0.9f * std::sin(0.77f * k), 0.9f * std::cos(1.31f * k),
+                           0.95f * std::sin(2.03f * k + 0.4f));
+    }
+    const auto corners = [&](int32_t t) {
+        const Triangle& tri = work.triangles[static_cast<size_t>(t)];
+        std::array<closed::Point3, 3> p;
+        for (int k = 0; k < 3; ++k) {
+            const Vector4& v = work.vertices[static_cast<size_t>(k == 0   ? tri.i0
+                                                                 : k == 1 ? tri.i1
+                                                                          : tri.i2)];
+            p[static_cast<size_t>(k)] = {v.x, v.y, v.z};
+        }
+        return p;
+    };
+    const closed::OtherTriangles all{static_cast<int32_t>(work.triangles.size()), corners, {}};
+    closed::OtherTriangles found = all;
+    found.meeting = [&](const std::array<double, 3>& lo, const std::array<double, 3>& hi) {
+        std::vector<int32_t> out;
+        for (int32_t t = 0; t < all.count; ++t) {
+            const auto p = corners(t);
+            bool meets = true;
+            for (int k = 0; k < 3; ++k) {
+                const auto c = [&](int i) {
+                    return closed::coordinate(p[static_cast<size_t>(i)], k);
+                };
+                meets = meets && std::max({c(0), c(1), c(2)}) >= lo[static_cast<size_t>(k)] &&
+                        std::min({c(0), c(1), c(2)}) <= hi[static_cast<size_t>(k)];
+            }
+            if (meets) {
+                out.push_back(t);
+            }
+        }
+        return out;
+    };
+    const std::array<double, 3> lo = {-2, -2, -2}, hi = {2, 2, 2};
+    const double before = test::signedVolume(work);
+    const double beadVolume = test::signedVolume(bead);
+    int decided[2] = {0, 0};
+    for (const Vector4& at : beads) {
+        // What the whole operation removes says where the bead is, if wholly on one side.
+        Solid whole;
+        ASSERT_TRUE(
+            closedBooleanOfResult(work, bead, BooleanOp::Difference, whole, nullptr, 0, at).ok());
+        const double removed = before - test::signedVolume(whole);
+        const int expected = std::abs(removed - beadVolume) < 1e-9 ? 1
+                             : std::abs(removed) < 1e-9            ? 0
+                                                                   : -1;
+        if (expected < 0) {
+            continue;
+        }
+        ++decided[expected];
+        std::vector<closed::Point3> points;
+        for (const Vector4& v : bead.vertices) {
+            const Vector4 p = v + at;
+            points.push_back({p.x, p.y, p.z});
+        }
+        std::vector<closed::Corners> tris;
+        for (const Triangle& t : bead.triangles) {
+            tris.push_back({t.i0, t.i1, t.i2});
+        }
+        closed::Arrangement arrangement(std::move(points), std::move(tris), 0);
+        arrangement.intersect({}, {});
+        ASSERT_TRUE(arrangement.split());
+        // A few pieces each: their segments leave from all round the bead.
+        for (int32_t piece = 0; piece < static_cast<int32_t>(arrangement.pieces().size());
+             piece += 7) {
+            EXPECT_EQ(arrangement.insideObject1Near(piece, lo, hi, all), expected);
+            EXPECT_EQ(arrangement.insideObject1Near(piece, lo, hi, found), expected);
+        }
+    }
+    EXPECT_GT(decided[0], 10);
+    EXPECT_GT(decided[1], 10);
 }
 
 TEST(ClosedBoolean, RealMeshesAgainstASphere) {
