@@ -1,7 +1,5 @@
 #include "gcode/machining.h"
 
-#include <tbb/task_arena.h>
-
 #include <algorithm>
 #include <charconv>
 #include <chrono>
@@ -13,6 +11,7 @@
 #include "gcode/hull.h"
 #include "gcode/sweep.h"
 #include "gcode/swept_tool.h"
+#include "geometry/thread_arena.h"
 
 namespace korvan::gcode {
 namespace {
@@ -572,12 +571,7 @@ Status machineProgram(const Program& program, const ToolChoice& tools,
                 }
             }
         };
-        if (options.threads > 0) {
-            tbb::task_arena arena(options.threads);
-            arena.execute(runMoves);
-        } else {
-            runMoves();
-        }
+        ThreadArena().run(options.threads, runMoves);
         tally(program, report.lastLine, options.rapidRate, report);
         report.volume = meshVolume(workpiece);
         report.removedVolume = report.stockVolume - report.volume;

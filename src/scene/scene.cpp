@@ -95,16 +95,6 @@ int32_t Scene::threadsUsed() const {
     return m_threads > 0 ? std::min(m_threads, cores) : cores;
 }
 
-namespace {
-
-// The arena's size: what was asked for, even beyond the cores (oneTBB then runs no more threads
-// than there are cores, but the phases split their work as for that many).
-int arenaSize(int32_t requested) {
-    return requested > 0 ? requested : tbb::task_arena::automatic;
-}
-
-}  // namespace
-
 Scene::~Scene() = default;
 
 void Scene::prepare(int32_t objectNumber) {
@@ -138,8 +128,7 @@ void Scene::phase(double share, double upTo, int64_t items) {
 Status Scene::makeObject(int32_t objectNumber, const std::string& text,
                          const std::function<Status(Solid&, Solid&, const StopToken&)>& make) {
     reporter().ShowProgressPopup(text);
-    tbb::task_arena arena(arenaSize(m_threads));
-    Status s = arena.execute([&] {
+    const auto build = [&]() -> Status {
         // Made and given its tree beside the object, so that a stop anywhere before the end
         // leaves the object as it was.
         Solid made;
@@ -180,7 +169,11 @@ Status Scene::makeObject(int32_t objectNumber, const std::string& text,
             m_tree2.reset();
         }
         return Status();
-    });
+    };
+    // A cap beyond the cores is kept as asked: oneTBB then runs no more threads than there are
+    // cores, but the phases split their work as for that many.
+    Status s;
+    m_arena.run(m_threads, [&] { s = build(); });
     reporter().CloseProgressPopup();
     return s;
 }
@@ -256,14 +249,14 @@ void Scene::ReplaceObject(int32_t objectNumber, Solid mesh, Solid plain) {
     mesh.wireframe = object(objectNumber).wireframe;
     object(objectNumber).swap(mesh);
     adoptPlain(objectNumber, plain);
-    tbb::task_arena arena(arenaSize(m_threads));
-    arena.execute([&] { prepare(objectNumber); });
+    m_arena.run(m_threads, [&] { prepare(objectNumber); });
 }
 
 Status Scene::octreeOperation(BooleanOp op, OperationReport& report) {
     // Every parallel phase below runs on this arena's threads and no more.
-    tbb::task_arena arena(arenaSize(m_threads));
-    return arena.execute([&] { return octreeOperationPhases(op, report); });
+    Status s;
+    m_arena.run(m_threads, [&] { s = octreeOperationPhases(op, report); });
+    return s;
 }
 
 namespace {
@@ -446,13 +439,16 @@ void Scene::computeClosed(BooleanOp op, ClosedFrame& frame) {
         const StopToken stop = stopToken();
         const Solid& object1 = closedObject1();
         const Solid& object2 = closedObject2(frame);
-        frame.status = ownResult
-                           ? closedDifferenceOfResult(object1, object2, m_spare, &frame.report,
-                                                      m_threads, frame.offset, stop)
-                       : own ? closedBooleanOfResult(object1, object2, op, m_spare, &frame.report,
-                                                     m_threads, frame.offset, stop)
-                             : closedBoolean(object1, object2, op, m_spare, &frame.report,
-                                             m_threads, frame.offset, stop);
+        // In the scene's arena, which the engine is then not asked to make.
+        m_arena.run(m_threads, [&] {
+            frame.status = ownResult
+                               ? closedDifferenceOfResult(object1, object2, m_spare, &frame.report,
+                                                          0, frame.offset, stop)
+                           : own ? closedBooleanOfResult(object1, object2, op, m_spare,
+                                                         &frame.report, 0, frame.offset, stop)
+                                 : closedBoolean(object1, object2, op, m_spare, &frame.report, 0,
+                                                 frame.offset, stop);
+        });
     } catch (const std::bad_alloc&) {
         // On the run's own thread nothing else would catch it.
         frame.status = Status::failure(kOutOfMemoryMessage);

@@ -15,6 +15,7 @@
 #include "geometry/solid.h"
 #include "geometry/status.h"
 #include "geometry/stop_token.h"
+#include "geometry/thread_arena.h"
 #include "geometry/vector4.h"
 #include "meshio/edge_sampling.h"
 #include "octree/octree.h"
@@ -172,6 +173,8 @@ private:
 
     std::unique_ptr<OctreeNode> m_tree1;
     std::unique_ptr<OctreeNode> m_tree2;
+    // The arena every operation runs in while m_threads caps the threads.
+    ThreadArena m_arena;
     // Object 1's revision when the closed engine made it with nothing left to repair (0:
     // never): a difference on it may then compute the part near object 2 only.
     uint64_t m_closedRevision = 0;
