@@ -52,6 +52,11 @@ public:
 #endif
     }
 
+    // Whether the box of the triangle with corners a, b, c meets this box.
+    bool meets(const Vector4& a, const Vector4& b, const Vector4& c) const {
+        return ((*this)(a) & (*this)(b) & (*this)(c)) == 0;
+    }
+
 private:
     // The least float not below `d`, and the greatest not above it: for a float f,
     // f < d exactly where f < roundedUp(d), and f > d where f > roundedDown(d).

@@ -515,10 +515,10 @@ private:
         const closed::BoxBits box(closed::boundOf(lo), closed::boundOf(hi));
         const auto nearBox = [&](const Corners& c) {
             if (within) {
-                const auto bits = [&](int32_t v) {
-                    return box(m_solid.vertices[static_cast<size_t>(v)]);
+                const auto at = [&](int32_t v) -> const Vector4& {
+                    return m_solid.vertices[static_cast<size_t>(v)];
                 };
-                return (bits(c[0]) & bits(c[1]) & bits(c[2])) == 0;
+                return box.meets(at(c[0]), at(c[1]), at(c[2]));
             }
             return closed::meetsBox(near, c[0], c[1], c[2]);
         };
