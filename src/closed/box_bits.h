@@ -18,6 +18,7 @@
 #include <limits>
 #include <vector>
 
+#include "geometry/triangle.h"
 #include "geometry/vector4.h"
 
 namespace korvan::closed {
@@ -124,6 +125,18 @@ std::vector<int32_t> indicesWhere(size_t count, const Keep& keep) {
         all.insert(all.end(), f.begin(), f.end());
     }
     return all;
+}
+
+// Those of `count` triangles, each read as `triangle(i)`, whose box meets the box [lo, hi]:
+// their indices, ascending.
+template <typename At>
+std::vector<int32_t> trianglesMeetingBox(const std::vector<Vector4>& vertices, const Bound& lo,
+                                         const Bound& hi, size_t count, const At& triangle) {
+    const std::vector<uint8_t> beyond = beyondBitsOf(vertices, lo, hi);
+    return indicesWhere(count, [&](size_t i) {
+        const Triangle& t = triangle(i);
+        return meetsBox(beyond, t.i0, t.i1, t.i2);
+    });
 }
 
 }  // namespace korvan::closed

@@ -26,6 +26,7 @@
 #include "closed/passes.h"
 #include "closed/self_crossing.h"
 #include "geometry/mesh_topology.h"
+#include "geometry/thread_arena.h"
 
 namespace korvan {
 namespace {
@@ -866,7 +867,7 @@ Status checkedBoolean(const Solid& object1, const Solid& object2, BooleanOp op, 
     ClosedReport local;
     try {
         Status s;
-        closed::withThreads(
+        ThreadArena().run(
             threads, [&] { s = run(object1, operands[1], op, result, local, checkObject1, stop); });
         if (report != nullptr) {
             *report = local;

@@ -23,6 +23,7 @@
 #include "closed/tool_cells.h"
 #include "geometry/memory_budget.h"
 #include "geometry/mesh_topology.h"
+#include "geometry/thread_arena.h"
 
 namespace korvan {
 namespace {
@@ -315,11 +316,10 @@ std::optional<Status> runNear(const Solid& work, const std::vector<Vector4>& too
             {static_cast<int32_t>(elsewhere.size()),
              [&](int32_t i) { return cornersOf(work, elsewhere[static_cast<size_t>(i)]); },
              [&](const Bound& l, const Bound& h) {
-                 const std::vector<uint8_t> beyond = beyondBitsOf(work.vertices, l, h);
-                 return indicesWhere(elsewhere.size(), [&](size_t i) {
-                     const Triangle& t = work.triangles[static_cast<size_t>(elsewhere[i])];
-                     return meetsBox(beyond, t.i0, t.i1, t.i2);
-                 });
+                 return trianglesMeetingBox(
+                     work.vertices, l, h, elsewhere.size(), [&](size_t i) -> const Triangle& {
+                         return work.triangles[static_cast<size_t>(elsewhere[i])];
+                     });
              }});
     };
     std::vector<char> keep;
@@ -577,7 +577,7 @@ Status closedDifferenceOfResult(const Solid& object1, const Solid& object2, Soli
                     static_cast<uint32_t>(t.i2) < n;
         }
         if (sound) {
-            withThreads(threads, [&] {
+            ThreadArena().run(threads, [&] {
                 done = runNear(object1, tool, object2.triangles, object2IsHull, result, local);
             });
         }

@@ -4,7 +4,6 @@
 
 #include <tbb/blocked_range.h>
 #include <tbb/parallel_for.h>
-#include <tbb/task_arena.h>
 
 #include <algorithm>
 #include <array>
@@ -53,19 +52,6 @@ inline void grow(Box& into, const Box& b) {
         into.lo[i] = std::min(into.lo[i], b.lo[i]);
         into.hi[i] = std::max(into.hi[i], b.hi[i]);
     }
-}
-
-// Runs `f` with every parallel loop in it capped at `threads` where that is above 0, else in
-// the caller's own arena. TBB keeps some kilobytes of each arena it is asked to make, so one
-// made for every step of a milling run would grow the process with every move.
-template <typename F>
-void withThreads(int threads, const F& f) {
-    if (threads <= 0) {
-        f();
-        return;
-    }
-    tbb::task_arena arena(threads);
-    arena.execute(f);
 }
 
 using Clock = std::chrono::steady_clock;

@@ -26,11 +26,9 @@ Position positionOf(const Vector4& v) {
 // order.
 template <typename F>
 void forTrianglesWithin(const Solid& solid, const Vector4& lo, const Vector4& hi, const F& f) {
-    const std::vector<uint8_t> beyond = closed::beyondBitsOf(solid.vertices, lo, hi);
-    for (const int32_t i : closed::indicesWhere(solid.triangles.size(), [&](size_t i) {
-             const Triangle& t = solid.triangles[i];
-             return closed::meetsBox(beyond, t.i0, t.i1, t.i2);
-         })) {
+    for (const int32_t i : closed::trianglesMeetingBox(
+             solid.vertices, closed::boundOf(lo), closed::boundOf(hi), solid.triangles.size(),
+             [&](size_t i) -> const Triangle& { return solid.triangles[i]; })) {
         const Triangle& t = solid.triangles[static_cast<size_t>(i)];
         f(solid.vertices[static_cast<size_t>(t.i0)], solid.vertices[static_cast<size_t>(t.i1)],
           solid.vertices[static_cast<size_t>(t.i2)]);
