@@ -84,7 +84,7 @@ std::vector<Solid> sweepsOf(const Program& program, const Solid& tool, double gr
 }
 
 TEST(Machining, StraightSlotRemovesTheSweepsVolumeExactly) {
-    const ToolSpec spec{ToolShape::Flat, 6, 0, 0, 20};
+    const ToolSpec spec{ToolShape::Flat, 6, 0, 0, 6};
     Solid work = boxStock({100, 60, 0}, {0, 0, -20});  // corners in any order
     const Program program =
         programOf("G0 X20 Y30 Z5\nG1 Z-3 F200\nG1 X45 F800\nG1 X70\nG0 Z5\nM30\n");
@@ -98,7 +98,7 @@ TEST(Machining, StraightSlotRemovesTheSweepsVolumeExactly) {
     ASSERT_TRUE(machineProgram(program, fixedTool(spec), oneThread, capped, cappedReport).ok());
     EXPECT_TRUE(test::sameMesh(capped, work));
 
-    // The flat mill's sweep is a prism 20 high; 3 of it lie in the box. Its volume from an
+    // The flat mill's sweep is a prism 6 high; 3 of it lie in the box. Its volume from an
     // independent hull of the tool's vertices at both ends of the slot (whole numbers, on the
     // run's grid).
     const Solid tool = toolOnGrid(spec, report.grid);
@@ -109,11 +109,12 @@ TEST(Machining, StraightSlotRemovesTheSweepsVolumeExactly) {
                               static_cast<float>(v.z - 3.0));
         }
     }
-    const double slot = test::signedVolume(test::convexHull(ends)) * 3.0 / 20.0;
+    const double slot = test::signedVolume(test::convexHull(ends)) * 3.0 / 6.0;
     EXPECT_NEAR(report.volume, 100.0 * 60.0 * 20.0 - slot, 1e-9 * report.volume);
-    // Where the hull's diagonals cross the stock's top the seam points are rounded to floats,
-    // which moves the slot's walls by parts of an ulp: 2.5e-9 of the slot's volume here.
-    EXPECT_NEAR(report.removedVolume, slot, 1e-8 * slot);
+    // The stock's top halves the sweep, so the diagonals of its walls cross it where floats hold
+    // the seam points exactly (a flute length of 20 would round them, moving the walls by parts
+    // of an ulp: 2.5e-9 of the slot's volume). What remains is the sums' rounding.
+    EXPECT_NEAR(report.removedVolume, slot, 1e-12 * slot);
     EXPECT_NEAR(test::signedVolume(work), report.volume, 1e-9 * report.volume);
     // Chords within the tolerance lose at most the tolerance times the circle's length.
     const double analytic = 3.0 * (6.0 * 50.0 + std::numbers::pi * 9.0);
