@@ -12,18 +12,18 @@
 #include <vector>
 
 #include "closed/closed_boolean.h"
-#include "generator/generators.h"
 #include "formats/mesh_file.h"
+#include "generator/generators.h"
 #include "meshio/load.h"
 #include "support/mesh_checks.h"
 
 namespace korvan {
 namespace {
 
-const char* const kMeshes[] = {"conway-hart-A7-flipped", "netgen-hinge",    "netgen-part1",
-                               "npm-bunny",              "openfoam-blob",   "openfoam-flange",
-                               "prusa-box",              "prusa-m3-hex-nut", "prusa-sphere",
-                               "prusa-torus",            "qt3d-trefoil"};
+const char* const kMeshes[] = {
+    "conway-hart-A7-flipped", "netgen-hinge",    "netgen-part1", "npm-bunny",
+    "openfoam-blob",          "openfoam-flange", "prusa-box",    "prusa-m3-hex-nut",
+    "prusa-sphere",           "prusa-torus",     "qt3d-trefoil"};
 
 const Vector4 kApart(0.31f, 0.23f, 0.17f);
 
@@ -88,6 +88,8 @@ void run(benchmark::State& state, const Solid& a, const Solid& b, BooleanOp op,
     state.counters["triangles_in"] = static_cast<double>(a.triangles.size() + b.triangles.size());
     state.counters["triangles_out"] = static_cast<double>(out.triangles.size());
     state.counters["volume"] = test::signedVolume(out);
+    state.counters["touching_pairs"] = static_cast<double>(report.intersectingPairs);
+    state.counters["pieces"] = static_cast<double>(report.pieces);
     state.counters["weld_ms"] = 1e3 * report.weldSeconds;
     state.counters["broad_ms"] = 1e3 * report.broadPhaseSeconds;
     state.counters["pairs_ms"] = 1e3 * report.intersectSeconds;

@@ -601,6 +601,24 @@ void Arrangement::keepWhole() {
     }
 }
 
+void Arrangement::setTwins(std::vector<int8_t> side) {
+    m_impl->twin = std::move(side);
+}
+
+bool Arrangement::twinTouched() const {
+    return m_impl->twinTouched;
+}
+
+void Arrangement::restart() {
+    Impl& m = *m_impl;
+    Impl fresh;
+    fresh.points = std::move(m.points);
+    fresh.tris = std::move(m.tris);
+    fresh.firstOther = m.firstOther;
+    // Move-assigned members stay where they are, so views of the input stay valid.
+    m = std::move(fresh);
+}
+
 const std::vector<Piece>& Arrangement::pieces() const {
     return m_impl->pieces;
 }

@@ -77,6 +77,16 @@ public:
     // is one piece, on the other surface and facing as it does, its edges on the seam.
     void keepWhole();
 
+    // Before intersect: triangles that the other operand has too (twinSides; the pair tests
+    // left them out), each one piece on the other surface, facing as `side` says, its edges on
+    // the seam.
+    void setTwins(std::vector<int8_t> side);
+    // Whether split() failed because something reached inside a twin's edges, which only an
+    // operand touching itself can do; restart() and intersect without twins then.
+    bool twinTouched() const;
+    // Forgets everything but the input points and triangles, which stay where they are.
+    void restart();
+
     // Splits every touched triangle along its seam segments into pieces (in triangle order).
     // Returns false, with `error()` set, when seam segments cross inside a triangle, which only
     // a self-intersecting operand produces.

@@ -147,6 +147,8 @@ struct Arrangement::Impl {
     std::vector<char> flatEdge;         // between two triangles of its operand in one plane
     std::vector<int8_t> axis;           // projection axis per triangle
     std::vector<int8_t> projectedSign;  // orientation of the projected corners
+    std::vector<int8_t> twin;           // per triangle, or empty: Arrangement::setTwins
+    bool twinTouched = false;
 
     // Records gathered by the pair tests, sorted and resolved after all pairs.
     std::vector<std::pair<int32_t, Key>> onEdge;

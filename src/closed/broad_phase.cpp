@@ -43,16 +43,20 @@ bool overlaps(const Box& a, const Box& b) {
     return true;
 }
 
-// Triangles in [begin, end) whose box meets `around`, in index order, and the box of them all.
-// Min and max do not depend on the order they are taken in, so the split into ranges does not
-// change the box.
+// Triangles in [begin, end) whose box meets `around`, in index order, and the box of them all;
+// none that `leaveOut` marks. Min and max do not depend on the order they are taken in, so the
+// split into ranges does not change the box.
 std::vector<int32_t> trianglesNear(const WeldedView& w, int32_t begin, int32_t end,
-                                   const Box& around, Box& reach) {
+                                   const Box& around, Box& reach,
+                                   const std::vector<int8_t>* leaveOut) {
     std::vector<char> near(static_cast<size_t>(end - begin), 0);
     reach = tbb::parallel_reduce(
         tbb::blocked_range<int32_t>(begin, end, 4096), emptyBox(),
         [&](const tbb::blocked_range<int32_t>& r, Box acc) {
             for (int32_t t = r.begin(); t < r.end(); ++t) {
+                if (leaveOut != nullptr && (*leaveOut)[static_cast<size_t>(t)] != 0) {
+                    continue;
+                }
                 const Box b = boxOf(w, t);
                 if (overlaps(b, around)) {
                     near[static_cast<size_t>(t - begin)] = 1;
@@ -136,7 +140,8 @@ std::vector<Box> boxesOf(const WeldedView& w, const std::vector<int32_t>& tris) 
 
 }  // namespace
 
-Candidates candidatePairs(const WeldedView& w, const StopToken& stop) {
+Candidates candidatePairs(const WeldedView& w, const StopToken& stop,
+                          const std::vector<int8_t>* leaveOut) {
     const auto nt = static_cast<int32_t>(w.tris.size());
     Candidates found;
     if (w.firstOther == 0 || w.firstOther == nt) {
@@ -144,14 +149,14 @@ Candidates candidatePairs(const WeldedView& w, const StopToken& stop) {
     }
     const Box everything{{-HUGE_VAL, -HUGE_VAL, -HUGE_VAL}, {HUGE_VAL, HUGE_VAL, HUGE_VAL}};
     Box reach[2];
-    (void)trianglesNear(w, w.firstOther, nt, everything, reach[1]);
+    (void)trianglesNear(w, w.firstOther, nt, everything, reach[1], leaveOut);
     std::vector<int32_t> side[2];
-    side[0] = trianglesNear(w, 0, w.firstOther, reach[1], reach[0]);
+    side[0] = trianglesNear(w, 0, w.firstOther, reach[1], reach[0], leaveOut);
     if (side[0].empty()) {
         return found;
     }
     stop.check();
-    side[1] = trianglesNear(w, w.firstOther, nt, reach[0], reach[1]);
+    side[1] = trianglesNear(w, w.firstOther, nt, reach[0], reach[1], leaveOut);
     if (side[1].empty()) {
         return found;
     }

@@ -363,6 +363,24 @@ bool sameTriangles(const closed::WeldedView& w) {
     return a == b;
 }
 
+// `involved` (ascending) and the triangles with a twin, ascending.
+std::vector<int32_t> withTwins(const std::vector<int32_t>& involved,
+                               const std::vector<int8_t>& twins) {
+    std::vector<int32_t> out;
+    out.reserve(involved.size());
+    auto next = involved.begin();
+    for (size_t t = 0; t < twins.size(); ++t) {
+        const auto ti = static_cast<int32_t>(t);
+        if (next != involved.end() && *next == ti) {
+            out.push_back(ti);
+            ++next;
+        } else if (twins[t] != 0) {
+            out.push_back(ti);
+        }
+    }
+    return out;
+}
+
 // Checks both operands on the shared weld, before anything is dropped; `pinched` tells
 // whether either has edges with four triangles.
 std::string operandsProblem(const closed::WeldedView& w, bool& pinched) {
@@ -450,7 +468,13 @@ Status run(const Solid& object1, const Operand& object2, BooleanOp op, Solid& re
                     return;
                 }
                 stop.check();
-                candidates = candidatePairs(welded, stop);
+                std::vector<int8_t> twins = closed::twinSides(welded);
+                candidates = candidatePairs(welded, stop, twins.empty() ? nullptr : &twins);
+                if (!twins.empty()) {
+                    // Near the other operand, with their edges numbered, but in no pair.
+                    candidates.involved = withTwins(candidates.involved, twins);
+                    arrangement.setTwins(std::move(twins));
+                }
                 report.broadPhaseSeconds = secondsSince(lap);
                 stop.advance(triangleCount);
                 report.intersectingPairs =
@@ -458,6 +482,13 @@ Status run(const Solid& object1, const Operand& object2, BooleanOp op, Solid& re
                 report.intersectSeconds = secondsSince(lap);
                 stop.advance(triangleCount);
                 split = arrangement.split(stop);
+                if (!split && arrangement.twinTouched()) {
+                    arrangement.restart();
+                    candidates = candidatePairs(welded, stop);
+                    report.intersectingPairs =
+                        arrangement.intersect(candidates.pairs, candidates.involved, stop);
+                    split = arrangement.split(stop);
+                }
                 report.splitSeconds = secondsSince(lap);
             } catch (...) {
                 failure = std::current_exception();

@@ -140,8 +140,15 @@ struct Candidates {
     std::vector<std::pair<int32_t, int32_t>> pairs;
     std::vector<int32_t> involved;
 };
-// `stop` is polled once per chunk of the pair search.
-Candidates candidatePairs(const WeldedView& w, const StopToken& stop = {});
+// `stop` is polled once per chunk of the pair search. Triangles that `leaveOut` marks (where
+// given) take no part.
+Candidates candidatePairs(const WeldedView& w, const StopToken& stop = {},
+                          const std::vector<int8_t>* leaveOut = nullptr);
+
+// Per triangle, where the other operand has a triangle of the same three points (a twin) and
+// neither operand repeats them: +1 where the two turn alike, -1 where they face each other, 0
+// elsewhere. Empty where no triangle has a twin.
+std::vector<int8_t> twinSides(const WeldedView& w);
 
 // Where a seam point's rounding to floats turns a result triangle over, collapses it away:
 // `source` gives each triangle's source triangle in the arrangement (~source where it was

@@ -519,6 +519,15 @@ bool Arrangement::split(const StopToken& stop) {
     for (const auto& c : m.chainOf) {
         touched[c.first] = 1;
     }
+    if (!m.twin.empty()) {
+        for (int32_t t : m.involved) {
+            if (touched[t] && m.twin[static_cast<size_t>(t)] != 0) {
+                m.twinTouched = true;
+                m.error = "nesto sijece trokut koji oba tijela imaju";
+                return false;
+            }
+        }
+    }
 
     // The chains' points by id, each found once.
     m.chainIds.resize(m.chainKeys.size());
@@ -658,6 +667,8 @@ bool Arrangement::split(const StopToken& stop) {
                               m.pieces.begin() + static_cast<std::ptrdiff_t>(at));
                     at += split[j].size();
                     ++j;
+                } else if (!m.twin.empty() && m.twin[static_cast<size_t>(t)] != 0) {
+                    m.pieces[at++] = {m.tris[t], t, 7, m.twin[static_cast<size_t>(t)]};
                 } else {
                     m.pieces[at++] = {m.tris[t], t, 0, 0};
                 }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <string>
 #include <vector>
@@ -630,6 +631,108 @@ TEST(ClosedBoolean, AnOperandAgainstItselfGivesItselfItselfAndNothing) {
         EXPECT_NEAR(volume(u) + volume(i), 2 * va, 1e-6 * va);
         EXPECT_NEAR(volume(d), va - volume(i), 1e-6 * va);
         EXPECT_LT(volume(d), 1e-4 * va);
+    }
+}
+
+// Every vertex turned about the z axis through the origin, rounded to floats: where the turn
+// is below a float's spacing most corners stay, and the triangles with all three are twins.
+Solid turnedAboutZ(const Solid& s, double degrees) {
+    Solid out;
+    out.copyMeshFrom(s);
+    const double a = degrees * std::acos(-1.0) / 180.0;
+    for (Vector4& v : out.vertices) {
+        const double x = v.x, y = v.y;
+        v = Vector4(static_cast<float>(x * std::cos(a) - y * std::sin(a)),
+                    static_cast<float>(x * std::sin(a) + y * std::cos(a)), v.z);
+    }
+    out.computeTriangleData();
+    return out;
+}
+
+// Two meshes in one, as they are (they may touch or cross).
+Solid joined(const Solid& one, const Solid& two) {
+    Solid out;
+    out.copyMeshFrom(one);
+    const auto first = static_cast<int32_t>(out.vertices.size());
+    out.vertices.insert(out.vertices.end(), two.vertices.begin(), two.vertices.end());
+    for (Triangle t : two.triangles) {
+        t.setIndices(t.i0 + first, t.i1 + first, t.i2 + first);
+        out.triangles.push_back(t);
+    }
+    out.computeTriangleData();
+    out.computeBoundingBox();
+    return out;
+}
+
+// Triangles both operands have are kept or dropped whole, facing as they do in each.
+TEST(ClosedBoolean, TrianglesBothOperandsHaveAreSettledWhole) {
+    // Faces on one plane, facing each other: the shared face goes from the union, and nothing
+    // of it stays between the two.
+    const Solid a = make(PrimitiveParameters::cube(2));
+    const Solid beside = make(PrimitiveParameters::cube(2), {2, 0, 0});
+    const Solid u = run(a, beside, BooleanOp::Union);
+    EXPECT_NEAR(volume(u), 16.0, 1e-12);
+    EXPECT_EQ(u.triangles.size(), 2 * a.triangles.size() - a.triangles.size() / 3);
+    EXPECT_TRUE(run(a, beside, BooleanOp::Intersection).triangles.empty());
+    const Solid d = run(a, beside, BooleanOp::Difference);
+    EXPECT_EQ(d.triangles.size(), a.triangles.size());
+    EXPECT_NEAR(volume(d), 8.0, 1e-12);
+
+    // Turned by less than the floats can tell near the axis: half the triangles are twins,
+    // the rest lie a hair across them.
+    const Solid fine = make(PrimitiveParameters::cube(2), {}, 0.05f);
+    const Solid turned = turnedAboutZ(fine, 1e-6);
+    const Solid i = identities(fine, turned, 1e-12);
+    EXPECT_NEAR(volume(i), 8.0, 1e-6);
+    EXPECT_NEAR(volume(run(fine, turned, BooleanOp::Difference)), 0.0, 1e-6);
+}
+
+// Where something of an operand that touches itself reaches inside a twin's edge, the twins go
+// through the pair tests after all, which find the touch. Object 1 (not checked, as a result of
+// this engine is not) is two boxes in one mesh, one standing on the other with a corner in the
+// middle of the lower one's top edge; object 2 is the lower box again with its top cut along
+// the other diagonal, so that its triangles beside that edge are tested against the upper box
+// and those below it are twins.
+TEST(ClosedBoolean, TwinsTouchedByTheirOwnOperandAreTestedInPairs) {
+    const Solid lower = make(PrimitiveParameters::cube(1), {}, 2.0f);
+    const Solid upper = make(PrimitiveParameters::cube(1), {0.5f, 1.0f, 0.0f}, 2.0f);
+    const Solid both = joined(lower, upper);
+    Solid other;
+    other.copyMeshFrom(lower);
+    std::vector<Triangle*> top;
+    for (Triangle& t : other.triangles) {
+        if (other.vertices[t.i0].y == 0.5f && other.vertices[t.i1].y == 0.5f &&
+            other.vertices[t.i2].y == 0.5f) {
+            top.push_back(&t);
+        }
+    }
+    ASSERT_EQ(top.size(), 2u);
+    // (u, v, w1) and (v, u, w2) become (u, w2, w1) and (w2, v, w1).
+    std::array<int32_t, 3> first = {top[0]->i0, top[0]->i1, top[0]->i2};
+    const std::array<int32_t, 3> second = {top[1]->i0, top[1]->i1, top[1]->i2};
+    const auto inSecond = [&](int32_t v) {
+        return std::find(second.begin(), second.end(), v) != second.end();
+    };
+    while (!(inSecond(first[0]) && inSecond(first[1]))) {
+        std::rotate(first.begin(), first.begin() + 1, first.end());
+    }
+    const int32_t u = first[0], v = first[1], w1 = first[2];
+    int32_t w2 = -1;
+    for (const int32_t c : second) {
+        w2 = c != u && c != v ? c : w2;
+    }
+    top[0]->setIndices(u, w2, w1);
+    top[1]->setIndices(w2, v, w1);
+    other.computeTriangleData();
+    ASSERT_TRUE(checkClosedOperand(other, 2).ok());
+
+    for (const BooleanOp op : {BooleanOp::Union, BooleanOp::Intersection, BooleanOp::Difference}) {
+        Solid out = make(PrimitiveParameters::cube(1));
+        const size_t before = out.triangles.size();
+        const Status s = closedBooleanOfResult(both, other, op, out);
+        EXPECT_FALSE(s.ok());
+        EXPECT_NE(s.message().find("(tijelo sijece samo sebe)"), std::string::npos) << s.message();
+        EXPECT_EQ(out.triangles.size(), before);
     }
 }
 
