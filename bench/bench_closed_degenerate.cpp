@@ -5,7 +5,6 @@
 // apart so that they cross. Phase times are counters.
 #include <benchmark/benchmark.h>
 
-#include <cmath>
 #include <map>
 #include <string>
 #include <utility>
@@ -38,21 +37,6 @@ const Solid& dataMesh(const std::string& name) {
     return it->second;
 }
 
-// Every vertex turned about the z axis through the origin, rounded to floats.
-Solid turned(const Solid& s, double degrees) {
-    Solid out;
-    out.copyMeshFrom(s);
-    const double a = degrees * std::acos(-1.0) / 180.0;
-    for (Vector4& v : out.vertices) {
-        const double x = v.x, y = v.y;
-        v = Vector4(static_cast<float>(x * std::cos(a) - y * std::sin(a)),
-                    static_cast<float>(x * std::sin(a) + y * std::cos(a)), v.z);
-    }
-    out.computeTriangleData();
-    out.computeBoundingBox();
-    return out;
-}
-
 // Operand pairs made once: (a, b) for each case.
 struct Pair {
     Solid a, b;
@@ -64,7 +48,7 @@ const Pair& generated(const std::string& which) {
         Pair p;
         if (which == "cube") {
             (void)generateObject(PrimitiveParameters::cube(2), 0.01f, p.a);
-            p.b = turned(p.a, 1e-6);
+            p.b = test::turnedAboutZ(p.a, 1e-6);
         } else {
             (void)generateObject(PrimitiveParameters::sphere(160, 320, 1.0f), 1.0f, p.a);
             (void)generateObject(PrimitiveParameters::sphere(170, 300, 1.0f), 1.0f, p.b);

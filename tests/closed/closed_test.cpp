@@ -634,21 +634,6 @@ TEST(ClosedBoolean, AnOperandAgainstItselfGivesItselfItselfAndNothing) {
     }
 }
 
-// Every vertex turned about the z axis through the origin, rounded to floats: where the turn
-// is below a float's spacing most corners stay, and the triangles with all three are twins.
-Solid turnedAboutZ(const Solid& s, double degrees) {
-    Solid out;
-    out.copyMeshFrom(s);
-    const double a = degrees * std::acos(-1.0) / 180.0;
-    for (Vector4& v : out.vertices) {
-        const double x = v.x, y = v.y;
-        v = Vector4(static_cast<float>(x * std::cos(a) - y * std::sin(a)),
-                    static_cast<float>(x * std::sin(a) + y * std::cos(a)), v.z);
-    }
-    out.computeTriangleData();
-    return out;
-}
-
 // Two meshes in one, as they are (they may touch or cross).
 Solid joined(const Solid& one, const Solid& two) {
     Solid out;
@@ -681,7 +666,7 @@ TEST(ClosedBoolean, TrianglesBothOperandsHaveAreSettledWhole) {
     // Turned by less than the floats can tell near the axis: half the triangles are twins,
     // the rest lie a hair across them.
     const Solid fine = make(PrimitiveParameters::cube(2), {}, 0.05f);
-    const Solid turned = turnedAboutZ(fine, 1e-6);
+    const Solid turned = test::turnedAboutZ(fine, 1e-6);
     const Solid i = identities(fine, turned, 1e-12);
     EXPECT_NEAR(volume(i), 8.0, 1e-6);
     EXPECT_NEAR(volume(run(fine, turned, BooleanOp::Difference)), 0.0, 1e-6);
@@ -738,19 +723,8 @@ TEST(ClosedBoolean, TwinsTouchedByTheirOwnOperandAreTestedInPairs) {
 
 // Two boxes that overlap, in one mesh: closed and oriented, but with no one inside.
 Solid overlappingBoxes() {
-    Solid one = make(PrimitiveParameters::cube(1), {}, 2.0f);
-    Solid two = make(PrimitiveParameters::cube(1), {0.4f, 0.3f, 0.2f}, 2.0f);
-    const auto first = static_cast<int32_t>(one.vertices.size());
-    for (const Vector4& v : two.vertices) {
-        one.vertices.push_back(v);
-    }
-    for (Triangle t : two.triangles) {
-        t.setIndices(t.i0 + first, t.i1 + first, t.i2 + first);
-        one.triangles.push_back(t);
-    }
-    one.computeTriangleData();
-    one.computeBoundingBox();
-    return one;
+    return joined(make(PrimitiveParameters::cube(1), {}, 2.0f),
+                  make(PrimitiveParameters::cube(1), {0.4f, 0.3f, 0.2f}, 2.0f));
 }
 
 // Refused where it crosses itself, naming the object and the pairs, whichever the object and

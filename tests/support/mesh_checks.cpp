@@ -244,6 +244,20 @@ bool sameMesh(const Solid& a, const Solid& b, bool normals) {
     return true;
 }
 
+Solid turnedAboutZ(const Solid& s, double degrees) {
+    Solid out;
+    out.copyMeshFrom(s);
+    const double a = degrees * std::acos(-1.0) / 180.0;
+    for (Vector4& v : out.vertices) {
+        const double x = v.x, y = v.y;
+        v = Vector4(static_cast<float>(x * std::cos(a) - y * std::sin(a)),
+                    static_cast<float>(x * std::sin(a) + y * std::cos(a)), v.z);
+    }
+    out.computeTriangleData();
+    out.computeBoundingBox();
+    return out;
+}
+
 Solid makeSolid(const std::vector<Vector4>& vertices, const std::vector<int32_t>& corners) {
     Solid s;
     s.allocate(static_cast<int32_t>(vertices.size()), static_cast<int32_t>(corners.size() / 3));

@@ -44,6 +44,10 @@ double farthestVertexFrom(const Solid& a, const Solid& b, double reach);
 // `normals`, the same triangle normals too.
 bool sameMesh(const Solid& a, const Solid& b, bool normals = false);
 
+// Every vertex turned about the z axis through the origin by `degrees`, rounded to floats:
+// where the turn is below a float's spacing, corners stay where they were.
+Solid turnedAboutZ(const Solid& s, double degrees);
+
 // A solid holding the given triangles over the given vertices, box from the vertices.
 Solid makeSolid(const std::vector<Vector4>& vertices, const std::vector<int32_t>& corners);
 
