@@ -1,5 +1,6 @@
-// The exact convex hull of float points, shared by the tool meshes and the swept volumes.
-// Private to the gcode folder; the only file here compiled with CGAL.
+// The exact convex hull of float points, shared by the tool meshes and the swept volumes (and
+// the tests' random solids, for a mesh that does not depend on what ran before). The only file
+// here compiled with CGAL.
 #pragma once
 
 #include <vector>
