@@ -593,14 +593,6 @@ int64_t Arrangement::intersect(const std::vector<std::pair<int32_t, int32_t>>& c
     return total;
 }
 
-void Arrangement::keepWhole() {
-    Impl& m = *m_impl;
-    m.pieces.resize(m.tris.size());
-    for (size_t t = 0; t < m.tris.size(); ++t) {
-        m.pieces[t] = {m.tris[t], static_cast<int32_t>(t), 7, 1};
-    }
-}
-
 void Arrangement::setTwins(std::vector<int8_t> side) {
     m_impl->twin = std::move(side);
 }

@@ -73,10 +73,6 @@ public:
     int64_t intersect(const std::vector<std::pair<int32_t, int32_t>>& candidates,
                       const std::vector<int32_t>& involved, const StopToken& stop = {});
 
-    // Instead of intersect and split, for two operands with the same triangles: every triangle
-    // is one piece, on the other surface and facing as it does, its edges on the seam.
-    void keepWhole();
-
     // Before intersect: triangles that the other operand has too (twinSides; the pair tests
     // left them out), each one piece on the other surface, facing as `side` says, its edges on
     // the seam.

@@ -336,33 +336,6 @@ bool keepPiece(const Piece& piece, bool fromOther, bool inside, BooleanOp op) {
     return fromOther ? inside : !inside;
 }
 
-// Whether object 2 is object 1's triangles again, in any order and each from any corner (an
-// operand against itself): over the shared weld they are then the same corner triples.
-bool sameTriangles(const closed::WeldedView& w) {
-    const auto n = static_cast<int32_t>(w.tris.size());
-    if (2 * w.firstOther != n || n == 0) {
-        return false;
-    }
-    // Each triangle from its smallest corner, keeping its orientation.
-    const auto canonical = [&](int32_t begin) {
-        std::vector<Corners> out(static_cast<size_t>(w.firstOther));
-        tbb::parallel_for(tbb::blocked_range<int32_t>(0, w.firstOther, 8192),
-                          [&](const tbb::blocked_range<int32_t>& r) {
-                              for (int32_t i = r.begin(); i < r.end(); ++i) {
-                                  Corners c = w.tris[static_cast<size_t>(begin + i)];
-                                  std::rotate(c.begin(), std::min_element(c.begin(), c.end()),
-                                              c.end());
-                                  out[static_cast<size_t>(i)] = c;
-                              }
-                          });
-        tbb::parallel_sort(out.begin(), out.end());
-        return out;
-    };
-    std::vector<Corners> a, b;
-    tbb::parallel_invoke([&] { a = canonical(0); }, [&] { b = canonical(w.firstOther); });
-    return a == b;
-}
-
 // `involved` (ascending) and the triangles with a twin, ascending.
 std::vector<int32_t> withTwins(const std::vector<int32_t>& involved,
                                const std::vector<int8_t>& twins) {
@@ -457,16 +430,6 @@ Status run(const Solid& object1, const Operand& object2, BooleanOp op, Solid& re
         [&] {
             try {
                 Clock::time_point lap = Clock::now();
-                if (sameTriangles(welded)) {
-                    // Every triangle lies on its twin, so each is one piece on the other
-                    // surface, as the pair tests would find at far greater cost.
-                    candidates.involved.resize(welded.tris.size());
-                    std::iota(candidates.involved.begin(), candidates.involved.end(), 0);
-                    arrangement.keepWhole();
-                    split = true;
-                    report.splitSeconds = secondsSince(lap);
-                    return;
-                }
                 stop.check();
                 std::vector<int8_t> twins = closed::twinSides(welded);
                 candidates = candidatePairs(welded, stop, twins.empty() ? nullptr : &twins);
