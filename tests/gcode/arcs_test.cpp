@@ -86,15 +86,56 @@ void expectChords(const Program& p, size_t first, const Position& from, const Tr
     EXPECT_LE(static_cast<double>(p.moves.size() - first), std::max(4.0, std::ceil(fewest)) + 1);
 }
 
-TEST(GcodeArcs, QuarterArcsTurnClockwiseForG2AndCounterClockwiseForG3) {
+// Each arc from where the rapid before it ends, or from the origin.
+TEST(GcodeArcs, EveryArcFollowsItsCircleTheRightWayToItsExactEnd) {
+    struct Case {
+        const char* text;
+        TrueArc arc;
+        Position end;
+        double tolerance = 0.01;
+    };
+    const double h = std::sqrt(100.0 - 25.0);
+    std::vector<Case> cases = {
+        // Equal start and end make a full circle; the end may be left out.
+        {"G0 X10 Y5\nG2 X10 Y5 I-10 J0\n", {0, 1, 2, 0, 5, 10, -2 * kPi}, {10, 5, 0}},
+        {"G0 X1\nG3 I-1\n", {0, 1, 2, 0, 0, 1, 2 * kPi}, {1, 0, 0}, 5.0},
+        // Helices move the third axis with the angle.
+        {"G0 X5 Y0 Z1\nG3 X5 Y0 Z-2 I-5 J0 F200\n", {0, 1, 2, 0, 0, 5, 2 * kPi}, {5, 0, -2}},
+        {"G0 X5 Y0 Z0\nG91 G2 X-10 Z-4 I-5\n", {0, 1, 2, 0, 0, 5, -kPi}, {-5, 0, -4}},
+        // R takes the short arc, -R the long one; a diameter apart, a half circle.
+        {"G2 X10 Y0 R10\n", {0, 1, 2, 5, -h, 10, -kPi / 3}, {10, 0, 0}},
+        {"G2 X10 Y0 R-10\n", {0, 1, 2, 5, h, 10, -5 * kPi / 3}, {10, 0, 0}},
+        {"G3 X10 Y0 R10\n", {0, 1, 2, 5, h, 10, kPi / 3}, {10, 0, 0}},
+        {"G3 X10 Y0 R-10\n", {0, 1, 2, 5, -h, 10, 5 * kPi / 3}, {10, 0, 0}},
+        {"G3 X10 Y0 R5\n", {0, 1, 2, 5, 0, 5, kPi}, {10, 0, 0}},
+        // G18 looks at the ZX plane from +Y (Z to the right, X up), G19 at YZ from +X: G2 is
+        // clockwise in that view. A helix about Y in G18: Y goes along.
+        {"G0 X10 Y3 Z0\nG18 G2 X0 Z10 I-10 K0\n", {2, 0, 1, 0, 0, 10, -kPi / 2}, {0, 3, 10}},
+        {"G0 X10 Y3 Z0\nG18 G3 X0 Z10 I-10\n", {2, 0, 1, 0, 0, 10, 3 * kPi / 2}, {0, 3, 10}},
+        {"G0 X7 Y10 Z0\nG19 G3 Y0 Z10 J-10 K0\n", {1, 2, 0, 0, 0, 10, kPi / 2}, {7, 0, 10}},
+        {"G0 X10 Y0 Z0\nG18 G2 X10 Y-6 Z0 I-10\n", {2, 0, 1, 0, 0, 10, -2 * kPi}, {10, -6, 0}},
+    };
+    // Quarter arcs: G2 clockwise, G3 counter-clockwise.
     for (const double tolerance : {0.5, 0.01, 0.0001}) {
-        const Program cw = readProgram("G0 X10 Y0\nG2 X0 Y-10 I-10 J0 F100\n", tolerance);
-        expectChords(cw, 1, {10, 0, 0}, {0, 1, 2, 0, 0, 10, -kPi / 2}, tolerance);
-        EXPECT_EQ(cw.moves.back().end, (Position{0, -10, 0}));
-        const Program ccw = readProgram("G0 X10 Y0\nG3 X0 Y10 I-10 F100\n", tolerance);
-        expectChords(ccw, 1, {10, 0, 0}, {0, 1, 2, 0, 0, 10, kPi / 2}, tolerance);
-        EXPECT_EQ(ccw.moves.back().end, (Position{0, 10, 0}));
+        cases.push_back({"G0 X10\nG2 X0 Y-10 I-10 J0\n",
+                         {0, 1, 2, 0, 0, 10, -kPi / 2},
+                         {0, -10, 0},
+                         tolerance});
+        cases.push_back(
+            {"G0 X10\nG3 X0 Y10 I-10\n", {0, 1, 2, 0, 0, 10, kPi / 2}, {0, 10, 0}, tolerance});
     }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.text << " tolerance " << c.tolerance);
+        const Program p = readProgram(c.text, c.tolerance);
+        ASSERT_FALSE(p.moves.empty());
+        const size_t first = p.moves[0].kind == MoveKind::Rapid ? 1 : 0;
+        expectChords(p, first, first == 1 ? p.moves[0].end : Position{}, c.arc, c.tolerance);
+        EXPECT_EQ(p.moves.back().end, c.end);
+    }
+    // A large tolerance still keeps four chords of a full circle.
+    EXPECT_EQ(readProgram("G0 X1\nG3 I-1\n", 5.0).moves.size(), 5u);
+    // A hair more than a diameter apart, within the slack: still a half circle to the end.
+    EXPECT_EQ(readProgram("G3 X10.004 Y0 R5\n", 0.01).moves.back().end, (Position{10.004, 0, 0}));
 }
 
 TEST(GcodeArcs, EndPointsAreExactWhateverTheRounding) {
@@ -112,63 +153,6 @@ TEST(GcodeArcs, EndPointsAreExactWhateverTheRounding) {
     }
     EXPECT_TRUE(sawFirst);
     EXPECT_EQ(m.back().end, (Position{-0.45 + 0.3, 0.85 + 0.1, 0}));
-}
-
-TEST(GcodeArcs, EqualStartAndEndMakeAFullCircle) {
-    const Program p = readProgram("G0 X10 Y5\nG2 X10 Y5 I-10 J0\n", 0.01);
-    expectChords(p, 1, {10, 5, 0}, {0, 1, 2, 0, 5, 10, -2 * kPi}, 0.01);
-    EXPECT_EQ(p.moves.back().end, (Position{10, 5, 0}));
-    // The end may be left out; a large tolerance still keeps four chords.
-    const Program q = readProgram("G0 X1\nG3 I-1\n", 5.0);
-    expectChords(q, 1, {1, 0, 0}, {0, 1, 2, 0, 0, 1, 2 * kPi}, 5.0);
-    EXPECT_EQ(q.moves.size(), 5u);
-}
-
-TEST(GcodeArcs, HelicesMoveTheThirdAxisWithTheAngle) {
-    const Program p = readProgram("G0 X5 Y0 Z1\nG3 X5 Y0 Z-2 I-5 J0 F200\n", 0.01);
-    expectChords(p, 1, {5, 0, 1}, {0, 1, 2, 0, 0, 5, 2 * kPi}, 0.01);
-    EXPECT_EQ(p.moves.back().end, (Position{5, 0, -2}));
-    const Program half = readProgram("G0 X5 Y0 Z0\nG91 G2 X-10 Z-4 I-5\n", 0.01);
-    expectChords(half, 1, {5, 0, 0}, {0, 1, 2, 0, 0, 5, -kPi}, 0.01);
-}
-
-TEST(GcodeArcs, RadiusFormTakesTheShortArcForPositiveAndTheLongForNegativeR) {
-    const double h = std::sqrt(100.0 - 25.0);
-    const Program shortArc = readProgram("G2 X10 Y0 R10\n", 0.01);
-    expectChords(shortArc, 0, {0, 0, 0}, {0, 1, 2, 5, -h, 10, -kPi / 3}, 0.01);
-    const Program longArc = readProgram("G2 X10 Y0 R-10\n", 0.01);
-    expectChords(longArc, 0, {0, 0, 0}, {0, 1, 2, 5, h, 10, -5 * kPi / 3}, 0.01);
-    const Program ccwShort = readProgram("G3 X10 Y0 R10\n", 0.01);
-    expectChords(ccwShort, 0, {0, 0, 0}, {0, 1, 2, 5, h, 10, kPi / 3}, 0.01);
-    const Program ccwLong = readProgram("G3 X10 Y0 R-10\n", 0.01);
-    expectChords(ccwLong, 0, {0, 0, 0}, {0, 1, 2, 5, -h, 10, 5 * kPi / 3}, 0.01);
-    // Exactly a diameter apart, and a hair more (within the slack): a half circle.
-    const Program half = readProgram("G3 X10 Y0 R5\n", 0.01);
-    expectChords(half, 0, {0, 0, 0}, {0, 1, 2, 5, 0, 5, kPi}, 0.01);
-    const Program over = readProgram("G3 X10.004 Y0 R5\n", 0.01);
-    EXPECT_EQ(over.moves.back().end, (Position{10.004, 0, 0}));
-}
-
-// G18 looks at the ZX plane from +Y (Z to the right, X up), G19 at YZ from +X: G2 is
-// clockwise in that view.
-TEST(GcodeArcs, ZXAndYZPlanesTurnAsSeenFromTheirNormal) {
-    const Program zx = readProgram("G0 X10 Y3 Z0\nG18 G2 X0 Z10 I-10 K0\n", 0.01);
-    expectChords(zx, 1, {10, 3, 0}, {2, 0, 1, 0, 0, 10, -kPi / 2}, 0.01);
-    for (size_t i = 1; i < zx.moves.size(); ++i) {
-        EXPECT_GE(zx.moves[i].end.x, -1e-12);  // the short way, through x, z > 0
-        EXPECT_GE(zx.moves[i].end.z, -1e-12);
-    }
-    const Program zxLong = readProgram("G0 X10 Y3 Z0\nG18 G3 X0 Z10 I-10\n", 0.01);
-    expectChords(zxLong, 1, {10, 3, 0}, {2, 0, 1, 0, 0, 10, 3 * kPi / 2}, 0.01);
-    const Program yz = readProgram("G0 X7 Y10 Z0\nG19 G3 Y0 Z10 J-10 K0\n", 0.01);
-    expectChords(yz, 1, {7, 10, 0}, {1, 2, 0, 0, 0, 10, kPi / 2}, 0.01);
-    for (size_t i = 1; i < yz.moves.size(); ++i) {
-        EXPECT_GE(yz.moves[i].end.y, -1e-12);
-        EXPECT_GE(yz.moves[i].end.z, -1e-12);
-    }
-    // A helix about Y in G18: Y goes along.
-    const Program helix = readProgram("G0 X10 Y0 Z0\nG18 G2 X10 Y-6 Z0 I-10\n", 0.01);
-    expectChords(helix, 1, {10, 0, 0}, {2, 0, 1, 0, 0, 10, -2 * kPi}, 0.01);
 }
 
 TEST(GcodeArcs, AbsoluteCentresWithG90Point1) {

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "gcode/program.h"
@@ -29,6 +30,16 @@ protected:
     bool preloadKept() const {
         return program.units == Units::Inch && program.moves.size() == 1 &&
                program.moves[0].line == 7 && program.moves[0].end == Position{1, 2, 3};
+    }
+    // Every field of every move.
+    void expectMoves(const std::vector<Move>& expected) const {
+        const auto fields = [](const Move& m) {
+            return std::make_tuple(m.line, m.kind, m.end, m.feed, m.seconds, m.tool);
+        };
+        ASSERT_EQ(program.moves.size(), expected.size());
+        for (size_t i = 0; i < expected.size(); ++i) {
+            EXPECT_EQ(fields(program.moves[i]), fields(expected[i])) << "move " << i;
+        }
     }
     std::vector<Position> ends() const {
         std::vector<Position> e;
@@ -62,24 +73,12 @@ TEST_F(GcodeReader, ReadsAPostProcessorsProgramMoveByMove) {
                     .ok());
     EXPECT_EQ(program.units, Units::Millimetre);
     EXPECT_EQ(program.start, Position{});
-    ASSERT_EQ(program.moves.size(), 5u);
-    const std::vector<Move>& m = program.moves;
-    EXPECT_EQ(m[0].kind, MoveKind::Rapid);
-    EXPECT_EQ(m[0].line, 9);
-    EXPECT_EQ(m[0].end, (Position{5, -2.5, 10}));
-    EXPECT_EQ(m[0].tool, 1);
-    EXPECT_EQ(m[0].feed, 0.0);
-    EXPECT_EQ(m[1].kind, MoveKind::Feed);
-    EXPECT_EQ(m[1].end, (Position{5, -2.5, -1}));
-    EXPECT_EQ(m[1].feed, 150.0);
-    EXPECT_EQ(m[2].end, (Position{20, -2.5, -1}));
-    EXPECT_EQ(m[2].feed, 600.0);
-    EXPECT_EQ(m[3].kind, MoveKind::Dwell);
-    EXPECT_EQ(m[3].line, 12);
-    EXPECT_EQ(m[3].end, m[2].end);
-    EXPECT_EQ(m[3].seconds, 0.5);
-    EXPECT_EQ(m[4].kind, MoveKind::Rapid);
-    EXPECT_EQ(m[4].end, (Position{20, -2.5, 10}));
+    // A dwell stays where the last move ended; the feed in effect goes on through rapids.
+    expectMoves({{9, MoveKind::Rapid, {5, -2.5, 10}, 0, 0, 1},
+                 {10, MoveKind::Feed, {5, -2.5, -1}, 150, 0, 1},
+                 {11, MoveKind::Feed, {20, -2.5, -1}, 600, 0, 1},
+                 {12, MoveKind::Dwell, {20, -2.5, -1}, 600, 0.5, 1},
+                 {13, MoveKind::Rapid, {20, -2.5, 10}, 600, 0, 1}});
 }
 
 TEST_F(GcodeReader, MotionIsModalAndAxesKeepTheirValues) {
@@ -126,21 +125,18 @@ TEST_F(GcodeReader, WordsMayBeGluedSpacedAndInAnyCase) {
     EXPECT_EQ(program.moves[4].line, 5);
 }
 
-TEST_F(GcodeReader, ToolChangesAtM6WhateverTheWordOrder) {
+TEST_F(GcodeReader, ToolChangesAtM6WhateverTheWordOrderAndDwellsTakePOrX) {
     ASSERT_TRUE(read("G0 X1\nT2\nX2\nM6\nX3\nM6 T3\nX4\nT4 M6 G1 X5 F10\n").ok());
     std::vector<int32_t> tools;
     for (const Move& m : program.moves) {
         tools.push_back(m.tool);
     }
     EXPECT_EQ(tools, (std::vector<int32_t>{0, 0, 2, 3, 4}));
-}
-
-TEST_F(GcodeReader, DwellTakesSecondsFromPOrX) {
+    // X is a time here, not an axis.
     ASSERT_TRUE(read("G0 X1 Y1\nG4 X2.5\nG04 P3\n").ok());
-    ASSERT_EQ(program.moves.size(), 3u);
-    EXPECT_EQ(program.moves[1].seconds, 2.5);
-    EXPECT_EQ(program.moves[1].end, (Position{1, 1, 0}));  // X is a time here, not an axis
-    EXPECT_EQ(program.moves[2].seconds, 3.0);
+    expectMoves({{1, MoveKind::Rapid, {1, 1, 0}, 0, 0, 0},
+                 {2, MoveKind::Dwell, {1, 1, 0}, 0, 2.5, 0},
+                 {3, MoveKind::Dwell, {1, 1, 0}, 0, 3, 0}});
 }
 
 // Each refused line comes after a good one, so that the line number is checked and the moves

@@ -4,6 +4,7 @@
 #include <numbers>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "gcode/checks.h"
@@ -65,20 +66,13 @@ TrueTool trueToolOf(const ToolSpec& t) {
     return out;
 }
 
-double distanceToSegment(double pr, double pz, const Segment& s) {
-    const double dr = s.r1 - s.r0;
-    const double dz = s.z1 - s.z0;
-    const double dd = dr * dr + dz * dz;
-    const double t = dd > 0 ? std::clamp(((pr - s.r0) * dr + (pz - s.z0) * dz) / dd, 0.0, 1.0) : 0;
-    return std::hypot(pr - s.r0 - t * dr, pz - s.z0 - t * dz);
-}
-
 // Distance from a point to the true tool's surface (of revolution about z).
 double distanceToSurface(const TrueTool& tool, double x, double y, double z) {
     const double pr = std::hypot(x, y);
     double best = INFINITY;
     for (const Segment& s : tool.segments) {
-        best = std::min(best, distanceToSegment(pr, z, s));
+        best =
+            std::min(best, checks::distanceToSegment({pr, z, 0}, {s.r0, s.z0, 0}, {s.r1, s.z1, 0}));
     }
     if (tool.corner) {
         const Corner& c = *tool.corner;
@@ -159,9 +153,6 @@ TEST(GcodeTools, ShankIsACylinderAboveTheFlutes) {
     EXPECT_EQ(shank.minCorner.z, 20.0f);
     shank.translate(Vector4(0, 0, -20));
     expectFaithful(shank, {ToolShape::Flat, 6, 0, 0, 30}, 0.01);
-    const double volume = test::signedVolume(shank);
-    EXPECT_LE(volume, kPi * 9 * 30);
-    EXPECT_LE(kPi * 9 * 30 - volume, 0.01 * (2 * kPi * 9 + 2 * kPi * 3 * 30));
 }
 
 TEST(GcodeTools, RefusesParametersThatMakeNoToolAndKeepsTheMesh) {
@@ -202,20 +193,19 @@ TEST(GcodeTools, RefusesParametersThatMakeNoToolAndKeepsTheMesh) {
 
 TEST(GcodeTools, ParsesTheCommandLineForms) {
     ToolSpec t;
-    ASSERT_TRUE(parseTool("flat:6,20", t).ok());
-    EXPECT_EQ(t.shape, ToolShape::Flat);
-    EXPECT_EQ(t.diameter, 6);
-    EXPECT_EQ(t.fluteLength, 20);
-    ASSERT_TRUE(parseTool("BALL: 6.35 , 19.05", t).ok());
-    EXPECT_EQ(t.shape, ToolShape::Ball);
-    EXPECT_EQ(t.diameter, 6.35);
-    EXPECT_EQ(t.fluteLength, 19.05);
-    ASSERT_TRUE(parseTool("bull:10,1.5,25", t).ok());
-    EXPECT_EQ(t.shape, ToolShape::BullNose);
-    EXPECT_EQ(t.cornerRadius, 1.5);
-    ASSERT_TRUE(parseTool("drill:8,118,30", t).ok());
-    EXPECT_EQ(t.shape, ToolShape::Drill);
-    EXPECT_EQ(t.tipAngle, 118);
+    const std::pair<std::string, ToolSpec> good[] = {
+        {"flat:6,20", {ToolShape::Flat, 6, 0, 0, 20}},
+        {"BALL: 6.35 , 19.05", {ToolShape::Ball, 6.35, 0, 0, 19.05}},
+        {"bull:10,1.5,25", {ToolShape::BullNose, 10, 1.5, 0, 25}},
+        {"drill:8,118,30", {ToolShape::Drill, 8, 0, 118, 30}},
+    };
+    for (const auto& [text, want] : good) {
+        ASSERT_TRUE(parseTool(text, t).ok()) << text;
+        EXPECT_EQ(
+            std::tie(t.shape, t.diameter, t.cornerRadius, t.tipAngle, t.fluteLength),
+            std::tie(want.shape, want.diameter, want.cornerRadius, want.tipAngle, want.fluteLength))
+            << text;
+    }
 
     const std::string forms = "ocekuje se flat:D,L, ball:D,L, bull:D,R,L ili drill:D,KUT,L";
     const std::vector<std::pair<std::string, std::string>> bad = {
