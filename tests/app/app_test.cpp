@@ -187,8 +187,7 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath("kocka.obj");
         writeFile(path, kTetra);
-        m_prompts->fileNames = {path};
-        m_frame.OnCmdMsg(ID_OPEN_OBJECT1);
+        command(ID_OPEN_OBJECT1, {path});
         generate(2, 1, {"1"});
         QTRY_VERIFY(m_frame.windowHandle()->title().contains("objekt1: kocka.obj"));
         const QString shown = m_frame.windowHandle()->title();
@@ -279,8 +278,7 @@ private slots:
         QTemporaryDir dir;
         const QString good = dir.filePath("tetra.OBJ");
         writeFile(good, kTetra);
-        m_prompts->fileNames = {good};
-        m_frame.OnCmdMsg(ID_OPEN_OBJECT1);
+        command(ID_OPEN_OBJECT1, {good});
         const Solid& o1 = m_view.scene().m_object1;
         QCOMPARE(o1.loaded, 1);
         QVERIFY(m_view.scene().tree(1) != nullptr);
@@ -300,8 +298,7 @@ private slots:
         const OctreeNode* tree = m_view.scene().tree(1);
         m_view.viewState().m_eye.z = 7;
         m_prompts->messages.clear();
-        m_prompts->fileNames = {bad};
-        m_frame.OnCmdMsg(ID_OPEN_OBJECT1);
+        command(ID_OPEN_OBJECT1, {bad});
         QCOMPARE(o1.triangleCount(), triangles);
         QCOMPARE(m_view.scene().tree(1), tree);
         QCOMPARE(m_view.viewState().m_eye.z, 7.0f);
@@ -314,8 +311,7 @@ private slots:
         const QString empty = dir.filePath("empty.obj");
         writeFile(empty, "v 0 0 0\nv 2 0 0\n");
         m_prompts->messages.clear();
-        m_prompts->fileNames = {open, empty};
-        m_frame.OnCmdMsg(ID_OPEN_OBJECT2);
+        command(ID_OPEN_OBJECT2, {open, empty});
         const int openTriangles = m_view.scene().m_object2.triangleCount();
         m_frame.OnCmdMsg(ID_OPEN_OBJECT2);
         QCOMPARE(m_prompts->messages.size(), size_t(2));
@@ -329,15 +325,13 @@ private slots:
         QCOMPARE(m_view.scene().m_object2.triangleCount(), openTriangles);
 
         const QString saved = dir.filePath("out.obj");
-        m_prompts->fileNames = {saved};
-        m_frame.OnCmdMsg(ID_SAVE_OBJECT1);
+        command(ID_SAVE_OBJECT1, {saved});
         QFile file(saved);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(file.readLine(), QByteArray("# 3d tijelo u .obj formatu\n"));
 
         m_prompts->messages.clear();
-        m_prompts->fileNames = {dir.filePath("no/such/folder/x.obj")};
-        m_frame.OnCmdMsg(ID_SAVE_OBJECT1);
+        command(ID_SAVE_OBJECT1, {dir.filePath("no/such/folder/x.obj")});
         QCOMPARE(m_prompts->messages.size(), size_t(1));
         QCOMPARE(m_prompts->messages[0].text, QString("Greska kod spremanja!"));
     }
@@ -357,8 +351,7 @@ private slots:
         writeFile(part,
                   "v 1000 0 0\nv 1200 0 0\nv 1000 200 0\nv 1000 0 200\n"
                   "f 1 3 2\nf 1 2 4\nf 1 4 3\nf 2 3 4\n");
-        m_prompts->fileNames = {part};
-        m_frame.OnCmdMsg(ID_OPEN_OBJECT1);
+        command(ID_OPEN_OBJECT1, {part});
         const Solid& o1 = m_view.scene().m_object1;
         QCOMPARE(o1.maxCorner, Vector4(1200, 200, 200));
         QCOMPARE(m_view.viewState().m_pivot, Vector4(1100, 100, 100));
@@ -368,13 +361,11 @@ private slots:
 
         // Saved as binary STL (the extension decides), then read back in the unit box.
         const QString stl = dir.filePath("part.stl");
-        m_prompts->fileNames = {stl};
-        m_frame.OnCmdMsg(ID_SAVE_OBJECT1);
+        command(ID_SAVE_OBJECT1, {stl});
         QCOMPARE(QFileInfo(stl).size(), qint64(84 + 50 * o1.triangleCount()));
         keep->trigger();
         QVERIFY(!m_view.scene().m_keepCoordinates);
-        m_prompts->fileNames = {stl};
-        m_frame.OnCmdMsg(ID_OPEN_OBJECT1);
+        command(ID_OPEN_OBJECT1, {stl});
         QCOMPARE(o1.maxCorner.x, 1.0f);
         QCOMPARE(o1.fileMaxCorner, Vector4(1200, 200, 200));
         QCOMPARE(m_view.viewState().m_pivot, Vector4());
@@ -467,8 +458,7 @@ private slots:
         // It stayed behind on some loads only: several are looked at.
         QList<int> captionPixels;
         for (int load = 0; load < 4; ++load) {
-            m_prompts->fileNames = {QStringLiteral(KORVAN_SHARED_DATA "/netgen-part1.obj")};
-            m_frame.OnCmdMsg(ID_OPEN_OBJECT1);
+            command(ID_OPEN_OBJECT1, {QStringLiteral(KORVAN_SHARED_DATA "/netgen-part1.obj")});
             QCOMPARE(m_view.scene().m_object1.loaded, 1);
             QVERIFY(m_view.progressPopup() == nullptr);
             QTest::qWait(100);
@@ -626,18 +616,14 @@ private slots:
         m_frame.menuAction(ID_UNDO)->trigger();
         QCOMPARE(m_view.scene().m_object2.loaded, 0);
         QCOMPARE(m_view.scene().m_object1.loaded, 1);
-    }
-
-    void ctrlOAndCtrlShiftOOpenTheObjects() {
-        QTemporaryDir dir;
-        const QString path = dir.filePath("t.obj");
-        writeFile(path, kTetra);
-        m_prompts->fileNames = {path, path};
+        // Ctrl+Shift+O opens object 2, Ctrl+O object 1.
+        writeFile(dir.filePath("t.obj"), kTetra);
+        m_prompts->fileNames = {dir.filePath("t.obj"), dir.filePath("t.obj")};
         QTest::keyClick(&m_frame, Qt::Key_O, Qt::ControlModifier | Qt::ShiftModifier);
-        QCOMPARE(m_view.scene().m_object2.loaded, 1);
-        QCOMPARE(m_view.scene().m_object1.loaded, 0);
+        QCOMPARE(QFileInfo(m_view.fileName(2)).fileName(), QString("t.obj"));
+        QCOMPARE(QFileInfo(m_view.fileName(1)).fileName(), QString("a.obj"));
         QTest::keyClick(&m_frame, Qt::Key_O, Qt::ControlModifier);
-        QCOMPARE(m_view.scene().m_object1.loaded, 1);
+        QCOMPARE(QFileInfo(m_view.fileName(1)).fileName(), QString("t.obj"));
     }
 
     void anUnsavedResultIsMarkedAndAskedForBeforeItGoes() {
@@ -665,15 +651,13 @@ private slots:
         QCOMPARE(m_prompts->questions.size(), 2);
         // Saved, it is no longer marked.
         QTemporaryDir dir;
-        m_prompts->fileNames = {dir.filePath("r.obj")};
-        m_frame.OnCmdMsg(ID_SAVE_OBJECT1);
+        command(ID_SAVE_OBJECT1, {dir.filePath("r.obj")});
         QVERIFY2(!m_frame.windowHandle()->title().contains('*'),
                  qPrintable(m_frame.windowHandle()->title()));
         // "Da" saves first; then nothing is asked any more.
         unite();
         m_prompts->answers = {Prompts::Answer::Yes};
-        m_prompts->fileNames = {dir.filePath("rezultat.obj")};
-        m_frame.OnCmdMsg(ID_OPEN_OBJECT1);  // the open dialog is then cancelled
+        command(ID_OPEN_OBJECT1, {dir.filePath("rezultat.obj")});  // the open is cancelled
         QVERIFY(QFile::exists(dir.filePath("rezultat.obj")));
         QVERIFY(!m_view.resultUnsaved());
         QCOMPARE(m_prompts->questions.size(), 1);
@@ -787,6 +771,12 @@ private:
             }
         }
         return background.lightness() > 240;
+    }
+
+    // Runs a command whose file dialogs answer `files` in turn.
+    void command(int id, const QStringList& files) {
+        m_prompts->fileNames.assign(files.begin(), files.end());
+        m_frame.OnCmdMsg(id);
     }
 
     void generate(int object, int shape, QStringList fields) {

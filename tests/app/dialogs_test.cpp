@@ -52,7 +52,7 @@ private slots:
         GeneratorValues kept;
         {
             CGenerator g(prompts, nullptr, kept);
-            fill(g, 3, {"12", "0,75", "2"});  // a cylinder, with a decimal comma
+            fillGenerator(g, 3, {"12", "0,75", "2"});  // a cylinder, with a decimal comma
             g.OnMake();
             QCOMPARE(g.result(), int(QDialog::Accepted));
             kept = g.values();
@@ -89,7 +89,7 @@ private slots:
         for (const Case& c : cases) {
             TestPrompts prompts;
             CGenerator g(prompts, nullptr);
-            fill(g, c.shape, c.fields);
+            fillGenerator(g, c.shape, c.fields);
             g.OnMake();
             const QString what = QString("shape %1: %2").arg(c.shape).arg(c.fields.join(' '));
             if (c.failingRow == 0) {
@@ -115,7 +115,7 @@ private slots:
         for (const char* text : {"abc", "nan", "inf", "1,5.2", "1,,5", ""}) {
             TestPrompts prompts;
             CGenerator g(prompts, nullptr);
-            fill(g, 1, {text});
+            fillGenerator(g, 1, {text});
             g.m_a = 2.0f;  // a stale value must not be used
             g.OnMake();
             QVERIFY2(g.result() != QDialog::Accepted, text);
@@ -276,16 +276,6 @@ private:
             texts << g.rowEdit(row)->text();
         }
         return texts;
-    }
-
-    static void fill(CGenerator& g, int shape, const QStringList& fields) {
-        g.shapeList()->setCurrentIndex(shape);
-        int next = 0;
-        for (int row = 1; row <= 6 && next < fields.size(); ++row) {
-            if (!g.rowEdit(row)->isHidden()) {
-                g.rowEdit(row)->setText(fields[next++]);
-            }
-        }
     }
 };
 

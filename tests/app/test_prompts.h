@@ -91,21 +91,26 @@ inline void resetView(korvan::ViewState& view) {
     view = fresh;
 }
 
-// Fills the generator's visible fields in row order and presses "NAPRAVI".
+// Chooses the generator's shape and fills its visible fields in row order.
+inline void fillGenerator(korvan::app::CGenerator& g, int shape, const QStringList& fields) {
+    g.shapeList()->setCurrentIndex(shape);
+    int next = 0;
+    for (int row = 1; row <= 6 && next < fields.size(); ++row) {
+        if (!g.rowEdit(row)->isHidden()) {
+            g.rowEdit(row)->setText(fields[next++]);
+        }
+    }
+}
+
+// Fills the generator for `object` and presses "NAPRAVI".
 inline std::function<int(QDialog&)> generatorAnswer(int object, int shape, QStringList fields) {
     return [=](QDialog& d) {
         auto* g = dynamic_cast<korvan::app::CGenerator*>(&d);
         if (g == nullptr) {
             return int(QDialog::Rejected);
         }
-        g->shapeList()->setCurrentIndex(shape);
         object == 1 ? g->OnObject1() : g->OnObject2();
-        int next = 0;
-        for (int row = 1; row <= 6 && next < fields.size(); ++row) {
-            if (!g->rowEdit(row)->isHidden()) {
-                g->rowEdit(row)->setText(fields[next++]);
-            }
-        }
+        fillGenerator(*g, shape, fields);
         g->OnMake();
         return g->result();
     };
