@@ -96,14 +96,4 @@ TEST(Once, ARoutineThatThrowsIsRunAgain) {
     EXPECT_EQ(attempts.load(), 2);
 }
 
-pthread_once_t gControl = PTHREAD_ONCE_INIT;
-int gRuns = 0;
-
-TEST(Once, PthreadOnceOnAStaticControl) {
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(pthread_once(&gControl, [] { ++gRuns; }), 0);
-    }
-    EXPECT_EQ(gRuns, 1);
-}
-
 }  // namespace
