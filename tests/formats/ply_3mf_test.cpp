@@ -384,9 +384,10 @@ Solid read3mf(const std::string& bytes) {
     return s;
 }
 
-TEST(ThreeMfReader, PlacesEveryBuildItemWithItsTransformAndMergesThem) {
+// Build items with their transforms, components inside them, every mesh where there is no build.
+TEST(ThreeMfReader, PlacesEveryBuildItemAndComponentWithItsTransformAndMergesThem) {
     // A quarter turn about z and a shift; the same object placed twice; object 2 not built.
-    const Solid s = read3mf(package(
+    Solid s = read3mf(package(
         tetrahedron(1) + tetrahedron(2),
         "<item objectid=\"1\" transform=\"0 1 0 -1 0 0 0 0 1 10 20 30\"/><item objectid=\"1\"/>"));
     ASSERT_EQ(s.vertexCount(), 8);
@@ -399,10 +400,8 @@ TEST(ThreeMfReader, PlacesEveryBuildItemWithItsTransformAndMergesThem) {
     EXPECT_EQ(std::tie(s.triangles[4].i0, s.triangles[4].i1, s.triangles[4].i2),
               std::make_tuple(4, 6, 5));
     EXPECT_EQ(test::openEdgeCount(s), 0);
-}
 
-TEST(ThreeMfReader, AppliesComponentTransformsInsideTheBuildItems) {
-    const Solid s = read3mf(package(
+    s = read3mf(package(
         tetrahedron(1) +
             "<object id=\"2\" type=\"model\"><components><component objectid=\"1\" "
             "transform=\"1 0 0 0 1 0 0 0 1 5 0 0\"/><component objectid=\"1\"/></components>"
@@ -414,10 +413,9 @@ TEST(ThreeMfReader, AppliesComponentTransformsInsideTheBuildItems) {
         EXPECT_EQ(s.vertices[i], Vector4(2 * (p.x + 5), 2 * p.y, 2 * p.z + 1)) << i;
         EXPECT_EQ(s.vertices[i + 4], Vector4(2 * p.x, 2 * p.y, 2 * p.z + 1)) << i;
     }
-}
 
-TEST(ThreeMfReader, TakesEveryMeshWithoutABuildAndIgnoresColours) {
-    const Solid s = read3mf(package(
+    // Colours are ignored.
+    s = read3mf(package(
         "<basematerials id=\"9\"><base name=\"red\" displaycolor=\"#FF0000\"/></basematerials>" +
             tetrahedron(1, "x=\"1\"") + tetrahedron(2),
         ""));
