@@ -200,7 +200,7 @@ TEST_F(GcodeReader, RefusesWhatItDoesNotKnowAndProducesNothing) {
     }
 }
 
-TEST_F(GcodeReader, RefusesHostileSizesWithoutTakingTheMemory) {
+TEST_F(GcodeReader, RefusesHostileSizesAndUnreadableFilesWithoutTakingTheMemory) {
     ReadGcodeOptions few;
     few.maxMoves = 5;
     preload();
@@ -227,13 +227,8 @@ TEST_F(GcodeReader, RefusesHostileSizesWithoutTakingTheMemory) {
         bad.arcTolerance = tolerance;
         EXPECT_EQ(read("G1 X1\n", bad).message(), "Tolerancija luka mora biti pozitivan broj");
     }
-    EXPECT_TRUE(preloadKept());
-}
-
-TEST_F(GcodeReader, RefusesAFileItCannotRead) {
-    preload();
-    const Status s = readGcode(dir.path("missing.nc"), program);
-    EXPECT_EQ(s.message(), "Datoteka " + dir.path("missing.nc") + " se ne moze procitati");
+    EXPECT_EQ(readGcode(dir.path("missing.nc"), program).message(),
+              "Datoteka " + dir.path("missing.nc") + " se ne moze procitati");
     EXPECT_EQ(readGcode(dir.dir(), program).message(),
               "Datoteka " + dir.dir() + " nije obicna datoteka");
     EXPECT_TRUE(preloadKept());
