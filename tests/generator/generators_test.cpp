@@ -97,8 +97,8 @@ TEST(Sphere, RingsUseTheApproximatePi) {
     EXPECT_EQ(s.triangles[15].i0, 9);
 }
 
-// A rejected parameter, and sampling that would not fit in memory.
-TEST(GenerateObject, RefusalsLeaveTheTargetAsItWas) {
+// A rejected parameter, and sampling that would not fit in memory, leave the target as it was.
+TEST(GenerateObject, RefusesWithoutChangingTheTargetAndSamplesTheNewMesh) {
     Solid target;
     MakeCube(target, 1.0f);
     target.wireframe = 1;
@@ -110,11 +110,7 @@ TEST(GenerateObject, RefusalsLeaveTheTargetAsItWas) {
     EXPECT_FALSE(s.ok());
     EXPECT_EQ(target.triangleCount(), 12);
     EXPECT_EQ(target.loaded, 1);
-}
-
-TEST(GenerateObject, SamplesAndCompletesTheNewMesh) {
-    Solid target;
-    target.wireframe = 1;
+    // Accepted, the new mesh is sampled and complete; the display switches stay.
     ASSERT_TRUE(generateObject(PrimitiveParameters::cube(1.0f), 0.05f, target).ok());
     EXPECT_EQ(target.wireframe, 1);
     EXPECT_FLOAT_EQ(target.edgeLimit, static_cast<float>(std::sqrt(3.0) * 0.05f));
