@@ -98,7 +98,7 @@ TEST(OctreeBuild, ListsAreAscendingInsideTheBoxAndCoverTheParent) {
 // A centroid on a cell plane goes to one cell only: otherwise crowded centroids (a degenerate
 // mesh, an object of zero size) would be listed by every leaf, and the tree would grow with
 // triangles x leaves.
-TEST(OctreeBuild, EachCentroidIsListedByOneCellPerLevel) {
+TEST(OctreeBuild, EachCentroidIsListedByOneCellPerLevelAndNoneGivesOuterLeaves) {
     // The box is [-1, 1]^3, so every cell plane through the origin is exactly 0; the one
     // triangle is flat in z and has its centroid at the origin.
     Solid s = test::makeSolid(
@@ -124,14 +124,13 @@ TEST(OctreeBuild, EachCentroidIsListedByOneCellPerLevel) {
     size_t listed = 0;
     forEachNode(*pointTree, [&](OctreeNode& n) { listed += n.triangleIndices.size(); });
     EXPECT_EQ(listed, size_t{octreeLevels} * point.triangles.size());
-}
 
-TEST(OctreeBuild, EmptySolidGivesEightOuterLeaves) {
-    Solid s;
-    s.loaded = 1;
-    const std::unique_ptr<OctreeNode> sTree = prepareOctree(s);
-    ASSERT_EQ(sTree->type, kCellSubdivided);
-    for (auto& c : sTree->children) {
+    // No triangle at all: eight outer leaves.
+    Solid empty;
+    empty.loaded = 1;
+    const std::unique_ptr<OctreeNode> emptyTree = prepareOctree(empty);
+    ASSERT_EQ(emptyTree->type, kCellSubdivided);
+    for (auto& c : emptyTree->children) {
         EXPECT_TRUE(c->isLeaf());
         EXPECT_EQ(c->triangleCount, 0);
         EXPECT_EQ(c->type, kCellOuter);
