@@ -4,6 +4,7 @@
 
 #include "geometry/memory_budget.h"
 #include "geometry/solid.h"
+#include "geometry/statistics.h"
 #include "support/mesh_checks.h"
 
 namespace korvan {
@@ -79,6 +80,18 @@ TEST(MemoryBudget, FollowsTheProcessesDataLimit) {
     ::setrlimit(RLIMIT_DATA, &old);
     EXPECT_LE(limit, 300.0 * (1 << 20));
     EXPECT_GT(memoryLimitBytes(), limit);
+}
+
+TEST(Statistics, TextNamesOnlyLoadedObjects) {
+    Solid none;
+    EXPECT_EQ(objectStatistics(none, none), "Ne postoje nikakvi objekti!");
+    Solid cube;
+    cube.allocate(8, 12);
+    EXPECT_EQ(objectStatistics(cube, none),
+              "[Objekt 1]\r\nBroj vrhova: 8\r\nBroj trokuta: 12\r\n\r\n");
+    const std::string only2 = objectStatistics(none, cube);
+    EXPECT_EQ(only2.rfind("[Objekt 2]\r\n", 0), 0u);
+    EXPECT_EQ(only2.find("[Objekt 1]"), std::string::npos);
 }
 
 }  // namespace
