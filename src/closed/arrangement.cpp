@@ -547,19 +547,30 @@ int64_t Arrangement::intersect(const std::vector<std::pair<int32_t, int32_t>>& c
                                const std::vector<int32_t>& involved, const StopToken& stop) {
     Impl& m = *m_impl;
     m.buildEdges(involved);
+    std::vector<std::pair<int32_t, int32_t>> tested;
+    if (m.skipCovered) {
+        m.covered = m.coveredTriangles(candidates);
+        tested.reserve(candidates.size());
+        for (const auto& [a, b] : candidates) {
+            if (m.covered[static_cast<size_t>(a)] == 0 || m.covered[static_cast<size_t>(b)] == 0) {
+                tested.emplace_back(a, b);
+            }
+        }
+    }
+    const std::vector<std::pair<int32_t, int32_t>>& pairs = m.skipCovered ? tested : candidates;
     // Runs of pairs in parallel, each with its own records; joined in order, with the chain
     // numbers of each run moved past those before it.
     constexpr size_t kRun = 2048;
-    const size_t runs = (candidates.size() + kRun - 1) / kRun;
+    const size_t runs = (pairs.size() + kRun - 1) / kRun;
     std::vector<PairRecords> found(runs);
     std::vector<int64_t> touching(runs, 0);
     tbb::parallel_for(tbb::blocked_range<size_t>(0, runs, 1),
                       [&](const tbb::blocked_range<size_t>& r) {
                           for (size_t run = r.begin(); run < r.end(); ++run) {
                               stop.check();
-                              const size_t end = std::min(candidates.size(), (run + 1) * kRun);
+                              const size_t end = std::min(pairs.size(), (run + 1) * kRun);
                               for (size_t i = run * kRun; i < end; ++i) {
-                                  const auto [a, b] = candidates[i];
+                                  const auto [a, b] = pairs[i];
                                   assert(a < m.firstOther && b >= m.firstOther);
                                   touching[run] += m.pair(a, b, found[run]) ? 1 : 0;
                               }
@@ -591,6 +602,10 @@ int64_t Arrangement::intersect(const std::vector<std::pair<int32_t, int32_t>>& c
         total += touching[run];
     }
     return total;
+}
+
+void Arrangement::skipCoveredPairs() {
+    m_impl->skipCovered = true;
 }
 
 void Arrangement::setTwins(std::vector<int8_t> side) {

@@ -566,8 +566,10 @@ bool Arrangement::split(const StopToken& stop) {
             for (size_t j = r.begin(); j < r.end(); ++j) {
                 Job& job = jobs[j];
                 m.makeJob(work[j], job);
-                if (!crossed[static_cast<size_t>(job.t)] && job.ids.size() > 3) {
-                    if (const int8_t side = m.coveredSide(job.t, job.partners); side != 0) {
+                const int8_t known = m.covered.empty() ? 0 : m.covered[static_cast<size_t>(job.t)];
+                if (known != 0 || (!crossed[static_cast<size_t>(job.t)] && job.ids.size() > 3)) {
+                    if (const int8_t side = known != 0 ? known : m.coveredSide(job.t, job.partners);
+                        side != 0) {
                         // All edges on the seam: the piece joins no patch, as it decides none.
                         m.addPiece(job.t, m.tris[job.t].data(), 7u, side, split[j]);
                         isDeferred[j] = 1;
@@ -669,6 +671,9 @@ bool Arrangement::split(const StopToken& stop) {
                     ++j;
                 } else if (!m.twin.empty() && m.twin[static_cast<size_t>(t)] != 0) {
                     m.pieces[at++] = {m.tris[t], t, 7, m.twin[static_cast<size_t>(t)]};
+                } else if (!m.covered.empty() && m.covered[static_cast<size_t>(t)] != 0) {
+                    // Its pairs were not tested (skipCoveredPairs): on the other surface whole.
+                    m.pieces[at++] = {m.tris[t], t, 7, m.covered[static_cast<size_t>(t)]};
                 } else {
                     m.pieces[at++] = {m.tris[t], t, 0, 0};
                 }
