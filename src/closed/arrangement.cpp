@@ -6,6 +6,7 @@
 // operands and every triangle around an edge arrive at the same point. Coordinates of seam
 // points are built exactly only where the triangulation and the ray test need them.
 #include "closed/arrangement_impl.h"
+#include "closed/passes.h"
 
 #include <initializer_list>
 
@@ -24,19 +25,35 @@ void Arrangement::Impl::buildEdges(const std::vector<int32_t>& involved) {
     // of object 2 on the same two points are different edges.
     // Each edge use as (operand << 62 | lower point << 31 | higher point, triangle * 3 + k):
     // sorted, equal edges are neighbours and ids follow the order of (operand, lo, hi).
-    assert(points.size() < (size_t{1} << 31) && tris.size() < (size_t{1} << 30));
-    std::vector<std::pair<uint64_t, uint32_t>> all;
-    all.reserve(involved.size() * 3);
+    assert(points.size() < (size_t{1} << 30) && tris.size() < (size_t{1} << 30));
+    // Sorted by filing each use under its operand and lower point, then sorting those short
+    // rows: the order a sort of the keys gives.
+    const auto np = static_cast<int32_t>(points.size());
+    std::vector<std::pair<int32_t, std::pair<int32_t, uint32_t>>> filed;
+    filed.reserve(involved.size() * 3);
     for (int32_t t : involved) {
         for (int k = 0; k < 3; ++k) {
-            const auto a = static_cast<uint64_t>(tris[t][k]);
-            const auto b = static_cast<uint64_t>(tris[t][(k + 1) % 3]);
-            all.emplace_back(static_cast<uint64_t>(isOther(t) ? 1 : 0) << 62 |
-                                 std::min(a, b) << 31 | std::max(a, b),
-                             static_cast<uint32_t>(t) * 3 + static_cast<uint32_t>(k));
+            const int32_t a = tris[t][k];
+            const int32_t b = tris[t][(k + 1) % 3];
+            filed.push_back(
+                {(isOther(t) ? np : 0) + std::min(a, b),
+                 {std::max(a, b), static_cast<uint32_t>(t) * 3 + static_cast<uint32_t>(k)}});
         }
     }
-    tbb::parallel_sort(all.begin(), all.end());
+    (void)groupByFirst(filed, 2 * points.size());
+    std::vector<std::pair<uint64_t, uint32_t>> all(filed.size());
+    tbb::parallel_for(tbb::blocked_range<size_t>(0, filed.size(), 8192),
+                      [&](const tbb::blocked_range<size_t>& r) {
+                          for (size_t i = r.begin(); i < r.end(); ++i) {
+                              const auto& [row, use] = filed[i];
+                              const bool other = row >= np;
+                              const auto lo = static_cast<uint64_t>(other ? row - np : row);
+                              all[i] = {static_cast<uint64_t>(other ? 1 : 0) << 62 | lo << 31 |
+                                            static_cast<uint64_t>(use.first),
+                                        use.second};
+                          }
+                      });
+    filed = {};
     triEdge.assign(tris.size(), {-1, -1, -1});
     int32_t id = -1;
     constexpr uint64_t kPoint = (uint64_t{1} << 31) - 1;
