@@ -11,7 +11,6 @@
 #include <initializer_list>
 
 #include <tbb/parallel_invoke.h>
-#include <tbb/parallel_sort.h>
 
 #include <bit>
 #include <cstdint>
