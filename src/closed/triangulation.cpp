@@ -34,6 +34,21 @@ bool Arrangement::Impl::splitTriangle(int32_t t, const std::vector<int32_t>& ids
     const auto projected = [&](int32_t id) -> const EP2& {
         return inPlane[static_cast<size_t>(std::find(ids.begin(), ids.end(), id) - ids.begin())];
     };
+    // A point inside an edge is none of the corners and on one edge only; only an operand
+    // that meets itself (object 1 of a chain is not checked) files one otherwise, and the
+    // triangulation would take it as a second vertex at one position.
+    std::vector<int32_t> onEdges;
+    for (const auto& points : edgePoints) {
+        onEdges.insert(onEdges.end(), points.begin(), points.end());
+    }
+    std::sort(onEdges.begin(), onEdges.end());
+    for (size_t i = 0; i < onEdges.size(); ++i) {
+        if ((i > 0 && onEdges[i] == onEdges[i - 1]) ||
+            std::find(ids.begin(), ids.begin() + 3, onEdges[i]) != ids.begin() + 3) {
+            error = "dvije tocke spoja na istom mjestu (tijelo sijece samo sebe)";
+            return false;
+        }
+    }
     Cdt::Vertex_handle corner[3];
     for (int k = 0; k < 3; ++k) {
         corner[k] = cdt.insert(projected(ids[static_cast<size_t>(k)]));
@@ -74,11 +89,6 @@ bool Arrangement::Impl::splitTriangle(int32_t t, const std::vector<int32_t>& ids
             previous = h;
         }
     }
-    std::vector<int32_t> onEdges;
-    for (const auto& points : edgePoints) {
-        onEdges.insert(onEdges.end(), points.begin(), points.end());
-    }
-    std::sort(onEdges.begin(), onEdges.end());
     for (size_t n = 3; n < ids.size(); ++n) {
         const int32_t id = ids[n];
         if (std::binary_search(onEdges.begin(), onEdges.end(), id)) {
@@ -91,6 +101,18 @@ bool Arrangement::Impl::splitTriangle(int32_t t, const std::vector<int32_t>& ids
             return false;
         }
         put(id, h);
+    }
+    // One vertex per point, each inside the triangle or inside one of its edges: the hull is
+    // the triangle with the points on its edges. Only an operand that meets itself (object 1
+    // of a chain is not checked) puts a point on two edges, or outside; the constraints'
+    // walks would then leave the triangle or meet a vertex twice.
+    if (cdt.number_of_vertices() != ids.size()) {
+        error = "dvije tocke spoja na istom mjestu (tijelo sijece samo sebe)";
+        return false;
+    }
+    if (cdt.degree(cdt.infinite_vertex()) != 3 + onEdges.size()) {
+        error = "tocka spoja izvan svog trokuta";
+        return false;
     }
     std::sort(handles.begin(), handles.end(),
               [](const auto& a, const auto& b) { return a.first < b.first; });
@@ -116,6 +138,36 @@ bool Arrangement::Impl::splitTriangle(int32_t t, const std::vector<int32_t>& ids
             cdt.insert_constraint(a, b);
         }
     };
+    // A seam segment through two corners runs along the edge between them, so its other
+    // points lie inside that edge; through three, it would be a flat triangle's. Only an
+    // operand that meets itself files one otherwise.
+    for (const std::vector<int32_t>& seg : segs) {
+        int corners = 0, mask = 0;
+        for (const int32_t id : seg) {
+            for (int k = 0; k < 3; ++k) {
+                if (ids[static_cast<size_t>(k)] == id) {
+                    ++corners;
+                    mask |= 1 << k;
+                }
+            }
+        }
+        if (corners < 2) {
+            continue;
+        }
+        const int edge = mask == 3 ? 0 : mask == 6 ? 1 : mask == 5 ? 2 : -1;
+        bool along = edge >= 0 && corners == 2;
+        for (const int32_t id : seg) {
+            along = along && (id == ids[static_cast<size_t>(edge)] ||
+                              id == ids[static_cast<size_t>((edge + 1) % 3)] ||
+                              std::find(edgePoints[static_cast<size_t>(edge)].begin(),
+                                        edgePoints[static_cast<size_t>(edge)].end(),
+                                        id) != edgePoints[static_cast<size_t>(edge)].end());
+        }
+        if (!along) {
+            error = "rubovi spoja se sijeku unutar trokuta (tijelo sijece samo sebe)";
+            return false;
+        }
+    }
     try {
         for (const std::vector<int32_t>& seg : segs) {
             line.clear();
