@@ -6,11 +6,11 @@
 // operands and every triangle around an edge arrive at the same point. Coordinates of seam
 // points are built exactly only where the triangulation and the ray test need them.
 #include "closed/arrangement_impl.h"
+#include "closed/passes.h"
 
 #include <initializer_list>
 
 #include <tbb/parallel_invoke.h>
-#include <tbb/parallel_sort.h>
 
 #include <bit>
 #include <cstdint>
@@ -24,19 +24,35 @@ void Arrangement::Impl::buildEdges(const std::vector<int32_t>& involved) {
     // of object 2 on the same two points are different edges.
     // Each edge use as (operand << 62 | lower point << 31 | higher point, triangle * 3 + k):
     // sorted, equal edges are neighbours and ids follow the order of (operand, lo, hi).
-    assert(points.size() < (size_t{1} << 31) && tris.size() < (size_t{1} << 30));
-    std::vector<std::pair<uint64_t, uint32_t>> all;
-    all.reserve(involved.size() * 3);
+    assert(points.size() < (size_t{1} << 30) && tris.size() < (size_t{1} << 30));
+    // Sorted by filing each use under its operand and lower point, then sorting those short
+    // rows: the order a sort of the keys gives.
+    const auto np = static_cast<int32_t>(points.size());
+    std::vector<std::pair<int32_t, std::pair<int32_t, uint32_t>>> filed;
+    filed.reserve(involved.size() * 3);
     for (int32_t t : involved) {
         for (int k = 0; k < 3; ++k) {
-            const auto a = static_cast<uint64_t>(tris[t][k]);
-            const auto b = static_cast<uint64_t>(tris[t][(k + 1) % 3]);
-            all.emplace_back(static_cast<uint64_t>(isOther(t) ? 1 : 0) << 62 |
-                                 std::min(a, b) << 31 | std::max(a, b),
-                             static_cast<uint32_t>(t) * 3 + static_cast<uint32_t>(k));
+            const int32_t a = tris[t][k];
+            const int32_t b = tris[t][(k + 1) % 3];
+            filed.push_back(
+                {(isOther(t) ? np : 0) + std::min(a, b),
+                 {std::max(a, b), static_cast<uint32_t>(t) * 3 + static_cast<uint32_t>(k)}});
         }
     }
-    tbb::parallel_sort(all.begin(), all.end());
+    (void)groupByFirst(filed, 2 * points.size());
+    std::vector<std::pair<uint64_t, uint32_t>> all(filed.size());
+    tbb::parallel_for(tbb::blocked_range<size_t>(0, filed.size(), 8192),
+                      [&](const tbb::blocked_range<size_t>& r) {
+                          for (size_t i = r.begin(); i < r.end(); ++i) {
+                              const auto& [row, use] = filed[i];
+                              const bool other = row >= np;
+                              const auto lo = static_cast<uint64_t>(other ? row - np : row);
+                              all[i] = {static_cast<uint64_t>(other ? 1 : 0) << 62 | lo << 31 |
+                                            static_cast<uint64_t>(use.first),
+                                        use.second};
+                          }
+                      });
+    filed = {};
     triEdge.assign(tris.size(), {-1, -1, -1});
     int32_t id = -1;
     constexpr uint64_t kPoint = (uint64_t{1} << 31) - 1;
@@ -547,19 +563,30 @@ int64_t Arrangement::intersect(const std::vector<std::pair<int32_t, int32_t>>& c
                                const std::vector<int32_t>& involved, const StopToken& stop) {
     Impl& m = *m_impl;
     m.buildEdges(involved);
+    std::vector<std::pair<int32_t, int32_t>> tested;
+    if (m.skipCovered) {
+        m.covered = m.coveredTriangles(candidates);
+        tested.reserve(candidates.size());
+        for (const auto& [a, b] : candidates) {
+            if (m.covered[static_cast<size_t>(a)] == 0 || m.covered[static_cast<size_t>(b)] == 0) {
+                tested.emplace_back(a, b);
+            }
+        }
+    }
+    const std::vector<std::pair<int32_t, int32_t>>& pairs = m.skipCovered ? tested : candidates;
     // Runs of pairs in parallel, each with its own records; joined in order, with the chain
     // numbers of each run moved past those before it.
     constexpr size_t kRun = 2048;
-    const size_t runs = (candidates.size() + kRun - 1) / kRun;
+    const size_t runs = (pairs.size() + kRun - 1) / kRun;
     std::vector<PairRecords> found(runs);
     std::vector<int64_t> touching(runs, 0);
     tbb::parallel_for(tbb::blocked_range<size_t>(0, runs, 1),
                       [&](const tbb::blocked_range<size_t>& r) {
                           for (size_t run = r.begin(); run < r.end(); ++run) {
                               stop.check();
-                              const size_t end = std::min(candidates.size(), (run + 1) * kRun);
+                              const size_t end = std::min(pairs.size(), (run + 1) * kRun);
                               for (size_t i = run * kRun; i < end; ++i) {
-                                  const auto [a, b] = candidates[i];
+                                  const auto [a, b] = pairs[i];
                                   assert(a < m.firstOther && b >= m.firstOther);
                                   touching[run] += m.pair(a, b, found[run]) ? 1 : 0;
                               }
@@ -591,6 +618,10 @@ int64_t Arrangement::intersect(const std::vector<std::pair<int32_t, int32_t>>& c
         total += touching[run];
     }
     return total;
+}
+
+void Arrangement::skipCoveredPairs() {
+    m_impl->skipCovered = true;
 }
 
 void Arrangement::setTwins(std::vector<int8_t> side) {

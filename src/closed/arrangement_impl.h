@@ -149,6 +149,8 @@ struct Arrangement::Impl {
     std::vector<int8_t> projectedSign;  // orientation of the projected corners
     std::vector<int8_t> twin;           // per triangle, or empty: Arrangement::setTwins
     bool twinTouched = false;
+    bool skipCovered = false;     // Arrangement::skipCoveredPairs
+    std::vector<int8_t> covered;  // per triangle, or empty: coveredTriangles
 
     // Records gathered by the pair tests, sorted and resolved after all pairs.
     std::vector<std::pair<int32_t, Key>> onEdge;
@@ -225,6 +227,14 @@ struct Arrangement::Impl {
     // The pair tests read the arrangement only and write to `out`.
     bool pair(int32_t t0, int32_t t1, PairRecords& out) const;
     bool sharedPair(int32_t t0, int32_t t1, PairRecords& out) const;
+    // Exactly whether triangle u lies in the plane of triangle t.
+    bool inOnePlane(int32_t t, int32_t u) const;
+    // For each triangle of the candidate pairs that lies on the other surface throughout,
+    // touched by nothing out of its plane: +1 / -1 as that surface faces the same way as it /
+    // the other way; 0 for every other triangle. Both operands must be closed and free of
+    // crossings (covered_pairs.cpp).
+    std::vector<int8_t> coveredTriangles(
+        const std::vector<std::pair<int32_t, int32_t>>& candidates) const;
     // Whether triangle u, in t's plane, lies on the outer side of the line through one of t's
     // edges (on it allowed); with `strict`, its corners that are not t's strictly outside.
     bool outsideAnEdge(int32_t t, int32_t u, bool strict) const;

@@ -348,7 +348,8 @@ Candidates candidatePairs(const WeldedView& w, const StopToken& stop,
         found.pairs.insert(found.pairs.end(), part.begin(), part.end());
     }
     // The threads' shares arrive in any order; sorting makes the list the same for any count.
-    tbb::parallel_sort(found.pairs.begin(), found.pairs.end());
+    // Each pair is found once, so nothing is dropped.
+    (void)groupByFirst(found.pairs, static_cast<size_t>(w.firstOther));
     for (int32_t t = 0; t < nt; ++t) {
         if (involved[static_cast<size_t>(t)]) {
             found.involved.push_back(t);

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdint>
 #include <functional>
+#include <numeric>
 #include <string>
 #include <utility>
 #include <vector>
@@ -92,6 +93,46 @@ std::vector<int32_t> selectInOrder(int32_t n, const Pred& pred) {
         }
     }
     return out;
+}
+
+// Sorts `list` by (first, second) and drops repeats, as a whole sort would, but by placing each
+// entry in the bucket of its first value (in [0, n)) and sorting the small buckets, in parallel.
+// Returns where each first value's entries start, n + 1 offsets.
+template <class T>
+std::vector<int32_t> groupByFirst(std::vector<std::pair<int32_t, T>>& list, size_t n) {
+    std::vector<int32_t> start(n + 1, 0);
+    for (const auto& e : list) {
+        ++start[static_cast<size_t>(e.first) + 1];
+    }
+    std::partial_sum(start.begin(), start.end(), start.begin());
+    std::vector<std::pair<int32_t, T>> placed(list.size());
+    {
+        std::vector<int32_t> at(start.begin(), start.end() - 1);
+        for (auto& e : list) {
+            placed[static_cast<size_t>(at[static_cast<size_t>(e.first)]++)] = std::move(e);
+        }
+    }
+    std::vector<int32_t> kept(n + 1, 0);
+    tbb::parallel_for(tbb::blocked_range<size_t>(0, n, 1024),
+                      [&](const tbb::blocked_range<size_t>& r) {
+                          for (size_t b = r.begin(); b < r.end(); ++b) {
+                              const auto first = placed.begin() + start[b];
+                              const auto last = placed.begin() + start[b + 1];
+                              std::sort(first, last);
+                              kept[b + 1] = static_cast<int32_t>(std::unique(first, last) - first);
+                          }
+                      });
+    std::partial_sum(kept.begin(), kept.end(), kept.begin());
+    list.resize(static_cast<size_t>(kept[n]));
+    tbb::parallel_for(tbb::blocked_range<size_t>(0, n, 1024),
+                      [&](const tbb::blocked_range<size_t>& r) {
+                          for (size_t b = r.begin(); b < r.end(); ++b) {
+                              std::move(placed.begin() + start[b],
+                                        placed.begin() + start[b] + (kept[b + 1] - kept[b]),
+                                        list.begin() + kept[b]);
+                          }
+                      });
+    return kept;
 }
 
 // The edge counts of edgeTopology (open, more than two triangles, used unevenly each way) for

@@ -1,6 +1,7 @@
 // Splitting the cut triangles: a constrained Delaunay triangulation of each, with its seam
 // points and segments, or a direct cut where one segment crosses it from edge to edge.
 #include "closed/arrangement_impl.h"
+#include "closed/passes.h"
 
 #include <atomic>
 #include <functional>
@@ -33,6 +34,21 @@ bool Arrangement::Impl::splitTriangle(int32_t t, const std::vector<int32_t>& ids
     const auto projected = [&](int32_t id) -> const EP2& {
         return inPlane[static_cast<size_t>(std::find(ids.begin(), ids.end(), id) - ids.begin())];
     };
+    // A point inside an edge is none of the corners and on one edge only; only an operand
+    // that meets itself (object 1 of a chain is not checked) files one otherwise, and the
+    // triangulation would take it as a second vertex at one position.
+    std::vector<int32_t> onEdges;
+    for (const auto& points : edgePoints) {
+        onEdges.insert(onEdges.end(), points.begin(), points.end());
+    }
+    std::sort(onEdges.begin(), onEdges.end());
+    for (size_t i = 0; i < onEdges.size(); ++i) {
+        if ((i > 0 && onEdges[i] == onEdges[i - 1]) ||
+            std::find(ids.begin(), ids.begin() + 3, onEdges[i]) != ids.begin() + 3) {
+            error = "dvije tocke spoja na istom mjestu (tijelo sijece samo sebe)";
+            return false;
+        }
+    }
     Cdt::Vertex_handle corner[3];
     for (int k = 0; k < 3; ++k) {
         corner[k] = cdt.insert(projected(ids[static_cast<size_t>(k)]));
@@ -73,11 +89,6 @@ bool Arrangement::Impl::splitTriangle(int32_t t, const std::vector<int32_t>& ids
             previous = h;
         }
     }
-    std::vector<int32_t> onEdges;
-    for (const auto& points : edgePoints) {
-        onEdges.insert(onEdges.end(), points.begin(), points.end());
-    }
-    std::sort(onEdges.begin(), onEdges.end());
     for (size_t n = 3; n < ids.size(); ++n) {
         const int32_t id = ids[n];
         if (std::binary_search(onEdges.begin(), onEdges.end(), id)) {
@@ -90,6 +101,18 @@ bool Arrangement::Impl::splitTriangle(int32_t t, const std::vector<int32_t>& ids
             return false;
         }
         put(id, h);
+    }
+    // One vertex per point, each inside the triangle or inside one of its edges: the hull is
+    // the triangle with the points on its edges. Only an operand that meets itself (object 1
+    // of a chain is not checked) puts a point on two edges, or outside; the constraints'
+    // walks would then leave the triangle or meet a vertex twice.
+    if (cdt.number_of_vertices() != ids.size()) {
+        error = "dvije tocke spoja na istom mjestu (tijelo sijece samo sebe)";
+        return false;
+    }
+    if (cdt.degree(cdt.infinite_vertex()) != 3 + onEdges.size()) {
+        error = "tocka spoja izvan svog trokuta";
+        return false;
     }
     std::sort(handles.begin(), handles.end(),
               [](const auto& a, const auto& b) { return a.first < b.first; });
@@ -115,6 +138,36 @@ bool Arrangement::Impl::splitTriangle(int32_t t, const std::vector<int32_t>& ids
             cdt.insert_constraint(a, b);
         }
     };
+    // A seam segment through two corners runs along the edge between them, so its other
+    // points lie inside that edge; through three, it would be a flat triangle's. Only an
+    // operand that meets itself files one otherwise.
+    for (const std::vector<int32_t>& seg : segs) {
+        int corners = 0, mask = 0;
+        for (const int32_t id : seg) {
+            for (int k = 0; k < 3; ++k) {
+                if (ids[static_cast<size_t>(k)] == id) {
+                    ++corners;
+                    mask |= 1 << k;
+                }
+            }
+        }
+        if (corners < 2) {
+            continue;
+        }
+        const int edge = mask == 3 ? 0 : mask == 6 ? 1 : mask == 5 ? 2 : -1;
+        bool along = edge >= 0 && corners == 2;
+        for (const int32_t id : seg) {
+            along = along && (id == ids[static_cast<size_t>(edge)] ||
+                              id == ids[static_cast<size_t>((edge + 1) % 3)] ||
+                              std::find(edgePoints[static_cast<size_t>(edge)].begin(),
+                                        edgePoints[static_cast<size_t>(edge)].end(),
+                                        id) != edgePoints[static_cast<size_t>(edge)].end());
+        }
+        if (!along) {
+            error = "rubovi spoja se sijeku unutar trokuta (tijelo sijece samo sebe)";
+            return false;
+        }
+    }
     try {
         for (const std::vector<int32_t>& seg : segs) {
             line.clear();
@@ -404,50 +457,6 @@ int8_t Arrangement::Impl::coveredSide(int32_t t, const std::vector<int32_t>& par
     return side;
 }
 
-namespace {
-
-// Sorts `list` by (first, second) and drops repeats, as a whole sort would, but by placing each
-// entry in the bucket of its first value (in [0, n)) and sorting the small buckets, in parallel.
-// Returns where each first value's entries start, n + 1 offsets.
-template <class T>
-std::vector<int32_t> groupByFirst(std::vector<std::pair<int32_t, T>>& list, size_t n) {
-    std::vector<int32_t> start(n + 1, 0);
-    for (const auto& e : list) {
-        ++start[static_cast<size_t>(e.first) + 1];
-    }
-    std::partial_sum(start.begin(), start.end(), start.begin());
-    std::vector<std::pair<int32_t, T>> placed(list.size());
-    {
-        std::vector<int32_t> at(start.begin(), start.end() - 1);
-        for (auto& e : list) {
-            placed[static_cast<size_t>(at[static_cast<size_t>(e.first)]++)] = std::move(e);
-        }
-    }
-    std::vector<int32_t> kept(n + 1, 0);
-    tbb::parallel_for(tbb::blocked_range<size_t>(0, n, 1024),
-                      [&](const tbb::blocked_range<size_t>& r) {
-                          for (size_t b = r.begin(); b < r.end(); ++b) {
-                              const auto first = placed.begin() + start[b];
-                              const auto last = placed.begin() + start[b + 1];
-                              std::sort(first, last);
-                              kept[b + 1] = static_cast<int32_t>(std::unique(first, last) - first);
-                          }
-                      });
-    std::partial_sum(kept.begin(), kept.end(), kept.begin());
-    list.resize(static_cast<size_t>(kept[n]));
-    tbb::parallel_for(tbb::blocked_range<size_t>(0, n, 1024),
-                      [&](const tbb::blocked_range<size_t>& r) {
-                          for (size_t b = r.begin(); b < r.end(); ++b) {
-                              std::move(placed.begin() + start[b],
-                                        placed.begin() + start[b] + (kept[b + 1] - kept[b]),
-                                        list.begin() + kept[b]);
-                          }
-                      });
-    return kept;
-}
-
-}  // namespace
-
 void Arrangement::Impl::makeJob(int32_t t, SplitJob& job) const {
     job.t = t;
     const Corners& c = tris[t];
@@ -566,8 +575,10 @@ bool Arrangement::split(const StopToken& stop) {
             for (size_t j = r.begin(); j < r.end(); ++j) {
                 Job& job = jobs[j];
                 m.makeJob(work[j], job);
-                if (!crossed[static_cast<size_t>(job.t)] && job.ids.size() > 3) {
-                    if (const int8_t side = m.coveredSide(job.t, job.partners); side != 0) {
+                const int8_t known = m.covered.empty() ? 0 : m.covered[static_cast<size_t>(job.t)];
+                if (known != 0 || (!crossed[static_cast<size_t>(job.t)] && job.ids.size() > 3)) {
+                    if (const int8_t side = known != 0 ? known : m.coveredSide(job.t, job.partners);
+                        side != 0) {
                         // All edges on the seam: the piece joins no patch, as it decides none.
                         m.addPiece(job.t, m.tris[job.t].data(), 7u, side, split[j]);
                         isDeferred[j] = 1;
@@ -669,6 +680,9 @@ bool Arrangement::split(const StopToken& stop) {
                     ++j;
                 } else if (!m.twin.empty() && m.twin[static_cast<size_t>(t)] != 0) {
                     m.pieces[at++] = {m.tris[t], t, 7, m.twin[static_cast<size_t>(t)]};
+                } else if (!m.covered.empty() && m.covered[static_cast<size_t>(t)] != 0) {
+                    // Its pairs were not tested (skipCoveredPairs): on the other surface whole.
+                    m.pieces[at++] = {m.tris[t], t, 7, m.covered[static_cast<size_t>(t)]};
                 } else {
                     m.pieces[at++] = {m.tris[t], t, 0, 0};
                 }

@@ -59,5 +59,30 @@ TEST(ClosedRandom, ASeedGivesThePairItGaveBefore) {
     EXPECT_TRUE(test::sameMesh(first.b, again.b));
 }
 
+// A union that touches itself (a needle through a hull, its sphere moved by 1e-20) goes on
+// as object 1 of a chain, whose triangles are not checked. Seam points then fall outside the
+// triangles they were found for, and the constrained triangulation walked its constraints off
+// the triangle and crashed. Such a step is refused, with the output left as it was.
+TEST(ClosedRandom, AResultTouchingItselfIsRefusedInTheNextStep) {
+    test::Choices choices(769);
+    const test::OperandPair pair = test::randomOperands(choices);
+    Solid joined;
+    ASSERT_TRUE(
+        closedBoolean(pair.a, pair.b, BooleanOp::Union, joined, nullptr, 0, pair.offset).ok());
+    for (const Vector4& at : {Vector4(), pair.offset}) {
+        for (const BooleanOp op :
+             {BooleanOp::Union, BooleanOp::Intersection, BooleanOp::Difference}) {
+            Solid out;
+            out.copyMeshFrom(pair.a);
+            const Status s = closedBooleanOfResult(joined, pair.b, op, out, nullptr, 0, at);
+            if (s.ok()) {
+                EXPECT_EQ(test::openEdgeCount(out), 0);
+            } else {
+                EXPECT_TRUE(test::sameMesh(out, pair.a));
+            }
+        }
+    }
+}
+
 }  // namespace
 }  // namespace korvan
