@@ -563,9 +563,14 @@ int64_t Arrangement::intersect(const std::vector<std::pair<int32_t, int32_t>>& c
                                const std::vector<int32_t>& involved, const StopToken& stop) {
     Impl& m = *m_impl;
     m.buildEdges(involved);
+    // The pairs to test: all candidates, or, where some triangles are covered, the others.
     std::vector<std::pair<int32_t, int32_t>> tested;
+    bool skipping = false;
     if (m.skipCovered) {
         m.covered = m.coveredTriangles(candidates);
+        skipping = std::any_of(m.covered.begin(), m.covered.end(), [](int8_t s) { return s != 0; });
+    }
+    if (skipping) {
         tested.reserve(candidates.size());
         for (const auto& [a, b] : candidates) {
             if (m.covered[static_cast<size_t>(a)] == 0 || m.covered[static_cast<size_t>(b)] == 0) {
@@ -573,7 +578,7 @@ int64_t Arrangement::intersect(const std::vector<std::pair<int32_t, int32_t>>& c
             }
         }
     }
-    const std::vector<std::pair<int32_t, int32_t>>& pairs = m.skipCovered ? tested : candidates;
+    const std::vector<std::pair<int32_t, int32_t>>& pairs = skipping ? tested : candidates;
     // Runs of pairs in parallel, each with its own records; joined in order, with the chain
     // numbers of each run moved past those before it.
     constexpr size_t kRun = 2048;
