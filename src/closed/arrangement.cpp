@@ -70,8 +70,16 @@ void Arrangement::Impl::buildEdges(const std::vector<int32_t>& involved) {
     projectedSign.assign(tris.size(), 0);
     for (int32_t t : involved) {
         const Corners& c = tris[t];
-        axis[t] = static_cast<int8_t>(dominantAxis(points[c[0]], points[c[1]], points[c[2]]));
-        projectedSign[t] = static_cast<int8_t>(orient2(c[0], c[1], c[2], axis[t]));
+        int ax = dominantAxis(points[c[0]], points[c[1]], points[c[2]]);
+        int turn = orient2(c[0], c[1], c[2], ax);
+        // Rounding can cancel a needle's normal to zero and name an axis its plane contains;
+        // a triangle that is not flat shows a turn along another axis.
+        for (int k = 1; turn == 0 && k < 3; ++k) {
+            turn = orient2(c[0], c[1], c[2], (ax + k) % 3);
+            ax = turn != 0 ? (ax + k) % 3 : ax;
+        }
+        axis[t] = static_cast<int8_t>(ax);
+        projectedSign[t] = static_cast<int8_t>(turn);
         assert(projectedSign[t] != 0);
     }
     // An edge between two triangles of one operand in one plane, on either side of it, is no

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "closed/closed_boolean.h"
+#include "geometry/mesh_topology.h"
 #include "support/mesh_checks.h"
 #include "support/random_solids.h"
 
@@ -59,26 +60,35 @@ TEST(ClosedRandom, ASeedGivesThePairItGaveBefore) {
     EXPECT_TRUE(test::sameMesh(first.b, again.b));
 }
 
-// A union that touches itself (a needle through a hull, its sphere moved by 1e-20) goes on
-// as object 1 of a chain, whose triangles are not checked. Seam points then fall outside the
-// triangles they were found for, and the constrained triangulation walked its constraints off
-// the triangle and crashed. Such a step is refused, with the output left as it was.
-TEST(ClosedRandom, AResultTouchingItselfIsRefusedInTheNextStep) {
-    test::Choices choices(769);
-    const test::OperandPair pair = test::randomOperands(choices);
-    Solid joined;
-    ASSERT_TRUE(
-        closedBoolean(pair.a, pair.b, BooleanOp::Union, joined, nullptr, 0, pair.offset).ok());
-    for (const Vector4& at : {Vector4(), pair.offset}) {
-        for (const BooleanOp op :
-             {BooleanOp::Union, BooleanOp::Intersection, BooleanOp::Difference}) {
-            Solid out;
-            out.copyMeshFrom(pair.a);
-            const Status s = closedBooleanOfResult(joined, pair.b, op, out, nullptr, 0, at);
-            if (s.ok()) {
-                EXPECT_EQ(test::openEdgeCount(out), 0);
-            } else {
-                EXPECT_TRUE(test::sameMesh(out, pair.a));
+// Unions go on as object 1 of a chain, whose triangles are not checked; each next step is
+// closed, or refused with the output left as it was.
+// - Seed 769's union touches itself (a needle through a hull, its sphere moved by 1e-20):
+//   seam points fell outside the triangles they were found for, and the constrained
+//   triangulation walked its constraints off the triangle and crashed.
+// - Seed 904's union has a needle whose rounded normal is zero: seen along an axis its plane
+//   contains, points off its edges were filed on them, and the triangulation crashed.
+TEST(ClosedRandom, AChainOnAResultIsClosedOrRefused) {
+    for (const uint64_t seed : {769, 904}) {
+        test::Choices choices(seed);
+        const test::OperandPair pair = test::randomOperands(choices);
+        Solid joined;
+        ASSERT_TRUE(
+            closedBoolean(pair.a, pair.b, BooleanOp::Union, joined, nullptr, 0, pair.offset).ok());
+        for (const Vector4& at : {Vector4(), pair.offset}) {
+            for (const BooleanOp op :
+                 {BooleanOp::Union, BooleanOp::Intersection, BooleanOp::Difference}) {
+                Solid out;
+                out.copyMeshFrom(pair.a);
+                const Status s = closedBooleanOfResult(joined, pair.b, op, out, nullptr, 0, at);
+                SCOPED_TRACE(seed);
+                if (s.ok()) {
+                    // Edges with four triangles are allowed: where the exact result pinches, its
+                    // parts touch along them.
+                    const MeshTopology topo = analyzeTopology(out);
+                    EXPECT_EQ(topo.openEdges + topo.orientationFlips, 0);
+                } else {
+                    EXPECT_TRUE(test::sameMesh(out, pair.a));
+                }
             }
         }
     }
