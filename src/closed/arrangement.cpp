@@ -807,34 +807,85 @@ void Arrangement::Impl::castRays(std::vector<Ray>& rays, int32_t begin, int32_t 
         for (const Ray& ray : rays) {
             far.push_back(ray.from + Epeck::Vector_3(length, length * dy, length * dz));
         }
+        // Seen along the ray's direction, (u, w) = (y - dy x, z - dz x), each ray is a point and
+        // a triangle the box of its corners' images: the rays go into a grid of about one cell
+        // each, and each triangle visits only the cells its box covers.
+        const auto image = [&](const Point3& p) {
+            return std::array<double, 2>{p.y - dy * p.x, p.z - dz * p.x};
+        };
+        std::vector<std::array<double, 2>> at(rays.size());
+        double lo[2] = {HUGE_VAL, HUGE_VAL}, hi[2] = {-HUGE_VAL, -HUGE_VAL};
+        for (size_t i = 0; i < rays.size(); ++i) {
+            const auto& [qx, qy, qz] = rays[i].approx;
+            at[i] = {qy - dy * qx, qz - dz * qx};
+            for (int k = 0; k < 2; ++k) {
+                lo[k] = std::min(lo[k], at[i][k]);
+                hi[k] = std::max(hi[k], at[i][k]);
+            }
+        }
+        const int cells =
+            std::max(1, static_cast<int>(std::sqrt(static_cast<double>(rays.size()))));
+        double size[2];
+        for (int k = 0; k < 2; ++k) {
+            size[k] = hi[k] > lo[k] ? (hi[k] - lo[k]) / cells : 1.0;
+        }
+        const auto cellOf = [&](double v, int k) {
+            const double c = std::floor((v - lo[k]) / size[k]);
+            return static_cast<int>(std::clamp(c, 0.0, static_cast<double>(cells - 1)));
+        };
+        std::vector<int32_t> start(static_cast<size_t>(cells) * cells + 1, 0);
+        std::vector<int32_t> cellOfRay(rays.size());
+        for (size_t i = 0; i < rays.size(); ++i) {
+            cellOfRay[i] = cellOf(at[i][0], 0) * cells + cellOf(at[i][1], 1);
+            ++start[cellOfRay[i] + 1];
+        }
+        for (size_t c = 1; c < start.size(); ++c) {
+            start[c] += start[c - 1];
+        }
+        std::vector<int32_t> inCell(rays.size());
+        {
+            std::vector<int32_t> next(start.begin(), start.end() - 1);
+            for (size_t i = 0; i < rays.size(); ++i) {
+                inCell[next[cellOfRay[i]]++] = static_cast<int32_t>(i);
+            }
+        }
         for (int32_t t = begin; t < end; ++t) {
             const Corners& c = tris[t];
             const Point3& a = points[c[0]];
             const Point3& b = points[c[1]];
             const Point3& d = points[c[2]];
             const double xHi = std::max({a.x, b.x, d.x});
-            const double xMin = std::min({a.x, b.x, d.x});
-            const double yLo = std::min({a.y, b.y, d.y}), yHi = std::max({a.y, b.y, d.y});
-            const double zLo = std::min({a.z, b.z, d.z}), zHi = std::max({a.z, b.z, d.z});
-            for (size_t i = 0; i < rays.size(); ++i) {
-                const auto& [qx, qy, qz] = rays[i].approx;
-                if (degenerate[i] || xHi < qx - margin) {
-                    continue;
+            const std::array<double, 2> ia = image(a), ib = image(b), id = image(d);
+            double boxLo[2], boxHi[2];
+            bool off = false;
+            for (int k = 0; k < 2; ++k) {
+                boxLo[k] = std::min({ia[k], ib[k], id[k]}) - margin;
+                boxHi[k] = std::max({ia[k], ib[k], id[k]}) + margin;
+                off = off || boxHi[k] < lo[k] || boxLo[k] > hi[k];
+            }
+            if (off) {
+                continue;
+            }
+            const int u0 = cellOf(boxLo[0], 0), u1 = cellOf(boxHi[0], 0);
+            const int w0 = cellOf(boxLo[1], 1), w1 = cellOf(boxHi[1], 1);
+            for (int u = u0; u <= u1; ++u) {
+                for (int w = w0; w <= w1; ++w) {
+                    const int cell = u * cells + w;
+                    for (int32_t j = start[cell]; j < start[cell + 1]; ++j) {
+                        const auto i = static_cast<size_t>(inCell[j]);
+                        if (degenerate[i] || xHi < rays[i].approx[0] - margin ||
+                            at[i][0] < boxLo[0] || at[i][0] > boxHi[0] || at[i][1] < boxLo[1] ||
+                            at[i][1] > boxHi[1]) {
+                            continue;
+                        }
+                        // A ray starting on a triangle's plane starts outside it (the piece is
+                        // off the other surface).
+                        const int x = segmentCrossing(rays[i].from, far[i], exactOf(c[0]),
+                                                      exactOf(c[1]), exactOf(c[2]));
+                        degenerate[i] = x < 0 ? 1 : 0;
+                        parity[i] ^= x > 0 ? 1 : 0;
+                    }
                 }
-                const double xLo = std::max(xMin, qx);
-                // The ray's y and z over the triangle's x range, widened for rounding.
-                const double y0 = qy + dy * (xLo - qx), y1 = qy + dy * (xHi - qx);
-                const double z0 = qz + dz * (xLo - qx), z1 = qz + dz * (xHi - qx);
-                if (yHi < std::min(y0, y1) - margin || yLo > std::max(y0, y1) + margin ||
-                    zHi < std::min(z0, z1) - margin || zLo > std::max(z0, z1) + margin) {
-                    continue;
-                }
-                // A ray starting on a triangle's plane starts outside it (the piece is off the
-                // other surface).
-                const int x = segmentCrossing(rays[i].from, far[i], exactOf(c[0]), exactOf(c[1]),
-                                              exactOf(c[2]));
-                degenerate[i] = x < 0 ? 1 : 0;
-                parity[i] ^= x > 0 ? 1 : 0;
             }
         }
         std::vector<Ray> again;
