@@ -77,12 +77,11 @@ public:
     // left them out), each one piece on the other surface, facing as `side` says, its edges on
     // the seam.
     void setTwins(std::vector<int8_t> side);
-    // Before intersect: both operands are closed and neither crosses or touches itself (or an
-    // operand that does is refused whatever this arrangement gives). A triangle that lies on the
-    // other surface throughout is then found from the candidate pairs alone, and a pair of two
-    // such triangles is not tested: the result keeps one of them whole and drops the other, so
-    // no kept piece uses the points where they cross. Such a triangle is left one piece on the
-    // other surface, as split() leaves one it finds so itself (isDeferred).
+    // Before intersect, with both operands closed. A triangle that lies on the other surface
+    // throughout is then found from the candidate pairs alone, and a pair of two such triangles
+    // is not tested: the result keeps one of them whole and drops the other, so no kept piece
+    // uses the points where they cross. Such a triangle is left one piece on the other surface,
+    // as split() leaves one it finds so itself (isDeferred).
     void skipCoveredPairs();
     // Whether split() failed because something reached inside a twin's edges, which only an
     // operand touching itself can do; restart() and intersect without twins then.

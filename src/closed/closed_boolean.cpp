@@ -438,11 +438,7 @@ Status run(const Solid& object1, const Operand& object2, BooleanOp op, Solid& re
                     candidates.involved = withTwins(candidates.involved, twins);
                     arrangement.setTwins(std::move(twins));
                 }
-                if (checkObject1) {
-                    // Both operands are checked beside this work: an operand that crosses
-                    // itself is refused whatever the arrangement gives.
-                    arrangement.skipCoveredPairs();
-                }
+                arrangement.skipCoveredPairs();
                 report.broadPhaseSeconds = secondsSince(lap);
                 stop.advance(triangleCount);
                 report.intersectingPairs =
