@@ -751,6 +751,64 @@ int segmentCrossing(const EP3& from, const EP3& to, const EP3& a, const EP3& b, 
     return s2 == 0 || e0 == 0 || e1 == 0 || e2 == 0 ? -1 : 1;
 }
 
+// Points of the plane in a uniform grid of about one cell each, for visiting those in a box.
+class PointGrid {
+public:
+    explicit PointGrid(const std::vector<std::array<double, 2>>& at)
+        : m_cells(std::max(1, static_cast<int>(std::sqrt(static_cast<double>(at.size()))))) {
+        for (const auto& p : at) {
+            for (int k = 0; k < 2; ++k) {
+                m_lo[k] = std::min(m_lo[k], p[k]);
+                m_hi[k] = std::max(m_hi[k], p[k]);
+            }
+        }
+        for (int k = 0; k < 2; ++k) {
+            m_size[k] = m_hi[k] > m_lo[k] ? (m_hi[k] - m_lo[k]) / m_cells : 1.0;
+        }
+        m_start.assign(static_cast<size_t>(m_cells) * m_cells + 1, 0);
+        std::vector<int32_t> cellOf(at.size());
+        for (size_t i = 0; i < at.size(); ++i) {
+            cellOf[i] = cell(at[i][0], 0) * m_cells + cell(at[i][1], 1);
+            ++m_start[cellOf[i] + 1];
+        }
+        for (size_t c = 1; c < m_start.size(); ++c) {
+            m_start[c] += m_start[c - 1];
+        }
+        m_points.resize(at.size());
+        std::vector<int32_t> next(m_start.begin(), m_start.end() - 1);
+        for (size_t i = 0; i < at.size(); ++i) {
+            m_points[next[cellOf[i]]++] = static_cast<int32_t>(i);
+        }
+    }
+
+    // Calls visit(i) for every point i in the cells the box [lo, hi] covers, and some beside.
+    template <typename Visit>
+    void near(const double (&lo)[2], const double (&hi)[2], Visit&& visit) const {
+        if (hi[0] < m_lo[0] || lo[0] > m_hi[0] || hi[1] < m_lo[1] || lo[1] > m_hi[1]) {
+            return;
+        }
+        for (int u = cell(lo[0], 0), u1 = cell(hi[0], 0); u <= u1; ++u) {
+            for (int w = cell(lo[1], 1), w1 = cell(hi[1], 1); w <= w1; ++w) {
+                const size_t c = static_cast<size_t>(u) * m_cells + w;
+                for (int32_t j = m_start[c]; j < m_start[c + 1]; ++j) {
+                    visit(static_cast<size_t>(m_points[j]));
+                }
+            }
+        }
+    }
+
+private:
+    int cell(double v, int k) const {
+        const double c = std::floor((v - m_lo[k]) / m_size[k]);
+        return static_cast<int>(std::clamp(c, 0.0, static_cast<double>(m_cells - 1)));
+    }
+
+    int m_cells;
+    double m_lo[2] = {HUGE_VAL, HUGE_VAL}, m_hi[2] = {-HUGE_VAL, -HUGE_VAL}, m_size[2] = {1, 1};
+    std::vector<int32_t> m_start;  // the points of cell c are m_points[m_start[c], m_start[c + 1])
+    std::vector<int32_t> m_points;
+};
+
 }  // namespace
 
 std::vector<int8_t> Arrangement::insideOther(const std::vector<int32_t>& pieceIds) const {
@@ -808,47 +866,17 @@ void Arrangement::Impl::castRays(std::vector<Ray>& rays, int32_t begin, int32_t 
             far.push_back(ray.from + Epeck::Vector_3(length, length * dy, length * dz));
         }
         // Seen along the ray's direction, (u, w) = (y - dy x, z - dz x), each ray is a point and
-        // a triangle the box of its corners' images: the rays go into a grid of about one cell
-        // each, and each triangle visits only the cells its box covers.
+        // a triangle lies in the box of its corners' images: each triangle tries only the rays
+        // in the grid cells its box covers.
         const auto image = [&](const Point3& p) {
             return std::array<double, 2>{p.y - dy * p.x, p.z - dz * p.x};
         };
         std::vector<std::array<double, 2>> at(rays.size());
-        double lo[2] = {HUGE_VAL, HUGE_VAL}, hi[2] = {-HUGE_VAL, -HUGE_VAL};
         for (size_t i = 0; i < rays.size(); ++i) {
             const auto& [qx, qy, qz] = rays[i].approx;
-            at[i] = {qy - dy * qx, qz - dz * qx};
-            for (int k = 0; k < 2; ++k) {
-                lo[k] = std::min(lo[k], at[i][k]);
-                hi[k] = std::max(hi[k], at[i][k]);
-            }
+            at[i] = image({qx, qy, qz});
         }
-        const int cells =
-            std::max(1, static_cast<int>(std::sqrt(static_cast<double>(rays.size()))));
-        double size[2];
-        for (int k = 0; k < 2; ++k) {
-            size[k] = hi[k] > lo[k] ? (hi[k] - lo[k]) / cells : 1.0;
-        }
-        const auto cellOf = [&](double v, int k) {
-            const double c = std::floor((v - lo[k]) / size[k]);
-            return static_cast<int>(std::clamp(c, 0.0, static_cast<double>(cells - 1)));
-        };
-        std::vector<int32_t> start(static_cast<size_t>(cells) * cells + 1, 0);
-        std::vector<int32_t> cellOfRay(rays.size());
-        for (size_t i = 0; i < rays.size(); ++i) {
-            cellOfRay[i] = cellOf(at[i][0], 0) * cells + cellOf(at[i][1], 1);
-            ++start[cellOfRay[i] + 1];
-        }
-        for (size_t c = 1; c < start.size(); ++c) {
-            start[c] += start[c - 1];
-        }
-        std::vector<int32_t> inCell(rays.size());
-        {
-            std::vector<int32_t> next(start.begin(), start.end() - 1);
-            for (size_t i = 0; i < rays.size(); ++i) {
-                inCell[next[cellOfRay[i]]++] = static_cast<int32_t>(i);
-            }
-        }
+        const PointGrid grid(at);
         for (int32_t t = begin; t < end; ++t) {
             const Corners& c = tris[t];
             const Point3& a = points[c[0]];
@@ -856,37 +884,23 @@ void Arrangement::Impl::castRays(std::vector<Ray>& rays, int32_t begin, int32_t 
             const Point3& d = points[c[2]];
             const double xHi = std::max({a.x, b.x, d.x});
             const std::array<double, 2> ia = image(a), ib = image(b), id = image(d);
-            double boxLo[2], boxHi[2];
-            bool off = false;
+            double lo[2], hi[2];
             for (int k = 0; k < 2; ++k) {
-                boxLo[k] = std::min({ia[k], ib[k], id[k]}) - margin;
-                boxHi[k] = std::max({ia[k], ib[k], id[k]}) + margin;
-                off = off || boxHi[k] < lo[k] || boxLo[k] > hi[k];
+                lo[k] = std::min({ia[k], ib[k], id[k]}) - margin;
+                hi[k] = std::max({ia[k], ib[k], id[k]}) + margin;
             }
-            if (off) {
-                continue;
-            }
-            const int u0 = cellOf(boxLo[0], 0), u1 = cellOf(boxHi[0], 0);
-            const int w0 = cellOf(boxLo[1], 1), w1 = cellOf(boxHi[1], 1);
-            for (int u = u0; u <= u1; ++u) {
-                for (int w = w0; w <= w1; ++w) {
-                    const int cell = u * cells + w;
-                    for (int32_t j = start[cell]; j < start[cell + 1]; ++j) {
-                        const auto i = static_cast<size_t>(inCell[j]);
-                        if (degenerate[i] || xHi < rays[i].approx[0] - margin ||
-                            at[i][0] < boxLo[0] || at[i][0] > boxHi[0] || at[i][1] < boxLo[1] ||
-                            at[i][1] > boxHi[1]) {
-                            continue;
-                        }
-                        // A ray starting on a triangle's plane starts outside it (the piece is
-                        // off the other surface).
-                        const int x = segmentCrossing(rays[i].from, far[i], exactOf(c[0]),
-                                                      exactOf(c[1]), exactOf(c[2]));
-                        degenerate[i] = x < 0 ? 1 : 0;
-                        parity[i] ^= x > 0 ? 1 : 0;
-                    }
+            grid.near(lo, hi, [&](size_t i) {
+                if (degenerate[i] || xHi < rays[i].approx[0] - margin || at[i][0] < lo[0] ||
+                    at[i][0] > hi[0] || at[i][1] < lo[1] || at[i][1] > hi[1]) {
+                    return;
                 }
-            }
+                // A ray starting on a triangle's plane starts outside it (the piece is off the
+                // other surface).
+                const int x = segmentCrossing(rays[i].from, far[i], exactOf(c[0]), exactOf(c[1]),
+                                              exactOf(c[2]));
+                degenerate[i] = x < 0 ? 1 : 0;
+                parity[i] ^= x > 0 ? 1 : 0;
+            });
         }
         std::vector<Ray> again;
         for (size_t i = 0; i < rays.size(); ++i) {
