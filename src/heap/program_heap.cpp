@@ -15,11 +15,11 @@ namespace korvan {
 #if defined(KORVAN_MIMALLOC)
 namespace {
 
-// A quarter of what the process may take, at most 16 GiB; none below 1 GiB.
+// A quarter of what the process may take, at most 16 GiB; none below 256 MiB.
 size_t keptHeapBytes(double limitBytes) {
-    constexpr double kGiB = double{1 << 30};
-    const double bytes = std::min(limitBytes / 4, 16 * kGiB);
-    return bytes >= kGiB ? static_cast<size_t>(bytes) : 0;
+    constexpr double kMiB = double{1 << 20};
+    const double bytes = std::min(limitBytes / 4, 16384 * kMiB);
+    return bytes >= 256 * kMiB ? static_cast<size_t>(bytes) : 0;
 }
 
 }  // namespace

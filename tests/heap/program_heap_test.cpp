@@ -10,6 +10,8 @@
 #include <memory>
 #include <vector>
 
+#include "geometry/memory_budget.h"
+
 namespace {
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -47,6 +49,10 @@ int64_t faultsOfOneOperation(const std::vector<size_t>& sizes) {
 TEST(ProgramHeap, ASecondOperationReusesTheMemoryTheFirstFreed) {
     if (kSanitized) {
         GTEST_SKIP() << "the sanitizers bring their own allocator";
+    }
+    // Below this the programs reserve nothing (a quarter of the limit under 256 MiB).
+    if (korvan::memoryLimitBytes() < 1024.0 * (1 << 20)) {
+        GTEST_SKIP() << "too little memory for the programs to keep any";
     }
     korvan::setUpProgramHeap();
     // Sizes below the C library's mmap threshold as the programs set it (32 MiB), so that
