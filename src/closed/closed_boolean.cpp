@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cassert>
 #include <chrono>
 #include <cmath>
@@ -412,14 +413,127 @@ Status run(const Solid& object1, const Operand& object2, BooleanOp op, Solid& re
     closed::Arrangement arrangement(std::move(w.points), std::move(w.tris), firstOther);
     const closed::WeldedView welded{arrangement.inputPoints(), arrangement.triangles(), firstOther};
     // The operand checks only read the triangles; the broad phase, the pair tests and the split
-    // go on beside them and are thrown away where an operand is refused.
+    // go on beside them and are thrown away where an operand is refused. The phases after the
+    // split need closed, consistently oriented operands: where the first check has passed by
+    // the time the split ends, they go on beside the crossing check too, else after it.
     closed::Candidates candidates;
     bool split = false;
     std::exception_ptr failure;  // of the work beside the checks, which name a refusal first
+    std::atomic<bool> operandsSound{repaired};  // the first check passed, or ran before
+    bool retry = false;                         // the split met twins that were cut
+    Solid fresh;
+    // Classifies and assembles the split operands into `fresh`.
+    const auto finish = [&]() -> Status {
+        stop.advance(triangleCount);
+        if (!split) {
+            return Status::failure("Zatvoreni rezultat nije moguc: " + arrangement.error());
+        }
+        // Triangles whose box meets one of the other operand's, and their corners.
+        std::vector<char> nearTriangle(welded.tris.size(), 0);
+        std::vector<char> nearPoint(welded.points.size(), 0);
+        for (int32_t tri : candidates.involved) {
+            nearTriangle[tri] = 1;
+            for (int32_t v : welded.tris[tri]) {
+                nearPoint[v] = 1;
+            }
+        }
+        const std::vector<Piece>& pieces = arrangement.pieces();
+        report.pieces = static_cast<int64_t>(pieces.size());
+        report.seamVertices = arrangement.seamPointCount();
+        t = Clock::now();
+
+        std::vector<char> keep;
+        closed::keepPieces(
+            pieces, firstOther, arrangement.pointCount(), op,
+            // One exact ray per patch.
+            [&](const std::vector<int32_t>& deciding, std::vector<int8_t>& inside) {
+                inside = arrangement.insideOther(deciding);
+                return true;
+            },
+            keep, &nearTriangle);
+        report.classifySeconds = secondsSince(t);
+        stop.advance(triangleCount);
+
+        closed::Assembly assembly = closed::assembleKept(arrangement, keep, inputPoints, op);
+        keep = {};
+        if (!assembly.error.empty()) {
+            return Status::failure("Zatvoreni rezultat nije moguc: " + assembly.error);
+        }
+        stop.advance(triangleCount);
+        report.folds = assembly.folds;
+        std::vector<Corners>& out = assembly.tris;
+        std::vector<Point3>& outPoints = assembly.points;
+        std::vector<char>& seamVertex = assembly.seamVertex;
+        const auto vertexCount = static_cast<int32_t>(outPoints.size());
+        // Rounding can leave a seam point on the line through two other corners; such triangles
+        // are split away. Only triangles with a seam point can have become flat.
+        report.slivers = repairSlivers(out, outPoints, &seamVertex, &assembly.source);
+        // Only edges at a near triangle can differ from the operands' edges, where those had two
+        // triangles each: the rest are whole triangles with all their neighbours in one patch.
+        std::vector<char> checked;
+        if (!pinched && !repaired && assembly.refills == 0) {
+            checked.assign(outPoints.size(), 0);
+            for (size_t i = 0; i < out.size(); ++i) {
+                const int32_t source = assembly.source[i];
+                if (nearTriangle[source >= 0 ? source : ~source]) {
+                    for (int32_t v : out[i]) {
+                        checked[v] = 1;
+                    }
+                }
+            }
+            for (size_t v = 0; v < outPoints.size(); ++v) {
+                const int32_t o = assembly.origin[v];
+                if (o >= 0 && nearPoint[o]) {
+                    checked[v] = 1;
+                }
+            }
+        }
+        // The result's arrays and the check of its edges read `out` only: both at once.
+        MeshTopology topo;
+        tbb::parallel_invoke(
+            [&] {
+                fresh.allocate(vertexCount, static_cast<int32_t>(out.size()));
+                tbb::parallel_for(tbb::blocked_range<size_t>(0, outPoints.size(), 8192),
+                                  [&](const tbb::blocked_range<size_t>& r) {
+                                      for (size_t v = r.begin(); v < r.end(); ++v) {
+                                          const Point3& k = outPoints[v];
+                                          fresh.vertices[v] =
+                                              Vector4(static_cast<float>(k.x) + 0.0f,
+                                                      static_cast<float>(k.y) + 0.0f,
+                                                      static_cast<float>(k.z) + 0.0f);
+                                      }
+                                  });
+                tbb::parallel_for(tbb::blocked_range<size_t>(0, out.size(), 8192),
+                                  [&](const tbb::blocked_range<size_t>& r) {
+                                      for (size_t i = r.begin(); i < r.end(); ++i) {
+                                          Triangle& tri = fresh.triangles[i];
+                                          tri.setIndices(out[i][0], out[i][1], out[i][2]);
+                                          computeTriangleData(tri, fresh.vertices.data());
+                                      }
+                                  });
+                fresh.computeBoundingBox();
+            },
+            [&] {
+                topo = edgeFaults(out.data(), out.data() + out.size(), vertexCount,
+                                  checked.empty() ? nullptr : &checked);
+            });
+        fresh.loaded = 1;
+        fresh.edgeLimit = object1.edgeLimit;
+        report.resultTriangles = static_cast<int64_t>(out.size());
+
+        if (std::string problem = closed::resultProblem(topo); !problem.empty()) {
+            return Status::failure(problem);
+        }
+        report.pinchedEdges = topo.nonManifoldEdges;
+        report.assembleSeconds = secondsSince(t);
+        return {};
+    };
+    std::optional<Status> finished;
     tbb::parallel_invoke(
         [&] {
             if (!repaired) {
                 problem = operandsProblem(welded, pinched);
+                operandsSound.store(problem.empty(), std::memory_order_release);
             }
             stop.check();
             if (problem.empty()) {
@@ -446,14 +560,11 @@ Status run(const Solid& object1, const Operand& object2, BooleanOp op, Solid& re
                 report.intersectSeconds = secondsSince(lap);
                 stop.advance(triangleCount);
                 split = arrangement.split(stop);
-                if (!split && arrangement.twinTouched()) {
-                    arrangement.restart();
-                    candidates = candidatePairs(welded, stop);
-                    report.intersectingPairs =
-                        arrangement.intersect(candidates.pairs, candidates.involved, stop);
-                    split = arrangement.split(stop);
-                }
+                retry = !split && arrangement.twinTouched();
                 report.splitSeconds = secondsSince(lap);
+                if (!retry && operandsSound.load(std::memory_order_acquire)) {
+                    finished = finish();
+                }
             } catch (...) {
                 failure = std::current_exception();
             }
@@ -464,108 +575,23 @@ Status run(const Solid& object1, const Operand& object2, BooleanOp op, Solid& re
     if (failure) {
         std::rethrow_exception(failure);
     }
-    stop.advance(triangleCount);
-    if (!split) {
-        return Status::failure("Zatvoreni rezultat nije moguc: " + arrangement.error());
+    if (retry) {
+        // Twins were cut after all: again without them. The restart moves the input out and
+        // back, so it waits for the checks, which read it.
+        Clock::time_point lap = Clock::now();
+        arrangement.restart();
+        candidates = candidatePairs(welded, stop);
+        report.intersectingPairs =
+            arrangement.intersect(candidates.pairs, candidates.involved, stop);
+        split = arrangement.split(stop);
+        report.splitSeconds += secondsSince(lap);
     }
-    // Triangles whose box meets one of the other operand's, and their corners.
-    std::vector<char> nearTriangle(welded.tris.size(), 0);
-    std::vector<char> nearPoint(welded.points.size(), 0);
-    for (int32_t tri : candidates.involved) {
-        nearTriangle[tri] = 1;
-        for (int32_t v : welded.tris[tri]) {
-            nearPoint[v] = 1;
-        }
+    if (!finished) {
+        finished = finish();
     }
-    const std::vector<Piece>& pieces = arrangement.pieces();
-    report.pieces = static_cast<int64_t>(pieces.size());
-    report.seamVertices = arrangement.seamPointCount();
-    t = Clock::now();
-
-    std::vector<char> keep;
-    closed::keepPieces(
-        pieces, firstOther, arrangement.pointCount(), op,
-        // One exact ray per patch.
-        [&](const std::vector<int32_t>& deciding, std::vector<int8_t>& inside) {
-            inside = arrangement.insideOther(deciding);
-            return true;
-        },
-        keep, &nearTriangle);
-    report.classifySeconds = secondsSince(t);
-    stop.advance(triangleCount);
-
-    closed::Assembly assembly = closed::assembleKept(arrangement, keep, inputPoints, op);
-    keep = {};
-    if (!assembly.error.empty()) {
-        return Status::failure("Zatvoreni rezultat nije moguc: " + assembly.error);
+    if (!finished->ok()) {
+        return *finished;
     }
-    stop.advance(triangleCount);
-    report.folds = assembly.folds;
-    std::vector<Corners>& out = assembly.tris;
-    std::vector<Point3>& outPoints = assembly.points;
-    std::vector<char>& seamVertex = assembly.seamVertex;
-    const auto vertexCount = static_cast<int32_t>(outPoints.size());
-    // Rounding can leave a seam point on the line through two other corners; such triangles
-    // are split away. Only triangles with a seam point can have become flat.
-    report.slivers = repairSlivers(out, outPoints, &seamVertex, &assembly.source);
-    // Only edges at a near triangle can differ from the operands' edges, where those had two
-    // triangles each: the rest are whole triangles with all their neighbours in one patch.
-    std::vector<char> checked;
-    if (!pinched && !repaired && assembly.refills == 0) {
-        checked.assign(outPoints.size(), 0);
-        for (size_t i = 0; i < out.size(); ++i) {
-            const int32_t source = assembly.source[i];
-            if (nearTriangle[source >= 0 ? source : ~source]) {
-                for (int32_t v : out[i]) {
-                    checked[v] = 1;
-                }
-            }
-        }
-        for (size_t v = 0; v < outPoints.size(); ++v) {
-            const int32_t o = assembly.origin[v];
-            if (o >= 0 && nearPoint[o]) {
-                checked[v] = 1;
-            }
-        }
-    }
-    // The result's arrays and the check of its edges read `out` only: both at once.
-    Solid fresh;
-    MeshTopology topo;
-    tbb::parallel_invoke(
-        [&] {
-            fresh.allocate(vertexCount, static_cast<int32_t>(out.size()));
-            tbb::parallel_for(tbb::blocked_range<size_t>(0, outPoints.size(), 8192),
-                              [&](const tbb::blocked_range<size_t>& r) {
-                                  for (size_t v = r.begin(); v < r.end(); ++v) {
-                                      const Point3& k = outPoints[v];
-                                      fresh.vertices[v] = Vector4(static_cast<float>(k.x) + 0.0f,
-                                                                  static_cast<float>(k.y) + 0.0f,
-                                                                  static_cast<float>(k.z) + 0.0f);
-                                  }
-                              });
-            tbb::parallel_for(tbb::blocked_range<size_t>(0, out.size(), 8192),
-                              [&](const tbb::blocked_range<size_t>& r) {
-                                  for (size_t i = r.begin(); i < r.end(); ++i) {
-                                      Triangle& tri = fresh.triangles[i];
-                                      tri.setIndices(out[i][0], out[i][1], out[i][2]);
-                                      computeTriangleData(tri, fresh.vertices.data());
-                                  }
-                              });
-            fresh.computeBoundingBox();
-        },
-        [&] {
-            topo = edgeFaults(out.data(), out.data() + out.size(), vertexCount,
-                              checked.empty() ? nullptr : &checked);
-        });
-    fresh.loaded = 1;
-    fresh.edgeLimit = object1.edgeLimit;
-    report.resultTriangles = static_cast<int64_t>(out.size());
-
-    if (std::string problem = closed::resultProblem(topo); !problem.empty()) {
-        return Status::failure(problem);
-    }
-    report.pinchedEdges = topo.nonManifoldEdges;
-    report.assembleSeconds = secondsSince(t);
     report.totalSeconds = std::chrono::duration<double>(Clock::now() - start).count();
     stop.check();
     result.swap(fresh);
