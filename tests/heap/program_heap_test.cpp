@@ -32,7 +32,7 @@ int64_t minorFaults() {
     return usage.ru_minflt;
 }
 
-// One "operation": a few large arrays, each written in full, then all freed.
+// One "operation": a few large arrays, every page of each written, then all freed.
 int64_t faultsOfOneOperation(const std::vector<size_t>& sizes) {
     const int64_t before = minorFaults();
     std::vector<std::unique_ptr<char[]>> arrays;
