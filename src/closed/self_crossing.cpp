@@ -3,7 +3,8 @@
 // with a common corner are settled per vertex: where the triangles around a vertex form one
 // plain fan, none of them meets another beyond what they share, and only other fans need their
 // pairs tested. Pairs with nothing in common are tested once, in one cell both reach. Each
-// pair's exact test is in triangle_pairs.
+// pair's exact test is in triangle_pairs. A large operand first leaves out the inner triangles of
+// its sheets (sheet_cells), which meet no triangle beyond what they share.
 #include "closed/self_crossing.h"
 
 #include <tbb/blocked_range.h>
@@ -23,6 +24,7 @@
 #include <utility>
 #include <vector>
 
+#include "closed/sheet_cells.h"
 #include "closed/triangle_pairs.h"
 
 namespace korvan::closed {
@@ -61,16 +63,13 @@ std::unique_ptr<T[]> unfilled(size_t n) {
     return std::make_unique_for_overwrite<T[]>(n);
 }
 
-struct Bounds {
-    float lo[3], hi[3];
-};
-
 // A triangle as stored in the order of the blocks: its corners, exact in float, and their ids.
 struct Record {
     float p[3][3];
     Corners id;
     int8_t sign[3];  // exact signs of the normal's components
     int8_t fresh;    // 0: its pairs with other triangles that are not fresh are not counted
+    int32_t sheet;   // its sheet's, or a number of its own: pairs in one sheet do not meet
     // Bit 3k + i: corner k's cell on axis i is one past that of the box's low corner, where
     // kFar is clear; where it is set, some corner lies farther.
     uint16_t cornerStep;
@@ -92,6 +91,7 @@ struct Local {
     Corners id;
     int8_t sign[3];          // exact signs of its normal's components
     int8_t fresh;            // as its record's
+    int32_t sheet;           // as its record's
     uint16_t cornerCell[3];  // each corner's cell in the block, or kOutside
     int32_t record;
 };
@@ -141,7 +141,7 @@ struct Worker {
     };
     std::vector<Cap> caps;
     // A cell's triangles, as columns.
-    std::vector<int32_t> lo[3], hi[3], id[3], starts, need, order;
+    std::vector<int32_t> lo[3], hi[3], id[3], starts, sheets, need, order;
 };
 
 // The pass over the blocks. A pair of triangles with a common corner is tested with the fan
@@ -206,6 +206,7 @@ struct Counter {
             l.sign[i] = r.sign[i];
         }
         l.fresh = r.fresh;
+        l.sheet = r.sheet;
     }
 
     // Whether the triangles around a vertex (all of them, as `fan`) form one plain fan: seen
@@ -426,7 +427,11 @@ struct Counter {
                                            wk.caps[static_cast<size_t>(b)])) {
                         continue;
                     }
-                    const Corners& y = wk.locals[static_cast<size_t>(fan[b].tri)].id;
+                    const Local& ly = wk.locals[static_cast<size_t>(fan[b].tri)];
+                    if (ly.sheet == wk.locals[static_cast<size_t>(fan[a].tri)].sheet) {
+                        continue;
+                    }
+                    const Corners& y = ly.id;
                     bool smaller = false;
                     for (const int32_t id : x) {
                         smaller = smaller || (id < v && (id == y[0] || id == y[1] || id == y[2]));
@@ -454,6 +459,7 @@ struct Counter {
                 wk.id[k].resize(n);
             }
             wk.starts.resize(n);
+            wk.sheets.resize(n);
             wk.need.resize(n);
             wk.order.resize(n);
         }
@@ -478,6 +484,7 @@ struct Counter {
                 wk.hi[k][m] = l.hi[k];
                 wk.id[k][m] = l.id[static_cast<size_t>(k)];
             }
+            wk.sheets[m] = l.sheet;
             // Bit k: the box starts in this cell on axis k.
             wk.starts[m] = (l.cellLo[0] == cell[0] ? 1 : 0) | (l.cellLo[1] == cell[1] ? 2 : 0) |
                            (l.cellLo[2] == cell[2] ? 4 : 0);
@@ -486,13 +493,15 @@ struct Counter {
         const int32_t *hi0 = wk.hi[0].data(), *hi1 = wk.hi[1].data(), *hi2 = wk.hi[2].data();
         const int32_t *a = wk.id[0].data(), *b = wk.id[1].data(), *c = wk.id[2].data();
         const int32_t* starts = wk.starts.data();
+        const int32_t* sheets = wk.sheets.data();
         int32_t* need = wk.need.data();
         for (int32_t p = 0; p < freshCount && p + 1 < count; ++p) {
             const int32_t xlo0 = lo0[p], xlo1 = lo1[p], xlo2 = lo2[p];
             const int32_t xhi0 = hi0[p], xhi1 = hi1[p], xhi2 = hi2[p];
-            const int32_t xa = a[p], xb = b[p], xc = c[p], xs = starts[p];
+            const int32_t xa = a[p], xb = b[p], xc = c[p], xs = starts[p], xsheet = sheets[p];
             // Without branches, so that the loop runs several pairs at once: pairs reported
-            // here whose boxes meet and that have no common corner (the fans take those).
+            // here whose boxes meet, that have no common corner (the fans take those) and that
+            // lie in two sheets.
             int32_t any = 0;
             for (int32_t q = p + 1; q < count; ++q) {
                 const int32_t elsewhere = (xs | starts[q]) != 7;
@@ -501,7 +510,7 @@ struct Counter {
                 const int32_t shared = (xa == a[q]) | (xa == b[q]) | (xa == c[q]) | (xb == a[q]) |
                                        (xb == b[q]) | (xb == c[q]) | (xc == a[q]) | (xc == b[q]) |
                                        (xc == c[q]);
-                const int32_t open = (elsewhere | apart | shared) ^ 1;
+                const int32_t open = (elsewhere | apart | shared | (xsheet == sheets[q])) ^ 1;
                 need[q] = open;
                 any |= open;
             }
@@ -572,6 +581,9 @@ struct Counter {
     }
 };
 
+// Triangles from which sheets are looked for: below, the tests of all pairs cost little.
+constexpr int64_t kSheetsFrom = 20000;
+
 // Cells per triangle at most, on average, before the cells are made larger.
 constexpr int64_t kEntriesPerTriangle = 16;
 
@@ -594,7 +606,13 @@ int64_t selfCrossingPairs(const WeldedView& w, int side, int64_t limit, const St
         double sizeSum = 0;
         int64_t count = 0;
     };
-    const Extent extent = tbb::parallel_reduce(
+    const auto join = [](Extent x, const Extent& y) {
+        grow(x.region, y.region);
+        x.sizeSum += y.sizeSum;
+        x.count += y.count;
+        return x;
+    };
+    Extent extent = tbb::parallel_reduce(
         tbb::blocked_range<int32_t>(0, n, 4096), Extent{},
         [&](const tbb::blocked_range<int32_t>& r, Extent acc) {
             stop.check();
@@ -644,12 +662,36 @@ int64_t selfCrossingPairs(const WeldedView& w, int side, int64_t limit, const St
             }
             return acc;
         },
-        [](Extent x, const Extent& y) {
-            grow(x.region, y.region);
-            x.sizeSum += y.sizeSum;
-            x.count += y.count;
-            return x;
-        });
+        join);
+    // Inner triangles of sheets need no tests; what is left is measured again.
+    std::unique_ptr<int32_t[]> sheets;
+    if (fresh == nullptr && extent.count >= kSheetsFrom) {
+        sheets = unfilled<int32_t>(static_cast<size_t>(n));
+    }
+    const int32_t* sheetOf = sheets.get();
+    if (sheets != nullptr &&
+        dropSheetInteriors({w, first, n, bounds.get(), usable.get(), sheets.get()}, extent.region,
+                           extent.sizeSum / static_cast<double>(extent.count), stop) > 0) {
+        extent = tbb::parallel_reduce(
+            tbb::blocked_range<int32_t>(0, n, 4096), Extent{},
+            [&](const tbb::blocked_range<int32_t>& r, Extent acc) {
+                for (int32_t i = r.begin(); i < r.end(); ++i) {
+                    if (usable[static_cast<size_t>(i)]) {
+                        const Bounds& b = bounds[static_cast<size_t>(i)];
+                        double size = 0;
+                        for (int k = 0; k < 3; ++k) {
+                            acc.region.lo[k] = std::min<double>(acc.region.lo[k], b.lo[k]);
+                            acc.region.hi[k] = std::max<double>(acc.region.hi[k], b.hi[k]);
+                            size = std::max<double>(size, double{b.hi[k]} - b.lo[k]);
+                        }
+                        acc.sizeSum += size;
+                        ++acc.count;
+                    }
+                }
+                return acc;
+            },
+            join);
+    }
     if (extent.count < 2) {
         return 0;
     }
@@ -724,6 +766,7 @@ int64_t selfCrossingPairs(const WeldedView& w, int side, int64_t limit, const St
         Record& r = records[at];
         r.id = w.tris[static_cast<size_t>(first + i)];
         r.fresh = fresh == nullptr || (*fresh)[static_cast<size_t>(i)] != 0 ? 1 : 0;
+        r.sheet = sheetOf == nullptr ? -1 - i : sheetOf[static_cast<size_t>(i)];
         const int use = usable[static_cast<size_t>(i)];
         for (int k = 0; k < 3; ++k) {
             r.sign[k] = static_cast<int8_t>(((use >> (2 * k)) & 3) - 1);

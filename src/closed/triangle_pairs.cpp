@@ -248,6 +248,10 @@ Tri makeTri(const std::array<int32_t, 3>& id, const float (&p)[3][3], const int8
     return t;
 }
 
+int orientationAlong(int axis, const double* a, const double* b, const double* c) {
+    return orient2Along(axis, a, b, c);
+}
+
 bool meetBeyondShared(const Tri& x, const Tri& y) {
     int inY[3];
     int shared = 0;

@@ -26,6 +26,10 @@ Tri makeTri(const std::array<int32_t, 3>& id, const float (&p)[3][3], const int8
 // Exact signs of the components of (p1 - p0) x (p2 - p0), all zero for collinear corners.
 void normalSigns(const double (&p)[3][3], int8_t (&sign)[3]);
 
+// Exact sign of the orientation of a, b, c projected along `axis` onto the other two, taken
+// cyclically, so that a triangle's sign is that of its normal's component on `axis`.
+int orientationAlong(int axis, const double* a, const double* b, const double* c);
+
 // Whether triangles x and y meet other than in the corners they share (by id). Two with a
 // common edge may meet only along it, two with one common corner only there, two with nothing
 // in common not at all; touching and coplanar overlap count.

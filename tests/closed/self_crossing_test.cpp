@@ -353,17 +353,17 @@ TEST(SelfCrossing, CountsEveryPairThatAnExactIntersectionFinds) {
     EXPECT_GT(total, 400);  // the soups do cross, often
 }
 
-// A generated solid with about one point in eight moved by up to `reach` on each axis; with
+// A generated solid with about one point in `oneIn` moved by up to `reach` on each axis; with
 // `inFace`, only points inside a face of the cube [-1, 1]^3 move, and only within it.
-Builder dented(const PrimitiveParameters& p, float factor, float reach, bool inFace,
-               uint32_t seed) {
+Builder dented(const PrimitiveParameters& p, float factor, float reach, bool inFace, uint32_t seed,
+               int oneIn = 8) {
     Solid s;
     EXPECT_TRUE(generateObject(p, factor, s).ok());
     Builder b;
     b.solid(s);
     std::mt19937 rng(seed);
     std::uniform_real_distribution<float> move(-reach, reach);
-    std::uniform_int_distribution<int> pick(0, 7);
+    std::uniform_int_distribution<int> pick(0, oneIn - 1);
     Builder out;
     std::vector<V> moved(b.w.points.size());
     for (size_t i = 0; i < b.w.points.size(); ++i) {
@@ -428,6 +428,85 @@ TEST(SelfCrossing, CountsDentedSolidsAsAnExactIntersectionOfEveryPairDoes) {
                   referenceCount(b.view(), &fresh));
         std::fill(fresh.begin(), fresh.end(), 0);
         EXPECT_EQ(selfCrossingPairs(b.view(), 0, INT64_MAX, {}, &fresh), 0);
+    }
+}
+
+// Large solids go through sheets: parts of the surface proven free of crossings, whose inner
+// triangles are not tested. Crossings inside a sheet's cell, across cells and with huge
+// triangles from far away must all still be found: the count is the same as where every
+// triangle is tested (a step's count with every triangle fresh takes no sheets).
+TEST(SelfCrossing, SheetsOfLargeSolidsHideNoCrossing) {
+    const auto generated = [](const PrimitiveParameters& p, float factor, Vector4 by) {
+        Solid s;
+        EXPECT_TRUE(generateObject(p, factor, s).ok());
+        s.translate(by);
+        return s;
+    };
+    const PrimitiveParameters sphere = PrimitiveParameters::sphere(10, 14, 1.0f);
+    const Solid fineSphere = generated(sphere, 0.015f, Vector4(0, 0, 0));
+    struct Case {
+        const char* name;
+        Builder b;
+        bool crosses;
+    };
+    std::vector<Case> cases;
+    const auto add = [&](const char* name, std::initializer_list<const Solid*> parts,
+                         bool crosses) {
+        Builder b;
+        for (const Solid* s : parts) {
+            b.solid(*s);
+        }
+        cases.push_back({name, std::move(b), crosses});
+    };
+    add("sphere", {&fineSphere}, false);
+    const Solid fineCube = generated(PrimitiveParameters::cube(2), 0.015f, Vector4(0, 0, 0));
+    add("cube", {&fineCube}, false);
+    const Solid overlapping = generated(sphere, 0.015f, Vector4(0.7f, 0.2f, 0.1f));
+    add("two overlapping spheres", {&fineSphere, &overlapping}, true);
+    const Solid apart = generated(sphere, 0.015f, Vector4(2.5f, 0, 0));
+    add("two spheres apart", {&fineSphere, &apart}, false);
+    Solid slab;
+    ASSERT_TRUE(generateObject(PrimitiveParameters::box(2.6f, 0.01f, 2.6f), 0.0f, slab).ok());
+    slab.translate(Vector4(0.05f, 0.13f, -0.02f));
+    add("a sphere cut by a slab of huge triangles", {&fineSphere, &slab}, true);
+    {
+        // A ramp winding 1.2 times around the z axis, rising and falling back, so that its last
+        // fifth crosses its first: seen from above every triangle turns the same way and the
+        // outline is one loop, but the loop crosses itself. Small, so that one cell holds it.
+        Builder b;
+        const double turns = 2.35 * M_PI;
+        const auto at = [&](int i, int j) {
+            const double angle = turns * i / 120, r = 0.05 + 0.05 * j / 3;
+            return V{static_cast<float>(r * std::cos(angle)),
+                     static_cast<float>(r * std::sin(angle)),
+                     static_cast<float>(0.02 * std::sin(M_PI * i / 120))};
+        };
+        for (int i = 0; i < 120; ++i) {
+            for (int j = 0; j < 3; ++j) {
+                b.triangle(at(i, j), at(i, j + 1), at(i + 1, j + 1));
+                b.triangle(at(i, j), at(i + 1, j + 1), at(i + 1, j));
+            }
+        }
+        b.solid(generated(sphere, 0.015f, Vector4(1.3f, 1.3f, 1.3f)));
+        cases.push_back({"a ramp over itself", std::move(b), true});
+    }
+    cases.push_back({"folds in a cube's faces",
+                     dented(PrimitiveParameters::cube(2), 0.015f, 0.03f, true, 7, 2000), true});
+    cases.push_back({"a dented sphere", dented(sphere, 0.015f, 0.05f, false, 8), true});
+    cases.push_back({"a dented cylinder",
+                     dented(PrimitiveParameters::cylinder(24, 1.0f, 2.0f), 0.02f, 0.04f, false, 9),
+                     true});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_GT(c.b.view().firstOther, 20000);
+        const std::vector<char> all(static_cast<size_t>(c.b.view().firstOther), 1);
+        const int64_t expected = selfCrossingPairs(c.b.view(), 0, INT64_MAX, {}, &all);
+        EXPECT_EQ(expected > 0, c.crosses);
+        int64_t one = 0, two = 0;
+        tbb::task_arena(1).execute([&] { one = c.b.crossings(); });
+        tbb::task_arena(2).execute([&] { two = c.b.crossings(); });
+        EXPECT_EQ(one, expected);
+        EXPECT_EQ(two, expected);
     }
 }
 

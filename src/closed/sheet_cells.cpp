@@ -1,0 +1,901 @@
+// Sheets: sets of triangles that, seen along one axis, all turn the same way, and whose outline
+// (their edges whose reverse none of them has) is loops that touch nowhere but in common
+// corners, one of them turning as the triangles do and the rest, holes, the other way. Over a
+// point of the plane lie as many of the triangles as the outline winds around it: at most one.
+// So their projections do not overlap, and where two touch, the one's edge or corner lies on
+// the other's outline: on an outline edge, beyond which none of them reaches, or on an edge the
+// two share. No two meet beyond what they share.
+//
+// Sheets are made of the cells of a grid over the operand, each triangle in the cell of its
+// box's centre: a whole cell, or where its triangles share no sign on any axis (a cube's edge),
+// each class of them by the largest component of the normal. Up an octree of the cells, pieces
+// that meet along edges and share a sign are joined, and the largest joins that are sheets are
+// taken.
+//
+// A triangle outside a sheet can only meet one of the sheet's where the two boxes meet in a
+// cell of the sheet: the other triangle is of another class in that cell, and the one's box
+// meets that class's box; or it reaches into the cell from a cell beside it on some axis, from
+// below or from above. The sheet's triangles whose boxes stay in its cells, apart from other
+// classes' boxes there and from what reaches into those cells, are left out of the tests.
+#include "closed/sheet_cells.h"
+
+#include <tbb/blocked_range.h>
+#include <tbb/enumerable_thread_specific.h>
+#include <tbb/parallel_for.h>
+#include <tbb/parallel_reduce.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <bit>
+#include <climits>
+#include <cmath>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "closed/triangle_pairs.h"
+
+namespace korvan::closed {
+namespace {
+
+// The finest cell's side in mean triangle sizes.
+constexpr double kCellSides = 16.0;
+// Cells per axis at most 2^kLevels: a cell's code has bits of x, y and z interleaved.
+constexpr int kLevels = 6;
+
+// Cubic cells over the operand's box, 2^levels a side, numbered in Morton order: the cells of a
+// node of the octree have consecutive codes.
+struct Grid {
+    double origin[3]{};
+    double perCell = 1.0;
+    int levels = 0;
+    double top = 0;
+
+    // Clamped before the conversion, which then rounds down as floor would; monotone in v.
+    int32_t cellOf(int i, double v) const {
+        return static_cast<int32_t>(std::min(std::max((v - origin[i]) * perCell, 0.0), top));
+    }
+};
+
+// The low ten bits of v, each moved to bit 3k.
+uint32_t spread(uint32_t v) {
+    v &= 0x3ff;
+    v = (v | v << 16) & 0x030000ff;
+    v = (v | v << 8) & 0x0300f00f;
+    v = (v | v << 4) & 0x030c30c3;
+    return (v | v << 2) & 0x09249249;
+}
+
+// The inverse of spread: bits 3k, to bit k.
+uint32_t gather(uint32_t v) {
+    v &= 0x09249249;
+    v = (v | v >> 2) & 0x030c30c3;
+    v = (v | v >> 4) & 0x0300f00f;
+    v = (v | v >> 8) & 0x030000ff;
+    return (v | v >> 16) & 0x3ff;
+}
+
+uint32_t codeOf(int32_t x, int32_t y, int32_t z) {
+    return spread(static_cast<uint32_t>(x)) | spread(static_cast<uint32_t>(y)) << 1 |
+           spread(static_cast<uint32_t>(z)) << 2;
+}
+
+// Coordinate `axis` of the cell (or node, at its level) with code `code`.
+int32_t coordinateOf(uint32_t code, int axis) {
+    return static_cast<int32_t>(gather(code >> axis));
+}
+
+// A float as an integer of the same order (for finite values, -0 taken as +0).
+int32_t ordered(float f) {
+    const auto i = std::bit_cast<int32_t>(f + 0.0f);
+    return i ^ ((i >> 31) & 0x7fffffff);
+}
+
+struct Edge {
+    int32_t from, to;
+};
+
+// Classes of triangles by the axis of their normal's largest component and its sign: 2a + 1
+// for positive, 2a for negative. A class shares that sign.
+constexpr int kClasses = 6;
+
+// Part of a finest cell in a sheet: the whole cell, or where its triangles do not all share a
+// sign on some axis (a cube's edge), those of one class. Pairs of two classes' triangles are
+// tested where the one's box meets the other's class's box.
+struct CellPart {
+    uint32_t cell;
+    int32_t part;   // the class, or -1 for the whole cell
+    Bounds box;     // of a class
+    int32_t sheet;  // its sheet, in its worker's numbering; -1 where it is in none
+};
+
+// A candidate sheet: pieces whose triangles share a sign on some axis (bit 2a + 1 for a
+// positive sign on axis a, 2a for a negative one), and their outline; or the union of other
+// candidates, its members, where it is no sheet.
+struct Candidate {
+    uint8_t signs = 0;
+    bool summed = false;  // the outline is a sum of single edges
+    std::vector<Edge> outline;
+    std::vector<int32_t> pieces, members;
+};
+
+// A thread's buffers, its candidates and pieces, and how many sheets it found.
+struct Worker {
+    std::vector<uint64_t> slots;
+    std::vector<Edge> outline;
+    std::vector<int32_t> path, onPath, order, byClass, cellStart, fill;
+    std::vector<char> used;
+    std::vector<std::array<std::array<double, 3>, 2>> ends;
+    std::vector<Candidate> candidates;
+    std::vector<CellPart> pieces;
+    int32_t sheets = 0;
+};
+
+struct Sheets {
+    const CountedTriangles& t;
+
+    const Corners& corners(int32_t i) const { return t.w.tris[static_cast<size_t>(t.first + i)]; }
+
+    // Per axis, the sign of the normal's component there that all of `list` share, or 0.
+    static void uniformSigns(const char* usable, const int32_t* list, int32_t count,
+                             int8_t (&sign)[3]) {
+        for (int a = 0; a < 3; ++a) {
+            const int mask = 3 << (2 * a);
+            const int want = usable[static_cast<size_t>(list[0])] & mask;
+            bool same = true;
+            for (int32_t k = 1; k < count; ++k) {
+                same &= (usable[static_cast<size_t>(list[k])] & mask) == want;
+            }
+            sign[a] = static_cast<int8_t>(same ? (want >> (2 * a)) - 1 : 0);
+        }
+    }
+
+    // The first axis with a shared sign, or -1.
+    static int axisOf(const int8_t (&sign)[3]) {
+        return sign[0] != 0 ? 0 : sign[1] != 0 ? 1 : sign[2] != 0 ? 2 : -1;
+    }
+
+    // Shared signs as a candidate's bits.
+    static uint8_t signBits(const int8_t (&sign)[3]) {
+        uint8_t bits = 0;
+        for (int a = 0; a < 3; ++a) {
+            bits |= static_cast<uint8_t>(sign[a] == 0 ? 0 : 1 << (2 * a + (sign[a] > 0 ? 1 : 0)));
+        }
+        return bits;
+    }
+
+    // Whether candidate `c`'s outline makes it a sheet, seen along its first shared axis.
+    bool settled(Candidate& c, Worker& wk) const {
+        if (!c.summed || c.signs == 0) {
+            return false;
+        }
+        const int bit = std::countr_zero(c.signs);
+        std::swap(wk.outline, c.outline);
+        const bool plain = plainOutline(wk, bit / 2, (bit & 1) != 0 ? 1 : -1);
+        std::swap(wk.outline, c.outline);
+        return plain;
+    }
+
+    // The shared signs of `list` and, where some axis has one, its outline in wk.outline;
+    // false where no axis has one or the outline is no sum of single edges.
+    bool outlineOf(const int32_t* list, int32_t count, Worker& wk, int8_t (&sign)[3]) const {
+        uniformSigns(t.usable, list, count, sign);
+        if (axisOf(sign) < 0) {
+            return false;
+        }
+        wk.outline.clear();
+        for (int32_t k = 0; k < count; ++k) {
+            const Corners& c = corners(list[k]);
+            for (int e = 0; e < 3; ++e) {
+                wk.outline.push_back({c[static_cast<size_t>(e)], c[(e + 1) % 3]});
+            }
+        }
+        return sumOutline(wk);
+    }
+
+    // wk.outline, a sum of edges, reduced to what is left where an edge and its reverse
+    // cancel, sorted by start; false where an edge is left twice or fewer than three are left.
+    static bool sumOutline(Worker& wk) {
+        // Each edge once, both ways, by its ends in order (31 bits each) and a bit per way
+        // seen; 0 is no edge. The table at most half full.
+        const size_t size = std::bit_ceil(std::max<size_t>(2 * wk.outline.size(), 16));
+        wk.slots.assign(size, 0);
+        const size_t mask = size - 1;
+        const int shift = 64 - std::countr_zero(size);
+        for (const Edge& edge : wk.outline) {
+            const uint64_t way = edge.from < edge.to ? 1 : 2;
+            const uint64_t key = static_cast<uint64_t>(std::min(edge.from, edge.to)) << 33 |
+                                 static_cast<uint64_t>(std::max(edge.from, edge.to)) << 2;
+            size_t at = static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> shift);
+            for (;; at = (at + 1) & mask) {
+                uint64_t& slot = wk.slots[at];
+                if (slot == 0) {
+                    slot = key | way;
+                    break;
+                }
+                if ((slot & ~uint64_t{3}) == key) {
+                    if ((slot & way) != 0) {
+                        return false;
+                    }
+                    slot |= way;
+                    break;
+                }
+            }
+        }
+        wk.outline.clear();
+        for (const uint64_t slot : wk.slots) {
+            const uint64_t way = slot & 3;
+            if (way == 1 || way == 2) {
+                const auto lo = static_cast<int32_t>(slot >> 33);
+                const auto hi = static_cast<int32_t>((slot >> 2) & 0x7fffffff);
+                wk.outline.push_back(way == 1 ? Edge{lo, hi} : Edge{hi, lo});
+            }
+        }
+        std::sort(wk.outline.begin(), wk.outline.end(), [](const Edge& x, const Edge& y) {
+            return x.from != y.from ? x.from < y.from : x.to < y.to;
+        });
+        return wk.outline.size() >= 3;
+    }
+
+    // Whether the outline in wk.outline (sorted by start), seen along `axis`, is loops that
+    // touch nowhere but in common corners, exactly one of them turning the way `sign` says
+    // (the others, holes, the other way). Over any point, the sheet then has as many triangles
+    // as the loops wind around it, at most one.
+    bool plainOutline(Worker& wk, int axis, int sign) const {
+        return edgesApart(wk, axis) && oneOuterLoop(wk, axis, sign);
+    }
+
+    // Whether the edges of wk.outline, seen along `axis`, meet only in common corners, and
+    // there do not run back along each other.
+    bool edgesApart(Worker& wk, int axis) const {
+        const auto m = static_cast<int32_t>(wk.outline.size());
+        const int u = axis == 2 ? 0 : axis + 1;
+        const int v = axis == 0 ? 2 : axis - 1;
+        wk.ends.resize(static_cast<size_t>(m));
+        double low[2] = {HUGE_VAL, HUGE_VAL}, high[2] = {-HUGE_VAL, -HUGE_VAL};
+        for (int32_t e = 0; e < m; ++e) {
+            const Edge& edge = wk.outline[static_cast<size_t>(e)];
+            const int32_t id[2] = {edge.from, edge.to};
+            for (int j = 0; j < 2; ++j) {
+                const Point3& q = t.w.points[static_cast<size_t>(id[j])];
+                auto& at = wk.ends[static_cast<size_t>(e)][static_cast<size_t>(j)];
+                at = {q.x, q.y, q.z};
+                low[0] = std::min(low[0], at[static_cast<size_t>(u)]);
+                high[0] = std::max(high[0], at[static_cast<size_t>(u)]);
+                low[1] = std::min(low[1], at[static_cast<size_t>(v)]);
+                high[1] = std::max(high[1], at[static_cast<size_t>(v)]);
+            }
+        }
+        const auto point = [&](int32_t e, int j) {
+            return wk.ends[static_cast<size_t>(e)][static_cast<size_t>(j)].data();
+        };
+        const auto lo = [&](int32_t e, int c) { return std::min(point(e, 0)[c], point(e, 1)[c]); };
+        const auto hi = [&](int32_t e, int c) { return std::max(point(e, 0)[c], point(e, 1)[c]); };
+        const auto orient = [&](const double* a, const double* b, const double* c) {
+            return orientationAlong(axis, a, b, c);
+        };
+        // c, on the line of a and b, lies between them.
+        const auto between = [&](const double* a, const double* b, const double* c) {
+            return std::min(a[u], b[u]) <= c[u] && c[u] <= std::max(a[u], b[u]) &&
+                   std::min(a[v], b[v]) <= c[v] && c[v] <= std::max(a[v], b[v]);
+        };
+        // Whether edges e and f, whose boxes meet, touch nowhere but in a common corner, and
+        // there do not run back along each other.
+        const auto apart = [&](int32_t e, int32_t f) {
+            const Edge& x = wk.outline[static_cast<size_t>(e)];
+            const Edge& y = wk.outline[static_cast<size_t>(f)];
+            const int i = x.from == y.from || x.from == y.to ? 0
+                          : x.to == y.from || x.to == y.to   ? 1
+                                                             : -1;
+            if (i >= 0) {
+                const double* q = point(e, i);
+                const double* p = point(e, 1 - i);
+                const double* r = point(f, (i == 0 ? x.from : x.to) == y.from ? 1 : 0);
+                if (orient(p, q, r) != 0) {
+                    return true;
+                }
+                const int c = p[u] != q[u] ? u : v;
+                return (p[c] > q[c]) != (r[c] > q[c]);
+            }
+            const double *a = point(e, 0), *b = point(e, 1), *c = point(f, 0), *d = point(f, 1);
+            const int o1 = orient(a, b, c), o2 = orient(a, b, d);
+            const int o3 = orient(c, d, a), o4 = orient(c, d, b);
+            return !((o1 * o2 < 0 && o3 * o4 < 0) || (o1 == 0 && between(a, b, c)) ||
+                     (o2 == 0 && between(a, b, d)) || (o3 == 0 && between(c, d, a)) ||
+                     (o4 == 0 && between(c, d, b)));
+        };
+        const auto meet = [&](int32_t e, int32_t f) {
+            return lo(f, u) <= hi(e, u) && lo(e, u) <= hi(f, u) && lo(f, v) <= hi(e, v) &&
+                   lo(e, v) <= hi(f, v);
+        };
+        // The edges in a grid of about one cell per edge over their box; a pair is tested in
+        // the cell of the low corner of where their boxes meet.
+        const auto side = static_cast<int32_t>(std::ceil(std::sqrt(static_cast<double>(m))));
+        const double scale[2] = {side / std::max(high[0] - low[0], 1e-300),
+                                 side / std::max(high[1] - low[1], 1e-300)};
+        const auto cellOf = [&](int c, double x) {
+            return static_cast<int32_t>(
+                std::min(std::max((x - low[c]) * scale[c], 0.0), side - 1.0));
+        };
+        wk.cellStart.assign(static_cast<size_t>(side) * static_cast<size_t>(side) + 1, 0);
+        const auto forCells = [&](int32_t e, const auto& f) {
+            const int32_t u0 = cellOf(0, lo(e, u)), u1 = cellOf(0, hi(e, u));
+            const int32_t v0 = cellOf(1, lo(e, v)), v1 = cellOf(1, hi(e, v));
+            for (int32_t y = v0; y <= v1; ++y) {
+                for (int32_t x = u0; x <= u1; ++x) {
+                    f(static_cast<size_t>(y) * static_cast<size_t>(side) + static_cast<size_t>(x));
+                }
+            }
+        };
+        for (int32_t e = 0; e < m; ++e) {
+            forCells(e, [&](size_t c) { ++wk.cellStart[c + 1]; });
+        }
+        for (size_t c = 1; c < wk.cellStart.size(); ++c) {
+            wk.cellStart[c] += wk.cellStart[c - 1];
+        }
+        wk.order.resize(static_cast<size_t>(wk.cellStart.back()));
+        wk.fill.assign(wk.cellStart.begin(), wk.cellStart.end() - 1);
+        for (int32_t e = 0; e < m; ++e) {
+            forCells(e, [&](size_t c) { wk.order[static_cast<size_t>(wk.fill[c]++)] = e; });
+        }
+        for (size_t c = 0; c + 1 < wk.cellStart.size(); ++c) {
+            for (int32_t x = wk.cellStart[c]; x < wk.cellStart[c + 1]; ++x) {
+                const int32_t e = wk.order[static_cast<size_t>(x)];
+                for (int32_t y = x + 1; y < wk.cellStart[c + 1]; ++y) {
+                    const int32_t f = wk.order[static_cast<size_t>(y)];
+                    if (!meet(e, f)) {
+                        continue;
+                    }
+                    const size_t home =
+                        static_cast<size_t>(cellOf(1, std::max(lo(e, v), lo(f, v)))) *
+                            static_cast<size_t>(side) +
+                        static_cast<size_t>(cellOf(0, std::max(lo(e, u), lo(f, u))));
+                    if (home == c && !apart(e, f)) {
+                        return false;
+                    }
+                }
+            }
+        }
+        return true;
+    }
+
+    // Whether the outline's loops (split where a corner starts two edges), whose edges are
+    // apart, include exactly one that turns the way `sign` says. A loop turns as it does at
+    // its lowest corner (by u, then v), where it is convex.
+    bool oneOuterLoop(Worker& wk, int axis, int sign) const {
+        const auto m = static_cast<int32_t>(wk.outline.size());
+        const int u = axis == 2 ? 0 : axis + 1;
+        const int v = axis == 0 ? 2 : axis - 1;
+        const auto firstFrom = [&](int32_t vertex) {
+            return static_cast<int32_t>(
+                std::lower_bound(wk.outline.begin(), wk.outline.end(), vertex,
+                                 [](const Edge& x, int32_t from) { return x.from < from; }) -
+                wk.outline.begin());
+        };
+        wk.used.assign(static_cast<size_t>(m), 0);
+        wk.onPath.assign(static_cast<size_t>(m), -1);  // by a corner's first edge
+        int outer = 0;
+        for (int32_t s = 0; s < m; ++s) {
+            if (wk.used[static_cast<size_t>(s)]) {
+                continue;
+            }
+            wk.path.assign(1, wk.outline[static_cast<size_t>(s)].from);
+            wk.onPath[static_cast<size_t>(firstFrom(wk.path[0]))] = 0;
+            int32_t e = s;
+            for (;;) {
+                wk.used[static_cast<size_t>(e)] = 1;
+                const int32_t next = wk.outline[static_cast<size_t>(e)].to;
+                int32_t& mark = wk.onPath[static_cast<size_t>(firstFrom(next))];
+                if (mark >= 0) {
+                    // A loop closes: path[mark..] back to path[mark].
+                    const auto first = static_cast<size_t>(mark);
+                    const size_t count = wk.path.size() - first;
+                    size_t lowest = first;
+                    for (size_t k = first + 1; k < wk.path.size(); ++k) {
+                        const Point3& a = t.w.points[static_cast<size_t>(wk.path[k])];
+                        const Point3& b = t.w.points[static_cast<size_t>(wk.path[lowest])];
+                        const double au = coordinate(a, u), bu = coordinate(b, u);
+                        if (au < bu || (au == bu && coordinate(a, v) < coordinate(b, v))) {
+                            lowest = k;
+                        }
+                    }
+                    const auto corner = [&](size_t k) {
+                        const Point3& q =
+                            t.w.points[static_cast<size_t>(wk.path[first + (k + count) % count])];
+                        return std::array<double, 3>{q.x, q.y, q.z};
+                    };
+                    const size_t at = lowest - first;
+                    const auto p = corner(at + count - 1), q = corner(at), r = corner(at + 1);
+                    if (orientationAlong(axis, p.data(), q.data(), r.data()) == sign) {
+                        ++outer;
+                    }
+                    for (size_t k = first + 1; k < wk.path.size(); ++k) {
+                        wk.onPath[static_cast<size_t>(firstFrom(wk.path[k]))] = -1;
+                    }
+                    wk.path.resize(first + 1);
+                } else {
+                    mark = static_cast<int32_t>(wk.path.size());
+                    wk.path.push_back(next);
+                }
+                // On from the path's end, by an edge not yet taken.
+                const int32_t from = wk.path.back();
+                e = firstFrom(from);
+                while (e < m && wk.outline[static_cast<size_t>(e)].from == from &&
+                       wk.used[static_cast<size_t>(e)]) {
+                    ++e;
+                }
+                if (e == m || wk.outline[static_cast<size_t>(e)].from != from) {
+                    break;
+                }
+            }
+            // Stuck only back at the start, where every corner starts as many edges as end.
+            if (wk.path.size() != 1) {
+                return false;
+            }
+            wk.onPath[static_cast<size_t>(firstFrom(wk.path[0]))] = -1;
+        }
+        return outer == 1;
+    }
+};
+
+}  // namespace
+
+int64_t dropSheetInteriors(const CountedTriangles& t, const Box& region, double meanSize,
+                           const StopToken& stop) {
+    Grid g;
+    double extent = 0;
+    for (int k = 0; k < 3; ++k) {
+        g.origin[k] = region.lo[k];
+        extent = std::max(extent, region.hi[k] - region.lo[k]);
+    }
+    const double cell = std::max({kCellSides * meanSize, std::ldexp(extent, -kLevels), 1e-30});
+    while (g.levels < kLevels && std::ldexp(cell, g.levels) < extent) {
+        ++g.levels;
+    }
+    if (g.levels < 2) {
+        return 0;  // a closed surface is no sheet
+    }
+    g.perCell = 1.0 / cell;
+    g.top = std::ldexp(1.0, g.levels) - 1;
+    const size_t codes = size_t{1} << (3 * g.levels);
+
+    // Each triangle's home, the cell of its box's centre (the triangles around a vertex that a
+    // cell's face passes near fall on its two sides in two runs), and the triangles by cell. A
+    // box that reaches over many cells is entered in each: where such boxes are common,
+    // nothing is dropped.
+    const auto homeOf = [&](const Bounds& b) {
+        int32_t at[3];
+        for (int k = 0; k < 3; ++k) {
+            at[k] = g.cellOf(k, 0.5 * (double{b.lo[k]} + double{b.hi[k]}));
+        }
+        return codeOf(at[0], at[1], at[2]);
+    };
+    const auto n = static_cast<size_t>(t.n);
+    auto home = std::make_unique_for_overwrite<uint32_t[]>(n);
+    std::vector<int32_t> start(codes + 1, 0);
+    const int64_t reaches = tbb::parallel_reduce(
+        tbb::blocked_range<size_t>(0, n, 4096), int64_t{0},
+        [&](const tbb::blocked_range<size_t>& r, int64_t acc) {
+            for (size_t i = r.begin(); i < r.end(); ++i) {
+                if (!t.usable[i]) {
+                    continue;
+                }
+                const Bounds& b = t.bounds[i];
+                int64_t span = 1;
+                for (int k = 0; k < 3; ++k) {
+                    span *= g.cellOf(k, b.hi[k]) - g.cellOf(k, b.lo[k]) + 1;
+                }
+                const uint32_t c = homeOf(b);
+                home[i] = c;
+                acc += span - 1;
+                std::atomic_ref<int32_t>(start[c + 1]).fetch_add(1, std::memory_order_relaxed);
+            }
+            return acc;
+        },
+        std::plus<>());
+    if (reaches > static_cast<int64_t>(n)) {
+        return 0;
+    }
+    stop.check();
+    for (size_t c = 1; c < start.size(); ++c) {
+        start[c] += start[c - 1];
+    }
+    std::vector<int32_t> list(static_cast<size_t>(start.back()));
+    {
+        std::vector<int32_t> cursor(start.begin(), start.end() - 1);
+        tbb::parallel_for(
+            tbb::blocked_range<size_t>(0, n, 4096), [&](const tbb::blocked_range<size_t>& r) {
+                for (size_t i = r.begin(); i < r.end(); ++i) {
+                    if (t.usable[i]) {
+                        list[static_cast<size_t>(std::atomic_ref<int32_t>(cursor[home[i]])
+                                                     .fetch_add(1, std::memory_order_relaxed))] =
+                            static_cast<int32_t>(i);
+                    }
+                }
+            });
+    }
+
+    // The sheets. First, bottom up, each node's candidates: a finest cell's is the cell, or
+    // where its triangles share no sign, its classes; a node's are its children's, those that
+    // meet along edges and share a sign joined. Then, top down, a candidate whose outline is
+    // plain is a sheet; where it is not, its members are tried.
+    const Sheets sheets{t};
+    tbb::enumerable_thread_specific<Worker> workers;
+    const auto candidate = [&](Worker& wk, const int32_t* members, int32_t count,
+                               CellPart piece) -> int32_t {
+        Candidate c;
+        int8_t sign[3];
+        c.summed = sheets.outlineOf(members, count, wk, sign);
+        c.signs = Sheets::signBits(sign);
+        c.pieces.push_back(static_cast<int32_t>(wk.pieces.size()));
+        wk.pieces.push_back(piece);
+        if (c.signs == 0) {
+            return -1;  // no sheet, but a piece that others' boxes must keep apart from
+        }
+        c.outline = wk.outline;
+        wk.candidates.push_back(std::move(c));
+        return static_cast<int32_t>(wk.candidates.size()) - 1;
+    };
+    // A finest cell that is no sheet as its classes: each a candidate where it is a sheet by
+    // itself (a class often falls apart, which would keep whatever it joins from being one),
+    // else a piece in no sheet.
+    auto classOf = std::make_unique_for_overwrite<uint8_t[]>(n);  // where the home is mixed
+    const auto classes = [&](uint32_t cell, Worker& wk, std::vector<int32_t>& out) {
+        const int32_t* members = list.data() + start[cell];
+        const int32_t count = start[cell + 1] - start[cell];
+        int32_t begin[kClasses + 1] = {};
+        for (int32_t k = 0; k < count; ++k) {
+            const auto i = static_cast<size_t>(members[k]);
+            const Corners& c = t.w.tris[static_cast<size_t>(t.first) + i];
+            const Point3& a = t.w.points[static_cast<size_t>(c[0])];
+            const Point3& b = t.w.points[static_cast<size_t>(c[1])];
+            const Point3& d = t.w.points[static_cast<size_t>(c[2])];
+            const double u[3] = {b.x - a.x, b.y - a.y, b.z - a.z};
+            const double v[3] = {d.x - a.x, d.y - a.y, d.z - a.z};
+            const double normal[3] = {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2],
+                                      u[0] * v[1] - u[1] * v[0]};
+            const double m[3] = {std::abs(normal[0]), std::abs(normal[1]), std::abs(normal[2])};
+            const int axis = m[0] >= m[1] && m[0] >= m[2] ? 0 : m[1] >= m[2] ? 1 : 2;
+            classOf[i] = static_cast<uint8_t>(2 * axis + (normal[axis] > 0 ? 1 : 0));
+            ++begin[classOf[i] + 1];
+        }
+        for (int c = 1; c < kClasses + 1; ++c) {
+            begin[c] += begin[c - 1];
+        }
+        std::vector<int32_t> byClass(static_cast<size_t>(count));
+        int32_t fill[kClasses];
+        std::copy(begin, begin + kClasses, fill);
+        for (int32_t k = 0; k < count; ++k) {
+            const int32_t i = members[k];
+            byClass[static_cast<size_t>(fill[classOf[static_cast<size_t>(i)]]++)] = i;
+        }
+        for (int c = 0; c < kClasses; ++c) {
+            if (begin[c] == begin[c + 1]) {
+                continue;
+            }
+            CellPart piece{
+                cell,
+                c,
+                {{HUGE_VALF, HUGE_VALF, HUGE_VALF}, {-HUGE_VALF, -HUGE_VALF, -HUGE_VALF}},
+                -1};
+            for (int32_t k = begin[c]; k < begin[c + 1]; ++k) {
+                const Bounds& b = t.bounds[static_cast<size_t>(byClass[static_cast<size_t>(k)])];
+                for (int a = 0; a < 3; ++a) {
+                    piece.box.lo[a] = std::min(piece.box.lo[a], b.lo[a]);
+                    piece.box.hi[a] = std::max(piece.box.hi[a], b.hi[a]);
+                }
+            }
+            const int32_t made =
+                candidate(wk, byClass.data() + begin[c], begin[c + 1] - begin[c], piece);
+            if (made >= 0 && sheets.settled(wk.candidates[static_cast<size_t>(made)], wk)) {
+                out.push_back(made);
+            }
+        }
+    };
+    const auto build = [&](const auto& self, int level, uint32_t code, Worker& wk,
+                           std::vector<int32_t>& out) -> void {
+        const uint32_t first = code << (3 * level), end = (code + 1) << (3 * level);
+        const int32_t count = start[end] - start[first];
+        if (count == 0) {
+            return;
+        }
+        if (level == 0) {
+            const int32_t whole =
+                candidate(wk, list.data() + start[first], count, CellPart{code, -1, {}, -1});
+            if (whole >= 0 && wk.candidates[static_cast<size_t>(whole)].summed) {
+                out.push_back(whole);
+                return;
+            }
+            // No sheet as a whole: the whole cell's piece gives way to its classes'.
+            if (whole >= 0) {
+                wk.candidates.pop_back();
+            }
+            wk.pieces.pop_back();
+            classes(code, wk, out);
+            return;
+        }
+        std::vector<int32_t> items;
+        for (uint32_t k = 0; k < 8; ++k) {
+            self(self, level - 1, code << 3 | k, wk, items);
+        }
+        // Candidates that meet along an edge (one has it, the other its reverse) join where
+        // they still share a sign.
+        const auto count32 = static_cast<int32_t>(items.size());
+        std::vector<int32_t> root(items.size());
+        std::vector<uint8_t> joint(items.size());
+        for (int32_t k = 0; k < count32; ++k) {
+            root[static_cast<size_t>(k)] = k;
+            joint[static_cast<size_t>(k)] =
+                wk.candidates[static_cast<size_t>(items[static_cast<size_t>(k)])].signs;
+        }
+        const auto find = [&](int32_t k) {
+            while (root[static_cast<size_t>(k)] != k) {
+                k = root[static_cast<size_t>(k)] =
+                    root[static_cast<size_t>(root[static_cast<size_t>(k)])];
+            }
+            return k;
+        };
+        std::vector<std::pair<uint64_t, int32_t>> ends;
+        for (int32_t k = 0; k < count32; ++k) {
+            for (const Edge& e :
+                 wk.candidates[static_cast<size_t>(items[static_cast<size_t>(k)])].outline) {
+                ends.push_back(
+                    {static_cast<uint64_t>(static_cast<uint32_t>(std::min(e.from, e.to))) << 32 |
+                         static_cast<uint32_t>(std::max(e.from, e.to)),
+                     k});
+            }
+        }
+        std::sort(ends.begin(), ends.end());
+        for (size_t k = 1; k < ends.size(); ++k) {
+            if (ends[k].first != ends[k - 1].first) {
+                continue;
+            }
+            const int32_t x = find(ends[k].second), y = find(ends[k - 1].second);
+            const uint8_t both = joint[static_cast<size_t>(x)] & joint[static_cast<size_t>(y)];
+            if (x != y && both != 0) {
+                root[static_cast<size_t>(y)] = x;
+                joint[static_cast<size_t>(x)] = both;
+            }
+        }
+        std::vector<std::pair<uint8_t, std::vector<int32_t>>> groups;
+        std::vector<int32_t> groupOf(items.size(), -1);
+        for (int32_t k = 0; k < count32; ++k) {
+            const auto r = static_cast<size_t>(find(k));
+            if (groupOf[r] < 0) {
+                groupOf[r] = static_cast<int32_t>(groups.size());
+                groups.push_back({joint[r], {}});
+            }
+            groups[static_cast<size_t>(groupOf[r])].second.push_back(items[static_cast<size_t>(k)]);
+        }
+        for (auto& [signs, members] : groups) {
+            if (members.size() == 1) {
+                out.push_back(members[0]);
+                continue;
+            }
+            Candidate c;
+            c.signs = signs;
+            wk.outline.clear();
+            bool summed = true;
+            for (const int32_t m : members) {
+                const Candidate& d = wk.candidates[static_cast<size_t>(m)];
+                summed = summed && d.summed;
+                wk.outline.insert(wk.outline.end(), d.outline.begin(), d.outline.end());
+                c.pieces.insert(c.pieces.end(), d.pieces.begin(), d.pieces.end());
+            }
+            c.summed = summed && Sheets::sumOutline(wk);
+            if (c.summed) {
+                c.outline = wk.outline;
+            }
+            c.members = std::move(members);
+            wk.candidates.push_back(std::move(c));
+            out.push_back(static_cast<int32_t>(wk.candidates.size()) - 1);
+        }
+    };
+    const auto settle = [&](const auto& self, int32_t at, Worker& wk) -> void {
+        Candidate& c = wk.candidates[static_cast<size_t>(at)];
+        if (sheets.settled(c, wk)) {
+            for (const int32_t p : c.pieces) {
+                wk.pieces[static_cast<size_t>(p)].sheet = wk.sheets;
+            }
+            ++wk.sheets;
+            return;
+        }
+        const std::vector<int32_t> members = c.members;
+        if (!members.empty()) {
+            for (const int32_t m : members) {
+                self(self, m, wk);
+            }
+            return;
+        }
+        // A finest cell's whole that is no sheet after all: its classes instead.
+        CellPart& piece = wk.pieces[static_cast<size_t>(c.pieces[0])];
+        if (piece.part < 0) {
+            const uint32_t cell = piece.cell;
+            piece.cell = UINT32_MAX;  // gone
+            std::vector<int32_t> parts;
+            classes(cell, wk, parts);
+            for (const int32_t part : parts) {
+                self(self, part, wk);
+            }
+        }
+    };
+    const int topLevel = g.levels - 1;
+    tbb::parallel_for(tbb::blocked_range<uint32_t>(0, 8, 1),
+                      [&](const tbb::blocked_range<uint32_t>& r) {
+                          stop.check();
+                          Worker& wk = workers.local();
+                          for (uint32_t code = r.begin(); code < r.end(); ++code) {
+                              wk.candidates.clear();
+                              std::vector<int32_t> roots;
+                              build(build, topLevel, code, wk, roots);
+                              for (const int32_t root : roots) {
+                                  settle(settle, root, wk);
+                              }
+                          }
+                      });
+
+    // Cells that are one piece, by the sheet it is in (-1: none); cells of several pieces by
+    // kMixed - the index of their first piece in `mixed`, sorted by cell.
+    constexpr int32_t kMixed = -2;
+    std::vector<int32_t> sheetOf(codes, -1);
+    std::vector<CellPart> mixed;
+    int32_t sheetCount = 0;
+    for (Worker& wk : workers) {
+        for (CellPart piece : wk.pieces) {
+            if (piece.cell == UINT32_MAX) {
+                continue;
+            }
+            piece.sheet = piece.sheet < 0 ? -1 : piece.sheet + sheetCount;
+            if (piece.part < 0) {
+                sheetOf[piece.cell] = piece.sheet;
+            } else {
+                mixed.push_back(piece);
+            }
+        }
+        sheetCount += wk.sheets;
+    }
+    std::sort(mixed.begin(), mixed.end(), [](const CellPart& x, const CellPart& y) {
+        return x.cell != y.cell ? x.cell < y.cell : x.part < y.part;
+    });
+    for (size_t k = 0; k < mixed.size(); ++k) {
+        if (k == 0 || mixed[k].cell != mixed[k - 1].cell) {
+            sheetOf[mixed[k].cell] = kMixed - static_cast<int32_t>(k);
+        }
+    }
+
+    // Calls f(cell's code) for each cell that triangle i's box reaches.
+    const auto forCells = [&](size_t i, const auto& f) {
+        int32_t lo[3], hi[3];
+        for (int k = 0; k < 3; ++k) {
+            lo[k] = g.cellOf(k, t.bounds[i].lo[k]);
+            hi[k] = g.cellOf(k, t.bounds[i].hi[k]);
+        }
+        for (int32_t z = lo[2]; z <= hi[2]; ++z) {
+            for (int32_t y = lo[1]; y <= hi[1]; ++y) {
+                for (int32_t x = lo[0]; x <= hi[0]; ++x) {
+                    f(codeOf(x, y, z));
+                }
+            }
+        }
+    };
+    // The sheet of triangle i, or -1.
+    const auto sheetOfTriangle = [&](size_t i) {
+        const int32_t s = sheetOf[home[i]];
+        if (s > kMixed) {
+            return s;
+        }
+        for (auto k = static_cast<size_t>(kMixed - s); k < mixed.size() && mixed[k].cell == home[i];
+             ++k) {
+            if (mixed[k].part == classOf[i]) {
+                return mixed[k].sheet;
+            }
+        }
+        return -1;
+    };
+
+    // How high, per cell in a sheet and axis, boxes from cells below it on that axis reach
+    // into it, and how low those from cells above; boxes of its own sheet aside.
+    std::vector<int32_t> below(3 * codes, INT32_MIN), above(3 * codes, INT32_MAX);
+    tbb::parallel_for(
+        tbb::blocked_range<size_t>(0, n, 4096), [&](const tbb::blocked_range<size_t>& r) {
+            for (size_t i = r.begin(); i < r.end(); ++i) {
+                if (!t.usable[i]) {
+                    continue;
+                }
+                const Bounds& b = t.bounds[i];
+                if (g.cellOf(0, b.lo[0]) == g.cellOf(0, b.hi[0]) &&
+                    g.cellOf(1, b.lo[1]) == g.cellOf(1, b.hi[1]) &&
+                    g.cellOf(2, b.lo[2]) == g.cellOf(2, b.hi[2])) {
+                    continue;  // in its home cell alone
+                }
+                const int32_t own = sheetOfTriangle(i);
+                int32_t at[3], top[3], bottom[3];
+                for (int k = 0; k < 3; ++k) {
+                    at[k] = coordinateOf(home[i], k);
+                    top[k] = ordered(b.hi[k]);
+                    bottom[k] = ordered(b.lo[k]);
+                }
+                forCells(i, [&](uint32_t c) {
+                    const int32_t s = sheetOf[c];
+                    if (c == home[i] || s == -1 || (s >= 0 && s == own)) {
+                        return;
+                    }
+                    for (int k = 0; k < 3; ++k) {
+                        const int32_t to = coordinateOf(c, k);
+                        const size_t slot = 3 * static_cast<size_t>(c) + static_cast<size_t>(k);
+                        if (at[k] < to) {
+                            std::atomic_ref<int32_t> v(below[slot]);
+                            int32_t seen = v.load(std::memory_order_relaxed);
+                            while (seen < top[k] && !v.compare_exchange_weak(
+                                                        seen, top[k], std::memory_order_relaxed)) {
+                            }
+                        } else if (at[k] > to) {
+                            std::atomic_ref<int32_t> v(above[slot]);
+                            int32_t seen = v.load(std::memory_order_relaxed);
+                            while (seen > bottom[k] &&
+                                   !v.compare_exchange_weak(seen, bottom[k],
+                                                            std::memory_order_relaxed)) {
+                            }
+                        }
+                    }
+                });
+            }
+        });
+
+    // A triangle of a sheet is left out where its box stays in the sheet's cells, apart from
+    // other pieces' boxes in them, and away from what reaches into them.
+    return tbb::parallel_reduce(
+        tbb::blocked_range<size_t>(0, n, 4096), int64_t{0},
+        [&](const tbb::blocked_range<size_t>& r, int64_t dropped) {
+            for (size_t i = r.begin(); i < r.end(); ++i) {
+                if (!t.usable[i]) {
+                    continue;
+                }
+                const int32_t own = sheetOfTriangle(i);
+                if (own < 0) {
+                    t.sheet[i] = -1 - static_cast<int32_t>(i);
+                    continue;
+                }
+                t.sheet[i] = own;
+                const Bounds& b = t.bounds[i];
+                int32_t lo[3], hi[3];
+                for (int k = 0; k < 3; ++k) {
+                    lo[k] = ordered(b.lo[k]);
+                    hi[k] = ordered(b.hi[k]);
+                }
+                bool inner = true;
+                forCells(i, [&](uint32_t c) {
+                    const int32_t s = sheetOf[c];
+                    if (!inner || s == -1 || (s >= 0 && s != own)) {
+                        inner = false;
+                        return;
+                    }
+                    for (int k = 0; k < 3 && inner; ++k) {
+                        const size_t slot = 3 * static_cast<size_t>(c) + static_cast<size_t>(k);
+                        inner = lo[k] > below[slot] && hi[k] < above[slot];
+                    }
+                    for (auto k = static_cast<size_t>(kMixed - s);
+                         s <= kMixed && inner && k < mixed.size() && mixed[k].cell == c; ++k) {
+                        const CellPart& p = mixed[k];
+                        if (p.sheet == own) {
+                            continue;
+                        }
+                        bool apart = false;
+                        for (int a = 0; a < 3; ++a) {
+                            apart = apart || b.hi[a] < p.box.lo[a] || p.box.hi[a] < b.lo[a];
+                        }
+                        inner = apart;
+                    }
+                });
+                if (inner) {
+                    t.usable[i] = 0;
+                    ++dropped;
+                }
+            }
+            return dropped;
+        },
+        std::plus<>());
+}
+
+}  // namespace korvan::closed
