@@ -220,25 +220,40 @@ Candidates candidatePairs(const WeldedView& w, const StopToken& stop,
     const int small = side[0].size() <= side[1].size() ? 0 : 1;
     const std::vector<int32_t>& few = side[small];
     const std::vector<Box>& fewBoxes = boxes[small];
-    std::vector<Plane> fewPlanes(few.size());
-    tbb::parallel_for(tbb::blocked_range<size_t>(0, few.size(), 4096),
-                      [&](const tbb::blocked_range<size_t>& r) {
-                          for (size_t i = r.begin(); i < r.end(); ++i) {
-                              fewPlanes[i] = planeOf(w, few[i]);
-                          }
-                      });
-    stop.check();
-    std::vector<std::pair<int64_t, int32_t>> grid;
-    for (int32_t n = 0; n < static_cast<int32_t>(few.size()); ++n) {
-        const Box& b = fewBoxes[static_cast<size_t>(n)];
+    const auto forCells = [&](const Box& b, const auto& f) {
         for (int64_t z = cellOf(2, b.lo[2]); z <= cellOf(2, b.hi[2]); ++z) {
             for (int64_t y = cellOf(1, b.lo[1]); y <= cellOf(1, b.hi[1]); ++y) {
                 for (int64_t x = cellOf(0, b.lo[0]); x <= cellOf(0, b.hi[0]); ++x) {
-                    grid.emplace_back(index(x, y, z), n);
+                    f(index(x, y, z));
                 }
             }
         }
+    };
+    // The smaller side's (cell, member) entries, each member's in a row, counted first so that
+    // they are written in parallel.
+    std::vector<int64_t> firstEntry(few.size() + 1, 0);
+    tbb::parallel_for(tbb::blocked_range<size_t>(0, few.size(), 4096),
+                      [&](const tbb::blocked_range<size_t>& r) {
+                          for (size_t n = r.begin(); n < r.end(); ++n) {
+                              int64_t cells = 0;
+                              forCells(fewBoxes[n], [&](int64_t) { ++cells; });
+                              firstEntry[n + 1] = cells;
+                          }
+                      });
+    for (size_t n = 1; n < firstEntry.size(); ++n) {
+        firstEntry[n] += firstEntry[n - 1];
     }
+    std::vector<std::pair<int64_t, int32_t>> grid(static_cast<size_t>(firstEntry.back()));
+    tbb::parallel_for(tbb::blocked_range<size_t>(0, few.size(), 4096),
+                      [&](const tbb::blocked_range<size_t>& r) {
+                          for (size_t n = r.begin(); n < r.end(); ++n) {
+                              auto at = static_cast<size_t>(firstEntry[n]);
+                              forCells(fewBoxes[n], [&](int64_t c) {
+                                  grid[at++] = {c, static_cast<int32_t>(n)};
+                              });
+                          }
+                      });
+    stop.check();
     // The smaller side's members of each cell, in increasing order, each with its box, so
     // that a cell's tests read one run of memory; box corners are floats, as the points are.
     // A dense table of cells finds a cell's run where there are few enough cells, else a
@@ -271,15 +286,18 @@ Candidates candidatePairs(const WeldedView& w, const StopToken& stop,
         }
     }
     std::vector<Item> items(order.size());
-    for (size_t k = 0; k < order.size(); ++k) {
-        const Box& b = fewBoxes[static_cast<size_t>(order[k])];
-        Item& item = items[k];
-        for (int i = 0; i < 3; ++i) {
-            item.lo[i] = static_cast<float>(b.lo[i]);
-            item.hi[i] = static_cast<float>(b.hi[i]);
-        }
-        item.member = order[k];
-    }
+    tbb::parallel_for(tbb::blocked_range<size_t>(0, order.size(), 4096),
+                      [&](const tbb::blocked_range<size_t>& r) {
+                          for (size_t k = r.begin(); k < r.end(); ++k) {
+                              const Box& b = fewBoxes[static_cast<size_t>(order[k])];
+                              Item& item = items[k];
+                              for (int i = 0; i < 3; ++i) {
+                                  item.lo[i] = static_cast<float>(b.lo[i]);
+                                  item.hi[i] = static_cast<float>(b.hi[i]);
+                              }
+                              item.member = order[k];
+                          }
+                      });
     // The run of items in cell c.
     const auto itemsIn = [&](int64_t c) {
         size_t first = 0, last = 0;
@@ -335,7 +353,9 @@ Candidates candidatePairs(const WeldedView& w, const StopToken& stop,
                                 if (!pu) {
                                     pu = planeOf(w, u);
                                 }
-                                if (mayTouch(*pu, fewPlanes[static_cast<size_t>(it->member)])) {
+                                // The smaller side's planes are made where a box meets theirs:
+                                // few of its triangles do.
+                                if (mayTouch(*pu, planeOf(w, v))) {
                                     out.emplace_back(small == 0 ? v : u, small == 0 ? u : v);
                                 }
                             }
