@@ -43,6 +43,8 @@ namespace {
 constexpr double kCellSides = 16.0;
 // Cells per axis at most 2^kLevels: a cell's code has bits of x, y and z interleaved.
 constexpr int kLevels = 6;
+// The bit of a triangle's home that tells that its box reaches other cells too.
+constexpr uint32_t kSpans = 1u << 31;
 
 // Cubic cells over the operand's box, 2^levels a side, numbered in Morton order: the cells of a
 // node of the octree have consecutive codes.
@@ -184,45 +186,61 @@ struct Sheets {
         if (axisOf(sign) < 0) {
             return false;
         }
-        wk.outline.clear();
+        openTable(wk, 3 * static_cast<size_t>(count));
         for (int32_t k = 0; k < count; ++k) {
             const Corners& c = corners(list[k]);
-            for (int e = 0; e < 3; ++e) {
-                wk.outline.push_back({c[static_cast<size_t>(e)], c[(e + 1) % 3]});
+            if (!enter(wk, c[0], c[1]) || !enter(wk, c[1], c[2]) || !enter(wk, c[2], c[0])) {
+                return false;
             }
         }
-        return sumOutline(wk);
+        return leftOver(wk);
     }
 
     // wk.outline, a sum of edges, reduced to what is left where an edge and its reverse
     // cancel, sorted by start; false where an edge is left twice or fewer than three are left.
     static bool sumOutline(Worker& wk) {
-        // Each edge once, both ways, by its ends in order (31 bits each) and a bit per way
-        // seen; 0 is no edge. The table at most half full.
-        const size_t size = std::bit_ceil(std::max<size_t>(2 * wk.outline.size(), 16));
-        wk.slots.assign(size, 0);
-        const size_t mask = size - 1;
-        const int shift = 64 - std::countr_zero(size);
+        openTable(wk, wk.outline.size());
         for (const Edge& edge : wk.outline) {
-            const uint64_t way = edge.from < edge.to ? 1 : 2;
-            const uint64_t key = static_cast<uint64_t>(std::min(edge.from, edge.to)) << 33 |
-                                 static_cast<uint64_t>(std::max(edge.from, edge.to)) << 2;
-            size_t at = static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> shift);
-            for (;; at = (at + 1) & mask) {
-                uint64_t& slot = wk.slots[at];
-                if (slot == 0) {
-                    slot = key | way;
-                    break;
-                }
-                if ((slot & ~uint64_t{3}) == key) {
-                    if ((slot & way) != 0) {
-                        return false;
-                    }
-                    slot |= way;
-                    break;
-                }
+            if (!enter(wk, edge.from, edge.to)) {
+                return false;
             }
         }
+        return leftOver(wk);
+    }
+
+    // The table of edges: each once, both ways, by its ends in order (31 bits each) and a bit
+    // per way seen; 0 is no edge. At most half full for `edges` edges.
+    static void openTable(Worker& wk, size_t edges) {
+        wk.slots.assign(std::bit_ceil(std::max<size_t>(2 * edges, 16)), 0);
+    }
+
+    // Enters an edge; false where it is there already.
+    static bool enter(Worker& wk, int32_t from, int32_t to) {
+        const size_t mask = wk.slots.size() - 1;
+        const int shift = 64 - std::countr_zero(wk.slots.size());
+        const uint64_t way = from < to ? 1 : 2;
+        const uint64_t key = static_cast<uint64_t>(std::min(from, to)) << 33 |
+                             static_cast<uint64_t>(std::max(from, to)) << 2;
+        for (auto at = static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> shift);;
+             at = (at + 1) & mask) {
+            uint64_t& slot = wk.slots[at];
+            if (slot == 0) {
+                slot = key | way;
+                return true;
+            }
+            if ((slot & ~uint64_t{3}) == key) {
+                if ((slot & way) != 0) {
+                    return false;
+                }
+                slot |= way;
+                return true;
+            }
+        }
+    }
+
+    // The table's edges seen one way only, into wk.outline, sorted by start; false where fewer
+    // than three.
+    static bool leftOver(Worker& wk) {
         wk.outline.clear();
         for (const uint64_t slot : wk.slots) {
             const uint64_t way = slot & 3;
@@ -487,7 +505,7 @@ int64_t dropSheetInteriors(const CountedTriangles& t, const Box& region, double 
                     span *= g.cellOf(k, b.hi[k]) - g.cellOf(k, b.lo[k]) + 1;
                 }
                 const uint32_t c = homeOf(b);
-                home[i] = c;
+                home[i] = c | (span > 1 ? kSpans : 0);
                 acc += span - 1;
                 std::atomic_ref<int32_t>(start[c + 1]).fetch_add(1, std::memory_order_relaxed);
             }
@@ -508,7 +526,7 @@ int64_t dropSheetInteriors(const CountedTriangles& t, const Box& region, double 
             tbb::blocked_range<size_t>(0, n, 4096), [&](const tbb::blocked_range<size_t>& r) {
                 for (size_t i = r.begin(); i < r.end(); ++i) {
                     if (t.usable[i]) {
-                        list[static_cast<size_t>(std::atomic_ref<int32_t>(cursor[home[i]])
+                        list[static_cast<size_t>(std::atomic_ref<int32_t>(cursor[home[i] & ~kSpans])
                                                      .fetch_add(1, std::memory_order_relaxed))] =
                             static_cast<int32_t>(i);
                     }
@@ -781,11 +799,12 @@ int64_t dropSheetInteriors(const CountedTriangles& t, const Box& region, double 
     };
     // The sheet of triangle i, or -1.
     const auto sheetOfTriangle = [&](size_t i) {
-        const int32_t s = sheetOf[home[i]];
+        const uint32_t cell = home[i] & ~kSpans;
+        const int32_t s = sheetOf[cell];
         if (s > kMixed) {
             return s;
         }
-        for (auto k = static_cast<size_t>(kMixed - s); k < mixed.size() && mixed[k].cell == home[i];
+        for (auto k = static_cast<size_t>(kMixed - s); k < mixed.size() && mixed[k].cell == cell;
              ++k) {
             if (mixed[k].part == classOf[i]) {
                 return mixed[k].sheet;
@@ -803,22 +822,21 @@ int64_t dropSheetInteriors(const CountedTriangles& t, const Box& region, double 
                 if (!t.usable[i]) {
                     continue;
                 }
-                const Bounds& b = t.bounds[i];
-                if (g.cellOf(0, b.lo[0]) == g.cellOf(0, b.hi[0]) &&
-                    g.cellOf(1, b.lo[1]) == g.cellOf(1, b.hi[1]) &&
-                    g.cellOf(2, b.lo[2]) == g.cellOf(2, b.hi[2])) {
+                if ((home[i] & kSpans) == 0) {
                     continue;  // in its home cell alone
                 }
+                const Bounds& b = t.bounds[i];
+                const uint32_t cell = home[i] & ~kSpans;
                 const int32_t own = sheetOfTriangle(i);
                 int32_t at[3], top[3], bottom[3];
                 for (int k = 0; k < 3; ++k) {
-                    at[k] = coordinateOf(home[i], k);
+                    at[k] = coordinateOf(cell, k);
                     top[k] = ordered(b.hi[k]);
                     bottom[k] = ordered(b.lo[k]);
                 }
                 forCells(i, [&](uint32_t c) {
                     const int32_t s = sheetOf[c];
-                    if (c == home[i] || s == -1 || (s >= 0 && s == own)) {
+                    if (c == cell || s == -1 || (s >= 0 && s == own)) {
                         return;
                     }
                     for (int k = 0; k < 3; ++k) {
@@ -865,7 +883,7 @@ int64_t dropSheetInteriors(const CountedTriangles& t, const Box& region, double 
                     hi[k] = ordered(b.hi[k]);
                 }
                 bool inner = true;
-                forCells(i, [&](uint32_t c) {
+                const auto within = [&](uint32_t c) {
                     const int32_t s = sheetOf[c];
                     if (!inner || s == -1 || (s >= 0 && s != own)) {
                         inner = false;
@@ -887,7 +905,12 @@ int64_t dropSheetInteriors(const CountedTriangles& t, const Box& region, double 
                         }
                         inner = apart;
                     }
-                });
+                };
+                if ((home[i] & kSpans) == 0) {
+                    within(home[i]);
+                } else {
+                    forCells(i, within);
+                }
                 if (inner) {
                     t.usable[i] = 0;
                     ++dropped;
