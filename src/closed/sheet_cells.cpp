@@ -125,6 +125,8 @@ struct Candidate {
 // A thread's buffers, its candidates and pieces, and how many sheets it found.
 struct Worker {
     std::vector<uint64_t> slots;
+    size_t tableSize = 0;
+    std::vector<uint32_t> filled;  // slots in use
     std::vector<Edge> outline;
     std::vector<int32_t> path, onPath, order, byClass, cellStart, fill;
     std::vector<char> used;
@@ -209,15 +211,20 @@ struct Sheets {
     }
 
     // The table of edges: each once, both ways, by its ends in order (31 bits each) and a bit
-    // per way seen; 0 is no edge. At most half full for `edges` edges.
+    // per way seen; 0 is no edge. At most half full for `edges` edges. Its slots are all 0
+    // between uses: leftOver clears those it used.
     static void openTable(Worker& wk, size_t edges) {
-        wk.slots.assign(std::bit_ceil(std::max<size_t>(2 * edges, 16)), 0);
+        wk.tableSize = std::bit_ceil(std::max<size_t>(2 * edges, 16));
+        if (wk.slots.size() < wk.tableSize) {
+            wk.slots.assign(wk.tableSize, 0);
+        }
+        wk.filled.clear();
     }
 
     // Enters an edge; false where it is there already.
     static bool enter(Worker& wk, int32_t from, int32_t to) {
-        const size_t mask = wk.slots.size() - 1;
-        const int shift = 64 - std::countr_zero(wk.slots.size());
+        const size_t mask = wk.tableSize - 1;
+        const int shift = 64 - std::countr_zero(wk.tableSize);
         const uint64_t way = from < to ? 1 : 2;
         const uint64_t key = static_cast<uint64_t>(std::min(from, to)) << 33 |
                              static_cast<uint64_t>(std::max(from, to)) << 2;
@@ -226,10 +233,12 @@ struct Sheets {
             uint64_t& slot = wk.slots[at];
             if (slot == 0) {
                 slot = key | way;
+                wk.filled.push_back(static_cast<uint32_t>(at));
                 return true;
             }
             if ((slot & ~uint64_t{3}) == key) {
                 if ((slot & way) != 0) {
+                    clearTable(wk);
                     return false;
                 }
                 slot |= way;
@@ -238,11 +247,19 @@ struct Sheets {
         }
     }
 
+    static void clearTable(Worker& wk) {
+        for (const uint32_t at : wk.filled) {
+            wk.slots[at] = 0;
+        }
+        wk.filled.clear();
+    }
+
     // The table's edges seen one way only, into wk.outline, sorted by start; false where fewer
     // than three.
     static bool leftOver(Worker& wk) {
         wk.outline.clear();
-        for (const uint64_t slot : wk.slots) {
+        for (const uint32_t at : wk.filled) {
+            const uint64_t slot = wk.slots[at];
             const uint64_t way = slot & 3;
             if (way == 1 || way == 2) {
                 const auto lo = static_cast<int32_t>(slot >> 33);
@@ -250,6 +267,7 @@ struct Sheets {
                 wk.outline.push_back(way == 1 ? Edge{lo, hi} : Edge{hi, lo});
             }
         }
+        clearTable(wk);
         std::sort(wk.outline.begin(), wk.outline.end(), [](const Edge& x, const Edge& y) {
             return x.from != y.from ? x.from < y.from : x.to < y.to;
         });
