@@ -616,7 +616,16 @@ int64_t selfCrossingPairs(const WeldedView& w, int side, int64_t limit, const St
         tbb::blocked_range<int32_t>(0, n, 4096), Extent{},
         [&](const tbb::blocked_range<int32_t>& r, Extent acc) {
             stop.check();
+            // The corners are asked for some triangles ahead.
+            constexpr int32_t kAhead = 8;
             for (int32_t i = r.begin(); i < r.end(); ++i) {
+                if (i + kAhead < r.end()) {
+                    for (const int32_t v : w.tris[static_cast<size_t>(first + i + kAhead)]) {
+                        if (v >= 0 && static_cast<size_t>(v) < w.points.size()) {
+                            __builtin_prefetch(&w.points[static_cast<size_t>(v)]);
+                        }
+                    }
+                }
                 const Corners& c = w.tris[static_cast<size_t>(first + i)];
                 char& use = usable[static_cast<size_t>(i)];
                 use = c[0] != c[1] && c[1] != c[2] && c[0] != c[2];
