@@ -509,6 +509,7 @@ int64_t dropSheetInteriors(const CountedTriangles& t, const Box& region, double 
     };
     const auto n = static_cast<size_t>(t.n);
     auto home = std::make_unique_for_overwrite<uint32_t[]>(n);
+    auto rank = std::make_unique_for_overwrite<int32_t[]>(n);  // in its cell, as counted
     std::vector<int32_t> start(codes + 1, 0);
     const int64_t reaches = tbb::parallel_reduce(
         tbb::blocked_range<size_t>(0, n, 4096), int64_t{0},
@@ -525,7 +526,8 @@ int64_t dropSheetInteriors(const CountedTriangles& t, const Box& region, double 
                 const uint32_t c = homeOf(b);
                 home[i] = c | (span > 1 ? kSpans : 0);
                 acc += span - 1;
-                std::atomic_ref<int32_t>(start[c + 1]).fetch_add(1, std::memory_order_relaxed);
+                rank[i] =
+                    std::atomic_ref<int32_t>(start[c + 1]).fetch_add(1, std::memory_order_relaxed);
             }
             return acc;
         },
@@ -538,19 +540,15 @@ int64_t dropSheetInteriors(const CountedTriangles& t, const Box& region, double 
         start[c] += start[c - 1];
     }
     std::vector<int32_t> list(static_cast<size_t>(start.back()));
-    {
-        std::vector<int32_t> cursor(start.begin(), start.end() - 1);
-        tbb::parallel_for(
-            tbb::blocked_range<size_t>(0, n, 4096), [&](const tbb::blocked_range<size_t>& r) {
-                for (size_t i = r.begin(); i < r.end(); ++i) {
-                    if (t.usable[i]) {
-                        list[static_cast<size_t>(std::atomic_ref<int32_t>(cursor[home[i] & ~kSpans])
-                                                     .fetch_add(1, std::memory_order_relaxed))] =
-                            static_cast<int32_t>(i);
-                    }
-                }
-            });
-    }
+    tbb::parallel_for(tbb::blocked_range<size_t>(0, n, 4096),
+                      [&](const tbb::blocked_range<size_t>& r) {
+                          for (size_t i = r.begin(); i < r.end(); ++i) {
+                              if (t.usable[i]) {
+                                  list[static_cast<size_t>(start[home[i] & ~kSpans] + rank[i])] =
+                                      static_cast<int32_t>(i);
+                              }
+                          }
+                      });
 
     // The sheets. First, bottom up, each node's candidates: a finest cell's is the cell, or
     // where its triangles share no sign, its classes; a node's are its children's, those that
