@@ -128,7 +128,7 @@ struct Worker {
     size_t tableSize = 0;
     std::vector<uint32_t> filled;  // slots in use
     std::vector<Edge> outline;
-    std::vector<int32_t> path, onPath, order, byClass, cellStart, fill;
+    std::vector<int32_t> path, onPath, order, cellStart, fill;
     std::vector<char> used;
     std::vector<std::array<std::array<double, 3>, 2>> ends;
     std::vector<Candidate> candidates;
@@ -479,6 +479,16 @@ struct Sheets {
 
 int64_t dropSheetInteriors(const CountedTriangles& t, const Box& region, double meanSize,
                            const StopToken& stop) {
+    // Where none is looked for, each triangle is in a sheet of its own.
+    const auto none = [&] {
+        tbb::parallel_for(tbb::blocked_range<int32_t>(0, t.n, 4096),
+                          [&](const tbb::blocked_range<int32_t>& r) {
+                              for (int32_t i = r.begin(); i < r.end(); ++i) {
+                                  t.sheet[static_cast<size_t>(i)] = -1 - i;
+                              }
+                          });
+        return int64_t{0};
+    };
     Grid g;
     double extent = 0;
     for (int k = 0; k < 3; ++k) {
@@ -490,7 +500,7 @@ int64_t dropSheetInteriors(const CountedTriangles& t, const Box& region, double 
         ++g.levels;
     }
     if (g.levels < 2) {
-        return 0;  // a closed surface is no sheet
+        return none();  // a closed surface is no sheet
     }
     g.perCell = 1.0 / cell;
     g.top = std::ldexp(1.0, g.levels) - 1;
@@ -533,7 +543,7 @@ int64_t dropSheetInteriors(const CountedTriangles& t, const Box& region, double 
         },
         std::plus<>());
     if (reaches > static_cast<int64_t>(n)) {
-        return 0;
+        return none();
     }
     stop.check();
     for (size_t c = 1; c < start.size(); ++c) {

@@ -21,8 +21,9 @@ struct CountedTriangles {
     int32_t first, n;
     const Bounds* bounds;
     char* usable;
-    // Written for each triangle that takes part: its sheet's number, or -1 - i where it is in
-    // none. Two triangles of one sheet meet in nothing but what they share.
+    // Written for each triangle that takes part, whether or not any is cleared: its sheet's
+    // number, or -1 - i where it is in none. Two triangles of one sheet meet in nothing but
+    // what they share.
     int32_t* sheet;
 };
 

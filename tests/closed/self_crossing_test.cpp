@@ -490,6 +490,26 @@ TEST(SelfCrossing, SheetsOfLargeSolidsHideNoCrossing) {
         b.solid(generated(sphere, 0.015f, Vector4(1.3f, 1.3f, 1.3f)));
         cases.push_back({"a ramp over itself", std::move(b), true});
     }
+    {
+        // Two overlapping prisms of many long triangles: cells sized to them hold all of it,
+        // and no sheets are looked for at all.
+        Builder b;
+        for (const float shift : {0.0f, 0.3f}) {
+            constexpr int kSides = 6000;
+            const auto rim = [&](int k, float z) {
+                const double angle = 2 * M_PI * k / kSides;
+                return V{shift + static_cast<float>(std::cos(angle)),
+                         static_cast<float>(std::sin(angle)), z + shift};
+            };
+            for (int k = 0; k < kSides; ++k) {
+                b.triangle(rim(k, 0), rim(k + 1, 0), rim(k + 1, 2));
+                b.triangle(rim(k, 0), rim(k + 1, 2), rim(k, 2));
+                b.triangle(V{shift, 0, shift}, rim(k + 1, 0), rim(k, 0));
+                b.triangle(V{shift, 0, 2 + shift}, rim(k, 2), rim(k + 1, 2));
+            }
+        }
+        cases.push_back({"two overlapping prisms of long triangles", std::move(b), true});
+    }
     cases.push_back({"folds in a cube's faces",
                      dented(PrimitiveParameters::cube(2), 0.015f, 0.03f, true, 7, 2000), true});
     cases.push_back({"a dented sphere", dented(sphere, 0.015f, 0.05f, false, 8), true});
