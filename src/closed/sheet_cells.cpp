@@ -375,7 +375,16 @@ struct Sheets {
         for (int32_t e = 0; e < m; ++e) {
             forCells(e, [&](size_t c) { wk.order[static_cast<size_t>(wk.fill[c]++)] = e; });
         }
+        // Edges crowded into few cells (a few long ones stretch the box over many short ones)
+        // would make the pairs many: past a budget, the outline is taken as not plain, which
+        // only leaves its triangles to the pair tests.
+        int64_t budget = 64 * static_cast<int64_t>(m) + 4096;
         for (size_t c = 0; c + 1 < wk.cellStart.size(); ++c) {
+            const int64_t inCell = wk.cellStart[c + 1] - wk.cellStart[c];
+            budget -= inCell * (inCell - 1) / 2;
+            if (budget < 0) {
+                return false;
+            }
             for (int32_t x = wk.cellStart[c]; x < wk.cellStart[c + 1]; ++x) {
                 const int32_t e = wk.order[static_cast<size_t>(x)];
                 for (int32_t y = x + 1; y < wk.cellStart[c + 1]; ++y) {
