@@ -494,8 +494,8 @@ TEST(SelfCrossing, SheetsOfLargeSolidsHideNoCrossing) {
         // Two overlapping prisms of many long triangles: cells sized to them hold all of it,
         // and no sheets are looked for at all.
         Builder b;
-        for (const float shift : {0.0f, 0.3f}) {
-            constexpr int kSides = 6000;
+        for (const float shift : {0.0f, 1.97f}) {
+            constexpr int kSides = 2600;
             const auto rim = [&](int k, float z) {
                 const double angle = 2 * M_PI * k / kSides;
                 return V{shift + static_cast<float>(std::cos(angle)),
