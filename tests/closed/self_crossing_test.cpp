@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <map>
 #include <random>
@@ -491,7 +492,7 @@ TEST(SelfCrossing, SheetsOfLargeSolidsHideNoCrossing) {
         cases.push_back({"a ramp over itself", std::move(b), true});
     }
     {
-        // Two overlapping prisms of many long triangles: cells sized to them hold all of it,
+        // Two barely overlapping prisms of long triangles: cells sized to them hold all of it,
         // and no sheets are looked for at all.
         Builder b;
         for (const float shift : {0.0f, 1.97f}) {
