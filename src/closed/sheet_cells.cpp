@@ -34,7 +34,7 @@
 #include <memory>
 #include <vector>
 
-#include "closed/triangle_pairs.h"
+#include "closed/sheet_outline.h"
 
 namespace korvan::closed {
 namespace {
@@ -94,10 +94,6 @@ int32_t ordered(float f) {
     return i ^ ((i >> 31) & 0x7fffffff);
 }
 
-struct Edge {
-    int32_t from, to;
-};
-
 // Classes of triangles by the axis of their normal's largest component and its sign: 2a + 1
 // for positive, 2a for negative. A class shares that sign.
 constexpr int kClasses = 6;
@@ -124,13 +120,7 @@ struct Candidate {
 
 // A thread's buffers, its candidates and pieces, and how many sheets it found.
 struct Worker {
-    std::vector<uint64_t> slots;
-    size_t tableSize = 0;
-    std::vector<uint32_t> filled;  // slots in use
-    std::vector<Edge> outline;
-    std::vector<int32_t> path, onPath, order, cellStart, fill;
-    std::vector<char> used;
-    std::vector<std::array<std::array<double, 3>, 2>> ends;
+    OutlineBuffers edges;
     std::vector<Candidate> candidates;
     std::vector<CellPart> pieces;
     int32_t sheets = 0;
@@ -175,312 +165,20 @@ struct Sheets {
             return false;
         }
         const int bit = std::countr_zero(c.signs);
-        std::swap(wk.outline, c.outline);
-        const bool plain = plainOutline(wk, bit / 2, (bit & 1) != 0 ? 1 : -1);
-        std::swap(wk.outline, c.outline);
+        std::swap(wk.edges.outline, c.outline);
+        const bool plain = plainOutline(wk.edges, t.w.points, bit / 2, (bit & 1) != 0 ? 1 : -1);
+        std::swap(wk.edges.outline, c.outline);
         return plain;
     }
 
-    // The shared signs of `list` and, where some axis has one, its outline in wk.outline;
-    // false where no axis has one or the outline is no sum of single edges.
+    // The shared signs of `list` and, where some axis has one, its outline in
+    // wk.edges.outline; false where no axis has one or the outline is no sum of single edges.
     bool outlineOf(const int32_t* list, int32_t count, Worker& wk, int8_t (&sign)[3]) const {
         uniformSigns(t.usable, list, count, sign);
         if (axisOf(sign) < 0) {
             return false;
         }
-        openTable(wk, 3 * static_cast<size_t>(count));
-        for (int32_t k = 0; k < count; ++k) {
-            const Corners& c = corners(list[k]);
-            if (!enter(wk, c[0], c[1]) || !enter(wk, c[1], c[2]) || !enter(wk, c[2], c[0])) {
-                return false;
-            }
-        }
-        return leftOver(wk);
-    }
-
-    // wk.outline, a sum of edges, reduced to what is left where an edge and its reverse
-    // cancel, sorted by start; false where an edge is left twice or fewer than three are left.
-    static bool sumOutline(Worker& wk) {
-        openTable(wk, wk.outline.size());
-        for (const Edge& edge : wk.outline) {
-            if (!enter(wk, edge.from, edge.to)) {
-                return false;
-            }
-        }
-        return leftOver(wk);
-    }
-
-    // The table of edges: each once, both ways, by its ends in order (31 bits each) and a bit
-    // per way seen; 0 is no edge. At most half full for `edges` edges. Its slots are all 0
-    // between uses: leftOver clears those it used.
-    static void openTable(Worker& wk, size_t edges) {
-        wk.tableSize = std::bit_ceil(std::max<size_t>(2 * edges, 16));
-        if (wk.slots.size() < wk.tableSize) {
-            wk.slots.assign(wk.tableSize, 0);
-        }
-        wk.filled.clear();
-    }
-
-    // Enters an edge; false where it is there already.
-    static bool enter(Worker& wk, int32_t from, int32_t to) {
-        const size_t mask = wk.tableSize - 1;
-        const int shift = 64 - std::countr_zero(wk.tableSize);
-        const uint64_t way = from < to ? 1 : 2;
-        const uint64_t key = static_cast<uint64_t>(std::min(from, to)) << 33 |
-                             static_cast<uint64_t>(std::max(from, to)) << 2;
-        for (auto at = static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> shift);;
-             at = (at + 1) & mask) {
-            uint64_t& slot = wk.slots[at];
-            if (slot == 0) {
-                slot = key | way;
-                wk.filled.push_back(static_cast<uint32_t>(at));
-                return true;
-            }
-            if ((slot & ~uint64_t{3}) == key) {
-                if ((slot & way) != 0) {
-                    clearTable(wk);
-                    return false;
-                }
-                slot |= way;
-                return true;
-            }
-        }
-    }
-
-    static void clearTable(Worker& wk) {
-        for (const uint32_t at : wk.filled) {
-            wk.slots[at] = 0;
-        }
-        wk.filled.clear();
-    }
-
-    // The table's edges seen one way only, into wk.outline, sorted by start; false where fewer
-    // than three.
-    static bool leftOver(Worker& wk) {
-        wk.outline.clear();
-        for (const uint32_t at : wk.filled) {
-            const uint64_t slot = wk.slots[at];
-            const uint64_t way = slot & 3;
-            if (way == 1 || way == 2) {
-                const auto lo = static_cast<int32_t>(slot >> 33);
-                const auto hi = static_cast<int32_t>((slot >> 2) & 0x7fffffff);
-                wk.outline.push_back(way == 1 ? Edge{lo, hi} : Edge{hi, lo});
-            }
-        }
-        clearTable(wk);
-        std::sort(wk.outline.begin(), wk.outline.end(), [](const Edge& x, const Edge& y) {
-            return x.from != y.from ? x.from < y.from : x.to < y.to;
-        });
-        return wk.outline.size() >= 3;
-    }
-
-    // Whether the outline in wk.outline (sorted by start), seen along `axis`, is loops that
-    // touch nowhere but in common corners, exactly one of them turning the way `sign` says
-    // (the others, holes, the other way). Over any point, the sheet then has as many triangles
-    // as the loops wind around it, at most one.
-    bool plainOutline(Worker& wk, int axis, int sign) const {
-        return edgesApart(wk, axis) && oneOuterLoop(wk, axis, sign);
-    }
-
-    // Whether the edges of wk.outline, seen along `axis`, meet only in common corners, and
-    // there do not run back along each other.
-    bool edgesApart(Worker& wk, int axis) const {
-        const auto m = static_cast<int32_t>(wk.outline.size());
-        const int u = axis == 2 ? 0 : axis + 1;
-        const int v = axis == 0 ? 2 : axis - 1;
-        wk.ends.resize(static_cast<size_t>(m));
-        double low[2] = {HUGE_VAL, HUGE_VAL}, high[2] = {-HUGE_VAL, -HUGE_VAL};
-        for (int32_t e = 0; e < m; ++e) {
-            const Edge& edge = wk.outline[static_cast<size_t>(e)];
-            const int32_t id[2] = {edge.from, edge.to};
-            for (int j = 0; j < 2; ++j) {
-                const Point3& q = t.w.points[static_cast<size_t>(id[j])];
-                auto& at = wk.ends[static_cast<size_t>(e)][static_cast<size_t>(j)];
-                at = {q.x, q.y, q.z};
-                low[0] = std::min(low[0], at[static_cast<size_t>(u)]);
-                high[0] = std::max(high[0], at[static_cast<size_t>(u)]);
-                low[1] = std::min(low[1], at[static_cast<size_t>(v)]);
-                high[1] = std::max(high[1], at[static_cast<size_t>(v)]);
-            }
-        }
-        const auto point = [&](int32_t e, int j) {
-            return wk.ends[static_cast<size_t>(e)][static_cast<size_t>(j)].data();
-        };
-        const auto lo = [&](int32_t e, int c) { return std::min(point(e, 0)[c], point(e, 1)[c]); };
-        const auto hi = [&](int32_t e, int c) { return std::max(point(e, 0)[c], point(e, 1)[c]); };
-        const auto orient = [&](const double* a, const double* b, const double* c) {
-            return orientationAlong(axis, a, b, c);
-        };
-        // c, on the line of a and b, lies between them.
-        const auto between = [&](const double* a, const double* b, const double* c) {
-            return std::min(a[u], b[u]) <= c[u] && c[u] <= std::max(a[u], b[u]) &&
-                   std::min(a[v], b[v]) <= c[v] && c[v] <= std::max(a[v], b[v]);
-        };
-        // Whether edges e and f, whose boxes meet, touch nowhere but in a common corner, and
-        // there do not run back along each other.
-        const auto apart = [&](int32_t e, int32_t f) {
-            const Edge& x = wk.outline[static_cast<size_t>(e)];
-            const Edge& y = wk.outline[static_cast<size_t>(f)];
-            const int i = x.from == y.from || x.from == y.to ? 0
-                          : x.to == y.from || x.to == y.to   ? 1
-                                                             : -1;
-            if (i >= 0) {
-                const double* q = point(e, i);
-                const double* p = point(e, 1 - i);
-                const double* r = point(f, (i == 0 ? x.from : x.to) == y.from ? 1 : 0);
-                if (orient(p, q, r) != 0) {
-                    return true;
-                }
-                const int c = p[u] != q[u] ? u : v;
-                return (p[c] > q[c]) != (r[c] > q[c]);
-            }
-            const double *a = point(e, 0), *b = point(e, 1), *c = point(f, 0), *d = point(f, 1);
-            const int o1 = orient(a, b, c), o2 = orient(a, b, d);
-            const int o3 = orient(c, d, a), o4 = orient(c, d, b);
-            return !((o1 * o2 < 0 && o3 * o4 < 0) || (o1 == 0 && between(a, b, c)) ||
-                     (o2 == 0 && between(a, b, d)) || (o3 == 0 && between(c, d, a)) ||
-                     (o4 == 0 && between(c, d, b)));
-        };
-        const auto meet = [&](int32_t e, int32_t f) {
-            return lo(f, u) <= hi(e, u) && lo(e, u) <= hi(f, u) && lo(f, v) <= hi(e, v) &&
-                   lo(e, v) <= hi(f, v);
-        };
-        // The edges in a grid of about one cell per edge over their box; a pair is tested in
-        // the cell of the low corner of where their boxes meet.
-        const auto side = static_cast<int32_t>(std::ceil(std::sqrt(static_cast<double>(m))));
-        const double scale[2] = {side / std::max(high[0] - low[0], 1e-300),
-                                 side / std::max(high[1] - low[1], 1e-300)};
-        const auto cellOf = [&](int c, double x) {
-            return static_cast<int32_t>(
-                std::min(std::max((x - low[c]) * scale[c], 0.0), side - 1.0));
-        };
-        wk.cellStart.assign(static_cast<size_t>(side) * static_cast<size_t>(side) + 1, 0);
-        const auto forCells = [&](int32_t e, const auto& f) {
-            const int32_t u0 = cellOf(0, lo(e, u)), u1 = cellOf(0, hi(e, u));
-            const int32_t v0 = cellOf(1, lo(e, v)), v1 = cellOf(1, hi(e, v));
-            for (int32_t y = v0; y <= v1; ++y) {
-                for (int32_t x = u0; x <= u1; ++x) {
-                    f(static_cast<size_t>(y) * static_cast<size_t>(side) + static_cast<size_t>(x));
-                }
-            }
-        };
-        for (int32_t e = 0; e < m; ++e) {
-            forCells(e, [&](size_t c) { ++wk.cellStart[c + 1]; });
-        }
-        for (size_t c = 1; c < wk.cellStart.size(); ++c) {
-            wk.cellStart[c] += wk.cellStart[c - 1];
-        }
-        wk.order.resize(static_cast<size_t>(wk.cellStart.back()));
-        wk.fill.assign(wk.cellStart.begin(), wk.cellStart.end() - 1);
-        for (int32_t e = 0; e < m; ++e) {
-            forCells(e, [&](size_t c) { wk.order[static_cast<size_t>(wk.fill[c]++)] = e; });
-        }
-        // Edges crowded into few cells (a few long ones stretch the box over many short ones)
-        // would make the pairs many: past a budget, the outline is taken as not plain, which
-        // only leaves its triangles to the pair tests.
-        int64_t budget = 64 * static_cast<int64_t>(m) + 4096;
-        for (size_t c = 0; c + 1 < wk.cellStart.size(); ++c) {
-            const int64_t inCell = wk.cellStart[c + 1] - wk.cellStart[c];
-            budget -= inCell * (inCell - 1) / 2;
-            if (budget < 0) {
-                return false;
-            }
-            for (int32_t x = wk.cellStart[c]; x < wk.cellStart[c + 1]; ++x) {
-                const int32_t e = wk.order[static_cast<size_t>(x)];
-                for (int32_t y = x + 1; y < wk.cellStart[c + 1]; ++y) {
-                    const int32_t f = wk.order[static_cast<size_t>(y)];
-                    if (!meet(e, f)) {
-                        continue;
-                    }
-                    const size_t home =
-                        static_cast<size_t>(cellOf(1, std::max(lo(e, v), lo(f, v)))) *
-                            static_cast<size_t>(side) +
-                        static_cast<size_t>(cellOf(0, std::max(lo(e, u), lo(f, u))));
-                    if (home == c && !apart(e, f)) {
-                        return false;
-                    }
-                }
-            }
-        }
-        return true;
-    }
-
-    // Whether the outline's loops (split where a corner starts two edges), whose edges are
-    // apart, include exactly one that turns the way `sign` says. A loop turns as it does at
-    // its lowest corner (by u, then v), where it is convex.
-    bool oneOuterLoop(Worker& wk, int axis, int sign) const {
-        const auto m = static_cast<int32_t>(wk.outline.size());
-        const int u = axis == 2 ? 0 : axis + 1;
-        const int v = axis == 0 ? 2 : axis - 1;
-        const auto firstFrom = [&](int32_t vertex) {
-            return static_cast<int32_t>(
-                std::lower_bound(wk.outline.begin(), wk.outline.end(), vertex,
-                                 [](const Edge& x, int32_t from) { return x.from < from; }) -
-                wk.outline.begin());
-        };
-        wk.used.assign(static_cast<size_t>(m), 0);
-        wk.onPath.assign(static_cast<size_t>(m), -1);  // by a corner's first edge
-        int outer = 0;
-        for (int32_t s = 0; s < m; ++s) {
-            if (wk.used[static_cast<size_t>(s)]) {
-                continue;
-            }
-            wk.path.assign(1, wk.outline[static_cast<size_t>(s)].from);
-            wk.onPath[static_cast<size_t>(firstFrom(wk.path[0]))] = 0;
-            int32_t e = s;
-            for (;;) {
-                wk.used[static_cast<size_t>(e)] = 1;
-                const int32_t next = wk.outline[static_cast<size_t>(e)].to;
-                int32_t& mark = wk.onPath[static_cast<size_t>(firstFrom(next))];
-                if (mark >= 0) {
-                    // A loop closes: path[mark..] back to path[mark].
-                    const auto first = static_cast<size_t>(mark);
-                    const size_t count = wk.path.size() - first;
-                    size_t lowest = first;
-                    for (size_t k = first + 1; k < wk.path.size(); ++k) {
-                        const Point3& a = t.w.points[static_cast<size_t>(wk.path[k])];
-                        const Point3& b = t.w.points[static_cast<size_t>(wk.path[lowest])];
-                        const double au = coordinate(a, u), bu = coordinate(b, u);
-                        if (au < bu || (au == bu && coordinate(a, v) < coordinate(b, v))) {
-                            lowest = k;
-                        }
-                    }
-                    const auto corner = [&](size_t k) {
-                        const Point3& q =
-                            t.w.points[static_cast<size_t>(wk.path[first + (k + count) % count])];
-                        return std::array<double, 3>{q.x, q.y, q.z};
-                    };
-                    const size_t at = lowest - first;
-                    const auto p = corner(at + count - 1), q = corner(at), r = corner(at + 1);
-                    if (orientationAlong(axis, p.data(), q.data(), r.data()) == sign) {
-                        ++outer;
-                    }
-                    for (size_t k = first + 1; k < wk.path.size(); ++k) {
-                        wk.onPath[static_cast<size_t>(firstFrom(wk.path[k]))] = -1;
-                    }
-                    wk.path.resize(first + 1);
-                } else {
-                    mark = static_cast<int32_t>(wk.path.size());
-                    wk.path.push_back(next);
-                }
-                // On from the path's end, by an edge not yet taken.
-                const int32_t from = wk.path.back();
-                e = firstFrom(from);
-                while (e < m && wk.outline[static_cast<size_t>(e)].from == from &&
-                       wk.used[static_cast<size_t>(e)]) {
-                    ++e;
-                }
-                if (e == m || wk.outline[static_cast<size_t>(e)].from != from) {
-                    break;
-                }
-            }
-            // Stuck only back at the start, where every corner starts as many edges as end.
-            if (wk.path.size() != 1) {
-                return false;
-            }
-            wk.onPath[static_cast<size_t>(firstFrom(wk.path[0]))] = -1;
-        }
-        return outer == 1;
+        return triangleOutline(wk.edges, t.w.tris, t.first, list, count);
     }
 };
 
@@ -575,18 +273,15 @@ int64_t dropSheetInteriors(const CountedTriangles& t, const Box& region, double 
     // plain is a sheet; where it is not, its members are tried.
     const Sheets sheets{t};
     tbb::enumerable_thread_specific<Worker> workers;
-    const auto candidate = [&](Worker& wk, const int32_t* members, int32_t count,
-                               CellPart piece) -> int32_t {
+    // A piece whose triangles' outline, just taken into wk.edges.outline, is a sum of single
+    // edges, recorded with its candidate; the candidate's index.
+    const auto candidate = [&](Worker& wk, const int8_t(&sign)[3], CellPart piece) {
         Candidate c;
-        int8_t sign[3];
-        c.summed = sheets.outlineOf(members, count, wk, sign);
         c.signs = Sheets::signBits(sign);
+        c.summed = true;
+        c.outline = wk.edges.outline;
         c.pieces.push_back(static_cast<int32_t>(wk.pieces.size()));
         wk.pieces.push_back(piece);
-        if (c.signs == 0) {
-            return -1;  // no sheet, but a piece that others' boxes must keep apart from
-        }
-        c.outline = wk.outline;
         wk.candidates.push_back(std::move(c));
         return static_cast<int32_t>(wk.candidates.size()) - 1;
     };
@@ -639,9 +334,13 @@ int64_t dropSheetInteriors(const CountedTriangles& t, const Box& region, double 
                     piece.box.hi[a] = std::max(piece.box.hi[a], b.hi[a]);
                 }
             }
-            const int32_t made =
-                candidate(wk, byClass.data() + begin[c], begin[c + 1] - begin[c], piece);
-            if (made >= 0 && sheets.settled(wk.candidates[static_cast<size_t>(made)], wk)) {
+            int8_t sign[3];
+            if (!sheets.outlineOf(byClass.data() + begin[c], begin[c + 1] - begin[c], wk, sign)) {
+                wk.pieces.push_back(piece);  // in no sheet, but others' boxes keep apart from it
+                continue;
+            }
+            const int32_t made = candidate(wk, sign, piece);
+            if (sheets.settled(wk.candidates[static_cast<size_t>(made)], wk)) {
                 out.push_back(made);
             }
         }
@@ -654,18 +353,12 @@ int64_t dropSheetInteriors(const CountedTriangles& t, const Box& region, double 
             return;
         }
         if (level == 0) {
-            const int32_t whole =
-                candidate(wk, list.data() + start[first], count, CellPart{code, -1, {}, -1});
-            if (whole >= 0 && wk.candidates[static_cast<size_t>(whole)].summed) {
-                out.push_back(whole);
-                return;
+            int8_t sign[3];
+            if (sheets.outlineOf(list.data() + start[first], count, wk, sign)) {
+                out.push_back(candidate(wk, sign, CellPart{code, -1, {}, -1}));
+            } else {
+                classes(code, wk, out);  // no sheet as a whole: its classes instead
             }
-            // No sheet as a whole: the whole cell's piece gives way to its classes'.
-            if (whole >= 0) {
-                wk.candidates.pop_back();
-            }
-            wk.pieces.pop_back();
-            classes(code, wk, out);
             return;
         }
         std::vector<int32_t> items;
@@ -728,17 +421,17 @@ int64_t dropSheetInteriors(const CountedTriangles& t, const Box& region, double 
             }
             Candidate c;
             c.signs = signs;
-            wk.outline.clear();
+            wk.edges.outline.clear();
             bool summed = true;
             for (const int32_t m : members) {
                 const Candidate& d = wk.candidates[static_cast<size_t>(m)];
                 summed = summed && d.summed;
-                wk.outline.insert(wk.outline.end(), d.outline.begin(), d.outline.end());
+                wk.edges.outline.insert(wk.edges.outline.end(), d.outline.begin(), d.outline.end());
                 c.pieces.insert(c.pieces.end(), d.pieces.begin(), d.pieces.end());
             }
-            c.summed = summed && Sheets::sumOutline(wk);
+            c.summed = summed && sumOutline(wk.edges);
             if (c.summed) {
-                c.outline = wk.outline;
+                c.outline = wk.edges.outline;
             }
             c.members = std::move(members);
             wk.candidates.push_back(std::move(c));
