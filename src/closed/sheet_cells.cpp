@@ -20,7 +20,6 @@
 #include "closed/sheet_cells.h"
 
 #include <tbb/blocked_range.h>
-#include <tbb/enumerable_thread_specific.h>
 #include <tbb/parallel_for.h>
 #include <tbb/parallel_reduce.h>
 
@@ -159,16 +158,22 @@ struct Sheets {
         return bits;
     }
 
-    // Whether candidate `c`'s outline makes it a sheet, seen along its first shared axis.
+    // Whether the outline in buf.outline makes triangles with shared signs `signs` (bits as a
+    // candidate's, some set) a sheet, seen along their first shared axis.
+    bool plain(OutlineBuffers& buf, uint8_t signs) const {
+        const int bit = std::countr_zero(signs);
+        return plainOutline(buf, t.w.points, bit / 2, (bit & 1) != 0 ? 1 : -1);
+    }
+
+    // Whether candidate `c`'s outline makes it a sheet.
     bool settled(Candidate& c, Worker& wk) const {
         if (!c.summed || c.signs == 0) {
             return false;
         }
-        const int bit = std::countr_zero(c.signs);
         std::swap(wk.edges.outline, c.outline);
-        const bool plain = plainOutline(wk.edges, t.w.points, bit / 2, (bit & 1) != 0 ? 1 : -1);
+        const bool sheet = plain(wk.edges, c.signs);
         std::swap(wk.edges.outline, c.outline);
-        return plain;
+        return sheet;
     }
 
     // The shared signs of `list` and, where some axis has one, its outline in
@@ -181,6 +186,58 @@ struct Sheets {
         return triangleOutline(wk.edges, t.w.tris, t.first, list, count);
     }
 };
+
+// Groups of `count` candidates, get(k) the k-th, joined where they meet along an edge (one has
+// it, the other its reverse) and still share a sign: each group's shared signs and the
+// positions k of its members.
+template <typename Get>
+std::vector<std::pair<uint8_t, std::vector<int32_t>>> joinedGroups(int32_t count, const Get& get) {
+    std::vector<int32_t> root(static_cast<size_t>(count));
+    std::vector<uint8_t> joint(static_cast<size_t>(count));
+    for (int32_t k = 0; k < count; ++k) {
+        root[static_cast<size_t>(k)] = k;
+        joint[static_cast<size_t>(k)] = get(k).signs;
+    }
+    const auto find = [&](int32_t k) {
+        while (root[static_cast<size_t>(k)] != k) {
+            k = root[static_cast<size_t>(k)] =
+                root[static_cast<size_t>(root[static_cast<size_t>(k)])];
+        }
+        return k;
+    };
+    std::vector<std::pair<uint64_t, int32_t>> ends;
+    for (int32_t k = 0; k < count; ++k) {
+        for (const Edge& e : get(k).outline) {
+            ends.push_back(
+                {static_cast<uint64_t>(static_cast<uint32_t>(std::min(e.from, e.to))) << 32 |
+                     static_cast<uint32_t>(std::max(e.from, e.to)),
+                 k});
+        }
+    }
+    std::sort(ends.begin(), ends.end());
+    for (size_t k = 1; k < ends.size(); ++k) {
+        if (ends[k].first != ends[k - 1].first) {
+            continue;
+        }
+        const int32_t x = find(ends[k].second), y = find(ends[k - 1].second);
+        const uint8_t both = joint[static_cast<size_t>(x)] & joint[static_cast<size_t>(y)];
+        if (x != y && both != 0) {
+            root[static_cast<size_t>(y)] = x;
+            joint[static_cast<size_t>(x)] = both;
+        }
+    }
+    std::vector<std::pair<uint8_t, std::vector<int32_t>>> groups;
+    std::vector<int32_t> groupOf(static_cast<size_t>(count), -1);
+    for (int32_t k = 0; k < count; ++k) {
+        const auto r = static_cast<size_t>(find(k));
+        if (groupOf[r] < 0) {
+            groupOf[r] = static_cast<int32_t>(groups.size());
+            groups.push_back({joint[r], {}});
+        }
+        groups[static_cast<size_t>(groupOf[r])].second.push_back(k);
+    }
+    return groups;
+}
 
 }  // namespace
 
@@ -272,7 +329,6 @@ int64_t dropSheetInteriors(const CountedTriangles& t, const Box& region, double 
     // meet along edges and share a sign joined. Then, top down, a candidate whose outline is
     // plain is a sheet; where it is not, its members are tried.
     const Sheets sheets{t};
-    tbb::enumerable_thread_specific<Worker> workers;
     // A piece whose triangles' outline, just taken into wk.edges.outline, is a sum of single
     // edges, recorded with its candidate; the candidate's index.
     const auto candidate = [&](Worker& wk, const int8_t(&sign)[3], CellPart piece) {
@@ -365,54 +421,14 @@ int64_t dropSheetInteriors(const CountedTriangles& t, const Box& region, double 
         for (uint32_t k = 0; k < 8; ++k) {
             self(self, level - 1, code << 3 | k, wk, items);
         }
-        // Candidates that meet along an edge (one has it, the other its reverse) join where
-        // they still share a sign.
-        const auto count32 = static_cast<int32_t>(items.size());
-        std::vector<int32_t> root(items.size());
-        std::vector<uint8_t> joint(items.size());
-        for (int32_t k = 0; k < count32; ++k) {
-            root[static_cast<size_t>(k)] = k;
-            joint[static_cast<size_t>(k)] =
-                wk.candidates[static_cast<size_t>(items[static_cast<size_t>(k)])].signs;
-        }
-        const auto find = [&](int32_t k) {
-            while (root[static_cast<size_t>(k)] != k) {
-                k = root[static_cast<size_t>(k)] =
-                    root[static_cast<size_t>(root[static_cast<size_t>(k)])];
+        auto groups =
+            joinedGroups(static_cast<int32_t>(items.size()), [&](int32_t k) -> const Candidate& {
+                return wk.candidates[static_cast<size_t>(items[static_cast<size_t>(k)])];
+            });
+        for (auto& [signs, members] : groups) {
+            for (int32_t& m : members) {
+                m = items[static_cast<size_t>(m)];
             }
-            return k;
-        };
-        std::vector<std::pair<uint64_t, int32_t>> ends;
-        for (int32_t k = 0; k < count32; ++k) {
-            for (const Edge& e :
-                 wk.candidates[static_cast<size_t>(items[static_cast<size_t>(k)])].outline) {
-                ends.push_back(
-                    {static_cast<uint64_t>(static_cast<uint32_t>(std::min(e.from, e.to))) << 32 |
-                         static_cast<uint32_t>(std::max(e.from, e.to)),
-                     k});
-            }
-        }
-        std::sort(ends.begin(), ends.end());
-        for (size_t k = 1; k < ends.size(); ++k) {
-            if (ends[k].first != ends[k - 1].first) {
-                continue;
-            }
-            const int32_t x = find(ends[k].second), y = find(ends[k - 1].second);
-            const uint8_t both = joint[static_cast<size_t>(x)] & joint[static_cast<size_t>(y)];
-            if (x != y && both != 0) {
-                root[static_cast<size_t>(y)] = x;
-                joint[static_cast<size_t>(x)] = both;
-            }
-        }
-        std::vector<std::pair<uint8_t, std::vector<int32_t>>> groups;
-        std::vector<int32_t> groupOf(items.size(), -1);
-        for (int32_t k = 0; k < count32; ++k) {
-            const auto r = static_cast<size_t>(find(k));
-            if (groupOf[r] < 0) {
-                groupOf[r] = static_cast<int32_t>(groups.size());
-                groups.push_back({joint[r], {}});
-            }
-            groups[static_cast<size_t>(groupOf[r])].second.push_back(items[static_cast<size_t>(k)]);
         }
         for (auto& [signs, members] : groups) {
             if (members.size() == 1) {
@@ -466,20 +482,71 @@ int64_t dropSheetInteriors(const CountedTriangles& t, const Box& region, double 
             }
         }
     };
+    // Each octant of the grid is built on its own; their candidates are then joined as a
+    // node's children's are, so that a face is not cut into sheets at the octants' borders,
+    // where what reaches across would keep triangles from being left out. Sheets that span
+    // octants are numbered -2 - r in their pieces until all are counted.
     const int topLevel = g.levels - 1;
+    std::array<Worker, 8> octants;
+    std::array<std::vector<int32_t>, 8> roots;
     tbb::parallel_for(tbb::blocked_range<uint32_t>(0, 8, 1),
                       [&](const tbb::blocked_range<uint32_t>& r) {
                           stop.check();
-                          Worker& wk = workers.local();
                           for (uint32_t code = r.begin(); code < r.end(); ++code) {
-                              wk.candidates.clear();
-                              std::vector<int32_t> roots;
-                              build(build, topLevel, code, wk, roots);
-                              for (const int32_t root : roots) {
-                                  settle(settle, root, wk);
+                              build(build, topLevel, code, octants[code], roots[code]);
+                          }
+                      });
+    std::vector<std::pair<uint32_t, int32_t>> top;  // (octant, candidate)
+    for (uint32_t o = 0; o < 8; ++o) {
+        for (const int32_t c : roots[o]) {
+            top.emplace_back(o, c);
+        }
+        roots[o].clear();
+    }
+    const auto topCandidate = [&](int32_t k) -> const Candidate& {
+        const auto& [o, c] = top[static_cast<size_t>(k)];
+        return octants[o].candidates[static_cast<size_t>(c)];
+    };
+    OutlineBuffers across;
+    int32_t spanning = 0;
+    for (const auto& [signs, members] :
+         joinedGroups(static_cast<int32_t>(top.size()), topCandidate)) {
+        if (members.size() > 1) {
+            across.outline.clear();
+            bool summed = true;
+            for (const int32_t k : members) {
+                const Candidate& d = topCandidate(k);
+                summed = summed && d.summed;
+                across.outline.insert(across.outline.end(), d.outline.begin(), d.outline.end());
+            }
+            if (summed && sumOutline(across) && sheets.plain(across, signs)) {
+                for (const int32_t k : members) {
+                    const auto& [o, c] = top[static_cast<size_t>(k)];
+                    for (const int32_t p : octants[o].candidates[static_cast<size_t>(c)].pieces) {
+                        octants[o].pieces[static_cast<size_t>(p)].sheet = -2 - spanning;
+                    }
+                }
+                ++spanning;
+                continue;
+            }
+        }
+        for (const int32_t k : members) {
+            roots[top[static_cast<size_t>(k)].first].push_back(top[static_cast<size_t>(k)].second);
+        }
+    }
+    tbb::parallel_for(tbb::blocked_range<uint32_t>(0, 8, 1),
+                      [&](const tbb::blocked_range<uint32_t>& r) {
+                          stop.check();
+                          for (uint32_t o = r.begin(); o < r.end(); ++o) {
+                              for (const int32_t root : roots[o]) {
+                                  settle(settle, root, octants[o]);
                               }
                           }
                       });
+    int32_t withinOctants = 0;
+    for (const Worker& wk : octants) {
+        withinOctants += wk.sheets;
+    }
 
     // Cells that are one piece, by the sheet it is in (-1: none); cells of several pieces by
     // kMixed - the index of their first piece in `mixed`, sorted by cell.
@@ -487,12 +554,14 @@ int64_t dropSheetInteriors(const CountedTriangles& t, const Box& region, double 
     std::vector<int32_t> sheetOf(codes, -1);
     std::vector<CellPart> mixed;
     int32_t sheetCount = 0;
-    for (Worker& wk : workers) {
+    for (Worker& wk : octants) {
         for (CellPart piece : wk.pieces) {
             if (piece.cell == UINT32_MAX) {
                 continue;
             }
-            piece.sheet = piece.sheet < 0 ? -1 : piece.sheet + sheetCount;
+            piece.sheet = piece.sheet >= 0   ? piece.sheet + sheetCount
+                          : piece.sheet < -1 ? withinOctants - 2 - piece.sheet
+                                             : -1;
             if (piece.part < 0) {
                 sheetOf[piece.cell] = piece.sheet;
             } else {
