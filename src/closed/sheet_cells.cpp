@@ -610,53 +610,80 @@ int64_t dropSheetInteriors(const CountedTriangles& t, const Box& region, double 
         return -1;
     };
 
-    // How high, per cell in a sheet and axis, boxes from cells below it on that axis reach
-    // into it, and how low those from cells above; boxes of its own sheet aside.
-    std::vector<int32_t> below(3 * codes, INT32_MIN), above(3 * codes, INT32_MAX);
-    tbb::parallel_for(
-        tbb::blocked_range<size_t>(0, n, 4096), [&](const tbb::blocked_range<size_t>& r) {
-            for (size_t i = r.begin(); i < r.end(); ++i) {
-                if (!t.usable[i]) {
-                    continue;
-                }
-                if ((home[i] & kSpans) == 0) {
-                    continue;  // in its home cell alone
-                }
-                const Bounds& b = t.bounds[i];
-                const uint32_t cell = home[i] & ~kSpans;
-                const int32_t own = sheetOfTriangle(i);
-                int32_t at[3], top[3], bottom[3];
-                for (int k = 0; k < 3; ++k) {
-                    at[k] = coordinateOf(cell, k);
-                    top[k] = ordered(b.hi[k]);
-                    bottom[k] = ordered(b.lo[k]);
-                }
-                forCells(i, [&](uint32_t c) {
-                    const int32_t s = sheetOf[c];
-                    if (c == cell || s == -1 || (s >= 0 && s == own)) {
-                        return;
-                    }
-                    for (int k = 0; k < 3; ++k) {
-                        const int32_t to = coordinateOf(c, k);
-                        const size_t slot = 3 * static_cast<size_t>(c) + static_cast<size_t>(k);
-                        if (at[k] < to) {
-                            std::atomic_ref<int32_t> v(below[slot]);
-                            int32_t seen = v.load(std::memory_order_relaxed);
-                            while (seen < top[k] && !v.compare_exchange_weak(
-                                                        seen, top[k], std::memory_order_relaxed)) {
-                            }
-                        } else if (at[k] > to) {
-                            std::atomic_ref<int32_t> v(above[slot]);
-                            int32_t seen = v.load(std::memory_order_relaxed);
-                            while (seen > bottom[k] &&
-                                   !v.compare_exchange_weak(seen, bottom[k],
-                                                            std::memory_order_relaxed)) {
-                            }
-                        }
-                    }
-                });
-            }
-        });
+    // Per cell with triangles and side (the first axis on which a box's home differs from the
+    // cell, and whether from below or above), the box around what reaches into the cell from
+    // there: boxes of its own sheet aside, and cells in no sheet left out. Kept per side, a
+    // reach does not cover the whole cell: a face reaching in over one edge of a cell leaves
+    // the rest of it clear. A cell of several pieces keeps all that reaches in, and each of
+    // its pieces in a sheet what reaches in from other sheets, after the cells' slots.
+    std::vector<int32_t> slotOf(codes, -1);
+    int32_t slots = 0;
+    for (size_t c = 0; c < codes; ++c) {
+        if (start[c + 1] > start[c]) {
+            slotOf[c] = slots++;
+        }
+    }
+    constexpr int kSides = 6;
+    struct Reach {
+        int32_t lo[3] = {INT32_MAX, INT32_MAX, INT32_MAX};
+        int32_t hi[3] = {INT32_MIN, INT32_MIN, INT32_MIN};
+    };
+    std::vector<Reach> reach((static_cast<size_t>(slots) + mixed.size()) * kSides);
+    const auto sidesOf = [&](size_t slot) { return reach.data() + slot * kSides; };
+    const auto lower = [](int32_t& at, int32_t v) {
+        std::atomic_ref<int32_t> a(at);
+        int32_t seen = a.load(std::memory_order_relaxed);
+        while (v < seen && !a.compare_exchange_weak(seen, v, std::memory_order_relaxed)) {
+        }
+    };
+    const auto raise = [](int32_t& at, int32_t v) {
+        std::atomic_ref<int32_t> a(at);
+        int32_t seen = a.load(std::memory_order_relaxed);
+        while (v > seen && !a.compare_exchange_weak(seen, v, std::memory_order_relaxed)) {
+        }
+    };
+    tbb::parallel_for(tbb::blocked_range<size_t>(0, n, 4096),
+                      [&](const tbb::blocked_range<size_t>& r) {
+                          for (size_t i = r.begin(); i < r.end(); ++i) {
+                              if (!t.usable[i] || (home[i] & kSpans) == 0) {
+                                  continue;  // unused, or in its home cell alone
+                              }
+                              const Bounds& b = t.bounds[i];
+                              const uint32_t cell = home[i] & ~kSpans;
+                              const int32_t own = sheetOfTriangle(i);
+                              int32_t at[3], lo[3], hi[3];
+                              for (int k = 0; k < 3; ++k) {
+                                  at[k] = coordinateOf(cell, k);
+                                  lo[k] = ordered(b.lo[k]);
+                                  hi[k] = ordered(b.hi[k]);
+                              }
+                              forCells(i, [&](uint32_t c) {
+                                  const int32_t s = sheetOf[c];
+                                  if (c == cell || s == -1 || (s >= 0 && s == own)) {
+                                      return;
+                                  }
+                                  int side = 0;
+                                  for (int k = 2; k >= 0; --k) {
+                                      const int32_t to = coordinateOf(c, k);
+                                      side = to != at[k] ? 2 * k + (at[k] > to ? 1 : 0) : side;
+                                  }
+                                  const auto enter = [&](size_t slot) {
+                                      Reach& into = sidesOf(slot)[side];
+                                      for (int k = 0; k < 3; ++k) {
+                                          lower(into.lo[k], lo[k]);
+                                          raise(into.hi[k], hi[k]);
+                                      }
+                                  };
+                                  enter(static_cast<size_t>(slotOf[c]));
+                                  for (auto k = static_cast<size_t>(kMixed - s);
+                                       s <= kMixed && k < mixed.size() && mixed[k].cell == c; ++k) {
+                                      if (mixed[k].sheet >= 0 && mixed[k].sheet != own) {
+                                          enter(static_cast<size_t>(slots) + k);
+                                      }
+                                  }
+                              });
+                          }
+                      });
 
     // A triangle of a sheet is left out where its box stays in the sheet's cells, apart from
     // other pieces' boxes in them, and away from what reaches into them.
@@ -686,14 +713,24 @@ int64_t dropSheetInteriors(const CountedTriangles& t, const Box& region, double 
                         inner = false;
                         return;
                     }
-                    for (int k = 0; k < 3 && inner; ++k) {
-                        const size_t slot = 3 * static_cast<size_t>(c) + static_cast<size_t>(k);
-                        inner = lo[k] > below[slot] && hi[k] < above[slot];
-                    }
+                    const auto clear = [&](size_t slot) {
+                        const Reach* sides = sidesOf(slot);
+                        for (int side = 0; side < kSides && inner; ++side) {
+                            const Reach& into = sides[side];
+                            inner = hi[0] < into.lo[0] || into.hi[0] < lo[0] ||
+                                    hi[1] < into.lo[1] || into.hi[1] < lo[1] ||
+                                    hi[2] < into.lo[2] || into.hi[2] < lo[2];
+                        }
+                    };
+                    // In a cell of several pieces, what reaches in from its own sheet meets it
+                    // nowhere; where it has no piece there, all that reaches in counts.
+                    bool ownPiece = false;
                     for (auto k = static_cast<size_t>(kMixed - s);
                          s <= kMixed && inner && k < mixed.size() && mixed[k].cell == c; ++k) {
                         const CellPart& p = mixed[k];
                         if (p.sheet == own) {
+                            ownPiece = true;
+                            clear(static_cast<size_t>(slots) + k);
                             continue;
                         }
                         bool apart = false;
@@ -701,6 +738,9 @@ int64_t dropSheetInteriors(const CountedTriangles& t, const Box& region, double 
                             apart = apart || b.hi[a] < p.box.lo[a] || p.box.hi[a] < b.lo[a];
                         }
                         inner = apart;
+                    }
+                    if (!ownPiece) {
+                        clear(static_cast<size_t>(slotOf[c]));
                     }
                 };
                 if ((home[i] & kSpans) == 0) {

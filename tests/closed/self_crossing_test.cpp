@@ -451,8 +451,7 @@ TEST(SelfCrossing, SheetsOfLargeSolidsHideNoCrossing) {
         bool crosses;
     };
     std::vector<Case> cases;
-    const auto add = [&](const char* name, std::initializer_list<const Solid*> parts,
-                         bool crosses) {
+    const auto add = [&](const char* name, const std::vector<const Solid*>& parts, bool crosses) {
         Builder b;
         for (const Solid* s : parts) {
             b.solid(*s);
@@ -510,6 +509,20 @@ TEST(SelfCrossing, SheetsOfLargeSolidsHideNoCrossing) {
             }
         }
         cases.push_back({"two overlapping prisms of long triangles", std::move(b), true});
+    }
+    {
+        // Thin bars from outside through a cube's face, along its edges' cells: their long
+        // triangles have their homes outside the cube and reach into cells where a face's
+        // piece lies beside another's.
+        std::vector<Solid> bars(5);
+        std::vector<const Solid*> parts{&fineCube};
+        for (size_t k = 0; k < bars.size(); ++k) {
+            ASSERT_TRUE(
+                generateObject(PrimitiveParameters::box(1.3f, 0.02f, 0.02f), 0.0f, bars[k]).ok());
+            bars[k].translate(Vector4(1.25f, -0.9f + 0.41f * static_cast<float>(k), 1.0f));
+            parts.push_back(&bars[k]);
+        }
+        add("bars through a cube's edge", parts, true);
     }
     cases.push_back({"folds in a cube's faces",
                      dented(PrimitiveParameters::cube(2), 0.015f, 0.03f, true, 7, 2000), true});
