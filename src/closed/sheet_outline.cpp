@@ -258,8 +258,8 @@ bool enterEdge(OutlineBuffers& buf, int32_t from, int32_t to) {
     }
 }
 
-// The table's edges seen one way only, into buf.outline sorted by start, and the table
-// cleared; false where fewer than three are left.
+// The table's edges seen one way only, into buf.outline in the order they were entered, and
+// the table cleared; false where fewer than three are left.
 bool takeOutline(OutlineBuffers& buf) {
     buf.outline.clear();
     for (const uint32_t at : buf.filled) {
@@ -272,9 +272,6 @@ bool takeOutline(OutlineBuffers& buf) {
         }
     }
     clearTable(buf);
-    std::sort(buf.outline.begin(), buf.outline.end(), [](const Edge& x, const Edge& y) {
-        return x.from != y.from ? x.from < y.from : x.to < y.to;
-    });
     return buf.outline.size() >= 3;
 }
 
@@ -304,6 +301,10 @@ bool sumOutline(OutlineBuffers& buf) {
 }
 
 bool plainOutline(OutlineBuffers& buf, const std::vector<Point3>& points, int axis, int sign) {
+    // Sorted only here: most outlines are summed into larger ones and never tested.
+    std::sort(buf.outline.begin(), buf.outline.end(), [](const Edge& x, const Edge& y) {
+        return x.from != y.from ? x.from < y.from : x.to < y.to;
+    });
     return edgesApart(buf, points, axis) && oneOuterLoop(buf, points, axis, sign);
 }
 

@@ -27,19 +27,19 @@ struct OutlineBuffers {
     std::vector<std::array<std::array<double, 3>, 2>> ends;
 };
 
-// The outline of triangles first + list[k], k in [0, count), of `tris`, into buf.outline sorted
-// by start; false where an edge is there twice the same way or fewer than three are left.
+// The outline of triangles first + list[k], k in [0, count), of `tris`, into buf.outline;
+// false where an edge is there twice the same way or fewer than three are left.
 bool triangleOutline(OutlineBuffers& buf, const std::vector<Corners>& tris, int32_t first,
                      const int32_t* list, int32_t count);
 
-// buf.outline, a sum of edges, reduced to what is left where an edge and its reverse cancel,
-// sorted by start; false where an edge is left twice or fewer than three are left.
+// buf.outline, a sum of edges, reduced to what is left where an edge and its reverse cancel;
+// false where an edge is left twice or fewer than three are left.
 bool sumOutline(OutlineBuffers& buf);
 
-// Whether buf.outline (sorted by start), seen along `axis`, is loops that touch nowhere but in
-// common corners, exactly one of them turning the way `sign` says (the others, holes, the
-// other way). Over any point, triangles with that outline that all turn that way then number
-// as many as the loops wind around it: at most one. Orientations are exact.
+// Whether buf.outline (which it sorts by start), seen along `axis`, is loops that touch nowhere but
+// in common corners, exactly one of them turning the way `sign` says (the others, holes, the other
+// way). Over any point, triangles with that outline that all turn that way then number as many as
+// the loops wind around it: at most one. Orientations are exact.
 bool plainOutline(OutlineBuffers& buf, const std::vector<Point3>& points, int axis, int sign);
 
 }  // namespace korvan::closed
