@@ -176,6 +176,15 @@ struct Sheets {
         return sheet;
     }
 
+    // Whether candidate `c`'s outline has one outer loop: a piece that falls apart fails.
+    bool whole(Candidate& c, Worker& wk) const {
+        const int bit = std::countr_zero(c.signs);
+        std::swap(wk.edges.outline, c.outline);
+        const bool one = oneOuterLoopOnly(wk.edges, t.w.points, bit / 2, (bit & 1) != 0 ? 1 : -1);
+        std::swap(wk.edges.outline, c.outline);
+        return one;
+    }
+
     // The shared signs of `list` and, where some axis has one, its outline in
     // wk.edges.outline; false where no axis has one or the outline is no sum of single edges.
     bool outlineOf(const int32_t* list, int32_t count, Worker& wk, int8_t (&sign)[3]) const {
@@ -341,9 +350,9 @@ int64_t dropSheetInteriors(const CountedTriangles& t, const Box& region, double 
         wk.candidates.push_back(std::move(c));
         return static_cast<int32_t>(wk.candidates.size()) - 1;
     };
-    // A finest cell that is no sheet as its classes: each a candidate where it is a sheet by
-    // itself (a class often falls apart, which would keep whatever it joins from being one),
-    // else a piece in no sheet.
+    // A finest cell that is no sheet as its classes: each a candidate where its outline is one
+    // outer loop (a class often falls apart, which would keep whatever it joins from being a
+    // sheet; the whole test waits for the largest join), else a piece in no sheet.
     auto classOf = std::make_unique_for_overwrite<uint8_t[]>(n);  // where the home is mixed
     const auto classes = [&](uint32_t cell, Worker& wk, std::vector<int32_t>& out) {
         const int32_t* members = list.data() + start[cell];
@@ -396,7 +405,7 @@ int64_t dropSheetInteriors(const CountedTriangles& t, const Box& region, double 
                 continue;
             }
             const int32_t made = candidate(wk, sign, piece);
-            if (sheets.settled(wk.candidates[static_cast<size_t>(made)], wk)) {
+            if (sheets.whole(wk.candidates[static_cast<size_t>(made)], wk)) {
                 out.push_back(made);
             }
         }

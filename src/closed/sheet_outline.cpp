@@ -275,6 +275,12 @@ bool takeOutline(OutlineBuffers& buf) {
     return buf.outline.size() >= 3;
 }
 
+void sortByStart(OutlineBuffers& buf) {
+    std::sort(buf.outline.begin(), buf.outline.end(), [](const Edge& x, const Edge& y) {
+        return x.from != y.from ? x.from < y.from : x.to < y.to;
+    });
+}
+
 }  // namespace
 
 bool triangleOutline(OutlineBuffers& buf, const std::vector<Corners>& tris, int32_t first,
@@ -302,10 +308,13 @@ bool sumOutline(OutlineBuffers& buf) {
 
 bool plainOutline(OutlineBuffers& buf, const std::vector<Point3>& points, int axis, int sign) {
     // Sorted only here: most outlines are summed into larger ones and never tested.
-    std::sort(buf.outline.begin(), buf.outline.end(), [](const Edge& x, const Edge& y) {
-        return x.from != y.from ? x.from < y.from : x.to < y.to;
-    });
+    sortByStart(buf);
     return edgesApart(buf, points, axis) && oneOuterLoop(buf, points, axis, sign);
+}
+
+bool oneOuterLoopOnly(OutlineBuffers& buf, const std::vector<Point3>& points, int axis, int sign) {
+    sortByStart(buf);
+    return oneOuterLoop(buf, points, axis, sign);
 }
 
 }  // namespace korvan::closed

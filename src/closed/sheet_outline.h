@@ -42,4 +42,8 @@ bool sumOutline(OutlineBuffers& buf);
 // the loops wind around it: at most one. Orientations are exact.
 bool plainOutline(OutlineBuffers& buf, const std::vector<Point3>& points, int axis, int sign);
 
+// The loop count of plainOutline alone, without the test that the edges are apart: cheap, for
+// weeding out pieces that fall apart, never to prove a sheet.
+bool oneOuterLoopOnly(OutlineBuffers& buf, const std::vector<Point3>& points, int axis, int sign);
+
 }  // namespace korvan::closed
