@@ -128,8 +128,6 @@ struct Worker {
 struct Sheets {
     const CountedTriangles& t;
 
-    const Corners& corners(int32_t i) const { return t.w.tris[static_cast<size_t>(t.first + i)]; }
-
     // Per axis, the sign of the normal's component there that all of `list` share, or 0.
     static void uniformSigns(const char* usable, const int32_t* list, int32_t count,
                              int8_t (&sign)[3]) {
@@ -159,30 +157,25 @@ struct Sheets {
     }
 
     // Whether the outline in buf.outline makes triangles with shared signs `signs` (bits as a
-    // candidate's, some set) a sheet, seen along their first shared axis.
-    bool plain(OutlineBuffers& buf, uint8_t signs) const {
+    // candidate's, some set) a sheet, seen along their first shared axis; with `loopsOnly`,
+    // only whether it has one outer loop.
+    bool plain(OutlineBuffers& buf, uint8_t signs, bool loopsOnly = false) const {
         const int bit = std::countr_zero(signs);
-        return plainOutline(buf, t.w.points, bit / 2, (bit & 1) != 0 ? 1 : -1);
+        const int axis = bit / 2, sign = (bit & 1) != 0 ? 1 : -1;
+        return loopsOnly ? oneOuterLoopOnly(buf, t.w.points, axis, sign)
+                         : plainOutline(buf, t.w.points, axis, sign);
     }
 
-    // Whether candidate `c`'s outline makes it a sheet.
-    bool settled(Candidate& c, Worker& wk) const {
+    // Whether candidate `c`'s outline makes it a sheet; with `loopsOnly`, whether it has one
+    // outer loop (a piece that falls apart has not).
+    bool settled(Candidate& c, Worker& wk, bool loopsOnly = false) const {
         if (!c.summed || c.signs == 0) {
             return false;
         }
         std::swap(wk.edges.outline, c.outline);
-        const bool sheet = plain(wk.edges, c.signs);
+        const bool sheet = plain(wk.edges, c.signs, loopsOnly);
         std::swap(wk.edges.outline, c.outline);
         return sheet;
-    }
-
-    // Whether candidate `c`'s outline has one outer loop: a piece that falls apart fails.
-    bool whole(Candidate& c, Worker& wk) const {
-        const int bit = std::countr_zero(c.signs);
-        std::swap(wk.edges.outline, c.outline);
-        const bool one = oneOuterLoopOnly(wk.edges, t.w.points, bit / 2, (bit & 1) != 0 ? 1 : -1);
-        std::swap(wk.edges.outline, c.outline);
-        return one;
     }
 
     // The shared signs of `list` and, where some axis has one, its outline in
@@ -246,6 +239,21 @@ std::vector<std::pair<uint8_t, std::vector<int32_t>>> joinedGroups(int32_t count
         groups[static_cast<size_t>(groupOf[r])].second.push_back(k);
     }
     return groups;
+}
+
+// The sum of the outlines of `count` candidates, get(k) the k-th, into buf.outline; false
+// where one of them is no sum of single edges or the sum is none.
+template <typename Get>
+bool summedOutline(OutlineBuffers& buf, size_t count, const Get& get) {
+    buf.outline.clear();
+    for (size_t k = 0; k < count; ++k) {
+        const Candidate& d = get(k);
+        if (!d.summed) {
+            return false;
+        }
+        buf.outline.insert(buf.outline.end(), d.outline.begin(), d.outline.end());
+    }
+    return sumOutline(buf);
 }
 
 }  // namespace
@@ -405,7 +413,7 @@ int64_t dropSheetInteriors(const CountedTriangles& t, const Box& region, double 
                 continue;
             }
             const int32_t made = candidate(wk, sign, piece);
-            if (sheets.whole(wk.candidates[static_cast<size_t>(made)], wk)) {
+            if (sheets.settled(wk.candidates[static_cast<size_t>(made)], wk, true)) {
                 out.push_back(made);
             }
         }
@@ -446,15 +454,13 @@ int64_t dropSheetInteriors(const CountedTriangles& t, const Box& region, double 
             }
             Candidate c;
             c.signs = signs;
-            wk.edges.outline.clear();
-            bool summed = true;
             for (const int32_t m : members) {
                 const Candidate& d = wk.candidates[static_cast<size_t>(m)];
-                summed = summed && d.summed;
-                wk.edges.outline.insert(wk.edges.outline.end(), d.outline.begin(), d.outline.end());
                 c.pieces.insert(c.pieces.end(), d.pieces.begin(), d.pieces.end());
             }
-            c.summed = summed && sumOutline(wk.edges);
+            c.summed = summedOutline(wk.edges, members.size(), [&](size_t k) -> const Candidate& {
+                return wk.candidates[static_cast<size_t>(members[k])];
+            });
             if (c.summed) {
                 c.outline = wk.edges.outline;
             }
@@ -520,24 +526,18 @@ int64_t dropSheetInteriors(const CountedTriangles& t, const Box& region, double 
     int32_t spanning = 0;
     for (const auto& [signs, members] :
          joinedGroups(static_cast<int32_t>(top.size()), topCandidate)) {
-        if (members.size() > 1) {
-            across.outline.clear();
-            bool summed = true;
+        if (members.size() > 1 &&
+            summedOutline(across, members.size(),
+                          [&](size_t k) -> const Candidate& { return topCandidate(members[k]); }) &&
+            sheets.plain(across, signs)) {
             for (const int32_t k : members) {
-                const Candidate& d = topCandidate(k);
-                summed = summed && d.summed;
-                across.outline.insert(across.outline.end(), d.outline.begin(), d.outline.end());
-            }
-            if (summed && sumOutline(across) && sheets.plain(across, signs)) {
-                for (const int32_t k : members) {
-                    const auto& [o, c] = top[static_cast<size_t>(k)];
-                    for (const int32_t p : octants[o].candidates[static_cast<size_t>(c)].pieces) {
-                        octants[o].pieces[static_cast<size_t>(p)].sheet = -2 - spanning;
-                    }
+                const auto& [o, c] = top[static_cast<size_t>(k)];
+                for (const int32_t p : octants[o].candidates[static_cast<size_t>(c)].pieces) {
+                    octants[o].pieces[static_cast<size_t>(p)].sheet = -2 - spanning;
                 }
-                ++spanning;
-                continue;
             }
+            ++spanning;
+            continue;
         }
         for (const int32_t k : members) {
             roots[top[static_cast<size_t>(k)].first].push_back(top[static_cast<size_t>(k)].second);
