@@ -458,8 +458,9 @@ int64_t dropSheetInteriors(const CountedTriangles& t, const Box& region, double 
                 const Candidate& d = wk.candidates[static_cast<size_t>(m)];
                 c.pieces.insert(c.pieces.end(), d.pieces.begin(), d.pieces.end());
             }
-            c.summed = summedOutline(wk.edges, members.size(), [&](size_t k) -> const Candidate& {
-                return wk.candidates[static_cast<size_t>(members[k])];
+            const std::vector<int32_t>& group = members;  // a binding no lambda may name
+            c.summed = summedOutline(wk.edges, group.size(), [&](size_t k) -> const Candidate& {
+                return wk.candidates[static_cast<size_t>(group[k])];
             });
             if (c.summed) {
                 c.outline = wk.edges.outline;
@@ -526,9 +527,10 @@ int64_t dropSheetInteriors(const CountedTriangles& t, const Box& region, double 
     int32_t spanning = 0;
     for (const auto& [signs, members] :
          joinedGroups(static_cast<int32_t>(top.size()), topCandidate)) {
-        if (members.size() > 1 &&
-            summedOutline(across, members.size(),
-                          [&](size_t k) -> const Candidate& { return topCandidate(members[k]); }) &&
+        const std::vector<int32_t>& group = members;  // a binding no lambda may name
+        if (group.size() > 1 &&
+            summedOutline(across, group.size(),
+                          [&](size_t k) -> const Candidate& { return topCandidate(group[k]); }) &&
             sheets.plain(across, signs)) {
             for (const int32_t k : members) {
                 const auto& [o, c] = top[static_cast<size_t>(k)];
