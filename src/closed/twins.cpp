@@ -6,10 +6,15 @@
 // corners and edges. A twin is one piece on the other surface whatever else is near: nothing of
 // its own operand reaches inside it, so nothing of the other operand does either, except the
 // twin. The pair tests and the split can leave both of them out.
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_for.h>
 #include <tbb/parallel_invoke.h>
-#include <tbb/parallel_sort.h>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
+#include <utility>
+#include <vector>
 
 #include "closed/box_bits.h"
 #include "closed/passes.h"
@@ -18,43 +23,41 @@ namespace korvan::closed {
 
 namespace {
 
-// A triangle's corners sorted (equal for the same points in either order), and from the
-// smallest keeping its turn, with its index.
-struct Keyed {
-    std::array<int32_t, 3> points;
-    Corners turned;
-    int32_t triangle;
-};
+// A triangle filed under its smallest point: its other two points, ascending, and 2 * its index
+// + 1 where its corners run from the smallest to the middle one (its turn).
+using Filed = std::pair<int32_t, std::array<int32_t, 3>>;
 
-// The triangles in [begin, end) whose corners `other` all marks, keyed and sorted by their
-// points.
-std::vector<Keyed> keyedWithin(const WeldedView& w, int32_t begin, int32_t end,
-                               const std::vector<char>& other) {
+// The triangles in [begin, end) whose corners `other` all marks, each row sorted: the order of
+// a sort by points, then index. Returns the rows' starts.
+std::vector<int32_t> filedWithin(const WeldedView& w, int32_t begin, int32_t end,
+                                 const std::vector<char>& other, std::vector<Filed>& out) {
     const std::vector<int32_t> found =
         indicesWhere(static_cast<size_t>(end - begin), [&](size_t i) {
             const Corners& c = w.tris[static_cast<size_t>(begin) + i];
             return other[static_cast<size_t>(c[0])] && other[static_cast<size_t>(c[1])] &&
                    other[static_cast<size_t>(c[2])];
         });
-    std::vector<Keyed> out(found.size());
-    for (size_t k = 0; k < found.size(); ++k) {
-        const int32_t t = begin + found[k];
-        Corners c = w.tris[static_cast<size_t>(t)];
-        std::rotate(c.begin(), std::min_element(c.begin(), c.end()), c.end());
-        std::array<int32_t, 3> p = c;
-        std::sort(p.begin(), p.end());
-        out[k] = {p, c, t};
-    }
-    tbb::parallel_sort(out.begin(), out.end(), [](const Keyed& x, const Keyed& y) {
-        return std::pair(x.points, x.triangle) < std::pair(y.points, y.triangle);
-    });
-    return out;
+    out.resize(found.size());
+    tbb::parallel_for(
+        tbb::blocked_range<size_t>(0, found.size(), 8192),
+        [&](const tbb::blocked_range<size_t>& r) {
+            for (size_t k = r.begin(); k < r.end(); ++k) {
+                const int32_t t = begin + found[k];
+                Corners c = w.tris[static_cast<size_t>(t)];
+                std::rotate(c.begin(), std::min_element(c.begin(), c.end()), c.end());
+                const bool up = c[1] < c[2];
+                out[k] = {c[0], {std::min(c[1], c[2]), std::max(c[1], c[2]), 2 * t + (up ? 1 : 0)}};
+            }
+        });
+    return groupByFirst(out, w.points.size());
 }
 
-// Whether the entry at k has the same points as a neighbour in its list.
-bool repeated(const std::vector<Keyed>& list, size_t k) {
-    const auto& p = list[k].points;
-    return (k > 0 && list[k - 1].points == p) || (k + 1 < list.size() && list[k + 1].points == p);
+// Whether the entry at k of a row [first, last) has the same points as a neighbour.
+bool repeated(const Filed* first, const Filed* last, const Filed* k) {
+    const auto same = [&](const Filed* x) {
+        return x->second[0] == k->second[0] && x->second[1] == k->second[1];
+    };
+    return (k != first && same(k - 1)) || (k + 1 != last && same(k + 1));
 }
 
 }  // namespace
@@ -78,31 +81,52 @@ std::vector<int8_t> twinSides(const WeldedView& w) {
                               }
                           }
                       });
-    std::vector<Keyed> side[2];
-    tbb::parallel_invoke([&] { side[0] = keyedWithin(w, 0, w.firstOther, uses[1]); },
-                         [&] { side[1] = keyedWithin(w, w.firstOther, n, uses[0]); });
-    std::vector<int8_t> twin;
-    size_t i = 0, j = 0;
-    while (i < side[0].size() && j < side[1].size()) {
-        const auto &a = side[0][i].points, &b = side[1][j].points;
-        if (a < b) {
-            ++i;
-        } else if (b < a) {
-            ++j;
-        } else {
-            // A triangle repeated within its own operand (two faces of a flat pocket) is left
-            // to the pair tests.
-            if (!repeated(side[0], i) && !repeated(side[1], j)) {
-                if (twin.empty()) {
-                    twin.assign(static_cast<size_t>(n), 0);
+    // Each side's triangles filed under their smallest point, so that twins share a row
+    // number and the rows are matched in parallel.
+    std::vector<Filed> side[2];
+    std::vector<int32_t> row[2];
+    tbb::parallel_invoke([&] { row[0] = filedWithin(w, 0, w.firstOther, uses[1], side[0]); },
+                         [&] { row[1] = filedWithin(w, w.firstOther, n, uses[0], side[1]); });
+    std::vector<int8_t> twin(static_cast<size_t>(n), 0);
+    std::atomic<bool> any{false};
+    tbb::parallel_for(tbb::blocked_range<size_t>(0, w.points.size(), 4096), [&](const tbb::
+                                                                                    blocked_range<
+                                                                                        size_t>&
+                                                                                        r) {
+        bool found = false;
+        for (size_t v = r.begin(); v < r.end(); ++v) {
+            const Filed* first[2] = {side[0].data() + row[0][v], side[1].data() + row[1][v]};
+            const Filed* last[2] = {side[0].data() + row[0][v + 1], side[1].data() + row[1][v + 1]};
+            const Filed* i = first[0];
+            const Filed* j = first[1];
+            while (i != last[0] && j != last[1]) {
+                const std::array<int32_t, 2> a{i->second[0], i->second[1]};
+                const std::array<int32_t, 2> b{j->second[0], j->second[1]};
+                if (a < b) {
+                    ++i;
+                } else if (b < a) {
+                    ++j;
+                } else {
+                    // A triangle repeated within its own operand (two faces of a flat
+                    // pocket) is left to the pair tests.
+                    if (!repeated(first[0], last[0], i) && !repeated(first[1], last[1], j)) {
+                        const int8_t s =
+                            (i->second[2] & 1) == (j->second[2] & 1) ? int8_t{1} : int8_t{-1};
+                        twin[static_cast<size_t>(i->second[2] >> 1)] = s;
+                        twin[static_cast<size_t>(j->second[2] >> 1)] = s;
+                        found = true;
+                    }
+                    ++i;
+                    ++j;
                 }
-                const int8_t s = side[0][i].turned == side[1][j].turned ? 1 : -1;
-                twin[static_cast<size_t>(side[0][i].triangle)] = s;
-                twin[static_cast<size_t>(side[1][j].triangle)] = s;
             }
-            ++i;
-            ++j;
         }
+        if (found) {
+            any.store(true, std::memory_order_relaxed);
+        }
+    });
+    if (!any.load()) {
+        return {};
     }
     return twin;
 }
