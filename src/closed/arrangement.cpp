@@ -68,41 +68,53 @@ void Arrangement::Impl::buildEdges(const std::vector<int32_t>& involved) {
     this->involved = involved;
     axis.assign(tris.size(), 0);
     projectedSign.assign(tris.size(), 0);
-    for (int32_t t : involved) {
-        const Corners& c = tris[t];
-        int ax = dominantAxis(points[c[0]], points[c[1]], points[c[2]]);
-        int turn = orient2(c[0], c[1], c[2], ax);
-        // Rounding can cancel a needle's normal to zero and name an axis its plane contains;
-        // a triangle that is not flat shows a turn along another axis.
-        for (int k = 1; turn == 0 && k < 3; ++k) {
-            turn = orient2(c[0], c[1], c[2], (ax + k) % 3);
-            ax = turn != 0 ? (ax + k) % 3 : ax;
-        }
-        axis[t] = static_cast<int8_t>(ax);
-        projectedSign[t] = static_cast<int8_t>(turn);
-        assert(projectedSign[t] != 0);
-    }
+    // Each triangle's entries are its own, so the triangles go in parallel.
+    tbb::parallel_for(tbb::blocked_range<size_t>(0, involved.size(), 4096),
+                      [&](const tbb::blocked_range<size_t>& r) {
+                          for (size_t i = r.begin(); i < r.end(); ++i) {
+                              const int32_t t = involved[i];
+                              const Corners& c = tris[t];
+                              int ax = dominantAxis(points[c[0]], points[c[1]], points[c[2]]);
+                              int turn = orient2(c[0], c[1], c[2], ax);
+                              // Rounding can cancel a needle's normal to zero and name an axis
+                              // its plane contains; a triangle that is not flat shows a turn
+                              // along another axis.
+                              for (int k = 1; turn == 0 && k < 3; ++k) {
+                                  turn = orient2(c[0], c[1], c[2], (ax + k) % 3);
+                                  ax = turn != 0 ? (ax + k) % 3 : ax;
+                              }
+                              axis[t] = static_cast<int8_t>(ax);
+                              projectedSign[t] = static_cast<int8_t>(turn);
+                              assert(projectedSign[t] != 0);
+                          }
+                      });
     // An edge between two triangles of one operand in one plane, on either side of it, is no
     // crease: the operand's surface goes on flat across it.
     flatEdge.assign(edgeEnds.size(), 0);
-    for (size_t i = 0; i + 1 < all.size(); ++i) {
-        if (all[i].first != all[i + 1].first ||
-            (i + 2 < all.size() && all[i + 2].first == all[i].first) ||
-            (i > 0 && all[i - 1].first == all[i].first)) {
-            continue;
-        }
-        const auto t = static_cast<int32_t>(all[i].second / 3);
-        const auto u = static_cast<int32_t>(all[i + 1].second / 3);
-        const int32_t e = triEdge[t][all[i].second % 3];
-        const int32_t a = edgeEnds[e][0], b = edgeEnds[e][1];
-        const int32_t beyondT = tris[t][(all[i].second + 2) % 3];
-        const int32_t beyondU = tris[u][(all[i + 1].second + 2) % 3];
-        const Corners& c = tris[t];
-        flatEdge[e] = orient3(c[0], c[1], c[2], beyondU) == 0 &&
-                              orient2(a, b, beyondT, axis[t]) * orient2(a, b, beyondU, axis[t]) < 0
-                          ? 1
-                          : 0;
-    }
+    // An edge's entry is written from its first use alone, so the uses go in parallel.
+    tbb::parallel_for(
+        tbb::blocked_range<size_t>(0, all.size() > 0 ? all.size() - 1 : 0, 8192),
+        [&](const tbb::blocked_range<size_t>& r) {
+            for (size_t i = r.begin(); i < r.end(); ++i) {
+                if (all[i].first != all[i + 1].first ||
+                    (i + 2 < all.size() && all[i + 2].first == all[i].first) ||
+                    (i > 0 && all[i - 1].first == all[i].first)) {
+                    continue;
+                }
+                const auto t = static_cast<int32_t>(all[i].second / 3);
+                const auto u = static_cast<int32_t>(all[i + 1].second / 3);
+                const int32_t e = triEdge[t][all[i].second % 3];
+                const int32_t a = edgeEnds[e][0], b = edgeEnds[e][1];
+                const int32_t beyondT = tris[t][(all[i].second + 2) % 3];
+                const int32_t beyondU = tris[u][(all[i + 1].second + 2) % 3];
+                const Corners& c = tris[t];
+                flatEdge[e] =
+                    orient3(c[0], c[1], c[2], beyondU) == 0 &&
+                            orient2(a, b, beyondT, axis[t]) * orient2(a, b, beyondU, axis[t]) < 0
+                        ? 1
+                        : 0;
+            }
+        });
 }
 
 Arrangement::Impl::PlanarSides::PlanarSides(const Impl& arrangement, int32_t t0, int32_t t1,
