@@ -350,12 +350,24 @@ Candidates candidatePairs(const WeldedView& w, const StopToken& stop,
                                 const int32_t v = few[static_cast<size_t>(it->member)];
                                 involve(u);
                                 involve(v);
-                                if (!pu) {
-                                    pu = planeOf(w, u);
+                                // Two triangles in one plane of constant coordinate (boxes
+                                // flat on that axis, at one value) are never on two sides of
+                                // a plane: told without their corners.
+                                bool touch = false;
+                                for (int k = 0; k < 3; ++k) {
+                                    touch =
+                                        touch || (bu.lo[k] == bu.hi[k] && it->lo[k] == bu.lo[k] &&
+                                                  it->hi[k] == bu.lo[k]);
                                 }
-                                // The smaller side's planes are made where a box meets theirs:
-                                // few of its triangles do.
-                                if (mayTouch(*pu, planeOf(w, v))) {
+                                if (!touch) {
+                                    if (!pu) {
+                                        pu = planeOf(w, u);
+                                    }
+                                    // The smaller side's planes are made where a box meets
+                                    // theirs: few of its triangles do.
+                                    touch = mayTouch(*pu, planeOf(w, v));
+                                }
+                                if (touch) {
                                     out.emplace_back(small == 0 ? v : u, small == 0 ? u : v);
                                 }
                             }
