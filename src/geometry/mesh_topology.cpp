@@ -65,14 +65,16 @@ bool sameKey(const std::array<uint32_t, 3>& a, const std::array<uint32_t, 3>& b)
 
 }  // namespace
 
-PositionWeld::PositionWeld(const std::vector<Vector4>& vertices) : ids(vertices.size()) {
+PositionWeld::PositionWeld(const std::vector<Vector4>& vertices, size_t expectedDistinct)
+    : ids(vertices.size()) {
     // Open addressing over the float bits; ids follow first occurrence, so the numbering
     // never depends on the table's layout. A slot holds its key, so a probe touches one cache
     // line, and the slots of the next vertices are fetched ahead: the table is far larger than
     // the caches. Meshes usually repeat each position, so the table starts at one slot per
-    // vertex and doubles whenever it is half full.
+    // vertex (or two per expected position) and doubles whenever it is half full.
+    const size_t wanted = expectedDistinct > 0 ? 2 * expectedDistinct : vertices.size();
     size_t capacity = 16;
-    while (capacity < vertices.size()) {
+    while (capacity < wanted) {
         capacity *= 2;
     }
     m_slots.assign(capacity, Slot{{0, 0, 0}, -1});

@@ -41,9 +41,11 @@ MeshTopology edgeTopology(const std::vector<std::array<int32_t, 3>>& corners, in
 std::vector<int32_t> weldPositions(const std::vector<Vector4>& vertices, int32_t& distinct);
 
 // weldPositions' numbering, with the table kept so that other positions can be looked up.
+// `expectedDistinct` (where not 0) sizes the table for that many positions rather than one
+// per vertex; more are still welded, at the cost of growing the table.
 class PositionWeld {
 public:
-    explicit PositionWeld(const std::vector<Vector4>& vertices);
+    explicit PositionWeld(const std::vector<Vector4>& vertices, size_t expectedDistinct = 0);
 
     std::vector<int32_t> ids;          // per vertex
     std::vector<int32_t> firstVertex;  // per id, the vertex where it first occurs

@@ -61,7 +61,10 @@ std::string readError(const std::string& path, const std::string& place, const s
 }
 
 void weldEqualPositions(MeshData& mesh) {
-    const PositionWeld weld(mesh.vertices);
+    // A closed surface has about half as many vertices as triangles, and each triangle stores
+    // its three corners: about one position in six is new. A table for one slot per corner
+    // would be mostly empty, and all of it memory the process touches for the first time.
+    const PositionWeld weld(mesh.vertices, mesh.vertices.size() / 6 + 1);
     for (Triangle& t : mesh.triangles) {
         t.setIndices(weld.ids[static_cast<size_t>(t.i0)], weld.ids[static_cast<size_t>(t.i1)],
                      weld.ids[static_cast<size_t>(t.i2)]);
