@@ -94,8 +94,8 @@ struct Operand {
 // The same numbering as welding a's vertices followed by b's: each operand is welded on its
 // own (both at once), then b's positions that a has too take a's ids; b's new positions follow
 // a's in b's order of first occurrence. `flat` lists the flat triangles, found while the
-// triangles are renumbered.
-Welded weld(const Operand& a, const Operand& b, std::vector<int32_t>& flat) {
+// triangles are renumbered; `shared` counts b's positions that a has too.
+Welded weld(const Operand& a, const Operand& b, std::vector<int32_t>& flat, int32_t& shared) {
     std::optional<PositionWeld> welds[2];
     tbb::parallel_invoke([&] { welds[0].emplace(a.vertices); },
                          [&] { welds[1].emplace(b.vertices); });
@@ -122,6 +122,7 @@ Welded weld(const Operand& a, const Operand& b, std::vector<int32_t>& flat) {
             g = next++;
         }
     }
+    shared = wb.distinct() - (next - wa.distinct());
     Welded w;
     w.points.resize(static_cast<size_t>(next));
     const auto place = [&](const Vector4& v, int32_t g) {
@@ -391,7 +392,8 @@ Status run(const Solid& object1, const Operand& object2, BooleanOp op, Solid& re
     Clock::time_point t = Clock::now();
     const Clock::time_point start = t;
     std::vector<int32_t> flat;
-    Welded w = weld({object1.vertices, object1.triangles}, object2, flat);
+    int32_t sharedPoints = 0;
+    Welded w = weld({object1.vertices, object1.triangles}, object2, flat, sharedPoints);
     bool pinched = false, repaired = false;
     std::string problem;
     // The arrangement needs proper triangles: flat ones are repaired first, after the checks
@@ -545,7 +547,9 @@ Status run(const Solid& object1, const Operand& object2, BooleanOp op, Solid& re
             try {
                 Clock::time_point lap = Clock::now();
                 stop.check();
-                std::vector<int8_t> twins = closed::twinSides(welded);
+                // A twin's three points are positions both operands have.
+                std::vector<int8_t> twins =
+                    sharedPoints >= 3 ? closed::twinSides(welded) : std::vector<int8_t>();
                 candidates = candidatePairs(welded, stop, twins.empty() ? nullptr : &twins);
                 if (!twins.empty()) {
                     // Near the other operand, with their edges numbered, but in no pair.

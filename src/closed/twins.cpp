@@ -28,7 +28,7 @@ namespace {
 using Filed = std::pair<int32_t, std::array<int32_t, 3>>;
 
 // The triangles in [begin, end) whose corners `other` all marks, each row sorted: the order of
-// a sort by points, then index. Returns the rows' starts.
+// a sort by points, then index. Returns the rows' starts, none where there are no triangles.
 std::vector<int32_t> filedWithin(const WeldedView& w, int32_t begin, int32_t end,
                                  const std::vector<char>& other, std::vector<Filed>& out) {
     const std::vector<int32_t> found =
@@ -49,6 +49,9 @@ std::vector<int32_t> filedWithin(const WeldedView& w, int32_t begin, int32_t end
                 out[k] = {c[0], {std::min(c[1], c[2]), std::max(c[1], c[2]), 2 * t + (up ? 1 : 0)}};
             }
         });
+    if (out.empty()) {
+        return {};
+    }
     return groupByFirst(out, w.points.size());
 }
 
@@ -87,6 +90,9 @@ std::vector<int8_t> twinSides(const WeldedView& w) {
     std::vector<int32_t> row[2];
     tbb::parallel_invoke([&] { row[0] = filedWithin(w, 0, w.firstOther, uses[1], side[0]); },
                          [&] { row[1] = filedWithin(w, w.firstOther, n, uses[0], side[1]); });
+    if (side[0].empty() || side[1].empty()) {
+        return {};
+    }
     std::vector<int8_t> twin(static_cast<size_t>(n), 0);
     std::atomic<bool> any{false};
     tbb::parallel_for(tbb::blocked_range<size_t>(0, w.points.size(), 4096), [&](const tbb::
