@@ -70,7 +70,8 @@ int64_t closed::crossingPairsOfCorners(const std::vector<Vector4>& corners, int6
         return 0;
     }
     closed::Welded w;
-    const PositionWeld weld(corners);
+    // Three corners a triangle: a closed surface repeats each position about six times.
+    const PositionWeld weld(corners, corners.size() / 6 + 1);
     w.points.resize(static_cast<size_t>(weld.distinct()));
     for (int32_t k = 0; k < weld.distinct(); ++k) {
         // +0.0f folds -0 into +0, as the weld does.
