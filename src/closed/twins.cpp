@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cassert>
 #include <utility>
 #include <vector>
 
@@ -63,6 +64,35 @@ bool repeated(const Filed* first, const Filed* last, const Filed* k) {
     return (k != first && same(k - 1)) || (k + 1 != last && same(k + 1));
 }
 
+// Marks in `twin` the twins between one side's row [a, aEnd) and the other's [b, bEnd), the
+// triangles filed under one point: both sorted alike, one merge finds them. Returns whether it
+// marked any.
+bool markTwins(const Filed* a, const Filed* aEnd, const Filed* b, const Filed* bEnd,
+               std::vector<int8_t>& twin) {
+    bool marked = false;
+    for (const Filed *i = a, *j = b; i != aEnd && j != bEnd;) {
+        const std::array<int32_t, 2> x{i->second[0], i->second[1]};
+        const std::array<int32_t, 2> y{j->second[0], j->second[1]};
+        if (x < y) {
+            ++i;
+        } else if (y < x) {
+            ++j;
+        } else {
+            // A triangle repeated within its own operand (two faces of a flat pocket) is
+            // left to the pair tests.
+            if (!repeated(a, aEnd, i) && !repeated(b, bEnd, j)) {
+                const int8_t s = (i->second[2] & 1) == (j->second[2] & 1) ? int8_t{1} : int8_t{-1};
+                twin[static_cast<size_t>(i->second[2] >> 1)] = s;
+                twin[static_cast<size_t>(j->second[2] >> 1)] = s;
+                marked = true;
+            }
+            ++i;
+            ++j;
+        }
+    }
+    return marked;
+}
+
 }  // namespace
 
 std::vector<int8_t> twinSides(const WeldedView& w) {
@@ -70,6 +100,7 @@ std::vector<int8_t> twinSides(const WeldedView& w) {
     if (w.firstOther == 0 || w.firstOther == n) {
         return {};
     }
+    assert(n < (1 << 30));  // 2 * index + turn fits
     // The points each operand uses; only a triangle whose corners the other uses can be a twin.
     std::vector<char> uses[2];
     uses[0].assign(w.points.size(), 0);
@@ -95,42 +126,18 @@ std::vector<int8_t> twinSides(const WeldedView& w) {
     }
     std::vector<int8_t> twin(static_cast<size_t>(n), 0);
     std::atomic<bool> any{false};
-    tbb::parallel_for(tbb::blocked_range<size_t>(0, w.points.size(), 4096), [&](const tbb::
-                                                                                    blocked_range<
-                                                                                        size_t>&
-                                                                                        r) {
-        bool found = false;
-        for (size_t v = r.begin(); v < r.end(); ++v) {
-            const Filed* first[2] = {side[0].data() + row[0][v], side[1].data() + row[1][v]};
-            const Filed* last[2] = {side[0].data() + row[0][v + 1], side[1].data() + row[1][v + 1]};
-            const Filed* i = first[0];
-            const Filed* j = first[1];
-            while (i != last[0] && j != last[1]) {
-                const std::array<int32_t, 2> a{i->second[0], i->second[1]};
-                const std::array<int32_t, 2> b{j->second[0], j->second[1]};
-                if (a < b) {
-                    ++i;
-                } else if (b < a) {
-                    ++j;
-                } else {
-                    // A triangle repeated within its own operand (two faces of a flat
-                    // pocket) is left to the pair tests.
-                    if (!repeated(first[0], last[0], i) && !repeated(first[1], last[1], j)) {
-                        const int8_t s =
-                            (i->second[2] & 1) == (j->second[2] & 1) ? int8_t{1} : int8_t{-1};
-                        twin[static_cast<size_t>(i->second[2] >> 1)] = s;
-                        twin[static_cast<size_t>(j->second[2] >> 1)] = s;
-                        found = true;
-                    }
-                    ++i;
-                    ++j;
-                }
-            }
-        }
-        if (found) {
-            any.store(true, std::memory_order_relaxed);
-        }
-    });
+    tbb::parallel_for(tbb::blocked_range<size_t>(0, w.points.size(), 4096),
+                      [&](const tbb::blocked_range<size_t>& r) {
+                          bool marked = false;
+                          for (size_t v = r.begin(); v < r.end(); ++v) {
+                              marked |= markTwins(
+                                  side[0].data() + row[0][v], side[0].data() + row[0][v + 1],
+                                  side[1].data() + row[1][v], side[1].data() + row[1][v + 1], twin);
+                          }
+                          if (marked) {
+                              any.store(true, std::memory_order_relaxed);
+                          }
+                      });
     if (!any.load()) {
         return {};
     }
