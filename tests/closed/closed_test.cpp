@@ -5,11 +5,13 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "closed/arrangement.h"
 #include "closed/closed_boolean.h"
+#include "closed/passes.h"
 #include "formats/mesh_file.h"
 #include "generator/generators.h"
 #include "geometry/mesh_topology.h"
@@ -670,6 +672,57 @@ TEST(ClosedBoolean, TrianglesBothOperandsHaveAreSettledWhole) {
     const Solid i = identities(fine, turned, 1e-12);
     EXPECT_NEAR(volume(i), 8.0, 1e-6);
     EXPECT_NEAR(volume(run(fine, turned, BooleanOp::Difference)), 0.0, 1e-6);
+}
+
+// Twins against their definition, on soups of random triangles over a few points, repeated
+// within and across the two sides, in either turn and from any corner: a triangle is a twin
+// where its three points make exactly one triangle of each side, +1 where the two turn alike.
+TEST(ClosedBoolean, TwinsAreTheTrianglesEachSideHasOnce) {
+    std::mt19937 random(7);
+    int withTwins = 0;
+    for (int round = 0; round < 400; ++round) {
+        SCOPED_TRACE(round);
+        const std::vector<closed::Point3> points(4 + random() % 8);
+        const auto pick = [&] { return static_cast<int32_t>(random() % points.size()); };
+        const int32_t first = 1 + static_cast<int32_t>(random() % 24);
+        const size_t count = static_cast<size_t>(first) + 1 + random() % 24;
+        std::vector<closed::Corners> tris;
+        while (tris.size() < count) {
+            const closed::Corners c{pick(), pick(), pick()};
+            if (c[0] != c[1] && c[1] != c[2] && c[0] != c[2]) {
+                tris.push_back(c);
+            }
+        }
+        const std::vector<int8_t> found = closed::twinSides({points, tris, first});
+
+        const auto sorted = [](closed::Corners c) {
+            std::sort(c.begin(), c.end());
+            return c;
+        };
+        const auto fromSmallest = [](closed::Corners c) {
+            std::rotate(c.begin(), std::min_element(c.begin(), c.end()), c.end());
+            return c;
+        };
+        std::vector<int8_t> expected(count, 0);
+        bool any = false;
+        for (size_t t = 0; t < static_cast<size_t>(first); ++t) {
+            std::vector<size_t> same[2];
+            for (size_t u = 0; u < count; ++u) {
+                if (sorted(tris[u]) == sorted(tris[t])) {
+                    same[u < static_cast<size_t>(first) ? 0 : 1].push_back(u);
+                }
+            }
+            if (same[0].size() == 1 && same[1].size() == 1) {
+                const size_t u = same[1][0];
+                const int8_t side = fromSmallest(tris[t]) == fromSmallest(tris[u]) ? 1 : -1;
+                expected[t] = expected[u] = side;
+                any = true;
+            }
+        }
+        withTwins += any ? 1 : 0;
+        EXPECT_EQ(found, any ? expected : std::vector<int8_t>());
+    }
+    EXPECT_GT(withTwins, 100);
 }
 
 // Where something of an operand that touches itself reaches inside a twin's edge, the twins go
