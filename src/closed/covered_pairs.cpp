@@ -13,7 +13,9 @@
 // R: R holds t. Points that a skipped pair would make lie on two such triangles; a kept piece
 // of any other triangle that uses one comes from a pair that is tested, which records it on
 // the same edge or in the same triangle.
+#include <algorithm>
 #include <atomic>
+#include <vector>
 
 #include "closed/arrangement_impl.h"
 
@@ -23,6 +25,28 @@ namespace {
 // Bits of what the classification finds for one candidate pair.
 constexpr uint8_t kCoplanar = 1;  // the two lie in one plane
 constexpr uint8_t kOpposite = 2;  // and face opposite ways
+
+// Whether the boxes of triangles c and d show that their insides meet nowhere: on some axis
+// one ends before the other starts, or where it ends the other starts and one of them is not
+// flat on that axis (a triangle reaches its end on that axis only on its border).
+bool insidesApartByBoxes(const std::vector<Point3>& points, const Corners& c, const Corners& d) {
+    for (int k = 0; k < 3; ++k) {
+        double lo[2], hi[2];
+        const Corners* corners[2] = {&c, &d};
+        for (int s = 0; s < 2; ++s) {
+            const Corners& e = *corners[s];
+            const double x = coordinate(points[e[0]], k), y = coordinate(points[e[1]], k),
+                         z = coordinate(points[e[2]], k);
+            lo[s] = std::min({x, y, z});
+            hi[s] = std::max({x, y, z});
+        }
+        const bool sloped = lo[0] < hi[0] || lo[1] < hi[1];
+        if (hi[0] < lo[1] || hi[1] < lo[0] || (sloped && (hi[0] == lo[1] || hi[1] == lo[0]))) {
+            return true;
+        }
+    }
+    return false;
+}
 
 }  // namespace
 
@@ -72,7 +96,9 @@ std::vector<int8_t> Arrangement::Impl::coveredTriangles(
         }
         const bool asked =
             !(isSet(out, a) || isSet(overlap, a)) || !(isSet(out, b) || isSet(overlap, b));
-        if (asked && !outsideAnEdge(a, b, false) && !outsideAnEdge(b, a, false)) {
+        // Neighbours of a grid that only touch are told apart by their boxes.
+        if (asked && !insidesApartByBoxes(points, tris[a], tris[b]) &&
+            !outsideAnEdge(a, b, false) && !outsideAnEdge(b, a, false)) {
             mark(overlap, a).store(1, std::memory_order_relaxed);
             mark(overlap, b).store(1, std::memory_order_relaxed);
         }
