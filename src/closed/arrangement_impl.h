@@ -268,6 +268,13 @@ struct Arrangement::Impl {
                        const std::vector<std::vector<int32_t>>& segs,
                        const std::vector<int32_t>& partners, std::vector<Piece>& out,
                        std::string& why) const;
+    // Straight runs of triangle t's seam: where an edge of the other surface between two of its
+    // triangles in one plane crosses t inside, the two segments there lie on one line. Each
+    // run is its points in order, from an end that is no such point to the other, with at
+    // least one such point between. `onEdges` (sorted) lists the points inside t's edges.
+    std::vector<std::vector<int32_t>> straightRuns(int32_t t,
+                                                   const std::vector<std::vector<int32_t>>& segs,
+                                                   const std::vector<int32_t>& onEdges) const;
     // Triangle t crossed by one seam segment from point p inside edge k (corner k to k + 1) to
     // point q inside edge k + 1: the corner between them is cut off, and the quadrilateral
     // left takes the diagonal the Delaunay triangulation of the projected points takes.

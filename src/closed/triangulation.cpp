@@ -89,9 +89,18 @@ bool Arrangement::Impl::splitTriangle(int32_t t, const std::vector<int32_t>& ids
             previous = h;
         }
     }
+    // Points where the seam runs straight on wait for their runs (below).
+    const std::vector<std::vector<int32_t>> runs =
+        partners.empty() ? straightRuns(t, segs, onEdges) : std::vector<std::vector<int32_t>>();
+    std::vector<int32_t> onRuns;
+    for (const std::vector<int32_t>& run : runs) {
+        onRuns.insert(onRuns.end(), run.begin() + 1, run.end() - 1);
+    }
+    std::sort(onRuns.begin(), onRuns.end());
     for (size_t n = 3; n < ids.size(); ++n) {
         const int32_t id = ids[n];
-        if (std::binary_search(onEdges.begin(), onEdges.end(), id)) {
+        if (std::binary_search(onEdges.begin(), onEdges.end(), id) ||
+            std::binary_search(onRuns.begin(), onRuns.end(), id)) {
             continue;
         }
         const size_t before = cdt.number_of_vertices();
@@ -101,6 +110,45 @@ bool Arrangement::Impl::splitTriangle(int32_t t, const std::vector<int32_t>& ids
             return false;
         }
         put(id, h);
+    }
+    // A run's inner points lie on the line between its ends exactly, which rounded arithmetic
+    // cannot confirm: located, each would be settled in exact numbers. The ends are joined by
+    // a constraint instead, and each inner point goes into the edge left between the last one
+    // and the far end. Where a vertex already lies on that line, the edge is not there, and the
+    // point is located after all.
+    try {
+        const auto inserted = [&](int32_t id) {
+            const auto it = std::find_if(handles.begin(), handles.end(),
+                                         [&](const auto& h) { return h.first == id; });
+            return it == handles.end() ? Cdt::Vertex_handle() : it->second;
+        };
+        for (const std::vector<int32_t>& run : runs) {
+            const Cdt::Vertex_handle from = inserted(run.front()), to = inserted(run.back());
+            if (from == Cdt::Vertex_handle() || to == Cdt::Vertex_handle() || from == to) {
+                error = "dvije tocke spoja na istom mjestu (tijelo sijece samo sebe)";
+                return false;
+            }
+            cdt.insert_constraint(from, to);
+            Cdt::Vertex_handle previous = from;
+            for (size_t i = 1; i + 1 < run.size(); ++i) {
+                Cdt::Face_handle face;
+                int index = 0;
+                const size_t before = cdt.number_of_vertices();
+                const EP2& point = projected(run[i]);
+                const Cdt::Vertex_handle h = cdt.is_edge(previous, to, face, index)
+                                                 ? cdt.insert(point, Cdt::EDGE, face, index)
+                                                 : cdt.insert(point);
+                if (cdt.number_of_vertices() == before) {
+                    error = "dvije tocke spoja na istom mjestu (tijelo sijece samo sebe)";
+                    return false;
+                }
+                put(run[i], h);
+                previous = h;
+            }
+        }
+    } catch (const std::exception&) {
+        error = "rubovi spoja se sijeku unutar trokuta (tijelo sijece samo sebe)";
+        return false;
     }
     // One vertex per point, each inside the triangle or inside one of its edges: the hull is
     // the triangle with the points on its edges. Only an operand that meets itself (object 1
@@ -239,6 +287,86 @@ bool Arrangement::Impl::splitTriangle(int32_t t, const std::vector<int32_t>& ids
     std::sort(pieces.begin() + static_cast<std::ptrdiff_t>(first), pieces.end(),
               [](const Piece& a, const Piece& b) { return a.v < b.v; });
     return true;
+}
+
+std::vector<std::vector<int32_t>> Arrangement::Impl::straightRuns(
+    int32_t t, const std::vector<std::vector<int32_t>>& segs,
+    const std::vector<int32_t>& onEdges) const {
+    const auto np = static_cast<int32_t>(points.size());
+    // Each point's uses by segments: (point, segment).
+    std::vector<std::pair<int32_t, int32_t>> uses;
+    for (size_t s = 0; s < segs.size(); ++s) {
+        for (const int32_t id : segs[s]) {
+            uses.emplace_back(id, static_cast<int32_t>(s));
+        }
+    }
+    std::sort(uses.begin(), uses.end());
+    // A point where the seam runs straight on: inside t, where an edge between two triangles of
+    // the other surface in one plane crosses it, and on the segments of those two triangles
+    // alone, each of them two points.
+    struct Through {
+        int32_t id;
+        int32_t seg[2];
+    };
+    std::vector<Through> through;
+    for (size_t i = 0; i < uses.size();) {
+        size_t j = i;
+        while (j < uses.size() && uses[j].first == uses[i].first) {
+            ++j;
+        }
+        const int32_t id = uses[i].first;
+        if (j - i == 2 && id >= np && !std::binary_search(onEdges.begin(), onEdges.end(), id)) {
+            const Key& k = seamKeys[static_cast<size_t>(id - np)];
+            const auto& a = segs[static_cast<size_t>(uses[i].second)];
+            const auto& b = segs[static_cast<size_t>(uses[i + 1].second)];
+            const auto otherEnd = [&](const std::vector<int32_t>& seg) {
+                return seg[0] == id ? seg[1] : seg[0];
+            };
+            if (k.kind == kEdgeFace && k.b == t && flatEdge[static_cast<size_t>(k.a)] != 0 &&
+                a.size() == 2 && b.size() == 2 && otherEnd(a) != otherEnd(b)) {
+                through.push_back({id, {uses[i].second, uses[i + 1].second}});
+            }
+        }
+        i = j;
+    }
+    std::vector<std::vector<int32_t>> runs;
+    if (through.empty()) {
+        return runs;
+    }
+    const auto throughAt = [&](int32_t id) {
+        const auto it = std::lower_bound(through.begin(), through.end(), id,
+                                         [](const Through& x, int32_t v) { return x.id < v; });
+        return it != through.end() && it->id == id ? &*it : nullptr;
+    };
+    // From each segment that leaves an end for a point that runs straight on, along the run.
+    // The other end of each run is no such point either, so each run is walked from both
+    // ends: the walk from the smaller end is kept.
+    for (const std::vector<int32_t>& seg : segs) {
+        if (seg.size() != 2) {
+            continue;
+        }
+        for (int e = 0; e < 2; ++e) {
+            const int32_t start = seg[static_cast<size_t>(e)];
+            int32_t next = seg[static_cast<size_t>(1 - e)];
+            if (throughAt(start) != nullptr || throughAt(next) == nullptr) {
+                continue;
+            }
+            std::vector<int32_t> run = {start};
+            int32_t via = static_cast<int32_t>(&seg - segs.data());
+            for (const Through* at = throughAt(next); at != nullptr && run.size() <= segs.size();
+                 at = throughAt(next)) {
+                run.push_back(next);
+                via = at->seg[0] == via ? at->seg[1] : at->seg[0];
+                const auto& out = segs[static_cast<size_t>(via)];
+                next = out[0] == next ? out[1] : out[0];
+            }
+            run.push_back(next);
+            if (throughAt(next) == nullptr && start < next) {
+                runs.push_back(std::move(run));
+            }
+        }
+    }
+    return runs;
 }
 
 std::vector<Arrangement::Impl::Partner> Arrangement::Impl::partnersOf(
