@@ -19,6 +19,11 @@
 namespace korvan::closed {
 namespace {
 
+// The coarse grid of keepNearOther: cells of this many mean triangle sizes, and at most this
+// many cells.
+constexpr double kCoarseSides = 8.0;
+constexpr int64_t kCoarseCells = int64_t{1} << 21;
+
 Box boxOf(const WeldedView& w, int32_t t) {
     const Corners& c = w.tris[t];
     Box b{{w.points[c[0]].x, w.points[c[0]].y, w.points[c[0]].z},
@@ -126,16 +131,110 @@ bool mayTouch(const Plane& a, const Plane& b) {
     return !separates(a, b) && !separates(b, a);
 }
 
-// The boxes of triangles `tris`, in parallel.
-std::vector<Box> boxesOf(const WeldedView& w, const std::vector<int32_t>& tris) {
-    std::vector<Box> boxes(tris.size());
-    tbb::parallel_for(tbb::blocked_range<size_t>(0, tris.size(), 4096),
-                      [&](const tbb::blocked_range<size_t>& r) {
-                          for (size_t i = r.begin(); i < r.end(); ++i) {
-                              boxes[i] = boxOf(w, tris[i]);
-                          }
-                      });
-    return boxes;
+// The boxes of each side's triangles, and of those only the ones whose boxes reach a cell of a
+// coarse grid that a box of the other side reaches too. Two surfaces meet along curves, and
+// most of what lies in their shared region comes nowhere near the other; finer tests then see
+// only what does. Two boxes that meet both reach the cell of a point they share, so no pair is
+// lost. `reach` becomes the box of what is kept; false where a side keeps nothing.
+bool keepNearOther(const WeldedView& w, std::vector<int32_t> (&side)[2],
+                   std::vector<Box> (&boxes)[2], Box (&reach)[2]) {
+    Box region;
+    for (int i = 0; i < 3; ++i) {
+        region.lo[i] = std::max(reach[0].lo[i], reach[1].lo[i]);
+        region.hi[i] = std::min(reach[0].hi[i], reach[1].hi[i]);
+        if (region.lo[i] > region.hi[i]) {
+            return false;
+        }
+    }
+    // The cells' size from the boxes of a sample: it only sets how much is kept.
+    double sizeSum = 0;
+    int64_t sampled = 0;
+    for (const std::vector<int32_t>& tris : side) {
+        const size_t step = std::max<size_t>(tris.size() / 4096, 1);
+        for (size_t i = 0; i < tris.size(); i += step) {
+            const Box b = boxOf(w, tris[i]);
+            sizeSum += std::max({b.hi[0] - b.lo[0], b.hi[1] - b.lo[1], b.hi[2] - b.lo[2]});
+            ++sampled;
+        }
+    }
+    double cell = std::max(kCoarseSides * sizeSum / static_cast<double>(sampled), 1e-30);
+    std::array<int64_t, 3> dim{};
+    for (;;) {
+        for (int i = 0; i < 3; ++i) {
+            dim[i] = std::max<int64_t>(
+                static_cast<int64_t>(std::ceil((region.hi[i] - region.lo[i]) / cell)), 1);
+        }
+        if (dim[0] * dim[1] * dim[2] <= kCoarseCells) {
+            break;
+        }
+        cell *= 2.0;
+    }
+    const double perCell = 1.0 / cell;
+    const auto cellOf = [&](int i, double v) {
+        const double c =
+            std::clamp((v - region.lo[i]) * perCell, 0.0, static_cast<double>(dim[i] - 1));
+        return static_cast<int64_t>(c);
+    };
+    // Calls f(cell) for each cell that box b reaches until f returns true; whether one did.
+    const auto anyCell = [&](const Box& b, const auto& f) {
+        for (int64_t z = cellOf(2, b.lo[2]); z <= cellOf(2, b.hi[2]); ++z) {
+            for (int64_t y = cellOf(1, b.lo[1]); y <= cellOf(1, b.hi[1]); ++y) {
+                for (int64_t x = cellOf(0, b.lo[0]); x <= cellOf(0, b.hi[0]); ++x) {
+                    if (f(static_cast<size_t>((z * dim[1] + y) * dim[0] + x))) {
+                        return true;
+                    }
+                }
+            }
+        }
+        return false;
+    };
+    const auto cells = static_cast<size_t>(dim[0] * dim[1] * dim[2]);
+    std::vector<char> reachedBy[2] = {std::vector<char>(cells, 0), std::vector<char>(cells, 0)};
+    for (int s = 0; s < 2; ++s) {
+        boxes[s].resize(side[s].size());
+        tbb::parallel_for(tbb::blocked_range<size_t>(0, side[s].size(), 4096),
+                          [&](const tbb::blocked_range<size_t>& r) {
+                              for (size_t i = r.begin(); i < r.end(); ++i) {
+                                  boxes[s][i] = boxOf(w, side[s][i]);
+                                  (void)anyCell(boxes[s][i], [&](size_t c) {
+                                      // Read first: neighbours mark the same few cells, and
+                                      // writes would pass their lines between the cores.
+                                      std::atomic_ref<char> mark(reachedBy[s][c]);
+                                      if (mark.load(std::memory_order_relaxed) == 0) {
+                                          mark.store(1, std::memory_order_relaxed);
+                                      }
+                                      return false;
+                                  });
+                              }
+                          });
+    }
+    for (int s = 0; s < 2; ++s) {
+        std::vector<char> keep(boxes[s].size(), 0);
+        tbb::parallel_for(tbb::blocked_range<size_t>(0, boxes[s].size(), 4096),
+                          [&](const tbb::blocked_range<size_t>& r) {
+                              for (size_t i = r.begin(); i < r.end(); ++i) {
+                                  keep[i] = anyCell(boxes[s][i], [&](size_t c) {
+                                      return reachedBy[1 - s][c] != 0;
+                                  });
+                              }
+                          });
+        size_t kept = 0;
+        reach[s] = emptyBox();
+        for (size_t i = 0; i < keep.size(); ++i) {
+            if (keep[i]) {
+                grow(reach[s], boxes[s][i]);
+                side[s][kept] = side[s][i];
+                boxes[s][kept] = boxes[s][i];
+                ++kept;
+            }
+        }
+        side[s].resize(kept);
+        boxes[s].resize(kept);
+        if (kept == 0) {
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace
@@ -161,27 +260,11 @@ Candidates candidatePairs(const WeldedView& w, const StopToken& stop,
         return found;
     }
     stop.check();
-    std::vector<Box> boxes[2] = {boxesOf(w, side[0]), boxesOf(w, side[1])};
-    stop.check();
-    // Once more for object 1, now against the object 2 triangles that are left.
-    {
-        size_t kept = 0;
-        Box again = emptyBox();
-        for (size_t i = 0; i < side[0].size(); ++i) {
-            if (overlaps(boxes[0][i], reach[1])) {
-                grow(again, boxes[0][i]);
-                side[0][kept] = side[0][i];
-                boxes[0][kept] = boxes[0][i];
-                ++kept;
-            }
-        }
-        side[0].resize(kept);
-        boxes[0].resize(kept);
-        reach[0] = again;
-        if (side[0].empty()) {
-            return found;
-        }
+    std::vector<Box> boxes[2];
+    if (!keepNearOther(w, side, boxes, reach)) {
+        return found;
     }
+    stop.check();
     Box region;
     for (int i = 0; i < 3; ++i) {
         region.lo[i] = std::max(reach[0].lo[i], reach[1].lo[i]);
