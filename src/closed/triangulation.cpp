@@ -293,6 +293,20 @@ std::vector<std::vector<int32_t>> Arrangement::Impl::straightRuns(
     int32_t t, const std::vector<std::vector<int32_t>>& segs,
     const std::vector<int32_t>& onEdges) const {
     const auto np = static_cast<int32_t>(points.size());
+    // Inside t where an edge between two triangles of the other surface in one plane crosses
+    // it. Where no point is, as in most triangles, nothing more is looked at.
+    const auto onFlatEdge = [&](int32_t id) {
+        if (id < np || std::binary_search(onEdges.begin(), onEdges.end(), id)) {
+            return false;
+        }
+        const Key& k = seamKeys[static_cast<size_t>(id - np)];
+        return k.kind == kEdgeFace && k.b == t && flatEdge[static_cast<size_t>(k.a)] != 0;
+    };
+    if (std::none_of(segs.begin(), segs.end(), [&](const std::vector<int32_t>& seg) {
+            return std::any_of(seg.begin(), seg.end(), onFlatEdge);
+        })) {
+        return {};
+    }
     // Each point's uses by segments: (point, segment).
     std::vector<std::pair<int32_t, int32_t>> uses;
     for (size_t s = 0; s < segs.size(); ++s) {
@@ -301,9 +315,8 @@ std::vector<std::vector<int32_t>> Arrangement::Impl::straightRuns(
         }
     }
     std::sort(uses.begin(), uses.end());
-    // A point where the seam runs straight on: inside t, where an edge between two triangles of
-    // the other surface in one plane crosses it, and on the segments of those two triangles
-    // alone, each of them two points.
+    // A point where the seam runs straight on: on such an edge, and on the segments of its two
+    // triangles alone, each of them two points.
     struct Through {
         int32_t id;
         int32_t seg[2];
@@ -315,15 +328,13 @@ std::vector<std::vector<int32_t>> Arrangement::Impl::straightRuns(
             ++j;
         }
         const int32_t id = uses[i].first;
-        if (j - i == 2 && id >= np && !std::binary_search(onEdges.begin(), onEdges.end(), id)) {
-            const Key& k = seamKeys[static_cast<size_t>(id - np)];
+        if (j - i == 2 && onFlatEdge(id)) {
             const auto& a = segs[static_cast<size_t>(uses[i].second)];
             const auto& b = segs[static_cast<size_t>(uses[i + 1].second)];
             const auto otherEnd = [&](const std::vector<int32_t>& seg) {
                 return seg[0] == id ? seg[1] : seg[0];
             };
-            if (k.kind == kEdgeFace && k.b == t && flatEdge[static_cast<size_t>(k.a)] != 0 &&
-                a.size() == 2 && b.size() == 2 && otherEnd(a) != otherEnd(b)) {
+            if (a.size() == 2 && b.size() == 2 && otherEnd(a) != otherEnd(b)) {
                 through.push_back({id, {uses[i].second, uses[i + 1].second}});
             }
         }
