@@ -300,8 +300,6 @@ int64_t dropSheetInteriors(const CountedTriangles& t, const Box& region, double 
     };
     const auto n = static_cast<size_t>(t.n);
     auto home = std::make_unique_for_overwrite<uint32_t[]>(n);
-    auto rank = std::make_unique_for_overwrite<int32_t[]>(n);  // in its cell, as counted
-    std::vector<int32_t> start(codes + 1, 0);
     const int64_t reaches = tbb::parallel_reduce(
         tbb::blocked_range<size_t>(0, n, 4096), int64_t{0},
         [&](const tbb::blocked_range<size_t>& r, int64_t acc) {
@@ -317,8 +315,6 @@ int64_t dropSheetInteriors(const CountedTriangles& t, const Box& region, double 
                 const uint32_t c = homeOf(b);
                 home[i] = c | (span > 1 ? kSpans : 0);
                 acc += span - 1;
-                rank[i] =
-                    std::atomic_ref<int32_t>(start[c + 1]).fetch_add(1, std::memory_order_relaxed);
             }
             return acc;
         },
@@ -327,19 +323,26 @@ int64_t dropSheetInteriors(const CountedTriangles& t, const Box& region, double 
         return none();
     }
     stop.check();
+    // Counted and placed on one thread: cheaper than counting in shared counters, and each
+    // cell's triangles are in index order.
+    std::vector<int32_t> start(codes + 1, 0);
+    for (size_t i = 0; i < n; ++i) {
+        if (t.usable[i]) {
+            ++start[(home[i] & ~kSpans) + 1];
+        }
+    }
     for (size_t c = 1; c < start.size(); ++c) {
         start[c] += start[c - 1];
     }
     std::vector<int32_t> list(static_cast<size_t>(start.back()));
-    tbb::parallel_for(tbb::blocked_range<size_t>(0, n, 4096),
-                      [&](const tbb::blocked_range<size_t>& r) {
-                          for (size_t i = r.begin(); i < r.end(); ++i) {
-                              if (t.usable[i]) {
-                                  list[static_cast<size_t>(start[home[i] & ~kSpans] + rank[i])] =
-                                      static_cast<int32_t>(i);
-                              }
-                          }
-                      });
+    {
+        std::vector<int32_t> fill(start.begin(), start.end() - 1);
+        for (size_t i = 0; i < n; ++i) {
+            if (t.usable[i]) {
+                list[static_cast<size_t>(fill[home[i] & ~kSpans]++)] = static_cast<int32_t>(i);
+            }
+        }
+    }
 
     // The sheets. First, bottom up, each node's candidates: a finest cell's is the cell, or
     // where its triangles share no sign, its classes; a node's are its children's, those that
