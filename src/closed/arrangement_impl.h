@@ -248,6 +248,16 @@ struct Arrangement::Impl {
         return static_cast<int32_t>(points.size() + (it - seamKeys.begin()));
     }
     const EP3& exactPoint(int32_t id) const;
+    // Point `id` projected along `axis`: an input point straight from its doubles, which
+    // builds nothing lazy; a seam point from its exact form.
+    EP2 projectedPoint(int32_t id, int axis) const {
+        if (id < static_cast<int32_t>(points.size())) {
+            const Point3& p = points[static_cast<size_t>(id)];
+            const IP2 q = project(p, axis);
+            return EP2(q.x(), q.y());
+        }
+        return project<EP2>(exactPoint(id), axis);
+    }
     // What touched triangle t is split along, from the records split() grouped.
     void makeJob(int32_t t, SplitJob& job) const;
     // A ray from a piece's centroid: the exact start, its rounding, and its place in the

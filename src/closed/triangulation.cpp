@@ -29,7 +29,7 @@ bool Arrangement::Impl::splitTriangle(int32_t t, const std::vector<int32_t>& ids
     std::vector<EP2> inPlane;
     inPlane.reserve(ids.size());
     for (int32_t id : ids) {
-        inPlane.push_back(project<EP2>(exactPoint(id), ax));
+        inPlane.push_back(projectedPoint(id, ax));
     }
     const auto projected = [&](int32_t id) -> const EP2& {
         return inPlane[static_cast<size_t>(std::find(ids.begin(), ids.end(), id) - ids.begin())];
@@ -482,9 +482,8 @@ void Arrangement::Impl::wholeTriangle(int32_t t, const std::vector<std::vector<i
     int8_t coplanar = 0;
     if (!partners.empty()) {
         const int ax = axis[t];
-        const EP2 corner[3] = {project<EP2>(exactPoint(c[0]), ax),
-                               project<EP2>(exactPoint(c[1]), ax),
-                               project<EP2>(exactPoint(c[2]), ax)};
+        const EP2 corner[3] = {projectedPoint(c[0], ax), projectedPoint(c[1], ax),
+                               projectedPoint(c[2], ax)};
         const EP2* const corners[3] = {&corner[0], &corner[1], &corner[2]};
         coplanar = coplanarSide(partnersOf(t, partners), corners);
     }
@@ -531,7 +530,7 @@ void Arrangement::Impl::splitAcrossCorner(int32_t t, int k, int32_t p, int32_t q
     // Quadrilateral from, p, q, to, convex: the diagonal is the Delaunay one, decided exactly,
     // so that it does not depend on how far other threads have refined the shared points.
     const int ax = axis[t];
-    const auto projected = [&](int32_t id) { return project<EP2>(exactPoint(id), ax); };
+    const auto projected = [&](int32_t id) { return projectedPoint(id, ax); };
     // q inside the circle through from, p, to (taken counterclockwise in the projection)?
     const int inside = sign(
         CGAL::side_of_oriented_circle(projected(from), projected(p), projected(to), projected(q)));
