@@ -48,6 +48,37 @@ bool overlaps(const Box& a, const Box& b) {
     return true;
 }
 
+// Cubic cells over `region`, `cell` wide, doubled until `fits(dim)` holds for the number of
+// cells per axis. Any monotone rule serves, as long as the grid and the lookups share it.
+struct CellGrid {
+    Box region;
+    std::array<int64_t, 3> dim{};
+    double perCell = 1.0;
+
+    template <class Fits>
+    CellGrid(const Box& over, double cell, const Fits& fits) : region(over) {
+        for (;;) {
+            for (int i = 0; i < 3; ++i) {
+                dim[static_cast<size_t>(i)] = std::max<int64_t>(
+                    static_cast<int64_t>(std::ceil((region.hi[i] - region.lo[i]) / cell)), 1);
+            }
+            if (fits(dim)) {
+                break;
+            }
+            cell *= 2.0;
+        }
+        perCell = 1.0 / cell;
+    }
+    int64_t cellOf(int i, double v) const {
+        // Clamped before the conversion, which then rounds down as floor would.
+        const double c = std::clamp((v - region.lo[i]) * perCell, 0.0,
+                                    static_cast<double>(dim[static_cast<size_t>(i)] - 1));
+        return static_cast<int64_t>(c);
+    }
+    int64_t index(int64_t x, int64_t y, int64_t z) const { return (z * dim[1] + y) * dim[0] + x; }
+    int64_t cells() const { return dim[0] * dim[1] * dim[2]; }
+};
+
 // Triangles in [begin, end) whose box meets `around`, in index order, and the box of them all;
 // none that `leaveOut` marks. Min and max do not depend on the order they are taken in, so the
 // split into ranges does not change the box.
@@ -157,30 +188,15 @@ bool keepNearOther(const WeldedView& w, std::vector<int32_t> (&side)[2],
             ++sampled;
         }
     }
-    double cell = std::max(kCoarseSides * sizeSum / static_cast<double>(sampled), 1e-30);
-    std::array<int64_t, 3> dim{};
-    for (;;) {
-        for (int i = 0; i < 3; ++i) {
-            dim[i] = std::max<int64_t>(
-                static_cast<int64_t>(std::ceil((region.hi[i] - region.lo[i]) / cell)), 1);
-        }
-        if (dim[0] * dim[1] * dim[2] <= kCoarseCells) {
-            break;
-        }
-        cell *= 2.0;
-    }
-    const double perCell = 1.0 / cell;
-    const auto cellOf = [&](int i, double v) {
-        const double c =
-            std::clamp((v - region.lo[i]) * perCell, 0.0, static_cast<double>(dim[i] - 1));
-        return static_cast<int64_t>(c);
-    };
+    const CellGrid g(
+        region, std::max(kCoarseSides * sizeSum / static_cast<double>(sampled), 1e-30),
+        [](const std::array<int64_t, 3>& d) { return d[0] * d[1] * d[2] <= kCoarseCells; });
     // Calls f(cell) for each cell that box b reaches until f returns true; whether one did.
     const auto anyCell = [&](const Box& b, const auto& f) {
-        for (int64_t z = cellOf(2, b.lo[2]); z <= cellOf(2, b.hi[2]); ++z) {
-            for (int64_t y = cellOf(1, b.lo[1]); y <= cellOf(1, b.hi[1]); ++y) {
-                for (int64_t x = cellOf(0, b.lo[0]); x <= cellOf(0, b.hi[0]); ++x) {
-                    if (f(static_cast<size_t>((z * dim[1] + y) * dim[0] + x))) {
+        for (int64_t z = g.cellOf(2, b.lo[2]); z <= g.cellOf(2, b.hi[2]); ++z) {
+            for (int64_t y = g.cellOf(1, b.lo[1]); y <= g.cellOf(1, b.hi[1]); ++y) {
+                for (int64_t x = g.cellOf(0, b.lo[0]); x <= g.cellOf(0, b.hi[0]); ++x) {
+                    if (f(static_cast<size_t>(g.index(x, y, z)))) {
                         return true;
                     }
                 }
@@ -188,7 +204,7 @@ bool keepNearOther(const WeldedView& w, std::vector<int32_t> (&side)[2],
         }
         return false;
     };
-    const auto cells = static_cast<size_t>(dim[0] * dim[1] * dim[2]);
+    const auto cells = static_cast<size_t>(g.cells());
     std::vector<char> reachedBy[2] = {std::vector<char>(cells, 0), std::vector<char>(cells, 0)};
     for (int s = 0; s < 2; ++s) {
         boxes[s].resize(side[s].size());
@@ -277,29 +293,12 @@ Candidates candidatePairs(const WeldedView& w, const StopToken& stop,
         }
     }
     const double members = static_cast<double>(side[0].size() + side[1].size());
-    double cell = std::max(2.0 * sizeSum / members, 1e-30);
-    std::array<int64_t, 3> dim{};
-    for (;;) {
-        for (int i = 0; i < 3; ++i) {
-            dim[i] = std::max<int64_t>(
-                static_cast<int64_t>(std::ceil((region.hi[i] - region.lo[i]) / cell)), 1);
-        }
-        if (dim[0] <= (1 << 20) && dim[1] <= (1 << 20) && dim[2] <= (1 << 20)) {
-            break;
-        }
-        cell *= 2.0;
-    }
-    // Any monotone rule serves, as long as the grid and the lookups share it.
-    const double perCell = 1.0 / cell;
-    const auto cellOf = [&](int i, double v) {
-        // Clamped before the conversion, which then rounds down as floor would.
-        const double c =
-            std::clamp((v - region.lo[i]) * perCell, 0.0, static_cast<double>(dim[i] - 1));
-        return static_cast<int64_t>(c);
-    };
-    const auto index = [&](int64_t x, int64_t y, int64_t z) {
-        return (z * dim[1] + y) * dim[0] + x;
-    };
+    const CellGrid g(region, std::max(2.0 * sizeSum / members, 1e-30),
+                     [](const std::array<int64_t, 3>& d) {
+                         return d[0] <= (1 << 20) && d[1] <= (1 << 20) && d[2] <= (1 << 20);
+                     });
+    const auto cellOf = [&](int i, double v) { return g.cellOf(i, v); };
+    const auto index = [&](int64_t x, int64_t y, int64_t z) { return g.index(x, y, z); };
     const int small = side[0].size() <= side[1].size() ? 0 : 1;
     const std::vector<int32_t>& few = side[small];
     const std::vector<Box>& fewBoxes = boxes[small];
@@ -346,7 +345,7 @@ Candidates candidatePairs(const WeldedView& w, const StopToken& stop,
         int32_t member;
     };
     stop.check();
-    const int64_t cellCount = dim[0] * dim[1] * dim[2];
+    const int64_t cellCount = g.cells();
     const bool dense = cellCount <= (int64_t{1} << 22);
     std::vector<int32_t> cellStart;
     std::vector<int32_t> order(grid.size());
