@@ -1,4 +1,5 @@
 // What the commands share: options, reporting, loading the operands.
+#include <tbb/parallel_invoke.h>
 #include <CLI/CLI.hpp>
 
 #include <cerrno>
@@ -9,7 +10,9 @@
 #include "cli/interrupt.h"
 #include "cli/mesh_source.h"
 #include "geometry/mesh_defects.h"
+#include "geometry/mesh_topology.h"
 #include "geometry/numbers.h"
+#include "geometry/thread_arena.h"
 #include "scene/animation.h"
 #include "viewer/camera.h"
 
@@ -167,21 +170,55 @@ void warnAboutDefects(const Solid& solid, int32_t objectNumber) {
 
 bool loadOperands(Scene& scene, const std::string& source1, const std::string& source2,
                   ViewState* view) {
-    Status s = loadSceneObject(scene, source1, 1, view);
-    if (s) {
-        warnAboutDefects(scene.m_object1, 1);
-    }
-    if (s && !source2.empty()) {
-        s = loadSceneObject(scene, source2, 2, view);
+    if (source2.empty()) {
+        Status s = loadSceneObject(scene, source1, 1, view);
         if (s) {
-            warnAboutDefects(scene.m_object2, 2);
+            warnAboutDefects(scene.m_object1, 1);
+        } else if (!interrupted()) {
+            printError(s);
+        }
+        return s.ok();
+    }
+    Scene::ObjectSource sources[2];
+    const std::string* paths[2] = {&source1, &source2};
+    for (int k = 0; k < 2; ++k) {
+        PrimitiveParameters params;
+        const auto parsed = parsePrimitive(*paths[k], params);
+        if (parsed && !*parsed) {
+            printError(*parsed);
+            return false;
+        }
+        sources[k].path = *paths[k];
+        if (parsed) {
+            sources[k].primitive = params;
         }
     }
+    Status status[2];
+    scene.MakeObjects(sources, status);
+    // Object 1's failure is told first, as if the two had been read in turn.
+    const Status& s = !status[0] ? status[0] : status[1];
     if (!s) {
         if (!interrupted()) {
             printError(s);
         }
         return false;
+    }
+    if (view != nullptr) {
+        placeCameraForObject(*view, scene.m_object1,
+                             sources[0].primitive ? kNearAfterGenerating : kNearAfterReading,
+                             scene.m_keepCoordinates);
+    }
+    // Each operand's defects found at once, told in order.
+    std::string defects[2];
+    ThreadArena().run(scene.m_threads, [&] {
+        tbb::parallel_invoke(
+            [&] { defects[0] = describeDefects(analyzeTopology(scene.m_object1)); },
+            [&] { defects[1] = describeDefects(analyzeTopology(scene.m_object2)); });
+    });
+    for (int k = 0; k < 2; ++k) {
+        if (!defects[k].empty()) {
+            std::fprintf(stderr, "Objekt %d:\n%s", k + 1, defects[k].c_str());
+        }
     }
     return true;
 }

@@ -3,6 +3,7 @@
 #include <tbb/blocked_range.h>
 #include <tbb/info.h>
 #include <tbb/parallel_for.h>
+#include <tbb/parallel_invoke.h>
 #include <tbb/task_arena.h>
 
 #include <algorithm>
@@ -125,74 +126,124 @@ void Scene::phase(double share, double upTo, int64_t items) {
     }
 }
 
-Status Scene::makeObject(int32_t objectNumber, const std::string& text,
-                         const std::function<Status(Solid&, Solid&, const StopToken&)>& make) {
-    reporter().ShowProgressPopup(text);
-    const auto build = [&]() -> Status {
-        // Made and given its tree beside the object, so that a stop anywhere before the end
-        // leaves the object as it was.
-        Solid made;
-        Solid plain;
-        std::unique_ptr<OctreeNode> tree;
-        try {
-            phase(0.0);
-            const Solid& target = object(objectNumber);
-            made.wireframe = target.wireframe;
-            made.edgeLimit = target.edgeLimit;
-            if (Status status = make(made, plain, stopToken()); !status) {
-                return status;
-            }
-            // Reading and sampling cost about as much as object 1's tree.
-            const bool withTree = objectNumber == 1 && !m_treeOnDemand;
-            phase(withTree ? 0.5 : 1.0);
-            if (withTree) {
-                try {
-                    tree = prepareOctree(made);
-                } catch (const std::bad_alloc&) {
-                    // The mesh goes in; the next operation builds the tree it lacks.
-                }
-                phase(1.0);
-            }
-        } catch (const OperationStopped&) {
-            return Status::failure(kStoppedMessage);
-        }
-        Solid& target = object(objectNumber);
-        target.clear();
-        target.swap(made);
-        adoptPlain(objectNumber, plain);
-        if (objectNumber == 1) {
-            m_tree1 = std::move(tree);
-            if (m_tree1) {
-                pointTreeAt(*m_tree1, &m_object1);
-            }
+Status Scene::buildObject(int32_t objectNumber, const Maker& make, MadeObject& out, bool reports) {
+    // Made and given its tree beside the object, so that a stop anywhere before the end leaves
+    // the object as it was. Built beside the other object, it leaves the reporter alone.
+    const StopToken stop = stopToken();
+    const auto boundary = [&](double share) {
+        if (reports) {
+            phase(share);
         } else {
-            m_tree2.reset();
+            stop.check();
         }
-        return Status();
     };
+    try {
+        boundary(0.0);
+        const Solid& target = object(objectNumber);
+        out.made.wireframe = target.wireframe;
+        out.made.edgeLimit = target.edgeLimit;
+        if (Status status = make(out.made, out.plain, stop); !status) {
+            return status;
+        }
+        // Reading and sampling cost about as much as object 1's tree.
+        const bool withTree = objectNumber == 1 && !m_treeOnDemand;
+        boundary(withTree ? 0.5 : 1.0);
+        if (withTree) {
+            try {
+                out.tree = prepareOctree(out.made);
+            } catch (const std::bad_alloc&) {
+                // The mesh goes in; the next operation builds the tree it lacks.
+            }
+            boundary(1.0);
+        }
+    } catch (const OperationStopped&) {
+        return Status::failure(kStoppedMessage);
+    }
+    return Status();
+}
+
+void Scene::install(int32_t objectNumber, MadeObject& made) {
+    Solid& target = object(objectNumber);
+    target.clear();
+    target.swap(made.made);
+    adoptPlain(objectNumber, made.plain);
+    if (objectNumber == 1) {
+        m_tree1 = std::move(made.tree);
+        if (m_tree1) {
+            pointTreeAt(*m_tree1, &m_object1);
+        }
+    } else {
+        m_tree2.reset();
+    }
+}
+
+Status Scene::makeObject(int32_t objectNumber, const std::string& text, const Maker& make) {
+    reporter().ShowProgressPopup(text);
     // A cap beyond the cores is kept as asked: oneTBB then runs no more threads than there are
     // cores, but the phases split their work as for that many.
     Status s;
-    m_arena.run(m_threads, [&] { s = build(); });
+    m_arena.run(m_threads, [&] {
+        MadeObject made;
+        s = buildObject(objectNumber, make, made, true);
+        if (s) {
+            install(objectNumber, made);
+        }
+    });
     reporter().CloseProgressPopup();
     return s;
 }
 
+Scene::Maker Scene::makerOf(const ObjectSource& source) {
+    if (source.primitive) {
+        return
+            [this, parameters = *source.primitive](Solid& target, Solid& plain, const StopToken&) {
+                return generateObject(parameters, m_samplingFactor, target, &plain);
+            };
+    }
+    return [this, path = source.path](Solid& target, Solid& plain, const StopToken& stop) {
+        return loadObject(path, m_samplingFactor, target, ReadOptions{m_keepCoordinates}, stop,
+                          &plain);
+    };
+}
+
+std::string Scene::makingText(int32_t objectNumber, const ObjectSource& source) {
+    if (source.primitive) {
+        return "Generiranje novog trijela";
+    }
+    return objectNumber == 1 ? "Citanje objekta 1 iz datoteke..."
+                             : "Citanje objekta 2 iz datoteke...";
+}
+
+void Scene::MakeObjects(const ObjectSource (&sources)[2], Status (&status)[2]) {
+    reporter().ShowProgressPopup(makingText(1, sources[0]));
+    reporter().SetProgressText(makingText(2, sources[1]));
+    m_arena.run(m_threads, [&] {
+        MadeObject made[2];
+        m_itemsDone.store(0);
+        reporter().SetProgressShare(0.0);
+        // Reading is mostly one thread's work (a file's bytes, its weld, its checks) and the
+        // two files share nothing: each is read while the other is.
+        tbb::parallel_invoke(
+            [&] { status[0] = buildObject(1, makerOf(sources[0]), made[0], false); },
+            [&] { status[1] = buildObject(2, makerOf(sources[1]), made[1], false); });
+        for (int k = 0; k < 2; ++k) {
+            if (status[k]) {
+                install(k + 1, made[k]);
+            }
+        }
+        reporter().SetProgressShare(1.0);
+    });
+    reporter().CloseProgressPopup();
+}
+
 Status Scene::LoadObject(int32_t objectNumber, const std::string& path) {
-    return makeObject(
-        objectNumber,
-        objectNumber == 1 ? "Citanje objekta 1 iz datoteke..." : "Citanje objekta 2 iz datoteke...",
-        [&](Solid& target, Solid& plain, const StopToken& stop) {
-            return loadObject(path, m_samplingFactor, target, ReadOptions{m_keepCoordinates}, stop,
-                              &plain);
-        });
+    const ObjectSource source{path, std::nullopt};
+    return makeObject(objectNumber, makingText(objectNumber, source), makerOf(source));
 }
 
 Status Scene::GenerateObject(int32_t objectNumber, const PrimitiveParameters& parameters) {
-    return makeObject(objectNumber, "Generiranje novog trijela",
-                      [&](Solid& target, Solid& plain, const StopToken&) {
-                          return generateObject(parameters, m_samplingFactor, target, &plain);
-                      });
+    const ObjectSource source{{}, parameters};
+    return makeObject(objectNumber, makingText(objectNumber, source), makerOf(source));
 }
 
 bool Scene::hasPlain(int32_t objectNumber) const {

@@ -95,6 +95,15 @@ public:
     Status LoadObject(int32_t objectNumber, const std::string& path);
     // The generate command: the primitive into object 1 or 2 with the same preparation.
     Status GenerateObject(int32_t objectNumber, const PrimitiveParameters& parameters);
+    // What an object is made from: a mesh file, or a primitive where one is given.
+    struct ObjectSource {
+        std::string path;
+        std::optional<PrimitiveParameters> primitive;
+    };
+    // Objects 1 and 2 made at once from their sources, as LoadObject and GenerateObject make
+    // them, under one progress popup. Each takes its new mesh only where its own making
+    // succeeded (status[0] for object 1, status[1] for object 2); else it is as it was.
+    void MakeObjects(const ObjectSource (&sources)[2], Status (&status)[2]);
 
     // Puts a mesh that is already prepared (sampled, triangle data computed) in place of
     // object 1 or 2, as a load would leave it; `plain`, where not empty, is that mesh before
@@ -158,11 +167,24 @@ private:
     // Whether both objects leave room for an operation's peak within the memory limit.
     bool fitsMemory() const;
     void prepare(int32_t objectNumber);
+    // Makes a mesh; its second argument takes the mesh before sampling.
+    using Maker = std::function<Status(Solid&, Solid&, const StopToken&)>;
+    // A new object, made and prepared beside the one it replaces.
+    struct MadeObject {
+        Solid made;
+        Solid plain;
+        std::unique_ptr<OctreeNode> tree;
+    };
     // Makes object `objectNumber` anew with `make` (under the progress popup `text` and the
-    // thread cap; its second argument takes the mesh before sampling), then prepares it; on
-    // failure the object is as it was.
-    Status makeObject(int32_t objectNumber, const std::string& text,
-                      const std::function<Status(Solid&, Solid&, const StopToken&)>& make);
+    // thread cap), then prepares it; on failure the object is as it was.
+    Status makeObject(int32_t objectNumber, const std::string& text, const Maker& make);
+    // The making and preparing of makeObject into `out`, changing nothing of the scene; with
+    // `reports`, it tells the reporter its phases.
+    Status buildObject(int32_t objectNumber, const Maker& make, MadeObject& out, bool reports);
+    // Puts what buildObject made in place of the object.
+    void install(int32_t objectNumber, MadeObject& made);
+    Maker makerOf(const ObjectSource& source);
+    static std::string makingText(int32_t objectNumber, const ObjectSource& source);
     // A phase boundary of an operation: stops it here (OperationStopped) when asked, tells the
     // reporter the share done, and lets the share grow to `upTo` while the phase counts
     // `items` through stopToken().

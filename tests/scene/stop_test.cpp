@@ -162,5 +162,65 @@ TEST(StopOperation, AStoppedLoadOrGenerationKeepsTheObject) {
     }
 }
 
+// Both operands made at once (the command-line tool reads its two files so): each object as
+// made alone, each kept as it was where its own making fails or is stopped.
+TEST(MakeObjects, BothAtOnceAsInTurnsEachKeptWhereItsOwnFails) {
+    test::TempDir dir;
+    const std::string path = dir.path("sphere.obj");
+    {
+        Solid sphere;
+        ASSERT_TRUE(generateObject(PrimitiveParameters::sphere(60, 60, 1.0f), 1.0f, sphere).ok());
+        ASSERT_TRUE(writeObj(sphere, path).ok());
+    }
+    const PrimitiveParameters box = PrimitiveParameters::box(1.5f, 1.0f, 0.5f);
+    Scene inTurns;
+    inTurns.m_samplingFactor = 0.05f;
+    ASSERT_TRUE(inTurns.LoadObject(1, path).ok());
+    ASSERT_TRUE(inTurns.GenerateObject(2, box).ok());
+
+    Scene atOnce;
+    atOnce.m_samplingFactor = 0.05f;
+    Status status[2];
+    atOnce.MakeObjects({{path, std::nullopt}, {{}, box}}, status);
+    ASSERT_TRUE(status[0].ok() && status[1].ok());
+    EXPECT_EQ(bytesOf(atOnce.m_object1), bytesOf(inTurns.m_object1));
+    EXPECT_EQ(bytesOf(atOnce.m_object2), bytesOf(inTurns.m_object2));
+    EXPECT_EQ(bytesOf(atOnce.closedOperand(1)), bytesOf(inTurns.closedOperand(1)));
+    EXPECT_EQ(bytesOf(atOnce.closedOperand(2)), bytesOf(inTurns.closedOperand(2)));
+    EXPECT_NE(atOnce.tree(1), nullptr);
+    ASSERT_TRUE(atOnce.BooleanOperation(BooleanOp::Difference).ok());
+    ASSERT_TRUE(inTurns.BooleanOperation(BooleanOp::Difference).ok());
+    EXPECT_EQ(bytesOf(atOnce.m_object1), bytesOf(inTurns.m_object1));
+
+    // A file that cannot be read leaves its object alone; the other is made.
+    for (int failing = 0; failing < 2; ++failing) {
+        Scene scene;
+        setUp(scene, false);
+        const SceneState before = stateOf(scene);
+        Scene::ObjectSource sources[2] = {{path, std::nullopt}, {path, std::nullopt}};
+        sources[failing].path = dir.path("missing.obj");
+        scene.MakeObjects(sources, status);
+        EXPECT_FALSE(status[failing].ok());
+        EXPECT_TRUE(status[1 - failing].ok());
+        const SceneState after = stateOf(scene);
+        EXPECT_EQ(failing == 0 ? after.object1 : after.object2,
+                  failing == 0 ? before.object1 : before.object2);
+        EXPECT_NE(failing == 0 ? after.object2 : after.object1,
+                  failing == 0 ? before.object2 : before.object1);
+    }
+
+    // Stopped at the start, neither changes.
+    StoppingReporter reporter;
+    Scene scene(&reporter);
+    setUp(scene, false);
+    reporter.shares = 0;
+    reporter.stopAt = 1;
+    const SceneState before = stateOf(scene);
+    scene.MakeObjects({{path, std::nullopt}, {{}, box}}, status);
+    EXPECT_EQ(status[0].message(), "Prekinuto");
+    EXPECT_EQ(status[1].message(), "Prekinuto");
+    EXPECT_TRUE(stateOf(scene) == before);
+}
+
 }  // namespace
 }  // namespace korvan
