@@ -1,6 +1,8 @@
 #include "formats/stl.h"
 #include "formats/words.h"
+#include "geometry/mesh_topology.h"
 
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -56,36 +58,54 @@ std::string trianglesText(uint64_t n) {
 
 // ---- Binary --------------------------------------------------------------------------------
 
+// The records' corners, welded as they are read: a record stores its three corners apart, so
+// a closed surface repeats each position about six times, and a list of every corner would be
+// six times the memory of the positions, all of it touched once.
 Status parseBinary(std::string_view bytes, const std::string& path, MeshData& mesh) {
     const uint64_t count = loadU32(bytes.data() + kHeaderBytes);
     if (count > kMostTriangles) {
         return Status::failure("Datoteka " + path + " ima previse vrhova ili trokuta");
     }
     const auto n = static_cast<size_t>(count);
-    mesh.vertices.resize(3 * n);
+    const char* records = bytes.data() + kPrefixBytes;
+    const auto cornerOf = [&](size_t i, int k) {
+        const char* at = records + i * kRecordBytes + 12 + 12 * k;
+        return Vector4(std::bit_cast<float>(loadU32(at)), std::bit_cast<float>(loadU32(at + 4)),
+                       std::bit_cast<float>(loadU32(at + 8)));
+    };
+    // A closed surface has about half as many positions as triangles.
+    PositionWeld weld(n / 2 + 1);
+    mesh.vertices.reserve(n / 2 + 1);
     mesh.triangles.resize(n);
-    const char* record = bytes.data() + kPrefixBytes;
-    Vector4* corner = mesh.vertices.data();
-    for (size_t i = 0; i < n; ++i, record += kRecordBytes) {
-        uint32_t bits[9];
+    // The table is far larger than the caches: the slots of the corners some records ahead are
+    // fetched early.
+    constexpr size_t kAhead = 3;
+    for (size_t i = 0; i < n; ++i) {
+        const char* record = records + i * kRecordBytes;
         uint32_t nonFinite = 0;
         for (int k = 0; k < 9; ++k) {
-            bits[k] = loadU32(record + 12 + 4 * k);
             // All exponent bits set: inf or nan.
-            nonFinite |= static_cast<uint32_t>((bits[k] & 0x7f800000u) == 0x7f800000u);
+            nonFinite |=
+                static_cast<uint32_t>((loadU32(record + 12 + 4 * k) & 0x7f800000u) == 0x7f800000u);
         }
         if (nonFinite != 0) {
             return Status::failure(readError(path, "trokut " + std::to_string(i + 1),
                                              "koordinata vrha nije konacan broj"));
         }
-        float c[9];
-        std::memcpy(c, bits, sizeof c);
-        corner[0] = Vector4(c[0], c[1], c[2]);
-        corner[1] = Vector4(c[3], c[4], c[5]);
-        corner[2] = Vector4(c[6], c[7], c[8]);
-        corner += 3;
-        const auto first = static_cast<int32_t>(3 * i);
-        mesh.triangles[i].setIndices(first, first + 1, first + 2);
+        if (i + kAhead < n) {
+            for (int k = 0; k < 3; ++k) {
+                weld.prefetch(cornerOf(i + kAhead, k));
+            }
+        }
+        int32_t id[3];
+        for (int k = 0; k < 3; ++k) {
+            const Vector4 corner = cornerOf(i, k);
+            id[k] = weld.add(corner);
+            if (id[k] == static_cast<int32_t>(mesh.vertices.size())) {
+                mesh.vertices.push_back(corner);
+            }
+        }
+        mesh.triangles[i].setIndices(id[0], id[1], id[2]);
     }
     return {};
 }
@@ -362,7 +382,7 @@ Status readStlBytes(std::string_view bytes, const std::string& path, Solid& targ
             if (Status s = parseBinary(bytes, path, mesh); !s) {
                 return s;
             }
-            return finish(mesh, path, options, target);
+            return adoptMesh(mesh, path, options, target);
         }
         // Text holds no NUL byte; a binary file of the wrong length almost surely does.
         const bool binary = bytes.find('\0') != std::string_view::npos;

@@ -65,53 +65,61 @@ bool sameKey(const std::array<uint32_t, 3>& a, const std::array<uint32_t, 3>& b)
 
 }  // namespace
 
-PositionWeld::PositionWeld(const std::vector<Vector4>& vertices, size_t expectedDistinct)
-    : ids(vertices.size()) {
-    // Open addressing over the float bits; ids follow first occurrence, so the numbering
-    // never depends on the table's layout. A slot holds its key, so a probe touches one cache
-    // line, and the slots of the next vertices are fetched ahead: the table is far larger than
-    // the caches. Meshes usually repeat each position, so the table starts at one slot per
-    // vertex (or two per expected position) and doubles whenever it is half full.
-    const size_t wanted = expectedDistinct > 0 ? 2 * expectedDistinct : vertices.size();
+PositionWeld::PositionWeld(size_t expectedDistinct) {
+    // Open addressing over the float bits; ids follow first occurrence, so the numbering never
+    // depends on the table's layout. A slot holds its key, so a probe touches one cache line.
+    // The table starts at two slots per expected position and doubles whenever it is half full.
     size_t capacity = 16;
-    while (capacity < wanted) {
+    while (capacity < 2 * expectedDistinct) {
         capacity *= 2;
     }
     m_slots.assign(capacity, Slot{{0, 0, 0}, -1});
-    size_t mask = capacity - 1;
-    const auto insert = [&](const std::array<uint32_t, 3>& k, int32_t id) {
-        size_t h = hashKey(k) & mask;
-        while (m_slots[h].id >= 0) {
-            h = (h + 1) & mask;
-        }
-        m_slots[h] = {k, id};
-    };
+}
+
+PositionWeld::PositionWeld(const std::vector<Vector4>& vertices, size_t expectedDistinct)
+    : PositionWeld(expectedDistinct > 0 ? expectedDistinct : vertices.size() / 2) {
+    // Meshes usually repeat each position, so without a guess the table starts at one slot per
+    // vertex. The slots of the next vertices are fetched ahead: the table is far larger than the
+    // caches.
+    ids.resize(vertices.size());
     constexpr size_t kAhead = 8;
     for (size_t i = 0; i < vertices.size(); ++i) {
         if (i + kAhead < vertices.size()) {
-            __builtin_prefetch(&m_slots[hashKey(positionKey(vertices[i + kAhead])) & mask]);
+            prefetch(vertices[i + kAhead]);
         }
-        const std::array<uint32_t, 3> k = positionKey(vertices[i]);
-        size_t h = hashKey(k) & mask;
-        while (m_slots[h].id >= 0 && !sameKey(m_slots[h].key, k)) {
-            h = (h + 1) & mask;
-        }
-        if (m_slots[h].id >= 0) {
-            ids[i] = m_slots[h].id;
-            continue;
-        }
-        ids[i] = distinct();
-        m_slots[h] = {k, ids[i]};
-        firstVertex.push_back(static_cast<int32_t>(i));
-        if (2 * firstVertex.size() > capacity) {
-            capacity *= 2;
-            mask = capacity - 1;
-            m_slots.assign(capacity, Slot{{0, 0, 0}, -1});
-            for (int32_t id = 0; id < distinct(); ++id) {
-                insert(positionKey(vertices[static_cast<size_t>(firstVertex[id])]), id);
+        ids[i] = add(vertices[i]);
+    }
+}
+
+int32_t PositionWeld::add(const Vector4& v) {
+    const std::array<uint32_t, 3> k = positionKey(v);
+    size_t mask = m_slots.size() - 1;
+    size_t h = hashKey(k) & mask;
+    while (m_slots[h].id >= 0 && !sameKey(m_slots[h].key, k)) {
+        h = (h + 1) & mask;
+    }
+    const int32_t vertex = m_added++;
+    if (m_slots[h].id >= 0) {
+        return m_slots[h].id;
+    }
+    const int32_t id = distinct();
+    m_slots[h] = {k, id};
+    firstVertex.push_back(vertex);
+    if (2 * firstVertex.size() > m_slots.size()) {
+        std::vector<Slot> old(2 * m_slots.size(), Slot{{0, 0, 0}, -1});
+        old.swap(m_slots);
+        mask = m_slots.size() - 1;
+        for (const Slot& s : old) {
+            if (s.id >= 0) {
+                size_t at = hashKey(s.key) & mask;
+                while (m_slots[at].id >= 0) {
+                    at = (at + 1) & mask;
+                }
+                m_slots[at] = s;
             }
         }
     }
+    return id;
 }
 
 void PositionWeld::prefetch(const Vector4& v) const {
@@ -130,7 +138,8 @@ int32_t PositionWeld::find(const Vector4& v) const {
 }
 
 std::vector<int32_t> weldPositions(const std::vector<Vector4>& vertices, int32_t& distinct) {
-    PositionWeld weld(vertices);
+    // A solid's vertices are mostly welded already: the table is sized for all of them.
+    PositionWeld weld(vertices, vertices.size());
     distinct = weld.distinct();
     return std::move(weld.ids);
 }

@@ -46,10 +46,15 @@ std::vector<int32_t> weldPositions(const std::vector<Vector4>& vertices, int32_t
 class PositionWeld {
 public:
     explicit PositionWeld(const std::vector<Vector4>& vertices, size_t expectedDistinct = 0);
+    // An empty weld, sized for `expectedDistinct` positions, that add() fills.
+    explicit PositionWeld(size_t expectedDistinct);
 
-    std::vector<int32_t> ids;          // per vertex
+    std::vector<int32_t> ids;          // per vertex (of the vertices the weld was made of)
     std::vector<int32_t> firstVertex;  // per id, the vertex where it first occurs
 
+    // The id of the next vertex, whose position is v: a new id, distinct() - 1 after the call,
+    // where no vertex before had v. Vertices are numbered in the order they are added.
+    int32_t add(const Vector4& v);
     int32_t distinct() const { return static_cast<int32_t>(firstVertex.size()); }
     // The id of this position, or -1 where no vertex has it.
     int32_t find(const Vector4& v) const;
@@ -63,6 +68,7 @@ private:
         int32_t id;
     };
     std::vector<Slot> m_slots;
+    int32_t m_added = 0;
 };
 
 }  // namespace korvan
