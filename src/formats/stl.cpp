@@ -9,8 +9,10 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace korvan {
 namespace {
@@ -26,7 +28,7 @@ constexpr size_t kHeaderBytes = 80;
 constexpr size_t kPrefixBytes = kHeaderBytes + 4;
 constexpr size_t kRecordBytes = 50;
 
-// Every triangle stores its own corners, so the vertex array holds three per triangle.
+// Corners are numbered as they are read, three per triangle, in 32 bits.
 constexpr uint64_t kMostTriangles = static_cast<uint64_t>(INT32_MAX) / 3;
 
 uint32_t loadU32(const char* p) {
@@ -58,56 +60,102 @@ std::string trianglesText(uint64_t n) {
 
 // ---- Binary --------------------------------------------------------------------------------
 
-// The records' corners, welded as they are read: a record stores its three corners apart, so
-// a closed surface repeats each position about six times, and a list of every corner would be
-// six times the memory of the positions, all of it touched once.
+// Binary records into a mesh, some at a time, their corners welded as they are read: a record
+// stores its three corners apart, so a closed surface repeats each position about six times,
+// and a list of every corner would be six times the memory of the positions.
+class BinaryParser {
+public:
+    BinaryParser(const std::string& path, size_t count, MeshData& mesh)
+        : m_path(path), m_mesh(mesh), m_weld(count / 2 + 1) {
+        // A closed surface has about half as many positions as triangles.
+        mesh.vertices.reserve(count / 2 + 1);
+        mesh.triangles.resize(count);
+    }
+
+    // The next `count` records, whole, from `records`.
+    Status add(const char* records, size_t count) {
+        const auto cornerOf = [&](size_t i, int k) {
+            const char* at = records + i * kRecordBytes + 12 + 12 * k;
+            return Vector4(std::bit_cast<float>(loadU32(at)), std::bit_cast<float>(loadU32(at + 4)),
+                           std::bit_cast<float>(loadU32(at + 8)));
+        };
+        // The table is far larger than the caches: the slots of the corners some records ahead
+        // are fetched early.
+        constexpr size_t kAhead = 3;
+        for (size_t i = 0; i < count; ++i, ++m_next) {
+            const char* record = records + i * kRecordBytes;
+            uint32_t nonFinite = 0;
+            for (int k = 0; k < 9; ++k) {
+                // All exponent bits set: inf or nan.
+                nonFinite |= static_cast<uint32_t>((loadU32(record + 12 + 4 * k) & 0x7f800000u) ==
+                                                   0x7f800000u);
+            }
+            if (nonFinite != 0) {
+                return Status::failure(readError(m_path, "trokut " + std::to_string(m_next + 1),
+                                                 "koordinata vrha nije konacan broj"));
+            }
+            if (i + kAhead < count) {
+                for (int k = 0; k < 3; ++k) {
+                    m_weld.prefetch(cornerOf(i + kAhead, k));
+                }
+            }
+            int32_t id[3];
+            for (int k = 0; k < 3; ++k) {
+                const Vector4 corner = cornerOf(i, k);
+                id[k] = m_weld.add(corner);
+                if (id[k] == static_cast<int32_t>(m_mesh.vertices.size())) {
+                    m_mesh.vertices.push_back(corner);
+                }
+            }
+            m_mesh.triangles[m_next].setIndices(id[0], id[1], id[2]);
+        }
+        return {};
+    }
+
+private:
+    const std::string& m_path;
+    MeshData& m_mesh;
+    PositionWeld m_weld;
+    size_t m_next = 0;
+};
+
+// The binary file in `bytes`, whose length matches its count.
 Status parseBinary(std::string_view bytes, const std::string& path, MeshData& mesh) {
     const uint64_t count = loadU32(bytes.data() + kHeaderBytes);
     if (count > kMostTriangles) {
         return Status::failure("Datoteka " + path + " ima previse vrhova ili trokuta");
     }
-    const auto n = static_cast<size_t>(count);
-    const char* records = bytes.data() + kPrefixBytes;
-    const auto cornerOf = [&](size_t i, int k) {
-        const char* at = records + i * kRecordBytes + 12 + 12 * k;
-        return Vector4(std::bit_cast<float>(loadU32(at)), std::bit_cast<float>(loadU32(at + 4)),
-                       std::bit_cast<float>(loadU32(at + 8)));
-    };
-    // A closed surface has about half as many positions as triangles.
-    PositionWeld weld(n / 2 + 1);
-    mesh.vertices.reserve(n / 2 + 1);
-    mesh.triangles.resize(n);
-    // The table is far larger than the caches: the slots of the corners some records ahead are
-    // fetched early.
-    constexpr size_t kAhead = 3;
-    for (size_t i = 0; i < n; ++i) {
-        const char* record = records + i * kRecordBytes;
-        uint32_t nonFinite = 0;
-        for (int k = 0; k < 9; ++k) {
-            // All exponent bits set: inf or nan.
-            nonFinite |=
-                static_cast<uint32_t>((loadU32(record + 12 + 4 * k) & 0x7f800000u) == 0x7f800000u);
-        }
-        if (nonFinite != 0) {
-            return Status::failure(readError(path, "trokut " + std::to_string(i + 1),
-                                             "koordinata vrha nije konacan broj"));
-        }
-        if (i + kAhead < n) {
-            for (int k = 0; k < 3; ++k) {
-                weld.prefetch(cornerOf(i + kAhead, k));
-            }
-        }
-        int32_t id[3];
-        for (int k = 0; k < 3; ++k) {
-            const Vector4 corner = cornerOf(i, k);
-            id[k] = weld.add(corner);
-            if (id[k] == static_cast<int32_t>(mesh.vertices.size())) {
-                mesh.vertices.push_back(corner);
-            }
-        }
-        mesh.triangles[i].setIndices(id[0], id[1], id[2]);
+    BinaryParser parser(path, static_cast<size_t>(count), mesh);
+    return parser.add(bytes.data() + kPrefixBytes, static_cast<size_t>(count));
+}
+
+// The binary file open in `file`, its prefix read into `prefix` and its length matching its
+// count, read and parsed a piece at a time. Nothing where the file shrank meanwhile, so that it
+// is read again whole and judged as it then is.
+std::optional<Status> streamBinary(InputFile& file, const char* prefix, const std::string& path,
+                                   MeshData& mesh) {
+    const uint64_t count = loadU32(prefix + kHeaderBytes);
+    if (count > kMostTriangles) {
+        return Status::failure("Datoteka " + path + " ima previse vrhova ili trokuta");
     }
-    return {};
+    BinaryParser parser(path, static_cast<size_t>(count), mesh);
+    constexpr size_t kPiece = 1 << 14;  // records: 800 kB
+    std::vector<char> buffer(kPiece * kRecordBytes);
+    for (uint64_t done = 0; done < count;) {
+        const auto n = static_cast<size_t>(std::min<uint64_t>(kPiece, count - done));
+        size_t got = 0;
+        if (Status s = file.read(buffer.data(), n * kRecordBytes, got); !s) {
+            return s;
+        }
+        if (got != n * kRecordBytes) {
+            return std::nullopt;
+        }
+        if (Status s = parser.add(buffer.data(), n); !s) {
+            return s;
+        }
+        done += n;
+    }
+    return Status();
 }
 
 // Why a file that is not exactly as long as its header says is not a binary STL either.
@@ -364,6 +412,28 @@ bool writeAscii(const Solid& solid, FileSink& sink) {
 }  // namespace
 
 Status readStl(const std::string& path, Solid& target, const ReadOptions& options) {
+    // A binary file is parsed as it is read: its bytes never lie in memory whole.
+    InputFile file;
+    if (Status s = file.open(path); !s) {
+        return s;
+    }
+    char prefix[kPrefixBytes];
+    size_t got = 0;
+    if (Status s = file.read(prefix, sizeof prefix, got); !s) {
+        return s;
+    }
+    if (got == kPrefixBytes &&
+        file.size() - kPrefixBytes ==
+            kRecordBytes * static_cast<uint64_t>(loadU32(prefix + kHeaderBytes))) {
+        try {
+            MeshData mesh;
+            if (std::optional<Status> s = streamBinary(file, prefix, path, mesh)) {
+                return *s ? adoptMesh(mesh, path, options, target) : *s;
+            }
+        } catch (const std::bad_alloc&) {
+            return Status::failure(kOutOfMemoryMessage);
+        }
+    }
     std::string bytes;
     if (Status s = readFileBytes(path, bytes); !s) {
         return s;

@@ -14,7 +14,13 @@
 
 namespace korvan {
 
-Status readFileBytes(const std::string& path, std::string& bytes) {
+InputFile::~InputFile() {
+    if (m_fd >= 0) {
+        ::close(m_fd);
+    }
+}
+
+Status InputFile::open(const std::string& path) {
     // Non-blocking, so that opening a FIFO with no writer does not wait; the type is checked on
     // the open descriptor, so nothing can swap the file between the check and the read.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
@@ -27,32 +33,50 @@ Status readFileBytes(const std::string& path, std::string& bytes) {
         ::close(fd);
         return Status::failure("Datoteka " + path + " nije obicna datoteka");
     }
+    if (m_fd >= 0) {
+        ::close(m_fd);
+    }
+    m_fd = fd;
+    m_size = static_cast<uint64_t>(st.st_size);
+    m_path = path;
+    return {};
+}
+
+Status InputFile::read(char* into, size_t n, size_t& got) {
+    got = 0;
+    while (got < n) {
+        const ssize_t k = ::read(m_fd, into + got, n - got);
+        if (k < 0 && errno == EINTR) {
+            continue;
+        }
+        if (k < 0) {
+            return Status::failure("Datoteka " + m_path + " se ne moze procitati",
+                                   m_path + ": " + std::strerror(errno));
+        }
+        if (k == 0) {
+            break;  // shrank while being read: what is there is all there is
+        }
+        got += static_cast<size_t>(k);
+    }
+    return {};
+}
+
+Status readFileBytes(const std::string& path, std::string& bytes) {
+    InputFile file;
+    if (Status s = file.open(path); !s) {
+        return s;
+    }
     try {
         bytes.clear();
-        bytes.resize(static_cast<size_t>(st.st_size));
-        size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n < 0) {
-                const int error = errno;
-                ::close(fd);
-                return Status::failure("Datoteka " + path + " se ne moze procitati",
-                                       path + ": " + std::strerror(error));
-            }
-            if (n == 0) {
-                break;  // shrank while being read: what is there is all there is
-            }
-            done += static_cast<size_t>(n);
+        bytes.resize(static_cast<size_t>(file.size()));
+        size_t got = 0;
+        if (Status s = file.read(bytes.data(), bytes.size(), got); !s) {
+            return s;
         }
-        bytes.resize(done);
+        bytes.resize(got);
     } catch (const std::bad_alloc&) {
-        ::close(fd);
         return Status::failure(kOutOfMemoryMessage);
     }
-    ::close(fd);
     return {};
 }
 

@@ -2,6 +2,8 @@
 // a solid in the file's coordinates or in the unit box.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -20,6 +22,26 @@ struct ReadOptions {
 struct MeshData {
     std::vector<Vector4> vertices;
     std::vector<Triangle> triangles;
+};
+
+// A regular file open for reading, read in pieces: a reader that parses as it reads keeps only a
+// piece of the file in memory at once. Opened as readFileBytes opens files.
+class InputFile {
+public:
+    InputFile() = default;
+    InputFile(const InputFile&) = delete;
+    InputFile& operator=(const InputFile&) = delete;
+    ~InputFile();
+    Status open(const std::string& path);
+    // The file's size when it was opened.
+    uint64_t size() const { return m_size; }
+    // Up to `n` bytes into `into`; `got` says how many, fewer only at the file's end.
+    Status read(char* into, size_t n, size_t& got);
+
+private:
+    int m_fd = -1;
+    uint64_t m_size = 0;
+    std::string m_path;
 };
 
 // Reads the whole of a regular file into `bytes`. A file that cannot be opened, or that is not

@@ -64,6 +64,35 @@ TEST(StlReader, TakesABinaryFileWhoseHeaderSaysSolidByItsLength) {
     EXPECT_EQ(test::openEdgeCount(back), 0);
 }
 
+// A binary file is parsed as it is read, in pieces: across them the mesh is the one the bytes
+// give in memory, welded alike, and a fault is placed by its triangle's number in the file.
+TEST(StlReader, ABinaryFileReadInPiecesIsTheMeshOfItsBytes) {
+    Solid sphere;
+    ASSERT_TRUE(generateObject(PrimitiveParameters::sphere(150, 200, 1.0f), 1.0f, sphere).ok());
+    std::string bytes = test::savedBytes(sphere, "s.stl");
+    ASSERT_GT(sphere.triangleCount(), 3 * (1 << 14));  // several pieces
+    test::TempDir dir;
+    const std::string path = dir.path("s.stl");
+    test::writeFile(path, bytes);
+    Solid fromFile, fromBytes;
+    ASSERT_TRUE(readStl(path, fromFile, ReadOptions{true}).ok());
+    ASSERT_TRUE(readStlBytes(bytes, path, fromBytes, ReadOptions{true}).ok());
+    test::expectSameMesh(fromFile, fromBytes);
+    EXPECT_EQ(test::cornerList(fromFile), test::cornerList(fromBytes));
+    EXPECT_EQ(fromFile.vertexCount(), sphere.vertexCount());
+    EXPECT_EQ(test::openEdgeCount(fromFile), 0);
+
+    const size_t late = 2 * (1 << 14) + 123;  // in the third piece
+    const float nan = NAN;
+    std::memcpy(bytes.data() + 84 + 50 * late + 12 + 4 * 7, &nan, 4);
+    test::writeFile(path, bytes);
+    const Status s = readStl(path, fromFile, ReadOptions{true});
+    ASSERT_FALSE(s.ok());
+    EXPECT_NE(s.message().find("trokut " + std::to_string(late + 1) + ":"), std::string::npos)
+        << s.message();
+    test::expectSameMesh(fromFile, fromBytes);  // kept as it was
+}
+
 TEST(StlReader, AcceptsAnyCaseAndSpacingSeveralSolidsAndIgnoresNormals) {
     const std::string text =
         "\xEF\xBB\xBF  SOLID first part\r\n"
