@@ -129,14 +129,18 @@ TEST(StopOperation, AStopInAnyPhaseLeavesTheSceneAsItWas) {
     }
 }
 
+// A sphere of `m` x `n` facets written to sphere.obj in `dir`; its path.
+std::string sphereFile(const test::TempDir& dir, int32_t m, int32_t n) {
+    const std::string path = dir.path("sphere.obj");
+    Solid sphere;
+    EXPECT_TRUE(generateObject(PrimitiveParameters::sphere(m, n, 1.0f), 1.0f, sphere).ok());
+    EXPECT_TRUE(writeObj(sphere, path).ok());
+    return path;
+}
+
 TEST(StopOperation, AStoppedLoadOrGenerationKeepsTheObject) {
     test::TempDir dir;
-    const std::string path = dir.path("sphere.obj");
-    {
-        Solid sphere;
-        ASSERT_TRUE(generateObject(PrimitiveParameters::sphere(300, 300, 1.0f), 1.0f, sphere).ok());
-        ASSERT_TRUE(writeObj(sphere, path).ok());
-    }
+    const std::string path = sphereFile(dir, 300, 300);
     for (int32_t objectNumber : {1, 2}) {
         for (const bool load : {true, false}) {
             int stops = 0;
@@ -166,12 +170,7 @@ TEST(StopOperation, AStoppedLoadOrGenerationKeepsTheObject) {
 // made alone, each kept as it was where its own making fails or is stopped.
 TEST(MakeObjects, BothAtOnceAsInTurnsEachKeptWhereItsOwnFails) {
     test::TempDir dir;
-    const std::string path = dir.path("sphere.obj");
-    {
-        Solid sphere;
-        ASSERT_TRUE(generateObject(PrimitiveParameters::sphere(60, 60, 1.0f), 1.0f, sphere).ok());
-        ASSERT_TRUE(writeObj(sphere, path).ok());
-    }
+    const std::string path = sphereFile(dir, 60, 60);
     const PrimitiveParameters box = PrimitiveParameters::box(1.5f, 1.0f, 0.5f);
     Scene inTurns;
     inTurns.m_samplingFactor = 0.05f;
