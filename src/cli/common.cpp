@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "cli/commands.h"
 #include "cli/interrupt.h"
@@ -139,58 +140,72 @@ bool LineReporter::StopRequested() const {
     return interrupted();
 }
 
-Status loadSceneObject(Scene& scene, const std::string& source, int32_t objectNumber,
-                       ViewState* view) {
+namespace {
+
+// The scene's source for `text`: a primitive where the text names one, else a mesh file; the
+// refusal where it names a primitive wrongly.
+Status sourceOf(const std::string& text, Scene::ObjectSource& source) {
     PrimitiveParameters params;
-    const auto parsed = parsePrimitive(source, params);
+    const auto parsed = parsePrimitive(text, params);
     if (parsed && !*parsed) {
         return *parsed;
     }
-    Status s = parsed ? scene.GenerateObject(objectNumber, params)
-                      : scene.LoadObject(objectNumber, source);
-    if (s && objectNumber == 1 && view != nullptr) {
-        placeCameraForObject(*view, scene.m_object1,
-                             parsed ? kNearAfterGenerating : kNearAfterReading,
-                             scene.m_keepCoordinates);
+    source.path = text;
+    source.primitive.reset();
+    if (parsed) {
+        source.primitive = params;
     }
-    return s;
+    return {};
 }
 
-namespace {
-
-// What a user should know about a mesh that is not a clean solid, on stderr.
-void warnAboutDefects(const Solid& solid, int32_t objectNumber) {
-    const std::string defects = describeDefects(analyzeTopology(solid));
-    if (!defects.empty()) {
-        std::fprintf(stderr, "Objekt %d:\n%s", objectNumber, defects.c_str());
+// Object 1's camera, as the desktop view places it after a load or a generation.
+void placeCamera(ViewState* view, const Scene& scene, const Scene::ObjectSource& source) {
+    if (view != nullptr) {
+        placeCameraForObject(*view, scene.m_object1,
+                             source.primitive ? kNearAfterGenerating : kNearAfterReading,
+                             scene.m_keepCoordinates);
     }
+}
+
+// What a user should know about a mesh that is not a clean solid, as told on stderr; empty for
+// a clean one.
+std::string defectsText(const Solid& solid, int32_t objectNumber) {
+    const std::string defects = describeDefects(analyzeTopology(solid));
+    return defects.empty() ? defects : "Objekt " + std::to_string(objectNumber) + ":\n" + defects;
 }
 
 }  // namespace
+
+Status loadSceneObject(Scene& scene, const std::string& source, int32_t objectNumber,
+                       ViewState* view) {
+    Scene::ObjectSource from;
+    if (Status s = sourceOf(source, from); !s) {
+        return s;
+    }
+    Status s = from.primitive ? scene.GenerateObject(objectNumber, *from.primitive)
+                              : scene.LoadObject(objectNumber, source);
+    if (s && objectNumber == 1) {
+        placeCamera(view, scene, from);
+    }
+    return s;
+}
 
 bool loadOperands(Scene& scene, const std::string& source1, const std::string& source2,
                   ViewState* view) {
     if (source2.empty()) {
         Status s = loadSceneObject(scene, source1, 1, view);
         if (s) {
-            warnAboutDefects(scene.m_object1, 1);
+            std::fputs(defectsText(scene.m_object1, 1).c_str(), stderr);
         } else if (!interrupted()) {
             printError(s);
         }
         return s.ok();
     }
     Scene::ObjectSource sources[2];
-    const std::string* paths[2] = {&source1, &source2};
     for (int k = 0; k < 2; ++k) {
-        PrimitiveParameters params;
-        const auto parsed = parsePrimitive(*paths[k], params);
-        if (parsed && !*parsed) {
-            printError(*parsed);
+        if (Status s = sourceOf(k == 0 ? source1 : source2, sources[k]); !s) {
+            printError(s);
             return false;
-        }
-        sources[k].path = *paths[k];
-        if (parsed) {
-            sources[k].primitive = params;
         }
     }
     Status status[2];
@@ -203,23 +218,14 @@ bool loadOperands(Scene& scene, const std::string& source1, const std::string& s
         }
         return false;
     }
-    if (view != nullptr) {
-        placeCameraForObject(*view, scene.m_object1,
-                             sources[0].primitive ? kNearAfterGenerating : kNearAfterReading,
-                             scene.m_keepCoordinates);
-    }
+    placeCamera(view, scene, sources[0]);
     // Each operand's defects found at once, told in order.
     std::string defects[2];
     ThreadArena().run(scene.m_threads, [&] {
-        tbb::parallel_invoke(
-            [&] { defects[0] = describeDefects(analyzeTopology(scene.m_object1)); },
-            [&] { defects[1] = describeDefects(analyzeTopology(scene.m_object2)); });
+        tbb::parallel_invoke([&] { defects[0] = defectsText(scene.m_object1, 1); },
+                             [&] { defects[1] = defectsText(scene.m_object2, 2); });
     });
-    for (int k = 0; k < 2; ++k) {
-        if (!defects[k].empty()) {
-            std::fprintf(stderr, "Objekt %d:\n%s", k + 1, defects[k].c_str());
-        }
-    }
+    std::fputs((defects[0] + defects[1]).c_str(), stderr);
     return true;
 }
 
