@@ -117,9 +117,17 @@ struct Candidate {
     std::vector<int32_t> pieces, members;
 };
 
+// An edge, its ends in order, and the first candidate whose outline has it.
+struct EdgeEnd {
+    uint64_t key;
+    int32_t first;
+};
+constexpr uint64_t kNoEdge = UINT64_MAX;
+
 // A thread's buffers, its candidates and pieces, and how many sheets it found.
 struct Worker {
     OutlineBuffers edges;
+    std::vector<EdgeEnd> ends;
     std::vector<Candidate> candidates;
     std::vector<CellPart> pieces;
     int32_t sheets = 0;
@@ -128,17 +136,20 @@ struct Worker {
 struct Sheets {
     const CountedTriangles& t;
 
-    // Per axis, the sign of the normal's component there that all of `list` share, or 0.
+    // Per axis, the sign of the normal's component there that all of `list` share, or 0: the
+    // signs' two bits per axis are the same in all where their AND and OR agree.
     static void uniformSigns(const char* usable, const int32_t* list, int32_t count,
                              int8_t (&sign)[3]) {
+        int all = 0x3f, any = 0;
+        for (int32_t k = 0; k < count; ++k) {
+            const int u = usable[static_cast<size_t>(list[k])];
+            all &= u;
+            any |= u;
+        }
         for (int a = 0; a < 3; ++a) {
             const int mask = 3 << (2 * a);
-            const int want = usable[static_cast<size_t>(list[0])] & mask;
-            bool same = true;
-            for (int32_t k = 1; k < count; ++k) {
-                same &= (usable[static_cast<size_t>(list[k])] & mask) == want;
-            }
-            sign[a] = static_cast<int8_t>(same ? (want >> (2 * a)) - 1 : 0);
+            sign[a] = static_cast<int8_t>(
+                (all & mask) == (any & mask) ? ((all & mask) >> (2 * a)) - 1 : 0);
         }
     }
 
@@ -191,9 +202,10 @@ struct Sheets {
 
 // Groups of `count` candidates, get(k) the k-th, joined where they meet along an edge (one has
 // it, the other its reverse) and still share a sign: each group's shared signs and the
-// positions k of its members.
+// positions k of its members. `ends` is a table for the edges, its contents not used.
 template <typename Get>
-std::vector<std::pair<uint8_t, std::vector<int32_t>>> joinedGroups(int32_t count, const Get& get) {
+std::vector<std::pair<uint8_t, std::vector<int32_t>>> joinedGroups(int32_t count, const Get& get,
+                                                                   std::vector<EdgeEnd>& ends) {
     std::vector<int32_t> root(static_cast<size_t>(count));
     std::vector<uint8_t> joint(static_cast<size_t>(count));
     for (int32_t k = 0; k < count; ++k) {
@@ -207,25 +219,34 @@ std::vector<std::pair<uint8_t, std::vector<int32_t>>> joinedGroups(int32_t count
         }
         return k;
     };
-    std::vector<std::pair<uint64_t, int32_t>> ends;
+    // Each edge, either way, in a table with the first candidate that has it; a later one
+    // with it joins that one's group.
+    size_t edges = 0;
+    for (int32_t k = 0; k < count; ++k) {
+        edges += get(k).outline.size();
+    }
+    const size_t size = std::bit_ceil(std::max<size_t>(2 * edges, 16));
+    ends.assign(size, EdgeEnd{kNoEdge, 0});
+    const int shift = 64 - std::countr_zero(size);
     for (int32_t k = 0; k < count; ++k) {
         for (const Edge& e : get(k).outline) {
-            ends.push_back(
-                {static_cast<uint64_t>(static_cast<uint32_t>(std::min(e.from, e.to))) << 32 |
-                     static_cast<uint32_t>(std::max(e.from, e.to)),
-                 k});
-        }
-    }
-    std::sort(ends.begin(), ends.end());
-    for (size_t k = 1; k < ends.size(); ++k) {
-        if (ends[k].first != ends[k - 1].first) {
-            continue;
-        }
-        const int32_t x = find(ends[k].second), y = find(ends[k - 1].second);
-        const uint8_t both = joint[static_cast<size_t>(x)] & joint[static_cast<size_t>(y)];
-        if (x != y && both != 0) {
-            root[static_cast<size_t>(y)] = x;
-            joint[static_cast<size_t>(x)] = both;
+            const uint64_t key =
+                static_cast<uint64_t>(static_cast<uint32_t>(std::min(e.from, e.to))) << 32 |
+                static_cast<uint32_t>(std::max(e.from, e.to));
+            auto at = static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> shift);
+            while (ends[at].key != kNoEdge && ends[at].key != key) {
+                at = (at + 1) & (size - 1);
+            }
+            if (ends[at].key == kNoEdge) {
+                ends[at] = {key, k};
+                continue;
+            }
+            const int32_t x = find(k), y = find(ends[at].first);
+            const uint8_t both = joint[static_cast<size_t>(x)] & joint[static_cast<size_t>(y)];
+            if (x != y && both != 0) {
+                root[static_cast<size_t>(y)] = x;
+                joint[static_cast<size_t>(x)] = both;
+            }
         }
     }
     std::vector<std::pair<uint8_t, std::vector<int32_t>>> groups;
@@ -441,10 +462,12 @@ int64_t dropSheetInteriors(const CountedTriangles& t, const Box& region, double 
         for (uint32_t k = 0; k < 8; ++k) {
             self(self, level - 1, code << 3 | k, wk, items);
         }
-        auto groups =
-            joinedGroups(static_cast<int32_t>(items.size()), [&](int32_t k) -> const Candidate& {
+        auto groups = joinedGroups(
+            static_cast<int32_t>(items.size()),
+            [&](int32_t k) -> const Candidate& {
                 return wk.candidates[static_cast<size_t>(items[static_cast<size_t>(k)])];
-            });
+            },
+            wk.ends);
         for (auto& [signs, members] : groups) {
             for (int32_t& m : members) {
                 m = items[static_cast<size_t>(m)];
@@ -527,9 +550,10 @@ int64_t dropSheetInteriors(const CountedTriangles& t, const Box& region, double 
         return octants[o].candidates[static_cast<size_t>(c)];
     };
     OutlineBuffers across;
+    std::vector<EdgeEnd> topEnds;
     int32_t spanning = 0;
     for (const auto& [signs, members] :
-         joinedGroups(static_cast<int32_t>(top.size()), topCandidate)) {
+         joinedGroups(static_cast<int32_t>(top.size()), topCandidate, topEnds)) {
         const std::vector<int32_t>& group = members;  // a binding no lambda may name
         if (group.size() > 1 &&
             summedOutline(across, group.size(),
@@ -699,6 +723,16 @@ int64_t dropSheetInteriors(const CountedTriangles& t, const Box& region, double 
                           }
                       });
 
+    // Slots that nothing reaches into: a triangle of such a cell's sheet that stays in the
+    // cell is left out without a test.
+    std::vector<char> reached(static_cast<size_t>(slots) + mixed.size());
+    for (size_t slot = 0; slot < reached.size(); ++slot) {
+        const Reach* sides = sidesOf(slot);
+        for (int side = 0; side < kSides; ++side) {
+            reached[slot] = static_cast<char>(reached[slot] | (sides[side].lo[0] != INT32_MAX));
+        }
+    }
+
     // A triangle of a sheet is left out where its box stays in the sheet's cells, apart from
     // other pieces' boxes in them, and away from what reaches into them.
     return tbb::parallel_reduce(
@@ -714,6 +748,12 @@ int64_t dropSheetInteriors(const CountedTriangles& t, const Box& region, double 
                     continue;
                 }
                 t.sheet[i] = own;
+                if ((home[i] & kSpans) == 0 && sheetOf[home[i]] == own &&
+                    !reached[static_cast<size_t>(slotOf[home[i]])]) {
+                    t.usable[i] = 0;
+                    ++dropped;
+                    continue;
+                }
                 const Bounds& b = t.bounds[i];
                 int32_t lo[3], hi[3];
                 for (int k = 0; k < 3; ++k) {
