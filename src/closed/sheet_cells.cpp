@@ -8,15 +8,15 @@
 //
 // Sheets are made of the cells of a grid over the operand, each triangle in the cell of its
 // box's centre: a whole cell, or where its triangles share no sign on any axis (a cube's edge),
-// each class of them by the largest component of the normal. Up an octree of the cells, pieces
-// that meet along edges and share a sign are joined, and the largest joins that are sheets are
-// taken.
+// each class of them by the largest component of the normal (or, where a class falls apart,
+// each part of it that hangs together by edges). Up an octree of the cells, pieces that meet
+// along edges and share a sign are joined, and the largest joins that are sheets are taken.
 //
 // A triangle outside a sheet can only meet one of the sheet's where the two boxes meet in a
-// cell of the sheet: the other triangle is of another class in that cell, and the one's box
-// meets that class's box; or it reaches into the cell from a cell beside it on some axis, from
+// cell of the sheet: the other triangle is of another piece in that cell, and the one's box
+// meets that piece's box; or it reaches into the cell from a cell beside it on some axis, from
 // below or from above. The sheet's triangles whose boxes stay in its cells, apart from other
-// classes' boxes there and from what reaches into those cells, are left out of the tests.
+// pieces' boxes there and from what reaches into those cells, are left out of the tests.
 #include "closed/sheet_cells.h"
 
 #include <tbb/blocked_range.h>
@@ -96,14 +96,16 @@ int32_t ordered(float f) {
 // Classes of triangles by the axis of their normal's largest component and its sign: 2a + 1
 // for positive, 2a for negative. A class shares that sign.
 constexpr int kClasses = 6;
+// Pieces of one class in a cell at most: a class times this plus a part's number fits a byte.
+constexpr int32_t kRunsPerClass = 42;
 
 // Part of a finest cell in a sheet: the whole cell, or where its triangles do not all share a
-// sign on some axis (a cube's edge), those of one class. Pairs of two classes' triangles are
-// tested where the one's box meets the other's class's box.
+// sign on some axis (a cube's edge), those of one class or of one part of a class. Pairs of two
+// pieces' triangles are tested where the one's box meets the other's piece's box.
 struct CellPart {
     uint32_t cell;
-    int32_t part;   // the class, or -1 for the whole cell
-    Bounds box;     // of a class
+    int32_t part;   // class * kRunsPerClass + the class's part, or -1 for the whole cell
+    Bounds box;     // of a class's piece
     int32_t sheet;  // its sheet, in its worker's numbering; -1 where it is in none
 };
 
@@ -128,6 +130,7 @@ constexpr uint64_t kNoEdge = UINT64_MAX;
 struct Worker {
     OutlineBuffers edges;
     std::vector<EdgeEnd> ends;
+    std::vector<int32_t> root, runOf;
     std::vector<Candidate> candidates;
     std::vector<CellPart> pieces;
     int32_t sheets = 0;
@@ -384,8 +387,79 @@ int64_t dropSheetInteriors(const CountedTriangles& t, const Box& region, double 
     };
     // A finest cell that is no sheet as its classes: each a candidate where its outline is one
     // outer loop (a class often falls apart, which would keep whatever it joins from being a
-    // sheet; the whole test waits for the largest join), else a piece in no sheet.
-    auto classOf = std::make_unique_for_overwrite<uint8_t[]>(n);  // where the home is mixed
+    // sheet; the whole test waits for the largest join), else the parts of it that hang
+    // together by edges, each tried alike; a piece that is none is in no sheet. Per triangle
+    // whose home is such a cell, its piece there: its class times kRunsPerClass plus its part.
+    auto classOf = std::make_unique_for_overwrite<uint8_t[]>(n);
+    // Reorders `members` (count of them) so that the triangles that hang together by edges lie
+    // in runs, in order of their first member; `runs` gets the runs' starts and the end. Past
+    // kRunsPerClass runs, the rest share the last.
+    const auto connectedRuns = [&](int32_t* members, int32_t count, Worker& wk,
+                                   std::vector<int32_t>& runs) {
+        std::vector<int32_t>& root = wk.root;
+        root.resize(static_cast<size_t>(count));
+        for (int32_t k = 0; k < count; ++k) {
+            root[static_cast<size_t>(k)] = k;
+        }
+        const auto find = [&](int32_t k) {
+            while (root[static_cast<size_t>(k)] != k) {
+                k = root[static_cast<size_t>(k)] =
+                    root[static_cast<size_t>(root[static_cast<size_t>(k)])];
+            }
+            return k;
+        };
+        const size_t size = std::bit_ceil(std::max<size_t>(6 * static_cast<size_t>(count), 16));
+        wk.ends.assign(size, EdgeEnd{kNoEdge, 0});
+        const int shift = 64 - std::countr_zero(size);
+        for (int32_t k = 0; k < count; ++k) {
+            const Corners& c = t.w.tris[static_cast<size_t>(t.first + members[k])];
+            for (int e = 0; e < 3; ++e) {
+                const int32_t x = c[static_cast<size_t>(e)],
+                              y = c[static_cast<size_t>((e + 1) % 3)];
+                const uint64_t key = static_cast<uint64_t>(static_cast<uint32_t>(std::min(x, y)))
+                                         << 32 |
+                                     static_cast<uint32_t>(std::max(x, y));
+                auto at = static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> shift);
+                while (wk.ends[at].key != kNoEdge && wk.ends[at].key != key) {
+                    at = (at + 1) & (size - 1);
+                }
+                if (wk.ends[at].key == kNoEdge) {
+                    wk.ends[at] = {key, k};
+                } else {
+                    root[static_cast<size_t>(find(k))] = find(wk.ends[at].first);
+                }
+            }
+        }
+        // Runs numbered by their first member; members placed by run, in order.
+        std::vector<int32_t>& runOf = wk.runOf;
+        runOf.assign(static_cast<size_t>(count), -1);
+        runs.assign(1, 0);
+        std::vector<int32_t> sizes;
+        for (int32_t k = 0; k < count; ++k) {
+            int32_t& r = runOf[static_cast<size_t>(find(k))];
+            if (r < 0) {
+                r = std::min(static_cast<int32_t>(sizes.size()), kRunsPerClass - 1);
+                if (r == static_cast<int32_t>(sizes.size())) {
+                    sizes.push_back(0);
+                }
+            }
+            ++sizes[static_cast<size_t>(r)];
+        }
+        if (sizes.size() == 1) {
+            runs.push_back(count);
+            return;
+        }
+        for (const int32_t z : sizes) {
+            runs.push_back(runs.back() + z);
+        }
+        std::vector<int32_t> fill(runs.begin(), runs.end() - 1);
+        std::vector<int32_t> placed(static_cast<size_t>(count));
+        for (int32_t k = 0; k < count; ++k) {
+            placed[static_cast<size_t>(
+                fill[static_cast<size_t>(runOf[static_cast<size_t>(find(k))])]++)] = members[k];
+        }
+        std::copy(placed.begin(), placed.end(), members);
+    };
     const auto classes = [&](uint32_t cell, Worker& wk, std::vector<int32_t>& out) {
         const int32_t* members = list.data() + start[cell];
         const int32_t count = start[cell + 1] - start[cell];
@@ -415,30 +489,52 @@ int64_t dropSheetInteriors(const CountedTriangles& t, const Box& region, double 
             const int32_t i = members[k];
             byClass[static_cast<size_t>(fill[classOf[static_cast<size_t>(i)]]++)] = i;
         }
+        std::vector<int32_t> runs;
         for (int c = 0; c < kClasses; ++c) {
-            if (begin[c] == begin[c + 1]) {
+            const int32_t size = begin[c + 1] - begin[c];
+            if (size == 0) {
                 continue;
             }
-            CellPart piece{
-                cell,
-                c,
-                {{HUGE_VALF, HUGE_VALF, HUGE_VALF}, {-HUGE_VALF, -HUGE_VALF, -HUGE_VALF}},
-                -1};
-            for (int32_t k = begin[c]; k < begin[c + 1]; ++k) {
-                const Bounds& b = t.bounds[static_cast<size_t>(byClass[static_cast<size_t>(k)])];
-                for (int a = 0; a < 3; ++a) {
-                    piece.box.lo[a] = std::min(piece.box.lo[a], b.lo[a]);
-                    piece.box.hi[a] = std::max(piece.box.hi[a], b.hi[a]);
-                }
-            }
+            // Where the class is not one outer loop, each part of it that hangs together by
+            // edges is a piece of its own: the walls of two holes in one cell face alike but lie
+            // apart, and each part's box is smaller than theirs together.
             int8_t sign[3];
-            if (!sheets.outlineOf(byClass.data() + begin[c], begin[c + 1] - begin[c], wk, sign)) {
-                wk.pieces.push_back(piece);  // in no sheet, but others' boxes keep apart from it
-                continue;
+            const bool outlined = sheets.outlineOf(byClass.data() + begin[c], size, wk, sign);
+            const bool whole = outlined && sheets.plain(wk.edges, Sheets::signBits(sign), true);
+            if (whole) {
+                runs.assign({0, size});
+            } else {
+                connectedRuns(byClass.data() + begin[c], size, wk, runs);
             }
-            const int32_t made = candidate(wk, sign, piece);
-            if (sheets.settled(wk.candidates[static_cast<size_t>(made)], wk, true)) {
-                out.push_back(made);
+            const bool split = runs.size() > 2;
+            for (size_t r = 0; r + 1 < runs.size(); ++r) {
+                const int32_t from = begin[c] + runs[r], to = begin[c] + runs[r + 1];
+                const auto part = static_cast<uint8_t>(c * kRunsPerClass + static_cast<int>(r));
+                CellPart piece{
+                    cell,
+                    part,
+                    {{HUGE_VALF, HUGE_VALF, HUGE_VALF}, {-HUGE_VALF, -HUGE_VALF, -HUGE_VALF}},
+                    -1};
+                for (int32_t k = from; k < to; ++k) {
+                    const auto i = static_cast<size_t>(byClass[static_cast<size_t>(k)]);
+                    classOf[i] = part;
+                    const Bounds& b = t.bounds[i];
+                    for (int a = 0; a < 3; ++a) {
+                        piece.box.lo[a] = std::min(piece.box.lo[a], b.lo[a]);
+                        piece.box.hi[a] = std::max(piece.box.hi[a], b.hi[a]);
+                    }
+                }
+                // A piece that is the whole class was tried already; its outline is at hand.
+                if (split ? !sheets.outlineOf(byClass.data() + from, to - from, wk, sign)
+                          : !outlined) {
+                    wk.pieces.push_back(piece);  // in no sheet, but others' boxes keep apart
+                    continue;
+                }
+                const int32_t made = candidate(wk, sign, piece);
+                if (whole ||
+                    (split && sheets.settled(wk.candidates[static_cast<size_t>(made)], wk, true))) {
+                    out.push_back(made);
+                }
             }
         }
     };
