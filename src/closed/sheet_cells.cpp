@@ -119,12 +119,32 @@ struct Candidate {
     std::vector<int32_t> pieces, members;
 };
 
-// An edge, its ends in order, and the first candidate whose outline has it.
+// An edge, its ends in order, and the first of some items (candidates, triangles) that has it.
 struct EdgeEnd {
     uint64_t key;
     int32_t first;
 };
 constexpr uint64_t kNoEdge = UINT64_MAX;
+
+// A table of edges, empty, for `edges` entries at most half full; the shift of its hash.
+int openEnds(std::vector<EdgeEnd>& table, size_t edges) {
+    const size_t size = std::bit_ceil(std::max<size_t>(2 * edges, 16));
+    table.assign(size, EdgeEnd{kNoEdge, -1});
+    return 64 - std::countr_zero(size);
+}
+
+// The slot of edge (x, y), either way, in the table: where it is, or the empty one where it
+// would go, now holding it with no item.
+EdgeEnd& endOf(std::vector<EdgeEnd>& table, int shift, int32_t x, int32_t y) {
+    const uint64_t key = static_cast<uint64_t>(static_cast<uint32_t>(std::min(x, y))) << 32 |
+                         static_cast<uint32_t>(std::max(x, y));
+    auto at = static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> shift);
+    while (table[at].key != kNoEdge && table[at].key != key) {
+        at = (at + 1) & (table.size() - 1);
+    }
+    table[at].key = key;
+    return table[at];
+}
 
 // A thread's buffers, its candidates and pieces, and how many sheets it found.
 struct Worker {
@@ -228,23 +248,15 @@ std::vector<std::pair<uint8_t, std::vector<int32_t>>> joinedGroups(int32_t count
     for (int32_t k = 0; k < count; ++k) {
         edges += get(k).outline.size();
     }
-    const size_t size = std::bit_ceil(std::max<size_t>(2 * edges, 16));
-    ends.assign(size, EdgeEnd{kNoEdge, 0});
-    const int shift = 64 - std::countr_zero(size);
+    const int shift = openEnds(ends, edges);
     for (int32_t k = 0; k < count; ++k) {
         for (const Edge& e : get(k).outline) {
-            const uint64_t key =
-                static_cast<uint64_t>(static_cast<uint32_t>(std::min(e.from, e.to))) << 32 |
-                static_cast<uint32_t>(std::max(e.from, e.to));
-            auto at = static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> shift);
-            while (ends[at].key != kNoEdge && ends[at].key != key) {
-                at = (at + 1) & (size - 1);
-            }
-            if (ends[at].key == kNoEdge) {
-                ends[at] = {key, k};
+            EdgeEnd& end = endOf(ends, shift, e.from, e.to);
+            if (end.first < 0) {
+                end.first = k;
                 continue;
             }
-            const int32_t x = find(k), y = find(ends[at].first);
+            const int32_t x = find(k), y = find(end.first);
             const uint8_t both = joint[static_cast<size_t>(x)] & joint[static_cast<size_t>(y)];
             if (x != y && both != 0) {
                 root[static_cast<size_t>(y)] = x;
@@ -408,25 +420,16 @@ int64_t dropSheetInteriors(const CountedTriangles& t, const Box& region, double 
             }
             return k;
         };
-        const size_t size = std::bit_ceil(std::max<size_t>(6 * static_cast<size_t>(count), 16));
-        wk.ends.assign(size, EdgeEnd{kNoEdge, 0});
-        const int shift = 64 - std::countr_zero(size);
+        const int shift = openEnds(wk.ends, 3 * static_cast<size_t>(count));
         for (int32_t k = 0; k < count; ++k) {
             const Corners& c = t.w.tris[static_cast<size_t>(t.first + members[k])];
             for (int e = 0; e < 3; ++e) {
-                const int32_t x = c[static_cast<size_t>(e)],
-                              y = c[static_cast<size_t>((e + 1) % 3)];
-                const uint64_t key = static_cast<uint64_t>(static_cast<uint32_t>(std::min(x, y)))
-                                         << 32 |
-                                     static_cast<uint32_t>(std::max(x, y));
-                auto at = static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> shift);
-                while (wk.ends[at].key != kNoEdge && wk.ends[at].key != key) {
-                    at = (at + 1) & (size - 1);
-                }
-                if (wk.ends[at].key == kNoEdge) {
-                    wk.ends[at] = {key, k};
+                EdgeEnd& end = endOf(wk.ends, shift, c[static_cast<size_t>(e)],
+                                     c[static_cast<size_t>((e + 1) % 3)]);
+                if (end.first < 0) {
+                    end.first = k;
                 } else {
-                    root[static_cast<size_t>(find(k))] = find(wk.ends[at].first);
+                    root[static_cast<size_t>(find(k))] = find(end.first);
                 }
             }
         }
