@@ -33,11 +33,15 @@ void setUpProgramHeap() {
     // mimalloc hands freed pages back to the system some milliseconds after they are freed,
     // and whatever takes them next faults them in again, small page by small page: a
     // 1M-triangle command faulted about twice as often, mostly in the operation after its
-    // reads. With a day's delay they stay for the next use. (Switching decommits off has no
-    // effect once the allocator runs; the delays are read each time.)
-    constexpr long kNever = 24L * 3600 * 1000;
-    mi_option_set(mi_option_decommit_delay, kNever);
-    mi_option_set(mi_option_segment_decommit_delay, kNever);
+    // reads. They now stay for the next use. (Switching decommits off has no effect once the
+    // allocator runs; the delays are read each time.)
+#if MI_MALLOC_VERSION >= 210 || (MI_MALLOC_VERSION >= 180 && MI_MALLOC_VERSION < 200)
+    mi_option_set(mi_option_purge_delay, -1);  // never; what the later versions call it
+#else
+    constexpr long kDay = 24L * 3600 * 1000;  // milliseconds
+    mi_option_set(mi_option_decommit_delay, kDay);
+    mi_option_set(mi_option_segment_decommit_delay, kDay);
+#endif
     // mimalloc hands an array of tens of megabytes back to the system when it is freed, so
     // each operation faulted its arrays in afresh. Memory it takes from a region reserved up
     // front stays mapped when freed, for the next operation. The region is address space
