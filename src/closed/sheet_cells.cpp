@@ -146,6 +146,14 @@ EdgeEnd& endOf(std::vector<EdgeEnd>& table, int shift, int32_t x, int32_t y) {
     return table[at];
 }
 
+// The root of k in a forest of parents, halving the path on the way.
+int32_t rootOf(std::vector<int32_t>& root, int32_t k) {
+    while (root[static_cast<size_t>(k)] != k) {
+        k = root[static_cast<size_t>(k)] = root[static_cast<size_t>(root[static_cast<size_t>(k)])];
+    }
+    return k;
+}
+
 // A thread's buffers, its candidates and pieces, and how many sheets it found.
 struct Worker {
     OutlineBuffers edges;
@@ -235,13 +243,7 @@ std::vector<std::pair<uint8_t, std::vector<int32_t>>> joinedGroups(int32_t count
         root[static_cast<size_t>(k)] = k;
         joint[static_cast<size_t>(k)] = get(k).signs;
     }
-    const auto find = [&](int32_t k) {
-        while (root[static_cast<size_t>(k)] != k) {
-            k = root[static_cast<size_t>(k)] =
-                root[static_cast<size_t>(root[static_cast<size_t>(k)])];
-        }
-        return k;
-    };
+    const auto find = [&](int32_t k) { return rootOf(root, k); };
     // Each edge, either way, in a table with the first candidate that has it; a later one
     // with it joins that one's group.
     size_t edges = 0;
@@ -413,13 +415,7 @@ int64_t dropSheetInteriors(const CountedTriangles& t, const Box& region, double 
         for (int32_t k = 0; k < count; ++k) {
             root[static_cast<size_t>(k)] = k;
         }
-        const auto find = [&](int32_t k) {
-            while (root[static_cast<size_t>(k)] != k) {
-                k = root[static_cast<size_t>(k)] =
-                    root[static_cast<size_t>(root[static_cast<size_t>(k)])];
-            }
-            return k;
-        };
+        const auto find = [&](int32_t k) { return rootOf(root, k); };
         const int shift = openEnds(wk.ends, 3 * static_cast<size_t>(count));
         for (int32_t k = 0; k < count; ++k) {
             const Corners& c = t.w.tris[static_cast<size_t>(t.first + members[k])];
