@@ -657,4 +657,27 @@ int64_t dropStraightCorners(Solid& solid, const Vector4& lo, const Vector4& hi, 
     return Creases(solid, lo, hi, 0.0).run();
 }
 
+LeanCounts leanAroundCut(Solid& workpiece, const Solid& tool, const Vector4& offset) {
+    LeanCounts counts;
+    if (tool.vertices.empty()) {
+        return counts;
+    }
+    Vector4 lo = tool.vertices.front(), hi = lo;
+    for (const Vector4& v : tool.vertices) {
+        lo = Vector4(std::min(lo.x, v.x), std::min(lo.y, v.y), std::min(lo.z, v.z));
+        hi = Vector4(std::max(hi.x, v.x), std::max(hi.y, v.y), std::max(hi.z, v.z));
+    }
+    lo = lo + offset;
+    hi = hi + offset;
+    // Rounding is relative to the magnitude of the coordinates there: 4 to 8 float steps.
+    const float reach = std::max({std::abs(lo.x), std::abs(lo.y), std::abs(lo.z), std::abs(hi.x),
+                                  std::abs(hi.y), std::abs(hi.z)});
+    const float margin = std::ldexp(std::max(reach, 1.0f), -10);
+    const Vector4 pad(margin, margin, margin);
+    counts.mergedFaces = mergeFlatFaces(workpiece, lo - pad, hi + pad);
+    counts.droppedCorners = dropStraightCorners(workpiece, lo - pad, hi + pad,
+                                                std::ldexp(static_cast<double>(reach), -21));
+    return counts;
+}
+
 }  // namespace korvan

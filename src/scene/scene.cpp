@@ -584,6 +584,25 @@ void Scene::computeClosedFrame(ClosedFrame& frame) {
         return;
     }
     computeClosed(BooleanOp::Difference, frame);
+    if (frame.status && frame.report.slivers == 0) {
+        leanCutRegion(frame);
+    }
+}
+
+// A run's small steps pass each spot again and again; around each cut the workpiece is made
+// lean again, or slivers multiply from frame to frame (a sphere leaving a cube in 0.0022 steps
+// tripled the workpiece in 40 frames).
+void Scene::leanCutRegion(ClosedFrame& frame) {
+    const Clock::time_point t0 = Clock::now();
+    try {
+        m_arena.run(m_threads, [&] {
+            frame.lean = leanAroundCut(m_spare, closedObject2(frame), frame.offset);
+        });
+    } catch (const std::bad_alloc&) {
+        // Filled in place, the workpiece may be half done: the frame is not taken.
+        frame.status = Status::failure(kOutOfMemoryMessage);
+    }
+    frame.seconds += std::chrono::duration<double>(Clock::now() - t0).count();
 }
 
 Status Scene::finishClosedFrame(const ClosedFrame& frame) {

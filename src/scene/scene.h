@@ -139,6 +139,7 @@ public:
         const Solid* cut = nullptr;
         Status status;
         ClosedReport report;
+        LeanCounts lean;  // the workpiece made lean again around the cut
         double seconds = 0;
     };
     void computeClosedFrame(ClosedFrame& frame);
@@ -161,6 +162,7 @@ private:
     Status octreeOperationPhases(BooleanOp op, OperationReport& report);
     Status closedOperation(BooleanOp op, OperationReport& report);
     void computeClosed(BooleanOp op, ClosedFrame& frame);
+    void leanCutRegion(ClosedFrame& frame);
     Status finishClosed(const ClosedFrame& frame, OperationReport& report);
     // What every operation does once its result is in: revision, report, time message.
     void finishOperation(OperationReport& report, double seconds);
