@@ -34,6 +34,67 @@ constexpr size_t kLargestFan = 64;
 // the fan in two is tried.
 constexpr size_t kLargestNearFan = 16;
 
+// Cells of a grid over a box that given boxes within it meet: the new triangles of a long
+// crease span the box of them all, yet each lies in a thin slab of it, and only what meets
+// their own boxes can cross them. Cells are taken by a function of each coordinate that never
+// decreases, so that two boxes that meet mark and find a common cell.
+class CellMask {
+public:
+    CellMask(const Vector4& lo, const Vector4& hi) : m_lo(lo) {
+        m_per = {perCell(lo.x, hi.x), perCell(lo.y, hi.y), perCell(lo.z, hi.z)};
+        m_cells.assign(kCells * kCells * kCells, 0);
+    }
+
+    void mark(const Vector4& a, const Vector4& b, const Vector4& c) {
+        const auto [from, to] = rangeOf(a, b, c);
+        for (int32_t z = from[2]; z <= to[2]; ++z) {
+            for (int32_t y = from[1]; y <= to[1]; ++y) {
+                for (int32_t x = from[0]; x <= to[0]; ++x) {
+                    m_cells[static_cast<size_t>((z * kCells + y) * kCells + x)] = 1;
+                }
+            }
+        }
+    }
+
+    bool meets(const Vector4& a, const Vector4& b, const Vector4& c) const {
+        const auto [from, to] = rangeOf(a, b, c);
+        for (int32_t z = from[2]; z <= to[2]; ++z) {
+            for (int32_t y = from[1]; y <= to[1]; ++y) {
+                for (int32_t x = from[0]; x <= to[0]; ++x) {
+                    if (m_cells[static_cast<size_t>((z * kCells + y) * kCells + x)] != 0) {
+                        return true;
+                    }
+                }
+            }
+        }
+        return false;
+    }
+
+private:
+    static constexpr int32_t kCells = 32;
+
+    static float perCell(float lo, float hi) { return hi > lo ? kCells / (hi - lo) : 0.0f; }
+
+    int32_t cellOf(int axis, float v) const {
+        const float lo = axis == 0 ? m_lo.x : axis == 1 ? m_lo.y : m_lo.z;
+        const float k = (v - lo) * m_per[static_cast<size_t>(axis)];
+        return static_cast<int32_t>(std::clamp(k, 0.0f, static_cast<float>(kCells - 1)));
+    }
+
+    std::pair<std::array<int32_t, 3>, std::array<int32_t, 3>> rangeOf(const Vector4& a,
+                                                                      const Vector4& b,
+                                                                      const Vector4& c) const {
+        return {{cellOf(0, std::min({a.x, b.x, c.x})), cellOf(1, std::min({a.y, b.y, c.y})),
+                 cellOf(2, std::min({a.z, b.z, c.z}))},
+                {cellOf(0, std::max({a.x, b.x, c.x})), cellOf(1, std::max({a.y, b.y, c.y})),
+                 cellOf(2, std::max({a.z, b.z, c.z}))}};
+    }
+
+    Vector4 m_lo;
+    std::array<float, 3> m_per{};
+    std::vector<uint8_t> m_cells;
+};
+
 class Creases {
 public:
     // The corners inside the box are the ones tried. Every triangle at a corner of one of
@@ -492,7 +553,7 @@ private:
 
     // Whether a triangle made here crosses or touches another beyond what they share: a face
     // filled where rounding turns lies within the tolerance of the old one, not on it. The
-    // triangles tested are those whose box meets the new ones' box, read or not.
+    // triangles tested are those whose box meets a new one's box, read or not.
     bool crossesWhatItMade() const {
         Vector4 lo(HUGE_VALF, HUGE_VALF, HUGE_VALF), hi(-HUGE_VALF, -HUGE_VALF, -HUGE_VALF);
         for (size_t t = 0; t < m_tris.size(); ++t) {
@@ -512,15 +573,20 @@ private:
         if (!within) {
             near = closed::beyondBitsOf(m_solid.vertices, lo, hi);
         }
+        const auto at = [&](int32_t v) -> const Vector4& {
+            return m_solid.vertices[static_cast<size_t>(v)];
+        };
+        CellMask cells(lo, hi);
+        for (size_t t = 0; t < m_tris.size(); ++t) {
+            if (m_alive[t] != 0 && m_slot[t] < 0) {
+                cells.mark(at(m_tris[t][0]), at(m_tris[t][1]), at(m_tris[t][2]));
+            }
+        }
         const closed::BoxBits box(closed::boundOf(lo), closed::boundOf(hi));
         const auto nearBox = [&](const Corners& c) {
-            if (within) {
-                const auto at = [&](int32_t v) -> const Vector4& {
-                    return m_solid.vertices[static_cast<size_t>(v)];
-                };
-                return box.meets(at(c[0]), at(c[1]), at(c[2]));
-            }
-            return closed::meetsBox(near, c[0], c[1], c[2]);
+            const bool inBox = within ? box.meets(at(c[0]), at(c[1]), at(c[2]))
+                                      : closed::meetsBox(near, c[0], c[1], c[2]);
+            return inBox && cells.meets(at(c[0]), at(c[1]), at(c[2]));
         };
         std::vector<Vector4> corners;
         std::vector<char> fresh;
@@ -544,7 +610,7 @@ private:
             }
             for (size_t t = 0; t < m_solid.triangles.size(); ++t) {
                 const Triangle& tri = m_solid.triangles[t];
-                if (read[t] == 0 && closed::meetsBox(near, tri.i0, tri.i1, tri.i2)) {
+                if (read[t] == 0 && nearBox({tri.i0, tri.i1, tri.i2})) {
                     add({tri.i0, tri.i1, tri.i2}, false);
                 }
             }
