@@ -730,8 +730,7 @@ LeanCounts leanAroundCut(Solid& workpiece, const Solid& tool, const Vector4& off
     }
     Vector4 lo = tool.vertices.front(), hi = lo;
     for (const Vector4& v : tool.vertices) {
-        lo = Vector4(std::min(lo.x, v.x), std::min(lo.y, v.y), std::min(lo.z, v.z));
-        hi = Vector4(std::max(hi.x, v.x), std::max(hi.y, v.y), std::max(hi.z, v.z));
+        includeInBox(lo, hi, v);
     }
     lo = lo + offset;
     hi = hi + offset;
