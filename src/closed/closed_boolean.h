@@ -129,13 +129,16 @@ struct LeanCounts {
     int64_t droppedCorners = 0;
 };
 
-// A workpiece just cut by `tool` (moved by `offset`) made lean again around the cut: within the
-// tool's box, mergeFlatFaces, then dropStraightCorners with a tolerance of a few float steps at
-// the magnitude of the coordinates there. Where a chain of small steps passes a spot again and
-// again, each cut splits the faces it meets at every seam point the cut before left, rounded a
-// fraction of a step off its seam, and slivers multiply from step to step; after this they do
-// not. The surface moves by the tolerance at most; the workpiece stays one that
-// closedDifferenceOfResult may take. Leaves `workpiece` half done if it throws.
-LeanCounts leanAroundCut(Solid& workpiece, const Solid& tool, const Vector4& offset);
+// A workpiece just cut by `tool` (moved by `offset`) from `before` made lean again around the
+// cut: within the tool's box, narrowed to the triangles with a corner at a position `before`
+// has no vertex at (what the cut made), mergeFlatFaces, then dropStraightCorners with a
+// tolerance of a few float steps at the magnitude of the coordinates there. Where a chain of
+// small steps passes a spot again and again, each cut splits the faces it meets at every seam
+// point the cut before left, rounded a fraction of a step off its seam, and slivers multiply
+// from step to step; after this they do not. The surface moves by the tolerance at most; the
+// workpiece stays one that closedDifferenceOfResult may take. Leaves `workpiece` half done if
+// it throws.
+LeanCounts leanAroundCut(Solid& workpiece, const Solid& before, const Solid& tool,
+                         const Vector4& offset);
 
 }  // namespace korvan

@@ -21,6 +21,7 @@
 #include "closed/box_bits.h"
 #include "closed/closed_boolean.h"
 #include "closed/self_crossing.h"
+#include "geometry/mesh_topology.h"
 
 namespace korvan {
 namespace {
@@ -713,6 +714,52 @@ private:
     std::vector<int32_t> m_dropped;  // the corners dropped
 };
 
+// Narrows [lo, hi] to the box of the triangles of `after` within it that have a corner at a
+// position where `before` has no vertex there: the corners a cut made. Corners elsewhere in the
+// box kept their fans through the cut, and a run tried them when a cut made them; a tool in its
+// own groove has the groove's walls (most of what its box holds) behind it. False where the cut
+// made no corner there.
+bool narrowToWhatChanged(const Solid& after, const Solid& before, Vector4& lo, Vector4& hi) {
+    const closed::BoxBits box(closed::boundOf(lo), closed::boundOf(hi));
+    const auto within = [&](const std::vector<Vector4>& vertices) {
+        return closed::indicesWhere(vertices.size(),
+                                    [&](size_t v) { return box(vertices[v]) == 0; });
+    };
+    const std::vector<int32_t> old = within(before.vertices);
+    PositionWeld positions(old.size());
+    for (const int32_t v : old) {
+        positions.add(before.vertices[static_cast<size_t>(v)]);
+    }
+    std::vector<char> made(after.vertices.size(), 0);
+    bool any = false;
+    for (const int32_t v : within(after.vertices)) {
+        if (positions.find(after.vertices[static_cast<size_t>(v)]) < 0) {
+            made[static_cast<size_t>(v)] = 1;
+            any = true;
+        }
+    }
+    if (!any) {
+        return false;
+    }
+    const std::vector<Triangle>& tris = after.triangles;
+    const std::vector<int32_t> changed = closed::indicesWhere(tris.size(), [&](size_t t) {
+        return made[static_cast<size_t>(tris[t].i0)] != 0 ||
+               made[static_cast<size_t>(tris[t].i1)] != 0 ||
+               made[static_cast<size_t>(tris[t].i2)] != 0;
+    });
+    Vector4 from = after.vertices[static_cast<size_t>(tris[static_cast<size_t>(changed[0])].i0)];
+    Vector4 to = from;
+    for (const int32_t t : changed) {
+        const Triangle& tri = tris[static_cast<size_t>(t)];
+        for (const int32_t v : {tri.i0, tri.i1, tri.i2}) {
+            includeInBox(from, to, after.vertices[static_cast<size_t>(v)]);
+        }
+    }
+    lo = Vector4(std::max(lo.x, from.x), std::max(lo.y, from.y), std::max(lo.z, from.z));
+    hi = Vector4(std::min(hi.x, to.x), std::min(hi.y, to.y), std::min(hi.z, to.z));
+    return true;
+}
+
 }  // namespace
 
 int64_t dropStraightCorners(Solid& solid, const Vector4& lo, const Vector4& hi, double tolerance) {
@@ -723,7 +770,8 @@ int64_t dropStraightCorners(Solid& solid, const Vector4& lo, const Vector4& hi, 
     return Creases(solid, lo, hi, 0.0).run();
 }
 
-LeanCounts leanAroundCut(Solid& workpiece, const Solid& tool, const Vector4& offset) {
+LeanCounts leanAroundCut(Solid& workpiece, const Solid& before, const Solid& tool,
+                         const Vector4& offset) {
     LeanCounts counts;
     if (tool.vertices.empty()) {
         return counts;
@@ -739,9 +787,17 @@ LeanCounts leanAroundCut(Solid& workpiece, const Solid& tool, const Vector4& off
                                   std::abs(hi.y), std::abs(hi.z)});
     const float margin = std::ldexp(std::max(reach, 1.0f), -10);
     const Vector4 pad(margin, margin, margin);
-    counts.mergedFaces = mergeFlatFaces(workpiece, lo - pad, hi + pad);
-    counts.droppedCorners = dropStraightCorners(workpiece, lo - pad, hi + pad,
-                                                std::ldexp(static_cast<double>(reach), -21));
+    lo = lo - pad;
+    hi = hi + pad;
+    if (!narrowToWhatChanged(workpiece, before, lo, hi)) {
+        return counts;
+    }
+    // Corners of the changed triangles lie on the narrowed box's faces.
+    lo = lo - pad;
+    hi = hi + pad;
+    counts.mergedFaces = mergeFlatFaces(workpiece, lo, hi);
+    counts.droppedCorners =
+        dropStraightCorners(workpiece, lo, hi, std::ldexp(static_cast<double>(reach), -21));
     return counts;
 }
 

@@ -596,7 +596,8 @@ void Scene::leanCutRegion(ClosedFrame& frame) {
     const Clock::time_point t0 = Clock::now();
     try {
         m_arena.run(m_threads, [&] {
-            frame.lean = leanAroundCut(m_spare, closedObject2(frame), frame.offset);
+            frame.lean =
+                leanAroundCut(m_spare, closedObject1(), closedObject2(frame), frame.offset);
         });
     } catch (const std::bad_alloc&) {
         // Filled in place, the workpiece may be half done: the frame is not taken.

@@ -320,7 +320,7 @@ TEST_F(AnimationTest, ClosedMillingKeepsTheWorkpieceASolidInsideTheStock) {
         Solid next;
         ASSERT_TRUE(
             closedBooleanOfResult(work, tool, BooleanOp::Difference, next, nullptr, 0, at).ok());
-        (void)leanAroundCut(next, tool, at);
+        (void)leanAroundCut(next, work, tool, at);
         work = std::move(next);
         tool.translate(at);  // there and back, as the run moves it
         tool.translate(at * -1.0f);
