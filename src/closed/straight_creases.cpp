@@ -731,15 +731,10 @@ bool narrowToWhatChanged(const Solid& after, const Solid& before, Vector4& lo, V
         positions.add(before.vertices[static_cast<size_t>(v)]);
     }
     std::vector<char> made(after.vertices.size(), 0);
-    bool any = false;
     for (const int32_t v : within(after.vertices)) {
         if (positions.find(after.vertices[static_cast<size_t>(v)]) < 0) {
             made[static_cast<size_t>(v)] = 1;
-            any = true;
         }
-    }
-    if (!any) {
-        return false;
     }
     const std::vector<Triangle>& tris = after.triangles;
     const std::vector<int32_t> changed = closed::indicesWhere(tris.size(), [&](size_t t) {
@@ -747,6 +742,9 @@ bool narrowToWhatChanged(const Solid& after, const Solid& before, Vector4& lo, V
                made[static_cast<size_t>(tris[t].i1)] != 0 ||
                made[static_cast<size_t>(tris[t].i2)] != 0;
     });
+    if (changed.empty()) {
+        return false;
+    }
     Vector4 from = after.vertices[static_cast<size_t>(tris[static_cast<size_t>(changed[0])].i0)];
     Vector4 to = from;
     for (const int32_t t : changed) {

@@ -326,6 +326,33 @@ TEST(FlatFaces, FacesWithNothingInsideOrOutsideTheBoxAreLeftAlone) {
     expectSame(next, copy);
 }
 
+// A cut is made lean only where it made corners: a dent a cut left goes, the same dent on a
+// part the cut did not change stays (it was tried when it was made), and so does everything
+// where the only new position in the tool's box is a point no triangle uses.
+TEST(FlatFaces, LeanAroundACutTakesOnlyWhatTheCutMade) {
+    const Solid tool = box(4, -1, 9, 6, 1, 11);
+    const Solid plain = box(0, 0, 0, 10, 10, 10);
+    Solid part = dentedBox(1e-6f, 0, false);
+    Solid copy;
+    copy.copyMeshFrom(part);
+    LeanCounts counts = leanAroundCut(part, copy, tool, Vector4());
+    EXPECT_EQ(counts.mergedFaces + counts.droppedCorners, 0);
+    expectSame(part, copy);
+
+    const Solid before = dentedBox(1e-6f, 0, false);
+    part.vertices.push_back(Vector4(5, 0.5f, 10.5f));
+    copy.copyMeshFrom(part);
+    counts = leanAroundCut(part, before, tool, Vector4(0, 0, 0.25f));
+    EXPECT_EQ(counts.mergedFaces + counts.droppedCorners, 0);
+    expectSame(part, copy);
+
+    part = dentedBox(1e-6f, 0, false);
+    counts = leanAroundCut(part, plain, tool, Vector4());
+    EXPECT_EQ(counts.droppedCorners, 1);
+    expectSoundPart(part);
+    EXPECT_NEAR(test::signedVolume(part), 1000.0, 1e-9);
+}
+
 // The passes over a milled part test its vertices against a box in floats; the answers must be
 // those of the box's own double bounds, for coordinates on, just inside and just beyond bounds
 // that are floats and bounds that are not.
