@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cassert>
 #include <cmath>
+#include <iterator>
 
 namespace korvan {
 
@@ -69,6 +70,37 @@ bool cullsAtPixelCentres() {
     GLint sampleBuffers = 0;
     glGetIntegerv(GL_SAMPLE_BUFFERS, &sampleBuffers);
     return sampleBuffers == 0;
+}
+
+bool boxOutOfView(const WindowMapping& mapping, const Vector4& lo, const Vector4& hi) {
+    const auto& m = mapping.matrix;
+    const auto& a = mapping.magnitude;
+    const double far[3] = {std::max(std::abs(double{lo.x}), std::abs(double{hi.x})),
+                           std::max(std::abs(double{lo.y}), std::abs(double{hi.y})),
+                           std::max(std::abs(double{lo.z}), std::abs(double{hi.z}))};
+    // Bounds of the error of each clip coordinate of any point in the box.
+    double error[4];
+    for (int32_t row = 0; row < 4; ++row) {
+        error[row] = kFloatError *
+                     (a[row] * far[0] + a[4 + row] * far[1] + a[8 + row] * far[2] + a[12 + row]);
+    }
+    // Per plane x = w, x = -w, y = w, ..., the corners beyond it by more than that; a point
+    // of the box is a mean of its corners, so where all eight are, it is too.
+    int32_t beyond[6] = {0, 0, 0, 0, 0, 0};
+    for (int32_t corner = 0; corner < 8; ++corner) {
+        const double p[3] = {(corner & 1) != 0 ? hi.x : lo.x, (corner & 2) != 0 ? hi.y : lo.y,
+                             (corner & 4) != 0 ? hi.z : lo.z};
+        double clip[4];
+        for (int32_t row = 0; row < 4; ++row) {
+            clip[row] = m[row] * p[0] + m[4 + row] * p[1] + m[8 + row] * p[2] + m[12 + row];
+        }
+        for (int32_t axis = 0; axis < 3; ++axis) {
+            const double margin = error[axis] + error[3];
+            beyond[2 * axis] += clip[axis] - clip[3] > margin ? 1 : 0;
+            beyond[2 * axis + 1] += -clip[axis] - clip[3] > margin ? 1 : 0;
+        }
+    }
+    return std::find(std::begin(beyond), std::end(beyond), 8) != std::end(beyond);
 }
 
 void fillCoveringCorners(const Solid& solid, const WindowMapping& mapping,

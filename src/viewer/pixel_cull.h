@@ -33,6 +33,11 @@ WindowMapping currentWindowMapping();
 // True when the bound framebuffer samples each pixel at its centre only (no multisampling).
 bool cullsAtPixelCentres();
 
+// True when the whole box from `lo` to `hi` lies beyond one plane of the view volume under
+// `mapping`, farther than OpenGL's single-precision transform can err anywhere in it: every
+// primitive within the box is clipped away whole, and drawing it changes no pixel.
+bool boxOutOfView(const WindowMapping& mapping, const Vector4& lo, const Vector4& hi);
+
 // Fills `corners` with normal then position of each corner of the triangles of `solid` that
 // may cover a pixel centre under `mapping`, in the solid's order, each corner with its
 // triangle's normal. `window` is scratch kept between calls.

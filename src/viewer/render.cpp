@@ -223,6 +223,21 @@ void SceneRenderer::drawSolid(const Solid& solid, const OctreeNode* tree, int32_
     } else if (entry->unchanged < kSettleFrames) {
         ++entry->unchanged;
     }
+    // A solid wholly out of view (a milling run parks its tool far off) would have all its
+    // triangles sent, transformed and clipped away; its cells are drawn as ever.
+    if (entry->boxRevision != solid.revision || entry->boxRevision == 0) {
+        entry->boxRevision = solid.revision;
+        entry->lo = entry->hi = solid.vertices.front();
+        for (const Vector4& v : solid.vertices) {
+            includeInBox(entry->lo, entry->hi, v);
+        }
+    }
+    if (boxOutOfView(currentWindowMapping(), entry->lo, entry->hi)) {
+        if (tree != nullptr && cellDisplayMode != 0) {
+            drawOctreeCells(*tree, cellDisplayMode);
+        }
+        return;
+    }
     const bool culls = solid.wireframe != 1 && cullsAtPixelCentres();
     const bool arrays =
         entry->unchanged < kSettleFrames || (culls && solid.triangles.size() > kArraysAbove);
