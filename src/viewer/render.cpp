@@ -232,49 +232,49 @@ void SceneRenderer::drawSolid(const Solid& solid, const OctreeNode* tree, int32_
             includeInBox(entry->lo, entry->hi, v);
         }
     }
-    if (boxOutOfView(currentWindowMapping(), entry->lo, entry->hi)) {
-        if (tree != nullptr && cellDisplayMode != 0) {
-            drawOctreeCells(*tree, cellDisplayMode);
-        }
-        return;
+    const WindowMapping mapping = currentWindowMapping();
+    if (!boxOutOfView(mapping, entry->lo, entry->hi)) {
+        drawMesh(solid, *entry, mapping);
     }
+    if (tree != nullptr && cellDisplayMode != 0) {
+        drawOctreeCells(*tree, cellDisplayMode);
+    }
+}
+
+void SceneRenderer::drawMesh(const Solid& solid, Cached& entry, const WindowMapping& mapping) {
     const bool culls = solid.wireframe != 1 && cullsAtPixelCentres();
     const bool arrays =
-        entry->unchanged < kSettleFrames || (culls && solid.triangles.size() > kArraysAbove);
-    if (entry->list != 0 && arrays) {
-        glDeleteLists(entry->list, 1);
-        entry->list = 0;
+        entry.unchanged < kSettleFrames || (culls && solid.triangles.size() > kArraysAbove);
+    if (entry.list != 0 && arrays) {
+        glDeleteLists(entry.list, 1);
+        entry.list = 0;
     }
-    entry->fromArrays = arrays;
+    entry.fromArrays = arrays;
 
-    if (entry->list != 0) {
-        glCallList(entry->list);
+    if (entry.list != 0) {
+        glCallList(entry.list);
     } else if (arrays) {
         // Filled for every draw: which triangles reach a pixel centre depends on the view.
         if (culls) {
-            fillCoveringCorners(solid, currentWindowMapping(), entry->corners, m_window);
+            fillCoveringCorners(solid, mapping, entry.corners, m_window);
         } else {
-            fillCorners(solid, entry->corners);
+            fillCorners(solid, entry.corners);
         }
-        drawCorners(entry->corners);
+        drawCorners(entry.corners);
     } else {
         // The mesh stays: a list drawn from OpenGL's own memory beats sending the arrays anew.
-        std::vector<float>().swap(entry->corners);
-        entry->list = glGenLists(1);
-        if (entry->list != 0) {
-            glNewList(entry->list, GL_COMPILE_AND_EXECUTE);
+        std::vector<float>().swap(entry.corners);
+        entry.list = glGenLists(1);
+        if (entry.list != 0) {
+            glNewList(entry.list, GL_COMPILE_AND_EXECUTE);
         }
         sendImmediate(solid);
-        if (entry->list != 0) {
+        if (entry.list != 0) {
             glEndList();
         } else {
             // No list to be had: draw immediately again and try again next frame.
-            entry->unchanged = kSettleFrames;
+            entry.unchanged = kSettleFrames;
         }
-    }
-
-    if (tree != nullptr && cellDisplayMode != 0) {
-        drawOctreeCells(*tree, cellDisplayMode);
     }
 }
 

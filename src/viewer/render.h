@@ -45,8 +45,8 @@ void drawOctreeCells(const OctreeNode& node, int32_t cellDisplayMode);
 // vertex arrays filled straight from its mesh instead: compiling a list costs more than it
 // saves when the next frame throws it away. Filled solids drawn from arrays leave out the
 // triangles that reach no pixel centre (pixel_cull.h); a large filled solid is always drawn
-// that way, since most of its triangles then fall between pixel centres. Every path gives the
-// same picture.
+// that way, since most of its triangles then fall between pixel centres. A solid wholly out of
+// view is not sent at all. Every path gives the same picture.
 class SceneRenderer {
 public:
     SceneRenderer() = default;
@@ -83,6 +83,8 @@ private:
 
     // Draws one solid, then the cells of `tree` if there is one.
     void drawSolid(const Solid& solid, const OctreeNode* tree, int32_t cellDisplayMode);
+    // The solid's triangles, from its list or from arrays, as `entry` says.
+    void drawMesh(const Solid& solid, Cached& entry, const WindowMapping& mapping);
 
     std::vector<Cached> m_cache;
     std::vector<WindowCorner> m_window;  // scratch of the pixel cull
