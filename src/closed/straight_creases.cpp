@@ -774,10 +774,8 @@ LeanCounts leanAroundCut(Solid& workpiece, const Solid& before, const Solid& too
     if (tool.vertices.empty()) {
         return counts;
     }
-    Vector4 lo = tool.vertices.front(), hi = lo;
-    for (const Vector4& v : tool.vertices) {
-        includeInBox(lo, hi, v);
-    }
+    Vector4 lo, hi;
+    boxOfPoints(tool.vertices, lo, hi);
     lo = lo + offset;
     hi = hi + offset;
     // Rounding is relative to the magnitude of the coordinates there: 4 to 8 float steps.

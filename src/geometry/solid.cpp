@@ -134,13 +134,14 @@ void Solid::computeBoundingBox() {
         minCorner = maxCorner = Vector4();
         return;
     }
-    Vector4 lo = vertices.front();
-    Vector4 hi = lo;
-    for (const Vector4& p : vertices) {
+    boxOfPoints(vertices, minCorner, maxCorner);
+}
+
+void boxOfPoints(const std::vector<Vector4>& points, Vector4& lo, Vector4& hi) {
+    lo = hi = points.front();
+    for (const Vector4& p : points) {
         includeInBox(lo, hi, p);
     }
-    minCorner = lo;
-    maxCorner = hi;
 }
 
 void Solid::copyMeshFrom(const Solid& from) {

@@ -103,4 +103,7 @@ inline void includeInBox(Vector4& lo, Vector4& hi, const Vector4& p) {
         lo.z = p.z;
 }
 
+// The box of `points`, which must not be empty.
+void boxOfPoints(const std::vector<Vector4>& points, Vector4& lo, Vector4& hi);
+
 }  // namespace korvan

@@ -217,21 +217,16 @@ void SceneRenderer::drawSolid(const Solid& solid, const OctreeNode* tree, int32_
         entry->solid = &solid;
         entry->revision = solid.revision;
         entry->unchanged = kSettleFrames;  // first sight: most likely a mesh that stays
+        boxOfPoints(solid.vertices, entry->lo, entry->hi);
     } else if (entry->revision != solid.revision) {
         entry->revision = solid.revision;
         entry->unchanged = 0;
+        boxOfPoints(solid.vertices, entry->lo, entry->hi);
     } else if (entry->unchanged < kSettleFrames) {
         ++entry->unchanged;
     }
     // A solid wholly out of view (a milling run parks its tool far off) would have all its
     // triangles sent, transformed and clipped away; its cells are drawn as ever.
-    if (entry->boxRevision != solid.revision || entry->boxRevision == 0) {
-        entry->boxRevision = solid.revision;
-        entry->lo = entry->hi = solid.vertices.front();
-        for (const Vector4& v : solid.vertices) {
-            includeInBox(entry->lo, entry->hi, v);
-        }
-    }
     const WindowMapping mapping = currentWindowMapping();
     if (!boxOutOfView(mapping, entry->lo, entry->hi)) {
         drawMesh(solid, *entry, mapping);

@@ -77,8 +77,7 @@ private:
         int32_t unchanged = 0;       // draws since the revision last moved
         bool fromArrays = false;     // how it was drawn last
         std::vector<float> corners;  // normal then position of each corner drawn last
-        uint64_t boxRevision = 0;    // the revision `lo` and `hi` are the box of
-        Vector4 lo, hi;
+        Vector4 lo, hi;              // the box of the solid at `revision`
     };
 
     // Draws one solid, then the cells of `tree` if there is one.
