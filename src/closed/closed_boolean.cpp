@@ -36,7 +36,6 @@ using closed::Box;
 using closed::candidatePairs;
 using closed::Clock;
 using closed::Corners;
-using closed::edgeFaults;
 using closed::emptyBox;
 using closed::grow;
 using closed::Piece;
@@ -72,7 +71,7 @@ std::string repairOperands(Welded& w, const std::vector<int32_t>& flat, bool& re
                    " trokuta bez povrsine koje nije moguce ukloniti";
         }
         if (dropped) {
-            const MeshTopology topo = edgeFaults(side[s].data(), side[s].data() + side[s].size(),
+            const MeshTopology topo = edgeCounts(side[s].data(), side[s].data() + side[s].size(),
                                                  static_cast<int32_t>(w.points.size()));
             if (topo.openEdges != 0 || topo.nonManifoldEdges != 0 || topo.orientationFlips != 0) {
                 return name + " bez trokuta bez povrsine vise nije zatvoreno tijelo";
@@ -516,7 +515,7 @@ Status run(const Solid& object1, const Operand& object2, BooleanOp op, Solid& re
                 fresh.computeBoundingBox();
             },
             [&] {
-                topo = edgeFaults(out.data(), out.data() + out.size(), vertexCount,
+                topo = edgeCounts(out.data(), out.data() + out.size(), vertexCount,
                                   checked.empty() ? nullptr : &checked);
             });
         fresh.loaded = 1;
@@ -637,7 +636,7 @@ std::string operandProblem(const WeldedView& w, int side, bool* pinched) {
     const int32_t last = side == 0 ? w.firstOther : static_cast<int32_t>(w.tris.size());
     const Corners* begin = w.tris.data() + first;
     MeshTopology topo =
-        edgeFaults(begin, w.tris.data() + last, static_cast<int32_t>(w.points.size()));
+        edgeCounts(begin, w.tris.data() + last, static_cast<int32_t>(w.points.size()));
     if (pinched != nullptr) {
         *pinched = topo.nonManifoldEdges != 0;
     }

@@ -543,7 +543,7 @@ std::optional<Status> runNear(const Solid& work, const std::vector<Vector4>& too
         }
     }
     const MeshTopology topo =
-        edgeFaults(around.data(), around.data() + around.size(), vertexCount, &touched);
+        edgeCounts(around.data(), around.data() + around.size(), vertexCount, &touched);
     if (std::string problem = resultProblem(topo); !problem.empty()) {
         result.clear();
         return Status::failure(problem);

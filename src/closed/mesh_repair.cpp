@@ -1,10 +1,7 @@
-// Checks and repairs of welded triangle sets: edge faults, flat triangles, triangles that
-// rounding turned over, and the welding of rounded seam points.
-#include <tbb/parallel_reduce.h>
-
+// Checks and repairs of welded triangle sets: flat triangles, triangles that rounding turned
+// over, and the welding of rounded seam points.
 #include <algorithm>
 #include <array>
-#include <cassert>
 #include <cmath>
 #include <cstdint>
 #include <numeric>
@@ -17,81 +14,6 @@
 #include "geometry/mesh_topology.h"
 
 namespace korvan::closed {
-
-MeshTopology edgeFaults(const Corners* begin, const Corners* end, int32_t vertexCount,
-                        const std::vector<char>* only) {
-    assert(vertexCount < (1 << 30));
-    // Every edge x -> y is filed under its lower end as (higher end * 2 + 1 if it leaves the
-    // lower end); a row sorted groups the uses of each edge.
-    // With `only`, edges away from it are not filed at all.
-    const auto filed = [only](int32_t x, int32_t y) {
-        return x != y && (only == nullptr || (*only)[x] || (*only)[y]);
-    };
-    std::vector<int32_t> start(static_cast<size_t>(vertexCount) + 1, 0);
-    for (const Corners* c = begin; c != end; ++c) {
-        for (int e = 0; e < 3; ++e) {
-            const int32_t x = (*c)[e], y = (*c)[(e + 1) % 3];
-            if (filed(x, y)) {
-                ++start[std::min(x, y) + 1];
-            }
-        }
-    }
-    for (size_t i = 1; i < start.size(); ++i) {
-        start[i] += start[i - 1];
-    }
-    std::vector<int32_t> row(static_cast<size_t>(start.back()));
-    {
-        std::vector<int32_t> fill(start.begin(), start.end() - 1);
-        for (const Corners* c = begin; c != end; ++c) {
-            for (int e = 0; e < 3; ++e) {
-                const int32_t x = (*c)[e], y = (*c)[(e + 1) % 3];
-                if (filed(x, y)) {
-                    row[fill[std::min(x, y)]++] = std::max(x, y) * 2 + (x < y ? 1 : 0);
-                }
-            }
-        }
-    }
-    struct Counts {
-        int64_t open = 0, nonManifold = 0, flips = 0;
-    };
-    const Counts total = tbb::parallel_reduce(
-        tbb::blocked_range<int32_t>(0, vertexCount, 2048), Counts{},
-        [&](const tbb::blocked_range<int32_t>& r, Counts acc) {
-            for (int32_t a = r.begin(); a < r.end(); ++a) {
-                int32_t* first = row.data() + start[a];
-                int32_t* last = row.data() + start[a + 1];
-                std::sort(first, last);
-                for (int32_t* i = first; i != last;) {
-                    int32_t* j = i;
-                    int32_t forward = 0;
-                    while (j != last && (*j >> 1) == (*i >> 1)) {
-                        forward += *j & 1;
-                        ++j;
-                    }
-                    const auto count = static_cast<int32_t>(j - i);
-                    if (count == 1) {
-                        ++acc.open;
-                    } else {
-                        acc.nonManifold += count > 2 ? 1 : 0;
-                        acc.flips += 2 * forward != count ? 1 : 0;
-                    }
-                    i = j;
-                }
-            }
-            return acc;
-        },
-        [](Counts x, const Counts& y) {
-            x.open += y.open;
-            x.nonManifold += y.nonManifold;
-            x.flips += y.flips;
-            return x;
-        });
-    MeshTopology topo;
-    topo.openEdges = static_cast<decltype(topo.openEdges)>(total.open);
-    topo.nonManifoldEdges = static_cast<decltype(topo.nonManifoldEdges)>(total.nonManifold);
-    topo.orientationFlips = static_cast<decltype(topo.orientationFlips)>(total.flips);
-    return topo;
-}
 
 std::vector<int32_t> flatTriangles(const WeldedView& w, int32_t begin, int32_t end) {
     std::vector<int32_t> flat = selectInOrder(end - begin, [&](int32_t i) {

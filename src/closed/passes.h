@@ -135,13 +135,6 @@ std::vector<int32_t> groupByFirst(std::vector<std::pair<int32_t, T>>& list, size
     return kept;
 }
 
-// The edge counts of edgeTopology (open, more than two triangles, used unevenly each way) for
-// corners [begin, end), with the vertices' rows counted in parallel; sums of counts do not
-// depend on the order they are taken in.
-// With `only`, edges with neither end in it are not counted.
-MeshTopology edgeFaults(const Corners* begin, const Corners* end, int32_t vertexCount,
-                        const std::vector<char>* only = nullptr);
-
 // The refusal of object `objectNumber` with these edge counts and this volume; empty when it
 // is a solid.
 std::string operandProblem(const MeshTopology& topo, bool empty, int objectNumber);

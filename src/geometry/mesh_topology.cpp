@@ -1,8 +1,12 @@
 #include "geometry/mesh_topology.h"
 
+#include <tbb/blocked_range.h>
+#include <tbb/parallel_reduce.h>
+
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cassert>
 #include <cmath>
 #include <cstring>
 
@@ -14,42 +18,6 @@ uint64_t hashKey(const std::array<uint32_t, 3>& k) {
     h ^= (h >> 29) ^ (k[1] * 0xC2B2AE3D27D4EB4Full);
     h ^= (h >> 31) ^ (k[2] * 0x165667B19E3779F9ull);
     return h ^ (h >> 32);
-}
-
-// Vertex -> triangles in compressed rows; a triangle appears once per distinct corner.
-struct Incidence {
-    std::vector<int32_t> start;
-    std::vector<int32_t> tris;
-};
-
-Incidence incidence(const std::vector<std::array<int32_t, 3>>& corners, int32_t vertexCount) {
-    Incidence inc;
-    inc.start.assign(static_cast<size_t>(vertexCount) + 1, 0);
-    for (const auto& c : corners) {
-        ++inc.start[c[0] + 1];
-        if (c[1] != c[0]) {
-            ++inc.start[c[1] + 1];
-        }
-        if (c[2] != c[0] && c[2] != c[1]) {
-            ++inc.start[c[2] + 1];
-        }
-    }
-    for (size_t i = 1; i < inc.start.size(); ++i) {
-        inc.start[i] += inc.start[i - 1];
-    }
-    inc.tris.resize(static_cast<size_t>(inc.start.back()));
-    std::vector<int32_t> fill(inc.start.begin(), inc.start.end() - 1);
-    for (int32_t t = 0; t < static_cast<int32_t>(corners.size()); ++t) {
-        const auto& c = corners[t];
-        inc.tris[fill[c[0]]++] = t;
-        if (c[1] != c[0]) {
-            inc.tris[fill[c[1]]++] = t;
-        }
-        if (c[2] != c[0] && c[2] != c[1]) {
-            inc.tris[fill[c[2]]++] = t;
-        }
-    }
-    return inc;
 }
 
 // +0.0f folds -0 into +0.
@@ -82,7 +50,7 @@ PositionWeld::PositionWeld(const std::vector<Vector4>& vertices, size_t expected
     // vertex. The slots of the next vertices are fetched ahead: the table is far larger than the
     // caches.
     ids.resize(vertices.size());
-    constexpr size_t kAhead = 8;
+    constexpr size_t kAhead = 16;
     for (size_t i = 0; i < vertices.size(); ++i) {
         if (i + kAhead < vertices.size()) {
             prefetch(vertices[i + kAhead]);
@@ -180,56 +148,89 @@ MeshTopology analyzeTopology(const Solid& solid) {
 }
 
 MeshTopology edgeTopology(const std::vector<std::array<int32_t, 3>>& corners, int32_t vertexCount) {
-    MeshTopology result;
-    const int32_t distinct = vertexCount;
-    const Incidence inc = incidence(corners, distinct);
-    for (int32_t i = 0; i < distinct; ++i) {
-        result.weldedVertices += inc.start[i + 1] > inc.start[i] ? 1 : 0;
+    MeshTopology result = edgeCounts(corners.data(), corners.data() + corners.size(), vertexCount);
+    std::vector<char> used(static_cast<size_t>(vertexCount), 0);
+    for (const auto& c : corners) {
+        used[static_cast<size_t>(c[0])] = used[static_cast<size_t>(c[1])] =
+            used[static_cast<size_t>(c[2])] = 1;
     }
-    // Each undirected edge {a, b} with a < b is counted at a, from the triangles around a:
-    // every triangle gives the edge leaving a and the edge entering a.
-    struct Use {
-        int32_t other;
-        int32_t forward;  // 1 for a -> other, 0 for other -> a
-        bool operator<(const Use& u) const { return other < u.other; }
-    };
-    std::vector<Use> local;
-    for (int32_t a = 0; a < distinct; ++a) {
-        local.clear();
-        for (int32_t k = inc.start[a]; k < inc.start[a + 1]; ++k) {
-            const auto& c = corners[inc.tris[k]];
-            for (int e = 0; e < 3; ++e) {
-                const int32_t x = c[e], y = c[(e + 1) % 3];
-                if (x == a && y > a) {
-                    local.push_back({y, 1});
-                } else if (y == a && x > a) {
-                    local.push_back({x, 0});
-                }
-            }
-        }
-        std::sort(local.begin(), local.end());
-        for (size_t i = 0; i < local.size();) {
-            size_t j = i;
-            int32_t forward = 0;
-            while (j < local.size() && local[j].other == local[i].other) {
-                forward += local[j].forward;
-                ++j;
-            }
-            const auto count = static_cast<int32_t>(j - i);
-            if (count == 1) {
-                ++result.openEdges;
-            } else {
-                if (count > 2) {
-                    ++result.nonManifoldEdges;
-                }
-                if (2 * forward != count) {
-                    ++result.orientationFlips;
-                }
-            }
-            i = j;
-        }
-    }
+    result.weldedVertices = std::count(used.begin(), used.end(), 1);
     return result;
+}
+
+MeshTopology edgeCounts(const std::array<int32_t, 3>* begin, const std::array<int32_t, 3>* end,
+                        int32_t vertexCount, const std::vector<char>* only) {
+    assert(vertexCount < (1 << 30));
+    // Every edge x -> y is filed under its lower end as (higher end * 2 + 1 if it leaves the
+    // lower end); a row sorted groups the uses of each edge.
+    // With `only`, edges away from it are not filed at all.
+    const auto filed = [only](int32_t x, int32_t y) {
+        return x != y && (only == nullptr || (*only)[x] || (*only)[y]);
+    };
+    std::vector<int32_t> start(static_cast<size_t>(vertexCount) + 1, 0);
+    for (const std::array<int32_t, 3>* c = begin; c != end; ++c) {
+        for (int e = 0; e < 3; ++e) {
+            const int32_t x = (*c)[e], y = (*c)[(e + 1) % 3];
+            if (filed(x, y)) {
+                ++start[std::min(x, y) + 1];
+            }
+        }
+    }
+    for (size_t i = 1; i < start.size(); ++i) {
+        start[i] += start[i - 1];
+    }
+    std::vector<int32_t> row(static_cast<size_t>(start.back()));
+    {
+        std::vector<int32_t> fill(start.begin(), start.end() - 1);
+        for (const std::array<int32_t, 3>* c = begin; c != end; ++c) {
+            for (int e = 0; e < 3; ++e) {
+                const int32_t x = (*c)[e], y = (*c)[(e + 1) % 3];
+                if (filed(x, y)) {
+                    row[fill[std::min(x, y)]++] = std::max(x, y) * 2 + (x < y ? 1 : 0);
+                }
+            }
+        }
+    }
+    struct Counts {
+        int64_t open = 0, nonManifold = 0, flips = 0;
+    };
+    const Counts total = tbb::parallel_reduce(
+        tbb::blocked_range<int32_t>(0, vertexCount, 2048), Counts{},
+        [&](const tbb::blocked_range<int32_t>& r, Counts acc) {
+            for (int32_t a = r.begin(); a < r.end(); ++a) {
+                int32_t* first = row.data() + start[a];
+                int32_t* last = row.data() + start[a + 1];
+                std::sort(first, last);
+                for (int32_t* i = first; i != last;) {
+                    int32_t* j = i;
+                    int32_t forward = 0;
+                    while (j != last && (*j >> 1) == (*i >> 1)) {
+                        forward += *j & 1;
+                        ++j;
+                    }
+                    const auto count = static_cast<int32_t>(j - i);
+                    if (count == 1) {
+                        ++acc.open;
+                    } else {
+                        acc.nonManifold += count > 2 ? 1 : 0;
+                        acc.flips += 2 * forward != count ? 1 : 0;
+                    }
+                    i = j;
+                }
+            }
+            return acc;
+        },
+        [](Counts x, const Counts& y) {
+            x.open += y.open;
+            x.nonManifold += y.nonManifold;
+            x.flips += y.flips;
+            return x;
+        });
+    MeshTopology topo;
+    topo.openEdges = static_cast<decltype(topo.openEdges)>(total.open);
+    topo.nonManifoldEdges = static_cast<decltype(topo.nonManifoldEdges)>(total.nonManifold);
+    topo.orientationFlips = static_cast<decltype(topo.orientationFlips)>(total.flips);
+    return topo;
 }
 
 }  // namespace korvan

@@ -36,6 +36,13 @@ MeshTopology analyzeTopology(const Solid& solid);
 // weldedVertices counts the ids used, signedVolume is left 0.
 MeshTopology edgeTopology(const std::vector<std::array<int32_t, 3>>& corners, int32_t vertexCount);
 
+// edgeTopology's edge counts alone (open, more than two triangles, used unevenly each way) for
+// the triangles from `begin` to `end`, each vertex's row counted in parallel; sums of counts do
+// not depend on the order they are taken in. With `only` (an entry per vertex), edges with
+// neither end in it are not counted.
+MeshTopology edgeCounts(const std::array<int32_t, 3>* begin, const std::array<int32_t, 3>* end,
+                        int32_t vertexCount, const std::vector<char>* only = nullptr);
+
 // One id per distinct position (-0 equals +0), numbered in order of first occurrence;
 // `distinct` receives the number of ids.
 std::vector<int32_t> weldPositions(const std::vector<Vector4>& vertices, int32_t& distinct);
