@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <array>
 #include <bit>
-#include <cassert>
 #include <cmath>
 #include <cstring>
 
@@ -160,7 +159,6 @@ MeshTopology edgeTopology(const std::vector<std::array<int32_t, 3>>& corners, in
 
 MeshTopology edgeCounts(const std::array<int32_t, 3>* begin, const std::array<int32_t, 3>* end,
                         int32_t vertexCount, const std::vector<char>* only) {
-    assert(vertexCount < (1 << 30));
     // Every edge x -> y is filed under its lower end as (higher end * 2 + 1 if it leaves the
     // lower end); a row sorted groups the uses of each edge.
     // With `only`, edges away from it are not filed at all.
@@ -179,14 +177,16 @@ MeshTopology edgeCounts(const std::array<int32_t, 3>* begin, const std::array<in
     for (size_t i = 1; i < start.size(); ++i) {
         start[i] += start[i - 1];
     }
-    std::vector<int32_t> row(static_cast<size_t>(start.back()));
+    // Unsigned: twice any id and one more fits.
+    std::vector<uint32_t> row(static_cast<size_t>(start.back()));
     {
         std::vector<int32_t> fill(start.begin(), start.end() - 1);
         for (const std::array<int32_t, 3>* c = begin; c != end; ++c) {
             for (int e = 0; e < 3; ++e) {
                 const int32_t x = (*c)[e], y = (*c)[(e + 1) % 3];
                 if (filed(x, y)) {
-                    row[fill[std::min(x, y)]++] = std::max(x, y) * 2 + (x < y ? 1 : 0);
+                    row[fill[std::min(x, y)]++] =
+                        static_cast<uint32_t>(std::max(x, y)) * 2 + (x < y ? 1 : 0);
                 }
             }
         }
@@ -198,14 +198,14 @@ MeshTopology edgeCounts(const std::array<int32_t, 3>* begin, const std::array<in
         tbb::blocked_range<int32_t>(0, vertexCount, 2048), Counts{},
         [&](const tbb::blocked_range<int32_t>& r, Counts acc) {
             for (int32_t a = r.begin(); a < r.end(); ++a) {
-                int32_t* first = row.data() + start[a];
-                int32_t* last = row.data() + start[a + 1];
+                uint32_t* first = row.data() + start[a];
+                uint32_t* last = row.data() + start[a + 1];
                 std::sort(first, last);
-                for (int32_t* i = first; i != last;) {
-                    int32_t* j = i;
+                for (uint32_t* i = first; i != last;) {
+                    uint32_t* j = i;
                     int32_t forward = 0;
                     while (j != last && (*j >> 1) == (*i >> 1)) {
-                        forward += *j & 1;
+                        forward += static_cast<int32_t>(*j & 1);
                         ++j;
                     }
                     const auto count = static_cast<int32_t>(j - i);
