@@ -27,12 +27,14 @@ Solid::Solid(Solid&& other) noexcept
       loaded(other.loaded),
       wireframe(other.wireframe),
       revision(other.revision + 1),
-      edgeLimit(other.edgeLimit) {
+      edgeLimit(other.edgeLimit),
+      solidRevision(other.boundsSolid() ? revision : 0) {
     other.touch();
 }
 
 Solid& Solid::operator=(Solid&& other) noexcept {
     const uint64_t next = newerRevision(revision, other.revision);
+    solidRevision = other.boundsSolid() ? next : 0;
     triangles = std::move(other.triangles);
     vertices = std::move(other.vertices);
     minCorner = other.minCorner;
@@ -155,10 +157,12 @@ void Solid::copyMeshFrom(const Solid& from) {
     loaded = from.loaded;
     edgeLimit = from.edgeLimit;
     touch();
+    solidRevision = from.boundsSolid() ? revision : 0;
 }
 
 void Solid::swap(Solid& other) noexcept {
     const uint64_t next = newerRevision(revision, other.revision);
+    const bool solid = boundsSolid(), otherSolid = other.boundsSolid();
     std::swap(triangles, other.triangles);
     std::swap(vertices, other.vertices);
     std::swap(minCorner, other.minCorner);
@@ -171,6 +175,8 @@ void Solid::swap(Solid& other) noexcept {
     std::swap(edgeLimit, other.edgeLimit);
     revision = next;
     other.revision = next;
+    solidRevision = otherSolid ? next : 0;
+    other.solidRevision = solid ? next : 0;
 }
 
 }  // namespace korvan

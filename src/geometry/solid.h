@@ -35,6 +35,8 @@ public:
     // Longest edge left by sampling; the Boolean engine's distance tolerance. Set only by
     // sampleEdges with a factor strictly between 0 and 1.
     float edgeLimit = 0.0f;
+    // The revision at which the mesh was known to bound a solid (0: never); see boundsSolid.
+    uint64_t solidRevision = 0;
 
     Solid() = default;
     // A moved-to solid gets a revision newer than both, so nothing derived from either is reused.
@@ -72,15 +74,23 @@ public:
     // the zero box. Used where a mesh is assembled from pieces rather than read or generated.
     void computeBoundingBox();
 
-    // Exchanges everything, including `wireframe` and `edgeLimit`; both get new revisions.
+    // Exchanges everything, including `wireframe`, `edgeLimit` and whether each bounds a solid;
+    // both get new revisions.
     void swap(Solid& other) noexcept;
 
-    // Becomes a copy of `from`'s mesh: arrays, box, centre, `loaded` and `edgeLimit`, not
-    // `wireframe` (a setting of the view). Gets a new revision.
+    // Becomes a copy of `from`'s mesh: arrays, box, centre, `loaded`, `edgeLimit` and whether
+    // it bounds a solid, not `wireframe` (a setting of the view). Gets a new revision.
     void copyMeshFrom(const Solid& from);
 
     // Records that the geometry changed.
     void touch() { ++revision; }
+
+    // Whether the mesh, as it is now, is known to bound a solid: closed, every triangle facing
+    // outward (counterclockwise seen from outside), and no two crossing, so that from outside
+    // only triangles facing the eye can be seen. Only the maker of such a mesh says so (the
+    // closed engine); any change of the geometry ends it, as it moves the revision.
+    bool boundsSolid() const { return solidRevision != 0 && solidRevision == revision; }
+    void markBoundsSolid() { solidRevision = revision; }
 };
 
 // One triangle's unit normal and centroid from its corners in `vertices`, as

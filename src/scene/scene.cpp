@@ -648,6 +648,9 @@ Status Scene::BooleanOperation(BooleanOp op) {
 void Scene::finishOperation(OperationReport& report, double seconds) {
     m_object1.touch();
     m_closedRevision = report.closedResult && report.slivers == 0 ? m_object1.revision : 0;
+    if (m_closedRevision != 0) {
+        m_object1.markBoundsSolid();  // the viewer may then leave out what faces away
+    }
     m_treeRevision = !report.closedResult && m_tree1 ? m_object1.revision : 0;
     report.seconds = seconds;
     m_lastOperation = report;

@@ -72,21 +72,23 @@ bool cullsAtPixelCentres() {
     return sampleBuffers == 0;
 }
 
-bool boxOutOfView(const WindowMapping& mapping, const Vector4& lo, const Vector4& hi) {
+namespace {
+
+// Calls f(clip, error) for each corner of the box from `lo` to `hi`: its clip coordinates under
+// `mapping`, and bounds of the error OpenGL's single-precision transform may make in each clip
+// coordinate of any point of the box.
+template <typename F>
+void forBoxCorners(const WindowMapping& mapping, const Vector4& lo, const Vector4& hi, const F& f) {
     const auto& m = mapping.matrix;
     const auto& a = mapping.magnitude;
     const double far[3] = {std::max(std::abs(double{lo.x}), std::abs(double{hi.x})),
                            std::max(std::abs(double{lo.y}), std::abs(double{hi.y})),
                            std::max(std::abs(double{lo.z}), std::abs(double{hi.z}))};
-    // Bounds of the error of each clip coordinate of any point in the box.
     double error[4];
     for (int32_t row = 0; row < 4; ++row) {
         error[row] = kFloatError *
                      (a[row] * far[0] + a[4 + row] * far[1] + a[8 + row] * far[2] + a[12 + row]);
     }
-    // Per plane x = w, x = -w, y = w, ..., the corners beyond it by more than that; a point
-    // of the box is a mean of its corners, so where all eight are, it is too.
-    int32_t beyond[6] = {0, 0, 0, 0, 0, 0};
     for (int32_t corner = 0; corner < 8; ++corner) {
         const double p[3] = {(corner & 1) != 0 ? hi.x : lo.x, (corner & 2) != 0 ? hi.y : lo.y,
                              (corner & 4) != 0 ? hi.z : lo.z};
@@ -94,17 +96,37 @@ bool boxOutOfView(const WindowMapping& mapping, const Vector4& lo, const Vector4
         for (int32_t row = 0; row < 4; ++row) {
             clip[row] = m[row] * p[0] + m[4 + row] * p[1] + m[8 + row] * p[2] + m[12 + row];
         }
+        f(clip, error);
+    }
+}
+
+}  // namespace
+
+bool boxOutOfView(const WindowMapping& mapping, const Vector4& lo, const Vector4& hi) {
+    // Per plane x = w, x = -w, y = w, ..., the corners beyond it by more than the error; a
+    // point of the box is a mean of its corners, so where all eight are, it is too.
+    int32_t beyond[6] = {0, 0, 0, 0, 0, 0};
+    forBoxCorners(mapping, lo, hi, [&](const double(&clip)[4], const double(&error)[4]) {
         for (int32_t axis = 0; axis < 3; ++axis) {
             const double margin = error[axis] + error[3];
             beyond[2 * axis] += clip[axis] - clip[3] > margin ? 1 : 0;
             beyond[2 * axis + 1] += -clip[axis] - clip[3] > margin ? 1 : 0;
         }
-    }
+    });
     return std::find(std::begin(beyond), std::end(beyond), 8) != std::end(beyond);
 }
 
+bool boxBeyondNearPlane(const WindowMapping& mapping, const Vector4& lo, const Vector4& hi) {
+    int32_t beyond = 0;
+    forBoxCorners(mapping, lo, hi, [&](const double(&clip)[4], const double(&error)[4]) {
+        beyond += clip[2] + clip[3] > error[2] + error[3] ? 1 : 0;
+    });
+    return beyond == 8;
+}
+
 void fillCoveringCorners(const Solid& solid, const WindowMapping& mapping,
-                         std::vector<float>& corners, std::vector<WindowCorner>& window) {
+                         std::vector<float>& corners, std::vector<WindowCorner>& window,
+                         bool frontOnly) {
     const auto& m = mapping.matrix;
     const auto& a = mapping.magnitude;
     const double width = mapping.viewport[2], height = mapping.viewport[3];
@@ -155,7 +177,22 @@ void fillCoveringCorners(const Solid& solid, const WindowMapping& mapping,
         const float hiX = std::max({a[0], b[0], c[0]}) + margin;
         const float loY = std::min({a[1], b[1], c[1]}) - margin;
         const float hiY = std::max({a[1], b[1], c[1]}) + margin;
-        return !noCentreBetween(loX, hiX, lastX) && !noCentreBetween(loY, hiY, lastY);
+        if (noCentreBetween(loX, hiX, lastX) || noCentreBetween(loY, hiY, lastY)) {
+            return false;
+        }
+        if (!frontOnly) {
+            return true;
+        }
+        // Turning clockwise in the window wherever OpenGL may put its corners, each within
+        // `margin` of where they are here on both axes: OpenGL culls it as facing away. The
+        // differences of floats are exact in double, and so nearly are their products.
+        const double ux = double{b[0]} - a[0], uy = double{b[1]} - a[1];
+        const double vx = double{c[0]} - a[0], vy = double{c[1]} - a[1];
+        const double twice = 2.0 * margin;
+        const double bound = twice * (std::abs(ux) + std::abs(uy) + std::abs(vx) + std::abs(vy)) +
+                             2.0 * twice * twice +
+                             0x1p-40 * (std::abs(ux * vy) + std::abs(uy * vx));
+        return ux * vy - uy * vx >= -bound;
     };
 
     const size_t count = solid.triangles.size();

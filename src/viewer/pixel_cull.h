@@ -38,11 +38,19 @@ bool cullsAtPixelCentres();
 // primitive within the box is clipped away whole, and drawing it changes no pixel.
 bool boxOutOfView(const WindowMapping& mapping, const Vector4& lo, const Vector4& hi);
 
+// True when the whole box from `lo` to `hi` lies beyond the near plane under `mapping`, farther
+// than the transform can err: the eye then sees the box from outside, and every line of sight
+// starts outside it.
+bool boxBeyondNearPlane(const WindowMapping& mapping, const Vector4& lo, const Vector4& hi);
+
 // Fills `corners` with normal then position of each corner of the triangles of `solid` that
 // may cover a pixel centre under `mapping`, in the solid's order, each corner with its
-// triangle's normal. `window` is scratch kept between calls.
+// triangle's normal. With `frontOnly` (OpenGL culls back faces), triangles that turn clockwise
+// in the window wherever the transform may put their corners are left out too. `window` is
+// scratch kept between calls.
 void fillCoveringCorners(const Solid& solid, const WindowMapping& mapping,
-                         std::vector<float>& corners, std::vector<WindowCorner>& window);
+                         std::vector<float>& corners, std::vector<WindowCorner>& window,
+                         bool frontOnly = false);
 
 // Writes normal then position of each corner of `t`, a triangle of `solid`, from `out` on (the
 // layout of the vertex arrays); returns where the next triangle's corners go.

@@ -229,14 +229,26 @@ void SceneRenderer::drawSolid(const Solid& solid, const OctreeNode* tree, int32_
     // triangles sent, transformed and clipped away; its cells are drawn as ever.
     const WindowMapping mapping = currentWindowMapping();
     if (!boxOutOfView(mapping, entry->lo, entry->hi)) {
-        drawMesh(solid, *entry, mapping);
+        // Seen from outside, a solid's triangles that face away lie behind those that face the
+        // eye: OpenGL drops them before lighting and rasterising, and the arrays leave them out.
+        // Wireframe shows the edges behind.
+        const bool frontOnly = solid.boundsSolid() && solid.wireframe != 1 &&
+                               boxBeyondNearPlane(mapping, entry->lo, entry->hi);
+        if (frontOnly) {
+            glEnable(GL_CULL_FACE);
+        }
+        drawMesh(solid, *entry, mapping, frontOnly);
+        if (frontOnly) {
+            glDisable(GL_CULL_FACE);
+        }
     }
     if (tree != nullptr && cellDisplayMode != 0) {
         drawOctreeCells(*tree, cellDisplayMode);
     }
 }
 
-void SceneRenderer::drawMesh(const Solid& solid, Cached& entry, const WindowMapping& mapping) {
+void SceneRenderer::drawMesh(const Solid& solid, Cached& entry, const WindowMapping& mapping,
+                             bool frontOnly) {
     const bool culls = solid.wireframe != 1 && cullsAtPixelCentres();
     const bool arrays =
         entry.unchanged < kSettleFrames || (culls && solid.triangles.size() > kArraysAbove);
@@ -251,7 +263,7 @@ void SceneRenderer::drawMesh(const Solid& solid, Cached& entry, const WindowMapp
     } else if (arrays) {
         // Filled for every draw: which triangles reach a pixel centre depends on the view.
         if (culls) {
-            fillCoveringCorners(solid, mapping, entry.corners, m_window);
+            fillCoveringCorners(solid, mapping, entry.corners, m_window, frontOnly);
         } else {
             fillCorners(solid, entry.corners);
         }

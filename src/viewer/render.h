@@ -46,7 +46,8 @@ void drawOctreeCells(const OctreeNode& node, int32_t cellDisplayMode);
 // saves when the next frame throws it away. Filled solids drawn from arrays leave out the
 // triangles that reach no pixel centre (pixel_cull.h); a large filled solid is always drawn
 // that way, since most of its triangles then fall between pixel centres. A solid wholly out of
-// view is not sent at all. Every path gives the same picture.
+// view is not sent at all, and of a mesh that bounds a solid (Solid::boundsSolid) seen from
+// outside, only the triangles facing the eye are drawn. Every path gives the same picture.
 class SceneRenderer {
 public:
     SceneRenderer() = default;
@@ -82,8 +83,9 @@ private:
 
     // Draws one solid, then the cells of `tree` if there is one.
     void drawSolid(const Solid& solid, const OctreeNode* tree, int32_t cellDisplayMode);
-    // The solid's triangles, from its list or from arrays, as `entry` says.
-    void drawMesh(const Solid& solid, Cached& entry, const WindowMapping& mapping);
+    // The solid's triangles, from its list or from arrays, as `entry` says; with `frontOnly`,
+    // the arrays leave out what OpenGL culls as facing away.
+    void drawMesh(const Solid& solid, Cached& entry, const WindowMapping& mapping, bool frontOnly);
 
     std::vector<Cached> m_cache;
     std::vector<WindowCorner> m_window;  // scratch of the pixel cull

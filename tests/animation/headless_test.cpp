@@ -1,4 +1,5 @@
 // Frames drawn without a display by the view's drawing code and read back from the files.
+#include <GL/gl.h>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -207,6 +208,43 @@ TEST_F(HeadlessTest, ChangingSolidsAreDrawnFromArraysWithTheListsPicture) {
             EXPECT_TRUE(samePicture(picture, fromList)) << "frame " << frame;
             const bool settled = frame >= 1 + SceneRenderer::kSettleFrames;
             EXPECT_EQ(sink.renderer().drawsFromArrays(scene.m_object1), !settled) << frame;
+        }
+    }
+}
+
+// A closed result seen from outside is drawn without the triangles that face away, from its
+// list and from arrays; the picture is the one all its triangles give. Seen from inside (the
+// eye in its box), everything is drawn, and so it is in wireframe.
+TEST_F(HeadlessTest, SolidLooksTheSameWithoutWhatFacesAway) {
+    scene.m_closedResult = true;
+    scene.m_object2Offset = Vector4(0.9f, 0.9f, 0.9f);
+    ASSERT_TRUE(scene.BooleanOperation(BooleanOp::Difference).ok());
+    ASSERT_TRUE(scene.m_object1.boundsSolid());
+    scene.m_object2Offset = Vector4(0.0f, 0.0f, 1.5f);
+    Scene all;  // the same meshes, not known to bound solids
+    all.m_object1.copyMeshFrom(scene.m_object1);
+    all.m_object1.touch();
+    all.m_object2.copyMeshFrom(scene.m_object2);
+    all.m_object2Offset = scene.m_object2Offset;
+    const Vector4 eye = view.m_eye;
+    for (const float eyeScale : {1.0f, 6.0f, 0.25f}) {
+        for (const int32_t wireframe : {0, 1}) {
+            SCOPED_TRACE(::testing::Message() << eyeScale << " " << wireframe);
+            view.m_eye = eye * eyeScale;
+            scene.m_object1.wireframe = all.m_object1.wireframe = wireframe;
+            HeadlessFrameSink sink(*context, view), sinkAll(*context, view);
+            for (int32_t frame = 0; frame < 2; ++frame) {
+                RgbImage picture, expected;
+                ASSERT_TRUE(sink.drawAndRead(scene, picture).ok());
+                ASSERT_TRUE(sinkAll.drawAndRead(all, expected).ok());
+                EXPECT_TRUE(samePicture(picture, expected)) << "frame " << frame;
+                EXPECT_EQ(sink.renderer().drawsFromArrays(scene.m_object1), frame == 1);
+                EXPECT_FALSE(glIsEnabled(GL_CULL_FACE));
+                // Changed: drawn from arrays next, and still a solid.
+                scene.m_object1.touch();
+                scene.m_object1.markBoundsSolid();
+                all.m_object1.touch();
+            }
         }
     }
 }

@@ -63,6 +63,32 @@ TEST(Solid, EveryChangeOfTheMeshGivesANewRevision) {
     changed("normalize, allocate");
 }
 
+// The viewer leaves out what faces away from a mesh known to bound a solid: that knowledge must
+// travel with the mesh through copies and exchanges, and end with any change of its geometry.
+TEST(Solid, KnowledgeOfBoundingASolidGoesWithTheMeshUntilItChanges) {
+    Solid a = test::makeSolid({{0, 0, 0}, {1, 0, 0}, {0, 1, 0}}, {0, 1, 2});
+    Solid b = test::makeSolid({{0, 0, 0}, {2, 0, 0}, {0, 2, 0}}, {0, 1, 2});
+    a.markBoundsSolid();
+    a.swap(b);
+    EXPECT_FALSE(a.boundsSolid());
+    EXPECT_TRUE(b.boundsSolid());
+    Solid c;
+    c.copyMeshFrom(b);
+    EXPECT_TRUE(c.boundsSolid());
+    Solid d(std::move(c));
+    EXPECT_TRUE(d.boundsSolid());
+    EXPECT_FALSE(c.boundsSolid());
+    a = std::move(d);
+    EXPECT_TRUE(a.boundsSolid());
+    c.copyMeshFrom(a);
+    c.translate(Vector4(1, 0, 0));
+    EXPECT_FALSE(c.boundsSolid());
+    a.touch();
+    EXPECT_FALSE(a.boundsSolid());
+    b.copyMeshFrom(a);
+    EXPECT_FALSE(b.boundsSolid());
+}
+
 // The memory guard must see the process's own limits, not only the machine's memory.
 TEST(MemoryBudget, FollowsTheProcessesDataLimit) {
 #if defined(__SANITIZE_ADDRESS__)
